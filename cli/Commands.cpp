@@ -2,7 +2,14 @@
 
 namespace fennik::cli {
 
+int RunInfo(const CliArgs& args);
+int RunStreams(const CliArgs& args);
+int RunCsv(const CliArgs& args);
+
 const CliCommand kCommands[] = {
+    {"info", RunInfo, "info FILE                     capture format, byte order, records, RTP packets, streams"},
+    {"streams", RunStreams, "streams FILE [--json]         the stream table"},
+    {"csv", RunCsv, "csv FILE [--stream ID] [--start N] [--end M] [-o OUT]   the packet list as CSV"},
     {nullptr, nullptr, nullptr},
 };
 

@@ -1,0 +1,86 @@
+#include "capture/CAvFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace fennik {
+
+CAvFile::~CAvFile() { CloseFile(); }
+
+bool CAvFile::OpenFile(const std::string& name, int mode) {
+  if (fd_ >= 0) return false;
+  int flags = 0;
+  switch (mode) {
+    case kRead: flags = O_RDONLY; break;
+    case kWrite: flags = O_WRONLY | O_CREAT | O_TRUNC; break;
+    case kWriteNew: flags = O_WRONLY | O_CREAT | O_EXCL; break;
+    case kReadWrite: flags = O_RDWR | O_CREAT | O_TRUNC; break;
+    case kReadWriteNew: flags = O_RDWR | O_CREAT | O_EXCL; break;
+    default: return false;
+  }
+  int fd = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  if (mode == kRead) ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+  fd_ = fd;
+  mode_ = mode;
+  size_ = static_cast<uint64_t>(st.st_size);
+  position_ = 0;
+  name_ = name;
+  return true;
+}
+
+void CAvFile::CloseFile() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  mode_ = 0;
+  size_ = 0;
+  position_ = 0;
+  window_.Free();
+}
+
+uint32_t CAvFile::ReadAt(uint64_t offset, void* buffer, uint32_t size) {
+  if (fd_ < 0 || size == 0) return 0;
+  if (offset == kCurrentPosition) offset = position_;
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  uint32_t done = 0;
+  while (done < size) {
+    ssize_t n = ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<uint32_t>(n);
+  }
+  position_ = offset + done;
+  return done;
+}
+
+bool CAvFile::Write(const void* data, size_t size) {
+  if (fd_ < 0) return false;
+  const uint8_t* in = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(fd_, in + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  position_ += done;
+  if (position_ > size_) size_ = position_;
+  return true;
+}
+
+uint32_t CAvFile::ReadWindow(uint64_t offset) {
+  if (window_.Capacity() == 0) window_.Allocate();
+  uint32_t n = ReadAt(offset, window_.Data(), window_.Capacity());
+  window_.SetRead(offset, n);
+  return n;
+}
+
+}  // namespace fennik

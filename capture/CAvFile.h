@@ -1,0 +1,77 @@
+// File access for captures and written files: POSIX I/O with 64-bit offsets behind the
+// open modes the program uses, and the 4 MiB read window the capture walk reads through.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fennik {
+
+constexpr uint64_t kCurrentPosition = ~uint64_t{0};
+
+// The read window: one buffer of a fixed capacity, refilled at a file offset.
+class CFileBuffer {
+ public:
+  static constexpr uint32_t kWindowSize = 4u << 20;
+
+  void Allocate(uint32_t capacity = kWindowSize) { data_.assign(capacity, 0); }
+  void Free() {
+    data_.clear();
+    data_.shrink_to_fit();
+    valid_ = 0;
+  }
+  uint8_t* Data() { return data_.data(); }
+  const uint8_t* Data() const { return data_.data(); }
+  uint32_t Capacity() const { return static_cast<uint32_t>(data_.size()); }
+  uint32_t Valid() const { return valid_; }
+  uint64_t Offset() const { return offset_; }
+  void SetRead(uint64_t offset, uint32_t valid) { offset_ = offset, valid_ = valid; }
+
+ private:
+  std::vector<uint8_t> data_;
+  uint32_t valid_ = 0;
+  uint64_t offset_ = 0;
+};
+
+class CAvFile {
+ public:
+  // Open modes: 0 read existing; 1 write, create or truncate; 2 write, create new only;
+  // 3 read/write, create or truncate; 4 read/write, create new only.
+  enum Mode : int { kRead = 0, kWrite = 1, kWriteNew = 2, kReadWrite = 3, kReadWriteNew = 4 };
+
+  CAvFile() = default;
+  CAvFile(const CAvFile&) = delete;
+  CAvFile& operator=(const CAvFile&) = delete;
+  virtual ~CAvFile();
+
+  // Returns false for an unknown mode, an object that is already open, or a failed open.
+  bool OpenFile(const std::string& name, int mode);
+  void CloseFile();
+  bool IsFileOpen() const { return fd_ >= 0; }
+
+  // Reads up to `size` bytes at `offset` (kCurrentPosition: from the current position);
+  // returns the bytes read, 0 on failure or at the end of the file.
+  uint32_t ReadAt(uint64_t offset, void* buffer, uint32_t size);
+  // Writes all bytes; false when any could not be written.
+  bool Write(const void* data, size_t size);
+
+  // Reads a window at `offset` into the embedded read window; returns the bytes read.
+  uint32_t ReadWindow(uint64_t offset);
+
+  uint64_t FileSize() const { return size_; }
+  const std::string& FileName() const { return name_; }
+  CFileBuffer& Window() { return window_; }
+  const CFileBuffer& Window() const { return window_; }
+
+ private:
+  int fd_ = -1;
+  int mode_ = 0;
+  uint64_t size_ = 0;
+  uint64_t position_ = 0;
+  std::string name_;
+  CFileBuffer window_;
+};
+
+}  // namespace fennik

@@ -1,0 +1,130 @@
+#include "capture/CRTP_LoadPacket.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/ByteOrder.h"
+
+namespace fennik {
+namespace {
+
+constexpr uint32_t kEthernetHeader = 14;
+constexpr uint32_t kLoopbackHeader = 4;
+constexpr uint16_t kEthertypeIpv4 = 0x0800;
+constexpr uint32_t kIpv4Header = 20;  // options are not looked at
+constexpr uint8_t kProtocolTcp = 6;
+constexpr uint8_t kProtocolUdp = 17;
+constexpr uint32_t kUdpHeader = 8;
+constexpr uint32_t kRtpHeader = 12;
+constexpr uint16_t kLowestRtpPort = 1000;
+
+bool IsRtcpPacketType(uint8_t type) {
+  // SR, RR, SDES, BYE, APP and XR. 205 and 206 (feedback) are not excluded.
+  return (type >= 200 && type <= 204) || type == 207;
+}
+
+}  // namespace
+
+Ipv4Text FormatIpv4(uint32_t a) {
+  Ipv4Text t;
+  std::snprintf(t.text, sizeof t.text, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF,
+                a & 0xFF);
+  return t;
+}
+
+long FindSdpStart(const uint8_t* data, uint32_t available) {
+  if (available < 4) return -1;
+  const uint8_t* p = data;
+  const uint8_t* last = data + (available - 4);  // the last position a match may start at
+  while (p <= last) {
+    p = static_cast<const uint8_t*>(std::memchr(p, 'v', static_cast<size_t>(last - p) + 1));
+    if (p == nullptr) return -1;
+    if (p[1] == '=' && p[2] == '0') return p - data;
+    ++p;
+  }
+  return -1;
+}
+
+void CRTP_LoadPacket::SearchSdp(const uint8_t* data, uint32_t available) {
+  long start = FindSdpStart(data, available);
+  if (start >= 0) {
+    descriptions_.Parse(data + start, available - static_cast<uint32_t>(start));
+  }
+}
+
+// Frame layout:
+//   Ethernet II: destination MAC(6) source MAC(6) ethertype(2)   or loopback: 02 00 00 00
+//   IPv4: ver/IHL(1) TOS(1) total length(2) id(2) flags/fragment(2) TTL(1) protocol(1)
+//         checksum(2) source(4) destination(4)     (always taken as 20 bytes)
+//   UDP: source port(2) destination port(2) length(2) checksum(2)
+//   RTP: V/P/X/CC(1) M/PT(1) sequence(2) timestamp(4) SSRC(4) CSRC(4 x CC)
+uint32_t CRTP_LoadPacket::Decode(const uint8_t* rec, uint32_t n, uint32_t f, PacketRecord& p,
+                                 bool sdpSearch) {
+  std::memset(&p, 0, sizeof p);
+  if (f + kLoopbackHeader > n) return 0;
+  uint32_t i;
+  if (rec[f] == 2 && rec[f + 1] == 0 && rec[f + 2] == 0 && rec[f + 3] == 0) {
+    i = f + kLoopbackHeader;
+  } else {
+    if (f + kEthernetHeader > n) return 0;
+    std::memcpy(p.destinationMac, rec + f, 6);
+    std::memcpy(p.sourceMac, rec + f + 6, 6);
+    p.ethertype = ReadBE16(rec + f + 12);
+    if (p.ethertype != kEthertypeIpv4) return 0;
+    i = f + kEthernetHeader;
+  }
+  const uint32_t t = i + kIpv4Header;
+  if (t >= n) return 0;
+  const uint8_t* ip = rec + i;
+  p.ipVersion = ip[0] >> 4;
+  p.ihl = ip[0] & 0x0F;
+  p.typeOfService = ip[1];
+  p.totalLength = ReadBE16(ip + 2);
+  p.identification = ReadBE16(ip + 4);
+  p.flags = ip[6] >> 5;
+  p.fragmentOffset = ReadBE16(ip + 6) & 0x1FFF;
+  p.timeToLive = ip[8];
+  p.protocol = ip[9];
+  p.headerChecksum = ReadBE16(ip + 10);
+  p.sourceAddress = ReadBE32(ip + 12);
+  p.destinationAddress = ReadBE32(ip + 16);
+
+  if (p.protocol == kProtocolTcp) {
+    if (t + 13 > n) return 0;
+    uint32_t payload = t + 4u * (rec[t + 12] >> 4);
+    if (payload >= n || n - payload < 4) return 0;
+    if (sdpSearch) SearchSdp(rec + payload, n - payload);
+    return 0;  // a TCP segment is never an RTP packet
+  }
+  if (p.protocol != kProtocolUdp) return 0;
+  const uint32_t u = t + kUdpHeader;
+  if (u >= n) return 0;
+  p.sourcePort = ReadBE16(rec + t);
+  p.destinationPort = ReadBE16(rec + t + 2);
+  p.udpLength = ReadBE16(rec + t + 4);
+  p.udpChecksum = ReadBE16(rec + t + 6);
+  if (sdpSearch) SearchSdp(rec + u, n - u);
+
+  if (p.sourcePort < kLowestRtpPort || p.destinationPort < kLowestRtpPort) return 0;
+  if (u + 1 < n && IsRtcpPacketType(rec[u + 1])) return 0;
+  // The fixed header and the CSRC list must lie inside the record.
+  if (u + kRtpHeader > n) return 0;
+  const uint8_t* rtp = rec + u;
+  p.rtpVersion = rtp[0] >> 6;
+  p.padding = (rtp[0] >> 5) & 1;
+  p.extension = (rtp[0] >> 4) & 1;
+  p.csrcCount = rtp[0] & 0x0F;
+  p.marker = rtp[1] >> 7;
+  p.payloadType = rtp[1] & 0x7F;
+  p.sequenceNumber = ReadBE16(rtp + 2);
+  p.timestamp = ReadBE32(rtp + 4);
+  p.ssrc = ReadBE32(rtp + 8);
+  const uint32_t headerBytes = kUdpHeader + kRtpHeader + 4u * p.csrcCount;
+  if (u + kRtpHeader + 4u * p.csrcCount > n) return 0;
+  for (uint32_t k = 0; k < p.csrcCount; ++k) p.csrc[k] = ReadBE32(rtp + kRtpHeader + 4 * k);
+  p.payloadLength = p.udpLength >= headerBytes ? p.udpLength - headerBytes : 0;
+  if (p.rtpVersion != 2) return 0;
+  return u + kRtpHeader + 4u * p.csrcCount;
+}
+
+}  // namespace fennik

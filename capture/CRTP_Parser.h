@@ -1,0 +1,144 @@
+// The capture container: opens a classic pcap or pcapng capture, runs the analysis pass
+// that builds the packet table and the stream table, feeds each stream's payload to its
+// stream object, and answers the lists' and the CSV report's questions.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "capture/CAvFile.h"
+#include "capture/CRTP_LoadPacket.h"
+#include "capture/CaptureWalk.h"
+#include "capture/RtpTables.h"
+#include "capture/RtpTiming.h"
+#include "stream/CAvStream.h"
+
+namespace fennik {
+
+class CRTP_Parser;
+
+// The worker's side of the analysis pass.
+class CAvEventListener {
+ public:
+  virtual ~CAvEventListener() = default;
+  virtual void OnProgress(uint64_t offset, uint64_t fileSize) { (void)offset, (void)fileSize; }
+  virtual void OnSdpMissing(CRTP_Parser& container) { (void)container; }
+};
+
+struct CodecSlot {
+  uint32_t streamId = 0;
+  int32_t codecType = 0;  // replaced by the type the stream object reports
+  std::unique_ptr<CAvStream> stream;
+  std::unique_ptr<CAvLoadStream> loader;
+};
+
+// One stream address tuple still waiting for codec information.
+struct MissingSdpEntry {
+  uint32_t sourceAddress;
+  uint32_t destinationAddress;
+  uint16_t sourcePort;
+  uint16_t destinationPort;
+  uint32_t missing;  // 1 until codec information is found
+};
+
+enum class OpenResult { kOk, kCantOpen, kNotSupported };
+
+class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventListener,
+                    private CCaptureSink {
+ public:
+  // Stream ids go up to 65535 (a 16-bit index in the packet entry); packets of further
+  // streams are refused and counted.
+  static constexpr uint32_t kMaxStreams = 65535;
+
+  CRTP_Parser();
+  ~CRTP_Parser() override;
+
+  OpenResult Open(const std::string& fileName);
+  void Close();
+  const CaptureFormatInfo& Format() const { return format_; }
+
+  // Parses SDP text chosen by the user into the description list before the pass, and
+  // marks the capture so that missing SDP is not asked about again.
+  void AddUserSdp(std::string_view text);
+  bool SdpSuppliedByUser() const { return userSdp_; }
+
+  // Runs the analysis pass; false when it was cancelled.
+  bool Analyse(CAvEventListener* listener);
+  void Cancel() { cancel_ = true; }
+  const WalkResult& Walk() const { return walk_; }
+
+  // Tables, valid after the pass.
+  const CPacketTable& Packets() const { return packets_; }
+  const std::vector<RtpStreamEntry>& Streams() const { return streams_; }
+  const std::vector<CodecSlot>& CodecSlots() const { return slots_; }
+  CAvStream* StreamObject(uint32_t streamIndex) const;
+  // Packet-table indices of one stream's packets, in file order.
+  std::vector<uint64_t> StreamPacketIndices(uint32_t streamIndex) const;
+  // The address tuples still without codec information after the pass.
+  std::vector<MissingSdpEntry> MissingSdp() const;
+  uint32_t RefusedStreamPackets() const { return refusedPackets_; }
+  uint32_t DroppedPayloads() const { return droppedPayloads_; }
+
+  // CCodecEventListener: stores the frame index in the packet entry where the frame begins.
+  void OnFrameAdded(uint32_t frameIndex, uint32_t streamId, uint64_t address, uint32_t size,
+                    uint32_t packetNumber) override;
+
+ private:
+  struct TupleKey {
+    uint32_t src, dst;
+    uint16_t sport, dport;
+    bool operator==(const TupleKey&) const = default;
+  };
+  struct TupleHash {
+    size_t operator()(const TupleKey& k) const {
+      uint64_t a = (uint64_t{k.src} << 32) | k.dst;
+      uint64_t b = (uint64_t{k.sport} << 16) | k.dport;
+      return std::hash<uint64_t>()(a * 0x9E3779B97F4A7C15ull ^ b);
+    }
+  };
+  struct StreamState {
+    std::unique_ptr<CAnarizeBuffer> buffer;
+    std::unique_ptr<BitrateWindow> bitrate;
+    bool creationTried = false;
+    uint64_t assignedAtDescriptions = ~uint64_t{0};  // description count at last assignment
+    bool missingSdp = true;
+  };
+
+  void OnRecord(const CaptureRecord& record) override;
+  bool OnWindow(uint64_t offset, uint64_t fileSize) override;
+
+  void OnRtpPacket(const CaptureRecord& record, const PacketRecord& packet, uint32_t payloadOffset);
+  int FindOrAddStream(const PacketRecord& packet, uint32_t packetNumber);
+  void AssignCodec(uint32_t index);
+  void CreateStreamObject(uint32_t index);
+  void FeedStream(uint32_t index, const CaptureRecord& record, const PacketRecord& packet,
+                  uint32_t payloadOffset);
+  void FinishPass();
+  uint32_t CaptureTimeMs(int64_t timestampUs) const;
+
+  CaptureFormatInfo format_;
+  std::atomic<bool> cancel_{false};
+  bool userSdp_ = false;
+  CAvEventListener* listener_ = nullptr;
+  WalkResult walk_;
+
+  CPacketTable packets_;
+  std::vector<RtpStreamEntry> streams_;
+  std::vector<StreamState> states_;
+  std::vector<CodecSlot> slots_;
+  std::unordered_map<TupleKey, uint32_t, TupleHash> streamIndex_;
+  CPayloadDescriptor descriptor_;
+
+  bool haveReference_ = false;
+  int64_t referenceUs_ = 0;
+  uint32_t refusedPackets_ = 0;
+  uint32_t droppedPayloads_ = 0;
+  uint64_t frameSearchPosition_ = 0;  // where the frame notification's last search ended
+};
+
+}  // namespace fennik

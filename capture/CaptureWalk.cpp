@@ -1,0 +1,211 @@
+#include "capture/CaptureWalk.h"
+
+#include "base/ByteOrder.h"
+
+namespace fennik {
+namespace {
+
+constexpr uint32_t kPcapMicro = 0xA1B2C3D4;
+constexpr uint32_t kPcapNano = 0xA1B23C4D;
+constexpr uint32_t kPcapngSection = 0x0A0D0D0A;
+constexpr uint32_t kPcapngByteOrderMagic = 0x1A2B3C4D;
+constexpr uint32_t kPcapGlobalHeader = 24;
+
+constexpr uint32_t kBlockInterface = 1;
+constexpr uint32_t kBlockEnhancedPacket = 6;
+constexpr uint32_t kBlockHeader = 8;
+constexpr uint32_t kBlockMinimum = 12;  // type, total length, trailing total length
+constexpr uint16_t kOptionEnd = 0;
+constexpr uint16_t kOptionTsResol = 9;
+constexpr uint16_t kOptionTsOffset = 14;
+
+}  // namespace
+
+bool IsCaptureMagic(const uint8_t* data, size_t length) {
+  if (length < kPcapGlobalHeader) return false;
+  uint32_t le = ReadLE32(data);
+  uint32_t be = ReadBE32(data);
+  return le == kPcapMicro || be == kPcapMicro || le == kPcapNano || be == kPcapNano ||
+         le == kPcapngSection;
+}
+
+bool DetectCaptureFormat(const uint8_t* data, size_t length, CaptureFormatInfo& info) {
+  info = CaptureFormatInfo{};
+  if (length < kPcapGlobalHeader) return false;
+  uint32_t v = ReadBE32(data);
+  switch (v) {
+    case kPcapMicro: info = {CaptureFormat::kPcap, true, false}; return true;
+    case kPcapNano: info = {CaptureFormat::kPcap, true, true}; return true;
+    case 0xD4C3B2A1: info = {CaptureFormat::kPcap, false, false}; return true;
+    case 0x4D3CB2A1: info = {CaptureFormat::kPcap, false, true}; return true;
+    case kPcapngSection:
+      info = {CaptureFormat::kPcapng, ReadBE32(data + 8) == kPcapngByteOrderMagic, false};
+      return true;
+    default: return false;
+  }
+}
+
+const char* WalkEndText(WalkEnd end) {
+  switch (end) {
+    case WalkEnd::kEndOfFile: return "end of file";
+    case WalkEnd::kCancelled: return "cancelled";
+    case WalkEnd::kReadError: return "read error";
+    case WalkEnd::kTruncated: return "truncated record";
+    case WalkEnd::kRecordTooLarge: return "record larger than the read window";
+    case WalkEnd::kMalformed: return "malformed block length";
+  }
+  return "";
+}
+
+int64_t TicksToMicroseconds(uint64_t ticks, uint8_t resolution) {
+  if (resolution & 0x80) {
+    unsigned shift = resolution & 0x7F;
+    if (shift > 63) return 0;
+    __uint128_t us = static_cast<__uint128_t>(ticks) * 1000000u;
+    return static_cast<int64_t>(us >> shift);
+  }
+  if (resolution > 19) return 0;
+  uint64_t scale = 1;
+  if (resolution >= 6) {
+    for (unsigned i = 6; i < resolution; ++i) scale *= 10;
+    return static_cast<int64_t>(ticks / scale);
+  }
+  for (unsigned i = resolution; i < 6; ++i) scale *= 10;
+  return static_cast<int64_t>(ticks * scale);
+}
+
+WalkResult CCaptureWalk::Run(CCaptureSink& sink) {
+  WalkResult result;
+  packetNumber_ = 0;
+  bigEndian_ = info_.bigEndian;
+  interfaces_.clear();
+  const uint64_t size = file_.FileSize();
+  uint64_t offset = info_.format == CaptureFormat::kPcap ? kPcapGlobalHeader : 0;
+  const uint32_t minimum = info_.format == CaptureFormat::kPcap ? kPcapRecordHeader + 1
+                                                                 : kBlockHeader + 1;
+  bool done = false;
+  while (!done && offset < size) {
+    if (!sink.OnWindow(offset, size)) {
+      result.end = WalkEnd::kCancelled;
+      result.stopOffset = offset;
+      return result;
+    }
+    uint32_t valid = file_.ReadWindow(offset);
+    if (valid == 0) {
+      result.end = WalkEnd::kReadError;
+      break;
+    }
+    if (valid < minimum) {
+      result.end = WalkEnd::kTruncated;
+      break;
+    }
+    const uint8_t* window = file_.Window().Data();
+    uint32_t consumed = info_.format == CaptureFormat::kPcap
+                            ? WalkPcapWindow(window, valid, offset, sink, result, done)
+                            : WalkPcapngWindow(window, valid, offset, sink, result, done);
+    if (done) break;
+    if (consumed == 0) {
+      // Nothing fitted: the record is larger than the window or runs past the file's end.
+      result.end = offset + valid < size ? WalkEnd::kRecordTooLarge : WalkEnd::kTruncated;
+      break;
+    }
+    offset += consumed;
+  }
+  result.packets = packetNumber_;
+  if (result.end != WalkEnd::kEndOfFile && result.stopOffset == 0) result.stopOffset = offset;
+  return result;
+}
+
+// Classic record: seconds(4) sub-second(4) captured length(4) original length(4) frame.
+uint32_t CCaptureWalk::WalkPcapWindow(const uint8_t* window, uint32_t valid, uint64_t base,
+                                      CCaptureSink& sink, WalkResult& result, bool& done) {
+  (void)done;
+  uint32_t pos = 0;
+  while (pos + kPcapRecordHeader < valid) {
+    const uint8_t* rec = window + pos;
+    uint64_t length = uint64_t{Read32(rec + 8, bigEndian_)} + kPcapRecordHeader;
+    if (pos + length > valid) break;
+    uint64_t seconds = Read32(rec, bigEndian_);
+    uint64_t fraction = Read32(rec + 4, bigEndian_);
+    int64_t us = static_cast<int64_t>(seconds * 1000000 +
+                                      (info_.nanosecond ? fraction / 1000 : fraction));
+    CaptureRecord record{rec, static_cast<uint32_t>(length), kPcapRecordHeader, base + pos,
+                         ++packetNumber_, us};
+    sink.OnRecord(record);
+    ++result.records;
+    pos += static_cast<uint32_t>(length);
+  }
+  return pos;
+}
+
+// pcapng block: type(4) total length(4) body ... total length(4).
+uint32_t CCaptureWalk::WalkPcapngWindow(const uint8_t* window, uint32_t valid, uint64_t base,
+                                        CCaptureSink& sink, WalkResult& result, bool& done) {
+  uint32_t pos = 0;
+  while (pos + kBlockHeader < valid) {
+    const uint8_t* block = window + pos;
+    uint32_t type = Read32(block, bigEndian_);
+    if (type == kPcapngSection && valid - pos >= kBlockMinimum) {
+      // A new section may change the byte order; its length is read in that order.
+      bigEndian_ = ReadBE32(block + 8) == kPcapngByteOrderMagic;
+    }
+    uint32_t length = Read32(block + 4, bigEndian_);
+    if (length < kBlockMinimum || (length & 3) != 0) {
+      result.end = WalkEnd::kMalformed;
+      result.stopOffset = base + pos;
+      done = true;
+      return pos;
+    }
+    if (uint64_t{pos} + length > valid) break;
+    if (type == kPcapngSection) {
+      ReadSectionHeader(block, length);
+    } else if (type == kBlockInterface) {
+      ReadInterface(block, length);
+    } else if (type == kBlockEnhancedPacket && length >= kEnhancedPacketHeader + 4) {
+      // interface id(4) timestamp high(4) low(4) captured length(4) original length(4)
+      uint32_t captured = Read32(block + 20, bigEndian_);
+      uint32_t frameRoom = length - kEnhancedPacketHeader - 4;
+      uint32_t frameBytes = captured < frameRoom ? captured : frameRoom;
+      uint64_t ticks = (uint64_t{Read32(block + 12, bigEndian_)} << 32) | Read32(block + 16, bigEndian_);
+      CaptureRecord record{block, kEnhancedPacketHeader + frameBytes, kEnhancedPacketHeader,
+                           base + pos, ++packetNumber_,
+                           EnhancedTimestamp(Read32(block + 8, bigEndian_), ticks)};
+      sink.OnRecord(record);
+    }
+    ++result.records;
+    pos += length;
+  }
+  return pos;
+}
+
+void CCaptureWalk::ReadSectionHeader(const uint8_t*, uint32_t) { interfaces_.clear(); }
+
+// Interface Description Block: link type(2) reserved(2) snap length(4), then options
+// (code(2) length(2) value padded to 4 bytes).
+void CCaptureWalk::ReadInterface(const uint8_t* block, uint32_t length) {
+  Interface itf;
+  uint32_t pos = 16;
+  const uint32_t end = length - 4;
+  while (pos + 4 <= end) {
+    uint16_t code = Read16(block + pos, bigEndian_);
+    uint16_t size = Read16(block + pos + 2, bigEndian_);
+    pos += 4;
+    if (code == kOptionEnd || pos + size > end) break;
+    if (code == kOptionTsResol && size >= 1) itf.resolution = block[pos];
+    if (code == kOptionTsOffset && size >= 8) {
+      uint64_t hi = Read32(block + pos, bigEndian_);
+      uint64_t lo = Read32(block + pos + 4, bigEndian_);
+      itf.offsetSeconds = static_cast<int64_t>(bigEndian_ ? (hi << 32) | lo : (lo << 32) | hi);
+    }
+    pos += (size + 3u) & ~3u;
+  }
+  interfaces_.push_back(itf);
+}
+
+int64_t CCaptureWalk::EnhancedTimestamp(uint32_t interfaceId, uint64_t ticks) const {
+  if (interfaceId >= interfaces_.size()) return TicksToMicroseconds(ticks, 6);
+  const Interface& itf = interfaces_[interfaceId];
+  return TicksToMicroseconds(ticks, itf.resolution) + itf.offsetSeconds * 1000000;
+}
+
+}  // namespace fennik

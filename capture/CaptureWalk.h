@@ -1,0 +1,103 @@
+// Capture format detection and the record walk over classic pcap and pcapng files: the file
+// is read in 4 MiB windows and each packet record is handed, in place, to a sink together
+// with its file offset, packet number and timestamp in microseconds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "capture/CAvFile.h"
+
+namespace fennik {
+
+enum class CaptureFormat : uint8_t { kNone, kPcap, kPcapng };
+
+struct CaptureFormatInfo {
+  CaptureFormat format = CaptureFormat::kNone;
+  bool bigEndian = false;
+  bool nanosecond = false;  // classic files written with nanosecond timestamps
+};
+
+// Recognises a capture from its first bytes (at least 24). Classic pcap with microsecond
+// (A1B2C3D4) or nanosecond (A1B23C4D) timestamps in either byte order, and pcapng (the byte
+// order of its first Section Header Block).
+bool DetectCaptureFormat(const uint8_t* data, size_t length, CaptureFormatInfo& info);
+
+// The first 32-bit little-endian word is one of the accepted capture magics.
+bool IsCaptureMagic(const uint8_t* data, size_t length);
+
+// Frame offsets inside a record.
+constexpr uint32_t kPcapRecordHeader = 16;
+constexpr uint32_t kEnhancedPacketHeader = 28;
+
+struct CaptureRecord {
+  const uint8_t* data;     // the record, starting at its record or block header
+  uint32_t length;         // record bytes the frame may use (header + captured frame)
+  uint32_t frameOffset;    // 16 (classic) or 28 (Enhanced Packet Block)
+  uint64_t fileOffset;     // of the record's first byte
+  uint32_t packetNumber;   // 1-based: every classic record, every Enhanced Packet Block
+  int64_t timestampUs;     // capture timestamp in microseconds since the epoch
+};
+
+class CCaptureSink {
+ public:
+  virtual ~CCaptureSink() = default;
+  virtual void OnRecord(const CaptureRecord& record) = 0;
+  // Before each window is read; return false to cancel the walk.
+  virtual bool OnWindow(uint64_t offset, uint64_t fileSize) {
+    (void)offset, (void)fileSize;
+    return true;
+  }
+};
+
+// Why a walk stopped.
+enum class WalkEnd : uint8_t {
+  kEndOfFile,        // every record was read
+  kCancelled,
+  kReadError,
+  kTruncated,        // the last record reaches past the end of the file
+  kRecordTooLarge,   // a record larger than the read window
+  kMalformed,        // a pcapng block length that cannot be walked
+};
+const char* WalkEndText(WalkEnd end);
+
+struct WalkResult {
+  WalkEnd end = WalkEnd::kEndOfFile;
+  uint64_t stopOffset = 0;   // where the walk stopped when it did not reach the end
+  uint64_t records = 0;      // classic records or pcapng blocks walked
+  uint32_t packets = 0;      // packet records handed to the sink
+};
+
+// Walks a capture opened in `file` whose format was detected into `info`.
+class CCaptureWalk {
+ public:
+  CCaptureWalk(CAvFile& file, const CaptureFormatInfo& info) : file_(file), info_(info) {}
+  WalkResult Run(CCaptureSink& sink);
+
+ private:
+  struct Interface {
+    int64_t offsetSeconds = 0;
+    uint8_t resolution = 6;  // if_tsresol: power of ten, or of two with the top bit set
+  };
+
+  // Returns the bytes of the window consumed; sets done/result when the walk must stop.
+  uint32_t WalkPcapWindow(const uint8_t* window, uint32_t valid, uint64_t base,
+                          CCaptureSink& sink, WalkResult& result, bool& done);
+  uint32_t WalkPcapngWindow(const uint8_t* window, uint32_t valid, uint64_t base,
+                            CCaptureSink& sink, WalkResult& result, bool& done);
+  void ReadSectionHeader(const uint8_t* block, uint32_t length);
+  void ReadInterface(const uint8_t* block, uint32_t length);
+  int64_t EnhancedTimestamp(uint32_t interfaceId, uint64_t ticks) const;
+
+  CAvFile& file_;
+  CaptureFormatInfo info_;
+  bool bigEndian_ = false;
+  std::vector<Interface> interfaces_;
+  uint32_t packetNumber_ = 0;
+};
+
+// Converts a timestamp in units of an if_tsresol value to microseconds.
+int64_t TicksToMicroseconds(uint64_t ticks, uint8_t resolution);
+
+}  // namespace fennik

@@ -1,0 +1,47 @@
+// The program-wide list of packet errors (4096 entries), shared by every open capture and
+// the error-list dialog, and the errors' texts in both interface languages.
+#pragma once
+
+#include <cstdint>
+
+namespace fennik {
+
+constexpr uint32_t kContainerKindRtp = 216;
+constexpr uint32_t kErrorCodeSequence = 1;
+
+struct ErrorListEntry {
+  uint64_t fileOffset;     // all ones: free entry
+  uint32_t packetNumber;
+  uint32_t reserved;
+  uint32_t streamIndex;
+  uint32_t containerKind;
+  uint32_t errorCode;
+};
+
+class ErrorList {
+ public:
+  static constexpr int kEntries = 4096;
+
+  static ErrorList& Instance();
+
+  // Frees every entry (program start, capture close) and re-enables recording.
+  void Clear();
+  // Enters a packet unless its file offset is listed already. When the list is full, no
+  // further errors are recorded until the next Clear.
+  void Record(uint64_t fileOffset, uint32_t packetNumber, uint32_t streamIndex,
+              uint32_t errorCode = kErrorCodeSequence);
+  const ErrorListEntry& At(int index) const { return entries_[index]; }
+  bool IsUsed(int index) const { return entries_[index].fileOffset != ~uint64_t{0}; }
+  int UsedCount() const;
+
+ private:
+  ErrorList() { Clear(); }
+  ErrorListEntry entries_[kEntries];
+  bool full_ = false;
+};
+
+// The error's text in the interface language (0 English, 1 Japanese, UTF-8); English where
+// the language has none; "" for an unknown code.
+const char* ErrorText(uint32_t errorCode, int language);
+
+}  // namespace fennik

@@ -1,0 +1,50 @@
+// The decoded link, IPv4, UDP and RTP header fields of one captured packet.
+#pragma once
+
+#include <cstdint>
+
+namespace fennik {
+
+struct PacketRecord {
+  uint8_t destinationMac[6];  // zero for loopback frames
+  uint8_t sourceMac[6];
+  uint16_t ethertype;         // 0x0800, or zero for loopback frames
+  // IPv4
+  uint8_t ipVersion;
+  uint8_t ihl;
+  uint8_t typeOfService;
+  uint16_t totalLength;
+  uint16_t identification;
+  uint8_t flags;
+  uint16_t fragmentOffset;
+  uint8_t timeToLive;
+  uint8_t protocol;
+  uint16_t headerChecksum;
+  uint32_t sourceAddress;       // first octet most significant
+  uint32_t destinationAddress;
+  // UDP
+  uint16_t sourcePort;
+  uint16_t destinationPort;
+  uint16_t udpLength;
+  uint16_t udpChecksum;
+  // RTP
+  uint8_t rtpVersion;
+  uint8_t padding;
+  uint8_t extension;
+  uint8_t csrcCount;
+  uint8_t marker;
+  uint8_t payloadType;
+  uint16_t sequenceNumber;
+  uint32_t timestamp;
+  uint32_t payloadLength;       // from the UDP length, not from the captured bytes
+  uint32_t ssrc;
+  uint32_t csrc[15];
+};
+
+// "a.b.c.d" of an IPv4 address held first octet most significant.
+struct Ipv4Text {
+  char text[16];
+};
+Ipv4Text FormatIpv4(uint32_t address);
+
+}  // namespace fennik

@@ -1,0 +1,76 @@
+// The records of the analysis pass: one RtpPacketEntry per RTP packet (the packet table's
+// entry), one RtpStreamEntry per stream, and the static payload-type table of the RTP
+// audio/video profile.
+#pragma once
+
+#include <cstdint>
+
+#include "stream/CAddressList.h"
+
+namespace fennik {
+
+constexpr uint32_t kNoFrame = 0xFFFFFFFF;
+constexpr uint8_t kErrorSequence = 1;  // sequence number not consecutive
+
+struct RtpPacketEntry {
+  uint16_t streamIndex;     // index into the stream table (stream id = index + 1)
+  uint8_t errorFlags;       // kErrorSequence
+  uint8_t marker;
+  uint16_t sequenceNumber;
+  uint16_t recordLength;    // record bytes (header + captured frame), saturated at 65535
+  uint16_t payloadOffset;   // RTP payload from the start of the record
+  uint16_t payloadLength;   // from the UDP length
+  uint32_t packetNumber;
+  uint32_t captureTime;     // milliseconds since the capture's first packet
+  uint32_t rtpTimestamp;
+  uint32_t bitRate;         // payload bytes of this stream in the last second
+  int32_t jitter;           // milliseconds
+  uint32_t frameIndex;      // stream frame that begins in this packet, or kNoFrame
+  uint32_t capturedPayload; // payload bytes present in the record
+  uint8_t reserved[8];
+};
+static_assert(sizeof(RtpPacketEntry) == 48);
+
+using CPacketTable = CAddressList<RtpPacketEntry>;
+
+struct RtpStreamEntry {
+  uint32_t payloadType = 0;
+  uint32_t mediaKind = 0;         // 1 audio, 0 video or unknown
+  const char* encodingName = "";  // static table or the session description's format
+  uint32_t codecType = 0;         // 0: no codec known
+  uint32_t channels = 0;
+  uint32_t bitsPerSample = 0;
+  uint32_t codecParameter = 0;
+  uint32_t clockRate = 0;
+  uint32_t sourceAddress = 0;
+  uint32_t destinationAddress = 0;
+  uint16_t sourcePort = 0;
+  uint16_t destinationPort = 0;
+  uint32_t firstPacketNumber = 0;
+  uint32_t referenceCaptureTime = 0;
+  uint32_t referenceRtpTimestamp = 0;
+  uint32_t streamObjectCreated = 0;
+  uint16_t lastSequenceNumber = 0;
+  uint32_t lastCaptureTime = 0;
+  uint32_t lastRtpTimestamp = 0;
+  // Counters kept for the stream table and the CLI.
+  uint32_t packets = 0;
+  uint32_t sequenceErrors = 0;
+  uint32_t codecSlot = 0xFFFFFFFF;  // index of the stream's codec slot, if any
+  char encodingStorage[16] = {};    // the name when it comes from a session description
+};
+
+struct StaticPayloadType {
+  uint32_t kind;
+  uint32_t codecType;
+  const char* name;  // nullptr for payload types the profile leaves unassigned
+  uint32_t clockRate;
+  uint32_t channels;
+  uint32_t bitsPerSample;
+  uint32_t codecParameter;
+};
+
+// The row for a payload type; `listed` tells whether the profile assigns it.
+const StaticPayloadType& LookupStaticPayloadType(uint32_t payloadType, bool& listed);
+
+}  // namespace fennik
