@@ -1,0 +1,349 @@
+// SDP parsing into media descriptions and the per-capture description list. The files in
+// tests/data/sdp/ were written by ffmpeg's RTP muxer (scripts/make-test-sdp); the other
+// inputs are hand-written SDP lines shown inline.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/DebugPrint.h"
+#include "sdp/MediaDescription.h"
+
+namespace fennik {
+namespace {
+
+constexpr uint32_t Ip(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+  return (a << 24) | (b << 16) | (c << 8) | d;
+}
+
+std::string ReadFixture(const std::string& name) {
+  std::ifstream in(std::string(FENNIK_TEST_DATA) + "/sdp/" + name, std::ios::binary);
+  EXPECT_TRUE(in) << name;
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+MediaDescription ParseOne(std::string_view text) {
+  MediaDescription d;
+  ParseMediaDescription(reinterpret_cast<const uint8_t*>(text.data()), text.size(), d);
+  return d;
+}
+
+struct ExpectedFormat {
+  uint32_t payloadType, codecType;
+  const char* name;
+  uint32_t kind, clockRate, channels, bitsPerSample, codecParameter;
+};
+
+void ExpectFormat(const MediaFormat& f, const ExpectedFormat& e) {
+  SCOPED_TRACE(e.name);
+  EXPECT_EQ(f.payloadType, e.payloadType);
+  EXPECT_EQ(f.codecType, e.codecType);
+  EXPECT_STREQ(f.encodingName, e.name);
+  EXPECT_EQ(f.kind, e.kind);
+  EXPECT_EQ(f.clockRate, e.clockRate);
+  EXPECT_EQ(f.channels, e.channels);
+  EXPECT_EQ(f.bitsPerSample, e.bitsPerSample);
+  EXPECT_EQ(f.codecParameter, e.codecParameter);
+}
+
+// The formats of one rtpmap line after an "m=audio" line.
+MediaFormat AudioFormat(std::string_view rtpmap) {
+  std::string text = "v=0\r\nm=audio 5004 RTP/AVP 96\r\n" + std::string(rtpmap) + "\r\n";
+  MediaDescription d = ParseOne(text);
+  EXPECT_EQ(d.formatCount, 1u) << rtpmap;
+  return d.formats[0];
+}
+
+TEST(SdpFixtures, FfmpegDescriptionsMapToCodecs) {
+  struct Case {
+    const char* file;
+    uint32_t address, port, mediaKind;
+    std::vector<ExpectedFormat> formats;
+  };
+  const Case cases[] = {
+      {"opus.sdp", Ip(127, 0, 0, 1), 5004, 1, {{97, 113, "opus", 1, 48000, 2, 0, 0}}},
+      {"speex.sdp", Ip(127, 0, 0, 1), 5004, 1, {{97, 114, "speex", 1, 8000, 0, 0, 0}}},
+      {"g726-32.sdp", Ip(127, 0, 0, 1), 5004, 1, {{97, 108, "G726", 1, 8000, 1, 4, 32000}}},
+      {"aal2-g726-32.sdp", Ip(127, 0, 0, 1), 5004, 1, {{97, 109, "AAL2-G726", 1, 8000, 1, 4, 32000}}},
+      // "L16/8000/1": the rtpmap's clock rate replaces the table's 44100.
+      {"l16.sdp", Ip(127, 0, 0, 1), 5004, 1, {{97, 94, "L16", 1, 8000, 1, 16, 0}}},
+      {"h263-2000.sdp", Ip(127, 0, 0, 1), 5008, 2, {{96, 6, "H263", 0, 90000, 0, 0, 90000}}},
+      {"mp4v-es.sdp", Ip(127, 0, 0, 1), 5010, 2, {{96, 5, "MP4V", 0, 90000, 0, 0, 90000}}},
+      // The multicast connection "224.2.1.1/127": the TTL suffix is not part of the address.
+      {"multicast-l16.sdp", Ip(224, 2, 1, 1), 5004, 1, {{97, 94, "L16", 1, 8000, 1, 16, 0}}},
+      // Audio and video offer: both media's formats, port and kind of the last "m=" line.
+      {"h264-opus.sdp", Ip(127, 0, 0, 1), 5004, 1,
+       {{96, 11, "H264", 0, 90000, 0, 0, 90000}, {97, 113, "opus", 1, 48000, 2, 0, 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    MediaDescriptionList list;
+    list.Parse(ReadFixture(c.file));
+    ASSERT_EQ(list.Size(), 1u);
+    const MediaDescription& d = list.At(0);
+    EXPECT_EQ(d.connectionAddress, c.address);
+    EXPECT_EQ(d.mediaPort, c.port);
+    EXPECT_EQ(d.mediaKind, c.mediaKind);
+    ASSERT_EQ(d.formatCount, c.formats.size());
+    for (size_t i = 0; i < c.formats.size(); ++i) ExpectFormat(d.formats[i], c.formats[i]);
+  }
+}
+
+TEST(SdpFixtures, StaticPayloadTypeWithoutRtpmapAddsNoDescription) {
+  MediaDescriptionList list;
+  list.Parse(ReadFixture("pcmu.sdp"));  // "m=audio 5004 RTP/AVP 0" and no rtpmap
+  EXPECT_EQ(list.Size(), 0u);
+}
+
+TEST(SdpEncoding, TableIsMatchedByCaseSensitivePrefixInOrder) {
+  // G.722.1 is not G.722, but "G7221" starts with the G722 key.
+  ExpectFormat(AudioFormat("a=rtpmap:96 G7221/16000"), {96, 107, "G722", 1, 16000, 1, 8, 0});
+  // Each G726 rate finds its own row before the bare "G726" row; AAL2 packing is its own codec.
+  ExpectFormat(AudioFormat("a=rtpmap:96 G726-16/8000"), {96, 108, "G726", 1, 8000, 1, 2, 16000});
+  ExpectFormat(AudioFormat("a=rtpmap:96 G726-40/8000"), {96, 108, "G726", 1, 8000, 1, 5, 40000});
+  ExpectFormat(AudioFormat("a=rtpmap:96 G726/8000"), {96, 108, "G726", 1, 8000, 1, 5, 40000});
+  ExpectFormat(AudioFormat("a=rtpmap:96 AAL2-G726-24/8000"), {96, 109, "AAL2-G726", 1, 8000, 1, 3, 24000});
+  ExpectFormat(AudioFormat("a=rtpmap:96 AAL2-G726/8000"), {96, 109, "G726", 1, 8000, 1, 5, 40000});
+  ExpectFormat(AudioFormat("a=rtpmap:96 iLBC/8000"), {96, 116, "iLBC", 1, 8000, 1, 0, 20});
+  // Case matters: lower-case names are unknown and take the defaults of the media kind.
+  ExpectFormat(AudioFormat("a=rtpmap:96 pcmu/8000"), {96, 0, "pcmu", 1, 8000, 1, 16, 0});
+  MediaDescription video = ParseOne("m=video 6000 RTP/AVP 96 97\na=rtpmap:96 h264/90000\na=rtpmap:97 H264/90000\n");
+  ASSERT_EQ(video.formatCount, 2u);
+  ExpectFormat(video.formats[0], {96, 0, "h264", 0, 90000, 0, 0, 90000});
+  ExpectFormat(video.formats[1], {97, 11, "H264", 0, 90000, 0, 0, 90000});
+}
+
+TEST(SdpEncoding, ClockRateAndChannelFields) {
+  // Channels are read only for audio formats; a video format's third field is ignored.
+  ExpectFormat(AudioFormat("a=rtpmap:96 opus/48000/2"), {96, 113, "opus", 1, 48000, 2, 0, 0});
+  ExpectFormat(AudioFormat("a=rtpmap:96 opus/48000"), {96, 113, "opus", 1, 48000, 0, 0, 0});
+  MediaFormat h264 = AudioFormat("a=rtpmap:96 H264/90000/2");
+  EXPECT_EQ(h264.channels, 0u);
+  // Fields without leading digits keep the table's value, and so does a clock rate of 0,
+  // which later timing arithmetic would divide by.
+  EXPECT_EQ(AudioFormat("a=rtpmap:96 PCMA/x/y").clockRate, 8000u);
+  EXPECT_EQ(AudioFormat("a=rtpmap:96 PCMA/0").clockRate, 8000u);
+  EXPECT_EQ(AudioFormat("a=rtpmap:96 L16").clockRate, 44100u);
+  // An absurd number saturates rather than wrapping onto a plausible payload type.
+  EXPECT_EQ(AudioFormat("a=rtpmap:4294967392 PCMA/8000").payloadType, UINT32_MAX);
+  // Long unknown names are cut to 15 characters.
+  EXPECT_STREQ(AudioFormat("a=rtpmap:96 VERY-LONG-CODEC-NAME/8000").encodingName, "VERY-LONG-CODEC");
+}
+
+TEST(SdpRtpmap, FormatSlots) {
+  // Without "m=audio" an unknown encoding takes the non-audio defaults.
+  MediaDescription none = ParseOne("a=rtpmap:96 foo/8000\r\n");
+  ASSERT_EQ(none.formatCount, 1u);
+  ExpectFormat(none.formats[0], {96, 0, "foo", 0, 8000, 0, 0, 90000});
+
+  // A line with no encoding token does not take a slot: the next rtpmap fills it.
+  MediaDescription partial = ParseOne("m=audio 1 RTP/AVP\na=rtpmap:96\na=rtpmap:97 PCMU/8000\n");
+  ASSERT_EQ(partial.formatCount, 1u);
+  EXPECT_EQ(partial.formats[0].payloadType, 97u);
+
+  // Ten formats at most, the first ten kept in line order.
+  std::string many = "m=audio 1 RTP/AVP\n";
+  for (int pt = 96; pt < 108; ++pt) many += "a=rtpmap:" + std::to_string(pt) + " PCMA/8000\n";
+  MediaDescription full = ParseOne(many);
+  ASSERT_EQ(full.formatCount, static_cast<uint32_t>(kMaxMediaFormats));
+  for (int i = 0; i < kMaxMediaFormats; ++i) EXPECT_EQ(full.formats[i].payloadType, 96u + i);
+  EXPECT_EQ(full.FindFormat(107), nullptr);
+
+  // A payload type mapped twice: the later mapping is the one the stream gets.
+  MediaDescription twice = ParseOne("a=rtpmap:96 PCMA/8000\na=rtpmap:96 PCMU/8000\n");
+  ASSERT_NE(twice.FindFormat(96), nullptr);
+  EXPECT_EQ(twice.FindFormat(96)->codecType, 106u);
+  EXPECT_EQ(twice.FindFormat(0), nullptr);
+}
+
+TEST(SdpFmtp, IlbcModeOnlyAsFirstParameter) {
+  auto ilbc = [](std::string_view fmtp) {
+    MediaDescription d = ParseOne("m=audio 1 RTP/AVP 97\na=rtpmap:97 iLBC/8000\n" + std::string(fmtp));
+    EXPECT_EQ(d.formatCount, 1u);
+    return d.formats[0].codecParameter;
+  };
+  EXPECT_EQ(ilbc("a=fmtp:97 mode=30"), 30u);
+  EXPECT_EQ(ilbc("a=fmtp:97 mode=20"), 20u);
+  EXPECT_EQ(ilbc("a=fmtp:97 foo=1;mode=30"), 20u);
+  EXPECT_EQ(ilbc("a=fmtp:97 mode=30;foo=1"), 30u);
+  EXPECT_EQ(ilbc("a=fmtp:96 mode=30"), 20u);  // another payload type
+  EXPECT_EQ(ilbc("a=fmtp:97 mode="), 20u);
+  EXPECT_EQ(ilbc("a=fmtp:97 mode=25"), 20u);  // RFC 3952 knows only 20 and 30
+
+  // An fmtp before its rtpmap has no target; mode= means nothing for other codecs.
+  MediaDescription early = ParseOne("a=fmtp:97 mode=30\na=rtpmap:97 iLBC/8000\n");
+  EXPECT_EQ(early.formats[0].codecParameter, 20u);
+  // Two formats with one payload type: the fmtp goes to the first.
+  MediaDescription dup = ParseOne("a=rtpmap:97 iLBC/8000\na=rtpmap:97 iLBC/8000\na=fmtp:97 mode=30\n");
+  EXPECT_EQ(dup.formats[0].codecParameter, 30u);
+  EXPECT_EQ(dup.formats[1].codecParameter, 20u);
+  MediaDescription pcmu = ParseOne("m=audio 1 RTP/AVP\na=rtpmap:97 PCMU/8000\na=fmtp:97 mode=30\n");
+  EXPECT_EQ(pcmu.formats[0].codecParameter, 0u);
+}
+
+TEST(SdpConnection, AddressForms) {
+  const char* rtpmap = "a=rtpmap:96 PCMU/8000\n";
+  auto address = [&](std::string_view lines) { return ParseOne(std::string(lines) + rtpmap).connectionAddress; };
+  EXPECT_EQ(address("c=IN IP4 192.168.10.20\n"), Ip(192, 168, 10, 20));
+  EXPECT_EQ(address("c=IN IP4 224.2.1.1/127/3\n"), Ip(224, 2, 1, 1));
+  EXPECT_EQ(address(""), 0u);
+  EXPECT_EQ(address("c=IN IP4 host.example.com\n"), 0u);
+  EXPECT_EQ(address("c=IN IP4\n"), 0u);                            // too few tokens
+  EXPECT_EQ(address("c=IN IP4 10.0.0.1\nc=IN IP4 10.0.0.2\n"), Ip(10, 0, 0, 2));  // last wins
+  EXPECT_EQ(address("c=IN IP4 10.0.0.1\nc=IN IP6 ::1\n"), Ip(10, 0, 0, 1));       // IP6 ignored
+  EXPECT_EQ(address("c=ATM IP4 10.0.0.1\n"), 0u);
+  EXPECT_EQ(address("c=IN\tIP4   10.0.0.9\n"), Ip(10, 0, 0, 9));   // tabs and runs of spaces
+}
+
+TEST(SdpMedia, PortAndKind) {
+  const char* rtpmap = "\na=rtpmap:96 PCMU/8000\n";
+  auto parse = [&](std::string_view lines) { return ParseOne(std::string(lines) + rtpmap); };
+  EXPECT_EQ(parse("m=audio 49170/2 RTP/AVP 96").mediaPort, 49170u);
+  MediaDescription kept = parse("m=video 6000 RTP/AVP 96\nm=unknown 7000");
+  EXPECT_EQ(kept.mediaKind, 2u);
+  EXPECT_EQ(kept.mediaPort, 7000u);
+  MediaDescription noDigits = parse("m=audio 6000 RTP/AVP 96\nm=video port RTP/AVP");
+  EXPECT_EQ(noDigits.mediaKind, 2u);
+  EXPECT_EQ(noDigits.mediaPort, 6000u);
+  EXPECT_EQ(parse("m=audiovisual 6000").mediaKind, 0u);
+  // Lines whose type letter is unknown, or that lack "=" in the second place, are skipped.
+  EXPECT_EQ(parse("x=audio 6000\n m=audio 6000\nm:audio 6000").mediaPort, 0u);
+}
+
+TEST(SdpLines, AllLineBreakFormsAndNoFinalBreak) {
+  const std::vector<std::string> lines = {"v=0", "c=IN IP4 10.1.2.3", "m=audio 4000 RTP/AVP 97",
+                                          "a=rtpmap:97 opus/48000/2", "a=rtpmap:98 iLBC/8000",
+                                          "a=fmtp:98 mode=30"};
+  for (const char* br : {"\r\n", "\n", "\r", "\n\r", "\n\r\n\r\n"}) {
+    std::string text;
+    for (const std::string& l : lines) text += l + br;
+    for (const std::string& candidate : {text, text.substr(0, text.size() - std::strlen(br))}) {
+      SCOPED_TRACE(testing::Message() << "break " << testing::PrintToString(std::string(br)) << " text "
+                                      << testing::PrintToString(candidate));
+      MediaDescription d = ParseOne(candidate);
+      EXPECT_EQ(d.connectionAddress, Ip(10, 1, 2, 3));
+      EXPECT_EQ(d.mediaPort, 4000u);
+      ASSERT_EQ(d.formatCount, 2u);
+      ExpectFormat(d.formats[0], {97, 113, "opus", 1, 48000, 2, 0, 0});
+      ExpectFormat(d.formats[1], {98, 116, "iLBC", 1, 8000, 1, 0, 30});
+    }
+  }
+}
+
+TEST(SdpLines, ReadsOnlyTheGivenLength) {
+  // The buffer goes on past the length with a line that would change the result; the cut
+  // falls inside the encoding name.
+  const std::string buffer = "m=audio 4000 RTP/AVP 97\na=rtpmap:97 opus/48000/2\nc=IN IP4 1.2.3.4\n";
+  const size_t cut = buffer.find("opus") + 2;
+  std::vector<uint8_t> exact(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(cut));
+  MediaDescription d;
+  ParseMediaDescription(exact.data(), exact.size(), d);  // heap block of exactly `cut` bytes
+  ASSERT_EQ(d.formatCount, 1u);
+  EXPECT_STREQ(d.formats[0].encodingName, "op");
+  EXPECT_EQ(d.formats[0].codecType, 0u);
+  EXPECT_EQ(d.connectionAddress, 0u);
+
+  ParseMediaDescription(nullptr, 0, d);
+  EXPECT_EQ(d.formatCount, 0u);
+}
+
+TEST(SdpLines, GarbageAroundAndInsideTheBody) {
+  // A SIP datagram from "v=0" on: the SDP body, then bytes of whatever follows in the record.
+  std::string text = "v=0\r\nc=IN IP4 10.0.0.5\r\nm=audio 30000 RTP/AVP 8 101\r\n";
+  text += std::string("\x00\xff\xfe=\x01:\t\r\r\n\n", 11);  // binary noise with breaks
+  text += "a=rtpmap:8 PCMA/8000\r\na=rtpmap:101 telephone-event/8000\r\n";
+  text += std::string("a=\x00rtpmap:9 G722/8000\r\n", 23);  // NUL inside a line: no rtpmap
+  text += "a=rtpmap:\r\na==:: =\r\nc=IN IP4 .\r\nm=\r\na=fmtp:\r\n";
+  text += std::string("\x80\x81\x82", 3);
+  MediaDescription d = ParseOne(text);
+  EXPECT_EQ(d.mediaPort, 30000u);
+  EXPECT_EQ(d.connectionAddress, 0u);  // "c=IN IP4 ." is the last connection line
+  ASSERT_EQ(d.formatCount, 2u);
+  ExpectFormat(d.formats[0], {8, 105, "PCMA", 1, 8000, 1, 8, 0});
+  ExpectFormat(d.formats[1], {101, 0, "telephone-event", 1, 8000, 1, 16, 0});
+}
+
+TEST(SdpList, NewestFirstAndStreamMatching) {
+  const std::string offer =
+      "v=0\r\nc=IN IP4 192.168.1.10\r\nm=audio 40000 RTP/AVP 96\r\na=rtpmap:96 PCMA/8000\r\n";
+  const std::string answer =
+      "v=0\r\nc=IN IP4 192.168.1.20\r\nm=audio 50000 RTP/AVP 96\r\na=rtpmap:96 opus/48000/2\r\n";
+  MediaDescriptionList list;
+  list.Parse(offer);
+  list.Parse("v=0\r\ns=no formats\r\nc=IN IP4 192.168.1.10\r\nm=audio 40000 RTP/AVP 0\r\n");
+  list.Parse(answer);
+  list.Parse(offer);  // the same body again, e.g. a retransmitted INVITE
+  ASSERT_EQ(list.Size(), 3u);
+  EXPECT_EQ(list.At(0).formats[0].codecType, 105u);
+  EXPECT_EQ(list.At(1).formats[0].codecType, 113u);
+  EXPECT_EQ(list.At(2).formats[0].codecType, 105u);
+
+  const uint32_t a = Ip(192, 168, 1, 10), b = Ip(192, 168, 1, 20);
+  // The stream a:40000 -> b:50000 matches both descriptions; the newest one wins.
+  EXPECT_EQ(list.FindForStream(a, b, 40000, 50000), &list.At(0));
+  EXPECT_EQ(list.FindForStream(b, a, 50000, 40000), &list.At(0));
+  // Matched through b and its port alone.
+  EXPECT_EQ(list.FindForStream(Ip(10, 0, 0, 1), b, 1234, 50000), &list.At(1));
+  EXPECT_EQ(list.FindForStream(b, Ip(10, 0, 0, 1), 50000, 1234), &list.At(1));
+  // Address and port must come from the same description; neither alone matches.
+  EXPECT_EQ(list.FindForStream(a, Ip(10, 0, 0, 1), 50000, 1234), nullptr);
+  EXPECT_EQ(list.FindForStream(Ip(10, 0, 0, 1), Ip(10, 0, 0, 2), 40000, 50000), nullptr);
+
+  // A newer answer makes b's description the newest for the a<->b stream.
+  list.Parse(answer);
+  EXPECT_EQ(list.FindForStream(a, b, 40000, 50000), &list.At(0));
+  EXPECT_EQ(list.At(0).formats[0].codecType, 113u);
+
+  list.Clear();
+  EXPECT_EQ(list.Size(), 0u);
+  EXPECT_EQ(list.FindForStream(a, b, 40000, 50000), nullptr);
+}
+
+TEST(SdpList, PortMatchUsesLowSixteenBitsAndAddressZeroMatchesNothing) {
+  MediaDescriptionList list;
+  list.Parse("c=IN IP4 10.0.0.1\nm=audio 70000 RTP/AVP\na=rtpmap:96 PCMA/8000\n");  // 70000 & 0xFFFF = 4464
+  EXPECT_NE(list.FindForStream(Ip(10, 0, 0, 1), Ip(10, 0, 0, 2), 4464, 9), nullptr);
+  list.Parse("m=audio 5000 RTP/AVP\na=rtpmap:96 PCMA/8000\n");  // no c= line
+  EXPECT_EQ(list.Size(), 2u);
+  EXPECT_EQ(list.FindForStream(0, 0, 5000, 5000), nullptr);
+}
+
+TEST(SdpUserText, MatchesTheStreamAndItsReverseDirection) {
+  const uint32_t src = Ip(172, 16, 0, 7), dst = Ip(172, 16, 0, 9);
+  const std::string body = "v=0\r\nc=IN IP4 1.1.1.1\r\nm=video 9 RTP/AVP 96\r\na=rtpmap:96 H264/90000";
+  const std::string text = MakeUserSdpText(body, src, 20000);
+  EXPECT_EQ(text, body + "\r\nc=IN IP4 172.16.0.7\r\nm=unknown 20000\r\n");
+
+  MediaDescriptionList list;
+  list.Parse(text);
+  ASSERT_EQ(list.Size(), 1u);
+  EXPECT_EQ(list.At(0).mediaKind, 2u);  // "m=unknown" keeps the body's kind
+  EXPECT_EQ(list.FindForStream(src, dst, 20000, 30000), &list.At(0));
+  EXPECT_EQ(list.FindForStream(dst, src, 30000, 20000), &list.At(0));
+  EXPECT_EQ(list.FindForStream(Ip(1, 1, 1, 1), dst, 9, 30000), nullptr);  // body's own c=/m= overridden
+
+  // A body without "m=": unknown encodings get non-audio defaults, known ones their row.
+  list.Parse(MakeUserSdpText("a=rtpmap:97 foo/16000\na=rtpmap:98 PCMU/8000", dst, 30000));
+  ASSERT_EQ(list.Size(), 2u);
+  ExpectFormat(list.At(0).formats[0], {97, 0, "foo", 0, 16000, 0, 0, 90000});
+  ExpectFormat(list.At(0).formats[1], {98, 106, "PCMU", 1, 8000, 1, 8, 0});
+  EXPECT_EQ(list.At(0).mediaKind, 0u);
+}
+
+TEST(SdpDebug, RecognisedLinesAreLoggedAndCut) {
+  SetDebugToStderr(true);
+  testing::internal::CaptureStderr();
+  const std::string longLine = "s=" + std::string(2000, 'x');
+  ParseOne("v=0\r\nq=unknown\r\n" + longLine + "\r\na=rtpmap:96 PCMU/8000");
+  const std::string log = testing::internal::GetCapturedStderr();
+  SetDebugToStderr(false);
+  EXPECT_EQ(log, "[SDP] v=0\n[SDP] " + longLine.substr(0, 1023) + "\n[SDP] a=rtpmap:96 PCMU/8000\n");
+}
+
+}  // namespace
+}  // namespace fennik
