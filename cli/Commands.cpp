@@ -5,11 +5,13 @@ namespace fennik::cli {
 int RunInfo(const CliArgs& args);
 int RunStreams(const CliArgs& args);
 int RunCsv(const CliArgs& args);
+int RunSettings(const CliArgs& args);
 
 const CliCommand kCommands[] = {
     {"info", RunInfo, "info FILE                     capture format, byte order, records, RTP packets, streams"},
     {"streams", RunStreams, "streams FILE [--json]         the stream table"},
     {"csv", RunCsv, "csv FILE [--stream ID] [--start N] [--end M] [-o OUT]   the packet list as CSV"},
+    {"settings", RunSettings, "settings [--lang en|ja]       the settings in force and the file they came from"},
     {nullptr, nullptr, nullptr},
 };
 
