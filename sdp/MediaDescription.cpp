@@ -13,9 +13,9 @@ namespace {
 // Longest part of a line written to the debug sink.
 constexpr size_t kMaxDebugLine = 1023;
 
-// The handlers look at no more than the first five tokens of a line; a few spare slots keep
-// the count honest for "at least N tokens" checks.
-constexpr int kMaxTokens = 8;
+// The handlers look at no more than the first five tokens of a line and check counts only as
+// "at least N", so tokenising stops after five (long fmtp lines are not scanned to the end).
+constexpr int kMaxTokens = 5;
 
 constexpr uint32_t kMediaAudio = 1;
 constexpr uint32_t kMediaVideo = 2;
