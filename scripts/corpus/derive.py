@@ -16,6 +16,7 @@ import os
 import struct
 import sys
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pcaplib  # noqa: E402
 from pcaplib import Capture, Packet, rtp_header, udp_ipv4_frame  # noqa: E402

@@ -24,6 +24,7 @@ import struct
 import subprocess
 import sys
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pcaplib  # noqa: E402
 
