@@ -278,6 +278,10 @@ def main():
     bad_block_length(p(CALL_TCP), p("l16-sip-tcp-badblocklen.pcapng"), 0x7FFFFFF0)
     bad_block_length(p(CALL_TCP), p("l16-sip-tcp-zeroblocklen.pcapng"), 0)
 
+    header_only = copy_capture(udp_call, [])
+    pcaplib.write_classic(p("header-only.pcap"), header_only)
+    pcaplib.write_pcapng(p("header-only.pcapng"), header_only, tsresol_exp=9)
+
     many_streams(p("many-streams-300.pcap"))
     edge_cases(p("rtp-edge-cases.pcap"))
     ipv4_options(p("ipv4-options.pcap"))

@@ -85,21 +85,25 @@ def _read_pcapng(raw):
     cap.endian = ">" if bom_be == PCAPNG_BOM else "<"
     e = cap.endian
     pos = 0
+    section = []  # ticks per second of each interface of the current section
     while pos + 12 <= len(raw):
         btype, blen = struct.unpack(e + "II", raw[pos:pos + 8])
         if blen < 12 or pos + blen > len(raw):
             break
         body = raw[pos + 8:pos + blen - 4]
         cap.records += 1
-        if btype == 1:  # Interface Description Block
+        if btype == PCAPNG_SHB:  # a new section numbers its interfaces from 0 again
+            section = []
+        elif btype == 1:  # Interface Description Block
             linktype, _, snaplen = struct.unpack(e + "HHI", body[:8])
             cap.linktype = linktype
             cap.snaplen = snaplen
-            cap.tsresol.append(_tsresol(body[8:], e))
+            section.append(_tsresol(body[8:], e))
+            cap.tsresol.append(section[-1])
         elif btype == 6:  # Enhanced Packet Block
             iface, hi, lo, incl, orig = struct.unpack(e + "IIIII", body[:20])
             ticks = (hi << 32) | lo
-            per_sec = cap.tsresol[iface] if iface < len(cap.tsresol) else 1_000_000
+            per_sec = section[iface] if iface < len(section) else 1_000_000
             ts_ns = ticks * 1_000_000_000 // per_sec
             cap.packets.append(Packet(ts_ns, body[20:20 + incl], orig, iface))
         pos += blen

@@ -68,6 +68,26 @@ DESCRIPTIONS = {
         "without any option, so if_tsresol is absent and the default (microseconds) applies.",
         "pcapng with microsecond resolution by default (no if_tsresol option): same packets and "
         "times as the classic original."),
+    "mixed-tsresol-2if.pcapng": (
+        "`mergecap -w mixed-tsresol-2if.pcapng l16-sip-tcp.pcapng g711u-sip-udp-usec.pcapng`: "
+        "one section, two IDBs (interface 0: if_tsresol 9 from dumpcap; interface 1: no "
+        "if_tsresol, microseconds), packets merged in time order, so the UDP call "
+        "(interface 1) comes first and the TCP call (interface 0) minutes later.",
+        "Timestamp resolution kept per interface: every EPB is converted through its own "
+        "interface; the first EPB refers to the second IDB."),
+    "mixed-tsresol-2sections.pcapng": (
+        "`cat g711u-sip-udp-usec.pcapng l16-sip-tcp.pcapng`: two sections, each with its own "
+        "SHB and an IDB numbered 0 (microseconds by default in the first, if_tsresol 9 in the "
+        "second), the first section's last packet minutes before the second's first.",
+        "Interface numbering restarts with each Section Header Block; the resolution of "
+        "interface 0 changes between sections; packet numbers run on across sections."),
+    "header-only.pcap": (
+        "derive.py: the 24-byte global header of g711u-sip-udp.pcap and nothing else.",
+        "A classic file with no records: opens, yields no packets, no error."),
+    "header-only.pcapng": (
+        "derive.py: a Section Header Block and an Interface Description Block (if_tsresol 9), "
+        "no packet block.",
+        "A pcapng file with no packets: opens, yields no packets, no error."),
     "l16-sip-tcp-usec.pcapng": (
         "derive.py: the EPBs of l16-sip-tcp.pcapng rewritten little-endian with one IDB whose "
         "if_tsresol option is present and says 6 (microseconds); times cut to microseconds.",
