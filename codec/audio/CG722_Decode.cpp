@@ -1,0 +1,55 @@
+#include "codec/audio/CG722_Decode.h"
+
+namespace fennik {
+namespace {
+constexpr size_t kInitialRecordCapacity = 1024;
+}  // namespace
+
+CG722_Decode::CG722_Decode() {
+  format_.codecType = kCodecType;
+  format_.channels = 1;
+  format_.sampleRate = 16000;
+  format_.bitsPerSample = 8;
+  format_.bitRate = 128000;
+  format_.frameSize = 2048;
+  format_.samples = 160;
+  format_.channelPositions[0] = kChannelCenter;
+  records_.reserve(kInitialRecordCapacity);
+  Reset();
+}
+
+void CG722_Decode::SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
+                                  int32_t bitRate) {
+  ApplyStreamAudioFormat(format_, "[G722]", sampleRate, bitsPerSample, channels, bitRate);
+}
+
+void CG722_Decode::Reset() {
+  G722ResetLowBand(low_);
+  G722ResetHighBand(high_);
+  qmf_ = G722QmfState{};
+}
+
+size_t CG722_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
+                            size_t capacityBytes) {
+  if (in == nullptr || out == nullptr || length == 0) return 0;
+  format_.frameSize = static_cast<uint32_t>(length);
+  records_.clear();
+
+  const size_t perOctet = format_.sampleRate == 16000 ? 2 : 1;
+  const size_t capacity = capacityBytes / 2;
+  size_t written = 0;
+  for (size_t i = 0; i < length && written + perOctet <= capacity; ++i) {
+    G722OctetRecord record;
+    record.ih = in[i] >> 6;
+    record.il = in[i] & 0x3F;
+    record.rl = G722DecodeLowBand(low_, static_cast<uint32_t>(record.il));
+    record.rh = G722DecodeHighBand(high_, static_cast<uint32_t>(record.ih));
+    G722ReceiveQmf(qmf_, record.rl, record.rh, record.xout);
+    for (size_t k = 0; k < perOctet; ++k) out[written++] = static_cast<int16_t>(record.xout[k]);
+    records_.push_back(record);
+  }
+  format_.samples = static_cast<uint32_t>(written);
+  return written * 2;
+}
+
+}  // namespace fennik
