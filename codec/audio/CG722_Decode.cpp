@@ -31,9 +31,11 @@ void CG722_Decode::Reset() {
 
 size_t CG722_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
                             size_t capacityBytes) {
-  if (in == nullptr || out == nullptr || length == 0) return 0;
+  if (in == nullptr || out == nullptr) return 0;
   format_.frameSize = static_cast<uint32_t>(length);
+  format_.samples = 0;
   records_.clear();
+  if (length == 0) return 0;
 
   const size_t perOctet = format_.sampleRate == 16000 ? 2 : 1;
   const size_t capacity = capacityBytes / 2;

@@ -79,9 +79,11 @@ void CG726_Decode::Reset() { G726ResetState(state_, rounding_); }
 
 size_t CG726_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
                             size_t capacityBytes) {
-  if (in == nullptr || out == nullptr || length == 0) return 0;
+  if (in == nullptr || out == nullptr) return 0;
   format_.frameSize = static_cast<uint32_t>(length);
+  format_.samples = 0;
   records_.clear();
+  if (length == 0) return 0;
 
   const int n = tables_->codeBits;
   const size_t codeWords = (length * 8 + static_cast<size_t>(n) - 1) / static_cast<size_t>(n);

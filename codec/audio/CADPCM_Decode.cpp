@@ -1,0 +1,65 @@
+#include "codec/audio/CADPCM_Decode.h"
+
+#include <algorithm>
+
+#include "base/ByteOrder.h"
+
+namespace fennik {
+namespace {
+constexpr size_t kInitialRecordCapacity = 1024;
+}  // namespace
+
+bool ParseDvi4Header(const uint8_t* frame, size_t length, Dvi4Header& header) {
+  if (frame == nullptr || length < Dvi4Header::kSize) return false;
+  header.predictor = ReadBE16(frame);
+  header.stepIndex = frame[2];
+  header.reserved = frame[3];
+  header.step = kImaStepSize[std::min<int>(header.stepIndex, kImaMaxStepIndex)];
+  return true;
+}
+
+CADPCM_Decode::CADPCM_Decode() {
+  format_.codecType = kCodecType;
+  format_.channels = 1;
+  format_.sampleRate = 8000;
+  format_.bitsPerSample = 4;
+  format_.bitRate = 32000;
+  format_.frameSize = 84;
+  format_.samples = 160;
+  format_.channelPositions[0] = kChannelCenter;
+  records_.reserve(kInitialRecordCapacity);
+}
+
+void CADPCM_Decode::SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
+                                   int32_t bitRate) {
+  ApplyStreamAudioFormat(format_, "[ADPCM]", sampleRate, bitsPerSample, channels, bitRate);
+}
+
+void CADPCM_Decode::Reset() { state_ = ImaAdpcmState{}; }
+
+size_t CADPCM_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
+                             size_t capacityBytes) {
+  if (in == nullptr || out == nullptr) return 0;
+  format_.frameSize = static_cast<uint32_t>(length);
+  format_.samples = 0;
+  records_.clear();
+  if (length == 0) return 0;
+  size_t written = 0;
+  Dvi4Header header;
+  if (length > Dvi4Header::kSize && ParseDvi4Header(in, length, header)) {
+    state_.predictor = header.predictor;
+    state_.stepIndex = std::min<int>(header.stepIndex, kImaMaxStepIndex);
+    const size_t capacity = capacityBytes / 2;
+    for (size_t i = Dvi4Header::kSize; i < length && written + 2 <= capacity; ++i) {
+      for (uint32_t nibble : {uint32_t{in[i]} >> 4, uint32_t{in[i]} & 15u}) {
+        const int16_t sample = ImaAdpcmDecodeNibble(state_, nibble);
+        out[written++] = sample;
+        records_.push_back({nibble, sample});
+      }
+    }
+  }
+  format_.samples = static_cast<uint32_t>(written);
+  return written * 2;
+}
+
+}  // namespace fennik
