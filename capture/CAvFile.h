@@ -4,8 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace fennik {
 
@@ -16,21 +16,26 @@ class CFileBuffer {
  public:
   static constexpr uint32_t kWindowSize = 4u << 20;
 
-  void Allocate(uint32_t capacity = kWindowSize) { data_.assign(capacity, 0); }
+  // The window is not cleared: only the bytes a read filled (Valid) are ever looked at.
+  void Allocate(uint32_t capacity = kWindowSize) {
+    data_ = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+    capacity_ = capacity;
+  }
   void Free() {
-    data_.clear();
-    data_.shrink_to_fit();
+    data_.reset();
+    capacity_ = 0;
     valid_ = 0;
   }
-  uint8_t* Data() { return data_.data(); }
-  const uint8_t* Data() const { return data_.data(); }
-  uint32_t Capacity() const { return static_cast<uint32_t>(data_.size()); }
+  uint8_t* Data() { return data_.get(); }
+  const uint8_t* Data() const { return data_.get(); }
+  uint32_t Capacity() const { return capacity_; }
   uint32_t Valid() const { return valid_; }
   uint64_t Offset() const { return offset_; }
   void SetRead(uint64_t offset, uint32_t valid) { offset_ = offset, valid_ = valid; }
 
  private:
-  std::vector<uint8_t> data_;
+  std::unique_ptr<uint8_t[]> data_;
+  uint32_t capacity_ = 0;
   uint32_t valid_ = 0;
   uint64_t offset_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "capture/CRTP_Parser.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "base/DebugPrint.h"
@@ -13,8 +14,7 @@ namespace {
 constexpr int32_t kCodecH264Rtp = 11;
 
 void CopyName(RtpStreamEntry& s, const char* name) {
-  std::snprintf(s.encodingStorage, sizeof s.encodingStorage, "%s", name ? name : "");
-  s.encodingName = s.encodingStorage;
+  std::snprintf(s.encodingName, sizeof s.encodingName, "%s", name ? name : "");
 }
 
 }  // namespace

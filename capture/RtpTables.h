@@ -36,7 +36,7 @@ using CPacketTable = CAddressList<RtpPacketEntry>;
 struct RtpStreamEntry {
   uint32_t payloadType = 0;
   uint32_t mediaKind = 0;         // 1 audio, 0 video or unknown
-  const char* encodingName = "";  // static table or the session description's format
+  char encodingName[16] = {};     // static table or the session description's format
   uint32_t codecType = 0;         // 0: no codec known
   uint32_t channels = 0;
   uint32_t bitsPerSample = 0;
@@ -57,7 +57,6 @@ struct RtpStreamEntry {
   uint32_t packets = 0;
   uint32_t sequenceErrors = 0;
   uint32_t codecSlot = 0xFFFFFFFF;  // index of the stream's codec slot, if any
-  char encodingStorage[16] = {};    // the name when it comes from a session description
 };
 
 struct StaticPayloadType {

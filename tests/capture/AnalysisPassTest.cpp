@@ -159,6 +159,9 @@ TEST(AnalysisPass, MoreThan256StreamsKeepTheirOwnIndex) {
     ASSERT_EQ(a.capture.Streams()[e->streamIndex].sourcePort, 10000 + i / 2) << i;
   }
   EXPECT_EQ(a.capture.RefusedStreamPackets(), 0u);
+  // Names survive the stream table's growth.
+  EXPECT_STREQ(a.capture.Streams()[0].encodingName, "PCMU");
+  EXPECT_STREQ(a.capture.Streams()[299].encodingName, "PCMU");
 }
 
 TEST(AnalysisPass, OpenReportsWhatWentWrong) {
