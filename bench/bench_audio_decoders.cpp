@@ -1,0 +1,90 @@
+// Decoder speed as a multiple of real time: each benchmark decodes one second of audio from
+// the committed test vectors (tests/data/audio/) in 20 ms frames; the counter "x_realtime"
+// is seconds of audio decoded per second of CPU time.
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "codec/audio/CADPCM_Decode.h"
+#include "codec/audio/CG722_Decode.h"
+#include "codec/audio/CG726_Decode.h"
+#include "codec/audio/CPCM_Decode.h"
+
+namespace fennik {
+namespace {
+
+std::vector<uint8_t> Load(const std::string& name) {
+  std::ifstream file(std::string(FENNIK_TEST_DATA) + "/audio/" + name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+template <typename Decoder>
+void DecodeStream(benchmark::State& state, Decoder& decoder, const std::vector<uint8_t>& stream,
+                  size_t frameBytes, double streamSeconds) {
+  if (stream.empty()) {
+    state.SkipWithError("test vector missing");
+    return;
+  }
+  std::vector<int16_t> pcm(8192);
+  for (auto _ : state) {
+    decoder.Reset();
+    for (size_t offset = 0; offset < stream.size(); offset += frameBytes) {
+      const size_t length = std::min(frameBytes, stream.size() - offset);
+      benchmark::DoNotOptimize(
+          decoder.Decode(stream.data() + offset, length, pcm.data(), pcm.size() * 2));
+    }
+    benchmark::ClobberMemory();
+  }
+  state.counters["x_realtime"] = benchmark::Counter(
+      streamSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_G726Decode(benchmark::State& state) {
+  const int kbit = static_cast<int>(state.range(0));
+  const bool aal2 = state.range(1) != 0;
+  const std::vector<uint8_t> stream =
+      Load("g726-" + std::to_string(kbit) + (aal2 ? "-be" : "-le") + ".g726");
+  CG726_Decode decoder(aal2, static_cast<uint32_t>(kbit * 1000));
+  DecodeStream(state, decoder, stream, static_cast<size_t>(kbit * 20 / 8),
+               static_cast<double>(stream.size()) * 8 / (kbit * 1000));
+}
+BENCHMARK(BM_G726Decode)->ArgsProduct({{16, 24, 32, 40}, {0, 1}})->ArgNames({"kbit", "aal2"});
+
+void BM_G722Decode16k(benchmark::State& state) {
+  const std::vector<uint8_t> stream = Load("g722.g722");
+  CG722_Decode decoder;
+  DecodeStream(state, decoder, stream, 160, static_cast<double>(stream.size()) / 8000);
+}
+BENCHMARK(BM_G722Decode16k);
+
+void BM_AdpcmDecode(benchmark::State& state) {
+  // 50 DVI4 frames of 84 bytes (160 samples, 20 ms at 8 kHz) with varied codes.
+  std::vector<uint8_t> stream;
+  uint32_t lcg = 12345;
+  for (int frame = 0; frame < 50; ++frame) {
+    stream.insert(stream.end(), {0x01, 0x00, 20, 0});
+    for (int i = 0; i < 80; ++i) {
+      lcg = lcg * 1103515245u + 12345u;
+      stream.push_back(static_cast<uint8_t>(lcg >> 24));
+    }
+  }
+  CADPCM_Decode decoder;
+  DecodeStream(state, decoder, stream, 84, 1.0);
+}
+BENCHMARK(BM_AdpcmDecode);
+
+void BM_L16Decode(benchmark::State& state) {
+  const std::vector<uint8_t> stream = Load("l16-stereo.s16be");
+  CPCM_Decode decoder;
+  decoder.SetAudioFormat(44100, 16, 2, 0);
+  DecodeStream(state, decoder, stream, 3528, static_cast<double>(stream.size()) / (44100 * 4));
+}
+BENCHMARK(BM_L16Decode);
+
+}  // namespace
+}  // namespace fennik
+
+BENCHMARK_MAIN();
