@@ -45,7 +45,7 @@ class CXml {
   enum CodePage : int32_t { kUtf8 = 65001, kShiftJis = 932 };
 
   // Nesting deeper than this fails the innermost element (stack safety on hostile input).
-  static constexpr int kMaxDepth = 256;
+  static constexpr int kMaxDepth = 64;
 
   // Starts reading `bytes` (which must outlive the reads) from position 0 as UTF-8.
   void SetText(std::string_view bytes);
