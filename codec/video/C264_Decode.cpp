@@ -1,0 +1,689 @@
+// NAL unit dispatch, parameter-set stores, picture management, reference picture lists and
+// marking, and output ordering of the H.264 decoder (H.264 7.4.1.2.4, 8.2).
+#include "codec/video/C264_Decode.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/DebugPrint.h"
+#include "codec/video/H264DecodeInternal.h"
+#include "codec/video/H264Nal.h"
+
+namespace fennik {
+namespace {
+
+constexpr size_t kWorkBufferSize = 0x400000;
+constexpr int kMinPoolPictures = 33;
+
+// Maximum DPB size in bytes by level_idc (Table A-1), 0 when the level is not listed.
+uint32_t MaxDpbBytes(uint32_t level_idc, uint32_t profile_idc) {
+  switch (level_idc) {
+    case 10: return 152064;
+    case 11: return 345600;
+    case 12: case 13: case 20: return 912384;
+    case 21: return 1824768;
+    case 22: case 30: return 3110400;
+    case 31: return 6912000;
+    case 32: return 7864320;
+    case 40: case 41: return 12582912;
+    case 42: return profile_idc < 100 ? 12582912 : 13369344;
+    case 50: return 42393600;
+    case 51: return 70778880;
+    default: return 0;
+  }
+}
+
+const H264Sps* LookupSps(const void* ctx, uint32_t id) {
+  return static_cast<const C264_DecodeHeader*>(ctx)->FindSps(id);
+}
+const H264Pps* LookupPps(const void* ctx, uint32_t id) {
+  return static_cast<const C264_DecodeHeader*>(ctx)->FindPps(id);
+}
+
+}  // namespace
+
+C264_DecodeHeader::C264_DecodeHeader() : sps_(new H264Sps[32]), pps_(new H264Pps[256]) {}
+C264_DecodeHeader::~C264_DecodeHeader() = default;
+
+const H264Sps* C264_DecodeHeader::FindSps(uint32_t id) const {
+  return id < 32 && sps_[id].valid ? &sps_[id] : nullptr;
+}
+
+const H264Pps* C264_DecodeHeader::FindPps(uint32_t id) const {
+  return id < 256 && pps_[id].valid ? &pps_[id] : nullptr;
+}
+
+bool C264_DecodeHeader::StoreSps(const uint8_t* rbsp, size_t size) {
+  if (size < 3) {
+    DebugPrint("SPS not enough memory : %d\n", static_cast<int>(size));
+    return false;
+  }
+  auto sps = std::make_unique<H264Sps>();
+  if (!ParseSps(rbsp, size, *sps)) return false;
+  const uint32_t id = sps->seq_parameter_set_id;
+  sps_[id] = *sps;
+  current_sps_ = static_cast<int>(id);
+  OnSpsParsed(sps_[id]);
+  return true;
+}
+
+bool C264_DecodeHeader::StorePps(const uint8_t* rbsp, size_t size) {
+  if (size < 1) {
+    DebugPrint("PPS not enough memory : %d\n", static_cast<int>(size));
+    return false;
+  }
+  // The SPS a PPS names decides how its scaling lists fall back; peek at the two ids.
+  BitReader br(rbsp, size);
+  br.ReadUe();
+  const uint32_t sps_id = br.ReadUe();
+  auto pps = std::make_unique<H264Pps>();
+  if (!ParsePps(rbsp, size, FindSps(sps_id), *pps)) return false;
+  pps_[pps->pic_parameter_set_id] = *pps;
+  OnPpsParsed(pps_[pps->pic_parameter_set_id]);
+  return true;
+}
+
+C264_Decode::C264_Decode() : rbsp_(kWorkBufferSize), fu_buf_(kWorkBufferSize) {}
+C264_Decode::~C264_Decode() = default;
+
+bool C264_Decode::InitPictureBuffers(uint32_t width, uint32_t height, uint32_t format) {
+  DebugPrint("[H.264] init : width=%d, height=%d\n", static_cast<int>(width), static_cast<int>(height));
+  buffers_ready_ = false;
+  pool_.clear();
+  output_queue_.clear();
+  cur_ = nullptr;
+  const uint32_t w_mbs = (width + 15) / 16, h_mbs = (height + 15) / 16;
+  if (w_mbs == 0 || h_mbs == 0) return false;
+  const H264Sps* sps = CurrentSps();
+  const uint32_t frame_bytes = w_mbs * h_mbs * 384;
+  const uint32_t max_bytes = sps ? MaxDpbBytes(sps->level_idc, sps->profile_idc) : 0;
+  int dpb = static_cast<int>(std::min<uint32_t>(max_bytes / frame_bytes, 32));
+  if (sps != nullptr && sps->vui_parameters_present_flag && sps->vui.bitstream_restriction_flag) {
+    const int mdfb = static_cast<int>(std::min<uint32_t>(sps->vui.max_dec_frame_buffering, 32));
+    if (mdfb > dpb) DebugPrint("[H.264] error max_dec_frame_buffering > max DPB size\n");
+    dpb = mdfb == 0 ? 1 : mdfb;
+  }
+  if (dpb == 0) {
+    // Unlisted level or a picture beyond the level's buffer: room for every reference frame
+    // plus the picture being output.
+    dpb = static_cast<int>(std::clamp<uint32_t>(sps ? sps->num_ref_frames + 1 : 16, 2, 16));
+  }
+  dpb_pictures_ = dpb;
+  DebugPrint("[H.264] max DPB pictures = %d\n", dpb);
+  num_ref_frames_ = sps ? std::max<uint32_t>(sps->num_ref_frames, 1) : 1;
+  num_reorder_ = static_cast<uint32_t>(dpb);
+  if (sps != nullptr && sps->vui_parameters_present_flag && sps->vui.bitstream_restriction_flag)
+    num_reorder_ = std::min<uint32_t>(sps->vui.num_reorder_frames, 32);
+  const int count = std::max(dpb + 1, kMinPoolPictures);
+  for (int i = 0; i < count; ++i) {
+    auto pic = std::make_unique<H264Picture>();
+    if (!pic->frame.Allocate(w_mbs * 16, h_mbs * 16, format)) {
+      pool_.clear();
+      return false;
+    }
+    pool_.push_back(std::move(pic));
+  }
+  buf_width_mbs_ = w_mbs;
+  buf_height_mbs_ = h_mbs;
+  buffers_ready_ = true;
+  return true;
+}
+
+void C264_Decode::ResetDecoder() {
+  for (auto& p : pool_) {
+    p->used = p->short_ref = p->long_ref = p->needed_for_output = p->queued_for_output = false;
+    p->frame.picture_index = -1;
+  }
+  output_queue_.clear();
+  cur_ = nullptr;
+  poc_state_.Reset();
+  fu_len_ = 0;
+}
+
+bool C264_Decode::EnsureBuffers(const H264Sps& sps) {
+  if (buffers_ready_ && buf_width_mbs_ == sps.PicWidthInMbs() && buf_height_mbs_ == sps.FrameHeightInMbs()) return true;
+  // A new picture size starts a new sequence: waiting pictures are output first.
+  Flush();
+  std::vector<H264Picture*> keep = output_queue_;
+  if (!keep.empty()) {
+    DebugPrint("[H.264] picture size changed with %d pictures not taken; they are dropped\n",
+               static_cast<int>(keep.size()));
+  }
+  return InitPictureBuffers(sps.PicWidthInMbs() * 16, sps.FrameHeightInMbs() * 16, kPictureYuv420);
+}
+
+uint32_t C264_Decode::Decode(const uint8_t* data, uint32_t length, uint32_t frame_number) {
+  frame_number_ = frame_number;
+  OnFrameStart(frame_number);
+  if (data == nullptr || length == 0) return 0;
+  const std::vector<NalSpan> units = length_prefixed_ ? SplitLengthPrefixed(data, length) : SplitAnnexB(data, length);
+  for (const NalSpan& u : units) {
+    if (u.size == 0) continue;
+    if (NalTypeOf(data[u.offset]) == kNalEndOfStream) {
+      FinishPicture();
+      return static_cast<uint32_t>(u.offset + u.size);
+    }
+    DecodeNalUnit(data + u.offset, u.size);
+  }
+  FinishPicture();
+  if (CurrentSps() == nullptr) return length;  // nothing can be decoded yet
+  return 0;
+}
+
+void C264_Decode::HandleFuA(const uint8_t* nal, size_t size) {
+  // RFC 6184 5.8: FU indicator, FU header (S, E, R, type), fragment.
+  if (size < 2) return;
+  const uint8_t header = nal[1];
+  const uint8_t* frag = nal + 2;
+  const size_t frag_len = size - 2;
+  if (header & 0x80) {
+    fu_buf_[0] = static_cast<uint8_t>((nal[0] & 0xE0) | (header & 0x1F));
+    fu_len_ = 1;
+  }
+  if (fu_len_ + frag_len <= fu_buf_.size()) {
+    std::memcpy(fu_buf_.data() + fu_len_, frag, frag_len);
+    fu_len_ += frag_len;
+  }
+  if ((header & 0x40) && fu_len_ > 0) {
+    std::vector<uint8_t> unit(fu_buf_.begin(), fu_buf_.begin() + static_cast<std::ptrdiff_t>(fu_len_));
+    fu_len_ = 0;
+    DecodeNalUnit(unit.data(), unit.size());
+  }
+}
+
+void C264_Decode::DecodeNalUnit(const uint8_t* nal, size_t size) {
+  if (nal == nullptr || size == 0) return;
+  const int type = NalTypeOf(nal[0]);
+  if (type == kNalFuA) {
+    HandleFuA(nal, size);
+    return;
+  }
+  const size_t rbsp_size = UnescapeRbsp(nal + 1, size - 1, rbsp_.data(), rbsp_.size());
+  const uint8_t* rbsp = rbsp_.data();
+  switch (type) {
+    case kNalSlice:
+    case kNalIdrSlice: {
+      H264SliceHeader sh;
+      H264ParamLookup lookup{&LookupSps, &LookupPps, this};
+      if (!ParseSliceHeader(rbsp, rbsp_size, nal[0], lookup, sh)) {
+        ++slice_errors_;
+        return;
+      }
+      OnSliceHeaderParsed(sh);
+      DecodeSlice(sh, rbsp, rbsp_size);
+      return;
+    }
+    case kNalSliceDpa:
+    case kNalSliceDpb:
+    case kNalSliceDpc:
+    case kNalEndOfSequence:
+    case kNalFiller:
+      return;
+    case kNalSei: {
+      std::vector<H264SeiMessage> messages;
+      ParseSei(nal[0], rbsp, rbsp_size, messages);
+      for (const auto& m : messages) OnSeiParsed(m);
+      return;
+    }
+    case kNalSps:
+      StoreSps(rbsp, rbsp_size);
+      return;
+    case kNalPps:
+      StorePps(rbsp, rbsp_size);
+      return;
+    case kNalAud: {
+      FinishPicture();
+      H264Aud aud;
+      if (ParseAud(rbsp, rbsp_size, aud)) OnAudParsed(aud);
+      return;
+    }
+    case kNalEndOfStream:
+      FinishPicture();
+      return;
+    default:
+      DebugPrint("[H264] unknown NAL unit : %02X\n", nal[0]);
+      return;
+  }
+}
+
+H264Picture* C264_Decode::FindFreePicture() {
+  for (auto& p : pool_) {
+    if (!p->used) return p.get();
+    if (!p->IsRef() && !p->needed_for_output) {
+      p->used = false;
+      return p.get();
+    }
+  }
+  // Every record is held: give up the oldest picture waiting to be taken.
+  if (!output_queue_.empty()) {
+    H264Picture* p = output_queue_.front();
+    output_queue_.erase(output_queue_.begin());
+    DebugPrint("[H.264] output picture POC %d dropped: no free picture buffer\n", p->poc);
+    p->needed_for_output = p->queued_for_output = false;
+    if (!p->IsRef()) {
+      p->used = false;
+      return p;
+    }
+  }
+  // Then output pictures not yet queued.
+  BumpOutput(true);
+  for (auto& p : pool_)
+    if (!p->IsRef()) {
+      p->used = p->needed_for_output = p->queued_for_output = false;
+      output_queue_.erase(std::remove(output_queue_.begin(), output_queue_.end(), p.get()), output_queue_.end());
+      return p.get();
+    }
+  return nullptr;
+}
+
+bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, const H264Pps& pps) {
+  if (sps.chroma_format_idc != 1 || sps.bit_depth_luma_minus8 != 0 || sps.bit_depth_chroma_minus8 != 0 ||
+      !sps.frame_mbs_only_flag || pps.num_slice_groups_minus1 > 0 || pps.transform_8x8_mode_flag ||
+      sps.qpprime_y_zero_transform_bypass_flag) {
+    DebugPrint("[H.264] stream not supported (chroma_format_idc %u, bit depth %u, frame_mbs_only %d, slice groups %u, "
+               "8x8 transform %d)\n",
+               sps.chroma_format_idc, sps.bit_depth_luma_minus8 + 8, sps.frame_mbs_only_flag ? 1 : 0,
+               pps.num_slice_groups_minus1 + 1, pps.transform_8x8_mode_flag ? 1 : 0);
+    return false;
+  }
+  if (!EnsureBuffers(sps)) return false;
+  if (!sh.IsIdr() && sh.frame_num != prev_ref_frame_num_ &&
+      sh.frame_num != (prev_ref_frame_num_ + 1) % sps.MaxFrameNum()) {
+    DebugPrint("[H.264] gap in frame_num: %u after %u\n", sh.frame_num, prev_ref_frame_num_);
+  }
+  H264Picture* pic = FindFreePicture();
+  if (pic == nullptr) {
+    DebugPrint("[H.264] no free picture buffer\n");
+    return false;
+  }
+  cur_sps_ = sps;
+  cur_sh_ = sh;
+  poc_state_.Compute(sps, sh, cur_poc_);
+  mb_width_ = static_cast<int>(sps.PicWidthInMbs());
+  mb_height_ = static_cast<int>(sps.FrameHeightInMbs());
+  mb_count_ = mb_width_ * mb_height_;
+  cur_ = pic;
+  pic->used = true;
+  pic->short_ref = pic->long_ref = false;
+  pic->needed_for_output = pic->queued_for_output = false;
+  pic->poc = std::min(cur_poc_.top, cur_poc_.bottom);
+  pic->frame_num = sh.frame_num;
+  pic->serial = next_serial_++;
+  pic->stream_frame_number = frame_number_;
+  pic->crop = H264Crop{sps.CropLeft(), sps.CropTop(), sps.VisibleWidth(), sps.VisibleHeight()};
+  pic->frame.Clear();
+  const size_t blocks = static_cast<size_t>(mb_count_) * 16;
+  for (int l = 0; l < 2; ++l) {
+    pic->mv[l].assign(blocks, H264Mv());
+    pic->ref_idx[l].assign(blocks, -1);
+    pic->ref_serial[l].assign(blocks, -1);
+    pic->ref_poc[l].assign(blocks, 0);
+    pic->ref_long[l].assign(blocks, 0);
+  }
+  pic->mb_intra.assign(static_cast<size_t>(mb_count_), 1);
+  mbs_.assign(static_cast<size_t>(mb_count_), MbInfo());
+  slices_.clear();
+  cur_has_mmco5_ = false;
+  return true;
+}
+
+void C264_Decode::DecodeSlice(const H264SliceHeader& sh, const uint8_t* rbsp, size_t size) {
+  const H264Pps* pps = FindPps(sh.pic_parameter_set_id);
+  const H264Sps* sps = pps ? FindSps(pps->seq_parameter_set_id) : nullptr;
+  if (pps == nullptr || sps == nullptr) return;
+  // First slice of a new picture (7.4.1.2.4).
+  if (cur_ != nullptr &&
+      (sh.first_mb_in_slice == 0 || sh.frame_num != cur_sh_.frame_num ||
+       sh.pic_parameter_set_id != cur_sh_.pic_parameter_set_id || sh.IsIdr() != cur_sh_.IsIdr() ||
+       (sh.nal_ref_idc == 0) != (cur_sh_.nal_ref_idc == 0) || sh.pic_order_cnt_lsb != cur_sh_.pic_order_cnt_lsb ||
+       sh.delta_pic_order_cnt_bottom != cur_sh_.delta_pic_order_cnt_bottom ||
+       sh.delta_pic_order_cnt[0] != cur_sh_.delta_pic_order_cnt[0] || sh.idr_pic_id != cur_sh_.idr_pic_id))
+    FinishPicture();
+  if (cur_ == nullptr && !StartPicture(sh, *sps, *pps)) {
+    ++slice_errors_;
+    return;
+  }
+  if (sps->PicWidthInMbs() != static_cast<uint32_t>(mb_width_) ||
+      sps->FrameHeightInMbs() != static_cast<uint32_t>(mb_height_)) {
+    DebugPrint("[H.264] slice refers to an SPS of another picture size\n");
+    ++slice_errors_;
+    return;
+  }
+  sh_ = sh;
+  pps_cur_ = pps;
+  slice_kind_ = sh.Kind();
+  if (slice_kind_ == kSliceSP || slice_kind_ == kSliceSI) {
+    DebugPrint("[H.264] SP/SI slices not supported\n");
+    ++slice_errors_;
+    return;
+  }
+  if (sh.has_mmco5) cur_has_mmco5_ = true;
+  if (sh.nal_ref_idc != 0 && sh.adaptive_ref_pic_marking_mode_flag) cur_sh_ = sh;  // marking of the picture
+  if (slices_.size() >= 0x7FFF) return;
+  slice_num_ = static_cast<int>(slices_.size());
+  SliceInfo info;
+  info.disable_deblocking_filter_idc = static_cast<int>(sh.disable_deblocking_filter_idc);
+  info.filter_offset_a = sh.slice_alpha_c0_offset_div2 * 2;
+  info.filter_offset_b = sh.slice_beta_offset_div2 * 2;
+  info.kind = slice_kind_;
+  slices_.push_back(info);
+  qp_ = 26 + pps->pic_init_qp_minus26 + sh.slice_qp_delta;
+  ref_count_[0] = ref_count_[1] = 0;
+  if (slice_kind_ == kSliceP || slice_kind_ == kSliceB) {
+    if (!BuildRefLists()) {
+      ++slice_errors_;
+      return;
+    }
+  }
+  weight_mode_ = 0;
+  if ((slice_kind_ == kSliceP && pps->weighted_pred_flag) || (slice_kind_ == kSliceB && pps->weighted_bipred_idc == 1))
+    weight_mode_ = 1;
+  else if (slice_kind_ == kSliceB && pps->weighted_bipred_idc == 2)
+    weight_mode_ = 2;
+  if (weight_mode_ == 2) ComputeWeights();
+  BitReader br(rbsp, size);
+  br.Skip(sh.header_bits);
+  if (!DecodeSliceData(br, rbsp, size)) {
+    ++slice_errors_;
+    DebugPrint("[H.264] slice at macroblock %u ended early; the picture keeps what was decoded\n",
+               sh.first_mb_in_slice);
+  }
+}
+
+bool C264_Decode::BuildRefLists() {
+  const int32_t max_frame_num = static_cast<int32_t>(cur_sps_.MaxFrameNum());
+  const int32_t cur_frame_num = static_cast<int32_t>(sh_.frame_num);
+  std::vector<H264Picture*> shorts, longs;
+  for (auto& p : pool_) {
+    if (!p->used || p.get() == cur_) continue;
+    if (p->short_ref) {
+      p->frame_num_wrap = static_cast<int32_t>(p->frame_num) > cur_frame_num
+                              ? static_cast<int32_t>(p->frame_num) - max_frame_num
+                              : static_cast<int32_t>(p->frame_num);
+      shorts.push_back(p.get());
+    } else if (p->long_ref) {
+      longs.push_back(p.get());
+    }
+  }
+  std::sort(longs.begin(), longs.end(),
+            [](const H264Picture* a, const H264Picture* b) { return a->long_term_frame_idx < b->long_term_frame_idx; });
+  std::vector<H264Picture*> init[2];
+  if (slice_kind_ == kSliceP) {
+    std::sort(shorts.begin(), shorts.end(),
+              [](const H264Picture* a, const H264Picture* b) { return a->frame_num_wrap > b->frame_num_wrap; });
+    init[0] = shorts;
+    init[0].insert(init[0].end(), longs.begin(), longs.end());
+  } else {
+    std::vector<H264Picture*> before, after;
+    for (H264Picture* p : shorts) (p->poc < cur_->poc ? before : after).push_back(p);
+    std::sort(before.begin(), before.end(), [](const H264Picture* a, const H264Picture* b) { return a->poc > b->poc; });
+    std::sort(after.begin(), after.end(), [](const H264Picture* a, const H264Picture* b) { return a->poc < b->poc; });
+    init[0] = before;
+    init[0].insert(init[0].end(), after.begin(), after.end());
+    init[0].insert(init[0].end(), longs.begin(), longs.end());
+    init[1] = after;
+    init[1].insert(init[1].end(), before.begin(), before.end());
+    init[1].insert(init[1].end(), longs.begin(), longs.end());
+    if (init[1].size() > 1 && init[1] == init[0]) std::swap(init[1][0], init[1][1]);
+  }
+  const int lists = slice_kind_ == kSliceB ? 2 : 1;
+  for (int l = 0; l < lists; ++l) {
+    const int n = static_cast<int>(l == 0 ? sh_.num_ref_idx_l0_active_minus1 : sh_.num_ref_idx_l1_active_minus1) + 1;
+    ref_count_[l] = n;
+    for (int i = 0; i < kMaxRefIdx; ++i) ref_list_[l][i] = i < n && i < static_cast<int>(init[l].size()) ? init[l][i] : nullptr;
+    if (sh_.ref_pic_list_reordering_flag[l] && !ReorderList(l)) return false;
+    if (ref_list_[l][0] == nullptr) {
+      DebugPrint("[H.264] reference picture list %d is empty\n", l);
+      return false;
+    }
+    // Entries the stream leaves without a picture repeat the first one, so that a damaged
+    // stream still predicts from a real picture.
+    for (int i = 1; i < n; ++i)
+      if (ref_list_[l][i] == nullptr) ref_list_[l][i] = ref_list_[l][0];
+  }
+  return true;
+}
+
+bool C264_Decode::ReorderList(int list) {
+  const int32_t max_pic_num = static_cast<int32_t>(cur_sps_.MaxFrameNum());
+  const int32_t curr_pic_num = static_cast<int32_t>(sh_.frame_num);
+  const int n = ref_count_[list];
+  int32_t pred = curr_pic_num;
+  int ref_idx = 0;
+  H264Picture* tmp[kMaxRefIdx + 1];
+  for (int i = 0; i < n; ++i) tmp[i] = ref_list_[list][i];
+  tmp[n] = nullptr;
+  for (const H264ReorderingOp& op : sh_.reordering[list]) {
+    if (ref_idx >= n) break;
+    H264Picture* pic = nullptr;
+    bool long_term = false;
+    int32_t target = 0;
+    if (op.reordering_of_pic_nums_idc < 2) {
+      const int32_t abs_diff = static_cast<int32_t>(std::min<uint32_t>(op.value, 1u << 20)) + 1;
+      int32_t no_wrap;
+      if (op.reordering_of_pic_nums_idc == 0) {
+        no_wrap = pred - abs_diff;
+        if (no_wrap < 0) no_wrap += max_pic_num;
+      } else {
+        no_wrap = pred + abs_diff;
+        if (no_wrap >= max_pic_num) no_wrap -= max_pic_num;
+      }
+      pred = no_wrap;
+      target = no_wrap > curr_pic_num ? no_wrap - max_pic_num : no_wrap;
+      for (auto& p : pool_)
+        if (p->used && p->short_ref && p.get() != cur_ && p->frame_num_wrap == target) pic = p.get();
+    } else {
+      long_term = true;
+      target = static_cast<int32_t>(op.value);
+      for (auto& p : pool_)
+        if (p->used && p->long_ref && p.get() != cur_ && p->long_term_frame_idx == target) pic = p.get();
+    }
+    if (pic == nullptr) {
+      DebugPrint("[H.264] reordering names a picture not in the buffer (%d)\n", target);
+      continue;
+    }
+    for (int c = n; c > ref_idx; --c) tmp[c] = tmp[c - 1];
+    tmp[ref_idx++] = pic;
+    int m = ref_idx;
+    for (int c = ref_idx; c <= n; ++c) {
+      H264Picture* q = tmp[c];
+      const bool same = q != nullptr && (long_term ? (q->long_ref && q->long_term_frame_idx == target)
+                                                   : (q->short_ref && q->frame_num_wrap == target));
+      if (!same) tmp[m++] = q;
+    }
+  }
+  for (int i = 0; i < n; ++i) ref_list_[list][i] = tmp[i];
+  return true;
+}
+
+void C264_Decode::ComputeWeights() {
+  // Implicit weights (8.4.2.3.1): from the POC distances of each reference pair.
+  for (int i = 0; i < ref_count_[0]; ++i)
+    for (int j = 0; j < ref_count_[1]; ++j) {
+      const H264Picture* p0 = ref_list_[0][i];
+      const H264Picture* p1 = ref_list_[1][j];
+      int w1 = 32;
+      if (p0 != nullptr && p1 != nullptr && !p0->long_ref && !p1->long_ref) {
+        const int tb = std::clamp(cur_->poc - p0->poc, -128, 127);
+        const int td = std::clamp(p1->poc - p0->poc, -128, 127);
+        if (td != 0) {
+          const int tx = (16384 + std::abs(td / 2)) / td;
+          const int dsf = std::clamp((tb * tx + 32) >> 6, -1024, 1023);
+          if ((dsf >> 2) >= -64 && (dsf >> 2) <= 128) w1 = dsf >> 2;
+        }
+      }
+      implicit_w_[i][j] = w1;
+    }
+}
+
+void C264_Decode::SlidingWindow() {
+  int count = 0;
+  H264Picture* oldest = nullptr;
+  for (auto& p : pool_) {
+    if (!p->used || p.get() == cur_) continue;
+    if (p->IsRef()) ++count;
+    if (p->short_ref && (oldest == nullptr || p->frame_num_wrap < oldest->frame_num_wrap)) oldest = p.get();
+  }
+  if (count >= static_cast<int>(num_ref_frames_) && oldest != nullptr) oldest->short_ref = false;
+}
+
+void C264_Decode::ApplyMmco() {
+  const int32_t curr_pic_num = static_cast<int32_t>(cur_sh_.frame_num);
+  for (int i = 0; i < cur_sh_.mmco_count; ++i) {
+    const H264MmcoOp& op = cur_sh_.mmco[i];
+    const int32_t pic_num_x = curr_pic_num - static_cast<int32_t>(std::min<uint32_t>(op.difference_of_pic_nums_minus1, 1u << 20) + 1);
+    auto find_short = [&](int32_t pic_num) -> H264Picture* {
+      for (auto& p : pool_)
+        if (p->used && p->short_ref && p.get() != cur_ && p->frame_num_wrap == pic_num) return p.get();
+      return nullptr;
+    };
+    switch (op.memory_management_control_operation) {
+      case 1: {
+        H264Picture* p = find_short(pic_num_x);
+        if (p == nullptr) DebugPrint("unmark ERROR : %d %d\n", 1, pic_num_x);
+        else p->short_ref = false;
+        break;
+      }
+      case 2: {
+        bool found = false;
+        for (auto& p : pool_)
+          if (p->used && p->long_ref && p->long_term_frame_idx == static_cast<int32_t>(op.long_term_pic_num)) {
+            p->long_ref = false;
+            found = true;
+          }
+        if (!found) DebugPrint("unmark ERROR : %d %d\n", 2, static_cast<int>(op.long_term_pic_num));
+        break;
+      }
+      case 3: {
+        H264Picture* p = find_short(pic_num_x);
+        if (p == nullptr) {
+          DebugPrint("unmark ERROR : %d %d\n", 3, pic_num_x);
+          break;
+        }
+        for (auto& q : pool_)
+          if (q->used && q->long_ref && q->long_term_frame_idx == static_cast<int32_t>(op.long_term_frame_idx))
+            q->long_ref = false;
+        p->short_ref = false;
+        p->long_ref = true;
+        p->long_term_frame_idx = static_cast<int32_t>(op.long_term_frame_idx);
+        break;
+      }
+      case 4:
+        for (auto& p : pool_)
+          if (p->used && p->long_ref && p->long_term_frame_idx >= static_cast<int32_t>(op.max_long_term_frame_idx_plus1))
+            p->long_ref = false;
+        break;
+      case 5:
+        for (auto& p : pool_)
+          if (p.get() != cur_) p->short_ref = p->long_ref = false;
+        break;
+      case 6:
+        for (auto& p : pool_)
+          if (p->used && p->long_ref && p.get() != cur_ &&
+              p->long_term_frame_idx == static_cast<int32_t>(op.long_term_frame_idx))
+            p->long_ref = false;
+        cur_->long_ref = true;
+        cur_->long_term_frame_idx = static_cast<int32_t>(op.long_term_frame_idx);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void C264_Decode::MarkReferences() {
+  // FrameNumWrap of the short-term references relative to the current picture (8.2.4.1).
+  const int32_t max_frame_num = static_cast<int32_t>(cur_sps_.MaxFrameNum());
+  for (auto& p : pool_)
+    if (p->used && p->short_ref && p.get() != cur_)
+      p->frame_num_wrap = static_cast<int32_t>(p->frame_num) > static_cast<int32_t>(cur_->frame_num)
+                              ? static_cast<int32_t>(p->frame_num) - max_frame_num
+                              : static_cast<int32_t>(p->frame_num);
+  if (cur_sh_.nal_ref_idc == 0) return;
+  if (cur_sh_.IsIdr()) {
+    for (auto& p : pool_)
+      if (p.get() != cur_) p->short_ref = p->long_ref = false;
+    if (cur_sh_.long_term_reference_flag) {
+      cur_->long_ref = true;
+      cur_->long_term_frame_idx = 0;
+    } else {
+      cur_->short_ref = true;
+    }
+    return;
+  }
+  if (cur_sh_.adaptive_ref_pic_marking_mode_flag) ApplyMmco();
+  else SlidingWindow();
+  if (!cur_->long_ref) cur_->short_ref = true;
+  int refs = 0;
+  H264Picture* oldest = nullptr;
+  for (auto& p : pool_) {
+    if (!p->used || !p->IsRef() || p.get() == cur_) continue;
+    ++refs;
+    if (p->short_ref && (oldest == nullptr || p->frame_num_wrap < oldest->frame_num_wrap)) oldest = p.get();
+  }
+  if (refs >= dpb_pictures_) {
+    DebugPrint("[H.264/AVC] refarence buffer overflow (%d >= %d)\n", refs, dpb_pictures_);
+    if (oldest != nullptr) oldest->short_ref = false;
+  }
+}
+
+void C264_Decode::BumpOutput(bool flush_all) {
+  for (;;) {
+    std::vector<H264Picture*> waiting;
+    for (auto& p : pool_)
+      if (p->used && p->needed_for_output && !p->queued_for_output && p.get() != cur_) waiting.push_back(p.get());
+    if (waiting.empty() || (!flush_all && waiting.size() <= num_reorder_)) return;
+    H264Picture* first = *std::min_element(waiting.begin(), waiting.end(),
+                                           [](const H264Picture* a, const H264Picture* b) { return a->poc < b->poc; });
+    first->queued_for_output = true;
+    output_queue_.push_back(first);
+  }
+}
+
+void C264_Decode::FinishPicture() {
+  if (cur_ == nullptr) return;
+  DeblockPicture();
+  H264Picture* pic = cur_;
+  const bool idr = cur_sh_.IsIdr();
+  MarkReferences();
+  if (cur_has_mmco5_) cur_sh_.has_mmco5 = true;
+  poc_state_.Commit(cur_sps_, cur_sh_, cur_poc_);
+  // A picture with memory_management_control_operation 5 counts as POC 0 from now on, and
+  // like an IDR picture it closes the previous output sequence.
+  if (idr || cur_has_mmco5_) {
+    cur_ = nullptr;
+    BumpOutput(true);
+    cur_ = pic;
+    if (cur_has_mmco5_) pic->poc -= std::min(cur_poc_.top, cur_poc_.bottom);
+  }
+  prev_ref_frame_num_ = cur_sh_.nal_ref_idc != 0 ? (cur_has_mmco5_ ? 0 : cur_sh_.frame_num) : prev_ref_frame_num_;
+  if (cur_sh_.nal_ref_idc != 0 && cur_has_mmco5_) pic->frame_num = 0;
+  pic->needed_for_output = true;
+  pic->queued_for_output = false;
+  cur_ = nullptr;
+  ++pictures_decoded_;
+  BumpOutput(false);
+}
+
+void C264_Decode::Flush() {
+  FinishPicture();
+  BumpOutput(true);
+}
+
+bool C264_Decode::GetNextPicture(CVideoFrame& out, H264Crop* crop) {
+  if (output_queue_.empty()) return false;
+  H264Picture* pic = output_queue_.front();
+  output_queue_.erase(output_queue_.begin());
+  pic->frame.value64 = static_cast<uint64_t>(static_cast<int64_t>(pic->poc));
+  pic->frame.picture_index = pic->serial;
+  pic->frame.frame_number = pic->stream_frame_number;
+  pic->frame.field_type = 0;
+  const bool ok = out.CopyFrom(pic->frame);
+  if (crop != nullptr) *crop = pic->crop;
+  pic->needed_for_output = false;
+  pic->queued_for_output = false;
+  if (!pic->IsRef()) pic->used = false;
+  return ok;
+}
+
+}  // namespace fennik

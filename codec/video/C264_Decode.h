@@ -1,0 +1,221 @@
+// The H.264 decoder: parameter-set stores and stream callbacks (C264_DecodeHeader), and the
+// decoding of coded pictures into CVideoFrame pictures (C264_Decode) following ITU-T H.264
+// clause 8 with CAVLC and CABAC entropy decoding (clause 9). Progressive 8-bit 4:2:0
+// Baseline and Main streams are decoded; other tools are reported as unsupported.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "base/BitReader.h"
+#include "codec/video/CVideoFrame.h"
+#include "codec/video/H264Cabac.h"
+#include "codec/video/H264Syntax.h"
+
+namespace fennik {
+
+// Parameter-set stores, the picture order count state and the callbacks into the owning
+// stream (all answering 1 by default).
+class C264_DecodeHeader {
+ public:
+  C264_DecodeHeader();
+  virtual ~C264_DecodeHeader();
+
+  // Parse one unescaped SPS / PPS RBSP (without the NAL header byte) and keep it.
+  bool StoreSps(const uint8_t* rbsp, size_t size);
+  bool StorePps(const uint8_t* rbsp, size_t size);
+  const H264Sps* FindSps(uint32_t id) const;
+  const H264Pps* FindPps(uint32_t id) const;
+  // The SPS stored last (none before the first one).
+  const H264Sps* CurrentSps() const { return current_sps_ < 0 ? nullptr : &sps_[current_sps_]; }
+
+  virtual int OnSeiParsed(const H264SeiMessage&) { return 1; }
+  virtual int OnOpenDescriptor(const void*) { return 1; }
+  virtual int OnFrameStart(uint32_t) { return 1; }
+  virtual int OnAudParsed(const H264Aud&) { return 1; }
+  virtual int OnSpsParsed(const H264Sps&) { return 1; }
+  virtual int OnPpsParsed(const H264Pps&) { return 1; }
+  virtual int OnSliceHeaderParsed(const H264SliceHeader&) { return 1; }
+
+ protected:
+  std::unique_ptr<H264Sps[]> sps_;  // by seq_parameter_set_id (32)
+  std::unique_ptr<H264Pps[]> pps_;  // by pic_parameter_set_id (256)
+  int current_sps_ = -1;
+};
+
+struct H264Mv {
+  int16_t x = 0;
+  int16_t y = 0;
+};
+
+// Visible area of a decoded picture (frame cropping applied).
+struct H264Crop {
+  uint32_t left = 0;
+  uint32_t top = 0;
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+
+// One decoded picture with its reference marking and the motion data that later pictures
+// need (co-located motion for direct prediction).
+struct H264Picture {
+  CVideoFrame frame;
+  bool used = false;  // holds a decoded picture
+  bool short_ref = false;
+  bool long_ref = false;
+  bool needed_for_output = false;
+  bool queued_for_output = false;
+  int32_t poc = 0;
+  uint32_t frame_num = 0;
+  int32_t frame_num_wrap = 0;
+  int32_t long_term_frame_idx = 0;
+  int32_t serial = -1;  // unique per decoded picture, identifies it in motion data
+  uint32_t stream_frame_number = 0;
+  H264Crop crop;
+  std::vector<H264Mv> mv[2];            // per 4x4 block
+  std::vector<int8_t> ref_idx[2];       // per 4x4 block, -1 when the list is unused
+  std::vector<int32_t> ref_serial[2];   // per 4x4 block, serial of the referenced picture
+  std::vector<int32_t> ref_poc[2];      // per 4x4 block, POC of the referenced picture
+  std::vector<uint8_t> ref_long[2];     // per 4x4 block, referenced picture was long-term
+  std::vector<uint8_t> mb_intra;        // per macroblock
+  bool IsRef() const { return short_ref || long_ref; }
+};
+
+class C264_Decode : public C264_DecodeHeader {
+ public:
+  C264_Decode();
+  ~C264_Decode() override;
+
+  // Length-prefixed input (4-byte big-endian lengths) instead of start codes.
+  void SetLengthPrefixed(bool on) { length_prefixed_ = on; }
+
+  // Decodes one frame's bytes (one access unit). Returns the bytes consumed when an
+  // end-of-stream unit ends the call early or nothing could be decoded for lack of an SPS,
+  // else 0.
+  uint32_t Decode(const uint8_t* data, uint32_t length, uint32_t frame_number);
+  // Decodes one NAL unit (escaped, starting with its header byte).
+  void DecodeNalUnit(const uint8_t* nal, size_t size);
+  // Completes the picture being decoded: deblocking, reference marking, output ordering.
+  void FinishPicture();
+  // End of the stream: every picture still waiting goes to output.
+  void Flush();
+  // Takes the next picture in output order. Returns false when none is ready.
+  bool GetNextPicture(CVideoFrame& out, H264Crop* crop = nullptr);
+
+  // Allocates the picture records for a picture size (DPB sized by level). Returns false and
+  // leaves decoding off when allocation fails.
+  bool InitPictureBuffers(uint32_t width, uint32_t height, uint32_t format);
+  // Clears pictures and output state; parameter sets are kept.
+  void ResetDecoder();
+
+  int DpbPictures() const { return dpb_pictures_; }
+  uint32_t PicturesDecoded() const { return pictures_decoded_; }
+  uint32_t SliceErrors() const { return slice_errors_; }
+
+  // Internal records, defined in H264DecodeInternal.h.
+  struct MbInfo;
+  struct SliceInfo;
+  struct MbParse;
+  struct SyntaxSource;
+
+ private:
+
+  // Picture management (C264_Decode.cpp).
+  bool EnsureBuffers(const H264Sps& sps);
+  bool StartPicture(const H264SliceHeader& sh, const H264Sps& sps, const H264Pps& pps);
+  H264Picture* FindFreePicture();
+  void MarkReferences();
+  void SlidingWindow();
+  void ApplyMmco();
+  void StoreInDpb();
+  void BumpOutput(bool flush_all);
+  bool BuildRefLists();
+  bool ReorderList(int list);
+  void ComputeWeights();
+  void DecodeSlice(const H264SliceHeader& sh, const uint8_t* rbsp, size_t size);
+  void HandleFuA(const uint8_t* nal, size_t size);
+
+  // Macroblock layer (H264Macroblock.cpp).
+  bool DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t size);
+  bool ParseMacroblockCavlc(BitReader& br, int mb_addr, MbParse& mb);
+  bool ParseMacroblockCabac(int mb_addr, MbParse& mb);
+  bool ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb);
+  bool ParseResidualCabac(int mb_addr, MbParse& mb);
+  bool ReadCavlcBlock(BitReader& br, int nc, int max_coeff, int32_t* coeff, int start, int& total);
+  int CabacResidualBlock(int cat, int ctx_inc_cbf, int max_coeff, int32_t* coeff, int start, bool skip_cbf);
+  void SetupSkip(int mb_addr, MbParse& mb);
+  bool ParseIntraModes(int mb_addr, MbParse& mb, SyntaxSource& src);
+  bool ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src);
+  int LumaNeighbour(int mb_addr, int bx, int by, int& blk) const;
+  int ChromaNeighbour(int mb_addr, int comp_blk_x, int comp_blk_y, int& blk) const;
+  int NeighbourMb(int mb_addr, int which) const;
+
+  // Motion vectors and direct prediction (H264Motion.cpp).
+  void PredictMv(int mb_addr, int list, int bx, int by, int bw, int ref_idx, int shape, H264Mv& mvp);
+  void PSkipMotion(int mb_addr);
+  void DirectMotion(int mb_addr, int sub, bool whole_mb);
+  void DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]);
+  void StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv);
+  bool NeighbourAvailable(int mb_addr, int bx, int by, int cur_order, int& nb_mb, int& nb_blk) const;
+
+  // Reconstruction and deblocking (H264Reconstruct.cpp).
+  void ReconstructMacroblock(int mb_addr, MbParse& mb);
+  void PredictIntraMb(int mb_addr, MbParse& mb);
+  void PredictInterMb(int mb_addr);
+  void AddResidual(int mb_addr, MbParse& mb);
+  void DeblockPicture();
+  void DeblockMacroblock(int mb_addr);
+  void GatherIntraNeighbours(int mb_addr, int plane, int x, int y, int size, int blk_w, struct IntraNeighbours& n);
+  bool MbAvailable(int mb_addr, int nb) const;
+
+  bool length_prefixed_ = false;
+  std::vector<uint8_t> rbsp_;     // unescaped NAL unit
+  std::vector<uint8_t> fu_buf_;   // FU-A reassembly
+  size_t fu_len_ = 0;
+
+  // Picture buffers.
+  std::vector<std::unique_ptr<H264Picture>> pool_;
+  int dpb_pictures_ = 0;
+  uint32_t num_ref_frames_ = 1;
+  uint32_t num_reorder_ = 0;
+  uint32_t buf_width_mbs_ = 0, buf_height_mbs_ = 0;
+  bool buffers_ready_ = false;
+  int32_t next_serial_ = 0;
+  uint32_t pictures_decoded_ = 0;
+  uint32_t slice_errors_ = 0;
+  uint32_t frame_number_ = 0;
+  std::vector<H264Picture*> output_queue_;
+
+  // The picture being decoded.
+  H264Picture* cur_ = nullptr;
+  H264SliceHeader cur_sh_;  // first slice of the picture
+  H264Sps cur_sps_;
+  H264PocState poc_state_;
+  H264PocState::Result cur_poc_;
+  bool cur_has_mmco5_ = false;
+  uint32_t prev_ref_frame_num_ = 0;
+  int mb_width_ = 0, mb_height_ = 0, mb_count_ = 0;
+  std::vector<MbInfo> mbs_;
+  std::vector<SliceInfo> slices_;
+  int mbs_decoded_ = 0;
+
+  // The slice being decoded.
+  H264SliceHeader sh_;
+  const H264Pps* pps_cur_ = nullptr;
+  int slice_kind_ = 0;
+  int slice_num_ = 0;
+  int qp_ = 0;
+  bool prev_qp_delta_nonzero_ = false;
+  H264Picture* ref_list_[2][kMaxRefIdx] = {};
+  int ref_count_[2] = {};
+  // Weighted prediction: per list and ref_idx (explicit), or per ref pair (implicit).
+  int weight_mode_ = 0;  // 0 default, 1 explicit, 2 implicit
+  int implicit_w_[kMaxRefIdx][kMaxRefIdx] = {};
+  CabacEngine cabac_;
+  // Temporary per-macroblock decoding order of its 4x4 blocks (for neighbour availability).
+  uint8_t blk_order_[16] = {};
+};
+
+}  // namespace fennik

@@ -1,0 +1,195 @@
+#include "codec/video/CVideoFrame.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace fennik {
+namespace {
+
+// Largest picture a frame may hold; anything bigger is treated as a corrupt size.
+constexpr uint32_t kMaxDimension = 16384;
+
+uint8_t* Align16(uint8_t* p) {
+  uintptr_t v = reinterpret_cast<uintptr_t>(p);
+  return reinterpret_cast<uint8_t*>((v + 15) & ~uintptr_t{15});
+}
+
+YuvColourTables BuildTables() {
+  YuvColourTables t;
+  constexpr double kScale = 1048576.0;
+  for (int i = 0; i < 256; ++i) {
+    int y = std::clamp(i, 16, 235) - 16;
+    int c = std::clamp(i, 16, 240) - 128;
+    // Truncation toward zero, as the casts do.
+    t.y[i] = static_cast<int32_t>(y * 1.164 * kScale);
+    t.cr_r[i] = static_cast<int32_t>(c * 1.596 * kScale);
+    t.cr_g[i] = static_cast<int32_t>(c * -0.813 * kScale);
+    t.cb_g[i] = static_cast<int32_t>(c * -0.392 * kScale);
+    t.cb_b[i] = static_cast<int32_t>(c * 2.017 * kScale);
+  }
+  return t;
+}
+
+uint32_t ClampPixel(int32_t v) { return static_cast<uint32_t>(std::clamp(v >> 20, 0, 255)); }
+
+}  // namespace
+
+const YuvColourTables& GetYuvColourTables() {
+  static const YuvColourTables tables = BuildTables();
+  return tables;
+}
+
+CVideoFrame::CVideoFrame() { GetYuvColourTables(); }
+
+int CVideoFrame::ChromaStride() const {
+  switch (format_) {
+    case kPictureYuv411: return static_cast<int>(padded_width_ / 4);
+    case kPictureYuv420:
+    case kPictureYuv422: return static_cast<int>(padded_width_ / 2);
+    case kPictureYuv444: return static_cast<int>(padded_width_);
+    default: return 0;
+  }
+}
+
+uint32_t CVideoFrame::ChromaWidth() const { return static_cast<uint32_t>(ChromaStride()); }
+
+uint32_t CVideoFrame::ChromaHeight() const {
+  if (format_ == kPictureYuv420) return padded_height_ / 2;
+  if (format_ >= kPictureYuv411 && format_ <= kPictureYuv444) return padded_height_;
+  return 0;
+}
+
+bool CVideoFrame::Allocate(uint32_t width, uint32_t height, uint32_t format) {
+  Free();
+  if (width == 0 || height == 0 || width > kMaxDimension || height > kMaxDimension) return false;
+  if (format < kPictureYuv411 || format > kPictureRgb32) return false;
+  size_t total = 0;
+  if (format == kPictureRgb32) {
+    padded_width_ = width;
+    padded_height_ = height;
+    luma_size_ = width * height;
+    chroma_size_ = 0;
+    total = size_t{4} * width * height;
+  } else {
+    padded_width_ = (width + 15) & ~15u;
+    padded_height_ = (height + 15) & ~15u;
+    luma_size_ = (padded_height_ + 32) * padded_width_;
+    switch (format) {
+      case kPictureYuv411:
+      case kPictureYuv420: chroma_size_ = luma_size_ / 4; total = luma_size_ + luma_size_ / 2 + 64; break;
+      case kPictureYuv422: chroma_size_ = luma_size_ / 2; total = size_t{2} * luma_size_ + 64; break;
+      default: chroma_size_ = luma_size_; total = size_t{3} * luma_size_ + 64; break;
+    }
+  }
+  // 16 extra bytes so the first plane can be aligned inside the allocation.
+  memory_.assign(total + 16, 0);
+  width_ = width;
+  height_ = height;
+  format_ = format;
+  y_ = Align16(memory_.data());
+  if (format == kPictureRgb32) {
+    cb_ = cr_ = nullptr;
+  } else {
+    cb_ = Align16(y_ + luma_size_);
+    cr_ = Align16(cb_ + chroma_size_);
+  }
+  Clear();
+  return true;
+}
+
+void CVideoFrame::Free() {
+  std::vector<uint8_t>().swap(memory_);
+  width_ = height_ = format_ = padded_width_ = padded_height_ = luma_size_ = chroma_size_ = 0;
+  y_ = cb_ = cr_ = nullptr;
+  picture_index = -1;
+}
+
+void CVideoFrame::Clear() {
+  picture_index = -1;
+  if (!IsAllocated()) return;
+  if (format_ == kPictureRgb32) {
+    std::memset(y_, 0, size_t{4} * width_ * height_);
+    return;
+  }
+  std::memset(y_, 16, luma_size_);
+  std::memset(cb_, 128, chroma_size_);
+  std::memset(cr_, 128, chroma_size_);
+}
+
+bool CVideoFrame::CopyFrom(const CVideoFrame& other) {
+  if (&other == this) return true;
+  if (!other.IsAllocated()) {
+    Free();
+    return true;
+  }
+  if (!IsAllocated() || width_ != other.width_ || height_ != other.height_ || format_ != other.format_) {
+    if (!Allocate(other.width_, other.height_, other.format_)) return false;
+  }
+  field_type = other.field_type;
+  value64 = other.value64;
+  picture_index = other.picture_index;
+  frame_number = other.frame_number;
+  if (format_ == kPictureRgb32) {
+    std::memcpy(y_, other.y_, size_t{4} * width_ * height_);
+  } else {
+    std::memcpy(y_, other.y_, luma_size_);
+    std::memcpy(cb_, other.cb_, chroma_size_);
+    std::memcpy(cr_, other.cr_, chroma_size_);
+  }
+  return true;
+}
+
+void CVideoFrame::ConvertToRgb(uint32_t* out, int display_mode) const {
+  if (!IsAllocated() || out == nullptr) return;
+  const uint32_t w = width_;
+  const uint32_t h = height_;
+  if (format_ == kPictureRgb32) {
+    std::memcpy(out, y_, size_t{4} * w * h);
+    return;
+  }
+  const YuvColourTables& t = GetYuvColourTables();
+  const int cstride = ChromaStride();
+  const uint32_t xshift = format_ == kPictureYuv411 ? 2 : (format_ == kPictureYuv444 ? 0 : 1);
+  const uint32_t yshift = format_ == kPictureYuv420 ? 1 : 0;
+  auto convert_row = [&](uint32_t row) {
+    const uint8_t* ys = y_ + size_t{row} * padded_width_;
+    const uint8_t* cbs = cb_ + size_t{row >> yshift} * cstride;
+    const uint8_t* crs = cr_ + size_t{row >> yshift} * cstride;
+    uint32_t* dst = out + size_t{row} * w;
+    for (uint32_t x = 0; x < w; ++x) {
+      int32_t yy = t.y[ys[x]];
+      uint8_t cb = cbs[x >> xshift];
+      uint8_t cr = crs[x >> xshift];
+      uint32_t b = ClampPixel(yy + t.cb_b[cb]);
+      uint32_t g = ClampPixel(yy + t.cr_g[cr] + t.cb_g[cb]);
+      uint32_t r = ClampPixel(yy + t.cr_r[cr]);
+      dst[x] = b | (g << 8) | (r << 16);
+    }
+  };
+  if (display_mode != 1 && display_mode != 2) {
+    for (uint32_t row = 0; row < h; ++row) convert_row(row);
+    return;
+  }
+  const uint32_t first = display_mode == 1 ? 0 : 1;
+  for (uint32_t row = first; row < h; row += 2) convert_row(row);
+  // Rows of the other field: per-byte average of the rows above and below, rounded down;
+  // a row without a neighbour on one side repeats the other.
+  for (uint32_t row = 1 - first; row < h; row += 2) {
+    uint32_t* dst = out + size_t{row} * w;
+    const bool has_above = row > 0;
+    const bool has_below = row + 1 < h;
+    if (!has_above && !has_below) {
+      std::memset(dst, 0, size_t{4} * w);
+      continue;
+    }
+    const uint32_t* above = has_above ? out + size_t{row - 1} * w : out + size_t{row + 1} * w;
+    const uint32_t* below = has_below ? out + size_t{row + 1} * w : above;
+    for (uint32_t x = 0; x < w; ++x) {
+      uint32_t a = above[x], b = below[x], v = 0;
+      for (int k = 0; k < 32; k += 8) v |= ((((a >> k) & 0xFF) + ((b >> k) & 0xFF)) >> 1) << k;
+      dst[x] = v;
+    }
+  }
+}
+
+}  // namespace fennik

@@ -1,0 +1,22 @@
+// H.264 deblocking filter kernels (8.7.2.3, 8.7.2.4) for one edge of 8-bit samples. An edge is
+// addressed by the pointer to its first q0 sample, the step across the edge (1 for a vertical
+// edge, the stride for a horizontal one) and the step along it.
+#pragma once
+
+#include <cstdint>
+
+namespace fennik {
+
+struct EdgeThresholds {
+  int alpha;
+  int beta;
+  int index_a;  // for tC0
+};
+
+// Filters 16 luma samples along an edge; bs[k] is the boundary strength of samples 4k..4k+3.
+void FilterLumaEdge(uint8_t* q0, int across, int along, const uint8_t bs[4], const EdgeThresholds& t);
+
+// Filters 8 chroma samples (4:2:0) along an edge; bs[k] applies to samples 2k and 2k+1.
+void FilterChromaEdge(uint8_t* q0, int across, int along, const uint8_t bs[4], const EdgeThresholds& t);
+
+}  // namespace fennik

@@ -1,0 +1,36 @@
+// H.264 inter prediction kernels (8.4.2.2, 8.4.2.3): quarter-sample luma interpolation with
+// the 6-tap filter, eighth-sample chroma interpolation, and the default, explicit and
+// implicit weighted sample prediction. Reference samples outside the picture repeat the
+// nearest edge sample, as 8.4.2.2 prescribes.
+#pragma once
+
+#include <cstdint>
+
+namespace fennik {
+
+struct RefPlane {
+  const uint8_t* data;
+  int stride;
+  int width;   // samples per row of the decoded picture
+  int height;  // rows
+};
+
+// Predicts a w x h luma block (w, h <= 16) whose top-left full-sample position is (x, y)
+// with fractional offsets fx, fy in quarter samples, into dst (stride dst_stride).
+void PredictLuma(uint8_t* dst, int dst_stride, const RefPlane& ref, int x, int y, int fx, int fy, int w, int h);
+
+// Predicts a w x h chroma block (w, h <= 8) at full-sample position (x, y) with fractional
+// offsets fx, fy in eighth samples.
+void PredictChroma(uint8_t* dst, int dst_stride, const RefPlane& ref, int x, int y, int fx, int fy, int w, int h);
+
+// Default bi-prediction: (a + b + 1) >> 1 into dst.
+void AverageBlocks(uint8_t* dst, int dst_stride, const uint8_t* a, const uint8_t* b, int src_stride, int w, int h);
+
+// Explicit / implicit weighting of one prediction (8-270 / 8-271), in place.
+void WeightBlock(uint8_t* block, int stride, int w, int h, int log_wd, int weight, int offset);
+
+// Weighted bi-prediction (8-272) of a and b into dst.
+void WeightBlocksBi(uint8_t* dst, int dst_stride, const uint8_t* a, const uint8_t* b, int src_stride, int w, int h,
+                    int log_wd, int w0, int w1, int o0, int o1);
+
+}  // namespace fennik

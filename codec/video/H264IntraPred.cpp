@@ -1,0 +1,201 @@
+#include "codec/video/H264IntraPred.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace fennik {
+namespace {
+
+inline uint8_t Clip1(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
+
+}  // namespace
+
+void PredictIntra4x4(uint8_t* dst, int stride, int mode, const IntraNeighbours& n) {
+  // p[x, -1] for x = -1 .. 7 at t[x + 1]; p[-1, y] for y = -1 .. 3 at l[y + 1].
+  int t[9], l[5];
+  t[0] = l[0] = n.top_left;
+  for (int i = 0; i < 8; ++i) t[i + 1] = n.top[i];
+  for (int i = 0; i < 4; ++i) l[i + 1] = n.left[i];
+  auto P = [&](int x, int y) -> int { return y < 0 ? t[x + 1] : l[y + 1]; };  // x == -1 or y == -1
+  uint8_t pred[4][4];
+  switch (mode) {
+    case 0:  // Vertical
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) pred[y][x] = static_cast<uint8_t>(P(x, -1));
+      break;
+    case 1:  // Horizontal
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) pred[y][x] = static_cast<uint8_t>(P(-1, y));
+      break;
+    case 2: {  // DC
+      int sum = 0, v = 128;
+      if (n.has_top && n.has_left) {
+        for (int i = 0; i < 4; ++i) sum += P(i, -1) + P(-1, i);
+        v = (sum + 4) >> 3;
+      } else if (n.has_left) {
+        for (int i = 0; i < 4; ++i) sum += P(-1, i);
+        v = (sum + 2) >> 2;
+      } else if (n.has_top) {
+        for (int i = 0; i < 4; ++i) sum += P(i, -1);
+        v = (sum + 2) >> 2;
+      }
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) pred[y][x] = static_cast<uint8_t>(v);
+      break;
+    }
+    case 3:  // Diagonal_Down_Left
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+          if (x == 3 && y == 3) pred[y][x] = static_cast<uint8_t>((P(6, -1) + 3 * P(7, -1) + 2) >> 2);
+          else pred[y][x] = static_cast<uint8_t>((P(x + y, -1) + 2 * P(x + y + 1, -1) + P(x + y + 2, -1) + 2) >> 2);
+        }
+      break;
+    case 4:  // Diagonal_Down_Right
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+          int v;
+          if (x > y) v = (P(x - y - 2, -1) + 2 * P(x - y - 1, -1) + P(x - y, -1) + 2) >> 2;
+          else if (x < y) v = (P(-1, y - x - 2) + 2 * P(-1, y - x - 1) + P(-1, y - x) + 2) >> 2;
+          else v = (P(0, -1) + 2 * P(-1, -1) + P(-1, 0) + 2) >> 2;
+          pred[y][x] = static_cast<uint8_t>(v);
+        }
+      break;
+    case 5:  // Vertical_Right
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+          int z = 2 * x - y, v;
+          if (z >= 0 && (z & 1) == 0) v = (P(x - (y >> 1) - 1, -1) + P(x - (y >> 1), -1) + 1) >> 1;
+          else if (z >= 0) v = (P(x - (y >> 1) - 2, -1) + 2 * P(x - (y >> 1) - 1, -1) + P(x - (y >> 1), -1) + 2) >> 2;
+          else if (z == -1) v = (P(-1, 0) + 2 * P(-1, -1) + P(0, -1) + 2) >> 2;
+          else v = (P(-1, y - 1) + 2 * P(-1, y - 2) + P(-1, y - 3) + 2) >> 2;
+          pred[y][x] = static_cast<uint8_t>(v);
+        }
+      break;
+    case 6:  // Horizontal_Down
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+          int z = 2 * y - x, v;
+          if (z >= 0 && (z & 1) == 0) v = (P(-1, y - (x >> 1) - 1) + P(-1, y - (x >> 1)) + 1) >> 1;
+          else if (z >= 0) v = (P(-1, y - (x >> 1) - 2) + 2 * P(-1, y - (x >> 1) - 1) + P(-1, y - (x >> 1)) + 2) >> 2;
+          else if (z == -1) v = (P(-1, 0) + 2 * P(-1, -1) + P(0, -1) + 2) >> 2;
+          else v = (P(x - 1, -1) + 2 * P(x - 2, -1) + P(x - 3, -1) + 2) >> 2;
+          pred[y][x] = static_cast<uint8_t>(v);
+        }
+      break;
+    case 7:  // Vertical_Left
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+          int v;
+          if ((y & 1) == 0) v = (P(x + (y >> 1), -1) + P(x + (y >> 1) + 1, -1) + 1) >> 1;
+          else v = (P(x + (y >> 1), -1) + 2 * P(x + (y >> 1) + 1, -1) + P(x + (y >> 1) + 2, -1) + 2) >> 2;
+          pred[y][x] = static_cast<uint8_t>(v);
+        }
+      break;
+    default:  // 8: Horizontal_Up
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+          int z = x + 2 * y, v;
+          if (z > 5) v = P(-1, 3);
+          else if (z == 5) v = (P(-1, 2) + 3 * P(-1, 3) + 2) >> 2;
+          else if ((z & 1) == 0) v = (P(-1, y + (x >> 1)) + P(-1, y + (x >> 1) + 1) + 1) >> 1;
+          else v = (P(-1, y + (x >> 1)) + 2 * P(-1, y + (x >> 1) + 1) + P(-1, y + (x >> 1) + 2) + 2) >> 2;
+          pred[y][x] = static_cast<uint8_t>(v);
+        }
+      break;
+  }
+  for (int y = 0; y < 4; ++y) std::memcpy(dst + y * stride, pred[y], 4);
+}
+
+void PredictIntra16x16(uint8_t* dst, int stride, int mode, const IntraNeighbours& n) {
+  switch (mode) {
+    case 0:
+      for (int y = 0; y < 16; ++y) std::memcpy(dst + y * stride, n.top, 16);
+      return;
+    case 1:
+      for (int y = 0; y < 16; ++y) std::memset(dst + y * stride, n.left[y], 16);
+      return;
+    case 2: {
+      int sum = 0, v = 128;
+      if (n.has_top && n.has_left) {
+        for (int i = 0; i < 16; ++i) sum += n.top[i] + n.left[i];
+        v = (sum + 16) >> 5;
+      } else if (n.has_left) {
+        for (int i = 0; i < 16; ++i) sum += n.left[i];
+        v = (sum + 8) >> 4;
+      } else if (n.has_top) {
+        for (int i = 0; i < 16; ++i) sum += n.top[i];
+        v = (sum + 8) >> 4;
+      }
+      for (int y = 0; y < 16; ++y) std::memset(dst + y * stride, v, 16);
+      return;
+    }
+    default: {  // Plane
+      auto top = [&](int x) { return x < 0 ? static_cast<int>(n.top_left) : static_cast<int>(n.top[x]); };
+      auto left = [&](int y) { return y < 0 ? static_cast<int>(n.top_left) : static_cast<int>(n.left[y]); };
+      int h = 0, v = 0;
+      for (int i = 0; i < 8; ++i) {
+        h += (i + 1) * (top(8 + i) - top(6 - i));
+        v += (i + 1) * (left(8 + i) - left(6 - i));
+      }
+      const int a = 16 * (n.left[15] + n.top[15]);
+      const int b = (5 * h + 32) >> 6;
+      const int c = (5 * v + 32) >> 6;
+      for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) dst[y * stride + x] = Clip1((a + b * (x - 7) + c * (y - 7) + 16) >> 5);
+      return;
+    }
+  }
+}
+
+void PredictIntraChroma8x8(uint8_t* dst, int stride, int mode, const IntraNeighbours& n) {
+  switch (mode) {
+    case 0: {  // DC, per 4x4 chroma block (8.3.4.1 to 8.3.4.3)
+      for (int by = 0; by < 2; ++by)
+        for (int bx = 0; bx < 2; ++bx) {
+          int st = 0, sl = 0;
+          for (int i = 0; i < 4; ++i) {
+            st += n.top[bx * 4 + i];
+            sl += n.left[by * 4 + i];
+          }
+          int v = 128;
+          const bool corner = (bx == 0 && by == 0) || (bx == 1 && by == 1);
+          if (corner) {
+            if (n.has_top && n.has_left) v = (st + sl + 4) >> 3;
+            else if (n.has_left) v = (sl + 2) >> 2;
+            else if (n.has_top) v = (st + 2) >> 2;
+          } else if (bx == 1) {  // top-right block prefers the top row
+            if (n.has_top) v = (st + 2) >> 2;
+            else if (n.has_left) v = (sl + 2) >> 2;
+          } else {  // bottom-left block prefers the left column
+            if (n.has_left) v = (sl + 2) >> 2;
+            else if (n.has_top) v = (st + 2) >> 2;
+          }
+          for (int y = 0; y < 4; ++y) std::memset(dst + (by * 4 + y) * stride + bx * 4, v, 4);
+        }
+      return;
+    }
+    case 1:
+      for (int y = 0; y < 8; ++y) std::memset(dst + y * stride, n.left[y], 8);
+      return;
+    case 2:
+      for (int y = 0; y < 8; ++y) std::memcpy(dst + y * stride, n.top, 8);
+      return;
+    default: {
+      auto top = [&](int x) { return x < 0 ? static_cast<int>(n.top_left) : static_cast<int>(n.top[x]); };
+      auto left = [&](int y) { return y < 0 ? static_cast<int>(n.top_left) : static_cast<int>(n.left[y]); };
+      int h = 0, v = 0;
+      for (int i = 0; i < 4; ++i) {
+        h += (i + 1) * (top(4 + i) - top(2 - i));
+        v += (i + 1) * (left(4 + i) - left(2 - i));
+      }
+      const int a = 16 * (n.left[7] + n.top[7]);
+      const int b = (34 * h + 32) >> 6;
+      const int c = (34 * v + 32) >> 6;
+      for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) dst[y * stride + x] = Clip1((a + b * (x - 3) + c * (y - 3) + 16) >> 5);
+      return;
+    }
+  }
+}
+
+}  // namespace fennik

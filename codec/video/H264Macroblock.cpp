@@ -1,0 +1,553 @@
+// Slice data and macroblock layer parsing with CAVLC (H.264 7.3.4, 7.3.5, 9.2), and the
+// syntax shared with CABAC: intra prediction modes (8.3.1.1) and inter prediction syntax.
+#include <algorithm>
+#include <cstring>
+#include <cstdlib>
+
+#include "base/DebugPrint.h"
+#include "codec/video/H264Cavlc.h"
+#include "codec/video/H264DecodeInternal.h"
+#include "codec/video/h264_tables.h"
+
+namespace fennik {
+
+const uint8_t kBMbPartPred[22][2] = {
+    {0, 0}, {1, 0}, {2, 0}, {3, 0}, {1, 1}, {1, 1}, {2, 2}, {2, 2}, {1, 2}, {1, 2}, {2, 1},
+    {2, 1}, {1, 3}, {1, 3}, {2, 3}, {2, 3}, {3, 1}, {3, 1}, {3, 2}, {3, 2}, {3, 3}, {3, 3}};
+const uint8_t kBSubPred[13] = {4, 1, 2, 3, 1, 1, 2, 2, 3, 3, 1, 2, 3};
+const uint8_t kBSubShape[13] = {0, 0, 0, 0, 1, 2, 1, 2, 1, 2, 3, 3, 3};
+
+namespace {
+
+// Geometry of a sub-macroblock partition: offset and size in 4x4 blocks.
+void SubPartGeometry(int shape, int part, int& x, int& y, int& w, int& h) {
+  switch (shape) {
+    case 0: x = 0; y = 0; w = 2; h = 2; return;
+    case 1: x = 0; y = part; w = 2; h = 1; return;
+    case 2: x = part; y = 0; w = 1; h = 2; return;
+    default: x = part & 1; y = part >> 1; w = 1; h = 1; return;
+  }
+}
+int SubPartCount(int shape) { return shape == 0 ? 1 : (shape == 3 ? 4 : 2); }
+
+class CavlcSource : public C264_Decode::SyntaxSource {
+ public:
+  explicit CavlcSource(BitReader& br) : br_(br) {}
+  void IntraMode(int& prev_flag, int& rem) override {
+    prev_flag = static_cast<int>(br_.ReadBit());
+    rem = prev_flag ? 0 : static_cast<int>(br_.Read(3));
+  }
+  int ChromaPredMode(int) override { return static_cast<int>(br_.ReadUe()); }
+  int SubMbType(bool) override { return static_cast<int>(br_.ReadUe()); }
+  int RefIdx(int, int, int, int, int max) override {
+    // te(v): one inverted bit when the range is 1, else ue(v).
+    if (max == 1) return 1 - static_cast<int>(br_.ReadBit());
+    return static_cast<int>(br_.ReadUe());
+  }
+  void Mvd(int, int, int, int, int& x, int& y) override {
+    x = br_.ReadSe();
+    y = br_.ReadSe();
+  }
+  bool Ok() const override { return br_.Ok(); }
+
+ private:
+  BitReader& br_;
+};
+
+}  // namespace
+
+int C264_Decode::NeighbourMb(int mb_addr, int which) const {
+  const int x = mb_addr % mb_width_, y = mb_addr / mb_width_;
+  int n = -1;
+  switch (which) {
+    case 0: if (x > 0) n = mb_addr - 1; break;
+    case 1: if (y > 0) n = mb_addr - mb_width_; break;
+    case 2: if (y > 0 && x + 1 < mb_width_) n = mb_addr - mb_width_ + 1; break;
+    default: if (x > 0 && y > 0) n = mb_addr - mb_width_ - 1; break;
+  }
+  if (n < 0 || mbs_[n].slice != slice_num_) return -1;
+  return n;
+}
+
+int C264_Decode::LumaNeighbour(int mb_addr, int bx, int by, int& blk) const {
+  if (bx >= 0 && by >= 0) {
+    blk = by * 4 + bx;
+    return mb_addr;
+  }
+  int n;
+  if (bx < 0 && by < 0) n = NeighbourMb(mb_addr, 3);
+  else if (bx < 0) n = NeighbourMb(mb_addr, 0);
+  else n = NeighbourMb(mb_addr, 1);
+  blk = ((by + 4) & 3) * 4 + ((bx + 4) & 3);
+  return n;
+}
+
+int C264_Decode::ChromaNeighbour(int mb_addr, int bx, int by, int& blk) const {
+  if (bx >= 0 && by >= 0) {
+    blk = by * 2 + bx;
+    return mb_addr;
+  }
+  const int n = NeighbourMb(mb_addr, bx < 0 ? 0 : 1);
+  blk = ((by + 2) & 1) * 2 + ((bx + 2) & 1);
+  return n;
+}
+
+bool C264_Decode::ParseIntraModes(int mb_addr, MbParse& mb, SyntaxSource& src) {
+  MbInfo& info = mbs_[mb_addr];
+  if (mb.kind == kMbI4x4) {
+    for (int blk = 0; blk < 16; ++blk) {
+      const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
+      int prev_flag, rem;
+      src.IntraMode(prev_flag, rem);
+      // 8.3.1.1: predicted mode from the left (A) and upper (B) blocks.
+      int ba, bb;
+      const int na = LumaNeighbour(mb_addr, bx - 1, by, ba);
+      const int nb = LumaNeighbour(mb_addr, bx, by - 1, bb);
+      bool dc_pred = na < 0 || nb < 0;
+      if (!dc_pred && pps_cur_->constrained_intra_pred_flag &&
+          (!IsIntraKind(mbs_[na].kind) || !IsIntraKind(mbs_[nb].kind)))
+        dc_pred = true;
+      int pred = 2;
+      if (!dc_pred) {
+        const int ma = mbs_[na].kind == kMbI4x4 ? mbs_[na].intra_modes[ba] : 2;
+        const int mbm = mbs_[nb].kind == kMbI4x4 ? mbs_[nb].intra_modes[bb] : 2;
+        pred = std::min(ma, mbm);
+      }
+      info.intra_modes[by * 4 + bx] = static_cast<uint8_t>(prev_flag ? pred : (rem < pred ? rem : rem + 1));
+    }
+  } else {
+    std::memset(info.intra_modes, 2, sizeof(info.intra_modes));
+  }
+  mb.chroma_mode = src.ChromaPredMode(mb_addr);
+  if (mb.chroma_mode > 3 || !src.Ok()) {
+    DebugPrint("[H.264] intra_chroma_pred_mode out of range: %d\n", mb.chroma_mode);
+    return false;
+  }
+  info.chroma_mode = static_cast<uint8_t>(mb.chroma_mode);
+  return true;
+}
+
+bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
+  MbInfo& info = mbs_[mb_addr];
+  const bool b_slice = slice_kind_ == kSliceB;
+  for (int list = 0; list < 2; ++list) StoreMotion(mb_addr, list, 0, 0, 4, 4, -1, H264Mv());
+  if (mb.kind == kMbBDirect) {
+    std::memset(blk_order_, 0, sizeof(blk_order_));
+    for (int s = 0; s < 4; ++s) DirectMotion(mb_addr, s, true);
+    return true;
+  }
+  if (mb.kind == kMbP8x8 || mb.kind == kMbP8x8Ref0 || mb.kind == kMbB8x8) {
+    for (int s = 0; s < 4; ++s) {
+      mb.sub_type[s] = src.SubMbType(b_slice);
+      if (mb.sub_type[s] > (b_slice ? 12 : 3) || !src.Ok()) {
+        DebugPrint("[H.264] CABAC error (sub_mb_type) = %x\n", mb.sub_type[s]);
+        return false;
+      }
+      mb.part_pred[s] = b_slice ? kBSubPred[mb.sub_type[s]] : 1;
+      const int shape = b_slice ? kBSubShape[mb.sub_type[s]] : mb.sub_type[s];
+      for (int p = 0; p < SubPartCount(shape); ++p) {
+        int x, y, w, h;
+        SubPartGeometry(shape, p, x, y, w, h);
+        for (int j = 0; j < h; ++j)
+          for (int i = 0; i < w; ++i)
+            blk_order_[((s >> 1) * 2 + y + j) * 4 + (s & 1) * 2 + x + i] = static_cast<uint8_t>(s * 4 + p);
+      }
+    }
+    // Direct sub-macroblocks take their motion first; availability follows decoding order.
+    for (int s = 0; s < 4; ++s)
+      if (mb.part_pred[s] == 4) DirectMotion(mb_addr, s, false);
+    for (int list = 0; list < 2; ++list) {
+      const int count = ref_count_[list];
+      for (int s = 0; s < 4; ++s) {
+        mb.ref[list][s] = -1;
+        if (mb.part_pred[s] == 4 || !(mb.part_pred[s] & (1 << list))) continue;
+        int r = 0;
+        if (count > 1 && mb.kind != kMbP8x8Ref0) r = src.RefIdx(mb_addr, list, (s & 1) * 2, (s >> 1) * 2, count - 1);
+        if (r < 0 || r >= count || !src.Ok()) {
+          DebugPrint("[H.264] ref_idx_l%d out of range: %d\n", list, r);
+          return false;
+        }
+        mb.ref[list][s] = r;
+        // The reference index is known before the vectors: later sub-macroblocks' ref_idx
+        // contexts (CABAC) look at it.
+        StoreMotion(mb_addr, list, (s & 1) * 2, (s >> 1) * 2, 2, 2, r, H264Mv());
+      }
+    }
+    for (int list = 0; list < 2; ++list) {
+      for (int s = 0; s < 4; ++s) {
+        if (mb.part_pred[s] == 4 || !(mb.part_pred[s] & (1 << list))) continue;
+        const int shape = b_slice ? kBSubShape[mb.sub_type[s]] : mb.sub_type[s];
+        for (int p = 0; p < SubPartCount(shape); ++p) {
+          int x, y, w, h;
+          SubPartGeometry(shape, p, x, y, w, h);
+          x += (s & 1) * 2;
+          y += (s >> 1) * 2;
+          int dx, dy;
+          src.Mvd(mb_addr, list, x, y, dx, dy);
+          H264Mv mvp;
+          PredictMv(mb_addr, list, x, y, w, mb.ref[list][s], 0, mvp);
+          H264Mv mv;
+          mv.x = static_cast<int16_t>(mvp.x + dx);
+          mv.y = static_cast<int16_t>(mvp.y + dy);
+          StoreMotion(mb_addr, list, x, y, w, h, mb.ref[list][s], mv);
+          const uint8_t ax = static_cast<uint8_t>(std::min(std::abs(dx), 127));
+          const uint8_t ay = static_cast<uint8_t>(std::min(std::abs(dy), 127));
+          for (int j = 0; j < h; ++j)
+            for (int i = 0; i < w; ++i) {
+              info.mvd[list][(y + j) * 4 + x + i][0] = ax;
+              info.mvd[list][(y + j) * 4 + x + i][1] = ay;
+            }
+        }
+      }
+    }
+    return src.Ok();
+  }
+  // 16x16, 16x8 and 8x16 partitions.
+  int parts = 1, pw = 4, ph = 4;
+  if (mb.kind == kMbP16x8 || mb.kind == kMbB16x8) { parts = 2; ph = 2; }
+  if (mb.kind == kMbP8x16 || mb.kind == kMbB8x16) { parts = 2; pw = 2; }
+  for (int p = 0; p < parts; ++p)
+    for (int j = 0; j < ph; ++j)
+      for (int i = 0; i < pw; ++i) blk_order_[(j + (ph == 2 ? p * 2 : 0)) * 4 + i + (pw == 2 ? p * 2 : 0)] = static_cast<uint8_t>(p);
+  for (int list = 0; list < 2; ++list) {
+    const int count = ref_count_[list];
+    for (int p = 0; p < parts; ++p) {
+      mb.ref[list][p] = -1;
+      if (!(mb.part_pred[p] & (1 << list))) continue;
+      const int x = pw == 2 ? p * 2 : 0, y = ph == 2 ? p * 2 : 0;
+      int r = 0;
+      if (count > 1) r = src.RefIdx(mb_addr, list, x, y, count - 1);
+      if (r < 0 || r >= count || !src.Ok()) {
+        DebugPrint("[H.264] ref_idx_l%d out of range: %d\n", list, r);
+        return false;
+      }
+      mb.ref[list][p] = r;
+      StoreMotion(mb_addr, list, x, y, pw, ph, r, H264Mv());
+    }
+  }
+  for (int list = 0; list < 2; ++list) {
+    for (int p = 0; p < parts; ++p) {
+      if (!(mb.part_pred[p] & (1 << list))) continue;
+      const int x = pw == 2 ? p * 2 : 0, y = ph == 2 ? p * 2 : 0;
+      int dx, dy;
+      src.Mvd(mb_addr, list, x, y, dx, dy);
+      int shape = 0;
+      if (parts == 2) shape = (ph == 2 ? 1 : 3) + p;  // 1/2: 16x8 upper/lower, 3/4: 8x16 left/right
+      H264Mv mvp;
+      PredictMv(mb_addr, list, x, y, pw, mb.ref[list][p], shape, mvp);
+      H264Mv mv;
+      mv.x = static_cast<int16_t>(mvp.x + dx);
+      mv.y = static_cast<int16_t>(mvp.y + dy);
+      StoreMotion(mb_addr, list, x, y, pw, ph, mb.ref[list][p], mv);
+      const uint8_t ax = static_cast<uint8_t>(std::min(std::abs(dx), 127));
+      const uint8_t ay = static_cast<uint8_t>(std::min(std::abs(dy), 127));
+      for (int j = 0; j < ph; ++j)
+        for (int i = 0; i < pw; ++i) {
+          info.mvd[list][(y + j) * 4 + x + i][0] = ax;
+          info.mvd[list][(y + j) * 4 + x + i][1] = ay;
+        }
+    }
+  }
+  return src.Ok();
+}
+
+// Decodes mb_type into a kind and fills the fixed parts of the parse record. mb_type is
+// relative to the slice type (P types 0..4, B types 0..22, then the I types).
+static bool ClassifyMbType(int slice_kind, int mb_type, C264_Decode::SyntaxSource*, int& kind, int& i16_mode,
+                           int& cbp, int part_pred[4]) {
+  if (slice_kind == kSliceP || slice_kind == kSliceSP) {
+    if (mb_type < 5) {
+      static const uint8_t kinds[5] = {kMbP16x16, kMbP16x8, kMbP8x16, kMbP8x8, kMbP8x8Ref0};
+      kind = kinds[mb_type];
+      part_pred[0] = part_pred[1] = 1;
+      return true;
+    }
+    mb_type -= 5;
+  } else if (slice_kind == kSliceB) {
+    if (mb_type < 23) {
+      if (mb_type == 0) kind = kMbBDirect;
+      else if (mb_type == 22) kind = kMbB8x8;
+      else if (mb_type <= 3) kind = kMbB16x16;
+      else kind = (mb_type & 1) ? kMbB8x16 : kMbB16x8;
+      if (mb_type >= 1 && mb_type <= 21) {
+        part_pred[0] = kBMbPartPred[mb_type][0];
+        part_pred[1] = kBMbPartPred[mb_type][1];
+      }
+      return true;
+    }
+    mb_type -= 23;
+  }
+  if (mb_type < 0 || mb_type > 25) return false;
+  if (mb_type == 0) {
+    kind = kMbI4x4;
+  } else if (mb_type == 25) {
+    kind = kMbIPCM;
+  } else {
+    // Table 7-11: I_16x16_<pred mode>_<cbp chroma>_<cbp luma>.
+    kind = kMbI16x16;
+    i16_mode = (mb_type - 1) % 4;
+    cbp = (((mb_type - 1) / 4) % 3) << 4 | (mb_type >= 13 ? 15 : 0);
+  }
+  return true;
+}
+
+bool C264_Decode::ParseMacroblockCavlc(BitReader& br, int mb_addr, MbParse& mb) {
+  MbInfo& info = mbs_[mb_addr];
+  const uint32_t mb_type = br.ReadUe();
+  if (!ClassifyMbType(slice_kind_, static_cast<int>(std::min<uint32_t>(mb_type, 1000)), nullptr, mb.kind, mb.i16_mode,
+                      mb.cbp, mb.part_pred) ||
+      !br.Ok()) {
+    DebugPrint("[H.264] mb_type out of range: %u\n", mb_type);
+    return false;
+  }
+  info.kind = static_cast<uint8_t>(mb.kind);
+  if (mb.kind == kMbIPCM) {
+    br.AlignToByte();  // pcm_alignment_zero_bit
+    for (int i = 0; i < 384; ++i) mb.pcm[i] = static_cast<uint8_t>(br.Read(8));
+    return br.Ok();
+  }
+  CavlcSource src(br);
+  if (IsIntraKind(mb.kind)) {
+    if (!ParseIntraModes(mb_addr, mb, src)) return false;
+  } else {
+    if (!ParseInterPred(mb_addr, mb, src)) return false;
+  }
+  if (mb.kind != kMbI16x16) {
+    const uint32_t code = br.ReadUe();
+    if (code > 47 || !br.Ok()) {
+      DebugPrint("[H.264] coded_block_pattern out of range: %u\n", code);
+      return false;
+    }
+    mb.cbp = IsIntraKind(mb.kind) ? kCbpFromCodeNumIntra[code] : kCbpFromCodeNumInter[code];
+  }
+  info.cbp = static_cast<uint8_t>(mb.cbp);
+  if (mb.cbp == 0 && mb.kind != kMbI16x16) return true;
+  const int32_t delta = br.ReadSe();
+  if (delta < -26 || delta > 25) {
+    DebugPrint("[H.264] mb_qp_delta out of range: %d\n", delta);
+    return false;
+  }
+  qp_ = (qp_ + delta + 52) % 52;
+  info.qp_delta_nonzero = delta != 0;
+  return ParseResidualCavlc(br, mb_addr, mb);
+}
+
+bool C264_Decode::ReadCavlcBlock(BitReader& br, int nc, int max_coeff, int32_t* levels, int, int& total) {
+  int total_coeff, trailing_ones;
+  if (!ReadCoeffToken(br, nc, total_coeff, trailing_ones) || total_coeff > max_coeff) {
+    DebugPrint("[H.264] invalid coeff_token at bit %zu\n", br.BitPosition());
+    return false;
+  }
+  total = total_coeff;
+  for (int i = 0; i < max_coeff; ++i) levels[i] = 0;
+  if (total_coeff == 0) return true;
+  int32_t level[16];
+  int suffix_length = total_coeff > 10 && trailing_ones < 3 ? 1 : 0;
+  for (int i = 0; i < total_coeff; ++i) {
+    if (i < trailing_ones) {
+      level[i] = br.ReadBit() ? -1 : 1;
+      continue;
+    }
+    int prefix = 0;
+    while (br.ReadBit() == 0) {
+      if (++prefix > 25 || !br.Ok()) {
+        DebugPrint("[ERROR:H264] level_prefix all 0 : R(%d) W(%d) \n", static_cast<int>(br.BitPosition()),
+                   static_cast<int>(br.BitPosition() + br.BitsLeft()));
+        return false;
+      }
+    }
+    int32_t code = std::min(15, prefix) << suffix_length;
+    if (suffix_length > 0 || prefix >= 14) {
+      int size = suffix_length;
+      if (prefix == 14 && suffix_length == 0) size = 4;
+      if (prefix >= 15) size = prefix - 3;
+      if (size > 0) code += static_cast<int32_t>(br.Read(size));
+    }
+    if (prefix >= 15 && suffix_length == 0) code += 15;
+    if (prefix >= 16) code += (1 << (prefix - 3)) - 4096;
+    if (i == trailing_ones && trailing_ones < 3) code += 2;
+    level[i] = (code % 2 == 0) ? (code + 2) >> 1 : (-code - 1) >> 1;
+    if (suffix_length == 0) suffix_length = 1;
+    if (std::abs(level[i]) > (3 << (suffix_length - 1)) && suffix_length < 6) ++suffix_length;
+  }
+  int zeros_left = 0;
+  if (total_coeff < max_coeff) {
+    if (!ReadTotalZeros(br, total_coeff, max_coeff == 4, zeros_left) || total_coeff + zeros_left > max_coeff) {
+      DebugPrint("[H.264] invalid total_zeros at bit %zu\n", br.BitPosition());
+      return false;
+    }
+  }
+  int coeff_num = -1;
+  int run[16];
+  for (int i = 0; i < total_coeff - 1; ++i) {
+    run[i] = 0;
+    if (zeros_left > 0) {
+      if (!ReadRunBefore(br, zeros_left, run[i]) || run[i] > zeros_left) {
+        DebugPrint("[H.264] invalid run_before at bit %zu\n", br.BitPosition());
+        return false;
+      }
+    }
+    zeros_left -= run[i];
+  }
+  run[total_coeff - 1] = zeros_left;
+  for (int i = total_coeff - 1; i >= 0; --i) {
+    coeff_num += run[i] + 1;
+    levels[coeff_num] = level[i];
+  }
+  return br.Ok();
+}
+
+bool C264_Decode::ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb) {
+  MbInfo& info = mbs_[mb_addr];
+  auto nc_luma = [&](int bx, int by) {
+    int ba, bb;
+    const int na = LumaNeighbour(mb_addr, bx - 1, by, ba);
+    const int nb = LumaNeighbour(mb_addr, bx, by - 1, bb);
+    const int ca = na >= 0 ? mbs_[na].total_coeff[ba] : 0, cb = nb >= 0 ? mbs_[nb].total_coeff[bb] : 0;
+    if (na >= 0 && nb >= 0) return (ca + cb + 1) >> 1;
+    return na >= 0 ? ca : (nb >= 0 ? cb : 0);
+  };
+  int32_t levels[16];
+  int total;
+  if (mb.kind == kMbI16x16) {
+    if (!ReadCavlcBlock(br, nc_luma(0, 0), 16, levels, 0, total)) return false;
+    for (int i = 0; i < 16; ++i) mb.luma_dc[kZigzag4x4[i]] = levels[i];
+    mb.luma_dc_coded = total > 0;
+  }
+  for (int blk = 0; blk < 16; ++blk) {
+    const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
+    int32_t* out = mb.luma[blk];
+    std::memset(out, 0, sizeof(mb.luma[blk]));
+    if (!(mb.cbp & (1 << (blk >> 2)))) {
+      info.total_coeff[by * 4 + bx] = 0;
+      continue;
+    }
+    const int nc = nc_luma(bx, by);
+    if (mb.kind == kMbI16x16) {
+      if (!ReadCavlcBlock(br, nc, 15, levels, 1, total)) return false;
+      for (int i = 0; i < 15; ++i) out[kZigzag4x4[i + 1]] = levels[i];
+    } else {
+      if (!ReadCavlcBlock(br, nc, 16, levels, 0, total)) return false;
+      for (int i = 0; i < 16; ++i) out[kZigzag4x4[i]] = levels[i];
+    }
+    info.total_coeff[by * 4 + bx] = static_cast<uint8_t>(total);
+    if (total > 0) {
+      mb.luma_coded |= static_cast<uint16_t>(1 << blk);
+      info.nonzero |= static_cast<uint16_t>(1 << (by * 4 + bx));
+    }
+  }
+  const int cbp_chroma = mb.cbp >> 4;
+  for (int comp = 0; comp < 2; ++comp) {
+    std::memset(mb.chroma_dc[comp], 0, sizeof(mb.chroma_dc[comp]));
+    if (cbp_chroma & 3) {
+      if (!ReadCavlcBlock(br, -1, 4, levels, 0, total)) return false;
+      for (int i = 0; i < 4; ++i) mb.chroma_dc[comp][i] = levels[i];
+      mb.chroma_dc_coded[comp] = total > 0;
+    }
+  }
+  for (int comp = 0; comp < 2; ++comp) {
+    for (int blk = 0; blk < 4; ++blk) {
+      int32_t* out = mb.chroma_ac[comp][blk];
+      std::memset(out, 0, sizeof(mb.chroma_ac[comp][blk]));
+      uint8_t& tc = info.total_coeff[16 + comp * 4 + blk];
+      tc = 0;
+      if (!(cbp_chroma & 2)) continue;
+      const int bx = blk & 1, by = blk >> 1;
+      int ba, bb;
+      const int na = ChromaNeighbour(mb_addr, bx - 1, by, ba);
+      const int nb = ChromaNeighbour(mb_addr, bx, by - 1, bb);
+      const int ca = na >= 0 ? mbs_[na].total_coeff[16 + comp * 4 + ba] : 0;
+      const int cb = nb >= 0 ? mbs_[nb].total_coeff[16 + comp * 4 + bb] : 0;
+      const int nc = (na >= 0 && nb >= 0) ? (ca + cb + 1) >> 1 : (na >= 0 ? ca : (nb >= 0 ? cb : 0));
+      if (!ReadCavlcBlock(br, nc, 15, levels, 1, total)) return false;
+      for (int i = 0; i < 15; ++i) out[kZigzag4x4[i + 1]] = levels[i];
+      tc = static_cast<uint8_t>(total);
+      if (total > 0) mb.chroma_coded |= static_cast<uint8_t>(1 << (comp * 4 + blk));
+    }
+  }
+  return true;
+}
+
+void C264_Decode::SetupSkip(int mb_addr, MbParse& mb) {
+  MbInfo& info = mbs_[mb_addr];
+  mb.kind = slice_kind_ == kSliceB ? kMbBSkip : kMbPSkip;
+  info.kind = static_cast<uint8_t>(mb.kind);
+  mb.cbp = 0;
+  mb.luma_coded = 0;
+  mb.chroma_coded = 0;
+  std::memset(blk_order_, 0, sizeof(blk_order_));
+  if (mb.kind == kMbPSkip) {
+    PSkipMotion(mb_addr);
+  } else {
+    for (int s = 0; s < 4; ++s) DirectMotion(mb_addr, s, true);
+  }
+}
+
+bool C264_Decode::DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t size) {
+  const bool cabac = pps_cur_->entropy_coding_mode_flag;
+  int mb_addr = static_cast<int>(sh_.first_mb_in_slice);
+  MbParse mb;
+  prev_qp_delta_nonzero_ = false;
+  if (cabac) {
+    // cabac_alignment_one_bit, then the engine starts on the byte boundary.
+    br.AlignToByte();
+    cabac_.InitContexts(slice_kind_ == kSliceI || slice_kind_ == kSliceSI, static_cast<int>(sh_.cabac_init_idc), qp_);
+    cabac_.InitEngine(&br);
+  }
+  for (;;) {
+    if (mb_addr >= mb_count_) {
+      DebugPrint("[H.264] slice runs past the last macroblock\n");
+      return false;
+    }
+    if (!cabac && slice_kind_ != kSliceI && slice_kind_ != kSliceSI) {
+      uint32_t run = br.ReadUe();
+      if (!br.Ok() || run > static_cast<uint32_t>(mb_count_ - mb_addr)) {
+        DebugPrint("[H.264] mb_skip_run out of range: %u\n", run);
+        return false;
+      }
+      for (; run > 0; --run) {
+        MbInfo& info = mbs_[mb_addr];
+        info = MbInfo();
+        info.slice = static_cast<int16_t>(slice_num_);
+        info.qp = static_cast<int8_t>(qp_);
+        SetupSkip(mb_addr, mb);
+        ReconstructMacroblock(mb_addr, mb);
+        ++mb_addr;
+      }
+      if (!MoreRbspData(br, rbsp, size)) return true;
+      if (mb_addr >= mb_count_) {
+        DebugPrint("[H.264] slice runs past the last macroblock\n");
+        return false;
+      }
+    }
+    MbInfo& info = mbs_[mb_addr];
+    info = MbInfo();
+    info.slice = static_cast<int16_t>(slice_num_);
+    mb = MbParse();
+    bool ok;
+    if (cabac) ok = ParseMacroblockCabac(mb_addr, mb);
+    else ok = ParseMacroblockCavlc(br, mb_addr, mb);
+    if (!ok || !br.Ok()) {
+      // Keep what was decoded so far; this macroblock is left as it was.
+      info.slice = -1;
+      return false;
+    }
+    info.qp = static_cast<int8_t>(mb.kind == kMbIPCM ? 0 : qp_);
+    ReconstructMacroblock(mb_addr, mb);
+    if (cabac) {
+      if (mb.kind == kMbIPCM) cabac_.InitEngine(&br);
+      const int end = cabac_.DecodeTerminate();
+      if (cabac_.Overrun()) {
+        DebugPrint("[H.264] CABAC slice data truncated\n");
+        return false;
+      }
+      ++mb_addr;
+      if (end) return true;
+    } else {
+      ++mb_addr;
+      if (!MoreRbspData(br, rbsp, size)) return true;
+    }
+  }
+}
+
+}  // namespace fennik

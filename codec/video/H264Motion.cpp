@@ -1,0 +1,218 @@
+// Motion vector prediction (H.264 8.4.1.3), P_Skip motion (8.4.1.1) and the spatial and
+// temporal direct modes of B slices (8.4.1.2).
+#include <algorithm>
+#include <cstdlib>
+
+#include "base/DebugPrint.h"
+#include "codec/video/H264DecodeInternal.h"
+#include "codec/video/h264_tables.h"
+
+namespace fennik {
+namespace {
+
+struct NeighbourMotion {
+  bool available = false;
+  int ref = -1;
+  H264Mv mv;
+};
+
+int Median(int a, int b, int c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
+
+int MinPositive(int a, int b) { return (a >= 0 && b >= 0) ? std::min(a, b) : std::max(a, b); }
+
+}  // namespace
+
+void C264_Decode::StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv) {
+  const int stride = mb_width_ * 4;
+  const int base = (mb_addr / mb_width_) * 4 * stride + (mb_addr % mb_width_) * 4;
+  const H264Picture* ref = ref_idx >= 0 && ref_idx < ref_count_[list] ? ref_list_[list][ref_idx] : nullptr;
+  const int32_t serial = ref ? ref->serial : -1;
+  const int32_t poc = ref ? ref->poc : 0;
+  const uint8_t long_ref = ref && ref->long_ref ? 1 : 0;
+  for (int j = 0; j < bh; ++j)
+    for (int i = 0; i < bw; ++i) {
+      const int idx = base + (by + j) * stride + bx + i;
+      cur_->mv[list][idx] = mv;
+      cur_->ref_idx[list][idx] = static_cast<int8_t>(ref_idx);
+      cur_->ref_serial[list][idx] = serial;
+      cur_->ref_poc[list][idx] = poc;
+      cur_->ref_long[list][idx] = long_ref;
+    }
+}
+
+bool C264_Decode::NeighbourAvailable(int mb_addr, int bx, int by, int cur_order, int& nb_mb, int& nb_blk) const {
+  if (bx >= 0 && bx < 4 && by >= 0) {
+    nb_mb = mb_addr;
+    nb_blk = by * 4 + bx;
+    return blk_order_[nb_blk] < cur_order;
+  }
+  if (bx >= 4 && by >= 0) return false;  // the macroblock to the right is not decoded yet
+  int which;
+  if (by < 0) which = bx < 0 ? 3 : (bx >= 4 ? 2 : 1);
+  else which = 0;
+  nb_mb = NeighbourMb(mb_addr, which);
+  nb_blk = ((by + 4) & 3) * 4 + ((bx + 4) & 3);
+  return nb_mb >= 0;
+}
+
+void C264_Decode::PredictMv(int mb_addr, int list, int bx, int by, int bw, int ref_idx, int shape, H264Mv& mvp) {
+  const int order = blk_order_[by * 4 + bx];
+  const int stride = mb_width_ * 4;
+  auto fetch = [&](int x, int y) {
+    NeighbourMotion n;
+    int nb_mb, nb_blk;
+    if (!NeighbourAvailable(mb_addr, x, y, order, nb_mb, nb_blk)) return n;
+    n.available = true;
+    const int idx = (nb_mb / mb_width_) * 4 * stride + (nb_mb % mb_width_) * 4 + (nb_blk >> 2) * stride + (nb_blk & 3);
+    n.ref = cur_->ref_idx[list][idx];
+    if (n.ref >= 0) n.mv = cur_->mv[list][idx];
+    return n;
+  };
+  NeighbourMotion a = fetch(bx - 1, by);
+  NeighbourMotion b = fetch(bx, by - 1);
+  NeighbourMotion c = fetch(bx + bw, by - 1);
+  if (!c.available) c = fetch(bx - 1, by - 1);
+  if (!b.available && !c.available && a.available) b = c = a;
+  switch (shape) {
+    case 1: if (b.ref == ref_idx) { mvp = b.mv; return; } break;
+    case 2: if (a.ref == ref_idx) { mvp = a.mv; return; } break;
+    case 3: if (a.ref == ref_idx) { mvp = a.mv; return; } break;
+    case 4: if (c.ref == ref_idx) { mvp = c.mv; return; } break;
+    default: break;
+  }
+  const int matches = (a.ref == ref_idx) + (b.ref == ref_idx) + (c.ref == ref_idx);
+  if (matches == 1) {
+    mvp = a.ref == ref_idx ? a.mv : (b.ref == ref_idx ? b.mv : c.mv);
+    return;
+  }
+  mvp.x = static_cast<int16_t>(Median(a.mv.x, b.mv.x, c.mv.x));
+  mvp.y = static_cast<int16_t>(Median(a.mv.y, b.mv.y, c.mv.y));
+}
+
+void C264_Decode::PSkipMotion(int mb_addr) {
+  StoreMotion(mb_addr, 1, 0, 0, 4, 4, -1, H264Mv());
+  const int stride = mb_width_ * 4;
+  H264Mv mv;
+  bool zero = false;
+  const int na = NeighbourMb(mb_addr, 0), nb = NeighbourMb(mb_addr, 1);
+  if (na < 0 || nb < 0) {
+    zero = true;
+  } else {
+    const int ia = (na / mb_width_) * 4 * stride + (na % mb_width_) * 4 + 3;
+    const int ib = (nb / mb_width_) * 4 * stride + (nb % mb_width_) * 4 + 3 * stride;
+    if (cur_->ref_idx[0][ia] == 0 && cur_->mv[0][ia].x == 0 && cur_->mv[0][ia].y == 0) zero = true;
+    if (cur_->ref_idx[0][ib] == 0 && cur_->mv[0][ib].x == 0 && cur_->mv[0][ib].y == 0) zero = true;
+  }
+  // Mark the macroblock's own blocks as not yet available before predicting.
+  StoreMotion(mb_addr, 0, 0, 0, 4, 4, -1, H264Mv());
+  if (!zero) PredictMv(mb_addr, 0, 0, 0, 4, 0, 0, mv);
+  StoreMotion(mb_addr, 0, 0, 0, 4, 4, 0, mv);
+}
+
+void C264_Decode::DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]) {
+  const int stride = mb_width_ * 4;
+  for (int list = 0; list < 2; ++list) {
+    // Neighbours A, B and C (or D) of the whole macroblock.
+    int refs[3] = {-1, -1, -1};
+    const int pos[4][2] = {{-1, 0}, {0, -1}, {4, -1}, {-1, -1}};
+    int nb_mb, nb_blk;
+    for (int k = 0; k < 3; ++k) {
+      int p = k;
+      if (k == 2 && !NeighbourAvailable(mb_addr, pos[2][0], pos[2][1], 0, nb_mb, nb_blk)) p = 3;
+      if (NeighbourAvailable(mb_addr, pos[p][0], pos[p][1], 0, nb_mb, nb_blk)) {
+        const int idx = (nb_mb / mb_width_) * 4 * stride + (nb_mb % mb_width_) * 4 + (nb_blk >> 2) * stride + (nb_blk & 3);
+        refs[k] = cur_->ref_idx[list][idx];
+      }
+    }
+    ref[list] = MinPositive(refs[0], MinPositive(refs[1], refs[2]));
+  }
+  mvp[0] = mvp[1] = H264Mv();
+  if (ref[0] < 0 && ref[1] < 0) {
+    ref[0] = ref[1] = 0;
+    return;
+  }
+  uint8_t saved[16];
+  std::copy(blk_order_, blk_order_ + 16, saved);
+  std::fill(blk_order_, blk_order_ + 16, 0);
+  for (int list = 0; list < 2; ++list)
+    if (ref[list] >= 0) PredictMv(mb_addr, list, 0, 0, 4, ref[list], 0, mvp[list]);
+  std::copy(saved, saved + 16, blk_order_);
+}
+
+void C264_Decode::DirectMotion(int mb_addr, int sub, bool) {
+  const H264Picture* col = ref_list_[1][0];
+  const int stride = mb_width_ * 4;
+  const int mb_base = (mb_addr / mb_width_) * 4 * stride + (mb_addr % mb_width_) * 4;
+  const int sx = (sub & 1) * 2, sy = (sub >> 1) * 2;
+  const bool inference = cur_sps_.direct_8x8_inference_flag;
+  const bool col_intra = col == nullptr || col->mb_intra.empty() || col->mb_intra[mb_addr];
+  MbInfo& info = mbs_[mb_addr];
+
+  int spatial_ref[2] = {-1, -1};
+  H264Mv spatial_mv[2];
+  const bool spatial = sh_.direct_spatial_mv_pred_flag;
+  if (spatial) DirectSpatialRefs(mb_addr, spatial_ref, spatial_mv);
+
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 2; ++i) {
+      const int bx = sx + i, by = sy + j;
+      info.direct |= static_cast<uint16_t>(1 << (by * 4 + bx));
+      // Co-located 4x4 block: the corner block of the 8x8 with direct_8x8_inference_flag.
+      const int cx = inference ? (sx ? 3 : 0) : bx;
+      const int cy = inference ? (sy ? 3 : 0) : by;
+      const int cidx = mb_base + cy * stride + cx;
+      int ref_col = -1;
+      H264Mv mv_col;
+      int32_t col_ref_serial = -1;
+      if (!col_intra) {
+        const int l = col->ref_idx[0][cidx] >= 0 ? 0 : 1;
+        ref_col = col->ref_idx[l][cidx];
+        mv_col = col->mv[l][cidx];
+        col_ref_serial = col->ref_serial[l][cidx];
+      }
+      if (spatial) {
+        const bool col_zero = col != nullptr && !col->long_ref && ref_col == 0 && std::abs(mv_col.x) <= 1 &&
+                              std::abs(mv_col.y) <= 1;
+        for (int list = 0; list < 2; ++list) {
+          H264Mv mv;
+          const int r = spatial_ref[list];
+          if (r >= 0 && !(r == 0 && col_zero)) mv = spatial_mv[list];
+          StoreMotion(mb_addr, list, bx, by, 1, 1, r, mv);
+        }
+        continue;
+      }
+      // Temporal: refIdxL0 is the lowest index of list 0 holding the co-located block's
+      // reference picture.
+      int ref0 = 0;
+      if (ref_col >= 0) {
+        ref0 = -1;
+        for (int k = 0; k < ref_count_[0]; ++k)
+          if (ref_list_[0][k] != nullptr && ref_list_[0][k]->serial == col_ref_serial) {
+            ref0 = k;
+            break;
+          }
+        if (ref0 < 0) {
+          DebugPrint("[H.264] direct: co-located reference not in list 0\n");
+          ref0 = 0;
+        }
+      }
+      H264Mv mv0 = mv_col, mv1;
+      const H264Picture* pic0 = ref_list_[0][ref0];
+      if (pic0 != nullptr && col != nullptr && !pic0->long_ref) {
+        const int tb = std::clamp(cur_->poc - pic0->poc, -128, 127);
+        const int td = std::clamp(col->poc - pic0->poc, -128, 127);
+        if (td != 0) {
+          const int tx = (16384 + std::abs(td / 2)) / td;
+          const int dsf = std::clamp((tb * tx + 32) >> 6, -1024, 1023);
+          mv0.x = static_cast<int16_t>((dsf * mv_col.x + 128) >> 8);
+          mv0.y = static_cast<int16_t>((dsf * mv_col.y + 128) >> 8);
+          mv1.x = static_cast<int16_t>(mv0.x - mv_col.x);
+          mv1.y = static_cast<int16_t>(mv0.y - mv_col.y);
+        }
+      }
+      StoreMotion(mb_addr, 0, bx, by, 1, 1, ref0, mv0);
+      StoreMotion(mb_addr, 1, bx, by, 1, 1, 0, mv1);
+    }
+}
+
+}  // namespace fennik

@@ -1,0 +1,25 @@
+// Constant tables of H.264 used by macroblock parsing, reconstruction and deblocking:
+// coded_block_pattern mapping (Table 9-4), scan order (8.5.6), dequantisation (8.5.9),
+// chroma QP (Table 8-15) and the deblocking thresholds (Tables 8-16, 8-17).
+#pragma once
+
+#include <cstdint>
+
+namespace fennik {
+
+extern const uint8_t kCbpFromCodeNumIntra[48];  // Table 9-4, Intra_4x4 / Intra_8x8 column
+extern const uint8_t kCbpFromCodeNumInter[48];  // Table 9-4, Inter column
+extern const uint8_t kZigzag4x4[16];            // scan index -> raster index (frame scan)
+extern const uint8_t kNormAdjust4x4[6][3];      // v of 8.5.9 (positions class 0, 1, 2)
+extern const uint8_t kChromaQp[52];             // QPc from qPI (Table 8-15)
+extern const uint8_t kDeblockAlpha[52];         // alpha' by indexA (Table 8-16)
+extern const uint8_t kDeblockBeta[52];          // beta' by indexB (Table 8-16)
+extern const uint8_t kDeblockTc0[52][3];        // tC0' by indexA and bS 1..3 (Table 8-17)
+
+// Raster position (x, y in 4x4 block units) of luma4x4BlkIdx (6.4.3).
+extern const uint8_t kBlock4x4X[16];
+extern const uint8_t kBlock4x4Y[16];
+// luma4x4BlkIdx of the block at raster position y * 4 + x.
+extern const uint8_t kBlock4x4Index[16];
+
+}  // namespace fennik

@@ -1,0 +1,136 @@
+// C264_Decode: bit-exactness against ffmpeg on x264 streams (per-frame MD5 of the visible
+// area in output order, committed by scripts/make-h264-streams), picture-buffer sizing and
+// the behaviour on damaged input.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "codec/video/C264_Decode.h"
+#include "tests/codec/video/H264TestUtil.h"
+
+namespace fennik {
+namespace {
+
+using test::DecodeToMd5;
+using test::H264Fixture;
+using test::MakeSps;
+using test::ReadFile;
+using test::ReadFrameMd5;
+
+void ExpectBitExact(const std::string& name) {
+  const auto data = ReadFile(H264Fixture(name + ".264"));
+  const auto expected = ReadFrameMd5(H264Fixture(name + ".framemd5"));
+  ASSERT_FALSE(data.empty()) << name;
+  ASSERT_FALSE(expected.empty()) << name;
+  C264_Decode dec;
+  const auto got = DecodeToMd5(data, dec);
+  ASSERT_EQ(got.size(), expected.size()) << name;
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], expected[i]) << name << " frame " << i;
+  EXPECT_EQ(dec.SliceErrors(), 0u) << name;
+}
+
+TEST(H264DecodeTest, IntraOnlyCavlc) { ExpectBitExact("intra_cavlc"); }
+TEST(H264DecodeTest, BaselineWithSeveralSlicesPerPicture) { ExpectBitExact("baseline_slices"); }
+TEST(H264DecodeTest, CavlcBSlicesTemporalDirect) { ExpectBitExact("main_cavlc_b"); }
+TEST(H264DecodeTest, OddSizeCavlcSpatialDirect) { ExpectBitExact("odd_98x62"); }
+
+// Feeds an SPS built for level / size and returns the DPB size the decoder chose.
+int DpbFor(uint32_t level, uint32_t w_mbs, uint32_t h_mbs, int max_dec_frame_buffering = -1) {
+  C264_Decode dec;
+  const auto sps = MakeSps(level, w_mbs, h_mbs, max_dec_frame_buffering);
+  EXPECT_TRUE(dec.StoreSps(sps.data(), sps.size()));
+  EXPECT_TRUE(dec.InitPictureBuffers(w_mbs * 16, h_mbs * 16, kPictureYuv420));
+  return dec.DpbPictures();
+}
+
+TEST(H264DecodeTest, DpbSizedByLevel) {
+  EXPECT_EQ(DpbFor(30, 45, 36), 5);       // 720x576 at level 3
+  EXPECT_EQ(DpbFor(40, 120, 68), 4);      // 1920x1088 at level 4
+  EXPECT_EQ(DpbFor(10, 11, 9), 4);        // QCIF at level 1
+  EXPECT_EQ(DpbFor(10, 11, 9, 6), 6);     // the VUI's max_dec_frame_buffering wins
+  EXPECT_EQ(DpbFor(10, 11, 9, 0), 1);     // 0 means 1
+  // Unlisted level and a picture larger than the level's buffer: room for the reference
+  // frame plus one.
+  EXPECT_EQ(DpbFor(9, 11, 9), 2);
+  EXPECT_EQ(DpbFor(10, 120, 68), 2);
+}
+
+TEST(H264DecodeTest, NothingDecodedWithoutParameterSets) {
+  auto data = ReadFile(H264Fixture("intra_cavlc.264"));
+  // Drop the SPS and PPS: slices refer to missing parameter sets.
+  std::vector<uint8_t> slices_only;
+  for (const NalSpan& u : SplitAnnexB(data.data(), data.size())) {
+    const int type = data[u.offset] & 0x1F;
+    if (type == 7 || type == 8) continue;
+    slices_only.insert(slices_only.end(), {0, 0, 0, 1});
+    slices_only.insert(slices_only.end(), data.begin() + static_cast<long>(u.offset),
+                       data.begin() + static_cast<long>(u.offset + u.size));
+  }
+  C264_Decode dec;
+  EXPECT_TRUE(DecodeToMd5(slices_only, dec).empty());
+  EXPECT_GT(dec.SliceErrors(), 0u);
+}
+
+TEST(H264DecodeTest, TruncatedStreamKeepsDecodedPictures) {
+  auto data = ReadFile(H264Fixture("baseline_slices.264"));
+  const auto expected = ReadFrameMd5(H264Fixture("baseline_slices.framemd5"));
+  data.resize(data.size() / 2);
+  C264_Decode dec;
+  const auto got = DecodeToMd5(data, dec);
+  ASSERT_GE(got.size(), 2u);
+  ASSERT_LE(got.size(), expected.size());
+  // Pictures before the cut are still exact.
+  EXPECT_EQ(got[0], expected[0]);
+  EXPECT_EQ(got[1], expected[1]);
+}
+
+TEST(H264DecodeTest, CorruptedSlicesNeitherCrashNorStopDecoding) {
+  const auto clean = ReadFile(H264Fixture("main_cavlc_b.264"));
+  const auto expected = ReadFrameMd5(H264Fixture("main_cavlc_b.framemd5"));
+  for (unsigned seed = 1; seed <= 8; ++seed) {
+    auto data = clean;
+    std::srand(seed);
+    // Damage bytes after the parameter sets (and the first picture).
+    for (int i = 0; i < 40; ++i) {
+      const size_t pos = data.size() / 4 + static_cast<size_t>(std::rand()) % (data.size() * 3 / 4);
+      data[pos] = static_cast<uint8_t>(std::rand());
+    }
+    C264_Decode dec;
+    const auto got = DecodeToMd5(data, dec);
+    ASSERT_FALSE(got.empty()) << "seed " << seed;
+    EXPECT_EQ(got[0], expected[0]) << "seed " << seed;
+    EXPECT_LE(got.size(), expected.size() + 8) << "seed " << seed;
+  }
+}
+
+TEST(H264DecodeTest, UnknownNalUnitIsSkippedAndEndOfStreamEndsTheCall) {
+  const auto data = ReadFile(H264Fixture("intra_cavlc.264"));
+  const auto expected = ReadFrameMd5(H264Fixture("intra_cavlc.framemd5"));
+  // An access unit: SPS, PPS, a STAP-A header (type 24) and the first IDR picture.
+  const auto units = SplitAnnexB(data.data(), data.size());
+  std::vector<uint8_t> au;
+  int slices = 0;
+  for (const NalSpan& u : units) {
+    const int type = data[u.offset] & 0x1F;
+    if (type == 5 && slices++ > 0) break;
+    if (type == 5) au.insert(au.end(), {0, 0, 0, 1, 0x18, 0x00, 0x02, 0x09, 0xF0});
+    au.insert(au.end(), {0, 0, 0, 1});
+    au.insert(au.end(), data.begin() + static_cast<long>(u.offset), data.begin() + static_cast<long>(u.offset + u.size));
+  }
+  const size_t before_eos = au.size();
+  au.insert(au.end(), {0, 0, 0, 1, 0x0B, 0, 0, 0, 1, 0x09, 0x10});  // end of stream, then an AUD
+  C264_Decode dec;
+  EXPECT_EQ(dec.Decode(au.data(), static_cast<uint32_t>(au.size()), 0), before_eos + 5);
+  dec.Flush();
+  CVideoFrame frame;
+  H264Crop crop;
+  ASSERT_TRUE(dec.GetNextPicture(frame, &crop));
+  EXPECT_EQ(test::VisibleMd5(frame, crop), expected[0]);
+  EXPECT_EQ(crop.width, 176u);
+  EXPECT_FALSE(dec.GetNextPicture(frame, &crop));
+}
+
+}  // namespace
+}  // namespace fennik

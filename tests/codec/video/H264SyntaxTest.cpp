@@ -1,0 +1,214 @@
+// Parameter sets, slice headers and picture order count, on real x264 streams and on
+// hand-built RBSPs.
+#include <gtest/gtest.h>
+
+#include "codec/video/H264Syntax.h"
+#include "tests/codec/video/H264TestUtil.h"
+
+namespace fennik {
+namespace {
+
+using test::BitWriter;
+using test::H264Fixture;
+using test::MakeSps;
+using test::ReadFile;
+
+// First NAL unit of the given type in a stream, unescaped, without its header byte.
+std::vector<uint8_t> FirstRbsp(const std::vector<uint8_t>& data, int type, uint8_t* header = nullptr) {
+  for (const NalSpan& u : SplitAnnexB(data.data(), data.size())) {
+    if (u.size == 0 || (data[u.offset] & 0x1F) != type) continue;
+    std::vector<uint8_t> rbsp(u.size);
+    rbsp.resize(UnescapeRbsp(data.data() + u.offset + 1, u.size - 1, rbsp.data(), rbsp.size()));
+    if (header) *header = data[u.offset];
+    return rbsp;
+  }
+  return {};
+}
+
+TEST(H264SyntaxTest, ParsesSpsAndPpsOfX264Streams) {
+  // Streams made by scripts/make-h264-streams.
+  const auto data = ReadFile(H264Fixture("main_bpyramid.264"));
+  ASSERT_FALSE(data.empty());
+  H264Sps sps;
+  const auto sps_rbsp = FirstRbsp(data, 7);
+  ASSERT_TRUE(ParseSps(sps_rbsp.data(), sps_rbsp.size(), sps));
+  EXPECT_EQ(sps.profile_idc, 77u);
+  EXPECT_EQ(sps.PicWidthInMbs(), 11u);
+  EXPECT_EQ(sps.FrameHeightInMbs(), 9u);
+  EXPECT_EQ(sps.VisibleWidth(), 176u);
+  EXPECT_EQ(sps.VisibleHeight(), 144u);
+  EXPECT_TRUE(sps.frame_mbs_only_flag);
+  EXPECT_EQ(sps.num_ref_frames, 4u);
+  EXPECT_TRUE(sps.vui_parameters_present_flag);
+  EXPECT_TRUE(sps.vui.timing_info_present_flag);
+  EXPECT_EQ(sps.vui.time_scale / (2 * sps.vui.num_units_in_tick), 25u);
+  EXPECT_TRUE(sps.vui.bitstream_restriction_flag);
+  EXPECT_GE(sps.vui.num_reorder_frames, 1u);
+
+  H264Pps pps;
+  const auto pps_rbsp = FirstRbsp(data, 8);
+  ASSERT_TRUE(ParsePps(pps_rbsp.data(), pps_rbsp.size(), &sps, pps));
+  EXPECT_TRUE(pps.entropy_coding_mode_flag);
+  EXPECT_FALSE(pps.transform_8x8_mode_flag);
+  EXPECT_EQ(pps.scaling_4x4[0][0], 16);  // flat without matrices
+
+  const auto odd = ReadFile(H264Fixture("odd_200x120.264"));
+  const auto odd_sps = FirstRbsp(odd, 7);
+  ASSERT_TRUE(ParseSps(odd_sps.data(), odd_sps.size(), sps));
+  EXPECT_EQ(sps.PicWidthInMbs(), 13u);
+  EXPECT_EQ(sps.FrameHeightInMbs(), 8u);
+  EXPECT_TRUE(sps.frame_cropping_flag);
+  EXPECT_EQ(sps.VisibleWidth(), 200u);
+  EXPECT_EQ(sps.VisibleHeight(), 120u);
+}
+
+TEST(H264SyntaxTest, SliceHeaderOfBaselineStream) {
+  const auto data = ReadFile(H264Fixture("baseline_slices.264"));
+  H264Sps sps;
+  H264Pps pps;
+  const auto s = FirstRbsp(data, 7), p = FirstRbsp(data, 8);
+  ASSERT_TRUE(ParseSps(s.data(), s.size(), sps));
+  ASSERT_TRUE(ParsePps(p.data(), p.size(), &sps, pps));
+  struct Ctx {
+    H264Sps* sps;
+    H264Pps* pps;
+  } ctx{&sps, &pps};
+  H264ParamLookup lookup{[](const void* c, uint32_t id) -> const H264Sps* {
+                           return id == 0 ? static_cast<const Ctx*>(c)->sps : nullptr;
+                         },
+                         [](const void* c, uint32_t id) -> const H264Pps* {
+                           return id == 0 ? static_cast<const Ctx*>(c)->pps : nullptr;
+                         },
+                         &ctx};
+  uint8_t header = 0;
+  const auto idr = FirstRbsp(data, 5, &header);
+  H264SliceHeader sh;
+  ASSERT_TRUE(ParseSliceHeader(idr.data(), idr.size(), header, lookup, sh));
+  EXPECT_TRUE(sh.IsIdr());
+  EXPECT_EQ(sh.Kind(), kSliceI);
+  EXPECT_EQ(sh.first_mb_in_slice, 0u);
+  EXPECT_EQ(sh.frame_num, 0u);
+  EXPECT_NE(sh.nal_ref_idc, 0u);
+  EXPECT_GT(sh.header_bits, 8u);
+  // A slice naming a PPS that was never received is refused.
+  pps.valid = false;
+  EXPECT_FALSE(ParseSliceHeader(idr.data(), idr.size(), header, lookup, sh));
+}
+
+TEST(H264SyntaxTest, RejectsTruncatedAndOutOfRangeSps) {
+  auto sps_bytes = MakeSps(30, 45, 36);
+  H264Sps sps;
+  ASSERT_TRUE(ParseSps(sps_bytes.data(), sps_bytes.size(), sps));
+  EXPECT_EQ(sps.PicWidthInMbs(), 45u);
+  EXPECT_FALSE(ParseSps(sps_bytes.data(), 4, sps));  // cut inside the Exp-Golomb codes
+  // pic_width_in_mbs_minus1 far beyond any level.
+  BitWriter w;
+  w.Put(66, 8);
+  w.Put(0, 8);
+  w.Put(30, 8);
+  w.Ue(0);
+  w.Ue(0);
+  w.Ue(2);
+  w.Ue(1);
+  w.PutBit(0);
+  w.Ue(100000);
+  w.Ue(10);
+  w.PutBit(1);
+  w.PutBit(1);
+  w.PutBit(0);
+  w.PutBit(0);
+  w.Trailing();
+  EXPECT_FALSE(ParseSps(w.Bytes().data(), w.Bytes().size(), sps));
+}
+
+H264SliceHeader Slice(uint32_t frame_num, uint32_t lsb, bool idr, uint32_t ref_idc) {
+  H264SliceHeader sh;
+  sh.frame_num = frame_num;
+  sh.pic_order_cnt_lsb = lsb;
+  sh.nal_unit_type = idr ? 5 : 1;
+  sh.nal_ref_idc = ref_idc;
+  return sh;
+}
+
+TEST(H264SyntaxTest, PocType2CountsTwicePerReferenceFrame) {
+  H264Sps sps;
+  sps.pic_order_cnt_type = 2;
+  H264PocState state;
+  const int expected[] = {0, 2, 4, 6};
+  for (uint32_t fn = 0; fn < 4; ++fn) {
+    H264SliceHeader sh = Slice(fn, 0, fn == 0, 1);
+    H264PocState::Result r;
+    ASSERT_TRUE(state.Compute(sps, sh, r));
+    EXPECT_EQ(r.top, expected[fn]);
+    state.Commit(sps, sh, r);
+  }
+  // A non-reference picture sits one below its reference neighbour.
+  H264SliceHeader nonref = Slice(4, 0, false, 0);
+  H264PocState::Result r;
+  ASSERT_TRUE(state.Compute(sps, nonref, r));
+  EXPECT_EQ(r.top, 7);
+}
+
+TEST(H264SyntaxTest, PocType0WrapsLsbIntoMsb) {
+  H264Sps sps;
+  sps.pic_order_cnt_type = 0;
+  sps.log2_max_pic_order_cnt_lsb_minus4 = 0;  // MaxPicOrderCntLsb 16
+  H264PocState state;
+  const uint32_t lsbs[] = {0, 6, 12, 2, 8, 14, 4};
+  const int expected[] = {0, 6, 12, 18, 24, 30, 36};
+  for (int i = 0; i < 7; ++i) {
+    H264SliceHeader sh = Slice(static_cast<uint32_t>(i), lsbs[i], i == 0, 1);
+    H264PocState::Result r;
+    ASSERT_TRUE(state.Compute(sps, sh, r));
+    EXPECT_EQ(r.top, expected[i]) << "picture " << i;
+    state.Commit(sps, sh, r);
+  }
+}
+
+TEST(H264SyntaxTest, PocType1FollowsTheReferenceCycle) {
+  H264Sps sps;
+  sps.pic_order_cnt_type = 1;
+  sps.num_ref_frames_in_pic_order_cnt_cycle = 1;
+  sps.offset_for_ref_frame[0] = 4;
+  sps.offset_for_non_ref_pic = -2;
+  H264PocState state;
+  const int expected[] = {0, 4, 8};
+  for (uint32_t fn = 0; fn < 3; ++fn) {
+    H264SliceHeader sh = Slice(fn, 0, fn == 0, 1);
+    H264PocState::Result r;
+    ASSERT_TRUE(state.Compute(sps, sh, r));
+    EXPECT_EQ(r.top, expected[fn]);
+    state.Commit(sps, sh, r);
+  }
+  H264PocState::Result r;
+  ASSERT_TRUE(state.Compute(sps, Slice(3, 0, false, 0), r));
+  EXPECT_EQ(r.top, 6);  // a non-reference picture: (3 - 1) * 4 - 2
+}
+
+TEST(H264SyntaxTest, UnknownPocTypeGivesZero) {
+  H264Sps sps;
+  sps.pic_order_cnt_type = 3;
+  H264PocState state;
+  H264PocState::Result r{5, 5};
+  EXPECT_FALSE(state.Compute(sps, Slice(1, 3, false, 1), r));
+  EXPECT_EQ(r.top, 0);
+}
+
+TEST(H264SyntaxTest, SeiMessagesAreSplitByTypeAndSize) {
+  const std::vector<uint8_t> rbsp = {
+      0x05, 0x03, 0xAA, 0xBB, 0xCC,  // user_data_unregistered, 3 bytes
+      0x06, 0x01, 0x80,              // recovery_point, 1 byte
+      0x80};                         // rbsp_trailing_bits
+  std::vector<H264SeiMessage> out;
+  ASSERT_TRUE(ParseSei(0x06, rbsp.data(), rbsp.size(), out));
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].payload_type, 5u);
+  EXPECT_EQ(out[0].payload_size, 3u);
+  EXPECT_EQ(out[1].payload_type, 6u);
+  const std::vector<uint8_t> bad = {0x05, 0x20, 0x00};  // size beyond the unit
+  out.clear();
+  EXPECT_FALSE(ParseSei(0x06, bad.data(), bad.size(), out));
+}
+
+}  // namespace
+}  // namespace fennik
