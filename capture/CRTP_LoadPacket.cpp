@@ -11,7 +11,7 @@ namespace {
 constexpr uint32_t kEthernetHeader = 14;
 constexpr uint32_t kLoopbackHeader = 4;
 constexpr uint16_t kEthertypeIpv4 = 0x0800;
-constexpr uint32_t kIpv4Header = 20;  // options are not looked at
+constexpr uint32_t kIpv4Header = 20;  // without options
 constexpr uint8_t kProtocolTcp = 6;
 constexpr uint8_t kProtocolUdp = 17;
 constexpr uint32_t kUdpHeader = 8;
@@ -55,7 +55,7 @@ void CRTP_LoadPacket::SearchSdp(const uint8_t* data, uint32_t available) {
 // Frame layout:
 //   Ethernet II: destination MAC(6) source MAC(6) ethertype(2)   or loopback: 02 00 00 00
 //   IPv4: ver/IHL(1) TOS(1) total length(2) id(2) flags/fragment(2) TTL(1) protocol(1)
-//         checksum(2) source(4) destination(4)     (always taken as 20 bytes)
+//         checksum(2) source(4) destination(4) options(4 x (IHL - 5))
 //   UDP: source port(2) destination port(2) length(2) checksum(2)
 //   RTP: V/P/X/CC(1) M/PT(1) sequence(2) timestamp(4) SSRC(4) CSRC(4 x CC)
 uint32_t CRTP_LoadPacket::Decode(const uint8_t* rec, uint32_t n, uint32_t f, PacketRecord& p,
@@ -73,8 +73,7 @@ uint32_t CRTP_LoadPacket::Decode(const uint8_t* rec, uint32_t n, uint32_t f, Pac
     if (p.ethertype != kEthertypeIpv4) return 0;
     i = f + kEthernetHeader;
   }
-  const uint32_t t = i + kIpv4Header;
-  if (t >= n) return 0;
+  if (i + kIpv4Header >= n) return 0;
   const uint8_t* ip = rec + i;
   p.ipVersion = ip[0] >> 4;
   p.ihl = ip[0] & 0x0F;
@@ -88,6 +87,10 @@ uint32_t CRTP_LoadPacket::Decode(const uint8_t* rec, uint32_t n, uint32_t f, Pac
   p.headerChecksum = ReadBE16(ip + 10);
   p.sourceAddress = ReadBE32(ip + 12);
   p.destinationAddress = ReadBE32(ip + 16);
+  // The transport header follows the options, if any; an IHL below 5 is not IPv4.
+  if (p.ihl < 5) return 0;
+  const uint32_t t = i + 4u * p.ihl;
+  if (t >= n) return 0;
 
   if (p.protocol == kProtocolTcp) {
     if (t + 13 > n) return 0;

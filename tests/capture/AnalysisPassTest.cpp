@@ -57,7 +57,12 @@ TEST(AnalysisPass, TwoDirectionsAreTwoStreamsWithStaticCodecs) {
 
 TEST(AnalysisPass, SsrcAndPayloadTypeChangesStayInOneStream) {
   auto frames = AudioStream(kA, 4000, kB, 5000, 4);
-  Bytes changed = IpFrame(kA, kB, 4000, 5000, RtpPacket({18, 0, 104, 8640, 0x99}, Bytes(20, 0)));
+  RtpFields other;
+  other.payloadType = 18;
+  other.sequence = 104;
+  other.timestamp = 8640;
+  other.ssrc = 0x99;
+  Bytes changed = IpFrame(kA, kB, 4000, 5000, RtpPacket(other, Bytes(20, 0)));
   frames.push_back({frames.back().timestampUs + 20000, changed});
   Analysed a(ClassicPcap(frames));
   ASSERT_EQ(a.capture.Streams().size(), 1u);
