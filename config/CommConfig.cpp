@@ -59,7 +59,6 @@ bool CCommConfig::IsValidLanguage(int32_t value) const {
 
 void CCommConfig::Create() {
   Initialize();
-  colorCount = kColorCount;
   defaultColors = DefaultColors();
   colors = defaultColors;
   Load();

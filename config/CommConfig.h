@@ -90,7 +90,7 @@ class CCommConfig {
   std::string logPath;
   int32_t viewToolbar = 1;
   int32_t viewStatusbar = 1;
-  int32_t colorCount = kColorCount;
+  static constexpr int32_t colorCount = kColorCount;
   ColorArray defaultColors = DefaultColors();
   ColorArray colors = DefaultColors();
 
