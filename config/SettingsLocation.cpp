@@ -125,7 +125,17 @@ ReadFileResult ReadWholeFile(const std::string& path, size_t maxSize, std::strin
   return ReadFileResult::kOk;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view data) {
+bool ReplaceFile(const std::string& linkOrPath, std::string_view data) {
+  // A settings file that is a symbolic link (kept with the user's other dotfiles) stays
+  // one: its target is replaced.
+  std::string path = linkOrPath;
+  struct stat linkStat;
+  if (::lstat(path.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode)) {
+    char* target = ::realpath(path.c_str(), nullptr);
+    if (target == nullptr) return false;
+    path = target;
+    std::free(target);
+  }
   std::string folder = FolderOf(path);
   if (!MakeFolders(folder)) return false;
   std::string temporary = path + ".XXXXXX";
@@ -137,8 +147,17 @@ bool ReplaceFile(const std::string& path, std::string_view data) {
   bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  // Make the rename itself durable.
+  int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd >= 0) {
+    ::fsync(folderFd);
+    ::close(folderFd);
+  }
+  return true;
 }
 
 }  // namespace fennik

@@ -40,7 +40,8 @@ ReadFileResult ReadWholeFile(const std::string& path, size_t maxSize, std::strin
 // Replaces `path` with `data` without ever leaving a partial file: the data goes to a
 // temporary file in the same folder (created with missing parent folders), is flushed to
 // disk and then renamed over `path`. On failure the previous file is untouched and the
-// temporary file removed. An existing file's permission bits are kept.
+// temporary file removed. An existing file's permission bits are kept; when `path` is a
+// symbolic link, the file it points to is replaced and the link stays.
 bool ReplaceFile(const std::string& path, std::string_view data);
 
 }  // namespace fennik

@@ -207,6 +207,16 @@ TEST(SettingsFile, FailedSaveKeepsThePreviousFile) {
   ASSERT_TRUE(p.Save());
   EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0640));
 
+  // A settings file that is a symbolic link stays one; the file it names is replaced.
+  std::string target = folder / "dotfiles/fennik.ini";
+  WriteFile(target, "old");
+  std::string link = folder / "linked.ini";
+  std::filesystem::create_symlink(target, link);
+  p.SetSettingsFilePath(link);
+  ASSERT_TRUE(p.Save());
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFile(target), ReadFile(file));
+
   // A folder that cannot be created (a file lies in the way) fails cleanly.
   p.SetSettingsFilePath(file + "/sub/fennik.ini");
   EXPECT_FALSE(p.Save());
