@@ -119,6 +119,7 @@ class C264_Decode : public C264_DecodeHeader {
   struct SliceInfo;
   struct MbParse;
   struct SyntaxSource;
+  struct CabacSource;
 
  private:
 

@@ -57,6 +57,8 @@ class CabacEngine {
     }
     return 0;
   }
+  // The reader the engine takes its bits from (I_PCM samples are read from it directly).
+  BitReader* Reader() { return br_; }
   // True once the engine has read past the end of the slice data.
   bool Overrun() const { return !br_->Ok(); }
 

@@ -1,12 +1,472 @@
-// Macroblock layer parsing with CABAC (H.264 7.3.5, 9.3).
+// Macroblock layer parsing with CABAC (H.264 7.3.5, 9.3): binarizations (9.3.2) and the
+// context index increments derived from neighbouring macroblocks and blocks (9.3.3.1.1).
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
 #include "base/DebugPrint.h"
 #include "codec/video/H264DecodeInternal.h"
+#include "codec/video/h264_tables.h"
 
 namespace fennik {
+namespace {
 
-bool C264_Decode::ParseMacroblockCabac(int, MbParse&) {
-  DebugPrint("[H.264] CABAC not supported\n");
-  return false;
+// ctxIdxOffset of the syntax elements (Table 9-34).
+constexpr int kCtxMbTypeI = 3;
+constexpr int kCtxSkipP = 11;
+constexpr int kCtxMbTypeP = 14;
+constexpr int kCtxMbTypePIntra = 17;
+constexpr int kCtxSubMbTypeP = 21;
+constexpr int kCtxSkipB = 24;
+constexpr int kCtxMbTypeB = 27;
+constexpr int kCtxMbTypeBIntra = 32;
+constexpr int kCtxSubMbTypeB = 36;
+constexpr int kCtxMvdX = 40;
+constexpr int kCtxMvdY = 47;
+constexpr int kCtxRefIdx = 54;
+constexpr int kCtxQpDelta = 60;
+constexpr int kCtxChromaPred = 64;
+constexpr int kCtxPrevIntraFlag = 68;
+constexpr int kCtxRemIntraMode = 69;
+constexpr int kCtxCbpLuma = 73;
+constexpr int kCtxCbpChroma = 77;
+constexpr int kCtxCodedBlockFlag = 85;
+constexpr int kCtxSignificant = 105;
+constexpr int kCtxLast = 166;
+constexpr int kCtxAbsLevel = 227;
+constexpr int kCtxTerminate = 276;
+
+// ctxBlockCatOffset by ctxBlockCat 0..4 (Table 9-40).
+constexpr int kCbfCatOffset[5] = {0, 4, 8, 12, 16};
+constexpr int kSigCatOffset[5] = {0, 15, 29, 44, 47};
+constexpr int kAbsCatOffset[5] = {0, 10, 20, 30, 39};
+
+}  // namespace
+
+struct C264_Decode::CabacSource : C264_Decode::SyntaxSource {
+  explicit CabacSource(C264_Decode* decoder) : d(decoder) {}
+  C264_Decode* d;
+
+  int Bin(int ctx) { return d->cabac_.DecodeDecision(ctx); }
+  int Bypass() { return d->cabac_.DecodeBypass(); }
+
+  void IntraMode(int& prev_flag, int& rem) override {
+    prev_flag = Bin(kCtxPrevIntraFlag);
+    rem = 0;
+    if (!prev_flag) {
+      rem = Bin(kCtxRemIntraMode);
+      rem |= Bin(kCtxRemIntraMode) << 1;
+      rem |= Bin(kCtxRemIntraMode) << 2;
+    }
+  }
+  int ChromaPredMode(int mb_addr) override {
+    int inc = 0;
+    for (int k = 0; k < 2; ++k) {
+      const int n = d->NeighbourMb(mb_addr, k);
+      if (n >= 0 && IsIntraKind(d->mbs_[n].kind) && d->mbs_[n].kind != kMbIPCM && d->mbs_[n].chroma_mode != 0) ++inc;
+    }
+    if (!Bin(kCtxChromaPred + inc)) return 0;
+    if (!Bin(kCtxChromaPred + 3)) return 1;
+    return Bin(kCtxChromaPred + 3) ? 3 : 2;
+  }
+  int SubMbType(bool b_slice) override {
+    if (!b_slice) {  // Table 9-38, P
+      if (Bin(kCtxSubMbTypeP)) return 0;
+      if (!Bin(kCtxSubMbTypeP + 1)) return 1;
+      return Bin(kCtxSubMbTypeP + 2) ? 2 : 3;
+    }
+    if (!Bin(kCtxSubMbTypeB)) return 0;
+    if (!Bin(kCtxSubMbTypeB + 1)) return 1 + Bin(kCtxSubMbTypeB + 3);
+    int type = 3;
+    if (Bin(kCtxSubMbTypeB + 2)) {
+      if (Bin(kCtxSubMbTypeB + 3)) return 11 + Bin(kCtxSubMbTypeB + 3);
+      type += 4;
+    }
+    type += 2 * Bin(kCtxSubMbTypeB + 3);
+    type += Bin(kCtxSubMbTypeB + 3);
+    return type;
+  }
+  // Looks up the 4x4 block (bx, by) relative to the macroblock; false when unavailable.
+  bool Block(int mb_addr, int bx, int by, int& nb_mb, int& idx, int& blk) {
+    nb_mb = d->LumaNeighbour(mb_addr, bx, by, blk);
+    if (nb_mb < 0) return false;
+    const int stride = d->mb_width_ * 4;
+    idx = (nb_mb / d->mb_width_) * 4 * stride + (nb_mb % d->mb_width_) * 4 + (blk >> 2) * stride + (blk & 3);
+    return true;
+  }
+  int RefIdx(int mb_addr, int list, int bx, int by, int) override {
+    int inc = 0;
+    const int pos[2][2] = {{bx - 1, by}, {bx, by - 1}};
+    for (int k = 0; k < 2; ++k) {
+      int nb, idx, blk;
+      if (!Block(mb_addr, pos[k][0], pos[k][1], nb, idx, blk)) continue;
+      const MbInfo& n = d->mbs_[nb];
+      if (IsSkipKind(n.kind) || IsIntraKind(n.kind) || ((n.direct >> blk) & 1)) continue;
+      if (d->cur_->ref_idx[list][idx] > 0) inc += k == 0 ? 1 : 2;
+    }
+    int value = 0;
+    if (!Bin(kCtxRefIdx + inc)) return 0;
+    value = 1;
+    int ctx = kCtxRefIdx + 4;
+    while (Bin(ctx)) {
+      ctx = kCtxRefIdx + 5;
+      if (++value > 32) return value;  // out of range; the caller rejects it
+    }
+    return value;
+  }
+  int MvdComponent(int base, int sum) {
+    const int inc = sum < 3 ? 0 : (sum > 32 ? 2 : 1);
+    if (!Bin(base + inc)) return 0;
+    int prefix = 1;
+    int ctx = base + 3;
+    while (prefix < 9 && Bin(ctx)) {
+      ++prefix;
+      if (ctx < base + 6) ++ctx;
+    }
+    int value = prefix;
+    if (prefix >= 9) {  // UEG3 suffix
+      int k = 3;
+      while (Bypass()) {
+        value += 1 << k;
+        if (++k > 24) return 0;
+      }
+      while (k-- > 0) value += Bypass() << k;
+    }
+    return Bypass() ? -value : value;
+  }
+  void Mvd(int mb_addr, int list, int bx, int by, int& x, int& y) override {
+    int sum[2] = {0, 0};
+    const int pos[2][2] = {{bx - 1, by}, {bx, by - 1}};
+    for (int k = 0; k < 2; ++k) {
+      int nb, idx, blk;
+      if (!Block(mb_addr, pos[k][0], pos[k][1], nb, idx, blk)) continue;
+      sum[0] += d->mbs_[nb].mvd[list][blk][0];
+      sum[1] += d->mbs_[nb].mvd[list][blk][1];
+    }
+    x = MvdComponent(kCtxMvdX, sum[0]);
+    y = MvdComponent(kCtxMvdY, sum[1]);
+  }
+  bool Ok() const override { return !d->cabac_.Overrun(); }
+};
+
+bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
+  CabacSource src(this);
+  MbInfo& info = mbs_[mb_addr];
+  const int na = NeighbourMb(mb_addr, 0), nb = NeighbourMb(mb_addr, 1);
+  if (slice_kind_ == kSliceP || slice_kind_ == kSliceB) {
+    const int inc = (na >= 0 && !IsSkipKind(mbs_[na].kind)) + (nb >= 0 && !IsSkipKind(mbs_[nb].kind));
+    if (src.Bin((slice_kind_ == kSliceP ? kCtxSkipP : kCtxSkipB) + inc)) {
+      info.qp = static_cast<int8_t>(qp_);
+      SetupSkip(mb_addr, mb);
+      prev_qp_delta_nonzero_ = false;
+      return !cabac_.Overrun();
+    }
+  }
+  // mb_type (9.3.2.5, Tables 9-36 and 9-37).
+  int mb_type = 0;
+  int intra_offset = -1;  // ctxIdxOffset of the I macroblock type bins, -1 for an I slice
+  if (slice_kind_ == kSliceI) {
+    const int inc = (na >= 0 && mbs_[na].kind != kMbI4x4) + (nb >= 0 && mbs_[nb].kind != kMbI4x4);
+    if (src.Bin(kCtxMbTypeI + inc)) mb_type = -1;  // I_16x16 or I_PCM, below
+  } else if (slice_kind_ == kSliceP) {
+    if (src.Bin(kCtxMbTypeP)) {
+      intra_offset = kCtxMbTypePIntra;
+    } else if (!src.Bin(kCtxMbTypeP + 1)) {
+      mb_type = src.Bin(kCtxMbTypeP + 2) ? 3 : 0;
+    } else {
+      mb_type = src.Bin(kCtxMbTypeP + 3) ? 1 : 2;
+    }
+  } else {
+    auto counts = [&](int n) { return n >= 0 && mbs_[n].kind != kMbBSkip && mbs_[n].kind != kMbBDirect; };
+    const int inc = counts(na) + counts(nb);
+    if (!src.Bin(kCtxMbTypeB + inc)) {
+      mb_type = 0;
+    } else if (!src.Bin(kCtxMbTypeB + 3)) {
+      mb_type = 1 + src.Bin(kCtxMbTypeB + 5);
+    } else {
+      int bits = src.Bin(kCtxMbTypeB + 4) << 3;
+      bits |= src.Bin(kCtxMbTypeB + 5) << 2;
+      bits |= src.Bin(kCtxMbTypeB + 5) << 1;
+      bits |= src.Bin(kCtxMbTypeB + 5);
+      if (bits < 8) mb_type = bits + 3;
+      else if (bits == 13) intra_offset = kCtxMbTypeBIntra;
+      else if (bits == 14) mb_type = 11;
+      else if (bits == 15) mb_type = 22;
+      else mb_type = ((bits << 1) | src.Bin(kCtxMbTypeB + 5)) - 4;
+    }
+  }
+  int i_type = -1;  // mb_type within the I types when the macroblock is intra
+  if (slice_kind_ == kSliceI) {
+    if (mb_type == 0) {
+      i_type = 0;
+    } else {
+      i_type = 1;
+      intra_offset = kCtxMbTypeI;
+    }
+  } else if (intra_offset >= 0) {
+    i_type = src.Bin(intra_offset) ? 1 : 0;
+  }
+  if (i_type == 1) {
+    // I_16x16 or I_PCM: the terminating bin tells them apart.
+    if (cabac_.DecodeTerminate()) {
+      i_type = 25;
+    } else {
+      const bool islice = slice_kind_ == kSliceI;
+      const int o = intra_offset;
+      i_type = 1 + 12 * src.Bin(o + (islice ? 3 : 1));
+      if (src.Bin(o + (islice ? 4 : 2))) i_type += 4 + 4 * src.Bin(o + (islice ? 5 : 2));
+      i_type += 2 * src.Bin(o + (islice ? 6 : 3));
+      i_type += src.Bin(o + (islice ? 7 : 3));
+    }
+  }
+  if (i_type >= 0) mb_type = i_type + (slice_kind_ == kSliceP ? 5 : (slice_kind_ == kSliceB ? 23 : 0));
+  if (cabac_.Overrun()) {
+    DebugPrint("[H.264] CABAC error (mb_type) = %x\n", mb_type);
+    return false;
+  }
+  // Reuse the CAVLC classification of the numeric mb_type.
+  {
+    int kind = 0, i16 = 0, cbp = 0;
+    int pp[4] = {};
+    if (slice_kind_ == kSliceP && mb_type < 5) {
+      static const uint8_t kinds[5] = {kMbP16x16, kMbP16x8, kMbP8x16, kMbP8x8, kMbP8x8Ref0};
+      kind = kinds[mb_type];
+      pp[0] = pp[1] = 1;
+    } else if (slice_kind_ == kSliceB && mb_type < 23) {
+      if (mb_type == 0) kind = kMbBDirect;
+      else if (mb_type == 22) kind = kMbB8x8;
+      else if (mb_type <= 3) kind = kMbB16x16;
+      else kind = (mb_type & 1) ? kMbB8x16 : kMbB16x8;
+      if (mb_type >= 1 && mb_type <= 21) {
+        pp[0] = kBMbPartPred[mb_type][0];
+        pp[1] = kBMbPartPred[mb_type][1];
+      }
+    } else {
+      const int t = i_type;
+      if (t == 0) kind = kMbI4x4;
+      else if (t == 25) kind = kMbIPCM;
+      else if (t > 0 && t < 25) {
+        kind = kMbI16x16;
+        i16 = (t - 1) % 4;
+        cbp = (((t - 1) / 4) % 3) << 4 | (t >= 13 ? 15 : 0);
+      } else {
+        DebugPrint("[H.264] CABAC error (mb_type) = %x\n", mb_type);
+        return false;
+      }
+    }
+    mb.kind = kind;
+    mb.i16_mode = i16;
+    mb.cbp = cbp;
+    mb.part_pred[0] = pp[0];
+    mb.part_pred[1] = pp[1];
+  }
+  info.kind = static_cast<uint8_t>(mb.kind);
+  if (mb.kind == kMbIPCM) {
+    // pcm_alignment_zero_bit, then the samples; the engine restarts after them.
+    BitReader* br = cabac_.Reader();
+    br->AlignToByte();
+    for (int i = 0; i < 384; ++i) mb.pcm[i] = static_cast<uint8_t>(br->Read(8));
+    prev_qp_delta_nonzero_ = false;
+    return br->Ok();
+  }
+  if (IsIntraKind(mb.kind)) {
+    if (!ParseIntraModes(mb_addr, mb, src)) return false;
+  } else {
+    if (!ParseInterPred(mb_addr, mb, src)) return false;
+  }
+  if (mb.kind != kMbI16x16) {
+    // coded_block_pattern: four luma bins and up to two chroma bins (9.3.3.1.1.4).
+    auto cbp_of = [&](int n, int& cbp, bool& skip, bool& pcm) {
+      cbp = mbs_[n].cbp;
+      skip = IsSkipKind(mbs_[n].kind);
+      pcm = mbs_[n].kind == kMbIPCM;
+    };
+    int cbp_a = 0, cbp_b = 0;
+    bool skip_a = false, skip_b = false, pcm_a = false, pcm_b = false;
+    if (na >= 0) cbp_of(na, cbp_a, skip_a, pcm_a);
+    if (nb >= 0) cbp_of(nb, cbp_b, skip_b, pcm_b);
+    auto luma_cond = [&](int n, int cbp, bool skip, bool pcm, int b8) {
+      if (n < 0 || pcm) return 0;
+      if (skip) return 1;
+      return ((cbp >> b8) & 1) ? 0 : 1;
+    };
+    int luma = 0;
+    for (int b8 = 0; b8 < 4; ++b8) {
+      const int bx = b8 & 1, by = b8 >> 1;
+      int ca, cb;
+      if (bx == 1) ca = ((luma >> (b8 - 1)) & 1) ? 0 : 1;
+      else ca = luma_cond(na, cbp_a, skip_a, pcm_a, b8 + 1);
+      if (by == 1) cb = ((luma >> (b8 - 2)) & 1) ? 0 : 1;
+      else cb = luma_cond(nb, cbp_b, skip_b, pcm_b, b8 + 2);
+      luma |= src.Bin(kCtxCbpLuma + ca + 2 * cb) << b8;
+    }
+    auto chroma_cond = [&](int n, int cbp, bool skip, bool pcm, int bin) {
+      if (n < 0) return 0;
+      if (pcm) return 1;
+      if (skip) return 0;
+      return (bin == 0 ? ((cbp >> 4) != 0) : ((cbp >> 4) == 2)) ? 1 : 0;
+    };
+    int chroma = 0;
+    const int inc0 = chroma_cond(na, cbp_a, skip_a, pcm_a, 0) + 2 * chroma_cond(nb, cbp_b, skip_b, pcm_b, 0);
+    if (src.Bin(kCtxCbpChroma + inc0)) {
+      const int inc1 = chroma_cond(na, cbp_a, skip_a, pcm_a, 1) + 2 * chroma_cond(nb, cbp_b, skip_b, pcm_b, 1);
+      chroma = 1 + src.Bin(kCtxCbpChroma + 4 + inc1);
+    }
+    mb.cbp = luma | (chroma << 4);
+  }
+  info.cbp = static_cast<uint8_t>(mb.cbp);
+  if (mb.cbp == 0 && mb.kind != kMbI16x16) {
+    prev_qp_delta_nonzero_ = false;
+    return !cabac_.Overrun();
+  }
+  // mb_qp_delta: unary code of the mapped value (9.3.2.7).
+  int k = 0;
+  if (src.Bin(kCtxQpDelta + (prev_qp_delta_nonzero_ ? 1 : 0))) {
+    k = 1;
+    int ctx = kCtxQpDelta + 2;
+    while (src.Bin(ctx)) {
+      ctx = kCtxQpDelta + 3;
+      if (++k > 104) {
+        DebugPrint("[H.264] mb_qp_delta out of range\n");
+        return false;
+      }
+    }
+  }
+  const int delta = (k & 1) ? (k + 1) / 2 : -(k / 2);
+  if (delta < -26 || delta > 25) {
+    DebugPrint("[H.264] mb_qp_delta out of range: %d\n", delta);
+    return false;
+  }
+  qp_ = (qp_ + delta + 52) % 52;
+  prev_qp_delta_nonzero_ = delta != 0;
+  info.qp_delta_nonzero = delta != 0;
+  return ParseResidualCabac(mb_addr, mb);
+}
+
+// residual_block_cabac (7.3.5.3.3) of one block: coded_block_flag (context increment given),
+// significance map and levels. Writes levels in scan order; returns the number of non-zero
+// coefficients, or -1 on an error.
+int C264_Decode::CabacResidualBlock(int cat, int cbf_inc, int max_coeff, int32_t* levels, int, bool) {
+  for (int i = 0; i < max_coeff; ++i) levels[i] = 0;
+  if (!cabac_.DecodeDecision(kCtxCodedBlockFlag + kCbfCatOffset[cat] + cbf_inc)) return 0;
+  bool sig[16] = {};
+  int last = max_coeff - 1;
+  const int sig_base = kCtxSignificant + kSigCatOffset[cat];
+  const int last_base = kCtxLast + kSigCatOffset[cat];
+  int count = 0;
+  for (int i = 0; i < max_coeff - 1; ++i) {
+    const int inc = cat == 3 ? std::min(i, 2) : i;
+    if (cabac_.DecodeDecision(sig_base + inc)) {
+      sig[i] = true;
+      ++count;
+      if (cabac_.DecodeDecision(last_base + inc)) {
+        last = i;
+        break;
+      }
+    }
+  }
+  if (last == max_coeff - 1) {
+    sig[last] = true;
+    ++count;
+  }
+  const int abs_base = kCtxAbsLevel + kAbsCatOffset[cat];
+  int eq1 = 0, gt1 = 0;
+  for (int i = last; i >= 0; --i) {
+    if (!sig[i]) continue;
+    int ctx = abs_base + (gt1 != 0 ? 0 : std::min(4, 1 + eq1));
+    int value;
+    if (!cabac_.DecodeDecision(ctx)) {
+      value = 1;
+    } else {
+      ctx = abs_base + 5 + std::min(4 - (cat == 3 ? 1 : 0), gt1);
+      int prefix = 1;
+      while (prefix < 14 && cabac_.DecodeDecision(ctx)) ++prefix;
+      value = prefix + 1;
+      if (prefix >= 14) {  // UEG0 suffix
+        int k = 0, suffix = 0;
+        while (cabac_.DecodeBypass()) {
+          suffix += 1 << k;
+          if (++k > 24) return -1;
+        }
+        while (k-- > 0) suffix += cabac_.DecodeBypass() << k;
+        value += suffix;
+      }
+    }
+    if (value == 1) ++eq1;
+    else ++gt1;
+    levels[i] = cabac_.DecodeBypass() ? -value : value;
+  }
+  return cabac_.Overrun() ? -1 : count;
+}
+
+bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
+  MbInfo& info = mbs_[mb_addr];
+  if (mb.kind == kMbIPCM) return false;  // handled by the caller's reader
+  const bool intra = IsIntraKind(mb.kind);
+  // condTermFlagN of coded_block_flag for a neighbouring macroblock n and the bit of its
+  // block (9.3.3.1.1.9); a neighbour outside the slice counts as coded for intra macroblocks.
+  auto cond = [&](int n, uint32_t bit) -> int {
+    if (n < 0) return intra ? 1 : 0;
+    if (mbs_[n].kind == kMbIPCM) return 1;
+    return (mbs_[n].cbf & bit) ? 1 : 0;
+  };
+  int32_t levels[16];
+  if (mb.kind == kMbI16x16) {
+    const int inc = cond(NeighbourMb(mb_addr, 0), kCbfLumaDc) + 2 * cond(NeighbourMb(mb_addr, 1), kCbfLumaDc);
+    const int n = CabacResidualBlock(0, inc, 16, levels, 0, false);
+    if (n < 0) return false;
+    for (int i = 0; i < 16; ++i) mb.luma_dc[kZigzag4x4[i]] = levels[i];
+    mb.luma_dc_coded = n > 0;
+    if (n > 0) info.cbf |= kCbfLumaDc;
+  }
+  for (int blk = 0; blk < 16; ++blk) {
+    const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
+    std::memset(mb.luma[blk], 0, sizeof(mb.luma[blk]));
+    if (!(mb.cbp & (1 << (blk >> 2)))) continue;
+    int ba, bb;
+    const int a = LumaNeighbour(mb_addr, bx - 1, by, ba);
+    const int b = LumaNeighbour(mb_addr, bx, by - 1, bb);
+    const int inc = cond(a, 1u << ba) + 2 * cond(b, 1u << bb);
+    const bool ac = mb.kind == kMbI16x16;
+    const int n = CabacResidualBlock(ac ? 1 : 2, inc, ac ? 15 : 16, levels, 0, false);
+    if (n < 0) return false;
+    for (int i = 0; i < (ac ? 15 : 16); ++i) mb.luma[blk][kZigzag4x4[i + (ac ? 1 : 0)]] = levels[i];
+    if (n > 0) {
+      info.cbf |= 1u << (by * 4 + bx);
+      info.nonzero |= static_cast<uint16_t>(1 << (by * 4 + bx));
+      mb.luma_coded |= static_cast<uint16_t>(1 << blk);
+    }
+  }
+  const int cbp_chroma = mb.cbp >> 4;
+  for (int c = 0; c < 2; ++c) {
+    std::memset(mb.chroma_dc[c], 0, sizeof(mb.chroma_dc[c]));
+    if (!(cbp_chroma & 3)) continue;
+    const uint32_t bit = c == 0 ? kCbfCbDc : kCbfCrDc;
+    const int inc = cond(NeighbourMb(mb_addr, 0), bit) + 2 * cond(NeighbourMb(mb_addr, 1), bit);
+    const int n = CabacResidualBlock(3, inc, 4, levels, 0, false);
+    if (n < 0) return false;
+    for (int i = 0; i < 4; ++i) mb.chroma_dc[c][i] = levels[i];
+    mb.chroma_dc_coded[c] = n > 0;
+    if (n > 0) info.cbf |= bit;
+  }
+  for (int c = 0; c < 2; ++c)
+    for (int blk = 0; blk < 4; ++blk) {
+      std::memset(mb.chroma_ac[c][blk], 0, sizeof(mb.chroma_ac[c][blk]));
+      if (!(cbp_chroma & 2)) continue;
+      const int bx = blk & 1, by = blk >> 1;
+      int ba, bb;
+      const int a = ChromaNeighbour(mb_addr, bx - 1, by, ba);
+      const int b = ChromaNeighbour(mb_addr, bx, by - 1, bb);
+      const int inc = cond(a, CbfChromaAc(c, ba)) + 2 * cond(b, CbfChromaAc(c, bb));
+      const int n = CabacResidualBlock(4, inc, 15, levels, 0, false);
+      if (n < 0) return false;
+      for (int i = 0; i < 15; ++i) mb.chroma_ac[c][blk][kZigzag4x4[i + 1]] = levels[i];
+      if (n > 0) {
+        info.cbf |= CbfChromaAc(c, blk);
+        mb.chroma_coded |= static_cast<uint8_t>(1 << (c * 4 + blk));
+      }
+    }
+  return true;
 }
 
 }  // namespace fennik

@@ -35,6 +35,15 @@ TEST(H264DecodeTest, IntraOnlyCavlc) { ExpectBitExact("intra_cavlc"); }
 TEST(H264DecodeTest, BaselineWithSeveralSlicesPerPicture) { ExpectBitExact("baseline_slices"); }
 TEST(H264DecodeTest, CavlcBSlicesTemporalDirect) { ExpectBitExact("main_cavlc_b"); }
 TEST(H264DecodeTest, OddSizeCavlcSpatialDirect) { ExpectBitExact("odd_98x62"); }
+TEST(H264DecodeTest, IntraOnlyCabac) { ExpectBitExact("intra_cabac"); }
+TEST(H264DecodeTest, CabacPSlices) { ExpectBitExact("main_cabac_p"); }
+// B-pyramid with reference list reordering and memory_management_control_operation 1.
+TEST(H264DecodeTest, CabacBPyramidSpatialDirectTwoSlices) { ExpectBitExact("main_bpyramid"); }
+TEST(H264DecodeTest, CabacTemporalDirect) { ExpectBitExact("direct_temporal"); }
+// Explicit weights in P slices (a fade) and implicit weights in B slices.
+TEST(H264DecodeTest, WeightedPrediction) { ExpectBitExact("weighted"); }
+TEST(H264DecodeTest, SixteenReferenceFrames) { ExpectBitExact("refs16"); }
+TEST(H264DecodeTest, OddSizeCabacWithCropping) { ExpectBitExact("odd_200x120"); }
 
 // Feeds an SPS built for level / size and returns the DPB size the decoder chose.
 int DpbFor(uint32_t level, uint32_t w_mbs, uint32_t h_mbs, int max_dec_frame_buffering = -1) {
