@@ -71,8 +71,12 @@ CCommConfig::LoadResult CCommConfig::Load() {
     case ReadFileResult::kMissing: return loadResult_ = LoadResult::kMissing;
     case ReadFileResult::kUnreadable: return loadResult_ = LoadResult::kUnreadable;
   }
+  // Editors often start UTF-8 files with a byte order mark; it is not white space to
+  // the XML reader, so it is dropped here rather than making the file unreadable.
+  std::string_view text = bytes;
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   CXml xml;
-  xml.SetText(bytes);
+  xml.SetText(text);
   if (!xml.ParseDeclaration()) return loadResult_ = LoadResult::kMalformed;
   std::vector<XmlElement> topLevel;
   while (std::optional<XmlElement> element = xml.ParseElement()) {

@@ -90,6 +90,15 @@ TEST(SettingsFile, HandWrittenUtf8Loads) {
   ExpectHandWritten(p, false);
 }
 
+TEST(SettingsFile, HandWrittenUtf8WithByteOrderMarkLoads) {
+  TempFolder folder;
+  WriteFile(folder / "fennik.ini", "\xEF\xBB\xBF" + ReadFile(TestData("handwritten-utf8.ini")));
+  CAppParameter p(kApp, kStart);
+  p.SetSettingsFilePath(folder / "fennik.ini");
+  ASSERT_EQ(p.Load(), CCommConfig::LoadResult::kLoaded);
+  ExpectHandWritten(p, false);
+}
+
 TEST(SettingsFile, HandWrittenShiftJisLoads) {
   std::string bytes = ReadFile(TestData("handwritten-sjis.ini"));
   // The fixture really is Shift_JIS: "ソ" is 83 5C there.
