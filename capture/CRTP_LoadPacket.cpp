@@ -53,27 +53,54 @@ void CRTP_LoadPacket::SearchSdp(const uint8_t* data, uint32_t available) {
 }
 
 // Frame layout:
-//   Ethernet II: destination MAC(6) source MAC(6) ethertype(2)   or loopback: 02 00 00 00
+//   link header (Ethernet II: destination MAC(6) source MAC(6) ethertype(2); see LinkHeader)
 //   IPv4: ver/IHL(1) TOS(1) total length(2) id(2) flags/fragment(2) TTL(1) protocol(1)
 //         checksum(2) source(4) destination(4) options(4 x (IHL - 5))
 //   UDP: source port(2) destination port(2) length(2) checksum(2)
 //   RTP: V/P/X/CC(1) M/PT(1) sequence(2) timestamp(4) SSRC(4) CSRC(4 x CC)
-uint32_t CRTP_LoadPacket::Decode(const uint8_t* rec, uint32_t n, uint32_t f, PacketRecord& p,
-                                 bool sdpSearch) {
-  std::memset(&p, 0, sizeof p);
-  if (f + kLoopbackHeader > n) return 0;
-  uint32_t i;
-  if (rec[f] == 2 && rec[f + 1] == 0 && rec[f + 2] == 0 && rec[f + 3] == 0) {
-    i = f + kLoopbackHeader;
-  } else {
+// The link header by the file's link type. When the type is not known, a frame that begins
+// with 02 00 00 00 (AF_INET, little-endian) has a loopback header and any other frame is
+// taken as Ethernet II.
+uint32_t CRTP_LoadPacket::LinkHeader(const uint8_t* rec, uint32_t n, uint32_t f, uint32_t linkType,
+                                     PacketRecord& p) {
+  auto ethernet = [&]() -> uint32_t {
     if (f + kEthernetHeader > n) return 0;
     std::memcpy(p.destinationMac, rec + f, 6);
     std::memcpy(p.sourceMac, rec + f + 6, 6);
     p.ethertype = ReadBE16(rec + f + 12);
-    if (p.ethertype != kEthertypeIpv4) return 0;
-    i = f + kEthernetHeader;
+    return p.ethertype == kEthertypeIpv4 ? f + kEthernetHeader : 0;
+  };
+  auto loopback = [&](bool eitherOrder) -> uint32_t {
+    if (f + kLoopbackHeader > n) return 0;
+    const bool little = ReadLE32(rec + f) == 2;
+    const bool big = ReadBE32(rec + f) == 2;
+    return (little || (eitherOrder && big)) ? f + kLoopbackHeader : 0;
+  };
+  switch (linkType) {
+    case kLinkEthernet: return ethernet();
+    case kLinkNull: return loopback(true);
+    case kLinkLoop: return loopback(true);
+    case kLinkRaw:
+    case kLinkIpv4: return f < n && (rec[f] >> 4) == 4 ? f : 0;
+    case kLinkLinuxSll:  // packet type(2) ARPHRD(2) address length(2) address(8) protocol(2)
+      if (f + 16 > n) return 0;
+      p.ethertype = ReadBE16(rec + f + 14);
+      return p.ethertype == kEthertypeIpv4 ? f + 16 : 0;
+    case kLinkLinuxSll2:  // protocol(2) reserved(2) interface(4) ARPHRD(2) type(1) length(1) address(8)
+      if (f + 20 > n) return 0;
+      p.ethertype = ReadBE16(rec + f);
+      return p.ethertype == kEthertypeIpv4 ? f + 20 : 0;
+    default:
+      if (f + kLoopbackHeader > n) return 0;
+      return loopback(false) ? f + kLoopbackHeader : ethernet();
   }
-  if (i + kIpv4Header >= n) return 0;
+}
+
+uint32_t CRTP_LoadPacket::Decode(const uint8_t* rec, uint32_t n, uint32_t f, PacketRecord& p,
+                                 uint32_t linkType, bool sdpSearch) {
+  std::memset(&p, 0, sizeof p);
+  const uint32_t i = LinkHeader(rec, n, f, linkType, p);
+  if (i == 0 || i + kIpv4Header >= n) return 0;
   const uint8_t* ip = rec + i;
   p.ipVersion = ip[0] >> 4;
   p.ihl = ip[0] & 0x0F;

@@ -10,6 +10,18 @@
 
 namespace fennik {
 
+// Link-layer types of the capture file (the pcap LINKTYPE_ values) that the decoder knows.
+enum LinkType : uint32_t {
+  kLinkNull = 0,          // 4-byte address family in the capturing host's byte order
+  kLinkEthernet = 1,
+  kLinkRaw = 101,         // the frame is the IP packet
+  kLinkLoop = 108,        // 4-byte address family, big-endian
+  kLinkLinuxSll = 113,    // Linux "any" device, 16-byte header
+  kLinkIpv4 = 228,
+  kLinkLinuxSll2 = 276,   // 20-byte header
+  kLinkUnknown = 0xFFFFFFFF,  // classify the frame by its first bytes
+};
+
 class CRTP_LoadPacket {
  public:
   // Decodes the record (`length` bytes from its record header; the frame starts at
@@ -17,13 +29,17 @@ class CRTP_LoadPacket {
   // 0 when the record is not an RTP packet. `packet` is filled as far as decoding got.
   // With `sdpSearch` false the SDP search is skipped (re-reads of known packets).
   uint32_t Decode(const uint8_t* record, uint32_t length, uint32_t frameOffset,
-                  PacketRecord& packet, bool sdpSearch = true);
+                  PacketRecord& packet, uint32_t linkType = kLinkUnknown, bool sdpSearch = true);
 
   MediaDescriptionList& Descriptions() { return descriptions_; }
   const MediaDescriptionList& Descriptions() const { return descriptions_; }
 
  private:
   void SearchSdp(const uint8_t* data, uint32_t available);
+  // Offset of the IPv4 header from the record's first byte, or 0 when the frame does not
+  // carry IPv4; fills the link fields.
+  static uint32_t LinkHeader(const uint8_t* rec, uint32_t n, uint32_t f, uint32_t linkType,
+                             PacketRecord& p);
 
   MediaDescriptionList descriptions_;
 };

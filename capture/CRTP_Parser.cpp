@@ -79,7 +79,8 @@ void CRTP_Parser::OnRecord(const CaptureRecord& record) {
     haveReference_ = true;
   }
   PacketRecord packet;
-  uint32_t payloadOffset = Decode(record.data, record.length, record.frameOffset, packet);
+  uint32_t payloadOffset =
+      Decode(record.data, record.length, record.frameOffset, packet, record.linkType);
   if (payloadOffset == 0 || payloadOffset >= record.length) return;
   OnRtpPacket(record, packet, payloadOffset);
 }
@@ -108,6 +109,7 @@ void CRTP_Parser::OnRtpPacket(const CaptureRecord& record, const PacketRecord& p
   e.rtpTimestamp = packet.timestamp;
   e.frameIndex = kNoFrame;
   e.capturedPayload = record.length - payloadOffset;
+  e.linkType = static_cast<uint16_t>(record.linkType);
   const bool first = record.packetNumber == stream.firstPacketNumber;
   ApplyPacketTiming(stream, e, first);
 

@@ -80,6 +80,10 @@ WalkResult CCaptureWalk::Run(CCaptureSink& sink) {
   bigEndian_ = info_.bigEndian;
   interfaces_.clear();
   const uint64_t size = file_.FileSize();
+  uint8_t header[kPcapGlobalHeader];
+  if (info_.format == CaptureFormat::kPcap && file_.ReadAt(0, header, sizeof header) == sizeof header) {
+    classicLinkType_ = Read32(header + 20, bigEndian_) & 0x0FFFFFFF;  // upper bits: FCS flags
+  }
   uint64_t offset = info_.format == CaptureFormat::kPcap ? kPcapGlobalHeader : 0;
   const uint32_t minimum = info_.format == CaptureFormat::kPcap ? kPcapRecordHeader + 1
                                                                  : kBlockHeader + 1;
@@ -130,7 +134,7 @@ uint32_t CCaptureWalk::WalkPcapWindow(const uint8_t* window, uint32_t valid, uin
     int64_t us = static_cast<int64_t>(seconds * 1000000 +
                                       (info_.nanosecond ? fraction / 1000 : fraction));
     CaptureRecord record{rec, static_cast<uint32_t>(length), kPcapRecordHeader, base + pos,
-                         ++packetNumber_, us};
+                         ++packetNumber_, us, classicLinkType_};
     sink.OnRecord(record);
     ++result.records;
     pos += static_cast<uint32_t>(length);
@@ -167,9 +171,10 @@ uint32_t CCaptureWalk::WalkPcapngWindow(const uint8_t* window, uint32_t valid, u
       uint32_t frameRoom = length - kEnhancedPacketHeader - 4;
       uint32_t frameBytes = captured < frameRoom ? captured : frameRoom;
       uint64_t ticks = (uint64_t{Read32(block + 12, bigEndian_)} << 32) | Read32(block + 16, bigEndian_);
+      const uint32_t interfaceId = Read32(block + 8, bigEndian_);
       CaptureRecord record{block, kEnhancedPacketHeader + frameBytes, kEnhancedPacketHeader,
-                           base + pos, ++packetNumber_,
-                           EnhancedTimestamp(Read32(block + 8, bigEndian_), ticks)};
+                           base + pos, ++packetNumber_, EnhancedTimestamp(interfaceId, ticks),
+                           InterfaceLinkType(interfaceId)};
       sink.OnRecord(record);
     }
     ++result.records;
@@ -184,6 +189,7 @@ void CCaptureWalk::ReadSectionHeader(const uint8_t*, uint32_t) { interfaces_.cle
 // (code(2) length(2) value padded to 4 bytes).
 void CCaptureWalk::ReadInterface(const uint8_t* block, uint32_t length) {
   Interface itf;
+  if (length >= 20) itf.linkType = Read16(block + 8, bigEndian_);
   uint32_t pos = 16;
   const uint32_t end = length - 4;
   while (pos + 4 <= end) {
@@ -200,6 +206,10 @@ void CCaptureWalk::ReadInterface(const uint8_t* block, uint32_t length) {
     pos += (size + 3u) & ~3u;
   }
   interfaces_.push_back(itf);
+}
+
+uint32_t CCaptureWalk::InterfaceLinkType(uint32_t interfaceId) const {
+  return interfaceId < interfaces_.size() ? interfaces_[interfaceId].linkType : 0xFFFFFFFF;
 }
 
 int64_t CCaptureWalk::EnhancedTimestamp(uint32_t interfaceId, uint64_t ticks) const {

@@ -38,6 +38,7 @@ struct CaptureRecord {
   uint64_t fileOffset;     // of the record's first byte
   uint32_t packetNumber;   // 1-based: every classic record, every Enhanced Packet Block
   int64_t timestampUs;     // capture timestamp in microseconds since the epoch
+  uint32_t linkType;       // link-layer type of the file or interface (pcap LINKTYPE_)
 };
 
 class CCaptureSink {
@@ -79,6 +80,7 @@ class CCaptureWalk {
   struct Interface {
     int64_t offsetSeconds = 0;
     uint8_t resolution = 6;  // if_tsresol: power of ten, or of two with the top bit set
+    uint32_t linkType = 0;
   };
 
   // Returns the bytes of the window consumed; sets done/result when the walk must stop.
@@ -89,12 +91,14 @@ class CCaptureWalk {
   void ReadSectionHeader(const uint8_t* block, uint32_t length);
   void ReadInterface(const uint8_t* block, uint32_t length);
   int64_t EnhancedTimestamp(uint32_t interfaceId, uint64_t ticks) const;
+  uint32_t InterfaceLinkType(uint32_t interfaceId) const;
 
   CAvFile& file_;
   CaptureFormatInfo info_;
   bool bigEndian_ = false;
   std::vector<Interface> interfaces_;
   uint32_t packetNumber_ = 0;
+  uint32_t classicLinkType_ = 0xFFFFFFFF;
 };
 
 // Converts a timestamp in units of an if_tsresol value to microseconds.

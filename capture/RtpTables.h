@@ -27,7 +27,8 @@ struct RtpPacketEntry {
   int32_t jitter;           // milliseconds
   uint32_t frameIndex;      // stream frame that begins in this packet, or kNoFrame
   uint32_t capturedPayload; // payload bytes present in the record
-  uint8_t reserved[8];
+  uint16_t linkType;        // link-layer type the record was decoded with
+  uint8_t reserved[6];
 };
 static_assert(sizeof(RtpPacketEntry) == 48);
 

@@ -131,7 +131,7 @@ TEST(Corpus, EveryRtpPacketAgreesWithTshark) {
       ASSERT_EQ(capture.ReadAt(address, record.data(), e.recordLength), e.recordLength);
       PacketRecord p;
       const uint32_t frameOffset = capture.Format().format == CaptureFormat::kPcap ? 16 : 28;
-      EXPECT_EQ(decoder.Decode(record.data(), e.recordLength, frameOffset, p, false), e.payloadOffset);
+      EXPECT_EQ(decoder.Decode(record.data(), e.recordLength, frameOffset, p, e.linkType, false), e.payloadOffset);
       EXPECT_EQ(p.payloadType, t.payloadType) << "row " << i;
       EXPECT_EQ(p.sequenceNumber, t.seq) << "row " << i;
     }

@@ -5,10 +5,7 @@
 
 #include "tests/capture/CaptureBuilder.h"
 
-namespace fennik {
-namespace {
-
-using namespace fennik::test;
+namespace fennik::test {
 
 // A classic record: 16 bytes of record header (zeros do for the decoder) + the frame.
 Bytes Record(const Bytes& frame) {
@@ -16,6 +13,13 @@ Bytes Record(const Bytes& frame) {
   r.insert(r.end(), frame.begin(), frame.end());
   return r;
 }
+
+}  // namespace fennik::test
+
+namespace fennik {
+namespace {
+
+using namespace fennik::test;
 
 uint32_t DecodeFrame(CRTP_LoadPacket& d, const Bytes& frame, PacketRecord& p) {
   Bytes r = Record(frame);
@@ -160,6 +164,70 @@ TEST(PacketDecoder, SdpStartSearch) {
   EXPECT_EQ(find("v=0x"), 0);
   EXPECT_EQ(find("vv=v=1v=0\n"), 6);
   EXPECT_EQ(find("v="), -1);
+}
+
+}  // namespace
+}  // namespace fennik
+
+namespace fennik {
+namespace {
+
+using namespace fennik::test;
+
+TEST(PacketDecoder, TheFilesLinkTypeDecidesTheLinkHeader) {
+  CRTP_LoadPacket d;
+  PacketRecord p;
+  RtpFields f;
+  Bytes ip = IpFrame(Ip(1, 2, 3, 4), Ip(5, 6, 7, 8), 5004, 6000, RtpPacket(f, Bytes(20, 7)),
+                     17, Link::kLoopback);
+  ip.erase(ip.begin(), ip.begin() + 4);  // the bare IPv4 packet
+  const uint32_t rtpAfterIp = 20 + 8 + 12;
+
+  // An Ethernet frame whose destination MAC begins 02 00 00 00 (locally administered) is
+  // Ethernet when the file says so; without a link type it reads as a loopback header.
+  Bytes ethernet = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04, 0x08, 0x00};
+  ethernet.insert(ethernet.end(), ip.begin(), ip.end());
+  Bytes record = Record(ethernet);
+  EXPECT_EQ(d.Decode(record.data(), uint32_t(record.size()), 16, p, kLinkEthernet), 16 + 14 + rtpAfterIp);
+  EXPECT_EQ(p.sourceAddress, Ip(1, 2, 3, 4));
+  EXPECT_EQ(d.Decode(record.data(), uint32_t(record.size()), 16, p), 0u);
+
+  // Linux cooked capture (tcpdump -i any): 16-byte header, protocol in its last two bytes.
+  Bytes sll = {0x00, 0x00, 0x00, 0x01, 0x00, 0x06, 1, 2, 3, 4, 5, 6, 0, 0, 0x08, 0x00};
+  sll.insert(sll.end(), ip.begin(), ip.end());
+  record = Record(sll);
+  EXPECT_EQ(d.Decode(record.data(), uint32_t(record.size()), 16, p, kLinkLinuxSll), 16 + 16 + rtpAfterIp);
+  sll[14] = 0x86;  // IPv6
+  sll[15] = 0xDD;
+  record = Record(sll);
+  EXPECT_EQ(d.Decode(record.data(), uint32_t(record.size()), 16, p, kLinkLinuxSll), 0u);
+
+  // Raw IP: the frame is the packet.
+  record = Record(ip);
+  EXPECT_EQ(d.Decode(record.data(), uint32_t(record.size()), 16, p, kLinkRaw), 16 + rtpAfterIp);
+
+  // BSD loopback (NULL) written on a big-endian host.
+  Bytes null = {0, 0, 0, 2};
+  null.insert(null.end(), ip.begin(), ip.end());
+  record = Record(null);
+  EXPECT_EQ(d.Decode(record.data(), uint32_t(record.size()), 16, p, kLinkNull), 16 + 4 + rtpAfterIp);
+}
+
+TEST(PacketDecoder, IpOptionsMoveTheTransportHeader) {
+  CRTP_LoadPacket d;
+  PacketRecord p;
+  Bytes frame = IpFrame(Ip(1, 2, 3, 4), Ip(5, 6, 7, 8), 5004, 6000, RtpPacket(RtpFields{}, Bytes(20, 7)));
+  // IHL 6: four bytes of options (router alert) after the 20-byte header.
+  frame[14] = 0x46;
+  const Bytes option = {0x94, 0x04, 0x00, 0x00};
+  frame.insert(frame.begin() + 14 + 20, option.begin(), option.end());
+  Bytes record = Record(frame);
+  EXPECT_EQ(d.Decode(record.data(), uint32_t(record.size()), 16, p, kLinkEthernet),
+            16u + 14 + 24 + 8 + 12);
+  EXPECT_EQ(p.sourcePort, 5004);
+  frame[14] = 0x44;  // IHL below 5 is not a valid header
+  record = Record(frame);
+  EXPECT_EQ(d.Decode(record.data(), uint32_t(record.size()), 16, p, kLinkEthernet), 0u);
 }
 
 }  // namespace
