@@ -1,8 +1,10 @@
 #include "codec/audio/CADPCM_Decode.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "base/ByteOrder.h"
+#include "base/DebugPrint.h"
 
 namespace fennik {
 namespace {
@@ -26,7 +28,6 @@ CADPCM_Decode::CADPCM_Decode() {
   format_.bitRate = 32000;
   format_.frameSize = 84;
   format_.samples = 160;
-  format_.channelPositions[0] = kChannelCenter;
   records_.reserve(kInitialRecordCapacity);
 }
 
@@ -47,6 +48,10 @@ size_t CADPCM_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
   size_t written = 0;
   Dvi4Header header;
   if (length > Dvi4Header::kSize && ParseDvi4Header(in, length, header)) {
+    if (header.stepIndex > kImaMaxStepIndex) {
+      DebugPrint("[ADPCM] step_index %d out of range, using %d\n", header.stepIndex,
+                 kImaMaxStepIndex);
+    }
     state_.predictor = header.predictor;
     state_.stepIndex = std::min<int>(header.stepIndex, kImaMaxStepIndex);
     const size_t capacity = capacityBytes / 2;

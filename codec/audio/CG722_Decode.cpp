@@ -13,7 +13,6 @@ CG722_Decode::CG722_Decode() {
   format_.bitRate = 128000;
   format_.frameSize = 2048;
   format_.samples = 160;
-  format_.channelPositions[0] = kChannelCenter;
   records_.reserve(kInitialRecordCapacity);
   Reset();
 }

@@ -50,7 +50,6 @@ CG726_Decode::CG726_Decode(bool aal2, uint32_t bitRate)
   format_.bitRate = bitRate;
   format_.frameSize = 100;
   format_.samples = 160;
-  format_.channelPositions[0] = kChannelCenter;
   records_.reserve(kInitialRecordCapacity);
   G726ResetState(state_);
 }
