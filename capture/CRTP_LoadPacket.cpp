@@ -1,5 +1,6 @@
 #include "capture/CRTP_LoadPacket.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -98,7 +99,8 @@ uint32_t CRTP_LoadPacket::LinkHeader(const uint8_t* rec, uint32_t n, uint32_t f,
 
 uint32_t CRTP_LoadPacket::Decode(const uint8_t* rec, uint32_t n, uint32_t f, PacketRecord& p,
                                  uint32_t linkType, bool sdpSearch) {
-  std::memset(&p, 0, sizeof p);
+  // The CSRC list is filled up to the CSRC count only; everything before it is cleared.
+  std::memset(&p, 0, offsetof(PacketRecord, csrc));
   const uint32_t i = LinkHeader(rec, n, f, linkType, p);
   if (i == 0 || i + kIpv4Header >= n) return 0;
   const uint8_t* ip = rec + i;

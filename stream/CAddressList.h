@@ -39,7 +39,8 @@ class CAddressList {
     }
     uint32_t page = static_cast<uint32_t>(count_ / kPageSlots);
     if (!directory_) directory_ = std::make_unique<std::unique_ptr<Slot[]>[]>(kPages);
-    if (!directory_[page]) directory_[page] = std::make_unique<Slot[]>(kPageSlots);
+    // Slots are written by Add before anything reads them: no need to clear the page.
+    if (!directory_[page]) directory_[page] = std::make_unique_for_overwrite<Slot[]>(kPageSlots);
     Slot& slot = directory_[page][count_ % kPageSlots];
     slot.address = address;
     slot.entry = entry;
