@@ -43,8 +43,9 @@ class CCommConfig {
   // Sets the window class names.
   virtual void Initialize();
   virtual bool IsValidLanguage(int32_t language) const;
-  // Reads the settings file; every setting not found there keeps its current value's
-  // default. Never writes the file.
+  // Reads the settings file: each key present sets its setting, each key missing sets the
+  // default. When the file is missing, unreadable or not a settings file nothing changes.
+  // Never writes the file.
   LoadResult Load();
   // Writes every setting to the settings file, replacing it atomically. False when the
   // file could not be written; the previous file is then unchanged.
