@@ -48,7 +48,10 @@ void CAvFile::CloseFile() {
 
 uint32_t CAvFile::ReadAt(uint64_t offset, void* buffer, uint32_t size) {
   if (fd_ < 0 || size == 0) return 0;
-  if (offset == kCurrentPosition) offset = position_;
+  // Reads at an explicit offset leave the current position alone, so loaders on other
+  // threads can read the same file.
+  const bool sequential = offset == kCurrentPosition;
+  if (sequential) offset = position_;
   uint8_t* out = static_cast<uint8_t*>(buffer);
   uint32_t done = 0;
   while (done < size) {
@@ -57,7 +60,7 @@ uint32_t CAvFile::ReadAt(uint64_t offset, void* buffer, uint32_t size) {
     if (n <= 0) break;
     done += static_cast<uint32_t>(n);
   }
-  position_ = offset + done;
+  if (sequential) position_ = offset + done;
   return done;
 }
 

@@ -217,6 +217,11 @@ void CRTP_Parser::CreateStreamObject(uint32_t index) {
                               static_cast<int32_t>(s.codecParameter));
   slot.stream->SetEndpoints(s.sourceAddress, s.destinationAddress, s.sourcePort,
                             s.destinationPort);
+  slot.loader = std::make_unique<CRTP_LoadStream>(
+      *this, format_, walk_.linkTypes,
+      CRTP_LoadStream::Endpoints{s.sourceAddress, s.destinationAddress, s.sourcePort,
+                                 s.destinationPort},
+      slot.codecType == kCodecH264Rtp);
   state.buffer = std::make_unique<CAnarizeBuffer>(streamId);
   state.bitrate = std::make_unique<BitrateWindow>();
   descriptor_.Add(state.buffer.get());
@@ -265,7 +270,11 @@ void CRTP_Parser::FinishPass() {
     CodecSlot& slot = slots_[streams_[i].codecSlot];
     state.buffer->Consume(slot.stream->Parse(slot.streamId, descriptor_));
   }
-  for (CodecSlot& slot : slots_) slot.stream->ResetDecoder();
+  for (CodecSlot& slot : slots_) {
+    slot.loader->SetLinkTypes(walk_.linkTypes);
+    slot.stream->ResetDecoder();
+    slot.stream->AttachView(nullptr);
+  }
   descriptor_.Clear();
   for (StreamState& state : states_) {
     state.buffer.reset();

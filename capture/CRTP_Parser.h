@@ -13,6 +13,7 @@
 
 #include "capture/CAvFile.h"
 #include "capture/CRTP_LoadPacket.h"
+#include "capture/CRTP_LoadStream.h"
 #include "capture/CaptureWalk.h"
 #include "capture/RtpTables.h"
 #include "capture/RtpTiming.h"
@@ -33,8 +34,8 @@ class CAvEventListener {
 struct CodecSlot {
   uint32_t streamId = 0;
   int32_t codecType = 0;  // replaced by the type the stream object reports
-  std::unique_ptr<CAvStream> stream;
-  std::unique_ptr<CAvLoadStream> loader;
+  std::unique_ptr<CRTP_LoadStream> loader;
+  std::unique_ptr<CAvStream> stream;  // declared last: destroyed before its loader
 };
 
 // One stream address tuple still waiting for codec information.

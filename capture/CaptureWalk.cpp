@@ -79,6 +79,8 @@ WalkResult CCaptureWalk::Run(CCaptureSink& sink) {
   packetNumber_ = 0;
   bigEndian_ = info_.bigEndian;
   interfaces_.clear();
+  firstSection_.clear();
+  sections_ = 0;
   const uint64_t size = file_.FileSize();
   uint8_t header[kPcapGlobalHeader];
   if (info_.format == CaptureFormat::kPcap && file_.ReadAt(0, header, sizeof header) == sizeof header) {
@@ -116,6 +118,12 @@ WalkResult CCaptureWalk::Run(CCaptureSink& sink) {
     offset += consumed;
   }
   result.packets = packetNumber_;
+  if (info_.format == CaptureFormat::kPcap) {
+    result.linkTypes.push_back(classicLinkType_);
+  } else {
+    if (sections_ < 2) firstSection_ = interfaces_;
+    for (const Interface& itf : firstSection_) result.linkTypes.push_back(itf.linkType);
+  }
   if (result.end != WalkEnd::kEndOfFile && result.stopOffset == 0) result.stopOffset = offset;
   return result;
 }
@@ -183,7 +191,10 @@ uint32_t CCaptureWalk::WalkPcapngWindow(const uint8_t* window, uint32_t valid, u
   return pos;
 }
 
-void CCaptureWalk::ReadSectionHeader(const uint8_t*, uint32_t) { interfaces_.clear(); }
+void CCaptureWalk::ReadSectionHeader(const uint8_t*, uint32_t) {
+  if (++sections_ == 2) firstSection_ = interfaces_;
+  interfaces_.clear();
+}
 
 // Interface Description Block: link type(2) reserved(2) snap length(4), then options
 // (code(2) length(2) value padded to 4 bytes).

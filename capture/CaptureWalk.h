@@ -68,6 +68,8 @@ struct WalkResult {
   uint64_t stopOffset = 0;   // where the walk stopped when it did not reach the end
   uint64_t records = 0;      // classic records or pcapng blocks walked
   uint32_t packets = 0;      // packet records handed to the sink
+  // Link types: the classic file's, or the interfaces' of the first pcapng section.
+  std::vector<uint32_t> linkTypes;
 };
 
 // Walks a capture opened in `file` whose format was detected into `info`.
@@ -97,6 +99,8 @@ class CCaptureWalk {
   CaptureFormatInfo info_;
   bool bigEndian_ = false;
   std::vector<Interface> interfaces_;
+  std::vector<Interface> firstSection_;
+  int sections_ = 0;
   uint32_t packetNumber_ = 0;
   uint32_t classicLinkType_ = 0xFFFFFFFF;
 };

@@ -1,4 +1,4 @@
-#include "codec/audio/AudioFormat.h"
+#include "stream/AudioFormat.h"
 
 #include "base/DebugPrint.h"
 

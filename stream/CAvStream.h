@@ -6,18 +6,20 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "stream/CAddressList.h"
+#include "stream/AudioFormat.h"
 #include "stream/CAnarizeBuffer.h"
-#include "stream/FrameEntry.h"
+#include "stream/CFrameTable.h"
 
 namespace fennik {
 
 // Reads payload bytes of a stream back from the capture, starting at a frame address.
 class CAvLoadStream {
  public:
+  static constexpr uint32_t kTooLarge = 0xFFFFFFFF;
   virtual ~CAvLoadStream() = default;
-  // Writes up to `wanted` payload bytes of the access unit at `address` into `buffer`;
-  // returns the byte count, 0 on failure, 0xFFFFFFFF when the unit does not fit.
+  // Writes up to `wanted` payload bytes of the access unit whose first packet record is at
+  // `address` into `buffer`; returns the byte count, 0 on failure, kTooLarge when the
+  // access unit does not fit into the buffer.
   virtual uint32_t Read(uint8_t* buffer, uint32_t capacity, uint32_t wanted, uint64_t address) = 0;
 };
 
@@ -29,18 +31,37 @@ class CCodecEventListener {
                             uint32_t size, uint32_t packetNumber) = 0;
 };
 
+// Decoded PCM handed to the playback: the format, interleaved 16-bit samples, the buffer's
+// capacity and the valid bytes.
+struct AudioFrame {
+  AudioFormat format;
+  int16_t* samples = nullptr;
+  uint32_t capacityBytes = 0;
+  uint32_t validBytes = 0;
+};
+
 // Where views register themselves when a stream attaches its views.
 class CViewHost;
 
 class CAvStream {
  public:
+  static constexpr uint32_t kNone = 0xFFFFFFFF;
+
+  CAvStream() = default;
+  CAvStream(const CAvStream&) = delete;
+  CAvStream& operator=(const CAvStream&) = delete;
   virtual ~CAvStream() = default;
 
   // True when a data source is attached.
   virtual bool IsOpen() const { return source_ != nullptr; }
   virtual void ReleaseDecoder() = 0;
+  // Returns the decoder to its initial state (called on every non-consecutive decode).
   virtual void ResetDecoder() = 0;
   virtual void AttachView(CViewHost* host) { (void)host; }
+  // True when a frame has been decoded and the current frame is the last or beyond.
+  virtual bool IsEnd() const {
+    return currentFrame_ != kNone && currentFrame_ + 1 >= frames_.GetCount();
+  }
   // The open used by the H.264 RTP stream instead of Open; 0 for every other stream.
   virtual int OpenDescriptor(uint32_t streamId, CPayloadDescriptor& descriptor, int32_t codecType) {
     (void)streamId, (void)descriptor, (void)codecType;
@@ -48,31 +69,62 @@ class CAvStream {
   }
   // 1 when the stream can work with the payload, 0 to be offered the next access unit.
   virtual int Open(const uint8_t* data, size_t length, int32_t codecType) = 0;
+  // Byte address of the decoded frame, or all ones on failure.
+  virtual uint64_t DecodeFrame(uint32_t index) = 0;
+  // Microseconds from the stream's start to frame `index` (kNone: the whole stream).
+  virtual uint64_t GetTime(uint32_t index) = 0;
   virtual int32_t GetCodecType() const = 0;
+  uint32_t GetStreamId() const { return streamId_; }
+  virtual const char* GetCodecName() const = 0;
   // Cuts frames from the stream's unconsumed payload; returns the bytes consumed.
   virtual size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) = 0;
+  // The frame's bytes (valid until the next fetch), or nullptr; `size` and `address` (the
+  // frame's file address plus its offset in the packet) are filled.
+  virtual const uint8_t* GetFrameData(uint32_t index, uint32_t* size, uint64_t* address) = 0;
+  virtual bool IsVideo() const = 0;
+  bool IsAudio() const { return !IsVideo(); }
+  virtual int GetAudioFrame(uint32_t index, AudioFrame& frame) {
+    (void)index, (void)frame;
+    return 0;
+  }
+  virtual int GetAudioFormat(AudioFormat& format) const {
+    (void)format;
+    return 0;
+  }
   virtual void SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
                               uint32_t reserved, int32_t bitRate) {
     (void)sampleRate, (void)bitsPerSample, (void)channels, (void)reserved, (void)bitRate;
   }
 
   void SetStreamId(uint32_t id) { streamId_ = id; }
-  uint32_t GetStreamId() const { return streamId_; }
   void SetListener(CCodecEventListener* listener) { listener_ = listener; }
   void SetSource(CAvLoadStream* source) { source_ = source; }
   void SetEndpoints(uint32_t srcAddr, uint32_t dstAddr, uint16_t srcPort, uint16_t dstPort) {
     srcAddr_ = srcAddr, dstAddr_ = dstAddr, srcPort_ = srcPort, dstPort_ = dstPort;
-    endpointsSet_ = 1;
+    endpointsSet_ = true;
   }
-  CAddressList<FrameEntry>& Frames() { return frames_; }
-  const CAddressList<FrameEntry>& Frames() const { return frames_; }
+  bool HasEndpoints() const { return endpointsSet_; }
+  uint32_t SourceAddress() const { return srcAddr_; }
+  uint32_t DestinationAddress() const { return dstAddr_; }
+  uint16_t SourcePort() const { return srcPort_; }
+  uint16_t DestinationPort() const { return dstPort_; }
+  CFrameTable& Frames() { return frames_; }
+  const CFrameTable& Frames() const { return frames_; }
+  uint32_t CurrentFrame() const { return currentFrame_; }
 
  protected:
-  CAddressList<FrameEntry> frames_;
+  // Appends a frame that starts `offset` bytes past the first unconsumed byte of the
+  // stream's analysis buffer: the entry gets the packet fields of the packet the frame
+  // starts in, and the listener is told. Returns false when it could not be placed.
+  bool AddFrame(uint32_t streamId, size_t offset, FrameEntry entry, CPayloadDescriptor& descriptor);
+  // The common parse: everything unconsumed is one frame. Returns the bytes consumed.
+  size_t ParseWholeUnit(uint32_t streamId, CPayloadDescriptor& descriptor);
+
+  CFrameTable frames_;
   uint32_t streamId_ = 0;
-  uint32_t currentFrame_ = 0xFFFFFFFF;
+  uint32_t currentFrame_ = kNone;
   CAvLoadStream* source_ = nullptr;
-  uint32_t endpointsSet_ = 0;
+  bool endpointsSet_ = false;
   uint32_t srcAddr_ = 0, dstAddr_ = 0;
   uint16_t srcPort_ = 0, dstPort_ = 0;
   CCodecEventListener* listener_ = nullptr;

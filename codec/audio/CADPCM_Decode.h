@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "codec/audio/AudioFormat.h"
+#include "stream/AudioFormat.h"
 #include "codec/audio/ImaAdpcmKernel.h"
 
 namespace fennik {

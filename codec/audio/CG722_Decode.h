@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "codec/audio/AudioFormat.h"
+#include "stream/AudioFormat.h"
 #include "codec/audio/G722Kernel.h"
 
 namespace fennik {

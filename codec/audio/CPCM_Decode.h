@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "codec/audio/AudioFormat.h"
+#include "stream/AudioFormat.h"
 
 namespace fennik {
 

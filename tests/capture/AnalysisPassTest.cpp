@@ -210,6 +210,11 @@ class RecordingStream : public CAvStream {
     return 1;
   }
   int32_t GetCodecType() const override { return 106; }
+  const char* GetCodecName() const override { return "test"; }
+  bool IsVideo() const override { return false; }
+  uint64_t DecodeFrame(uint32_t) override { return ~uint64_t{0}; }
+  uint64_t GetTime(uint32_t) override { return 0; }
+  const uint8_t* GetFrameData(uint32_t, uint32_t*, uint64_t*) override { return nullptr; }
   size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override {
     CAnarizeBuffer* b = descriptor.Find(streamId);
     if (b == nullptr || b->Pending() == 0) return 0;

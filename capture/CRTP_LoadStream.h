@@ -1,0 +1,56 @@
+// The payload loader of one RTP stream: turns a frame address (the file offset of the
+// packet record where an access unit begins) back into the payload bytes of that access
+// unit, reading the capture in 64 KiB chunks and keeping the stream's own packets.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "capture/CRTP_LoadPacket.h"
+#include "capture/CaptureWalk.h"
+#include "stream/CAvStream.h"
+
+namespace fennik {
+
+class CAvFile;
+
+class CRTP_LoadStream : public CAvLoadStream {
+ public:
+  static constexpr uint32_t kChunkSize = 65536;
+
+  struct Endpoints {
+    uint32_t sourceAddress, destinationAddress;
+    uint16_t sourcePort, destinationPort;
+  };
+
+  // `linkTypes`: the classic file's link type, or the pcapng interfaces'. With
+  // `lengthPrefix` every payload is preceded by its length as 4 big-endian bytes (the form
+  // the H.264 RTP stream reads).
+  CRTP_LoadStream(CAvFile& file, const CaptureFormatInfo& format, std::vector<uint32_t> linkTypes,
+                  const Endpoints& endpoints, bool lengthPrefix);
+
+  uint32_t Read(uint8_t* buffer, uint32_t capacity, uint32_t wanted, uint64_t address) override;
+  // The link types become known as the analysis walks the file.
+  void SetLinkTypes(std::vector<uint32_t> linkTypes) { linkTypes_ = std::move(linkTypes); }
+
+ private:
+  struct Record {
+    uint32_t length;       // bytes of the record
+    uint32_t frameOffset;  // 0: not a packet record
+    uint32_t usable;       // record bytes the frame may use
+    uint32_t linkType;
+  };
+  // The record at `pos` of the chunk, or length 0 when it does not end inside the chunk.
+  Record RecordAt(const uint8_t* chunk, uint32_t valid, uint32_t pos) const;
+
+  CAvFile& file_;
+  CaptureFormatInfo format_;
+  std::vector<uint32_t> linkTypes_;
+  Endpoints endpoints_;
+  bool lengthPrefix_;
+  std::unique_ptr<uint8_t[]> chunk_;
+  CRTP_LoadPacket decoder_;
+};
+
+}  // namespace fennik

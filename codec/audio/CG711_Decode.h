@@ -1,0 +1,44 @@
+// G.711 A-law and u-law decoding by 256-entry tables (ITU-T G.711). Each code decodes to
+// the lower edge of its interval (no half-step offset), scaled to 16 bits.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "stream/AudioFormat.h"
+
+namespace fennik {
+
+class CG711_Decode {
+ public:
+  static constexpr int32_t kCodecALaw = 105;
+  static constexpr int32_t kCodecULaw = 106;
+
+  struct SampleRecord {
+    uint32_t input;   // the code
+    int16_t output;   // the decoded 16-bit sample
+  };
+
+  explicit CG711_Decode(bool aLaw);
+  virtual ~CG711_Decode() = default;
+
+  // The linear value of a code before scaling: 13-bit (A-law) or 14-bit (u-law).
+  static int16_t ALawValue(uint8_t code);
+  static int16_t ULawValue(uint8_t code);
+
+  // Decodes min(length, capacityBytes / 2) codes; returns the PCM bytes written.
+  size_t DecodeSamples(const uint8_t* in, size_t length, int16_t* out, size_t capacityBytes);
+
+  const AudioFormat& DecoderFormat() const { return format_; }
+  AudioFormat& DecoderFormat() { return format_; }
+  // The codes and samples of the frame decoded last.
+  const std::vector<SampleRecord>& SampleRecords() const { return records_; }
+  void ReleaseRecords() { records_ = {}; }
+
+ private:
+  AudioFormat format_;
+  std::vector<SampleRecord> records_;
+};
+
+}  // namespace fennik

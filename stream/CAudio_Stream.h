@@ -1,0 +1,45 @@
+// The audio stream base: fetches frame bytes through the stream's loader (with a one-frame
+// read cache), decodes frames to 16-bit PCM through the codec's Decode, and hands PCM to
+// the playback, mono widened to stereo.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "stream/CAvStream.h"
+
+namespace fennik {
+
+class CAudio_Stream : public CAvStream {
+ public:
+  static constexpr uint32_t kReadBufferSize = 65536;
+
+  CAudio_Stream();
+
+  bool IsVideo() const override { return false; }
+  void AttachView(CViewHost* host) override;
+  uint64_t DecodeFrame(uint32_t index) override;
+  uint64_t GetTime(uint32_t index) override;
+  const uint8_t* GetFrameData(uint32_t index, uint32_t* size, uint64_t* address) override;
+  int GetAudioFrame(uint32_t index, AudioFrame& frame) override;
+
+  // The codec's decoder: PCM bytes written to `out` (0 on failure).
+  virtual size_t Decode(const uint8_t* data, size_t length, int16_t* out, size_t capacityBytes) = 0;
+  // Bytes of the last decoded frame, and their count.
+  const int16_t* Pcm() const { return pcm_.data(); }
+  uint32_t PcmBytes() const { return pcmBytes_; }
+
+ protected:
+  // Reads a frame's payload bytes into the read buffer; returns the frame's first byte or
+  // nullptr when not all of them could be read.
+  const uint8_t* ReadFrame(const FrameEntry& entry, uint64_t address);
+
+  std::vector<uint8_t> readBuffer_;
+  uint64_t cachedAddress_ = ~uint64_t{0};
+  uint32_t cachedBytes_ = 0;
+  AudioFormat format_;          // the format as the stream last saw it
+  std::vector<int16_t> pcm_;
+  uint32_t pcmBytes_ = 0;
+};
+
+}  // namespace fennik
