@@ -83,7 +83,7 @@ bool C264_DecodeHeader::StorePps(const uint8_t* rbsp, size_t size) {
   return true;
 }
 
-C264_Decode::C264_Decode() : rbsp_(kWorkBufferSize), fu_buf_(kWorkBufferSize) {}
+C264_Decode::C264_Decode() = default;
 C264_Decode::~C264_Decode() = default;
 
 bool C264_Decode::InitPictureBuffers(uint32_t width, uint32_t height, uint32_t format) {
@@ -114,15 +114,16 @@ bool C264_Decode::InitPictureBuffers(uint32_t width, uint32_t height, uint32_t f
   num_reorder_ = static_cast<uint32_t>(dpb);
   if (sps != nullptr && sps->vui_parameters_present_flag && sps->vui.bitstream_restriction_flag)
     num_reorder_ = std::min<uint32_t>(sps->vui.num_reorder_frames, 32);
+  // The records are created here; each record's picture memory is allocated when the record
+  // is first used, so memory follows the pictures a stream really keeps.
   const int count = std::max(dpb + 1, kMinPoolPictures);
-  for (int i = 0; i < count; ++i) {
-    auto pic = std::make_unique<H264Picture>();
-    if (!pic->frame.Allocate(w_mbs * 16, h_mbs * 16, format)) {
-      pool_.clear();
-      return false;
-    }
-    pool_.push_back(std::move(pic));
+  for (int i = 0; i < count; ++i) pool_.push_back(std::make_unique<H264Picture>());
+  CVideoFrame probe;
+  if (!probe.Allocate(w_mbs * 16, h_mbs * 16, format)) {
+    pool_.clear();
+    return false;
   }
+  buf_format_ = format;
   buf_width_mbs_ = w_mbs;
   buf_height_mbs_ = h_mbs;
   buffers_ready_ = true;
@@ -177,14 +178,22 @@ void C264_Decode::HandleFuA(const uint8_t* nal, size_t size) {
   const uint8_t* frag = nal + 2;
   const size_t frag_len = size - 2;
   if (header & 0x80) {
+    if (fu_buf_.empty()) fu_buf_.resize(1);
     fu_buf_[0] = static_cast<uint8_t>((nal[0] & 0xE0) | (header & 0x1F));
     fu_len_ = 1;
   }
-  if (fu_len_ + frag_len <= fu_buf_.size()) {
+  // The reassembly buffer grows as fragments arrive, up to the 4 MiB work-buffer size.
+  if (fu_len_ + frag_len <= kWorkBufferSize) {
+    if (fu_buf_.size() < fu_len_ + frag_len) fu_buf_.resize(fu_len_ + frag_len);
     std::memcpy(fu_buf_.data() + fu_len_, frag, frag_len);
     fu_len_ += frag_len;
   }
   if ((header & 0x40) && fu_len_ > 0) {
+    if ((fu_buf_[0] & 0x1F) == kNalFuA) {  // a fragment cannot carry another fragment
+      DebugPrint("[H264] unknown NAL unit : %02X\n", fu_buf_[0]);
+      fu_len_ = 0;
+      return;
+    }
     std::vector<uint8_t> unit(fu_buf_.begin(), fu_buf_.begin() + static_cast<std::ptrdiff_t>(fu_len_));
     fu_len_ = 0;
     DecodeNalUnit(unit.data(), unit.size());
@@ -198,7 +207,11 @@ void C264_Decode::DecodeNalUnit(const uint8_t* nal, size_t size) {
     HandleFuA(nal, size);
     return;
   }
-  const size_t rbsp_size = UnescapeRbsp(nal + 1, size - 1, rbsp_.data(), rbsp_.size());
+  // The RBSP buffer grows to the largest unit seen, up to the 4 MiB work-buffer size;
+  // bytes of a longer unit are not copied.
+  const size_t need = std::min(size - 1, kWorkBufferSize);
+  if (rbsp_.size() < need + 1) rbsp_.resize(need + 1);
+  const size_t rbsp_size = UnescapeRbsp(nal + 1, size - 1, rbsp_.data(), need);
   const uint8_t* rbsp = rbsp_.data();
   switch (type) {
     case kNalSlice:
@@ -294,6 +307,10 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
   H264Picture* pic = FindFreePicture();
   if (pic == nullptr) {
     DebugPrint("[H.264] no free picture buffer\n");
+    return false;
+  }
+  if (!pic->frame.IsAllocated() && !pic->frame.Allocate(buf_width_mbs_ * 16, buf_height_mbs_ * 16, buf_format_)) {
+    DebugPrint("[H.264] picture buffer allocation failed\n");
     return false;
   }
   cur_sps_ = sps;

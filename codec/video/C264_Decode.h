@@ -182,6 +182,7 @@ class C264_Decode : public C264_DecodeHeader {
   uint32_t num_ref_frames_ = 1;
   uint32_t num_reorder_ = 0;
   uint32_t buf_width_mbs_ = 0, buf_height_mbs_ = 0;
+  uint32_t buf_format_ = kPictureYuv420;
   bool buffers_ready_ = false;
   int32_t next_serial_ = 0;
   uint32_t pictures_decoded_ = 0;

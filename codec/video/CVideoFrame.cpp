@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace fennik {
 namespace {
@@ -82,7 +83,12 @@ bool CVideoFrame::Allocate(uint32_t width, uint32_t height, uint32_t format) {
     }
   }
   // 16 extra bytes so the first plane can be aligned inside the allocation.
-  memory_.assign(total + 16, 0);
+  try {
+    memory_.assign(total + 16, 0);
+  } catch (const std::bad_alloc&) {
+    Free();
+    return false;
+  }
   width_ = width;
   height_ = height;
   format_ = format;

@@ -34,7 +34,6 @@ constexpr int kCtxCodedBlockFlag = 85;
 constexpr int kCtxSignificant = 105;
 constexpr int kCtxLast = 166;
 constexpr int kCtxAbsLevel = 227;
-constexpr int kCtxTerminate = 276;
 
 // ctxBlockCatOffset by ctxBlockCat 0..4 (Table 9-40).
 constexpr int kCbfCatOffset[5] = {0, 4, 8, 12, 16};

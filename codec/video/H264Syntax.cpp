@@ -246,6 +246,11 @@ bool ParseSps(const uint8_t* rbsp, size_t size, H264Sps& sps) {
   if (!ReadUeChecked(br, 1023, "pic_width_in_mbs_minus1", sps.pic_width_in_mbs_minus1)) return false;
   if (!ReadUeChecked(br, 1023, "pic_height_in_map_units_minus1", sps.pic_height_in_map_units_minus1)) return false;
   sps.frame_mbs_only_flag = br.ReadBit();
+  // MaxFS of the highest level (6.2, Table A-1): anything larger is a damaged SPS.
+  if (uint64_t{sps.PicWidthInMbs()} * sps.FrameHeightInMbs() > 139264) {
+    DebugPrint("[H.264] picture size out of range: %u x %u macroblocks\n", sps.PicWidthInMbs(), sps.FrameHeightInMbs());
+    return false;
+  }
   if (!sps.frame_mbs_only_flag) sps.mb_adaptive_frame_field_flag = br.ReadBit();
   sps.direct_8x8_inference_flag = br.ReadBit();
   sps.frame_cropping_flag = br.ReadBit();

@@ -3,6 +3,7 @@
 // the behaviour on damaged input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -139,6 +140,65 @@ TEST(H264DecodeTest, UnknownNalUnitIsSkippedAndEndOfStreamEndsTheCall) {
   EXPECT_EQ(test::VisibleMd5(frame, crop), expected[0]);
   EXPECT_EQ(crop.width, 176u);
   EXPECT_FALSE(dec.GetNextPicture(frame, &crop));
+}
+
+// Counts what the decoder reports to its owning stream.
+class CountingDecoder : public C264_Decode {
+ public:
+  int sps = 0, pps = 0, slices = 0, frames = 0;
+  int OnSpsParsed(const H264Sps&) override { return ++sps; }
+  int OnPpsParsed(const H264Pps&) override { return ++pps; }
+  int OnSliceHeaderParsed(const H264SliceHeader&) override { return ++slices; }
+  int OnFrameStart(uint32_t) override { return ++frames; }
+};
+
+TEST(H264DecodeTest, LengthPrefixedInputWithFuAFragments) {
+  const auto data = ReadFile(H264Fixture("intra_cavlc.264"));
+  const auto expected = ReadFrameMd5(H264Fixture("intra_cavlc.framemd5"));
+  // The first access unit in 4-byte length-prefixed form, its IDR slice cut into FU-A
+  // fragments of 1000 bytes (RFC 6184 5.8).
+  std::vector<uint8_t> au;
+  auto put_unit = [&](const uint8_t* p, size_t n) {
+    for (int shift = 24; shift >= 0; shift -= 8) au.push_back(static_cast<uint8_t>(n >> shift));
+    au.insert(au.end(), p, p + n);
+  };
+  for (const NalSpan& u : SplitAnnexB(data.data(), data.size())) {
+    const uint8_t* nal = data.data() + u.offset;
+    const int type = nal[0] & 0x1F;
+    if (type != 5) {
+      put_unit(nal, u.size);
+      continue;
+    }
+    for (size_t pos = 1; pos < u.size; pos += 1000) {
+      const size_t n = std::min<size_t>(1000, u.size - pos);
+      std::vector<uint8_t> fu = {static_cast<uint8_t>((nal[0] & 0xE0) | 28),
+                                 static_cast<uint8_t>((pos == 1 ? 0x80 : 0) | (pos + n == u.size ? 0x40 : 0) | type)};
+      fu.insert(fu.end(), nal + pos, nal + pos + n);
+      put_unit(fu.data(), fu.size());
+    }
+    break;
+  }
+  CountingDecoder dec;
+  dec.SetLengthPrefixed(true);
+  EXPECT_EQ(dec.Decode(au.data(), static_cast<uint32_t>(au.size()), 7), 0u);
+  dec.Flush();
+  CVideoFrame frame;
+  H264Crop crop;
+  ASSERT_TRUE(dec.GetNextPicture(frame, &crop));
+  EXPECT_EQ(test::VisibleMd5(frame, crop), expected[0]);
+  EXPECT_EQ(frame.frame_number, 7u);
+  EXPECT_EQ(dec.sps, 1);
+  EXPECT_EQ(dec.pps, 1);
+  EXPECT_EQ(dec.slices, 1);
+  EXPECT_EQ(dec.frames, 1);
+}
+
+TEST(H264DecodeTest, DecodeWithoutSpsConsumesInput) {
+  const std::vector<uint8_t> junk = {0, 0, 0, 1, 0x65, 0x88, 0x84, 0x00, 0x10};
+  C264_Decode dec;
+  EXPECT_EQ(dec.Decode(junk.data(), static_cast<uint32_t>(junk.size()), 0), junk.size());
+  CVideoFrame frame;
+  EXPECT_FALSE(dec.GetNextPicture(frame));
 }
 
 }  // namespace
