@@ -123,8 +123,10 @@ void G722ReceiveQmf(G722QmfState& qmf, int32_t rl, int32_t rh, int32_t xout[2]) 
   qmf.xd[0] = rl - rh;
   qmf.xs[0] = rl + rh;
   // xout1 = 2·Σ h(2i)·xd(j−i), xout2 = 2·Σ h(2i+1)·xs(j−i) with h in units of 2^-13: in the
-  // 15-bit scale of the sub-band signals that is the sum of products shifted right by 12.
-  // Each output is limited to 15 bits and doubled to 16-bit PCM.
+  // 15-bit scale of the sub-band signals that is the sum of products shifted right by 12
+  // (the standard's doubled coefficients in a doubling multiply-accumulate, shifted by 14).
+  // Each output is limited to that 15-bit scale and doubled to 16-bit PCM, so its last bit
+  // is always 0.
   int32_t sumEven = 0;
   int32_t sumOdd = 0;
   for (int i = 0; i < 12; ++i) {

@@ -17,8 +17,9 @@ using testdata::LoadAudioFile;
 using testdata::LoadPcm16;
 
 // The sub-band decoders and the QMF sums are identical to ffmpeg's. The output differs in
-// the last bit only: G.722's receive QMF limits its result to 15 bits and the decoder
-// doubles that to 16, so every output is even, while ffmpeg keeps one more bit of the sum.
+// the last bit only: this decoder limits the receive QMF's result to the 15-bit scale of the
+// sub-band signals and doubles it to 16 bits, so every output is even, while ffmpeg keeps
+// one more bit of the filter sum.
 TEST(G722Decode, EqualsFfmpegAt16kHzUpToTheQmfOutputsLastBit) {
   const std::vector<uint8_t> codes = LoadAudioFile("g722.g722");
   const std::vector<int16_t> reference = LoadPcm16("g722.ref.s16le");
