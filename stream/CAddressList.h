@@ -29,6 +29,8 @@ class CAddressList {
   CAddressList() = default;
   CAddressList(const CAddressList&) = delete;
   CAddressList& operator=(const CAddressList&) = delete;
+  CAddressList(CAddressList&&) = default;
+  CAddressList& operator=(CAddressList&&) = default;
   virtual ~CAddressList() = default;
 
   // Appends a pair; returns 0 (with a debug line) when the table is full.

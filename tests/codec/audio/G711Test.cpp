@@ -1,0 +1,150 @@
+// G.711: the table decoders, and G.711 streams of committed captures (tests/data, made with
+// ffmpeg's pcm_mulaw / pcm_alaw RTP senders, see tests/data/captures/README.md) cut into
+// frames, fetched back through the loader and decoded.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "capture/CRTP_Parser.h"
+#include "capture/ErrorList.h"
+#include "codec/audio/AudioCodecs.h"
+#include "codec/audio/CG711_Parser.h"
+
+namespace fennik {
+namespace {
+
+TEST(G711Decode, TableValuesAtTheIntervalEdges) {
+  EXPECT_EQ(CG711_Decode::ALawValue(0x00), -672);  // lower edge, no half step (-688)
+  EXPECT_EQ(CG711_Decode::ALawValue(0xD5), 0);
+  EXPECT_EQ(CG711_Decode::ALawValue(0x55), 0);
+  EXPECT_EQ(CG711_Decode::ALawValue(0xAA), 3968);  // top interval's lower edge (G.711: 4032)
+  EXPECT_EQ(CG711_Decode::ALawValue(0x2A), -3968);
+  EXPECT_EQ(CG711_Decode::ULawValue(0x80), 8158);
+  EXPECT_EQ(CG711_Decode::ULawValue(0x00), -8159);
+  EXPECT_EQ(CG711_Decode::ULawValue(0xFF), 0);
+  EXPECT_EQ(CG711_Decode::ULawValue(0x7F), -1);
+  // Both laws are odd-symmetric through their sign bit.
+  for (int c = 0; c < 128; ++c) {
+    EXPECT_EQ(CG711_Decode::ALawValue(uint8_t(c)), -CG711_Decode::ALawValue(uint8_t(c | 0x80)));
+    EXPECT_EQ(CG711_Decode::ULawValue(uint8_t(c)), -CG711_Decode::ULawValue(uint8_t(c | 0x80)) - 1);
+  }
+}
+
+TEST(G711Decode, ScalingRecordsAndCapacity) {
+  CG711_Decode alaw(true), ulaw(false);
+  const uint8_t codes[] = {0x00, 0xD5, 0x80, 0xFF};
+  int16_t out[4] = {};
+  EXPECT_EQ(alaw.DecodeSamples(codes, 4, out, sizeof out), 8u);
+  EXPECT_EQ(out[0], -5376);
+  EXPECT_EQ(out[1], 0);
+  EXPECT_EQ(ulaw.DecodeSamples(codes, 4, out, sizeof out), 8u);
+  EXPECT_EQ(out[0], -8159 * 4);
+  EXPECT_EQ(out[2], 8158 * 4);
+  EXPECT_EQ(out[3], 0);
+  ASSERT_EQ(ulaw.SampleRecords().size(), 4u);
+  EXPECT_EQ(ulaw.SampleRecords()[3].input, 0xFFu);
+  EXPECT_EQ(ulaw.SampleRecords()[3].output >> 2, 0);
+  // A frame longer than the caller's buffer is cut at its capacity.
+  int16_t two[2] = {};
+  EXPECT_EQ(ulaw.DecodeSamples(codes, 4, two, sizeof two), 4u);
+  EXPECT_EQ(ulaw.DecoderFormat().samples, 2u);
+  EXPECT_EQ(ulaw.DecoderFormat().frameSize, 4u);
+  // An empty frame gives no samples and an empty table.
+  EXPECT_EQ(ulaw.DecodeSamples(codes, 0, out, sizeof out), 0u);
+  EXPECT_TRUE(ulaw.SampleRecords().empty());
+}
+
+class G711Streams : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { RegisterAudioCodecs(); }
+  void Analyse(const std::string& name) {
+    ErrorList::Instance().Clear();
+    ASSERT_EQ(capture_.Open(std::string(FENNIK_TEST_DATA) + "/" + name), OpenResult::kOk);
+    ASSERT_TRUE(capture_.Analyse(nullptr));
+  }
+  // The RTP payload of a packet-table row, read from the capture.
+  std::vector<uint8_t> Payload(uint64_t row) {
+    uint64_t address;
+    RtpPacketEntry e;
+    EXPECT_TRUE(capture_.Packets().Get(row, &address, &e));
+    std::vector<uint8_t> record(e.recordLength);
+    capture_.ReadAt(address, record.data(), e.recordLength);
+    return std::vector<uint8_t>(record.begin() + e.payloadOffset,
+                                record.begin() + e.payloadOffset + e.capturedPayload);
+  }
+  CRTP_Parser capture_;
+};
+
+TEST_F(G711Streams, OneFramePerPacketDecodedByTheTables) {
+  Analyse("sample.pcap");  // two PCMU directions, 150 packets each
+  for (uint32_t s = 0; s < 2; ++s) {
+    CAvStream* object = capture_.StreamObject(s);
+    ASSERT_NE(object, nullptr);
+    EXPECT_EQ(object->GetCodecType(), 106);
+    ASSERT_EQ(object->Frames().GetCount(), 150u);
+    auto* g711 = dynamic_cast<CG711_Parser*>(object);
+    ASSERT_NE(g711, nullptr);
+    const std::vector<uint64_t> rows = capture_.StreamPacketIndices(s);
+    for (uint32_t i = 0; i < rows.size(); ++i) {
+      // Each packet entry names the frame that begins in it.
+      ASSERT_EQ(capture_.Packets().GetEntry(rows[i], nullptr)->frameIndex, i);
+      const std::vector<uint8_t> payload = Payload(rows[i]);
+      uint32_t size = 0;
+      uint64_t address = 0;
+      const uint8_t* data = object->GetFrameData(i, &size, &address);
+      ASSERT_NE(data, nullptr);
+      ASSERT_EQ(std::vector<uint8_t>(data, data + size), payload) << "frame " << i;
+      ASSERT_NE(object->DecodeFrame(i), ~uint64_t{0});
+      ASSERT_EQ(g711->PcmBytes(), payload.size() * 2);
+      for (size_t k = 0; k < payload.size(); ++k) {
+        ASSERT_EQ(g711->Pcm()[k], CG711_Decode::ULawValue(payload[k]) * 4) << i << ":" << k;
+      }
+    }
+    EXPECT_EQ(object->GetTime(10), 200000u);
+    EXPECT_EQ(object->GetTime(CAvStream::kNone), 150u * 20000);
+  }
+}
+
+TEST_F(G711Streams, ALawStreamAndPlaybackWidensMonoToStereo) {
+  Analyse("captures/g711a-g722-nosdp-nsec.pcap");
+  CAvStream* alaw = nullptr;
+  for (uint32_t s = 0; s < capture_.Streams().size(); ++s) {
+    if (capture_.Streams()[s].codecType == 105) alaw = capture_.StreamObject(s);
+  }
+  ASSERT_NE(alaw, nullptr);
+  EXPECT_EQ(alaw->GetCodecType(), 105);
+  ASSERT_EQ(alaw->Frames().GetCount(), 100u);
+  std::vector<int16_t> buffer(4096);
+  AudioFrame frame;
+  frame.samples = buffer.data();
+  frame.capacityBytes = static_cast<uint32_t>(buffer.size() * 2);
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < 100; ++i) {
+    ASSERT_EQ(alaw->GetAudioFrame(CAvStream::kNone, frame), 1);
+    EXPECT_EQ(frame.validBytes, 160u * 2 * 2);
+    EXPECT_EQ(frame.samples[0], frame.samples[1]);
+    total += frame.validBytes;
+  }
+  EXPECT_EQ(total, 100u * 640);
+  EXPECT_TRUE(alaw->IsEnd());
+  // Too small a buffer for the widened frame: nothing is copied.
+  frame.capacityBytes = 100;
+  ASSERT_EQ(alaw->GetAudioFrame(0, frame), 1);
+  EXPECT_EQ(frame.validBytes, 0u);
+}
+
+TEST_F(G711Streams, FramesWhoseBytesAreMissingAreNotDecoded) {
+  Analyse("captures/g711u-sip-udp-truncated.pcap");
+  CAvStream* object = capture_.StreamObject(0);
+  ASSERT_NE(object, nullptr);
+  const uint32_t frames = static_cast<uint32_t>(object->Frames().GetCount());
+  ASSERT_GT(frames, 10u);
+  uint32_t size = 1;
+  EXPECT_NE(object->GetFrameData(frames - 1, &size, nullptr), nullptr);
+  EXPECT_EQ(object->GetFrameData(frames, &size, nullptr), nullptr);
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(object->DecodeFrame(frames), ~uint64_t{0});
+}
+
+}  // namespace
+}  // namespace fennik
