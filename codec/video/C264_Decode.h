@@ -144,8 +144,8 @@ class C264_Decode : public C264_DecodeHeader {
   bool ParseMacroblockCabac(int mb_addr, MbParse& mb);
   bool ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb);
   bool ParseResidualCabac(int mb_addr, MbParse& mb);
-  bool ReadCavlcBlock(BitReader& br, int nc, int max_coeff, int32_t* coeff, int start, int& total);
-  int CabacResidualBlock(int cat, int ctx_inc_cbf, int max_coeff, int32_t* coeff, int start, bool skip_cbf);
+  bool ReadCavlcBlock(BitReader& br, int nc, int max_coeff, int32_t* levels, int& total);
+  int CabacResidualBlock(int cat, int ctx_inc_cbf, int max_coeff, int32_t* levels);
   void SetupSkip(int mb_addr, MbParse& mb);
   bool ParseIntraModes(int mb_addr, MbParse& mb, SyntaxSource& src);
   bool ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src);
@@ -156,7 +156,7 @@ class C264_Decode : public C264_DecodeHeader {
   // Motion vectors and direct prediction (H264Motion.cpp).
   void PredictMv(int mb_addr, int list, int bx, int by, int bw, int ref_idx, int shape, H264Mv& mvp);
   void PSkipMotion(int mb_addr);
-  void DirectMotion(int mb_addr, int sub, bool whole_mb);
+  void DirectMotion(int mb_addr, int sub);
   void DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]);
   void StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv);
   bool NeighbourAvailable(int mb_addr, int bx, int by, int cur_order, int& nb_mb, int& nb_blk) const;

@@ -95,6 +95,11 @@ struct C264_Decode::SyntaxSource {
   virtual bool Ok() const = 0;
 };
 
+// Classifies mb_type, numbered as the slice type numbers it (P types 0..4 and B types
+// 0..22 followed by the I types of Table 7-11), into a kind with its fixed properties:
+// Intra_16x16 prediction mode and coded_block_pattern, partition prediction flags.
+bool ClassifyMbType(int slice_kind, int mb_type, int& kind, int& i16_mode, int& cbp, int part_pred[4]);
+
 // Partition prediction of B macroblock types 1..21 (Table 7-14): bit 0 list 0, bit 1 list 1.
 extern const uint8_t kBMbPartPred[22][2];
 // B sub-macroblock types (Table 7-18): prediction bits (4 = direct) and partition shape

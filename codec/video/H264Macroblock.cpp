@@ -133,14 +133,15 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
   for (int list = 0; list < 2; ++list) StoreMotion(mb_addr, list, 0, 0, 4, 4, -1, H264Mv());
   if (mb.kind == kMbBDirect) {
     std::memset(blk_order_, 0, sizeof(blk_order_));
-    for (int s = 0; s < 4; ++s) DirectMotion(mb_addr, s, true);
+    for (int s = 0; s < 4; ++s) DirectMotion(mb_addr, s);
     return true;
   }
   if (mb.kind == kMbP8x8 || mb.kind == kMbP8x8Ref0 || mb.kind == kMbB8x8) {
     for (int s = 0; s < 4; ++s) {
       mb.sub_type[s] = src.SubMbType(b_slice);
       if (mb.sub_type[s] > (b_slice ? 12 : 3) || !src.Ok()) {
-        DebugPrint("[H.264] CABAC error (sub_mb_type) = %x\n", mb.sub_type[s]);
+        if (pps_cur_->entropy_coding_mode_flag) DebugPrint("[H.264] CABAC error (sub_mb_type) = %x\n", mb.sub_type[s]);
+        else DebugPrint("[H.264] sub_mb_type out of range: %d\n", mb.sub_type[s]);
         return false;
       }
       mb.part_pred[s] = b_slice ? kBSubPred[mb.sub_type[s]] : 1;
@@ -155,7 +156,7 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
     }
     // Direct sub-macroblocks take their motion first; availability follows decoding order.
     for (int s = 0; s < 4; ++s)
-      if (mb.part_pred[s] == 4) DirectMotion(mb_addr, s, false);
+      if (mb.part_pred[s] == 4) DirectMotion(mb_addr, s);
     for (int list = 0; list < 2; ++list) {
       const int count = ref_count_[list];
       for (int s = 0; s < 4; ++s) {
@@ -251,10 +252,7 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
   return src.Ok();
 }
 
-// Decodes mb_type into a kind and fills the fixed parts of the parse record. mb_type is
-// relative to the slice type (P types 0..4, B types 0..22, then the I types).
-static bool ClassifyMbType(int slice_kind, int mb_type, C264_Decode::SyntaxSource*, int& kind, int& i16_mode,
-                           int& cbp, int part_pred[4]) {
+bool ClassifyMbType(int slice_kind, int mb_type, int& kind, int& i16_mode, int& cbp, int part_pred[4]) {
   if (slice_kind == kSliceP || slice_kind == kSliceSP) {
     if (mb_type < 5) {
       static const uint8_t kinds[5] = {kMbP16x16, kMbP16x8, kMbP8x16, kMbP8x8, kMbP8x8Ref0};
@@ -294,8 +292,8 @@ static bool ClassifyMbType(int slice_kind, int mb_type, C264_Decode::SyntaxSourc
 bool C264_Decode::ParseMacroblockCavlc(BitReader& br, int mb_addr, MbParse& mb) {
   MbInfo& info = mbs_[mb_addr];
   const uint32_t mb_type = br.ReadUe();
-  if (!ClassifyMbType(slice_kind_, static_cast<int>(std::min<uint32_t>(mb_type, 1000)), nullptr, mb.kind, mb.i16_mode,
-                      mb.cbp, mb.part_pred) ||
+  if (!ClassifyMbType(slice_kind_, static_cast<int>(std::min<uint32_t>(mb_type, 1000)), mb.kind, mb.i16_mode, mb.cbp,
+                      mb.part_pred) ||
       !br.Ok()) {
     DebugPrint("[H.264] mb_type out of range: %u\n", mb_type);
     return false;
@@ -332,7 +330,7 @@ bool C264_Decode::ParseMacroblockCavlc(BitReader& br, int mb_addr, MbParse& mb) 
   return ParseResidualCavlc(br, mb_addr, mb);
 }
 
-bool C264_Decode::ReadCavlcBlock(BitReader& br, int nc, int max_coeff, int32_t* levels, int, int& total) {
+bool C264_Decode::ReadCavlcBlock(BitReader& br, int nc, int max_coeff, int32_t* levels, int& total) {
   int total_coeff, trailing_ones;
   if (!ReadCoeffToken(br, nc, total_coeff, trailing_ones) || total_coeff > max_coeff) {
     DebugPrint("[H.264] invalid coeff_token at bit %zu\n", br.BitPosition());
@@ -410,7 +408,7 @@ bool C264_Decode::ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb) {
   int32_t levels[16];
   int total;
   if (mb.kind == kMbI16x16) {
-    if (!ReadCavlcBlock(br, nc_luma(0, 0), 16, levels, 0, total)) return false;
+    if (!ReadCavlcBlock(br, nc_luma(0, 0), 16, levels, total)) return false;
     for (int i = 0; i < 16; ++i) mb.luma_dc[kZigzag4x4[i]] = levels[i];
     mb.luma_dc_coded = total > 0;
   }
@@ -424,10 +422,10 @@ bool C264_Decode::ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb) {
     }
     const int nc = nc_luma(bx, by);
     if (mb.kind == kMbI16x16) {
-      if (!ReadCavlcBlock(br, nc, 15, levels, 1, total)) return false;
+      if (!ReadCavlcBlock(br, nc, 15, levels, total)) return false;
       for (int i = 0; i < 15; ++i) out[kZigzag4x4[i + 1]] = levels[i];
     } else {
-      if (!ReadCavlcBlock(br, nc, 16, levels, 0, total)) return false;
+      if (!ReadCavlcBlock(br, nc, 16, levels, total)) return false;
       for (int i = 0; i < 16; ++i) out[kZigzag4x4[i]] = levels[i];
     }
     info.total_coeff[by * 4 + bx] = static_cast<uint8_t>(total);
@@ -440,7 +438,7 @@ bool C264_Decode::ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb) {
   for (int comp = 0; comp < 2; ++comp) {
     std::memset(mb.chroma_dc[comp], 0, sizeof(mb.chroma_dc[comp]));
     if (cbp_chroma & 3) {
-      if (!ReadCavlcBlock(br, -1, 4, levels, 0, total)) return false;
+      if (!ReadCavlcBlock(br, -1, 4, levels, total)) return false;
       for (int i = 0; i < 4; ++i) mb.chroma_dc[comp][i] = levels[i];
       mb.chroma_dc_coded[comp] = total > 0;
     }
@@ -459,7 +457,7 @@ bool C264_Decode::ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb) {
       const int ca = na >= 0 ? mbs_[na].total_coeff[16 + comp * 4 + ba] : 0;
       const int cb = nb >= 0 ? mbs_[nb].total_coeff[16 + comp * 4 + bb] : 0;
       const int nc = (na >= 0 && nb >= 0) ? (ca + cb + 1) >> 1 : (na >= 0 ? ca : (nb >= 0 ? cb : 0));
-      if (!ReadCavlcBlock(br, nc, 15, levels, 1, total)) return false;
+      if (!ReadCavlcBlock(br, nc, 15, levels, total)) return false;
       for (int i = 0; i < 15; ++i) out[kZigzag4x4[i + 1]] = levels[i];
       tc = static_cast<uint8_t>(total);
       if (total > 0) mb.chroma_coded |= static_cast<uint8_t>(1 << (comp * 4 + blk));
@@ -479,7 +477,7 @@ void C264_Decode::SetupSkip(int mb_addr, MbParse& mb) {
   if (mb.kind == kMbPSkip) {
     PSkipMotion(mb_addr);
   } else {
-    for (int s = 0; s < 4; ++s) DirectMotion(mb_addr, s, true);
+    for (int s = 0; s < 4; ++s) DirectMotion(mb_addr, s);
   }
 }
 

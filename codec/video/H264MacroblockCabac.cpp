@@ -223,41 +223,9 @@ bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
     DebugPrint("[H.264] CABAC error (mb_type) = %x\n", mb_type);
     return false;
   }
-  // Reuse the CAVLC classification of the numeric mb_type.
-  {
-    int kind = 0, i16 = 0, cbp = 0;
-    int pp[4] = {};
-    if (slice_kind_ == kSliceP && mb_type < 5) {
-      static const uint8_t kinds[5] = {kMbP16x16, kMbP16x8, kMbP8x16, kMbP8x8, kMbP8x8Ref0};
-      kind = kinds[mb_type];
-      pp[0] = pp[1] = 1;
-    } else if (slice_kind_ == kSliceB && mb_type < 23) {
-      if (mb_type == 0) kind = kMbBDirect;
-      else if (mb_type == 22) kind = kMbB8x8;
-      else if (mb_type <= 3) kind = kMbB16x16;
-      else kind = (mb_type & 1) ? kMbB8x16 : kMbB16x8;
-      if (mb_type >= 1 && mb_type <= 21) {
-        pp[0] = kBMbPartPred[mb_type][0];
-        pp[1] = kBMbPartPred[mb_type][1];
-      }
-    } else {
-      const int t = i_type;
-      if (t == 0) kind = kMbI4x4;
-      else if (t == 25) kind = kMbIPCM;
-      else if (t > 0 && t < 25) {
-        kind = kMbI16x16;
-        i16 = (t - 1) % 4;
-        cbp = (((t - 1) / 4) % 3) << 4 | (t >= 13 ? 15 : 0);
-      } else {
-        DebugPrint("[H.264] CABAC error (mb_type) = %x\n", mb_type);
-        return false;
-      }
-    }
-    mb.kind = kind;
-    mb.i16_mode = i16;
-    mb.cbp = cbp;
-    mb.part_pred[0] = pp[0];
-    mb.part_pred[1] = pp[1];
+  if (!ClassifyMbType(slice_kind_, mb_type, mb.kind, mb.i16_mode, mb.cbp, mb.part_pred)) {
+    DebugPrint("[H.264] CABAC error (mb_type) = %x\n", mb_type);
+    return false;
   }
   info.kind = static_cast<uint8_t>(mb.kind);
   if (mb.kind == kMbIPCM) {
@@ -345,7 +313,7 @@ bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
 // residual_block_cabac (7.3.5.3.3) of one block: coded_block_flag (context increment given),
 // significance map and levels. Writes levels in scan order; returns the number of non-zero
 // coefficients, or -1 on an error.
-int C264_Decode::CabacResidualBlock(int cat, int cbf_inc, int max_coeff, int32_t* levels, int, bool) {
+int C264_Decode::CabacResidualBlock(int cat, int cbf_inc, int max_coeff, int32_t* levels) {
   for (int i = 0; i < max_coeff; ++i) levels[i] = 0;
   if (!cabac_.DecodeDecision(kCtxCodedBlockFlag + kCbfCatOffset[cat] + cbf_inc)) return 0;
   bool sig[16] = {};
@@ -412,7 +380,7 @@ bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
   int32_t levels[16];
   if (mb.kind == kMbI16x16) {
     const int inc = cond(NeighbourMb(mb_addr, 0), kCbfLumaDc) + 2 * cond(NeighbourMb(mb_addr, 1), kCbfLumaDc);
-    const int n = CabacResidualBlock(0, inc, 16, levels, 0, false);
+    const int n = CabacResidualBlock(0, inc, 16, levels);
     if (n < 0) return false;
     for (int i = 0; i < 16; ++i) mb.luma_dc[kZigzag4x4[i]] = levels[i];
     mb.luma_dc_coded = n > 0;
@@ -427,7 +395,7 @@ bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
     const int b = LumaNeighbour(mb_addr, bx, by - 1, bb);
     const int inc = cond(a, 1u << ba) + 2 * cond(b, 1u << bb);
     const bool ac = mb.kind == kMbI16x16;
-    const int n = CabacResidualBlock(ac ? 1 : 2, inc, ac ? 15 : 16, levels, 0, false);
+    const int n = CabacResidualBlock(ac ? 1 : 2, inc, ac ? 15 : 16, levels);
     if (n < 0) return false;
     for (int i = 0; i < (ac ? 15 : 16); ++i) mb.luma[blk][kZigzag4x4[i + (ac ? 1 : 0)]] = levels[i];
     if (n > 0) {
@@ -442,7 +410,7 @@ bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
     if (!(cbp_chroma & 3)) continue;
     const uint32_t bit = c == 0 ? kCbfCbDc : kCbfCrDc;
     const int inc = cond(NeighbourMb(mb_addr, 0), bit) + 2 * cond(NeighbourMb(mb_addr, 1), bit);
-    const int n = CabacResidualBlock(3, inc, 4, levels, 0, false);
+    const int n = CabacResidualBlock(3, inc, 4, levels);
     if (n < 0) return false;
     for (int i = 0; i < 4; ++i) mb.chroma_dc[c][i] = levels[i];
     mb.chroma_dc_coded[c] = n > 0;
@@ -457,7 +425,7 @@ bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
       const int a = ChromaNeighbour(mb_addr, bx - 1, by, ba);
       const int b = ChromaNeighbour(mb_addr, bx, by - 1, bb);
       const int inc = cond(a, CbfChromaAc(c, ba)) + 2 * cond(b, CbfChromaAc(c, bb));
-      const int n = CabacResidualBlock(4, inc, 15, levels, 0, false);
+      const int n = CabacResidualBlock(4, inc, 15, levels);
       if (n < 0) return false;
       for (int i = 0; i < 15; ++i) mb.chroma_ac[c][blk][kZigzag4x4[i + 1]] = levels[i];
       if (n > 0) {

@@ -139,7 +139,7 @@ void C264_Decode::DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]) {
   std::copy(saved, saved + 16, blk_order_);
 }
 
-void C264_Decode::DirectMotion(int mb_addr, int sub, bool) {
+void C264_Decode::DirectMotion(int mb_addr, int sub) {
   const H264Picture* col = ref_list_[1][0];
   const int stride = mb_width_ * 4;
   const int mb_base = (mb_addr / mb_width_) * 4 * stride + (mb_addr % mb_width_) * 4;
