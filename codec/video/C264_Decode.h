@@ -216,6 +216,12 @@ class C264_Decode : public C264_DecodeHeader {
   int weight_mode_ = 0;  // 0 default, 1 explicit, 2 implicit
   int implicit_w_[kMaxRefIdx][kMaxRefIdx] = {};
   CabacEngine cabac_;
+  // Spatial direct predictors of the macroblock direct_cache_mb_ of picture
+  // direct_cache_serial_.
+  int direct_cache_mb_ = -1;
+  int32_t direct_cache_serial_ = -1;
+  int direct_cache_ref_[2] = {-1, -1};
+  H264Mv direct_cache_mv_[2];
   // Temporary per-macroblock decoding order of its 4x4 blocks (for neighbour availability).
   uint8_t blk_order_[16] = {};
 };

@@ -76,6 +76,20 @@ struct C264_Decode::MbParse {
   bool luma_dc_coded = false;
   bool chroma_dc_coded[2] = {};
   uint8_t pcm[384];
+
+  // Clears the syntax fields; the coefficient arrays are written by the residual parsers
+  // before they are read (blocks they skip are marked uncoded).
+  void Reset() {
+    kind = i16_mode = cbp = chroma_mode = 0;
+    for (int i = 0; i < 4; ++i) {
+      sub_type[i] = part_pred[i] = 0;
+      ref[0][i] = ref[1][i] = 0;
+    }
+    luma_coded = 0;
+    chroma_coded = 0;
+    luma_dc_coded = false;
+    chroma_dc_coded[0] = chroma_dc_coded[1] = false;
+  }
 };
 
 }  // namespace fennik

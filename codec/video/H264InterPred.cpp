@@ -74,7 +74,7 @@ void PredictLuma(uint8_t* dst, int ds, const RefPlane& ref, int x, int y, int fx
     for (int j = 0; j < h; ++j) std::memcpy(dst + j * ds, s + j * ss, w);
     return;
   }
-  uint8_t b1[16 * 16], b2[16 * 16];
+  uint8_t b1[16 * 16], b2[16 * 16];  // intermediate half-sample planes
   const int bs = 16;
   if (fy == 0) {  // a, b, c
     HalfH(s, ss, fx == 2 ? dst : b1, fx == 2 ? ds : bs, w, h);
@@ -107,6 +107,10 @@ void PredictChroma(uint8_t* dst, int ds, const RefPlane& ref, int x, int y, int 
   if (inside) {
     const uint8_t* s = ref.data + y * ref.stride + x;
     const int ss = ref.stride;
+    if (fx == 0 && fy == 0) {
+      for (int j = 0; j < h; ++j) std::memcpy(dst + j * ds, s + j * ss, w);
+      return;
+    }
     for (int j = 0; j < h; ++j)
       for (int i = 0; i < w; ++i) {
         const uint8_t* c = s + j * ss + i;
@@ -130,16 +134,21 @@ void AverageBlocks(uint8_t* dst, int ds, const uint8_t* a, const uint8_t* b, int
 }
 
 void WeightBlock(uint8_t* block, int stride, int w, int h, int log_wd, int weight, int offset) {
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      uint8_t& p = block[y * stride + x];
-      if (log_wd >= 1) p = Clip1(((p * weight + (1 << (log_wd - 1))) >> log_wd) + offset);
-      else p = Clip1(p * weight + offset);
-    }
+  // The default weight without offset leaves every sample as it is.
+  if (weight == (1 << log_wd) && offset == 0) return;
+  const int round = log_wd >= 1 ? 1 << (log_wd - 1) : 0;
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = block + y * stride;
+    for (int x = 0; x < w; ++x) row[x] = Clip1(((row[x] * weight + round) >> log_wd) + offset);
+  }
 }
 
 void WeightBlocksBi(uint8_t* dst, int ds, const uint8_t* a, const uint8_t* b, int ss, int w, int h, int log_wd, int w0,
                     int w1, int o0, int o1) {
+  if (w0 == (1 << log_wd) && w1 == w0 && o0 == 0 && o1 == 0) {  // same as the plain average
+    Avg(dst, ds, a, ss, b, ss, w, h);
+    return;
+  }
   const int round = 1 << log_wd;
   const int offset = (o0 + o1 + 1) >> 1;
   for (int y = 0; y < h; ++y)

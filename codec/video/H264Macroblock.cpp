@@ -504,6 +504,7 @@ bool C264_Decode::DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t siz
         return false;
       }
       for (; run > 0; --run) {
+        direct_cache_mb_ = -1;
         MbInfo& info = mbs_[mb_addr];
         info = MbInfo();
         info.slice = static_cast<int16_t>(slice_num_);
@@ -518,10 +519,11 @@ bool C264_Decode::DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t siz
         return false;
       }
     }
+    direct_cache_mb_ = -1;
     MbInfo& info = mbs_[mb_addr];
     info = MbInfo();
     info.slice = static_cast<int16_t>(slice_num_);
-    mb = MbParse();
+    mb.Reset();
     bool ok;
     if (cabac) ok = ParseMacroblockCabac(mb_addr, mb);
     else ok = ParseMacroblockCavlc(br, mb_addr, mb);

@@ -148,10 +148,16 @@ void C264_Decode::DirectMotion(int mb_addr, int sub) {
   const bool col_intra = col == nullptr || col->mb_intra.empty() || col->mb_intra[mb_addr];
   MbInfo& info = mbs_[mb_addr];
 
-  int spatial_ref[2] = {-1, -1};
-  H264Mv spatial_mv[2];
   const bool spatial = sh_.direct_spatial_mv_pred_flag;
-  if (spatial) DirectSpatialRefs(mb_addr, spatial_ref, spatial_mv);
+  // The spatial predictors depend only on the macroblock's neighbours: derived once per
+  // macroblock.
+  if (spatial && (direct_cache_mb_ != mb_addr || direct_cache_serial_ != cur_->serial)) {
+    DirectSpatialRefs(mb_addr, direct_cache_ref_, direct_cache_mv_);
+    direct_cache_mb_ = mb_addr;
+    direct_cache_serial_ = cur_->serial;
+  }
+  const int* spatial_ref = direct_cache_ref_;
+  const H264Mv* spatial_mv = direct_cache_mv_;
 
   for (int j = 0; j < 2; ++j)
     for (int i = 0; i < 2; ++i) {
