@@ -521,8 +521,8 @@ void C264_Decode::ComputeWeights() {
       const H264Picture* p1 = ref_list_[1][j];
       int w1 = 32;
       if (p0 != nullptr && p1 != nullptr && !p0->long_ref && !p1->long_ref) {
-        const int tb = std::clamp(cur_->poc - p0->poc, -128, 127);
-        const int td = std::clamp(p1->poc - p0->poc, -128, 127);
+        const int tb = static_cast<int>(std::clamp<int64_t>(int64_t{cur_->poc} - p0->poc, -128, 127));
+        const int td = static_cast<int>(std::clamp<int64_t>(int64_t{p1->poc} - p0->poc, -128, 127));
         if (td != 0) {
           const int tx = (16384 + std::abs(td / 2)) / td;
           const int dsf = std::clamp((tb * tx + 32) >> 6, -1024, 1023);

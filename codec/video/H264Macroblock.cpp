@@ -130,6 +130,12 @@ bool C264_Decode::ParseIntraModes(int mb_addr, MbParse& mb, SyntaxSource& src) {
 bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
   MbInfo& info = mbs_[mb_addr];
   const bool b_slice = slice_kind_ == kSliceB;
+  // mvd values beyond the 16-bit vector range only come from damaged streams.
+  auto read_mvd = [&](int list, int x, int y, int& dx, int& dy) {
+    src.Mvd(mb_addr, list, x, y, dx, dy);
+    dx = std::clamp(dx, -32768, 32767);
+    dy = std::clamp(dy, -32768, 32767);
+  };
   for (int list = 0; list < 2; ++list) StoreMotion(mb_addr, list, 0, 0, 4, 4, -1, H264Mv());
   if (mb.kind == kMbBDirect) {
     std::memset(blk_order_, 0, sizeof(blk_order_));
@@ -184,7 +190,7 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
           x += (s & 1) * 2;
           y += (s >> 1) * 2;
           int dx, dy;
-          src.Mvd(mb_addr, list, x, y, dx, dy);
+          read_mvd(list, x, y, dx, dy);
           H264Mv mvp;
           PredictMv(mb_addr, list, x, y, w, mb.ref[list][s], 0, mvp);
           H264Mv mv;
@@ -231,7 +237,7 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
       if (!(mb.part_pred[p] & (1 << list))) continue;
       const int x = pw == 2 ? p * 2 : 0, y = ph == 2 ? p * 2 : 0;
       int dx, dy;
-      src.Mvd(mb_addr, list, x, y, dx, dy);
+      read_mvd(list, x, y, dx, dy);
       int shape = 0;
       if (parts == 2) shape = (ph == 2 ? 1 : 3) + p;  // 1/2: 16x8 upper/lower, 3/4: 8x16 left/right
       H264Mv mvp;

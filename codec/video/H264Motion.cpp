@@ -205,8 +205,8 @@ void C264_Decode::DirectMotion(int mb_addr, int sub) {
       H264Mv mv0 = mv_col, mv1;
       const H264Picture* pic0 = ref_list_[0][ref0];
       if (pic0 != nullptr && col != nullptr && !pic0->long_ref) {
-        const int tb = std::clamp(cur_->poc - pic0->poc, -128, 127);
-        const int td = std::clamp(col->poc - pic0->poc, -128, 127);
+        const int tb = static_cast<int>(std::clamp<int64_t>(int64_t{cur_->poc} - pic0->poc, -128, 127));
+        const int td = static_cast<int>(std::clamp<int64_t>(int64_t{col->poc} - pic0->poc, -128, 127));
         if (td != 0) {
           const int tx = (16384 + std::abs(td / 2)) / td;
           const int dsf = std::clamp((tb * tx + 32) >> 6, -1024, 1023);

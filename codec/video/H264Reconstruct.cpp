@@ -26,6 +26,10 @@ void LevelScale(const uint8_t* list_zigzag, int m, int32_t out[16]) {
   }
 }
 
+// Scaled coefficients of a conforming stream lie in -2^15 .. 2^15 - 1 (8.5.12.1); damaged
+// streams are held to that range so that the transforms cannot overflow.
+inline int32_t ClampCoeff(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, -32768, 32767)); }
+
 // Scales the levels of a 4x4 block (8.5.12.1); position 0 is skipped when it carries a DC
 // value already scaled.
 void ScaleBlock(const int32_t levels[16], int qp, const uint8_t* list, bool skip_dc, int32_t d[16]) {
@@ -33,8 +37,7 @@ void ScaleBlock(const int32_t levels[16], int qp, const uint8_t* list, bool skip
   LevelScale(list, qp % 6, ls);
   const int shift = qp / 6;
   for (int k = skip_dc ? 1 : 0; k < 16; ++k) {
-    const int64_t v = (static_cast<int64_t>(levels[k]) * (static_cast<int64_t>(ls[k]) << shift) + 8) >> 4;
-    d[k] = static_cast<int32_t>(v);
+    d[k] = ClampCoeff((static_cast<int64_t>(levels[k]) * (static_cast<int64_t>(ls[k]) << shift) + 8) >> 4);
   }
 }
 
@@ -147,7 +150,7 @@ void C264_Decode::PredictIntraMb(int mb_addr, MbParse& mb) {
     int32_t ls00[16];
     LevelScale(list_y, qp_ % 6, ls00);
     for (int k = 0; k < 16; ++k)
-      dc[k] = static_cast<int32_t>((static_cast<int64_t>(dc[k]) * (static_cast<int64_t>(ls00[0]) << (qp_ / 6)) + 32) >> 6);
+      dc[k] = ClampCoeff((static_cast<int64_t>(dc[k]) * (static_cast<int64_t>(ls00[0]) << (qp_ / 6)) + 32) >> 6);
     for (int blk = 0; blk < 16; ++blk) {
       const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
       uint8_t* dst = luma + by * 4 * ls + bx * 4;
@@ -202,7 +205,7 @@ void C264_Decode::AddResidual(int mb_addr, MbParse& mb) {
     int32_t ls00[16];
     LevelScale(list, qpc % 6, ls00);
     for (int k = 0; k < 4; ++k)
-      dc[k] = static_cast<int32_t>((static_cast<int64_t>(dc[k]) * ls00[0] << (qpc / 6)) >> 5);
+      dc[k] = ClampCoeff((static_cast<int64_t>(dc[k]) * ls00[0] * (int64_t{1} << (qpc / 6))) >> 5);
     uint8_t* base = (c == 0 ? cur_->frame.Cb() : cur_->frame.Cr()) + mb_y * 8 * cs + mb_x * 8;
     for (int blk = 0; blk < 4; ++blk) {
       uint8_t* dst = base + (blk >> 1) * 4 * cs + (blk & 1) * 4;
