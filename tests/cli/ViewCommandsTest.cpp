@@ -1,0 +1,140 @@
+// fennik-cli show --packet and hexdump run as a user would, on committed captures
+// (tests/data/captures, see its README for how each was made).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct CliRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+CliRun Cli(const std::string& arguments) {
+  const std::string errFile = ::testing::TempDir() + "/fennik_cli_view_err.txt";
+  const std::string command = std::string(FENNIK_CLI_PATH) + " " + arguments + " 2>" + errFile;
+  CliRun r{};
+  FILE* pipe = popen(command.c_str(), "r");
+  std::array<char, 4096> buffer;
+  size_t n;
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
+  r.status = WEXITSTATUS(pclose(pipe));
+  std::ifstream err(errFile);
+  std::stringstream text;
+  text << err.rdbuf();
+  r.err = text.str();
+  return r;
+}
+
+std::string Data(const std::string& name) { return std::string(FENNIK_TEST_DATA) + "/" + name; }
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+const char kHeader[] = "ADDRESS:      +0 +1 +2 +3 +4 +5 +6 +7 +8 +9 +A +B +C +D +E +F ASCII";
+
+TEST(ViewCommands, HexdumpFirstWindow) {
+  // sample.pcap is 72,083 bytes: the default is one 16,384-byte window, 1,024 full lines.
+  CliRun r = Cli("hexdump " + Data("sample.pcap"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 1u + 1024u);
+  EXPECT_EQ(lines[0], kHeader);
+  // The classic pcap file header: magic D4 C3 B2 A1, version 2.4, zone 0, ...
+  EXPECT_EQ(lines[1], "000000000000  D4 C3 B2 A1 02 00 04 00 00 00 00 00 00 00 00 00 ................");
+  EXPECT_EQ(lines[1024].substr(0, 12), "000000003FF0");
+
+  // A range across the window boundary ends in a short line of 4 bytes.
+  CliRun part = Cli("hexdump " + Data("sample.pcap") + " --offset 0x3FF0 --length 36");
+  ASSERT_EQ(part.status, 0) << part.err;
+  const std::vector<std::string> p = Lines(part.out);
+  ASSERT_EQ(p.size(), 4u);
+  EXPECT_EQ(p[1].substr(0, 12), "000000003FF0");
+  EXPECT_EQ(p[2].substr(0, 12), "000000004000");
+  EXPECT_EQ(p[3].substr(0, 12), "000000004010");
+  EXPECT_EQ(p[3].size(), 13u + 4 * 3 + 12 * 3 + 1 + 4);
+}
+
+TEST(ViewCommands, HexdumpShortLastLine) {
+  // rtp-edge-cases.pcap is 4,667 bytes; its last 5 bytes are CB CC CD CE CF.
+  CliRun r = Cli("hexdump " + Data("captures/rtp-edge-cases.pcap") + " --offset 4662");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1], "000000001236  CB CC CD CE CF" + std::string(11 * 3, ' ') + " .....");
+
+  // The whole file: 291 full lines and one of 11 bytes, whatever the requested length.
+  CliRun all = Cli("hexdump " + Data("captures/rtp-edge-cases.pcap") + " --length 100000");
+  ASSERT_EQ(all.status, 0) << all.err;
+  const std::vector<std::string> a = Lines(all.out);
+  ASSERT_EQ(a.size(), 1u + 292u);
+  EXPECT_EQ(a.back().substr(0, 12), "000000001230");
+  EXPECT_EQ(a.back().size(), 13u + 16 * 3 + 1 + 11);
+  // Every line's text part starts under "ASCII".
+  EXPECT_EQ(a[1].size(), a[0].find("ASCII") + 16);
+}
+
+TEST(ViewCommands, HexdumpRefusals) {
+  CliRun beyond = Cli("hexdump " + Data("captures/rtp-edge-cases.pcap") + " --offset 4667");
+  EXPECT_EQ(beyond.status, 1);
+  EXPECT_NE(beyond.err.find("beyond the end"), std::string::npos);
+  EXPECT_TRUE(beyond.out.empty());
+  EXPECT_EQ(Cli("hexdump " + Data("sample.pcap") + " --length 0").status, 2);
+  EXPECT_EQ(Cli("hexdump " + Data("sample.pcap") + " --offset -5").status, 2);
+  EXPECT_EQ(Cli("hexdump " + Data("sample.pcap") + " --offset 12x").status, 2);
+  CliRun missing = Cli("hexdump " + Data("no-such-file.pcap"));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("Can't open file"), std::string::npos);
+  CliRun other = Cli("hexdump " + Data("captures/README.md"));
+  EXPECT_EQ(other.status, 1);
+  EXPECT_NE(other.err.find("Not support file format"), std::string::npos);
+}
+
+TEST(ViewCommands, ShowPacketFields) {
+  // Packet 11 of g711u-sip-udp.pcap (tsv): 127.0.1.20:30000 -> 127.0.1.10:20000, seq 1314,
+  // timestamp 22804797, SSRC 0x2b5e0c11, PT 0, 160 payload bytes.
+  CliRun r = Cli("show " + Data("captures/g711u-sip-udp.pcap") + " --packet 11");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 3u + 13u + 5u + 10u);
+  EXPECT_EQ(lines[0], "  RTP PACKET INFORMATION");
+  auto row = [&](const std::string& name) -> std::string {
+    for (const std::string& l : lines) {
+      if (l.compare(0, 3 + name.size() + 2, "   " + name + "  ") == 0) return l;
+    }
+    return "<missing " + name + ">";
+  };
+  EXPECT_NE(row("Packet Number").find(" 11"), std::string::npos);
+  EXPECT_NE(row("Source Address").find("127.0.1.20"), std::string::npos);
+  EXPECT_NE(row("Destination Address").find("127.0.1.10"), std::string::npos);
+  EXPECT_NE(row("Length").find(" 180"), std::string::npos);
+  EXPECT_NE(row("sequence number").find("0x0522"), std::string::npos);
+  EXPECT_NE(row("sequence number").find("1,314"), std::string::npos);
+  EXPECT_NE(row("timestamp").find("22,804,797"), std::string::npos);
+  EXPECT_NE(row("SSRC").find("0x2B5E0C11"), std::string::npos);
+  EXPECT_NE(row("version").find("10b"), std::string::npos);
+}
+
+TEST(ViewCommands, ShowRefusals) {
+  CliRun notRtp = Cli("show " + Data("captures/g711u-sip-udp.pcap") + " --packet 7");
+  EXPECT_EQ(notRtp.status, 1);
+  EXPECT_NE(notRtp.err.find("packet 7 is not an RTP packet"), std::string::npos);
+  EXPECT_EQ(Cli("show " + Data("captures/g711u-sip-udp.pcap") + " --packet 0").status, 2);
+  EXPECT_EQ(Cli("show " + Data("captures/g711u-sip-udp.pcap") + " --packet x").status, 2);
+  EXPECT_EQ(Cli("show " + Data("captures/g711u-sip-udp.pcap")).status, 2);
+}
+
+}  // namespace
