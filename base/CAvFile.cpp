@@ -1,4 +1,4 @@
-#include "capture/CAvFile.h"
+#include "base/CAvFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

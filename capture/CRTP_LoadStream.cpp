@@ -4,7 +4,7 @@
 
 #include "base/ByteOrder.h"
 #include "base/DebugPrint.h"
-#include "capture/CAvFile.h"
+#include "base/CAvFile.h"
 
 namespace fennik {
 

@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "capture/CAvFile.h"
+#include "base/CAvFile.h"
 #include "capture/CRTP_LoadPacket.h"
 #include "capture/CRTP_LoadStream.h"
 #include "capture/CaptureWalk.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "capture/CAvFile.h"
+#include "base/CAvFile.h"
 
 namespace fennik {
 

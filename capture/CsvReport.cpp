@@ -119,7 +119,7 @@ class ReportWriter {
     const CPacketTable& table = capture_.Packets();
     for (int64_t i = request_.start; i <= request_.end; ++i) {
       uint64_t address;
-      RtpPacketEntry e;
+      RtpPacketEntry e{};
       if (i < 0 || !table.Get(static_cast<uint64_t>(i), &address, &e)) continue;
       const RtpStreamEntry* s = StreamOf(e);
       Line line;
@@ -150,7 +150,7 @@ class ReportWriter {
     for (int64_t i = request_.start; i <= request_.end; ++i) {
       if (i < 0 || static_cast<uint64_t>(i) >= rows.size()) continue;
       uint64_t address;
-      RtpPacketEntry e;
+      RtpPacketEntry e{};
       if (!capture_.Packets().Get(rows[static_cast<size_t>(i)], &address, &e)) continue;
       Line line;
       line.Add("%9lld,0x%010llX,%10u,", static_cast<long long>(i),

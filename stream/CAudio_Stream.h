@@ -10,6 +10,8 @@
 
 namespace fennik {
 
+class CFieldTree;
+
 class CAudio_Stream : public CAvStream {
  public:
   static constexpr uint32_t kReadBufferSize = 65536;
@@ -22,6 +24,12 @@ class CAudio_Stream : public CAvStream {
   uint64_t GetTime(uint32_t index) override;
   const uint8_t* GetFrameData(uint32_t index, uint32_t* size, uint64_t* address) override;
   int GetAudioFrame(uint32_t index, AudioFrame& frame) override;
+
+  // The information view of frame `index`: the codec's title row, the common frame block
+  // and the codec's own block.
+  virtual void ShowFrameInfo(CFieldTree& tree, uint32_t index) = 0;
+  // A second, codec-specific block (parameter groups); most codecs have none.
+  virtual void ShowFrameDetail(CFieldTree& tree, uint32_t index) { (void)tree, (void)index; }
 
   // The codec's decoder: PCM bytes written to `out` (0 on failure).
   virtual size_t Decode(const uint8_t* data, size_t length, int16_t* out, size_t capacityBytes) = 0;

@@ -28,6 +28,9 @@ class CG711_Parser : public CAudio_Stream, public CG711_Decode {
   size_t Decode(const uint8_t* data, size_t length, int16_t* out, size_t capacityBytes) override {
     return DecodeSamples(data, length, out, capacityBytes);
   }
+  // "G.711 AUDIO INFORMATION", the common frame block and the table of the last decoded
+  // frame's codes and samples.
+  void ShowFrameInfo(CFieldTree& tree, uint32_t index) override;
 };
 
 }  // namespace fennik

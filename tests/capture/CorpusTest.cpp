@@ -110,7 +110,7 @@ TEST(Corpus, EveryRtpPacketAgreesWithTshark) {
     for (size_t i = 0; i < expected.size(); ++i) {
       const TsharkRow& t = expected[i];
       uint64_t address;
-      RtpPacketEntry e;
+      RtpPacketEntry e{};
       ASSERT_TRUE(packets.Get(i, &address, &e));
       const RtpStreamEntry& s = capture.Streams()[e.streamIndex];
       ASSERT_EQ(e.packetNumber, t.frame) << "row " << i;

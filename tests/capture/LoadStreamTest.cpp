@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "capture/CAvFile.h"
+#include "base/CAvFile.h"
 #include "tests/capture/CaptureBuilder.h"
 
 namespace fennik {

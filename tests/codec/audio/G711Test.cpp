@@ -65,7 +65,7 @@ class G711Streams : public ::testing::Test {
   // The RTP payload of a packet-table row, read from the capture.
   std::vector<uint8_t> Payload(uint64_t row) {
     uint64_t address;
-    RtpPacketEntry e;
+    RtpPacketEntry e{};
     EXPECT_TRUE(capture_.Packets().Get(row, &address, &e));
     std::vector<uint8_t> record(e.recordLength);
     capture_.ReadAt(address, record.data(), e.recordLength);
