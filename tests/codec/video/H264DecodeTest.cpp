@@ -35,6 +35,7 @@ void ExpectBitExact(const std::string& name) {
 TEST(H264DecodeTest, IntraOnlyCavlc) { ExpectBitExact("intra_cavlc"); }
 TEST(H264DecodeTest, BaselineWithSeveralSlicesPerPicture) { ExpectBitExact("baseline_slices"); }
 TEST(H264DecodeTest, CavlcBSlicesTemporalDirect) { ExpectBitExact("main_cavlc_b"); }
+TEST(H264DecodeTest, ConstrainedIntraPrediction) { ExpectBitExact("constrained_intra"); }
 TEST(H264DecodeTest, OddSizeCavlcSpatialDirect) { ExpectBitExact("odd_98x62"); }
 TEST(H264DecodeTest, IntraOnlyCabac) { ExpectBitExact("intra_cabac"); }
 TEST(H264DecodeTest, CabacPSlices) { ExpectBitExact("main_cabac_p"); }

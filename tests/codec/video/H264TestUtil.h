@@ -82,6 +82,9 @@ class BitWriter {
     Put(static_cast<uint32_t>(x), len + 1);
   }
   void Se(int32_t v) { Ue(v <= 0 ? static_cast<uint32_t>(-2 * int64_t{v}) : static_cast<uint32_t>(2 * v - 1)); }
+  void AlignWithZeros() {
+    while (pos_ % 8) PutBit(0);
+  }
   // rbsp_trailing_bits()
   void Trailing() {
     PutBit(1);
