@@ -69,13 +69,27 @@ bool CAvFile::Write(const void* data, size_t size) {
   const uint8_t* in = static_cast<const uint8_t*>(data);
   size_t done = 0;
   while (done < size) {
-    ssize_t n = ::write(fd_, in + done, size - done);
+    ssize_t n = ::pwrite(fd_, in + done, size - done, static_cast<off_t>(position_ + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
   position_ += done;
   if (position_ > size_) size_ = position_;
+  return true;
+}
+
+bool CAvFile::WriteAt(uint64_t offset, const void* data, size_t size) {
+  if (fd_ < 0) return false;
+  const uint8_t* in = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::pwrite(fd_, in + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  if (offset + size > size_) size_ = offset + size;
   return true;
 }
 

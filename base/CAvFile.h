@@ -59,8 +59,10 @@ class CAvFile {
   // Reads up to `size` bytes at `offset` (kCurrentPosition: from the current position);
   // returns the bytes read, 0 on failure or at the end of the file.
   uint32_t ReadAt(uint64_t offset, void* buffer, uint32_t size);
-  // Writes all bytes; false when any could not be written.
+  // Writes all bytes at the current position; false when any could not be written.
   bool Write(const void* data, size_t size);
+  // Writes all bytes at `offset` (patching a header); the current position stays.
+  bool WriteAt(uint64_t offset, const void* data, size_t size);
 
   // Reads a window at `offset` into the embedded read window; returns the bytes read.
   uint32_t ReadWindow(uint64_t offset);

@@ -9,15 +9,17 @@ int RunSettings(const CliArgs& args);
 int RunDecode(const CliArgs& args);
 int RunShow(const CliArgs& args);
 int RunHexdump(const CliArgs& args);
+int RunFrames(const CliArgs& args);
 
 const CliCommand kCommands[] = {
     {"info", RunInfo, "info FILE                     capture format, byte order, records, RTP packets, streams"},
     {"streams", RunStreams, "streams FILE [--json]         the stream table"},
     {"csv", RunCsv, "csv FILE [--stream ID] [--start N] [--end M] [-o OUT]   the packet list as CSV"},
+    {"frames", RunFrames, "frames FILE --stream ID [--json]   a stream's frame list"},
     {"show", RunShow, "show FILE --packet N | --stream ID --frame K   header fields of packet number N (counted from 1 over the file's records) / frame fields"},
     {"hexdump", RunHexdump, "hexdump FILE [--offset X] [--length L]   the file's bytes as hex dump lines (default: the first 16,384 bytes)"},
     {"settings", RunSettings, "settings [--lang en|ja]       the settings in force and the file they came from"},
-    {"decode", RunDecode, "decode FILE.264 -o OUT.y4m      decoded pictures of an H.264 elementary stream"},
+    {"decode", RunDecode, "decode FILE --stream ID -o OUT.wav [--as-played] | decode FILE.264 -o OUT.y4m   a stream's decoded PCM / the pictures of an H.264 elementary stream"},
     {nullptr, nullptr, nullptr},
 };
 

@@ -96,7 +96,10 @@ int DecodeH264ElementaryStream(const std::string& input_path, const std::string&
   return kExitOk;
 }
 
+int RunDecodeStream(const CliArgs& args);
+
 int RunDecode(const CliArgs& args) {
+  if (args.Has("--stream")) return RunDecodeStream(args);
   if (args.Positional().size() != 1 || !args.Has("-o")) {
     return Fail(kExitUsage, "usage: fennik-cli decode FILE.264 -o OUT.y4m");
   }

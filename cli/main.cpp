@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/DebugPrint.h"
+#include "codec/audio/AudioCodecs.h"
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 
@@ -41,6 +42,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   fennik::BindDebugSink();
+  fennik::RegisterAudioCodecs();
   if (args.Has("--debug")) fennik::SetDebugToStderr(true);
   return command->run(args);
 }

@@ -1,0 +1,134 @@
+// fennik-cli frames, show --stream --frame and decode --stream on committed captures
+// (tests/data/sample.pcap: two PCMU directions of 150 packets, made with ffmpeg's RTP sender
+// and tcpdump; see tests/data/captures/README.md).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "capture/CRTP_Parser.h"
+#include "codec/audio/CG711_Decode.h"
+
+namespace fennik {
+namespace {
+
+struct Output {
+  int status;
+  std::string out;
+};
+
+Output Cli(const std::string& arguments) {
+  const std::string command = std::string(FENNIK_CLI_PATH) + " " + arguments + " 2>/dev/null";
+  Output r{};
+  FILE* pipe = popen(command.c_str(), "r");
+  std::array<char, 4096> buffer;
+  size_t n;
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
+  r.status = WEXITSTATUS(pclose(pipe));
+  return r;
+}
+
+const std::string kSample = std::string(FENNIK_TEST_DATA) + "/sample.pcap";
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The RTP payload bytes of one stream of the sample, in packet order, read with the library.
+std::vector<uint8_t> StreamPayload(uint32_t streamIndex) {
+  CRTP_Parser capture;
+  EXPECT_EQ(capture.Open(kSample), OpenResult::kOk);
+  capture.Analyse(nullptr);
+  std::vector<uint8_t> bytes;
+  for (uint64_t row : capture.StreamPacketIndices(streamIndex)) {
+    uint64_t address;
+    RtpPacketEntry e{};
+    capture.Packets().Get(row, &address, &e);
+    std::vector<uint8_t> record(e.recordLength);
+    capture.ReadAt(address, record.data(), e.recordLength);
+    bytes.insert(bytes.end(), record.begin() + e.payloadOffset, record.end());
+  }
+  return bytes;
+}
+
+int16_t Sample(const std::vector<uint8_t>& wav, size_t i) {
+  return static_cast<int16_t>(wav[44 + 2 * i] | (wav[45 + 2 * i] << 8));
+}
+
+TEST(StreamCommands, FramesListsOneRowPerFrame) {
+  Output text = Cli("frames " + kSample + " --stream 2");
+  ASSERT_EQ(text.status, 0);
+  EXPECT_NE(text.out.find("  LIST OF AUDIO FRAME\n"), std::string::npos);
+  EXPECT_NE(text.out.find("  Source Port"), std::string::npos);
+  EXPECT_NE(text.out.find("          No.       ADDRESS       SIZE           TIME\n"), std::string::npos);
+  EXPECT_NE(text.out.find("\n          149  0x"), std::string::npos);
+  EXPECT_EQ(text.out.find("\n          150  0x"), std::string::npos);
+  EXPECT_NE(text.out.find("        160  00:00:02.980000\n"), std::string::npos);
+  Output json = Cli("frames " + kSample + " --stream 2 --json");
+  ASSERT_EQ(json.status, 0);
+  EXPECT_NE(json.out.find("{\"index\": 149, "), std::string::npos);
+  EXPECT_NE(json.out.find("\"size\": 160, \"time_us\": 2980000"), std::string::npos);
+}
+
+TEST(StreamCommands, ShowFrameGivesTheCommonBlockAndTheSampleTable) {
+  Output r = Cli("show " + kSample + " --stream 1 --frame 3");
+  ASSERT_EQ(r.status, 0);
+  const std::vector<uint8_t> payload = StreamPayload(0);
+  EXPECT_NE(r.out.find("  G.711 AUDIO INFORMATION\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Format                                                                G.711 (u-law)"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("Sampling Frequency                                                    8kHz"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("   No.   INPUT    OUTPUT\n"), std::string::npos);
+  // Row 1 of frame 3: the first byte of the fourth packet and its table value.
+  const uint8_t code = payload[3 * 160];
+  char row[64];
+  std::snprintf(row, sizeof row, "      1  0x%02X   %6d\n", code, CG711_Decode::ULawValue(code));
+  EXPECT_NE(r.out.find(row), std::string::npos) << row;
+  EXPECT_EQ(Cli("show " + kSample + " --stream 1 --frame 150").status, 1);
+}
+
+TEST(StreamCommands, DecodeWritesTheTablesValuesAtTheStreamsRate) {
+  const std::string out = ::testing::TempDir() + "/fennik_decode.wav";
+  ASSERT_EQ(Cli("decode " + kSample + " --stream 1 -o " + out).status, 0);
+  const std::vector<uint8_t> wav = ReadAll(out);
+  const std::vector<uint8_t> payload = StreamPayload(0);
+  ASSERT_EQ(payload.size(), 150u * 160);
+  ASSERT_EQ(wav.size(), 44 + payload.size() * 2);
+  EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+  EXPECT_EQ(wav[22], 1);                         // mono
+  EXPECT_EQ(wav[24] | (wav[25] << 8), 8000);     // sample rate
+  for (size_t i = 0; i < payload.size(); ++i) {
+    ASSERT_EQ(Sample(wav, i), CG711_Decode::ULawValue(payload[i]) * 4) << i;
+  }
+  // As played: stereo, every sample twice.
+  ASSERT_EQ(Cli("decode " + kSample + " --stream 1 --as-played -o " + out).status, 0);
+  const std::vector<uint8_t> played = ReadAll(out);
+  ASSERT_EQ(played.size(), 44 + payload.size() * 4);
+  EXPECT_EQ(played[22], 2);
+  for (size_t i = 0; i < payload.size(); ++i) {
+    ASSERT_EQ(Sample(played, 2 * i), Sample(wav, i));
+    ASSERT_EQ(Sample(played, 2 * i + 1), Sample(wav, i));
+  }
+  std::remove(out.c_str());
+}
+
+TEST(StreamCommands, StreamsWithoutDecoderAndBadArgumentsAreRefused) {
+  const std::string nosdp = std::string(FENNIK_TEST_DATA) + "/captures/g711a-g722-nosdp-nsec.pcap";
+  Output streams = Cli("streams " + nosdp);
+  EXPECT_EQ(Cli("frames " + nosdp + " --stream 1").status, 1);  // PT 98 without SDP
+  EXPECT_EQ(Cli("frames " + kSample + " --stream 3").status, 1);
+  EXPECT_EQ(Cli("frames " + kSample).status, 2);
+  EXPECT_EQ(Cli("show " + kSample + " --stream 1").status, 2);
+  EXPECT_EQ(Cli("decode " + kSample + " --stream 1 -o /nonexistent/x.wav").status, 1);
+  EXPECT_EQ(Cli("decode " + kSample + " --stream 1 -o /dev/full").status, 1);
+}
+
+}  // namespace
+}  // namespace fennik
