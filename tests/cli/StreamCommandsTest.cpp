@@ -89,7 +89,7 @@ TEST(StreamCommands, ShowFrameGivesTheCommonBlockAndTheSampleTable) {
   // Row 1 of frame 3: the first byte of the fourth packet and its table value.
   const uint8_t code = payload[3 * 160];
   char row[64];
-  std::snprintf(row, sizeof row, "      1  0x%02X   %6d\n", code, CG711_Decode::ULawValue(code));
+  std::snprintf(row, sizeof row, "      1  0x%02X     %6d\n", code, CG711_Decode::ULawValue(code));
   EXPECT_NE(r.out.find(row), std::string::npos) << row;
   EXPECT_EQ(Cli("show " + kSample + " --stream 1 --frame 150").status, 1);
 }
