@@ -133,6 +133,21 @@ TEST(AnalysisPass, MissingSdpIsReportedOnceAndUserSdpFillsIt) {
   EXPECT_TRUE(second.SdpSuppliedByUser());
 }
 
+TEST(AnalysisPass, UserSdpMadeForOneDirectionAlsoMatchesTheReverseDirection) {
+  auto frames = Merge(AudioStream(kA, 4000, kB, 5000, 5, 1'700'000'000'000'000, 97),
+                      AudioStream(kB, 5000, kA, 4000, 5, 1'700'000'000'001'000, 97));
+  TempFile file(ClassicPcap(frames));
+  CRTP_Parser c;
+  ASSERT_EQ(c.Open(file.Path()), OpenResult::kOk);
+  // Made for the first stream (source kA:4000); the second is sent to kA:4000.
+  c.AddUserSdp(MakeUserSdpText("v=0\r\na=rtpmap:97 PCMA/8000\r\n", kA, 4000));
+  c.Analyse(nullptr);
+  ASSERT_EQ(c.Streams().size(), 2u);
+  EXPECT_EQ(c.Streams()[0].codecType, 105u);
+  EXPECT_EQ(c.Streams()[1].codecType, 105u);
+  EXPECT_TRUE(c.MissingSdp().empty());
+}
+
 TEST(AnalysisPass, SequenceErrorsEnterTheErrorListOnce) {
   auto frames = AudioStream(kA, 4000, kB, 5000, 10);
   frames.erase(frames.begin() + 4);  // lose one packet

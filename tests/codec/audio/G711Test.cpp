@@ -148,3 +148,60 @@ TEST_F(G711Streams, FramesWhoseBytesAreMissingAreNotDecoded) {
 
 }  // namespace
 }  // namespace fennik
+
+namespace fennik {
+namespace {
+
+// A stream far longer than the analysis buffer's backlog limits (10,000 packets) keeps
+// getting frames: consumed payload is dropped as the stream object cuts it.
+TEST(G711LongStream, EveryPacketOfALongCallBecomesAFrame) {
+  RegisterAudioCodecs();
+  const char* path = "/tmp/fennik-long-call.pcap";
+  {
+    // 12,000 PCMU packets (4 minutes), written as a classic capture.
+    FILE* f = std::fopen(path, "wb");
+    ASSERT_NE(f, nullptr);
+    const uint8_t header[24] = {0xD4, 0xC3, 0xB2, 0xA1, 2, 0, 4, 0, 0, 0, 0, 0,
+                                0, 0, 0, 0, 0xFF, 0xFF, 0, 0, 1, 0, 0, 0};
+    std::fwrite(header, 1, sizeof header, f);
+    for (uint32_t i = 0; i < 12000; ++i) {
+      uint8_t frame[14 + 20 + 8 + 12 + 160] = {};
+      frame[12] = 0x08;                       // ethertype IPv4
+      frame[14] = 0x45;                       // IPv4, IHL 5
+      frame[14 + 9] = 17;                     // UDP
+      frame[14 + 12] = 10, frame[14 + 15] = 1;  // 10.0.0.1 -> 10.0.0.2
+      frame[14 + 16] = 10, frame[14 + 19] = 2;
+      uint8_t* udp = frame + 34;
+      udp[0] = 0x13, udp[1] = 0x88;           // 5000 -> 6000
+      udp[2] = 0x17, udp[3] = 0x70;
+      udp[5] = 8 + 12 + 160;                  // UDP length
+      uint8_t* rtp = udp + 8;
+      rtp[0] = 0x80;                          // version 2, PT 0
+      rtp[2] = static_cast<uint8_t>(i >> 8), rtp[3] = static_cast<uint8_t>(i);
+      const uint32_t ts = i * 160;
+      rtp[4] = ts >> 24, rtp[5] = ts >> 16, rtp[6] = ts >> 8, rtp[7] = static_cast<uint8_t>(ts);
+      for (int k = 0; k < 160; ++k) rtp[12 + k] = static_cast<uint8_t>(i + k);
+      const uint32_t us = i * 20000;
+      const uint32_t rec[4] = {us / 1000000, us % 1000000, sizeof frame, sizeof frame};
+      std::fwrite(rec, 4, 4, f);  // little-endian host
+      std::fwrite(frame, 1, sizeof frame, f);
+    }
+    std::fclose(f);
+  }
+  CRTP_Parser capture;
+  ASSERT_EQ(capture.Open(path), OpenResult::kOk);
+  capture.Analyse(nullptr);
+  CAvStream* stream = capture.StreamObject(0);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->Frames().GetCount(), 12000u);
+  EXPECT_EQ(capture.DroppedPayloads(), 0u);
+  uint32_t size = 0;
+  const uint8_t* last = stream->GetFrameData(11999, &size, nullptr);
+  ASSERT_NE(last, nullptr);
+  ASSERT_EQ(size, 160u);
+  EXPECT_EQ(last[5], static_cast<uint8_t>(11999 + 5));
+  std::remove(path);
+}
+
+}  // namespace
+}  // namespace fennik
