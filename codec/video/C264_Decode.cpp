@@ -291,12 +291,11 @@ H264Picture* C264_Decode::FindFreePicture() {
 
 bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, const H264Pps& pps) {
   if (sps.chroma_format_idc != 1 || sps.bit_depth_luma_minus8 != 0 || sps.bit_depth_chroma_minus8 != 0 ||
-      !sps.frame_mbs_only_flag || pps.num_slice_groups_minus1 > 0 || pps.transform_8x8_mode_flag ||
-      sps.qpprime_y_zero_transform_bypass_flag) {
+      !sps.frame_mbs_only_flag || pps.num_slice_groups_minus1 > 0 || sps.qpprime_y_zero_transform_bypass_flag) {
     DebugPrint("[H.264] stream not supported (chroma_format_idc %u, bit depth %u, frame_mbs_only %d, slice groups %u, "
-               "8x8 transform %d)\n",
+               "transform bypass %d)\n",
                sps.chroma_format_idc, sps.bit_depth_luma_minus8 + 8, sps.frame_mbs_only_flag ? 1 : 0,
-               pps.num_slice_groups_minus1 + 1, pps.transform_8x8_mode_flag ? 1 : 0);
+               pps.num_slice_groups_minus1 + 1, sps.qpprime_y_zero_transform_bypass_flag ? 1 : 0);
     return false;
   }
   if (!EnsureBuffers(sps)) return false;

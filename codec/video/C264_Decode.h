@@ -1,7 +1,9 @@
 // The H.264 decoder: parameter-set stores and stream callbacks (C264_DecodeHeader), and the
 // decoding of coded pictures into CVideoFrame pictures (C264_Decode) following ITU-T H.264
 // clause 8 with CAVLC and CABAC entropy decoding (clause 9). Progressive 8-bit 4:2:0
-// Baseline and Main streams are decoded; other tools are reported as unsupported.
+// pictures of Baseline (without slice groups), Main and High streams are decoded; field and
+// MBAFF coding, other chroma formats and bit depths, slice groups and SP/SI slices are
+// reported as unsupported.
 #pragma once
 
 #include <cstddef>
@@ -148,6 +150,8 @@ class C264_Decode : public C264_DecodeHeader {
   int CabacResidualBlock(int cat, int ctx_inc_cbf, int max_coeff, int32_t* levels);
   void SetupSkip(int mb_addr, MbParse& mb);
   bool ParseIntraModes(int mb_addr, MbParse& mb, SyntaxSource& src);
+  bool Transform8x8Allowed(const MbParse& mb) const;
+  int CabacResidualBlock8x8(int32_t* levels);
   bool ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src);
   int LumaNeighbour(int mb_addr, int bx, int by, int& blk) const;
   int ChromaNeighbour(int mb_addr, int comp_blk_x, int comp_blk_y, int& blk) const;

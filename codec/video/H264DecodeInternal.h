@@ -50,6 +50,7 @@ struct C264_Decode::MbInfo {
   uint16_t nonzero = 0;           // luma 4x4 blocks (raster) with non-zero coefficients
   uint16_t direct = 0;            // 4x4 blocks predicted in direct mode
   uint8_t mvd[2][16][2] = {};     // |mvd| per 4x4 block, capped at 127 (CABAC contexts)
+  uint8_t transform_8x8 = 0;      // transform_size_8x8_flag
 };
 
 struct C264_Decode::SliceInfo {
@@ -76,6 +77,9 @@ struct C264_Decode::MbParse {
   bool luma_dc_coded = false;
   bool chroma_dc_coded[2] = {};
   uint8_t pcm[384];
+  bool transform_8x8 = false;
+  int32_t luma8x8[4][64];     // 8x8 blocks' levels at raster positions (transform_size_8x8_flag)
+  uint8_t luma8x8_coded = 0;  // 8x8 blocks with any level
 
   // Clears the syntax fields; the coefficient arrays are written by the residual parsers
   // before they are read (blocks they skip are marked uncoded).
@@ -87,6 +91,8 @@ struct C264_Decode::MbParse {
     }
     luma_coded = 0;
     chroma_coded = 0;
+    transform_8x8 = false;
+    luma8x8_coded = 0;
     luma_dc_coded = false;
     chroma_dc_coded[0] = chroma_dc_coded[1] = false;
   }

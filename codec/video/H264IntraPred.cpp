@@ -106,6 +106,94 @@ void PredictIntra4x4(uint8_t* dst, int stride, int mode, const IntraNeighbours& 
   for (int y = 0; y < 4; ++y) std::memcpy(dst + y * stride, pred[y], 4);
 }
 
+void PredictIntra8x8(uint8_t* dst, int stride, int mode, const IntraNeighbours& n) {
+  // Filtered reference samples: t[x + 1] = p'[x, -1] for x = -1 .. 15, l[y + 1] = p'[-1, y].
+  int t[17] = {}, l[9] = {};
+  if (n.has_top) {
+    const uint8_t* p = n.top;
+    t[1] = n.has_top_left ? (n.top_left + 2 * p[0] + p[1] + 2) >> 2 : (3 * p[0] + p[1] + 2) >> 2;
+    for (int x = 1; x < 15; ++x) t[x + 1] = (p[x - 1] + 2 * p[x] + p[x + 1] + 2) >> 2;
+    t[16] = (p[14] + 3 * p[15] + 2) >> 2;
+  }
+  if (n.has_left) {
+    const uint8_t* p = n.left;
+    l[1] = n.has_top_left ? (n.top_left + 2 * p[0] + p[1] + 2) >> 2 : (3 * p[0] + p[1] + 2) >> 2;
+    for (int y = 1; y < 7; ++y) l[y + 1] = (p[y - 1] + 2 * p[y] + p[y + 1] + 2) >> 2;
+    l[8] = (p[6] + 3 * p[7] + 2) >> 2;
+  }
+  if (n.has_top_left) {
+    if (n.has_top && n.has_left) t[0] = (n.top[0] + 2 * n.top_left + n.left[0] + 2) >> 2;
+    else if (n.has_top) t[0] = (3 * n.top_left + n.top[0] + 2) >> 2;
+    else if (n.has_left) t[0] = (3 * n.top_left + n.left[0] + 2) >> 2;
+    else t[0] = n.top_left;
+  }
+  l[0] = t[0];
+  auto T = [&](int x) { return t[x + 1]; };  // p'[x, -1], x >= -1
+  auto L = [&](int y) { return l[y + 1]; };  // p'[-1, y], y >= -1
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      int v;
+      switch (mode) {
+        case 0: v = T(x); break;
+        case 1: v = L(y); break;
+        case 2: {
+          int sum = 0;
+          if (n.has_top && n.has_left) {
+            for (int i = 0; i < 8; ++i) sum += T(i) + L(i);
+            v = (sum + 8) >> 4;
+          } else if (n.has_left) {
+            for (int i = 0; i < 8; ++i) sum += L(i);
+            v = (sum + 4) >> 3;
+          } else if (n.has_top) {
+            for (int i = 0; i < 8; ++i) sum += T(i);
+            v = (sum + 4) >> 3;
+          } else {
+            v = 128;
+          }
+          break;
+        }
+        case 3:
+          if (x == 7 && y == 7) v = (T(14) + 3 * T(15) + 2) >> 2;
+          else v = (T(x + y) + 2 * T(x + y + 1) + T(x + y + 2) + 2) >> 2;
+          break;
+        case 4:
+          if (x > y) v = (T(x - y - 2) + 2 * T(x - y - 1) + T(x - y) + 2) >> 2;
+          else if (x < y) v = (L(y - x - 2) + 2 * L(y - x - 1) + L(y - x) + 2) >> 2;
+          else v = (T(0) + 2 * T(-1) + L(0) + 2) >> 2;
+          break;
+        case 5: {
+          const int z = 2 * x - y;
+          if (z >= 0 && (z & 1) == 0) v = (T(x - (y >> 1) - 1) + T(x - (y >> 1)) + 1) >> 1;
+          else if (z >= 0) v = (T(x - (y >> 1) - 2) + 2 * T(x - (y >> 1) - 1) + T(x - (y >> 1)) + 2) >> 2;
+          else if (z == -1) v = (L(0) + 2 * L(-1) + T(0) + 2) >> 2;
+          else v = (L(y - 2 * x - 1) + 2 * L(y - 2 * x - 2) + L(y - 2 * x - 3) + 2) >> 2;
+          break;
+        }
+        case 6: {
+          const int z = 2 * y - x;
+          if (z >= 0 && (z & 1) == 0) v = (L(y - (x >> 1) - 1) + L(y - (x >> 1)) + 1) >> 1;
+          else if (z >= 0) v = (L(y - (x >> 1) - 2) + 2 * L(y - (x >> 1) - 1) + L(y - (x >> 1)) + 2) >> 2;
+          else if (z == -1) v = (L(0) + 2 * L(-1) + T(0) + 2) >> 2;
+          else v = (T(x - 2 * y - 1) + 2 * T(x - 2 * y - 2) + T(x - 2 * y - 3) + 2) >> 2;
+          break;
+        }
+        case 7:
+          if ((y & 1) == 0) v = (T(x + (y >> 1)) + T(x + (y >> 1) + 1) + 1) >> 1;
+          else v = (T(x + (y >> 1)) + 2 * T(x + (y >> 1) + 1) + T(x + (y >> 1) + 2) + 2) >> 2;
+          break;
+        default: {
+          const int z = x + 2 * y;
+          if (z > 13) v = L(7);
+          else if (z == 13) v = (L(6) + 3 * L(7) + 2) >> 2;
+          else if ((z & 1) == 0) v = (L(y + (x >> 1)) + L(y + (x >> 1) + 1) + 1) >> 1;
+          else v = (L(y + (x >> 1)) + 2 * L(y + (x >> 1) + 1) + L(y + (x >> 1) + 2) + 2) >> 2;
+          break;
+        }
+      }
+      dst[y * stride + x] = static_cast<uint8_t>(v);
+    }
+}
+
 void PredictIntra16x16(uint8_t* dst, int stride, int mode, const IntraNeighbours& n) {
   switch (mode) {
     case 0:

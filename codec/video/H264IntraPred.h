@@ -20,6 +20,9 @@ struct IntraNeighbours {
 
 // Intra_4x4 prediction mode 0..8 (Table 8-2) into a 4x4 block at dst.
 void PredictIntra4x4(uint8_t* dst, int stride, int mode, const IntraNeighbours& n);
+// Intra_8x8 prediction mode 0..8 (8.3.2.2) with the reference sample filtering of 8.3.2.2.1;
+// n.top holds 16 samples (the top-right half already replicated when unavailable).
+void PredictIntra8x8(uint8_t* dst, int stride, int mode, const IntraNeighbours& n);
 // Intra_16x16 prediction mode 0..3 (Table 8-4).
 void PredictIntra16x16(uint8_t* dst, int stride, int mode, const IntraNeighbours& n);
 // Chroma prediction mode 0..3 (Table 8-5) for a 4:2:0 8x8 block.

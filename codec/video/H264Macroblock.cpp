@@ -95,11 +95,14 @@ int C264_Decode::ChromaNeighbour(int mb_addr, int bx, int by, int& blk) const {
 bool C264_Decode::ParseIntraModes(int mb_addr, MbParse& mb, SyntaxSource& src) {
   MbInfo& info = mbs_[mb_addr];
   if (mb.kind == kMbI4x4) {
-    for (int blk = 0; blk < 16; ++blk) {
+    // Intra4x4PredMode per 4x4 block, or Intra8x8PredMode per 8x8 block (stored in each of
+    // its 4x4 blocks), predicted from the blocks left (A) and above (B) (8.3.1.1, 8.3.2.1).
+    const int count = mb.transform_8x8 ? 4 : 16;
+    for (int k = 0; k < count; ++k) {
+      const int blk = mb.transform_8x8 ? k * 4 : k;
       const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
       int prev_flag, rem;
       src.IntraMode(prev_flag, rem);
-      // 8.3.1.1: predicted mode from the left (A) and upper (B) blocks.
       int ba, bb;
       const int na = LumaNeighbour(mb_addr, bx - 1, by, ba);
       const int nb = LumaNeighbour(mb_addr, bx, by - 1, bb);
@@ -113,7 +116,13 @@ bool C264_Decode::ParseIntraModes(int mb_addr, MbParse& mb, SyntaxSource& src) {
         const int mbm = mbs_[nb].kind == kMbI4x4 ? mbs_[nb].intra_modes[bb] : 2;
         pred = std::min(ma, mbm);
       }
-      info.intra_modes[by * 4 + bx] = static_cast<uint8_t>(prev_flag ? pred : (rem < pred ? rem : rem + 1));
+      const uint8_t mode = static_cast<uint8_t>(prev_flag ? pred : (rem < pred ? rem : rem + 1));
+      if (mb.transform_8x8) {
+        for (int j = 0; j < 2; ++j)
+          for (int i = 0; i < 2; ++i) info.intra_modes[(by + j) * 4 + bx + i] = mode;
+      } else {
+        info.intra_modes[by * 4 + bx] = mode;
+      }
     }
   } else {
     std::memset(info.intra_modes, 2, sizeof(info.intra_modes));
@@ -311,6 +320,7 @@ bool C264_Decode::ParseMacroblockCavlc(BitReader& br, int mb_addr, MbParse& mb) 
     return br.Ok();
   }
   CavlcSource src(br);
+  if (mb.kind == kMbI4x4 && pps_cur_->transform_8x8_mode_flag) mb.transform_8x8 = br.ReadBit();
   if (IsIntraKind(mb.kind)) {
     if (!ParseIntraModes(mb_addr, mb, src)) return false;
   } else {
@@ -323,8 +333,10 @@ bool C264_Decode::ParseMacroblockCavlc(BitReader& br, int mb_addr, MbParse& mb) 
       return false;
     }
     mb.cbp = IsIntraKind(mb.kind) ? kCbpFromCodeNumIntra[code] : kCbpFromCodeNumInter[code];
+    if (Transform8x8Allowed(mb)) mb.transform_8x8 = br.ReadBit();
   }
   info.cbp = static_cast<uint8_t>(mb.cbp);
+  info.transform_8x8 = mb.transform_8x8;
   if (mb.cbp == 0 && mb.kind != kMbI16x16) return true;
   const int32_t delta = br.ReadSe();
   if (delta < -26 || delta > 25) {
@@ -334,6 +346,25 @@ bool C264_Decode::ParseMacroblockCavlc(BitReader& br, int mb_addr, MbParse& mb) 
   qp_ = (qp_ + delta + 52) % 52;
   info.qp_delta_nonzero = delta != 0;
   return ParseResidualCavlc(br, mb_addr, mb);
+}
+
+bool C264_Decode::Transform8x8Allowed(const MbParse& mb) const {
+  // transform_size_8x8_flag of an inter macroblock (7.3.5): residual in luma, no partition
+  // smaller than 8x8 (direct ones count as 8x8 only with direct_8x8_inference_flag).
+  if (!pps_cur_->transform_8x8_mode_flag || (mb.cbp & 15) == 0 || IsIntraKind(mb.kind)) return false;
+  const bool inference = cur_sps_.direct_8x8_inference_flag;
+  if (mb.kind == kMbBDirect) return inference;
+  if (mb.kind == kMbP8x8 || mb.kind == kMbP8x8Ref0) {
+    for (int s = 0; s < 4; ++s)
+      if (mb.sub_type[s] != 0) return false;
+  }
+  if (mb.kind == kMbB8x8) {
+    for (int s = 0; s < 4; ++s) {
+      if (mb.sub_type[s] == 0 && !inference) return false;
+      if (mb.sub_type[s] != 0 && kBSubShape[mb.sub_type[s]] != 0) return false;
+    }
+  }
+  return true;
 }
 
 bool C264_Decode::ReadCavlcBlock(BitReader& br, int nc, int max_coeff, int32_t* levels, int& total) {
@@ -427,6 +458,20 @@ bool C264_Decode::ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb) {
       continue;
     }
     const int nc = nc_luma(bx, by);
+    if (mb.transform_8x8) {
+      // An 8x8 block is sent as four interleaved 4x4 blocks (7.3.5.3.2).
+      if (!ReadCavlcBlock(br, nc, 16, levels, total)) return false;
+      const int b8 = blk >> 2, i4 = blk & 3;
+      if (i4 == 0) std::memset(mb.luma8x8[b8], 0, sizeof(mb.luma8x8[b8]));
+      for (int i = 0; i < 16; ++i) mb.luma8x8[b8][kZigzag8x8[4 * i + i4]] = levels[i];
+      info.total_coeff[by * 4 + bx] = static_cast<uint8_t>(total);
+      if (total > 0) {
+        mb.luma8x8_coded |= static_cast<uint8_t>(1 << b8);
+        const int x0 = (b8 & 1) * 2, y0 = (b8 >> 1) * 2;
+        info.nonzero |= static_cast<uint16_t>(0x33 << (y0 * 4 + x0));
+      }
+      continue;
+    }
     if (mb.kind == kMbI16x16) {
       if (!ReadCavlcBlock(br, nc, 15, levels, total)) return false;
       for (int i = 0; i < 15; ++i) out[kZigzag4x4[i + 1]] = levels[i];
@@ -474,11 +519,9 @@ bool C264_Decode::ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb) {
 
 void C264_Decode::SetupSkip(int mb_addr, MbParse& mb) {
   MbInfo& info = mbs_[mb_addr];
+  mb.Reset();
   mb.kind = slice_kind_ == kSliceB ? kMbBSkip : kMbPSkip;
   info.kind = static_cast<uint8_t>(mb.kind);
-  mb.cbp = 0;
-  mb.luma_coded = 0;
-  mb.chroma_coded = 0;
   std::memset(blk_order_, 0, sizeof(blk_order_));
   if (mb.kind == kMbPSkip) {
     PSkipMotion(mb_addr);

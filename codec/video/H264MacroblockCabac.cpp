@@ -31,6 +31,10 @@ constexpr int kCtxRemIntraMode = 69;
 constexpr int kCtxCbpLuma = 73;
 constexpr int kCtxCbpChroma = 77;
 constexpr int kCtxCodedBlockFlag = 85;
+constexpr int kCtxTransform8x8 = 399;
+constexpr int kCtxSignificant8x8 = 402;
+constexpr int kCtxLast8x8 = 417;
+constexpr int kCtxAbsLevel8x8 = 426;
 constexpr int kCtxSignificant = 105;
 constexpr int kCtxLast = 166;
 constexpr int kCtxAbsLevel = 227;
@@ -236,6 +240,11 @@ bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
     prev_qp_delta_nonzero_ = false;
     return br->Ok();
   }
+  auto transform_flag = [&]() {
+    const int inc = (na >= 0 && mbs_[na].transform_8x8) + (nb >= 0 && mbs_[nb].transform_8x8);
+    return src.Bin(kCtxTransform8x8 + inc) != 0;
+  };
+  if (mb.kind == kMbI4x4 && pps_cur_->transform_8x8_mode_flag) mb.transform_8x8 = transform_flag();
   if (IsIntraKind(mb.kind)) {
     if (!ParseIntraModes(mb_addr, mb, src)) return false;
   } else {
@@ -280,8 +289,10 @@ bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
       chroma = 1 + src.Bin(kCtxCbpChroma + 4 + inc1);
     }
     mb.cbp = luma | (chroma << 4);
+    if (Transform8x8Allowed(mb)) mb.transform_8x8 = transform_flag();
   }
   info.cbp = static_cast<uint8_t>(mb.cbp);
+  info.transform_8x8 = mb.transform_8x8;
   if (mb.cbp == 0 && mb.kind != kMbI16x16) {
     prev_qp_delta_nonzero_ = false;
     return !cabac_.Overrun();
@@ -366,6 +377,55 @@ int C264_Decode::CabacResidualBlock(int cat, int cbf_inc, int max_coeff, int32_t
   return cabac_.Overrun() ? -1 : count;
 }
 
+// residual_block_cabac of an 8x8 luma block (ctxBlockCat 5): no coded_block_flag in 4:2:0
+// pictures, significance contexts from Table 9-43. Returns the number of non-zero
+// coefficients (levels in scan order), or -1 on an error.
+int C264_Decode::CabacResidualBlock8x8(int32_t* levels) {
+  for (int i = 0; i < 64; ++i) levels[i] = 0;
+  bool sig[64] = {};
+  int last = 63, count = 0;
+  for (int i = 0; i < 63; ++i) {
+    if (cabac_.DecodeDecision(kCtxSignificant8x8 + kSigCoeffCtx8x8[i])) {
+      sig[i] = true;
+      ++count;
+      if (cabac_.DecodeDecision(kCtxLast8x8 + kLastCoeffCtx8x8[i])) {
+        last = i;
+        break;
+      }
+    }
+  }
+  if (last == 63) {
+    sig[63] = true;
+    ++count;
+  }
+  int eq1 = 0, gt1 = 0;
+  for (int i = last; i >= 0; --i) {
+    if (!sig[i]) continue;
+    int value;
+    if (!cabac_.DecodeDecision(kCtxAbsLevel8x8 + (gt1 != 0 ? 0 : std::min(4, 1 + eq1)))) {
+      value = 1;
+    } else {
+      const int ctx = kCtxAbsLevel8x8 + 5 + std::min(4, gt1);
+      int prefix = 1;
+      while (prefix < 14 && cabac_.DecodeDecision(ctx)) ++prefix;
+      value = prefix + 1;
+      if (prefix >= 14) {
+        int k = 0, suffix = 0;
+        while (cabac_.DecodeBypass()) {
+          suffix += 1 << k;
+          if (++k > 24) return -1;
+        }
+        while (k-- > 0) suffix += cabac_.DecodeBypass() << k;
+        value += suffix;
+      }
+    }
+    if (value == 1) ++eq1;
+    else ++gt1;
+    levels[i] = cabac_.DecodeBypass() ? -value : value;
+  }
+  return cabac_.Overrun() ? -1 : count;
+}
+
 bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
   MbInfo& info = mbs_[mb_addr];
   if (mb.kind == kMbIPCM) return false;  // handled by the caller's reader
@@ -386,7 +446,23 @@ bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
     mb.luma_dc_coded = n > 0;
     if (n > 0) info.cbf |= kCbfLumaDc;
   }
-  for (int blk = 0; blk < 16; ++blk) {
+  if (mb.transform_8x8) {
+    int32_t levels64[64];
+    for (int b8 = 0; b8 < 4; ++b8) {
+      if (!(mb.cbp & (1 << b8))) continue;
+      const int n = CabacResidualBlock8x8(levels64);
+      if (n < 0) return false;
+      for (int i = 0; i < 64; ++i) mb.luma8x8[b8][kZigzag8x8[i]] = levels64[i];
+      // The block's coded_block_flag is inferred to be 1 for its neighbours' contexts.
+      const int x0 = (b8 & 1) * 2, y0 = (b8 >> 1) * 2;
+      info.cbf |= 0x33u << (y0 * 4 + x0);
+      if (n > 0) {
+        mb.luma8x8_coded |= static_cast<uint8_t>(1 << b8);
+        info.nonzero |= static_cast<uint16_t>(0x33 << (y0 * 4 + x0));
+      }
+    }
+  }
+  for (int blk = 0; blk < 16 && !mb.transform_8x8; ++blk) {
     const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
     std::memset(mb.luma[blk], 0, sizeof(mb.luma[blk]));
     if (!(mb.cbp & (1 << (blk >> 2)))) continue;

@@ -41,6 +41,28 @@ void ScaleBlock(const int32_t levels[16], int qp, const uint8_t* list, bool skip
   }
 }
 
+// Scales the levels of an 8x8 block (8.5.12.1 with LevelScale8x8).
+void ScaleBlock8x8(const int32_t levels[64], int qp, const uint8_t* list_zigzag, int32_t d[64]) {
+  const int m = qp % 6, shift = qp / 6;
+  for (int k = 0; k < 64; ++k) {
+    const int pos = kZigzag8x8[k];
+    if (levels[pos] == 0) {
+      d[pos] = 0;
+      continue;
+    }
+    const int i = pos >> 3, j = pos & 7;
+    int cls;
+    if ((i & 3) == 0 && (j & 3) == 0) cls = 0;
+    else if ((i & 1) == 1 && (j & 1) == 1) cls = 1;
+    else if ((i & 3) == 2 && (j & 3) == 2) cls = 2;
+    else if (((i & 3) == 0 && (j & 1) == 1) || ((i & 1) == 1 && (j & 3) == 0)) cls = 3;
+    else if (((i & 3) == 0 && (j & 3) == 2) || ((i & 3) == 2 && (j & 3) == 0)) cls = 4;
+    else cls = 5;
+    const int64_t ls = int64_t{list_zigzag[k]} * kNormAdjust8x8[m][cls];
+    d[pos] = ClampCoeff((levels[pos] * (ls << shift) + 32) >> 6);
+  }
+}
+
 }  // namespace
 
 bool C264_Decode::MbAvailable(int mb_addr, int which) const { return NeighbourMb(mb_addr, which) >= 0; }
@@ -128,7 +150,20 @@ void C264_Decode::PredictIntraMb(int mb_addr, MbParse& mb) {
   const MbInfo& info = mbs_[mb_addr];
   const uint8_t* list_y = pps_cur_->scaling_4x4[0];
   IntraNeighbours n;
-  if (mb.kind == kMbI4x4) {
+  if (mb.kind == kMbI4x4 && mb.transform_8x8) {
+    const uint8_t* list8 = pps_cur_->scaling_8x8[0];
+    for (int b8 = 0; b8 < 4; ++b8) {
+      const int x = (b8 & 1) * 8, y = (b8 >> 1) * 8;
+      GatherIntraNeighbours(mb_addr, 0, x, y, 8, 8, n);
+      uint8_t* dst = luma + y * ls + x;
+      PredictIntra8x8(dst, ls, info.intra_modes[(y / 4) * 4 + x / 4], n);
+      if (mb.luma8x8_coded & (1 << b8)) {
+        int32_t d[64];
+        ScaleBlock8x8(mb.luma8x8[b8], qp_, list8, d);
+        InverseTransform8x8Add(dst, ls, d);
+      }
+    }
+  } else if (mb.kind == kMbI4x4) {
     for (int blk = 0; blk < 16; ++blk) {
       const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
       GatherIntraNeighbours(mb_addr, 0, bx * 4, by * 4, 4, 4, n);
@@ -183,6 +218,16 @@ void C264_Decode::AddResidual(int mb_addr, MbParse& mb) {
   const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
   const MbInfo& info = mbs_[mb_addr];
   const bool intra = IsIntraKind(mb.kind);
+  if (mb.luma8x8_coded && !intra) {
+    const int ls = cur_->frame.LumaStride();
+    uint8_t* luma = cur_->frame.Y() + mb_y * 16 * ls + mb_x * 16;
+    for (int b8 = 0; b8 < 4; ++b8) {
+      if (!(mb.luma8x8_coded & (1 << b8))) continue;
+      int32_t d[64];
+      ScaleBlock8x8(mb.luma8x8[b8], qp_, pps_cur_->scaling_8x8[1], d);
+      InverseTransform8x8Add(luma + (b8 >> 1) * 8 * ls + (b8 & 1) * 8, ls, d);
+    }
+  }
   if (mb.luma_coded) {
     const int ls = cur_->frame.LumaStride();
     uint8_t* luma = cur_->frame.Y() + mb_y * 16 * ls + mb_x * 16;
@@ -389,6 +434,7 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
     const int across_c = dir == 0 ? 1 : cs, along_c = dir == 0 ? cs : 1;
     for (int e = 0; e < 4; ++e) {
       const bool mb_edge = e == 0;
+      if ((e & 1) && q.transform_8x8) continue;  // no 4x4 edges inside 8x8 transform blocks
       if (mb_edge && !(dir == 0 ? filter_left : filter_top)) continue;
       const int pm = mb_edge ? (dir == 0 ? left : top) : mb_addr;
       uint8_t bs[4];

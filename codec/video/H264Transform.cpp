@@ -30,6 +30,35 @@ void InverseTransform4x4Add(uint8_t* dst, int stride, const int32_t d[16]) {
     for (int x = 0; x < 4; ++x) dst[y * stride + x] = Clip1(dst[y * stride + x] + ((h[y * 4 + x] + 32) >> 6));
 }
 
+namespace {
+// One-dimensional 8-point transform of 8.5.13.2 on in[0 .. 7 * step].
+inline void Transform8(const int32_t* in, int step, int32_t* out, int out_step) {
+  const int32_t d0 = in[0], d1 = in[step], d2 = in[2 * step], d3 = in[3 * step];
+  const int32_t d4 = in[4 * step], d5 = in[5 * step], d6 = in[6 * step], d7 = in[7 * step];
+  const int32_t a0 = d0 + d4, a4 = d0 - d4, a2 = (d2 >> 1) - d6, a6 = d2 + (d6 >> 1);
+  const int32_t b0 = a0 + a6, b2 = a4 + a2, b4 = a4 - a2, b6 = a0 - a6;
+  const int32_t a1 = -d3 + d5 - d7 - (d7 >> 1), a3 = d1 + d7 - d3 - (d3 >> 1);
+  const int32_t a5 = -d1 + d7 + d5 + (d5 >> 1), a7 = d3 + d5 + d1 + (d1 >> 1);
+  const int32_t b1 = a1 + (a7 >> 2), b7 = a7 - (a1 >> 2), b3 = a3 + (a5 >> 2), b5 = (a3 >> 2) - a5;
+  out[0] = b0 + b7;
+  out[out_step] = b2 + b5;
+  out[2 * out_step] = b4 + b3;
+  out[3 * out_step] = b6 + b1;
+  out[4 * out_step] = b6 - b1;
+  out[5 * out_step] = b4 - b3;
+  out[6 * out_step] = b2 - b5;
+  out[7 * out_step] = b0 - b7;
+}
+}  // namespace
+
+void InverseTransform8x8Add(uint8_t* dst, int stride, const int32_t d[64]) {
+  int32_t g[64], h[64];
+  for (int i = 0; i < 8; ++i) Transform8(d + i * 8, 1, g + i * 8, 1);  // rows
+  for (int j = 0; j < 8; ++j) Transform8(g + j, 8, h + j, 8);          // columns
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) dst[y * stride + x] = Clip1(dst[y * stride + x] + ((h[y * 8 + x] + 32) >> 6));
+}
+
 void InverseTransformDcAdd(uint8_t* dst, int stride, int32_t dc) {
   const int32_t r = (dc + 32) >> 6;
   for (int y = 0; y < 4; ++y)

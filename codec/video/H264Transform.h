@@ -10,6 +10,9 @@ namespace fennik {
 // ((x + 32) >> 6) to the prediction at dst and clips to 0..255.
 void InverseTransform4x4Add(uint8_t* dst, int stride, const int32_t d[16]);
 
+// 8x8 inverse transform (8.5.13) of d (raster, 64 values) added to the prediction.
+void InverseTransform8x8Add(uint8_t* dst, int stride, const int32_t d[64]);
+
 // Adds a block whose only coefficient is DC: every residual sample is (dc + 32) >> 6.
 void InverseTransformDcAdd(uint8_t* dst, int stride, int32_t dc);
 

@@ -16,6 +16,11 @@ extern const uint8_t kDeblockAlpha[52];         // alpha' by indexA (Table 8-16)
 extern const uint8_t kDeblockBeta[52];          // beta' by indexB (Table 8-16)
 extern const uint8_t kDeblockTc0[52][3];        // tC0' by indexA and bS 1..3 (Table 8-17)
 
+extern const uint8_t kZigzag8x8[64];            // 8x8 frame scan index -> raster index (8.5.7)
+extern const uint8_t kNormAdjust8x8[6][6];      // v of 8.5.9 for 8x8 blocks (position classes 0..5)
+extern const uint8_t kSigCoeffCtx8x8[63];       // ctxIdxInc of significant_coeff_flag, frame 8x8 (Table 9-43)
+extern const uint8_t kLastCoeffCtx8x8[63];      // ctxIdxInc of last_significant_coeff_flag, 8x8 (Table 9-43)
+
 // Raster position (x, y in 4x4 block units) of luma4x4BlkIdx (6.4.3).
 extern const uint8_t kBlock4x4X[16];
 extern const uint8_t kBlock4x4Y[16];

@@ -46,6 +46,12 @@ TEST(H264DecodeTest, CabacTemporalDirect) { ExpectBitExact("direct_temporal"); }
 TEST(H264DecodeTest, WeightedPrediction) { ExpectBitExact("weighted"); }
 TEST(H264DecodeTest, SixteenReferenceFrames) { ExpectBitExact("refs16"); }
 TEST(H264DecodeTest, OddSizeCabacWithCropping) { ExpectBitExact("odd_200x120"); }
+// High profile tools for 8-bit 4:2:0: 8x8 transform, intra 8x8, scaling matrices.
+TEST(H264DecodeTest, HighIntra8x8) { ExpectBitExact("high_intra8x8"); }
+TEST(H264DecodeTest, HighCabacTransform8x8) { ExpectBitExact("high_cabac"); }
+TEST(H264DecodeTest, HighCavlcTransform8x8) { ExpectBitExact("high_cavlc"); }
+TEST(H264DecodeTest, HighDefaultScalingMatrices) { ExpectBitExact("high_cqm_jvt"); }
+TEST(H264DecodeTest, HighExplicitScalingMatrices) { ExpectBitExact("high_cqm_custom"); }
 
 // Feeds an SPS built for level / size and returns the DPB size the decoder chose.
 int DpbFor(uint32_t level, uint32_t w_mbs, uint32_t h_mbs, int max_dec_frame_buffering = -1) {
