@@ -50,8 +50,17 @@ void CFieldTree::Field(int level, std::string_view name, int bits, int mode, int
                                                                 : FormatBinaryField(raw, bits));
   }
   if (columns_.value > 0) {
-    std::string text = mode == kModeHex ? FormatHexField(static_cast<uint64_t>(value), bits)
-                                        : FormatDecimal(value);
+    std::string text;
+    if (mode != kModeHex) {
+      text = FormatDecimal(value);
+    } else if (bits > 0) {
+      text = FormatHexField(static_cast<uint64_t>(value), bits);
+    } else {
+      // No width to derive digits from: the whole value, unmasked.
+      char hex[24];
+      std::snprintf(hex, sizeof hex, "0x%llX", static_cast<unsigned long long>(value));
+      text = hex;
+    }
     if (!unit.empty()) {
       text += ' ';
       text += unit;

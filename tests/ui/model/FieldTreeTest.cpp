@@ -99,6 +99,7 @@ TEST(FieldTree, ValuesUnitsAndWideFields) {
   tree.Field(0, "addr", 48, kModeHex, colour::kField, 0x1234, 0x1234);
   tree.Field(0, "blob", 20000, kModeDecimal, colour::kField, 0, 7);
   tree.Field(0, "count", 0, kModeDecimal, colour::kField, 0, 1234567);
+  tree.Field(0, "id", 0, kModeHex, colour::kField, 0, 0x1234);
   const auto& r = tree.Rows();
   EXPECT_EQ(r[0].text, Cells(30, "-1,000 bytes", Cells(16, "0xFFFF", Cells(10, "  16", "  size"))));
   EXPECT_EQ(r[1].text,
@@ -106,6 +107,8 @@ TEST(FieldTree, ValuesUnitsAndWideFields) {
   EXPECT_EQ(r[2].text.substr(10, 4), "----");
   // No bit count and no pattern for a value without bits.
   EXPECT_EQ(r[3].text, Cells(30, "1,234,567", "  count"));
+  // A hexadecimal value without a bit count keeps all its digits.
+  EXPECT_EQ(r[4].text, Cells(30, "0x1234", "  id"));
 }
 
 TEST(FieldTree, HiddenColumnsAndNameIndent) {
