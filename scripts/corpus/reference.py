@@ -58,6 +58,29 @@ REAL_CALL_TCP = ("Real traffic on lo captured by `dumpcap -i lo -w` (pcapng as d
                  "payloads), RTCP on 22001/32001, BYE/200 OK over a second TCP connection.")
 
 DESCRIPTIONS = {
+    "g726-sip-udp.pcap": (
+        "scripts/make-codec-captures, real traffic on lo captured by `tcpdump -i lo -U -B 32768 -w`: "
+        "four SIP calls over UDP 5060 (SDP offer and answer: PT 96 = G726-nn/8000 and PT 97 = "
+        "AAL2-G726-nn/8000, nn = 16, 24, 32, 40), in call i the caller receiving on 26000 + 10i "
+        "and the callee on 36000 + 10i; eight ffmpeg `-re` senders of 1 s of the audio vectors' "
+        "test signal (tests/data/audio/source-8k.s16le): from 127.0.1.10:26004 + 10i ffmpeg's "
+        "g726le under PT 96, from 127.0.1.20:36004 + 10i ffmpeg's g726 (MSB-first) under PT 97, "
+        "`-packetsize` set for 20 ms of code words per packet; RTCP on port + 1; BYE/200 OK.",
+        "G.726 at all four rates in both RTP packings, mapped from dynamic payload types by SDP; "
+        "asymmetric ports (the stream is matched to SDP by its destination). Reference decodes "
+        "of every stream's payload in decoded/."),
+    "g722-dvi4-l16-static.pcap": (
+        "scripts/make-codec-captures, real traffic on lo captured by `tcpdump -i lo -U -B 32768 -w`, "
+        "no SIP: ffmpeg `-re` g722 PT 9 127.0.1.10:27000 -> 127.0.1.20:37000 (1 s, 700 Hz tone, "
+        "a 5.1 kHz tone added after 0.5 s for the higher sub-band), ffmpeg `-re` pcm_s16be "
+        "stereo 44.1 kHz PT 10 127.0.1.10:27002 -> 127.0.1.20:37002 (0.4 s, 440 Hz left, 660 Hz "
+        "right), and IMA-ADPCM DVI4 PT 5 127.0.1.20:37004 -> 127.0.1.10:27004 from "
+        "scripts/corpus/dvi4_send.py (1 s of tests/data/audio/source-8k.s16le at half level, "
+        "84-byte payloads: 4-byte block header and 160 codes); RTCP of the ffmpeg senders on "
+        "port + 1.",
+        "Static payload types 9 (G.722 at the RTP clock rate 8000), 5 (DVI4/8000) and 10 (L16 "
+        "stereo 44100) without SDP; L16 packets of 1468 and 616 payload bytes. Reference "
+        "decodes in decoded/ (ffmpeg for G.722 and L16, the encoder's reconstruction for DVI4)."),
     "g711u-sip-udp.pcap": (
         REAL_CALL_UDP,
         "The baseline: little-endian classic microsecond file, two-direction G.711 u-law call "
@@ -169,6 +192,15 @@ DESCRIPTIONS = {
     "rtp-edge-cases.pcap": (
         "derive.py, synthetic: one frame or a few per decoder rule, listed in the README.",
         "The decoder's acceptance rules and bounds (see the frame list below)."),
+    "h264-pcmu-sip-udp.pcap": (
+        "Real traffic on lo captured by `tcpdump -i lo -U -w` (scripts/make-extract-capture): "
+        "SIP INVITE/100/200 OK/ACK over UDP with SDP m=video 28002/38002 PT 96 H264/90000 "
+        "(packetization-mode=1); ffmpeg `-re -c:v copy -pkt_size 1200` sends the x264 stream "
+        "tests/data/extract/h264-rtp.264 (320x240, 50 pictures) 127.0.1.10:28002 -> "
+        "127.0.1.20:38002 (SSRC 0x28000002) while a second ffmpeg sends 2 s of pcm_mulaw PT 0 "
+        "127.0.1.10:28000 -> 127.0.1.20:38000 (SSRC 0x28000001); RTCP on port + 1; BYE/200 OK.",
+        "H.264 over RTP (RFC 6184): single NAL unit packets, FU-A fragments, a STAP-A with "
+        "SPS/PPS/SEI, marker bit on each picture's last packet; extraction to raw and AVI."),
     "ipv4-options.pcap": (
         "derive.py, synthetic: three PCMU packets 127.0.3.1:5030 -> 127.0.3.2:6030 whose IPv4 "
         "header has IHL 6 (a Router Alert option).",
@@ -437,6 +469,10 @@ def write_readme(d, table):
         "## Also",
         "",
         "- `tests/data/sample.pcap` is a copy of `g711u-sip-udp.pcap` (the README's sample).",
+        "- `decoded/<capture>.<source port>.<decoder>.s16le`: what an independent decoder makes of",
+        "  the concatenated RTP payloads of one stream (16-bit little-endian; `ffmpeg`: ffmpeg's",
+        "  G.726 / G.722 / PCM decoder, G.722 at 16 kHz; `sox`: SoX's G.721/G.723 decoders; `encoder`:",
+        "  the DVI4 test encoder's own reconstruction). Written by `scripts/make-codec-captures`.",
         "- Large inputs for benchmarks are not committed: `bench/make-bench-capture OUT.pcap [SIZE_MB]`",
         "  writes one (20 G.711 streams plus unrelated traffic, 1100 MB by default).",
         "",

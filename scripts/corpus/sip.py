@@ -5,6 +5,7 @@
          --formats "0 PCMU/8000" ["101 telephone-event/8000" ...] --call-id ID
       INVITE with an SDP offer (caller -> callee), 100 Trying, 200 OK with the SDP answer,
       ACK. Both user agents are sockets of this process; the callee side listens on 5060.
+      [--media video] [--fmtp "96 packetization-mode=1" ...]   (default: m=audio)
   sip.py bye --transport udp|tcp --caller IP --callee IP --call-id ID
       BYE and its 200 OK.
 
@@ -19,7 +20,7 @@ import time
 SIP_PORT = 5060
 
 
-def sdp_body(addr, port, formats, session_id):
+def sdp_body(addr, port, formats, session_id, media="audio", fmtp=()):
     pts = " ".join(f.split()[0] for f in formats)
     lines = [
         "v=0",
@@ -27,7 +28,7 @@ def sdp_body(addr, port, formats, session_id):
         "s=corpus call",
         "c=IN IP4 %s" % addr,
         "t=0 0",
-        "m=audio %d RTP/AVP %s" % (port, pts),
+        "m=%s %d RTP/AVP %s" % (media, port, pts),
     ]
     for f in formats:
         pt, name = f.split(None, 1)
@@ -35,7 +36,8 @@ def sdp_body(addr, port, formats, session_id):
             lines.append("a=rtpmap:%s %s" % (pt, name))
         if name.startswith("telephone-event"):
             lines.append("a=fmtp:%s 0-15" % pt)
-    lines += ["a=ptime:20", "a=sendrecv"]
+    lines += ["a=fmtp:%s" % f for f in fmtp]
+    lines += (["a=ptime:20"] if media == "audio" else []) + ["a=sendrecv"]
     return ("\r\n".join(lines) + "\r\n").encode()
 
 
@@ -148,14 +150,16 @@ def main():
     p.add_argument("--answer", type=int, default=0, help="callee's RTP port")
     p.add_argument("--formats", nargs="+", default=["0 PCMU/8000"])
     p.add_argument("--call-id", required=True)
+    p.add_argument("--media", choices=("audio", "video"), default="audio")
+    p.add_argument("--fmtp", nargs="*", default=[], help='e.g. "96 packetization-mode=1"')
     a = p.parse_args()
 
     d = Dialog(a)
     link = UdpPair(a.caller, a.callee) if a.transport == "udp" else TcpPair(a.caller, a.callee)
     tag = "a6c85cf"
     if a.phase == "invite":
-        offer = sdp_body(a.caller, a.offer, a.formats, 2890844526)
-        answer = sdp_body(a.callee, a.answer, a.formats, 2890844527)
+        offer = sdp_body(a.caller, a.offer, a.formats, 2890844526, a.media, a.fmtp)
+        answer = sdp_body(a.callee, a.answer, a.formats, 2890844527, a.media, a.fmtp)
         link.to_callee(d.request("INVITE", 1, "776asdhds", offer))
         link.to_caller(d.response(100, "Trying", "INVITE", 1, "776asdhds"))
         time.sleep(0.05)
