@@ -1,0 +1,282 @@
+#include "playback/CDecodeTaskX.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <future>
+
+#include "base/DebugPrint.h"
+
+namespace fennik {
+namespace {
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace
+
+CDecodeTaskX::CDecodeTaskX() = default;
+
+CDecodeTaskX::~CDecodeTaskX() {
+  Stop();
+  fifo_.Clear();
+  renderer_.Release();
+}
+
+bool CDecodeTaskX::Start(CTaskListener* window, CRTP_Parser* container, bool loaded) {
+  if (worker_.joinable()) return false;
+  renderer_.SetListener(this);
+  renderer_.SelectDevice(0);
+  window_ = window;
+  container_ = container;
+  quitting_ = false;
+  {
+    std::lock_guard lock(queueMutex_);
+    queue_.clear();
+  }
+  std::promise<void> published;
+  std::future<void> ready = published.get_future();
+  worker_ = std::thread([this, loaded, &published] {
+    workerAlive_ = true;
+    published.set_value();
+    WorkerMain(loaded);
+  });
+  ready.wait();
+  return true;
+}
+
+void CDecodeTaskX::Post(uint32_t id, uint64_t value, CAvStream* stream) {
+  if (window_ == nullptr) return;
+  WorkerMessage message;
+  message.id = id;
+  message.value = value;
+  message.stream = stream;
+  if (id == kMsgSdpMissing) message.container = container_;
+  window_->OnWorkerMessage(message);
+}
+
+void CDecodeTaskX::WorkerMain(bool loaded) {
+  busy_ = 0;
+  Post(kMsgLoadStart);
+  const bool ok = loaded || (container_ != nullptr && container_->Analyse(this));
+  if (!ok) {
+    workerAlive_ = false;
+    Post(kMsgLoadEnd, 0);
+    return;
+  }
+  Post(kMsgLoadEnd, 1);
+  for (;;) {
+    TaskRequest request;
+    {
+      std::unique_lock lock(queueMutex_);
+      queueSignal_.wait(lock, [this] { return !queue_.empty(); });
+      request = std::move(queue_.front());
+      queue_.pop_front();
+      if (request.id == kRequestQuit) break;
+      busy_ = 1;
+    }
+    HandleRequest(request);
+    std::lock_guard lock(queueMutex_);
+    busy_ = 0;
+  }
+  workerAlive_ = false;
+}
+
+void CDecodeTaskX::HandleRequest(const TaskRequest& request) {
+  switch (request.id) {
+    case kRequestPlay: {
+      CAvStream* stream = currentStream_.load();
+      if (stream == nullptr) break;
+      Post(kMsgPlayStart, 0, stream);
+      running_ = 1;
+      PlayEnd end = kPlayNotAudio;
+      if (!stream->IsVideo() && stream->IsAudio()) end = PlayAudio(*stream);
+      running_ = 0;
+      Post(kMsgPlayEnd, end, stream);
+      break;
+    }
+    case kRequestExtract:
+    case kRequestCsv: {
+      if (container_ == nullptr || running_.load() != 0) break;
+      const bool csv = request.id == kRequestCsv;
+      Post(csv ? kMsgCsvStart : kMsgExtractStart);
+      SleepMs(100);  // lets the window show its progress dialog first
+      running_ = 1;
+      int result = 0;
+      if (csv) {
+        result = WriteCsvFile(*container_, request.csv);
+      } else if (request.extraction) {
+        result = request.extraction->Run(*container_, this);
+      }
+      running_ = 0;
+      Post(csv ? kMsgCsvEnd : kMsgExtractEnd, static_cast<uint64_t>(result));
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+PlayEnd CDecodeTaskX::PlayAudio(CAvStream& stream) {
+  AudioFrame frame;
+  frame.format.channels = 2;
+  frame.format.sampleRate = 48000;
+  frame.format.bitsPerSample = 16;
+  frame.format.frameSize = 2048;
+  frame.format.samples = 512;
+  AudioFormat format;
+  if (!stream.GetAudioFormat(format) || format.sampleRate == 0) return kPlayNoFormat;
+  frame.format = format;
+  const uint32_t rate = format.sampleRate;
+
+  if (!renderer_.IsOpen() && !renderer_.Open(2, rate, 16, kBlockMs)) {
+    DebugPrint("[CDecodeTaskX] render device open error\n");
+    return kPlayDeviceOpenFailed;
+  }
+  inputDone_ = false;
+  fifo_.Resize(std::max(rate, kMinFifoBytes));
+  if (!renderer_.IsPlaying()) {
+    if (!renderer_.Start()) {
+      renderer_.Close();
+      return kPlayDeviceStartFailed;
+    }
+    DebugPrint("[CDecodeTaskX] play start\n");
+  }
+  const uint32_t samples = std::max<uint32_t>(format.samples, 8192);
+  if (pcm_.size() < size_t{samples} * 2) pcm_.assign(size_t{samples} * 2, 0);  // 4 bytes a sample
+  DebugPrint("open sound device : frq=%d, samples=%d\n", static_cast<int>(rate), static_cast<int>(samples));
+  frame.samples = pcm_.data();
+  frame.capacityBytes = static_cast<uint32_t>(pcm_.size() * sizeof(int16_t));
+
+  PlayEnd end = kPlayStopped;
+  const uint8_t* chunk = nullptr;
+  uint32_t chunkLength = 0;  // bytes of the chunk not yet written
+  bool firstRound = true;
+  int idle = 0;
+  while (running_.load() != 0 && !quitting_.load()) {
+    if (stream.IsEnd() && !firstRound) {
+      end = kPlayEnded;
+      break;
+    }
+    if (chunkLength == 0) {
+      if (!stream.GetAudioFrame(CAvStream::kNone, frame)) {
+        end = stream.IsEnd() || stream.Frames().GetCount() == 0 ? kPlayEnded : kPlayDecodeFailed;
+        if (firstRound && stream.Frames().GetCount() == 0) end = kPlayNothingDecoded;
+        break;
+      }
+      chunk = reinterpret_cast<const uint8_t*>(frame.samples);
+      chunkLength = std::min(frame.validBytes, frame.capacityBytes);
+    }
+    if (chunkLength > 0) {
+      if (fifo_.FreeSpace() > chunkLength) {
+        Post(kMsgPlayFrame, stream.CurrentFrame(), &stream);
+        fifo_.Write(chunk, chunkLength);
+        firstRound = false;
+        chunkLength = 0;
+        idle = 0;
+        continue;
+      }
+      SleepMs(10);
+      idle = 0;
+    } else if (++idle > kIdleRoundsLimit) {
+      end = kPlayNothingDecoded;
+      break;
+    }
+  }
+  inputDone_ = true;
+  SleepMs(kPlayOutMs);  // the device plays out what the FIFO still holds
+  renderer_.Stop();
+  renderer_.Close();
+  pcm_.clear();
+  pcm_.shrink_to_fit();
+  return end;
+}
+
+uint32_t CDecodeTaskX::OnRequestData(uint8_t* buffer, uint32_t bytes) {
+  std::memset(buffer, 0, bytes);
+  const uint32_t held = fifo_.BytesHeld();
+  if (held >= bytes) {
+    fifo_.Read(buffer, bytes);
+  } else if (held > 0 && inputDone_.load()) {
+    fifo_.Read(buffer, held);  // the play's last PCM, padded with silence
+  } else {
+    DebugPrint("audio data = %d, %d\n", static_cast<int>(held), static_cast<int>(bytes));
+    ++underruns_;
+  }
+  return bytes;
+}
+
+void CDecodeTaskX::OnProgress(uint64_t done, uint64_t total) {
+  const int percent = total == 0 ? 0 : static_cast<int>(done * 100 / total);
+  char text[160];
+  std::snprintf(text, sizeof text,
+                language_.load() == 1 ? "読み込み完了... %lld / %lld bytes (%d%%)"
+                                      : "Loading ... %lld / %lld bytes (%d%%)",
+                static_cast<long long>(done), static_cast<long long>(total), percent);
+  if (window_ != nullptr) window_->OnTaskProgress(percent, text);
+}
+
+void CDecodeTaskX::OnSdpMissing(CRTP_Parser& container) {
+  (void)container;
+  Post(kMsgSdpMissing);
+}
+
+int CDecodeTaskX::HandleCommand(uint32_t command) {
+  switch (command) {
+    case kCommandPlay: {
+      std::lock_guard lock(queueMutex_);
+      // A press while a job runs or is already queued is ignored.
+      if (busy_.load() == 0 && queue_.empty() && workerAlive_.load()) {
+        queue_.push_back(TaskRequest{kRequestPlay, {}, nullptr});
+        queueSignal_.notify_one();
+      }
+      return 1;
+    }
+    case kCommandStop:
+    case kCommandStop2:
+      if (busy_.load() != 0) running_ = 0;
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+bool CDecodeTaskX::PostRequest(TaskRequest request) {
+  if (request.id != kRequestCsv && request.id != kRequestExtract && request.id != kRequestPlay) return false;
+  std::lock_guard lock(queueMutex_);
+  if (busy_.load() != 0 || !queue_.empty() || !workerAlive_.load()) return false;
+  queue_.push_back(std::move(request));
+  queueSignal_.notify_one();
+  return true;
+}
+
+void CDecodeTaskX::CancelLoad() {
+  if (container_ != nullptr) container_->Cancel();
+}
+
+void CDecodeTaskX::Stop() {
+  renderer_.Stop();
+  renderer_.Close();
+  DebugPrint("close sound device : 1\n");
+  if (worker_.joinable()) {
+    // A load still running is cancelled so the worker can take the quit request.
+    CancelLoad();
+    quitting_ = true;
+    for (int i = 0; i < 10 && busy_.load() != 0; ++i) {
+      running_ = 0;
+      SleepMs(100);
+    }
+    running_ = 0;
+    {
+      std::lock_guard lock(queueMutex_);
+      queue_.clear();  // requests not yet taken are dropped
+      queue_.push_back(TaskRequest{kRequestQuit, {}, nullptr});
+      queueSignal_.notify_one();
+    }
+    worker_.join();
+  }
+  container_ = nullptr;
+  window_ = nullptr;
+}
+
+}  // namespace fennik

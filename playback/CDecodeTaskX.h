@@ -1,0 +1,110 @@
+// The worker task of an open capture: its thread loads the capture, then serves play, CSV
+// and extraction requests one at a time and reports to the main window's listener. Audio
+// play decodes frames into the PCM FIFO that the renderer's feeder thread drains.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "capture/CRTP_Parser.h"
+#include "playback/CFIFO.h"
+#include "playback/CMMERenderer.h"
+#include "playback/WorkerMessage.h"
+
+namespace fennik {
+
+// Why an audio play ended; carried as the value of message 1041.
+enum PlayEnd : uint64_t {
+  kPlayEnded = 0,           // the stream's frames ran out (or there was no current stream)
+  kPlayStopped = 1,         // the running flag was cleared
+  kPlayNoFormat = 2,        // the stream has no audio format
+  kPlayDeviceOpenFailed = 3,
+  kPlayDeviceStartFailed = 4,
+  kPlayNothingDecoded = 5,  // 101 rounds without PCM
+  kPlayDecodeFailed = 6,    // a frame could not be decoded
+  kPlayNotAudio = 7,        // video presentation is not served yet
+};
+
+// Commands of the main window that the task consumes.
+enum TaskCommand : uint32_t { kCommandPlay = 6041, kCommandStop = 6042, kCommandStop2 = 6043 };
+
+class CDecodeTaskX : public CAvEventListener, public CSoundListener {
+ public:
+  // Bytes the PCM FIFO holds at least; more when the sample rate is higher.
+  static constexpr uint32_t kMinFifoBytes = 48000;
+  static constexpr uint32_t kBlockMs = 100;
+  static constexpr int kIdleRoundsLimit = 100;  // more empty rounds than this end the play
+  static constexpr int kPlayOutMs = 2000;       // what the device still plays after the loop
+
+  CDecodeTaskX();
+  ~CDecodeTaskX() override;
+
+  // Starts the worker for an opened container: the renderer gets this task as listener and
+  // output device 0; the worker thread loads the container (unless `loaded`: it has been
+  // analysed already) and then waits for requests. Returns once the worker runs; false
+  // when a worker already runs.
+  bool Start(CTaskListener* window, CRTP_Parser* container, bool loaded = false);
+  // Ends a running job, closes the renderer and ends the worker thread.
+  void Stop();
+
+  // 6041 play, 6042/6043 stop; 1 when consumed.
+  int HandleCommand(uint32_t command);
+  // Queues a CSV (1136) or extraction (1135) request; false while the worker is busy or
+  // not running.
+  bool PostRequest(TaskRequest request);
+  // The stream that play uses (the selected page's stream); nullptr for none.
+  void SetCurrentStream(CAvStream* stream) { currentStream_ = stream; }
+  // Asks a running load to end (the progress dialog's Cancel).
+  void CancelLoad();
+  void SetLanguage(int language) { language_ = language; }
+
+  // The renderer; set its output (sound card, WAV file, null) before playing.
+  CMMERenderer& Renderer() { return renderer_; }
+  bool IsBusy() const { return busy_.load() != 0; }
+  bool HasWorker() const { return workerAlive_.load(); }
+  // Blocks the renderer asked for that the FIFO could not fill (silence played).
+  uint64_t UnderrunBlocks() const { return underruns_.load(); }
+
+  // CAvEventListener, called on the worker thread by the container.
+  void OnProgress(uint64_t done, uint64_t total) override;
+  void OnSdpMissing(CRTP_Parser& container) override;
+
+  // CSoundListener, called on the renderer's feeder thread.
+  uint32_t OnRequestData(uint8_t* buffer, uint32_t bytes) override;
+
+ private:
+  void WorkerMain(bool loaded);
+  void Post(uint32_t id, uint64_t value = 0, CAvStream* stream = nullptr);
+  void HandleRequest(const TaskRequest& request);
+  PlayEnd PlayAudio(CAvStream& stream);
+
+  CTaskListener* window_ = nullptr;
+  CRTP_Parser* container_ = nullptr;
+  std::atomic<CAvStream*> currentStream_{nullptr};
+  std::atomic<int32_t> running_{0};
+  std::atomic<int32_t> busy_{0};
+  std::atomic<bool> workerAlive_{false};
+  std::atomic<bool> quitting_{false};  // Stop runs: no job may start or go on
+  std::atomic<int> language_{0};
+
+  std::vector<int16_t> pcm_;  // the decoded frame being moved into the FIFO
+  CMMERenderer renderer_;
+  CFIFO fifo_;
+  // Set when the play has written its last PCM: the feeder then takes a short remainder
+  // padded with silence instead of leaving it in the FIFO.
+  std::atomic<bool> inputDone_{false};
+  std::atomic<uint64_t> underruns_{0};
+
+  std::mutex queueMutex_;
+  std::condition_variable queueSignal_;
+  std::deque<TaskRequest> queue_;
+  std::thread worker_;
+};
+
+}  // namespace fennik
