@@ -89,8 +89,10 @@ C264_Decode::~C264_Decode() = default;
 bool C264_Decode::InitPictureBuffers(uint32_t width, uint32_t height, uint32_t format) {
   DebugPrint("[H.264] init : width=%d, height=%d\n", static_cast<int>(width), static_cast<int>(height));
   buffers_ready_ = false;
+  // Pictures already queued for output stay available until they are taken.
+  for (auto& p : pool_)
+    if (p->queued_for_output) retired_.push_back(std::move(p));
   pool_.clear();
-  output_queue_.clear();
   cur_ = nullptr;
   const uint32_t w_mbs = (width + 15) / 16, h_mbs = (height + 15) / 16;
   if (w_mbs == 0 || h_mbs == 0) return false;
@@ -131,6 +133,7 @@ bool C264_Decode::InitPictureBuffers(uint32_t width, uint32_t height, uint32_t f
 }
 
 void C264_Decode::ResetDecoder() {
+  retired_.clear();
   for (auto& p : pool_) {
     p->used = p->short_ref = p->long_ref = p->needed_for_output = p->queued_for_output = false;
     p->frame.picture_index = -1;
@@ -143,13 +146,9 @@ void C264_Decode::ResetDecoder() {
 
 bool C264_Decode::EnsureBuffers(const H264Sps& sps) {
   if (buffers_ready_ && buf_width_mbs_ == sps.PicWidthInMbs() && buf_height_mbs_ == sps.FrameHeightInMbs()) return true;
-  // A new picture size starts a new sequence: waiting pictures are output first.
+  // A new picture size starts a new sequence: waiting pictures are output first (they are
+  // kept until taken).
   Flush();
-  std::vector<H264Picture*> keep = output_queue_;
-  if (!keep.empty()) {
-    DebugPrint("[H.264] picture size changed with %d pictures not taken; they are dropped\n",
-               static_cast<int>(keep.size()));
-  }
   return InitPictureBuffers(sps.PicWidthInMbs() * 16, sps.FrameHeightInMbs() * 16, kPictureYuv420);
 }
 
@@ -268,15 +267,21 @@ H264Picture* C264_Decode::FindFreePicture() {
     }
   }
   // Every record is held: give up the oldest picture waiting to be taken.
-  if (!output_queue_.empty()) {
+  while (!output_queue_.empty()) {
     H264Picture* p = output_queue_.front();
     output_queue_.erase(output_queue_.begin());
     DebugPrint("[H.264] output picture POC %d dropped: no free picture buffer\n", p->poc);
     p->needed_for_output = p->queued_for_output = false;
+    auto retired = std::find_if(retired_.begin(), retired_.end(), [p](const auto& r) { return r.get() == p; });
+    if (retired != retired_.end()) {  // a picture of an earlier size: released, not reused
+      retired_.erase(retired);
+      continue;
+    }
     if (!p->IsRef()) {
       p->used = false;
       return p;
     }
+    break;
   }
   // Then output pictures not yet queued.
   BumpOutput(true);
@@ -699,6 +704,11 @@ bool C264_Decode::GetNextPicture(CVideoFrame& out, H264Crop* crop) {
   pic->needed_for_output = false;
   pic->queued_for_output = false;
   if (!pic->IsRef()) pic->used = false;
+  for (auto it = retired_.begin(); it != retired_.end(); ++it)
+    if (it->get() == pic) {
+      retired_.erase(it);
+      break;
+    }
   return ok;
 }
 

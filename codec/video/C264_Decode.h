@@ -193,6 +193,8 @@ class C264_Decode : public C264_DecodeHeader {
   uint32_t slice_errors_ = 0;
   uint32_t frame_number_ = 0;
   std::vector<H264Picture*> output_queue_;
+  // Pictures of an earlier picture size still queued for output.
+  std::vector<std::unique_ptr<H264Picture>> retired_;
 
   // The picture being decoded.
   H264Picture* cur_ = nullptr;

@@ -74,6 +74,26 @@ TEST(H264DecodeTest, DpbSizedByLevel) {
   EXPECT_EQ(DpbFor(10, 120, 68), 2);
 }
 
+TEST(H264DecodeTest, PictureSizeChangeKeepsEveryPicture) {
+  // Two streams one after the other: QCIF, then 98x62. Pictures of the first size still
+  // waiting for output when the size changes are output, not dropped.
+  auto data = ReadFile(H264Fixture("main_cavlc_b.264"));
+  const auto second = ReadFile(H264Fixture("odd_98x62.264"));
+  data.insert(data.end(), second.begin(), second.end());
+  auto expected = ReadFrameMd5(H264Fixture("main_cavlc_b.framemd5"));
+  const auto expected2 = ReadFrameMd5(H264Fixture("odd_98x62.framemd5"));
+  expected.insert(expected.end(), expected2.begin(), expected2.end());
+  // Feed everything before taking any picture, as a caller that drains late would.
+  C264_Decode dec;
+  for (const NalSpan& u : SplitAnnexB(data.data(), data.size())) dec.DecodeNalUnit(data.data() + u.offset, u.size);
+  dec.Flush();
+  CVideoFrame frame;
+  H264Crop crop;
+  std::vector<std::string> got;
+  while (dec.GetNextPicture(frame, &crop)) got.push_back(test::VisibleMd5(frame, crop));
+  EXPECT_EQ(got, expected);
+}
+
 TEST(H264DecodeTest, NothingDecodedWithoutParameterSets) {
   auto data = ReadFile(H264Fixture("intra_cavlc.264"));
   // Drop the SPS and PPS: slices refer to missing parameter sets.
