@@ -154,7 +154,9 @@ PlayEnd CDecodeTaskX::PlayAudio(CAvStream& stream) {
   bool firstRound = true;
   int idle = 0;
   while (running_.load() != 0 && !quitting_.load()) {
-    if (stream.IsEnd() && !firstRound) {
+    // The end is checked only once the last frame's PCM is in the FIFO: a frame that has
+    // been decoded but is still waiting for room is not dropped.
+    if (chunkLength == 0 && stream.IsEnd() && !firstRound) {
       end = kPlayEnded;
       break;
     }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "base/ByteOrder.h"
 #include "playback/WorkerMessage.h"
 
@@ -32,7 +34,10 @@ class MessageRecorder : public CTaskListener {
     messages_.push_back(message);
     signal_.notify_all();
   }
+  std::function<void(int)> onProgress;
+
   void OnTaskProgress(int percent, const std::string& text) override {
+    if (onProgress) onProgress(percent);
     std::lock_guard lock(mutex_);
     progress_.push_back(percent);
     lastText_ = text;
@@ -59,6 +64,16 @@ class MessageRecorder : public CTaskListener {
   std::string LastProgressText() {
     std::lock_guard lock(mutex_);
     return lastText_;
+  }
+  // Waits until the worker has finished handling its request (it clears its busy flag
+  // after posting the job's last message).
+  template <typename Task>
+  static bool WaitIdle(const Task& task) {
+    for (int i = 0; i < 6000; ++i) {
+      if (!task.IsBusy()) return true;
+      usleep(10000);
+    }
+    return false;
   }
   void Clear() {
     std::lock_guard lock(mutex_);

@@ -62,9 +62,9 @@ class PatternListener : public CSoundListener {
     ++ends_;
     signal_.notify_all();
   }
-  bool WaitForEnd() {
+  bool WaitForEnd(uint32_t count = 1) {
     std::unique_lock lock(mutex_);
-    return signal_.wait_for(lock, test::kBound, [this] { return ends_ > 0; });
+    return signal_.wait_for(lock, test::kBound, [&] { return ends_ >= count; });
   }
   bool WaitForRequests(uint32_t count) {
     // Polled: requests come from the feeder thread without a notification.
@@ -129,7 +129,7 @@ TEST(RendererTest, BlocksReachTheWavOutputInOrderAndTheEndMarkerComesBack) {
   ASSERT_EQ(renderer.Start(), 1);
   EXPECT_TRUE(renderer.IsPlaying());
   EXPECT_EQ(renderer.Start(), 1);  // already playing
-  ASSERT_TRUE(listener.WaitForEnd());
+  ASSERT_TRUE(listener.WaitForEnd(2));
   EXPECT_EQ(renderer.Stop(), 1);
   EXPECT_FALSE(renderer.IsPlaying());
   renderer.Close();
