@@ -11,6 +11,7 @@
 #include "capture/ErrorList.h"
 #include "capture/PacketRecord.h"
 #include "capture/RtpTiming.h"
+#include "stream/CAudio_Stream.h"
 #include "ui/model/NumberFormat.h"
 
 namespace fennik {
@@ -331,13 +332,19 @@ bool CView_RTPInfo::Print(uint64_t address, const RtpPacketEntry& entry, CFieldT
 
   if (IsStreamPageId(pageId_)) {
     const uint32_t streamIndex = StreamIdOfPage(pageId_) - 1;
-    const CAvStream* object = capture_.StreamObject(streamIndex);
+    CAvStream* object = capture_.StreamObject(streamIndex);
     const bool video = object != nullptr ? object->IsVideo()
                        : streamIndex < capture_.Streams().size() &&
                              capture_.Streams()[streamIndex].mediaKind != 1;
     tree.Title(video ? "VIDEO STREAM INFORMATION" : "AUDIO STREAM INFORMATION");
-    if (streamInfo_ != nullptr && entry.frameIndex != kNoFrame) {
-      streamInfo_->PrintFrameInfo(entry.frameIndex, tree);
+    // The frame that begins in this packet, described by the stream object itself unless
+    // the page supplies its own printer.
+    if (entry.frameIndex != kNoFrame) {
+      if (streamInfo_ != nullptr) {
+        streamInfo_->PrintFrameInfo(entry.frameIndex, tree);
+      } else if (auto* audio = dynamic_cast<CAudio_Stream*>(object)) {
+        audio->ShowFrameInfo(tree, entry.frameIndex);
+      }
     }
   }
   return true;
