@@ -184,6 +184,24 @@ TEST(AnalysisPass, MoreThan256StreamsKeepTheirOwnIndex) {
   EXPECT_STREQ(a.capture.Streams()[299].encodingName, "PCMU");
 }
 
+TEST(AnalysisPass, StreamsBeyondTheLastStreamIdAreRefusedAndCounted) {
+  // 65,535 streams fit (ids 1..65535); the packets of two more streams are refused.
+  std::vector<Frame> frames;
+  RtpFields f;
+  const Bytes payload(8, 0);
+  for (uint32_t i = 0; i < CRTP_Parser::kMaxStreams + 2; ++i) {
+    const uint32_t dst = Ip(10, 9, static_cast<int>(i >> 8 & 0xFF), static_cast<int>(i & 0xFF));
+    frames.push_back({1'700'000'000'000'000 + i, IpFrame(kA, dst, 4000, static_cast<uint16_t>(5000 + (i >> 16)),
+                                                        RtpPacket(f, payload))});
+  }
+  Analysed a(ClassicPcap(frames));
+  EXPECT_EQ(a.capture.Streams().size(), CRTP_Parser::kMaxStreams);
+  EXPECT_EQ(a.capture.Packets().GetCount(), CRTP_Parser::kMaxStreams);
+  EXPECT_EQ(a.capture.RefusedStreamPackets(), 2u);
+  const RtpPacketEntry* last = a.capture.Packets().GetEntry(CRTP_Parser::kMaxStreams - 1, nullptr);
+  EXPECT_EQ(last->streamIndex, CRTP_Parser::kMaxStreams - 1);
+}
+
 TEST(AnalysisPass, OpenReportsWhatWentWrong) {
   CRTP_Parser c;
   EXPECT_EQ(c.Open("/nonexistent/capture.pcap"), OpenResult::kCantOpen);
