@@ -48,6 +48,8 @@ class CADPCM_Decode {
   const AudioFormat& Format() const { return format_; }
   const ImaAdpcmState& State() const { return state_; }
   const std::vector<AdpcmSampleRecord>& Records() const { return records_; }
+  // Frees the records (the decoder stays usable; the next frame records again).
+  void ReleaseRecords() { records_ = {}; }
 
  private:
   AudioFormat format_;

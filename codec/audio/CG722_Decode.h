@@ -44,6 +44,8 @@ class CG722_Decode {
   const AudioFormat& Format() const { return format_; }
   // The octets of the last decoded frame.
   const std::vector<G722OctetRecord>& Records() const { return records_; }
+  // Frees the records (the decoder stays usable; the next frame records again).
+  void ReleaseRecords() { records_ = {}; }
 
  private:
   AudioFormat format_;

@@ -65,6 +65,8 @@ class CG726_Decode {
   const G726State& State() const { return state_; }
   // The samples of the last decoded frame.
   const std::vector<G726SampleRecord>& Records() const { return records_; }
+  // Frees the records (the decoder stays usable; the next frame records again).
+  void ReleaseRecords() { records_ = {}; }
 
  private:
   bool aal2_;

@@ -31,6 +31,8 @@ class CPCM_Decode {
   const AudioFormat& Format() const { return format_; }
   // The decoded values of the last frame (8-bit: signed bytes; else signed 16-bit samples).
   const std::vector<int32_t>& Records() const { return records_; }
+  // Frees the records (the decoder stays usable; the next frame records again).
+  void ReleaseRecords() { records_ = {}; }
 
  private:
   AudioFormat format_;
