@@ -3,6 +3,8 @@
 #include <alsa/asoundlib.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "base/DebugPrint.h"
@@ -15,9 +17,23 @@ namespace {
 constexpr int kWaitSliceMs = 50;
 constexpr int kStuckMs = 5000;
 
+// ALSA's own error lines go to the debug sink instead of standard error.
+extern "C" void OnAlsaError(const char* file, int line, const char* function, int err, const char* fmt, ...) {
+  (void)file, (void)line, (void)err;
+  char text[512];
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(text, sizeof text, fmt, args);
+  va_end(args);
+  DebugPrint("[ALSA] %s: %s\n", function != nullptr ? function : "", text);
+}
+
 }  // namespace
 
-CAlsaOutput::CAlsaOutput(std::string pcmName) : pcmName_(std::move(pcmName)) {}
+CAlsaOutput::CAlsaOutput(std::string pcmName) : pcmName_(std::move(pcmName)) {
+  static const bool handlerSet = snd_lib_error_set_handler(OnAlsaError) == 0;
+  (void)handlerSet;
+}
 
 CAlsaOutput::~CAlsaOutput() { Close(); }
 

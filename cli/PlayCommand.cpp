@@ -1,0 +1,171 @@
+// fennik-cli play FILE --stream ID [--device NAME]: plays an audio stream through the sound
+// device (an ALSA PCM name; "default" unless given) with the worker task and the renderer
+// the desktop program uses, showing the stream time; Ctrl-C stops the play cleanly.
+#include <unistd.h>
+
+#include <csignal>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+
+#include "cli/CaptureSession.h"
+#include "playback/CAlsaOutput.h"
+#include "playback/CDecodeTaskX.h"
+
+namespace fennik::cli {
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+
+// The CLI's window: the worker's messages are queued for the main thread. The stream time
+// of a played frame is computed here, on the worker thread, which owns the stream while
+// it plays.
+class CliWindow : public CTaskListener {
+ public:
+  struct Event {
+    WorkerMessage message;
+    uint64_t timeUs = 0;
+  };
+
+  void OnWorkerMessage(const WorkerMessage& message) override {
+    Event event{message, 0};
+    if (message.id == kMsgPlayFrame && message.stream != nullptr) {
+      event.timeUs = message.stream->GetTime(static_cast<uint32_t>(message.value));
+    }
+    std::lock_guard lock(mutex_);
+    events_.push_back(event);
+    signal_.notify_one();
+  }
+
+  // The next event, or false after `ms` milliseconds without one.
+  bool Next(Event& event, int ms) {
+    std::unique_lock lock(mutex_);
+    if (!signal_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !events_.empty(); })) {
+      return false;
+    }
+    event = events_.front();
+    events_.pop_front();
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable signal_;
+  std::deque<Event> events_;
+};
+
+std::string FormatTime(uint64_t us) {
+  char text[32];
+  const uint64_t tenths = us / 100000;
+  std::snprintf(text, sizeof text, "%02llu:%02llu.%llu", static_cast<unsigned long long>(tenths / 600),
+                static_cast<unsigned long long>(tenths / 10 % 60), static_cast<unsigned long long>(tenths % 10));
+  return text;
+}
+
+}  // namespace
+
+int RunPlay(const CliArgs& args) {
+  CaptureSession session;
+  if (int status = OpenCaptureSession(args, session)) return status;
+  uint32_t id = 0;
+  if (int status = ReadStreamId(args, session, id)) return status;
+  CAvStream* stream = session.capture->StreamObject(id - 1);
+  if (stream == nullptr) return Fail(kExitFailed, "stream " + std::to_string(id) + " has no frames to play");
+  if (stream->IsVideo()) return Fail(kExitFailed, "playing video streams is not available yet");
+  AudioFormat format;
+  if (!stream->GetAudioFormat(format) || format.sampleRate == 0) {
+    return Fail(kExitFailed, "the audio format of stream " + std::to_string(id) + " is unknown");
+  }
+  const std::string device = args.Get("--device").value_or("default");
+  const uint64_t totalUs = stream->GetTime(CAvStream::kNone);
+
+  CliWindow window;
+  CDecodeTaskX task;
+  task.SetLanguage(session.language);
+  task.Renderer().SetOutput(std::make_unique<CAlsaOutput>(device));
+  task.Start(&window, session.capture.get(), true);  // analysed by the session already
+  task.SetCurrentStream(stream);
+
+  g_interrupted = 0;
+  struct sigaction action {}, previous {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &previous);
+
+  const bool live = isatty(STDOUT_FILENO) != 0;
+  bool stopRequested = false;
+  bool ended = false;
+  uint64_t endReason = kPlayEnded;
+  uint64_t lastShown = ~uint64_t{0};
+  bool playRequested = false;
+  CliWindow::Event event;
+  while (!ended) {
+    if (g_interrupted && !stopRequested) {
+      stopRequested = true;
+      task.HandleCommand(kCommandStop);
+    }
+    if (!window.Next(event, 100)) continue;
+    switch (event.message.id) {
+      case kMsgLoadEnd:
+        if (!playRequested) {
+          playRequested = true;
+          task.HandleCommand(kCommandPlay);
+        }
+        break;
+      case kMsgPlayStart:
+        std::printf("playing stream %u (%s, %u Hz) on %s, %s\n", id, stream->GetCodecName(), format.sampleRate,
+                    device.c_str(), FormatTime(totalUs).c_str());
+        break;
+      case kMsgPlayFrame: {
+        const uint64_t shown = live ? event.timeUs / 100000 : event.timeUs / 1000000;
+        if (shown != lastShown) {
+          lastShown = shown;
+          if (live) {
+            std::printf("\r%s / %s", FormatTime(event.timeUs).c_str(), FormatTime(totalUs).c_str());
+          } else {
+            std::printf("%s\n", FormatTime(event.timeUs).c_str());
+          }
+          std::fflush(stdout);
+        }
+        break;
+      }
+      case kMsgPlayEnd:
+        ended = true;
+        endReason = event.message.value;
+        break;
+      default:
+        break;
+    }
+  }
+  if (live && lastShown != ~uint64_t{0}) std::printf("\n");
+  task.Stop();
+  sigaction(SIGINT, &previous, nullptr);
+
+  switch (endReason) {
+    case kPlayEnded:
+      std::printf("end of stream\n");
+      return kExitOk;
+    case kPlayStopped:
+      std::printf("stopped\n");
+      return kExitOk;
+    case kPlayDeviceOpenFailed:
+      return Fail(kExitFailed, "the sound device \"" + device + "\" could not be opened for 16-bit stereo at " +
+                                   std::to_string(format.sampleRate) + " Hz (no such device, or it refuses the format)");
+    case kPlayDeviceStartFailed:
+      return Fail(kExitFailed, "the sound device \"" + device + "\" could not be started");
+    case kPlayNothingDecoded:
+      return Fail(kExitFailed, "stream " + std::to_string(id) + " gives no samples to play (its decoder yields nothing)");
+    case kPlayDecodeFailed:
+      return Fail(kExitFailed, "stream " + std::to_string(id) + " has a frame that could not be decoded; the play ended there");
+    case kPlayNoFormat:
+      return Fail(kExitFailed, "the audio format of stream " + std::to_string(id) + " is unknown");
+    default:
+      return Fail(kExitFailed, "stream " + std::to_string(id) + " cannot be played");
+  }
+}
+
+}  // namespace fennik::cli
