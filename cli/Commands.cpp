@@ -11,6 +11,7 @@ int RunShow(const CliArgs& args);
 int RunHexdump(const CliArgs& args);
 int RunFrames(const CliArgs& args);
 int RunPlay(const CliArgs& args);
+int RunExtract(const CliArgs& args);
 
 const CliCommand kCommands[] = {
     {"info", RunInfo, "info FILE                     capture format, byte order, records, RTP packets, streams"},
@@ -21,6 +22,7 @@ const CliCommand kCommands[] = {
     {"hexdump", RunHexdump, "hexdump FILE [--offset X] [--length L]   the file's bytes as hex dump lines (default: the first 16,384 bytes)"},
     {"settings", RunSettings, "settings [--lang en|ja]       the settings in force and the file they came from"},
     {"decode", RunDecode, "decode FILE --stream ID -o OUT.wav [--as-played] | decode FILE.264 -o OUT.y4m   a stream's decoded PCM / the pictures of an H.264 elementary stream"},
+    {"extract", RunExtract, "extract FILE --stream ID[,ID2] [--start P] [--end Q] [--format raw|avi] -o OUT   payloads of packets P up to (not including) Q as raw bytes or AVI"},
     {"play", RunPlay, "play FILE --stream ID [--device NAME]   plays an audio stream through the sound device (an ALSA PCM name; default: \"default\")"},
     {nullptr, nullptr, nullptr},
 };
