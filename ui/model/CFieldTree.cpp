@@ -1,5 +1,6 @@
 #include "ui/model/CFieldTree.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace fennik {
@@ -112,8 +113,13 @@ void CFieldTree::Text(int level, std::string_view name, std::span<const uint8_t>
     line.Put(columns_.pattern, dump);
   }
   if (columns_.value > 0) {
+    // The line holds kColumns characters: longer texts are cut there anyway.
+    const size_t shown = std::min<size_t>(bytes.size(), CRowLine::kColumns);
     std::string text = "\"";
-    for (uint8_t b : bytes) text += (b < 0x20 || b >= 0x7F) ? '.' : static_cast<char>(b);
+    for (size_t i = 0; i < shown; ++i) {
+      const uint8_t b = bytes[i];
+      text += (b < 0x20 || b >= 0x7F) ? '.' : static_cast<char>(b);
+    }
     text += '"';
     line.Put(columns_.value, text);
   }
