@@ -94,6 +94,7 @@ bool C264_Decode::InitPictureBuffers(uint32_t width, uint32_t height, uint32_t f
     if (p->queued_for_output) retired_.push_back(std::move(p));
   pool_.clear();
   cur_ = nullptr;
+  last_ref_ = nullptr;
   const uint32_t w_mbs = (width + 15) / 16, h_mbs = (height + 15) / 16;
   if (w_mbs == 0 || h_mbs == 0) return false;
   const H264Sps* sps = CurrentSps();
@@ -134,6 +135,7 @@ bool C264_Decode::InitPictureBuffers(uint32_t width, uint32_t height, uint32_t f
 
 void C264_Decode::ResetDecoder() {
   retired_.clear();
+  last_ref_ = nullptr;
   for (auto& p : pool_) {
     p->used = p->short_ref = p->long_ref = p->needed_for_output = p->queued_for_output = false;
     p->frame.picture_index = -1;
@@ -294,6 +296,54 @@ H264Picture* C264_Decode::FindFreePicture() {
   return nullptr;
 }
 
+void C264_Decode::FillFrameNumGap(const H264SliceHeader& sh, const H264Sps& sps) {
+  // 8.2.5.2: each missing frame_num becomes a short-term reference frame marked by the
+  // sliding window. Its samples repeat the last reference picture, so that later pictures
+  // predicting from it show the nearest picture there is.
+  if (last_ref_ == nullptr || !last_ref_->used || !last_ref_->IsRef()) return;
+  const uint32_t max_frame_num = sps.MaxFrameNum();
+  uint32_t gap = (sh.frame_num + max_frame_num - prev_ref_frame_num_ - 1) % max_frame_num;
+  uint32_t unused = (prev_ref_frame_num_ + 1) % max_frame_num;
+  // Only the last num_ref_frames missing frames can still be referenced.
+  if (gap > num_ref_frames_) {
+    unused = (sh.frame_num + max_frame_num - num_ref_frames_) % max_frame_num;
+    gap = num_ref_frames_;
+  }
+  for (uint32_t k = 0; k < gap; ++k, unused = (unused + 1) % max_frame_num) {
+    H264Picture* pic = FindFreePicture();
+    if (pic == nullptr) return;
+    if (!pic->frame.CopyFrom(last_ref_->frame)) return;
+    pic->used = true;
+    pic->short_ref = false;
+    pic->long_ref = false;
+    pic->needed_for_output = pic->queued_for_output = false;
+    pic->frame_num = unused;
+    pic->poc = last_ref_->poc;
+    pic->serial = next_serial_++;
+    pic->crop = last_ref_->crop;
+    const size_t blocks = last_ref_->mv[0].size();
+    for (int l = 0; l < 2; ++l) {
+      pic->mv[l].assign(blocks, H264Mv());
+      pic->ref_idx[l].assign(blocks, -1);
+      pic->ref_serial[l].assign(blocks, -1);
+      pic->ref_poc[l].assign(blocks, 0);
+      pic->ref_long[l].assign(blocks, 0);
+    }
+    pic->mb_intra.assign(last_ref_->mb_intra.size(), 1);
+    for (auto& p : pool_)
+      if (p->used && p->short_ref)
+        p->frame_num_wrap = p->frame_num > unused ? static_cast<int32_t>(p->frame_num) - static_cast<int32_t>(max_frame_num)
+                                                  : static_cast<int32_t>(p->frame_num);
+    H264Picture* saved = cur_;
+    cur_ = pic;
+    SlidingWindow();
+    cur_ = saved;
+    pic->short_ref = true;
+    prev_ref_frame_num_ = unused;
+    last_ref_ = pic;
+  }
+}
+
 bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, const H264Pps& pps) {
   if (sps.chroma_format_idc != 1 || sps.bit_depth_luma_minus8 != 0 || sps.bit_depth_chroma_minus8 != 0 ||
       !sps.frame_mbs_only_flag || pps.num_slice_groups_minus1 > 0 || sps.qpprime_y_zero_transform_bypass_flag) {
@@ -307,6 +357,7 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
   if (!sh.IsIdr() && sh.frame_num != prev_ref_frame_num_ &&
       sh.frame_num != (prev_ref_frame_num_ + 1) % sps.MaxFrameNum()) {
     DebugPrint("[H.264] gap in frame_num: %u after %u\n", sh.frame_num, prev_ref_frame_num_);
+    FillFrameNumGap(sh, sps);
   }
   H264Picture* pic = FindFreePicture();
   if (pic == nullptr) {
@@ -678,6 +729,7 @@ void C264_Decode::FinishPicture() {
     if (cur_has_mmco5_) pic->poc -= std::min(cur_poc_.top, cur_poc_.bottom);
   }
   prev_ref_frame_num_ = cur_sh_.nal_ref_idc != 0 ? (cur_has_mmco5_ ? 0 : cur_sh_.frame_num) : prev_ref_frame_num_;
+  if (cur_sh_.nal_ref_idc != 0) last_ref_ = pic;
   if (cur_sh_.nal_ref_idc != 0 && cur_has_mmco5_) pic->frame_num = 0;
   pic->needed_for_output = true;
   pic->queued_for_output = false;

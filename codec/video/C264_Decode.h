@@ -129,6 +129,7 @@ class C264_Decode : public C264_DecodeHeader {
   bool EnsureBuffers(const H264Sps& sps);
   bool StartPicture(const H264SliceHeader& sh, const H264Sps& sps, const H264Pps& pps);
   H264Picture* FindFreePicture();
+  void FillFrameNumGap(const H264SliceHeader& sh, const H264Sps& sps);
   void MarkReferences();
   void SlidingWindow();
   void ApplyMmco();
@@ -204,6 +205,7 @@ class C264_Decode : public C264_DecodeHeader {
   H264PocState::Result cur_poc_;
   bool cur_has_mmco5_ = false;
   uint32_t prev_ref_frame_num_ = 0;
+  H264Picture* last_ref_ = nullptr;  // the reference picture decoded last
   int mb_width_ = 0, mb_height_ = 0, mb_count_ = 0;
   std::vector<MbInfo> mbs_;
   std::vector<SliceInfo> slices_;

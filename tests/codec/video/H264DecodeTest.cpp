@@ -94,6 +94,63 @@ TEST(H264DecodeTest, PictureSizeChangeKeepsEveryPicture) {
   EXPECT_EQ(got, expected);
 }
 
+// Decodes a stream and returns its pictures' luma planes (visible area).
+std::vector<std::vector<uint8_t>> DecodeLuma(const std::vector<uint8_t>& data, C264_Decode& dec) {
+  std::vector<std::vector<uint8_t>> out;
+  CVideoFrame frame;
+  H264Crop crop;
+  auto take = [&]() {
+    while (dec.GetNextPicture(frame, &crop)) {
+      std::vector<uint8_t> luma;
+      for (uint32_t y = 0; y < crop.height; ++y) {
+        const uint8_t* row = frame.Y() + (crop.top + y) * frame.LumaStride() + crop.left;
+        luma.insert(luma.end(), row, row + crop.width);
+      }
+      out.push_back(std::move(luma));
+    }
+  };
+  for (const NalSpan& u : SplitAnnexB(data.data(), data.size())) {
+    dec.DecodeNalUnit(data.data() + u.offset, u.size);
+    take();
+  }
+  dec.Flush();
+  take();
+  return out;
+}
+
+TEST(H264DecodeTest, LostReferencePictureFillsTheFrameNumGap) {
+  // main_cabac_p.264 without its seventh picture (a reference P picture): the gap in frame_num
+  // is filled (8.2.5.2) and the following pictures still find their references.
+  const auto clean = ReadFile(H264Fixture("main_cabac_p.264"));
+  const auto expected = ReadFrameMd5(H264Fixture("main_cabac_p.framemd5"));
+  std::vector<uint8_t> damaged;
+  int picture = -1;
+  for (const NalSpan& u : SplitAnnexB(clean.data(), clean.size())) {
+    const uint8_t* nal = clean.data() + u.offset;
+    const int type = nal[0] & 0x1F;
+    const bool slice = type == 1 || type == 5;
+    if (slice && (nal[1] & 0x80)) ++picture;  // first_mb_in_slice == 0
+    if (slice && picture == 6) continue;
+    damaged.insert(damaged.end(), {0, 0, 0, 1});
+    damaged.insert(damaged.end(), nal, nal + u.size);
+  }
+  C264_Decode clean_dec, dec;
+  const auto reference = DecodeLuma(clean, clean_dec);
+  const auto got = DecodeLuma(damaged, dec);
+  ASSERT_EQ(got.size(), expected.size() - 1);
+  EXPECT_EQ(dec.SliceErrors(), 0u);
+  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(got[i], reference[i]) << "picture " << i;
+  // Later pictures predict from the repeated picture: close to the undamaged ones.
+  for (size_t i = 6; i < got.size(); ++i) {
+    const auto& a = got[i];
+    const auto& b = reference[i + 1];
+    ASSERT_EQ(a.size(), b.size());
+    long diff = 0;
+    for (size_t k = 0; k < a.size(); ++k) diff += std::abs(a[k] - b[k]);
+    EXPECT_LT(static_cast<double>(diff) / static_cast<double>(a.size()), 8.0) << "picture " << i;
+  }
+}
+
 TEST(H264DecodeTest, NothingDecodedWithoutParameterSets) {
   auto data = ReadFile(H264Fixture("intra_cavlc.264"));
   // Drop the SPS and PPS: slices refer to missing parameter sets.
