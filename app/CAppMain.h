@@ -1,0 +1,114 @@
+// The main window "Fennik": menu, toolbar, three-part status bar and the tab pages of the
+// open capture; opens and closes captures, runs the worker task with its progress dialog
+// and carries out the command table.
+#pragma once
+
+#include <QMainWindow>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/ViewStyle.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QProgressDialog;
+class QTabWidget;
+class QToolBar;
+
+namespace fennik {
+
+class CDecodeTaskX;
+class CPage;
+class CRTP_Parser;
+struct WorkerMessage;
+
+class CAppMain : public QMainWindow {
+ public:
+  explicit CAppMain(QWidget* parent = nullptr);
+  ~CAppMain() override;
+
+  // Opens a capture (closing the one open); `userSdp` texts are parsed before the
+  // analysis. Returns false when the file could not be opened or is not supported (the
+  // message box has been shown); the analysis then runs on the worker.
+  bool Open(const std::string& path, const std::vector<std::string>& userSdp = {});
+  void Close();
+  // Runs a command of the command table.
+  void Command(int id);
+
+  // State for tests and screenshots.
+  bool IsLoading() const { return loading_; }
+  bool IsOpen() const { return capture_ != nullptr; }
+  CRTP_Parser* Capture() const { return capture_.get(); }
+  QTabWidget* Tabs() const { return tabs_; }
+  CPage* SelectedPage() const;
+  QAction* Action(int id) const;
+  QLabel* StatusPart(int index) const { return status_[index]; }
+  const ViewStyle& Style() const { return style_; }
+  // Applies changed settings (colours, font) to every view.
+  void StyleChanged();
+
+  // Dialog hooks the tests use to answer the entry dialogs without a modal loop: when set,
+  // the jump (6015) and view-index (6012) commands take (mode, text) from here.
+  struct EntryAnswer {
+    bool set = false;
+    int mode = 0;
+    std::string text;
+  };
+  EntryAnswer nextEntry;
+  // When set, the select-view dialog answers with this index.
+  int nextSubView = -1;
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  class Listener;
+
+  void CreateActions();
+  void EnableFileCommands(bool enable);
+  void ApplyPageFlags(const CPage* page);
+  void OnWorkerMessage(const WorkerMessage& message, unsigned generation);
+  void OnProgress(int percent, const QString& text, unsigned generation);
+  void OnLoadEnd(bool ok);
+  void AskReparse();
+  void SelectTab(int index);
+  void RunEntryDialog(bool jump);
+  void RunCsvDialog();
+  void ShowMarkerList();
+  void ShowErrorList();
+  void RunColorDialog();
+  void RunFontDialog();
+  void RunSdpSetting();
+  void RunLanguageDialog();
+  void RunAbout();
+  void OpenHelp();
+
+  ViewStyle style_;
+  int language_ = 0;
+  QTabWidget* tabs_;
+  QToolBar* toolbar_;
+  QLabel* status_[3];
+  std::map<int, QAction*> actions_;
+  std::vector<QMenu*> menus_;
+  QProgressDialog* progress_ = nullptr;
+
+  std::unique_ptr<CRTP_Parser> capture_;
+  std::unique_ptr<Listener> listener_;
+  std::unique_ptr<CDecodeTaskX> task_;
+  std::string path_;
+  bool loading_ = false;
+  bool sdpMissing_ = false;
+  unsigned generation_ = 0;  // messages of an earlier worker are dropped
+  int entryMode_[2] = {0, 0};  // remembered mode of the jump and view-index dialogs
+};
+
+// The start-up order of the program: settings (with the language dialog in start-up mode
+// when no language was ever chosen), the main window, the command-line file.
+int RunApplication(int argc, char** argv);
+
+}  // namespace fennik

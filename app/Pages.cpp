@@ -1,0 +1,168 @@
+#include "app/Pages.h"
+
+#include <QSplitter>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/Markers.h"
+#include "capture/CRTP_Parser.h"
+#include "ui/CHexView.h"
+#include "ui/CInfoView.h"
+#include "ui/ViewStyle.h"
+
+namespace fennik {
+namespace {
+
+// Splitters start at two thirds of the page.
+void SplitTwoThirds(QSplitter* splitter) {
+  splitter->setStretchFactor(0, 2);
+  splitter->setStretchFactor(1, 1);
+}
+
+}  // namespace
+
+void CPage::StyleChanged() {
+  List()->StyleChanged();
+  Info()->StyleChanged();
+}
+
+CRtpPage::CRtpPage(CRTP_Parser& capture, const std::string& fileName, const ViewStyle* style, QWidget* parent)
+    : CPage(QStringLiteral("RTP"), kPagePrevious, nullptr, parent), capture_(capture), style_(style) {
+  pages_ = RtpPageList(capture);
+  source_ = std::make_unique<CView_RTPList>(capture, fileName, style->language);
+  source_->SetMarkers(&CMarkerTable::Instance());
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto* vertical = new QSplitter(Qt::Vertical, this);
+  list_ = new CListView(style, vertical);
+  auto* lower = new QSplitter(Qt::Horizontal, vertical);
+  info_ = new CInfoView(style, lower);
+  hex_ = new CHexView(style, lower);
+  SplitTwoThirds(vertical);
+  SplitTwoThirds(lower);
+  layout->addWidget(vertical);
+  hex_->SetFile([&capture](uint64_t at, void* buffer, uint32_t n) { return capture.ReadAt(at, buffer, n); },
+                capture.FileSize());
+  connect(list_, &CListView::itemSelected, this, [this](quint64 row) { ShowItem(row); });
+  SelectSubView(0);
+}
+
+CRtpPage::~CRtpPage() = default;
+
+std::vector<QString> CRtpPage::SubViews() const {
+  std::vector<QString> names;
+  for (const RtpPage& p : pages_) names.push_back(QString::fromStdString(p.title));
+  return names;
+}
+
+bool CRtpPage::SelectSubView(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= pages_.size()) return false;
+  const uint32_t id = pages_[static_cast<size_t>(index)].id;
+  if (!source_->SelectPage(id)) return false;
+  subView_ = index;
+  infoSource_ = std::make_unique<CView_RTPInfo>(capture_, id);
+  const CView_RTPList* source = source_.get();
+  list_->SetSource(source, [source](uint64_t row, uint64_t& address) {
+    RtpPacketEntry entry;
+    return source->RowEntry(row, &address, &entry);
+  });
+  if (source_->Count() > 0) ShowItem(0);
+  else info_->SetRows({});
+  return true;
+}
+
+bool CRtpPage::CsvKind(uint32_t& kind) const {
+  const uint32_t id = source_->PageId();
+  if (!IsStreamPageId(id)) {
+    kind = 0;
+    return true;
+  }
+  const uint32_t stream = StreamIdOfPage(id);
+  kind = stream | (StreamCodecType(capture_, stream - 1) << 16);
+  return true;
+}
+
+bool CRtpPage::ToggleMarker() {
+  const uint64_t row = list_->CursorItem();
+  uint64_t address = 0;
+  RtpPacketEntry entry;
+  if (row == kNoItem || !source_->RowEntry(row, &address, &entry)) return false;
+  const bool changed = CMarkerTable::Instance().Toggle(address, entry.packetNumber);
+  list_->Refresh();
+  return changed;
+}
+
+void CRtpPage::StyleChanged() {
+  CPage::StyleChanged();
+  hex_->StyleChanged();
+}
+
+void CRtpPage::ShowItem(uint64_t row) {
+  uint64_t address = 0;
+  RtpPacketEntry entry;
+  if (!source_->RowEntry(row, &address, &entry)) return;
+  CFieldTree tree(style_->language);
+  infoSource_->Print(address, entry, tree);
+  info_->SetRows(tree.TakeRows());
+  hex_->ShowAddress(address);
+}
+
+CAudioPage::CAudioPage(CAudio_Stream& stream, const ViewStyle* style, QWidget* parent)
+    : CPage(QString::fromUtf8(stream.GetCodecName()), kPagePrevious | kPagePlay | kPagePause | kPageStop, &stream,
+            parent),
+      audio_(stream),
+      style_(style) {
+  source_ = std::make_unique<CView_AudioFrameList>(stream);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto* vertical = new QSplitter(Qt::Vertical, this);
+  list_ = new CListView(style, vertical);
+  info_ = new CInfoView(style, vertical);
+  SplitTwoThirds(vertical);
+  layout->addWidget(vertical);
+  CAudio_Stream* audio = &audio_;
+  list_->SetSource(source_.get(), [audio](uint64_t frame, uint64_t& address) {
+    FrameEntry entry;
+    if (!audio->Frames().Get(frame, &address, &entry)) return false;
+    address += entry.frameOffset;
+    return true;
+  });
+  connect(list_, &CListView::itemSelected, this, [this](quint64 frame) { ShowItem(frame); });
+  if (source_->Count() > 0) ShowItem(0);
+}
+
+CAudioPage::~CAudioPage() = default;
+
+bool CAudioPage::ToggleMarker() {
+  const uint64_t frame = list_->CursorItem();
+  uint64_t address = 0;
+  FrameEntry entry;
+  if (frame == kNoItem || !audio_.Frames().Get(frame, &address, &entry)) return false;
+  const bool changed = CMarkerTable::Instance().Toggle(address + entry.frameOffset, entry.packetNumber);
+  list_->Refresh();
+  return changed;
+}
+
+void CAudioPage::ShowItem(uint64_t frame) {
+  if (frame >= audio_.Frames().GetCount()) return;
+  const uint32_t index = static_cast<uint32_t>(frame);
+  audio_.DecodeFrame(index);  // the information view shows the frame decoded last
+  CFieldTree tree(style_->language);
+  audio_.ShowFrameInfo(tree, index);
+  audio_.ShowFrameDetail(tree, index);
+  info_->SetRows(tree.TakeRows());
+}
+
+std::vector<CPage*> BuildPages(CRTP_Parser& capture, const std::string& fileName, const ViewStyle* style,
+                               QWidget* parent) {
+  std::vector<CPage*> pages;
+  pages.push_back(new CRtpPage(capture, fileName, style, parent));
+  for (uint32_t i = 0; i < capture.Streams().size(); ++i) {
+    if (auto* audio = dynamic_cast<CAudio_Stream*>(capture.StreamObject(i))) {
+      pages.push_back(new CAudioPage(*audio, style, parent));
+    }
+  }
+  return pages;
+}
+
+}  // namespace fennik
