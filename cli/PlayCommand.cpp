@@ -1,6 +1,7 @@
 // fennik-cli play FILE --stream ID [--device NAME]: plays an audio stream through the sound
-// device (an ALSA PCM name; "default" unless given) with the worker task and the renderer
-// the desktop program uses, showing the stream time; Ctrl-C stops the play cleanly.
+// device (an ALSA PCM name; "default" unless given, or "wav:OUT.wav" to record the play
+// into a WAV file at the pace of a device) with the worker task and the renderer the
+// desktop program uses, showing the stream time; Ctrl-C stops the play cleanly.
 #include <unistd.h>
 
 #include <csignal>
@@ -13,6 +14,7 @@
 #include "cli/CaptureSession.h"
 #include "playback/CAlsaOutput.h"
 #include "playback/CDecodeTaskX.h"
+#include "playback/CPacedOutput.h"
 
 namespace fennik::cli {
 namespace {
@@ -86,7 +88,11 @@ int RunPlay(const CliArgs& args) {
   CliWindow window;
   CDecodeTaskX task;
   task.SetLanguage(session.language);
-  task.Renderer().SetOutput(std::make_unique<CAlsaOutput>(device));
+  if (device.rfind("wav:", 0) == 0 && device.size() > 4) {
+    task.Renderer().SetOutput(std::make_unique<CWavOutput>(device.substr(4)));
+  } else {
+    task.Renderer().SetOutput(std::make_unique<CAlsaOutput>(device));
+  }
   task.Start(&window, session.capture.get(), true);  // analysed by the session already
   task.SetCurrentStream(stream);
 

@@ -2,8 +2,10 @@
 // ALSA devices defined by an asoundrc the test writes: the "null" plugin that takes every
 // block, and a hardware device that does not exist.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -63,6 +65,53 @@ TEST(PlayCommandTest, DeviceFailuresAndBadStreamsAreReported) {
   EXPECT_EQ(r.status, 2);
   r = Play("/nonexistent.pcap --stream 1");
   EXPECT_EQ(r.status, 1);
+}
+
+// Ctrl-C while the play runs into a WAV file at a device's pace (the 3 s stream cannot have
+// been played when its first time line appears): the play stops, the tool says so, exits
+// with 0 and the WAV file is complete and shorter than the stream.
+TEST(PlayCommandTest, InterruptStopsThePlayCleanly) {
+  char dir[] = "/tmp/fennik-play-int-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string wav = std::string(dir) + "/out.wav";
+  const std::string device = "wav:" + wav;
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(fds[1], STDOUT_FILENO);
+    close(fds[0]);
+    close(fds[1]);
+    execl(FENNIK_CLI_PATH, FENNIK_CLI_PATH, "play", kSample.c_str(), "--stream", "1", "--device", device.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string text;
+  char buffer[256];
+  bool interrupted = false;
+  ssize_t n;
+  while ((n = read(fds[0], buffer, sizeof buffer)) > 0) {
+    text.append(buffer, static_cast<size_t>(n));
+    if (!interrupted && text.find("\n00:00.0\n") != std::string::npos) {
+      interrupted = true;
+      kill(child, SIGINT);
+    }
+  }
+  close(fds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << text;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << text;
+  EXPECT_TRUE(interrupted) << text;
+  EXPECT_EQ(text.substr(text.size() - 8), "stopped\n") << text;
+  std::ifstream in(wav, std::ios::binary | std::ios::ate);
+  const auto size = static_cast<long long>(in.tellg());
+  // Header plus whole 100 ms blocks of 8000 Hz stereo, fewer than the stream's 3 s.
+  EXPECT_GT(size, 44);
+  EXPECT_EQ((size - 44) % 3200, 0) << size;
+  EXPECT_LT(size - 44, 30 * 3200) << size;
 }
 
 }  // namespace
