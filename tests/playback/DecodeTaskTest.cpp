@@ -204,6 +204,50 @@ TEST_F(DecodeTaskTest, StreamThatYieldsNothingEndsAfter101EmptyRounds) {
   task_.Stop();
 }
 
+// An audio stream of `frames` frames of 20 ms at 8000 Hz stereo (640 bytes each) holding a
+// counted pattern, so the played PCM can be told apart from silence and from reordering.
+class PatternStream : public SilentStream {
+ public:
+  explicit PatternStream(uint32_t frames) : frames_(frames) {}
+  static uint8_t Byte(size_t position) { return static_cast<uint8_t>(1 + position % 253); }
+  bool IsEnd() const override { return currentFrame_ != kNone && currentFrame_ + 1 >= frames_; }
+  int GetAudioFrame(uint32_t index, AudioFrame& frame) override {
+    if (index == kNone) index = currentFrame_ + 1;
+    if (index >= frames_) return 0;
+    currentFrame_ = index;
+    auto* bytes = reinterpret_cast<uint8_t*>(frame.samples);
+    for (uint32_t i = 0; i < kFrameBytes; ++i) bytes[i] = Byte(size_t{index} * kFrameBytes + i);
+    frame.validBytes = kFrameBytes;
+    return 1;
+  }
+  std::vector<uint8_t> All() const {
+    std::vector<uint8_t> v(size_t{frames_} * kFrameBytes);
+    for (size_t i = 0; i < v.size(); ++i) v[i] = Byte(i);
+    return v;
+  }
+  static constexpr uint32_t kFrameBytes = 640;
+
+ private:
+  const uint32_t frames_;
+};
+
+// 7 frames are 1.4 blocks: the last 0.4 block is played padded with silence rather than
+// left in the FIFO.
+TEST_F(DecodeTaskTest, TailShorterThanABlockIsPlayed) {
+  const std::string wav = TempName("tail.wav");
+  task_.Renderer().SetOutput(std::make_unique<CWavOutput>(wav, 8.0));
+  task_.Start(&window_, nullptr, true);
+  ASSERT_TRUE(window_.WaitFor(kMsgLoadEnd));
+  PatternStream stream(7);
+  EXPECT_EQ(Play(&stream).value, kPlayEnded);
+  uint32_t channels = 0;
+  const auto played = test::WavData(test::ReadFileBytes(wav), &channels);
+  EXPECT_EQ(channels, 2u);
+  EXPECT_EQ(test::ComparePlayedBlocks(played, stream.All(), kBlockBytes), "");
+  std::remove(wav.c_str());
+  task_.Stop();
+}
+
 class RefusingOutput : public CPcmOutput {
  public:
   std::string DeviceName(uint32_t) override { return "refusing"; }
