@@ -1,0 +1,57 @@
+#include "tests/app/AppTestMain.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/AppSettings.h"
+#include "codec/audio/AudioCodecs.h"
+#include "ui/Dialogs.h"
+
+namespace fennik::test {
+
+std::string SettingsPath() {
+  static const std::string path = (std::filesystem::temp_directory_path() /
+                                   ("fennik-app-test-" + std::to_string(::getpid()) + ".ini"))
+                                      .string();
+  return path;
+}
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "fennik_test_app";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    auto* a = new QApplication(argc, argv);
+    std::filesystem::remove(SettingsPath());
+    CreateSettings(SettingsPath());
+    SetLanguageInForce(0);
+    RegisterAudioCodecs();
+    return a;
+  }();
+  return *app;
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+  return true;
+}
+
+MessageLog::MessageLog(bool a) : answer(a) {
+  SetMessageHook([this](MessageKind, const QString& caption, const QString& text) {
+    entries.push_back({caption, text});
+    return answer;
+  });
+}
+
+MessageLog::~MessageLog() { SetMessageHook({}); }
+
+}  // namespace fennik::test

@@ -1,0 +1,369 @@
+// The real main window on the offscreen platform: opening captures (and refusing bad
+// ones), the pages and their painted rows, navigation commands, markers, the CSV dialog's
+// checks and a CSV report through the worker, the SDP re-parse flow and settings dialogs.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/AppSettings.h"
+#include "app/CAppMain.h"
+#include "app/CommandTable.h"
+#include "app/ListDialogs.h"
+#include "app/Markers.h"
+#include "app/Pages.h"
+#include "capture/CRTP_Parser.h"
+#include "tests/app/AppTestMain.h"
+#include "ui/CInfoView.h"
+#include "ui/Dialogs.h"
+#include "ui/SettingsDialogs.h"
+
+namespace fennik {
+namespace {
+
+using test::App;
+using test::MessageLog;
+using test::WaitFor;
+
+const std::string kData = FENNIK_TEST_DATA;
+const std::string kSample = kData + "/sample.pcap";
+const std::string kNoSdp = kData + "/captures/g711a-g722-nosdp-nsec.pcap";
+
+std::string TempPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() / (std::to_string(::getpid()) + "-" + name)).string();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct DialogHookScope {
+  explicit DialogHookScope(DialogHook hook) { SetDialogHook(std::move(hook)); }
+  ~DialogHookScope() { SetDialogHook({}); }
+};
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    window_ = std::make_unique<CAppMain>();
+    window_->resize(1100, 760);
+    window_->show();
+  }
+  void TearDown() override { window_.reset(); }
+
+  void OpenAndWait(const std::string& path) {
+    ASSERT_TRUE(window_->Open(path));
+    ASSERT_TRUE(WaitFor([this] { return !window_->IsLoading(); }));
+    ASSERT_GT(window_->Tabs()->count(), 0);
+  }
+  CRtpPage* RtpPage() const { return dynamic_cast<CRtpPage*>(window_->Tabs()->widget(0)); }
+  // Paints the window and returns the painted rows of a view.
+  static const std::vector<ViewRow>& Painted(CCellView* view) {
+    view->grab();
+    return view->PaintedRows();
+  }
+
+  std::unique_ptr<CAppMain> window_;
+};
+
+TEST_F(MainWindowTest, OpensSampleIntoPages) {
+  EXPECT_EQ(window_->windowTitle(), "Fennik");
+  EXPECT_FALSE(window_->Action(kCmdClose)->isEnabled());
+  EXPECT_FALSE(window_->Action(kCmdJump)->isEnabled());
+  OpenAndWait(kSample);
+  // The capture's page and one page per audio stream.
+  ASSERT_EQ(window_->Tabs()->count(), 3);
+  EXPECT_EQ(window_->Tabs()->tabText(0), "RTP");
+  EXPECT_EQ(window_->Tabs()->tabText(1), "G.711");
+  EXPECT_EQ(window_->Tabs()->tabText(2), "G.711");
+  EXPECT_TRUE(window_->Action(kCmdClose)->isEnabled());
+  EXPECT_TRUE(window_->Action(kCmdJump)->isEnabled());
+  EXPECT_TRUE(window_->Action(kCmdPrevious)->isEnabled());  // PageFlags bit 0
+  EXPECT_FALSE(window_->Action(kCmdPlay)->isEnabled());     // not on the capture's page
+
+  CRtpPage* page = RtpPage();
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(page->List()->Model().Count(), 300u);
+  const std::vector<QString> views = page->SubViews();
+  ASSERT_EQ(views.size(), 3u);
+  EXPECT_EQ(views[0], "LIST OF RTP PACKET");
+  EXPECT_TRUE(views[1].startsWith("LIST OF 127.0.1."));
+
+  // The painted list: summary title, then the column titles, then the cursor row.
+  const std::vector<ViewRow>& rows = Painted(page->List());
+  ASSERT_GT(rows.size(), 10u);
+  EXPECT_EQ(rows[0].text, "  LIST OF RTP PACKET");
+  EXPECT_TRUE(rows[0].title);
+  const int header = page->List()->HeaderRows();
+  ASSERT_LT(header, static_cast<int>(rows.size()));
+  EXPECT_NE(rows[static_cast<size_t>(header) - 1].text.find("Packet No."), std::string::npos);
+  EXPECT_EQ(rows[static_cast<size_t>(header)].colour, colour::kListCursor);
+  EXPECT_NE(rows[static_cast<size_t>(header)].text.find("->"), std::string::npos);
+  // The packet information of the first row.
+  const std::vector<ViewRow>& info = page->Info()->Rows();
+  ASSERT_FALSE(info.empty());
+  EXPECT_NE(info[0].text.find("RTP PACKET INFORMATION"), std::string::npos);
+
+  // Tab switch: the audio page's frame list and flags.
+  window_->Tabs()->setCurrentIndex(1);
+  auto* audio = dynamic_cast<CAudioPage*>(window_->Tabs()->widget(1));
+  ASSERT_NE(audio, nullptr);
+  EXPECT_GT(audio->List()->Model().Count(), 0u);
+  EXPECT_TRUE(window_->Action(kCmdPlay)->isEnabled());
+  EXPECT_NE(audio->Info()->Rows().at(0).text.find("G.711"), std::string::npos);
+
+  // A stream sub-view of the capture's page.
+  window_->Tabs()->setCurrentIndex(0);
+  window_->nextSubView = 1;
+  window_->Command(kCmdSelectView);
+  EXPECT_EQ(page->SubView(), 1);
+  EXPECT_EQ(page->List()->Model().Count(), 150u);
+  uint32_t kind = 0;
+  ASSERT_TRUE(page->CsvKind(kind));
+  EXPECT_NE(kind, 0u);
+
+  window_->Command(kCmdClose);
+  EXPECT_EQ(window_->Tabs()->count(), 0);
+  EXPECT_FALSE(window_->IsOpen());
+  EXPECT_FALSE(window_->Action(kCmdClose)->isEnabled());
+}
+
+TEST_F(MainWindowTest, RefusesMissingAndUnsupportedFiles) {
+  OpenAndWait(kSample);
+  {
+    MessageLog log;
+    EXPECT_FALSE(window_->Open(TempPath("does-not-exist.pcap")));
+    ASSERT_EQ(log.entries.size(), 1u);
+    EXPECT_EQ(log.entries[0].text, "Can't open file");
+    EXPECT_EQ(log.entries[0].caption, "Open stream file");
+  }
+  // The open capture was closed first.
+  EXPECT_FALSE(window_->IsOpen());
+  EXPECT_EQ(window_->Tabs()->count(), 0);
+  const std::string junk = TempPath("junk.pcap");
+  std::ofstream(junk) << "this is not a capture file at all, just text";
+  for (const std::string& path : {junk, kData + "/config/defaults.ini"}) {
+    MessageLog log;
+    EXPECT_FALSE(window_->Open(path));
+    ASSERT_EQ(log.entries.size(), 1u);
+    EXPECT_EQ(log.entries[0].text, "Not support file format");
+  }
+  std::filesystem::remove(junk);
+  // Still usable afterwards.
+  OpenAndWait(kSample);
+  EXPECT_EQ(window_->Tabs()->count(), 3);
+}
+
+TEST_F(MainWindowTest, NavigationCommandsAndMarkers) {
+  OpenAndWait(kSample);
+  CListView* list = RtpPage()->List();
+  window_->Command(kCmdFileEnd);
+  EXPECT_EQ(list->CursorItem(), 299u);
+  window_->Command(kCmdPrevious);
+  EXPECT_EQ(list->CursorItem(), 298u);
+  window_->Command(kCmdListTop);
+  EXPECT_EQ(list->CursorItem(), 0u);
+  window_->Command(kCmdNext);
+  EXPECT_EQ(list->CursorItem(), 1u);
+
+  window_->nextEntry = {true, 0, " 150 "};
+  window_->Command(kCmdJump);
+  EXPECT_EQ(list->CursorItem(), 150u);
+  // The info view follows the cursor: its packet is read again from the file.
+  uint64_t address = 0;
+  RtpPacketEntry entry;
+  ASSERT_TRUE(RtpPage()->Source().RowEntry(150, &address, &entry));
+  char hex[32];
+  std::snprintf(hex, sizeof hex, "0x%012llX", static_cast<unsigned long long>(address));
+  EXPECT_NE(RtpPage()->Info()->Rows().at(1).text.find(std::string(hex)), std::string::npos);
+
+  // Jump by address to row 10's record.
+  ASSERT_TRUE(RtpPage()->Source().RowEntry(10, &address, &entry));
+  std::snprintf(hex, sizeof hex, "0x%llx", static_cast<unsigned long long>(address));
+  window_->nextEntry = {true, 1, hex};
+  window_->Command(kCmdJump);
+  EXPECT_EQ(list->CursorItem(), 10u);
+  // An invalid entry moves nothing.
+  window_->nextEntry = {true, 0, "12 34"};
+  window_->Command(kCmdJump);
+  EXPECT_EQ(list->CursorItem(), 10u);
+  // View index: item 200 becomes the window start.
+  window_->nextEntry = {true, 0, "200"};
+  window_->Command(kCmdViewIndex);
+  EXPECT_EQ(list->Model().WindowStart(), 200u);
+  EXPECT_EQ(list->Model().WindowLength(), 100u);
+
+  // Markers: the cursor row is marked, listed and unmarked again.
+  CMarkerTable::Instance().Clear();
+  window_->Command(kCmdListTop);
+  window_->Command(kCmdNext);  // item 201
+  window_->Command(kCmdMarker);
+  ASSERT_EQ(CMarkerTable::Instance().Count(), 1);
+  window_->Command(kCmdNext);  // the marked row is no longer the cursor row
+  const std::vector<ViewRow>& rows = Painted(list);
+  const size_t marked = static_cast<size_t>(list->HeaderRows()) + 1;
+  ASSERT_LT(marked, rows.size());
+  EXPECT_EQ(rows[marked].colour, colour::kListMarker);
+  EXPECT_EQ(rows[marked].text[0], '*');
+  // The marker list jumps to the marker.
+  window_->Command(kCmdFileTop);
+  {
+    DialogHookScope hook([](QDialog& dialog) {
+      auto* markers = dynamic_cast<CMarkerListDialog*>(&dialog);
+      ASSERT_NE(markers, nullptr);
+      ASSERT_EQ(markers->List()->count(), 1);
+      markers->Jump();
+    });
+    window_->Command(kCmdMarkerList);
+  }
+  EXPECT_EQ(list->CursorItem(), 201u);
+  window_->Command(kCmdMarker);
+  EXPECT_EQ(CMarkerTable::Instance().Count(), 0);
+  // A full table takes no 257th marker.
+  for (uint32_t i = 0; i < 256; ++i) ASSERT_TRUE(CMarkerTable::Instance().Toggle(1000 + i, i));
+  EXPECT_FALSE(CMarkerTable::Instance().Toggle(5000, 9999));
+  CMarkerTable::Instance().Remove(0);
+  EXPECT_EQ(CMarkerTable::Instance().At(0).address, 1001u);
+  EXPECT_EQ(CMarkerTable::Instance().Count(), 255);
+  CMarkerTable::Instance().Clear();
+}
+
+TEST_F(MainWindowTest, CsvDialogChecksAndReport) {
+  for (int language : {0, 1}) {
+    CCsvFileDialog dialog(language);
+    MessageLog log;
+    dialog.accept();
+    dialog.StartField()->setText("3");
+    dialog.EndField()->setText("3");
+    dialog.accept();
+    dialog.EndField()->setText("9");
+    dialog.accept();
+    ASSERT_EQ(log.entries.size(), 3u);
+    EXPECT_EQ(log.entries[0].text, language ? QString::fromUtf8("開始位置または終了位置が正しくありません")
+                                            : QString("Start position or end position is wrong"));
+    EXPECT_EQ(log.entries[1].text, log.entries[0].text);
+    EXPECT_EQ(log.entries[2].text, language ? QString::fromUtf8("出力するCSVファイル名を指定してください")
+                                            : QString("Please select CSV file"));
+    EXPECT_EQ(log.entries[2].caption, language ? QString::fromUtf8("CSVファイル出力") : QString("CSV File"));
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+  }
+  // An existing file asks before overwriting; No keeps the dialog open.
+  const std::string existing = TempPath("existing.csv");
+  std::ofstream(existing) << "old";
+  {
+    CCsvFileDialog dialog(0);
+    dialog.StartField()->setText("0");
+    dialog.EndField()->setText("9");
+    dialog.FileField()->setText(QString::fromStdString(existing));
+    MessageLog no(false);
+    dialog.accept();
+    ASSERT_EQ(no.entries.size(), 1u);
+    EXPECT_EQ(no.entries[0].text, QString::fromStdString(existing + " has already existed, overwrite ?"));
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+  }
+
+  // The report through the worker: rows 0 to 9 of the capture-wide list.
+  OpenAndWait(kSample);
+  MessageLog yes(true);
+  {
+    DialogHookScope hook([&](QDialog& dialog) {
+      auto* csv = dynamic_cast<CCsvFileDialog*>(&dialog);
+      ASSERT_NE(csv, nullptr);
+      csv->StartField()->setText("0");
+      csv->EndField()->setText("9");
+      csv->FileField()->setText(QString::fromStdString(existing));
+      csv->accept();
+    });
+    window_->Command(kCmdCsv);
+  }
+  ASSERT_TRUE(WaitFor([&] { return yes.entries.size() >= 2; }));
+  EXPECT_EQ(yes.entries[1].text, QString::fromUtf8("CSVファイル出力が完了しました"));
+  const std::string report = ReadFile(existing);
+  EXPECT_EQ(report.rfind("No.,ADDRESS,Packet No.,", 0), 0u);
+  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 11);  // header and 10 rows
+  std::filesystem::remove(existing);
+}
+
+TEST_F(MainWindowTest, MissingSdpAssignedThroughSelectionDialog) {
+  SetSettingsSdpList({{"pt98", "v=0\r\nm=audio 24004 RTP/AVP 98\r\na=rtpmap:98 PCMU/8000\r\n"}});
+  MessageLog yes(true);
+  int selections = 0;
+  DialogHookScope hook([&](QDialog& dialog) {
+    auto* select = dynamic_cast<CSDPSelectDialog*>(&dialog);
+    ASSERT_NE(select, nullptr);
+    ++selections;
+    ASSERT_EQ(select->Table()->rowCount(), 1);
+    EXPECT_EQ(select->Table()->item(0, 0)->text(), "127.0.1.20 (34004)");
+    select->Chooser()->setCurrentIndex(1);
+    EXPECT_TRUE(select->Body()->toPlainText().contains("PCMU/8000"));
+    select->Table()->selectRow(0);
+    select->Select();
+    EXPECT_EQ(select->Table()->item(0, 1)->text(), "pt98");
+    select->accept();
+  });
+  ASSERT_TRUE(window_->Open(kNoSdp));
+  // Load, question, selection, re-open with the SDP, second load.
+  ASSERT_TRUE(WaitFor([&] { return selections == 1 && !window_->IsLoading() && window_->Tabs()->count() == 4; }));
+  ASSERT_GE(yes.entries.size(), 1u);
+  EXPECT_EQ(yes.entries[0].caption, "RTP Parsing Error");
+  EXPECT_TRUE(window_->Capture()->SdpSuppliedByUser());
+  EXPECT_EQ(window_->Capture()->Streams()[0].codecType, 106);  // G.711 u-law
+  WaitFor([] { return false; }, 200);  // no second question
+  EXPECT_EQ(selections, 1);
+  SetSettingsSdpList({});
+}
+
+TEST_F(MainWindowTest, ColourAndFontGoToTheSettingsFile) {
+  {
+    DialogHookScope hook([](QDialog& dialog) {
+      auto* colours = dynamic_cast<CColorDialog*>(&dialog);
+      ASSERT_NE(colours, nullptr);
+      colours->List()->setCurrentRow(1);
+      colours->SetSelectedColor(true, 0x123456);
+      colours->accept();
+    });
+    window_->Command(kCmdColors);
+  }
+  const int index = ColorNames()[1].index;
+  ASSERT_GE(index, 0);
+  EXPECT_EQ(SettingsColors()[static_cast<size_t>(index)].background, 0x123456u);
+  EXPECT_EQ(window_->Style().colors[static_cast<size_t>(index)].background, 0x123456u);
+  {
+    DialogHookScope hook([](QDialog& dialog) {
+      auto* font = dynamic_cast<CFontDialog*>(&dialog);
+      ASSERT_NE(font, nullptr);
+      font->Face()->addItem("DejaVu Sans Mono", "DejaVu Sans Mono");
+      font->Face()->setCurrentIndex(font->Face()->count() - 1);
+      font->Size()->setValue(17);
+      font->accept();
+    });
+    window_->Command(kCmdFont);
+  }
+  const std::string ini = ReadFile(test::SettingsPath());
+  EXPECT_NE(ini.find("DejaVu Sans Mono"), std::string::npos);
+  EXPECT_NE(ini.find("17"), std::string::npos);
+  CreateSettings(test::SettingsPath());  // read back
+  EXPECT_EQ(SettingsFontName(), "DejaVu Sans Mono");
+  EXPECT_EQ(SettingsFontSize(), 17);
+  EXPECT_EQ(SettingsColors()[static_cast<size_t>(index)].background, 0x123456u);
+  SetSettingsColors(DefaultColors());
+  SetSettingsFont("", 0);
+  SaveSettings();
+}
+
+}  // namespace
+}  // namespace fennik
