@@ -10,6 +10,7 @@
 #include "base/DebugPrint.h"
 #include "capture/CRTP_Parser.h"
 #include "capture/CVideoFrameAssembler.h"
+#include "capture/H264PictureSize.h"
 #include "media/CAVIFile.h"
 #include "media/CMediaFile.h"
 
@@ -207,6 +208,10 @@ ExtractionResult CStreamExtractor::Extract(const ExtractionRequest& request,
     }
   }
   std::unique_ptr<CMediaFile> writer = avi ? std::make_unique<CAVIFile>() : std::make_unique<CMediaFile>();
+  // The packet table does not know an H.264 stream's picture size: it is read from the
+  // first sequence parameter set written, and the AVI header is patched at close.
+  CAVIFile* aviWriter = avi ? static_cast<CAVIFile*>(writer.get()) : nullptr;
+  bool pictureSizeKnown = false;
   if (int error = writer->Create(request.fileName, request.replace); error != 0) {
     result.systemError = error;
     return fail(ExtractStatus::kCreateFailed);
@@ -282,6 +287,12 @@ ExtractionResult CStreamExtractor::Extract(const ExtractionRequest& request,
               status = ExtractStatus::kWriteFailed;
             }
             ++result.videoFrames;
+            uint32_t width = 0, height = 0;
+            if (aviWriter != nullptr && !pictureSizeKnown && s.stream->codecType == 11 &&
+                H264PictureSizeInStream(frame.data(), frame.size(), width, height)) {
+              aviWriter->SetVideoSize(width, height);
+              pictureSizeKnown = true;
+            }
           }
           s.assembler->Clear();
         }

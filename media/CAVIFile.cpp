@@ -164,6 +164,7 @@ bool CAVIFile::WriteHeader() {
   w.U32(0);  // initial frames
   w.U32((video_.present ? 1 : 0) + (audio_.present ? 1 : 0));
   w.U32(0);  // suggested buffer size
+  avihWidthAt_ = w.Position();
   w.U32(video_.present ? videoFormat_.width : 0);
   w.U32(video_.present ? videoFormat_.height : 0);
   w.Zeros(16);
@@ -189,6 +190,7 @@ bool CAVIFile::WriteHeader() {
     w.Zeros(8);  // frame rectangle
     w.Code("strf");
     w.U32(40);
+    bitmapAt_ = w.Position();
     w.U32(40);  // BITMAPINFOHEADER size
     w.U32(videoFormat_.width);
     w.U32(videoFormat_.height);
@@ -254,6 +256,21 @@ bool CAVIFile::WriteHeader() {
   headerLength_ = w.Position();
   moviSize_ = 12;
   return Append(header_.get(), headerLength_);
+}
+
+int CAVIFile::SetVideoSize(uint32_t width, uint32_t height) {
+  if (!video_.present || !IsFileOpen()) return 0;
+  videoFormat_.width = width;
+  videoFormat_.height = height;
+  if (headerLength_ != 0) {
+    uint8_t* h = header_.get();
+    WriteLE32(h + avihWidthAt_, width);
+    WriteLE32(h + avihWidthAt_ + 4, height);
+    WriteLE32(h + bitmapAt_ + 4, width);
+    WriteLE32(h + bitmapAt_ + 8, height);
+    WriteLE32(h + bitmapAt_ + 20, static_cast<uint32_t>(uint64_t{width} * height * 3));
+  }
+  return 1;
 }
 
 int CAVIFile::WriteChunk(StreamRecord& stream, const uint8_t* data, uint32_t length, uint32_t flags) {

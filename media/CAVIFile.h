@@ -33,6 +33,10 @@ class CAVIFile : public CMediaFile {
   // file would outgrow the 32-bit RIFF sizes, or when no format was declared for the stream.
   int WriteVideo(const uint8_t* data, uint32_t length, bool keyFrame = true) override;
   int WriteAudio(const uint8_t* data, uint32_t length) override;
+  // Sets the video picture size, also after the header was written (it is written again at
+  // close): for streams whose size is known only from their first frames. Returns 1, or 0
+  // without a video stream.
+  int SetVideoSize(uint32_t width, uint32_t height);
   // Appends the index and patches the header. A file into which nothing was written stays
   // empty; after a failed write the file is closed as it is.
   bool Close() override;
@@ -66,7 +70,7 @@ class CAVIFile : public CMediaFile {
   uint64_t audioBytes_ = 0;
   // Header fields patched at close: offsets in the header buffer.
   uint32_t riffSizeAt_ = 0, avihFlagsAt_ = 0, avihFramesAt_ = 0, videoLengthAt_ = 0,
-           audioLengthAt_ = 0, moviSizeAt_ = 0;
+           audioLengthAt_ = 0, moviSizeAt_ = 0, avihWidthAt_ = 0, bitmapAt_ = 0;
 };
 
 }  // namespace fennik

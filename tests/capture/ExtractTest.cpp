@@ -14,9 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "base/ByteOrder.h"
 #include "capture/CRTP_Parser.h"
 #include "capture/CStreamExtractor.h"
 #include "capture/CVideoFrameAssembler.h"
+#include "capture/H264PictureSize.h"
 #include "tests/capture/CaptureBuilder.h"
 
 namespace fennik {
@@ -167,6 +169,47 @@ TEST(Extract, RawH264GivesTheElementaryStreamsNalUnits) {
   // Every NAL unit behind a four-byte start code.
   ASSERT_GE(raw.size(), 4u);
   EXPECT_EQ(Bytes(raw.begin(), raw.begin() + 4), (Bytes{0, 0, 0, 1}));
+}
+
+// The AVI of both streams: frames and packets counted, and the picture size, which only the
+// stream's SPS tells, patched into the main header.
+TEST(Extract, AviTakesThePictureSizeFromTheSps) {
+  Opened c(kH264Capture);
+  OutPath out(".avi");
+  CStreamExtractor extractor(c.capture);
+  ExtractionRequest request = Request(out.Path(), 1, 1);
+  request.streamIds[1] = 2;
+  const ExtractionResult r = extractor.Extract(request, nullptr);
+  ASSERT_TRUE(r.Ok()) << ExtractStatusText(r.status);
+  EXPECT_EQ(r.packets, 196u);
+  EXPECT_EQ(r.videoFrames, 50u);
+  const Bytes avi = ReadAll(out.Path());
+  ASSERT_GT(avi.size(), 200u);
+  const std::string text(avi.begin(), avi.begin() + 200);
+  const size_t avih = text.find("avih");
+  ASSERT_NE(avih, std::string::npos);
+  EXPECT_EQ(ReadLE32(&avi[avih + 8 + 32]), 320u);
+  EXPECT_EQ(ReadLE32(&avi[avih + 8 + 36]), 240u);
+  EXPECT_EQ(ReadLE32(&avi[avih + 8]), 40000u);  // 25 fps from the RTP timestamps
+}
+
+TEST(H264PictureSize, SequenceParameterSetsOfX264Streams) {
+  uint32_t w = 0, h = 0;
+  const Bytes stream = ReadAll(kElementary);
+  ASSERT_TRUE(H264PictureSizeInStream(stream.data(), stream.size(), w, h));
+  EXPECT_EQ(w, 320u);
+  EXPECT_EQ(h, 240u);
+  const Bytes high = ReadAll(std::string(FENNIK_TEST_DATA) + "/h264/high_cabac.264");
+  ASSERT_TRUE(H264PictureSizeInStream(high.data(), high.size(), w, h));
+  EXPECT_EQ(w, 176u);
+  EXPECT_EQ(h, 144u);
+  // A PPS, a truncated SPS and no start code at all.
+  const Bytes pps{0x68, 0xEE, 0x3C, 0x80};
+  EXPECT_FALSE(H264PictureSize(pps.data(), pps.size(), w, h));
+  const std::vector<Bytes> units = NalUnits(stream);
+  ASSERT_EQ(units[0][0] & 0x1F, 7);
+  EXPECT_FALSE(H264PictureSize(units[0].data(), 6, w, h));
+  EXPECT_FALSE(H264PictureSizeInStream(units[0].data(), units[0].size(), w, h));
 }
 
 TEST(Extract, AVideoFrameCutByTheEndPacketIsNotWritten) {
