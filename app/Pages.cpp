@@ -3,6 +3,7 @@
 #include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/Markers.h"
 #include "capture/CRTP_Parser.h"
@@ -39,7 +40,8 @@ CRtpPage::CRtpPage(CRTP_Parser& capture, const std::string& fileName, const View
   info_ = new CInfoView(style, lower);
   hex_ = new CHexView(style, lower);
   SplitTwoThirds(vertical);
-  SplitTwoThirds(lower);
+  // The field rows get three fifths of the width, the hex dump the rest.
+  lower->setSizes({660, 440});
   layout->addWidget(vertical);
   hex_->SetFile([&capture](uint64_t at, void* buffer, uint32_t n) { return capture.ReadAt(at, buffer, n); },
                 capture.FileSize());
