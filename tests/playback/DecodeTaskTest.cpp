@@ -159,6 +159,26 @@ TEST_F(DecodeTaskTest, StopEndsThePlayWithinOneRound) {
   EXPECT_FALSE(task_.IsBusy());
 }
 
+// Closing the capture while a play runs: Stop closes the renderer, ends the play through
+// the running flag and ends the worker; the play still reports its end.
+TEST_F(DecodeTaskTest, TaskStopDuringAPlayEndsEverything) {
+  task_.Renderer().SetOutput(std::make_unique<CNullOutput>(1.0));
+  StartLoaded();
+  window_.Clear();
+  task_.SetCurrentStream(capture_.StreamObject(0));
+  ASSERT_EQ(task_.HandleCommand(kCommandPlay), 1);
+  ASSERT_TRUE(window_.WaitFor(kMsgPlayFrame));
+  task_.Stop();
+  EXPECT_FALSE(task_.HasWorker());
+  EXPECT_FALSE(task_.IsBusy());
+  EXPECT_FALSE(task_.Renderer().IsOpen());
+  const auto messages = window_.Messages();
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back().id, kMsgPlayEnd);
+  EXPECT_EQ(messages.back().value, kPlayStopped);
+  EXPECT_LT(messages.size(), 150u + 2);  // not every frame was played
+}
+
 // An audio stream whose decoder yields no PCM and that never reaches its end.
 class SilentStream : public CAvStream {
  public:
