@@ -27,6 +27,7 @@
 
 #include "app/AppSettings.h"
 #include "app/CommandTable.h"
+#include "app/ExtractionDialog.h"
 #include "app/ListDialogs.h"
 #include "app/Markers.h"
 #include "app/Pages.h"
@@ -248,6 +249,7 @@ void CAppMain::OnWorkerMessage(const WorkerMessage& message, unsigned generation
         progress_->setWindowModality(Qt::WindowModal);
         connect(progress_, &QProgressDialog::canceled, this, [this] {
           if (task_) task_->CancelLoad();
+          if (extraction_) extraction_->Cancel();
         });
       }
       progress_->setValue(0);
@@ -285,6 +287,13 @@ void CAppMain::OnWorkerMessage(const WorkerMessage& message, unsigned generation
     }
     case kMsgPlayEnd:
       status_[0]->clear();
+      // The stream's page shows where the play stopped.
+      for (int i = 0; i < tabs_->count(); ++i) {
+        auto* page = static_cast<CPage*>(tabs_->widget(i));
+        if (message.stream != nullptr && page->Stream() == message.stream) {
+          page->List()->Navigate(kNavNumber, message.stream->CurrentFrame());
+        }
+      }
       DebugPrint("play stop position = %d\n", static_cast<int>(message.value));
       break;
     case kMsgSdpMissing:
@@ -364,6 +373,7 @@ void CAppMain::Command(int id) {
     case kCmdClose: Close(); break;
     case kCmdExit: close(); break;
     case kCmdCsv: RunCsvDialog(); break;
+    case kCmdExtract: RunExtraction(); break;
     case kCmdSelectView:
       if (page != nullptr) {
         int index = nextSubView;
@@ -449,6 +459,18 @@ void CAppMain::RunCsvDialog() {
   task_->PostRequest(std::move(request));
 }
 
+void CAppMain::RunExtraction() {
+  if (!capture_) return;
+  CExtractionRTPDialog dialog(*capture_, language_, this);
+  if (!RunDialog(dialog)) return;
+  if (!task_ || task_->IsBusy()) return;
+  extraction_ = std::make_shared<CExtractionJob>(dialog.Request());
+  TaskRequest request;
+  request.id = kRequestExtract;
+  request.extraction = extraction_;
+  task_->PostRequest(std::move(request));
+}
+
 void CAppMain::ShowMarkerList() {
   CPage* page = SelectedPage();
   if (page == nullptr) return;
@@ -513,18 +535,27 @@ void CAppMain::RunAbout() {
   RunDialog(dialog);
 }
 
-void CAppMain::OpenHelp() {
-  const std::string page = HelpPage(language_);
-  if (!page.empty()) QDesktopServices::openUrl(QUrl(QString::fromStdString(page)));
+// The help page of the language in force: a configured address, else the page bundled
+// next to the program.
+QUrl HelpUrl(int language) {
+  const std::string page = HelpPage(language);
+  if (!page.empty()) return QUrl(QString::fromStdString(page));
+  const QString file = QCoreApplication::applicationDirPath() +
+                       (language == 1 ? QStringLiteral("/help/fennik-ja.html") : QStringLiteral("/help/fennik-en.html"));
+  return QUrl::fromLocalFile(file);
 }
+
+void CAppMain::OpenHelp() { QDesktopServices::openUrl(HelpUrl(language_)); }
 
 void CAppMain::dragEnterEvent(QDragEnterEvent* event) {
   if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
 
-void CAppMain::dropEvent(QDropEvent* event) {
-  const QList<QUrl> urls = event->mimeData()->urls();
-  if (!urls.isEmpty()) Open(urls.first().toLocalFile().toStdString());  // only the first file
+void CAppMain::dropEvent(QDropEvent* event) { OpenDropped(event->mimeData()->urls()); }
+
+bool CAppMain::OpenDropped(const QList<QUrl>& urls) {
+  if (urls.isEmpty()) return false;
+  return Open(urls.first().toLocalFile().toStdString());  // only the first file
 }
 
 void CAppMain::closeEvent(QCloseEvent* event) {

@@ -3,7 +3,9 @@
 // and carries out the command table.
 #pragma once
 
+#include <QList>
 #include <QMainWindow>
+#include <QUrl>
 #include <map>
 #include <memory>
 #include <string>
@@ -21,6 +23,7 @@ class QToolBar;
 namespace fennik {
 
 class CDecodeTaskX;
+class CExtractionJob;
 class CPage;
 class CRTP_Parser;
 struct WorkerMessage;
@@ -35,6 +38,8 @@ class CAppMain : public QMainWindow {
   // message box has been shown); the analysis then runs on the worker.
   bool Open(const std::string& path, const std::vector<std::string>& userSdp = {});
   void Close();
+  // Files dropped on the window: the first one is opened.
+  bool OpenDropped(const QList<QUrl>& urls);
   // Runs a command of the command table.
   void Command(int id);
 
@@ -79,6 +84,7 @@ class CAppMain : public QMainWindow {
   void SelectTab(int index);
   void RunEntryDialog(bool jump);
   void RunCsvDialog();
+  void RunExtraction();
   void ShowMarkerList();
   void ShowErrorList();
   void RunColorDialog();
@@ -100,12 +106,16 @@ class CAppMain : public QMainWindow {
   std::unique_ptr<CRTP_Parser> capture_;
   std::unique_ptr<Listener> listener_;
   std::unique_ptr<CDecodeTaskX> task_;
+  std::shared_ptr<CExtractionJob> extraction_;  // the job the worker runs, for Cancel
   std::string path_;
   bool loading_ = false;
   bool sdpMissing_ = false;
   unsigned generation_ = 0;  // messages of an earlier worker are dropped
   int entryMode_[2] = {0, 0};  // remembered mode of the jump and view-index dialogs
 };
+
+// The help page the Help command opens.
+QUrl HelpUrl(int language);
 
 // The start-up order of the program: settings (with the language dialog in start-up mode
 // when no language was ever chosen), the main window, the command-line file.

@@ -7,11 +7,13 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QUrl>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -19,6 +21,7 @@
 #include "app/AppSettings.h"
 #include "app/CAppMain.h"
 #include "app/CommandTable.h"
+#include "app/ExtractionDialog.h"
 #include "app/ListDialogs.h"
 #include "app/Markers.h"
 #include "app/Pages.h"
@@ -298,6 +301,51 @@ TEST_F(MainWindowTest, CsvDialogChecksAndReport) {
   std::filesystem::remove(existing);
 }
 
+TEST_F(MainWindowTest, ExtractionDialogChecksAndRawExtraction) {
+  OpenAndWait(kSample);
+  {
+    CExtractionRTPDialog dialog(*window_->Capture(), 0);
+    ASSERT_EQ(dialog.FirstList()->count(), 2);  // RAW: every stream
+    EXPECT_TRUE(dialog.FirstList()->itemText(0).startsWith("127.0.1."));
+    EXPECT_TRUE(dialog.FirstList()->itemText(0).endsWith("(PCMU)"));
+    EXPECT_FALSE(dialog.SecondList()->isEnabled());
+    MessageLog log;
+    dialog.StartField()->setText(" \t9");
+    dialog.EndField()->setText("9");
+    dialog.accept();
+    dialog.EndField()->setText("x10");
+    dialog.accept();
+    dialog.EndField()->setText("10");
+    dialog.accept();
+    ASSERT_EQ(log.entries.size(), 3u);
+    EXPECT_EQ(log.entries[0].text, "Start position or end position is wrong");
+    EXPECT_EQ(log.entries[1].text, "Start position or end position is wrong");
+    EXPECT_EQ(log.entries[2].text, "Please select output file");
+    EXPECT_EQ(log.entries[2].caption, "Extraction File");
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+  }
+  // Every packet of the first stream, as raw payload bytes, through the worker.
+  const std::string out = TempPath("extract.raw");
+  std::filesystem::remove(out);
+  MessageLog log(true);
+  {
+    DialogHookScope hook([&](QDialog& dialog) {
+      auto* extract = dynamic_cast<CExtractionRTPDialog*>(&dialog);
+      ASSERT_NE(extract, nullptr);
+      extract->StartField()->setText("1");
+      extract->EndField()->setText("1000");
+      extract->FileField()->setText(QString::fromStdString(out));
+      extract->accept();
+    });
+    window_->Command(kCmdExtract);
+  }
+  ASSERT_TRUE(WaitFor([&] { return !log.entries.empty(); }));
+  EXPECT_EQ(log.entries.back().text, QString::fromUtf8("ストリームの抽出が完了しました"));
+  const RtpStreamEntry& first = window_->Capture()->Streams()[0];
+  EXPECT_EQ(std::filesystem::file_size(out), uint64_t{first.packets} * 160);
+  std::filesystem::remove(out);
+}
+
 TEST_F(MainWindowTest, MissingSdpAssignedThroughSelectionDialog) {
   SetSettingsSdpList({{"pt98", "v=0\r\nm=audio 24004 RTP/AVP 98\r\na=rtpmap:98 PCMU/8000\r\n"}});
   MessageLog yes(true);
@@ -363,6 +411,46 @@ TEST_F(MainWindowTest, ColourAndFontGoToTheSettingsFile) {
   SetSettingsColors(DefaultColors());
   SetSettingsFont("", 0);
   SaveSettings();
+}
+
+TEST_F(MainWindowTest, DroppingFilesOpensTheFirst) {
+  OpenAndWait(kNoSdp);
+  ASSERT_TRUE(window_->OpenDropped({QUrl::fromLocalFile(QString::fromStdString(kSample)),
+                                     QUrl::fromLocalFile(QString::fromStdString(kNoSdp))}));
+  EXPECT_TRUE(window_->IsLoading());
+  ASSERT_TRUE(WaitFor([this] { return !window_->IsLoading(); }));
+  ASSERT_EQ(window_->Tabs()->count(), 3);
+  EXPECT_EQ(RtpPage()->Source().FileName(), "sample.pcap");
+}
+
+TEST_F(MainWindowTest, JapaneseInterface) {
+  window_.reset();
+  SetLanguageInForce(1);
+  window_ = std::make_unique<CAppMain>();
+  window_->show();
+  SetLanguageInForce(0);
+  EXPECT_EQ(window_->menuBar()->actions().at(0)->text(), QString::fromUtf8("ファイル(&F)"));
+  EXPECT_EQ(window_->Action(kCmdOpen)->toolTip(), QString::fromUtf8("ファイルを開く"));
+  EXPECT_EQ(window_->Action(kCmdJump)->toolTip(), QString::fromUtf8("指定アドレスへジャンプ"));
+  OpenAndWait(kSample);
+  const std::vector<ViewRow>& rows = Painted(RtpPage()->List());
+  ASSERT_GT(rows.size(), 2u);
+  EXPECT_NE(rows[1].text.find("ファイル名"), std::string::npos);
+  // The cursor arrow of the Japanese interface.
+  EXPECT_NE(rows[static_cast<size_t>(RtpPage()->List()->HeaderRows())].text.find("⇒"), std::string::npos);
+  MessageLog log;
+  EXPECT_FALSE(window_->Open(TempPath("missing.pcap")));
+  ASSERT_EQ(log.entries.size(), 1u);
+  EXPECT_EQ(log.entries[0].text, QString::fromUtf8("ファイルが開けません"));
+  EXPECT_EQ(log.entries[0].caption, QString::fromUtf8("ファイルを開く"));
+}
+
+TEST(HelpPages, BundledPagePerLanguage) {
+  App();
+  EXPECT_TRUE(HelpUrl(0).toLocalFile().endsWith("/help/fennik-en.html"));
+  EXPECT_TRUE(HelpUrl(1).toLocalFile().endsWith("/help/fennik-ja.html"));
+  EXPECT_TRUE(std::filesystem::exists(kData + "/../../app/help/fennik-en.html"));
+  EXPECT_TRUE(std::filesystem::exists(kData + "/../../app/help/fennik-ja.html"));
 }
 
 }  // namespace
