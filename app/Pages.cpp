@@ -7,6 +7,7 @@
 
 #include "app/Markers.h"
 #include "capture/CRTP_Parser.h"
+#include "ui/CAvChartView.h"
 #include "ui/CHexView.h"
 #include "ui/CInfoView.h"
 #include "ui/ViewStyle.h"
@@ -109,7 +110,8 @@ void CRtpPage::ShowItem(uint64_t row) {
   hex_->ShowAddress(address);
 }
 
-CAudioPage::CAudioPage(CAudio_Stream& stream, const ViewStyle* style, QWidget* parent)
+CAudioPage::CAudioPage(CAudio_Stream& stream, const CRTP_Parser& capture, uint32_t streamIndex,
+                       const ViewStyle* style, QWidget* parent)
     : CPage(QString::fromUtf8(stream.GetCodecName()), kPagePrevious | kPagePlay | kPagePause | kPageStop, &stream,
             parent),
       audio_(stream),
@@ -119,9 +121,22 @@ CAudioPage::CAudioPage(CAudio_Stream& stream, const ViewStyle* style, QWidget* p
   layout->setContentsMargins(0, 0, 0, 0);
   auto* vertical = new QSplitter(Qt::Vertical, this);
   list_ = new CListView(style, vertical);
-  info_ = new CInfoView(style, vertical);
+  auto* lower = new QSplitter(Qt::Horizontal, vertical);
+  info_ = new CInfoView(style, lower);
+  chart_ = new CAvChartView(style, lower);
   SplitTwoThirds(vertical);
+  lower->setSizes({660, 440});
   layout->addWidget(vertical);
+  // The chart: the stream's jitter and bit rate at each of its packets' capture times.
+  std::vector<ChartPoint> points;
+  for (uint64_t index : capture.StreamPacketIndices(streamIndex)) {
+    uint64_t address = 0;
+    RtpPacketEntry entry;
+    if (!capture.Packets().Get(index, &address, &entry)) continue;
+    points.push_back({int64_t{entry.captureTime} * 1000, static_cast<double>(entry.jitter),
+                      static_cast<double>(entry.bitRate) * 8});
+  }
+  chart_->SetPoints(std::move(points));
   CAudio_Stream* audio = &audio_;
   list_->SetSource(source_.get(), [audio](uint64_t frame, uint64_t& address) {
     FrameEntry entry;
@@ -161,7 +176,7 @@ std::vector<CPage*> BuildPages(CRTP_Parser& capture, const std::string& fileName
   pages.push_back(new CRtpPage(capture, fileName, style, parent));
   for (uint32_t i = 0; i < capture.Streams().size(); ++i) {
     if (auto* audio = dynamic_cast<CAudio_Stream*>(capture.StreamObject(i))) {
-      pages.push_back(new CAudioPage(*audio, style, parent));
+      pages.push_back(new CAudioPage(*audio, capture, i, style, parent));
     }
   }
   return pages;

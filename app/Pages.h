@@ -14,6 +14,7 @@
 
 namespace fennik {
 
+class CAvChartView;
 class CAvStream;
 class CHexView;
 class CInfoView;
@@ -88,11 +89,14 @@ class CRtpPage : public CPage {
 // An audio stream's page: its frame list and the selected frame's fields.
 class CAudioPage : public CPage {
  public:
-  CAudioPage(CAudio_Stream& stream, const ViewStyle* style, QWidget* parent);
+  // `streamIndex` names the stream in the capture's stream table (for its chart).
+  CAudioPage(CAudio_Stream& stream, const CRTP_Parser& capture, uint32_t streamIndex, const ViewStyle* style,
+             QWidget* parent);
   ~CAudioPage() override;
 
   CListView* List() const override { return list_; }
   CInfoView* Info() const override { return info_; }
+  CAvChartView* Chart() const { return chart_; }
   bool ToggleMarker() override;
 
  private:
@@ -103,6 +107,7 @@ class CAudioPage : public CPage {
   std::unique_ptr<CView_AudioFrameList> source_;
   CListView* list_;
   CInfoView* info_;
+  CAvChartView* chart_;
 };
 
 // The pages of an analysed capture: the capture's page first, then one page per audio

@@ -27,6 +27,7 @@
 #include "app/Pages.h"
 #include "capture/CRTP_Parser.h"
 #include "tests/app/AppTestMain.h"
+#include "ui/CAvChartView.h"
 #include "ui/CInfoView.h"
 #include "ui/Dialogs.h"
 #include "ui/SettingsDialogs.h"
@@ -128,6 +129,15 @@ TEST_F(MainWindowTest, OpensSampleIntoPages) {
   EXPECT_GT(audio->List()->Model().Count(), 0u);
   EXPECT_TRUE(window_->Action(kCmdPlay)->isEnabled());
   EXPECT_NE(audio->Info()->Rows().at(0).text.find("G.711"), std::string::npos);
+  // Its chart holds one point per packet of the stream, in capture-time order.
+  const std::vector<ChartPoint>& points = audio->Chart()->Points();
+  ASSERT_EQ(points.size(), 150u);
+  EXPECT_TRUE(std::is_sorted(points.begin(), points.end(),
+                             [](const ChartPoint& a, const ChartPoint& b) { return a.time < b.time; }));
+  EXPECT_GT(points.back().bitRate, 0);
+  audio->Chart()->SetZoom(99);
+  EXPECT_EQ(audio->Chart()->Zoom(), 11);
+  audio->Chart()->grab();
 
   // A stream sub-view of the capture's page.
   window_->Tabs()->setCurrentIndex(0);
