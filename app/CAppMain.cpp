@@ -568,13 +568,17 @@ int RunApplication(int argc, char** argv) {
   BindDebugSink();
   if (qEnvironmentVariableIntValue("FENNIK_DEBUG") != 0) SetDebugToStderr(true);
   // Options for scripts: --lang en|ja (this run only), --screenshot FILE (save the main
-  // window once the file named after the options has loaded, then quit).
+  // window once the file named after the options has loaded, then quit; --tab N shows
+  // page N in it).
   QStringList args = QApplication::arguments();
   args.removeFirst();
   int forcedLanguage = -1;
   QString screenshot;
-  while (args.size() >= 2 && (args[0] == QLatin1String("--lang") || args[0] == QLatin1String("--screenshot"))) {
+  int screenshotTab = 0;
+  while (args.size() >= 2 && (args[0] == QLatin1String("--lang") || args[0] == QLatin1String("--screenshot") ||
+                              args[0] == QLatin1String("--tab"))) {
     if (args[0] == QLatin1String("--lang")) forcedLanguage = args[1] == QLatin1String("ja") ? 1 : 0;
+    else if (args[0] == QLatin1String("--tab")) screenshotTab = args[1].toInt();
     else screenshot = args[1];
     args.remove(0, 2);
   }
@@ -603,9 +607,10 @@ int RunApplication(int argc, char** argv) {
     if (!args.isEmpty()) window.Open(args.join(QLatin1Char(' ')).remove(QLatin1Char('"')).toStdString());
     QTimer poll;
     if (!screenshot.isEmpty()) {
-      QObject::connect(&poll, &QTimer::timeout, &window, [&window, &poll, screenshot] {
+      QObject::connect(&poll, &QTimer::timeout, &window, [&window, &poll, screenshot, screenshotTab] {
         if (window.IsLoading()) return;
         poll.stop();
+        window.Tabs()->setCurrentIndex(screenshotTab);
         const bool saved = window.grab().save(screenshot);
         std::fprintf(stderr, saved ? "saved %s\n" : "could not save %s\n", screenshot.toLocal8Bit().constData());
         QApplication::exit(saved ? 0 : 1);
