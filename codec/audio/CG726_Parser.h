@@ -1,7 +1,11 @@
 // The G.726 stream: codec type 108 ("G726-xx", code words packed from the least
 // significant bit of each octet) or 109 ("AAL2-G726-xx", from the most significant bit);
 // one frame per run of packets sharing an RTP timestamp. The decoder state runs on from
-// frame to frame and is reset on any jump in decoding order.
+// frame to frame and is reset on any jump in decoding order (DecodeFrame does that, for
+// the playback's GetAudioFrame too). Asking again for the frame decoded last hands out its
+// samples without decoding and leaves the state alone, so the next frame still continues
+// from it. G.726's own arithmetic is the default; SetRounding(G726Rounding::kLibavcodec)
+// follows streams from libavcodec's encoder exactly.
 #pragma once
 
 #include "codec/audio/CG726_Decode.h"

@@ -30,6 +30,11 @@ class CPCM_Parser : public CAudio_Stream, public CPCM_Decode {
   size_t Decode(const uint8_t* data, size_t length, int16_t* out, size_t capacityBytes) override {
     return CPCM_Decode::Decode(data, length, out, capacityBytes);
   }
+  // Frame times from the RTP timestamps (the L16 clock is the sample clock, RFC 3551
+  // 4.5.11): an L16 frame's length is whatever the sender put into a packet, so the count
+  // of the last decoded frame (2048 before any) says nothing about the others. The whole
+  // stream (kNone) ends after the last frame's samples.
+  uint64_t GetTime(uint32_t index) override;
   // "LPCM AUDIO INFORMATION", the common frame block and the samples of the last decoded
   // frame (left and right side by side for two channels, else one per row).
   void ShowFrameInfo(CFieldTree& tree, uint32_t index) override;

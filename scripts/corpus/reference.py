@@ -79,7 +79,7 @@ DESCRIPTIONS = {
         "84-byte payloads: 4-byte block header and 160 codes); RTCP of the ffmpeg senders on "
         "port + 1.",
         "Static payload types 9 (G.722 at the RTP clock rate 8000), 5 (DVI4/8000) and 10 (L16 "
-        "stereo 44100) without SDP; L16 packets of 1468 and 616 payload bytes. Reference "
+        "stereo 44100) without SDP; L16 packets of 1460 and 608 payload bytes. Reference "
         "decodes in decoded/ (ffmpeg for G.722 and L16, the encoder's reconstruction for DVI4)."),
     "g711u-sip-udp.pcap": (
         REAL_CALL_UDP,
