@@ -90,7 +90,7 @@ class CAddressList {
   }
 
   struct PageDeleter {
-    void operator()(Slot* slots) const;
+    void operator()(Slot* page) const;
   };
   using Page = std::unique_ptr<Slot[], PageDeleter>;
   // Pages are mapped directly. The first page is left to fault in as it fills (most tables
@@ -109,8 +109,8 @@ class CAddressList {
 };
 
 template <class Entry>
-void CAddressList<Entry>::PageDeleter::operator()(Slot* slots) const {
-  munmap(slots, sizeof(Slot) * kPageSlots);
+void CAddressList<Entry>::PageDeleter::operator()(Slot* page) const {
+  munmap(page, sizeof(Slot) * kPageSlots);
 }
 
 }  // namespace fennik

@@ -2,6 +2,7 @@
 // (tests/data/captures, see its README for how each was made).
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -18,7 +19,10 @@ struct CliRun {
 };
 
 CliRun Cli(const std::string& arguments) {
-  const std::string errFile = ::testing::TempDir() + "/fennik_cli_err.txt";
+  // One standard-error file per call: tests run in parallel processes.
+  static int calls = 0;
+  const std::string errFile = ::testing::TempDir() + "/fennik_cli_err_" + std::to_string(getpid()) +
+                              "_" + std::to_string(calls++) + ".txt";
   const std::string command = std::string(FENNIK_CLI_PATH) + " " + arguments + " 2>" + errFile;
   CliRun r{};
   FILE* pipe = popen(command.c_str(), "r");
@@ -30,6 +34,7 @@ CliRun Cli(const std::string& arguments) {
   std::stringstream text;
   text << err.rdbuf();
   r.err = text.str();
+  std::remove(errFile.c_str());
   return r;
 }
 
