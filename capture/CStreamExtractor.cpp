@@ -1,5 +1,7 @@
 #include "capture/CStreamExtractor.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -93,6 +95,7 @@ const char* ExtractStatusText(ExtractStatus status) {
     case ExtractStatus::kBadStream: return "unknown stream id";
     case ExtractStatus::kNotForAvi: return "the streams cannot be stored in an AVI file";
     case ExtractStatus::kCreateFailed: return "Can't create file";
+    case ExtractStatus::kOutputIsCapture: return "the output file is the capture being read";
     case ExtractStatus::kReadFailed: return "reading the capture failed";
     case ExtractStatus::kWriteFailed: return "writing the output file failed";
     case ExtractStatus::kFrameTooLarge: return "a video frame without a marker bit is too large";
@@ -206,6 +209,12 @@ ExtractionResult CStreamExtractor::Extract(const ExtractionRequest& request,
                           : AviAudioFormat(*selected[i].stream, audioFormat);
       if (!ok) return fail(ExtractStatus::kNotForAvi);
     }
+  }
+  // Replacing the capture itself would destroy it while it is being read.
+  struct stat output {}, input {};
+  if (::stat(request.fileName.c_str(), &output) == 0 && ::stat(capture_.FileName().c_str(), &input) == 0 &&
+      output.st_dev == input.st_dev && output.st_ino == input.st_ino) {
+    return fail(ExtractStatus::kOutputIsCapture);
   }
   std::unique_ptr<CMediaFile> writer = avi ? std::make_unique<CAVIFile>() : std::make_unique<CMediaFile>();
   // The packet table does not know an H.264 stream's picture size: it is read from the

@@ -42,6 +42,7 @@ enum class ExtractStatus {
   kBadStream,        // no stream selected, or an id the capture does not have
   kNotForAvi,        // a stream AVI cannot hold, or two of the same kind
   kCreateFailed,
+  kOutputIsCapture,  // the output names the capture file itself, which would be truncated
   kReadFailed,
   kWriteFailed,
   kFrameTooLarge,    // a video frame without a marker bit outgrew the assembly limit

@@ -64,10 +64,9 @@ int RunExtract(const CliArgs& args) {
   // Default range: every packet (the end packet itself is not included).
   int64_t start = 1, end = 0;
   const uint64_t packets = capture.Packets().GetCount();
-  if (packets != 0) {
-    const RtpPacketEntry* lastEntry = capture.Packets().GetEntry(packets - 1, nullptr);
-    end = lastEntry != nullptr ? int64_t{lastEntry->packetNumber} + 1 : 0;
-  }
+  if (packets == 0) return Fail(kExitFailed, "the capture holds no RTP packets");
+  const RtpPacketEntry* lastEntry = capture.Packets().GetEntry(packets - 1, nullptr);
+  end = lastEntry != nullptr ? int64_t{lastEntry->packetNumber} + 1 : 0;
   if (!args.GetInt("--start", start) || !args.GetInt("--end", end)) {
     return Fail(kExitUsage, "--start and --end need numbers");
   }

@@ -297,6 +297,15 @@ TEST(Extract, OutputFailures) {
     r = extractor.Extract(Request("/dev/full", 2, method), nullptr);
     EXPECT_EQ(r.status, ExtractStatus::kWriteFailed) << method;
   }
+  // The capture itself is never the output (a copy stands in for it here).
+  {
+    const Bytes before = ReadAll(kH264Capture);
+    test::TempFile copy(before);
+    Opened opened(copy.Path());
+    CStreamExtractor self(opened.capture);
+    EXPECT_EQ(self.Extract(Request(copy.Path(), 1), nullptr).status, ExtractStatus::kOutputIsCapture);
+    EXPECT_EQ(ReadAll(copy.Path()), before);
+  }
   // Without replace an existing file is refused and keeps its bytes.
   OutPath out(".raw");
   { std::ofstream(out.Path()) << "keep"; }
