@@ -563,6 +563,23 @@ void CAppMain::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+int ChooseStartupLanguage() {
+  const int stored = StoredLanguage();
+  if (stored == 0 || stored == 1) {
+    SetLanguageInForce(stored);
+    return stored;
+  }
+  // Never chosen: the language dialog in start-up mode. Its choice, or the preselected
+  // language when it is cancelled, is the language in force and is stored at once.
+  const int initial = LocaleLanguage();
+  CChooseLanguageDialog dialog(initial, initial, nullptr);
+  const int choice = RunDialog(dialog) ? dialog.Choice() : initial;
+  SetLanguageInForce(choice);
+  SetStoredLanguage(choice);
+  SaveSettings();
+  return choice;
+}
+
 int RunApplication(int argc, char** argv) {
   QApplication app(argc, argv);
   BindDebugSink();
@@ -585,19 +602,8 @@ int RunApplication(int argc, char** argv) {
   CreateSettings();
   // Language: the stored one, else the language dialog in start-up mode; its choice (the
   // preselected one when cancelled) is stored and written at once.
-  const int stored = StoredLanguage();
-  if (forcedLanguage >= 0) {
-    SetLanguageInForce(forcedLanguage);
-  } else if (stored == 0 || stored == 1) {
-    SetLanguageInForce(stored);
-  } else {
-    const int initial = LocaleLanguage();
-    CChooseLanguageDialog dialog(initial, initial, nullptr);
-    const int choice = dialog.exec() == QDialog::Accepted ? dialog.Choice() : initial;
-    SetLanguageInForce(choice);
-    SetStoredLanguage(choice);
-    SaveSettings();
-  }
+  if (forcedLanguage >= 0) SetLanguageInForce(forcedLanguage);
+  else ChooseStartupLanguage();
   RegisterAudioCodecs();
   int status = 0;
   {

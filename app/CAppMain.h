@@ -117,6 +117,10 @@ class CAppMain : public QMainWindow {
 // The help page the Help command opens.
 QUrl HelpUrl(int language);
 
+// The language at start-up: the stored one, else the language dialog in start-up mode
+// (preselected from the locale); returns the language in force.
+int ChooseStartupLanguage();
+
 // The start-up order of the program: settings (with the language dialog in start-up mode
 // when no language was ever chosen), the main window, the command-line file.
 int RunApplication(int argc, char** argv);

@@ -455,6 +455,60 @@ TEST_F(MainWindowTest, JapaneseInterface) {
   EXPECT_EQ(log.entries[0].caption, QString::fromUtf8("ファイルを開く"));
 }
 
+TEST(StartupLanguage, DialogOnlyWhenNeverChosen) {
+  App();
+  const std::string ini = TempPath("language.ini");
+  const QByteArray lang = qgetenv("LANG");
+  const QByteArray all = qgetenv("LC_ALL");
+  qunsetenv("LC_ALL");
+  qputenv("LANG", "ja_JP.UTF-8");
+  int dialogs = 0;
+  {
+    // Cancelled: the locale's Japanese is taken and stored.
+    std::filesystem::remove(ini);
+    CreateSettings(ini);
+    DialogHookScope hook([&](QDialog& dialog) {
+      auto* choose = dynamic_cast<CChooseLanguageDialog*>(&dialog);
+      ASSERT_NE(choose, nullptr);
+      EXPECT_EQ(choose->Choice(), 1);  // preselected from the locale
+      ++dialogs;
+      dialog.reject();
+    });
+    EXPECT_EQ(ChooseStartupLanguage(), 1);
+    EXPECT_EQ(StoredLanguage(), 1);
+  }
+  {
+    // Stored now: no dialog, even with an English locale.
+    qputenv("LANG", "C");
+    CreateSettings(ini);
+    DialogHookScope hook([&](QDialog&) { ++dialogs; });
+    EXPECT_EQ(ChooseStartupLanguage(), 1);
+    EXPECT_EQ(LanguageInForce(), 1);
+  }
+  {
+    // Chosen in the dialog.
+    std::filesystem::remove(ini);
+    CreateSettings(ini);
+    DialogHookScope hook([&](QDialog& dialog) {
+      auto* choose = dynamic_cast<CChooseLanguageDialog*>(&dialog);
+      ASSERT_NE(choose, nullptr);
+      EXPECT_EQ(choose->Choice(), 0);
+      ++dialogs;
+      dialog.findChild<QComboBox*>()->setCurrentIndex(1);
+      dialog.accept();
+    });
+    EXPECT_EQ(ChooseStartupLanguage(), 1);
+    CreateSettings(ini);  // read back from the file
+    EXPECT_EQ(StoredLanguage(), 1);
+  }
+  EXPECT_EQ(dialogs, 2);
+  qputenv("LANG", lang);
+  if (!all.isEmpty()) qputenv("LC_ALL", all);
+  std::filesystem::remove(ini);
+  CreateSettings(test::SettingsPath());
+  SetLanguageInForce(0);
+}
+
 TEST(HelpPages, BundledPagePerLanguage) {
   App();
   EXPECT_TRUE(HelpUrl(0).toLocalFile().endsWith("/help/fennik-en.html"));
