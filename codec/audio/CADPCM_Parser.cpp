@@ -27,7 +27,7 @@ void CADPCM_Parser::ShowFrameInfo(CFieldTree& tree, uint32_t index) {
   const size_t rows = SampleTableRows(records.size());
   for (size_t row = 0; row < rows; ++row) {
     const AdpcmSampleRecord& r = records[SampleTableRecord(row, records.size())];
-    char number[16], output[16];
+    char number[24], output[16];
     std::snprintf(number, sizeof number, "%4zu", row + 1);
     std::snprintf(output, sizeof output, "%6d", r.output);
     const std::string nibble = BinaryCode(r.nibble, 4);

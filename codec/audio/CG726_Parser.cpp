@@ -19,7 +19,7 @@ void CG726_Parser::ShowFrameInfo(CFieldTree& tree, uint32_t index) {
   const size_t rows = SampleTableRows(records.size());
   for (size_t row = 0; row < rows; ++row) {
     const G726SampleRecord& r = records[SampleTableRecord(row, records.size())];
-    char v[11][16];
+    char v[11][24];
     std::snprintf(v[0], sizeof v[0], "%4zu", row + 1);
     std::snprintf(v[1], sizeof v[1], "%6d", r.output);
     std::snprintf(v[2], sizeof v[2], "%6d", r.dq);

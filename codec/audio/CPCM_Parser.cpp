@@ -38,7 +38,7 @@ void CPCM_Parser::ShowFrameInfo(CFieldTree& tree, uint32_t index) {
   }
   const size_t step = stereo ? 2 : 1;
   for (size_t i = 0, row = 1; i < records.size(); i += step, ++row) {
-    char number[16], first[16], second[16] = "";
+    char number[24], first[16], second[16] = "";
     std::snprintf(number, sizeof number, "%4zu", row);
     std::snprintf(first, sizeof first, "%6d", records[i]);
     if (stereo && i + 1 < records.size()) std::snprintf(second, sizeof second, "%6d", records[i + 1]);
