@@ -1,6 +1,8 @@
 // fennik-cli info, streams and csv run as a user would, on committed captures
 // (tests/data/captures, see its README for how each was made).
 #include <gtest/gtest.h>
+
+#include "tests/cli/CliRunner.h"
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,31 +14,8 @@
 
 namespace {
 
-struct CliRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-CliRun Cli(const std::string& arguments) {
-  // One standard-error file per call: tests run in parallel processes.
-  static int calls = 0;
-  const std::string errFile = ::testing::TempDir() + "/fennik_cli_err_" + std::to_string(getpid()) +
-                              "_" + std::to_string(calls++) + ".txt";
-  const std::string command = std::string(FENNIK_CLI_PATH) + " " + arguments + " 2>" + errFile;
-  CliRun r{};
-  FILE* pipe = popen(command.c_str(), "r");
-  std::array<char, 4096> buffer;
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-  r.status = WEXITSTATUS(pclose(pipe));
-  std::ifstream err(errFile);
-  std::stringstream text;
-  text << err.rdbuf();
-  r.err = text.str();
-  std::remove(errFile.c_str());
-  return r;
-}
+using fennik::testing::Cli;
+using fennik::testing::CliRun;
 
 std::string Data(const std::string& name) { return std::string(FENNIK_TEST_DATA) + "/" + name; }
 

@@ -4,6 +4,8 @@
 // the information views are worked out here from the payload bytes; decoded WAV files are
 // compared with the independent decodes in tests/data/captures/decoded/.
 #include <gtest/gtest.h>
+
+#include "tests/cli/CliRunner.h"
 #include <sys/wait.h>
 
 #include <array>
@@ -23,25 +25,12 @@
 namespace fennik {
 namespace {
 
+using fennik::testing::Cli;
+using fennik::testing::CliRun;
+
 const std::string kCaptures = std::string(FENNIK_TEST_DATA) + "/captures/";
 const std::string kG726 = kCaptures + "g726-sip-udp.pcap";
 const std::string kStatic = kCaptures + "g722-dvi4-l16-static.pcap";
-
-struct Output {
-  int status;
-  std::string out;
-};
-
-Output Cli(const std::string& arguments) {
-  const std::string command = std::string(FENNIK_CLI_PATH) + " " + arguments + " 2>/dev/null";
-  Output r{};
-  FILE* pipe = popen(command.c_str(), "r");
-  std::array<char, 4096> buffer;
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-  r.status = WEXITSTATUS(pclose(pipe));
-  return r;
-}
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -86,7 +75,7 @@ StreamInfo FindStream(const std::string& file, uint16_t sourcePort) {
 }
 
 std::string Show(const std::string& file, uint32_t id, uint32_t frame) {
-  Output r = Cli("show " + file + " --stream " + std::to_string(id) + " --frame " + std::to_string(frame));
+  CliRun r = Cli("show " + file + " --stream " + std::to_string(id) + " --frame " + std::to_string(frame));
   EXPECT_EQ(r.status, 0);
   return r.out;
 }

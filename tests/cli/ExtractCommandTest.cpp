@@ -2,6 +2,8 @@
 // h264-pcmu-sip-udp.pcap, made by scripts/make-extract-capture): AVI and raw output, the
 // summary line, and the exit status of refused requests.
 #include <gtest/gtest.h>
+
+#include "tests/cli/CliRunner.h"
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,21 +17,8 @@
 namespace fennik {
 namespace {
 
-struct Output {
-  int status;
-  std::string out;
-};
-
-Output Cli(const std::string& arguments) {
-  const std::string command = std::string(FENNIK_CLI_PATH) + " " + arguments + " 2>/dev/null";
-  Output r{};
-  FILE* pipe = popen(command.c_str(), "r");
-  std::array<char, 4096> buffer;
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-  r.status = WEXITSTATUS(pclose(pipe));
-  return r;
-}
+using fennik::testing::Cli;
+using fennik::testing::CliRun;
 
 const std::string kCapture = std::string(FENNIK_TEST_DATA) + "/captures/h264-pcmu-sip-udp.pcap";
 
@@ -44,7 +33,7 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 
 TEST(ExtractCommand, AviOfAudioAndVideo) {
   const std::string out = OutName(".avi");
-  const Output r = Cli("extract " + kCapture + " --stream 1,2 --format avi -o " + out);
+  const CliRun r = Cli("extract " + kCapture + " --stream 1,2 --format avi -o " + out);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "196 packets, 89729 payload bytes, 50 video frames written to " + out + "\n");
   const std::vector<uint8_t> avi = ReadAll(out);
@@ -57,7 +46,7 @@ TEST(ExtractCommand, AviOfAudioAndVideo) {
 TEST(ExtractCommand, RawRangeOfOneStream) {
   const std::string out = OutName(".raw");
   // Packets 1 to 29 hold SIP and the first PCMU packets of stream 1.
-  Output r = Cli("extract " + kCapture + " --stream 1 --start 1 --end 30 -o " + out);
+  CliRun r = Cli("extract " + kCapture + " --stream 1 --start 1 --end 30 -o " + out);
   EXPECT_EQ(r.status, 0);
   const std::vector<uint8_t> part = ReadAll(out);
   EXPECT_GT(part.size(), 0u);

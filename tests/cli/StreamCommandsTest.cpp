@@ -2,6 +2,8 @@
 // (tests/data/sample.pcap: two PCMU directions of 150 packets, made with ffmpeg's RTP sender
 // and tcpdump; see tests/data/captures/README.md).
 #include <gtest/gtest.h>
+
+#include "tests/cli/CliRunner.h"
 #include <sys/wait.h>
 
 #include <array>
@@ -17,21 +19,8 @@
 namespace fennik {
 namespace {
 
-struct Output {
-  int status;
-  std::string out;
-};
-
-Output Cli(const std::string& arguments) {
-  const std::string command = std::string(FENNIK_CLI_PATH) + " " + arguments + " 2>/dev/null";
-  Output r{};
-  FILE* pipe = popen(command.c_str(), "r");
-  std::array<char, 4096> buffer;
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-  r.status = WEXITSTATUS(pclose(pipe));
-  return r;
-}
+using fennik::testing::Cli;
+using fennik::testing::CliRun;
 
 const std::string kSample = std::string(FENNIK_TEST_DATA) + "/sample.pcap";
 
@@ -62,7 +51,7 @@ int16_t Sample(const std::vector<uint8_t>& wav, size_t i) {
 }
 
 TEST(StreamCommands, FramesListsOneRowPerFrame) {
-  Output text = Cli("frames " + kSample + " --stream 2");
+  CliRun text = Cli("frames " + kSample + " --stream 2");
   ASSERT_EQ(text.status, 0);
   EXPECT_NE(text.out.find("  LIST OF AUDIO FRAME\n"), std::string::npos);
   EXPECT_NE(text.out.find("  Source Port"), std::string::npos);
@@ -70,14 +59,14 @@ TEST(StreamCommands, FramesListsOneRowPerFrame) {
   EXPECT_NE(text.out.find("\n          149  0x"), std::string::npos);
   EXPECT_EQ(text.out.find("\n          150  0x"), std::string::npos);
   EXPECT_NE(text.out.find("        160  00:00:02.980000\n"), std::string::npos);
-  Output json = Cli("frames " + kSample + " --stream 2 --json");
+  CliRun json = Cli("frames " + kSample + " --stream 2 --json");
   ASSERT_EQ(json.status, 0);
   EXPECT_NE(json.out.find("{\"index\": 149, "), std::string::npos);
   EXPECT_NE(json.out.find("\"size\": 160, \"time_us\": 2980000"), std::string::npos);
 }
 
 TEST(StreamCommands, ShowFrameGivesTheCommonBlockAndTheSampleTable) {
-  Output r = Cli("show " + kSample + " --stream 1 --frame 3");
+  CliRun r = Cli("show " + kSample + " --stream 1 --frame 3");
   ASSERT_EQ(r.status, 0);
   const std::vector<uint8_t> payload = StreamPayload(0);
   EXPECT_NE(r.out.find("  G.711 AUDIO INFORMATION\n"), std::string::npos);
@@ -121,7 +110,7 @@ TEST(StreamCommands, DecodeWritesTheTablesValuesAtTheStreamsRate) {
 
 TEST(StreamCommands, StreamsWithoutDecoderAndBadArgumentsAreRefused) {
   const std::string nosdp = std::string(FENNIK_TEST_DATA) + "/captures/g711a-g722-nosdp-nsec.pcap";
-  Output streams = Cli("streams " + nosdp);
+  CliRun streams = Cli("streams " + nosdp);
   EXPECT_EQ(Cli("frames " + nosdp + " --stream 1").status, 1);  // PT 98 without SDP
   EXPECT_EQ(Cli("frames " + kSample + " --stream 3").status, 1);
   EXPECT_EQ(Cli("frames " + kSample).status, 2);
