@@ -115,6 +115,8 @@ CAudioPage::CAudioPage(CAudio_Stream& stream, const CRTP_Parser& capture, uint32
     : CPage(QString::fromUtf8(stream.GetCodecName()), kPagePrevious | kPagePlay | kPagePause | kPageStop, &stream,
             parent),
       audio_(stream),
+      capture_(capture),
+      streamIndex_(streamIndex),
       style_(style) {
   source_ = std::make_unique<CView_AudioFrameList>(stream);
   auto* layout = new QVBoxLayout(this);
@@ -127,16 +129,6 @@ CAudioPage::CAudioPage(CAudio_Stream& stream, const CRTP_Parser& capture, uint32
   SplitTwoThirds(vertical);
   lower->setSizes({660, 440});
   layout->addWidget(vertical);
-  // The chart: the stream's jitter and bit rate at each of its packets' capture times.
-  std::vector<ChartPoint> points;
-  for (uint64_t index : capture.StreamPacketIndices(streamIndex)) {
-    uint64_t address = 0;
-    RtpPacketEntry entry;
-    if (!capture.Packets().Get(index, &address, &entry)) continue;
-    points.push_back({int64_t{entry.captureTime} * 1000, static_cast<double>(entry.jitter),
-                      static_cast<double>(entry.bitRate) * 8});
-  }
-  chart_->SetPoints(std::move(points));
   CAudio_Stream* audio = &audio_;
   list_->SetSource(source_.get(), [audio](uint64_t frame, uint64_t& address) {
     FrameEntry entry;
@@ -149,6 +141,27 @@ CAudioPage::CAudioPage(CAudio_Stream& stream, const CRTP_Parser& capture, uint32
 }
 
 CAudioPage::~CAudioPage() = default;
+
+void CAudioPage::showEvent(QShowEvent* event) {
+  if (!chartFilled_) FillChart();
+  CPage::showEvent(event);
+}
+
+// The chart: the stream's jitter and bit rate at each of its packets' capture times. It
+// walks the whole packet table, so it is filled when the page is first shown rather than
+// for every page at the end of the load.
+void CAudioPage::FillChart() {
+  chartFilled_ = true;
+  std::vector<ChartPoint> points;
+  for (uint64_t index : capture_.StreamPacketIndices(streamIndex_)) {
+    uint64_t address = 0;
+    RtpPacketEntry entry;
+    if (!capture_.Packets().Get(index, &address, &entry)) continue;
+    points.push_back({int64_t{entry.captureTime} * 1000, static_cast<double>(entry.jitter),
+                      static_cast<double>(entry.bitRate) * 8});
+  }
+  chart_->SetPoints(std::move(points));
+}
 
 bool CAudioPage::ToggleMarker() {
   const uint64_t frame = list_->CursorItem();

@@ -99,10 +99,17 @@ class CAudioPage : public CPage {
   CAvChartView* Chart() const { return chart_; }
   bool ToggleMarker() override;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   void ShowItem(uint64_t frame);
+  void FillChart();
 
   CAudio_Stream& audio_;
+  const CRTP_Parser& capture_;
+  uint32_t streamIndex_;
+  bool chartFilled_ = false;
   const ViewStyle* style_;
   std::unique_ptr<CView_AudioFrameList> source_;
   CListView* list_;
