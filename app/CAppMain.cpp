@@ -194,6 +194,7 @@ bool CAppMain::Open(const std::string& path, const std::vector<std::string>& use
   listener_ = std::make_unique<Listener>(this, generation_);
   task_ = std::make_unique<CDecodeTaskX>();
   task_->SetLanguage(language_);
+  if (audioOutput) task_->Renderer().SetOutput(audioOutput());
   loading_ = true;
   sdpMissing_ = false;
   task_->Start(listener_.get(), capture_.get());
@@ -272,17 +273,12 @@ void CAppMain::OnWorkerMessage(const WorkerMessage& message, unsigned generation
     }
     case kMsgPlayStart:
     case kMsgPlayFrame: {
-      const char* label = language_ == 1 ? "再生中" : "PLAY";
       const char* codec = message.stream ? message.stream->GetCodecName() : "";
-      if (message.id == kMsgPlayStart) {
-        status_[0]->setText(Q(Printf("%s [%s :         ]", label, codec).c_str()));
-      } else {
-        const uint64_t ms = message.stream ? message.stream->GetTime(static_cast<uint32_t>(message.value)) / 1000 : 0;
-        const unsigned hours = static_cast<unsigned>(ms / 3600000);
-        const unsigned minutes = static_cast<unsigned>(ms % 3600000 / 60000);
-        const unsigned seconds = static_cast<unsigned>(ms % 3600000 % 60000 / 1000);
-        status_[0]->setText(Q(Printf("%s [%s : %2u:%02u:%02u]", label, codec, hours, minutes, seconds).c_str()));
+      int64_t time = -1;
+      if (message.id == kMsgPlayFrame && message.stream != nullptr) {
+        time = static_cast<int64_t>(message.stream->GetTime(static_cast<uint32_t>(message.value)));
       }
+      status_[0]->setText(PlayStatusText(language_, codec, time));
       break;
     }
     case kMsgPlayEnd:
@@ -302,6 +298,16 @@ void CAppMain::OnWorkerMessage(const WorkerMessage& message, unsigned generation
       break;
     default: break;
   }
+}
+
+QString PlayStatusText(int language, const char* codec, int64_t microseconds) {
+  const char* label = language == 1 ? "再生中" : "PLAY";
+  if (microseconds < 0) return Q(Printf("%s [%s :         ]", label, codec).c_str());
+  const uint64_t ms = static_cast<uint64_t>(microseconds) / 1000;
+  const unsigned hours = static_cast<unsigned>(ms / 3600000);
+  const unsigned minutes = static_cast<unsigned>(ms % 3600000 / 60000);
+  const unsigned seconds = static_cast<unsigned>(ms % 3600000 % 60000 / 1000);
+  return Q(Printf("%s [%s : %2u:%02u:%02u]", label, codec, hours, minutes, seconds).c_str());
 }
 
 void CAppMain::OnLoadEnd(bool ok) {

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QUrl>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -24,6 +25,7 @@ namespace fennik {
 
 class CDecodeTaskX;
 class CExtractionJob;
+class CPcmOutput;
 class CPage;
 class CRTP_Parser;
 struct WorkerMessage;
@@ -65,6 +67,8 @@ class CAppMain : public QMainWindow {
   EntryAnswer nextEntry;
   // When set, the select-view dialog answers with this index.
   int nextSubView = -1;
+  // When set, playback goes to the output this makes instead of the sound device.
+  std::function<std::unique_ptr<CPcmOutput>()> audioOutput;
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -113,6 +117,11 @@ class CAppMain : public QMainWindow {
   unsigned generation_ = 0;  // messages of an earlier worker are dropped
   int entryMode_[2] = {0, 0};  // remembered mode of the jump and view-index dialogs
 };
+
+// The status-bar text of playback: the play label and the codec, with the stream time of
+// the frame playing as hours:minutes:seconds (blank before the first frame, `microseconds`
+// negative).
+QString PlayStatusText(int language, const char* codec, int64_t microseconds);
 
 // The help page the Help command opens.
 QUrl HelpUrl(int language);

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QListWidget>
@@ -26,6 +27,7 @@
 #include "app/Markers.h"
 #include "app/Pages.h"
 #include "capture/CRTP_Parser.h"
+#include "playback/CPacedOutput.h"
 #include "tests/app/AppTestMain.h"
 #include "ui/CAvChartView.h"
 #include "ui/CInfoView.h"
@@ -421,6 +423,60 @@ TEST_F(MainWindowTest, ColourAndFontGoToTheSettingsFile) {
   SetSettingsColors(DefaultColors());
   SetSettingsFont("", 0);
   SaveSettings();
+}
+
+TEST(PlayStatus, LabelCodecAndStreamTime) {
+  EXPECT_EQ(PlayStatusText(0, "G.711", -1), "PLAY [G.711 :         ]");
+  EXPECT_EQ(PlayStatusText(1, "G.722", -1), QString::fromUtf8("再生中 [G.722 :         ]"));
+  EXPECT_EQ(PlayStatusText(0, "G.711", 999'999), "PLAY [G.711 :  0:00:00]");
+  EXPECT_EQ(PlayStatusText(1, "L16", 3'723'000'000), QString::fromUtf8("再生中 [L16 :  1:02:03]"));
+  EXPECT_EQ(PlayStatusText(0, "G.711", int64_t{36'000} * 1'000'000 + 59'999'999), "PLAY [G.711 : 10:00:59]");
+}
+
+// Plays the selected audio page's stream into a WAV file at four times real time: the
+// status bar counts the stream time up, is cleared at the end, and the list cursor moves
+// to where the play stopped. Selecting another tab during a play stops it at once.
+TEST_F(MainWindowTest, PlaysSelectedStreamAndStopsOnTabSwitch) {
+  const std::string wav = TempPath("play.wav");
+  double speed = 4.0;
+  window_->audioOutput = [&wav, &speed] { return std::make_unique<CWavOutput>(wav, speed); };
+  OpenAndWait(kSample);
+  window_->Tabs()->setCurrentIndex(1);
+  auto* audio = dynamic_cast<CAudioPage*>(window_->Tabs()->widget(1));
+  ASSERT_NE(audio, nullptr);
+  ASSERT_TRUE(window_->Action(kCmdPlay)->isEnabled());
+  QLabel* status = window_->StatusPart(0);
+
+  window_->Command(kCmdPlay);
+  std::vector<QString> seen;
+  ASSERT_TRUE(WaitFor([&] {
+    const QString text = status->text();
+    if (!text.isEmpty() && (seen.empty() || seen.back() != text)) seen.push_back(text);
+    return !seen.empty() && text.isEmpty();
+  }, 10000));
+  ASSERT_FALSE(seen.empty());
+  for (const QString& text : seen) EXPECT_TRUE(text.startsWith("PLAY [G.711 : ")) << text.toStdString();
+  EXPECT_EQ(seen.back(), "PLAY [G.711 :  0:00:02]");  // the 3 s stream's last frames
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  // 150 frames of 160 samples, widened to 16-bit stereo, after the 44-byte header.
+  EXPECT_GE(std::filesystem::file_size(wav), 44u + 150 * 160 * 4);
+  const uint32_t stopped = audio->Stream()->CurrentFrame();
+  EXPECT_GT(stopped, 140u);
+  EXPECT_EQ(audio->List()->CursorItem(), stopped);
+
+  // Real time this time; the tab switch stops the play long before the stream's end.
+  speed = 1.0;
+  window_->Close();
+  OpenAndWait(kSample);
+  window_->Tabs()->setCurrentIndex(1);
+  window_->Command(kCmdPlay);
+  ASSERT_TRUE(WaitFor([&] { return status->text().startsWith("PLAY"); }, 5000));
+  window_->Tabs()->setCurrentIndex(0);
+  // The worker leaves its loop at once, then lets the device play out for 2 s.
+  ASSERT_TRUE(WaitFor([&] { return status->text().isEmpty(); }, 5000));
+  audio = dynamic_cast<CAudioPage*>(window_->Tabs()->widget(1));
+  EXPECT_LT(audio->Stream()->CurrentFrame(), 100u);
+  std::filesystem::remove(wav);
 }
 
 TEST_F(MainWindowTest, DroppingFilesOpensTheFirst) {
