@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QUrl>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -355,6 +356,55 @@ TEST_F(MainWindowTest, ExtractionDialogChecksAndRawExtraction) {
   EXPECT_EQ(log.entries.back().text, QString::fromUtf8("ストリームの抽出が完了しました"));
   const RtpStreamEntry& first = window_->Capture()->Streams()[0];
   EXPECT_EQ(std::filesystem::file_size(out), uint64_t{first.packets} * 160);
+  std::filesystem::remove(out);
+}
+
+// AVI from the dialog: the H.264 capture's audio stream in the first list, its video
+// stream in the second, both chosen by default; the file is a RIFF AVI with both streams'
+// headers, video and audio chunks and an index.
+TEST_F(MainWindowTest, ExtractionDialogWritesAvi) {
+  OpenAndWait(kData + "/captures/h264-pcmu-sip-udp.pcap");
+  const std::string out = TempPath("extract.avi");
+  std::filesystem::remove(out);
+  MessageLog log(true);
+  {
+    DialogHookScope hook([&](QDialog& dialog) {
+      auto* extract = dynamic_cast<CExtractionRTPDialog*>(&dialog);
+      ASSERT_NE(extract, nullptr);
+      extract->Method()->setCurrentIndex(1);
+      ASSERT_TRUE(extract->SecondList()->isEnabled());
+      ASSERT_EQ(extract->FirstList()->count(), 2);  // "-" and the PCMU stream
+      ASSERT_EQ(extract->SecondList()->count(), 2);  // "-" and the H.264 stream
+      EXPECT_TRUE(extract->FirstList()->currentText().endsWith("(PCMU)"));
+      extract->StartField()->setText("1");
+      extract->EndField()->setText("100000");
+      extract->FileField()->setText(QString::fromStdString(out));
+      extract->accept();
+    });
+    window_->Command(kCmdExtract);
+  }
+  ASSERT_TRUE(WaitFor([&] { return !log.entries.empty(); }));
+  EXPECT_EQ(log.entries.back().text, QString::fromUtf8("ストリームの抽出が完了しました"));
+  const std::string avi = ReadFile(out);
+  ASSERT_GT(avi.size(), 12u);
+  EXPECT_EQ(avi.substr(0, 4), "RIFF");
+  EXPECT_EQ(avi.substr(8, 4), "AVI ");
+  uint32_t riffSize = 0;
+  std::memcpy(&riffSize, avi.data() + 4, 4);  // little-endian host
+  EXPECT_EQ(riffSize + 8u, avi.size());
+  EXPECT_NE(avi.find("vids"), std::string::npos);
+  EXPECT_NE(avi.find("auds"), std::string::npos);
+  EXPECT_NE(avi.find("H264"), std::string::npos);
+  EXPECT_NE(avi.find("idx1"), std::string::npos);
+  // The capture's 50 pictures and 100 audio packets, each once in the movi list and once
+  // in the index.
+  const auto count = [&avi](const char* id) {
+    size_t n = 0;
+    for (size_t at = avi.find(id); at != std::string::npos; at = avi.find(id, at + 4)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("00dc"), 2u * 50);
+  EXPECT_EQ(count("01wb"), 2u * 100);
   std::filesystem::remove(out);
 }
 
