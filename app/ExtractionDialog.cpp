@@ -14,6 +14,7 @@
 
 #include "app/ListDialogs.h"
 #include "app/Markers.h"
+#include "capture/RtpViews.h"
 #include "capture/CRTP_Parser.h"
 #include "media/CMediaFile.h"
 #include "ui/Dialogs.h"

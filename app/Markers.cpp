@@ -41,10 +41,10 @@ bool CMarkerTable::Toggle(uint64_t address, uint32_t key0, uint32_t key1, uint32
   return true;
 }
 
-bool CMarkerTable::IsMarked(uint64_t fileOffset, uint32_t packetNumber) const {
+bool CMarkerTable::IsMarked(uint64_t fileOffset, uint32_t key) const {
   for (const MarkerEntry& e : entries_) {
     if (e.address == ~uint64_t{0}) break;
-    if (e.address == fileOffset || (e.keys[0] != ~0u && e.keys[0] == packetNumber)) return true;
+    if (e.address == fileOffset || (e.keys[0] != ~0u && e.keys[0] == key)) return true;
   }
   return false;
 }

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "capture/RtpViews.h"
+#include "ui/model/CListModel.h"
 
 namespace fennik {
 
@@ -23,13 +23,14 @@ class CMarkerTable : public CMarkerQuery {
   void Clear();
   // Removes the entry of the item when present, else appends it; false when the table is
   // full and nothing changed.
-  bool Toggle(uint64_t address, uint32_t key0, uint32_t key1 = ~0u, uint32_t key2 = ~0u);
+  bool Toggle(uint64_t address, uint32_t key0 = ~0u, uint32_t key1 = ~0u, uint32_t key2 = ~0u);
   void Remove(int index);
   int Count() const;
   const MarkerEntry& At(int index) const { return entries_[static_cast<size_t>(index)]; }
 
-  // CMarkerQuery: the packet lists ask by file offset or packet number.
-  bool IsMarked(uint64_t fileOffset, uint32_t packetNumber) const override;
+  // CMarkerQuery: the packet lists ask by file offset or packet number, the frame lists by
+  // file offset only.
+  bool IsMarked(uint64_t fileOffset, uint32_t key) const override;
 
  private:
   std::array<MarkerEntry, kEntries> entries_{};

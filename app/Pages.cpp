@@ -119,6 +119,7 @@ CAudioPage::CAudioPage(CAudio_Stream& stream, const CRTP_Parser& capture, uint32
       streamIndex_(streamIndex),
       style_(style) {
   source_ = std::make_unique<CView_AudioFrameList>(stream);
+  source_->SetMarkers(&CMarkerTable::Instance());
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   auto* vertical = new QSplitter(Qt::Vertical, this);
@@ -168,7 +169,9 @@ bool CAudioPage::ToggleMarker() {
   uint64_t address = 0;
   FrameEntry entry;
   if (frame == kNoItem || !audio_.Frames().Get(frame, &address, &entry)) return false;
-  const bool changed = CMarkerTable::Instance().Toggle(address + entry.frameOffset, entry.packetNumber);
+  // A frame is marked by its payload's address alone: the frames of one packet share its
+  // packet number.
+  const bool changed = CMarkerTable::Instance().Toggle(address + entry.frameOffset);
   list_->Refresh();
   return changed;
 }

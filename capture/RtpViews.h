@@ -36,13 +36,6 @@ std::vector<RtpPage> RtpPageList(const CRTP_Parser& capture);
 // The codec type a stream's page id carries: the stream object's own when it has one.
 uint32_t StreamCodecType(const CRTP_Parser& capture, uint32_t streamIndex);
 
-// Markers set by the user (the navigation's marker list).
-class CMarkerQuery {
- public:
-  virtual ~CMarkerQuery() = default;
-  virtual bool IsMarked(uint64_t fileOffset, uint32_t packetNumber) const = 0;
-};
-
 // The stream object's frame columns of a stream list: titles and, for a packet in which
 // one of its frames begins, the cells.
 class CFrameCellSource {

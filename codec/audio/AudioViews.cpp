@@ -114,6 +114,10 @@ bool CView_AudioFrameList::ItemRow(uint64_t index, CRowLine& line, int& colour) 
   put(FormatDecimalUnsigned(e.size).c_str(), kColumns[2].width);
   put(FormatStreamTime(stream_.GetTime(static_cast<uint32_t>(index))).c_str(), kColumns[3].width);
   colour = colour::kListRow;
+  if (markers_ != nullptr && markers_->IsMarked(address + e.frameOffset, ~0u)) {
+    colour = colour::kListMarker;
+    line.Put(0, "*");
+  }
   return true;
 }
 

@@ -37,9 +37,12 @@ class CView_AudioFrameList : public CListSource {
   void PrintHeader(const CListModel& list, CFieldTree& tree) const override;
   void ColumnTitle(CRowLine& line) const override;
   bool ItemRow(uint64_t index, CRowLine& line, int& colour) const override;
+  // Marked frames (by their payload's file address) are drawn in the marker colour.
+  void SetMarkers(const CMarkerQuery* markers) { markers_ = markers; }
 
  private:
   CAudio_Stream& stream_;
+  const CMarkerQuery* markers_ = nullptr;
 };
 
 }  // namespace fennik

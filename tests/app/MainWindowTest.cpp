@@ -249,6 +249,27 @@ TEST_F(MainWindowTest, NavigationCommandsAndMarkers) {
   EXPECT_EQ(list->CursorItem(), 201u);
   window_->Command(kCmdMarker);
   EXPECT_EQ(CMarkerTable::Instance().Count(), 0);
+
+  // An audio page marks its frame: that row alone takes the marker colour, and the packet
+  // list does not show the frame's packet as marked.
+  window_->Tabs()->setCurrentIndex(1);
+  auto* audio = dynamic_cast<CAudioPage*>(window_->Tabs()->widget(1));
+  ASSERT_NE(audio, nullptr);
+  window_->Command(kCmdFileTop);
+  window_->Command(kCmdNext);  // frame 1
+  window_->Command(kCmdMarker);
+  ASSERT_EQ(CMarkerTable::Instance().Count(), 1);
+  window_->Command(kCmdNext);
+  const std::vector<ViewRow>& frames = Painted(audio->List());
+  const size_t first = static_cast<size_t>(audio->List()->HeaderRows());
+  ASSERT_LT(first + 2, frames.size());
+  EXPECT_NE(frames[first].colour, colour::kListMarker);
+  EXPECT_EQ(frames[first + 1].colour, colour::kListMarker);
+  EXPECT_EQ(frames[first + 1].text[0], '*');
+  EXPECT_NE(frames[first + 2].colour, colour::kListMarker);
+  window_->Tabs()->setCurrentIndex(0);
+  for (const ViewRow& row : Painted(list)) EXPECT_NE(row.colour, colour::kListMarker);
+  CMarkerTable::Instance().Clear();
   // A full table takes no 257th marker.
   for (uint32_t i = 0; i < 256; ++i) ASSERT_TRUE(CMarkerTable::Instance().Toggle(1000 + i, i));
   EXPECT_FALSE(CMarkerTable::Instance().Toggle(5000, 9999));

@@ -15,6 +15,15 @@ namespace fennik {
 
 class CListModel;
 
+// Markers set by the user (the navigation's marker list): a list row is marked when its
+// item's file offset, or its key (the packet number in the packet lists; ~0u when the list
+// has none), is in the table.
+class CMarkerQuery {
+ public:
+  virtual ~CMarkerQuery() = default;
+  virtual bool IsMarked(uint64_t fileOffset, uint32_t key) const = 0;
+};
+
 // What a page supplies to its list.
 class CListSource {
  public:
