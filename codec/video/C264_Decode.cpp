@@ -147,11 +147,15 @@ void C264_Decode::ResetDecoder() {
 }
 
 bool C264_Decode::EnsureBuffers(const H264Sps& sps) {
-  if (buffers_ready_ && buf_width_mbs_ == sps.PicWidthInMbs() && buf_height_mbs_ == sps.FrameHeightInMbs()) return true;
-  // A new picture size starts a new sequence: waiting pictures are output first (they are
-  // kept until taken).
+  // Monochrome pictures are held as 4:2:0 with grey chroma.
+  const uint32_t format = sps.chroma_format_idc == 2 ? kPictureYuv422 : (sps.chroma_format_idc == 3 ? kPictureYuv444 : kPictureYuv420);
+  if (buffers_ready_ && buf_width_mbs_ == sps.PicWidthInMbs() && buf_height_mbs_ == sps.FrameHeightInMbs() &&
+      buf_format_ == format)
+    return true;
+  // A new picture size or format starts a new sequence: waiting pictures are output first
+  // (they are kept until taken).
   Flush();
-  return InitPictureBuffers(sps.PicWidthInMbs() * 16, sps.FrameHeightInMbs() * 16, kPictureYuv420);
+  return InitPictureBuffers(sps.PicWidthInMbs() * 16, sps.FrameHeightInMbs() * 16, format);
 }
 
 uint32_t C264_Decode::Decode(const uint8_t* data, uint32_t length, uint32_t frame_number) {
@@ -345,12 +349,12 @@ void C264_Decode::FillFrameNumGap(const H264SliceHeader& sh, const H264Sps& sps)
 }
 
 bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, const H264Pps& pps) {
-  if (sps.chroma_format_idc != 1 || sps.bit_depth_luma_minus8 != 0 || sps.bit_depth_chroma_minus8 != 0 ||
-      !sps.frame_mbs_only_flag || pps.num_slice_groups_minus1 > 0 || sps.qpprime_y_zero_transform_bypass_flag) {
-    DebugPrint("[H.264] stream not supported (chroma_format_idc %u, bit depth %u, frame_mbs_only %d, slice groups %u, "
-               "transform bypass %d)\n",
-               sps.chroma_format_idc, sps.bit_depth_luma_minus8 + 8, sps.frame_mbs_only_flag ? 1 : 0,
-               pps.num_slice_groups_minus1 + 1, sps.qpprime_y_zero_transform_bypass_flag ? 1 : 0);
+  if (sps.bit_depth_luma_minus8 != 0 || sps.bit_depth_chroma_minus8 != 0 || !sps.frame_mbs_only_flag ||
+      pps.num_slice_groups_minus1 > 0 || sps.residual_colour_transform_flag) {
+    DebugPrint("[H.264] stream not supported (bit depth %u/%u, frame_mbs_only %d, slice groups %u, "
+               "separate colour planes %d)\n",
+               sps.bit_depth_luma_minus8 + 8, sps.bit_depth_chroma_minus8 + 8, sps.frame_mbs_only_flag ? 1 : 0,
+               pps.num_slice_groups_minus1 + 1, sps.residual_colour_transform_flag ? 1 : 0);
     return false;
   }
   if (!EnsureBuffers(sps)) return false;
@@ -374,6 +378,11 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
   mb_width_ = static_cast<int>(sps.PicWidthInMbs());
   mb_height_ = static_cast<int>(sps.FrameHeightInMbs());
   mb_count_ = mb_width_ * mb_height_;
+  chroma_format_ = static_cast<int>(sps.chroma_format_idc);
+  mb_cw_ = chroma_format_ == 0 ? 0 : (chroma_format_ == 3 ? 16 : 8);
+  mb_ch_ = chroma_format_ == 0 ? 0 : (chroma_format_ == 1 ? 8 : 16);
+  luma_planes_ = chroma_format_ == 3 ? 3 : 1;
+  bypass_allowed_ = sps.qpprime_y_zero_transform_bypass_flag;
   cur_ = pic;
   pic->used = true;
   pic->short_ref = pic->long_ref = false;
@@ -416,8 +425,9 @@ void C264_Decode::DecodeSlice(const H264SliceHeader& sh, const uint8_t* rbsp, si
     return;
   }
   if (sps->PicWidthInMbs() != static_cast<uint32_t>(mb_width_) ||
-      sps->FrameHeightInMbs() != static_cast<uint32_t>(mb_height_)) {
-    DebugPrint("[H.264] slice refers to an SPS of another picture size\n");
+      sps->FrameHeightInMbs() != static_cast<uint32_t>(mb_height_) ||
+      sps->chroma_format_idc != static_cast<uint32_t>(chroma_format_)) {
+    DebugPrint("[H.264] slice refers to an SPS of another picture size or format\n");
     ++slice_errors_;
     return;
   }

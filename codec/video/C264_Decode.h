@@ -146,13 +146,21 @@ class C264_Decode : public C264_DecodeHeader {
   bool ParseMacroblockCavlc(BitReader& br, int mb_addr, MbParse& mb);
   bool ParseMacroblockCabac(int mb_addr, MbParse& mb);
   bool ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb);
+  bool ParseLumaLikeCavlc(BitReader& br, int mb_addr, MbParse& mb, int plane);
+  bool ParseChromaCavlc(BitReader& br, int mb_addr, MbParse& mb);
   bool ParseResidualCabac(int mb_addr, MbParse& mb);
+  bool ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane);
+  bool ParseChromaCabac(int mb_addr, MbParse& mb);
   bool ReadCavlcBlock(BitReader& br, int nc, int max_coeff, int32_t* levels, int& total);
-  int CabacResidualBlock(int cat, int ctx_inc_cbf, int max_coeff, int32_t* levels);
+  // A 4x4-based block of ctxBlockCat `cat` (0..4) of component `plane` (Cb and Cr of 4:4:4
+  // pictures use their own contexts for categories 0..2).
+  int CabacResidualBlock(int cat, int plane, int ctx_inc_cbf, int max_coeff, int32_t* levels);
   void SetupSkip(int mb_addr, MbParse& mb);
   bool ParseIntraModes(int mb_addr, MbParse& mb, SyntaxSource& src);
   bool Transform8x8Allowed(const MbParse& mb) const;
-  int CabacResidualBlock8x8(int32_t* levels);
+  // Returns the number of non-zero levels, -1 on an error; with `cbf_inc` >= 0 (4:4:4
+  // pictures) the block's coded_block_flag is decoded first.
+  int CabacResidualBlock8x8(int plane, int cbf_inc, int32_t* levels);
   bool ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src);
   int LumaNeighbour(int mb_addr, int bx, int by, int& blk) const;
   int ChromaNeighbour(int mb_addr, int comp_blk_x, int comp_blk_y, int& blk) const;
@@ -171,9 +179,14 @@ class C264_Decode : public C264_DecodeHeader {
   void PredictIntraMb(int mb_addr, MbParse& mb);
   void PredictInterMb(int mb_addr);
   void AddResidual(int mb_addr, MbParse& mb);
+  void PredictIntraPlane(int mb_addr, MbParse& mb, int plane);
+  void AddLumaLikeResidual(int mb_addr, MbParse& mb, int plane);
+  void AddChromaResidual(int mb_addr, MbParse& mb);
+  uint8_t* PlaneBase(int plane) { return plane == 0 ? cur_->frame.Y() : (plane == 1 ? cur_->frame.Cb() : cur_->frame.Cr()); }
+  int PlaneStride(int plane) const { return plane == 0 ? cur_->frame.LumaStride() : cur_->frame.ChromaStride(); }
   void DeblockPicture();
   void DeblockMacroblock(int mb_addr);
-  void GatherIntraNeighbours(int mb_addr, int plane, int x, int y, int size, int blk_w, struct IntraNeighbours& n);
+  void GatherIntraNeighbours(int mb_addr, int plane, int x, int y, int w, int h, int blk_w, struct IntraNeighbours& n);
   bool MbAvailable(int mb_addr, int nb) const;
 
   bool length_prefixed_ = false;
@@ -207,6 +220,12 @@ class C264_Decode : public C264_DecodeHeader {
   uint32_t prev_ref_frame_num_ = 0;
   H264Picture* last_ref_ = nullptr;  // the reference picture decoded last
   int mb_width_ = 0, mb_height_ = 0, mb_count_ = 0;
+  // ChromaArrayType of the picture (0 monochrome, 1 4:2:0, 2 4:2:2, 3 4:4:4), the chroma
+  // macroblock size (MbWidthC x MbHeightC) and the number of components coded like luma.
+  int chroma_format_ = 1;
+  int mb_cw_ = 8, mb_ch_ = 8;
+  int luma_planes_ = 1;
+  bool bypass_allowed_ = false;  // qpprime_y_zero_transform_bypass_flag
   std::vector<MbInfo> mbs_;
   std::vector<SliceInfo> slices_;
   int mbs_decoded_ = 0;

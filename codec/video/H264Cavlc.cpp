@@ -23,8 +23,10 @@ struct VlcLut {
 struct CavlcLuts {
   std::vector<VlcLut> coeff_token;      // 3 variable-length classes
   VlcLut chroma_dc_token{8};
+  VlcLut chroma422_dc_token{13};
   std::vector<VlcLut> total_zeros;      // 15
   std::vector<VlcLut> chroma_dc_zeros;  // 3
+  std::vector<VlcLut> chroma422_dc_zeros;  // 7
   std::vector<VlcLut> run_before;       // 7
   CavlcLuts() {
     for (int t = 0; t < 3; ++t) {
@@ -34,6 +36,12 @@ struct CavlcLuts {
     }
     for (int tc = 0; tc <= 4; ++tc)
       for (int t1 = 0; t1 < 4; ++t1) chroma_dc_token.Add(kChromaDcCoeffTokenCodes[tc][t1], tc * 4 + t1);
+    for (int tc = 0; tc <= 8; ++tc)
+      for (int t1 = 0; t1 < 4; ++t1) chroma422_dc_token.Add(kChroma422DcCoeffTokenCodes[tc][t1], tc * 4 + t1);
+    for (int i = 0; i < 7; ++i) {
+      chroma422_dc_zeros.emplace_back(5);
+      for (int z = 0; z < 8 - i; ++z) chroma422_dc_zeros[i].Add(kChroma422DcTotalZerosCodes[i][z], z);
+    }
     for (int i = 0; i < 15; ++i) {
       total_zeros.emplace_back(9);
       for (int z = 0; z < 16 - i; ++z) total_zeros[i].Add(kTotalZerosCodes[i][z], z);
@@ -69,6 +77,8 @@ bool ReadCoeffToken(BitReader& br, int nc, int& total_coeff, int& trailing_ones)
   int v = 0;
   if (nc == -1) {
     if (!Lookup(br, Luts().chroma_dc_token, v)) return false;
+  } else if (nc == -2) {
+    if (!Lookup(br, Luts().chroma422_dc_token, v)) return false;
   } else if (nc >= 8) {
     // Fixed 6-bit codes: xxxxyy gives TotalCoeff - 1 and TrailingOnes; 000011 is 0, 0.
     const uint32_t code = br.Read(6);
@@ -89,10 +99,14 @@ bool ReadCoeffToken(BitReader& br, int nc, int& total_coeff, int& trailing_ones)
   return true;
 }
 
-bool ReadTotalZeros(BitReader& br, int total_coeff, bool chroma_dc, int& total_zeros) {
-  if (chroma_dc) {
+bool ReadTotalZeros(BitReader& br, int total_coeff, int chroma_dc_coeffs, int& total_zeros) {
+  if (chroma_dc_coeffs == 4) {
     if (total_coeff < 1 || total_coeff > 3) return false;
     return Lookup(br, Luts().chroma_dc_zeros[total_coeff - 1], total_zeros);
+  }
+  if (chroma_dc_coeffs == 8) {
+    if (total_coeff < 1 || total_coeff > 7) return false;
+    return Lookup(br, Luts().chroma422_dc_zeros[total_coeff - 1], total_zeros);
   }
   if (total_coeff < 1 || total_coeff > 15) return false;
   return Lookup(br, Luts().total_zeros[total_coeff - 1], total_zeros);

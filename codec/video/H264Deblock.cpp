@@ -48,9 +48,10 @@ void FilterLumaEdge(uint8_t* q0p, int across, int along, const uint8_t bs[4], co
   }
 }
 
-void FilterChromaEdge(uint8_t* q0p, int across, int along, const uint8_t bs[4], const EdgeThresholds& t) {
-  for (int k = 0; k < 8; ++k) {
-    const int strength = bs[k >> 1];
+void FilterChromaEdge(uint8_t* q0p, int across, int along, int count, const uint8_t bs[4], const EdgeThresholds& t) {
+  const int shift = count == 16 ? 2 : 1;
+  for (int k = 0; k < count; ++k) {
+    const int strength = bs[k >> shift];
     if (strength == 0) continue;
     uint8_t* s = q0p + k * along;
     const int p0 = s[-across], p1 = s[-2 * across];

@@ -16,7 +16,8 @@ struct EdgeThresholds {
 // Filters 16 luma samples along an edge; bs[k] is the boundary strength of samples 4k..4k+3.
 void FilterLumaEdge(uint8_t* q0, int across, int along, const uint8_t bs[4], const EdgeThresholds& t);
 
-// Filters 8 chroma samples (4:2:0) along an edge; bs[k] applies to samples 2k and 2k+1.
-void FilterChromaEdge(uint8_t* q0, int across, int along, const uint8_t bs[4], const EdgeThresholds& t);
+// Filters `count` chroma samples (8 or 16) along an edge of a 4:2:0 or 4:2:2 picture; bs[k]
+// applies to samples k * count / 4 .. (k + 1) * count / 4 - 1.
+void FilterChromaEdge(uint8_t* q0, int across, int along, int count, const uint8_t bs[4], const EdgeThresholds& t);
 
 }  // namespace fennik

@@ -30,11 +30,17 @@ enum H264MbKind : uint8_t {
 inline bool IsIntraKind(int kind) { return kind <= kMbIPCM; }
 inline bool IsSkipKind(int kind) { return kind == kMbPSkip || kind == kMbBSkip; }
 
-// Bits of MbInfo::cbf (CABAC coded_block_flag of each block).
-constexpr uint32_t kCbfLumaDc = 1u << 24;
-constexpr uint32_t kCbfCbDc = 1u << 25;
-constexpr uint32_t kCbfCrDc = 1u << 26;
-inline uint32_t CbfChromaAc(int comp, int blk) { return 1u << (16 + comp * 4 + blk); }
+// Bits of MbInfo::cbf (CABAC coded_block_flag of each block): the 4x4 blocks of the three
+// colour components by raster position (luma 0..15, Cb 16..31, Cr 32..47; the chroma AC
+// blocks of 4:2:0 and 4:2:2 pictures use the first 4 or 8 of their component), then the DC
+// blocks.
+inline uint64_t CbfBlock(int plane, int blk) { return uint64_t{1} << (plane * 16 + blk); }
+inline uint64_t CbfDc(int plane) { return uint64_t{1} << (48 + plane); }
+inline uint64_t CbfChromaAc(int comp, int blk) { return CbfBlock(comp + 1, blk); }
+constexpr uint64_t kCbfLumaDc = uint64_t{1} << 48;
+constexpr uint64_t kCbfCbDc = uint64_t{1} << 49;
+constexpr uint64_t kCbfCrDc = uint64_t{1} << 50;
+constexpr uint64_t kCbfAll = (uint64_t{1} << 51) - 1;
 
 struct C264_Decode::MbInfo {
   int16_t slice = -1;  // slice number within the picture; -1 not decoded
@@ -45,9 +51,13 @@ struct C264_Decode::MbInfo {
   uint8_t chroma_mode = 0;
   uint8_t qp_delta_nonzero = 0;
   uint8_t intra_modes[16] = {};   // Intra4x4PredMode by raster 4x4 position
-  uint8_t total_coeff[24] = {};   // CAVLC TotalCoeff: luma raster 0..15, Cb 16..19, Cr 20..23
-  uint32_t cbf = 0;
-  uint16_t nonzero = 0;           // luma 4x4 blocks (raster) with non-zero coefficients
+  // CAVLC TotalCoeff by raster 4x4 position: luma 0..15, Cb 16..31, Cr 32..47 (the chroma AC
+  // blocks of 4:2:0 and 4:2:2 pictures use the first 4 or 8 of their component).
+  uint8_t total_coeff[48] = {};
+  uint64_t cbf = 0;
+  // Luma 4x4 blocks (raster) with non-zero coefficients, for the deblocking filter (the Cb
+  // and Cr blocks of 4:4:4 pictures do not count).
+  uint16_t nonzero = 0;
   uint16_t direct = 0;            // 4x4 blocks predicted in direct mode
   uint8_t mvd[2][16][2] = {};     // |mvd| per 4x4 block, capped at 127 (CABAC contexts)
   uint8_t transform_8x8 = 0;      // transform_size_8x8_flag
@@ -68,18 +78,21 @@ struct C264_Decode::MbParse {
   int sub_type[4] = {};   // sub_mb_type for P_8x8 / B_8x8
   int part_pred[4] = {};  // per partition or sub-macroblock: bit 0 list 0, bit 1 list 1, 4 direct
   int ref[2][4] = {};
-  int32_t luma[16][16];       // coefficient levels by 4x4 block (blkIdx) at raster positions
-  int32_t luma_dc[16];        // Intra16x16 DC levels, raster
-  int32_t chroma_dc[2][4];
-  int32_t chroma_ac[2][4][16];
-  uint16_t luma_coded = 0;    // blocks (blkIdx) with any level
-  uint8_t chroma_coded = 0;   // bit comp * 4 + blk
-  bool luma_dc_coded = false;
+  // Levels of the components coded like luma: luma, and Cb and Cr of 4:4:4 pictures.
+  int32_t luma[3][16][16];       // by 4x4 block (blkIdx) at raster positions
+  int32_t luma_dc[3][16];        // Intra16x16 DC levels, raster
+  int32_t luma8x8[3][4][64];     // 8x8 blocks' levels at raster positions (transform_size_8x8_flag)
+  uint16_t luma_coded[3] = {};   // blocks (blkIdx) with any level
+  uint8_t luma8x8_coded[3] = {}; // 8x8 blocks with any level
+  bool luma_dc_coded[3] = {};
+  // Chroma of 4:2:0 and 4:2:2 pictures: DC levels in parse order and AC blocks (raster
+  // 4x4 positions of the 8x8 or 8x16 component).
+  int32_t chroma_dc[2][8];
+  int32_t chroma_ac[2][8][16];
+  uint16_t chroma_coded = 0;     // bit comp * 8 + blk
   bool chroma_dc_coded[2] = {};
-  uint8_t pcm[384];
+  uint8_t pcm[768];
   bool transform_8x8 = false;
-  int32_t luma8x8[4][64];     // 8x8 blocks' levels at raster positions (transform_size_8x8_flag)
-  uint8_t luma8x8_coded = 0;  // 8x8 blocks with any level
 
   // Clears the syntax fields; the coefficient arrays are written by the residual parsers
   // before they are read (blocks they skip are marked uncoded).
@@ -89,11 +102,13 @@ struct C264_Decode::MbParse {
       sub_type[i] = part_pred[i] = 0;
       ref[0][i] = ref[1][i] = 0;
     }
-    luma_coded = 0;
+    for (int p = 0; p < 3; ++p) {
+      luma_coded[p] = 0;
+      luma8x8_coded[p] = 0;
+      luma_dc_coded[p] = false;
+    }
     chroma_coded = 0;
     transform_8x8 = false;
-    luma8x8_coded = 0;
-    luma_dc_coded = false;
     chroma_dc_coded[0] = chroma_dc_coded[1] = false;
   }
 };

@@ -235,10 +235,10 @@ void PredictIntra16x16(uint8_t* dst, int stride, int mode, const IntraNeighbours
   }
 }
 
-void PredictIntraChroma8x8(uint8_t* dst, int stride, int mode, const IntraNeighbours& n) {
+void PredictIntraChroma(uint8_t* dst, int stride, int mode, const IntraNeighbours& n, int height) {
   switch (mode) {
     case 0: {  // DC, per 4x4 chroma block (8.3.4.1 to 8.3.4.3)
-      for (int by = 0; by < 2; ++by)
+      for (int by = 0; by < height / 4; ++by)
         for (int bx = 0; bx < 2; ++bx) {
           int st = 0, sl = 0;
           for (int i = 0; i < 4; ++i) {
@@ -246,7 +246,7 @@ void PredictIntraChroma8x8(uint8_t* dst, int stride, int mode, const IntraNeighb
             sl += n.left[by * 4 + i];
           }
           int v = 128;
-          const bool corner = (bx == 0 && by == 0) || (bx == 1 && by == 1);
+          const bool corner = (bx == 0 && by == 0) || (bx == 1 && by > 0);
           if (corner) {
             if (n.has_top && n.has_left) v = (st + sl + 4) >> 3;
             else if (n.has_left) v = (sl + 2) >> 2;
@@ -254,7 +254,7 @@ void PredictIntraChroma8x8(uint8_t* dst, int stride, int mode, const IntraNeighb
           } else if (bx == 1) {  // top-right block prefers the top row
             if (n.has_top) v = (st + 2) >> 2;
             else if (n.has_left) v = (sl + 2) >> 2;
-          } else {  // bottom-left block prefers the left column
+          } else {  // left column blocks below the first prefer the left column
             if (n.has_left) v = (sl + 2) >> 2;
             else if (n.has_top) v = (st + 2) >> 2;
           }
@@ -263,24 +263,24 @@ void PredictIntraChroma8x8(uint8_t* dst, int stride, int mode, const IntraNeighb
       return;
     }
     case 1:
-      for (int y = 0; y < 8; ++y) std::memset(dst + y * stride, n.left[y], 8);
+      for (int y = 0; y < height; ++y) std::memset(dst + y * stride, n.left[y], 8);
       return;
     case 2:
-      for (int y = 0; y < 8; ++y) std::memcpy(dst + y * stride, n.top, 8);
+      for (int y = 0; y < height; ++y) std::memcpy(dst + y * stride, n.top, 8);
       return;
     default: {
+      // Plane: 4:2:2 blocks use the longer vertical gradient (yCF = 4) with its own weight.
       auto top = [&](int x) { return x < 0 ? static_cast<int>(n.top_left) : static_cast<int>(n.top[x]); };
       auto left = [&](int y) { return y < 0 ? static_cast<int>(n.top_left) : static_cast<int>(n.left[y]); };
+      const int ycf = height == 16 ? 4 : 0;
       int h = 0, v = 0;
-      for (int i = 0; i < 4; ++i) {
-        h += (i + 1) * (top(4 + i) - top(2 - i));
-        v += (i + 1) * (left(4 + i) - left(2 - i));
-      }
-      const int a = 16 * (n.left[7] + n.top[7]);
+      for (int i = 0; i < 4; ++i) h += (i + 1) * (top(4 + i) - top(2 - i));
+      for (int i = 0; i < 4 + ycf; ++i) v += (i + 1) * (left(4 + ycf + i) - left(2 + ycf - i));
+      const int a = 16 * (n.left[height - 1] + n.top[7]);
       const int b = (34 * h + 32) >> 6;
-      const int c = (34 * v + 32) >> 6;
-      for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) dst[y * stride + x] = Clip1((a + b * (x - 3) + c * (y - 3) + 16) >> 5);
+      const int c = ((height == 16 ? 5 : 34) * v + 32) >> 6;
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < 8; ++x) dst[y * stride + x] = Clip1((a + b * (x - 3) + c * (y - 3 - ycf) + 16) >> 5);
       return;
     }
   }

@@ -25,7 +25,8 @@ void PredictIntra4x4(uint8_t* dst, int stride, int mode, const IntraNeighbours& 
 void PredictIntra8x8(uint8_t* dst, int stride, int mode, const IntraNeighbours& n);
 // Intra_16x16 prediction mode 0..3 (Table 8-4).
 void PredictIntra16x16(uint8_t* dst, int stride, int mode, const IntraNeighbours& n);
-// Chroma prediction mode 0..3 (Table 8-5) for a 4:2:0 8x8 block.
-void PredictIntraChroma8x8(uint8_t* dst, int stride, int mode, const IntraNeighbours& n);
+// Chroma prediction mode 0..3 (Table 8-5) for an 8-wide block of `height` rows: 8 (4:2:0) or
+// 16 (4:2:2).
+void PredictIntraChroma(uint8_t* dst, int stride, int mode, const IntraNeighbours& n, int height);
 
 }  // namespace fennik

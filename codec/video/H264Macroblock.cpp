@@ -83,12 +83,14 @@ int C264_Decode::LumaNeighbour(int mb_addr, int bx, int by, int& blk) const {
 }
 
 int C264_Decode::ChromaNeighbour(int mb_addr, int bx, int by, int& blk) const {
+  // Chroma 4x4 blocks of 4:2:0 (2x2) and 4:2:2 (2x4) macroblocks, by raster position.
+  const int cols = mb_cw_ / 4, rows = mb_ch_ / 4;
   if (bx >= 0 && by >= 0) {
-    blk = by * 2 + bx;
+    blk = by * cols + bx;
     return mb_addr;
   }
   const int n = NeighbourMb(mb_addr, bx < 0 ? 0 : 1);
-  blk = ((by + 2) & 1) * 2 + ((bx + 2) & 1);
+  blk = ((by + rows) % rows) * cols + ((bx + cols) % cols);
   return n;
 }
 
@@ -127,7 +129,8 @@ bool C264_Decode::ParseIntraModes(int mb_addr, MbParse& mb, SyntaxSource& src) {
   } else {
     std::memset(info.intra_modes, 2, sizeof(info.intra_modes));
   }
-  mb.chroma_mode = src.ChromaPredMode(mb_addr);
+  // Monochrome and 4:4:4 macroblocks have no chroma prediction mode of their own.
+  mb.chroma_mode = chroma_format_ == 1 || chroma_format_ == 2 ? src.ChromaPredMode(mb_addr) : 0;
   if (mb.chroma_mode > 3 || !src.Ok()) {
     DebugPrint("[H.264] intra_chroma_pred_mode out of range: %d\n", mb.chroma_mode);
     return false;
@@ -316,7 +319,8 @@ bool C264_Decode::ParseMacroblockCavlc(BitReader& br, int mb_addr, MbParse& mb) 
   info.kind = static_cast<uint8_t>(mb.kind);
   if (mb.kind == kMbIPCM) {
     br.AlignToByte();  // pcm_alignment_zero_bit
-    for (int i = 0; i < 384; ++i) mb.pcm[i] = static_cast<uint8_t>(br.Read(8));
+    const int samples = 256 + 2 * mb_cw_ * mb_ch_;
+    for (int i = 0; i < samples; ++i) mb.pcm[i] = static_cast<uint8_t>(br.Read(8));
     return br.Ok();
   }
   CavlcSource src(br);
@@ -327,12 +331,15 @@ bool C264_Decode::ParseMacroblockCavlc(BitReader& br, int mb_addr, MbParse& mb) 
     if (!ParseInterPred(mb_addr, mb, src)) return false;
   }
   if (mb.kind != kMbI16x16) {
+    // Monochrome and 4:4:4 macroblocks code only the luma part (16 code numbers).
+    const bool luma_only = chroma_format_ == 0 || chroma_format_ == 3;
     const uint32_t code = br.ReadUe();
-    if (code > 47 || !br.Ok()) {
+    if (code > (luma_only ? 15u : 47u) || !br.Ok()) {
       DebugPrint("[H.264] coded_block_pattern out of range: %u\n", code);
       return false;
     }
-    mb.cbp = IsIntraKind(mb.kind) ? kCbpFromCodeNumIntra[code] : kCbpFromCodeNumInter[code];
+    if (luma_only) mb.cbp = IsIntraKind(mb.kind) ? kCbpLumaFromCodeNumIntra[code] : kCbpLumaFromCodeNumInter[code];
+    else mb.cbp = IsIntraKind(mb.kind) ? kCbpFromCodeNumIntra[code] : kCbpFromCodeNumInter[code];
     if (Transform8x8Allowed(mb)) mb.transform_8x8 = br.ReadBit();
   }
   info.cbp = static_cast<uint8_t>(mb.cbp);
@@ -407,7 +414,7 @@ bool C264_Decode::ReadCavlcBlock(BitReader& br, int nc, int max_coeff, int32_t* 
   }
   int zeros_left = 0;
   if (total_coeff < max_coeff) {
-    if (!ReadTotalZeros(br, total_coeff, max_coeff == 4, zeros_left) || total_coeff + zeros_left > max_coeff) {
+    if (!ReadTotalZeros(br, total_coeff, nc < 0 ? max_coeff : 0, zeros_left) || total_coeff + zeros_left > max_coeff) {
       DebugPrint("[H.264] invalid total_zeros at bit %zu\n", br.BitPosition());
       return false;
     }
@@ -433,12 +440,22 @@ bool C264_Decode::ReadCavlcBlock(BitReader& br, int nc, int max_coeff, int32_t* 
 }
 
 bool C264_Decode::ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb) {
+  for (int plane = 0; plane < luma_planes_; ++plane)
+    if (!ParseLumaLikeCavlc(br, mb_addr, mb, plane)) return false;
+  if (chroma_format_ == 1 || chroma_format_ == 2) return ParseChromaCavlc(br, mb_addr, mb);
+  return true;
+}
+
+// residual_luma() of one component coded like luma (luma; Cb and Cr of 4:4:4 pictures).
+bool C264_Decode::ParseLumaLikeCavlc(BitReader& br, int mb_addr, MbParse& mb, int plane) {
   MbInfo& info = mbs_[mb_addr];
+  const int tc_base = plane * 16;
   auto nc_luma = [&](int bx, int by) {
     int ba, bb;
     const int na = LumaNeighbour(mb_addr, bx - 1, by, ba);
     const int nb = LumaNeighbour(mb_addr, bx, by - 1, bb);
-    const int ca = na >= 0 ? mbs_[na].total_coeff[ba] : 0, cb = nb >= 0 ? mbs_[nb].total_coeff[bb] : 0;
+    const int ca = na >= 0 ? mbs_[na].total_coeff[tc_base + ba] : 0;
+    const int cb = nb >= 0 ? mbs_[nb].total_coeff[tc_base + bb] : 0;
     if (na >= 0 && nb >= 0) return (ca + cb + 1) >> 1;
     return na >= 0 ? ca : (nb >= 0 ? cb : 0);
   };
@@ -446,15 +463,15 @@ bool C264_Decode::ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb) {
   int total;
   if (mb.kind == kMbI16x16) {
     if (!ReadCavlcBlock(br, nc_luma(0, 0), 16, levels, total)) return false;
-    for (int i = 0; i < 16; ++i) mb.luma_dc[kZigzag4x4[i]] = levels[i];
-    mb.luma_dc_coded = total > 0;
+    for (int i = 0; i < 16; ++i) mb.luma_dc[plane][kZigzag4x4[i]] = levels[i];
+    mb.luma_dc_coded[plane] = total > 0;
   }
   for (int blk = 0; blk < 16; ++blk) {
     const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
-    int32_t* out = mb.luma[blk];
-    std::memset(out, 0, sizeof(mb.luma[blk]));
+    int32_t* out = mb.luma[plane][blk];
+    std::memset(out, 0, sizeof(mb.luma[plane][blk]));
     if (!(mb.cbp & (1 << (blk >> 2)))) {
-      info.total_coeff[by * 4 + bx] = 0;
+      info.total_coeff[tc_base + by * 4 + bx] = 0;
       continue;
     }
     const int nc = nc_luma(bx, by);
@@ -462,13 +479,13 @@ bool C264_Decode::ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb) {
       // An 8x8 block is sent as four interleaved 4x4 blocks (7.3.5.3.2).
       if (!ReadCavlcBlock(br, nc, 16, levels, total)) return false;
       const int b8 = blk >> 2, i4 = blk & 3;
-      if (i4 == 0) std::memset(mb.luma8x8[b8], 0, sizeof(mb.luma8x8[b8]));
-      for (int i = 0; i < 16; ++i) mb.luma8x8[b8][kZigzag8x8[4 * i + i4]] = levels[i];
-      info.total_coeff[by * 4 + bx] = static_cast<uint8_t>(total);
+      if (i4 == 0) std::memset(mb.luma8x8[plane][b8], 0, sizeof(mb.luma8x8[plane][b8]));
+      for (int i = 0; i < 16; ++i) mb.luma8x8[plane][b8][kZigzag8x8[4 * i + i4]] = levels[i];
+      info.total_coeff[tc_base + by * 4 + bx] = static_cast<uint8_t>(total);
       if (total > 0) {
-        mb.luma8x8_coded |= static_cast<uint8_t>(1 << b8);
+        mb.luma8x8_coded[plane] |= static_cast<uint8_t>(1 << b8);
         const int x0 = (b8 & 1) * 2, y0 = (b8 >> 1) * 2;
-        info.nonzero |= static_cast<uint16_t>(0x33 << (y0 * 4 + x0));
+        if (plane == 0) info.nonzero |= static_cast<uint16_t>(0x33 << (y0 * 4 + x0));
       }
       continue;
     }
@@ -479,39 +496,49 @@ bool C264_Decode::ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb) {
       if (!ReadCavlcBlock(br, nc, 16, levels, total)) return false;
       for (int i = 0; i < 16; ++i) out[kZigzag4x4[i]] = levels[i];
     }
-    info.total_coeff[by * 4 + bx] = static_cast<uint8_t>(total);
+    info.total_coeff[tc_base + by * 4 + bx] = static_cast<uint8_t>(total);
     if (total > 0) {
-      mb.luma_coded |= static_cast<uint16_t>(1 << blk);
-      info.nonzero |= static_cast<uint16_t>(1 << (by * 4 + bx));
+      mb.luma_coded[plane] |= static_cast<uint16_t>(1 << blk);
+      if (plane == 0) info.nonzero |= static_cast<uint16_t>(1 << (by * 4 + bx));
     }
   }
+  return true;
+}
+
+// Chroma DC and AC blocks of 4:2:0 and 4:2:2 macroblocks.
+bool C264_Decode::ParseChromaCavlc(BitReader& br, int mb_addr, MbParse& mb) {
+  MbInfo& info = mbs_[mb_addr];
+  const int blocks = mb_ch_ / 4 * 2;   // 4x4 blocks per component: 4 or 8
+  const int dc_nc = blocks == 4 ? -1 : -2;
+  int32_t levels[16];
+  int total;
   const int cbp_chroma = mb.cbp >> 4;
   for (int comp = 0; comp < 2; ++comp) {
     std::memset(mb.chroma_dc[comp], 0, sizeof(mb.chroma_dc[comp]));
     if (cbp_chroma & 3) {
-      if (!ReadCavlcBlock(br, -1, 4, levels, total)) return false;
-      for (int i = 0; i < 4; ++i) mb.chroma_dc[comp][i] = levels[i];
+      if (!ReadCavlcBlock(br, dc_nc, blocks, levels, total)) return false;
+      for (int i = 0; i < blocks; ++i) mb.chroma_dc[comp][i] = levels[i];
       mb.chroma_dc_coded[comp] = total > 0;
     }
   }
   for (int comp = 0; comp < 2; ++comp) {
-    for (int blk = 0; blk < 4; ++blk) {
+    for (int blk = 0; blk < blocks; ++blk) {
       int32_t* out = mb.chroma_ac[comp][blk];
       std::memset(out, 0, sizeof(mb.chroma_ac[comp][blk]));
-      uint8_t& tc = info.total_coeff[16 + comp * 4 + blk];
+      uint8_t& tc = info.total_coeff[16 + comp * 16 + blk];
       tc = 0;
       if (!(cbp_chroma & 2)) continue;
       const int bx = blk & 1, by = blk >> 1;
       int ba, bb;
       const int na = ChromaNeighbour(mb_addr, bx - 1, by, ba);
       const int nb = ChromaNeighbour(mb_addr, bx, by - 1, bb);
-      const int ca = na >= 0 ? mbs_[na].total_coeff[16 + comp * 4 + ba] : 0;
-      const int cb = nb >= 0 ? mbs_[nb].total_coeff[16 + comp * 4 + bb] : 0;
+      const int ca = na >= 0 ? mbs_[na].total_coeff[16 + comp * 16 + ba] : 0;
+      const int cb = nb >= 0 ? mbs_[nb].total_coeff[16 + comp * 16 + bb] : 0;
       const int nc = (na >= 0 && nb >= 0) ? (ca + cb + 1) >> 1 : (na >= 0 ? ca : (nb >= 0 ? cb : 0));
       if (!ReadCavlcBlock(br, nc, 15, levels, total)) return false;
       for (int i = 0; i < 15; ++i) out[kZigzag4x4[i + 1]] = levels[i];
       tc = static_cast<uint8_t>(total);
-      if (total > 0) mb.chroma_coded |= static_cast<uint8_t>(1 << (comp * 4 + blk));
+      if (total > 0) mb.chroma_coded |= static_cast<uint16_t>(1 << (comp * 8 + blk));
     }
   }
   return true;

@@ -32,14 +32,21 @@ constexpr int kCtxCbpLuma = 73;
 constexpr int kCtxCbpChroma = 77;
 constexpr int kCtxCodedBlockFlag = 85;
 constexpr int kCtxTransform8x8 = 399;
-constexpr int kCtxSignificant8x8 = 402;
-constexpr int kCtxLast8x8 = 417;
-constexpr int kCtxAbsLevel8x8 = 426;
-constexpr int kCtxSignificant = 105;
-constexpr int kCtxLast = 166;
-constexpr int kCtxAbsLevel = 227;
 
-// ctxBlockCatOffset by ctxBlockCat 0..4 (Table 9-40).
+// ctxIdxOffset of the residual syntax elements by component (luma, and Cb and Cr of 4:4:4
+// pictures): coded_block_flag, significant_coeff_flag, last_significant_coeff_flag and
+// coeff_abs_level_minus1 of the 4x4-based categories, then the same of 8x8 blocks.
+constexpr int kCtxCbf[3] = {85, 460, 472};
+constexpr int kCtxSignificant[3] = {105, 484, 528};
+constexpr int kCtxLast[3] = {166, 572, 616};
+constexpr int kCtxAbsLevel[3] = {227, 952, 982};
+constexpr int kCtxCbf8x8[3] = {1012, 1016, 1020};
+constexpr int kCtxSignificant8x8[3] = {402, 660, 718};
+constexpr int kCtxLast8x8[3] = {417, 690, 748};
+constexpr int kCtxAbsLevel8x8[3] = {426, 708, 766};
+
+// ctxBlockCatOffset by ctxBlockCat 0..4 (Table 9-40; categories 6..8 and 10..12 of Cb and
+// Cr take those of 0..2).
 constexpr int kCbfCatOffset[5] = {0, 4, 8, 12, 16};
 constexpr int kSigCatOffset[5] = {0, 15, 29, 44, 47};
 constexpr int kAbsCatOffset[5] = {0, 10, 20, 30, 39};
@@ -236,7 +243,8 @@ bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
     // pcm_alignment_zero_bit, then the samples; the engine restarts after them.
     BitReader* br = cabac_.Reader();
     br->AlignToByte();
-    for (int i = 0; i < 384; ++i) mb.pcm[i] = static_cast<uint8_t>(br->Read(8));
+    const int samples = 256 + 2 * mb_cw_ * mb_ch_;
+    for (int i = 0; i < samples; ++i) mb.pcm[i] = static_cast<uint8_t>(br->Read(8));
     prev_qp_delta_nonzero_ = false;
     return br->Ok();
   }
@@ -283,8 +291,9 @@ bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
       return (bin == 0 ? ((cbp >> 4) != 0) : ((cbp >> 4) == 2)) ? 1 : 0;
     };
     int chroma = 0;
-    const int inc0 = chroma_cond(na, cbp_a, skip_a, pcm_a, 0) + 2 * chroma_cond(nb, cbp_b, skip_b, pcm_b, 0);
-    if (src.Bin(kCtxCbpChroma + inc0)) {
+    // Monochrome and 4:4:4 macroblocks have no chroma bins.
+    const int inc0 = chroma_format_ != 1 && chroma_format_ != 2 ? -1 : chroma_cond(na, cbp_a, skip_a, pcm_a, 0) + 2 * chroma_cond(nb, cbp_b, skip_b, pcm_b, 0);
+    if (inc0 >= 0 && src.Bin(kCtxCbpChroma + inc0)) {
       const int inc1 = chroma_cond(na, cbp_a, skip_a, pcm_a, 1) + 2 * chroma_cond(nb, cbp_b, skip_b, pcm_b, 1);
       chroma = 1 + src.Bin(kCtxCbpChroma + 4 + inc1);
     }
@@ -324,16 +333,18 @@ bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
 // residual_block_cabac (7.3.5.3.3) of one block: coded_block_flag (context increment given),
 // significance map and levels. Writes levels in scan order; returns the number of non-zero
 // coefficients, or -1 on an error.
-int C264_Decode::CabacResidualBlock(int cat, int cbf_inc, int max_coeff, int32_t* levels) {
+int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coeff, int32_t* levels) {
   for (int i = 0; i < max_coeff; ++i) levels[i] = 0;
-  if (!cabac_.DecodeDecision(kCtxCodedBlockFlag + kCbfCatOffset[cat] + cbf_inc)) return 0;
+  if (!cabac_.DecodeDecision(kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc)) return 0;
   bool sig[16] = {};
   int last = max_coeff - 1;
-  const int sig_base = kCtxSignificant + kSigCatOffset[cat];
-  const int last_base = kCtxLast + kSigCatOffset[cat];
+  const int sig_base = kCtxSignificant[plane] + kSigCatOffset[cat];
+  const int last_base = kCtxLast[plane] + kSigCatOffset[cat];
+  // Chroma DC: the context follows the coefficient's 2x2 group (NumC8x8 of them).
+  const int dc_group = max_coeff / 4;
   int count = 0;
   for (int i = 0; i < max_coeff - 1; ++i) {
-    const int inc = cat == 3 ? std::min(i, 2) : i;
+    const int inc = cat == 3 ? std::min(i / dc_group, 2) : i;
     if (cabac_.DecodeDecision(sig_base + inc)) {
       sig[i] = true;
       ++count;
@@ -347,7 +358,7 @@ int C264_Decode::CabacResidualBlock(int cat, int cbf_inc, int max_coeff, int32_t
     sig[last] = true;
     ++count;
   }
-  const int abs_base = kCtxAbsLevel + kAbsCatOffset[cat];
+  const int abs_base = kCtxAbsLevel[plane] + kAbsCatOffset[cat];
   int eq1 = 0, gt1 = 0;
   for (int i = last; i >= 0; --i) {
     if (!sig[i]) continue;
@@ -377,18 +388,19 @@ int C264_Decode::CabacResidualBlock(int cat, int cbf_inc, int max_coeff, int32_t
   return cabac_.Overrun() ? -1 : count;
 }
 
-// residual_block_cabac of an 8x8 luma block (ctxBlockCat 5): no coded_block_flag in 4:2:0
-// pictures, significance contexts from Table 9-43. Returns the number of non-zero
-// coefficients (levels in scan order), or -1 on an error.
-int C264_Decode::CabacResidualBlock8x8(int32_t* levels) {
+// residual_block_cabac of an 8x8 block (ctxBlockCat 5, 9, 13): significance contexts from
+// Table 9-43. Returns the number of non-zero coefficients (levels in scan order), or -1 on
+// an error.
+int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, int32_t* levels) {
   for (int i = 0; i < 64; ++i) levels[i] = 0;
+  if (cbf_inc >= 0 && !cabac_.DecodeDecision(kCtxCbf8x8[plane] + cbf_inc)) return 0;
   bool sig[64] = {};
   int last = 63, count = 0;
   for (int i = 0; i < 63; ++i) {
-    if (cabac_.DecodeDecision(kCtxSignificant8x8 + kSigCoeffCtx8x8[i])) {
+    if (cabac_.DecodeDecision(kCtxSignificant8x8[plane] + kSigCoeffCtx8x8[i])) {
       sig[i] = true;
       ++count;
-      if (cabac_.DecodeDecision(kCtxLast8x8 + kLastCoeffCtx8x8[i])) {
+      if (cabac_.DecodeDecision(kCtxLast8x8[plane] + kLastCoeffCtx8x8[i])) {
         last = i;
         break;
       }
@@ -398,14 +410,15 @@ int C264_Decode::CabacResidualBlock8x8(int32_t* levels) {
     sig[63] = true;
     ++count;
   }
+  const int abs_base = kCtxAbsLevel8x8[plane];
   int eq1 = 0, gt1 = 0;
   for (int i = last; i >= 0; --i) {
     if (!sig[i]) continue;
     int value;
-    if (!cabac_.DecodeDecision(kCtxAbsLevel8x8 + (gt1 != 0 ? 0 : std::min(4, 1 + eq1)))) {
+    if (!cabac_.DecodeDecision(abs_base + (gt1 != 0 ? 0 : std::min(4, 1 + eq1)))) {
       value = 1;
     } else {
-      const int ctx = kCtxAbsLevel8x8 + 5 + std::min(4, gt1);
+      const int ctx = abs_base + 5 + std::min(4, gt1);
       int prefix = 1;
       while (prefix < 14 && cabac_.DecodeDecision(ctx)) ++prefix;
       value = prefix + 1;
@@ -427,73 +440,115 @@ int C264_Decode::CabacResidualBlock8x8(int32_t* levels) {
 }
 
 bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
-  MbInfo& info = mbs_[mb_addr];
   if (mb.kind == kMbIPCM) return false;  // handled by the caller's reader
+  for (int plane = 0; plane < luma_planes_; ++plane)
+    if (!ParseLumaLikeCabac(mb_addr, mb, plane)) return false;
+  if (chroma_format_ == 1 || chroma_format_ == 2) return ParseChromaCabac(mb_addr, mb);
+  return true;
+}
+
+// residual_luma() of one component coded like luma (luma; Cb and Cr of 4:4:4 pictures).
+bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
+  MbInfo& info = mbs_[mb_addr];
   const bool intra = IsIntraKind(mb.kind);
   // condTermFlagN of coded_block_flag for a neighbouring macroblock n and the bit of its
   // block (9.3.3.1.1.9); a neighbour outside the slice counts as coded for intra macroblocks.
-  auto cond = [&](int n, uint32_t bit) -> int {
+  auto cond = [&](int n, uint64_t bit) -> int {
     if (n < 0) return intra ? 1 : 0;
     if (mbs_[n].kind == kMbIPCM) return 1;
     return (mbs_[n].cbf & bit) ? 1 : 0;
   };
   int32_t levels[16];
   if (mb.kind == kMbI16x16) {
-    const int inc = cond(NeighbourMb(mb_addr, 0), kCbfLumaDc) + 2 * cond(NeighbourMb(mb_addr, 1), kCbfLumaDc);
-    const int n = CabacResidualBlock(0, inc, 16, levels);
+    const uint64_t bit = CbfDc(plane);
+    const int inc = cond(NeighbourMb(mb_addr, 0), bit) + 2 * cond(NeighbourMb(mb_addr, 1), bit);
+    const int n = CabacResidualBlock(0, plane, inc, 16, levels);
     if (n < 0) return false;
-    for (int i = 0; i < 16; ++i) mb.luma_dc[kZigzag4x4[i]] = levels[i];
-    mb.luma_dc_coded = n > 0;
-    if (n > 0) info.cbf |= kCbfLumaDc;
+    for (int i = 0; i < 16; ++i) mb.luma_dc[plane][kZigzag4x4[i]] = levels[i];
+    mb.luma_dc_coded[plane] = n > 0;
+    if (n > 0) info.cbf |= bit;
   }
   if (mb.transform_8x8) {
     int32_t levels64[64];
     for (int b8 = 0; b8 < 4; ++b8) {
       if (!(mb.cbp & (1 << b8))) continue;
-      const int n = CabacResidualBlock8x8(levels64);
-      if (n < 0) return false;
-      for (int i = 0; i < 64; ++i) mb.luma8x8[b8][kZigzag8x8[i]] = levels64[i];
-      // The block's coded_block_flag is inferred to be 1 for its neighbours' contexts.
       const int x0 = (b8 & 1) * 2, y0 = (b8 >> 1) * 2;
-      info.cbf |= 0x33u << (y0 * 4 + x0);
+      int cbf_inc = -1;
+      if (chroma_format_ == 3) {
+        // 4:4:4: the 8x8 block has a coded_block_flag of its own; a neighbouring block
+        // counts only when it is an 8x8 block itself.
+        auto cond8 = [&](int bx, int by) -> int {
+          int blk;
+          const int n = LumaNeighbour(mb_addr, bx, by, blk);
+          if (n < 0) return intra ? 1 : 0;
+          const MbInfo& m = mbs_[n];
+          if (m.kind == kMbIPCM) return 1;
+          if (IsSkipKind(m.kind) || !m.transform_8x8) return 0;
+          const int nb8 = (blk >> 3) * 2 + ((blk & 3) >> 1);
+          if (!((m.cbp >> nb8) & 1)) return 0;
+          return (m.cbf & CbfBlock(plane, blk)) ? 1 : 0;
+        };
+        cbf_inc = cond8(x0 - 1, y0) + 2 * cond8(x0, y0 - 1);
+      }
+      const int n = CabacResidualBlock8x8(plane, cbf_inc, levels64);
+      if (n < 0) return false;
+      for (int i = 0; i < 64; ++i) mb.luma8x8[plane][b8][kZigzag8x8[i]] = levels64[i];
+      // Without a flag of its own (4:2:0, 4:2:2) the block's coded_block_flag is inferred to
+      // be 1 for its neighbours' contexts.
+      if (cbf_inc < 0 || n > 0) info.cbf |= uint64_t{0x33} << (plane * 16 + y0 * 4 + x0);
       if (n > 0) {
-        mb.luma8x8_coded |= static_cast<uint8_t>(1 << b8);
-        info.nonzero |= static_cast<uint16_t>(0x33 << (y0 * 4 + x0));
+        mb.luma8x8_coded[plane] |= static_cast<uint8_t>(1 << b8);
+        if (plane == 0) info.nonzero |= static_cast<uint16_t>(0x33 << (y0 * 4 + x0));
       }
     }
+    return true;
   }
-  for (int blk = 0; blk < 16 && !mb.transform_8x8; ++blk) {
+  for (int blk = 0; blk < 16; ++blk) {
     const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
-    std::memset(mb.luma[blk], 0, sizeof(mb.luma[blk]));
+    std::memset(mb.luma[plane][blk], 0, sizeof(mb.luma[plane][blk]));
     if (!(mb.cbp & (1 << (blk >> 2)))) continue;
     int ba, bb;
     const int a = LumaNeighbour(mb_addr, bx - 1, by, ba);
     const int b = LumaNeighbour(mb_addr, bx, by - 1, bb);
-    const int inc = cond(a, 1u << ba) + 2 * cond(b, 1u << bb);
+    const int inc = cond(a, CbfBlock(plane, ba)) + 2 * cond(b, CbfBlock(plane, bb));
     const bool ac = mb.kind == kMbI16x16;
-    const int n = CabacResidualBlock(ac ? 1 : 2, inc, ac ? 15 : 16, levels);
+    const int n = CabacResidualBlock(ac ? 1 : 2, plane, inc, ac ? 15 : 16, levels);
     if (n < 0) return false;
-    for (int i = 0; i < (ac ? 15 : 16); ++i) mb.luma[blk][kZigzag4x4[i + (ac ? 1 : 0)]] = levels[i];
+    for (int i = 0; i < (ac ? 15 : 16); ++i) mb.luma[plane][blk][kZigzag4x4[i + (ac ? 1 : 0)]] = levels[i];
     if (n > 0) {
-      info.cbf |= 1u << (by * 4 + bx);
-      info.nonzero |= static_cast<uint16_t>(1 << (by * 4 + bx));
-      mb.luma_coded |= static_cast<uint16_t>(1 << blk);
+      info.cbf |= CbfBlock(plane, by * 4 + bx);
+      if (plane == 0) info.nonzero |= static_cast<uint16_t>(1 << (by * 4 + bx));
+      mb.luma_coded[plane] |= static_cast<uint16_t>(1 << blk);
     }
   }
+  return true;
+}
+
+// Chroma DC and AC blocks of 4:2:0 and 4:2:2 macroblocks.
+bool C264_Decode::ParseChromaCabac(int mb_addr, MbParse& mb) {
+  MbInfo& info = mbs_[mb_addr];
+  const bool intra = IsIntraKind(mb.kind);
+  auto cond = [&](int n, uint64_t bit) -> int {
+    if (n < 0) return intra ? 1 : 0;
+    if (mbs_[n].kind == kMbIPCM) return 1;
+    return (mbs_[n].cbf & bit) ? 1 : 0;
+  };
+  const int blocks = mb_ch_ / 4 * 2;  // 4x4 blocks per component: 4 or 8
+  int32_t levels[16];
   const int cbp_chroma = mb.cbp >> 4;
   for (int c = 0; c < 2; ++c) {
     std::memset(mb.chroma_dc[c], 0, sizeof(mb.chroma_dc[c]));
     if (!(cbp_chroma & 3)) continue;
-    const uint32_t bit = c == 0 ? kCbfCbDc : kCbfCrDc;
+    const uint64_t bit = CbfDc(c + 1);
     const int inc = cond(NeighbourMb(mb_addr, 0), bit) + 2 * cond(NeighbourMb(mb_addr, 1), bit);
-    const int n = CabacResidualBlock(3, inc, 4, levels);
+    const int n = CabacResidualBlock(3, 0, inc, blocks, levels);
     if (n < 0) return false;
-    for (int i = 0; i < 4; ++i) mb.chroma_dc[c][i] = levels[i];
+    for (int i = 0; i < blocks; ++i) mb.chroma_dc[c][i] = levels[i];
     mb.chroma_dc_coded[c] = n > 0;
     if (n > 0) info.cbf |= bit;
   }
   for (int c = 0; c < 2; ++c)
-    for (int blk = 0; blk < 4; ++blk) {
+    for (int blk = 0; blk < blocks; ++blk) {
       std::memset(mb.chroma_ac[c][blk], 0, sizeof(mb.chroma_ac[c][blk]));
       if (!(cbp_chroma & 2)) continue;
       const int bx = blk & 1, by = blk >> 1;
@@ -501,12 +556,12 @@ bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
       const int a = ChromaNeighbour(mb_addr, bx - 1, by, ba);
       const int b = ChromaNeighbour(mb_addr, bx, by - 1, bb);
       const int inc = cond(a, CbfChromaAc(c, ba)) + 2 * cond(b, CbfChromaAc(c, bb));
-      const int n = CabacResidualBlock(4, inc, 15, levels);
+      const int n = CabacResidualBlock(4, 0, inc, 15, levels);
       if (n < 0) return false;
       for (int i = 0; i < 15; ++i) mb.chroma_ac[c][blk][kZigzag4x4[i + 1]] = levels[i];
       if (n > 0) {
         info.cbf |= CbfChromaAc(c, blk);
-        mb.chroma_coded |= static_cast<uint8_t>(1 << (c * 4 + blk));
+        mb.chroma_coded |= static_cast<uint16_t>(1 << (c * 8 + blk));
       }
     }
   return true;

@@ -67,15 +67,15 @@ void ScaleBlock8x8(const int32_t levels[64], int qp, const uint8_t* list_zigzag,
 
 bool C264_Decode::MbAvailable(int mb_addr, int which) const { return NeighbourMb(mb_addr, which) >= 0; }
 
-void C264_Decode::GatherIntraNeighbours(int mb_addr, int plane, int x, int y, int size, int blk_w,
+void C264_Decode::GatherIntraNeighbours(int mb_addr, int plane, int x, int y, int w, int h, int blk_w,
                                         IntraNeighbours& n) {
-  // (x, y): block position inside the macroblock in samples of the plane; size: block size;
+  // (x, y): block position inside the macroblock in samples of the plane; w x h: block size;
   // blk_w: width of the top-right part to fetch (0 for none).
   const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
-  const int mb_size = plane == 0 ? 16 : 8;
-  uint8_t* base = plane == 0 ? cur_->frame.Y() : (plane == 1 ? cur_->frame.Cb() : cur_->frame.Cr());
-  const int stride = plane == 0 ? cur_->frame.LumaStride() : cur_->frame.ChromaStride();
-  const int px = mb_x * mb_size + x, py = mb_y * mb_size + y;
+  const int mb_w = plane == 0 ? 16 : mb_cw_, mb_h = plane == 0 ? 16 : mb_ch_;
+  const uint8_t* base = PlaneBase(plane);
+  const int stride = PlaneStride(plane);
+  const int px = mb_x * mb_w + x, py = mb_y * mb_h + y;
   const bool constrained = pps_cur_->constrained_intra_pred_flag;
   auto usable = [&](int which) {
     const int nb = NeighbourMb(mb_addr, which);
@@ -88,14 +88,14 @@ void C264_Decode::GatherIntraNeighbours(int mb_addr, int plane, int x, int y, in
   else if (y > 0) n.has_top_left = usable(0);
   else n.has_top_left = usable(3);
   if (n.has_left)
-    for (int i = 0; i < size; ++i) n.left[i] = base[(py + i) * stride + px - 1];
-  if (n.has_top) std::memcpy(n.top, base + (py - 1) * stride + px, size);
+    for (int i = 0; i < h; ++i) n.left[i] = base[(py + i) * stride + px - 1];
+  if (n.has_top) std::memcpy(n.top, base + (py - 1) * stride + px, w);
   if (n.has_top_left) n.top_left = base[(py - 1) * stride + px - 1];
   if (blk_w > 0) {
     bool tr;
     if (y > 0) {
       // Inside the macroblock: the block up and to the right must already be decoded.
-      if (x + size >= mb_size) {
+      if (x + w >= mb_w) {
         tr = false;
       } else {
         const int cur_blk = kBlock4x4Index[(y / 4) * 4 + x / 4];
@@ -103,10 +103,10 @@ void C264_Decode::GatherIntraNeighbours(int mb_addr, int plane, int x, int y, in
         tr = tr_blk < cur_blk;
       }
     } else {
-      tr = x + size < mb_size ? usable(1) : usable(2);
+      tr = x + w < mb_w ? usable(1) : usable(2);
     }
-    if (tr) std::memcpy(n.top + size, base + (py - 1) * stride + px + size, blk_w);
-    else if (n.has_top) std::memset(n.top + size, n.top[size - 1], blk_w);
+    if (tr) std::memcpy(n.top + w, base + (py - 1) * stride + px + w, blk_w);
+    else if (n.has_top) std::memset(n.top + w, n.top[w - 1], blk_w);
   }
 }
 
@@ -126,12 +126,13 @@ void C264_Decode::ReconstructMacroblock(int mb_addr, MbParse& mb) {
       const int ls = cur_->frame.LumaStride(), cs = cur_->frame.ChromaStride();
       for (int y = 0; y < 16; ++y)
         std::memcpy(cur_->frame.Y() + (mb_y * 16 + y) * ls + mb_x * 16, mb.pcm + y * 16, 16);
-      for (int y = 0; y < 8; ++y) {
-        std::memcpy(cur_->frame.Cb() + (mb_y * 8 + y) * cs + mb_x * 8, mb.pcm + 256 + y * 8, 8);
-        std::memcpy(cur_->frame.Cr() + (mb_y * 8 + y) * cs + mb_x * 8, mb.pcm + 320 + y * 8, 8);
+      const uint8_t* src = mb.pcm + 256;
+      for (int c = 0; c < 2 && mb_cw_ > 0; ++c) {
+        uint8_t* dst = (c == 0 ? cur_->frame.Cb() : cur_->frame.Cr()) + mb_y * mb_ch_ * cs + mb_x * mb_cw_;
+        for (int y = 0; y < mb_ch_; ++y, src += mb_cw_) std::memcpy(dst + y * cs, src, mb_cw_);
       }
       std::memset(info.total_coeff, 16, sizeof(info.total_coeff));
-      info.cbf = 0x7FFFFFF;
+      info.cbf = kCbfAll;
       info.nonzero = 0xFFFF;
       return;
     }
@@ -144,55 +145,96 @@ void C264_Decode::ReconstructMacroblock(int mb_addr, MbParse& mb) {
 }
 
 void C264_Decode::PredictIntraMb(int mb_addr, MbParse& mb) {
+  for (int plane = 0; plane < luma_planes_; ++plane) PredictIntraPlane(mb_addr, mb, plane);
+  if (chroma_format_ != 1 && chroma_format_ != 2) return;
+  // Chroma prediction, then the chroma residual shared with inter macroblocks.
   const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
-  const int ls = cur_->frame.LumaStride();
-  uint8_t* luma = cur_->frame.Y() + mb_y * 16 * ls + mb_x * 16;
+  const int cs = cur_->frame.ChromaStride();
+  IntraNeighbours n;
+  for (int c = 0; c < 2; ++c) {
+    GatherIntraNeighbours(mb_addr, c + 1, 0, 0, 8, mb_ch_, 0, n);
+    uint8_t* dst = PlaneBase(c + 1) + mb_y * mb_ch_ * cs + mb_x * 8;
+    PredictIntraChroma(dst, cs, mb.chroma_mode, n, mb_ch_);
+  }
+  AddChromaResidual(mb_addr, mb);
+}
+
+// Intra prediction and residual of one component coded like luma (luma; Cb and Cr of 4:4:4
+// pictures, predicted with the luma modes from their own samples).
+void C264_Decode::PredictIntraPlane(int mb_addr, MbParse& mb, int plane) {
+  const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
+  const int ls = PlaneStride(plane);
+  uint8_t* luma = PlaneBase(plane) + mb_y * 16 * ls + mb_x * 16;
   const MbInfo& info = mbs_[mb_addr];
-  const uint8_t* list_y = pps_cur_->scaling_4x4[0];
+  const int qp = plane == 0 ? qp_ : info.qpc[plane - 1];
+  const bool bypass = bypass_allowed_ && qp_ == 0;
+  const uint8_t* list_y = pps_cur_->scaling_4x4[plane];
+  // Lossless blocks predicted vertically (mode 0) or horizontally (mode 1) accumulate their
+  // residual in that direction.
+  auto bypass_dir = [](int mode) { return mode < 2 ? mode : -1; };
   IntraNeighbours n;
   if (mb.kind == kMbI4x4 && mb.transform_8x8) {
-    const uint8_t* list8 = pps_cur_->scaling_8x8[0];
+    const uint8_t* list8 = pps_cur_->scaling_8x8[plane * 2];
     for (int b8 = 0; b8 < 4; ++b8) {
       const int x = (b8 & 1) * 8, y = (b8 >> 1) * 8;
-      GatherIntraNeighbours(mb_addr, 0, x, y, 8, 8, n);
+      GatherIntraNeighbours(mb_addr, plane, x, y, 8, 8, 8, n);
       uint8_t* dst = luma + y * ls + x;
-      PredictIntra8x8(dst, ls, info.intra_modes[(y / 4) * 4 + x / 4], n);
-      if (mb.luma8x8_coded & (1 << b8)) {
+      const int mode = info.intra_modes[(y / 4) * 4 + x / 4];
+      PredictIntra8x8(dst, ls, mode, n);
+      if (!(mb.luma8x8_coded[plane] & (1 << b8))) continue;
+      if (bypass) {
+        AddBypassResidual(dst, ls, mb.luma8x8[plane][b8], 8, 8, bypass_dir(mode));
+      } else {
         int32_t d[64];
-        ScaleBlock8x8(mb.luma8x8[b8], qp_, list8, d);
+        ScaleBlock8x8(mb.luma8x8[plane][b8], qp, list8, d);
         InverseTransform8x8Add(dst, ls, d);
       }
     }
   } else if (mb.kind == kMbI4x4) {
     for (int blk = 0; blk < 16; ++blk) {
       const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
-      GatherIntraNeighbours(mb_addr, 0, bx * 4, by * 4, 4, 4, n);
+      GatherIntraNeighbours(mb_addr, plane, bx * 4, by * 4, 4, 4, 4, n);
       uint8_t* dst = luma + by * 4 * ls + bx * 4;
-      PredictIntra4x4(dst, ls, info.intra_modes[by * 4 + bx], n);
-      if (mb.luma_coded & (1 << blk)) {
+      const int mode = info.intra_modes[by * 4 + bx];
+      PredictIntra4x4(dst, ls, mode, n);
+      if (!(mb.luma_coded[plane] & (1 << blk))) continue;
+      if (bypass) {
+        AddBypassResidual(dst, ls, mb.luma[plane][blk], 4, 4, bypass_dir(mode));
+      } else {
         int32_t d[16];
-        ScaleBlock(mb.luma[blk], qp_, list_y, false, d);
+        ScaleBlock(mb.luma[plane][blk], qp, list_y, false, d);
         InverseTransform4x4Add(dst, ls, d);
       }
     }
   } else {
-    GatherIntraNeighbours(mb_addr, 0, 0, 0, 16, 0, n);
+    GatherIntraNeighbours(mb_addr, plane, 0, 0, 16, 16, 0, n);
     PredictIntra16x16(luma, ls, mb.i16_mode, n);
+    if (bypass) {
+      // The DC levels are the blocks' first samples as they are.
+      int32_t r[256];
+      for (int blk = 0; blk < 16; ++blk) {
+        const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
+        for (int k = 0; k < 16; ++k)
+          r[(by * 4 + k / 4) * 16 + bx * 4 + k % 4] = k == 0 ? mb.luma_dc[plane][by * 4 + bx] : mb.luma[plane][blk][k];
+      }
+      AddBypassResidual(luma, ls, r, 16, 16, bypass_dir(mb.i16_mode));
+      return;
+    }
     // Luma DC: inverse Hadamard then scaling (8.5.10).
     int32_t dc[16];
-    std::memcpy(dc, mb.luma_dc, sizeof(dc));
+    std::memcpy(dc, mb.luma_dc[plane], sizeof(dc));
     InverseHadamard4x4(dc);
     int32_t ls00[16];
-    LevelScale(list_y, qp_ % 6, ls00);
+    LevelScale(list_y, qp % 6, ls00);
     for (int k = 0; k < 16; ++k)
-      dc[k] = ClampCoeff((static_cast<int64_t>(dc[k]) * (static_cast<int64_t>(ls00[0]) << (qp_ / 6)) + 32) >> 6);
+      dc[k] = ClampCoeff((static_cast<int64_t>(dc[k]) * (static_cast<int64_t>(ls00[0]) << (qp / 6)) + 32) >> 6);
     for (int blk = 0; blk < 16; ++blk) {
       const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
       uint8_t* dst = luma + by * 4 * ls + bx * 4;
       const int32_t dcv = dc[by * 4 + bx];
-      if (mb.luma_coded & (1 << blk)) {
+      if (mb.luma_coded[plane] & (1 << blk)) {
         int32_t d[16];
-        ScaleBlock(mb.luma[blk], qp_, list_y, true, d);
+        ScaleBlock(mb.luma[plane][blk], qp, list_y, true, d);
         d[0] = dcv;
         InverseTransform4x4Add(dst, ls, d);
       } else if (dcv != 0) {
@@ -200,61 +242,98 @@ void C264_Decode::PredictIntraMb(int mb_addr, MbParse& mb) {
       }
     }
   }
-  // Chroma prediction, then the chroma residual shared with inter macroblocks.
-  const int cs = cur_->frame.ChromaStride();
-  for (int c = 0; c < 2; ++c) {
-    GatherIntraNeighbours(mb_addr, c + 1, 0, 0, 8, 0, n);
-    uint8_t* dst = (c == 0 ? cur_->frame.Cb() : cur_->frame.Cr()) + mb_y * 8 * cs + mb_x * 8;
-    PredictIntraChroma8x8(dst, cs, mb.chroma_mode, n);
-  }
-  MbParse& m = mb;
-  const uint16_t saved = m.luma_coded;
-  m.luma_coded = 0;  // luma already done
-  AddResidual(mb_addr, m);
-  m.luma_coded = saved;
 }
 
 void C264_Decode::AddResidual(int mb_addr, MbParse& mb) {
+  for (int plane = 0; plane < luma_planes_; ++plane) AddLumaLikeResidual(mb_addr, mb, plane);
+  if (chroma_format_ == 1 || chroma_format_ == 2) AddChromaResidual(mb_addr, mb);
+}
+
+// Residual of an inter macroblock's component coded like luma.
+void C264_Decode::AddLumaLikeResidual(int mb_addr, MbParse& mb, int plane) {
+  if (!mb.luma8x8_coded[plane] && !mb.luma_coded[plane]) return;
+  const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
+  const int ls = PlaneStride(plane);
+  uint8_t* luma = PlaneBase(plane) + mb_y * 16 * ls + mb_x * 16;
+  const int qp = plane == 0 ? qp_ : mbs_[mb_addr].qpc[plane - 1];
+  const bool bypass = bypass_allowed_ && qp_ == 0;
+  for (int b8 = 0; b8 < 4; ++b8) {
+    if (!(mb.luma8x8_coded[plane] & (1 << b8))) continue;
+    uint8_t* dst = luma + (b8 >> 1) * 8 * ls + (b8 & 1) * 8;
+    if (bypass) {
+      AddBypassResidual(dst, ls, mb.luma8x8[plane][b8], 8, 8, -1);
+      continue;
+    }
+    int32_t d[64];
+    ScaleBlock8x8(mb.luma8x8[plane][b8], qp, pps_cur_->scaling_8x8[plane * 2 + 1], d);
+    InverseTransform8x8Add(dst, ls, d);
+  }
+  const uint8_t* list = pps_cur_->scaling_4x4[3 + plane];
+  for (int blk = 0; blk < 16; ++blk) {
+    if (!(mb.luma_coded[plane] & (1 << blk))) continue;
+    uint8_t* dst = luma + kBlock4x4Y[blk] * 4 * ls + kBlock4x4X[blk] * 4;
+    if (bypass) {
+      AddBypassResidual(dst, ls, mb.luma[plane][blk], 4, 4, -1);
+      continue;
+    }
+    int32_t d[16];
+    ScaleBlock(mb.luma[plane][blk], qp, list, false, d);
+    InverseTransform4x4Add(dst, ls, d);
+  }
+}
+
+// Chroma residual of 4:2:0 and 4:2:2 macroblocks: DC transform (2x2 or 2x4) and the 4x4 AC
+// blocks.
+void C264_Decode::AddChromaResidual(int mb_addr, MbParse& mb) {
+  if ((mb.cbp >> 4) == 0) return;
+  // Raster position in the 2x4 DC array of each 4:2:2 DC level in parse order (8.5.11.1).
+  static const uint8_t kDc422Pos[8] = {0, 2, 1, 4, 6, 3, 5, 7};
   const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
   const MbInfo& info = mbs_[mb_addr];
   const bool intra = IsIntraKind(mb.kind);
-  if (mb.luma8x8_coded && !intra) {
-    const int ls = cur_->frame.LumaStride();
-    uint8_t* luma = cur_->frame.Y() + mb_y * 16 * ls + mb_x * 16;
-    for (int b8 = 0; b8 < 4; ++b8) {
-      if (!(mb.luma8x8_coded & (1 << b8))) continue;
-      int32_t d[64];
-      ScaleBlock8x8(mb.luma8x8[b8], qp_, pps_cur_->scaling_8x8[1], d);
-      InverseTransform8x8Add(luma + (b8 >> 1) * 8 * ls + (b8 & 1) * 8, ls, d);
-    }
-  }
-  if (mb.luma_coded) {
-    const int ls = cur_->frame.LumaStride();
-    uint8_t* luma = cur_->frame.Y() + mb_y * 16 * ls + mb_x * 16;
-    const uint8_t* list = pps_cur_->scaling_4x4[intra ? 0 : 3];
-    for (int blk = 0; blk < 16; ++blk) {
-      if (!(mb.luma_coded & (1 << blk))) continue;
-      int32_t d[16];
-      ScaleBlock(mb.luma[blk], qp_, list, false, d);
-      InverseTransform4x4Add(luma + kBlock4x4Y[blk] * 4 * ls + kBlock4x4X[blk] * 4, ls, d);
-    }
-  }
-  if ((mb.cbp >> 4) == 0) return;
+  const bool bypass = bypass_allowed_ && qp_ == 0;
   const int cs = cur_->frame.ChromaStride();
+  const int blocks = mb_ch_ / 4 * 2;
   for (int c = 0; c < 2; ++c) {
     const int qpc = info.qpc[c];
     const uint8_t* list = pps_cur_->scaling_4x4[(intra ? 1 : 4) + c];
-    int32_t dc[4];
-    std::memcpy(dc, mb.chroma_dc[c], sizeof(dc));
-    InverseHadamard2x2(dc);
+    int32_t dc[8];
     int32_t ls00[16];
-    LevelScale(list, qpc % 6, ls00);
-    for (int k = 0; k < 4; ++k)
-      dc[k] = ClampCoeff((static_cast<int64_t>(dc[k]) * ls00[0] * (int64_t{1} << (qpc / 6))) >> 5);
-    uint8_t* base = (c == 0 ? cur_->frame.Cb() : cur_->frame.Cr()) + mb_y * 8 * cs + mb_x * 8;
-    for (int blk = 0; blk < 4; ++blk) {
+    if (blocks == 4) {
+      std::memcpy(dc, mb.chroma_dc[c], 4 * sizeof(int32_t));
+      if (!bypass) {
+        InverseHadamard2x2(dc);
+        LevelScale(list, qpc % 6, ls00);
+        for (int k = 0; k < 4; ++k)
+          dc[k] = ClampCoeff((static_cast<int64_t>(dc[k]) * ls00[0] * (int64_t{1} << (qpc / 6))) >> 5);
+      }
+    } else {
+      for (int k = 0; k < 8; ++k) dc[kDc422Pos[k]] = mb.chroma_dc[c][k];
+      if (!bypass) {
+        InverseHadamard2x4(dc);
+        const int qp_dc = qpc + 3;  // QP'c,DC of 4:2:2
+        LevelScale(list, qp_dc % 6, ls00);
+        for (int k = 0; k < 8; ++k) {
+          const int64_t v = static_cast<int64_t>(dc[k]) * ls00[0];
+          dc[k] = ClampCoeff(qp_dc >= 36 ? v * (int64_t{1} << (qp_dc / 6 - 6))
+                                         : (v + (int64_t{1} << (5 - qp_dc / 6))) >> (6 - qp_dc / 6));
+        }
+      }
+    }
+    uint8_t* base = PlaneBase(c + 1) + mb_y * mb_ch_ * cs + mb_x * 8;
+    if (bypass) {
+      int32_t r[8 * 16];
+      for (int blk = 0; blk < blocks; ++blk)
+        for (int k = 0; k < 16; ++k)
+          r[((blk >> 1) * 4 + k / 4) * 8 + (blk & 1) * 4 + k % 4] = k == 0 ? dc[blk] : mb.chroma_ac[c][blk][k];
+      // Horizontal (1) and vertical (2) chroma prediction accumulate the residual.
+      const int dir = !intra ? -1 : (mb.chroma_mode == 1 ? 1 : (mb.chroma_mode == 2 ? 0 : -1));
+      AddBypassResidual(base, cs, r, 8, mb_ch_, dir);
+      continue;
+    }
+    for (int blk = 0; blk < blocks; ++blk) {
       uint8_t* dst = base + (blk >> 1) * 4 * cs + (blk & 1) * 4;
-      if (mb.chroma_coded & (1 << (c * 4 + blk))) {
+      if (mb.chroma_coded & (1 << (c * 8 + blk))) {
         int32_t d[16];
         ScaleBlock(mb.chroma_ac[c][blk], qpc, list, true, d);
         d[0] = dc[blk];
@@ -282,11 +361,14 @@ void C264_Decode::PredictInterMb(int mb_addr) {
   };
   auto predict = [&](int bx, int by, int bw, int bh) {  // in 4x4 units
     const int idx = base4 + by * stride4 + bx;
-    uint8_t pl[2][256], pcb[2][64], pcr[2][64];
+    uint8_t pl[2][256], pcb[2][256], pcr[2][256];
     int used = 0;
     int refs[2] = {-1, -1};
     const int px = mb_x * 16 + bx * 4, py = mb_y * 16 + by * 4;
     const int w = bw * 4, h = bh * 4;
+    // Chroma block position and size (none for monochrome pictures).
+    const int cpx = px * mb_cw_ / 16, cpy = py * mb_ch_ / 16;
+    const int cw = w * mb_cw_ / 16, ch = h * mb_ch_ / 16;
     for (int l = 0; l < 2; ++l) {
       const int r = cur_->ref_idx[l][idx];
       if (r < 0) continue;
@@ -302,35 +384,52 @@ void C264_Decode::PredictInterMb(int mb_addr) {
       const H264Mv mv = cur_->mv[l][idx];
       RefPlane y{ref->frame.Y(), ls, pic_w, pic_h};
       PredictLuma(pl[l], 16, y, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
-      RefPlane cb{ref->frame.Cb(), cs, pic_w / 2, pic_h / 2};
-      RefPlane cr{ref->frame.Cr(), cs, pic_w / 2, pic_h / 2};
-      const int cx = px / 2 + (mv.x >> 3), cy = py / 2 + (mv.y >> 3);
-      PredictChroma(pcb[l], 8, cb, cx, cy, mv.x & 7, mv.y & 7, w / 2, h / 2);
-      PredictChroma(pcr[l], 8, cr, cx, cy, mv.x & 7, mv.y & 7, w / 2, h / 2);
+      if (chroma_format_ == 0) continue;
+      RefPlane cb{ref->frame.Cb(), cs, pic_w * mb_cw_ / 16, pic_h * mb_ch_ / 16};
+      RefPlane cr{ref->frame.Cr(), cs, cb.width, cb.height};
+      if (chroma_format_ == 3) {  // 4:4:4: chroma interpolated as luma
+        PredictLuma(pcb[l], 16, cb, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
+        PredictLuma(pcr[l], 16, cr, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
+        continue;
+      }
+      // Eighth-sample chroma vectors: 4:2:0 halves both components, 4:2:2 only the
+      // horizontal one (the vertical quarter-sample vector is given in eighths).
+      const int cx = cpx + (mv.x >> 3), fx = mv.x & 7;
+      const int cy = chroma_format_ == 1 ? cpy + (mv.y >> 3) : cpy + (mv.y >> 2);
+      const int fy = chroma_format_ == 1 ? mv.y & 7 : (mv.y & 3) << 1;
+      PredictChroma(pcb[l], 16, cb, cx, cy, fx, fy, cw, ch);
+      PredictChroma(pcr[l], 16, cr, cx, cy, fx, fy, cw, ch);
     }
     uint8_t* dy = cur_->frame.Y() + py * ls + px;
-    uint8_t* dcb = cur_->frame.Cb() + (py / 2) * cs + px / 2;
-    uint8_t* dcr = cur_->frame.Cr() + (py / 2) * cs + px / 2;
+    uint8_t* dcb = chroma_format_ ? cur_->frame.Cb() + cpy * cs + cpx : nullptr;
+    uint8_t* dcr = chroma_format_ ? cur_->frame.Cr() + cpy * cs + cpx : nullptr;
     const H264PredWeights& wt = sh_.weights;
+    const bool chroma = chroma_format_ != 0;
     if (used == 3) {
       if (weight_mode_ == 0) {
         AverageBlocks(dy, ls, pl[0], pl[1], 16, w, h);
-        AverageBlocks(dcb, cs, pcb[0], pcb[1], 8, w / 2, h / 2);
-        AverageBlocks(dcr, cs, pcr[0], pcr[1], 8, w / 2, h / 2);
+        if (chroma) {
+          AverageBlocks(dcb, cs, pcb[0], pcb[1], 16, cw, ch);
+          AverageBlocks(dcr, cs, pcr[0], pcr[1], 16, cw, ch);
+        }
       } else if (weight_mode_ == 2) {
         const int w1 = implicit_w_[refs[0]][refs[1]], w0 = 64 - w1;
         WeightBlocksBi(dy, ls, pl[0], pl[1], 16, w, h, 5, w0, w1, 0, 0);
-        WeightBlocksBi(dcb, cs, pcb[0], pcb[1], 8, w / 2, h / 2, 5, w0, w1, 0, 0);
-        WeightBlocksBi(dcr, cs, pcr[0], pcr[1], 8, w / 2, h / 2, 5, w0, w1, 0, 0);
+        if (chroma) {
+          WeightBlocksBi(dcb, cs, pcb[0], pcb[1], 16, cw, ch, 5, w0, w1, 0, 0);
+          WeightBlocksBi(dcr, cs, pcr[0], pcr[1], 16, cw, ch, 5, w0, w1, 0, 0);
+        }
       } else {
         const int r0 = refs[0], r1 = refs[1];
         WeightBlocksBi(dy, ls, pl[0], pl[1], 16, w, h, static_cast<int>(wt.luma_log2_weight_denom),
                        wt.luma_weight[0][r0], wt.luma_weight[1][r1], wt.luma_offset[0][r0], wt.luma_offset[1][r1]);
-        const int cd = static_cast<int>(wt.chroma_log2_weight_denom);
-        WeightBlocksBi(dcb, cs, pcb[0], pcb[1], 8, w / 2, h / 2, cd, wt.chroma_weight[0][r0][0],
-                       wt.chroma_weight[1][r1][0], wt.chroma_offset[0][r0][0], wt.chroma_offset[1][r1][0]);
-        WeightBlocksBi(dcr, cs, pcr[0], pcr[1], 8, w / 2, h / 2, cd, wt.chroma_weight[0][r0][1],
-                       wt.chroma_weight[1][r1][1], wt.chroma_offset[0][r0][1], wt.chroma_offset[1][r1][1]);
+        if (chroma) {
+          const int cd = static_cast<int>(wt.chroma_log2_weight_denom);
+          WeightBlocksBi(dcb, cs, pcb[0], pcb[1], 16, cw, ch, cd, wt.chroma_weight[0][r0][0],
+                         wt.chroma_weight[1][r1][0], wt.chroma_offset[0][r0][0], wt.chroma_offset[1][r1][0]);
+          WeightBlocksBi(dcr, cs, pcr[0], pcr[1], 16, cw, ch, cd, wt.chroma_weight[0][r0][1],
+                         wt.chroma_weight[1][r1][1], wt.chroma_offset[0][r0][1], wt.chroma_offset[1][r1][1]);
+        }
       }
       return;
     }
@@ -340,14 +439,16 @@ void C264_Decode::PredictInterMb(int mb_addr) {
       const int r = refs[l];
       WeightBlock(pl[l], 16, w, h, static_cast<int>(wt.luma_log2_weight_denom), wt.luma_weight[l][r],
                   wt.luma_offset[l][r]);
-      const int cd = static_cast<int>(wt.chroma_log2_weight_denom);
-      WeightBlock(pcb[l], 8, w / 2, h / 2, cd, wt.chroma_weight[l][r][0], wt.chroma_offset[l][r][0]);
-      WeightBlock(pcr[l], 8, w / 2, h / 2, cd, wt.chroma_weight[l][r][1], wt.chroma_offset[l][r][1]);
+      if (chroma) {
+        const int cd = static_cast<int>(wt.chroma_log2_weight_denom);
+        WeightBlock(pcb[l], 16, cw, ch, cd, wt.chroma_weight[l][r][0], wt.chroma_offset[l][r][0]);
+        WeightBlock(pcr[l], 16, cw, ch, cd, wt.chroma_weight[l][r][1], wt.chroma_offset[l][r][1]);
+      }
     }
     for (int j = 0; j < h; ++j) std::memcpy(dy + j * ls, pl[l] + j * 16, w);
-    for (int j = 0; j < h / 2; ++j) {
-      std::memcpy(dcb + j * cs, pcb[l] + j * 8, w / 2);
-      std::memcpy(dcr + j * cs, pcr[l] + j * 8, w / 2);
+    for (int j = 0; j < ch; ++j) {
+      std::memcpy(dcb + j * cs, pcb[l] + j * 16, cw);
+      std::memcpy(dcr + j * cs, pcr[l] + j * 16, cw);
     }
   };
   // Predict the largest blocks of uniform motion: the whole macroblock, 8x8 or 4x4 blocks.
@@ -385,8 +486,8 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
   const int base4 = mb_y * 4 * stride4 + mb_x * 4;
   const int ls = cur_->frame.LumaStride(), cs = cur_->frame.ChromaStride();
   uint8_t* luma = cur_->frame.Y() + mb_y * 16 * ls + mb_x * 16;
-  uint8_t* cb = cur_->frame.Cb() + mb_y * 8 * cs + mb_x * 8;
-  uint8_t* cr = cur_->frame.Cr() + mb_y * 8 * cs + mb_x * 8;
+  uint8_t* cb = cur_->frame.Cb() + mb_y * mb_ch_ * cs + mb_x * mb_cw_;
+  uint8_t* cr = cur_->frame.Cr() + mb_y * mb_ch_ * cs + mb_x * mb_cw_;
 
   auto edge_allowed = [&](int nb) {
     return nb >= 0 && mbs_[nb].slice >= 0 && (s.disable_deblocking_filter_idc != 2 || mbs_[nb].slice == q.slice);
@@ -434,7 +535,18 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
     const int across_c = dir == 0 ? 1 : cs, along_c = dir == 0 ? cs : 1;
     for (int e = 0; e < 4; ++e) {
       const bool mb_edge = e == 0;
-      if ((e & 1) && q.transform_8x8) continue;  // no 4x4 edges inside 8x8 transform blocks
+      // No 4x4 edges inside 8x8 transform blocks. Chroma edges lie on the chroma 4x4 blocks:
+      // every other luma edge in 4:2:0 and across 4:2:2 columns, every luma edge along 4:2:2
+      // rows; 4:4:4 chroma follows luma. Their strengths are those of the luma edge there.
+      const bool luma_edge = !((e & 1) && q.transform_8x8);
+      bool chroma_edge;
+      switch (chroma_format_) {
+        case 0: chroma_edge = false; break;
+        case 2: chroma_edge = dir == 1 || (e & 1) == 0; break;
+        case 3: chroma_edge = luma_edge; break;
+        default: chroma_edge = (e & 1) == 0; break;
+      }
+      if (!luma_edge && !chroma_edge) continue;
       if (mb_edge && !(dir == 0 ? filter_left : filter_top)) continue;
       const int pm = mb_edge ? (dir == 0 ? left : top) : mb_addr;
       uint8_t bs[4];
@@ -456,17 +568,22 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
       }
       if (!any) continue;
       const MbInfo& p = mbs_[pm];
-      EdgeThresholds t = thresholds(p.qp, q.qp);
-      uint8_t* q0 = dir == 0 ? luma + e * 4 : luma + e * 4 * ls;
-      if (t.alpha > 0 && t.beta > 0) FilterLumaEdge(q0, across_l, along_l, bs, t);
-      if (e == 0 || e == 2) {
-        const int ce = e / 2 * 4;
-        for (int c = 0; c < 2; ++c) {
-          EdgeThresholds tc = thresholds(p.qpc[c], q.qpc[c]);
-          uint8_t* plane = c == 0 ? cb : cr;
-          uint8_t* cq0 = dir == 0 ? plane + ce : plane + ce * cs;
-          if (tc.alpha > 0 && tc.beta > 0) FilterChromaEdge(cq0, across_c, along_c, bs, tc);
-        }
+      if (luma_edge) {
+        EdgeThresholds t = thresholds(p.qp, q.qp);
+        uint8_t* q0 = dir == 0 ? luma + e * 4 : luma + e * 4 * ls;
+        if (t.alpha > 0 && t.beta > 0) FilterLumaEdge(q0, across_l, along_l, bs, t);
+      }
+      if (!chroma_edge) continue;
+      // Offset of the chroma edge in chroma samples and the samples along it.
+      const int ce = chroma_format_ == 3 || (chroma_format_ == 2 && dir == 1) ? e * 4 : e / 2 * 4;
+      const int along_n = dir == 0 ? mb_ch_ : mb_cw_;
+      for (int c = 0; c < 2; ++c) {
+        EdgeThresholds tc = thresholds(p.qpc[c], q.qpc[c]);
+        if (tc.alpha == 0 || tc.beta == 0) continue;
+        uint8_t* plane = c == 0 ? cb : cr;
+        uint8_t* cq0 = dir == 0 ? plane + ce : plane + ce * cs;
+        if (chroma_format_ == 3) FilterLumaEdge(cq0, across_c, along_c, bs, tc);
+        else FilterChromaEdge(cq0, across_c, along_c, along_n, bs, tc);
       }
     }
   }

@@ -92,4 +92,36 @@ void InverseHadamard2x2(int32_t c[4]) {
   c[3] = b - e;
 }
 
+void InverseHadamard2x4(int32_t c[8]) {
+  // f = A c B with A the 4x4 matrix of rows (1 1 1 1), (1 1 -1 -1), (1 -1 -1 1), (1 -1 1 -1)
+  // and B the 2x2 Hadamard matrix; c is 4 rows of 2.
+  int32_t t[8];
+  for (int col = 0; col < 2; ++col) {
+    const int32_t a = c[col], b = c[2 + col], d = c[4 + col], e = c[6 + col];
+    t[col] = a + b + d + e;
+    t[2 + col] = a + b - d - e;
+    t[4 + col] = a - b - d + e;
+    t[6 + col] = a - b + d - e;
+  }
+  for (int row = 0; row < 4; ++row) {
+    c[row * 2] = t[row * 2] + t[row * 2 + 1];
+    c[row * 2 + 1] = t[row * 2] - t[row * 2 + 1];
+  }
+}
+
+void AddBypassResidual(uint8_t* dst, int stride, int32_t* r, int w, int h, int hor_pred) {
+  if (hor_pred == 0) {
+    for (int y = 1; y < h; ++y)
+      for (int x = 0; x < w; ++x) r[y * w + x] += r[(y - 1) * w + x];
+  } else if (hor_pred == 1) {
+    for (int y = 0; y < h; ++y)
+      for (int x = 1; x < w; ++x) r[y * w + x] += r[y * w + x - 1];
+  }
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int v = dst[y * stride + x] + r[y * w + x];
+      dst[y * stride + x] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    }
+}
+
 }  // namespace fennik

@@ -1,5 +1,6 @@
-// H.264 inverse transforms for 8-bit 4:2:0 pictures (8.5.10 to 8.5.12): the 4x4 residual
-// transform with its reconstruction, and the Intra_16x16 luma DC and 2x2 chroma DC transforms.
+// H.264 inverse transforms for 8-bit pictures (8.5.10 to 8.5.15): the 4x4 and 8x8 residual
+// transforms with their reconstruction, the Intra_16x16 luma DC and the 4:2:0 and 4:2:2 chroma
+// DC transforms, and the residual of lossless (transform bypass) macroblocks.
 #pragma once
 
 #include <cstdint>
@@ -22,5 +23,14 @@ void InverseHadamard4x4(int32_t c[16]);
 
 // 2x2 transform of the 4:2:0 chroma DC coefficients c (raster), in place (8.5.11.1).
 void InverseHadamard2x2(int32_t c[4]);
+
+// Transform of the 4:2:2 chroma DC coefficients c (4 rows of 2), in place (8.5.11.1).
+void InverseHadamard2x4(int32_t c[8]);
+
+// Adds the w x h residual r (raster, the block's levels as they are in transform bypass) to
+// the prediction at dst. hor_pred 0 / 1: the residual of a block predicted vertically /
+// horizontally is first accumulated down the columns / along the rows (8.5.15); -1: as is.
+// r is modified.
+void AddBypassResidual(uint8_t* dst, int stride, int32_t* r, int w, int h, int hor_pred);
 
 }  // namespace fennik

@@ -5,7 +5,7 @@
 
 namespace fennik {
 
-const int8_t kCabacInitI[kCabacContextCount][2] = {
+const int8_t kCabacInitI[kCabacLumaContextCount][2] = {
     // ctxIdx 0..10, Table 9-12: mb_type (SI prefix, I)
     {20, -15}, {2, 54}, {3, 74}, {20, -15}, {2, 54}, {3, 74},
     {-28, 127}, {-23, 104}, {-6, 53}, {-1, 54}, {7, 51},
@@ -109,7 +109,7 @@ const int8_t kCabacInitI[kCabacContextCount][2] = {
 };
 
 // Indexed by cabac_init_idc.
-const int8_t kCabacInitPB[3][kCabacContextCount][2] = {
+const int8_t kCabacInitPB[3][kCabacLumaContextCount][2] = {
   {  // cabac_init_idc 0
     // ctxIdx 0..10, Table 9-12: mb_type (SI prefix, I)
     {20, -15}, {2, 54}, {3, 74}, {20, -15}, {2, 54}, {3, 74},

@@ -6,10 +6,13 @@
 
 namespace fennik {
 
-constexpr int kCabacContextCount = 460;
+// Contexts 0..459 have their own (m, n) values; 460..1023 serve the Cb and Cr residual
+// blocks of 4:4:4 pictures and the coded_block_flag of 8x8 blocks there.
+constexpr int kCabacLumaContextCount = 460;
+constexpr int kCabacContextCount = 1024;
 
-extern const int8_t kCabacInitI[kCabacContextCount][2];
-extern const int8_t kCabacInitPB[3][kCabacContextCount][2];
+extern const int8_t kCabacInitI[kCabacLumaContextCount][2];
+extern const int8_t kCabacInitPB[3][kCabacLumaContextCount][2];
 extern const uint8_t kCabacRangeTabLps[64][4];
 extern const uint8_t kCabacTransIdxLps[64];
 extern const uint8_t kCabacTransIdxMps[64];

@@ -9,6 +9,9 @@ namespace fennik {
 
 extern const uint8_t kCbpFromCodeNumIntra[48];  // Table 9-4, Intra_4x4 / Intra_8x8 column
 extern const uint8_t kCbpFromCodeNumInter[48];  // Table 9-4, Inter column
+// Table 9-4 for monochrome and 4:4:4 macroblocks (luma bits only, code numbers 0..15).
+extern const uint8_t kCbpLumaFromCodeNumIntra[16];
+extern const uint8_t kCbpLumaFromCodeNumInter[16];
 extern const uint8_t kZigzag4x4[16];            // scan index -> raster index (frame scan)
 extern const uint8_t kNormAdjust4x4[6][3];      // v of 8.5.9 (positions class 0, 1, 2)
 extern const uint8_t kChromaQp[52];             // QPc from qPI (Table 8-15)

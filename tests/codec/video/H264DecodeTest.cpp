@@ -52,6 +52,26 @@ TEST(H264DecodeTest, HighCabacTransform8x8) { ExpectBitExact("high_cabac"); }
 TEST(H264DecodeTest, HighCavlcTransform8x8) { ExpectBitExact("high_cavlc"); }
 TEST(H264DecodeTest, HighDefaultScalingMatrices) { ExpectBitExact("high_cqm_jvt"); }
 TEST(H264DecodeTest, HighExplicitScalingMatrices) { ExpectBitExact("high_cqm_custom"); }
+// Other chroma formats: 4:2:2 (2x4 chroma DC, 8x16 chroma prediction and edges), monochrome
+// (grey chroma in the output), 4:4:4 (Cb and Cr coded like luma).
+TEST(H264DecodeTest, High422Intra) { ExpectBitExact("hi422_intra"); }
+TEST(H264DecodeTest, High422Cabac) { ExpectBitExact("hi422_cabac"); }
+TEST(H264DecodeTest, High422Cavlc) { ExpectBitExact("hi422_cavlc"); }
+TEST(H264DecodeTest, MonochromeCabac) { ExpectBitExact("mono_cabac"); }
+TEST(H264DecodeTest, MonochromeCavlc) { ExpectBitExact("mono_cavlc"); }
+TEST(H264DecodeTest, High444Intra) { ExpectBitExact("hi444_intra"); }
+TEST(H264DecodeTest, High444Cabac) { ExpectBitExact("hi444_cabac"); }
+TEST(H264DecodeTest, High444Cavlc) { ExpectBitExact("hi444_cavlc"); }
+// Scaling matrices of 4:4:4 (twelve lists, the chroma 8x8 ones falling back to luma's) and
+// 4:2:2; cropping and weighted prediction of chroma in both formats.
+TEST(H264DecodeTest, High444ExplicitScalingMatrices) { ExpectBitExact("hi444_cqm_custom"); }
+TEST(H264DecodeTest, High422DefaultScalingMatricesCavlc) { ExpectBitExact("hi422_cqm_jvt"); }
+TEST(H264DecodeTest, High422OddSizeWeighted) { ExpectBitExact("hi422_odd_200x120"); }
+TEST(H264DecodeTest, High444OddSizeImplicitWeights) { ExpectBitExact("hi444_odd_98x62"); }
+// Lossless macroblocks (transform bypass at QP 0), with the accumulated residual of
+// horizontal and vertical intra prediction.
+TEST(H264DecodeTest, Lossless444Cabac) { ExpectBitExact("lossless_444"); }
+TEST(H264DecodeTest, Lossless420Cavlc) { ExpectBitExact("lossless_420_cavlc"); }
 
 // Feeds an SPS built for level / size and returns the DPB size the decoder chose.
 int DpbFor(uint32_t level, uint32_t w_mbs, uint32_t h_mbs, int max_dec_frame_buffering = -1) {

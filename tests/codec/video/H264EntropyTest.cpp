@@ -156,8 +156,8 @@ class CabacEncoder {
 
 TEST(H264EntropyTest, CabacEngineRoundTrip) {
   // Context states as InitContexts derives them for a P slice, cabac_init_idc 1, QP 28.
-  std::vector<uint8_t> states(kCabacContextCount);
-  for (int i = 0; i < kCabacContextCount; ++i) {
+  std::vector<uint8_t> states(kCabacLumaContextCount);
+  for (int i = 0; i < kCabacLumaContextCount; ++i) {
     const int pre = std::clamp(((kCabacInitPB[1][i][0] * 28) >> 4) + kCabacInitPB[1][i][1], 1, 126);
     states[i] = pre <= 63 ? static_cast<uint8_t>((63 - pre) << 1) : static_cast<uint8_t>(((pre - 64) << 1) | 1);
   }

@@ -78,7 +78,7 @@ TEST(H264KernelTest, ChromaDcUsesPerBlockNeighbours) {
   }
   n.has_top = n.has_left = true;
   uint8_t b[8 * 8];
-  PredictIntraChroma8x8(b, 8, 0, n);
+  PredictIntraChroma(b, 8, 0, n, 8);
   EXPECT_EQ(b[0], (4 * 40 + 4 * 120 + 4) >> 3);       // top-left: both
   EXPECT_EQ(b[4], 80);                                // top-right: the top row
   EXPECT_EQ(b[4 * 8], 160);                           // bottom-left: the left column
@@ -201,7 +201,7 @@ TEST(H264KernelTest, DeblockingSmoothsSmallStepsOnly) {
   EXPECT_EQ(plane[3], 20);
   EXPECT_EQ(plane[4], 200);
   fill(100, 110);
-  FilterChromaEdge(plane.data() + 4, 1, 8, bs2, t);  // chroma: tc = tc0 + 1 = 4, p1 / q1 kept
+  FilterChromaEdge(plane.data() + 4, 1, 8, 8, bs2, t);  // chroma: tc = tc0 + 1 = 4, p1 / q1 kept
   EXPECT_EQ(plane[3], 104);
   EXPECT_EQ(plane[4], 106);
   EXPECT_EQ(plane[2], 100);

@@ -38,14 +38,16 @@ inline std::vector<std::string> ReadFrameMd5(const std::string& path) {
   return out;
 }
 
-// MD5 of the visible area of a 4:2:0 picture, planes one after the other (as ffmpeg's
-// rawvideo yuv420p).
+// MD5 of the visible area of a picture, planes one after the other (as ffmpeg's rawvideo in
+// the picture's own format: yuv420p, yuv422p or yuv444p; monochrome pictures are held as
+// 4:2:0 with grey chroma, as ffmpeg outputs them).
 inline std::string VisibleMd5(const CVideoFrame& f, const H264Crop& c) {
   Md5 md5;
   for (uint32_t y = 0; y < c.height; ++y) md5.Update(f.Y() + (c.top + y) * f.LumaStride() + c.left, c.width);
+  const uint32_t sx = f.Format() == kPictureYuv444 ? 0 : 1, sy = f.Format() == kPictureYuv420 ? 1 : 0;
   for (const uint8_t* plane : {f.Cb(), f.Cr()})
-    for (uint32_t y = 0; y < (c.height + 1) / 2; ++y)
-      md5.Update(plane + (c.top / 2 + y) * f.ChromaStride() + c.left / 2, (c.width + 1) / 2);
+    for (uint32_t y = 0; y < (c.height + sy) >> sy; ++y)
+      md5.Update(plane + ((c.top >> sy) + y) * f.ChromaStride() + (c.left >> sx), (c.width + sx) >> sx);
   return md5.HexDigest();
 }
 
