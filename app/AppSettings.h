@@ -1,6 +1,5 @@
-// The desktop program's access to the process's settings object. The settings header and
-// the view-model headers both declare the interface languages, so the settings object is
-// reached only through this unit; everything here runs on the main thread.
+// The desktop program's access to the process's settings object: the settings it reads
+// and changes, in the types its dialogs use; everything here runs on the main thread.
 #pragma once
 
 #include <string>

@@ -5,12 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "base/Language.h"
 #include "config/ColorTable.h"
 #include "config/Xml.h"
 
 namespace fennik {
-
-enum Language : int32_t { kLanguageEnglish = 0, kLanguageJapanese = 1 };
 
 class CCommConfig {
  public:

@@ -9,10 +9,9 @@
 #include <string_view>
 #include <vector>
 
-namespace fennik {
+#include "base/Language.h"
 
-// Interface languages: 0 English, 1 Japanese.
-enum Language : int { kLanguageEnglish = 0, kLanguageJapanese = 1 };
+namespace fennik {
 
 // A text in both interface languages (UTF-8). `ja` may be null: the English text is used.
 struct Label {
