@@ -28,6 +28,7 @@
 #include "app/Markers.h"
 #include "app/Pages.h"
 #include "capture/CRTP_Parser.h"
+#include "capture/ErrorList.h"
 #include "playback/CPacedOutput.h"
 #include "tests/app/AppTestMain.h"
 #include "ui/CAvChartView.h"
@@ -277,6 +278,37 @@ TEST_F(MainWindowTest, NavigationCommandsAndMarkers) {
   EXPECT_EQ(CMarkerTable::Instance().At(0).address, 1001u);
   EXPECT_EQ(CMarkerTable::Instance().Count(), 255);
   CMarkerTable::Instance().Clear();
+}
+
+// The error list shows the capture's sequence errors with their texts; Jump moves the
+// packet list's cursor to the chosen error's packet.
+TEST_F(MainWindowTest, ErrorListJumpsToThePacket) {
+  OpenAndWait(kData + "/captures/g711u-sip-udp-lost-reordered.pcap");
+  const ErrorList& errors = ErrorList::Instance();
+  ASSERT_GE(errors.UsedCount(), 2);
+  int chosen = -1;
+  {
+    DialogHookScope hook([&](QDialog& dialog) {
+      auto* list = dynamic_cast<CErrorListDialog*>(&dialog);
+      ASSERT_NE(list, nullptr);
+      ASSERT_EQ(list->List()->count(), errors.UsedCount());
+      const ErrorListEntry& last = errors.At(errors.UsedCount() - 1);
+      const QString text = list->List()->item(list->List()->count() - 1)->text();
+      EXPECT_TRUE(text.startsWith(QString::asprintf("0x%010llX", static_cast<unsigned long long>(last.fileOffset))));
+      EXPECT_TRUE(text.endsWith(QString::fromUtf8(ErrorText(last.errorCode, 0)))) << text.toStdString();
+      list->List()->setCurrentRow(list->List()->count() - 1);
+      list->Jump();
+      chosen = list->Chosen();
+    });
+    window_->Command(kCmdErrorList);
+  }
+  ASSERT_EQ(chosen, errors.UsedCount() - 1);
+  uint64_t address = 0;
+  RtpPacketEntry entry;
+  ASSERT_TRUE(RtpPage()->Source().RowEntry(RtpPage()->List()->CursorItem(), &address, &entry));
+  EXPECT_EQ(address, errors.At(chosen).fileOffset);
+  EXPECT_EQ(entry.packetNumber, errors.At(chosen).packetNumber);
+  EXPECT_NE(entry.errorFlags, 0u);
 }
 
 TEST_F(MainWindowTest, CsvDialogChecksAndReport) {
