@@ -32,6 +32,7 @@
 #include "playback/CPacedOutput.h"
 #include "tests/app/AppTestMain.h"
 #include "ui/CAvChartView.h"
+#include "ui/CHexView.h"
 #include "ui/CInfoView.h"
 #include "ui/Dialogs.h"
 #include "ui/SettingsDialogs.h"
@@ -309,6 +310,49 @@ TEST_F(MainWindowTest, ErrorListJumpsToThePacket) {
   EXPECT_EQ(address, errors.At(chosen).fileOffset);
   EXPECT_EQ(entry.packetNumber, errors.At(chosen).packetNumber);
   EXPECT_NE(entry.errorFlags, 0u);
+}
+
+// A capture cut short (or deleted) while open: the views read nothing where the file has
+// no bytes any more, and the window stays usable.
+TEST_F(MainWindowTest, FileCutShortWhileOpenStaysUsable) {
+  const std::string copy = TempPath("cut.pcap");
+  std::filesystem::copy_file(kSample, copy, std::filesystem::copy_options::overwrite_existing);
+  OpenAndWait(copy);
+  std::filesystem::resize_file(copy, 100);
+  std::filesystem::remove(copy);
+  window_->Command(kCmdFileEnd);
+  EXPECT_EQ(RtpPage()->List()->CursorItem(), 299u);
+  Painted(RtpPage()->List());
+  Painted(RtpPage()->Info());
+  RtpPage()->Hex()->grab();
+  window_->Tabs()->setCurrentIndex(1);
+  auto* audio = dynamic_cast<CAudioPage*>(window_->Tabs()->widget(1));
+  ASSERT_NE(audio, nullptr);
+  window_->Command(kCmdFileEnd);
+  window_->Command(kCmdPrevious);
+  Painted(audio->List());
+  Painted(audio->Info());
+  // CSV output of the packet list still works: it needs only the tables.
+  const std::string out = TempPath("cut.csv");
+  MessageLog log(true);
+  window_->Tabs()->setCurrentIndex(0);
+  {
+    DialogHookScope hook([&](QDialog& dialog) {
+      auto* csv = dynamic_cast<CCsvFileDialog*>(&dialog);
+      ASSERT_NE(csv, nullptr);
+      csv->StartField()->setText("0");
+      csv->EndField()->setText("300");
+      csv->FileField()->setText(QString::fromStdString(out));
+      csv->accept();
+    });
+    window_->Command(kCmdCsv);
+  }
+  ASSERT_TRUE(WaitFor([&] { return !log.entries.empty(); }));
+  EXPECT_EQ(log.entries.back().text, QString::fromUtf8("CSVファイル出力が完了しました"));
+  EXPECT_GT(std::filesystem::file_size(out), 300u * 20);
+  std::filesystem::remove(out);
+  window_->Close();
+  EXPECT_FALSE(window_->IsOpen());
 }
 
 TEST_F(MainWindowTest, CsvDialogChecksAndReport) {
