@@ -35,6 +35,7 @@
 #include "capture/CRTP_Parser.h"
 #include "capture/ErrorList.h"
 #include "codec/audio/AudioCodecs.h"
+#include "codec/audio/CodecModules.h"
 #include "playback/CDecodeTaskX.h"
 #include "sdp/MediaDescription.h"
 #include "ui/Dialogs.h"
@@ -536,8 +537,8 @@ void CAppMain::RunLanguageDialog() {
 }
 
 void CAppMain::RunAbout() {
-  // No external codec module is loaded by this build, so there are no notices to show.
-  CAboutDialogX dialog(QString::fromStdString(ProgramVersion()), QString(), language_, this);
+  CAboutDialogX dialog(QString::fromStdString(ProgramVersion()), QString::fromStdString(CodecModuleNotices()),
+                       language_, this);
   RunDialog(dialog);
 }
 
@@ -611,6 +612,8 @@ int RunApplication(int argc, char** argv) {
   if (forcedLanguage >= 0) SetLanguageInForce(forcedLanguage);
   else ChooseStartupLanguage();
   RegisterAudioCodecs();
+  // The external codec modules lie next to the program.
+  LoadCodecModules(QCoreApplication::applicationDirPath().toStdString());
   int status = 0;
   {
     CAppMain window;
@@ -632,6 +635,7 @@ int RunApplication(int argc, char** argv) {
     status = QApplication::exec();
     window.Close();
   }
+  UnloadCodecModules();
   DeleteSettings();
   return status;
 }

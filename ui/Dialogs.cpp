@@ -164,7 +164,7 @@ CAboutDialogX::CAboutDialogX(const QString& version, const QString& notices, int
   layout->addWidget(new QLabel(QStringLiteral("Fennik"), this));
   layout->addWidget(new QLabel(QStringLiteral("Version %1").arg(version), this));
   layout->addWidget(new QLabel(QStringLiteral("64bit edition"), this));
-  auto* text = new QPlainTextEdit(notices, this);
+  auto* text = new QPlainTextEdit(QString(notices).replace(QLatin1String("\r\n"), QLatin1String("\n")), this);
   text->setReadOnly(true);
   layout->addWidget(text);
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok, this);

@@ -29,6 +29,7 @@
 #include "app/Pages.h"
 #include "capture/CRTP_Parser.h"
 #include "capture/ErrorList.h"
+#include "codec/audio/CodecModules.h"
 #include "playback/CPacedOutput.h"
 #include "tests/app/AppTestMain.h"
 #include "ui/CAvChartView.h"
@@ -710,6 +711,27 @@ TEST(StartupLanguage, DialogOnlyWhenNeverChosen) {
   std::filesystem::remove(ini);
   CreateSettings(test::SettingsPath());
   SetLanguageInForce(0);
+}
+
+// The about box: version, edition and the loaded codec modules' notices.
+TEST_F(MainWindowTest, AboutBoxShowsModuleNotices) {
+  ASSERT_EQ(LoadCodecModules(FENNIK_FAKE_MODULES), 2);
+  QString shown;
+  {
+    DialogHookScope hook([&](QDialog& dialog) {
+      auto* about = dynamic_cast<CAboutDialogX*>(&dialog);
+      ASSERT_NE(about, nullptr);
+      auto* text = about->findChild<QPlainTextEdit*>();
+      ASSERT_NE(text, nullptr);
+      shown = text->toPlainText();
+      bool version = false;
+      for (QLabel* label : about->findChildren<QLabel*>()) version |= label->text() == "Version 1.1.0.0";
+      EXPECT_TRUE(version);
+    });
+    window_->Command(kCmdAbout);
+  }
+  UnloadCodecModules();
+  EXPECT_EQ(shown, "GSM fake notice\n" + QString(72, '-') + QString::fromUtf8("\niLBC fake notice © 2026"));
 }
 
 TEST(HelpPages, BundledPagePerLanguage) {
