@@ -8,6 +8,7 @@
 #include "base/DebugPrint.h"
 #include "codec/video/H264DecodeInternal.h"
 #include "codec/video/H264Nal.h"
+#include "codec/video/h264_tables.h"
 
 namespace fennik {
 namespace {
@@ -94,6 +95,7 @@ bool C264_Decode::InitPictureBuffers(uint32_t width, uint32_t height, uint32_t f
     if (p->queued_for_output) retired_.push_back(std::move(p));
   pool_.clear();
   cur_ = nullptr;
+  pending_field_ = nullptr;
   last_ref_ = nullptr;
   const uint32_t w_mbs = (width + 15) / 16, h_mbs = (height + 15) / 16;
   if (w_mbs == 0 || h_mbs == 0) return false;
@@ -142,6 +144,7 @@ void C264_Decode::ResetDecoder() {
   }
   output_queue_.clear();
   cur_ = nullptr;
+  pending_field_ = nullptr;
   poc_state_.Reset();
   fu_len_ = 0;
 }
@@ -266,6 +269,7 @@ void C264_Decode::DecodeNalUnit(const uint8_t* nal, size_t size) {
 
 H264Picture* C264_Decode::FindFreePicture() {
   for (auto& p : pool_) {
+    if (p.get() == pending_field_) continue;
     if (!p->used) return p.get();
     if (!p->IsRef() && !p->needed_for_output) {
       p->used = false;
@@ -292,7 +296,7 @@ H264Picture* C264_Decode::FindFreePicture() {
   // Then output pictures not yet queued.
   BumpOutput(true);
   for (auto& p : pool_)
-    if (!p->IsRef()) {
+    if (!p->IsRef() && p.get() != pending_field_) {
       p->used = p->needed_for_output = p->queued_for_output = false;
       output_queue_.erase(std::remove(output_queue_.begin(), output_queue_.end(), p.get()), output_queue_.end());
       return p.get();
@@ -349,21 +353,30 @@ void C264_Decode::FillFrameNumGap(const H264SliceHeader& sh, const H264Sps& sps)
 }
 
 bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, const H264Pps& pps) {
-  if (sps.bit_depth_luma_minus8 != 0 || sps.bit_depth_chroma_minus8 != 0 || !sps.frame_mbs_only_flag ||
+  const bool mbaff = sps.mb_adaptive_frame_field_flag && !sh.field_pic_flag;
+  if (sps.bit_depth_luma_minus8 != 0 || sps.bit_depth_chroma_minus8 != 0 || mbaff ||
       pps.num_slice_groups_minus1 > 0 || sps.residual_colour_transform_flag) {
-    DebugPrint("[H.264] stream not supported (bit depth %u/%u, frame_mbs_only %d, slice groups %u, "
+    DebugPrint("[H.264] stream not supported (bit depth %u/%u, MBAFF %d, slice groups %u, "
                "separate colour planes %d)\n",
-               sps.bit_depth_luma_minus8 + 8, sps.bit_depth_chroma_minus8 + 8, sps.frame_mbs_only_flag ? 1 : 0,
+               sps.bit_depth_luma_minus8 + 8, sps.bit_depth_chroma_minus8 + 8, mbaff ? 1 : 0,
                pps.num_slice_groups_minus1 + 1, sps.residual_colour_transform_flag ? 1 : 0);
     return false;
   }
+  const int field = sh.field_pic_flag ? (sh.bottom_field_flag ? 2 : 1) : 0;
+  // The second field of a frame: the opposite parity of the waiting first field, with its
+  // frame_num, and not an IDR picture of its own.
+  const bool second_field = field != 0 && pending_field_ != nullptr && pending_field_->used &&
+                            pending_field_->fields == 3 - field && pending_field_->frame_num == sh.frame_num &&
+                            !sh.IsIdr();
+  if (!second_field) ReleasePendingField();
   if (!EnsureBuffers(sps)) return false;
-  if (!sh.IsIdr() && sh.frame_num != prev_ref_frame_num_ &&
+  if (!second_field && !sh.IsIdr() && sh.frame_num != prev_ref_frame_num_ &&
       sh.frame_num != (prev_ref_frame_num_ + 1) % sps.MaxFrameNum()) {
     DebugPrint("[H.264] gap in frame_num: %u after %u\n", sh.frame_num, prev_ref_frame_num_);
     FillFrameNumGap(sh, sps);
   }
-  H264Picture* pic = FindFreePicture();
+  H264Picture* pic = second_field ? pending_field_ : FindFreePicture();
+  pending_field_ = nullptr;
   if (pic == nullptr) {
     DebugPrint("[H.264] no free picture buffer\n");
     return false;
@@ -375,33 +388,60 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
   cur_sps_ = sps;
   cur_sh_ = sh;
   poc_state_.Compute(sps, sh, cur_poc_);
+  field_ = field;
   mb_width_ = static_cast<int>(sps.PicWidthInMbs());
-  mb_height_ = static_cast<int>(sps.FrameHeightInMbs());
+  frame_mb_height_ = static_cast<int>(sps.FrameHeightInMbs());
+  mb_height_ = field ? frame_mb_height_ / 2 : frame_mb_height_;
   mb_count_ = mb_width_ * mb_height_;
+  scan4x4_ = field ? kFieldScan4x4 : kZigzag4x4;
+  scan8x8_ = field ? kFieldScan8x8 : kZigzag8x8;
   chroma_format_ = static_cast<int>(sps.chroma_format_idc);
   mb_cw_ = chroma_format_ == 0 ? 0 : (chroma_format_ == 3 ? 16 : 8);
   mb_ch_ = chroma_format_ == 0 ? 0 : (chroma_format_ == 1 ? 8 : 16);
   luma_planes_ = chroma_format_ == 3 ? 3 : 1;
   bypass_allowed_ = sps.qpprime_y_zero_transform_bypass_flag;
   cur_ = pic;
-  pic->used = true;
-  pic->short_ref = pic->long_ref = false;
-  pic->needed_for_output = pic->queued_for_output = false;
-  pic->poc = std::min(cur_poc_.top, cur_poc_.bottom);
-  pic->frame_num = sh.frame_num;
-  pic->serial = next_serial_++;
-  pic->stream_frame_number = frame_number_;
-  pic->crop = H264Crop{sps.CropLeft(), sps.CropTop(), sps.VisibleWidth(), sps.VisibleHeight()};
-  pic->frame.Clear();
-  const size_t blocks = static_cast<size_t>(mb_count_) * 16;
-  for (int l = 0; l < 2; ++l) {
-    pic->mv[l].assign(blocks, H264Mv());
-    pic->ref_idx[l].assign(blocks, -1);
-    pic->ref_serial[l].assign(blocks, -1);
-    pic->ref_poc[l].assign(blocks, 0);
-    pic->ref_long[l].assign(blocks, 0);
+  if (second_field) {
+    // The frame keeps its first field's samples, marking and motion data.
+    if (field == 1) pic->poc_top = cur_poc_.top;
+    else pic->poc_bottom = cur_poc_.bottom;
+    pic->poc = std::min(pic->poc_top, pic->poc_bottom);
+    pic->fields = 3;
+  } else {
+    pic->used = true;
+    pic->short_ref = pic->long_ref = false;
+    pic->ref_fields = 0;
+    pic->needed_for_output = pic->queued_for_output = false;
+    // A lone field counts with its own order count for both.
+    pic->poc_top = field == 2 ? cur_poc_.bottom : cur_poc_.top;
+    pic->poc_bottom = field == 1 ? cur_poc_.top : cur_poc_.bottom;
+    pic->poc = std::min(pic->poc_top, pic->poc_bottom);
+    pic->fields = static_cast<uint8_t>(field ? field : 3);
+    pic->frame_num = sh.frame_num;
+    pic->serial = next_serial_++;
+    pic->stream_frame_number = frame_number_;
+    pic->crop = H264Crop{sps.CropLeft(), sps.CropTop(), sps.VisibleWidth(), sps.VisibleHeight()};
+    pic->frame.Clear();
+    // Motion data of the whole frame; a field picture uses its half (top field first).
+    const size_t blocks = static_cast<size_t>(mb_width_) * frame_mb_height_ * 16;
+    for (int l = 0; l < 2; ++l) {
+      pic->mv[l].assign(blocks, H264Mv());
+      pic->ref_idx[l].assign(blocks, -1);
+      pic->ref_serial[l].assign(blocks, -1);
+      pic->ref_poc[l].assign(blocks, 0);
+      pic->ref_long[l].assign(blocks, 0);
+    }
+    pic->mb_intra.assign(static_cast<size_t>(mb_width_) * frame_mb_height_, 1);
   }
-  pic->mb_intra.assign(static_cast<size_t>(mb_count_), 1);
+  const size_t mb_offset = field == 2 ? static_cast<size_t>(mb_count_) : 0;
+  for (int l = 0; l < 2; ++l) {
+    mv_[l] = pic->mv[l].data() + mb_offset * 16;
+    ref_idx_[l] = pic->ref_idx[l].data() + mb_offset * 16;
+    ref_serial_[l] = pic->ref_serial[l].data() + mb_offset * 16;
+    ref_poc_[l] = pic->ref_poc[l].data() + mb_offset * 16;
+    ref_long_[l] = pic->ref_long[l].data() + mb_offset * 16;
+  }
+  mb_intra_ = pic->mb_intra.data() + mb_offset;
   mbs_.assign(static_cast<size_t>(mb_count_), MbInfo());
   slices_.clear();
   cur_has_mmco5_ = false;
@@ -418,14 +458,15 @@ void C264_Decode::DecodeSlice(const H264SliceHeader& sh, const uint8_t* rbsp, si
        sh.pic_parameter_set_id != cur_sh_.pic_parameter_set_id || sh.IsIdr() != cur_sh_.IsIdr() ||
        (sh.nal_ref_idc == 0) != (cur_sh_.nal_ref_idc == 0) || sh.pic_order_cnt_lsb != cur_sh_.pic_order_cnt_lsb ||
        sh.delta_pic_order_cnt_bottom != cur_sh_.delta_pic_order_cnt_bottom ||
-       sh.delta_pic_order_cnt[0] != cur_sh_.delta_pic_order_cnt[0] || sh.idr_pic_id != cur_sh_.idr_pic_id))
+       sh.delta_pic_order_cnt[0] != cur_sh_.delta_pic_order_cnt[0] || sh.idr_pic_id != cur_sh_.idr_pic_id ||
+       sh.field_pic_flag != cur_sh_.field_pic_flag || sh.bottom_field_flag != cur_sh_.bottom_field_flag))
     FinishPicture();
   if (cur_ == nullptr && !StartPicture(sh, *sps, *pps)) {
     ++slice_errors_;
     return;
   }
   if (sps->PicWidthInMbs() != static_cast<uint32_t>(mb_width_) ||
-      sps->FrameHeightInMbs() != static_cast<uint32_t>(mb_height_) ||
+      sps->FrameHeightInMbs() != static_cast<uint32_t>(frame_mb_height_) ||
       sps->chroma_format_idc != static_cast<uint32_t>(chroma_format_)) {
     DebugPrint("[H.264] slice refers to an SPS of another picture size or format\n");
     ++slice_errors_;
@@ -473,6 +514,8 @@ void C264_Decode::DecodeSlice(const H264SliceHeader& sh, const uint8_t* rbsp, si
 }
 
 bool C264_Decode::BuildRefLists() {
+  std::memset(ref_parity_, 0, sizeof(ref_parity_));
+  if (field_) return BuildFieldRefLists();
   const int32_t max_frame_num = static_cast<int32_t>(cur_sps_.MaxFrameNum());
   const int32_t cur_frame_num = static_cast<int32_t>(sh_.frame_num);
   std::vector<H264Picture*> shorts, longs;
@@ -527,19 +570,28 @@ bool C264_Decode::BuildRefLists() {
 }
 
 bool C264_Decode::ReorderList(int list) {
-  const int32_t max_pic_num = static_cast<int32_t>(cur_sps_.MaxFrameNum());
-  const int32_t curr_pic_num = static_cast<int32_t>(sh_.frame_num);
+  // Picture numbers (8.2.4.1): frames count by FrameNumWrap; fields by 2 * FrameNumWrap + 1
+  // for the current parity and 2 * FrameNumWrap for the other.
+  const int32_t max_pic_num = static_cast<int32_t>(cur_sps_.MaxFrameNum()) * (field_ ? 2 : 1);
+  const int32_t curr_pic_num = field_ ? 2 * static_cast<int32_t>(sh_.frame_num) + 1 : static_cast<int32_t>(sh_.frame_num);
   const int n = ref_count_[list];
   int32_t pred = curr_pic_num;
   int ref_idx = 0;
   H264Picture* tmp[kMaxRefIdx + 1];
-  for (int i = 0; i < n; ++i) tmp[i] = ref_list_[list][i];
+  uint8_t tmp_parity[kMaxRefIdx + 1];
+  for (int i = 0; i < n; ++i) {
+    tmp[i] = ref_list_[list][i];
+    tmp_parity[i] = ref_parity_[list][i];
+  }
   tmp[n] = nullptr;
+  tmp_parity[n] = 0;
   for (const H264ReorderingOp& op : sh_.reordering[list]) {
     if (ref_idx >= n) break;
     H264Picture* pic = nullptr;
     bool long_term = false;
     int32_t target = 0;
+    uint8_t parity = 0;
+    int32_t frame_key = 0;  // FrameNumWrap or LongTermFrameIdx of the picture
     if (op.reordering_of_pic_nums_idc < 2) {
       const int32_t abs_diff = static_cast<int32_t>(std::min<uint32_t>(op.value, 1u << 20)) + 1;
       int32_t no_wrap;
@@ -552,29 +604,104 @@ bool C264_Decode::ReorderList(int list) {
       }
       pred = no_wrap;
       target = no_wrap > curr_pic_num ? no_wrap - max_pic_num : no_wrap;
-      for (auto& p : pool_)
-        if (p->used && p->short_ref && p.get() != cur_ && p->frame_num_wrap == target) pic = p.get();
     } else {
       long_term = true;
       target = static_cast<int32_t>(op.value);
-      for (auto& p : pool_)
-        if (p->used && p->long_ref && p.get() != cur_ && p->long_term_frame_idx == target) pic = p.get();
+    }
+    if (field_) {
+      parity = static_cast<uint8_t>((target & 1) ? field_ : 3 - field_);
+      frame_key = target >> 1;
+    } else {
+      frame_key = target;
+    }
+    for (auto& p : pool_) {
+      if (!p->used || (p.get() == cur_ && !field_)) continue;
+      if (field_ && !(p->ref_fields & p->fields & parity)) continue;
+      if (long_term ? (p->long_ref && p->long_term_frame_idx == frame_key)
+                    : (p->short_ref && p->frame_num_wrap == frame_key))
+        pic = p.get();
     }
     if (pic == nullptr) {
       DebugPrint("[H.264] reordering names a picture not in the buffer (%d)\n", target);
       continue;
     }
-    for (int c = n; c > ref_idx; --c) tmp[c] = tmp[c - 1];
-    tmp[ref_idx++] = pic;
+    for (int c = n; c > ref_idx; --c) {
+      tmp[c] = tmp[c - 1];
+      tmp_parity[c] = tmp_parity[c - 1];
+    }
+    tmp[ref_idx] = pic;
+    tmp_parity[ref_idx++] = parity;
     int m = ref_idx;
     for (int c = ref_idx; c <= n; ++c) {
-      H264Picture* q = tmp[c];
-      const bool same = q != nullptr && (long_term ? (q->long_ref && q->long_term_frame_idx == target)
-                                                   : (q->short_ref && q->frame_num_wrap == target));
-      if (!same) tmp[m++] = q;
+      if (tmp[c] == pic && tmp_parity[c] == parity) continue;
+      tmp[m] = tmp[c];
+      tmp_parity[m++] = tmp_parity[c];
     }
   }
-  for (int i = 0; i < n; ++i) ref_list_[list][i] = tmp[i];
+  for (int i = 0; i < n; ++i) {
+    ref_list_[list][i] = tmp[i];
+    ref_parity_[list][i] = tmp_parity[i];
+  }
+  return true;
+}
+
+bool C264_Decode::BuildFieldRefLists() {
+  if (slice_kind_ == kSliceB) {
+    DebugPrint("[H.264] B field pictures not supported\n");
+    return false;
+  }
+  // 8.2.4.2.2 and 8.2.4.2.5: the frames holding reference fields (the current frame's first
+  // field included), by FrameNumWrap and LongTermFrameIdx; then their fields alternating in
+  // parity, starting with the current one.
+  const int32_t max_frame_num = static_cast<int32_t>(cur_sps_.MaxFrameNum());
+  const int32_t cur_frame_num = static_cast<int32_t>(sh_.frame_num);
+  std::vector<H264Picture*> shorts, longs;
+  for (auto& p : pool_) {
+    if (!p->used || !(p->ref_fields & p->fields)) continue;
+    if (p->short_ref) {
+      p->frame_num_wrap = static_cast<int32_t>(p->frame_num) > cur_frame_num
+                              ? static_cast<int32_t>(p->frame_num) - max_frame_num
+                              : static_cast<int32_t>(p->frame_num);
+      shorts.push_back(p.get());
+    } else if (p->long_ref) {
+      longs.push_back(p.get());
+    }
+  }
+  std::sort(shorts.begin(), shorts.end(),
+            [](const H264Picture* a, const H264Picture* b) { return a->frame_num_wrap > b->frame_num_wrap; });
+  std::sort(longs.begin(), longs.end(),
+            [](const H264Picture* a, const H264Picture* b) { return a->long_term_frame_idx < b->long_term_frame_idx; });
+  std::vector<std::pair<H264Picture*, uint8_t>> init;
+  auto alternate = [&](const std::vector<H264Picture*>& frames) {
+    const uint8_t same = static_cast<uint8_t>(field_), other = static_cast<uint8_t>(3 - field_);
+    size_t i = 0, j = 0;
+    auto has = [](const H264Picture* p, uint8_t parity) { return (p->ref_fields & p->fields & parity) != 0; };
+    while (i < frames.size() || j < frames.size()) {
+      while (i < frames.size() && !has(frames[i], same)) ++i;
+      if (i < frames.size()) init.emplace_back(frames[i++], same);
+      while (j < frames.size() && !has(frames[j], other)) ++j;
+      if (j < frames.size()) init.emplace_back(frames[j++], other);
+    }
+  };
+  alternate(shorts);
+  alternate(longs);
+  const int n = static_cast<int>(sh_.num_ref_idx_l0_active_minus1) + 1;
+  ref_count_[0] = n;
+  for (int i = 0; i < kMaxRefIdx; ++i) {
+    const bool set = i < n && i < static_cast<int>(init.size());
+    ref_list_[0][i] = set ? init[i].first : nullptr;
+    ref_parity_[0][i] = set ? init[i].second : 0;
+  }
+  if (sh_.ref_pic_list_reordering_flag[0] && !ReorderList(0)) return false;
+  if (ref_list_[0][0] == nullptr) {
+    DebugPrint("[H.264] reference picture list 0 is empty\n");
+    return false;
+  }
+  for (int i = 1; i < n; ++i)
+    if (ref_list_[0][i] == nullptr) {
+      ref_list_[0][i] = ref_list_[0][0];
+      ref_parity_[0][i] = ref_parity_[0][0];
+    }
   return true;
 }
 
@@ -682,6 +809,13 @@ void C264_Decode::MarkReferences() {
                               ? static_cast<int32_t>(p->frame_num) - max_frame_num
                               : static_cast<int32_t>(p->frame_num);
   if (cur_sh_.nal_ref_idc == 0) return;
+  const uint8_t own_fields = static_cast<uint8_t>(field_ ? field_ : 3);
+  if (field_ && cur_->fields == 3 && cur_->IsRef()) {
+    // Second field of a reference frame: it joins its first field; no sliding window.
+    if (cur_sh_.adaptive_ref_pic_marking_mode_flag) ApplyMmco();
+    cur_->ref_fields |= own_fields;
+    return;
+  }
   if (cur_sh_.IsIdr()) {
     for (auto& p : pool_)
       if (p.get() != cur_) p->short_ref = p->long_ref = false;
@@ -691,11 +825,13 @@ void C264_Decode::MarkReferences() {
     } else {
       cur_->short_ref = true;
     }
+    cur_->ref_fields = own_fields;
     return;
   }
   if (cur_sh_.adaptive_ref_pic_marking_mode_flag) ApplyMmco();
   else SlidingWindow();
   if (!cur_->long_ref) cur_->short_ref = true;
+  cur_->ref_fields = own_fields;
   int refs = 0;
   H264Picture* oldest = nullptr;
   for (auto& p : pool_) {
@@ -741,6 +877,12 @@ void C264_Decode::FinishPicture() {
   prev_ref_frame_num_ = cur_sh_.nal_ref_idc != 0 ? (cur_has_mmco5_ ? 0 : cur_sh_.frame_num) : prev_ref_frame_num_;
   if (cur_sh_.nal_ref_idc != 0) last_ref_ = pic;
   if (cur_sh_.nal_ref_idc != 0 && cur_has_mmco5_) pic->frame_num = 0;
+  if (field_ && pic->fields != 3) {
+    // A first field: the frame goes to output once its second field is decoded.
+    pending_field_ = pic;
+    cur_ = nullptr;
+    return;
+  }
   pic->needed_for_output = true;
   pic->queued_for_output = false;
   cur_ = nullptr;
@@ -748,8 +890,21 @@ void C264_Decode::FinishPicture() {
   BumpOutput(false);
 }
 
+void C264_Decode::ReleasePendingField() {
+  // A first field without a second one is output as it is.
+  if (pending_field_ == nullptr) return;
+  H264Picture* pic = pending_field_;
+  pending_field_ = nullptr;
+  if (!pic->used) return;
+  pic->needed_for_output = true;
+  pic->queued_for_output = false;
+  ++pictures_decoded_;
+  BumpOutput(false);
+}
+
 void C264_Decode::Flush() {
   FinishPicture();
+  ReleasePendingField();
   BumpOutput(true);
 }
 

@@ -70,6 +70,10 @@ struct H264Picture {
   bool needed_for_output = false;
   bool queued_for_output = false;
   int32_t poc = 0;
+  int32_t poc_top = 0;     // TopFieldOrderCnt
+  int32_t poc_bottom = 0;  // BottomFieldOrderCnt
+  uint8_t fields = 0;      // decoded fields: 1 top, 2 bottom, 3 both (a frame)
+  uint8_t ref_fields = 0;  // fields marked as reference while short_ref or long_ref is set
   uint32_t frame_num = 0;
   int32_t frame_num_wrap = 0;
   int32_t long_term_frame_idx = 0;
@@ -182,8 +186,21 @@ class C264_Decode : public C264_DecodeHeader {
   void PredictIntraPlane(int mb_addr, MbParse& mb, int plane);
   void AddLumaLikeResidual(int mb_addr, MbParse& mb, int plane);
   void AddChromaResidual(int mb_addr, MbParse& mb);
-  uint8_t* PlaneBase(int plane) { return plane == 0 ? cur_->frame.Y() : (plane == 1 ? cur_->frame.Cb() : cur_->frame.Cr()); }
-  int PlaneStride(int plane) const { return plane == 0 ? cur_->frame.LumaStride() : cur_->frame.ChromaStride(); }
+  // Sample plane (0 Y, 1 Cb, 2 Cr) of the picture being decoded: a field is every other row
+  // of its frame.
+  uint8_t* PlaneBase(int plane) {
+    uint8_t* base = plane == 0 ? cur_->frame.Y() : (plane == 1 ? cur_->frame.Cb() : cur_->frame.Cr());
+    return field_ == 2 ? base + FrameStride(plane) : base;
+  }
+  int PlaneStride(int plane) const { return field_ ? 2 * FrameStride(plane) : FrameStride(plane); }
+  int FrameStride(int plane) const { return plane == 0 ? cur_->frame.LumaStride() : cur_->frame.ChromaStride(); }
+  // Identifies a reference picture (a frame, or one field of it) in the motion data.
+  int32_t RefId(int list, int ref_idx) const {
+    const H264Picture* p = ref_list_[list][ref_idx];
+    return p ? p->serial * 4 + ref_parity_[list][ref_idx] : -1;
+  }
+  bool BuildFieldRefLists();
+  void ReleasePendingField();
   void DeblockPicture();
   void DeblockMacroblock(int mb_addr);
   void GatherIntraNeighbours(int mb_addr, int plane, int x, int y, int w, int h, int blk_w, struct IntraNeighbours& n);
@@ -226,6 +243,23 @@ class C264_Decode : public C264_DecodeHeader {
   int mb_cw_ = 8, mb_ch_ = 8;
   int luma_planes_ = 1;
   bool bypass_allowed_ = false;  // qpprime_y_zero_transform_bypass_flag
+  // Structure of the picture being decoded: 0 frame, 1 top field, 2 bottom field. A field is
+  // decoded into its rows of the frame's picture record; its macroblock data (mbs_, the
+  // motion views below) covers the field only.
+  int field_ = 0;
+  int frame_mb_height_ = 0;
+  // The first field of a frame waiting for its second field.
+  H264Picture* pending_field_ = nullptr;
+  // Coefficient scans of the picture (zig-zag for frames, field scans for fields).
+  const uint8_t* scan4x4_ = nullptr;
+  const uint8_t* scan8x8_ = nullptr;
+  // Motion data of the picture being decoded (the frame's arrays, or a field's half).
+  H264Mv* mv_[2] = {};
+  int8_t* ref_idx_[2] = {};
+  int32_t* ref_serial_[2] = {};
+  int32_t* ref_poc_[2] = {};
+  uint8_t* ref_long_[2] = {};
+  uint8_t* mb_intra_ = nullptr;
   std::vector<MbInfo> mbs_;
   std::vector<SliceInfo> slices_;
   int mbs_decoded_ = 0;
@@ -238,6 +272,8 @@ class C264_Decode : public C264_DecodeHeader {
   int qp_ = 0;
   bool prev_qp_delta_nonzero_ = false;
   H264Picture* ref_list_[2][kMaxRefIdx] = {};
+  // Field of each reference of a field picture (1 top, 2 bottom; 0 in frame pictures).
+  uint8_t ref_parity_[2][kMaxRefIdx] = {};
   int ref_count_[2] = {};
   // Weighted prediction: per list and ref_idx (explicit), or per ref pair (implicit).
   int weight_mode_ = 0;  // 0 default, 1 explicit, 2 implicit

@@ -463,7 +463,7 @@ bool C264_Decode::ParseLumaLikeCavlc(BitReader& br, int mb_addr, MbParse& mb, in
   int total;
   if (mb.kind == kMbI16x16) {
     if (!ReadCavlcBlock(br, nc_luma(0, 0), 16, levels, total)) return false;
-    for (int i = 0; i < 16; ++i) mb.luma_dc[plane][kZigzag4x4[i]] = levels[i];
+    for (int i = 0; i < 16; ++i) mb.luma_dc[plane][scan4x4_[i]] = levels[i];
     mb.luma_dc_coded[plane] = total > 0;
   }
   for (int blk = 0; blk < 16; ++blk) {
@@ -480,7 +480,7 @@ bool C264_Decode::ParseLumaLikeCavlc(BitReader& br, int mb_addr, MbParse& mb, in
       if (!ReadCavlcBlock(br, nc, 16, levels, total)) return false;
       const int b8 = blk >> 2, i4 = blk & 3;
       if (i4 == 0) std::memset(mb.luma8x8[plane][b8], 0, sizeof(mb.luma8x8[plane][b8]));
-      for (int i = 0; i < 16; ++i) mb.luma8x8[plane][b8][kZigzag8x8[4 * i + i4]] = levels[i];
+      for (int i = 0; i < 16; ++i) mb.luma8x8[plane][b8][scan8x8_[4 * i + i4]] = levels[i];
       info.total_coeff[tc_base + by * 4 + bx] = static_cast<uint8_t>(total);
       if (total > 0) {
         mb.luma8x8_coded[plane] |= static_cast<uint8_t>(1 << b8);
@@ -491,10 +491,10 @@ bool C264_Decode::ParseLumaLikeCavlc(BitReader& br, int mb_addr, MbParse& mb, in
     }
     if (mb.kind == kMbI16x16) {
       if (!ReadCavlcBlock(br, nc, 15, levels, total)) return false;
-      for (int i = 0; i < 15; ++i) out[kZigzag4x4[i + 1]] = levels[i];
+      for (int i = 0; i < 15; ++i) out[scan4x4_[i + 1]] = levels[i];
     } else {
       if (!ReadCavlcBlock(br, nc, 16, levels, total)) return false;
-      for (int i = 0; i < 16; ++i) out[kZigzag4x4[i]] = levels[i];
+      for (int i = 0; i < 16; ++i) out[scan4x4_[i]] = levels[i];
     }
     info.total_coeff[tc_base + by * 4 + bx] = static_cast<uint8_t>(total);
     if (total > 0) {
@@ -536,7 +536,7 @@ bool C264_Decode::ParseChromaCavlc(BitReader& br, int mb_addr, MbParse& mb) {
       const int cb = nb >= 0 ? mbs_[nb].total_coeff[16 + comp * 16 + bb] : 0;
       const int nc = (na >= 0 && nb >= 0) ? (ca + cb + 1) >> 1 : (na >= 0 ? ca : (nb >= 0 ? cb : 0));
       if (!ReadCavlcBlock(br, nc, 15, levels, total)) return false;
-      for (int i = 0; i < 15; ++i) out[kZigzag4x4[i + 1]] = levels[i];
+      for (int i = 0; i < 15; ++i) out[scan4x4_[i + 1]] = levels[i];
       tc = static_cast<uint8_t>(total);
       if (total > 0) mb.chroma_coded |= static_cast<uint16_t>(1 << (comp * 8 + blk));
     }

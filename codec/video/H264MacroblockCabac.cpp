@@ -36,13 +36,15 @@ constexpr int kCtxTransform8x8 = 399;
 // ctxIdxOffset of the residual syntax elements by component (luma, and Cb and Cr of 4:4:4
 // pictures): coded_block_flag, significant_coeff_flag, last_significant_coeff_flag and
 // coeff_abs_level_minus1 of the 4x4-based categories, then the same of 8x8 blocks.
+// The significance maps of field pictures and field macroblocks have contexts of their own
+// ([1]).
 constexpr int kCtxCbf[3] = {85, 460, 472};
-constexpr int kCtxSignificant[3] = {105, 484, 528};
-constexpr int kCtxLast[3] = {166, 572, 616};
+constexpr int kCtxSignificant[2][3] = {{105, 484, 528}, {277, 776, 820}};
+constexpr int kCtxLast[2][3] = {{166, 572, 616}, {338, 864, 908}};
 constexpr int kCtxAbsLevel[3] = {227, 952, 982};
 constexpr int kCtxCbf8x8[3] = {1012, 1016, 1020};
-constexpr int kCtxSignificant8x8[3] = {402, 660, 718};
-constexpr int kCtxLast8x8[3] = {417, 690, 748};
+constexpr int kCtxSignificant8x8[2][3] = {{402, 660, 718}, {436, 675, 733}};
+constexpr int kCtxLast8x8[2][3] = {{417, 690, 748}, {451, 699, 757}};
 constexpr int kCtxAbsLevel8x8[3] = {426, 708, 766};
 
 // ctxBlockCatOffset by ctxBlockCat 0..4 (Table 9-40; categories 6..8 and 10..12 of Cb and
@@ -112,7 +114,7 @@ struct C264_Decode::CabacSource : C264_Decode::SyntaxSource {
       if (!Block(mb_addr, pos[k][0], pos[k][1], nb, idx, blk)) continue;
       const MbInfo& n = d->mbs_[nb];
       if (IsSkipKind(n.kind) || IsIntraKind(n.kind) || ((n.direct >> blk) & 1)) continue;
-      if (d->cur_->ref_idx[list][idx] > 0) inc += k == 0 ? 1 : 2;
+      if (d->ref_idx_[list][idx] > 0) inc += k == 0 ? 1 : 2;
     }
     int value = 0;
     if (!Bin(kCtxRefIdx + inc)) return 0;
@@ -338,8 +340,9 @@ int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coe
   if (!cabac_.DecodeDecision(kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc)) return 0;
   bool sig[16] = {};
   int last = max_coeff - 1;
-  const int sig_base = kCtxSignificant[plane] + kSigCatOffset[cat];
-  const int last_base = kCtxLast[plane] + kSigCatOffset[cat];
+  const int fld = field_ != 0 ? 1 : 0;
+  const int sig_base = kCtxSignificant[fld][plane] + kSigCatOffset[cat];
+  const int last_base = kCtxLast[fld][plane] + kSigCatOffset[cat];
   // Chroma DC: the context follows the coefficient's 2x2 group (NumC8x8 of them).
   const int dc_group = max_coeff / 4;
   int count = 0;
@@ -396,11 +399,13 @@ int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, int32_t* levels) 
   if (cbf_inc >= 0 && !cabac_.DecodeDecision(kCtxCbf8x8[plane] + cbf_inc)) return 0;
   bool sig[64] = {};
   int last = 63, count = 0;
+  const int fld = field_ != 0 ? 1 : 0;
+  const uint8_t* sig_inc = fld ? kSigCoeffCtx8x8Field : kSigCoeffCtx8x8;
   for (int i = 0; i < 63; ++i) {
-    if (cabac_.DecodeDecision(kCtxSignificant8x8[plane] + kSigCoeffCtx8x8[i])) {
+    if (cabac_.DecodeDecision(kCtxSignificant8x8[fld][plane] + sig_inc[i])) {
       sig[i] = true;
       ++count;
-      if (cabac_.DecodeDecision(kCtxLast8x8[plane] + kLastCoeffCtx8x8[i])) {
+      if (cabac_.DecodeDecision(kCtxLast8x8[fld][plane] + kLastCoeffCtx8x8[i])) {
         last = i;
         break;
       }
@@ -464,7 +469,7 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
     const int inc = cond(NeighbourMb(mb_addr, 0), bit) + 2 * cond(NeighbourMb(mb_addr, 1), bit);
     const int n = CabacResidualBlock(0, plane, inc, 16, levels);
     if (n < 0) return false;
-    for (int i = 0; i < 16; ++i) mb.luma_dc[plane][kZigzag4x4[i]] = levels[i];
+    for (int i = 0; i < 16; ++i) mb.luma_dc[plane][scan4x4_[i]] = levels[i];
     mb.luma_dc_coded[plane] = n > 0;
     if (n > 0) info.cbf |= bit;
   }
@@ -492,7 +497,7 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
       }
       const int n = CabacResidualBlock8x8(plane, cbf_inc, levels64);
       if (n < 0) return false;
-      for (int i = 0; i < 64; ++i) mb.luma8x8[plane][b8][kZigzag8x8[i]] = levels64[i];
+      for (int i = 0; i < 64; ++i) mb.luma8x8[plane][b8][scan8x8_[i]] = levels64[i];
       // Without a flag of its own (4:2:0, 4:2:2) the block's coded_block_flag is inferred to
       // be 1 for its neighbours' contexts.
       if (cbf_inc < 0 || n > 0) info.cbf |= uint64_t{0x33} << (plane * 16 + y0 * 4 + x0);
@@ -514,7 +519,7 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
     const bool ac = mb.kind == kMbI16x16;
     const int n = CabacResidualBlock(ac ? 1 : 2, plane, inc, ac ? 15 : 16, levels);
     if (n < 0) return false;
-    for (int i = 0; i < (ac ? 15 : 16); ++i) mb.luma[plane][blk][kZigzag4x4[i + (ac ? 1 : 0)]] = levels[i];
+    for (int i = 0; i < (ac ? 15 : 16); ++i) mb.luma[plane][blk][scan4x4_[i + (ac ? 1 : 0)]] = levels[i];
     if (n > 0) {
       info.cbf |= CbfBlock(plane, by * 4 + bx);
       if (plane == 0) info.nonzero |= static_cast<uint16_t>(1 << (by * 4 + bx));
@@ -558,7 +563,7 @@ bool C264_Decode::ParseChromaCabac(int mb_addr, MbParse& mb) {
       const int inc = cond(a, CbfChromaAc(c, ba)) + 2 * cond(b, CbfChromaAc(c, bb));
       const int n = CabacResidualBlock(4, 0, inc, 15, levels);
       if (n < 0) return false;
-      for (int i = 0; i < 15; ++i) mb.chroma_ac[c][blk][kZigzag4x4[i + 1]] = levels[i];
+      for (int i = 0; i < 15; ++i) mb.chroma_ac[c][blk][scan4x4_[i + 1]] = levels[i];
       if (n > 0) {
         info.cbf |= CbfChromaAc(c, blk);
         mb.chroma_coded |= static_cast<uint16_t>(1 << (c * 8 + blk));

@@ -25,18 +25,20 @@ int MinPositive(int a, int b) { return (a >= 0 && b >= 0) ? std::min(a, b) : std
 void C264_Decode::StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv) {
   const int stride = mb_width_ * 4;
   const int base = (mb_addr / mb_width_) * 4 * stride + (mb_addr % mb_width_) * 4;
-  const H264Picture* ref = ref_idx >= 0 && ref_idx < ref_count_[list] ? ref_list_[list][ref_idx] : nullptr;
-  const int32_t serial = ref ? ref->serial : -1;
-  const int32_t poc = ref ? ref->poc : 0;
+  const bool valid = ref_idx >= 0 && ref_idx < ref_count_[list];
+  const H264Picture* ref = valid ? ref_list_[list][ref_idx] : nullptr;
+  const int32_t serial = valid ? RefId(list, ref_idx) : -1;
+  const int parity = valid ? ref_parity_[list][ref_idx] : 0;
+  const int32_t poc = ref ? (parity == 1 ? ref->poc_top : (parity == 2 ? ref->poc_bottom : ref->poc)) : 0;
   const uint8_t long_ref = ref && ref->long_ref ? 1 : 0;
   for (int j = 0; j < bh; ++j)
     for (int i = 0; i < bw; ++i) {
       const int idx = base + (by + j) * stride + bx + i;
-      cur_->mv[list][idx] = mv;
-      cur_->ref_idx[list][idx] = static_cast<int8_t>(ref_idx);
-      cur_->ref_serial[list][idx] = serial;
-      cur_->ref_poc[list][idx] = poc;
-      cur_->ref_long[list][idx] = long_ref;
+      mv_[list][idx] = mv;
+      ref_idx_[list][idx] = static_cast<int8_t>(ref_idx);
+      ref_serial_[list][idx] = serial;
+      ref_poc_[list][idx] = poc;
+      ref_long_[list][idx] = long_ref;
     }
 }
 
@@ -64,8 +66,8 @@ void C264_Decode::PredictMv(int mb_addr, int list, int bx, int by, int bw, int r
     if (!NeighbourAvailable(mb_addr, x, y, order, nb_mb, nb_blk)) return n;
     n.available = true;
     const int idx = (nb_mb / mb_width_) * 4 * stride + (nb_mb % mb_width_) * 4 + (nb_blk >> 2) * stride + (nb_blk & 3);
-    n.ref = cur_->ref_idx[list][idx];
-    if (n.ref >= 0) n.mv = cur_->mv[list][idx];
+    n.ref = ref_idx_[list][idx];
+    if (n.ref >= 0) n.mv = mv_[list][idx];
     return n;
   };
   NeighbourMotion a = fetch(bx - 1, by);
@@ -100,8 +102,8 @@ void C264_Decode::PSkipMotion(int mb_addr) {
   } else {
     const int ia = (na / mb_width_) * 4 * stride + (na % mb_width_) * 4 + 3;
     const int ib = (nb / mb_width_) * 4 * stride + (nb % mb_width_) * 4 + 3 * stride;
-    if (cur_->ref_idx[0][ia] == 0 && cur_->mv[0][ia].x == 0 && cur_->mv[0][ia].y == 0) zero = true;
-    if (cur_->ref_idx[0][ib] == 0 && cur_->mv[0][ib].x == 0 && cur_->mv[0][ib].y == 0) zero = true;
+    if (ref_idx_[0][ia] == 0 && mv_[0][ia].x == 0 && mv_[0][ia].y == 0) zero = true;
+    if (ref_idx_[0][ib] == 0 && mv_[0][ib].x == 0 && mv_[0][ib].y == 0) zero = true;
   }
   // Mark the macroblock's own blocks as not yet available before predicting.
   StoreMotion(mb_addr, 0, 0, 0, 4, 4, -1, H264Mv());
@@ -121,7 +123,7 @@ void C264_Decode::DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]) {
       if (k == 2 && !NeighbourAvailable(mb_addr, pos[2][0], pos[2][1], 0, nb_mb, nb_blk)) p = 3;
       if (NeighbourAvailable(mb_addr, pos[p][0], pos[p][1], 0, nb_mb, nb_blk)) {
         const int idx = (nb_mb / mb_width_) * 4 * stride + (nb_mb % mb_width_) * 4 + (nb_blk >> 2) * stride + (nb_blk & 3);
-        refs[k] = cur_->ref_idx[list][idx];
+        refs[k] = ref_idx_[list][idx];
       }
     }
     ref[list] = MinPositive(refs[0], MinPositive(refs[1], refs[2]));
@@ -193,7 +195,7 @@ void C264_Decode::DirectMotion(int mb_addr, int sub) {
       if (ref_col >= 0) {
         ref0 = -1;
         for (int k = 0; k < ref_count_[0]; ++k)
-          if (ref_list_[0][k] != nullptr && ref_list_[0][k]->serial == col_ref_serial) {
+          if (RefId(0, k) == col_ref_serial) {
             ref0 = k;
             break;
           }

@@ -120,15 +120,14 @@ void C264_Decode::ReconstructMacroblock(int mb_addr, MbParse& mb) {
   }
   const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
   if (IsIntraKind(mb.kind)) {
-    cur_->mb_intra[mb_addr] = 1;
+    mb_intra_[mb_addr] = 1;
     for (int list = 0; list < 2; ++list) StoreMotion(mb_addr, list, 0, 0, 4, 4, -1, H264Mv());
     if (mb.kind == kMbIPCM) {
-      const int ls = cur_->frame.LumaStride(), cs = cur_->frame.ChromaStride();
-      for (int y = 0; y < 16; ++y)
-        std::memcpy(cur_->frame.Y() + (mb_y * 16 + y) * ls + mb_x * 16, mb.pcm + y * 16, 16);
+      const int ls = PlaneStride(0), cs = PlaneStride(1);
+      for (int y = 0; y < 16; ++y) std::memcpy(PlaneBase(0) + (mb_y * 16 + y) * ls + mb_x * 16, mb.pcm + y * 16, 16);
       const uint8_t* src = mb.pcm + 256;
       for (int c = 0; c < 2 && mb_cw_ > 0; ++c) {
-        uint8_t* dst = (c == 0 ? cur_->frame.Cb() : cur_->frame.Cr()) + mb_y * mb_ch_ * cs + mb_x * mb_cw_;
+        uint8_t* dst = PlaneBase(c + 1) + mb_y * mb_ch_ * cs + mb_x * mb_cw_;
         for (int y = 0; y < mb_ch_; ++y, src += mb_cw_) std::memcpy(dst + y * cs, src, mb_cw_);
       }
       std::memset(info.total_coeff, 16, sizeof(info.total_coeff));
@@ -139,7 +138,7 @@ void C264_Decode::ReconstructMacroblock(int mb_addr, MbParse& mb) {
     PredictIntraMb(mb_addr, mb);
     return;
   }
-  cur_->mb_intra[mb_addr] = 0;
+  mb_intra_[mb_addr] = 0;
   PredictInterMb(mb_addr);
   AddResidual(mb_addr, mb);
 }
@@ -149,7 +148,7 @@ void C264_Decode::PredictIntraMb(int mb_addr, MbParse& mb) {
   if (chroma_format_ != 1 && chroma_format_ != 2) return;
   // Chroma prediction, then the chroma residual shared with inter macroblocks.
   const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
-  const int cs = cur_->frame.ChromaStride();
+  const int cs = PlaneStride(1);
   IntraNeighbours n;
   for (int c = 0; c < 2; ++c) {
     GatherIntraNeighbours(mb_addr, c + 1, 0, 0, 8, mb_ch_, 0, n);
@@ -292,7 +291,7 @@ void C264_Decode::AddChromaResidual(int mb_addr, MbParse& mb) {
   const MbInfo& info = mbs_[mb_addr];
   const bool intra = IsIntraKind(mb.kind);
   const bool bypass = bypass_allowed_ && qp_ == 0;
-  const int cs = cur_->frame.ChromaStride();
+  const int cs = PlaneStride(1);
   const int blocks = mb_ch_ / 4 * 2;
   for (int c = 0; c < 2; ++c) {
     const int qpc = info.qpc[c];
@@ -349,12 +348,12 @@ void C264_Decode::PredictInterMb(int mb_addr) {
   const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
   const int stride4 = mb_width_ * 4;
   const int base4 = mb_y * 4 * stride4 + mb_x * 4;
-  const int ls = cur_->frame.LumaStride(), cs = cur_->frame.ChromaStride();
+  const int ls = PlaneStride(0), cs = PlaneStride(1);
   const int pic_w = mb_width_ * 16, pic_h = mb_height_ * 16;
   auto same = [&](int a, int b) {
     for (int l = 0; l < 2; ++l) {
-      if (cur_->ref_idx[l][a] != cur_->ref_idx[l][b]) return false;
-      if (cur_->ref_idx[l][a] >= 0 && (cur_->mv[l][a].x != cur_->mv[l][b].x || cur_->mv[l][a].y != cur_->mv[l][b].y))
+      if (ref_idx_[l][a] != ref_idx_[l][b]) return false;
+      if (ref_idx_[l][a] >= 0 && (mv_[l][a].x != mv_[l][b].x || mv_[l][a].y != mv_[l][b].y))
         return false;
     }
     return true;
@@ -370,7 +369,7 @@ void C264_Decode::PredictInterMb(int mb_addr) {
     const int cpx = px * mb_cw_ / 16, cpy = py * mb_ch_ / 16;
     const int cw = w * mb_cw_ / 16, ch = h * mb_ch_ / 16;
     for (int l = 0; l < 2; ++l) {
-      const int r = cur_->ref_idx[l][idx];
+      const int r = ref_idx_[l][idx];
       if (r < 0) continue;
       refs[l] = r;
       used |= 1 << l;
@@ -381,12 +380,15 @@ void C264_Decode::PredictInterMb(int mb_addr) {
         std::memset(pcr[l], 128, sizeof(pcr[l]));
         continue;
       }
-      const H264Mv mv = cur_->mv[l][idx];
-      RefPlane y{ref->frame.Y(), ls, pic_w, pic_h};
+      const H264Mv mv = mv_[l][idx];
+      // A reference field is every other row of its frame.
+      const int parity = ref_parity_[l][r];
+      const int ly = parity == 2 ? FrameStride(0) : 0, cy0 = parity == 2 ? FrameStride(1) : 0;
+      RefPlane y{ref->frame.Y() + ly, ls, pic_w, pic_h};
       PredictLuma(pl[l], 16, y, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
       if (chroma_format_ == 0) continue;
-      RefPlane cb{ref->frame.Cb(), cs, pic_w * mb_cw_ / 16, pic_h * mb_ch_ / 16};
-      RefPlane cr{ref->frame.Cr(), cs, cb.width, cb.height};
+      RefPlane cb{ref->frame.Cb() + cy0, cs, pic_w * mb_cw_ / 16, pic_h * mb_ch_ / 16};
+      RefPlane cr{ref->frame.Cr() + cy0, cs, cb.width, cb.height};
       if (chroma_format_ == 3) {  // 4:4:4: chroma interpolated as luma
         PredictLuma(pcb[l], 16, cb, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
         PredictLuma(pcr[l], 16, cr, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
@@ -394,15 +396,19 @@ void C264_Decode::PredictInterMb(int mb_addr) {
       }
       // Eighth-sample chroma vectors: 4:2:0 halves both components, 4:2:2 only the
       // horizontal one (the vertical quarter-sample vector is given in eighths).
+      // 4:2:0 fields: a vector into the field of the other parity points a quarter chroma
+      // sample further up (bottom reference of a top field) or down (top of a bottom field).
+      int mvcy = mv.y;
+      if (chroma_format_ == 1 && field_ != 0 && parity != field_) mvcy += parity == 2 ? -2 : 2;
       const int cx = cpx + (mv.x >> 3), fx = mv.x & 7;
-      const int cy = chroma_format_ == 1 ? cpy + (mv.y >> 3) : cpy + (mv.y >> 2);
-      const int fy = chroma_format_ == 1 ? mv.y & 7 : (mv.y & 3) << 1;
+      const int cy = chroma_format_ == 1 ? cpy + (mvcy >> 3) : cpy + (mv.y >> 2);
+      const int fy = chroma_format_ == 1 ? mvcy & 7 : (mv.y & 3) << 1;
       PredictChroma(pcb[l], 16, cb, cx, cy, fx, fy, cw, ch);
       PredictChroma(pcr[l], 16, cr, cx, cy, fx, fy, cw, ch);
     }
-    uint8_t* dy = cur_->frame.Y() + py * ls + px;
-    uint8_t* dcb = chroma_format_ ? cur_->frame.Cb() + cpy * cs + cpx : nullptr;
-    uint8_t* dcr = chroma_format_ ? cur_->frame.Cr() + cpy * cs + cpx : nullptr;
+    uint8_t* dy = PlaneBase(0) + py * ls + px;
+    uint8_t* dcb = chroma_format_ ? PlaneBase(1) + cpy * cs + cpx : nullptr;
+    uint8_t* dcr = chroma_format_ ? PlaneBase(2) + cpy * cs + cpx : nullptr;
     const H264PredWeights& wt = sh_.weights;
     const bool chroma = chroma_format_ != 0;
     if (used == 3) {
@@ -484,10 +490,10 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
   const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
   const int stride4 = mb_width_ * 4;
   const int base4 = mb_y * 4 * stride4 + mb_x * 4;
-  const int ls = cur_->frame.LumaStride(), cs = cur_->frame.ChromaStride();
-  uint8_t* luma = cur_->frame.Y() + mb_y * 16 * ls + mb_x * 16;
-  uint8_t* cb = cur_->frame.Cb() + mb_y * mb_ch_ * cs + mb_x * mb_cw_;
-  uint8_t* cr = cur_->frame.Cr() + mb_y * mb_ch_ * cs + mb_x * mb_cw_;
+  const int ls = PlaneStride(0), cs = PlaneStride(1);
+  uint8_t* luma = PlaneBase(0) + mb_y * 16 * ls + mb_x * 16;
+  uint8_t* cb = PlaneBase(1) + mb_y * mb_ch_ * cs + mb_x * mb_cw_;
+  uint8_t* cr = PlaneBase(2) + mb_y * mb_ch_ * cs + mb_x * mb_cw_;
 
   auto edge_allowed = [&](int nb) {
     return nb >= 0 && mbs_[nb].slice >= 0 && (s.disable_deblocking_filter_idc != 2 || mbs_[nb].slice == q.slice);
@@ -498,19 +504,23 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
   const bool filter_top = edge_allowed(top);
 
   // Boundary strength between 4x4 blocks p (in macroblock pm) and q (in this one), 8.7.2.1.
-  auto strength = [&](int pm, int pidx, int qidx, int pblk, int qblk, bool mb_edge) -> uint8_t {
+  // Field macroblocks (all of a field picture's): a horizontal macroblock edge next to an
+  // intra macroblock gets strength 3, and vertical vectors differ from 2 quarter field
+  // samples on (4 quarter frame samples).
+  const int mvy_limit = field_ ? 2 : 4;
+  auto strength = [&](int pm, int pidx, int qidx, int pblk, int qblk, bool mb_edge, bool horizontal) -> uint8_t {
     const MbInfo& p = mbs_[pm];
-    if (IsIntraKind(p.kind) || IsIntraKind(q.kind)) return mb_edge ? 4 : 3;
+    if (IsIntraKind(p.kind) || IsIntraKind(q.kind)) return mb_edge && !(field_ && horizontal) ? 4 : 3;
     if ((p.nonzero >> pblk) & 1 || (q.nonzero >> qblk) & 1) return 2;
     int32_t pp[2], qq[2];
     H264Mv pmv[2], qmv[2];
     int pc = 0, qc = 0;
     for (int l = 0; l < 2; ++l) {
-      if (cur_->ref_idx[l][pidx] >= 0) { pp[pc] = cur_->ref_serial[l][pidx]; pmv[pc++] = cur_->mv[l][pidx]; }
-      if (cur_->ref_idx[l][qidx] >= 0) { qq[qc] = cur_->ref_serial[l][qidx]; qmv[qc++] = cur_->mv[l][qidx]; }
+      if (ref_idx_[l][pidx] >= 0) { pp[pc] = ref_serial_[l][pidx]; pmv[pc++] = mv_[l][pidx]; }
+      if (ref_idx_[l][qidx] >= 0) { qq[qc] = ref_serial_[l][qidx]; qmv[qc++] = mv_[l][qidx]; }
     }
     if (pc != qc) return 1;
-    auto far = [](H264Mv a, H264Mv b) { return std::abs(a.x - b.x) >= 4 || std::abs(a.y - b.y) >= 4; };
+    auto far = [&](H264Mv a, H264Mv b) { return std::abs(a.x - b.x) >= 4 || std::abs(a.y - b.y) >= mvy_limit; };
     if (pc == 1) return (pp[0] != qq[0] || far(pmv[0], qmv[0])) ? 1 : 0;
     if (pc == 0) return 0;
     if (!((pp[0] == qq[0] && pp[1] == qq[1]) || (pp[0] == qq[1] && pp[1] == qq[0]))) return 1;
@@ -563,7 +573,7 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
           pblk = ((qy + 3) & 3) * 4 + qx;
           pidx = qidx - stride4;
         }
-        bs[k] = strength(pm, pidx, qidx, pblk, qblk, mb_edge);
+        bs[k] = strength(pm, pidx, qidx, pblk, qblk, mb_edge, dir == 1);
         any |= bs[k] != 0;
       }
       if (!any) continue;

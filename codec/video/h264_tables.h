@@ -23,6 +23,11 @@ extern const uint8_t kZigzag8x8[64];            // 8x8 frame scan index -> raste
 extern const uint8_t kNormAdjust8x8[6][6];      // v of 8.5.9 for 8x8 blocks (position classes 0..5)
 extern const uint8_t kSigCoeffCtx8x8[63];       // ctxIdxInc of significant_coeff_flag, frame 8x8 (Table 9-43)
 extern const uint8_t kLastCoeffCtx8x8[63];      // ctxIdxInc of last_significant_coeff_flag, 8x8 (Table 9-43)
+// Field scans of field pictures and field macroblocks (8.5.6, 8.5.7) and the field column
+// of Table 9-43.
+extern const uint8_t kFieldScan4x4[16];
+extern const uint8_t kFieldScan8x8[64];
+extern const uint8_t kSigCoeffCtx8x8Field[63];
 
 // Raster position (x, y in 4x4 block units) of luma4x4BlkIdx (6.4.3).
 extern const uint8_t kBlock4x4X[16];

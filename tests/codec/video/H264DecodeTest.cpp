@@ -68,6 +68,10 @@ TEST(H264DecodeTest, High444ExplicitScalingMatrices) { ExpectBitExact("hi444_cqm
 TEST(H264DecodeTest, High422DefaultScalingMatricesCavlc) { ExpectBitExact("hi422_cqm_jvt"); }
 TEST(H264DecodeTest, High422OddSizeWeighted) { ExpectBitExact("hi422_odd_200x120"); }
 TEST(H264DecodeTest, High444OddSizeImplicitWeights) { ExpectBitExact("hi444_odd_98x62"); }
+// Field pictures (PAFF): field scans, field order counts, pairing fields into frames,
+// alternating-parity reference lists, chroma offsets between fields, field deblocking.
+TEST(H264DecodeTest, FieldPicturesIntra) { ExpectBitExact("paff_intra"); }
+TEST(H264DecodeTest, FieldPicturesPCavlc) { ExpectBitExact("paff_p_cavlc"); }
 // Lossless macroblocks (transform bypass at QP 0), with the accumulated residual of
 // horizontal and vertical intra prediction.
 TEST(H264DecodeTest, Lossless444Cabac) { ExpectBitExact("lossless_444"); }
