@@ -258,6 +258,9 @@ void CAppMain::OnWorkerMessage(const WorkerMessage& message, unsigned generation
       progress_->show();
       break;
     }
+    case kMsgPageCreated:
+      AddPage(message.stream, static_cast<uint32_t>(message.value));
+      break;
     case kMsgLoadEnd:
       if (progress_ != nullptr) progress_->hide();
       OnLoadEnd(message.value != 0);
@@ -311,18 +314,25 @@ QString PlayStatusText(int language, const char* codec, int64_t microseconds) {
   return Q(Printf("%s [%s : %2u:%02u:%02u]", label, codec, hours, minutes, seconds).c_str());
 }
 
+// A page-created message: the page is added as the last tab; the first page added is
+// selected, later ones stay hidden until chosen.
+void CAppMain::AddPage(CAvStream* stream, uint32_t streamIndex) {
+  if (!capture_) return;
+  const std::string fileName = QFileInfo(QString::fromStdString(path_)).fileName().toStdString();
+  CPage* page = CreatePage(*capture_, stream, streamIndex, fileName, &style_, tabs_);
+  if (page == nullptr) return;
+  tabs_->blockSignals(true);
+  tabs_->addTab(page, page->Title());
+  tabs_->blockSignals(false);
+  if (tabs_->count() == 1) SelectTab(0);
+}
+
 void CAppMain::OnLoadEnd(bool ok) {
   loading_ = false;
   if (!ok) {
     Close();
     return;
   }
-  const std::string fileName = QFileInfo(QString::fromStdString(path_)).fileName().toStdString();
-  const std::vector<CPage*> pages = BuildPages(*capture_, fileName, &style_, tabs_);
-  tabs_->blockSignals(true);
-  for (CPage* page : pages) tabs_->addTab(page, page->Title());
-  tabs_->blockSignals(false);
-  SelectTab(0);
   if (sdpMissing_) AskReparse();
 }
 

@@ -23,6 +23,7 @@ class QToolBar;
 
 namespace fennik {
 
+class CAvStream;
 class CDecodeTaskX;
 class CExtractionJob;
 class CPcmOutput;
@@ -83,6 +84,7 @@ class CAppMain : public QMainWindow {
   void ApplyPageFlags(const CPage* page);
   void OnWorkerMessage(const WorkerMessage& message, unsigned generation);
   void OnProgress(int percent, const QString& text, unsigned generation);
+  void AddPage(CAvStream* stream, uint32_t streamIndex);
   void OnLoadEnd(bool ok);
   void AskReparse();
   void SelectTab(int index);

@@ -186,16 +186,13 @@ void CAudioPage::ShowItem(uint64_t frame) {
   info_->SetRows(tree.TakeRows());
 }
 
-std::vector<CPage*> BuildPages(CRTP_Parser& capture, const std::string& fileName, const ViewStyle* style,
-                               QWidget* parent) {
-  std::vector<CPage*> pages;
-  pages.push_back(new CRtpPage(capture, fileName, style, parent));
-  for (uint32_t i = 0; i < capture.Streams().size(); ++i) {
-    if (auto* audio = dynamic_cast<CAudio_Stream*>(capture.StreamObject(i))) {
-      pages.push_back(new CAudioPage(*audio, capture, i, style, parent));
-    }
+CPage* CreatePage(CRTP_Parser& capture, CAvStream* stream, uint32_t streamIndex, const std::string& fileName,
+                  const ViewStyle* style, QWidget* parent) {
+  if (stream == nullptr) return new CRtpPage(capture, fileName, style, parent);
+  if (auto* audio = dynamic_cast<CAudio_Stream*>(stream)) {
+    return new CAudioPage(*audio, capture, streamIndex, style, parent);
   }
-  return pages;
+  return nullptr;
 }
 
 }  // namespace fennik

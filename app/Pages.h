@@ -117,9 +117,9 @@ class CAudioPage : public CPage {
   CAvChartView* chart_;
 };
 
-// The pages of an analysed capture: the capture's page first, then one page per audio
-// stream object in stream-table order.
-std::vector<CPage*> BuildPages(CRTP_Parser& capture, const std::string& fileName, const ViewStyle* style,
-                               QWidget* parent);
+// The page of a page-created message: the capture's page when `stream` is null, else the
+// stream's page (audio streams); null for a stream without a page of its own.
+CPage* CreatePage(CRTP_Parser& capture, CAvStream* stream, uint32_t streamIndex, const std::string& fileName,
+                  const ViewStyle* style, QWidget* parent);
 
 }  // namespace fennik

@@ -64,6 +64,14 @@ void CDecodeTaskX::WorkerMain(bool loaded) {
     Post(kMsgLoadEnd, 0);
     return;
   }
+  // The pages of the loaded capture, before the load's end: its own page, then one per
+  // stream object (the window builds a page for the kinds of stream it can show).
+  if (container_ != nullptr) {
+    Post(kMsgPageCreated, ~uint64_t{0}, nullptr);
+    for (uint32_t i = 0; i < container_->Streams().size(); ++i) {
+      if (CAvStream* stream = container_->StreamObject(i)) Post(kMsgPageCreated, i, stream);
+    }
+  }
   Post(kMsgLoadEnd, 1);
   for (;;) {
     TaskRequest request;

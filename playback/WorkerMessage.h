@@ -17,7 +17,7 @@ class CRTP_Parser;
 enum WorkerMessageId : uint32_t {
   kMsgLoadStart = 1029,        // the load begins (the window shows its progress dialog)
   kMsgLoadEnd = 1030,          // result: 1 loaded, 0 failed or cancelled
-  kMsgPageCreated = 1034,      // page
+  kMsgPageCreated = 1034,      // stream and its index; no stream: the capture's own page
   kMsgExtractStart = 1035,
   kMsgExtractEnd = 1036,       // result
   kMsgCsvStart = 1037,
@@ -30,10 +30,9 @@ enum WorkerMessageId : uint32_t {
 
 struct WorkerMessage {
   uint32_t id = 0;
-  uint64_t value = 0;            // result (1030, 1036, 1038) or frame index (1040)
-  CAvStream* stream = nullptr;   // 1039, 1040, 1041
+  uint64_t value = 0;            // result (1030, 1036, 1038), stream index (1034), frame index (1040)
+  CAvStream* stream = nullptr;   // 1034, 1039, 1040, 1041
   CRTP_Parser* container = nullptr;  // 1042
-  void* page = nullptr;          // 1034
 };
 
 // The main window's side of the worker. Both calls come from the worker thread; a window

@@ -76,11 +76,19 @@ std::vector<uint8_t> AsPlayedPcm(uint32_t streamIndex) {
 
 TEST_F(DecodeTaskTest, LoadReportsProgressAndEndsWithSuccess) {
   StartLoaded();
+  // Load start, the capture's page and one page per stream object (the sample's two G.711
+  // streams), load end.
   const auto ids = window_.Ids();
-  ASSERT_EQ(ids.size(), 2u);
+  ASSERT_EQ(ids.size(), 5u);
   EXPECT_EQ(ids[0], kMsgLoadStart);
-  EXPECT_EQ(ids[1], kMsgLoadEnd);
-  EXPECT_EQ(window_.Messages()[1].value, 1u);
+  for (size_t i = 1; i <= 3; ++i) EXPECT_EQ(ids[i], kMsgPageCreated);
+  EXPECT_EQ(window_.Messages()[1].stream, nullptr);
+  for (size_t i = 2; i <= 3; ++i) {
+    EXPECT_EQ(window_.Messages()[i].stream, capture_.StreamObject(static_cast<uint32_t>(window_.Messages()[i].value)));
+    EXPECT_NE(window_.Messages()[i].stream, nullptr);
+  }
+  EXPECT_EQ(ids[4], kMsgLoadEnd);
+  EXPECT_EQ(window_.Messages()[4].value, 1u);
   ASSERT_FALSE(window_.Progress().empty());
   EXPECT_EQ(window_.LastProgressText().rfind("Loading ... ", 0), 0u) << window_.LastProgressText();
   EXPECT_TRUE(task_.HasWorker());
