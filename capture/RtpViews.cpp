@@ -134,10 +134,8 @@ bool CView_RTPList::SelectPage(uint32_t pageId) {
   uint32_t errors = 0;
   const CPacketTable& table = capture_.Packets();
   if (pageId == kCapturePageId) {
-    for (uint64_t i = 0; i < table.GetCount(); ++i) {
-      const RtpPacketEntry* e = table.GetEntry(i, nullptr);
-      if (e != nullptr && e->errorFlags != 0) ++errors;
-    }
+    // The streams count their packets with errors as they are listed; no walk of the table.
+    for (const RtpStreamEntry& s : capture_.Streams()) errors += s.sequenceErrors;
   } else {
     const uint32_t streamId = StreamIdOfPage(pageId);
     if (!IsStreamPageId(pageId) || streamId == 0 || streamId > capture_.Streams().size()) {
