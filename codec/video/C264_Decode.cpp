@@ -417,6 +417,7 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
     pic->poc_bottom = field == 1 ? cur_poc_.top : cur_poc_.bottom;
     pic->poc = std::min(pic->poc_top, pic->poc_bottom);
     pic->fields = static_cast<uint8_t>(field ? field : 3);
+    pic->field_coded = field != 0;
     pic->frame_num = sh.frame_num;
     pic->serial = next_serial_++;
     pic->stream_frame_number = frame_number_;
@@ -646,13 +647,10 @@ bool C264_Decode::ReorderList(int list) {
 }
 
 bool C264_Decode::BuildFieldRefLists() {
-  if (slice_kind_ == kSliceB) {
-    DebugPrint("[H.264] B field pictures not supported\n");
-    return false;
-  }
-  // 8.2.4.2.2 and 8.2.4.2.5: the frames holding reference fields (the current frame's first
-  // field included), by FrameNumWrap and LongTermFrameIdx; then their fields alternating in
-  // parity, starting with the current one.
+  // 8.2.4.2.2, 8.2.4.2.4 and 8.2.4.2.5: the frames holding reference fields (the current
+  // frame's first field included) ordered by FrameNumWrap (P) or by order count around the
+  // current field's (B), and by LongTermFrameIdx; then their fields alternating in parity,
+  // starting with the current one.
   const int32_t max_frame_num = static_cast<int32_t>(cur_sps_.MaxFrameNum());
   const int32_t cur_frame_num = static_cast<int32_t>(sh_.frame_num);
   std::vector<H264Picture*> shorts, longs;
@@ -667,8 +665,6 @@ bool C264_Decode::BuildFieldRefLists() {
       longs.push_back(p.get());
     }
   }
-  std::sort(shorts.begin(), shorts.end(),
-            [](const H264Picture* a, const H264Picture* b) { return a->frame_num_wrap > b->frame_num_wrap; });
   std::sort(longs.begin(), longs.end(),
             [](const H264Picture* a, const H264Picture* b) { return a->long_term_frame_idx < b->long_term_frame_idx; });
   std::vector<std::pair<H264Picture*, uint8_t>> init;
@@ -683,25 +679,60 @@ bool C264_Decode::BuildFieldRefLists() {
       if (j < frames.size()) init.emplace_back(frames[j++], other);
     }
   };
-  alternate(shorts);
-  alternate(longs);
-  const int n = static_cast<int>(sh_.num_ref_idx_l0_active_minus1) + 1;
-  ref_count_[0] = n;
-  for (int i = 0; i < kMaxRefIdx; ++i) {
-    const bool set = i < n && i < static_cast<int>(init.size());
-    ref_list_[0][i] = set ? init[i].first : nullptr;
-    ref_parity_[0][i] = set ? init[i].second : 0;
+  std::vector<std::pair<H264Picture*, uint8_t>> lists[2];
+  if (slice_kind_ == kSliceP) {
+    std::sort(shorts.begin(), shorts.end(),
+              [](const H264Picture* a, const H264Picture* b) { return a->frame_num_wrap > b->frame_num_wrap; });
+    alternate(shorts);
+    alternate(longs);
+    lists[0] = std::move(init);
+  } else {
+    // The order count of an entry: of its reference fields, the lower one.
+    auto entry_poc = [](const H264Picture* p) {
+      const uint8_t f = p->ref_fields & p->fields;
+      if (f == 1) return p->poc_top;
+      if (f == 2) return p->poc_bottom;
+      return std::min(p->poc_top, p->poc_bottom);
+    };
+    const int32_t cur_poc = CurPoc();
+    std::vector<H264Picture*> before, after;
+    for (H264Picture* p : shorts) (entry_poc(p) <= cur_poc ? before : after).push_back(p);
+    std::sort(before.begin(), before.end(),
+              [&](const H264Picture* a, const H264Picture* b) { return entry_poc(a) > entry_poc(b); });
+    std::sort(after.begin(), after.end(),
+              [&](const H264Picture* a, const H264Picture* b) { return entry_poc(a) < entry_poc(b); });
+    std::vector<H264Picture*> order0 = before, order1 = after;
+    order0.insert(order0.end(), after.begin(), after.end());
+    order1.insert(order1.end(), before.begin(), before.end());
+    alternate(order0);
+    alternate(longs);
+    lists[0] = std::move(init);
+    init.clear();
+    alternate(order1);
+    alternate(longs);
+    lists[1] = std::move(init);
+    if (lists[1].size() > 1 && lists[1] == lists[0]) std::swap(lists[1][0], lists[1][1]);
   }
-  if (sh_.ref_pic_list_reordering_flag[0] && !ReorderList(0)) return false;
-  if (ref_list_[0][0] == nullptr) {
-    DebugPrint("[H.264] reference picture list 0 is empty\n");
-    return false;
-  }
-  for (int i = 1; i < n; ++i)
-    if (ref_list_[0][i] == nullptr) {
-      ref_list_[0][i] = ref_list_[0][0];
-      ref_parity_[0][i] = ref_parity_[0][0];
+  const int list_count = slice_kind_ == kSliceB ? 2 : 1;
+  for (int l = 0; l < list_count; ++l) {
+    const int n = static_cast<int>(l == 0 ? sh_.num_ref_idx_l0_active_minus1 : sh_.num_ref_idx_l1_active_minus1) + 1;
+    ref_count_[l] = n;
+    for (int i = 0; i < kMaxRefIdx; ++i) {
+      const bool set = i < n && i < static_cast<int>(lists[l].size());
+      ref_list_[l][i] = set ? lists[l][i].first : nullptr;
+      ref_parity_[l][i] = set ? lists[l][i].second : 0;
     }
+    if (sh_.ref_pic_list_reordering_flag[l] && !ReorderList(l)) return false;
+    if (ref_list_[l][0] == nullptr) {
+      DebugPrint("[H.264] reference picture list %d is empty\n", l);
+      return false;
+    }
+    for (int i = 1; i < n; ++i)
+      if (ref_list_[l][i] == nullptr) {
+        ref_list_[l][i] = ref_list_[l][0];
+        ref_parity_[l][i] = ref_parity_[l][0];
+      }
+  }
   return true;
 }
 
@@ -713,8 +744,8 @@ void C264_Decode::ComputeWeights() {
       const H264Picture* p1 = ref_list_[1][j];
       int w1 = 32;
       if (p0 != nullptr && p1 != nullptr && !p0->long_ref && !p1->long_ref) {
-        const int tb = static_cast<int>(std::clamp<int64_t>(int64_t{cur_->poc} - p0->poc, -128, 127));
-        const int td = static_cast<int>(std::clamp<int64_t>(int64_t{p1->poc} - p0->poc, -128, 127));
+        const int tb = static_cast<int>(std::clamp<int64_t>(int64_t{CurPoc()} - RefPoc(0, i), -128, 127));
+        const int td = static_cast<int>(std::clamp<int64_t>(int64_t{RefPoc(1, j)} - RefPoc(0, i), -128, 127));
         if (td != 0) {
           const int tx = (16384 + std::abs(td / 2)) / td;
           const int dsf = std::clamp((tb * tx + 32) >> 6, -1024, 1023);

@@ -74,6 +74,7 @@ struct H264Picture {
   int32_t poc_bottom = 0;  // BottomFieldOrderCnt
   uint8_t fields = 0;      // decoded fields: 1 top, 2 bottom, 3 both (a frame)
   uint8_t ref_fields = 0;  // fields marked as reference while short_ref or long_ref is set
+  bool field_coded = false;  // decoded as field pictures (motion data per field)
   uint32_t frame_num = 0;
   int32_t frame_num_wrap = 0;
   int32_t long_term_frame_idx = 0;
@@ -199,6 +200,14 @@ class C264_Decode : public C264_DecodeHeader {
     const H264Picture* p = ref_list_[list][ref_idx];
     return p ? p->serial * 4 + ref_parity_[list][ref_idx] : -1;
   }
+  // Picture order count of a reference entry (the field's own in field pictures) and of the
+  // picture being decoded.
+  int32_t RefPoc(int list, int ref_idx) const {
+    const H264Picture* p = ref_list_[list][ref_idx];
+    const int parity = ref_parity_[list][ref_idx];
+    return parity == 1 ? p->poc_top : (parity == 2 ? p->poc_bottom : p->poc);
+  }
+  int32_t CurPoc() const { return field_ == 1 ? cur_poc_.top : (field_ == 2 ? cur_poc_.bottom : cur_->poc); }
   bool BuildFieldRefLists();
   void ReleasePendingField();
   void DeblockPicture();

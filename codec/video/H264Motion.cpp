@@ -144,10 +144,18 @@ void C264_Decode::DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]) {
 void C264_Decode::DirectMotion(int mb_addr, int sub) {
   const H264Picture* col = ref_list_[1][0];
   const int stride = mb_width_ * 4;
-  const int mb_base = (mb_addr / mb_width_) * 4 * stride + (mb_addr % mb_width_) * 4;
+  // The co-located picture of a field picture is the field RefPicList1[0]; its motion data is
+  // that field's half of the frame's arrays. (A co-located frame of a field, or a co-located
+  // field pair of a frame, is taken as if coded like the current picture.)
+  const bool col_bottom = field_ != 0 && ref_parity_[1][0] == 2 && col != nullptr && col->field_coded;
+  if (col != nullptr && col->field_coded != (field_ != 0) && direct_cache_mb_ != mb_addr)
+    DebugPrint("[H.264] direct: co-located picture coded as %s not supported\n", col->field_coded ? "fields" : "a frame");
+  const size_t col_mb_offset = col_bottom ? static_cast<size_t>(mb_count_) : 0;
+  const int mb_base = static_cast<int>(col_mb_offset) * 16 + (mb_addr / mb_width_) * 4 * stride + (mb_addr % mb_width_) * 4;
   const int sx = (sub & 1) * 2, sy = (sub >> 1) * 2;
   const bool inference = cur_sps_.direct_8x8_inference_flag;
-  const bool col_intra = col == nullptr || col->mb_intra.empty() || col->mb_intra[mb_addr];
+  const bool col_intra = col == nullptr || col->mb_intra.size() <= col_mb_offset + mb_addr ||
+                         col->mb_intra[col_mb_offset + mb_addr];
   MbInfo& info = mbs_[mb_addr];
 
   const bool spatial = sh_.direct_spatial_mv_pred_flag;
@@ -207,8 +215,8 @@ void C264_Decode::DirectMotion(int mb_addr, int sub) {
       H264Mv mv0 = mv_col, mv1;
       const H264Picture* pic0 = ref_list_[0][ref0];
       if (pic0 != nullptr && col != nullptr && !pic0->long_ref) {
-        const int tb = static_cast<int>(std::clamp<int64_t>(int64_t{cur_->poc} - pic0->poc, -128, 127));
-        const int td = static_cast<int>(std::clamp<int64_t>(int64_t{col->poc} - pic0->poc, -128, 127));
+        const int tb = static_cast<int>(std::clamp<int64_t>(int64_t{CurPoc()} - RefPoc(0, ref0), -128, 127));
+        const int td = static_cast<int>(std::clamp<int64_t>(int64_t{RefPoc(1, 0)} - RefPoc(0, ref0), -128, 127));
         if (td != 0) {
           const int tx = (16384 + std::abs(td / 2)) / td;
           const int dsf = std::clamp((tb * tx + 32) >> 6, -1024, 1023);

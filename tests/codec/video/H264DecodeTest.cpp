@@ -72,6 +72,10 @@ TEST(H264DecodeTest, High444OddSizeImplicitWeights) { ExpectBitExact("hi444_odd_
 // alternating-parity reference lists, chroma offsets between fields, field deblocking.
 TEST(H264DecodeTest, FieldPicturesIntra) { ExpectBitExact("paff_intra"); }
 TEST(H264DecodeTest, FieldPicturesPCavlc) { ExpectBitExact("paff_p_cavlc"); }
+// B field pictures: order-count reference lists, co-located fields, field order counts in
+// temporal direct scaling and implicit weights.
+TEST(H264DecodeTest, FieldPicturesBTemporalDirect) { ExpectBitExact("paff_b_cavlc"); }
+TEST(H264DecodeTest, FieldPicturesBSpatialDirectImplicitWeights) { ExpectBitExact("paff_b_spatial"); }
 // Lossless macroblocks (transform bypass at QP 0), with the accumulated residual of
 // horizontal and vertical intra prediction.
 TEST(H264DecodeTest, Lossless444Cabac) { ExpectBitExact("lossless_444"); }
