@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -94,6 +95,9 @@ CAppMain::CAppMain(QWidget* parent) : QMainWindow(parent) {
   tabs_->tabBar()->setFont(tabFont);
   setCentralWidget(tabs_);
   connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) { SelectTab(index); });
+  pageTimer_ = new QTimer(this);
+  pageTimer_->setInterval(0);
+  connect(pageTimer_, &QTimer::timeout, this, [this] { AddPendingPages(); });
   for (int i = 0; i < 3; ++i) {
     status_[i] = new QLabel(this);
     status_[i]->setMinimumWidth(kStatusWidths[i]);
@@ -209,6 +213,9 @@ void CAppMain::Close() {
   ErrorList::Instance().Clear();
   if (task_) task_->Stop();
   ++generation_;
+  pendingPages_.clear();
+  pendingLoadEnd_ = -1;
+  pageTimer_->stop();
   if (progress_ != nullptr) {
     progress_->hide();
     progress_->deleteLater();
@@ -259,11 +266,14 @@ void CAppMain::OnWorkerMessage(const WorkerMessage& message, unsigned generation
       break;
     }
     case kMsgPageCreated:
-      AddPage(message.stream, static_cast<uint32_t>(message.value));
+      pendingPages_.push_back({message.stream, static_cast<uint32_t>(message.value)});
+      pageTimer_->start();
       break;
     case kMsgLoadEnd:
       if (progress_ != nullptr) progress_->hide();
-      OnLoadEnd(message.value != 0);
+      // The load ends once the pages announced before its end are in place.
+      if (pendingPages_.empty()) OnLoadEnd(message.value != 0);
+      else pendingLoadEnd_ = message.value != 0 ? 1 : 0;
       break;
     case kMsgExtractEnd:
     case kMsgCsvEnd: {
@@ -312,6 +322,26 @@ QString PlayStatusText(int language, const char* codec, int64_t microseconds) {
   const unsigned minutes = static_cast<unsigned>(ms % 3600000 / 60000);
   const unsigned seconds = static_cast<unsigned>(ms % 3600000 % 60000 / 1000);
   return Q(Printf("%s [%s : %2u:%02u:%02u]", label, codec, hours, minutes, seconds).c_str());
+}
+
+// Adds the pages of page-created messages for up to 20 ms, then lets the event loop run
+// (paint, input) before the next slice: a capture with hundreds of streams does not hold
+// the window while its pages are built.
+void CAppMain::AddPendingPages() {
+  QElapsedTimer slice;
+  slice.start();
+  while (!pendingPages_.empty() && slice.elapsed() < 20) {
+    const PendingPage next = pendingPages_.front();
+    pendingPages_.pop_front();
+    AddPage(next.stream, next.streamIndex);
+  }
+  if (!pendingPages_.empty()) return;
+  pageTimer_->stop();
+  if (pendingLoadEnd_ >= 0) {
+    const bool ok = pendingLoadEnd_ != 0;
+    pendingLoadEnd_ = -1;
+    OnLoadEnd(ok);
+  }
 }
 
 // A page-created message: the page is added as the last tab; the first page added is

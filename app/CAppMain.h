@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QUrl>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,6 +20,7 @@ class QLabel;
 class QMenu;
 class QProgressDialog;
 class QTabWidget;
+class QTimer;
 class QToolBar;
 
 namespace fennik {
@@ -84,6 +86,7 @@ class CAppMain : public QMainWindow {
   void ApplyPageFlags(const CPage* page);
   void OnWorkerMessage(const WorkerMessage& message, unsigned generation);
   void OnProgress(int percent, const QString& text, unsigned generation);
+  void AddPendingPages();
   void AddPage(CAvStream* stream, uint32_t streamIndex);
   void OnLoadEnd(bool ok);
   void AskReparse();
@@ -114,6 +117,15 @@ class CAppMain : public QMainWindow {
   std::unique_ptr<CDecodeTaskX> task_;
   std::shared_ptr<CExtractionJob> extraction_;  // the job the worker runs, for Cancel
   std::string path_;
+  // Pages announced by the worker and not yet built, and the load's result when it came
+  // before they were (-1: none).
+  struct PendingPage {
+    CAvStream* stream;
+    uint32_t streamIndex;
+  };
+  std::deque<PendingPage> pendingPages_;
+  int pendingLoadEnd_ = -1;
+  QTimer* pageTimer_;
   bool loading_ = false;
   bool sdpMissing_ = false;
   unsigned generation_ = 0;  // messages of an earlier worker are dropped
