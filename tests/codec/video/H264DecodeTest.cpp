@@ -62,6 +62,12 @@ TEST(H264DecodeTest, MonochromeCavlc) { ExpectBitExact("mono_cavlc"); }
 TEST(H264DecodeTest, High444Intra) { ExpectBitExact("hi444_intra"); }
 TEST(H264DecodeTest, High444Cabac) { ExpectBitExact("hi444_cabac"); }
 TEST(H264DecodeTest, High444Cavlc) { ExpectBitExact("hi444_cavlc"); }
+// I_PCM macroblocks next to Intra_16x16 ones in each chroma format: PCM samples, prediction
+// from them, their CAVLC counts (16) and their deblocking at QP 0 (hand-made streams).
+TEST(H264DecodeTest, PcmMonochrome) { ExpectBitExact("pcm_mono"); }
+TEST(H264DecodeTest, Pcm420) { ExpectBitExact("pcm_420"); }
+TEST(H264DecodeTest, Pcm422) { ExpectBitExact("pcm_422"); }
+TEST(H264DecodeTest, Pcm444) { ExpectBitExact("pcm_444"); }
 // Scaling matrices of 4:4:4 (twelve lists, the chroma 8x8 ones falling back to luma's) and
 // 4:2:2; cropping and weighted prediction of chroma in both formats.
 TEST(H264DecodeTest, High444ExplicitScalingMatrices) { ExpectBitExact("hi444_cqm_custom"); }
