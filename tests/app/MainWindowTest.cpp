@@ -161,6 +161,24 @@ TEST_F(MainWindowTest, OpensSampleIntoPages) {
   EXPECT_FALSE(window_->Action(kCmdClose)->isEnabled());
 }
 
+// 300 streams: their pages are built in slices between event-loop runs; the load ends
+// only when the last one is in place, with the capture's page selected.
+TEST_F(MainWindowTest, ManyStreamsGetEveryPageBeforeTheLoadEnds) {
+  ASSERT_TRUE(window_->Open(kData + "/captures/many-streams-300.pcap"));
+  int slices = 0;
+  int lastCount = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    const int count = window_->Tabs()->count();
+    if (count != lastCount && window_->IsLoading()) ++slices;
+    lastCount = count;
+    return !window_->IsLoading();
+  }));
+  EXPECT_EQ(window_->Tabs()->count(), 301);
+  EXPECT_EQ(window_->Tabs()->currentIndex(), 0);
+  EXPECT_EQ(window_->Tabs()->tabText(300), "G.711");
+  EXPECT_GE(slices, 1);
+}
+
 TEST_F(MainWindowTest, RefusesMissingAndUnsupportedFiles) {
   OpenAndWait(kSample);
   {
