@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "ui/CInfoView.h"
+#include "ui/Navigation.h"
 
 namespace fennik {
 
@@ -58,7 +59,8 @@ void CHexView::Reload() {
 void CHexView::TakeTypedAddress() {
   uint64_t address = 0;
   if (!model_) return;
-  if (!ParseHexAddress(address_->text().toStdString(), address) || !ShowAddress(address)) {
+  // Typed like the jump dialog's addresses: hexadecimal, "0x" optional, blanks around.
+  if (!ParseAddressEntry(address_->text().toStdString(), address) || !ShowAddress(address)) {
     // An address that cannot be shown leaves the view where it was.
     address_->setText(QString::fromStdString(FormatHexAddress(model_->Address())));
   }

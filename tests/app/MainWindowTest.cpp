@@ -14,6 +14,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QToolButton>
 #include <QUrl>
 #include <cstring>
 #include <filesystem>
@@ -302,6 +303,50 @@ TEST_F(MainWindowTest, NavigationCommandsAndMarkers) {
 
 // The error list shows the capture's sequence errors with their texts; Jump moves the
 // packet list's cursor to the chosen error's packet.
+// The hex dump shows the selected packet's record; its control bar moves by whole
+// windows ("▲" forward, "▼" back, not below 0) and takes a typed address within the file.
+TEST_F(MainWindowTest, HexDumpFollowsThePacketAndItsControlBar) {
+  OpenAndWait(kSample);
+  CHexView* hex = RtpPage()->Hex();
+  window_->nextEntry = {true, 0, "150"};
+  window_->Command(kCmdJump);
+  uint64_t address = 0;
+  RtpPacketEntry entry;
+  ASSERT_TRUE(RtpPage()->Source().RowEntry(150, &address, &entry));
+  EXPECT_EQ(hex->Address(), address);
+  auto* field = hex->findChild<QLineEdit*>();
+  ASSERT_NE(field, nullptr);
+  EXPECT_EQ(field->text(), QString::asprintf("0x%012llX", static_cast<unsigned long long>(address)));
+
+  QToolButton* forward = nullptr;
+  QToolButton* back = nullptr;
+  for (QToolButton* b : hex->findChildren<QToolButton*>()) {
+    if (b->text() == QString::fromUtf8("▲")) forward = b;
+    if (b->text() == QString::fromUtf8("▼")) back = b;
+  }
+  ASSERT_TRUE(forward != nullptr && back != nullptr);
+  ASSERT_LT(address + 16384, std::filesystem::file_size(kSample));
+  forward->click();
+  EXPECT_EQ(hex->Address(), address + 16384);
+  back->click();
+  back->click();
+  EXPECT_EQ(hex->Address(), address > 16384 ? address - 16384 : 0u);
+
+  field->setText(" 0x20\t");
+  Q_EMIT field->editingFinished();
+  EXPECT_EQ(hex->Address(), 0x20u);
+  field->setText("020");  // hexadecimal as shown, with or without "0x"
+  Q_EMIT field->editingFinished();
+  EXPECT_EQ(hex->Address(), 0x20u);
+  EXPECT_EQ(field->text(), "0x000000000020");
+  for (const char* bad : {"zz", "0x7FFFFFFFFFFF"}) {  // not hexadecimal; beyond the file
+    field->setText(bad);
+    Q_EMIT field->editingFinished();
+    EXPECT_EQ(hex->Address(), 0x20u) << bad;
+    EXPECT_EQ(field->text(), "0x000000000020") << bad;
+  }
+}
+
 TEST_F(MainWindowTest, ErrorListJumpsToThePacket) {
   OpenAndWait(kData + "/captures/g711u-sip-udp-lost-reordered.pcap");
   const ErrorList& errors = ErrorList::Instance();

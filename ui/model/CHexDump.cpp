@@ -1,6 +1,5 @@
 #include "ui/model/CHexDump.h"
 
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -63,16 +62,6 @@ std::string FormatHexAddress(uint64_t address) {
   char text[24];
   std::snprintf(text, sizeof text, "0x%012" PRIX64, address);
   return text;
-}
-
-bool ParseHexAddress(const std::string& text, uint64_t& address) {
-  if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-  if (errno != 0 || end == text.c_str() || *end != '\0') return false;
-  address = v;
-  return true;
 }
 
 bool CBinaryModel::Load(uint64_t address) {

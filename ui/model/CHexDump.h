@@ -22,9 +22,6 @@ std::vector<ViewRow> HexDumpRows(uint64_t address, const uint8_t* data, size_t s
 
 // "0x%012llX": the address as the control bar's edit field shows it.
 std::string FormatHexAddress(uint64_t address);
-// Parses an address typed into the edit field ("0x…" hexadecimal, else decimal); false
-// when it is not a number.
-bool ParseHexAddress(const std::string& text, uint64_t& address);
 
 // The binary view's window over a file.
 class CBinaryModel {

@@ -178,14 +178,6 @@ TEST(HexDump, HeaderFullAndShortLines) {
 
 TEST(HexDump, AddressTextAndWindow) {
   EXPECT_EQ(FormatHexAddress(0x4000), "0x000000004000");
-  uint64_t a = 0;
-  EXPECT_TRUE(ParseHexAddress("0x4000", a));
-  EXPECT_EQ(a, 0x4000u);
-  EXPECT_TRUE(ParseHexAddress("100", a));
-  EXPECT_EQ(a, 100u);
-  EXPECT_FALSE(ParseHexAddress("0x40zz", a));
-  EXPECT_FALSE(ParseHexAddress("", a));
-  EXPECT_FALSE(ParseHexAddress("-5", a));
 
   // A 40,000-byte "file" of byte values i & 0xFF.
   std::vector<uint8_t> file(40000);
