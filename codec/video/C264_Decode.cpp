@@ -354,12 +354,12 @@ void C264_Decode::FillFrameNumGap(const H264SliceHeader& sh, const H264Sps& sps)
 
 bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, const H264Pps& pps) {
   const bool mbaff = sps.mb_adaptive_frame_field_flag && !sh.field_pic_flag;
-  if (sps.bit_depth_luma_minus8 != 0 || sps.bit_depth_chroma_minus8 != 0 || mbaff ||
-      pps.num_slice_groups_minus1 > 0 || sps.residual_colour_transform_flag) {
-    DebugPrint("[H.264] stream not supported (bit depth %u/%u, MBAFF %d, slice groups %u, "
-               "separate colour planes %d)\n",
-               sps.bit_depth_luma_minus8 + 8, sps.bit_depth_chroma_minus8 + 8, mbaff ? 1 : 0,
-               pps.num_slice_groups_minus1 + 1, sps.residual_colour_transform_flag ? 1 : 0);
+  if (sps.bit_depth_luma_minus8 != 0 || sps.bit_depth_chroma_minus8 != 0 || pps.num_slice_groups_minus1 > 0 ||
+      sps.residual_colour_transform_flag || (mbaff && sps.chroma_format_idc > 1)) {
+    DebugPrint("[H.264] stream not supported (bit depth %u/%u, slice groups %u, separate colour planes %d, "
+               "MBAFF with chroma_format_idc %u)\n",
+               sps.bit_depth_luma_minus8 + 8, sps.bit_depth_chroma_minus8 + 8, pps.num_slice_groups_minus1 + 1,
+               sps.residual_colour_transform_flag ? 1 : 0, mbaff ? sps.chroma_format_idc : 0);
     return false;
   }
   const int field = sh.field_pic_flag ? (sh.bottom_field_flag ? 2 : 1) : 0;
@@ -395,6 +395,8 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
   mb_count_ = mb_width_ * mb_height_;
   scan4x4_ = field ? kFieldScan4x4 : kZigzag4x4;
   scan8x8_ = field ? kFieldScan8x8 : kZigzag8x8;
+  mb_field_ = field != 0;
+  mbaff_ = mbaff;
   chroma_format_ = static_cast<int>(sps.chroma_format_idc);
   mb_cw_ = chroma_format_ == 0 ? 0 : (chroma_format_ == 3 ? 16 : 8);
   mb_ch_ = chroma_format_ == 0 ? 0 : (chroma_format_ == 1 ? 8 : 16);
@@ -736,23 +738,25 @@ bool C264_Decode::BuildFieldRefLists() {
   return true;
 }
 
+int ImplicitWeight(int32_t cur_poc, int32_t poc0, int32_t poc1) {
+  // 8.4.2.3.1: w1 from the order count distances; 32 (equal weights) when they give none.
+  const int tb = static_cast<int>(std::clamp<int64_t>(int64_t{cur_poc} - poc0, -128, 127));
+  const int td = static_cast<int>(std::clamp<int64_t>(int64_t{poc1} - poc0, -128, 127));
+  if (td == 0) return 32;
+  const int tx = (16384 + std::abs(td / 2)) / td;
+  const int dsf = std::clamp((tb * tx + 32) >> 6, -1024, 1023);
+  return (dsf >> 2) >= -64 && (dsf >> 2) <= 128 ? dsf >> 2 : 32;
+}
+
 void C264_Decode::ComputeWeights() {
   // Implicit weights (8.4.2.3.1): from the POC distances of each reference pair.
   for (int i = 0; i < ref_count_[0]; ++i)
     for (int j = 0; j < ref_count_[1]; ++j) {
       const H264Picture* p0 = ref_list_[0][i];
       const H264Picture* p1 = ref_list_[1][j];
-      int w1 = 32;
-      if (p0 != nullptr && p1 != nullptr && !p0->long_ref && !p1->long_ref) {
-        const int tb = static_cast<int>(std::clamp<int64_t>(int64_t{CurPoc()} - RefPoc(0, i), -128, 127));
-        const int td = static_cast<int>(std::clamp<int64_t>(int64_t{RefPoc(1, j)} - RefPoc(0, i), -128, 127));
-        if (td != 0) {
-          const int tx = (16384 + std::abs(td / 2)) / td;
-          const int dsf = std::clamp((tb * tx + 32) >> 6, -1024, 1023);
-          if ((dsf >> 2) >= -64 && (dsf >> 2) <= 128) w1 = dsf >> 2;
-        }
-      }
-      implicit_w_[i][j] = w1;
+      implicit_w_[i][j] = p0 != nullptr && p1 != nullptr && !p0->long_ref && !p1->long_ref
+                              ? ImplicitWeight(CurPoc(), RefPoc(0, i), RefPoc(1, j))
+                              : 32;
     }
 }
 

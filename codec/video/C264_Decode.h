@@ -150,6 +150,11 @@ class C264_Decode : public C264_DecodeHeader {
   bool DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t size);
   bool ParseMacroblockCavlc(BitReader& br, int mb_addr, MbParse& mb);
   bool ParseMacroblockCabac(int mb_addr, MbParse& mb);
+  int DecodeSkipFlag(int mb_addr);
+  int DecodeFieldFlag(int mb_addr);
+  void SetPairField(int mb_addr, bool field);
+  bool InferredPairField(int mb_addr) const;
+  void BeginMacroblock(int mb_addr);
   bool ParseResidualCavlc(BitReader& br, int mb_addr, MbParse& mb);
   bool ParseLumaLikeCavlc(BitReader& br, int mb_addr, MbParse& mb, int plane);
   bool ParseChromaCavlc(BitReader& br, int mb_addr, MbParse& mb);
@@ -177,7 +182,12 @@ class C264_Decode : public C264_DecodeHeader {
   void DirectMotion(int mb_addr, int sub);
   void DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]);
   void StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv);
-  bool NeighbourAvailable(int mb_addr, int bx, int by, int cur_order, int& nb_mb, int& nb_blk) const;
+  // The 4x4 block holding the neighbouring luma location (xn, yn) of a macroblock, available
+  // when decoded (cur_order: decoding order of the current block inside the macroblock).
+  bool NeighbourAvailable(int mb_addr, int xn, int yn, int cur_order, int& nb_mb, int& nb_blk) const;
+  // A neighbour's reference index and vector as a macroblock of the other kind sees them in
+  // MBAFF frames (field: half the vertical vector, twice the index; frame: the reverse).
+  void ScaleNeighbourMotion(int mb_addr, int nb_mb, int& ref, H264Mv& mv) const;
 
   // Reconstruction and deblocking (H264Reconstruct.cpp).
   void ReconstructMacroblock(int mb_addr, MbParse& mb);
@@ -209,6 +219,23 @@ class C264_Decode : public C264_DecodeHeader {
   }
   int32_t CurPoc() const { return field_ == 1 ? cur_poc_.top : (field_ == 2 ? cur_poc_.bottom : cur_->poc); }
   bool BuildFieldRefLists();
+  // Macroblock position in macroblocks (MBAFF frames number their macroblocks in pairs).
+  int MbX(int a) const { return mbaff_ ? (a >> 1) % mb_width_ : a % mb_width_; }
+  int MbY(int a) const { return mbaff_ ? (a >> 1) / mb_width_ * 2 + (a & 1) : a / mb_width_; }
+  // Index of a macroblock's first 4x4 block in the motion data.
+  int BlockBase(int a) const { return MbY(a) * 16 * mb_width_ + MbX(a) * 4; }
+  bool FieldMb(int a) const;
+  // First sample of macroblock a in a plane and the row step inside it (a field macroblock of
+  // an MBAFF frame has every other row of its pair).
+  uint8_t* MbPixels(int plane, int a, int& stride);
+  // 6.4.12: the macroblock holding the neighbouring location (xN, yN) of macroblock a in a
+  // plane of w x h macroblocks, and the location inside it; -1 when not available.
+  int NeighbourLocation(int a, int xN, int yN, int w, int h, int& xW, int& yW) const;
+  // The reference picture and field named by a macroblock's reference index: field
+  // macroblocks of MBAFF frames count each frame of the list as two fields, the one of their
+  // own parity first.
+  const H264Picture* RefOf(int a, int list, int r, int& parity) const;
+  int RefCount(int a, int list) const { return ref_count_[list] * (FieldMb(a) ? 2 : 1); }
   void ReleasePendingField();
   void DeblockPicture();
   void DeblockMacroblock(int mb_addr);
@@ -257,6 +284,12 @@ class C264_Decode : public C264_DecodeHeader {
   // motion views below) covers the field only.
   int field_ = 0;
   int frame_mb_height_ = 0;
+  // MbaffFrameFlag of the picture: macroblocks in vertical pairs, each pair frame or field
+  // coded (MbInfo::field).
+  bool mbaff_ = false;
+  // The macroblock being decoded is a field macroblock (of a field picture or an MBAFF frame).
+  bool mb_field_ = false;
+  int next_skip_ = -1;  // MBAFF CABAC: mb_skip_flag of a bottom macroblock read ahead
   // The first field of a frame waiting for its second field.
   H264Picture* pending_field_ = nullptr;
   // Coefficient scans of the picture (zig-zag for frames, field scans for fields).

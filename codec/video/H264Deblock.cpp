@@ -11,8 +11,17 @@ inline uint8_t Clip1(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ?
 }  // namespace
 
 void FilterLumaEdge(uint8_t* q0p, int across, int along, const uint8_t bs[4], const EdgeThresholds& t) {
-  for (int k = 0; k < 16; ++k) {
-    const int strength = bs[k >> 2];
+  FilterLumaLines(q0p, across, along, 16, bs, 4, t);
+}
+
+void FilterChromaEdge(uint8_t* q0p, int across, int along, int count, const uint8_t bs[4], const EdgeThresholds& t) {
+  FilterChromaLines(q0p, across, along, count, bs, count / 4, t);
+}
+
+void FilterLumaLines(uint8_t* q0p, int across, int along, int count, const uint8_t* bs, int per_bs,
+                     const EdgeThresholds& t) {
+  for (int k = 0; k < count; ++k) {
+    const int strength = bs[k / per_bs];
     if (strength == 0) continue;
     uint8_t* s = q0p + k * along;
     const int p0 = s[-across], p1 = s[-2 * across], p2 = s[-3 * across];
@@ -48,10 +57,10 @@ void FilterLumaEdge(uint8_t* q0p, int across, int along, const uint8_t bs[4], co
   }
 }
 
-void FilterChromaEdge(uint8_t* q0p, int across, int along, int count, const uint8_t bs[4], const EdgeThresholds& t) {
-  const int shift = count == 16 ? 2 : 1;
+void FilterChromaLines(uint8_t* q0p, int across, int along, int count, const uint8_t* bs, int per_bs,
+                       const EdgeThresholds& t) {
   for (int k = 0; k < count; ++k) {
-    const int strength = bs[k >> shift];
+    const int strength = bs[k / per_bs];
     if (strength == 0) continue;
     uint8_t* s = q0p + k * along;
     const int p0 = s[-across], p1 = s[-2 * across];

@@ -20,4 +20,11 @@ void FilterLumaEdge(uint8_t* q0, int across, int along, const uint8_t bs[4], con
 // applies to samples k * count / 4 .. (k + 1) * count / 4 - 1.
 void FilterChromaEdge(uint8_t* q0, int across, int along, int count, const uint8_t bs[4], const EdgeThresholds& t);
 
+// Part of an edge: `count` lines along it, bs[k] applying to lines k * per_bs ..
+// (k + 1) * per_bs - 1 (the edges between frame and field macroblocks of MBAFF frames).
+void FilterLumaLines(uint8_t* q0, int across, int along, int count, const uint8_t* bs, int per_bs,
+                     const EdgeThresholds& t);
+void FilterChromaLines(uint8_t* q0, int across, int along, int count, const uint8_t* bs, int per_bs,
+                       const EdgeThresholds& t);
+
 }  // namespace fennik

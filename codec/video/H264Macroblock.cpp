@@ -56,7 +56,76 @@ class CavlcSource : public C264_Decode::SyntaxSource {
 
 }  // namespace
 
+bool C264_Decode::FieldMb(int a) const { return mbaff_ && mbs_[a].field; }
+
+uint8_t* C264_Decode::MbPixels(int plane, int a, int& stride) {
+  const int w = plane == 0 ? 16 : mb_cw_, h = plane == 0 ? 16 : mb_ch_;
+  const int s = PlaneStride(plane);
+  if (FieldMb(a)) {
+    stride = 2 * s;
+    return PlaneBase(plane) + ((MbY(a) & ~1) * h + (a & 1)) * s + MbX(a) * w;
+  }
+  stride = s;
+  return PlaneBase(plane) + MbY(a) * h * s + MbX(a) * w;
+}
+
+int C264_Decode::NeighbourLocation(int a, int xN, int yN, int w, int h, int& xW, int& yW) const {
+  xW = (xN + w) % w;
+  if (xN >= 0 && xN < w && yN >= 0 && yN < h) {
+    yW = yN;
+    return a;
+  }
+  if (!mbaff_) {
+    yW = (yN + h) % h;
+    if (xN >= w && yN >= 0) return -1;
+    int which;
+    if (yN < 0) which = xN < 0 ? 3 : (xN >= w ? 2 : 1);
+    else which = 0;
+    return NeighbourMb(a, which);
+  }
+  // MBAFF frames (Table 6-4): the location's row in the frame, counted from the top of the
+  // current pair, gives the pair and, by that pair's coding, the macroblock holding it.
+  const bool top = (a & 1) == 0;
+  int r = mbs_[a].field ? 2 * yN + (top ? 0 : 1) : yN + (top ? 0 : h);
+  const int px = xN < 0 ? -1 : (xN >= w ? 1 : 0);
+  int py = 0;
+  if (r < 0) {
+    py = -1;
+    r += 2 * h;
+  }
+  int pair = a >> 1;
+  if (px != 0 || py != 0) {
+    if (px == 1 && py == 0) return -1;  // the pair to the right is not decoded yet
+    const int col = pair % mb_width_ + px, row = pair / mb_width_ + py;
+    if (col < 0 || col >= mb_width_ || row < 0) return -1;
+    pair = row * mb_width_ + col;
+    if (mbs_[2 * pair].slice != slice_num_) return -1;
+  }
+  const bool field = mbs_[2 * pair].field;
+  const int n = 2 * pair + (field ? (r & 1) : (r >= h ? 1 : 0));
+  yW = field ? r >> 1 : r % h;
+  if (n == a + 1) return -1;  // the bottom macroblock of the current pair comes later
+  return n;
+}
+
+const H264Picture* C264_Decode::RefOf(int a, int list, int r, int& parity) const {
+  if (mbaff_ && mbs_[a].field) {
+    const int own = (a & 1) ? 2 : 1;
+    parity = (r & 1) ? 3 - own : own;
+    return r >> 1 < ref_count_[list] ? ref_list_[list][r >> 1] : nullptr;
+  }
+  parity = ref_parity_[list][r];
+  return r < ref_count_[list] ? ref_list_[list][r] : nullptr;
+}
+
 int C264_Decode::NeighbourMb(int mb_addr, int which) const {
+  if (mbaff_) {
+    // The macroblock holding the luma location left of (A), above (B), above right of (C)
+    // or above left of (D) the macroblock's first sample.
+    static const int kLoc[4][2] = {{-1, 0}, {0, -1}, {16, -1}, {-1, -1}};
+    int xw, yw;
+    return NeighbourLocation(mb_addr, kLoc[which][0], kLoc[which][1], 16, 16, xw, yw);
+  }
   const int x = mb_addr % mb_width_, y = mb_addr / mb_width_;
   int n = -1;
   switch (which) {
@@ -74,6 +143,12 @@ int C264_Decode::LumaNeighbour(int mb_addr, int bx, int by, int& blk) const {
     blk = by * 4 + bx;
     return mb_addr;
   }
+  if (mbaff_) {
+    int xw, yw;
+    const int n = NeighbourLocation(mb_addr, bx < 0 ? -1 : bx * 4, by < 0 ? -1 : by * 4, 16, 16, xw, yw);
+    blk = (yw >> 2) * 4 + (xw >> 2);
+    return n;
+  }
   int n;
   if (bx < 0 && by < 0) n = NeighbourMb(mb_addr, 3);
   else if (bx < 0) n = NeighbourMb(mb_addr, 0);
@@ -88,6 +163,12 @@ int C264_Decode::ChromaNeighbour(int mb_addr, int bx, int by, int& blk) const {
   if (bx >= 0 && by >= 0) {
     blk = by * cols + bx;
     return mb_addr;
+  }
+  if (mbaff_) {
+    int xw, yw;
+    const int n = NeighbourLocation(mb_addr, bx < 0 ? -1 : bx * 4, by < 0 ? -1 : by * 4, mb_cw_, mb_ch_, xw, yw);
+    blk = (yw >> 2) * cols + (xw >> 2);
+    return n;
   }
   const int n = NeighbourMb(mb_addr, bx < 0 ? 0 : 1);
   blk = ((by + rows) % rows) * cols + ((bx + cols) % cols);
@@ -176,7 +257,7 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
     for (int s = 0; s < 4; ++s)
       if (mb.part_pred[s] == 4) DirectMotion(mb_addr, s);
     for (int list = 0; list < 2; ++list) {
-      const int count = ref_count_[list];
+      const int count = RefCount(mb_addr, list);
       for (int s = 0; s < 4; ++s) {
         mb.ref[list][s] = -1;
         if (mb.part_pred[s] == 4 || !(mb.part_pred[s] & (1 << list))) continue;
@@ -229,7 +310,7 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
     for (int j = 0; j < ph; ++j)
       for (int i = 0; i < pw; ++i) blk_order_[(j + (ph == 2 ? p * 2 : 0)) * 4 + i + (pw == 2 ? p * 2 : 0)] = static_cast<uint8_t>(p);
   for (int list = 0; list < 2; ++list) {
-    const int count = ref_count_[list];
+    const int count = RefCount(mb_addr, list);
     for (int p = 0; p < parts; ++p) {
       mb.ref[list][p] = -1;
       if (!(mb.part_pred[p] & (1 << list))) continue;
@@ -557,11 +638,48 @@ void C264_Decode::SetupSkip(int mb_addr, MbParse& mb) {
   }
 }
 
+void C264_Decode::SetPairField(int mb_addr, bool field) {
+  // mb_field_decoding_flag belongs to the pair; the scans follow it.
+  const int top = mb_addr & ~1;
+  mbs_[top].field = mbs_[top + 1].field = field ? 1 : 0;
+  mb_field_ = field;
+  scan4x4_ = field ? kFieldScan4x4 : kZigzag4x4;
+  scan8x8_ = field ? kFieldScan8x8 : kZigzag8x8;
+}
+
+bool C264_Decode::InferredPairField(int mb_addr) const {
+  // 7.4.4: a pair without mb_field_decoding_flag of its own is coded like the pair to the
+  // left, else like the pair above, else as frame macroblocks.
+  const int pair = mb_addr >> 1, col = pair % mb_width_;
+  if (col > 0 && mbs_[2 * (pair - 1)].slice == slice_num_) return mbs_[2 * (pair - 1)].field;
+  if (pair >= mb_width_ && mbs_[2 * (pair - mb_width_)].slice == slice_num_) return mbs_[2 * (pair - mb_width_)].field;
+  return false;
+}
+
+// Starts macroblock mb_addr: its record is cleared, and in MBAFF frames the top macroblock
+// of a pair takes the inferred field decoding flag until the pair codes its own.
+void C264_Decode::BeginMacroblock(int mb_addr) {
+  direct_cache_mb_ = -1;
+  MbInfo& info = mbs_[mb_addr];
+  const uint8_t pair_field = mbaff_ && (mb_addr & 1) ? mbs_[mb_addr - 1].field : 0;
+  info = MbInfo();
+  info.slice = static_cast<int16_t>(slice_num_);
+  if (!mbaff_) return;
+  if (mb_addr & 1) {
+    info.field = pair_field;
+    SetPairField(mb_addr, pair_field);
+  } else {
+    mbs_[mb_addr + 1] = MbInfo();
+    SetPairField(mb_addr, InferredPairField(mb_addr));
+  }
+}
+
 bool C264_Decode::DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t size) {
   const bool cabac = pps_cur_->entropy_coding_mode_flag;
-  int mb_addr = static_cast<int>(sh_.first_mb_in_slice);
+  int mb_addr = static_cast<int>(sh_.first_mb_in_slice) * (mbaff_ ? 2 : 1);
   MbParse mb;
   prev_qp_delta_nonzero_ = false;
+  next_skip_ = -1;
   if (cabac) {
     // cabac_alignment_one_bit, then the engine starts on the byte boundary.
     br.AlignToByte();
@@ -580,11 +698,11 @@ bool C264_Decode::DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t siz
         return false;
       }
       for (; run > 0; --run) {
-        direct_cache_mb_ = -1;
-        MbInfo& info = mbs_[mb_addr];
-        info = MbInfo();
-        info.slice = static_cast<int16_t>(slice_num_);
-        info.qp = static_cast<int8_t>(qp_);
+        BeginMacroblock(mb_addr);
+        // MBAFF: a skipped top macroblock whose bottom one is coded takes the pair's
+        // mb_field_decoding_flag, which comes next.
+        if (mbaff_ && !(mb_addr & 1) && run == 1) SetPairField(mb_addr, br.ReadBit() != 0);
+        mbs_[mb_addr].qp = static_cast<int8_t>(qp_);
         SetupSkip(mb_addr, mb);
         ReconstructMacroblock(mb_addr, mb);
         ++mb_addr;
@@ -594,11 +712,13 @@ bool C264_Decode::DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t siz
         DebugPrint("[H.264] slice runs past the last macroblock\n");
         return false;
       }
+      BeginMacroblock(mb_addr);
+      if (mbaff_ && !(mb_addr & 1)) SetPairField(mb_addr, br.ReadBit() != 0);
+    } else {
+      BeginMacroblock(mb_addr);
+      if (!cabac && mbaff_ && !(mb_addr & 1)) SetPairField(mb_addr, br.ReadBit() != 0);
     }
-    direct_cache_mb_ = -1;
     MbInfo& info = mbs_[mb_addr];
-    info = MbInfo();
-    info.slice = static_cast<int16_t>(slice_num_);
     mb.Reset();
     bool ok;
     if (cabac) ok = ParseMacroblockCabac(mb_addr, mb);
@@ -608,11 +728,12 @@ bool C264_Decode::DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t siz
       info.slice = -1;
       return false;
     }
-    info.qp = static_cast<int8_t>(mb.kind == kMbIPCM ? 0 : qp_);
+    if (!IsSkipKind(mb.kind)) info.qp = static_cast<int8_t>(mb.kind == kMbIPCM ? 0 : qp_);
     ReconstructMacroblock(mb_addr, mb);
     if (cabac) {
       if (mb.kind == kMbIPCM) cabac_.InitEngine(&br);
-      const int end = cabac_.DecodeTerminate();
+      // MBAFF: no end_of_slice_flag after a top macroblock; a slice holds whole pairs.
+      const int end = mbaff_ && !(mb_addr & 1) ? 0 : cabac_.DecodeTerminate();
       if (cabac_.Overrun()) {
         DebugPrint("[H.264] CABAC slice data truncated\n");
         return false;

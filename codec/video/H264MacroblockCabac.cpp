@@ -14,6 +14,7 @@ namespace {
 // ctxIdxOffset of the syntax elements (Table 9-34).
 constexpr int kCtxMbTypeI = 3;
 constexpr int kCtxSkipP = 11;
+constexpr int kCtxFieldDecoding = 70;
 constexpr int kCtxMbTypeP = 14;
 constexpr int kCtxMbTypePIntra = 17;
 constexpr int kCtxSubMbTypeP = 21;
@@ -102,8 +103,7 @@ struct C264_Decode::CabacSource : C264_Decode::SyntaxSource {
   bool Block(int mb_addr, int bx, int by, int& nb_mb, int& idx, int& blk) {
     nb_mb = d->LumaNeighbour(mb_addr, bx, by, blk);
     if (nb_mb < 0) return false;
-    const int stride = d->mb_width_ * 4;
-    idx = (nb_mb / d->mb_width_) * 4 * stride + (nb_mb % d->mb_width_) * 4 + (blk >> 2) * stride + (blk & 3);
+    idx = d->BlockBase(nb_mb) + (blk >> 2) * d->mb_width_ * 4 + (blk & 3);
     return true;
   }
   int RefIdx(int mb_addr, int list, int bx, int by, int) override {
@@ -114,7 +114,9 @@ struct C264_Decode::CabacSource : C264_Decode::SyntaxSource {
       if (!Block(mb_addr, pos[k][0], pos[k][1], nb, idx, blk)) continue;
       const MbInfo& n = d->mbs_[nb];
       if (IsSkipKind(n.kind) || IsIntraKind(n.kind) || ((n.direct >> blk) & 1)) continue;
-      if (d->ref_idx_[list][idx] > 0) inc += k == 0 ? 1 : 2;
+      // A frame macroblock of an MBAFF frame counts a field neighbour's index in frames.
+      const int zero_max = d->mbaff_ && !d->mbs_[mb_addr].field && n.field ? 1 : 0;
+      if (d->ref_idx_[list][idx] > zero_max) inc += k == 0 ? 1 : 2;
     }
     int value = 0;
     if (!Bin(kCtxRefIdx + inc)) return 0;
@@ -153,7 +155,11 @@ struct C264_Decode::CabacSource : C264_Decode::SyntaxSource {
       int nb, idx, blk;
       if (!Block(mb_addr, pos[k][0], pos[k][1], nb, idx, blk)) continue;
       sum[0] += d->mbs_[nb].mvd[list][blk][0];
-      sum[1] += d->mbs_[nb].mvd[list][blk][1];
+      int vertical = d->mbs_[nb].mvd[list][blk][1];
+      // MBAFF: vertical differences of the other kind of macroblock in this one's units.
+      if (d->mbaff_ && d->mbs_[mb_addr].field != d->mbs_[nb].field)
+        vertical = d->mbs_[mb_addr].field ? vertical >> 1 : vertical << 1;
+      sum[1] += vertical;
     }
     x = MvdComponent(kCtxMvdX, sum[0]);
     y = MvdComponent(kCtxMvdY, sum[1]);
@@ -161,19 +167,47 @@ struct C264_Decode::CabacSource : C264_Decode::SyntaxSource {
   bool Ok() const override { return !d->cabac_.Overrun(); }
 };
 
+int C264_Decode::DecodeSkipFlag(int mb_addr) {
+  const int na = NeighbourMb(mb_addr, 0), nb = NeighbourMb(mb_addr, 1);
+  const int inc = (na >= 0 && !IsSkipKind(mbs_[na].kind)) + (nb >= 0 && !IsSkipKind(mbs_[nb].kind));
+  return cabac_.DecodeDecision((slice_kind_ == kSliceP ? kCtxSkipP : kCtxSkipB) + inc);
+}
+
+int C264_Decode::DecodeFieldFlag(int mb_addr) {
+  // mb_field_decoding_flag: context from the field coding of the pairs left and above.
+  const int pair = mb_addr >> 1, col = pair % mb_width_;
+  int inc = 0;
+  if (col > 0 && mbs_[2 * (pair - 1)].slice == slice_num_ && mbs_[2 * (pair - 1)].field) ++inc;
+  if (pair >= mb_width_ && mbs_[2 * (pair - mb_width_)].slice == slice_num_ && mbs_[2 * (pair - mb_width_)].field) ++inc;
+  return cabac_.DecodeDecision(kCtxFieldDecoding + inc);
+}
+
 bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
   CabacSource src(this);
   MbInfo& info = mbs_[mb_addr];
-  const int na = NeighbourMb(mb_addr, 0), nb = NeighbourMb(mb_addr, 1);
+  const bool top = mbaff_ && !(mb_addr & 1);
   if (slice_kind_ == kSliceP || slice_kind_ == kSliceB) {
-    const int inc = (na >= 0 && !IsSkipKind(mbs_[na].kind)) + (nb >= 0 && !IsSkipKind(mbs_[nb].kind));
-    if (src.Bin((slice_kind_ == kSliceP ? kCtxSkipP : kCtxSkipB) + inc)) {
+    int skip;
+    if (mbaff_ && !top && next_skip_ >= 0) skip = next_skip_;  // decoded with the top macroblock
+    else skip = DecodeSkipFlag(mb_addr);
+    next_skip_ = -1;
+    if (skip) {
       info.qp = static_cast<int8_t>(qp_);
+      if (top) {
+        // A skipped top macroblock: the bottom one's mb_skip_flag, and when that one is
+        // coded the pair's mb_field_decoding_flag, come first, as the top's motion depends
+        // on the pair's coding.
+        info.kind = slice_kind_ == kSliceB ? kMbBSkip : kMbPSkip;
+        next_skip_ = DecodeSkipFlag(mb_addr + 1);
+        if (!next_skip_) SetPairField(mb_addr, DecodeFieldFlag(mb_addr) != 0);
+      }
       SetupSkip(mb_addr, mb);
       prev_qp_delta_nonzero_ = false;
       return !cabac_.Overrun();
     }
   }
+  if (top) SetPairField(mb_addr, DecodeFieldFlag(mb_addr) != 0);
+  const int na = NeighbourMb(mb_addr, 0), nb = NeighbourMb(mb_addr, 1);
   // mb_type (9.3.2.5, Tables 9-36 and 9-37).
   int mb_type = 0;
   int intra_offset = -1;  // ctxIdxOffset of the I macroblock type bins, -1 for an I slice
@@ -276,13 +310,24 @@ bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
       if (skip) return 1;
       return ((cbp >> b8) & 1) ? 0 : 1;
     };
+    // The 8x8 block left of / above the 8x8 block at (bx, by) of this macroblock, in a
+    // neighbouring macroblock (MBAFF frames map it through the pairs' coding).
+    auto neighbour_cond = [&](int bx, int by) {
+      int blk;
+      const int n = LumaNeighbour(mb_addr, bx, by, blk);
+      if (n < 0) return 0;
+      const int b8 = (blk >> 3) * 2 + ((blk & 3) >> 1);
+      return luma_cond(n, mbs_[n].cbp, IsSkipKind(mbs_[n].kind), mbs_[n].kind == kMbIPCM, b8);
+    };
     int luma = 0;
     for (int b8 = 0; b8 < 4; ++b8) {
       const int bx = b8 & 1, by = b8 >> 1;
       int ca, cb;
       if (bx == 1) ca = ((luma >> (b8 - 1)) & 1) ? 0 : 1;
+      else if (mbaff_) ca = neighbour_cond(-1, by * 2);
       else ca = luma_cond(na, cbp_a, skip_a, pcm_a, b8 + 1);
       if (by == 1) cb = ((luma >> (b8 - 2)) & 1) ? 0 : 1;
+      else if (mbaff_) cb = neighbour_cond(bx * 2, -1);
       else cb = luma_cond(nb, cbp_b, skip_b, pcm_b, b8 + 2);
       luma |= src.Bin(kCtxCbpLuma + ca + 2 * cb) << b8;
     }
@@ -340,7 +385,7 @@ int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coe
   if (!cabac_.DecodeDecision(kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc)) return 0;
   bool sig[16] = {};
   int last = max_coeff - 1;
-  const int fld = field_ != 0 ? 1 : 0;
+  const int fld = mb_field_ ? 1 : 0;
   const int sig_base = kCtxSignificant[fld][plane] + kSigCatOffset[cat];
   const int last_base = kCtxLast[fld][plane] + kSigCatOffset[cat];
   // Chroma DC: the context follows the coefficient's 2x2 group (NumC8x8 of them).
@@ -399,7 +444,7 @@ int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, int32_t* levels) 
   if (cbf_inc >= 0 && !cabac_.DecodeDecision(kCtxCbf8x8[plane] + cbf_inc)) return 0;
   bool sig[64] = {};
   int last = 63, count = 0;
-  const int fld = field_ != 0 ? 1 : 0;
+  const int fld = mb_field_ ? 1 : 0;
   const uint8_t* sig_inc = fld ? kSigCoeffCtx8x8Field : kSigCoeffCtx8x8;
   for (int i = 0; i < 63; ++i) {
     if (cabac_.DecodeDecision(kCtxSignificant8x8[fld][plane] + sig_inc[i])) {

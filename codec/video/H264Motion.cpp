@@ -24,11 +24,11 @@ int MinPositive(int a, int b) { return (a >= 0 && b >= 0) ? std::min(a, b) : std
 
 void C264_Decode::StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv) {
   const int stride = mb_width_ * 4;
-  const int base = (mb_addr / mb_width_) * 4 * stride + (mb_addr % mb_width_) * 4;
-  const bool valid = ref_idx >= 0 && ref_idx < ref_count_[list];
-  const H264Picture* ref = valid ? ref_list_[list][ref_idx] : nullptr;
-  const int32_t serial = valid ? RefId(list, ref_idx) : -1;
-  const int parity = valid ? ref_parity_[list][ref_idx] : 0;
+  const int base = BlockBase(mb_addr);
+  const bool valid = ref_idx >= 0 && ref_idx < RefCount(mb_addr, list);
+  int parity = 0;
+  const H264Picture* ref = valid ? RefOf(mb_addr, list, ref_idx, parity) : nullptr;
+  const int32_t serial = ref ? ref->serial * 4 + parity : -1;
   const int32_t poc = ref ? (parity == 1 ? ref->poc_top : (parity == 2 ? ref->poc_bottom : ref->poc)) : 0;
   const uint8_t long_ref = ref && ref->long_ref ? 1 : 0;
   for (int j = 0; j < bh; ++j)
@@ -42,38 +42,50 @@ void C264_Decode::StoreMotion(int mb_addr, int list, int bx, int by, int bw, int
     }
 }
 
-bool C264_Decode::NeighbourAvailable(int mb_addr, int bx, int by, int cur_order, int& nb_mb, int& nb_blk) const {
-  if (bx >= 0 && bx < 4 && by >= 0) {
+bool C264_Decode::NeighbourAvailable(int mb_addr, int xn, int yn, int cur_order, int& nb_mb, int& nb_blk) const {
+  if (xn >= 0 && xn < 16 && yn >= 0) {
     nb_mb = mb_addr;
-    nb_blk = by * 4 + bx;
+    nb_blk = (yn >> 2) * 4 + (xn >> 2);
     return blk_order_[nb_blk] < cur_order;
   }
-  if (bx >= 4 && by >= 0) return false;  // the macroblock to the right is not decoded yet
-  int which;
-  if (by < 0) which = bx < 0 ? 3 : (bx >= 4 ? 2 : 1);
-  else which = 0;
-  nb_mb = NeighbourMb(mb_addr, which);
-  nb_blk = ((by + 4) & 3) * 4 + ((bx + 4) & 3);
+  if (xn >= 16 && yn >= 0) return false;  // the macroblock to the right is not decoded yet
+  int xw, yw;
+  nb_mb = NeighbourLocation(mb_addr, xn, yn, 16, 16, xw, yw);
+  nb_blk = (yw >> 2) * 4 + (xw >> 2);
   return nb_mb >= 0;
+}
+
+void C264_Decode::ScaleNeighbourMotion(int mb_addr, int nb_mb, int& ref, H264Mv& mv) const {
+  if (!mbaff_ || ref < 0 || mbs_[mb_addr].field == mbs_[nb_mb].field) return;
+  if (mbs_[mb_addr].field) {
+    mv.y = static_cast<int16_t>(mv.y / 2);
+    ref *= 2;
+  } else {
+    mv.y = static_cast<int16_t>(mv.y * 2);
+    ref >>= 1;
+  }
 }
 
 void C264_Decode::PredictMv(int mb_addr, int list, int bx, int by, int bw, int ref_idx, int shape, H264Mv& mvp) {
   const int order = blk_order_[by * 4 + bx];
   const int stride = mb_width_ * 4;
-  auto fetch = [&](int x, int y) {
+  auto fetch = [&](int xn, int yn) {
     NeighbourMotion n;
     int nb_mb, nb_blk;
-    if (!NeighbourAvailable(mb_addr, x, y, order, nb_mb, nb_blk)) return n;
+    if (!NeighbourAvailable(mb_addr, xn, yn, order, nb_mb, nb_blk)) return n;
     n.available = true;
-    const int idx = (nb_mb / mb_width_) * 4 * stride + (nb_mb % mb_width_) * 4 + (nb_blk >> 2) * stride + (nb_blk & 3);
+    const int idx = BlockBase(nb_mb) + (nb_blk >> 2) * stride + (nb_blk & 3);
     n.ref = ref_idx_[list][idx];
     if (n.ref >= 0) n.mv = mv_[list][idx];
+    ScaleNeighbourMotion(mb_addr, nb_mb, n.ref, n.mv);
     return n;
   };
-  NeighbourMotion a = fetch(bx - 1, by);
-  NeighbourMotion b = fetch(bx, by - 1);
-  NeighbourMotion c = fetch(bx + bw, by - 1);
-  if (!c.available) c = fetch(bx - 1, by - 1);
+  // The luma locations left of, above, above right of and above left of the partition.
+  const int x = bx * 4, y = by * 4;
+  NeighbourMotion a = fetch(x - 1, y);
+  NeighbourMotion b = fetch(x, y - 1);
+  NeighbourMotion c = fetch(x + bw * 4, y - 1);
+  if (!c.available) c = fetch(x - 1, y - 1);
   if (!b.available && !c.available && a.available) b = c = a;
   switch (shape) {
     case 1: if (b.ref == ref_idx) { mvp = b.mv; return; } break;
@@ -96,14 +108,18 @@ void C264_Decode::PSkipMotion(int mb_addr) {
   const int stride = mb_width_ * 4;
   H264Mv mv;
   bool zero = false;
-  const int na = NeighbourMb(mb_addr, 0), nb = NeighbourMb(mb_addr, 1);
-  if (na < 0 || nb < 0) {
+  int na, nb, ba, bb;
+  if (!NeighbourAvailable(mb_addr, -1, 0, 0, na, ba) || !NeighbourAvailable(mb_addr, 0, -1, 0, nb, bb)) {
     zero = true;
   } else {
-    const int ia = (na / mb_width_) * 4 * stride + (na % mb_width_) * 4 + 3;
-    const int ib = (nb / mb_width_) * 4 * stride + (nb % mb_width_) * 4 + 3 * stride;
-    if (ref_idx_[0][ia] == 0 && mv_[0][ia].x == 0 && mv_[0][ia].y == 0) zero = true;
-    if (ref_idx_[0][ib] == 0 && mv_[0][ib].x == 0 && mv_[0][ib].y == 0) zero = true;
+    for (int k = 0; k < 2; ++k) {
+      const int n = k == 0 ? na : nb, blk = k == 0 ? ba : bb;
+      const int idx = BlockBase(n) + (blk >> 2) * stride + (blk & 3);
+      int ref = ref_idx_[0][idx];
+      H264Mv v = mv_[0][idx];
+      ScaleNeighbourMotion(mb_addr, n, ref, v);
+      if (ref == 0 && v.x == 0 && v.y == 0) zero = true;
+    }
   }
   // Mark the macroblock's own blocks as not yet available before predicting.
   StoreMotion(mb_addr, 0, 0, 0, 4, 4, -1, H264Mv());
@@ -116,14 +132,16 @@ void C264_Decode::DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]) {
   for (int list = 0; list < 2; ++list) {
     // Neighbours A, B and C (or D) of the whole macroblock.
     int refs[3] = {-1, -1, -1};
-    const int pos[4][2] = {{-1, 0}, {0, -1}, {4, -1}, {-1, -1}};
+    const int pos[4][2] = {{-1, 0}, {0, -1}, {16, -1}, {-1, -1}};
     int nb_mb, nb_blk;
     for (int k = 0; k < 3; ++k) {
       int p = k;
       if (k == 2 && !NeighbourAvailable(mb_addr, pos[2][0], pos[2][1], 0, nb_mb, nb_blk)) p = 3;
       if (NeighbourAvailable(mb_addr, pos[p][0], pos[p][1], 0, nb_mb, nb_blk)) {
-        const int idx = (nb_mb / mb_width_) * 4 * stride + (nb_mb % mb_width_) * 4 + (nb_blk >> 2) * stride + (nb_blk & 3);
+        const int idx = BlockBase(nb_mb) + (nb_blk >> 2) * stride + (nb_blk & 3);
         refs[k] = ref_idx_[list][idx];
+        H264Mv unused;
+        ScaleNeighbourMotion(mb_addr, nb_mb, refs[k], unused);
       }
     }
     ref[list] = MinPositive(refs[0], MinPositive(refs[1], refs[2]));

@@ -71,12 +71,37 @@ void C264_Decode::GatherIntraNeighbours(int mb_addr, int plane, int x, int y, in
                                         IntraNeighbours& n) {
   // (x, y): block position inside the macroblock in samples of the plane; w x h: block size;
   // blk_w: width of the top-right part to fetch (0 for none).
-  const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
   const int mb_w = plane == 0 ? 16 : mb_cw_, mb_h = plane == 0 ? 16 : mb_ch_;
+  const bool constrained = pps_cur_->constrained_intra_pred_flag;
+  if (mbaff_) {
+    // Each neighbouring sample through the macroblock holding it (pairs of either coding).
+    auto fetch = [&](int xn, int yn, uint8_t& v) {
+      int xw, yw;
+      const int nb = NeighbourLocation(mb_addr, xn, yn, mb_w, mb_h, xw, yw);
+      if (nb < 0 || (nb != mb_addr && constrained && !IsIntraKind(mbs_[nb].kind))) return false;
+      int st;
+      v = MbPixels(plane, nb, st)[yw * st + xw];
+      return true;
+    };
+    n.has_left = true;
+    for (int i = 0; i < h && n.has_left; ++i) n.has_left = fetch(x - 1, y + i, n.left[i]);
+    n.has_top = true;
+    for (int i = 0; i < w && n.has_top; ++i) n.has_top = fetch(x + i, y - 1, n.top[i]);
+    n.has_top_left = fetch(x - 1, y - 1, n.top_left);
+    if (blk_w == 0) return;
+    bool tr = true;
+    if (y > 0) {
+      // Inside the macroblock: the block up and to the right must already be decoded.
+      tr = x + w < mb_w && kBlock4x4Index[(y / 4 - 1) * 4 + x / 4 + 1] < kBlock4x4Index[(y / 4) * 4 + x / 4];
+    }
+    for (int i = 0; i < blk_w && tr; ++i) tr = fetch(x + w + i, y - 1, n.top[w + i]);
+    if (!tr && n.has_top) std::memset(n.top + w, n.top[w - 1], blk_w);
+    return;
+  }
+  const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
   const uint8_t* base = PlaneBase(plane);
   const int stride = PlaneStride(plane);
   const int px = mb_x * mb_w + x, py = mb_y * mb_h + y;
-  const bool constrained = pps_cur_->constrained_intra_pred_flag;
   auto usable = [&](int which) {
     const int nb = NeighbourMb(mb_addr, which);
     return nb >= 0 && (!constrained || IsIntraKind(mbs_[nb].kind));
@@ -118,16 +143,16 @@ void C264_Decode::ReconstructMacroblock(int mb_addr, MbParse& mb) {
     const int offset = c == 0 ? pps_cur_->chroma_qp_index_offset : pps_cur_->second_chroma_qp_index_offset;
     info.qpc[c] = static_cast<int8_t>(kChromaQp[std::clamp(info.qp + offset, 0, 51)]);
   }
-  const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
   if (IsIntraKind(mb.kind)) {
     mb_intra_[mb_addr] = 1;
     for (int list = 0; list < 2; ++list) StoreMotion(mb_addr, list, 0, 0, 4, 4, -1, H264Mv());
     if (mb.kind == kMbIPCM) {
-      const int ls = PlaneStride(0), cs = PlaneStride(1);
-      for (int y = 0; y < 16; ++y) std::memcpy(PlaneBase(0) + (mb_y * 16 + y) * ls + mb_x * 16, mb.pcm + y * 16, 16);
+      int ls, cs;
+      uint8_t* luma = MbPixels(0, mb_addr, ls);
+      for (int y = 0; y < 16; ++y) std::memcpy(luma + y * ls, mb.pcm + y * 16, 16);
       const uint8_t* src = mb.pcm + 256;
       for (int c = 0; c < 2 && mb_cw_ > 0; ++c) {
-        uint8_t* dst = PlaneBase(c + 1) + mb_y * mb_ch_ * cs + mb_x * mb_cw_;
+        uint8_t* dst = MbPixels(c + 1, mb_addr, cs);
         for (int y = 0; y < mb_ch_; ++y, src += mb_cw_) std::memcpy(dst + y * cs, src, mb_cw_);
       }
       std::memset(info.total_coeff, 16, sizeof(info.total_coeff));
@@ -147,12 +172,11 @@ void C264_Decode::PredictIntraMb(int mb_addr, MbParse& mb) {
   for (int plane = 0; plane < luma_planes_; ++plane) PredictIntraPlane(mb_addr, mb, plane);
   if (chroma_format_ != 1 && chroma_format_ != 2) return;
   // Chroma prediction, then the chroma residual shared with inter macroblocks.
-  const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
-  const int cs = PlaneStride(1);
+  int cs;
   IntraNeighbours n;
   for (int c = 0; c < 2; ++c) {
     GatherIntraNeighbours(mb_addr, c + 1, 0, 0, 8, mb_ch_, 0, n);
-    uint8_t* dst = PlaneBase(c + 1) + mb_y * mb_ch_ * cs + mb_x * 8;
+    uint8_t* dst = MbPixels(c + 1, mb_addr, cs);
     PredictIntraChroma(dst, cs, mb.chroma_mode, n, mb_ch_);
   }
   AddChromaResidual(mb_addr, mb);
@@ -161,9 +185,8 @@ void C264_Decode::PredictIntraMb(int mb_addr, MbParse& mb) {
 // Intra prediction and residual of one component coded like luma (luma; Cb and Cr of 4:4:4
 // pictures, predicted with the luma modes from their own samples).
 void C264_Decode::PredictIntraPlane(int mb_addr, MbParse& mb, int plane) {
-  const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
-  const int ls = PlaneStride(plane);
-  uint8_t* luma = PlaneBase(plane) + mb_y * 16 * ls + mb_x * 16;
+  int ls;
+  uint8_t* luma = MbPixels(plane, mb_addr, ls);
   const MbInfo& info = mbs_[mb_addr];
   const int qp = plane == 0 ? qp_ : info.qpc[plane - 1];
   const bool bypass = bypass_allowed_ && qp_ == 0;
@@ -251,9 +274,8 @@ void C264_Decode::AddResidual(int mb_addr, MbParse& mb) {
 // Residual of an inter macroblock's component coded like luma.
 void C264_Decode::AddLumaLikeResidual(int mb_addr, MbParse& mb, int plane) {
   if (!mb.luma8x8_coded[plane] && !mb.luma_coded[plane]) return;
-  const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
-  const int ls = PlaneStride(plane);
-  uint8_t* luma = PlaneBase(plane) + mb_y * 16 * ls + mb_x * 16;
+  int ls;
+  uint8_t* luma = MbPixels(plane, mb_addr, ls);
   const int qp = plane == 0 ? qp_ : mbs_[mb_addr].qpc[plane - 1];
   const bool bypass = bypass_allowed_ && qp_ == 0;
   for (int b8 = 0; b8 < 4; ++b8) {
@@ -287,11 +309,9 @@ void C264_Decode::AddChromaResidual(int mb_addr, MbParse& mb) {
   if ((mb.cbp >> 4) == 0) return;
   // Raster position in the 2x4 DC array of each 4:2:2 DC level in parse order (8.5.11.1).
   static const uint8_t kDc422Pos[8] = {0, 2, 1, 4, 6, 3, 5, 7};
-  const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
   const MbInfo& info = mbs_[mb_addr];
   const bool intra = IsIntraKind(mb.kind);
   const bool bypass = bypass_allowed_ && qp_ == 0;
-  const int cs = PlaneStride(1);
   const int blocks = mb_ch_ / 4 * 2;
   for (int c = 0; c < 2; ++c) {
     const int qpc = info.qpc[c];
@@ -319,7 +339,8 @@ void C264_Decode::AddChromaResidual(int mb_addr, MbParse& mb) {
         }
       }
     }
-    uint8_t* base = PlaneBase(c + 1) + mb_y * mb_ch_ * cs + mb_x * 8;
+    int cs;
+    uint8_t* base = MbPixels(c + 1, mb_addr, cs);
     if (bypass) {
       int32_t r[8 * 16];
       for (int blk = 0; blk < blocks; ++blk)
@@ -345,11 +366,18 @@ void C264_Decode::AddChromaResidual(int mb_addr, MbParse& mb) {
 }
 
 void C264_Decode::PredictInterMb(int mb_addr) {
-  const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
   const int stride4 = mb_width_ * 4;
-  const int base4 = mb_y * 4 * stride4 + mb_x * 4;
-  const int ls = PlaneStride(0), cs = PlaneStride(1);
-  const int pic_w = mb_width_ * 16, pic_h = mb_height_ * 16;
+  const int base4 = BlockBase(mb_addr);
+  // A field macroblock of an MBAFF frame predicts from fields, at its position in its field.
+  const bool field_mb = FieldMb(mb_addr);
+  const int own_parity = field_mb ? ((mb_addr & 1) ? 2 : 1) : field_;
+  const int mb_x = MbX(mb_addr), mb_y = field_mb ? MbY(mb_addr) >> 1 : MbY(mb_addr);
+  int ls, cs;
+  uint8_t* dst_y = MbPixels(0, mb_addr, ls);
+  uint8_t* dst_cb = chroma_format_ ? MbPixels(1, mb_addr, cs) : nullptr;
+  uint8_t* dst_cr = chroma_format_ ? MbPixels(2, mb_addr, cs) : nullptr;
+  if (!chroma_format_) cs = PlaneStride(1);
+  const int pic_w = mb_width_ * 16, pic_h = mb_height_ * 16 / (field_mb ? 2 : 1);
   auto same = [&](int a, int b) {
     for (int l = 0; l < 2; ++l) {
       if (ref_idx_[l][a] != ref_idx_[l][b]) return false;
@@ -373,7 +401,8 @@ void C264_Decode::PredictInterMb(int mb_addr) {
       if (r < 0) continue;
       refs[l] = r;
       used |= 1 << l;
-      const H264Picture* ref = r < ref_count_[l] ? ref_list_[l][r] : nullptr;
+      int parity = 0;
+      const H264Picture* ref = r < RefCount(mb_addr, l) ? RefOf(mb_addr, l, r, parity) : nullptr;
       if (ref == nullptr || !ref->frame.IsAllocated()) {
         std::memset(pl[l], 128, sizeof(pl[l]));
         std::memset(pcb[l], 128, sizeof(pcb[l]));
@@ -382,7 +411,6 @@ void C264_Decode::PredictInterMb(int mb_addr) {
       }
       const H264Mv mv = mv_[l][idx];
       // A reference field is every other row of its frame.
-      const int parity = ref_parity_[l][r];
       const int ly = parity == 2 ? FrameStride(0) : 0, cy0 = parity == 2 ? FrameStride(1) : 0;
       RefPlane y{ref->frame.Y() + ly, ls, pic_w, pic_h};
       PredictLuma(pl[l], 16, y, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
@@ -399,18 +427,39 @@ void C264_Decode::PredictInterMb(int mb_addr) {
       // 4:2:0 fields: a vector into the field of the other parity points a quarter chroma
       // sample further up (bottom reference of a top field) or down (top of a bottom field).
       int mvcy = mv.y;
-      if (chroma_format_ == 1 && field_ != 0 && parity != field_) mvcy += parity == 2 ? -2 : 2;
+      if (chroma_format_ == 1 && own_parity != 0 && parity != own_parity) mvcy += parity == 2 ? -2 : 2;
       const int cx = cpx + (mv.x >> 3), fx = mv.x & 7;
       const int cy = chroma_format_ == 1 ? cpy + (mvcy >> 3) : cpy + (mv.y >> 2);
       const int fy = chroma_format_ == 1 ? mvcy & 7 : (mv.y & 3) << 1;
       PredictChroma(pcb[l], 16, cb, cx, cy, fx, fy, cw, ch);
       PredictChroma(pcr[l], 16, cr, cx, cy, fx, fy, cw, ch);
     }
-    uint8_t* dy = PlaneBase(0) + py * ls + px;
-    uint8_t* dcb = chroma_format_ ? PlaneBase(1) + cpy * cs + cpx : nullptr;
-    uint8_t* dcr = chroma_format_ ? PlaneBase(2) + cpy * cs + cpx : nullptr;
+    uint8_t* dy = dst_y + by * 4 * ls + bx * 4;
+    uint8_t* dcb = chroma_format_ ? dst_cb + (cpy - mb_y * mb_ch_) * cs + cpx - mb_x * mb_cw_ : nullptr;
+    uint8_t* dcr = chroma_format_ ? dst_cr + (cpy - mb_y * mb_ch_) * cs + cpx - mb_x * mb_cw_ : nullptr;
     const H264PredWeights& wt = sh_.weights;
     const bool chroma = chroma_format_ != 0;
+    // Field macroblocks of MBAFF frames: explicit weights by the frame's index, implicit ones
+    // from the order counts of the fields.
+    int wr[2] = {refs[0], refs[1]};
+    if (field_mb) {
+      wr[0] = refs[0] >> 1;
+      wr[1] = refs[1] >> 1;
+    }
+    int implicit_w1 = 32;
+    if (used == 3 && weight_mode_ == 2) {
+      if (field_mb) {
+        int p0, p1;
+        const H264Picture* r0 = RefOf(mb_addr, 0, refs[0], p0);
+        const H264Picture* r1 = RefOf(mb_addr, 1, refs[1], p1);
+        auto fpoc = [](const H264Picture* p, int parity) { return parity == 1 ? p->poc_top : p->poc_bottom; };
+        const int32_t cur = own_parity == 1 ? cur_poc_.top : cur_poc_.bottom;
+        if (r0 != nullptr && r1 != nullptr && !r0->long_ref && !r1->long_ref)
+          implicit_w1 = ImplicitWeight(cur, fpoc(r0, p0), fpoc(r1, p1));
+      } else {
+        implicit_w1 = implicit_w_[refs[0]][refs[1]];
+      }
+    }
     if (used == 3) {
       if (weight_mode_ == 0) {
         AverageBlocks(dy, ls, pl[0], pl[1], 16, w, h);
@@ -419,14 +468,14 @@ void C264_Decode::PredictInterMb(int mb_addr) {
           AverageBlocks(dcr, cs, pcr[0], pcr[1], 16, cw, ch);
         }
       } else if (weight_mode_ == 2) {
-        const int w1 = implicit_w_[refs[0]][refs[1]], w0 = 64 - w1;
+        const int w1 = implicit_w1, w0 = 64 - w1;
         WeightBlocksBi(dy, ls, pl[0], pl[1], 16, w, h, 5, w0, w1, 0, 0);
         if (chroma) {
           WeightBlocksBi(dcb, cs, pcb[0], pcb[1], 16, cw, ch, 5, w0, w1, 0, 0);
           WeightBlocksBi(dcr, cs, pcr[0], pcr[1], 16, cw, ch, 5, w0, w1, 0, 0);
         }
       } else {
-        const int r0 = refs[0], r1 = refs[1];
+        const int r0 = wr[0], r1 = wr[1];
         WeightBlocksBi(dy, ls, pl[0], pl[1], 16, w, h, static_cast<int>(wt.luma_log2_weight_denom),
                        wt.luma_weight[0][r0], wt.luma_weight[1][r1], wt.luma_offset[0][r0], wt.luma_offset[1][r1]);
         if (chroma) {
@@ -442,7 +491,7 @@ void C264_Decode::PredictInterMb(int mb_addr) {
     if (used == 0) return;
     const int l = used == 1 ? 0 : 1;
     if (weight_mode_ == 1) {
-      const int r = refs[l];
+      const int r = wr[l];
       WeightBlock(pl[l], 16, w, h, static_cast<int>(wt.luma_log2_weight_denom), wt.luma_weight[l][r],
                   wt.luma_offset[l][r]);
       if (chroma) {
@@ -487,31 +536,61 @@ void C264_Decode::DeblockPicture() {
 void C264_Decode::DeblockMacroblock(int mb_addr) {
   const MbInfo& q = mbs_[mb_addr];
   const SliceInfo& s = slices_[q.slice];
-  const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
   const int stride4 = mb_width_ * 4;
-  const int base4 = mb_y * 4 * stride4 + mb_x * 4;
-  const int ls = PlaneStride(0), cs = PlaneStride(1);
-  uint8_t* luma = PlaneBase(0) + mb_y * 16 * ls + mb_x * 16;
-  uint8_t* cb = PlaneBase(1) + mb_y * mb_ch_ * cs + mb_x * mb_cw_;
-  uint8_t* cr = PlaneBase(2) + mb_y * mb_ch_ * cs + mb_x * mb_cw_;
+  const int base4 = BlockBase(mb_addr);
+  int ls, cs = 0;
+  uint8_t* luma = MbPixels(0, mb_addr, ls);
+  uint8_t* cb = chroma_format_ ? MbPixels(1, mb_addr, cs) : nullptr;
+  uint8_t* cr = chroma_format_ ? MbPixels(2, mb_addr, cs) : nullptr;
+  // A field macroblock: of a field picture, or of a field pair in an MBAFF frame.
+  const bool q_field = field_ != 0 || FieldMb(mb_addr);
+  auto is_field = [&](int a) { return field_ != 0 || FieldMb(a); };
 
   auto edge_allowed = [&](int nb) {
     return nb >= 0 && mbs_[nb].slice >= 0 && (s.disable_deblocking_filter_idc != 2 || mbs_[nb].slice == q.slice);
   };
-  const int left = mb_x > 0 ? mb_addr - 1 : -1;
-  const int top = mb_y > 0 ? mb_addr - mb_width_ : -1;
+  // The macroblocks across the left and top edges. In MBAFF frames: the left pair's
+  // macroblock of the same position (a left pair of the other coding is handled below, row
+  // by row), and above a field macroblock the pair above's macroblock of its parity (the
+  // bottom one of a frame pair); a top frame macroblock under a field pair has its top edge
+  // filtered once per field.
+  int left = -1, top = -1;
+  bool left_mixed = false, top_per_field = false;
+  if (!mbaff_) {
+    const int mb_x = MbX(mb_addr), mb_y = MbY(mb_addr);
+    left = mb_x > 0 ? mb_addr - 1 : -1;
+    top = mb_y > 0 ? mb_addr - mb_width_ : -1;
+  } else {
+    const int pair = mb_addr >> 1, bottom = mb_addr & 1;
+    if (pair % mb_width_ > 0) {
+      left = 2 * (pair - 1) + bottom;
+      left_mixed = mbs_[left].field != q.field;
+    }
+    if (!q.field && bottom) {
+      top = mb_addr - 1;
+    } else if (pair >= mb_width_) {
+      const int above = 2 * (pair - mb_width_);
+      top = q.field && mbs_[above].field ? above + bottom : above + 1;
+      top_per_field = !q.field && mbs_[above].field;
+    }
+  }
   const bool filter_left = edge_allowed(left);
   const bool filter_top = edge_allowed(top);
 
   // Boundary strength between 4x4 blocks p (in macroblock pm) and q (in this one), 8.7.2.1.
-  // Field macroblocks (all of a field picture's): a horizontal macroblock edge next to an
-  // intra macroblock gets strength 3, and vertical vectors differ from 2 quarter field
-  // samples on (4 quarter frame samples).
-  const int mvy_limit = field_ ? 2 : 4;
+  // Next to an intra macroblock a horizontal macroblock edge gets strength 4 only between
+  // frame macroblocks; vertical vectors of field macroblocks differ from 2 quarter field
+  // samples on (4 quarter frame samples); an edge between a frame and a field macroblock has
+  // at least strength 1.
+  const int mvy_limit = q_field ? 2 : 4;
   auto strength = [&](int pm, int pidx, int qidx, int pblk, int qblk, bool mb_edge, bool horizontal) -> uint8_t {
     const MbInfo& p = mbs_[pm];
-    if (IsIntraKind(p.kind) || IsIntraKind(q.kind)) return mb_edge && !(field_ && horizontal) ? 4 : 3;
+    if (IsIntraKind(p.kind) || IsIntraKind(q.kind)) {
+      if (!mb_edge) return 3;
+      return horizontal && (q_field || is_field(pm)) ? 3 : 4;
+    }
     if ((p.nonzero >> pblk) & 1 || (q.nonzero >> qblk) & 1) return 2;
+    if (mbaff_ && mb_edge && is_field(pm) != q_field) return 1;
     int32_t pp[2], qq[2];
     H264Mv pmv[2], qmv[2];
     int pc = 0, qc = 0;
@@ -540,11 +619,77 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
     t.beta = kDeblockBeta[std::clamp(qpav + s.filter_offset_b, 0, 51)];
     return t;
   };
+  auto nonzero = [&](int a, int row, int col) { return (mbs_[a].nonzero >> (row * 4 + col)) & 1; };
+  if (filter_left && left_mixed) {
+    // MBAFF, left pair of the other coding: eight strengths, each for two lines of the edge;
+    // a field macroblock meets the top frame macroblock of the pair in its upper half and the
+    // bottom one in its lower half, a frame macroblock meets the top field macroblock in its
+    // even lines and the bottom one in its odd lines.
+    const int pair_top = left & ~1;
+    uint8_t bs[8];
+    for (int i = 0; i < 8; ++i) {
+      const int pm = pair_top + (q.field ? i >> 2 : i & 1);
+      if (IsIntraKind(q.kind) || IsIntraKind(mbs_[pm].kind)) {
+        bs[i] = 4;
+        continue;
+      }
+      const int prow = q.field ? (i & 3) : ((mb_addr & 1) ? 2 : 0) + (i >> 2);
+      bs[i] = static_cast<uint8_t>(1 + (nonzero(mb_addr, i >> 1, 0) || nonzero(pm, prow, 3)));
+    }
+    const MbInfo& p0 = mbs_[pair_top];
+    const MbInfo& p1 = mbs_[pair_top + 1];
+    const EdgeThresholds t[2] = {thresholds(p0.qp, q.qp), thresholds(p1.qp, q.qp)};
+    const uint8_t half[2][4] = {{bs[0], bs[2], bs[4], bs[6]}, {bs[1], bs[3], bs[5], bs[7]}};
+    for (int k = 0; k < 2; ++k) {
+      // q.field: upper / lower half of the lines; frame: even / odd lines.
+      const uint8_t* kbs = q.field ? bs + 4 * k : half[k];
+      uint8_t* y0 = q.field ? luma + 8 * k * ls : luma + k * ls;
+      const int ystep = q.field ? ls : 2 * ls;
+      if (t[k].alpha > 0 && t[k].beta > 0) FilterLumaLines(y0, 1, ystep, 8, kbs, 2, t[k]);
+      if (chroma_format_ != 1) continue;
+      const MbInfo& pk = k == 0 ? p0 : p1;
+      for (int c = 0; c < 2; ++c) {
+        const EdgeThresholds tc = thresholds(pk.qpc[c], q.qpc[c]);
+        if (tc.alpha == 0 || tc.beta == 0) continue;
+        uint8_t* plane = c == 0 ? cb : cr;
+        uint8_t* c0 = q.field ? plane + 4 * k * cs : plane + k * cs;
+        FilterChromaLines(c0, 1, q.field ? cs : 2 * cs, 4, kbs, 1, tc);
+      }
+    }
+  }
+  auto filter_top_per_field = [&]() {
+    // MBAFF, top frame macroblock under a field pair: the edge is filtered in the top field
+    // lines against the top field macroblock, then in the bottom field lines against the
+    // bottom one (strength 3 next to intra macroblocks).
+    const int pair_top = top & ~1;
+    for (int k = 0; k < 2; ++k) {
+      const int pm = pair_top + k;
+      uint8_t bs[4];
+      for (int i = 0; i < 4; ++i)
+        bs[i] = IsIntraKind(q.kind) || IsIntraKind(mbs_[pm].kind)
+                    ? 3
+                    : static_cast<uint8_t>(1 + (nonzero(mb_addr, 0, i) || nonzero(pm, 3, i)));
+      const MbInfo& p = mbs_[pm];
+      const EdgeThresholds t = thresholds(p.qp, q.qp);
+      if (t.alpha > 0 && t.beta > 0) FilterLumaLines(luma + k * ls, 2 * ls, 1, 16, bs, 4, t);
+      if (chroma_format_ != 1) continue;
+      for (int c = 0; c < 2; ++c) {
+        const EdgeThresholds tc = thresholds(p.qpc[c], q.qpc[c]);
+        if (tc.alpha == 0 || tc.beta == 0) continue;
+        FilterChromaLines((c == 0 ? cb : cr) + k * cs, 2 * cs, 1, 8, bs, 2, tc);
+      }
+    }
+  };
   for (int dir = 0; dir < 2; ++dir) {  // 0: vertical edges, 1: horizontal edges
     const int across_l = dir == 0 ? 1 : ls, along_l = dir == 0 ? ls : 1;
     const int across_c = dir == 0 ? 1 : cs, along_c = dir == 0 ? cs : 1;
     for (int e = 0; e < 4; ++e) {
       const bool mb_edge = e == 0;
+      if (mb_edge && dir == 0 && left_mixed) continue;  // done above
+      if (mb_edge && dir == 1 && top_per_field) {
+        if (filter_top) filter_top_per_field();
+        continue;
+      }
       // No 4x4 edges inside 8x8 transform blocks. Chroma edges lie on the chroma 4x4 blocks:
       // every other luma edge in 4:2:0 and across 4:2:2 columns, every luma edge along 4:2:2
       // rows; 4:4:4 chroma follows luma. Their strengths are those of the luma edge there.
@@ -568,10 +713,10 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
         int pblk, pidx;
         if (dir == 0) {
           pblk = qy * 4 + ((qx + 3) & 3);
-          pidx = qidx - 1;
+          pidx = mb_edge ? BlockBase(pm) + qy * stride4 + 3 : qidx - 1;
         } else {
           pblk = ((qy + 3) & 3) * 4 + qx;
-          pidx = qidx - stride4;
+          pidx = mb_edge ? BlockBase(pm) + 3 * stride4 + qx : qidx - stride4;
         }
         bs[k] = strength(pm, pidx, qidx, pblk, qblk, mb_edge, dir == 1);
         any |= bs[k] != 0;

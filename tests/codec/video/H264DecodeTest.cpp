@@ -82,6 +82,12 @@ TEST(H264DecodeTest, FieldPicturesPCavlc) { ExpectBitExact("paff_p_cavlc"); }
 // temporal direct scaling and implicit weights.
 TEST(H264DecodeTest, FieldPicturesBTemporalDirect) { ExpectBitExact("paff_b_cavlc"); }
 TEST(H264DecodeTest, FieldPicturesBSpatialDirectImplicitWeights) { ExpectBitExact("paff_b_spatial"); }
+// MBAFF frames: frame and field macroblock pairs with the neighbour derivation across pairs
+// of either coding, field macroblock prediction from reference fields, and the deblocking of
+// edges between frame and field macroblocks.
+TEST(H264DecodeTest, MbaffCavlc) { ExpectBitExact("mbaff_cavlc"); }
+TEST(H264DecodeTest, MbaffCabac) { ExpectBitExact("mbaff_cabac"); }
+TEST(H264DecodeTest, MbaffBSpatialDirect) { ExpectBitExact("mbaff_b_spatial"); }
 // Lossless macroblocks (transform bypass at QP 0), with the accumulated residual of
 // horizontal and vertical intra prediction.
 TEST(H264DecodeTest, Lossless444Cabac) { ExpectBitExact("lossless_444"); }
