@@ -1,9 +1,11 @@
 // The H.264 decoder: parameter-set stores and stream callbacks (C264_DecodeHeader), and the
 // decoding of coded pictures into CVideoFrame pictures (C264_Decode) following ITU-T H.264
-// clause 8 with CAVLC and CABAC entropy decoding (clause 9). Progressive 8-bit 4:2:0
-// pictures of Baseline (without slice groups), Main and High streams are decoded; field and
-// MBAFF coding, other chroma formats and bit depths, slice groups and SP/SI slices are
-// reported as unsupported.
+// clause 8 with CAVLC and CABAC entropy decoding (clause 9). 8-bit pictures of Baseline
+// (without slice groups), Main, High, High 4:2:2 and High 4:4:4 Predictive streams are
+// decoded: monochrome (output with grey chroma), 4:2:0, 4:2:2 and 4:4:4 (colour planes coded
+// together), with lossless transform bypass; frames, field pictures (PAFF) and, in 4:2:0 and
+// monochrome, macroblock-adaptive frame/field frames (MBAFF). Separately coded colour planes,
+// bit depths above 8, slice groups and SP/SI slices are reported as unsupported.
 #pragma once
 
 #include <cstddef>
