@@ -435,6 +435,8 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
       pic->ref_long[l].assign(blocks, 0);
     }
     pic->mb_intra.assign(static_cast<size_t>(mb_width_) * frame_mb_height_, 1);
+    if (mbaff_) pic->mb_field.assign(static_cast<size_t>(mb_count_), 0);
+    else pic->mb_field.clear();
   }
   const size_t mb_offset = field == 2 ? static_cast<size_t>(mb_count_) : 0;
   for (int l = 0; l < 2; ++l) {

@@ -169,12 +169,21 @@ void C264_Decode::DirectMotion(int mb_addr, int sub) {
   if (col != nullptr && col->field_coded != (field_ != 0) && direct_cache_mb_ != mb_addr)
     DebugPrint("[H.264] direct: co-located picture coded as %s not supported\n", col->field_coded ? "fields" : "a frame");
   const size_t col_mb_offset = col_bottom ? static_cast<size_t>(mb_count_) : 0;
-  const int mb_base = static_cast<int>(col_mb_offset) * 16 + (mb_addr / mb_width_) * 4 * stride + (mb_addr % mb_width_) * 4;
   const int sx = (sub & 1) * 2, sy = (sub >> 1) * 2;
   const bool inference = cur_sps_.direct_8x8_inference_flag;
-  const bool col_intra = col == nullptr || col->mb_intra.size() <= col_mb_offset + mb_addr ||
-                         col->mb_intra[col_mb_offset + mb_addr];
   MbInfo& info = mbs_[mb_addr];
+  // MBAFF frames (8.4.1.2.1): a macroblock and its co-located pair may differ in coding. A
+  // field macroblock over a frame pair takes the pair's top or bottom macroblock by the row
+  // (vertical vector halved); a frame macroblock over a field pair takes the field nearer in
+  // order count (vertical vector doubled).
+  const bool cur_field = FieldMb(mb_addr);
+  const bool col_mbaff = mbaff_ && col != nullptr && col->mb_field.size() == mbs_.size();
+  const bool col_pair_field = col_mbaff && col->mb_field[mb_addr & ~1];
+  int col_parity = 0;
+  if (col_mbaff && col_pair_field && !cur_field) {
+    const int32_t cur = CurPoc();
+    col_parity = std::abs(int64_t{col->poc_top} - cur) >= std::abs(int64_t{col->poc_bottom} - cur) ? 1 : 0;
+  }
 
   const bool spatial = sh_.direct_spatial_mv_pred_flag;
   // The spatial predictors depend only on the macroblock's neighbours: derived once per
@@ -194,7 +203,22 @@ void C264_Decode::DirectMotion(int mb_addr, int sub) {
       // Co-located 4x4 block: the corner block of the 8x8 with direct_8x8_inference_flag.
       const int cx = inference ? (sx ? 3 : 0) : bx;
       const int cy = inference ? (sy ? 3 : 0) : by;
-      const int cidx = mb_base + cy * stride + cx;
+      int col_mb = mb_addr, row = cy, vertical_scale = 0;  // -1 halve, 1 double
+      if (col_mbaff && col_pair_field != cur_field) {
+        const int pair_top = mb_addr & ~1;
+        if (cur_field) {
+          col_mb = pair_top + (cy >= 2 ? 1 : 0);
+          row = (2 * cy * 4) % 16 / 4;
+          vertical_scale = -1;
+        } else {
+          col_mb = pair_top + col_parity;
+          row = 2 * (mb_addr & 1) + (cy >= 2 ? 1 : 0);
+          vertical_scale = 1;
+        }
+      }
+      const bool col_intra = col == nullptr || col->mb_intra.size() <= col_mb_offset + col_mb ||
+                             col->mb_intra[col_mb_offset + col_mb];
+      const int cidx = static_cast<int>(col_mb_offset) * 16 + BlockBase(col_mb) + row * stride + cx;
       int ref_col = -1;
       H264Mv mv_col;
       int32_t col_ref_serial = -1;
@@ -217,24 +241,47 @@ void C264_Decode::DirectMotion(int mb_addr, int sub) {
       }
       // Temporal: refIdxL0 is the lowest index of list 0 holding the co-located block's
       // reference picture.
+      // In an MBAFF frame a frame macroblock looks for the frame holding the co-located
+      // block's reference (field or frame), a field macroblock for that field, or for the
+      // field of its own parity of a referenced frame.
       int ref0 = 0;
       if (ref_col >= 0) {
         ref0 = -1;
-        for (int k = 0; k < ref_count_[0]; ++k)
-          if (RefId(0, k) == col_ref_serial) {
+        const int count = RefCount(mb_addr, 0);
+        for (int k = 0; k < count && ref0 < 0; ++k) {
+          int parity;
+          const H264Picture* p = RefOf(mb_addr, 0, k, parity);
+          if (p == nullptr) continue;
+          if (!mbaff_) {
+            if (RefId(0, k) == col_ref_serial) ref0 = k;
+          } else if (!cur_field) {
+            if (p->serial == col_ref_serial >> 2) ref0 = k;
+          } else if (col_ref_serial & 3) {
+            if (p->serial * 4 + parity == col_ref_serial) ref0 = k;
+          } else if (p->serial == col_ref_serial >> 2 && (k & 1) == 0) {
             ref0 = k;
-            break;
           }
+        }
         if (ref0 < 0) {
           DebugPrint("[H.264] direct: co-located reference not in list 0\n");
           ref0 = 0;
         }
       }
+      if (vertical_scale < 0) mv_col.y = static_cast<int16_t>(mv_col.y / 2);
+      if (vertical_scale > 0) mv_col.y = static_cast<int16_t>(mv_col.y * 2);
       H264Mv mv0 = mv_col, mv1;
-      const H264Picture* pic0 = ref_list_[0][ref0];
-      if (pic0 != nullptr && col != nullptr && !pic0->long_ref) {
-        const int tb = static_cast<int>(std::clamp<int64_t>(int64_t{CurPoc()} - RefPoc(0, ref0), -128, 127));
-        const int td = static_cast<int>(std::clamp<int64_t>(int64_t{RefPoc(1, 0)} - RefPoc(0, ref0), -128, 127));
+      int parity0, parity1;
+      const H264Picture* pic0 = RefOf(mb_addr, 0, ref0, parity0);
+      const H264Picture* pic1 = RefOf(mb_addr, 1, 0, parity1);
+      if (pic0 != nullptr && pic1 != nullptr && !pic0->long_ref) {
+        // Order counts of the pictures, or of the fields for a field macroblock.
+        auto poc_of = [](const H264Picture* p, int parity) {
+          return parity == 1 ? p->poc_top : (parity == 2 ? p->poc_bottom : p->poc);
+        };
+        const int own = cur_field ? ((mb_addr & 1) ? 2 : 1) : field_;
+        const int32_t cur_poc = own == 1 ? cur_poc_.top : (own == 2 ? cur_poc_.bottom : cur_->poc);
+        const int tb = static_cast<int>(std::clamp<int64_t>(int64_t{cur_poc} - poc_of(pic0, parity0), -128, 127));
+        const int td = static_cast<int>(std::clamp<int64_t>(int64_t{poc_of(pic1, parity1)} - poc_of(pic0, parity0), -128, 127));
         if (td != 0) {
           const int tx = (16384 + std::abs(td / 2)) / td;
           const int dsf = std::clamp((tb * tx + 32) >> 6, -1024, 1023);

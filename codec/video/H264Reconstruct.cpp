@@ -137,6 +137,7 @@ void C264_Decode::GatherIntraNeighbours(int mb_addr, int plane, int x, int y, in
 
 void C264_Decode::ReconstructMacroblock(int mb_addr, MbParse& mb) {
   MbInfo& info = mbs_[mb_addr];
+  if (mbaff_) cur_->mb_field[mb_addr] = info.field;
   info.kind = static_cast<uint8_t>(mb.kind);
   info.cbp = static_cast<uint8_t>(mb.cbp);
   for (int c = 0; c < 2; ++c) {

@@ -88,6 +88,9 @@ TEST(H264DecodeTest, FieldPicturesBSpatialDirectImplicitWeights) { ExpectBitExac
 TEST(H264DecodeTest, MbaffCavlc) { ExpectBitExact("mbaff_cavlc"); }
 TEST(H264DecodeTest, MbaffCabac) { ExpectBitExact("mbaff_cabac"); }
 TEST(H264DecodeTest, MbaffBSpatialDirect) { ExpectBitExact("mbaff_b_spatial"); }
+// Temporal direct between frame and field macroblocks and their co-located pairs.
+TEST(H264DecodeTest, MbaffBTemporalDirect) { ExpectBitExact("mbaff_b_temporal"); }
+TEST(H264DecodeTest, MbaffX264Defaults) { ExpectBitExact("mbaff_default"); }
 // Lossless macroblocks (transform bypass at QP 0), with the accumulated residual of
 // horizontal and vertical intra prediction.
 TEST(H264DecodeTest, Lossless444Cabac) { ExpectBitExact("lossless_444"); }
