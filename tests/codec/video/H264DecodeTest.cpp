@@ -91,6 +91,8 @@ TEST(H264DecodeTest, MbaffBSpatialDirect) { ExpectBitExact("mbaff_b_spatial"); }
 // Temporal direct between frame and field macroblocks and their co-located pairs.
 TEST(H264DecodeTest, MbaffBTemporalDirect) { ExpectBitExact("mbaff_b_temporal"); }
 TEST(H264DecodeTest, MbaffX264Defaults) { ExpectBitExact("mbaff_default"); }
+TEST(H264DecodeTest, MbaffCroppedThreeSlices) { ExpectBitExact("mbaff_slices"); }
+TEST(H264DecodeTest, MbaffCavlcBConstrainedIntra) { ExpectBitExact("mbaff_cavlc_b"); }
 // Lossless macroblocks (transform bypass at QP 0), with the accumulated residual of
 // horizontal and vertical intra prediction.
 TEST(H264DecodeTest, Lossless444Cabac) { ExpectBitExact("lossless_444"); }
