@@ -353,13 +353,11 @@ void C264_Decode::FillFrameNumGap(const H264SliceHeader& sh, const H264Sps& sps)
 }
 
 bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, const H264Pps& pps) {
-  const bool mbaff = sps.mb_adaptive_frame_field_flag && !sh.field_pic_flag;
   if (sps.bit_depth_luma_minus8 != 0 || sps.bit_depth_chroma_minus8 != 0 || pps.num_slice_groups_minus1 > 0 ||
-      sps.residual_colour_transform_flag || (mbaff && sps.chroma_format_idc > 1)) {
-    DebugPrint("[H.264] stream not supported (bit depth %u/%u, slice groups %u, separate colour planes %d, "
-               "MBAFF with chroma_format_idc %u)\n",
+      sps.residual_colour_transform_flag) {
+    DebugPrint("[H.264] stream not supported (bit depth %u/%u, slice groups %u, separate colour planes %d)\n",
                sps.bit_depth_luma_minus8 + 8, sps.bit_depth_chroma_minus8 + 8, pps.num_slice_groups_minus1 + 1,
-               sps.residual_colour_transform_flag ? 1 : 0, mbaff ? sps.chroma_format_idc : 0);
+               sps.residual_colour_transform_flag ? 1 : 0);
     return false;
   }
   const int field = sh.field_pic_flag ? (sh.bottom_field_flag ? 2 : 1) : 0;
@@ -396,7 +394,7 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
   scan4x4_ = field ? kFieldScan4x4 : kZigzag4x4;
   scan8x8_ = field ? kFieldScan8x8 : kZigzag8x8;
   mb_field_ = field != 0;
-  mbaff_ = mbaff;
+  mbaff_ = sps.mb_adaptive_frame_field_flag && !sh.field_pic_flag;
   chroma_format_ = static_cast<int>(sps.chroma_format_idc);
   mb_cw_ = chroma_format_ == 0 ? 0 : (chroma_format_ == 3 ? 16 : 8);
   mb_ch_ = chroma_format_ == 0 ? 0 : (chroma_format_ == 1 ? 8 : 16);

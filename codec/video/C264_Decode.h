@@ -3,9 +3,9 @@
 // clause 8 with CAVLC and CABAC entropy decoding (clause 9). 8-bit pictures of Baseline
 // (without slice groups), Main, High, High 4:2:2 and High 4:4:4 Predictive streams are
 // decoded: monochrome (output with grey chroma), 4:2:0, 4:2:2 and 4:4:4 (colour planes coded
-// together), with lossless transform bypass; frames, field pictures (PAFF) and, in 4:2:0 and
-// monochrome, macroblock-adaptive frame/field frames (MBAFF). Separately coded colour planes,
-// bit depths above 8, slice groups and SP/SI slices are reported as unsupported.
+// together), with lossless transform bypass; frames, field pictures (PAFF) and
+// macroblock-adaptive frame/field frames (MBAFF). Separately coded colour planes, bit depths
+// above 8, slice groups and SP/SI slices are reported as unsupported.
 #pragma once
 
 #include <cstddef>

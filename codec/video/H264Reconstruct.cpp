@@ -647,14 +647,17 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
       uint8_t* y0 = q.field ? luma + 8 * k * ls : luma + k * ls;
       const int ystep = q.field ? ls : 2 * ls;
       if (t[k].alpha > 0 && t[k].beta > 0) FilterLumaLines(y0, 1, ystep, 8, kbs, 2, t[k]);
-      if (chroma_format_ != 1) continue;
+      if (chroma_format_ == 0) continue;
       const MbInfo& pk = k == 0 ? p0 : p1;
+      // Chroma lines as luma's where chroma has as many rows (4:2:2, 4:4:4), else half.
+      const int rows = mb_ch_ / 2, per_bs = mb_ch_ / 8;
       for (int c = 0; c < 2; ++c) {
         const EdgeThresholds tc = thresholds(pk.qpc[c], q.qpc[c]);
         if (tc.alpha == 0 || tc.beta == 0) continue;
         uint8_t* plane = c == 0 ? cb : cr;
-        uint8_t* c0 = q.field ? plane + 4 * k * cs : plane + k * cs;
-        FilterChromaLines(c0, 1, q.field ? cs : 2 * cs, 4, kbs, 1, tc);
+        uint8_t* c0 = q.field ? plane + rows * k * cs : plane + k * cs;
+        if (chroma_format_ == 3) FilterLumaLines(c0, 1, q.field ? cs : 2 * cs, rows, kbs, per_bs, tc);
+        else FilterChromaLines(c0, 1, q.field ? cs : 2 * cs, rows, kbs, per_bs, tc);
       }
     }
   }
@@ -673,11 +676,13 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
       const MbInfo& p = mbs_[pm];
       const EdgeThresholds t = thresholds(p.qp, q.qp);
       if (t.alpha > 0 && t.beta > 0) FilterLumaLines(luma + k * ls, 2 * ls, 1, 16, bs, 4, t);
-      if (chroma_format_ != 1) continue;
+      if (chroma_format_ == 0) continue;
       for (int c = 0; c < 2; ++c) {
         const EdgeThresholds tc = thresholds(p.qpc[c], q.qpc[c]);
         if (tc.alpha == 0 || tc.beta == 0) continue;
-        FilterChromaLines((c == 0 ? cb : cr) + k * cs, 2 * cs, 1, 8, bs, 2, tc);
+        uint8_t* c0 = (c == 0 ? cb : cr) + k * cs;
+        if (chroma_format_ == 3) FilterLumaLines(c0, 2 * cs, 1, 16, bs, 4, tc);
+        else FilterChromaLines(c0, 2 * cs, 1, 8, bs, 2, tc);
       }
     }
   };

@@ -93,6 +93,8 @@ TEST(H264DecodeTest, MbaffBTemporalDirect) { ExpectBitExact("mbaff_b_temporal");
 TEST(H264DecodeTest, MbaffX264Defaults) { ExpectBitExact("mbaff_default"); }
 TEST(H264DecodeTest, MbaffCroppedThreeSlices) { ExpectBitExact("mbaff_slices"); }
 TEST(H264DecodeTest, MbaffCavlcBConstrainedIntra) { ExpectBitExact("mbaff_cavlc_b"); }
+TEST(H264DecodeTest, Mbaff422) { ExpectBitExact("mbaff_422"); }
+TEST(H264DecodeTest, Mbaff444) { ExpectBitExact("mbaff_444"); }
 // Lossless macroblocks (transform bypass at QP 0), with the accumulated residual of
 // horizontal and vertical intra prediction.
 TEST(H264DecodeTest, Lossless444Cabac) { ExpectBitExact("lossless_444"); }
