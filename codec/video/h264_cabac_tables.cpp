@@ -1,6 +1,7 @@
 // CABAC tables of H.264 9.3: the context initialisation values m and n (Tables 9-12 to 9-24,
-// ctxIdx 0..459, enough for 4:2:0 and 4:2:2 pictures), rangeTabLPS (Table 9-44) and the
-// state transitions (Table 9-45).
+// ctxIdx 0..459; the Cb and Cr contexts 460..1023 of 4:4:4 pictures start from the luma ones,
+// see CabacEngine::InitContexts), rangeTabLPS (Table 9-44) and the state transitions (Table
+// 9-45).
 #include "codec/video/h264_cabac_tables.h"
 
 namespace fennik {

@@ -68,6 +68,11 @@ TEST(H264DecodeTest, PcmMonochrome) { ExpectBitExact("pcm_mono"); }
 TEST(H264DecodeTest, Pcm420) { ExpectBitExact("pcm_420"); }
 TEST(H264DecodeTest, Pcm422) { ExpectBitExact("pcm_422"); }
 TEST(H264DecodeTest, Pcm444) { ExpectBitExact("pcm_444"); }
+// The same with CABAC: the engine restarts after the samples.
+TEST(H264DecodeTest, PcmCabacMonochrome) { ExpectBitExact("pcm_cabac_mono"); }
+TEST(H264DecodeTest, PcmCabac420) { ExpectBitExact("pcm_cabac_420"); }
+TEST(H264DecodeTest, PcmCabac422) { ExpectBitExact("pcm_cabac_422"); }
+TEST(H264DecodeTest, PcmCabac444) { ExpectBitExact("pcm_cabac_444"); }
 // Scaling matrices of 4:4:4 (twelve lists, the chroma 8x8 ones falling back to luma's) and
 // 4:2:2; cropping and weighted prediction of chroma in both formats.
 TEST(H264DecodeTest, High444ExplicitScalingMatrices) { ExpectBitExact("hi444_cqm_custom"); }
