@@ -71,12 +71,12 @@ uint8_t* C264_Decode::MbPixels(int plane, int a, int& stride) {
 
 int C264_Decode::NeighbourLocation(int a, int xN, int yN, int w, int h, int& xW, int& yW) const {
   xW = (xN + w) % w;
+  yW = (yN + h) % h;  // also for an unavailable location, so that callers get a valid block
   if (xN >= 0 && xN < w && yN >= 0 && yN < h) {
     yW = yN;
     return a;
   }
   if (!mbaff_) {
-    yW = (yN + h) % h;
     if (xN >= w && yN >= 0) return -1;
     int which;
     if (yN < 0) which = xN < 0 ? 3 : (xN >= w ? 2 : 1);
