@@ -17,6 +17,7 @@
 #include "codec/video/CVideoFrame.h"
 #include "codec/video/H264Cabac.h"
 #include "codec/video/H264Syntax.h"
+#include "codec/video/MacroblockPosition.h"
 
 namespace fennik {
 
@@ -120,6 +121,12 @@ class C264_Decode : public C264_DecodeHeader {
   // Clears pictures and output state; parameter sets are kept.
   void ResetDecoder();
 
+  // Macroblock numbering of the picture decoded last (for the macroblock views): its size,
+  // macroblock count (of a field for a field picture) and whether it is an MBAFF frame.
+  MacroblockGeometry PictureGeometry() const {
+    return MacroblockGeometry{static_cast<uint32_t>(mb_width_ * 16), static_cast<uint32_t>(mb_height_ * 16),
+                              static_cast<uint32_t>(mb_count_), mbaff_};
+  }
   int DpbPictures() const { return dpb_pictures_; }
   uint32_t PicturesDecoded() const { return pictures_decoded_; }
   uint32_t SliceErrors() const { return slice_errors_; }

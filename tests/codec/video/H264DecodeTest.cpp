@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 
 #include "codec/video/C264_Decode.h"
 #include "tests/codec/video/H264TestUtil.h"
@@ -104,6 +105,27 @@ TEST(H264DecodeTest, Mbaff444) { ExpectBitExact("mbaff_444"); }
 // horizontal and vertical intra prediction.
 TEST(H264DecodeTest, Lossless444Cabac) { ExpectBitExact("lossless_444"); }
 TEST(H264DecodeTest, Lossless420Cavlc) { ExpectBitExact("lossless_420_cavlc"); }
+
+TEST(H264DecodeTest, PictureGeometryFollowsTheCoding) {
+  // MBAFF frame: all 11 x 8 macroblocks, numbered in pairs; field picture: a field's 11 x 4.
+  for (const auto& [name, count, mbaff] : {std::tuple<const char*, uint32_t, bool>{"mbaff_cavlc.264", 88, true},
+                                           {"paff_p_cavlc.264", 44, false},
+                                           {"high_cabac.264", 99, false}}) {
+    const auto data = ReadFile(H264Fixture(name));
+    C264_Decode dec;
+    DecodeToMd5(data, dec);
+    const MacroblockGeometry g = dec.PictureGeometry();
+    EXPECT_EQ(g.count, count) << name;
+    EXPECT_EQ(g.mbaff, mbaff) << name;
+    EXPECT_EQ(g.width, 176u) << name;
+    // The macroblock under each macroblock's own position is itself.
+    for (uint32_t i = 0; i < g.count; ++i) {
+      uint32_t x, y;
+      MacroblockToPixel(g, i, x, y);
+      EXPECT_EQ(PixelToMacroblock(g, x, y), i) << name;
+    }
+  }
+}
 
 // Feeds an SPS built for level / size and returns the DPB size the decoder chose.
 int DpbFor(uint32_t level, uint32_t w_mbs, uint32_t h_mbs, int max_dec_frame_buffering = -1) {
