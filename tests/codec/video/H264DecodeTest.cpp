@@ -273,6 +273,28 @@ TEST(H264DecodeTest, CorruptedSlicesNeitherCrashNorStopDecoding) {
   }
 }
 
+TEST(H264DecodeTest, CorruptedStreamsOfEveryCodingDecodeToTheEnd) {
+  // Field pictures, MBAFF frames, 4:2:2 / 4:4:4 and CABAC I_PCM streams with damaged bytes:
+  // decoding goes on to the end, every picture is output at most once per coded frame and
+  // the undamaged start stays exact.
+  for (const char* name : {"paff_b_cavlc", "mbaff_default", "mbaff_422", "hi422_cabac", "hi444_cavlc", "pcm_cabac_420"}) {
+    const auto clean = ReadFile(H264Fixture(std::string(name) + ".264"));
+    const auto expected = ReadFrameMd5(H264Fixture(std::string(name) + ".framemd5"));
+    ASSERT_FALSE(clean.empty()) << name;
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+      auto data = clean;
+      std::srand(seed);
+      const size_t from = data.size() * 3 / 5;
+      for (int i = 0; i < 30; ++i) data[from + static_cast<size_t>(std::rand()) % (data.size() - from)] = static_cast<uint8_t>(std::rand());
+      C264_Decode dec;
+      const auto got = DecodeToMd5(data, dec);
+      ASSERT_FALSE(got.empty()) << name << " seed " << seed;
+      EXPECT_EQ(got[0], expected[0]) << name << " seed " << seed;
+      EXPECT_LE(got.size(), expected.size() + 8) << name << " seed " << seed;
+    }
+  }
+}
+
 TEST(H264DecodeTest, UnknownNalUnitIsSkippedAndEndOfStreamEndsTheCall) {
   const auto data = ReadFile(H264Fixture("intra_cavlc.264"));
   const auto expected = ReadFrameMd5(H264Fixture("intra_cavlc.framemd5"));
