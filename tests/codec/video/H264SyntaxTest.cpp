@@ -62,6 +62,109 @@ TEST(H264SyntaxTest, ParsesSpsAndPpsOfX264Streams) {
   EXPECT_EQ(sps.VisibleHeight(), 120u);
 }
 
+// scaling_list() coding of explicit values (zig-zag order), or of the default list.
+void PutScalingList(BitWriter& bw, const std::vector<int>& values) {
+  int last = 8;
+  for (int v : values) {
+    int delta = v - last;
+    if (delta > 127) delta -= 256;
+    if (delta < -128) delta += 256;
+    bw.Se(delta);
+    last = v;
+  }
+}
+void PutDefaultScalingList(BitWriter& bw) { bw.Se(-8); }  // next scale 0 at the first entry
+
+TEST(H264SyntaxTest, ScalingListFallBackRules) {
+  const std::vector<int> intra4(16, 9), inter8(64, 20);
+  std::vector<int> explicit4(16);
+  for (int i = 0; i < 16; ++i) explicit4[i] = 4 + i;
+  const uint8_t default4_intra[16] = {6, 13, 13, 20, 20, 20, 28, 28, 28, 28, 32, 32, 32, 37, 37, 42};
+  const uint8_t default4_inter[16] = {10, 14, 14, 20, 20, 20, 24, 24, 24, 24, 27, 27, 27, 30, 30, 34};
+  // High profile SPS with lists 0 (explicit) and 7 (explicit) only: rule A gives list 1 and 2
+  // from list 0, list 3 the default inter list, list 6 the default 8x8 intra list.
+  BitWriter sps_bits;
+  sps_bits.Put(100, 8);
+  sps_bits.Put(0, 8);
+  sps_bits.Put(30, 8);
+  sps_bits.Ue(0);   // seq_parameter_set_id
+  sps_bits.Ue(1);   // chroma_format_idc
+  sps_bits.Ue(0);
+  sps_bits.Ue(0);
+  sps_bits.PutBit(0);
+  sps_bits.PutBit(1);  // seq_scaling_matrix_present_flag
+  for (int i = 0; i < 8; ++i) {
+    const bool present = i == 0 || i == 7;
+    sps_bits.PutBit(present);
+    if (i == 0) PutScalingList(sps_bits, explicit4);
+    if (i == 7) PutScalingList(sps_bits, inter8);
+  }
+  sps_bits.Ue(0);   // log2_max_frame_num_minus4
+  sps_bits.Ue(2);   // pic_order_cnt_type
+  sps_bits.Ue(1);   // num_ref_frames
+  sps_bits.PutBit(0);
+  sps_bits.Ue(10);  // 176 x 144
+  sps_bits.Ue(8);
+  sps_bits.PutBit(1);  // frame_mbs_only_flag
+  sps_bits.PutBit(1);  // direct_8x8_inference_flag
+  sps_bits.PutBit(0);
+  sps_bits.PutBit(0);
+  sps_bits.Trailing();
+  H264Sps sps;
+  ASSERT_TRUE(ParseSps(sps_bits.Bytes().data(), sps_bits.Bytes().size(), sps));
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_EQ(sps.scaling_4x4[0][i], explicit4[i]);
+    EXPECT_EQ(sps.scaling_4x4[2][i], explicit4[i]);
+    EXPECT_EQ(sps.scaling_4x4[3][i], default4_inter[i]);
+    EXPECT_EQ(sps.scaling_4x4[5][i], default4_inter[i]);
+  }
+  EXPECT_EQ(sps.scaling_8x8[0][0], 6);   // Default_8x8_Intra
+  EXPECT_EQ(sps.scaling_8x8[0][63], 42);
+  EXPECT_EQ(sps.scaling_8x8[1][10], 20);
+
+  // PPS with the 8x8 transform and lists 1 (the default flag), 3 (explicit) and 6 (explicit):
+  // rule B takes lists 0 and 7 from the SPS, list 2 from list 1, list 4 and 5 from list 3.
+  BitWriter pps_bits;
+  pps_bits.Ue(0);
+  pps_bits.Ue(0);
+  pps_bits.PutBit(0);  // CAVLC
+  pps_bits.PutBit(0);
+  pps_bits.Ue(0);      // one slice group
+  pps_bits.Ue(0);
+  pps_bits.Ue(0);
+  pps_bits.PutBit(0);
+  pps_bits.Put(0, 2);
+  pps_bits.Se(0);
+  pps_bits.Se(0);
+  pps_bits.Se(0);
+  pps_bits.PutBit(1);
+  pps_bits.PutBit(0);
+  pps_bits.PutBit(0);
+  pps_bits.PutBit(1);  // transform_8x8_mode_flag
+  pps_bits.PutBit(1);  // pic_scaling_matrix_present_flag
+  for (int i = 0; i < 8; ++i) {
+    const bool present = i == 1 || i == 3 || i == 6;
+    pps_bits.PutBit(present);
+    if (i == 1) PutDefaultScalingList(pps_bits);
+    if (i == 3) PutScalingList(pps_bits, intra4);
+    if (i == 6) PutScalingList(pps_bits, std::vector<int>(64, 30));
+  }
+  pps_bits.Se(0);  // second_chroma_qp_index_offset
+  pps_bits.Trailing();
+  H264Pps pps;
+  ASSERT_TRUE(ParsePps(pps_bits.Bytes().data(), pps_bits.Bytes().size(), &sps, pps));
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_EQ(pps.scaling_4x4[0][i], explicit4[i]);
+    EXPECT_EQ(pps.scaling_4x4[1][i], default4_intra[i]);
+    EXPECT_EQ(pps.scaling_4x4[2][i], default4_intra[i]);
+    EXPECT_EQ(pps.scaling_4x4[3][i], 9);
+    EXPECT_EQ(pps.scaling_4x4[5][i], 9);
+  }
+  EXPECT_EQ(pps.scaling_8x8[0][0], 30);
+  EXPECT_EQ(pps.scaling_8x8[1][0], 20);  // the SPS's list 7
+  EXPECT_EQ(pps.scaling_8x8[1][63], 20);
+}
+
 TEST(H264SyntaxTest, SliceHeaderOfBaselineStream) {
   const auto data = ReadFile(H264Fixture("baseline_slices.264"));
   H264Sps sps;
