@@ -121,7 +121,7 @@ void CRTP_Parser::OnRtpPacket(const CaptureRecord& record, const PacketRecord& p
   // this packet's entry goes in before the stream object can cut a frame from it. Frames
   // are cut from earlier access units only, so the order changes nothing else.
   const bool listed = packets_.Add(record.fileOffset, e) != 0;
-  FeedStream(index, record, packet, payloadOffset);
+  FeedStream(index, record, packet, payloadOffset, listed ? packets_.GetCount() - 1 : CFrameTable::kNoRow);
 
   stream.lastSequenceNumber = packet.sequenceNumber;
   stream.lastCaptureTime = e.captureTime;
@@ -211,6 +211,7 @@ void CRTP_Parser::CreateStreamObject(uint32_t index) {
   if (!slot.stream) return;  // no stream class: no frames, no bit rate
   slot.stream->SetStreamId(streamId);
   slot.stream->SetListener(this);
+  slot.stream->Frames().SetPacketSource(this);
   slot.stream->SetAudioFormat(static_cast<int32_t>(s.clockRate),
                               static_cast<uint16_t>(s.bitsPerSample),
                               static_cast<uint16_t>(s.channels), 0,
@@ -233,8 +234,8 @@ void CRTP_Parser::CreateStreamObject(uint32_t index) {
 // Hands the stream object whole access units: when the RTP timestamp changes, the bytes
 // gathered so far (the previous access unit) are offered to Open while the object is not
 // open, and then cut into frames by Parse; consumed bytes are then dropped from the buffer.
-void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record,
-                             const PacketRecord& packet, uint32_t payloadOffset) {
+void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record, const PacketRecord& packet,
+                             uint32_t payloadOffset, uint64_t row) {
   const RtpStreamEntry& s = streams_[index];
   StreamState& state = states_[index];
   if (!state.buffer || s.codecSlot >= slots_.size()) return;
@@ -259,7 +260,7 @@ void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record,
   const uint32_t captured = record.length - payloadOffset;
   const uint32_t size = std::min(packet.payloadLength, captured);
   AnarizePacket entry{record.fileOffset, packet.timestamp, payloadOffset, record.packetNumber,
-                      size, newUnit ? 1u : 0u};
+                      size, newUnit ? 1u : 0u, row};
   if (!buffer.Append(record.data + payloadOffset, size, entry)) ++droppedPayloads_;
 }
 
@@ -307,6 +308,23 @@ std::vector<MissingSdpEntry> CRTP_Parser::MissingSdp() const {
     list.push_back({s.sourceAddress, s.destinationAddress, s.sourcePort, s.destinationPort, 1});
   }
   return list;
+}
+
+bool CRTP_Parser::PacketFrame(uint64_t row, uint32_t frameNumber, uint64_t* address, FrameEntry* entry) const {
+  uint64_t at = 0;
+  const RtpPacketEntry* p = packets_.GetEntry(row, &at);
+  if (p == nullptr) return false;
+  FrameEntry e;
+  e.timestamp = p->rtpTimestamp;
+  e.size = std::min<uint32_t>(p->payloadLength, p->capturedPayload);
+  e.packetNumber = p->packetNumber;
+  e.frameNumber = frameNumber;
+  e.streamId = p->streamIndex + 1u;
+  e.frameOffset = p->payloadOffset;
+  e.payloadOffset = p->payloadOffset;
+  *address = at;
+  *entry = e;
+  return true;
 }
 
 // Stream objects report frames in packet order, so the search resumes where it ended.

@@ -50,7 +50,7 @@ struct MissingSdpEntry {
 enum class OpenResult { kOk, kCantOpen, kNotSupported };
 
 class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventListener,
-                    private CCaptureSink {
+                    public CPacketFrameSource, private CCaptureSink {
  public:
   // Stream ids go up to 65535 (a 16-bit index in the packet entry); packets of further
   // streams are refused and counted.
@@ -85,6 +85,10 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   uint32_t RefusedStreamPackets() const { return refusedPackets_; }
   uint32_t DroppedPayloads() const { return droppedPayloads_; }
 
+  // CPacketFrameSource: the frame that is a listed packet's whole payload, as the stream
+  // objects' generic parse makes it.
+  bool PacketFrame(uint64_t row, uint32_t frameNumber, uint64_t* address, FrameEntry* entry) const override;
+
   // CCodecEventListener: stores the frame index in the packet entry where the frame begins.
   void OnFrameAdded(uint32_t frameIndex, uint32_t streamId, uint64_t address, uint32_t size,
                     uint32_t packetNumber) override;
@@ -117,8 +121,9 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   int FindOrAddStream(const PacketRecord& packet, uint32_t packetNumber);
   void AssignCodec(uint32_t index);
   void CreateStreamObject(uint32_t index);
+  // `row`: the packet's row in the packet table (CFrameTable::kNoRow when it was not listed).
   void FeedStream(uint32_t index, const CaptureRecord& record, const PacketRecord& packet,
-                  uint32_t payloadOffset);
+                  uint32_t payloadOffset, uint64_t row);
   void FinishPass();
   uint32_t CaptureTimeMs(int64_t timestampUs) const;
 

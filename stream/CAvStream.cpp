@@ -15,7 +15,7 @@ bool CAvStream::AddFrame(uint32_t streamId, size_t offset, FrameEntry entry,
       entry.packetNumber = packet.packetNumber;
       entry.payloadOffset = static_cast<uint16_t>(packet.payloadOffset);
       entry.frameOffset = static_cast<uint16_t>(inPacket > 0xFFFF ? 0xFFFF : inPacket);
-      if (!frames_.Add(packet.fileOffset, entry)) return false;
+      if (!frames_.Add(packet.fileOffset, entry, packet.packetRow)) return false;
       if (listener_ != nullptr) {
         listener_->OnFrameAdded(static_cast<uint32_t>(frames_.GetCount() - 1), streamId,
                                 packet.fileOffset, entry.size, entry.packetNumber);

@@ -17,6 +17,8 @@ struct FrameEntry {
   uint16_t frameOffset = 0;    // frame's first byte, from the start of the captured packet
   uint16_t payloadOffset = 0;  // RTP payload, from the start of the captured packet
   uint8_t codec[20] = {};      // codec-specific values
+
+  bool operator==(const FrameEntry&) const = default;
 };
 
 // H.264 codec fields.

@@ -87,6 +87,11 @@ class CodecStreams : public ::testing::Test {
   std::vector<int16_t> DecodeAll(CAudio_Stream& stream, const std::vector<std::vector<uint8_t>>& runs) {
     std::vector<int16_t> pcm;
     EXPECT_EQ(stream.Frames().GetCount(), runs.size());
+    // Frames that are one packet's payload are kept as packet rows.
+    const bool onePacketEach = stream.Frames().GetCount() == capture_.StreamPacketIndices(index_).size();
+    if (onePacketEach) {
+      EXPECT_EQ(stream.Frames().PacketBackedCount(), runs.size());
+    }
     for (uint32_t i = 0; i < runs.size(); ++i) {
       uint32_t size = 0;
       const uint8_t* data = stream.GetFrameData(i, &size, nullptr);

@@ -82,6 +82,8 @@ TEST_F(G711Streams, OneFramePerPacketDecodedByTheTables) {
     ASSERT_NE(object, nullptr);
     EXPECT_EQ(object->GetCodecType(), 106);
     ASSERT_EQ(object->Frames().GetCount(), 150u);
+    // One frame per packet: the frame table keeps each as its packet's row.
+    EXPECT_EQ(object->Frames().PacketBackedCount(), 150u);
     auto* g711 = dynamic_cast<CG711_Parser*>(object);
     ASSERT_NE(g711, nullptr);
     const std::vector<uint64_t> rows = capture_.StreamPacketIndices(s);
