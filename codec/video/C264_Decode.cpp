@@ -772,33 +772,56 @@ void C264_Decode::SlidingWindow() {
 }
 
 void C264_Decode::ApplyMmco() {
-  const int32_t curr_pic_num = static_cast<int32_t>(cur_sh_.frame_num);
+  // Picture numbers of field pictures count fields: 2 * FrameNumWrap + 1 for the current
+  // parity, 2 * FrameNumWrap for the other; a field operation names one field of a frame.
+  const int32_t curr_pic_num =
+      field_ ? 2 * static_cast<int32_t>(cur_sh_.frame_num) + 1 : static_cast<int32_t>(cur_sh_.frame_num);
+  auto field_of = [&](int32_t pic_num) -> uint8_t {
+    return static_cast<uint8_t>(!field_ ? 3 : ((pic_num & 1) ? field_ : 3 - field_));
+  };
+  auto frame_key = [&](int32_t pic_num) { return field_ ? pic_num >> 1 : pic_num; };
   for (int i = 0; i < cur_sh_.mmco_count; ++i) {
     const H264MmcoOp& op = cur_sh_.mmco[i];
     const int32_t pic_num_x = curr_pic_num - static_cast<int32_t>(std::min<uint32_t>(op.difference_of_pic_nums_minus1, 1u << 20) + 1);
     auto find_short = [&](int32_t pic_num) -> H264Picture* {
+      const uint8_t parity = field_of(pic_num);
       for (auto& p : pool_)
-        if (p->used && p->short_ref && p.get() != cur_ && p->frame_num_wrap == pic_num) return p.get();
+        if (p->used && p->short_ref && (p.get() != cur_ || field_) && p->frame_num_wrap == frame_key(pic_num) &&
+            (!field_ || (p->ref_fields & p->fields & parity)))
+          return p.get();
       return nullptr;
     };
     switch (op.memory_management_control_operation) {
       case 1: {
         H264Picture* p = find_short(pic_num_x);
-        if (p == nullptr) DebugPrint("unmark ERROR : %d %d\n", 1, pic_num_x);
-        else p->short_ref = false;
+        if (p == nullptr) {
+          DebugPrint("unmark ERROR : %d %d\n", 1, pic_num_x);
+        } else if (field_) {
+          // One field; the frame stays a reference while its other field is one.
+          p->ref_fields &= static_cast<uint8_t>(~field_of(pic_num_x));
+          if (!(p->ref_fields & p->fields)) p->short_ref = false;
+        } else {
+          p->short_ref = false;
+        }
         break;
       }
       case 2: {
+        const int32_t num = static_cast<int32_t>(op.long_term_pic_num);
+        const uint8_t parity = field_of(num);
         bool found = false;
         for (auto& p : pool_)
-          if (p->used && p->long_ref && p->long_term_frame_idx == static_cast<int32_t>(op.long_term_pic_num)) {
-            p->long_ref = false;
+          if (p->used && p->long_ref && p->long_term_frame_idx == frame_key(num) &&
+              (!field_ || (p->ref_fields & p->fields & parity))) {
+            if (field_) p->ref_fields &= static_cast<uint8_t>(~parity);
+            if (!field_ || !(p->ref_fields & p->fields)) p->long_ref = false;
             found = true;
           }
-        if (!found) DebugPrint("unmark ERROR : %d %d\n", 2, static_cast<int>(op.long_term_pic_num));
+        if (!found) DebugPrint("unmark ERROR : %d %d\n", 2, num);
         break;
       }
       case 3: {
+        // On a field this makes its whole frame long-term (the other field, when a short-term
+        // reference, goes along).
         H264Picture* p = find_short(pic_num_x);
         if (p == nullptr) {
           DebugPrint("unmark ERROR : %d %d\n", 3, pic_num_x);

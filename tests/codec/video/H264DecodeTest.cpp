@@ -88,6 +88,8 @@ TEST(H264DecodeTest, FieldPicturesPCavlc) { ExpectBitExact("paff_p_cavlc"); }
 // temporal direct scaling and implicit weights.
 TEST(H264DecodeTest, FieldPicturesBTemporalDirect) { ExpectBitExact("paff_b_cavlc"); }
 TEST(H264DecodeTest, FieldPicturesBSpatialDirectImplicitWeights) { ExpectBitExact("paff_b_spatial"); }
+// Memory management on fields: one field of a frame unmarked, the other still a reference.
+TEST(H264DecodeTest, FieldPicturesUnmarkOneField) { ExpectBitExact("paff_mmco"); }
 // MBAFF frames: frame and field macroblock pairs with the neighbour derivation across pairs
 // of either coding, field macroblock prediction from reference fields, and the deblocking of
 // edges between frame and field macroblocks.
