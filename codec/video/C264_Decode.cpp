@@ -338,6 +338,11 @@ void C264_Decode::FillFrameNumGap(const H264SliceHeader& sh, const H264Sps& sps)
       pic->ref_long[l].assign(blocks, 0);
     }
     pic->mb_intra.assign(last_ref_->mb_intra.size(), 1);
+    pic->mb_field.clear();
+    pic->fields = pic->ref_fields = 3;  // a frame with both fields references
+    pic->field_coded = false;
+    pic->poc_top = last_ref_->poc_top;
+    pic->poc_bottom = last_ref_->poc_bottom;
     for (auto& p : pool_)
       if (p->used && p->short_ref)
         p->frame_num_wrap = p->frame_num > unused ? static_cast<int32_t>(p->frame_num) - static_cast<int32_t>(max_frame_num)

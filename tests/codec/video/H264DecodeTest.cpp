@@ -227,6 +227,29 @@ TEST(H264DecodeTest, LostReferencePictureFillsTheFrameNumGap) {
   }
 }
 
+TEST(H264DecodeTest, LostFieldPairFillsTheFrameNumGap) {
+  // paff_p_cavlc.264 without its fourth frame (two field pictures): the missing frame_num is
+  // filled with a frame whose fields both serve as references; the rest still decodes.
+  const auto clean = ReadFile(H264Fixture("paff_p_cavlc.264"));
+  const auto expected = ReadFrameMd5(H264Fixture("paff_p_cavlc.framemd5"));
+  std::vector<uint8_t> damaged;
+  int field = -1;
+  for (const NalSpan& u : SplitAnnexB(clean.data(), clean.size())) {
+    const uint8_t* nal = clean.data() + u.offset;
+    const int type = nal[0] & 0x1F;
+    const bool slice = type == 1 || type == 5;
+    if (slice && (nal[1] & 0x80)) ++field;  // first_mb_in_slice == 0
+    if (slice && field / 2 == 3) continue;
+    damaged.insert(damaged.end(), {0, 0, 0, 1});
+    damaged.insert(damaged.end(), nal, nal + u.size);
+  }
+  C264_Decode dec;
+  const auto got = DecodeToMd5(damaged, dec);
+  EXPECT_EQ(dec.SliceErrors(), 0u);
+  ASSERT_EQ(got.size(), expected.size() - 1);
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(got[i], expected[i]) << "frame " << i;
+}
+
 TEST(H264DecodeTest, NothingDecodedWithoutParameterSets) {
   auto data = ReadFile(H264Fixture("intra_cavlc.264"));
   // Drop the SPS and PPS: slices refer to missing parameter sets.
