@@ -162,25 +162,27 @@ void C264_Decode::DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]) {
 void C264_Decode::DirectMotion(int mb_addr, int sub) {
   const H264Picture* col = ref_list_[1][0];
   const int stride = mb_width_ * 4;
-  // The co-located picture of a field picture is the field RefPicList1[0]; its motion data is
-  // that field's half of the frame's arrays. (A co-located frame of a field, or a co-located
-  // field pair of a frame, is taken as if coded like the current picture.)
-  const bool col_bottom = field_ != 0 && ref_parity_[1][0] == 2 && col != nullptr && col->field_coded;
-  if (col != nullptr && col->field_coded != (field_ != 0) && direct_cache_mb_ != mb_addr)
-    DebugPrint("[H.264] direct: co-located picture coded as %s not supported\n", col->field_coded ? "fields" : "a frame");
-  const size_t col_mb_offset = col_bottom ? static_cast<size_t>(mb_count_) : 0;
   const int sx = (sub & 1) * 2, sy = (sub >> 1) * 2;
   const bool inference = cur_sps_.direct_8x8_inference_flag;
   MbInfo& info = mbs_[mb_addr];
-  // MBAFF frames (8.4.1.2.1): a macroblock and its co-located pair may differ in coding. A
-  // field macroblock over a frame pair takes the pair's top or bottom macroblock by the row
-  // (vertical vector halved); a frame macroblock over a field pair takes the field nearer in
-  // order count (vertical vector doubled).
-  const bool cur_field = FieldMb(mb_addr);
+  // The co-located macroblock (8.4.1.2.1). A field picture takes the field RefPicList1[0]:
+  // its half of the motion data when it was decoded as a field, else the frame macroblock at
+  // its row's top or bottom (vertical vector halved). A frame picture over a frame decoded as
+  // two fields takes the field nearer in order count (vertical vector doubled). In MBAFF
+  // frames a macroblock and its co-located pair may differ in coding likewise: a field
+  // macroblock over a frame pair takes the pair's top or bottom macroblock by the row, a
+  // frame macroblock over a field pair the field nearer in order count.
+  const bool cur_field = field_ != 0 || FieldMb(mb_addr);
   const bool col_mbaff = mbaff_ && col != nullptr && col->mb_field.size() == mbs_.size();
   const bool col_pair_field = col_mbaff && col->mb_field[mb_addr & ~1];
+  const bool field_over_frame = field_ != 0 && col != nullptr && !col->field_coded;
+  const bool frame_over_fields = field_ == 0 && !mbaff_ && col != nullptr && col->field_coded;
+  if (col != nullptr && field_over_frame && !col->mb_field.empty() && direct_cache_mb_ != mb_addr)
+    DebugPrint("[H.264] direct: co-located MBAFF frame of a field not supported\n");
+  const bool col_bottom = field_ != 0 && ref_parity_[1][0] == 2 && col != nullptr && col->field_coded;
+  const int field_mbs = mb_width_ * (frame_mb_height_ / 2);
   int col_parity = 0;
-  if (col_mbaff && col_pair_field && !cur_field) {
+  if (col != nullptr && ((col_mbaff && col_pair_field && !cur_field) || frame_over_fields)) {
     const int32_t cur = CurPoc();
     col_parity = std::abs(int64_t{col->poc_top} - cur) >= std::abs(int64_t{col->poc_bottom} - cur) ? 1 : 0;
   }
@@ -203,22 +205,33 @@ void C264_Decode::DirectMotion(int mb_addr, int sub) {
       // Co-located 4x4 block: the corner block of the 8x8 with direct_8x8_inference_flag.
       const int cx = inference ? (sx ? 3 : 0) : bx;
       const int cy = inference ? (sy ? 3 : 0) : by;
-      int col_mb = mb_addr, row = cy, vertical_scale = 0;  // -1 halve, 1 double
-      if (col_mbaff && col_pair_field != cur_field) {
+      // The co-located macroblock's index in the picture's per-macroblock data, the index of
+      // its first 4x4 block in the motion data, and the 4x4 row inside it.
+      int col_mb = (col_bottom ? mb_count_ : 0) + mb_addr;
+      int col_base = (col_bottom ? mb_count_ * 16 : 0) + BlockBase(mb_addr);
+      int row = cy, vertical_scale = 0;  // -1 halve, 1 double
+      if (field_over_frame) {
+        const int frame_mb = (2 * (mb_addr / mb_width_) + (cy >= 2 ? 1 : 0)) * mb_width_ + mb_addr % mb_width_;
+        col_mb = frame_mb;
+        col_base = frame_mb / mb_width_ * 16 * mb_width_ + frame_mb % mb_width_ * 4;
+        row = (2 * cy * 4) % 16 / 4;
+        vertical_scale = -1;
+      } else if (frame_over_fields) {
+        const int field_mb = (mb_addr / mb_width_ / 2) * mb_width_ + mb_addr % mb_width_;
+        col_mb = col_parity * field_mbs + field_mb;
+        col_base = col_parity * field_mbs * 16 + field_mb / mb_width_ * 16 * mb_width_ + field_mb % mb_width_ * 4;
+        row = 2 * (mb_addr / mb_width_ % 2) + (cy >= 2 ? 1 : 0);
+        vertical_scale = 1;
+      } else if (col_mbaff && col_pair_field != cur_field) {
         const int pair_top = mb_addr & ~1;
-        if (cur_field) {
-          col_mb = pair_top + (cy >= 2 ? 1 : 0);
-          row = (2 * cy * 4) % 16 / 4;
-          vertical_scale = -1;
-        } else {
-          col_mb = pair_top + col_parity;
-          row = 2 * (mb_addr & 1) + (cy >= 2 ? 1 : 0);
-          vertical_scale = 1;
-        }
+        col_mb = cur_field ? pair_top + (cy >= 2 ? 1 : 0) : pair_top + col_parity;
+        col_base = BlockBase(col_mb);
+        row = cur_field ? (2 * cy * 4) % 16 / 4 : 2 * (mb_addr & 1) + (cy >= 2 ? 1 : 0);
+        vertical_scale = cur_field ? -1 : 1;
       }
-      const bool col_intra = col == nullptr || col->mb_intra.size() <= col_mb_offset + col_mb ||
-                             col->mb_intra[col_mb_offset + col_mb];
-      const int cidx = static_cast<int>(col_mb_offset) * 16 + BlockBase(col_mb) + row * stride + cx;
+      const bool col_intra = col == nullptr || col->mb_intra.size() <= static_cast<size_t>(col_mb) ||
+                             col->mb_intra[col_mb];
+      const int cidx = col_base + row * stride + cx;
       int ref_col = -1;
       H264Mv mv_col;
       int32_t col_ref_serial = -1;
@@ -248,17 +261,16 @@ void C264_Decode::DirectMotion(int mb_addr, int sub) {
       if (ref_col >= 0) {
         ref0 = -1;
         const int count = RefCount(mb_addr, 0);
+        const int own = field_ ? field_ : ((mb_addr & 1) ? 2 : 1);
         for (int k = 0; k < count && ref0 < 0; ++k) {
           int parity;
           const H264Picture* p = RefOf(mb_addr, 0, k, parity);
           if (p == nullptr) continue;
-          if (!mbaff_) {
-            if (RefId(0, k) == col_ref_serial) ref0 = k;
-          } else if (!cur_field) {
+          if (!cur_field) {
             if (p->serial == col_ref_serial >> 2) ref0 = k;
           } else if (col_ref_serial & 3) {
             if (p->serial * 4 + parity == col_ref_serial) ref0 = k;
-          } else if (p->serial == col_ref_serial >> 2 && (k & 1) == 0) {
+          } else if (p->serial == col_ref_serial >> 2 && parity == own) {
             ref0 = k;
           }
         }
@@ -278,7 +290,7 @@ void C264_Decode::DirectMotion(int mb_addr, int sub) {
         auto poc_of = [](const H264Picture* p, int parity) {
           return parity == 1 ? p->poc_top : (parity == 2 ? p->poc_bottom : p->poc);
         };
-        const int own = cur_field ? ((mb_addr & 1) ? 2 : 1) : field_;
+        const int own = field_ ? field_ : (cur_field ? ((mb_addr & 1) ? 2 : 1) : 0);
         const int32_t cur_poc = own == 1 ? cur_poc_.top : (own == 2 ? cur_poc_.bottom : cur_->poc);
         const int tb = static_cast<int>(std::clamp<int64_t>(int64_t{cur_poc} - poc_of(pic0, parity0), -128, 127));
         const int td = static_cast<int>(std::clamp<int64_t>(int64_t{poc_of(pic1, parity1)} - poc_of(pic0, parity0), -128, 127));

@@ -88,6 +88,10 @@ TEST(H264DecodeTest, FieldPicturesPCavlc) { ExpectBitExact("paff_p_cavlc"); }
 // temporal direct scaling and implicit weights.
 TEST(H264DecodeTest, FieldPicturesBTemporalDirect) { ExpectBitExact("paff_b_cavlc"); }
 TEST(H264DecodeTest, FieldPicturesBSpatialDirectImplicitWeights) { ExpectBitExact("paff_b_spatial"); }
+// Frame and field pictures mixed: direct prediction of a field from a frame picture's
+// co-located macroblock and of a frame from the nearer field of a field pair.
+TEST(H264DecodeTest, FrameAndFieldPicturesTemporalDirect) { ExpectBitExact("paff_mixed_temporal"); }
+TEST(H264DecodeTest, FrameAndFieldPicturesSpatialDirect) { ExpectBitExact("paff_mixed_spatial"); }
 // Memory management on fields: one field of a frame unmarked, the other still a reference.
 TEST(H264DecodeTest, FieldPicturesUnmarkOneField) { ExpectBitExact("paff_mmco"); }
 // MBAFF frames: frame and field macroblock pairs with the neighbour derivation across pairs
