@@ -176,13 +176,16 @@ void C264_Decode::DirectMotion(int mb_addr, int sub) {
   const bool col_mbaff = mbaff_ && col != nullptr && col->mb_field.size() == mbs_.size();
   const bool col_pair_field = col_mbaff && col->mb_field[mb_addr & ~1];
   const bool field_over_frame = field_ != 0 && col != nullptr && !col->field_coded;
-  const bool frame_over_fields = field_ == 0 && !mbaff_ && col != nullptr && col->field_coded;
-  if (col != nullptr && field_over_frame && !col->mb_field.empty() && direct_cache_mb_ != mb_addr)
-    DebugPrint("[H.264] direct: co-located MBAFF frame of a field not supported\n");
+  // A field over an MBAFF frame: the pair at the field macroblock's place, by its coding.
+  const bool over_mbaff = field_over_frame && !col->mb_field.empty();
+  const int pair = mb_addr / mb_width_ * mb_width_ + mb_addr % mb_width_;
+  const bool over_field_pair = over_mbaff && col->mb_field[2 * pair];
+  // A frame (or frame macroblock) over a frame decoded as two fields.
+  const bool frame_over_fields = field_ == 0 && col != nullptr && col->field_coded;
   const bool col_bottom = field_ != 0 && ref_parity_[1][0] == 2 && col != nullptr && col->field_coded;
   const int field_mbs = mb_width_ * (frame_mb_height_ / 2);
   int col_parity = 0;
-  if (col != nullptr && ((col_mbaff && col_pair_field && !cur_field) || frame_over_fields)) {
+  if (col != nullptr && ((col_mbaff && col_pair_field && !cur_field) || (frame_over_fields && !cur_field))) {
     const int32_t cur = CurPoc();
     col_parity = std::abs(int64_t{col->poc_top} - cur) >= std::abs(int64_t{col->poc_bottom} - cur) ? 1 : 0;
   }
@@ -210,18 +213,34 @@ void C264_Decode::DirectMotion(int mb_addr, int sub) {
       int col_mb = (col_bottom ? mb_count_ : 0) + mb_addr;
       int col_base = (col_bottom ? mb_count_ * 16 : 0) + BlockBase(mb_addr);
       int row = cy, vertical_scale = 0;  // -1 halve, 1 double
-      if (field_over_frame) {
+      if (over_mbaff) {
+        // Field macroblock of the current parity of a field pair, or the frame pair's top or
+        // bottom macroblock by the row (frame rows 2r and 2r + 1 of the pair's slots).
+        const int k = over_field_pair ? field_ - 1 : (cy >= 2 ? 1 : 0);
+        col_mb = 2 * pair + k;
+        col_base = (2 * (mb_addr / mb_width_) + k) * 16 * mb_width_ + mb_addr % mb_width_ * 4;
+        if (!over_field_pair) {
+          row = (2 * cy * 4) % 16 / 4;
+          vertical_scale = -1;
+        }
+      } else if (field_over_frame) {
         const int frame_mb = (2 * (mb_addr / mb_width_) + (cy >= 2 ? 1 : 0)) * mb_width_ + mb_addr % mb_width_;
         col_mb = frame_mb;
         col_base = frame_mb / mb_width_ * 16 * mb_width_ + frame_mb % mb_width_ * 4;
         row = (2 * cy * 4) % 16 / 4;
         vertical_scale = -1;
       } else if (frame_over_fields) {
-        const int field_mb = (mb_addr / mb_width_ / 2) * mb_width_ + mb_addr % mb_width_;
-        col_mb = col_parity * field_mbs + field_mb;
-        col_base = col_parity * field_mbs * 16 + field_mb / mb_width_ * 16 * mb_width_ + field_mb % mb_width_ * 4;
-        row = 2 * (mb_addr / mb_width_ % 2) + (cy >= 2 ? 1 : 0);
-        vertical_scale = 1;
+        // A frame macroblock takes the nearer field's macroblock at half its row; a field
+        // macroblock of an MBAFF frame the one of its parity at its pair's row.
+        const int field_row = cur_field ? MbY(mb_addr) >> 1 : MbY(mb_addr) / 2;
+        const int field_mb = field_row * mb_width_ + MbX(mb_addr);
+        const int half = cur_field ? (mb_addr & 1) : col_parity;
+        col_mb = half * field_mbs + field_mb;
+        col_base = half * field_mbs * 16 + field_row * 16 * mb_width_ + MbX(mb_addr) * 4;
+        if (!cur_field) {
+          row = 2 * (MbY(mb_addr) % 2) + (cy >= 2 ? 1 : 0);
+          vertical_scale = 1;
+        }
       } else if (col_mbaff && col_pair_field != cur_field) {
         const int pair_top = mb_addr & ~1;
         col_mb = cur_field ? pair_top + (cy >= 2 ? 1 : 0) : pair_top + col_parity;

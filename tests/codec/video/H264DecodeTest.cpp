@@ -92,6 +92,10 @@ TEST(H264DecodeTest, FieldPicturesBSpatialDirectImplicitWeights) { ExpectBitExac
 // co-located macroblock and of a frame from the nearer field of a field pair.
 TEST(H264DecodeTest, FrameAndFieldPicturesTemporalDirect) { ExpectBitExact("paff_mixed_temporal"); }
 TEST(H264DecodeTest, FrameAndFieldPicturesSpatialDirect) { ExpectBitExact("paff_mixed_spatial"); }
+// Field pairs and MBAFF frames mixed: co-located MBAFF pairs of fields and co-located field
+// pairs of frame and field macroblocks.
+TEST(H264DecodeTest, FieldPairsAndMbaffFramesTemporalDirect) { ExpectBitExact("paff_mbaff_temporal"); }
+TEST(H264DecodeTest, FieldPairsAndMbaffFramesSpatialDirect) { ExpectBitExact("paff_mbaff_spatial"); }
 // Memory management on fields: one field of a frame unmarked, the other still a reference.
 TEST(H264DecodeTest, FieldPicturesUnmarkOneField) { ExpectBitExact("paff_mmco"); }
 // MBAFF frames: frame and field macroblock pairs with the neighbour derivation across pairs
