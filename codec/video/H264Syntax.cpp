@@ -165,21 +165,23 @@ void ReadVui(BitReader& br, H264Vui& vui) {
 
 }  // namespace
 
+// A cropping that leaves nothing of the picture (offsets of a damaged SPS) is ignored, in
+// the offsets as in the visible size, so that the visible area always lies in the picture.
 uint32_t H264Sps::CropLeft() const {
   uint32_t unit_x = (chroma_format_idc == 1 || chroma_format_idc == 2) ? 2 : 1;
-  return frame_cropping_flag ? frame_crop_left_offset * unit_x : 0;
+  return VisibleWidth() < PicWidthInMbs() * 16 ? frame_crop_left_offset * unit_x : 0;
 }
 
 uint32_t H264Sps::CropTop() const {
   uint32_t unit_y = (chroma_format_idc == 1 ? 2 : 1) * (frame_mbs_only_flag ? 1 : 2);
-  return frame_cropping_flag ? frame_crop_top_offset * unit_y : 0;
+  return VisibleHeight() < FrameHeightInMbs() * 16 ? frame_crop_top_offset * unit_y : 0;
 }
 
 uint32_t H264Sps::VisibleWidth() const {
   uint32_t unit_x = (chroma_format_idc == 1 || chroma_format_idc == 2) ? 2 : 1;
   uint32_t w = PicWidthInMbs() * 16;
   if (!frame_cropping_flag) return w;
-  uint64_t crop = uint64_t{frame_crop_left_offset + frame_crop_right_offset} * unit_x;
+  uint64_t crop = (uint64_t{frame_crop_left_offset} + frame_crop_right_offset) * unit_x;
   return crop < w ? static_cast<uint32_t>(w - crop) : w;
 }
 
@@ -187,7 +189,7 @@ uint32_t H264Sps::VisibleHeight() const {
   uint32_t unit_y = (chroma_format_idc == 1 ? 2 : 1) * (frame_mbs_only_flag ? 1 : 2);
   uint32_t h = FrameHeightInMbs() * 16;
   if (!frame_cropping_flag) return h;
-  uint64_t crop = uint64_t{frame_crop_top_offset + frame_crop_bottom_offset} * unit_y;
+  uint64_t crop = (uint64_t{frame_crop_top_offset} + frame_crop_bottom_offset) * unit_y;
   return crop < h ? static_cast<uint32_t>(h - crop) : h;
 }
 

@@ -165,6 +165,35 @@ TEST(H264SyntaxTest, ScalingListFallBackRules) {
   EXPECT_EQ(pps.scaling_8x8[1][63], 20);
 }
 
+TEST(H264SyntaxTest, CroppingBeyondThePictureIsIgnored) {
+  // Offsets of a damaged SPS that crop away more than the picture (or overflow when added)
+  // leave the whole picture visible, so that the visible area stays inside it.
+  H264Sps sps;
+  sps.pic_width_in_mbs_minus1 = 10;         // 176
+  sps.pic_height_in_map_units_minus1 = 1;   // 32
+  sps.frame_cropping_flag = true;
+  sps.frame_crop_left_offset = 642;
+  sps.frame_crop_right_offset = 10;
+  sps.frame_crop_top_offset = 8222;
+  sps.frame_crop_bottom_offset = 0;
+  EXPECT_EQ(sps.CropLeft(), 0u);
+  EXPECT_EQ(sps.VisibleWidth(), 176u);
+  EXPECT_EQ(sps.CropTop(), 0u);
+  EXPECT_EQ(sps.VisibleHeight(), 32u);
+  sps.frame_crop_left_offset = 0x80000000u;  // the sum wraps in 32 bits
+  sps.frame_crop_right_offset = 0x80000004u;
+  EXPECT_EQ(sps.CropLeft(), 0u);
+  EXPECT_EQ(sps.VisibleWidth(), 176u);
+  // A cropping inside the picture stays as coded.
+  sps.frame_crop_left_offset = 2;
+  sps.frame_crop_right_offset = 3;
+  sps.frame_crop_top_offset = 1;
+  EXPECT_EQ(sps.CropLeft(), 4u);
+  EXPECT_EQ(sps.VisibleWidth(), 166u);
+  EXPECT_EQ(sps.CropTop(), 2u);
+  EXPECT_EQ(sps.VisibleHeight(), 30u);
+}
+
 TEST(H264SyntaxTest, SliceHeaderOfBaselineStream) {
   const auto data = ReadFile(H264Fixture("baseline_slices.264"));
   H264Sps sps;
