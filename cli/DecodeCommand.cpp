@@ -23,7 +23,8 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
   return ok;
 }
 
-// Writes the visible area of decoded pictures as Y4M frames (4:2:0).
+// Writes the visible area of decoded pictures as Y4M frames in the pictures' own chroma
+// format (4:2:0, 4:2:2 or 4:4:4; monochrome pictures carry flat 4:2:0 chroma).
 class Y4mWriter {
  public:
   explicit Y4mWriter(std::FILE* out) : out_(out) {}
@@ -31,18 +32,23 @@ class Y4mWriter {
     if (width_ == 0) {
       width_ = crop.width;
       height_ = crop.height;
-      std::fprintf(out_, "YUV4MPEG2 W%u H%u F%u:%u Ip A1:1 C420jpeg\n", width_, height_, fps_num, fps_den);
+      format_ = frame.Format();
+      const char* chroma = format_ == kPictureYuv444 ? "C444" : format_ == kPictureYuv422 ? "C422" : "C420jpeg";
+      std::fprintf(out_, "YUV4MPEG2 W%u H%u F%u:%u Ip A1:1 %s\n", width_, height_, fps_num, fps_den, chroma);
     }
-    if (crop.width != width_ || crop.height != height_) {
+    if (crop.width != width_ || crop.height != height_ || frame.Format() != format_) {
       ++skipped_;
       return true;
     }
     std::fputs("FRAME\n", out_);
     const int ls = frame.LumaStride(), cs = frame.ChromaStride();
     for (uint32_t y = 0; y < height_; ++y) std::fwrite(frame.Y() + (crop.top + y) * ls + crop.left, 1, width_, out_);
-    const uint32_t cw = (width_ + 1) / 2, ch = (height_ + 1) / 2;
+    const uint32_t sx = format_ == kPictureYuv444 ? 0 : 1;  // chroma subsampling shifts
+    const uint32_t sy = format_ == kPictureYuv420 ? 1 : 0;
+    const uint32_t cw = (width_ + sx) >> sx, ch = (height_ + sy) >> sy;
     for (const uint8_t* plane : {frame.Cb(), frame.Cr()})
-      for (uint32_t y = 0; y < ch; ++y) std::fwrite(plane + (crop.top / 2 + y) * cs + crop.left / 2, 1, cw, out_);
+      for (uint32_t y = 0; y < ch; ++y)
+        std::fwrite(plane + ((crop.top >> sy) + y) * cs + (crop.left >> sx), 1, cw, out_);
     ++written_;
     return !std::ferror(out_);
   }
@@ -51,7 +57,7 @@ class Y4mWriter {
 
  private:
   std::FILE* out_;
-  uint32_t width_ = 0, height_ = 0;
+  uint32_t width_ = 0, height_ = 0, format_ = 0;
   uint32_t written_ = 0, skipped_ = 0;
 };
 
@@ -89,7 +95,7 @@ int DecodeH264ElementaryStream(const std::string& input_path, const std::string&
   if (out != stdout) write_ok = std::fclose(out) == 0 && write_ok;
   if (!write_ok) return Fail(kExitFailed, "write error on " + output_path);
   if (writer.Skipped() > 0)
-    std::fprintf(stderr, "fennik-cli: %u pictures of another size left out\n", writer.Skipped());
+    std::fprintf(stderr, "fennik-cli: %u pictures of another size or chroma format left out\n", writer.Skipped());
   if (decoder->SliceErrors() > 0)
     std::fprintf(stderr, "fennik-cli: %u slices with errors\n", decoder->SliceErrors());
   if (writer.Written() == 0) return Fail(kExitFailed, "no picture decoded");

@@ -10,6 +10,9 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "tests/codec/video/H264TestUtil.h"
+#include "tests/codec/video/Md5.h"
+
 namespace {
 
 std::vector<char> ReadAll(const std::string& path) {
@@ -30,6 +33,36 @@ TEST(DecodeH264CliTest, WritesVisiblePicturesAsY4m) {
   const size_t frame_bytes = 6 + 98 * 62 + 2 * 49 * 31;
   EXPECT_EQ(y4m.size(), header.size() + 1 + 12 * frame_bytes);
   std::remove(out.c_str());
+}
+
+// 4:2:2 and 4:4:4 pictures keep their chroma planes: the Y4M header names the format and
+// every frame's planes hash to ffmpeg's digest of the same picture.
+TEST(DecodeH264CliTest, Y4mKeepsTheChromaFormat) {
+  for (const auto& [name, tag] : {std::pair{"hi422_odd_200x120", "C422"}, std::pair{"hi444_odd_98x62", "C444"},
+                                  std::pair{"mono_cavlc", "C420jpeg"}}) {
+    const std::string out = ::testing::TempDir() + "/fennik_h264_" + name + ".y4m";
+    const std::string base = std::string(FENNIK_TEST_DATA) + "/h264/" + name;
+    const std::string cmd = std::string(FENNIK_CLI_PATH) + " decode " + base + ".264 -o " + out;
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << name;
+    const auto y4m = ReadAll(out);
+    const auto end = std::find(y4m.begin(), y4m.end(), '\n');
+    const std::string header(y4m.begin(), end);
+    EXPECT_NE(header.find(std::string(" ") + tag), std::string::npos) << header;
+    const std::vector<std::string> expected = fennik::test::ReadFrameMd5(base + ".framemd5");
+    ASSERT_FALSE(expected.empty()) << name;
+    // Frames follow "FRAME\n" markers and are all the same size.
+    const size_t body = y4m.size() - header.size() - 1;
+    ASSERT_EQ(body % expected.size(), 0u) << name;
+    const size_t frameBytes = body / expected.size() - 6;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      const char* frame = y4m.data() + header.size() + 1 + i * (frameBytes + 6);
+      ASSERT_EQ(std::string(frame, 6), "FRAME\n") << name << " frame " << i;
+      fennik::test::Md5 md5;
+      md5.Update(reinterpret_cast<const uint8_t*>(frame + 6), frameBytes);
+      EXPECT_EQ(md5.HexDigest(), expected[i]) << name << " frame " << i;
+    }
+    std::remove(out.c_str());
+  }
 }
 
 TEST(DecodeH264CliTest, ReportsMissingInputAndUsage) {
