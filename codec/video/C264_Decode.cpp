@@ -521,14 +521,16 @@ void C264_Decode::DecodeSlice(const H264SliceHeader& sh, const uint8_t* rbsp, si
   }
 }
 
-bool C264_Decode::BuildRefLists() {
-  std::memset(ref_parity_, 0, sizeof(ref_parity_));
-  if (field_) return BuildFieldRefLists();
+// The short-term references (with their FrameNumWrap set) and the long-term ones ordered
+// by LongTermFrameIdx. Frame lists take every other reference frame; field lists every
+// frame with a reference field, the current frame's first field included.
+void C264_Decode::GatherReferences(bool forFields, std::vector<H264Picture*>& shorts,
+                                   std::vector<H264Picture*>& longs) {
   const int32_t max_frame_num = static_cast<int32_t>(cur_sps_.MaxFrameNum());
   const int32_t cur_frame_num = static_cast<int32_t>(sh_.frame_num);
-  std::vector<H264Picture*> shorts, longs;
   for (auto& p : pool_) {
-    if (!p->used || p.get() == cur_) continue;
+    if (!p->used) continue;
+    if (forFields ? !(p->ref_fields & p->fields) : p.get() == cur_) continue;
     if (p->short_ref) {
       p->frame_num_wrap = static_cast<int32_t>(p->frame_num) > cur_frame_num
                               ? static_cast<int32_t>(p->frame_num) - max_frame_num
@@ -540,6 +542,13 @@ bool C264_Decode::BuildRefLists() {
   }
   std::sort(longs.begin(), longs.end(),
             [](const H264Picture* a, const H264Picture* b) { return a->long_term_frame_idx < b->long_term_frame_idx; });
+}
+
+bool C264_Decode::BuildRefLists() {
+  std::memset(ref_parity_, 0, sizeof(ref_parity_));
+  if (field_) return BuildFieldRefLists();
+  std::vector<H264Picture*> shorts, longs;
+  GatherReferences(false, shorts, longs);
   std::vector<H264Picture*> init[2];
   if (slice_kind_ == kSliceP) {
     std::sort(shorts.begin(), shorts.end(),
@@ -658,22 +667,8 @@ bool C264_Decode::BuildFieldRefLists() {
   // frame's first field included) ordered by FrameNumWrap (P) or by order count around the
   // current field's (B), and by LongTermFrameIdx; then their fields alternating in parity,
   // starting with the current one.
-  const int32_t max_frame_num = static_cast<int32_t>(cur_sps_.MaxFrameNum());
-  const int32_t cur_frame_num = static_cast<int32_t>(sh_.frame_num);
   std::vector<H264Picture*> shorts, longs;
-  for (auto& p : pool_) {
-    if (!p->used || !(p->ref_fields & p->fields)) continue;
-    if (p->short_ref) {
-      p->frame_num_wrap = static_cast<int32_t>(p->frame_num) > cur_frame_num
-                              ? static_cast<int32_t>(p->frame_num) - max_frame_num
-                              : static_cast<int32_t>(p->frame_num);
-      shorts.push_back(p.get());
-    } else if (p->long_ref) {
-      longs.push_back(p.get());
-    }
-  }
-  std::sort(longs.begin(), longs.end(),
-            [](const H264Picture* a, const H264Picture* b) { return a->long_term_frame_idx < b->long_term_frame_idx; });
+  GatherReferences(true, shorts, longs);
   std::vector<std::pair<H264Picture*, uint8_t>> init;
   auto alternate = [&](const std::vector<H264Picture*>& frames) {
     const uint8_t same = static_cast<uint8_t>(field_), other = static_cast<uint8_t>(3 - field_);

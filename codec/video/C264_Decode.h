@@ -151,6 +151,7 @@ class C264_Decode : public C264_DecodeHeader {
   void StoreInDpb();
   void BumpOutput(bool flush_all);
   bool BuildRefLists();
+  void GatherReferences(bool forFields, std::vector<H264Picture*>& shorts, std::vector<H264Picture*>& longs);
   bool ReorderList(int list);
   void ComputeWeights();
   void DecodeSlice(const H264SliceHeader& sh, const uint8_t* rbsp, size_t size);
