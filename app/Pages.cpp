@@ -15,10 +15,20 @@
 namespace fennik {
 namespace {
 
-// Splitters start at two thirds of the page.
-void SplitTwoThirds(QSplitter* splitter) {
-  splitter->setStretchFactor(0, 2);
-  splitter->setStretchFactor(1, 1);
+// A page's layout: the list over two thirds of the height; below it the info view with
+// three fifths of the width and a companion view (hex dump, chart) beside it.
+void LayOutPage(QWidget* page, const ViewStyle* style, QWidget* companion, CListView*& list, CInfoView*& info) {
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto* vertical = new QSplitter(Qt::Vertical, page);
+  list = new CListView(style, vertical);
+  auto* lower = new QSplitter(Qt::Horizontal, vertical);
+  info = new CInfoView(style, lower);
+  lower->addWidget(companion);
+  vertical->setStretchFactor(0, 2);
+  vertical->setStretchFactor(1, 1);
+  lower->setSizes({660, 440});
+  layout->addWidget(vertical);
 }
 
 }  // namespace
@@ -33,17 +43,8 @@ CRtpPage::CRtpPage(CRTP_Parser& capture, const std::string& fileName, const View
   pages_ = RtpPageList(capture);
   source_ = std::make_unique<CView_RTPList>(capture, fileName, style->language);
   source_->SetMarkers(&CMarkerTable::Instance());
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  auto* vertical = new QSplitter(Qt::Vertical, this);
-  list_ = new CListView(style, vertical);
-  auto* lower = new QSplitter(Qt::Horizontal, vertical);
-  info_ = new CInfoView(style, lower);
-  hex_ = new CHexView(style, lower);
-  SplitTwoThirds(vertical);
-  // The field rows get three fifths of the width, the hex dump the rest.
-  lower->setSizes({660, 440});
-  layout->addWidget(vertical);
+  hex_ = new CHexView(style, this);
+  LayOutPage(this, style, hex_, list_, info_);
   hex_->SetFile([&capture](uint64_t at, void* buffer, uint32_t n) { return capture.ReadAt(at, buffer, n); },
                 capture.FileSize());
   connect(list_, &CListView::itemSelected, this, [this](quint64 row) { ShowItem(row); });
@@ -120,16 +121,8 @@ CAudioPage::CAudioPage(CAudio_Stream& stream, const CRTP_Parser& capture, uint32
       style_(style) {
   source_ = std::make_unique<CView_AudioFrameList>(stream);
   source_->SetMarkers(&CMarkerTable::Instance());
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  auto* vertical = new QSplitter(Qt::Vertical, this);
-  list_ = new CListView(style, vertical);
-  auto* lower = new QSplitter(Qt::Horizontal, vertical);
-  info_ = new CInfoView(style, lower);
-  chart_ = new CAvChartView(style, lower);
-  SplitTwoThirds(vertical);
-  lower->setSizes({660, 440});
-  layout->addWidget(vertical);
+  chart_ = new CAvChartView(style, this);
+  LayOutPage(this, style, chart_, list_, info_);
   CAudio_Stream* audio = &audio_;
   list_->SetSource(source_.get(), [audio](uint64_t frame, uint64_t& address) {
     FrameEntry entry;
