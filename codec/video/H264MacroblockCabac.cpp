@@ -406,16 +406,21 @@ int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coe
     sig[last] = true;
     ++count;
   }
-  const int abs_base = kCtxAbsLevel[plane] + kAbsCatOffset[cat];
+  return CabacLevels(sig, last, count, kCtxAbsLevel[plane] + kAbsCatOffset[cat], cat == 3 ? 3 : 4, levels);
+}
+
+// coeff_abs_level_minus1 and the signs of the significant coefficients, last to first
+// (9.3.3.1.3): the greater-than-one contexts stop at abs_base + 5 + `gt1_cap`. Returns
+// `count`, or -1 when the data ran out.
+int C264_Decode::CabacLevels(const bool* sig, int last, int count, int abs_base, int gt1_cap, int32_t* levels) {
   int eq1 = 0, gt1 = 0;
   for (int i = last; i >= 0; --i) {
     if (!sig[i]) continue;
-    int ctx = abs_base + (gt1 != 0 ? 0 : std::min(4, 1 + eq1));
     int value;
-    if (!cabac_.DecodeDecision(ctx)) {
+    if (!cabac_.DecodeDecision(abs_base + (gt1 != 0 ? 0 : std::min(4, 1 + eq1)))) {
       value = 1;
     } else {
-      ctx = abs_base + 5 + std::min(4 - (cat == 3 ? 1 : 0), gt1);
+      const int ctx = abs_base + 5 + std::min(gt1_cap, gt1);
       int prefix = 1;
       while (prefix < 14 && cabac_.DecodeDecision(ctx)) ++prefix;
       value = prefix + 1;
@@ -460,33 +465,7 @@ int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, int32_t* levels) 
     sig[63] = true;
     ++count;
   }
-  const int abs_base = kCtxAbsLevel8x8[plane];
-  int eq1 = 0, gt1 = 0;
-  for (int i = last; i >= 0; --i) {
-    if (!sig[i]) continue;
-    int value;
-    if (!cabac_.DecodeDecision(abs_base + (gt1 != 0 ? 0 : std::min(4, 1 + eq1)))) {
-      value = 1;
-    } else {
-      const int ctx = abs_base + 5 + std::min(4, gt1);
-      int prefix = 1;
-      while (prefix < 14 && cabac_.DecodeDecision(ctx)) ++prefix;
-      value = prefix + 1;
-      if (prefix >= 14) {
-        int k = 0, suffix = 0;
-        while (cabac_.DecodeBypass()) {
-          suffix += 1 << k;
-          if (++k > 24) return -1;
-        }
-        while (k-- > 0) suffix += cabac_.DecodeBypass() << k;
-        value += suffix;
-      }
-    }
-    if (value == 1) ++eq1;
-    else ++gt1;
-    levels[i] = cabac_.DecodeBypass() ? -value : value;
-  }
-  return cabac_.Overrun() ? -1 : count;
+  return CabacLevels(sig, last, count, kCtxAbsLevel8x8[plane], 4, levels);
 }
 
 bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
