@@ -41,6 +41,19 @@ const H264Pps* LookupPps(const void* ctx, uint32_t id) {
   return static_cast<const C264_DecodeHeader*>(ctx)->FindPps(id);
 }
 
+// Motion data of `blocks` 4x4 blocks with no motion and no references, and `macroblocks`
+// intra macroblocks.
+void ClearMotion(H264Picture& pic, size_t blocks, size_t macroblocks) {
+  for (int l = 0; l < 2; ++l) {
+    pic.mv[l].assign(blocks, H264Mv());
+    pic.ref_idx[l].assign(blocks, -1);
+    pic.ref_serial[l].assign(blocks, -1);
+    pic.ref_poc[l].assign(blocks, 0);
+    pic.ref_long[l].assign(blocks, 0);
+  }
+  pic.mb_intra.assign(macroblocks, 1);
+}
+
 }  // namespace
 
 C264_DecodeHeader::C264_DecodeHeader() : sps_(new H264Sps[32]), pps_(new H264Pps[256]) {}
@@ -329,15 +342,7 @@ void C264_Decode::FillFrameNumGap(const H264SliceHeader& sh, const H264Sps& sps)
     pic->poc = last_ref_->poc;
     pic->serial = next_serial_++;
     pic->crop = last_ref_->crop;
-    const size_t blocks = last_ref_->mv[0].size();
-    for (int l = 0; l < 2; ++l) {
-      pic->mv[l].assign(blocks, H264Mv());
-      pic->ref_idx[l].assign(blocks, -1);
-      pic->ref_serial[l].assign(blocks, -1);
-      pic->ref_poc[l].assign(blocks, 0);
-      pic->ref_long[l].assign(blocks, 0);
-    }
-    pic->mb_intra.assign(last_ref_->mb_intra.size(), 1);
+    ClearMotion(*pic, last_ref_->mv[0].size(), last_ref_->mb_intra.size());
     pic->mb_field.clear();
     pic->fields = pic->ref_fields = 3;  // a frame with both fields references
     pic->field_coded = false;
@@ -429,15 +434,8 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
     pic->crop = H264Crop{sps.CropLeft(), sps.CropTop(), sps.VisibleWidth(), sps.VisibleHeight()};
     pic->frame.Clear();
     // Motion data of the whole frame; a field picture uses its half (top field first).
-    const size_t blocks = static_cast<size_t>(mb_width_) * frame_mb_height_ * 16;
-    for (int l = 0; l < 2; ++l) {
-      pic->mv[l].assign(blocks, H264Mv());
-      pic->ref_idx[l].assign(blocks, -1);
-      pic->ref_serial[l].assign(blocks, -1);
-      pic->ref_poc[l].assign(blocks, 0);
-      pic->ref_long[l].assign(blocks, 0);
-    }
-    pic->mb_intra.assign(static_cast<size_t>(mb_width_) * frame_mb_height_, 1);
+    const size_t mbs = static_cast<size_t>(mb_width_) * frame_mb_height_;
+    ClearMotion(*pic, mbs * 16, mbs);
     if (mbaff_) pic->mb_field.assign(static_cast<size_t>(mb_count_), 0);
     else pic->mb_field.clear();
   }
