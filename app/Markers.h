@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "ui/model/CListModel.h"
+#include "view/CListModel.h"
 
 namespace fennik {
 

@@ -12,7 +12,7 @@
 #include "capture/PacketRecord.h"
 #include "capture/RtpTiming.h"
 #include "stream/CAudio_Stream.h"
-#include "ui/model/NumberFormat.h"
+#include "view/NumberFormat.h"
 
 namespace fennik {
 namespace {

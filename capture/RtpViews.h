@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "capture/RtpTables.h"
-#include "ui/model/CFieldTree.h"
-#include "ui/model/CListModel.h"
+#include "view/CFieldTree.h"
+#include "view/CListModel.h"
 
 namespace fennik {
 

@@ -8,7 +8,7 @@
 #include "cli/CaptureSession.h"
 #include "codec/audio/AudioViews.h"
 #include "media/CWavFile.h"
-#include "ui/model/CFieldTree.h"
+#include "view/CFieldTree.h"
 
 namespace fennik::cli {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "capture/RtpViews.h"
 #include "cli/CaptureSession.h"
-#include "ui/model/CHexDump.h"
+#include "view/CHexDump.h"
 
 namespace fennik::cli {
 

@@ -11,8 +11,8 @@
 
 #include "capture/CRTP_Parser.h"
 #include "capture/RtpViews.h"
-#include "ui/model/CHexDump.h"
-#include "ui/model/CListModel.h"
+#include "view/CHexDump.h"
+#include "view/CListModel.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace fennik;

@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "ui/CCellView.h"
-#include "ui/model/ChartAxis.h"
+#include "view/ChartAxis.h"
 
 namespace fennik {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ui/ViewStyle.h"
-#include "ui/model/ViewRow.h"
+#include "view/ViewRow.h"
 
 namespace fennik {
 

@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "ui/model/CHexDump.h"
+#include "view/CHexDump.h"
 
 class QLineEdit;
 

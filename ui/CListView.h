@@ -6,7 +6,7 @@
 
 #include "ui/CCellView.h"
 #include "ui/Navigation.h"
-#include "ui/model/CListModel.h"
+#include "view/CListModel.h"
 
 namespace fennik {
 

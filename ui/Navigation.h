@@ -7,7 +7,7 @@
 #include <functional>
 #include <string_view>
 
-#include "ui/model/CListModel.h"
+#include "view/CListModel.h"
 
 namespace fennik {
 

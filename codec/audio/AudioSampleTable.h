@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui/model/CFieldTree.h"
+#include "view/CFieldTree.h"
 
 namespace fennik {
 

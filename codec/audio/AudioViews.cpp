@@ -3,7 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "ui/model/NumberFormat.h"
+#include "view/NumberFormat.h"
 
 namespace fennik {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "stream/CAudio_Stream.h"
-#include "ui/model/CFieldTree.h"
-#include "ui/model/CListModel.h"
+#include "view/CFieldTree.h"
+#include "view/CListModel.h"
 
 namespace fennik {
 

@@ -14,7 +14,7 @@
 #include "capture/ErrorList.h"
 #include "capture/RtpViews.h"
 #include "tests/capture/CaptureBuilder.h"
-#include "ui/model/CListModel.h"
+#include "view/CListModel.h"
 
 namespace fennik {
 namespace {

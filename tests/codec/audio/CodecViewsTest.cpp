@@ -11,7 +11,7 @@
 #include "codec/audio/CG722_Parser.h"
 #include "codec/audio/CG726_Parser.h"
 #include "codec/audio/CPCM_Parser.h"
-#include "ui/model/CFieldTree.h"
+#include "view/CFieldTree.h"
 
 namespace fennik {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/model/CFieldTree.h"
-#include "ui/model/ViewRow.h"
+#include "view/CFieldTree.h"
+#include "view/ViewRow.h"
 
 namespace fennik {
 

@@ -1,4 +1,4 @@
-#include "ui/model/CFieldTree.h"
+#include "view/CFieldTree.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "ui/model/CHexDump.h"
-#include "ui/model/CListModel.h"
-#include "ui/model/ChartAxis.h"
+#include "view/CHexDump.h"
+#include "view/CListModel.h"
+#include "view/ChartAxis.h"
 
 namespace fennik {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/model/ChartAxis.h"
+#include "view/ChartAxis.h"
 
 #include <cinttypes>
 #include <cstdio>

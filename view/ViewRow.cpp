@@ -1,4 +1,4 @@
-#include "ui/model/ViewRow.h"
+#include "view/ViewRow.h"
 
 #include "base/TextCodec.h"
 

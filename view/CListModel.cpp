@@ -1,8 +1,8 @@
-#include "ui/model/CListModel.h"
+#include "view/CListModel.h"
 
 #include <algorithm>
 
-#include "ui/model/NumberFormat.h"
+#include "view/NumberFormat.h"
 
 namespace fennik {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/model/ViewRow.h"
+#include "view/ViewRow.h"
 
 namespace fennik {
 

@@ -31,8 +31,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/model/NumberFormat.h"
-#include "ui/model/ViewRow.h"
+#include "view/NumberFormat.h"
+#include "view/ViewRow.h"
 
 namespace fennik {
 

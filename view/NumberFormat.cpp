@@ -1,4 +1,4 @@
-#include "ui/model/NumberFormat.h"
+#include "view/NumberFormat.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "ui/model/CHexDump.h"
+#include "view/CHexDump.h"
 
 #include <cinttypes>
 #include <cstdio>

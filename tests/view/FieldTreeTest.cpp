@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "ui/model/CFieldTree.h"
+#include "view/CFieldTree.h"
 
 namespace fennik {
 namespace {
