@@ -12,9 +12,7 @@ namespace fennik {
 namespace {
 
 MediaDescription ParseOne(std::string_view text) {
-  MediaDescription d;
-  ParseMediaDescription(reinterpret_cast<const uint8_t*>(text.data()), text.size(), d);
-  return d;
+  return ParseMediaDescriptions(reinterpret_cast<const uint8_t*>(text.data()), text.size()).back();
 }
 
 TEST(FmtpParameters, SplitsAtSemicolonsAndTheFirstEquals) {
@@ -59,13 +57,15 @@ TEST(SdpFmtpLines, EveryParameterStaysWithItsFormat) {
   std::ifstream in(std::string(FENNIK_TEST_DATA) + "/sdp/h264-opus.sdp", std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
-  const MediaDescription d = ParseOne(text.str());
-  const MediaFormat* h264 = d.FindFormat(96);
+  const std::string sdp = text.str();
+  const auto media = ParseMediaDescriptions(reinterpret_cast<const uint8_t*>(sdp.data()), sdp.size());
+  ASSERT_EQ(media.size(), 2u);
+  const MediaFormat* h264 = media[0].FindFormat(96);
   ASSERT_NE(h264, nullptr);
   EXPECT_EQ(h264->fmtpText, "packetization-mode=1");
   EXPECT_EQ(h264->FmtpNumber("packetization-mode"), 1u);
-  ASSERT_NE(d.FindFormat(97), nullptr);
-  EXPECT_TRUE(d.FindFormat(97)->fmtp.empty());
+  ASSERT_NE(media[1].FindFormat(97), nullptr);
+  EXPECT_TRUE(media[1].FindFormat(97)->fmtp.empty());
 
   // The text after the payload type is kept exactly (outer blanks aside), however long; no
   // tokenising limit cuts it.
