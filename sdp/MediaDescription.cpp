@@ -358,14 +358,90 @@ void MediaDescriptionList::Clear() {
   newestByEndpoint_.clear();
 }
 
+namespace {
+
+// Digits only, above 0, at most 32 bits.
+std::optional<uint32_t> PositiveNumber(std::string_view text) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  uint64_t v = 0;
+  for (const char c : text) {
+    if (!IsDigit(c)) return std::nullopt;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (v == 0 || v > UINT32_MAX) return std::nullopt;
+  return static_cast<uint32_t>(v);
+}
+
+// Rewrites the short-form lines of a user's text as rtpmap attributes, keeping the breaks.
+std::string ExpandRtpmapShorthand(std::string_view body) {
+  std::string out;
+  out.reserve(body.size());
+  size_t pos = 0;
+  while (pos <= body.size()) {
+    size_t end = body.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = body.size();
+    const std::string_view line = body.substr(pos, end - pos);
+    if (const std::optional<RtpmapShorthand> s = ParseRtpmapShorthand(line)) {
+      out += RtpmapLine(*s);
+    } else {
+      out.append(line);
+    }
+    if (end >= body.size()) break;
+    out += body[end];
+    pos = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<RtpmapShorthand> ParseRtpmapShorthand(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  const size_t equals = text.find('=');
+  if (equals == std::string_view::npos || equals == 0 || equals > 3) return std::nullopt;
+  RtpmapShorthand s;
+  uint32_t payloadType = 0;
+  for (const char c : text.substr(0, equals)) {
+    if (!IsDigit(c)) return std::nullopt;
+    payloadType = payloadType * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (payloadType > 127) return std::nullopt;
+  s.payloadType = payloadType;
+  std::string_view rest = text.substr(equals + 1);
+  const size_t slash = rest.find('/');
+  if (slash == std::string_view::npos || slash == 0) return std::nullopt;
+  const std::string_view name = rest.substr(0, slash);
+  for (const char c : name) {
+    if (c <= ' ' || c > '~' || c == '=' || c == ';') return std::nullopt;
+  }
+  s.encodingName = std::string(name);
+  rest.remove_prefix(slash + 1);
+  const size_t next = rest.find('/');
+  const std::optional<uint32_t> rate = PositiveNumber(rest.substr(0, next));
+  if (!rate) return std::nullopt;
+  s.clockRate = *rate;
+  if (next != std::string_view::npos) {
+    const std::optional<uint32_t> channels = PositiveNumber(rest.substr(next + 1));
+    if (!channels) return std::nullopt;
+    s.channels = *channels;
+  }
+  return s;
+}
+
+std::string RtpmapLine(const RtpmapShorthand& s) {
+  std::string line = "a=rtpmap:" + std::to_string(s.payloadType) + " " + s.encodingName + "/" +
+                     std::to_string(s.clockRate);
+  if (s.channels != 0) line += "/" + std::to_string(s.channels);
+  return line;
+}
+
 std::string MakeUserSdpText(std::string_view body, uint32_t srcAddr, uint16_t srcPort) {
   char lines[80];
   const int n = std::snprintf(lines, sizeof lines, "\r\nc=IN IP4 %u.%u.%u.%u\r\nm=unknown %u\r\n",
                               srcAddr >> 24, (srcAddr >> 16) & 0xFF, (srcAddr >> 8) & 0xFF,
                               srcAddr & 0xFF, static_cast<unsigned>(srcPort));
-  std::string text;
-  text.reserve(body.size() + static_cast<size_t>(n));
-  text.append(body);
+  std::string text = ExpandRtpmapShorthand(body);
   text.append(lines, static_cast<size_t>(n));
   return text;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -74,6 +75,22 @@ class MediaDescriptionList {
 // appended last form a medium of their own that carries every format of the body and the
 // kind of the body's last "m=" line that named one; it matches that stream and any stream
 // sent to that address and port (the reverse direction of the call), whatever the body names.
+// Lines of the body in the short form "PT=NAME/RATE[/CHANNELS]" are first written out as
+// "a=rtpmap:PT NAME/RATE[/CHANNELS]"; every other line is kept as it is.
 std::string MakeUserSdpText(std::string_view body, uint32_t srcAddr, uint16_t srcPort);
+
+// The short form of one rtpmap attribute that a user may type instead of SDP:
+// "PT=NAME/RATE[/CHANNELS]" (for example "96=H264/90000", "97=opus/48000/2"), blanks around
+// it allowed. PT is 0 to 127, NAME a non-empty encoding name without blanks, "/", "=" or ";",
+// RATE and CHANNELS decimal numbers above 0.
+struct RtpmapShorthand {
+  uint32_t payloadType = 0;
+  std::string encodingName;
+  uint32_t clockRate = 0;
+  uint32_t channels = 0;  // 0: not given
+};
+std::optional<RtpmapShorthand> ParseRtpmapShorthand(std::string_view text);
+// "a=rtpmap:PT NAME/RATE[/CHANNELS]".
+std::string RtpmapLine(const RtpmapShorthand& shorthand);
 
 }  // namespace fennik

@@ -417,6 +417,44 @@ TEST(SdpUserText, MatchesTheStreamAndItsReverseDirection) {
   EXPECT_EQ(list.At(0).mediaKind, 0u);
 }
 
+TEST(SdpUserText, FullOfferBodyAndRtpmapShorthand) {
+  // ffmpeg's audio+video SDP chosen for one stream: the appended medium carries both formats.
+  const uint32_t src = Ip(192, 168, 0, 5), dst = Ip(192, 168, 0, 6);
+  MediaDescriptionList list;
+  list.Parse(MakeUserSdpText(ReadFixture("h264-opus.sdp"), src, 7000));
+  const MediaDescription* d = list.FindForStream(dst, src, 8000, 7000);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->mediaPort, 7000u);
+  ASSERT_EQ(d->formatCount, 2u);
+  EXPECT_EQ(d->FindFormat(96)->codecType, 11u);
+  EXPECT_EQ(d->FindFormat(96)->Fmtp("packetization-mode"), "1");
+  EXPECT_EQ(d->FindFormat(97)->codecType, 113u);
+
+  // "PT=NAME/RATE[/CHANNELS]" lines become rtpmap lines; other lines and the breaks stay.
+  EXPECT_EQ(MakeUserSdpText("96=H264/90000\n 97=opus/48000/2 \r\nv=0\r\n98=x", src, 7000),
+            "a=rtpmap:96 H264/90000\na=rtpmap:97 opus/48000/2\r\nv=0\r\n98=x"
+            "\r\nc=IN IP4 192.168.0.5\r\nm=unknown 7000\r\n");
+  list.Clear();
+  list.Parse(MakeUserSdpText("97=opus/48000/2\n98=OPUS/16000/1\n98=PCMA/8000", src, 7000));
+  ASSERT_EQ(list.Size(), 1u);
+  ASSERT_EQ(list.At(0).formatCount, 2u);
+  ExpectFormat(*list.At(0).FindFormat(97), {97, 113, "opus", 1, 48000, 2, 0, 0});
+  ExpectFormat(*list.At(0).FindFormat(98), {98, 105, "PCMA", 1, 8000, 1, 8, 0});  // the later line
+
+  const std::optional<RtpmapShorthand> s = ParseRtpmapShorthand("127=mpeg4-generic/44100/2");
+  ASSERT_TRUE(s.has_value());
+  EXPECT_EQ(s->payloadType, 127u);
+  EXPECT_EQ(s->encodingName, "mpeg4-generic");
+  EXPECT_EQ(s->clockRate, 44100u);
+  EXPECT_EQ(s->channels, 2u);
+  EXPECT_EQ(RtpmapLine(*s), "a=rtpmap:127 mpeg4-generic/44100/2");
+  for (const char* bad : {"", "96", "=H264/90000", "1234=H264/90000", "128=H264/90000", "96=H264",
+                          "96=H 264/90000", "96=H264/0", "96=H264/90000/0", "96=H264/4294967296",
+                          "96=/90000", "96=H264/90000/2/1", "a=rtpmap:96 H264/90000", "9a=H264/90000"}) {
+    EXPECT_FALSE(ParseRtpmapShorthand(bad).has_value()) << bad;
+  }
+}
+
 TEST(SdpDebug, RecognisedLinesAreLoggedAndCut) {
   SetDebugToStderr(true);
   testing::internal::CaptureStderr();
