@@ -138,6 +138,17 @@ DESCRIPTIONS = {
         "the offer and the answer is a description of its own, so both media get their codec "
         "(with one description per SDP text only the last media line's port had one); fmtp "
         "parameters reach the H.264 stream."),
+    "multi-audio-sipp-udp.pcap": (
+        "scripts/make-sdp-captures, real traffic on lo captured by `tcpdump -i lo -U -w`: SIPp "
+        "(scripts/corpus/sipp/uac-multi.xml, uas-multi.xml) plays caller 127.0.16.10 and callee "
+        "127.0.16.20 over UDP 5060; offer and answer hold three audio media lines, each with "
+        "its own dynamic payload type: G726-32/8000 PT 97 (29100/39100), L16/16000 PT 98 "
+        "(29102/39102), G722/8000 PT 100 and telephone-event PT 101 (29104/39104). ffmpeg "
+        "sends 1 s of each from the caller's port to the callee's: g726le at 32 kbit/s, "
+        "pcm_s16be mono 16 kHz and g722 (20 ms packets); RTCP on port + 1; BYE/200 OK.",
+        "Several audio streams in one SDP text: each media line is a description of its own "
+        "and gives its own port its codec (with one description per SDP text only the last "
+        "line's stream had one)."),
     "g711a-g722-nosdp-nsec.pcap": (
         "Real traffic on lo captured by `tcpdump --time-stamp-precision=nano -w` (classic, "
         "magic 0xA1B23C4D little-endian): three ffmpeg `-re` senders, 2 s each, no SIP: "

@@ -89,6 +89,25 @@ TEST(CaptureCommands, SdpFileGivesStreamsWithoutSdpTheirCodec) {
   std::remove(sdp.c_str());
 }
 
+TEST(CaptureCommands, EveryMediaLineOfTheSdpGivesItsStreamACodec) {
+  // SIPp calls (tests/data/captures/README.md): three audio media lines in one offer, and an
+  // audio+video call; every stream has a dynamic payload type.
+  CliRun multi = Cli("streams " + Data("captures/multi-audio-sipp-udp.pcap") + " --json");
+  ASSERT_EQ(multi.status, 0) << multi.err;
+  for (const char* expected : {"\"payload_type\": 97, \"encoding\": \"G726\", \"codec_type\": 108",
+                               "\"payload_type\": 98, \"encoding\": \"L16\", \"codec_type\": 94, \"media_kind\": 1, \"clock_rate\": 16000",
+                               "\"payload_type\": 100, \"encoding\": \"G722\", \"codec_type\": 107"}) {
+    EXPECT_NE(multi.out.find(expected), std::string::npos) << expected << "\n" << multi.out;
+  }
+  CliRun av = Cli("streams " + Data("captures/av-sipp-udp.pcap") + " --json");
+  ASSERT_EQ(av.status, 0) << av.err;
+  EXPECT_EQ(CountLines(av.out), 5u);  // "[", three streams, "]"
+  size_t opus = 0;
+  for (size_t at = 0; (at = av.out.find("\"encoding\": \"opus\", \"codec_type\": 113", at)) != std::string::npos; ++at) ++opus;
+  EXPECT_EQ(opus, 2u) << av.out;
+  EXPECT_NE(av.out.find("\"payload_type\": 96, \"encoding\": \"H264\", \"codec_type\": 11"), std::string::npos);
+}
+
 TEST(CaptureCommands, RtpmapShorthandGivesStreamsWithoutSdpTheirCodec) {
   // PT 98 is ffmpeg's pcm_mulaw sent without SDP; the file's other streams are static.
   const std::string capture = Data("captures/g711a-g722-nosdp-nsec.pcap");
