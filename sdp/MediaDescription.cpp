@@ -205,7 +205,8 @@ constexpr std::string_view kUserMedia = "unknown";
 
 // Splits one SDP text into its media (RFC 4566 5: a media description runs from its "m="
 // line to the next one). Lines before the first "m=" line are the session level: its "c="
-// line is the connection of every medium without one of its own.
+// line is the connection of every medium without one of its own, and its formats (not where
+// SDP puts them, but seen in hand-written texts) are every medium's.
 class SessionParser {
  public:
   void Line(std::string_view line) {
@@ -251,6 +252,9 @@ class SessionParser {
     MediaDescription m;
     m.connectionAddress = session_.connectionAddress;
     ReadNumber(t[3], m.mediaPort);
+    // rtpmap/fmtp lines belong to a medium (RFC 4566 6); any written at the session level
+    // apply to every medium, behind which the medium's own mapping of a payload type wins.
+    AddFormatsOf(session_, m);
     if (t[2] == "audio") {
       m.mediaKind = kMediaAudio;
     } else if (t[2] == "video") {
@@ -262,7 +266,6 @@ class SessionParser {
       // user's last medium that named one.
       m.connectionAddress = lastConnection_;
       m.mediaKind = lastNamedKind_;
-      AddFormatsOf(session_, m);
       for (const MediaDescription& earlier : media_) AddFormatsOf(earlier, m);
     }
     if (m.mediaKind != 0) lastNamedKind_ = m.mediaKind;

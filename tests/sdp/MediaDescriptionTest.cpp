@@ -139,6 +139,16 @@ TEST(SdpMedia, SessionAndMediaConnectionsAndFormatsStayWithTheirMedium) {
   EXPECT_EQ(media[2].mediaKind, 0u);
   EXPECT_EQ(media[2].formatCount, 0u);
 
+  // Formats written at the session level belong to every medium; a medium's own wins.
+  const std::vector<MediaDescription> session = ParseAll(
+      "a=rtpmap:97 iLBC/8000\na=fmtp:97 mode=30\na=rtpmap:96 PCMA/8000\nm=audio 1 RTP/AVP 96 97\n"
+      "a=rtpmap:96 PCMU/8000\nm=audio 2 RTP/AVP 97\n");
+  ASSERT_EQ(session.size(), 2u);
+  EXPECT_EQ(session[0].FindFormat(96)->codecType, 106u);
+  EXPECT_EQ(session[0].FindFormat(97)->codecParameter, 30u);
+  EXPECT_EQ(session[1].FindFormat(96)->codecType, 105u);
+  EXPECT_EQ(session[1].formatCount, 2u);
+
   MediaDescriptionList list;
   list.Parse(std::string("v=0\r\nc=IN IP4 10.0.0.1\r\nm=audio 4000 RTP/AVP 96\r\na=rtpmap:96 opus/48000/2\r\n"
                          "m=video 4002 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\nm=application 4004 x *\r\n"));
