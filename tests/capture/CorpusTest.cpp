@@ -168,6 +168,8 @@ TEST(Corpus, DynamicPayloadTypesGetTheCodecOfTheSdpTsharkFinds) {
     const std::string name = path.filename().string();
     SCOPED_TRACE(name);
     const std::map<std::string, std::string> tshark = ReadStreamPayloads(name);
+    // A capture added without running scripts/corpus/stream-payloads has no rows to compare.
+    if (tshark.empty()) continue;
     CRTP_Parser capture;
     ASSERT_EQ(capture.Open(path.string()), OpenResult::kOk);
     capture.Analyse(nullptr);
