@@ -5,6 +5,7 @@
 #include "codec/audio/CG722_Parser.h"
 #include "codec/audio/CG726_Parser.h"
 #include "codec/audio/CPCM_Parser.h"
+#include "codec/audio/CiLBC_Parser.h"
 #include "stream/CSupportCodec.h"
 
 namespace fennik {
@@ -30,6 +31,9 @@ void RegisterAudioCodecs() {
   });
   CSupportCodec::RegisterParser(CPCM_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<CPCM_Parser>();
+  });
+  CSupportCodec::RegisterParser(CiLBC_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
+    return std::make_unique<CiLBC_Parser>();
   });
 }
 

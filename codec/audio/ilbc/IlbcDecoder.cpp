@@ -380,9 +380,10 @@ void Decoder::Plc(bool lost, const float* residual, const float* lpc, float* plc
       plcResidual[i] = attenuation * gain * (pitchShare * pitch + (1.0f - pitchShare) * noise[i]);
       energy += plcResidual[i] * plcResidual[i];
     }
-    // Below 30 dB the pitch repetition is not worth it: noise only.
+    // Below 30 dB the pitch repetition is not worth it: noise only (faded like the rest, or
+    // a long loss would end in unattenuated noise).
     if (std::sqrt(energy / static_cast<float>(block_)) < 30.0f) {
-      std::memcpy(plcResidual, noise, sizeof(float) * static_cast<size_t>(block_));
+      for (int i = 0; i < block_; ++i) plcResidual[i] = gain * noise[i];
     }
     std::memcpy(plcLpc, prevLpc_, sizeof(float) * (kOrder + 1));
     prevLag_ = lag;
@@ -470,6 +471,15 @@ int Decoder::Decode(const uint8_t* data, size_t size, int16_t* out) {
     lastLag_ = lag;
     std::memcpy(signal, residual, sizeof(float) * static_cast<size_t>(block_));
     for (int i = 0; i < subBlocks_; ++i) Synthesize(signal + i * kSub, syntDenum + i * kStride, kSub);
+  }
+  // No valid frame drives the filters that far, but a state gone non-finite would stay so:
+  // start over rather than put out garbage.
+  for (int i = 0; i < block_; ++i) {
+    if (!std::isfinite(signal[i])) {
+      Reset();
+      std::fill(out, out + block_, int16_t{0});
+      return block_;
+    }
   }
   HighPassOut(signal, out);
   std::memcpy(oldSyntDenum_, syntDenum, sizeof(float) * static_cast<size_t>(subBlocks_ * kStride));

@@ -1,0 +1,90 @@
+#include "codec/audio/CiLBC_Parser.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
+#include "codec/audio/AudioViews.h"
+#include "view/NumberFormat.h"
+
+namespace fennik {
+namespace {
+
+void Value(CFieldTree& tree, const std::string& name, int bits, int value) {
+  tree.Field(1, name, bits, kModeDecimal, colour::kField, static_cast<uint64_t>(value), value);
+}
+
+std::string Indexed(const char* name, int i) { return std::string(name) + " [" + std::to_string(i) + "]"; }
+
+// RFC 3951 3.8 field widths (the sum over the three classes).
+// Codebook indices have 8 bits, but the later stages of the first coded sub-block 7.
+int CbBits(int subBlock, int stage) { return subBlock == 0 && stage > 0 ? 7 : 8; }
+int GainBits(int stage) { return stage == 0 ? 5 : stage == 1 ? 4 : 3; }
+
+void ShowFrame(CFieldTree& tree, const ilbc::FrameParams& p) {
+  tree.Title("Internet Low Bit Rate Codec (iLBC)");
+  static constexpr int kLsfBits[3] = {6, 7, 7};
+  for (int set = 0; set < p.LsfSets(); ++set) {
+    for (int k = 0; k < 3; ++k) {
+      Value(tree, "LSF " + std::to_string(set + 1) + " [" + std::to_string(k + 1) + "]", kLsfBits[k], p.lsf[set * 3 + k]);
+    }
+  }
+  Value(tree, "Block Class", p.mode == 30 ? 3 : 2, p.start);
+  Value(tree, "Position 22 sample segment", 1, p.stateFirst);
+  Value(tree, "Scale Factor State Coder", 6, p.scaleIndex);
+  char name[64];
+  for (int k = 0; k < p.StateSamples(); ++k) {
+    std::snprintf(name, sizeof name, "Quantized Residual State Samples [%2d]", k + 1);
+    Value(tree, name, 3, p.state[k]);
+  }
+  for (int k = 0; k < ilbc::kStages; ++k) Value(tree, Indexed("CB for 22/23 sample block", k + 1), 7, p.extraCb[k]);
+  for (int k = 0; k < ilbc::kStages; ++k) Value(tree, Indexed("Gain for 22/23 sample block", k + 1), GainBits(k), p.extraGain[k]);
+  for (int i = 0; i < p.SubBlocks(); ++i) {
+    const std::string block = "sub-block " + std::to_string(i + 1);
+    for (int k = 0; k < ilbc::kStages; ++k) {
+      Value(tree, Indexed(("Indices for CB sub-blocks " + block).c_str(), k + 1), CbBits(i, k), p.cb[i][k]);
+    }
+    for (int k = 0; k < ilbc::kStages; ++k) {
+      Value(tree, Indexed(("Gains for sub-blocks " + block).c_str(), k + 1), GainBits(k), p.gain[i][k]);
+    }
+  }
+  Value(tree, "Empty frame indicator", 1, p.emptyFrame);
+}
+
+}  // namespace
+
+void CiLBC_Parser::OnMediaFormat() {
+  const std::optional<uint32_t> mode = GetMediaFormat().FmtpNumber("mode");
+  if (mode && (*mode == 20 || *mode == 30)) SetSignalledMode(static_cast<int>(*mode));
+}
+
+int CiLBC_Parser::Open(const uint8_t*, size_t length, int32_t) {
+  FollowPayloadSize(length);
+  CountSamples(length);
+  CreateHandle();
+  return 1;
+}
+
+void CiLBC_Parser::ShowFrameInfo(CFieldTree& tree, uint32_t index) {
+  tree.Title("iLBC AUDIO INFORMATION");
+  uint64_t address = 0;
+  FrameEntry e;
+  Frames().Get(index, &address, &e);
+  const AudioFormat& f = Format();
+  tree.Field(0, "File Address", 48, kModeHex, colour::kField, address + e.frameOffset,
+             static_cast<int64_t>(address + e.frameOffset));
+  tree.Field(0, "Number of Frame", 0, kModeDecimal, colour::kField, 0, index);
+  tree.Field(0, "Samples", 0, kModeDecimal, colour::kField, 0, f.samples, {}, "samples");
+  tree.FieldText(0, "Timecode", 0, colour::kField, FormatStreamTime(GetTime(index)));
+  tree.FieldText(0, "Format", 0, colour::kField, "iLBC");
+  tree.Field(0, "Frame size", 0, kModeDecimal, colour::kField, 0, f.frameSize, {}, "bytes");
+  tree.Field(0, "Channels", 0, kModeDecimal, colour::kField, 0, f.channels);
+  tree.FieldText(0, "Sampling Frequency", 0, colour::kField, FormatSamplingFrequency(f.sampleRate));
+  if (f.bitRate > 0) tree.FieldText(0, "Bitrate", 0, colour::kField, std::to_string(f.bitRate / 1000) + "kbps");
+}
+
+void CiLBC_Parser::ShowFrameDetail(CFieldTree& tree, uint32_t) {
+  for (const ilbc::FrameParams& p : Unpacked()) ShowFrame(tree, p);
+}
+
+}  // namespace fennik
