@@ -199,9 +199,6 @@ void ConstructVector(const int* cb, const int* gainIndex, const float* mem, int 
   }
 }
 
-namespace {
-
-// Cross-correlation measure used by the lag searches: c^2 / energy for a positive c, else 0.
 float CorrelationMeasure(const float* target, const float* regressor, int len) {
   float c = 0.0f;
   float e = 0.0f;
@@ -211,8 +208,6 @@ float CorrelationMeasure(const float* target, const float* regressor, int len) {
   }
   return c > 0.0f ? c * c / e : 0.0f;
 }
-
-}  // namespace
 
 Decoder::Decoder(int mode, bool enhancer) : mode_(mode == 30 ? 30 : 20), enhancer_(enhancer) {
   block_ = FrameSamples(mode_);

@@ -19,4 +19,8 @@ float DequantizeGain(int index, float previous, int levels);
 // Three-stage codebook reconstruction of `len` samples (RFC 3951 4.4).
 void ConstructVector(const int* cb, const int* gainIndex, const float* mem, int lMem, int len, float* out);
 
+// The lag searches' measure (RFC 3951 4.6.1, 4.5): c^2 / energy of `regressor` for a positive
+// cross-correlation c with `target`, else 0.
+float CorrelationMeasure(const float* target, const float* regressor, int len);
+
 }  // namespace fennik::ilbc

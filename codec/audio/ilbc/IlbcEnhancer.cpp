@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "codec/audio/ilbc/IlbcDecoder.h"
+#include "codec/audio/ilbc/IlbcDsp.h"
 #include "codec/audio/ilbc/IlbcTables.h"
 
 namespace fennik::ilbc {
@@ -35,16 +36,6 @@ int NearestLocation(const float* locations, float value) {
     }
   }
   return best;
-}
-
-float CorrelationMeasure(const float* target, const float* regressor, int len) {
-  float c = 0.0f;
-  float e = 0.0f;
-  for (int i = 0; i < len; ++i) {
-    c += target[i] * regressor[i];
-    e += regressor[i] * regressor[i];
-  }
-  return c > 0.0f ? c * c / e : 0.0f;
 }
 
 // The segment of `data` near `estimate` that correlates best with the block at `center`,
