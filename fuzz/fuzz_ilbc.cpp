@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
     stream.Decode(data + at, length, pcm.data(), 480);
-    if (stream.Unpacked().size() > CiLBC_Decode::kMaxShownFrames) __builtin_trap();
+    if (stream.Records().size() > CiLBC_Decode::kMaxShownFrames) __builtin_trap();
     at += length == 0 ? 1 : length;
   }
   return 0;

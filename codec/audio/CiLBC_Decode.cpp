@@ -10,7 +10,7 @@ uint32_t BitRateOf(int mode) { return mode == 30 ? 13333 : 15200; }
 
 }  // namespace
 
-CiLBC_Decode::CiLBC_Decode() : CAudioDecoder("[iLBC]") {
+CiLBC_Decode::CiLBC_Decode() : CModuleDecoder("[iLBC]", CodecModule::kIlbc) {
   format_.codecType = kCodecType;
   format_.channels = 1;
   format_.sampleRate = 8000;
@@ -19,17 +19,19 @@ CiLBC_Decode::CiLBC_Decode() : CAudioDecoder("[iLBC]") {
   format_.samples = 160;
   format_.bitRate = BitRateOf(mode_);
   format_.channelPositions[0] = kChannelCenter;
-  records_.shrink_to_fit();
+  SetFrameMode(static_cast<uint32_t>(mode_));
+  // A record is a whole frame's parameters: keep room for the frames of one payload only.
+  records_ = {};
+  records_.reserve(kMaxShownFrames);
 }
-
-CiLBC_Decode::~CiLBC_Decode() { DestroyHandle(); }
 
 void CiLBC_Decode::SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels, int32_t mode) {
   DebugPrint("[iLBC] SetAudioFormat(%d, %d, %d, %d, %d)\n", channels, sampleRate, bitsPerSample, 0, mode);
-  (void)bitsPerSample;
+  const uint32_t oldChannels = format_.channels, oldRate = format_.sampleRate;
   if (sampleRate > 0) format_.sampleRate = static_cast<uint32_t>(sampleRate);
   if (channels != 0) format_.channels = channels;
   format_.bitsPerSample = 16;
+  if (format_.channels != oldChannels || format_.sampleRate != oldRate) CloseModuleDecoder();
   if (mode == 20 || mode == 30) {
     if (!modeSignalled_) SetMode(mode);
   } else {
@@ -48,11 +50,8 @@ void CiLBC_Decode::SetMode(int mode) {
   format_.frameSize = static_cast<uint32_t>(ilbc::FrameBytes(mode_));
   format_.samples = static_cast<uint32_t>(ilbc::FrameSamples(mode_));
   format_.bitRate = BitRateOf(mode_);
-  // A decoder made for the other mode would decode noise: make a new one.
-  if (handle_ != nullptr && handleMode_ != mode_) {
-    DestroyHandle();
-    CreateHandle();
-  }
+  // A decoder made for the other mode would decode noise: the next decode makes a new one.
+  SetFrameMode(static_cast<uint32_t>(mode_));
 }
 
 void CiLBC_Decode::FollowPayloadSize(size_t length) {
@@ -63,53 +62,27 @@ void CiLBC_Decode::FollowPayloadSize(size_t length) {
 }
 
 void CiLBC_Decode::CountSamples(size_t length) {
-  // An empty or cut payload stands for one lost frame. The count is kept also when nothing
-  // can be decoded (no module), so that frame times stay right.
   const auto frameBytes = static_cast<size_t>(ilbc::FrameBytes(mode_));
   const size_t frames = length >= frameBytes ? length / frameBytes : 1;
   format_.samples = static_cast<uint32_t>(frames * static_cast<size_t>(ilbc::FrameSamples(mode_)));
 }
 
-void CiLBC_Decode::CreateHandle() {
-  if (handle_ != nullptr) return;
-  ops_ = CodecModuleTable(CodecModule::kIlbc);
-  if (ops_ == nullptr || ops_->Create == nullptr) return;
-  CodecModuleConfig config;
-  config.channels = format_.channels;
-  config.sampleRate = format_.sampleRate;
-  config.frameMode = static_cast<uint32_t>(mode_);
-  handle_ = ops_->Create(1, &config);
-  handleMode_ = mode_;
-}
-
-void CiLBC_Decode::DestroyHandle() {
-  if (handle_ != nullptr && ops_ != nullptr && ops_->Destroy != nullptr) ops_->Destroy(handle_);
-  handle_ = nullptr;
-}
-
-void CiLBC_Decode::Reset() {
-  if (handle_ != nullptr && ops_ != nullptr && ops_->Reset != nullptr) ops_->Reset(handle_);
-}
-
 size_t CiLBC_Decode::Decode(const uint8_t* in, size_t length, int16_t* out, size_t capacityBytes) {
   BeginFrame(in, length, out);
-  unpacked_.clear();
-  if (out == nullptr || (in == nullptr && length != 0)) return 0;
+  if (in == nullptr && length != 0) return 0;
   FollowPayloadSize(length);
   const auto frameBytes = static_cast<size_t>(ilbc::FrameBytes(mode_));
-  for (size_t at = 0; at + frameBytes <= length && unpacked_.size() < kMaxShownFrames; at += frameBytes) {
+  for (size_t at = 0; at + frameBytes <= length && records_.size() < kMaxShownFrames; at += frameBytes) {
     ilbc::FrameParams params;
     ilbc::UnpackFrame(in + at, frameBytes, mode_, params);
-    unpacked_.push_back(params);
+    records_.push_back(params);
   }
-  CountSamples(length);
+  const size_t bytes = ModuleDecode(in, length, out, capacityBytes);
+  // Without the module nothing is decoded, but the frame still lasts its samples: keep the
+  // count the stream's times are measured in.
+  if (bytes == 0) CountSamples(length);
   format_.frameSize = static_cast<uint32_t>(length);
-  if (handle_ == nullptr || ops_ == nullptr || ops_->Decode == nullptr) return 0;
-  uint8_t info[16] = {};
-  const int32_t samples = ops_->Decode(handle_, 0, in, static_cast<uint32_t>(length), out,
-                                       static_cast<uint32_t>(capacityBytes / 2), info);
-  if (samples <= 0) return 0;
-  return EndFrame(static_cast<size_t>(samples));
+  return bytes;
 }
 
 }  // namespace fennik

@@ -12,22 +12,18 @@
 #include <cstdint>
 #include <vector>
 
-#include "codec/audio/CAudioDecoder.h"
-#include "codec/audio/CodecModules.h"
+#include "codec/audio/CModuleDecoder.h"
 #include "codec/audio/ilbc/IlbcFrame.h"
 
 namespace fennik {
 
-class CiLBC_Decode : public CAudioDecoder<uint8_t> {
+class CiLBC_Decode : public CModuleDecoder<ilbc::FrameParams> {
  public:
   static constexpr int32_t kCodecType = 116;
   // Frames unpacked for display from one payload (RFC 3952 3.2 allows several per packet).
   static constexpr size_t kMaxShownFrames = 16;
 
   CiLBC_Decode();
-  ~CiLBC_Decode() override;
-  CiLBC_Decode(const CiLBC_Decode&) = delete;
-  CiLBC_Decode& operator=(const CiLBC_Decode&) = delete;
 
   // The stream's media description; the last argument carries the frame mode in ms (20 or
   // 30; any other value keeps the mode and sets the frame size 0). The bits are always 16.
@@ -38,36 +34,22 @@ class CiLBC_Decode : public CAudioDecoder<uint8_t> {
   // change it.
   void SetSignalledMode(int mode);
   bool ModeSignalled() const { return modeSignalled_; }
-
-  // Creates the module's decoder (when the module is loaded) for the current mode.
-  void CreateHandle();
-  void DestroyHandle();
-  bool HasHandle() const { return handle_ != nullptr; }
-  void Reset();
-
-  // Unpacks every complete frame of the payload for display and decodes the payload through
-  // the module. An empty payload is a lost frame, concealed by the module. Returns the PCM
-  // bytes written (0 without the module or without room).
-  size_t Decode(const uint8_t* in, size_t length, int16_t* out, size_t capacityBytes);
-
-  // The parameters of the frames of the last decoded payload.
-  const std::vector<ilbc::FrameParams>& Unpacked() const { return unpacked_; }
-  void ReleaseUnpacked() { unpacked_ = {}; }
-
   // Decides the mode from a payload of `length` bytes unless the SDP fixed it (see above).
   void FollowPayloadSize(size_t length);
-  // Samples per stream frame from a payload of `length` bytes (whole frames of the mode).
+  // Samples per stream frame from a payload of `length` bytes (whole frames of the mode; an
+  // empty or cut payload stands for one lost frame).
   void CountSamples(size_t length);
+
+  // Unpacks every complete frame of the payload (the records) and decodes the payload
+  // through the module; an empty payload is a lost frame, which the module conceals. Returns
+  // the PCM bytes written (0 without the module or without room).
+  size_t Decode(const uint8_t* in, size_t length, int16_t* out, size_t capacityBytes);
 
  private:
   void SetMode(int mode);
 
   int mode_ = 20;
   bool modeSignalled_ = false;
-  const CodecModuleOps* ops_ = nullptr;
-  void* handle_ = nullptr;
-  int handleMode_ = 0;
-  std::vector<ilbc::FrameParams> unpacked_;
 };
 
 }  // namespace fennik

@@ -1,6 +1,5 @@
 #include "codec/audio/CiLBC_Parser.h"
 
-#include <cinttypes>
 #include <cstdio>
 #include <string>
 
@@ -61,30 +60,18 @@ void CiLBC_Parser::OnMediaFormat() {
 int CiLBC_Parser::Open(const uint8_t*, size_t length, int32_t) {
   FollowPayloadSize(length);
   CountSamples(length);
-  CreateHandle();
+  OpenModuleDecoder();
   return 1;
 }
 
 void CiLBC_Parser::ShowFrameInfo(CFieldTree& tree, uint32_t index) {
   tree.Title("iLBC AUDIO INFORMATION");
-  uint64_t address = 0;
-  FrameEntry e;
-  Frames().Get(index, &address, &e);
-  const AudioFormat& f = Format();
-  tree.Field(0, "File Address", 48, kModeHex, colour::kField, address + e.frameOffset,
-             static_cast<int64_t>(address + e.frameOffset));
-  tree.Field(0, "Number of Frame", 0, kModeDecimal, colour::kField, 0, index);
-  tree.Field(0, "Samples", 0, kModeDecimal, colour::kField, 0, f.samples, {}, "samples");
-  tree.FieldText(0, "Timecode", 0, colour::kField, FormatStreamTime(GetTime(index)));
-  tree.FieldText(0, "Format", 0, colour::kField, "iLBC");
-  tree.Field(0, "Frame size", 0, kModeDecimal, colour::kField, 0, f.frameSize, {}, "bytes");
-  tree.Field(0, "Channels", 0, kModeDecimal, colour::kField, 0, f.channels);
-  tree.FieldText(0, "Sampling Frequency", 0, colour::kField, FormatSamplingFrequency(f.sampleRate));
-  if (f.bitRate > 0) tree.FieldText(0, "Bitrate", 0, colour::kField, std::to_string(f.bitRate / 1000) + "kbps");
+  PrintAudioFramePlace(*this, index, tree);
+  PrintAudioFormatBlock(Format(), "iLBC", tree, true);
 }
 
 void CiLBC_Parser::ShowFrameDetail(CFieldTree& tree, uint32_t) {
-  for (const ilbc::FrameParams& p : Unpacked()) ShowFrame(tree, p);
+  for (const ilbc::FrameParams& p : Records()) ShowFrame(tree, p);
 }
 
 }  // namespace fennik

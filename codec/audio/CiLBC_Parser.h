@@ -12,10 +12,6 @@ namespace fennik {
 class CiLBC_Parser : public CDecoderStream<CiLBC_Decode> {
  public:
   const char* GetCodecName() const override { return "iLBC"; }
-  void ReleaseDecoder() override {
-    DestroyHandle();
-    ReleaseUnpacked();
-  }
   // Takes the mode from the first payload's size unless the SDP gave it, then creates the
   // module's decoder. Always 1: the stream is browsable without the module.
   int Open(const uint8_t* data, size_t length, int32_t codecType) override;

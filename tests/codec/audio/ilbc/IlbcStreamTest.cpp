@@ -107,17 +107,17 @@ TEST_F(IlbcStream, WithoutModuleFramesAreShownNotDecoded) {
   Analyse();
   CiLBC_Parser* s = Stream(28024);
   ASSERT_NE(s, nullptr);
-  EXPECT_FALSE(s->HasHandle());
+  EXPECT_FALSE(s->HasModuleDecoder());
   s->DecodeFrame(3);
   EXPECT_EQ(s->PcmBytes(), 0u);
-  ASSERT_EQ(s->Unpacked().size(), 2u);  // two frames per packet
+  ASSERT_EQ(s->Records().size(), 2u);  // two frames per packet
   const std::vector<uint8_t> frames = StorageFrames(30);
   for (size_t k = 0; k < 2; ++k) {
     ilbc::FrameParams expected;
     ilbc::UnpackFrame(frames.data() + (6 + k) * 50, 50, 30, expected);
-    EXPECT_EQ(s->Unpacked()[k].start, expected.start);
-    EXPECT_EQ(0, std::memcmp(s->Unpacked()[k].state, expected.state, sizeof expected.state));
-    EXPECT_EQ(0, std::memcmp(s->Unpacked()[k].cb, expected.cb, sizeof expected.cb));
+    EXPECT_EQ(s->Records()[k].start, expected.start);
+    EXPECT_EQ(0, std::memcmp(s->Records()[k].state, expected.state, sizeof expected.state));
+    EXPECT_EQ(0, std::memcmp(s->Records()[k].cb, expected.cb, sizeof expected.cb));
   }
   CFieldTree tree;
   s->ShowFrameInfo(tree, 3);
@@ -143,7 +143,7 @@ TEST_F(IlbcStream, DecodesThroughTheModuleLikeTheCore) {
   for (auto [port, mode] : {std::pair<uint16_t, int>{28004, 20}, {28024, 30}}) {
     CiLBC_Parser* s = Stream(port);
     ASSERT_NE(s, nullptr);
-    ASSERT_TRUE(s->HasHandle());
+    ASSERT_TRUE(s->HasModuleDecoder());
     std::vector<int16_t> pcm;
     for (uint32_t i = 0; i < s->Frames().GetCount(); ++i) {
       ASSERT_NE(s->DecodeFrame(i), ~uint64_t{0});
