@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the iLBC decoder core and to the stream's unpacking. The first
 // byte picks the mode (bit 0: 30 ms), the enhancer (bit 1) and whether a frame may be cut
 // short; the rest is cut into frames whose lengths come from their own first byte, and an
-// empty frame is a loss to conceal.
+// empty frame is a loss to conceal. At most 32 frames a run: enough for the decoder's state
+// (codebook memories, enhancer history, concealment) to carry over, and keeps runs fast.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CiLBC_Decode stream;  // no module loaded: unpacking only
   std::vector<int16_t> pcm(241);
   size_t at = 0;
-  while (at < size) {
+  for (int frames = 0; at < size && frames < 32; ++frames) {
     size_t length = static_cast<size_t>(ilbc::FrameBytes(mode));
     if (config & 4) length = data[at] % 64;
     length = std::min(length, size - at);
