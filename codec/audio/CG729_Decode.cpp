@@ -68,7 +68,7 @@ CG729_Decode::CG729_Decode() : CModuleDecoder("[G729]", CodecModule::kG729) {
   format_.bitsPerSample = 16;
   format_.bitRate = 8000;
   format_.frameSize = 2048;
-  format_.samples = 160;
+  SetFrameSamples(160);
 }
 
 uint32_t CG729_Decode::PayloadSamples(size_t length) const {

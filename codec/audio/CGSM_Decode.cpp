@@ -27,11 +27,12 @@ CGSM_Decode::CGSM_Decode() : CModuleDecoder("[GSM]", CodecModule::kGsm) {
   format_.bitsPerSample = 16;
   format_.bitRate = 13200;
   format_.frameSize = GsmFrameRecord::kBytes;
-  format_.samples = kFrameSamples;
+  SetFrameSamples(kFrameSamples);
 }
 
 size_t CGSM_Decode::Decode(const uint8_t* in, size_t length, int16_t* out, size_t capacityBytes) {
   BeginFrame(in, length, out);
+  format_.samples = kFrameSamples;  // the frame's time, also when it decodes to nothing
   GsmFrameRecord record;
   if (!UnpackGsmFrame(in, length, record)) return 0;
   records_.push_back(record);

@@ -18,8 +18,9 @@ class CModuleDecoder : public CAudioDecoder<Record> {
   bool OpenModuleDecoder() {
     return module_.Create(this->format_.channels, this->format_.sampleRate, frameMode_);
   }
-  // The samples per channel a frame is taken to have until one is decoded (frame times).
-  void SetFrameSamples(uint32_t samples) { this->format_.samples = samples; }
+  // The samples per channel a frame is taken to have (frame times) until one is decoded, and
+  // whenever a frame decodes to nothing (no module, a frame the module refuses).
+  void SetFrameSamples(uint32_t samples) { this->format_.samples = nominalSamples_ = samples; }
   // Applies a stream's media description by the common rule; a decoder created for other
   // channels or another rate is closed (the next decode opens one for the new format).
   void SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels, int32_t bitRate) {
@@ -51,13 +52,18 @@ class CModuleDecoder : public CAudioDecoder<Record> {
   // most capacityBytes ÷ 2 samples; sets the sample count and returns the bytes written (0
   // without the module).
   size_t ModuleDecode(const uint8_t* in, size_t length, int16_t* out, size_t capacityBytes) {
-    if (out == nullptr || !OpenModuleDecoder()) return this->EndFrame(0);
-    return this->EndFrame(module_.Decode(in, length, out, capacityBytes / 2), this->format_.channels);
+    const size_t values = out != nullptr && OpenModuleDecoder() ? module_.Decode(in, length, out, capacityBytes / 2) : 0;
+    if (values == 0) {
+      this->format_.samples = nominalSamples_;
+      return 0;
+    }
+    return this->EndFrame(values, this->format_.channels);
   }
 
  private:
   CModuleHandle module_;
   uint32_t frameMode_ = 0;
+  uint32_t nominalSamples_ = 160;
 };
 
 }  // namespace fennik

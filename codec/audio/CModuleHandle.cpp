@@ -30,7 +30,7 @@ void CModuleHandle::Reset() {
 size_t CModuleHandle::Decode(const uint8_t* frame, size_t length, int16_t* out, size_t capacitySamples) {
   if (handle_ == nullptr || ops_->Decode == nullptr || out == nullptr) return 0;
   // The module takes 32-bit lengths; a frame beyond them is not one frame of these codecs.
-  if (length > 0xFFFFFFFu) return 0;
+  if (length > 0xFFFFFFFFu) return 0;
   const auto capacity = static_cast<uint32_t>(std::min<size_t>(capacitySamples, 0x7FFFFFFF));
   uint8_t info[16] = {};
   const int32_t n = ops_->Decode(handle_, 0, frame, static_cast<uint32_t>(length), out, capacity, info);

@@ -14,7 +14,7 @@ COpus_Decode::COpus_Decode() : CModuleDecoder("[Opus]", CodecModule::kOpus) {
   format_.sampleRate = kDecodeRate;
   format_.bitsPerSample = 16;
   format_.frameSize = 80;
-  format_.samples = 80;
+  SetFrameSamples(80);
   format_.channelPositions[0] = 7;
 }
 

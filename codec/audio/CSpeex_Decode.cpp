@@ -15,7 +15,7 @@ CSpeex_Decode::CSpeex_Decode() : CModuleDecoder("[Speex]", CodecModule::kSpeex) 
   format_.sampleRate = 8000;
   format_.bitsPerSample = 16;
   format_.frameSize = 2048;
-  format_.samples = 160;
+  SetFrameSamples(160);
   format_.channelPositions[0] = 7;
 }
 
@@ -41,7 +41,7 @@ size_t CSpeex_Decode::FramesStart(const uint8_t* in, size_t length) {
 
 size_t CSpeex_Decode::Decode(const uint8_t* in, size_t length, int16_t* out, size_t capacityBytes) {
   BeginFrame(in, length, out);
-  if (in == nullptr) return EndFrame(0);
+  if (in == nullptr) return ModuleDecode(nullptr, 0, nullptr, 0);
   size_t at = 0;
   while (at < length) {
     SpeexItem item;
@@ -66,7 +66,7 @@ size_t CSpeex_Decode::Decode(const uint8_t* in, size_t length, int16_t* out, siz
     }
     break;
   }
-  if (at >= length) return EndFrame(0);
+  if (at >= length) return ModuleDecode(nullptr, 0, nullptr, 0);  // headers only: no samples
   return ModuleDecode(in + at, length - at, out, capacityBytes);
 }
 

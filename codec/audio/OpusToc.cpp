@@ -93,8 +93,9 @@ OpusPacketInfo ParseOpusPacket(const uint8_t* p, size_t length) {
   const uint8_t countByte = p[at++];
   info.vbr = static_cast<uint8_t>(countByte >> 7);
   info.padding = static_cast<uint8_t>((countByte >> 6) & 1);
-  info.frameCount = countByte & 0x3F;
-  if (info.frameCount == 0 || info.frameCount * info.frameDuration48k > 5760) return info;  // R5
+  const uint32_t count = countByte & 0x3F;
+  if (count == 0 || count * info.frameDuration48k > 5760) return info;  // R5: at most 120 ms
+  info.frameCount = count;
   if (info.padding) {
     // Each byte of 255 means 254 bytes of padding and another length byte follows.
     uint32_t padding = 0;

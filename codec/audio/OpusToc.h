@@ -22,7 +22,7 @@ struct OpusPacketInfo {
   // Code 3: the frame count byte.
   uint8_t vbr = 0, padding = 0;
   uint32_t paddingLength = 0;  // bytes of padding at the end (code 3 with padding)
-  uint32_t frameCount = 0;
+  uint32_t frameCount = 0;  // 0 for a code 3 packet whose count breaks rule R5
   uint16_t frameLengths[kMaxFrames] = {};
 
   uint32_t SamplesAt(uint32_t rate) const {

@@ -1,5 +1,5 @@
 // xcspeex_x64.so: Speex decoding on libspeex. The configured sample rate picks the mode:
-// 8000 Hz narrowband (160 samples a frame), 16000 Hz wideband (320), 32000 Hz
+// below 16000 Hz narrowband (160 samples a frame), below 32000 Hz wideband (320), else
 // ultra-wideband (640). One call decodes every frame of an RTP payload (RFC 5574 3.3:
 // frames follow one another, the last padded with ones or ended by a terminator), each
 // whole frame that fits into the output; an empty input conceals one frame.
@@ -14,8 +14,8 @@ class SpeexModuleDecoder {
  public:
   static SpeexModuleDecoder* Make(const fennik::CodecModuleConfig& config) {
     int modeId = SPEEX_MODEID_NB;
-    if (config.sampleRate == 16000) modeId = SPEEX_MODEID_WB;
-    if (config.sampleRate == 32000) modeId = SPEEX_MODEID_UWB;
+    if (config.sampleRate >= 16000) modeId = SPEEX_MODEID_WB;
+    if (config.sampleRate >= 32000) modeId = SPEEX_MODEID_UWB;
     void* state = speex_decoder_init(speex_lib_get_mode(modeId));
     if (state == nullptr) return nullptr;
     return new SpeexModuleDecoder(state);

@@ -6,6 +6,10 @@
 // encoders' settings.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -212,6 +216,32 @@ TEST(VoiceCodecs, SpeexModesMatchTheFrameSizes) {
   // The narrowband frame's first LSP index: bits 5-10 of the payload.
   const auto& p = VoiceStreams().payloads.at(26134)[3];
   EXPECT_EQ(Value(Show(26134, 3), "LSP[0]"), std::to_string(((p[0] & 7) << 3) | (p[1] >> 5)));
+}
+
+TEST(VoiceCodecs, WithoutModulesStreamsAreShownButNotDecoded) {
+  // The program alone in a folder of its own: no module lies next to it.
+  const std::string folder = ::testing::TempDir() + "/fennik_no_modules_" + std::to_string(getpid());
+  ASSERT_EQ(std::system(("mkdir -p " + folder + " && cp " + FENNIK_CLI_PATH + " " + folder + "/").c_str()), 0);
+  const std::string cli = folder + "/fennik-cli ";
+  auto run = [&](const std::string& arguments) {
+    CliRun r{};
+    FILE* pipe = popen((cli + arguments + " 2>&1").c_str(), "r");
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
+    r.status = WEXITSTATUS(pclose(pipe));
+    return r;
+  };
+  const std::string stream = " --stream " + Id(26104);
+  CliRun shown = run("show " + kCapture + stream + " --frame 49");
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_EQ(Value(shown.out, "Magic number"), "0xD");
+  // The frame keeps its time (49 frames of 160 samples) although nothing was decoded.
+  EXPECT_NE(shown.out.find("00:00:00.980000"), std::string::npos);
+  CliRun decoded = run("decode " + kCapture + stream + " -o " + folder + "/out.wav");
+  EXPECT_EQ(decoded.status, 0);
+  EXPECT_NE(decoded.out.find("50 of 50 frames gave no samples"), std::string::npos) << decoded.out;
+  std::system(("rm -rf " + folder).c_str());
 }
 
 }  // namespace
