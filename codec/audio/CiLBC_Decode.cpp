@@ -16,7 +16,7 @@ CiLBC_Decode::CiLBC_Decode() : CModuleDecoder("[iLBC]", CodecModule::kIlbc) {
   format_.sampleRate = 8000;
   format_.bitsPerSample = 16;
   format_.frameSize = 0;
-  format_.samples = 160;
+  SetFrameSamples(160);
   format_.bitRate = BitRateOf(mode_);
   format_.channelPositions[0] = kChannelCenter;
   SetFrameMode(static_cast<uint32_t>(mode_));
@@ -48,7 +48,7 @@ void CiLBC_Decode::SetSignalledMode(int mode) {
 void CiLBC_Decode::SetMode(int mode) {
   mode_ = mode == 30 ? 30 : 20;
   format_.frameSize = static_cast<uint32_t>(ilbc::FrameBytes(mode_));
-  format_.samples = static_cast<uint32_t>(ilbc::FrameSamples(mode_));
+  SetFrameSamples(static_cast<uint32_t>(ilbc::FrameSamples(mode_)));
   format_.bitRate = BitRateOf(mode_);
   // A decoder made for the other mode would decode noise: the next decode makes a new one.
   SetFrameMode(static_cast<uint32_t>(mode_));
@@ -64,7 +64,7 @@ void CiLBC_Decode::FollowPayloadSize(size_t length) {
 void CiLBC_Decode::CountSamples(size_t length) {
   const auto frameBytes = static_cast<size_t>(ilbc::FrameBytes(mode_));
   const size_t frames = length >= frameBytes ? length / frameBytes : 1;
-  format_.samples = static_cast<uint32_t>(frames * static_cast<size_t>(ilbc::FrameSamples(mode_)));
+  SetFrameSamples(static_cast<uint32_t>(frames * static_cast<size_t>(ilbc::FrameSamples(mode_))));
 }
 
 size_t CiLBC_Decode::Decode(const uint8_t* in, size_t length, int16_t* out, size_t capacityBytes) {
@@ -77,10 +77,9 @@ size_t CiLBC_Decode::Decode(const uint8_t* in, size_t length, int16_t* out, size
     ilbc::UnpackFrame(in + at, frameBytes, mode_, params);
     records_.push_back(params);
   }
+  // The frame's nominal length, which its time keeps also when nothing is decoded.
+  CountSamples(length);
   const size_t bytes = ModuleDecode(in, length, out, capacityBytes);
-  // Without the module nothing is decoded, but the frame still lasts its samples: keep the
-  // count the stream's times are measured in.
-  if (bytes == 0) CountSamples(length);
   format_.frameSize = static_cast<uint32_t>(length);
   return bytes;
 }
