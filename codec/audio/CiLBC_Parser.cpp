@@ -13,10 +13,11 @@ void Value(CFieldTree& tree, const std::string& name, int bits, int value) {
   tree.Field(1, name, bits, kModeDecimal, colour::kField, static_cast<uint64_t>(value), value);
 }
 
-std::string Indexed(const char* name, int i) { return std::string(name) + " [" + std::to_string(i) + "]"; }
+// "name [i]", the rows' numbering of a parameter's instances.
+std::string Indexed(const std::string& name, int i) { return name + " [" + std::to_string(i) + "]"; }
 
-// RFC 3951 3.8 field widths (the sum over the three classes).
-// Codebook indices have 8 bits, but the later stages of the first coded sub-block 7.
+// RFC 3951 3.8 field widths (summed over the three classes): codebook indices have 8 bits,
+// but the later stages of the first coded sub-block 7.
 int CbBits(int subBlock, int stage) { return subBlock == 0 && stage > 0 ? 7 : 8; }
 int GainBits(int stage) { return stage == 0 ? 5 : stage == 1 ? 4 : 3; }
 
@@ -25,7 +26,7 @@ void ShowFrame(CFieldTree& tree, const ilbc::FrameParams& p) {
   static constexpr int kLsfBits[3] = {6, 7, 7};
   for (int set = 0; set < p.LsfSets(); ++set) {
     for (int k = 0; k < 3; ++k) {
-      Value(tree, "LSF " + std::to_string(set + 1) + " [" + std::to_string(k + 1) + "]", kLsfBits[k], p.lsf[set * 3 + k]);
+      Value(tree, Indexed("LSF " + std::to_string(set + 1), k + 1), kLsfBits[k], p.lsf[set * 3 + k]);
     }
   }
   Value(tree, "Block Class", p.mode == 30 ? 3 : 2, p.start);
@@ -41,10 +42,10 @@ void ShowFrame(CFieldTree& tree, const ilbc::FrameParams& p) {
   for (int i = 0; i < p.SubBlocks(); ++i) {
     const std::string block = "sub-block " + std::to_string(i + 1);
     for (int k = 0; k < ilbc::kStages; ++k) {
-      Value(tree, Indexed(("Indices for CB sub-blocks " + block).c_str(), k + 1), CbBits(i, k), p.cb[i][k]);
+      Value(tree, Indexed("Indices for CB sub-blocks " + block, k + 1), CbBits(i, k), p.cb[i][k]);
     }
     for (int k = 0; k < ilbc::kStages; ++k) {
-      Value(tree, Indexed(("Gains for sub-blocks " + block).c_str(), k + 1), GainBits(k), p.gain[i][k]);
+      Value(tree, Indexed("Gains for sub-blocks " + block, k + 1), GainBits(k), p.gain[i][k]);
     }
   }
   Value(tree, "Empty frame indicator", 1, p.emptyFrame);
