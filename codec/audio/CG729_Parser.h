@@ -3,19 +3,13 @@
 // frames (and its Annex B SID frame); decoding goes through the module xcg729_x64.so.
 #pragma once
 
-#include "codec/audio/CDecoderStream.h"
 #include "codec/audio/CG729_Decode.h"
 
 namespace fennik {
 
-class CG729_Parser : public CDecoderStream<CG729_Decode> {
+class CG729_Parser : public CModuleDecoderStream<CG729_Decode> {
  public:
   const char* GetCodecName() const override { return "G.729"; }
-  // Creates the module's decoder when the module is loaded; always 1.
-  int Open(const uint8_t*, size_t, int32_t) override {
-    OpenModuleDecoder();
-    return 1;
-  }
   // The generic parse; the first frame's length sets the samples per frame (80 per
   // 10-byte frame) until a decoded frame tells.
   size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override;

@@ -4,18 +4,13 @@
 // goes through the module xcgsm_x64.so.
 #pragma once
 
-#include "codec/audio/CDecoderStream.h"
 #include "codec/audio/CGSM_Decode.h"
 
 namespace fennik {
 
-class CGSM_Parser : public CDecoderStream<CGSM_Decode> {
+class CGSM_Parser : public CModuleDecoderStream<CGSM_Decode> {
  public:
   const char* GetCodecName() const override { return "GSM"; }
-  int Open(const uint8_t*, size_t, int32_t) override {
-    OpenModuleDecoder();
-    return 1;
-  }
   // Adds every frame of the unconsumed packets and consumes them all.
   size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override;
   void ShowFrameInfo(CFieldTree& tree, uint32_t index) override;

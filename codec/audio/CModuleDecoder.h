@@ -5,6 +5,7 @@
 #pragma once
 
 #include "codec/audio/CAudioDecoder.h"
+#include "codec/audio/CDecoderStream.h"
 #include "codec/audio/CModuleHandle.h"
 
 namespace fennik {
@@ -64,6 +65,17 @@ class CModuleDecoder : public CAudioDecoder<Record> {
   CModuleHandle module_;
   uint32_t frameMode_ = 0;
   uint32_t nominalSamples_ = 160;
+};
+
+// The stream of a module-decoded codec whose Open only creates the module's decoder (when the
+// module is loaded) and always succeeds: G.729 and GSM.
+template <class Decoder>
+class CModuleDecoderStream : public CDecoderStream<Decoder> {
+ public:
+  int Open(const uint8_t*, size_t, int32_t) override {
+    Decoder::OpenModuleDecoder();
+    return 1;
+  }
 };
 
 }  // namespace fennik
