@@ -4,6 +4,7 @@
 #include "codec/audio/CG711_Parser.h"
 #include "codec/audio/CG722_Parser.h"
 #include "codec/audio/CG726_Parser.h"
+#include "codec/audio/CMPA_Parser.h"
 #include "codec/audio/CPCM_Parser.h"
 #include "stream/CSupportCodec.h"
 
@@ -28,6 +29,12 @@ void RegisterAudioCodecs() {
   CSupportCodec::RegisterParser(CADPCM_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<CADPCM_Parser>();
   });
+  // MPEG audio: 81 from RTP (RFC 2250), 82..87 by version and layer.
+  for (int32_t type = CMPA_Parser::kCodecTypeRtp; type <= 87; ++type) {
+    CSupportCodec::RegisterParser(type, [](int32_t codecType) -> std::unique_ptr<CAvStream> {
+      return std::make_unique<CMPA_Parser>(codecType);
+    });
+  }
   CSupportCodec::RegisterParser(CPCM_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<CPCM_Parser>();
   });
