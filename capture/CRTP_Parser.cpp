@@ -160,7 +160,8 @@ int CRTP_Parser::FindOrAddStream(const PacketRecord& p, uint32_t packetNumber) {
 
 // Codec from the static payload-type table, else from the newest session description that
 // names one of the stream's addresses and ports. Runs again while the stream has no codec,
-// but only when new descriptions have arrived since the last try.
+// but only when new descriptions have arrived since the last try. The stream's format keeps
+// the fmtp parameters the description gives its payload type, for static payload types too.
 void CRTP_Parser::AssignCodec(uint32_t index) {
   RtpStreamEntry& s = streams_[index];
   StreamState& state = states_[index];
@@ -177,25 +178,41 @@ void CRTP_Parser::AssignCodec(uint32_t index) {
   s.channels = row.channels;
   s.bitsPerSample = row.bitsPerSample;
   s.codecParameter = row.codecParameter;
-  if (listed) {
-    state.missingSdp = false;
-    return;
-  }
+  MediaFormat& format = state.format;
+  format = MediaFormat{};
+  format.payloadType = s.payloadType;
+  if (listed) state.missingSdp = false;
+
   const MediaDescription* d = Descriptions().FindForStream(s.sourceAddress, s.destinationAddress,
                                                             s.sourcePort, s.destinationPort);
-  if (d == nullptr) return;
-  for (uint32_t i = 0; i < d->formatCount && i < kMaxMediaFormats; ++i) {
-    const MediaFormat& f = d->formats[i];
-    if (f.payloadType != s.payloadType) continue;
-    s.codecType = f.codecType;
-    CopyName(s, f.encodingName);
-    s.mediaKind = f.kind;
-    s.clockRate = f.clockRate;
-    s.channels = f.channels;
-    s.bitsPerSample = f.bitsPerSample;
-    s.codecParameter = f.codecParameter;
+  const MediaFormat* f = d != nullptr ? d->FindFormat(s.payloadType) : nullptr;
+  if (listed) {
+    // The static table decides the codec; the description adds its fmtp parameters only.
+    if (f != nullptr) format.fmtp = f->fmtp, format.fmtpText = f->fmtpText;
+  } else if (d != nullptr) {
+    // A format named by an fmtp line alone carries no codec: the stream keeps the none row.
+    if (f != nullptr && f->hasRtpmap) {
+      s.codecType = f->codecType;
+      CopyName(s, f->encodingName);
+      s.mediaKind = f->kind;
+      s.clockRate = f->clockRate;
+      s.channels = f->channels;
+      s.bitsPerSample = f->bitsPerSample;
+      s.codecParameter = f->codecParameter;
+    }
+    if (f != nullptr) format.fmtp = f->fmtp, format.fmtpText = f->fmtpText;
+    state.missingSdp = false;
   }
-  state.missingSdp = false;
+  format.codecType = s.codecType;
+  std::memcpy(format.encodingName, s.encodingName,
+              std::min(sizeof format.encodingName, sizeof s.encodingName));
+  format.encodingName[sizeof format.encodingName - 1] = '\0';
+  format.kind = s.mediaKind;
+  format.clockRate = s.clockRate;
+  format.channels = s.channels;
+  format.bitsPerSample = s.bitsPerSample;
+  format.codecParameter = s.codecParameter;
+  format.hasRtpmap = !listed && f != nullptr && f->hasRtpmap;
 }
 
 void CRTP_Parser::CreateStreamObject(uint32_t index) {
@@ -210,6 +227,7 @@ void CRTP_Parser::CreateStreamObject(uint32_t index) {
   DebugPrint("Create codec (id=0x%04X, codec_type=%d)\n", streamId, slot.codecType);
   if (!slot.stream) return;  // no stream class: no frames, no bit rate
   slot.stream->SetStreamId(streamId);
+  slot.stream->SetMediaFormat(state.format);
   slot.stream->SetListener(this);
   slot.stream->Frames().SetPacketSource(this);
   slot.stream->SetAudioFormat(static_cast<int32_t>(s.clockRate),

@@ -112,6 +112,7 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
     bool creationTried = false;
     uint64_t assignedAtDescriptions = ~uint64_t{0};  // description count at last assignment
     bool missingSdp = true;
+    MediaFormat format;  // handed to the stream object when it is created
   };
 
   void OnRecord(const CaptureRecord& record) override;
