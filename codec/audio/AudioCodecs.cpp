@@ -1,5 +1,6 @@
 #include "codec/audio/AudioCodecs.h"
 
+#include "codec/audio/CAAC_Parser.h"
 #include "codec/audio/CADPCM_Parser.h"
 #include "codec/audio/CG711_Parser.h"
 #include "codec/audio/CG722_Parser.h"
@@ -28,6 +29,9 @@ void RegisterAudioCodecs() {
   });
   CSupportCodec::RegisterParser(CADPCM_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<CADPCM_Parser>();
+  });
+  CSupportCodec::RegisterParser(CAAC_Parser::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
+    return std::make_unique<CAAC_Parser>();
   });
   // MPEG audio: 81 from RTP (RFC 2250), 82..87 by version and layer.
   for (int32_t type = CMPA_Parser::kCodecTypeRtp; type <= 87; ++type) {
