@@ -5,6 +5,8 @@
 
 #include "base/DebugPrint.h"
 #include "codec/audio/AudioCodecs.h"
+#include "codec/audio/CodecModules.h"
+#include "config/SettingsLocation.h"
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 
@@ -44,7 +46,10 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   fennik::BindDebugSink();
-  fennik::RegisterAudioCodecs();
   if (args.Has("--debug")) fennik::SetDebugToStderr(true);
+  fennik::RegisterAudioCodecs();
+  // The external codec modules lie next to the program; without them their codecs are
+  // listed and shown but decode to nothing.
+  fennik::LoadCodecModules(fennik::ExecutableFolder());
   return command->run(args);
 }

@@ -6,6 +6,10 @@
 #include "codec/audio/CG722_Parser.h"
 #include "codec/audio/CG726_Parser.h"
 #include "codec/audio/CMPA_Parser.h"
+#include "codec/audio/CG729_Parser.h"
+#include "codec/audio/CGSM_Parser.h"
+#include "codec/audio/COpus_Parser.h"
+#include "codec/audio/CSpeex_Parser.h"
 #include "codec/audio/CPCM_Parser.h"
 #include "stream/CSupportCodec.h"
 
@@ -39,6 +43,18 @@ void RegisterAudioCodecs() {
       return std::make_unique<CMPA_Parser>(codecType);
     });
   }
+  CSupportCodec::RegisterParser(CG729_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
+    return std::make_unique<CG729_Parser>();
+  });
+  CSupportCodec::RegisterParser(CGSM_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
+    return std::make_unique<CGSM_Parser>();
+  });
+  CSupportCodec::RegisterParser(COpus_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
+    return std::make_unique<COpus_Parser>();
+  });
+  CSupportCodec::RegisterParser(CSpeex_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
+    return std::make_unique<CSpeex_Parser>();
+  });
   CSupportCodec::RegisterParser(CPCM_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<CPCM_Parser>();
   });

@@ -78,6 +78,29 @@ void PrintCommonAudioFrameBlock(CAudio_Stream& stream, uint32_t index, CFieldTre
   tree.FieldText(0, "Timecode", 0, colour::kField, FormatStreamTime(stream.GetTime(index)));
 }
 
+void PrintAudioFramePlace(CAudio_Stream& stream, uint32_t index, CFieldTree& tree) {
+  uint64_t address = 0;
+  FrameEntry e;
+  stream.Frames().Get(index, &address, &e);
+  AudioFormat f;
+  stream.GetAudioFormat(f);
+  tree.Field(0, "File Address", 48, kModeHex, colour::kField, address + e.frameOffset,
+             static_cast<int64_t>(address + e.frameOffset));
+  tree.Field(0, "Number of Frame", 0, kModeDecimal, colour::kField, 0, index);
+  tree.Field(0, "Samples", 0, kModeDecimal, colour::kField, 0, f.samples, {}, "samples");
+  tree.FieldText(0, "Timecode", 0, colour::kField, FormatStreamTime(stream.GetTime(index)));
+}
+
+void PrintAudioFormatBlock(const AudioFormat& f, const char* label, CFieldTree& tree, bool withBitrate) {
+  tree.FieldText(0, "Format", 0, colour::kField, label);
+  tree.Field(0, "Frame size", 0, kModeDecimal, colour::kField, 0, f.frameSize, {}, "bytes");
+  tree.Field(0, "Channels", 0, kModeDecimal, colour::kField, 0, f.channels);
+  tree.FieldText(0, "Sampling Frequency", 0, colour::kField, FormatSamplingFrequency(f.sampleRate));
+  if (withBitrate && f.bitRate > 0) {
+    tree.FieldText(0, "Bitrate", 0, colour::kField, std::to_string(f.bitRate / 1000) + "kbps");
+  }
+}
+
 void CView_AudioFrameList::PrintHeader(const CListModel&, CFieldTree& tree) const {
   tree.Title("LIST OF AUDIO FRAME");
   if (stream_.HasEndpoints()) {

@@ -1,0 +1,26 @@
+// The GSM 06.10 stream (codec type 115): every 33-byte frame of a packet is a frame of its
+// own (RFC 3551 4.5.8 lets a packet carry several); a packet's remainder shorter than a
+// frame is kept as a short frame so that the next packet starts a frame again. Decoding
+// goes through the module xcgsm_x64.so.
+#pragma once
+
+#include "codec/audio/CDecoderStream.h"
+#include "codec/audio/CGSM_Decode.h"
+
+namespace fennik {
+
+class CGSM_Parser : public CDecoderStream<CGSM_Decode> {
+ public:
+  const char* GetCodecName() const override { return "GSM"; }
+  int Open(const uint8_t*, size_t, int32_t) override {
+    OpenModuleDecoder();
+    return 1;
+  }
+  // Adds every frame of the unconsumed packets and consumes them all.
+  size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override;
+  void ShowFrameInfo(CFieldTree& tree, uint32_t index) override;
+  // "FILTER PARAMETERS" (signature and log-area ratios) and the four sub-frames.
+  void ShowFrameDetail(CFieldTree& tree, uint32_t index) override;
+};
+
+}  // namespace fennik
