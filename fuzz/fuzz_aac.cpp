@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   AudioMuxElement element;
   if (ReadAudioMuxElement(data, size, muxConfigPresent, config, haveConfig, element)) {
     for (const AudioMuxElement::Payload& p : element.payloads) {
-      if (p.offset > size || p.length > size - p.offset) __builtin_trap();
+      if (p.length > size || p.bytes.size() != p.length) __builtin_trap();
     }
   }
   return 0;

@@ -36,8 +36,21 @@ uint32_t LatmGetValue(BitReader& r) {
 
 }  // namespace
 
+namespace {
+// The bits from `from` to the reader's position, byte-aligned (zero-padded).
+std::vector<uint8_t> BitsSince(BitReader from, size_t bits) {
+  std::vector<uint8_t> bytes;
+  for (size_t done = 0; done < bits; done += 8) {
+    const int n = static_cast<int>(bits - done < 8 ? bits - done : 8);
+    bytes.push_back(static_cast<uint8_t>(from.Read(n) << (8 - n)));
+  }
+  return bytes;
+}
+}  // namespace
+
 bool ReadAudioSpecificConfig(BitReader& r, AudioSpecificConfig& asc) {
   asc = AudioSpecificConfig();
+  const BitReader origin = r;
   const size_t start = r.BitPosition();
   asc.audioObjectType = ReadObjectType(r);
   asc.samplingFrequency = ReadFrequency(r, asc.samplingFrequencyIndex);
@@ -58,6 +71,7 @@ bool ReadAudioSpecificConfig(BitReader& r, AudioSpecificConfig& asc) {
         // A program_config_element follows; its channel layout is not read here.
         DebugPrint("[AAC] AudioSpecificConfig with a program_config_element\n");
         asc.bits = r.BitPosition() - start;
+        asc.bytes = BitsSince(origin, asc.bits);
         return r.Ok();
       }
       if (asc.audioObjectType == 6 || asc.audioObjectType == 20) r.Read(3);  // layerNr
@@ -91,6 +105,7 @@ bool ReadAudioSpecificConfig(BitReader& r, AudioSpecificConfig& asc) {
     }
   }
   asc.bits = r.BitPosition() - start;
+  if (r.Ok()) asc.bytes = BitsSince(origin, asc.bits);
   return r.Ok();
 }
 
@@ -206,11 +221,11 @@ bool ReadAudioMuxElement(const uint8_t* data, size_t size, bool muxConfigPresent
       tmp = r.Read(8);
       length += tmp;
     } while (tmp == 255 && r.Ok());
-    if (!r.Ok() || (r.BitPosition() & 7) != 0) return false;
-    const size_t offset = r.BitPosition() / 8;
-    if (length > size - offset) return false;
-    out.payloads.push_back({offset, length});
-    r.Skip(length * 8);
+    if (!r.Ok() || length > r.BitsLeft() / 8) return false;
+    AudioMuxElement::Payload payload{length, {}};
+    payload.bytes.resize(length);
+    for (size_t i = 0; i < length; ++i) payload.bytes[i] = static_cast<uint8_t>(r.Read(8));
+    out.payloads.push_back(std::move(payload));
   }
   return r.Ok();
 }
@@ -238,6 +253,11 @@ bool ReadAdtsHeader(const uint8_t* data, size_t size, AdtsHeader& h) {
              h.original_copy << 26 | h.home << 27 | h.copyright_identification_bit << 28 |
              h.copyright_identification_start << 29 | h.number_of_raw_data_blocks_in_frame << 30;
   return h.syncword == 0xFFF && h.layer == 0;
+}
+
+std::vector<uint8_t> AdtsAudioSpecificConfig(const AdtsHeader& h) {
+  const uint32_t v = (h.profile + 1) << 11 | h.sampling_frequency_index << 7 | h.channel_configuration << 3;
+  return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
 }
 
 bool ReadEpSyncHeader(const uint8_t* data, size_t size, EpSyncHeader& h) {

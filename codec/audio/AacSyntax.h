@@ -29,9 +29,16 @@ struct AudioSpecificConfig {
   uint32_t extensionSamplingFrequency = 0;
   uint32_t frameLengthFlag = 0;             // GASpecificConfig: 960-sample frames
   size_t bits = 0;                          // derived: bits read
+  std::vector<uint8_t> bytes;               // derived: the config's bits, byte-aligned
+
+  // Derived: what a decoder outputs per frame (the SBR rate and 2048 samples with SBR,
+  // two channels with PS).
+  uint32_t OutputRate() const { return sbrPresentFlag && extensionSamplingFrequency ? extensionSamplingFrequency : samplingFrequency; }
+  uint32_t OutputSamples() const { return (frameLengthFlag ? 960u : 1024u) * (sbrPresentFlag ? 2u : 1u); }
 };
 // Reads an AudioSpecificConfig (14496-3 1.6.2.1 with the GASpecificConfig of 4.4.1 and the
-// backward-compatible SBR/PS signalling of 1.6.6). False when the bits ran out.
+// backward-compatible SBR/PS signalling of 1.6.6), keeping its bits in `bytes`. False when
+// the bits ran out.
 bool ReadAudioSpecificConfig(BitReader& r, AudioSpecificConfig& asc);
 // Parses a hexadecimal configuration string (SDP config=) into bytes; empty on error.
 std::vector<uint8_t> HexBytes(const char* text, size_t length);
@@ -59,14 +66,14 @@ struct StreamMuxConfig {
 bool ReadStreamMuxConfig(BitReader& r, StreamMuxConfig& smc);
 
 // One AudioMuxElement (14496-3 1.7.3.1): its configuration when it carries one, and the
-// payloads of its sub-frames (offsets and lengths within the element's bytes, for frame
-// length type 0 with byte-aligned payloads).
+// payloads of its sub-frames (frame length type 0).
 struct AudioMuxElement {
   uint32_t useSameStreamMux = 1;
   bool haveConfig = false;  // this element carried a StreamMuxConfig
   StreamMuxConfig config;
   struct Payload {
-    size_t offset, length;
+    size_t length;
+    std::vector<uint8_t> bytes;  // the payload (PayloadMux), byte-aligned
   };
   std::vector<Payload> payloads;
 };
@@ -85,6 +92,8 @@ struct AdtsHeader {
 };
 // 13818-7 6.2.2 / 14496-3 1.A.2.2: 7 bytes; valid with syncword 0xFFF and layer 0.
 bool ReadAdtsHeader(const uint8_t* data, size_t size, AdtsHeader& h);
+// The AudioSpecificConfig an ADTS header stands for (audioObjectType = profile + 1).
+std::vector<uint8_t> AdtsAudioSpecificConfig(const AdtsHeader& h);
 
 struct EpSyncHeader {
   uint32_t syncword, futureUse, audioMuxLengthBytes, frameCounter, headerParity;

@@ -47,12 +47,15 @@ void CAAC_Parser::SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uin
   if (haveAsc_) TakeConfig(asc_);  // the configuration's values win over the rtpmap's
 }
 
+// The decoded format follows the configuration: with SBR the output has twice the rate and
+// 2048 samples per frame, with PS two channels.
 void CAAC_Parser::TakeConfig(const AudioSpecificConfig& asc) {
+  if (haveAsc_ && asc.bytes != asc_.bytes) module_.Destroy();  // a new configuration
   asc_ = asc;
   haveAsc_ = true;
-  if (asc.samplingFrequency) aacFormat_.sampleRate = asc.samplingFrequency;
-  if (const uint32_t ch = AacChannels(asc.channelConfiguration)) aacFormat_.channels = ch;
-  aacFormat_.samples = asc.frameLengthFlag ? 960 : 1024;
+  if (const uint32_t rate = asc.OutputRate()) aacFormat_.sampleRate = rate;
+  if (const uint32_t ch = AacChannels(asc.channelConfiguration)) aacFormat_.channels = asc.psPresentFlag ? 2 : ch;
+  aacFormat_.samples = asc.OutputSamples();
 }
 
 // RTP: the encoding name decides the payload format; config=, cpresent and the AU-header
@@ -365,15 +368,77 @@ size_t CAAC_Parser::Parse(uint32_t streamId, CPayloadDescriptor& descriptor) {
   }
 }
 
+size_t CAAC_Parser::DecodeAccessUnit(const uint8_t* unit, size_t length, int16_t* out, size_t capacitySamples) {
+  if (!haveAsc_ || asc_.bytes.empty() || asc_.bytes.size() > sizeof(CodecModuleConfig::reserved)) return 0;
+  if (!module_.IsOpen()) {
+    if (!module_.IsAvailable()) return 0;
+    CodecModuleConfig config;
+    config.channels = aacFormat_.channels;
+    config.sampleRate = aacFormat_.sampleRate;
+    config.frameMode = static_cast<uint32_t>(asc_.bytes.size());
+    std::memcpy(config.reserved, asc_.bytes.data(), asc_.bytes.size());
+    if (!module_.Create(config)) return 0;
+  }
+  return module_.Decode(unit, length, out, capacitySamples);
+}
+
+// The frame's access units through the module; silence for the frame's duration where
+// there is no module, no configuration or a unit does not decode.
 size_t CAAC_Parser::Decode(const uint8_t* data, size_t length, int16_t* out, size_t capacityBytes) {
   if (data == nullptr || length == 0 || out == nullptr) return 0;
-  // No synthesis: silence for the frame's duration keeps the stream's timeline.
+  std::vector<std::pair<const uint8_t*, size_t>> units;
+  AudioMuxElement element;
+  switch (transport_) {
+    case AacTransport::kAdts: {
+      AdtsHeader h;
+      if (!ReadAdtsHeader(data, length, h) || h.frame_length > length) break;
+      if (!haveAsc_) {
+        const std::vector<uint8_t> bytes = AdtsAudioSpecificConfig(h);
+        BitReader r(bytes.data(), bytes.size());
+        AudioSpecificConfig asc;
+        if (ReadAudioSpecificConfig(r, asc)) TakeConfig(asc);
+      }
+      const size_t header = h.protection_absent ? 7 : 9;
+      if (header < h.frame_length) units.emplace_back(data + header, h.frame_length - header);
+      break;
+    }
+    case AacTransport::kLoas:
+      if (length > 3 && ReadAudioMuxElement(data + 3, length - 3, true, muxConfig_, haveMuxConfig_, element)) {
+        if (element.haveConfig) TakeConfig(muxConfig_.asc);
+      }
+      break;
+    case AacTransport::kRtpLatm:
+      if (ReadAudioMuxElement(data, length, muxConfigPresent_, muxConfig_, haveMuxConfig_, element)) {
+        if (element.haveConfig) TakeConfig(muxConfig_.asc);
+      }
+      break;
+    case AacTransport::kRaw:
+    case AacTransport::kRtpAuHeaders:
+      units.emplace_back(data, length);
+      break;
+    default:
+      break;
+  }
+  for (const AudioMuxElement::Payload& p : element.payloads) units.emplace_back(p.bytes.data(), p.bytes.size());
   AudioFormat f;
   GetAudioFormat(f);
-  size_t bytes = size_t{f.samples} * std::max<uint32_t>(f.channels, 1) * 2;
-  if (bytes > capacityBytes) bytes = capacityBytes & ~size_t{1};
-  std::memset(out, 0, bytes);
-  return bytes;
+  const size_t frameSamples = size_t{f.samples} * std::max<uint32_t>(f.channels, 1);
+  size_t written = 0;
+  const size_t capacity = capacityBytes / 2;
+  for (const auto& [unit, size] : units) {
+    if (written + frameSamples > capacity) break;
+    size_t n = DecodeAccessUnit(unit, size, out + written, capacity - written);
+    if (n == 0) {
+      n = frameSamples;
+      std::memset(out + written, 0, n * 2);
+    }
+    written += n;
+  }
+  if (units.empty()) {
+    written = std::min(frameSamples, capacity);
+    std::memset(out, 0, written * 2);
+  }
+  return written * 2;
 }
 
 std::span<const CAudio_Stream::FrameColumn> CAAC_Parser::FrameListColumns() const { return kColumns; }

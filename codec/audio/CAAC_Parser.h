@@ -4,13 +4,16 @@
 // StreamMuxConfig in-band or from the SDP config=) or mpeg4-generic (RFC 3640 AAC-hbr and
 // AAC-lbr: the AU-header section by the SDP's sizeLength/indexLength/indexDeltaLength is
 // left out of the bitstream and cuts it into access units; fragmented access units come
-// out joined; the AudioSpecificConfig from config=). Every header field is shown; no
-// samples are synthesised here, so playback is silent for each frame's duration.
+// out joined; the AudioSpecificConfig from config=). Every header field is shown. The access
+// units are decoded by the external module xcaac_x64.so (FAAD2), created from the stream's
+// AudioSpecificConfig; without it (or without a configuration) playback is silent for each
+// frame's duration.
 #pragma once
 
 #include <deque>
 
 #include "codec/audio/AacSyntax.h"
+#include "codec/audio/CModuleHandle.h"
 #include "stream/CAudio_Stream.h"
 
 namespace fennik {
@@ -46,8 +49,8 @@ class CAAC_Parser : public CAudio_Stream {
 
   CAAC_Parser();
 
-  void ReleaseDecoder() override {}
-  void ResetDecoder() override {}
+  void ReleaseDecoder() override { module_.Destroy(); }
+  void ResetDecoder() override { module_.Reset(); }
   int Open(const uint8_t* data, size_t length, int32_t codecType) override;
   int32_t GetCodecType() const override;
   const char* GetCodecName() const override { return "AAC"; }
@@ -87,7 +90,11 @@ class CAAC_Parser : public CAudio_Stream {
   void TakeConfig(const AudioSpecificConfig& asc);
   AacFrameFields BaseFields(uint32_t bytes) const;
 
+  // Decodes one access unit through the module into `out`; samples written (0: none).
+  size_t DecodeAccessUnit(const uint8_t* unit, size_t length, int16_t* out, size_t capacitySamples);
+
   AacTransport transport_ = AacTransport::kUnknown;
+  CModuleHandle module_{CodecModule::kAac};
   AudioFormat aacFormat_;
   AudioSpecificConfig asc_;
   bool haveAsc_ = false;
