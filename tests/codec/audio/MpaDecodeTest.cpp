@@ -1,7 +1,8 @@
 // MPEG audio: the Layer I/II/III decoders against ffmpeg's floating-point decoders on the
 // committed streams of tests/data/mpa/ (made by scripts/make-mpa-captures with libmp3lame,
 // ffmpeg's mp2 and libtwolame; see the README there), the same streams cut from the RTP
-// capture mpa-rtp.pcap (RFC 2250, one stream with every frame in two packets), header
+// capture mpa-rtp.pcap (RFC 2250, one stream with every frame in two packets; the Layer I
+// stream is hand-made by scripts/corpus/mp1_write.py), header
 // rules, and the synthesis DCT against its definition.
 #include <gtest/gtest.h>
 
@@ -89,7 +90,7 @@ constexpr Stream kStreams[] = {
     {"mp3-cbr-44k", ".mp3", 40000, 84, 1105, 1152},  {"mp3-vbr-44k", ".mp3", 40010, 84, 1105, 1152},
     {"mp3-22k-mono", ".mp3", 40020, 87, 1105, 576},  {"mp2-48k", ".mp2", 40030, 83, 0, 0},
     {"mp2-24k", ".mp2", 40040, 86, 0, 0},           {"mp3-11k-mono", ".mp3", 40050, 87, 1105, 576},
-    {"mp2-32k-crc", ".mp2", 40060, 83, 0, 1152},
+    {"mp2-32k-crc", ".mp2", 40060, 83, 0, 1152},     {"mp1-48k-joint", ".mp1", 40070, 82, 0, 0},
 };
 
 TEST(MpaDecode, ElementaryStreamsMatchFfmpegFloatDecodersAbove75Db) {
