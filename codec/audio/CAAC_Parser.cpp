@@ -127,7 +127,7 @@ size_t CAAC_Parser::TransportFrameLength(const uint8_t* p, size_t available, Aac
     f.sampleRate = AacSampleRate(h.sampling_frequency_index);
     f.channels = static_cast<uint16_t>(AacChannels(h.channel_configuration));
     f.samples = static_cast<uint16_t>((h.number_of_raw_data_blocks_in_frame + 1) * 1024);
-    return h.frame_length;
+    return h.frame_length >= 7 ? h.frame_length : 0;  // shorter than its own header: no frame
   }
   if (transport_ == AacTransport::kLoas) {
     if (available < 3) return 0;
@@ -274,6 +274,8 @@ void CAAC_Parser::OnPayloadHeader(const uint8_t* header, uint32_t length, uint32
     return;
   }
   for (const AccessUnit& u : units) units_.push_back(u);
+  // Sizes that never match the bytes would pile up: the parse then starts afresh.
+  if (units_.size() > CAnarizeBuffer::kMaxPackets * 4) units_.clear();
 }
 
 size_t CAAC_Parser::Parse(uint32_t streamId, CPayloadDescriptor& descriptor) {

@@ -15,8 +15,11 @@ uint32_t ReadBE32(const uint8_t* p) {
 }
 
 // The length of an ID3v2 tag at `p` (10 header bytes + its 28-bit sync-safe size), or 0.
+// Only a plausible tag header counts (major version 2 to 4, size bytes below 0x80), so that
+// "ID3" inside other bytes does not swallow the frames after it.
 size_t Id3Length(const uint8_t* p, size_t length) {
   if (length < 10 || p[0] != 'I' || p[1] != 'D' || p[2] != '3') return 0;
+  if (p[3] < 2 || p[3] > 4 || ((p[6] | p[7] | p[8] | p[9]) & 0x80) != 0) return 0;
   return (size_t{p[6] & 0x7Fu} << 21 | size_t{p[7] & 0x7Fu} << 14 | size_t{p[8] & 0x7Fu} << 7 | (p[9] & 0x7Fu)) + 10;
 }
 
@@ -37,6 +40,9 @@ const char* EmphasisLabel(uint8_t e) {
   static const char* const kNames[4] = {"none", "50/15 microseconds", "reserved", "CCITT J.17"};
   return kNames[e & 3];
 }
+
+// Free-format frames are at most 640 kbit/s (Layer III at 8 kHz: 5,760 bytes).
+constexpr size_t kMaxFreeFormatFrame = 16384;
 
 constexpr CAudio_Stream::FrameColumn kColumns[] = {{"CH", 5}, {"BITRATE", 12}, {"DATA_END", 12}, {"GAIN", 8}};
 
@@ -127,10 +133,12 @@ size_t CMPA_Parser::Parse(uint32_t streamId, CPayloadDescriptor& descriptor) {
   size_t pos = 0;
   while (pos + 4 <= length) {
     if (data[pos] == 'I' && data[pos + 1] == 'D' && data[pos + 2] == '3') {
-      const size_t tag = Id3Length(data + pos, length - pos);
-      if (tag == 0 || tag > length - pos) break;  // wait for the rest of the tag
-      pos += tag;
-      continue;
+      if (length - pos < 10) break;  // wait for the tag header
+      if (const size_t tag = Id3Length(data + pos, length - pos)) {
+        if (tag > length - pos) break;  // wait for the rest of the tag
+        pos += tag;
+        continue;
+      }
     }
     MpaHeader h;
     if (!ValidHeaderAt(data + pos, h)) {
@@ -140,7 +148,12 @@ size_t CMPA_Parser::Parse(uint32_t streamId, CPayloadDescriptor& descriptor) {
     size_t size = h.frameSize;
     if (h.FreeFormat()) {
       size = MpaFreeFormatSize(data + pos, length - pos, h);
-      if (size == 0) break;  // the next header decides its length
+      // The next header decides its length; without one in reach this is no frame.
+      if (size == 0 && length - pos > kMaxFreeFormatFrame) {
+        ++pos;
+        continue;
+      }
+      if (size == 0) break;
       h.bitRate = static_cast<uint32_t>(uint64_t{size - h.paddingBit} * h.sampleRate /
                                         (h.layer == 1 ? 48 : (h.layer == 3 && h.Lsf() ? 72 : 144)));
     }

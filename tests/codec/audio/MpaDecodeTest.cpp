@@ -229,6 +229,27 @@ TEST_F(MpaCapture, TreesShowTheHeaderTheCrcTheSideInformationAndThePayloadHeader
   EXPECT_EQ(mp2Row.Text().find_last_not_of(' '), mp2Row.Text().find("128,000") + 6);
 }
 
+TEST(MpaParse, StrayTagBytesAndFalseFreeFormatHeadersNeitherStallNorHideFrames) {
+  // "ID3" that is no tag header, a free-format header with no second one in reach, then the
+  // frames of a real stream: every frame is found.
+  const std::vector<uint8_t> file = Load("mp2-24k.mp2");
+  std::vector<uint8_t> bytes = {'I', 'D', '3', 0xFF, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
+  const uint8_t freeFormat[4] = {0xFF, 0xFD, 0x04, 0x44};  // MPEG-1 Layer II, bitrate_index 0
+  bytes.insert(bytes.end(), freeFormat, freeFormat + 4);
+  bytes.resize(bytes.size() + 100, 0x11);
+  bytes.insert(bytes.end(), file.begin(), file.end());
+  for (int copy = 0; copy < 5; ++copy) bytes.insert(bytes.end(), file.begin(), file.end());
+  CMPA_Parser parser;
+  CAnarizeBuffer buffer(1);
+  buffer.Append(bytes.data(), static_cast<uint32_t>(bytes.size()),
+                AnarizePacket{0, 0, 42, 1, static_cast<uint32_t>(bytes.size()), 1, ~uint64_t{0}});
+  CPayloadDescriptor descriptor;
+  descriptor.Add(&buffer);
+  parser.SetStreamId(1);
+  parser.Parse(1, descriptor);
+  EXPECT_EQ(parser.Frames().GetCount(), 6 * file.size() / 384);
+}
+
 TEST(MpaHeader, ValidationAndDerivedValues) {
   MpaHeader h;
   // MPEG-1 Layer III, 128 kbit/s, 44.1 kHz, padding, joint stereo.
