@@ -25,7 +25,7 @@ constexpr SdpEncoding kSdpEncodings[] = {
     {"CN", "CN", 1, 0, 8000, 1, 0, 0},
     {"MPA", "MPA", 1, 81, 90000, 0, 0, 0},
     {"MP4A-LATM", "MP4A-LATM", 1, 89, 90000, 0, 0, 0},
-    {"mpeg4-generic", "mpeg4-generic", 1, 89, 90000, 0, 0, 0},
+    {"mpeg4-generic", "MPEG4-GENERIC", 1, 89, 90000, 0, 0, 0},
     {"speex", "speex", 1, 114, 8000, 0, 0, 0},
     {"opus", "opus", 1, 113, 8000, 0, 0, 0},
     {"G726-40", "G726", 1, 108, 8000, 1, 5, 40000},
