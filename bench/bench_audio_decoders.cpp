@@ -3,8 +3,14 @@
 // is seconds of audio decoded per second of CPU time. The module-decoded codecs (GSM,
 // G.729, Speex, Opus) decode the streams of tests/data/voice/voice-sip-udp.pcap through
 // their stream objects (unpacking for the view included) and the modules built next to
-// fennik-cli.
+// fennik-cli. MPEG audio Layer III (tests/data/mpa/mp3-cbr-44k.mp3, 128 kbit/s stereo) is
+// measured next to ffmpeg's mp3float decoder on the same file (BM_Mp3DecodeFfmpeg runs
+// "ffmpeg -threads 1 -c:a mp3float" over 200 loops of it and reads its -benchmark utime).
 #include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include <algorithm>
 #include <fstream>
@@ -15,6 +21,7 @@
 #include "codec/audio/CADPCM_Decode.h"
 #include "codec/audio/CG722_Decode.h"
 #include "codec/audio/CG726_Decode.h"
+#include "codec/audio/CMPA_Decode.h"
 #include "codec/audio/CPCM_Decode.h"
 #include "codec/audio/ilbc/IlbcDecoder.h"
 #include "codec/audio/AudioCodecs.h"
@@ -226,5 +233,62 @@ BENCHMARK(BM_IlbcDecodeFfmpeg)->Arg(20)->Arg(30)->ArgNames({"mode"});
 
 }  // namespace
 }  // namespace fennik
+
+const std::string kMp3 = std::string(FENNIK_TEST_DATA) + "/mpa/mp3-cbr-44k.mp3";
+
+struct Mp3Decoder : fennik::CMPA_Decode {};
+
+void BM_Mp3Decode(benchmark::State& state) {
+  std::ifstream file(kMp3, std::ios::binary);
+  const std::vector<uint8_t> stream{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  if (stream.empty()) {
+    state.SkipWithError("test stream missing");
+    return;
+  }
+  Mp3Decoder decoder;
+  decoder.CreateLayerDecoder(3);
+  std::vector<int16_t> pcm(1152 * 2);
+  uint64_t samples = 0;
+  for (auto _ : state) {
+    size_t pos = 0, consumed = 0;
+    while (pos < stream.size() && decoder.DecodeToInternal(stream.data() + pos, stream.size() - pos, &consumed) > 0) {
+      benchmark::DoNotOptimize(decoder.CopyPcm(pcm.data(), pcm.size() * 2));
+      samples += decoder.LayerDecoder()->Samples();
+      pos += consumed;
+    }
+    benchmark::ClobberMemory();
+  }
+  state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(samples) / 44100, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_Mp3Decode);
+
+// ffmpeg's float MP3 decoder on one thread over the same file, looped 200 times; its own
+// CPU time (-benchmark utime) gives the same counter.
+void BM_Mp3DecodeFfmpeg(benchmark::State& state) {
+  constexpr int kLoops = 200;
+  double seconds = 0, audio = 0;
+  for (auto _ : state) {
+    const std::string command = "ffmpeg -nostdin -hide_banner -benchmark -threads 1 -stream_loop " +
+                                std::to_string(kLoops - 1) + " -c:a mp3float -i '" + kMp3 + "' -f null - 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) break;
+    char line[512];
+    double utime = -1;
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+      const char* at = std::strstr(line, "utime=");
+      if (at != nullptr) utime = std::atof(at + 6);
+    }
+    pclose(pipe);
+    if (utime <= 0) {
+      state.SkipWithError("ffmpeg not found or gave no timing");
+      return;
+    }
+    seconds += utime;
+    // The file decodes to 0.5 s (ffmpeg trims the encoder delay and padding).
+    audio += kLoops * 0.5;
+  }
+  if (seconds > 0) state.counters["x_realtime"] = audio / seconds;
+}
+BENCHMARK(BM_Mp3DecodeFfmpeg)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

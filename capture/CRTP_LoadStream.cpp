@@ -79,7 +79,10 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
         return written;
       }
       const uint32_t captured = r.usable - payloadOffset;
-      const uint32_t length = packet.payloadLength < captured ? packet.payloadLength : captured;
+      uint32_t length = packet.payloadLength < captured ? packet.payloadLength : captured;
+      uint32_t skip = headerOwner_ != nullptr ? headerOwner_->PayloadHeaderLength(rec + payloadOffset, length) : 0;
+      if (skip > length) skip = length;
+      length -= skip;
       const uint32_t prefix = lengthPrefix_ ? 4 : 0;
       if (uint64_t{written} + prefix + length > capacity) {
         DebugPrint("[RTP] stream load buffer overflow !! size=%u read_len=%llu payload_len=%u\n",
@@ -90,7 +93,7 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
         WriteBE32(buffer + written, length);
         written += 4;
       }
-      std::memcpy(buffer + written, rec + payloadOffset, length);
+      std::memcpy(buffer + written, rec + payloadOffset + skip, length);
       written += length;
       gathered += length;
       if (gathered >= wanted) return written;

@@ -33,6 +33,9 @@ class CRTP_LoadStream : public CAvLoadStream {
   uint32_t Read(uint8_t* buffer, uint32_t capacity, uint32_t wanted, uint64_t address) override;
   // The link types become known as the analysis walks the file.
   void SetLinkTypes(std::vector<uint32_t> linkTypes) { linkTypes_ = std::move(linkTypes); }
+  // The stream whose payload format puts a header of its own in every payload
+  // (CAvStream::PayloadHeaderLength): those bytes are left out of what Read returns.
+  void SetPayloadHeaders(const CAvStream* stream) { headerOwner_ = stream; }
 
  private:
   struct Record {
@@ -49,6 +52,7 @@ class CRTP_LoadStream : public CAvLoadStream {
   std::vector<uint32_t> linkTypes_;
   Endpoints endpoints_;
   bool lengthPrefix_;
+  const CAvStream* headerOwner_ = nullptr;
   std::unique_ptr<uint8_t[]> chunk_;
   CRTP_LoadPacket decoder_;
 };

@@ -241,6 +241,7 @@ void CRTP_Parser::CreateStreamObject(uint32_t index) {
       CRTP_LoadStream::Endpoints{s.sourceAddress, s.destinationAddress, s.sourcePort,
                                  s.destinationPort},
       slot.codecType == kCodecH264Rtp);
+  slot.loader->SetPayloadHeaders(slot.stream.get());
   state.buffer = std::make_unique<CAnarizeBuffer>(streamId);
   state.bitrate = std::make_unique<BitrateWindow>();
   descriptor_.Add(state.buffer.get());
@@ -277,9 +278,16 @@ void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record, const 
   }
   const uint32_t captured = record.length - payloadOffset;
   const uint32_t size = std::min(packet.payloadLength, captured);
-  AnarizePacket entry{record.fileOffset, packet.timestamp, payloadOffset, record.packetNumber,
-                      size, newUnit ? 1u : 0u, row};
-  if (!buffer.Append(record.data + payloadOffset, size, entry)) ++droppedPayloads_;
+  // A payload format's own header (RFC 2250, RFC 3640) stays out of the codec's bytes.
+  const uint8_t* payload = record.data + payloadOffset;
+  const uint32_t header = std::min(slot.stream->PayloadHeaderLength(payload, size), size);
+  AnarizePacket entry{record.fileOffset, packet.timestamp, payloadOffset + header, record.packetNumber,
+                      size - header, newUnit ? 1u : 0u, row};
+  if (!buffer.Append(payload + header, size - header, entry)) {
+    ++droppedPayloads_;
+  } else if (header > 0) {
+    slot.stream->OnPayloadHeader(payload, header, size - header, record.packetNumber);
+  }
 }
 
 void CRTP_Parser::FinishPass() {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <memory>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "stream/CAvStream.h"
@@ -30,6 +32,17 @@ class CAudio_Stream : public CAvStream {
   virtual void ShowFrameInfo(CFieldTree& tree, uint32_t index) = 0;
   // A second, codec-specific block (parameter groups); most codecs have none.
   virtual void ShowFrameDetail(CFieldTree& tree, uint32_t index) { (void)tree, (void)index; }
+
+  // Columns the codec adds to the frame list after No., ADDRESS, SIZE and TIME, and the
+  // cells of one frame (one per column; empty cells stay blank).
+  struct FrameColumn {
+    const char* title;
+    int width;
+  };
+  virtual std::span<const FrameColumn> FrameListColumns() const { return {}; }
+  virtual void FrameListCells(const FrameEntry& entry, std::vector<std::string>& cells) const {
+    (void)entry, (void)cells;
+  }
 
   // The codec's decoder: PCM bytes written to `out` (0 on failure).
   virtual size_t Decode(const uint8_t* data, size_t length, int16_t* out, size_t capacityBytes) = 0;

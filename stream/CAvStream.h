@@ -98,6 +98,20 @@ class CAvStream {
                               uint32_t reserved, int32_t bitRate) {
     (void)sampleRate, (void)bitsPerSample, (void)channels, (void)reserved, (void)bitRate;
   }
+  // RTP payload formats that open every payload with a header of their own (RFC 2250's
+  // MPEG audio header, RFC 3640's AU-header section): the header's length in `payload`
+  // (0: none). The analysis buffer and the payload loader leave these bytes out, so the
+  // stream sees its codec's bare bitstream. Must depend on the payload's bytes only.
+  virtual uint32_t PayloadHeaderLength(const uint8_t* payload, uint32_t length) const {
+    (void)payload, (void)length;
+    return 0;
+  }
+  // The header PayloadHeaderLength found, in packet order, after the rest of the payload
+  // went into the analysis buffer.
+  virtual void OnPayloadHeader(const uint8_t* header, uint32_t length, uint32_t payloadBytes,
+                               uint32_t packetNumber) {
+    (void)header, (void)length, (void)payloadBytes, (void)packetNumber;
+  }
 
   // The payload format the stream was assigned: the static payload type's values, or the
   // session description's rtpmap values with every fmtp parameter of that payload type

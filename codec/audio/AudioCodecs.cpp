@@ -1,9 +1,11 @@
 #include "codec/audio/AudioCodecs.h"
 
+#include "codec/audio/CAAC_Parser.h"
 #include "codec/audio/CADPCM_Parser.h"
 #include "codec/audio/CG711_Parser.h"
 #include "codec/audio/CG722_Parser.h"
 #include "codec/audio/CG726_Parser.h"
+#include "codec/audio/CMPA_Parser.h"
 #include "codec/audio/CG729_Parser.h"
 #include "codec/audio/CGSM_Parser.h"
 #include "codec/audio/COpus_Parser.h"
@@ -33,6 +35,15 @@ void RegisterAudioCodecs() {
   CSupportCodec::RegisterParser(CADPCM_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<CADPCM_Parser>();
   });
+  CSupportCodec::RegisterParser(CAAC_Parser::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
+    return std::make_unique<CAAC_Parser>();
+  });
+  // MPEG audio: 81 from RTP (RFC 2250), 82..87 by version and layer.
+  for (int32_t type = CMPA_Parser::kCodecTypeRtp; type <= 87; ++type) {
+    CSupportCodec::RegisterParser(type, [](int32_t codecType) -> std::unique_ptr<CAvStream> {
+      return std::make_unique<CMPA_Parser>(codecType);
+    });
+  }
   CSupportCodec::RegisterParser(CG729_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<CG729_Parser>();
   });

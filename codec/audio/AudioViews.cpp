@@ -120,6 +120,10 @@ void CView_AudioFrameList::ColumnTitle(CRowLine& line) const {
     line.PutRight(column, c.width - 1, c.title);
     column += c.width;
   }
+  for (const CAudio_Stream::FrameColumn& c : stream_.FrameListColumns()) {
+    line.PutRight(column, c.width - 1, c.title);
+    column += c.width;
+  }
 }
 
 bool CView_AudioFrameList::ItemRow(uint64_t index, CRowLine& line, int& colour) const {
@@ -138,6 +142,12 @@ bool CView_AudioFrameList::ItemRow(uint64_t index, CRowLine& line, int& colour) 
   put(cell, kColumns[1].width);
   put(FormatDecimalUnsigned(e.size).c_str(), kColumns[2].width);
   put(FormatStreamTime(stream_.GetTime(static_cast<uint32_t>(index))).c_str(), kColumns[3].width);
+  const std::span<const CAudio_Stream::FrameColumn> extra = stream_.FrameListColumns();
+  if (!extra.empty()) {
+    std::vector<std::string> cells;
+    stream_.FrameListCells(e, cells);
+    for (size_t i = 0; i < extra.size(); ++i) put(i < cells.size() ? cells[i].c_str() : "", extra[i].width);
+  }
   colour = colour::kListRow;
   if (markers_ != nullptr && markers_->IsMarked(address + e.frameOffset, ~0u)) {
     colour = colour::kListMarker;

@@ -5,13 +5,17 @@
 namespace fennik {
 
 bool CModuleHandle::Create(uint32_t channels, uint32_t sampleRate, uint32_t frameMode) {
-  if (handle_ != nullptr) return true;
-  const CodecModuleOps* ops = CodecModuleTable(module_);
-  if (ops == nullptr || ops->Create == nullptr) return false;
   CodecModuleConfig config;
   config.channels = channels;
   config.sampleRate = sampleRate;
   config.frameMode = frameMode;
+  return Create(config);
+}
+
+bool CModuleHandle::Create(const CodecModuleConfig& config) {
+  if (handle_ != nullptr) return true;
+  const CodecModuleOps* ops = CodecModuleTable(module_);
+  if (ops == nullptr || ops->Create == nullptr) return false;
   handle_ = ops->Create(1, &config);
   ops_ = handle_ != nullptr ? ops : nullptr;
   return handle_ != nullptr;

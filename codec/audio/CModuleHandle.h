@@ -26,6 +26,9 @@ class CModuleHandle {
   // Creates the module's decoder unless one exists; false when there is no module or its
   // Create fails.
   bool Create(uint32_t channels, uint32_t sampleRate, uint32_t frameMode = 0);
+  // The same with a whole config record (the AAC module takes the stream's
+  // AudioSpecificConfig in it).
+  bool Create(const CodecModuleConfig& config);
   // Destroys the decoder (the next Create makes a new one).
   void Destroy();
   // The module's Reset, when there is a decoder.

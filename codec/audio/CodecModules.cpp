@@ -39,6 +39,7 @@ const char* CodecModuleFileName(CodecModule module) {
     case CodecModule::kSpeex: return "xcspeex_x64.so";
     case CodecModule::kIlbc: return "xcilbc_x64.so";
     case CodecModule::kG729: return "xcg729_x64.so";
+    case CodecModule::kAac: return "xcaac_x64.so";
     default: return "";
   }
 }
@@ -81,7 +82,8 @@ const CodecModuleOps* CodecModuleTable(CodecModule module) {
 
 std::string CodecModuleNotices() {
   static constexpr CodecModule kOrder[] = {CodecModule::kSpeex, CodecModule::kOpus, CodecModule::kGsm,
-                                           CodecModule::kIlbc, CodecModule::kG729};
+                                           CodecModule::kIlbc, CodecModule::kG729,
+                                           CodecModule::kAac};
   std::string text;
   for (CodecModule module : kOrder) {
     const CodecModuleOps* ops = CodecModuleTable(module);

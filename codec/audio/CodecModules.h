@@ -10,10 +10,13 @@
 namespace fennik {
 
 // The modules in the order they are loaded and unloaded.
-enum class CodecModule : int { kGsm = 0, kOpus, kSpeex, kIlbc, kG729, kCount };
+// kAac (xcaac_x64.so, AAC on FAAD2) is ours beyond the five voice codecs.
+enum class CodecModule : int { kGsm = 0, kOpus, kSpeex, kIlbc, kG729, kAac, kCount };
 
 // The 40-byte record handed to Create: 1, channels, sample rate (Hz), frame mode (iLBC's
 // frame length in ms, 20 or 30; 0 for the others), then zeros.
+// The AAC module takes the stream's AudioSpecificConfig in `reserved` (up to 24 bytes) and
+// its length in bytes in `frameMode`.
 struct CodecModuleConfig {
   uint32_t one = 1;
   uint32_t channels = 0;
