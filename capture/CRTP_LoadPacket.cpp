@@ -12,6 +12,11 @@ namespace {
 constexpr uint32_t kEthernetHeader = 14;
 constexpr uint32_t kLoopbackHeader = 4;
 constexpr uint16_t kEthertypeIpv4 = 0x0800;
+constexpr uint16_t kEthertypeVlan = 0x8100;     // IEEE 802.1Q customer tag
+constexpr uint16_t kEthertypeQinQ = 0x88A8;     // IEEE 802.1ad service tag
+constexpr uint16_t kEthertypeQinQOld = 0x9100;  // pre-standard service tag, still in use
+constexpr uint32_t kVlanTag = 4;
+constexpr uint32_t kMaxVlanTags = 8;
 constexpr uint32_t kIpv4Header = 20;  // without options
 constexpr uint8_t kProtocolTcp = 6;
 constexpr uint8_t kProtocolUdp = 17;
@@ -31,6 +36,12 @@ Ipv4Text FormatIpv4(uint32_t a) {
   std::snprintf(t.text, sizeof t.text, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF,
                 a & 0xFF);
   return t;
+}
+
+uint64_t PayloadDigest(const uint8_t* data, uint32_t length) {
+  uint64_t h = 0xCBF29CE484222325ull;
+  for (uint32_t i = 0; i < length; ++i) h = (h ^ data[i]) * 0x100000001B3ull;
+  return h;
 }
 
 long FindSdpStart(const uint8_t* data, uint32_t available) {
@@ -64,12 +75,28 @@ void CRTP_LoadPacket::SearchSdp(const uint8_t* data, uint32_t available) {
 // taken as Ethernet II.
 uint32_t CRTP_LoadPacket::LinkHeader(const uint8_t* rec, uint32_t n, uint32_t f, uint32_t linkType,
                                      PacketRecord& p) {
+  // VLAN tags (802.1Q, and 802.1ad QinQ stacks) between the link header and its payload
+  // are stepped over: `at` is the offset of an ethertype field.
+  auto skipTags = [&](uint32_t at) -> uint32_t {
+    p.ethertype = ReadBE16(rec + at);
+    for (uint32_t k = 0; k < kMaxVlanTags; ++k) {
+      if (p.ethertype != kEthertypeVlan && p.ethertype != kEthertypeQinQ &&
+          p.ethertype != kEthertypeQinQOld) {
+        break;
+      }
+      if (at + 2 + kVlanTag > n) return 0;
+      if (p.vlanCount < 2) p.vlanIds[p.vlanCount] = ReadBE16(rec + at + 2) & 0x0FFF;
+      ++p.vlanCount;
+      at += kVlanTag;
+      p.ethertype = ReadBE16(rec + at);
+    }
+    return p.ethertype == kEthertypeIpv4 ? at + 2 : 0;
+  };
   auto ethernet = [&]() -> uint32_t {
     if (f + kEthernetHeader > n) return 0;
     std::memcpy(p.destinationMac, rec + f, 6);
     std::memcpy(p.sourceMac, rec + f + 6, 6);
-    p.ethertype = ReadBE16(rec + f + 12);
-    return p.ethertype == kEthertypeIpv4 ? f + kEthernetHeader : 0;
+    return skipTags(f + 12);
   };
   auto loopback = [&](bool eitherOrder) -> uint32_t {
     if (f + kLoopbackHeader > n) return 0;
@@ -85,8 +112,7 @@ uint32_t CRTP_LoadPacket::LinkHeader(const uint8_t* rec, uint32_t n, uint32_t f,
     case kLinkIpv4: return f < n && (rec[f] >> 4) == 4 ? f : 0;
     case kLinkLinuxSll:  // packet type(2) ARPHRD(2) address length(2) address(8) protocol(2)
       if (f + 16 > n) return 0;
-      p.ethertype = ReadBE16(rec + f + 14);
-      return p.ethertype == kEthertypeIpv4 ? f + 16 : 0;
+      return skipTags(f + 14);
     case kLinkLinuxSll2:  // protocol(2) reserved(2) interface(4) ARPHRD(2) type(1) length(1) address(8)
       if (f + 20 > n) return 0;
       p.ethertype = ReadBE16(rec + f);
@@ -120,6 +146,12 @@ uint32_t CRTP_LoadPacket::Decode(const uint8_t* rec, uint32_t n, uint32_t f, Pac
   if (p.ihl < 5) return 0;
   const uint32_t t = i + 4u * p.ihl;
   if (t >= n) return 0;
+  // A fragment other than the first carries no transport header: its bytes continue a
+  // datagram (often the SDP of a large SIP message), never an RTP packet.
+  if (p.fragmentOffset != 0) {
+    if (sdpSearch) SearchSdp(rec + t, n - t);
+    return 0;
+  }
 
   if (p.protocol == kProtocolTcp) {
     if (t + 13 > n) return 0;
@@ -156,7 +188,38 @@ uint32_t CRTP_LoadPacket::Decode(const uint8_t* rec, uint32_t n, uint32_t f, Pac
   for (uint32_t k = 0; k < p.csrcCount; ++k) p.csrc[k] = ReadBE32(rtp + kRtpHeader + 4 * k);
   p.payloadLength = p.udpLength >= headerBytes ? p.udpLength - headerBytes : 0;
   if (p.rtpVersion != 2) return 0;
-  return u + kRtpHeader + 4u * p.csrcCount;
+  const uint32_t payload = u + kRtpHeader + 4u * p.csrcCount;
+  MediaBounds(rec, n, payload, p);
+  return payload;
+}
+
+// The header extension (RFC 3550 5.3.1) follows the CSRC list inside the payload that the
+// UDP length announces; the padding count is the datagram's last octet. Either is removed
+// from the media only when it is consistent with the UDP length, so a malformed packet
+// loses no bytes (its media length is 0 when the extension runs past the datagram).
+void CRTP_LoadPacket::MediaBounds(const uint8_t* rec, uint32_t n, uint32_t payload, PacketRecord& p) {
+  uint32_t media = payload;
+  uint32_t end = payload + p.payloadLength;  // the datagram's end, from its UDP length
+  p.mediaOffset = media;
+  p.mediaLength = 0;
+  if (p.extension) {
+    if (media + 4 > end || media + 4 > n) return;
+    p.extensionProfile = ReadBE16(rec + media);
+    p.extensionWords = ReadBE16(rec + media + 2);
+    p.extensionOffset = media + 4;
+    const uint64_t after = uint64_t{media} + 4 + 4u * uint64_t{p.extensionWords};
+    if (after > end) return;
+    media = static_cast<uint32_t>(after);
+  }
+  if (p.padding && end > media && end - 1 < n) {
+    const uint8_t count = rec[end - 1];
+    if (count != 0 && count <= end - media) {
+      p.paddingLength = count;
+      end -= count;
+    }
+  }
+  p.mediaOffset = media;
+  p.mediaLength = end - media;
 }
 
 }  // namespace fennik

@@ -36,13 +36,19 @@ class CRTP_LoadPacket {
 
  private:
   void SearchSdp(const uint8_t* data, uint32_t available);
+  // Fills the extension, padding and media fields of an RTP packet whose payload (after the
+  // CSRC list) starts at record offset `payload`.
+  static void MediaBounds(const uint8_t* rec, uint32_t n, uint32_t payload, PacketRecord& p);
   // Offset of the IPv4 header from the record's first byte, or 0 when the frame does not
-  // carry IPv4; fills the link fields.
+  // carry IPv4 (802.1Q and 802.1ad VLAN tags are stepped over); fills the link fields.
   static uint32_t LinkHeader(const uint8_t* rec, uint32_t n, uint32_t f, uint32_t linkType,
                              PacketRecord& p);
 
   MediaDescriptionList descriptions_;
 };
+
+// A 64-bit digest (FNV-1a) of payload bytes, to recognise exact duplicate packets.
+uint64_t PayloadDigest(const uint8_t* data, uint32_t length);
 
 // Finds "v=0" in a payload; returns its position or -1. The match must lie wholly inside
 // the payload and not end on its last byte (a text needs more than the version line).

@@ -37,6 +37,18 @@ struct PacketRecord {
   uint16_t sequenceNumber;
   uint32_t timestamp;
   uint32_t payloadLength;       // from the UDP length, not from the captured bytes
+  // RFC 3550 5.3.1 header extension (when the X bit is set): profile, length in 32-bit
+  // words, and the record offset of its first data word.
+  uint16_t extensionProfile;
+  uint16_t extensionWords;
+  uint32_t extensionOffset;
+  uint8_t paddingLength;        // the last payload octet when the P bit is set (0 unknown)
+  uint16_t vlanCount;           // 802.1Q / 802.1ad tags stepped over
+  uint16_t vlanIds[2];          // the outer two VLAN identifiers
+  // The media a codec gets: the payload without the header extension and the padding,
+  // bounded by the UDP length (record offset; length 0 when the header fields do not fit).
+  uint32_t mediaOffset;
+  uint32_t mediaLength;
   uint32_t ssrc;
   uint32_t csrc[15];
 };
