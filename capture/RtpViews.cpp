@@ -354,6 +354,20 @@ bool CView_RTPInfo::Print(uint64_t address, const RtpPacketEntry& entry, CFieldT
   for (uint32_t k = 0; k < p.vlanCount && k < 2; ++k) {
     tree.Field(1, "VLAN ID", 12, kModeDecimal, c, p.vlanIds[k], p.vlanIds[k]);
   }
+  if (p.ipVersion == 6) {
+    tree.Title("IPv6 (Internet Protocol version 6)");
+    tree.Field(1, "Version", 4, kModeDecimal, c, p.ipVersion, p.ipVersion);
+    tree.Field(1, "Traffic Class", 8, kModeDecimal, c, p.trafficClass, p.trafficClass);
+    tree.Field(1, "Flow Label", 20, kModeHex, c, p.flowLabel, p.flowLabel);
+    tree.Field(1, "Payload Length", 16, kModeDecimal, c, p.ipv6PayloadLength, p.ipv6PayloadLength);
+    tree.Field(1, "Next Header", 8, kModeDecimal, c, p.nextHeader, p.nextHeader);
+    tree.Field(1, "Hop Limit", 8, kModeDecimal, c, p.hopLimit, p.hopLimit);
+    tree.FieldText(1, "Source Address", 128, c, FormatIpv4(p.sourceAddress).text);
+    tree.FieldText(1, "Destination Address", 128, c, FormatIpv4(p.destinationAddress).text);
+    if (p.extensionHeaders > 0) {
+      tree.Field(1, "Extension Headers", 0, kModeDecimal, c, p.extensionHeaders, p.extensionHeaders);
+    }
+  } else {
   tree.Title("IP(Internet Protocol)");
   tree.Field(1, "Version", 4, kModeDecimal, c, p.ipVersion, p.ipVersion);
   tree.Field(1, "IHL(Internet Header Length)", 4, kModeDecimal, c, p.ihl, p.ihl);
@@ -367,6 +381,7 @@ bool CView_RTPInfo::Print(uint64_t address, const RtpPacketEntry& entry, CFieldT
   tree.Field(1, "Header Checksum", 16, kModeDecimal, c, p.headerChecksum, p.headerChecksum);
   tree.Ipv4(1, "Source Address", p.sourceAddress, c);
   tree.Ipv4(1, "Destination Address", p.destinationAddress, c);
+  }
 
   tree.Title("UDP (User Datagram Protocol)");
   tree.Field(1, "Source Port", 16, kModeDecimal, c, p.sourcePort, p.sourcePort);

@@ -10,8 +10,10 @@
 namespace fennik::cli {
 namespace {
 
+// "a.b.c.d:port", or "[v6 address]:port".
 std::string Endpoint(uint32_t address, uint16_t port) {
-  return std::string(FormatIpv4(address).text) + ":" + std::to_string(port);
+  const std::string text = FormatIpv4(address).text;
+  return (IsIpv6Handle(address) ? "[" + text + "]" : text) + ":" + std::to_string(port);
 }
 
 uint64_t FrameCount(const CRTP_Parser& c, uint32_t index) {

@@ -1,10 +1,14 @@
 #include "sdp/MediaDescription.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "base/DebugPrint.h"
+#include "base/IpAddress.h"
 #include "sdp/SdpEncodingTable.h"
 
 namespace fennik {
@@ -71,9 +75,23 @@ bool IsKnownLineType(std::string_view line) {
 
 // "c=IN IP4 <address>[/ttl[/count]]" (RFC 4566 5.7). Digits accumulate the current octet,
 // a dot moves it into the address, and any other character ends the address; so a multicast
-// TTL suffix is ignored and a host name gives 0. Only IPv4 is kept: "IP6" changes nothing.
-void HandleConnection(const Tokens& t, MediaDescription& d) {
+// TTL suffix is ignored and a host name gives 0. "c=IN IP6 <address>" keeps the address's
+// handle (base/IpAddress.h), as the packet decoder gives IPv6 packets; a text that is no
+// IPv6 address changes nothing.
+void HandleConnection(const Tokens& t, std::string_view line, MediaDescription& d) {
   if (t.count < 4) return;
+  if (t[2].starts_with("IN") && t[3].starts_with("IP6")) {
+    // The tokeniser splits at ':'; the address runs from the fourth token to the first
+    // blank or '/' (a multicast suffix) of the line.
+    std::string text(line.substr(static_cast<size_t>(t[4].data() - line.data())));
+    text = text.substr(0, text.find_first_of(" \t/\r"));
+    uint8_t octets[16];
+    if (inet_pton(AF_INET6, text.c_str(), octets) == 1) {
+      const uint32_t handle = InternIpv6(octets);
+      if (handle != kNoIpHandle) d.connectionAddress = handle;
+    }
+    return;
+  }
   if (!t[2].starts_with("IN") || !t[3].starts_with("IP4")) return;
   uint32_t address = 0;
   uint32_t octet = 0;
@@ -187,7 +205,7 @@ void HandleLine(std::string_view line, MediaDescription& d) {
   DebugPrint("[SDP] %.*s\n", static_cast<int>(std::min(line.size(), kMaxDebugLine)), line.data());
   switch (line[0]) {
     case 'c':
-      HandleConnection(Tokens(line), d);
+      HandleConnection(Tokens(line), line, d);
       break;
     case 'm':
       HandleMedia(Tokens(line), d);

@@ -34,7 +34,15 @@ std::vector<int16_t> Samples(const std::string& path, size_t skip) {
   return s;
 }
 
-// The u-law stream (id 2: the G.722 stream's first packet comes first in both files).
+// The id of the stream from `source` ("a.b.c.d:port") in the stream table.
+std::string StreamId(const std::string& file, const std::string& source) {
+  const CliRun r = Cli("streams " + file);
+  const size_t at = r.out.find("  " + source + " ");
+  if (at == std::string::npos) return "0";
+  const size_t line = r.out.rfind('\n', at) + 1;
+  return std::to_string(std::stoi(r.out.substr(line, at - line)));
+}
+
 TEST(CallCommands, DecodeKeepsTheRtpTimelineUnlessConcatenated) {
   const std::vector<int16_t> reference =
       Samples(kCaptures + "decoded/call-events-cn-dup-ext.pcap.40000.ffmpeg.s16le", 0);
@@ -42,13 +50,14 @@ TEST(CallCommands, DecodeKeepsTheRtpTimelineUnlessConcatenated) {
   const std::string out = ::testing::TempDir() + "/fennik-call-decode.wav";
   for (const std::string& file : {kCall, kCallVlan}) {
     SCOPED_TRACE(file);
-    CliRun r = Cli("decode " + file + " --stream 2 -o " + out);
+    const std::string id = StreamId(file, "127.0.7.10:40000");
+    CliRun r = Cli("decode " + file + " --stream " + id + " -o " + out);
     ASSERT_EQ(r.status, 0) << r.err;
     // The timestamp span (4 s) with silence where suppression and loss left no packet,
     // every sample ffmpeg's decode of the sent codes on their timestamps.
     EXPECT_EQ(Samples(out, 44), reference);
 
-    r = Cli("decode " + file + " --stream 2 --concatenate -o " + out);
+    r = Cli("decode " + file + " --stream " + id + " --concatenate -o " + out);
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<int16_t> joined = Samples(out, 44);
     ASSERT_EQ(joined.size(), 149u * 160);
@@ -69,7 +78,8 @@ TEST(CallCommands, PlaybackFollowsTheRtpTimeline) {
   const std::vector<int16_t> reference =
       Samples(kCaptures + "decoded/call-events-cn-dup-ext.pcap.40000.ffmpeg.s16le", 0);
   const std::string out = ::testing::TempDir() + "/fennik-call-play.wav";
-  const CliRun r = Cli("play " + kCall + " --stream 2 --device wav:" + out);
+  const CliRun r = Cli("play " + kCall + " --stream " + StreamId(kCall, "127.0.7.10:40000") +
+                       " --device wav:" + out);
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<int16_t> played = Samples(out, 44);
   std::vector<int16_t> left;
@@ -90,7 +100,7 @@ TEST(CallCommands, PlaybackFollowsTheRtpTimeline) {
 
 TEST(CallCommands, ShowPacketNamesExtensionElementsAndPadding) {
   // Slot 160 of the u-law stream: one-byte header extension and 4 octets of padding.
-  const CliRun csv = Cli("csv " + kCall + " --stream 2");
+  const CliRun csv = Cli("csv " + kCall + " --stream " + StreamId(kCall, "127.0.7.10:40000"));
   ASSERT_EQ(csv.status, 0);
   std::string packet;
   for (size_t at = 0; (at = csv.out.find('\n', at)) != std::string::npos; ++at) {
@@ -119,7 +129,12 @@ TEST(CallCommands, ShowPacketNamesExtensionElementsAndPadding) {
   EXPECT_NE(show.out.find("media length                                                         160 bytes"),
             std::string::npos);
   // The G.722 stream's two-byte elements: ID 20 carries five octets 00 01 02 03 04.
-  const CliRun first = Cli("show " + kCall + " --packet 1");
+  const CliRun g722 = Cli("csv " + kCall + " --stream " + StreamId(kCall, "127.0.7.20:50002") + " --end 0");
+  ASSERT_EQ(g722.status, 0);
+  const std::string row = g722.out.substr(g722.out.find('\n') + 1);
+  std::string number = row.substr(row.find(',', row.find(',') + 1) + 1);
+  number = number.substr(0, number.find(','));
+  const CliRun first = Cli("show " + kCall + " --packet " + number);
   ASSERT_EQ(first.status, 0);
   EXPECT_NE(first.out.find("two-byte header elements"), std::string::npos) << first.out;
   EXPECT_NE(first.out.find("00 01 02 03 04"), std::string::npos);
@@ -144,6 +159,26 @@ TEST(CallCommands, CsvPayloadIsBoundedByTheUdpLength) {
                           "\"other_payload_packets\": 9, \"frames\": 149"),
             std::string::npos)
       << json.out;
+}
+
+TEST(CallCommands, Ipv6AddressesInTheTablesAndTheHeaderFields) {
+  const std::string file = kCaptures + "call-ipv6.pcap";
+  const CliRun json = Cli("streams " + file + " --json");
+  EXPECT_NE(json.out.find("\"src\": \"[::1]:40004\", \"dst\": \"[::1]:50004\", \"payload_type\": 96, "
+                          "\"encoding\": \"PCMU\""),
+            std::string::npos)
+      << json.out;
+  // Packet 3 is the second RTP packet: one with a destination options header.
+  const CliRun show = Cli("show " + file + " --packet 3");
+  ASSERT_EQ(show.status, 0) << show.err;
+  EXPECT_NE(show.out.find("IPv6 (Internet Protocol version 6)"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("Next Header                                   8  0x3C                60"),
+            std::string::npos);
+  EXPECT_NE(show.out.find("Source Address                              128                      ::1"),
+            std::string::npos);
+  EXPECT_NE(show.out.find("Extension Headers"), std::string::npos);
+  const CliRun csv = Cli("csv " + file + " --end 0");
+  EXPECT_NE(csv.out.find(",PCMU,::1, 40004,"), std::string::npos) << csv.out;
 }
 
 TEST(CallCommands, RecognisedCodecWithoutDecoderIsNotAskedForSdp) {

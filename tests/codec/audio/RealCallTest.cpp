@@ -129,6 +129,35 @@ TEST_P(RealCall, G722BehindTwoByteExtensionsDecodesAt16kHz) {
 INSTANTIATE_TEST_SUITE_P(Captures, RealCall,
                          ::testing::Values("call-events-cn-dup-ext.pcap", "call-events-cn-dup-ext-vlan.pcap"));
 
+// The call over IPv6 (call-ipv6.pcap): the SDP offer's "c=IN IP6 ::1" gives dynamic PT 96
+// its codec, packets with a destination options header decode like the others, and the
+// stream decodes to the sent codes on their timestamps.
+TEST(RealCallIpv6, SdpAndExtensionHeaders) {
+  RegisterAudioCodecs();
+  CRTP_Parser capture;
+  ASSERT_EQ(capture.Open(std::string(FENNIK_TEST_DATA) + "/captures/call-ipv6.pcap"), OpenResult::kOk);
+  ASSERT_TRUE(capture.Analyse(nullptr));
+  ASSERT_EQ(capture.Streams().size(), 1u);
+  const RtpStreamEntry& s = capture.Streams()[0];
+  EXPECT_STREQ(FormatIpv4(s.sourceAddress).text, "::1");
+  EXPECT_EQ(s.sourcePort, 40004);
+  EXPECT_EQ(s.payloadType, 96u);
+  EXPECT_EQ(s.codecType, 106u);
+  EXPECT_EQ(s.otherPayloadPackets, 9u);
+  auto* stream = dynamic_cast<CAudio_Stream*>(capture.StreamObject(0));
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(stream->Frames().GetCount(), 70u);
+  const std::vector<int16_t> reference = Reference("call-ipv6.pcap.40004.ffmpeg.s16le");
+  ASSERT_EQ(reference.size(), 120u * 160);
+  for (uint32_t i = 0; i < 70; ++i) {
+    ASSERT_NE(stream->DecodeFrame(i), ~uint64_t{0});
+    ASSERT_EQ(stream->PcmBytes(), 320u);
+    const uint64_t at = stream->FramePosition(i);
+    for (uint32_t k = 0; k < 160; ++k) ASSERT_EQ(stream->Pcm()[k], reference[at + k]) << i << ":" << k;
+  }
+  EXPECT_EQ(stream->GetTime(CAvStream::kNone), 120u * 20000);
+}
+
 using namespace fennik::test;
 
 // A call that opens with a comfort-noise packet: the stream takes the payload type of the
