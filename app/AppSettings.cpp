@@ -57,6 +57,7 @@ void SetSettingsSdpList(const std::vector<SdpText>& list) {
   for (const SdpText& e : list) S().sdpList.push_back({e.title, e.body});
 }
 
+bool SettingsPlayTimeline() { return S().playTimeline; }
 uint32_t SettingsFileLimitMb() { return S().fileReadLimit / (1024 * 1024); }
 void SetSettingsFileLimitMb(uint32_t megabytes) {
   const uint64_t bytes = uint64_t{megabytes} * 1024 * 1024;

@@ -32,6 +32,8 @@ int SettingsFontSize();
 void SetSettingsFont(const std::string& name, int size);
 std::vector<SdpText> SettingsSdpList();
 void SetSettingsSdpList(const std::vector<SdpText>& list);
+// Audio plays (and lists its frame times) on the RTP timeline unless this is off.
+bool SettingsPlayTimeline();
 uint32_t SettingsFileLimitMb();
 void SetSettingsFileLimitMb(uint32_t megabytes);
 std::string SettingsFilePath();

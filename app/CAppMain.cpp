@@ -348,6 +348,7 @@ void CAppMain::AddPendingPages() {
 // selected, later ones stay hidden until chosen.
 void CAppMain::AddPage(CAvStream* stream, uint32_t streamIndex) {
   if (!capture_) return;
+  if (stream != nullptr) stream->SetConcatenated(!SettingsPlayTimeline());
   const std::string fileName = QFileInfo(QString::fromStdString(path_)).fileName().toStdString();
   CPage* page = CreatePage(*capture_, stream, streamIndex, fileName, &style_, tabs_);
   if (page == nullptr) return;

@@ -1,5 +1,7 @@
 #include "app/ExtractionDialog.h"
 
+#include "base/IpAddress.h"
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -26,9 +28,9 @@ namespace {
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QString StreamLabel(const RtpStreamEntry& s) {
-  char text[64];
-  const uint32_t a = s.sourceAddress;
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF,
+  char text[80];
+  const IpText address = FormatIpAddress(s.sourceAddress);
+  std::snprintf(text, sizeof text, IsIpv6Handle(s.sourceAddress) ? "[%s]:%u" : "%s:%u", address.text,
                 s.sourcePort);
   QString label = QString::fromLatin1(text);
   const std::string name(s.encodingName, strnlen(s.encodingName, sizeof s.encodingName));

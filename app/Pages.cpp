@@ -151,7 +151,7 @@ void CAudioPage::FillChart() {
     uint64_t address = 0;
     RtpPacketEntry entry;
     if (!capture_.Packets().Get(index, &address, &entry)) continue;
-    points.push_back({int64_t{entry.captureTime} * 1000, static_cast<double>(entry.jitter),
+    points.push_back({static_cast<int64_t>(entry.captureTime) * 1000, static_cast<double>(entry.jitter),
                       static_cast<double>(entry.bitRate) * 8});
   }
   chart_->SetPoints(std::move(points));

@@ -18,6 +18,7 @@ enum LinkType : uint32_t {
   kLinkLoop = 108,        // 4-byte address family, big-endian
   kLinkLinuxSll = 113,    // Linux "any" device, 16-byte header
   kLinkIpv4 = 228,
+  kLinkIpv6 = 229,
   kLinkLinuxSll2 = 276,   // 20-byte header
   kLinkUnknown = 0xFFFFFFFF,  // classify the frame by its first bytes
 };
@@ -36,13 +37,23 @@ class CRTP_LoadPacket {
 
  private:
   void SearchSdp(const uint8_t* data, uint32_t available);
-  // Offset of the IPv4 header from the record's first byte, or 0 when the frame does not
-  // carry IPv4; fills the link fields.
+  uint32_t Ipv4Header(const uint8_t* rec, uint32_t n, uint32_t i, PacketRecord& p, bool sdpSearch);
+  uint32_t Ipv6Header(const uint8_t* rec, uint32_t n, uint32_t i, PacketRecord& p, bool sdpSearch);
+  uint32_t Transport(const uint8_t* rec, uint32_t n, uint32_t t, PacketRecord& p, bool sdpSearch);
+  // Fills the extension, padding and media fields of an RTP packet whose payload (after the
+  // CSRC list) starts at record offset `payload`.
+  static void MediaBounds(const uint8_t* rec, uint32_t n, uint32_t payload, PacketRecord& p);
+  // Offset of the IP header from the record's first byte, or 0 when the frame does not
+  // carry IPv4 or IPv6 (802.1Q and 802.1ad VLAN tags are stepped over); fills the link
+  // fields.
   static uint32_t LinkHeader(const uint8_t* rec, uint32_t n, uint32_t f, uint32_t linkType,
                              PacketRecord& p);
 
   MediaDescriptionList descriptions_;
 };
+
+// A 64-bit digest (FNV-1a) of payload bytes, to recognise exact duplicate packets.
+uint64_t PayloadDigest(const uint8_t* data, uint32_t length);
 
 // Finds "v=0" in a payload; returns its position or -1. The match must lie wholly inside
 // the payload and not end on its last byte (a text needs more than the version line).

@@ -51,6 +51,11 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
   uint64_t gathered = 0;
   bool haveTimestamp = false;
   uint32_t timestamp = 0;
+  struct Taken {
+    uint16_t sequenceNumber;
+    uint64_t digest;
+  };
+  std::vector<Taken> taken;
   while (address < size) {
     const uint32_t valid = file_.ReadAt(address, chunk_.get(), kChunkSize);
     if (valid == 0) return written;
@@ -69,7 +74,8 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
       if (packet.sourceAddress != endpoints_.sourceAddress ||
           packet.destinationAddress != endpoints_.destinationAddress ||
           packet.sourcePort != endpoints_.sourcePort ||
-          packet.destinationPort != endpoints_.destinationPort) {
+          packet.destinationPort != endpoints_.destinationPort ||
+          (endpoints_.payloadType >= 0 && packet.payloadType != endpoints_.payloadType)) {
         continue;
       }
       if (!haveTimestamp) {
@@ -79,8 +85,16 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
         return written;
       }
       const uint32_t captured = r.usable - payloadOffset;
-      uint32_t length = packet.payloadLength < captured ? packet.payloadLength : captured;
-      uint32_t skip = headerOwner_ != nullptr ? headerOwner_->PayloadHeaderLength(rec + payloadOffset, length) : 0;
+      const uint64_t digest =
+          PayloadDigest(rec + payloadOffset, packet.payloadLength < captured ? packet.payloadLength : captured);
+      bool copy = false;
+      for (const Taken& t : taken) copy = copy || (t.sequenceNumber == packet.sequenceNumber && t.digest == digest);
+      if (copy) continue;
+      taken.push_back({packet.sequenceNumber, digest});
+      const uint32_t media = packet.mediaOffset;
+      const uint32_t room = media < r.usable ? r.usable - media : 0;
+      uint32_t length = packet.mediaLength < room ? packet.mediaLength : room;
+      uint32_t skip = headerOwner_ != nullptr ? headerOwner_->PayloadHeaderLength(rec + media, length) : 0;
       if (skip > length) skip = length;
       length -= skip;
       const uint32_t prefix = lengthPrefix_ ? 4 : 0;
@@ -93,7 +107,7 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
         WriteBE32(buffer + written, length);
         written += 4;
       }
-      std::memcpy(buffer + written, rec + payloadOffset + skip, length);
+      std::memcpy(buffer + written, rec + media + skip, length);
       written += length;
       gathered += length;
       if (gathered >= wanted) return written;

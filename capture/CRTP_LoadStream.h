@@ -22,8 +22,12 @@ class CRTP_LoadStream : public CAvLoadStream {
   struct Endpoints {
     uint32_t sourceAddress, destinationAddress;
     uint16_t sourcePort, destinationPort;
+    int32_t payloadType = -1;  // the stream's codec's payload type; -1: any
   };
 
+  // Reads the media of the packets the analysis fed to the stream object: packets of the
+  // endpoints' payload type, without header extension and padding, each exact duplicate
+  // (same sequence number and bytes within the access unit) once.
   // `linkTypes`: the classic file's link type, or the pcapng interfaces'. With
   // `lengthPrefix` every payload is preceded by its length as 4 big-endian bytes (the form
   // the H.264 RTP stream reads).

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 
 #include "base/DebugPrint.h"
 #include "capture/ErrorList.h"
@@ -15,6 +16,10 @@ constexpr int32_t kCodecH264Rtp = 11;
 
 void CopyName(RtpStreamEntry& s, const char* name) {
   std::snprintf(s.encodingName, sizeof s.encodingName, "%s", name ? name : "");
+}
+
+bool SameName(const std::string& a, const char* b) {
+  return strcasecmp(a.c_str(), b) == 0;
 }
 
 }  // namespace
@@ -66,11 +71,9 @@ bool CRTP_Parser::Analyse(CAvEventListener* listener) {
 // Capture time: milliseconds since the capture's first packet record. Full timestamps are
 // subtracted, so a capture that crosses midnight keeps counting; a record stamped before
 // the first one counts as 0 rather than wrapping.
-uint32_t CRTP_Parser::CaptureTimeMs(int64_t timestampUs) const {
-  int64_t ms = (timestampUs - referenceUs_) / 1000;
-  if (ms < 0) return 0;
-  if (ms > 0xFFFFFFFFll) return 0xFFFFFFFF;
-  return static_cast<uint32_t>(ms);
+uint64_t CRTP_Parser::CaptureTimeMs(int64_t timestampUs) const {
+  const int64_t ms = (timestampUs - referenceUs_) / 1000;
+  return ms < 0 ? 0 : static_cast<uint64_t>(ms);
 }
 
 void CRTP_Parser::OnRecord(const CaptureRecord& record) {
@@ -94,9 +97,24 @@ void CRTP_Parser::OnRtpPacket(const CaptureRecord& record, const PacketRecord& p
   }
   const uint32_t index = static_cast<uint32_t>(found);
   RtpStreamEntry& stream = streams_[index];
+  StreamState& state = states_[index];
+  // A call may open with comfort noise or a key press on the 4-tuple: the stream takes the
+  // payload type of the first packet that carries media instead.
+  if (packet.payloadType != stream.payloadType && !state.creationTried &&
+      IsAuxiliaryPayloadType(index, stream.payloadType) &&
+      !IsAuxiliaryPayloadType(index, packet.payloadType)) {
+    stream.payloadType = packet.payloadType;
+    stream.codecType = 0;
+    state.assignedAtDescriptions = ~uint64_t{0};
+  }
   if (stream.codecType == 0) AssignCodec(index);
-  if (stream.codecType != 0 && !states_[index].creationTried) CreateStreamObject(index);
+  if (stream.codecType != 0 && !state.creationTried) CreateStreamObject(index);
 
+  const bool first = record.packetNumber == stream.firstPacketNumber;
+  const uint32_t captured = record.length - payloadOffset;
+  const bool duplicate =
+      IsDuplicate(state, packet, record.data + payloadOffset, std::min(packet.payloadLength, captured)) &&
+      !first;
   RtpPacketEntry e{};
   e.streamIndex = static_cast<uint16_t>(index);
   e.marker = packet.marker;
@@ -108,12 +126,22 @@ void CRTP_Parser::OnRtpPacket(const CaptureRecord& record, const PacketRecord& p
   e.captureTime = CaptureTimeMs(record.timestampUs);
   e.rtpTimestamp = packet.timestamp;
   e.frameIndex = kNoFrame;
-  e.capturedPayload = record.length - payloadOffset;
+  e.capturedPayload = captured;
   e.linkType = static_cast<uint16_t>(record.linkType);
-  const bool first = record.packetNumber == stream.firstPacketNumber;
-  ApplyPacketTiming(stream, e, first);
+  e.payloadType = packet.payloadType;
+  const bool media = packet.payloadType == stream.payloadType;
+  if (!media) e.flags |= kPacketNotMedia;
+  if (duplicate) {
+    // A copy is not a sequence error and moves neither the jitter reference nor the
+    // stream's last packet.
+    RtpStreamEntry unchanged = stream;
+    ApplyPacketTiming(unchanged, e, false);
+    e.errorFlags = 0;
+    e.flags |= kPacketDuplicate;
+  } else {
+    ApplyPacketTiming(stream, e, first);
+  }
 
-  StreamState& state = states_[index];
   if (state.bitrate) {
     e.bitRate = state.bitrate->Add(e.captureTime, packet.payloadLength, e.errorFlags != 0);
   }
@@ -121,16 +149,72 @@ void CRTP_Parser::OnRtpPacket(const CaptureRecord& record, const PacketRecord& p
   // this packet's entry goes in before the stream object can cut a frame from it. Frames
   // are cut from earlier access units only, so the order changes nothing else.
   const bool listed = packets_.Add(record.fileOffset, e) != 0;
-  FeedStream(index, record, packet, payloadOffset, listed ? packets_.GetCount() - 1 : CFrameTable::kNoRow);
+  // Only the codec's own payload type reaches the stream object, once per packet.
+  if (media && !duplicate) {
+    FeedStream(index, record, packet, listed ? packets_.GetCount() - 1 : CFrameTable::kNoRow);
+  }
 
+  ++stream.packets;
+  if (!media) ++stream.otherPayloadPackets;
+  if (duplicate) {
+    ++stream.duplicates;
+    return;
+  }
   stream.lastSequenceNumber = packet.sequenceNumber;
   stream.lastCaptureTime = e.captureTime;
   stream.lastRtpTimestamp = packet.timestamp;
-  ++stream.packets;
   if (e.errorFlags != 0) {
     ++stream.sequenceErrors;
     if (listed) ErrorList::Instance().Record(record.fileOffset, record.packetNumber, index);
   }
+}
+
+bool CRTP_Parser::IsDuplicate(StreamState& state, const PacketRecord& packet,
+                              const uint8_t* payload, uint32_t length) {
+  const RecentPacket now{PayloadDigest(payload, length), packet.timestamp, packet.ssrc, length,
+                         packet.sequenceNumber, packet.payloadType};
+  const size_t held = std::min(state.recentCount, kRecentPackets);
+  for (size_t i = 0; i < held; ++i) {
+    const RecentPacket& r = state.recent[i];
+    if (r.sequenceNumber == now.sequenceNumber && r.timestamp == now.timestamp &&
+        r.ssrc == now.ssrc && r.payloadType == now.payloadType && r.length == now.length &&
+        r.digest == now.digest) {
+      return true;
+    }
+  }
+  state.recent[state.recentCount++ % kRecentPackets] = now;
+  return false;
+}
+
+std::string CRTP_Parser::LookupPayloadName(uint32_t index, uint32_t payloadType) const {
+  bool listed = false;
+  const StaticPayloadType& row = LookupStaticPayloadType(payloadType, listed);
+  if (listed && row.name != nullptr) return row.name;
+  const RtpStreamEntry& s = streams_[index];
+  const MediaDescription* d = Descriptions().FindForStream(s.sourceAddress, s.destinationAddress,
+                                                            s.sourcePort, s.destinationPort);
+  if (d == nullptr) return {};
+  for (uint32_t i = 0; i < d->formatCount && i < kMaxMediaFormats; ++i) {
+    if (d->formats[i].payloadType == payloadType) return d->formats[i].encodingName;
+  }
+  return {};
+}
+
+bool CRTP_Parser::IsAuxiliaryPayloadType(uint32_t index, uint32_t payloadType) const {
+  if (payloadType == 13 || payloadType == 19) return true;  // CN, and its old number
+  const std::string name = LookupPayloadName(index, payloadType);
+  return SameName(name, "CN") || SameName(name, "telephone-event") || SameName(name, "tone");
+}
+
+std::string CRTP_Parser::PayloadTypeName(const RtpPacketEntry& e) const {
+  if (e.streamIndex >= streams_.size()) return {};
+  const RtpStreamEntry& s = streams_[e.streamIndex];
+  if (e.payloadType == s.payloadType) {
+    return std::string(s.encodingName, strnlen(s.encodingName, sizeof s.encodingName));
+  }
+  std::string name = LookupPayloadName(e.streamIndex, e.payloadType);
+  if (name.empty()) name = std::to_string(e.payloadType);
+  return name;
 }
 
 int CRTP_Parser::FindOrAddStream(const PacketRecord& p, uint32_t packetNumber) {
@@ -236,10 +320,11 @@ void CRTP_Parser::CreateStreamObject(uint32_t index) {
                               static_cast<int32_t>(s.codecParameter));
   slot.stream->SetEndpoints(s.sourceAddress, s.destinationAddress, s.sourcePort,
                             s.destinationPort);
+  slot.stream->SetRtpClockRate(s.clockRate);
   slot.loader = std::make_unique<CRTP_LoadStream>(
       *this, format_, walk_.linkTypes,
       CRTP_LoadStream::Endpoints{s.sourceAddress, s.destinationAddress, s.sourcePort,
-                                 s.destinationPort},
+                                 s.destinationPort, static_cast<int32_t>(s.payloadType)},
       slot.codecType == kCodecH264Rtp);
   slot.loader->SetPayloadHeaders(slot.stream.get());
   state.buffer = std::make_unique<CAnarizeBuffer>(streamId);
@@ -254,14 +339,17 @@ void CRTP_Parser::CreateStreamObject(uint32_t index) {
 // gathered so far (the previous access unit) are offered to Open while the object is not
 // open, and then cut into frames by Parse; consumed bytes are then dropped from the buffer.
 void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record, const PacketRecord& packet,
-                             uint32_t payloadOffset, uint64_t row) {
+                             uint64_t row) {
   const RtpStreamEntry& s = streams_[index];
   StreamState& state = states_[index];
   if (!state.buffer || s.codecSlot >= slots_.size()) return;
   CodecSlot& slot = slots_[s.codecSlot];
   CAnarizeBuffer& buffer = *state.buffer;
-  const bool first = record.packetNumber == s.firstPacketNumber;
-  const bool newUnit = first || packet.timestamp != s.lastRtpTimestamp;
+  // Access units are told apart by the timestamps of the packets fed here, so packets of
+  // other payload types in between (events share the audio's timestamps) change nothing.
+  const bool newUnit = !state.fed || packet.timestamp != state.lastFedTimestamp;
+  state.fed = true;
+  state.lastFedTimestamp = packet.timestamp;
   if (newUnit && buffer.Pending() > 0) {
     CAvStream& object = *slot.stream;
     if (!object.IsOpen()) {
@@ -276,12 +364,14 @@ void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record, const 
     buffer.Consume(object.Parse(slot.streamId, descriptor_));
     buffer.Compact();
   }
-  const uint32_t captured = record.length - payloadOffset;
-  const uint32_t size = std::min(packet.payloadLength, captured);
-  // A payload format's own header (RFC 2250, RFC 3640) stays out of the codec's bytes.
-  const uint8_t* payload = record.data + payloadOffset;
+  // The codec gets the media without the header extension and the padding, and without a
+  // payload format's own header (RFC 2250, RFC 3640).
+  const uint32_t media = packet.mediaOffset;
+  const uint32_t captured = media < record.length ? record.length - media : 0;
+  const uint32_t size = std::min(packet.mediaLength, captured);
+  const uint8_t* payload = record.data + media;
   const uint32_t header = std::min(slot.stream->PayloadHeaderLength(payload, size), size);
-  AnarizePacket entry{record.fileOffset, packet.timestamp, payloadOffset + header, record.packetNumber,
+  AnarizePacket entry{record.fileOffset, packet.timestamp, media + header, record.packetNumber,
                       size - header, newUnit ? 1u : 0u, row};
   if (!buffer.Append(payload + header, size - header, entry)) {
     ++droppedPayloads_;

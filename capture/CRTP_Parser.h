@@ -82,6 +82,10 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   std::vector<uint64_t> StreamPacketIndices(uint32_t streamIndex) const;
   // The address tuples still without codec information after the pass.
   std::vector<MissingSdpEntry> MissingSdp() const;
+  // The encoding name of a listed packet's own payload type: its stream's name for the
+  // stream's payload type, else the static table's or the stream's session description's
+  // name (e.g. "telephone-event", "CN"), else the number.
+  std::string PayloadTypeName(const RtpPacketEntry& entry) const;
   uint32_t RefusedStreamPackets() const { return refusedPackets_; }
   uint32_t DroppedPayloads() const { return droppedPayloads_; }
 
@@ -106,6 +110,15 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
       return std::hash<uint64_t>()(a * 0x9E3779B97F4A7C15ull ^ b);
     }
   };
+  // The last packets of a stream, to recognise exact duplicates (mirror ports copy every
+  // packet; the copy may arrive a few packets late).
+  struct RecentPacket {
+    uint64_t digest;
+    uint32_t timestamp, ssrc, length;
+    uint16_t sequenceNumber;
+    uint8_t payloadType;
+  };
+  static constexpr size_t kRecentPackets = 16;
   struct StreamState {
     std::unique_ptr<CAnarizeBuffer> buffer;
     std::unique_ptr<BitrateWindow> bitrate;
@@ -113,20 +126,34 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
     uint64_t assignedAtDescriptions = ~uint64_t{0};  // description count at last assignment
     bool missingSdp = true;
     MediaFormat format;  // handed to the stream object when it is created
+    bool fed = false;             // a packet has gone to the stream object's buffer
+    uint32_t lastFedTimestamp = 0;
+    RecentPacket recent[kRecentPackets] = {};
+    size_t recentCount = 0;       // packets entered into `recent` (a ring)
   };
 
   void OnRecord(const CaptureRecord& record) override;
   bool OnWindow(uint64_t offset, uint64_t fileSize) override;
 
   void OnRtpPacket(const CaptureRecord& record, const PacketRecord& packet, uint32_t payloadOffset);
+  // True when the packet equals one of the stream's recent packets in sequence number,
+  // timestamp, SSRC, payload type and payload bytes; otherwise it is remembered.
+  bool IsDuplicate(StreamState& state, const PacketRecord& packet, const uint8_t* payload,
+                   uint32_t length);
+  // A payload type that never carries the stream's media: comfort noise (RFC 3389) and
+  // telephone events or tones (RFC 4733), by the static table or the session description.
+  bool IsAuxiliaryPayloadType(uint32_t index, uint32_t payloadType) const;
+  // The encoding name the static table or the stream's session description gives a payload
+  // type ("" when neither does).
+  std::string LookupPayloadName(uint32_t index, uint32_t payloadType) const;
   int FindOrAddStream(const PacketRecord& packet, uint32_t packetNumber);
   void AssignCodec(uint32_t index);
   void CreateStreamObject(uint32_t index);
   // `row`: the packet's row in the packet table (CFrameTable::kNoRow when it was not listed).
   void FeedStream(uint32_t index, const CaptureRecord& record, const PacketRecord& packet,
-                  uint32_t payloadOffset, uint64_t row);
+                  uint64_t row);
   void FinishPass();
-  uint32_t CaptureTimeMs(int64_t timestampUs) const;
+  uint64_t CaptureTimeMs(int64_t timestampUs) const;
 
   CaptureFormatInfo format_;
   std::atomic<bool> cancel_{false};

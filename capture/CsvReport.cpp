@@ -26,6 +26,12 @@ FrameColumns ColumnsFor(uint32_t codecType) {
   }
 }
 
+// The payload bytes a row reports: those captured, but never beyond the UDP length (an
+// Ethernet frame padded to its 60-byte minimum carries bytes that are not the packet's).
+uint32_t ListedPayloadBytes(const RtpPacketEntry& e) {
+  return std::min<uint32_t>(e.capturedPayload, e.payloadLength);
+}
+
 const char* ErrorColumnName(int language) {
   return language == 1 ? "エラー内容" : "Error Description";
 }
@@ -128,10 +134,10 @@ class ReportWriter {
       line.Time(e.captureTime);
       line.Add("%8u,", e.sequenceNumber);
       line.Time(s ? RtpTimeMs(e.rtpTimestamp, s->clockRate) : 0);
-      line.Add("%s,", s ? s->encodingName : "");
+      line.Add("%s,", capture_.PayloadTypeName(e).c_str());
       line.Add("%s,", FormatIpv4(s ? s->sourceAddress : 0).text);
-      line.Add("%6u,%8u,", s ? s->sourcePort : 0, e.capturedPayload);
-      if (e.errorFlags) line.Append(ErrorText(kErrorCodeSequence, request_.language));
+      line.Add("%6u,%8u,", s ? s->sourcePort : 0, ListedPayloadBytes(e));
+      line.Append(PacketNoteText(e.errorFlags, e.flags, request_.language));
       line.Append("\n");
       if (!Emit(line.Text())) return false;
     }
@@ -146,7 +152,8 @@ class ReportWriter {
     const CAvStream* object = capture_.StreamObject(streamId - 1);
     const std::vector<uint64_t> rows = capture_.StreamPacketIndices(streamId - 1);
     bool havePrevious = false;
-    uint32_t previousTime = 0, previousTimestamp = 0;
+    uint64_t previousTime = 0;
+    uint32_t previousTimestamp = 0;
     for (int64_t i = request_.start; i <= request_.end; ++i) {
       if (i < 0 || static_cast<uint64_t>(i) >= rows.size()) continue;
       uint64_t address;
@@ -157,7 +164,7 @@ class ReportWriter {
                static_cast<unsigned long long>(address), e.packetNumber);
       line.Time(e.captureTime);
       if (havePrevious) {
-        line.Add("%10lld,", static_cast<long long>(e.captureTime) - previousTime);
+        line.Add("%10lld,", static_cast<long long>(e.captureTime - previousTime));
       } else {
         line.Append(",");
       }
@@ -170,15 +177,15 @@ class ReportWriter {
       } else {
         line.Append(",,");
       }
-      line.Add("%8u,%10llu,", e.capturedPayload, static_cast<unsigned long long>(e.bitRate) * 8);
+      line.Add("%8u,%10llu,", ListedPayloadBytes(e), static_cast<unsigned long long>(e.bitRate) * 8);
       FrameEntry frame;
       if (e.frameIndex != kNoFrame && object != nullptr &&
           object->Frames().Get(e.frameIndex, nullptr, &frame)) {
         AddFrameFields(line, columns, frame);
       }
-      if (e.errorFlags) {
+      if (e.errorFlags != 0 || (e.flags & kPacketDuplicate)) {
         if (!line.EndsWithComma()) line.Append(",");
-        line.Append(ErrorText(kErrorCodeSequence, request_.language));
+        line.Append(PacketNoteText(e.errorFlags, e.flags, request_.language));
       }
       line.Append("\n");
       if (!Emit(line.Text())) return false;

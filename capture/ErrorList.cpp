@@ -1,5 +1,7 @@
 #include "capture/ErrorList.h"
 
+#include "capture/RtpTables.h"
+
 namespace fennik {
 namespace {
 
@@ -11,6 +13,7 @@ struct ErrorTextRow {
 
 constexpr ErrorTextRow kErrorTexts[] = {
     {kErrorCodeSequence, "The sequence number is discrete.", "シーケンス番号が不連続"},
+    {kErrorCodeDuplicate, "Duplicate packet (not decoded).", "重複パケット（デコードしない）"},
     {0xFFFFFFFF, nullptr, nullptr},
 };
 
@@ -51,6 +54,12 @@ const char* ErrorText(uint32_t errorCode, int language) {
     if (language == 1 && row->japanese != nullptr) return row->japanese;
     return row->english;
   }
+  return "";
+}
+
+const char* PacketNoteText(uint8_t errorFlags, uint8_t packetFlags, int language) {
+  if (errorFlags != 0) return ErrorText(kErrorCodeSequence, language);
+  if (packetFlags & kPacketDuplicate) return ErrorText(kErrorCodeDuplicate, language);
   return "";
 }
 

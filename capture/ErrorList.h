@@ -8,6 +8,7 @@ namespace fennik {
 
 constexpr uint32_t kContainerKindRtp = 216;
 constexpr uint32_t kErrorCodeSequence = 1;
+constexpr uint32_t kErrorCodeDuplicate = 2;  // a note, not an error: the packet is not decoded
 
 struct ErrorListEntry {
   uint64_t fileOffset;     // all ones: free entry
@@ -43,5 +44,9 @@ class ErrorList {
 // The error's text in the interface language (0 English, 1 Japanese, UTF-8); English where
 // the language has none; "" for an unknown code.
 const char* ErrorText(uint32_t errorCode, int language);
+
+// The lists' "Error Description" cell of a packet entry with these error flags and packet
+// flags (RtpTables.h): the sequence error, else the duplicate note, else "".
+const char* PacketNoteText(uint8_t errorFlags, uint8_t packetFlags, int language);
 
 }  // namespace fennik

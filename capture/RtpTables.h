@@ -12,7 +12,13 @@ namespace fennik {
 constexpr uint32_t kNoFrame = 0xFFFFFFFF;
 constexpr uint8_t kErrorSequence = 1;  // sequence number not consecutive
 
+// RtpPacketEntry::flags.
+constexpr uint8_t kPacketDuplicate = 1;    // an exact copy of an earlier packet of its stream
+constexpr uint8_t kPacketNotMedia = 2;     // a payload type other than the stream's codec's
+                                           // (telephone events, comfort noise): not a frame
+
 struct RtpPacketEntry {
+  uint64_t captureTime;     // milliseconds since the capture's first packet (never clamps)
   uint16_t streamIndex;     // index into the stream table (stream id = index + 1)
   uint8_t errorFlags;       // kErrorSequence
   uint8_t marker;
@@ -21,14 +27,14 @@ struct RtpPacketEntry {
   uint16_t payloadOffset;   // RTP payload from the start of the record
   uint16_t payloadLength;   // from the UDP length
   uint32_t packetNumber;
-  uint32_t captureTime;     // milliseconds since the capture's first packet
   uint32_t rtpTimestamp;
   uint32_t bitRate;         // payload bytes of this stream in the last second
   int32_t jitter;           // milliseconds
   uint32_t frameIndex;      // stream frame that begins in this packet, or kNoFrame
   uint32_t capturedPayload; // payload bytes present in the record
   uint16_t linkType;        // link-layer type the record was decoded with
-  uint8_t reserved[6];
+  uint8_t payloadType;      // the packet's own payload type
+  uint8_t flags;            // kPacketDuplicate, kPacketNotMedia
 };
 static_assert(sizeof(RtpPacketEntry) == 48);
 
@@ -48,15 +54,17 @@ struct RtpStreamEntry {
   uint16_t sourcePort = 0;
   uint16_t destinationPort = 0;
   uint32_t firstPacketNumber = 0;
-  uint32_t referenceCaptureTime = 0;
+  uint64_t referenceCaptureTime = 0;
   uint32_t referenceRtpTimestamp = 0;
   uint32_t streamObjectCreated = 0;
   uint16_t lastSequenceNumber = 0;
-  uint32_t lastCaptureTime = 0;
+  uint64_t lastCaptureTime = 0;
   uint32_t lastRtpTimestamp = 0;
   // Counters kept for the stream table and the CLI.
   uint32_t packets = 0;
   uint32_t sequenceErrors = 0;
+  uint32_t duplicates = 0;          // exact duplicates, listed but not decoded
+  uint32_t otherPayloadPackets = 0; // packets of other payload types (events, CN)
   uint32_t codecSlot = 0xFFFFFFFF;  // index of the stream's codec slot, if any
 };
 

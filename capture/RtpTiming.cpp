@@ -28,7 +28,7 @@ void ApplyPacketTiming(RtpStreamEntry& s, RtpPacketEntry& e, bool firstPacket) {
   }
 }
 
-uint32_t BitrateWindow::Add(uint32_t t, uint32_t n, bool sequenceError) {
+uint32_t BitrateWindow::Add(uint64_t t, uint32_t n, bool sequenceError) {
   const uint32_t capacity = static_cast<uint32_t>(ring_.size());
   if (sequenceError) {
     sum_ = 0;
@@ -71,9 +71,9 @@ uint64_t RtpTimeMs(uint32_t timestamp, uint32_t clockRate) {
 }
 
 void FormatListTime(uint64_t ms, char* out, size_t size) {
-  std::snprintf(out, size, " %2d:%02d:%02d.%03d", static_cast<int>(ms / 3600000),
-                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60),
-                static_cast<int>(ms % 1000));
+  std::snprintf(out, size, " %2llu:%02d:%02d.%03d",
+                static_cast<unsigned long long>(ms / 3600000), static_cast<int>(ms / 60000 % 60),
+                static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000));
 }
 
 }  // namespace fennik

@@ -19,11 +19,11 @@ class BitrateWindow {
  public:
   // Adds a packet and returns the window's sum (this packet included). A sequence error
   // empties the window first.
-  uint32_t Add(uint32_t captureTimeMs, uint32_t payloadLength, bool sequenceError);
+  uint32_t Add(uint64_t captureTimeMs, uint32_t payloadLength, bool sequenceError);
 
  private:
   struct Slot {
-    uint32_t time;
+    uint64_t time;
     uint32_t length;
   };
   // A ring that grows when more than its capacity of packets fall within one second.
@@ -38,7 +38,8 @@ class BitrateWindow {
 int64_t RtpGapMs(uint32_t timestamp, uint32_t previous, uint32_t clockRate);
 // RTP timestamp as milliseconds (not relative to the stream's start); 0 for clock rate 0.
 uint64_t RtpTimeMs(uint32_t timestamp, uint32_t clockRate);
-// " h:mm:ss.mmm" as the lists show times: a space and "%2d:%02d:%02d.%03d".
+// " h:mm:ss.mmm" as the lists show times: a space and "%2d:%02d:%02d.%03d"; hours grow
+// beyond two (and three) digits rather than wrapping or clamping.
 void FormatListTime(uint64_t milliseconds, char* out, size_t size);
 
 }  // namespace fennik

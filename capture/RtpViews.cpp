@@ -56,6 +56,61 @@ std::string Endpoint(uint32_t address, uint16_t port) {
 }
 
 // Writes cells right-aligned into consecutive columns.
+// Hex bytes "0A 1B 2C" of an extension element (the first 16, then "...").
+std::string HexBytes(const uint8_t* data, size_t length) {
+  std::string text;
+  for (size_t i = 0; i < length && i < 16; ++i) text += Printf(i ? " %02X" : "%02X", data[i]);
+  if (length > 16) text += " ...";
+  return text;
+}
+
+// The RTP header extension: profile and length (RFC 3550 5.3.1), then the elements of the
+// one-byte (profile 0xBEDE) and two-byte (0x100x) forms of RFC 8285. `data` holds the
+// extension's words as far as they were captured.
+void PrintHeaderExtension(CFieldTree& tree, const PacketRecord& p, const uint8_t* data,
+                          size_t captured) {
+  const int c = colour::kField;
+  tree.Title("RTP Header Extension");
+  tree.Field(1, "defined by profile", 16, kModeHex, c, p.extensionProfile, p.extensionProfile,
+             p.extensionProfile == 0xBEDE                ? "one-byte header elements"
+             : (p.extensionProfile & 0xFFF0) == 0x1000 ? "two-byte header elements"
+                                                       : "");
+  tree.Field(1, "length", 16, kModeDecimal, c, p.extensionWords, p.extensionWords, {},
+             "words");
+  const bool oneByte = p.extensionProfile == 0xBEDE;
+  const bool twoByte = (p.extensionProfile & 0xFFF0) == 0x1000;
+  if (!oneByte && !twoByte) return;
+  const size_t size = std::min<size_t>(size_t{p.extensionWords} * 4, captured);
+  size_t i = 0;
+  while (i < size) {
+    if (data[i] == 0) {  // padding between elements
+      ++i;
+      continue;
+    }
+    uint32_t id, length;
+    size_t header;
+    if (oneByte) {
+      id = data[i] >> 4;
+      if (id == 15) break;  // reserved: the rest of the extension is not parsed
+      length = (data[i] & 0x0F) + 1u;
+      header = 1;
+    } else {
+      if (i + 1 >= size) break;
+      id = data[i];
+      length = data[i + 1];
+      header = 2;
+    }
+    const size_t available = std::min<size_t>(length, size - i - header);
+    tree.Field(2, "element ID", oneByte ? 4 : 8, kModeDecimal, c, id, id);
+    tree.Field(2, "element length", oneByte ? 4 : 8, kModeDecimal, c,
+               oneByte ? length - 1 : length, length, {}, "bytes");
+    tree.FieldText(2, "element data", static_cast<int>(length * 8), c,
+                   HexBytes(data + i + header, available),
+                   available < length ? "truncated" : std::string_view{});
+    i += header + length;
+  }
+}
+
 class CellWriter {
  public:
   explicit CellWriter(CRowLine& line) : line_(line) {}
@@ -232,13 +287,12 @@ void CView_RTPList::CaptureRow(uint64_t row, uint64_t address, const RtpPacketEn
   cells.Cell(15, ListTime(e.captureTime));
   cells.Cell(10, Printf("%8u", e.sequenceNumber));
   cells.Cell(15, ListTime(s ? RtpTimeMs(e.rtpTimestamp, s->clockRate) : 0));
-  cells.Cell(12, s ? std::string(s->encodingName, strnlen(s->encodingName, sizeof s->encodingName))
-                   : std::string());
+  cells.Cell(12, capture_.PayloadTypeName(e));
   cells.Cell(3, e.marker ? "*" : " ");
   cells.Cell(17, FormatIpv4(s ? s->sourceAddress : 0).text);
   cells.Cell(8, Printf("%6u", s ? s->sourcePort : 0));
   cells.Cell(10, Printf("%8u", e.payloadLength));
-  if (e.errorFlags != 0) cells.Cell(50, ErrorText(kErrorCodeSequence, language_));
+  cells.Cell(50, PacketNoteText(e.errorFlags, e.flags, language_));
 }
 
 void CView_RTPList::StreamRow(uint64_t row, uint64_t address, const RtpPacketEntry& e,
@@ -255,7 +309,7 @@ void CView_RTPList::StreamRow(uint64_t row, uint64_t address, const RtpPacketEnt
   cells.Cell(14, Printf("0x%010" PRIX64, address));
   cells.Cell(12, Printf("%10u", e.packetNumber));
   cells.Cell(15, ListTime(e.captureTime));
-  cells.Cell(12, havePrevious ? Printf("%10" PRId64, int64_t{e.captureTime} - previous.captureTime)
+  cells.Cell(12, havePrevious ? Printf("%10" PRId64, static_cast<int64_t>(e.captureTime - previous.captureTime))
                               : std::string());
   cells.Cell(10, Printf("%8u", e.sequenceNumber));
   cells.Cell(15, ListTime(RtpTimeMs(e.rtpTimestamp, clockRate)));
@@ -272,7 +326,7 @@ void CView_RTPList::StreamRow(uint64_t row, uint64_t address, const RtpPacketEnt
     if (e.frameIndex != kNoFrame) frameCells_->FrameCells(e.frameIndex, line, cells.Column());
     cells.Skip(width);
   }
-  if (e.errorFlags != 0) cells.Cell(50, ErrorText(kErrorCodeSequence, language_));
+  cells.Cell(50, PacketNoteText(e.errorFlags, e.flags, language_));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -297,6 +351,23 @@ bool CView_RTPInfo::Print(uint64_t address, const RtpPacketEntry& entry, CFieldT
     return false;
   }
 
+  for (uint32_t k = 0; k < p.vlanCount && k < 2; ++k) {
+    tree.Field(1, "VLAN ID", 12, kModeDecimal, c, p.vlanIds[k], p.vlanIds[k]);
+  }
+  if (p.ipVersion == 6) {
+    tree.Title("IPv6 (Internet Protocol version 6)");
+    tree.Field(1, "Version", 4, kModeDecimal, c, p.ipVersion, p.ipVersion);
+    tree.Field(1, "Traffic Class", 8, kModeDecimal, c, p.trafficClass, p.trafficClass);
+    tree.Field(1, "Flow Label", 20, kModeHex, c, p.flowLabel, p.flowLabel);
+    tree.Field(1, "Payload Length", 16, kModeDecimal, c, p.ipv6PayloadLength, p.ipv6PayloadLength);
+    tree.Field(1, "Next Header", 8, kModeDecimal, c, p.nextHeader, p.nextHeader);
+    tree.Field(1, "Hop Limit", 8, kModeDecimal, c, p.hopLimit, p.hopLimit);
+    tree.FieldText(1, "Source Address", 128, c, FormatIpv4(p.sourceAddress).text);
+    tree.FieldText(1, "Destination Address", 128, c, FormatIpv4(p.destinationAddress).text);
+    if (p.extensionHeaders > 0) {
+      tree.Field(1, "Extension Headers", 0, kModeDecimal, c, p.extensionHeaders, p.extensionHeaders);
+    }
+  } else {
   tree.Title("IP(Internet Protocol)");
   tree.Field(1, "Version", 4, kModeDecimal, c, p.ipVersion, p.ipVersion);
   tree.Field(1, "IHL(Internet Header Length)", 4, kModeDecimal, c, p.ihl, p.ihl);
@@ -310,6 +381,7 @@ bool CView_RTPInfo::Print(uint64_t address, const RtpPacketEntry& entry, CFieldT
   tree.Field(1, "Header Checksum", 16, kModeDecimal, c, p.headerChecksum, p.headerChecksum);
   tree.Ipv4(1, "Source Address", p.sourceAddress, c);
   tree.Ipv4(1, "Destination Address", p.destinationAddress, c);
+  }
 
   tree.Title("UDP (User Datagram Protocol)");
   tree.Field(1, "Source Port", 16, kModeDecimal, c, p.sourcePort, p.sourcePort);
@@ -327,6 +399,19 @@ bool CView_RTPInfo::Print(uint64_t address, const RtpPacketEntry& entry, CFieldT
   tree.Field(1, "sequence number", 16, kModeDecimal, c, p.sequenceNumber, p.sequenceNumber);
   tree.Field(1, "timestamp", 32, kModeDecimal, c, p.timestamp, p.timestamp);
   tree.Field(1, "SSRC", 32, kModeHex, c, p.ssrc, p.ssrc);
+  for (uint32_t k = 0; k < p.csrcCount; ++k) tree.Field(1, "CSRC", 32, kModeHex, c, p.csrc[k], p.csrc[k]);
+  if (p.extension && p.extensionOffset != 0) {
+    PrintHeaderExtension(tree, p, record.data() + p.extensionOffset,
+                         record.size() > p.extensionOffset ? record.size() - p.extensionOffset : 0);
+  }
+  if (p.padding) {
+    tree.Field(1, "padding length", 8, kModeDecimal, c, p.paddingLength, p.paddingLength,
+               p.paddingLength == 0 ? "not captured or invalid" : std::string_view{}, "bytes");
+  }
+  if (p.extension || p.padding) {
+    tree.Field(1, "media length", 0, kModeDecimal, c, p.mediaLength, p.mediaLength,
+               "payload without extension and padding", "bytes");
+  }
 
   if (IsStreamPageId(pageId_)) {
     const uint32_t streamIndex = StreamIdOfPage(pageId_) - 1;

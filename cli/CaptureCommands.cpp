@@ -10,8 +10,10 @@
 namespace fennik::cli {
 namespace {
 
+// "a.b.c.d:port", or "[v6 address]:port".
 std::string Endpoint(uint32_t address, uint16_t port) {
-  return std::string(FormatIpv4(address).text) + ":" + std::to_string(port);
+  const std::string text = FormatIpv4(address).text;
+  return (IsIpv6Handle(address) ? "[" + text + "]" : text) + ":" + std::to_string(port);
 }
 
 uint64_t FrameCount(const CRTP_Parser& c, uint32_t index) {
@@ -97,11 +99,12 @@ int RunStreams(const CliArgs& args) {
       std::printf("%s\n  {\"id\": %u, \"src\": \"%s\", \"dst\": \"%s\", \"payload_type\": %u, "
                   "\"encoding\": %s, \"codec_type\": %u, \"media_kind\": %u, \"clock_rate\": %u, "
                   "\"channels\": %u, \"first_packet\": %u, \"packets\": %u, "
-                  "\"sequence_errors\": %u, \"frames\": %" PRIu64 "}",
+                  "\"sequence_errors\": %u, \"duplicates\": %u, \"other_payload_packets\": %u, "
+                  "\"frames\": %" PRIu64 "}",
                   i == 0 ? "" : ",", i + 1, src.c_str(), dst.c_str(), st.payloadType,
                   JsonString(st.encodingName).c_str(), st.codecType, st.mediaKind, st.clockRate,
                   st.channels, st.firstPacketNumber, st.packets, st.sequenceErrors,
-                  FrameCount(c, i));
+                  st.duplicates, st.otherPayloadPackets, FrameCount(c, i));
     } else {
       std::printf("%4u  %-21s  %-21s  %3u  %-9s  %5u  %6u  %8u  %6u  %8" PRIu64 "\n", i + 1,
                   src.c_str(), dst.c_str(), st.payloadType,

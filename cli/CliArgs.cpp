@@ -13,7 +13,7 @@ namespace {
 const std::set<std::string> kValueOptions = {
     "--stream", "--start", "--end", "-o", "--offset", "--length", "--packet", "--frame",
     "--format", "--device", "--sdp", "--lang", "--rtpmap"};
-const std::set<std::string> kFlagOptions = {"--json", "--debug", "--as-played"};
+const std::set<std::string> kFlagOptions = {"--json", "--debug", "--as-played", "--concatenate"};
 
 }  // namespace
 

@@ -83,6 +83,7 @@ int RunPlay(const CliArgs& args) {
     return Fail(kExitFailed, "the audio format of stream " + std::to_string(id) + " is unknown");
   }
   const std::string device = args.Get("--device").value_or("default");
+  stream->SetConcatenated(args.Has("--concatenate"));
   const uint64_t totalUs = stream->GetTime(CAvStream::kNone);
 
   CliWindow window;

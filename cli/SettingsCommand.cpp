@@ -75,6 +75,7 @@ int RunSettings(const CliArgs& args) {
   std::printf("config_val_2: %d\n", settings.configValue2);
   std::printf("video_preview: %d\n", settings.videoPreview ? 1 : 0);
   std::printf("show_codec: %d\n", settings.showCodec ? 1 : 0);
+  std::printf("play_timeline: %d\n", settings.playTimeline ? 1 : 0);
   std::printf("ts_packets: %zu\n", settings.packetOptions.size());
   for (const PacketOption& option : settings.packetOptions) {
     std::printf("  type %u time %u\n", option.type, option.time);

@@ -2,12 +2,14 @@
 // list, one frame's fields, and its decoded PCM as a WAV file.
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/CaptureSession.h"
 #include "codec/audio/AudioViews.h"
 #include "media/CWavFile.h"
+#include "stream/AudioTimeline.h"
 #include "view/CFieldTree.h"
 
 namespace fennik::cli {
@@ -20,6 +22,13 @@ int FindStreamObject(const CliArgs& args, CaptureSession& session, CAvStream*& o
   object = session.capture->StreamObject(id - 1);
   if (object == nullptr) {
     const RtpStreamEntry& s = session.capture->Streams()[id - 1];
+    const std::string name(s.encodingName, strnlen(s.encodingName, sizeof s.encodingName));
+    // A named encoding (G.723.1 at static payload type 4, QCELP, ...) is recognised; only a
+    // payload type that nothing names needs a session description.
+    if (s.codecType == 0 && !name.empty()) {
+      return Fail(kExitFailed, "stream " + std::to_string(id) + " has no frames (" + name +
+                                   " is recognised but not decoded)");
+    }
     return Fail(kExitFailed, "stream " + std::to_string(id) + " has no frames (codec type " +
                                  std::to_string(s.codecType) +
                                  (s.codecType == 0 ? ": no codec known; try --sdp FILE)" : " is not supported)"));
@@ -123,21 +132,52 @@ int RunDecodeStream(const CliArgs& args) {
   AudioFrame played;
   played.samples = buffer.data();
   played.capacityBytes = static_cast<uint32_t>(buffer.size() * 2);
-  uint32_t unreadable = 0;
+  // Frames go on the RTP timeline: timestamp gaps (silence suppression, lost packets, hold)
+  // become silence; --concatenate writes the frames back to back.
+  audio->SetConcatenated(args.Has("--concatenate"));
+  const uint32_t clock = audio->RtpClockRate() != 0 ? audio->RtpClockRate() : format.sampleRate;
+  CAudioTimeline timeline(clock, format.sampleRate, audio->Concatenated());
+  const std::vector<int16_t> silence(8192 * static_cast<size_t>(channels), 0);
+  auto writeSilence = [&](uint64_t samples) {
+    while (samples > 0) {
+      const uint64_t n = std::min<uint64_t>(samples, 8192);
+      if (!wav.Write(silence.data(), static_cast<uint32_t>(n * channels))) return false;
+      samples -= n;
+    }
+    return true;
+  };
+  uint32_t unreadable = 0, late = 0;
   for (uint32_t i = 0; i < frames; ++i) {
-    bool ok;
+    const int16_t* pcm;
+    uint32_t values;
     if (asPlayed) {
-      ok = audio->GetAudioFrame(i, played) && wav.Write(played.samples, played.validBytes / 2);
+      if (!audio->GetAudioFrame(i, played)) played.validBytes = 0;
+      pcm = played.samples;
+      values = played.validBytes / 2;
     } else {
       audio->DecodeFrame(i);
-      ok = wav.Write(audio->Pcm(), audio->PcmBytes() / 2);
+      pcm = audio->Pcm();
+      values = audio->PcmBytes() / 2;
     }
-    if (!ok) return Fail(kExitFailed, "write failed: " + *out);
     if (audio->PcmBytes() == 0) ++unreadable;
+    FrameEntry entry;
+    if (!audio->Frames().Get(i, nullptr, &entry)) continue;
+    const CAudioTimeline::Placement place =
+        timeline.Place(static_cast<uint32_t>(entry.timestamp), values / channels);
+    if (place.skip) {
+      ++late;
+      continue;
+    }
+    if (!writeSilence(place.silence) || !wav.Write(pcm, values)) {
+      return Fail(kExitFailed, "write failed: " + *out);
+    }
   }
   if (!wav.Close()) return Fail(kExitFailed, "write failed: " + *out);
   if (unreadable > 0) {
     std::fprintf(stderr, "fennik-cli: %u of %u frames gave no samples\n", unreadable, frames);
+  }
+  if (late > 0) {
+    std::fprintf(stderr, "fennik-cli: %u frames arrived after their time and were left out\n", late);
   }
   return kExitOk;
 }

@@ -66,6 +66,7 @@ void CAppParameter::ReadElements(const XmlElement& config) {
   configValue2 = CXml::GetInt(config.FindChild("config_val_2"), 0);
   videoPreview = CXml::GetInt(config.FindChild("video_preview"), 0) == 1;
   showCodec = CXml::GetInt(config.FindChild("show_codec"), 0) == 1;
+  playTimeline = CXml::GetInt(config.FindChild("play_timeline"), 1) != 0;
 
   // A missing title or body counts as empty; one present without text skips the entry.
   // The first entry read replaces the list held in memory.
@@ -114,6 +115,7 @@ void CAppParameter::WriteElements(XmlElement& config) const {
   config.AddChild("config_val_2", Decimal(configValue2));
   config.AddChild("video_preview", videoPreview ? "1" : "0");
   config.AddChild("show_codec", showCodec ? "1" : "0");
+  if (!playTimeline) config.AddChild("play_timeline", "0");
 }
 
 }  // namespace fennik

@@ -46,6 +46,9 @@ class CAppParameter : public CCommConfig {
   int32_t configValue2 = 0;
   bool videoPreview = false;
   bool showCodec = false;
+  // Audio plays on the stream's RTP timeline (gaps as silence); off: frames back to back.
+  // Stored as "play_timeline" only when off, so files written before stay as they were.
+  bool playTimeline = true;
   std::vector<SdpListEntry> sdpList;  // in the user's order
   // Fixed drawing colours of the video macroblock views; never stored.
   std::array<uint32_t, 5> macroblockViewColors = {0xC8C8C8, 0x808080, 0x00FFFF, 0, 0x0000FF};

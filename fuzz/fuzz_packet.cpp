@@ -15,5 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fennik::PacketRecord packet;
   uint32_t offset = decoder.Decode(record.data(), static_cast<uint32_t>(record.size()), 16, packet);
   if (offset > record.size()) __builtin_trap();
+  // The media a codec gets starts at or after the payload and never claims more than the
+  // UDP length announces.
+  if (offset != 0 && (packet.mediaOffset < offset || packet.mediaLength > packet.payloadLength)) {
+    __builtin_trap();
+  }
   return 0;
 }

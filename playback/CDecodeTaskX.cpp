@@ -7,6 +7,7 @@
 #include <future>
 
 #include "base/DebugPrint.h"
+#include "stream/AudioTimeline.h"
 
 namespace fennik {
 namespace {
@@ -159,12 +160,18 @@ PlayEnd CDecodeTaskX::PlayAudio(CAvStream& stream) {
   PlayEnd end = kPlayStopped;
   const uint8_t* chunk = nullptr;
   uint32_t chunkLength = 0;  // bytes of the chunk not yet written
+  // Frames play on the RTP timeline (unless the stream is set to concatenate): the gap
+  // before a frame is written as silence first, a frame whose time has passed is skipped.
+  CAudioTimeline timeline(stream.RtpClockRate() != 0 ? stream.RtpClockRate() : rate, rate,
+                          stream.Concatenated());
+  uint64_t silenceBytes = 0;  // silence still to write before the chunk
+  const std::vector<uint8_t> zeros(4096, 0);
   bool firstRound = true;
   int idle = 0;
   while (running_.load() != 0 && !quitting_.load()) {
     // The end is checked only once the last frame's PCM is in the FIFO: a frame that has
     // been decoded but is still waiting for room is not dropped.
-    if (chunkLength == 0 && stream.IsEnd() && !firstRound) {
+    if (chunkLength == 0 && silenceBytes == 0 && stream.IsEnd() && !firstRound) {
       end = kPlayEnded;
       break;
     }
@@ -176,6 +183,25 @@ PlayEnd CDecodeTaskX::PlayAudio(CAvStream& stream) {
       }
       chunk = reinterpret_cast<const uint8_t*>(frame.samples);
       chunkLength = std::min(frame.validBytes, frame.capacityBytes);
+      const uint32_t bytesPerSample = 2u * std::max<uint32_t>(frame.format.channels, 2);
+      FrameEntry entry;
+      if (chunkLength > 0 && stream.Frames().Get(stream.CurrentFrame(), nullptr, &entry)) {
+        const CAudioTimeline::Placement place =
+            timeline.Place(static_cast<uint32_t>(entry.timestamp), chunkLength / bytesPerSample);
+        if (place.skip) chunkLength = 0;
+        silenceBytes = place.skip ? 0 : place.silence * bytesPerSample;
+      }
+    }
+    if (silenceBytes > 0) {
+      const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(silenceBytes, zeros.size()));
+      if (fifo_.FreeSpace() > piece) {
+        fifo_.Write(zeros.data(), piece);
+        silenceBytes -= piece;
+      } else {
+        SleepMs(10);
+      }
+      idle = 0;
+      continue;
     }
     if (chunkLength > 0) {
       if (fifo_.FreeSpace() > chunkLength) {

@@ -1,12 +1,16 @@
 #include "sdp/MediaDescription.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "base/DebugPrint.h"
+#include "base/IpAddress.h"
 #include "sdp/SdpEncodingTable.h"
 
 namespace fennik {
@@ -73,9 +77,22 @@ bool IsKnownLineType(std::string_view line) {
 
 // "c=IN IP4 <address>[/ttl[/count]]" (RFC 4566 5.7). Digits accumulate the current octet,
 // a dot moves it into the address, and any other character ends the address; so a multicast
-// TTL suffix is ignored and a host name gives 0. Only IPv4 is kept: "IP6" gives nothing.
-std::optional<uint32_t> ReadConnection(const Tokens& t) {
+// TTL suffix is ignored and a host name gives 0. "c=IN IP6 <address>" gives the address's
+// handle (base/IpAddress.h), as the packet decoder gives IPv6 packets; a text that is no
+// IPv6 address gives nothing.
+std::optional<uint32_t> ReadConnection(const Tokens& t, std::string_view line) {
   if (t.count < 4) return std::nullopt;
+  if (t[2].starts_with("IN") && t[3].starts_with("IP6")) {
+    // The tokeniser splits at ':'; the address runs from the fourth token to the first
+    // blank or '/' (a multicast suffix) of the line.
+    std::string text(line.substr(static_cast<size_t>(t[4].data() - line.data())));
+    text = text.substr(0, text.find_first_of(" \t/\r"));
+    uint8_t octets[16];
+    if (inet_pton(AF_INET6, text.c_str(), octets) != 1) return std::nullopt;
+    const uint32_t handle = InternIpv6(octets);
+    if (handle == kNoIpHandle) return std::nullopt;
+    return handle;
+  }
   if (!t[2].starts_with("IN") || !t[3].starts_with("IP4")) return std::nullopt;
   uint32_t address = 0;
   uint32_t octet = 0;
@@ -215,7 +232,7 @@ class SessionParser {
     const Tokens t(line);
     switch (line[0]) {
       case 'c':
-        if (const std::optional<uint32_t> address = ReadConnection(t)) {
+        if (const std::optional<uint32_t> address = ReadConnection(t, line)) {
           Current().connectionAddress = *address;
           lastConnection_ = *address;
         }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/DebugPrint.h"
+#include "stream/AudioTimeline.h"
 
 namespace fennik {
 
@@ -101,11 +102,45 @@ int CAudio_Stream::GetAudioFrame(uint32_t index, AudioFrame& frame) {
   return 1;
 }
 
+// Frame times come from the frames' own sample counts and RTP timestamps, never from the
+// size of whichever frame was decoded last.
 uint64_t CAudio_Stream::GetTime(uint32_t index) {
   AudioFormat f;
   if (!GetAudioFormat(f) || f.sampleRate == 0) return 0;
-  const uint64_t i = index == kNone ? frames_.GetCount() : index;
-  return i * f.samples * 1000000 / f.sampleRate;
+  return FramePosition(index) * 1000000 / f.sampleRate;
+}
+
+uint64_t CAudio_Stream::FramePosition(uint32_t index) {
+  std::lock_guard<std::mutex> lock(positionsMutex_);
+  const uint64_t count = frames_.GetCount();
+  if (positions_.size() != count || positionsConcatenated_ != Concatenated()) {
+    AudioFormat f;
+    GetAudioFormat(f);
+    const uint32_t clock = RtpClockRate() != 0 ? RtpClockRate() : f.sampleRate;
+    CAudioTimeline timeline(clock, f.sampleRate, Concatenated());
+    positions_.assign(count, 0);
+    FrameEntry e, next;
+    uint64_t estimate = f.samples;
+    for (uint64_t i = 0; i < count; ++i) {
+      if (!frames_.Get(i, nullptr, &e)) continue;
+      uint64_t samples = FrameSamples(e.size);
+      if (samples == 0 && clock != 0) {
+        // Unknown from the size: the timestamp step to the next frame, when plausible
+        // (up to a second), else the last such step.
+        if (i + 1 < count && frames_.Get(i + 1, nullptr, &next)) {
+          const int64_t step = static_cast<int32_t>(static_cast<uint32_t>(next.timestamp) -
+                                                    static_cast<uint32_t>(e.timestamp));
+          if (step > 0 && step <= clock) estimate = static_cast<uint64_t>(step) * f.sampleRate / clock;
+        }
+        samples = estimate;
+      }
+      positions_[i] = timeline.Place(static_cast<uint32_t>(e.timestamp), samples).position;
+    }
+    positionsEnd_ = timeline.End();
+    positionsConcatenated_ = Concatenated();
+  }
+  if (index == kNone || index >= count) return positionsEnd_;
+  return positions_[index];
 }
 
 }  // namespace fennik

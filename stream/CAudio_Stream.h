@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -44,6 +45,14 @@ class CAudio_Stream : public CAvStream {
     (void)entry, (void)cells;
   }
 
+  // Samples per channel that a frame of `size` bytes decodes to, for codecs where the size
+  // tells (0: not known without decoding; frame times then take the RTP timestamp step).
+  virtual uint64_t FrameSamples(uint32_t size) const { (void)size; return 0; }
+  // The frame's first sample on the stream's output (the RTP timeline, or the frames
+  // concatenated), and the output's length for kNone; in samples per channel. Decoding
+  // places frames by the same rule (CAudioTimeline), so these agree with the decoded PCM.
+  uint64_t FramePosition(uint32_t index);
+
   // The codec's decoder: PCM bytes written to `out` (0 on failure).
   virtual size_t Decode(const uint8_t* data, size_t length, int16_t* out, size_t capacityBytes) = 0;
   // Bytes of the last decoded frame, and their count.
@@ -61,6 +70,13 @@ class CAudio_Stream : public CAvStream {
   AudioFormat format_;          // the format as the stream last saw it
   std::vector<int16_t> pcm_;
   uint32_t pcmBytes_ = 0;
+
+ private:
+  // Frame positions, computed for the frames present when first asked.
+  std::mutex positionsMutex_;
+  std::vector<uint64_t> positions_;
+  uint64_t positionsEnd_ = 0;
+  bool positionsConcatenated_ = false;
 };
 
 }  // namespace fennik

@@ -134,6 +134,12 @@ class CAvStream {
     endpointsSet_ = true;
   }
   bool HasEndpoints() const { return endpointsSet_; }
+  // The stream's RTP clock rate (0: unknown), which may differ from the decoded PCM's rate.
+  void SetRtpClockRate(uint32_t rate) { rtpClockRate_ = rate; }
+  uint32_t RtpClockRate() const { return rtpClockRate_; }
+  // Audio frames go on the RTP timeline (gaps as silence) unless concatenated.
+  void SetConcatenated(bool concatenated) { concatenated_ = concatenated; }
+  bool Concatenated() const { return concatenated_; }
   uint32_t SourceAddress() const { return srcAddr_; }
   uint32_t DestinationAddress() const { return dstAddr_; }
   uint16_t SourcePort() const { return srcPort_; }
@@ -161,6 +167,8 @@ class CAvStream {
   bool endpointsSet_ = false;
   uint32_t srcAddr_ = 0, dstAddr_ = 0;
   uint16_t srcPort_ = 0, dstPort_ = 0;
+  uint32_t rtpClockRate_ = 0;
+  bool concatenated_ = false;
   CCodecEventListener* listener_ = nullptr;
   MediaFormat mediaFormat_;
 };

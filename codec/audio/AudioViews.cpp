@@ -3,15 +3,15 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "base/IpAddress.h"
 #include "view/NumberFormat.h"
 
 namespace fennik {
 namespace {
 
 std::string Endpoint(uint32_t a, uint16_t port) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u (%u)", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF,
-                a & 0xFF, port);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s (%u)", FormatIpAddress(a).text, port);
   return text;
 }
 

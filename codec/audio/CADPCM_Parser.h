@@ -11,6 +11,8 @@ namespace fennik {
 class CADPCM_Parser : public CDecoderStream<CADPCM_Decode> {
  public:
   const char* GetCodecName() const override { return "ADPCM"; }
+  // Two samples per octet after the 4-byte block header.
+  uint64_t FrameSamples(uint32_t size) const override { return size > 4 ? uint64_t{size - 4} * 2 : 0; }
   // "ADPCM AUDIO INFORMATION", the common frame block, the frame header (group
   // "IMA-ADPCM") and the nibbles and samples of the last decoded frame.
   void ShowFrameInfo(CFieldTree& tree, uint32_t index) override;

@@ -5,30 +5,32 @@
 namespace fennik {
 namespace {
 
-// G.711 table 1a (A-law): x = code XOR 0x55, segment in bits 4-6, mantissa in bits 0-3;
-// bit 7 of x set means positive. Values are in units of 1/8 of the 16-bit scale.
+// G.711 table 1a (A-law): x = code XOR 0x55, segment in bits 4-6, step in bits 0-3; bit 7
+// of x set means positive. Each code decodes to the middle of its quantisation interval (the
+// "decoder output value" column): 2m + 1 in segment 0, (2m + 33) * 2^(segment - 1) above, in
+// units of 1/8 of the 16-bit scale.
 std::array<int16_t, 256> BuildALaw() {
   std::array<int16_t, 256> table{};
   for (int c = 0; c < 256; ++c) {
     const int x = c ^ 0x55;
     const int segment = (x >> 4) & 7;
-    int t = (x & 0x0F) * 16;
-    if (segment > 0) t = (t + 256) << (segment - 1);
-    const int value = t / 8;
+    const int step = x & 0x0F;
+    const int value = segment == 0 ? 2 * step + 1 : (2 * step + 33) << (segment - 1);
     table[c] = static_cast<int16_t>((x & 0x80) ? value : -value);
   }
   return table;
 }
 
-// G.711 table 2a (u-law): x = NOT code, exponent in bits 4-6, mantissa in bits 0-3;
-// magnitude (2m + 33) * 2^e - 33 in half steps; bit 7 of x set means negative.
+// G.711 table 2a (u-law): x = NOT code, segment in bits 4-6, step in bits 0-3; bit 7 of x set
+// means negative. Decoder output value (2m + 33) * 2^segment - 33, in units of 1/4 of the
+// 16-bit scale; both signs are symmetric (0x7F and 0xFF both decode to 0).
 std::array<int16_t, 256> BuildULaw() {
   std::array<int16_t, 256> table{};
   for (int c = 0; c < 256; ++c) {
     const int x = ~c & 0xFF;
-    const int exponent = (x >> 4) & 7;
-    const int magnitude = ((2 * (x & 0x0F) + 34) << exponent) - 34;
-    table[c] = static_cast<int16_t>((x & 0x80) ? -magnitude - 1 : magnitude);
+    const int segment = (x >> 4) & 7;
+    const int magnitude = ((2 * (x & 0x0F) + 33) << segment) - 33;
+    table[c] = static_cast<int16_t>((x & 0x80) ? -magnitude : magnitude);
   }
   return table;
 }

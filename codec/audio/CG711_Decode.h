@@ -1,5 +1,5 @@
 // G.711 A-law and u-law decoding by 256-entry tables (ITU-T G.711). Each code decodes to
-// the lower edge of its interval (no half-step offset), scaled to 16 bits.
+// G.711's decoder output value (the middle of its interval), scaled to 16 bits.
 #pragma once
 
 #include <cstddef>

@@ -16,6 +16,7 @@ class CG711_Parser : public CAudio_Stream, public CG711_Decode {
   int Open(const uint8_t* data, size_t length, int32_t codecType) override;
   int32_t GetCodecType() const override { return Format().codecType; }
   const char* GetCodecName() const override { return "G.711"; }
+  uint64_t FrameSamples(uint32_t size) const override { return size; }
   size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override {
     return ParseWholeUnit(streamId, descriptor);
   }

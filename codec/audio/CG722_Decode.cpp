@@ -12,6 +12,15 @@ CG722_Decode::CG722_Decode() : CAudioDecoder("[G722]") {
   Reset();
 }
 
+void CG722_Decode::SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
+                                  int32_t bitRate) {
+  ApplyStreamAudioFormat(format_, "[G722]", sampleRate, bitsPerSample, channels, bitRate);
+  // G.722 is a 16 kHz codec whatever the RTP clock says: RFC 3551 (4.5.2) keeps its RTP
+  // clock at 8000 Hz for historical reasons only. The RTP clock stays with the stream's
+  // timing; the decoded PCM is always 16 kHz, two samples per octet.
+  format_.sampleRate = 16000;
+}
+
 void CG722_Decode::Reset() {
   G722ResetLowBand(low_);
   G722ResetHighBand(high_);
@@ -22,7 +31,7 @@ size_t CG722_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
                             size_t capacityBytes) {
   if (!BeginFrame(in, length, out)) return 0;
 
-  const size_t perOctet = format_.sampleRate == 16000 ? 2 : 1;
+  const size_t perOctet = 2;
   const size_t capacity = capacityBytes / 2;
   size_t written = 0;
   for (size_t i = 0; i < length && written + perOctet <= capacity; ++i) {

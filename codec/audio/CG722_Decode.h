@@ -1,7 +1,7 @@
 // G.722 (64 kbit/s sub-band ADPCM) decoder: per octet a 6-bit lower-band and a 2-bit
 // higher-band code, decoded and recombined by the receive QMF into two 16 kHz samples.
-// At a format sample rate of 16000 Hz both samples are output; at any other rate (the RTP
-// clock rate of G.722 is 8000) only the first of the two, one sample per octet.
+// Both samples are always output (two per octet): the format's sample rate stays 16000 even
+// though G.722's RTP clock rate is 8000 (RFC 3551 4.5.2).
 #pragma once
 
 #include <cstddef>
@@ -27,8 +27,9 @@ class CG722_Decode : public CAudioDecoder<G722OctetRecord> {
   static constexpr int32_t kCodecType = 107;
 
   CG722_Decode();
-  // SetAudioFormat (the common rule): the sample rate decides between one and two outputs
-  // per octet.
+  // The common rule, then the sample rate fixed at 16000 whatever the stream's clock says.
+  void SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
+                      int32_t bitRate);
 
   // Clears the sub-band and QMF state to G.722's reset values.
   void Reset();

@@ -18,6 +18,11 @@ class CG726_Parser : public CDecoderStream<CG726_Decode> {
   explicit CG726_Parser(bool aal2) : CDecoderStream(aal2) {}
 
   const char* GetCodecName() const override { return "G.726"; }
+  // One sample per code word: ceil(8 × size ÷ code bits).
+  uint64_t FrameSamples(uint32_t size) const override {
+    const uint64_t bits = static_cast<uint64_t>(CodeBits());
+    return bits == 0 ? 0 : (uint64_t{size} * 8 + bits - 1) / bits;
+  }
   // "G.726 AUDIO INFORMATION", the common frame block and, per sample of the last decoded
   // frame, the code word, the output and the decoder state it was decoded from.
   void ShowFrameInfo(CFieldTree& tree, uint32_t index) override;

@@ -7,24 +7,6 @@
 
 namespace fennik {
 
-uint64_t CPCM_Parser::GetTime(uint32_t index) {
-  const AudioFormat& f = Format();
-  const uint64_t count = Frames().GetCount();
-  if (f.sampleRate == 0 || count == 0) return 0;
-  uint64_t address;
-  FrameEntry first, frame;
-  if (!Frames().Get(0, &address, &first)) return 0;
-  const bool whole = index == kNone || index >= count;
-  if (!Frames().Get(whole ? count - 1 : index, &address, &frame)) return 0;
-  // RTP timestamps are 32-bit and wrap; the distance from the first frame is taken modulo 2^32.
-  uint64_t ticks = static_cast<uint32_t>(frame.timestamp - first.timestamp);
-  if (whole) {
-    const uint32_t bytesPerSample = f.bitsPerSample <= 8 ? 1 : 2;
-    ticks += frame.size / (bytesPerSample * (f.channels == 0 ? 1 : f.channels));
-  }
-  return ticks * 1000000 / f.sampleRate;
-}
-
 void CPCM_Parser::ShowFrameInfo(CFieldTree& tree, uint32_t index) {
   tree.Title("LPCM AUDIO INFORMATION");
   PrintCommonAudioFrameBlock(*this, index, tree);

@@ -80,8 +80,8 @@ def udp6_checksum(src, dst, udp):
 def vlan_ipv6(cap, path):
     """After every fifth packet of the caller's stream, inserts 1 us later a VLAN-tagged copy
     (VLAN 100, ports 26000 -> 36000) and an IPv6 copy (fd00::10 -> fd00::20, ports
-    26002 -> 36002) of the same RTP packet. Neither kind is decoded by the reader, so the
-    reader sees exactly the streams of the original call."""
+    26002 -> 36002) of the same RTP packet. The reader decodes both kinds: two streams
+    more than the original call."""
     fwd = set(stream_indices(cap, 20000, 30000)[::5])
     src6 = bytes.fromhex("fd000000000000000000000000000010")
     dst6 = bytes.fromhex("fd000000000000000000000000000020")

@@ -22,6 +22,7 @@ import json
 import os
 import struct
 import subprocess
+import socket
 import sys
 
 sys.dont_write_bytecode = True
@@ -30,10 +31,10 @@ import pcaplib  # noqa: E402
 
 FIELDS = ["frame.number", "frame.time_relative", "ip.src", "ip.dst", "udp.srcport", "udp.dstport",
           "rtp.seq", "rtp.timestamp", "rtp.marker", "rtp.p_type", "rtp.ssrc"]
-EXTRA = ["udp.length", "rtp.cc"]
+EXTRA = ["udp.length", "rtp.cc", "ipv6.src", "ipv6.dst"]
 COLUMNS = FIELDS + ["payload_length"]
 
-RULES = ("rtp && ip && !vlan && !ipv6 && !icmp && !_ws.malformed && rtp.version == 2"
+RULES = ("rtp && (ip || ipv6) && !icmp && !icmpv6 && !_ws.malformed && rtp.version == 2"
          " && udp.srcport >= 1000 && udp.dstport >= 1000"
          " && !(rtp.marker == 1 && ((rtp.p_type >= 72 && rtp.p_type <= 76) || rtp.p_type == 79))")
 
@@ -41,6 +42,7 @@ RULES = ("rtp && ip && !vlan && !ipv6 && !icmp && !_ws.malformed && rtp.version 
 # payload types outside the audio/video profile's assigned and dynamic ranges).
 DECODE_AS = {
     "rtp-edge-cases.pcap": [6000, 6002, 999, 6004, 1000, 6006, 6008, 6010, 6012, 6014, 6016, 6018],
+    "g711u-sip-udp-vlan-ipv6.pcap": [26000, 26002],  # tshark's port table calls 26000 QUAKE
 }
 
 REAL_CALL_UDP = ("Real traffic on lo captured by `tcpdump -i lo -U -w` (classic, microseconds, Ethernet "
@@ -58,6 +60,36 @@ REAL_CALL_TCP = ("Real traffic on lo captured by `dumpcap -i lo -w` (pcapng as d
                  "payloads), RTCP on 22001/32001, BYE/200 OK over a second TCP connection.")
 
 DESCRIPTIONS = {
+    "call-events-cn-dup-ext.pcap": (
+        "scripts/make-call-captures, real traffic on lo captured by `tcpdump -i lo -U -B 32768 -w`: "
+        "two scripts/corpus/call_send.py senders at real time. 127.0.7.10:40000 -> "
+        "127.0.7.20:50000: ffmpeg's u-law encoding of the audio vectors' test signal (PT 0, 4 s "
+        "of 20 ms slots) with an RFC 4733 key press (PT 101, 8 packets between the audio "
+        "packets of slots 20-27, one timestamp), a comfort-noise packet (PT 13) and no packets "
+        "for slots 50-99 (silence suppression), slots 110-129 sent twice, slot 140 lost, a "
+        "one-byte RFC 8285 header extension on every audio packet, 4 octets of padding on "
+        "slots 160-169, RTP timestamps wrapping. 127.0.7.20:50002 -> 127.0.7.10:40002: "
+        "ffmpeg's G.722 of a 16 kHz signal, static PT 9, two-byte header extension on every "
+        "packet. decoded/ holds ffmpeg's decode of the codes on the RTP timeline and the "
+        "senders' packet plans.",
+        "Telephone events and comfort noise on an audio stream's 4-tuple, silence suppression, "
+        "duplicates, a lost packet, header extensions (both RFC 8285 forms) and padding: "
+        "only the codec's packets, once each and without extension and padding, are decoded, "
+        "on the RTP timeline."),
+    "call-events-cn-dup-ext-vlan.pcap": (
+        "scripts/make-call-captures: call-events-cn-dup-ext.pcap with an 802.1Q tag (VLAN 10) "
+        "on the frames of 127.0.7.10:40000 and an 802.1ad QinQ pair (S-VLAN 200, C-VLAN 20) on "
+        "those of 127.0.7.20:50002; tagged frames below 64 bytes padded to 64.",
+        "VLAN and QinQ tags are stepped over: the same streams as the untagged capture; "
+        "Ethernet padding after a short datagram is not payload."),
+    "call-ipv6.pcap": (
+        "scripts/make-call-captures, real traffic on lo (IPv6) captured by tcpdump: a SIP INVITE "
+        "datagram [::1]:5062 -> [::1]:5060 whose SDP offers PT 96 = PCMU/8000 at c=IN IP6 ::1 "
+        "port 50004, then scripts/corpus/call_send.py from [::1]:40004: u-law under PT 96 with "
+        "a key press (PT 101), a comfort-noise packet and silence suppression; every other RTP "
+        "packet afterwards given an 8-byte IPv6 destination options header (PadN).",
+        "IPv6 packets, extension headers stepped over, an IPv6 SDP connection address giving a "
+        "dynamic payload type its codec."),
     "g726-sip-udp.pcap": (
         "scripts/make-codec-captures, real traffic on lo captured by `tcpdump -i lo -U -B 32768 -w`: "
         "four SIP calls over UDP 5060 (SDP offer and answer: PT 96 = G726-nn/8000 and PT 97 = "
@@ -175,8 +207,8 @@ DESCRIPTIONS = {
         "derive.py: g711u-sip-udp.pcap with, after every 5th packet of 127.0.1.10:20000 -> "
         ":30000, a VLAN-tagged copy (0x8100, VLAN 100, ports 26000 -> 36000) and an IPv6 "
         "copy (fd00::10 -> fd00::20, ports 26002 -> 36002) inserted 1 and 2 us later.",
-        "VLAN-tagged and IPv6 frames are not decoded: the reader sees the two original "
-        "streams only, with packet numbers that skip the inserted frames."),
+        "VLAN-tagged and IPv6 frames are decoded: the reader lists the original two streams, "
+        "the VLAN one (26000 -> 36000) and the IPv6 one (fd00::10 -> fd00::20)."),
     "g711u-sip-udp-truncated.pcap": (
         "derive.py: g711u-sip-udp.pcap cut in the middle of the frame bytes of its middle record.",
         "Truncated classic file: the walk ends at the cut record, the packets before it stay."),
@@ -271,7 +303,9 @@ def normalise(row):
     payload = max(0, udp_len - 20 - 4 * cc)
     marker = f["rtp.marker"]
     marker = "1" if marker in ("1", "True", "true") else "0"
-    out = [f["frame.number"], f["frame.time_relative"], f["ip.src"], f["ip.dst"],
+    src = f["ip.src"] or f.get("ipv6.src", "")
+    dst = f["ip.dst"] or f.get("ipv6.dst", "")
+    out = [f["frame.number"], f["frame.time_relative"], src, dst,
            f["udp.srcport"], f["udp.dstport"], f["rtp.seq"], f["rtp.timestamp"], marker,
            f["rtp.p_type"], "0x%08x" % int(f["rtp.ssrc"], 16), str(payload)]
     return out
@@ -285,14 +319,42 @@ def own_decode(cap):
     for n, p in enumerate(cap.packets, 1):
         d = p.data
         if d[:4] == b"\x02\x00\x00\x00":
-            i = 4
-        elif len(d) >= 14 and d[12:14] == b"\x08\x00":
-            i = 14
+            i, v6 = 4, False
         else:
-            continue
-        if len(d) < i + 20 or d[i + 9] != 17:
-            continue
-        t = i + (d[i] & 0x0F) * 4
+            # Ethernet II, with any 802.1Q / 802.1ad tags stepped over.
+            i = 12
+            while d[i:i + 2] in (b"\x81\x00", b"\x88\xa8", b"\x91\x00"):
+                i += 4
+            if d[i:i + 2] not in (b"\x08\x00", b"\x86\xdd"):
+                continue
+            v6 = d[i:i + 2] == b"\x86\xdd"
+            i += 2
+        if v6:
+            # IPv6: hop-by-hop (0), routing (43), fragment (44) and destination options
+            # (60) headers are stepped over; a fragment with a non-zero offset is skipped.
+            if len(d) < i + 40:
+                continue
+            nxt, t, ok = d[i + 6], i + 40, True
+            while nxt in (0, 43, 44, 60) and ok:
+                if len(d) < t + 8:
+                    ok = False
+                    break
+                if nxt == 44 and struct.unpack(">H", d[t + 2:t + 4])[0] >> 3:
+                    ok = False
+                    break
+                nxt, t = d[t], t + (8 if nxt == 44 else 8 * (d[t + 1] + 1))
+            if not ok or nxt != 17:
+                continue
+            src = socket.inet_ntop(socket.AF_INET6, bytes(d[i + 8:i + 24]))
+            dst = socket.inet_ntop(socket.AF_INET6, bytes(d[i + 24:i + 40]))
+        else:
+            if len(d) < i + 20 or d[i + 9] != 17:
+                continue
+            if struct.unpack(">H", d[i + 6:i + 8])[0] & 0x1FFF:
+                continue  # a fragment other than the first has no UDP header
+            t = i + (d[i] & 0x0F) * 4
+            src = ".".join(str(x) for x in d[i + 12:i + 16])
+            dst = ".".join(str(x) for x in d[i + 16:i + 20])
         if len(d) < t + 8:
             continue
         sport, dport, ulen = struct.unpack(">HHH", d[t:t + 6])
@@ -305,8 +367,6 @@ def own_decode(cap):
         if len(d) < u + 12 + 4 * cc:
             continue
         seq, ts, ssrc = struct.unpack(">HII", d[u + 2:u + 12])
-        src = ".".join(str(x) for x in d[i + 12:i + 16])
-        dst = ".".join(str(x) for x in d[i + 16:i + 20])
         rows.append(([str(n), src, dst, str(sport), str(dport), str(seq), str(ts),
                       str(d[u + 1] >> 7), str(d[u + 1] & 0x7F), "0x%08x" % ssrc,
                       str(max(0, ulen - 20 - 4 * cc))], p.ts_ns - t0))
@@ -465,7 +525,9 @@ def write_readme(d, table):
         "    " + RULES,
         "",
         "and checks every row against an independent decode of the file by the same rules",
-        "(`own_decode` in reference.py: IPv4 in Ethernet II or 02 00 00 00 null framing, UDP ports",
+        "(`own_decode` in reference.py: IPv4 or IPv6 (extension headers stepped over) in Ethernet",
+        "II (802.1Q/802.1ad tags stepped over), or IPv4 in 02 00 00 00 null framing; no fragment",
+        "but the first; UDP ports",
         "both >= 1000, second byte not 200-204/207, version 2, RTP header and CSRC list inside the",
         "record, UDP header after IHL x 4 bytes of IPv4 header); times must agree to 1 us. Two-pass",
         "mode lets SDP in SIP set up the RTP conversations; the heuristic finds the streams",

@@ -57,7 +57,7 @@ TEST(PacketDecoder, EthernetRtpPacketFields) {
   EXPECT_STREQ(FormatIpv4(kSrc).text, "10.0.0.1");
 }
 
-TEST(PacketDecoder, LoopbackFramesHaveNoMacAndVlanFramesAreNotDecoded) {
+TEST(PacketDecoder, LoopbackFramesHaveNoMacAndVlanTagsAreSteppedOver) {
   CRTP_LoadPacket d;
   PacketRecord p;
   RtpFields f;
@@ -66,7 +66,10 @@ TEST(PacketDecoder, LoopbackFramesHaveNoMacAndVlanFramesAreNotDecoded) {
             16u + 4 + 20 + 8 + 12);
   EXPECT_EQ(p.ethertype, 0);
   EXPECT_EQ(p.sourceMac[0], 0);
-  EXPECT_EQ(DecodeFrame(d, IpFrame(kSrc, kDst, 5004, 6000, rtp, 17, Link::kVlan), p), 0u);
+  EXPECT_EQ(DecodeFrame(d, IpFrame(kSrc, kDst, 5004, 6000, rtp, 17, Link::kVlan), p),
+            16u + 14 + 4 + 20 + 8 + 12);
+  EXPECT_EQ(p.vlanCount, 1);
+  EXPECT_EQ(p.ethertype, 0x0800);
 }
 
 TEST(PacketDecoder, PortsBelow1000AndRtcpAreNotRtp) {
@@ -228,6 +231,78 @@ TEST(PacketDecoder, IpOptionsMoveTheTransportHeader) {
   frame[14] = 0x44;  // IHL below 5 is not a valid header
   record = Record(frame);
   EXPECT_EQ(d.Decode(record.data(), uint32_t(record.size()), 16, p, kLinkEthernet), 0u);
+}
+
+}  // namespace
+}  // namespace fennik
+
+namespace fennik {
+namespace {
+
+using namespace fennik::test;
+
+// The header extension and padding bound the media a codec gets; fields that do not fit
+// the datagram remove nothing (the media length is 0 when the extension overruns it).
+TEST(PacketDecoder, ExtensionAndPaddingBoundTheMedia) {
+  CRTP_LoadPacket d;
+  PacketRecord p;
+  RtpFields f;
+  // X and P set: extension 0xBEDE with 1 word, 6 media octets, 2 octets of padding.
+  Bytes rtp = RtpPacket(f, {0xBE, 0xDE, 0, 1, 0x10, 0x7F, 0, 0, 1, 2, 3, 4, 5, 6, 0, 2});
+  rtp[0] |= 0x30;
+  const uint32_t payload = DecodeFrame(d, IpFrame(kSrc, kDst, 5004, 6000, rtp), p);
+  ASSERT_EQ(payload, 16u + 14 + 20 + 8 + 12);
+  EXPECT_EQ(p.payloadLength, 16u);  // the listed length keeps extension and padding
+  EXPECT_EQ(p.extensionProfile, 0xBEDE);
+  EXPECT_EQ(p.extensionWords, 1);
+  EXPECT_EQ(p.extensionOffset, payload + 4);
+  EXPECT_EQ(p.paddingLength, 2);
+  EXPECT_EQ(p.mediaOffset, payload + 8);
+  EXPECT_EQ(p.mediaLength, 6u);
+
+  // Padding count 0, or larger than what follows the extension: nothing removed.
+  rtp.back() = 0;
+  DecodeFrame(d, IpFrame(kSrc, kDst, 5004, 6000, rtp), p);
+  EXPECT_EQ(p.paddingLength, 0);
+  EXPECT_EQ(p.mediaLength, 8u);
+  rtp.back() = 9;
+  DecodeFrame(d, IpFrame(kSrc, kDst, 5004, 6000, rtp), p);
+  EXPECT_EQ(p.mediaLength, 8u);
+  // An extension length running past the datagram: still RTP, but no media.
+  rtp[15] = 200;
+  EXPECT_EQ(DecodeFrame(d, IpFrame(kSrc, kDst, 5004, 6000, rtp), p), payload);
+  EXPECT_EQ(p.mediaLength, 0u);
+  EXPECT_EQ(p.payloadLength, 16u);
+}
+
+// A fragment other than the first continues a datagram: its first bytes are not a UDP
+// header. The first fragment (offset 0, more-fragments set) is decoded.
+TEST(PacketDecoder, OnlyFirstFragmentsCanBeRtp) {
+  CRTP_LoadPacket d;
+  PacketRecord p;
+  Bytes frame = IpFrame(kSrc, kDst, 5004, 6000, RtpPacket(RtpFields{}, Bytes(40, 0)));
+  frame[14 + 6] = 0x20;  // more fragments, offset 0
+  frame[14 + 7] = 0x00;
+  EXPECT_NE(DecodeFrame(d, frame, p), 0u);
+  frame[14 + 7] = 0x05;  // offset 5 x 8 octets
+  EXPECT_EQ(DecodeFrame(d, frame, p), 0u);
+  EXPECT_EQ(p.fragmentOffset, 5);
+}
+
+// QinQ: an 802.1ad service tag over an 802.1Q customer tag.
+TEST(PacketDecoder, StackedVlanTagsAreSteppedOver) {
+  CRTP_LoadPacket d;
+  PacketRecord p;
+  Bytes frame = IpFrame(kSrc, kDst, 5004, 6000, RtpPacket(RtpFields{}, Bytes(20, 0)));
+  const Bytes tags = {0x88, 0xA8, 0x00, 0xC8, 0x81, 0x00, 0x00, 0x14};
+  frame.insert(frame.begin() + 12, tags.begin(), tags.end());
+  EXPECT_EQ(DecodeFrame(d, frame, p), 16u + 14 + 8 + 20 + 8 + 12);
+  EXPECT_EQ(p.vlanCount, 2);
+  EXPECT_EQ(p.vlanIds[0], 200);
+  EXPECT_EQ(p.vlanIds[1], 20);
+  // A frame that ends inside its tags is no packet.
+  frame.resize(12 + 6);
+  EXPECT_EQ(DecodeFrame(d, frame, p), 0u);
 }
 
 }  // namespace

@@ -49,7 +49,9 @@ TEST(CaptureCommands, StreamsAsJson) {
                        "\"payload_type\": 96, \"encoding\": \"L16\", \"codec_type\": 94"),
             std::string::npos)
       << r.out;
-  EXPECT_NE(r.out.find("\"packets\": 100, \"sequence_errors\": 0, \"frames\": "), std::string::npos);
+  EXPECT_NE(r.out.find("\"packets\": 100, \"sequence_errors\": 0, \"duplicates\": 0, "
+                       "\"other_payload_packets\": 0, \"frames\": "),
+            std::string::npos);
 }
 
 TEST(CaptureCommands, CsvDefaultsToEveryRowAndFileEqualsStdout) {

@@ -159,7 +159,7 @@ TEST(CodecStreamCommands, ShowG722AndDvi4AndL16) {
     const StreamInfo s = FindStream(kStatic, 27000);
     const std::string text = Show(kStatic, s.id, 5);
     EXPECT_NE(text.find("  G.722 AUDIO INFORMATION\n"), std::string::npos);
-    EXPECT_NE(text.find("  Sampling Frequency                                                    8kHz\n"),
+    EXPECT_NE(text.find("  Sampling Frequency                                                    16kHz\n"),
               std::string::npos);
     EXPECT_NE(text.find("\n   No.   IHR      ILR        RL       RH       XOUT[0]  XOUT[1]\n"),
               std::string::npos);
@@ -269,16 +269,16 @@ TEST(CodecStreamCommands, DecodeWritesEachCodecsPcm) {
     EXPECT_EQ(wav.samples, expected);
   }
   {
-    // G.722 at its RTP clock rate: one sample per octet, ffmpeg's first of each pair with
-    // its last bit cleared.
+    // G.722 at static payload type 9 (RTP clock 8000): decoded at 16 kHz, ffmpeg's samples
+    // with their last bit cleared.
     const StreamInfo s = FindStream(kStatic, 27000);
     const Wav wav = Decode(kStatic, s.id);
     EXPECT_EQ(wav.channels, 1);
-    EXPECT_EQ(wav.rate, 8000u);
+    EXPECT_EQ(wav.rate, 16000u);
     const std::vector<int16_t> ffmpeg = Reference("g722-dvi4-l16-static.pcap.27000.ffmpeg.s16le");
-    ASSERT_EQ(wav.samples.size(), ffmpeg.size() / 2);
+    ASSERT_EQ(wav.samples.size(), ffmpeg.size());
     for (size_t i = 0; i < wav.samples.size(); ++i) {
-      ASSERT_EQ(wav.samples[i], static_cast<int16_t>(ffmpeg[2 * i] & ~1)) << i;
+      ASSERT_EQ(wav.samples[i], static_cast<int16_t>(ffmpeg[i] & ~1)) << i;
     }
   }
   {

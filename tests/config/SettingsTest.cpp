@@ -208,6 +208,14 @@ TEST_F(Settings, BooleanKeys) {
   LoadText(Document("<arib_code>off</arib_code><file_read_limit>-1</file_read_limit>"));
   EXPECT_TRUE(params_.aribCode);               // non-numeric: default 1
   EXPECT_TRUE(params_.fileReadLimitEnabled);
+
+  // Playback on the RTP timeline: on by default and then not written (files written before
+  // stay as they were); off is stored.
+  EXPECT_TRUE(params_.playTimeline);
+  EXPECT_EQ(params_.SerializeSettings()->find("play_timeline"), std::string::npos);
+  LoadText(Document("<play_timeline>0</play_timeline>"));
+  EXPECT_FALSE(params_.playTimeline);
+  EXPECT_NE(params_.SerializeSettings()->find("<play_timeline>0</play_timeline>"), std::string::npos);
 }
 
 TEST_F(Settings, FileLoadingLimitCeiling) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/DebugPrint.h"
+#include "base/IpAddress.h"
 #include "sdp/MediaDescription.h"
 
 namespace fennik {
@@ -276,7 +277,11 @@ TEST(SdpConnection, AddressForms) {
   EXPECT_EQ(address("c=IN IP4 host.example.com\n"), 0u);
   EXPECT_EQ(address("c=IN IP4\n"), 0u);                            // too few tokens
   EXPECT_EQ(address("c=IN IP4 10.0.0.1\nc=IN IP4 10.0.0.2\n"), Ip(10, 0, 0, 2));  // last wins
-  EXPECT_EQ(address("c=IN IP4 10.0.0.1\nc=IN IP6 ::1\n"), Ip(10, 0, 0, 1));       // IP6 ignored
+  // IPv6: the address's handle, the one the packet decoder gives the same address.
+  const uint8_t loopback6[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  EXPECT_EQ(address("c=IN IP4 10.0.0.1\nc=IN IP6 ::1\n"), InternIpv6(loopback6));
+  EXPECT_EQ(address("c=IN IP6 fd00::20/127\n"), address("c=IN IP6 FD00:0::20\n"));
+  EXPECT_EQ(address("c=IN IP4 10.0.0.1\nc=IN IP6 host.example.com\n"), Ip(10, 0, 0, 1));
   EXPECT_EQ(address("c=ATM IP4 10.0.0.1\n"), 0u);
   EXPECT_EQ(address("c=IN\tIP4   10.0.0.9\n"), Ip(10, 0, 0, 9));   // tabs and runs of spaces
 }

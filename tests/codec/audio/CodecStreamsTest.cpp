@@ -222,22 +222,18 @@ TEST_F(CodecStreams, G726JumpsResetAndRepeatsDoNot) {
   }
 }
 
-TEST_F(CodecStreams, G722AtTheRtpClockRateGivesTheFirstQmfOutputOfEachOctet) {
+// Static payload type 9 keeps G.722's RTP clock at 8000 Hz, but the stream decodes to
+// 16 kHz: every sample is ffmpeg's with its last bit cleared (the receive QMF output is
+// limited to 15 bits and doubled, ffmpeg keeps the 16th bit).
+TEST_F(CodecStreams, G722AtPayloadType9DecodesTo16kHz) {
   Analyse("g722-dvi4-l16-static.pcap");
   auto* g722 = dynamic_cast<CG722_Parser*>(Stream(27000));
   ASSERT_NE(g722, nullptr);
   EXPECT_EQ(g722->GetCodecType(), 107);
   EXPECT_STREQ(g722->GetCodecName(), "G.722");
-  EXPECT_EQ(g722->Format().sampleRate, 8000u);  // static payload type 9
+  EXPECT_EQ(g722->Format().sampleRate, 16000u);
   const auto runs = TimestampRuns();
   ASSERT_EQ(runs.size(), 50u);
-  const std::vector<int16_t> at8k = DecodeAll(*g722, runs);
-  ASSERT_EQ(at8k.size(), 50u * 160);
-  EXPECT_EQ(g722->GetTime(CAvStream::kNone), 1000000u);
-
-  // At 16000 Hz both QMF outputs: every sample is ffmpeg's with its last bit cleared (the
-  // receive QMF output is limited to 15 bits and doubled, ffmpeg keeps the 16th bit).
-  g722->SetAudioFormat(16000, 8, 1, 0, 0);
   const std::vector<int16_t> at16k = DecodeAll(*g722, runs);
   const std::vector<int16_t> ffmpeg = LoadDecoded("g722-dvi4-l16-static.pcap.27000.ffmpeg.s16le");
   ASSERT_EQ(ffmpeg.size(), 16000u);
@@ -248,7 +244,6 @@ TEST_F(CodecStreams, G722AtTheRtpClockRateGivesTheFirstQmfOutputOfEachOctet) {
     lastBitSet += ffmpeg[i] & 1;
   }
   EXPECT_GT(lastBitSet, 1000u);  // the comparison does see the dropped bit
-  for (size_t i = 0; i < at8k.size(); ++i) ASSERT_EQ(at8k[i], at16k[2 * i]) << i;
   EXPECT_EQ(g722->GetTime(CAvStream::kNone), 1000000u);
 }
 

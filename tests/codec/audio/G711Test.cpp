@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "tests/codec/audio/AudioTestData.h"
 #include "capture/CRTP_Parser.h"
 #include "capture/ErrorList.h"
 #include "codec/audio/AudioCodecs.h"
@@ -13,20 +14,30 @@
 namespace fennik {
 namespace {
 
-TEST(G711Decode, TableValuesAtTheIntervalEdges) {
-  EXPECT_EQ(CG711_Decode::ALawValue(0x00), -672);  // lower edge, no half step (-688)
-  EXPECT_EQ(CG711_Decode::ALawValue(0xD5), 0);
-  EXPECT_EQ(CG711_Decode::ALawValue(0x55), 0);
-  EXPECT_EQ(CG711_Decode::ALawValue(0xAA), 3968);  // top interval's lower edge (G.711: 4032)
-  EXPECT_EQ(CG711_Decode::ALawValue(0x2A), -3968);
-  EXPECT_EQ(CG711_Decode::ULawValue(0x80), 8158);
-  EXPECT_EQ(CG711_Decode::ULawValue(0x00), -8159);
-  EXPECT_EQ(CG711_Decode::ULawValue(0xFF), 0);
-  EXPECT_EQ(CG711_Decode::ULawValue(0x7F), -1);
-  // Both laws are odd-symmetric through their sign bit.
-  for (int c = 0; c < 128; ++c) {
-    EXPECT_EQ(CG711_Decode::ALawValue(uint8_t(c)), -CG711_Decode::ALawValue(uint8_t(c | 0x80)));
-    EXPECT_EQ(CG711_Decode::ULawValue(uint8_t(c)), -CG711_Decode::ULawValue(uint8_t(c | 0x80)) - 1);
+// Every code of both laws decodes to ffmpeg's pcm_alaw / pcm_mulaw output (G.711's decoder
+// output values), so any G.711 stream decodes sample for sample as ffmpeg decodes it.
+TEST(G711Decode, EveryCodeEqualsTheReferenceDecoder) {
+  const std::vector<uint8_t> codes = testdata::LoadAudioFile("g711-codes.bin");
+  const std::vector<int16_t> alawRef = testdata::LoadPcm16("g711a.ref.s16le");
+  const std::vector<int16_t> ulawRef = testdata::LoadPcm16("g711u.ref.s16le");
+  ASSERT_EQ(codes.size(), 256u);
+  ASSERT_EQ(alawRef.size(), 256u);
+  ASSERT_EQ(ulawRef.size(), 256u);
+  CG711_Decode alaw(true), ulaw(false);
+  int16_t out[256] = {};
+  ASSERT_EQ(alaw.DecodeSamples(codes.data(), 256, out, sizeof out), 512u);
+  EXPECT_EQ(std::vector<int16_t>(out, out + 256), alawRef);
+  ASSERT_EQ(ulaw.DecodeSamples(codes.data(), 256, out, sizeof out), 512u);
+  EXPECT_EQ(std::vector<int16_t>(out, out + 256), ulawRef);
+  // The sample table's unscaled values are the same outputs: A-law 0xD5 is +1 (not the
+  // interval's lower edge 0), the top A-law interval 4032, u-law 0x7F and 0xFF both 0.
+  EXPECT_EQ(CG711_Decode::ALawValue(0xD5), 1);
+  EXPECT_EQ(CG711_Decode::ALawValue(0xAA), 4032);
+  EXPECT_EQ(CG711_Decode::ULawValue(0x7F), 0);
+  EXPECT_EQ(CG711_Decode::ULawValue(0x80), 8031);
+  for (int c = 0; c < 256; ++c) {
+    EXPECT_EQ(CG711_Decode::ALawValue(uint8_t(c)) * 8, alawRef[c]) << c;
+    EXPECT_EQ(CG711_Decode::ULawValue(uint8_t(c)) * 4, ulawRef[c]) << c;
   }
 }
 
@@ -35,11 +46,11 @@ TEST(G711Decode, ScalingRecordsAndCapacity) {
   const uint8_t codes[] = {0x00, 0xD5, 0x80, 0xFF};
   int16_t out[4] = {};
   EXPECT_EQ(alaw.DecodeSamples(codes, 4, out, sizeof out), 8u);
-  EXPECT_EQ(out[0], -5376);
-  EXPECT_EQ(out[1], 0);
+  EXPECT_EQ(out[0], -5504);
+  EXPECT_EQ(out[1], 8);
   EXPECT_EQ(ulaw.DecodeSamples(codes, 4, out, sizeof out), 8u);
-  EXPECT_EQ(out[0], -8159 * 4);
-  EXPECT_EQ(out[2], 8158 * 4);
+  EXPECT_EQ(out[0], -32124);
+  EXPECT_EQ(out[2], 32124);
   EXPECT_EQ(out[3], 0);
   ASSERT_EQ(ulaw.Records().size(), 4u);
   EXPECT_EQ(ulaw.Records()[3].input, 0xFFu);
