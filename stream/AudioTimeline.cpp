@@ -13,11 +13,20 @@ CAudioTimeline::Placement CAudioTimeline::Place(uint32_t rtpTimestamp, uint64_t 
       segments_ = 1;
       segmentTimestamp_ = rtpTimestamp;
       segmentStart_ = cursor_;
+      lastTimestamp_ = rtpTimestamp;
     }
     p.position = cursor_;
     cursor_ += samples;
     return p;
   }
+  if (rtpTimestamp == lastTimestamp_) {
+    // Another frame of the same packet (RFC 3551 4.1: a packet's timestamp is that of its
+    // first frame): it follows the previous frame directly.
+    p.position = cursor_;
+    cursor_ += samples;
+    return p;
+  }
+  lastTimestamp_ = rtpTimestamp;
   // The distance from the segment's first timestamp, modulo 2^32 (timestamps wrap), as a
   // signed count of RTP ticks; then in output samples.
   const int64_t ticks = static_cast<int32_t>(rtpTimestamp - segmentTimestamp_);

@@ -45,6 +45,7 @@ class CAudioTimeline {
   uint32_t segmentTimestamp_ = 0;  // RTP timestamp at the segment's start
   uint64_t segmentStart_ = 0;      // output position of the segment's start
   uint64_t cursor_ = 0;
+  uint32_t lastTimestamp_ = 0;     // the last placed frame's RTP timestamp
   uint32_t segments_ = 0;
 };
 

@@ -56,6 +56,12 @@ class CAAC_Parser : public CAudio_Stream {
   const char* GetCodecName() const override { return "AAC"; }
   size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override;
   int GetAudioFormat(AudioFormat& format) const override;
+  // Every frame of the stream holds the same number of samples per channel, so frames that
+  // share a packet's RTP timestamp are placed one after the other.
+  uint64_t FrameSamples(uint32_t) const override {
+    AudioFormat f;
+    return GetAudioFormat(f) ? f.samples : 0;
+  }
   void SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels, uint32_t,
                       int32_t bitRate) override;
   uint32_t PayloadHeaderLength(const uint8_t* payload, uint32_t length) const override;

@@ -13,6 +13,8 @@ class CGSM_Parser : public CModuleDecoderStream<CGSM_Decode> {
   const char* GetCodecName() const override { return "GSM"; }
   // Adds every frame of the unconsumed packets and consumes them all.
   size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override;
+  // 160 samples per whole 33-byte frame (a short remainder decodes to nothing).
+  uint64_t FrameSamples(uint32_t size) const override { return uint64_t{size / 33} * 160; }
   void ShowFrameInfo(CFieldTree& tree, uint32_t index) override;
   // "FILTER PARAMETERS" (signature and log-area ratios) and the four sub-frames.
   void ShowFrameDetail(CFieldTree& tree, uint32_t index) override;

@@ -49,6 +49,12 @@ class CMPA_Parser : public CAudio_Stream, public CMPA_Decode {
   const char* GetCodecName() const override;
   size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override;
   int GetAudioFormat(AudioFormat& format) const override;
+  // Every frame of the stream holds the same number of samples per channel, so frames that
+  // share a packet's RTP timestamp are placed one after the other.
+  uint64_t FrameSamples(uint32_t) const override {
+    AudioFormat f;
+    return GetAudioFormat(f) ? f.samples : 0;
+  }
   void SetAudioFormat(int32_t, uint16_t, uint16_t, uint32_t, int32_t) override {}
   uint32_t PayloadHeaderLength(const uint8_t* payload, uint32_t length) const override;
   void OnPayloadHeader(const uint8_t* header, uint32_t length, uint32_t payloadBytes,
