@@ -51,6 +51,8 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
   uint64_t gathered = 0;
   bool haveTimestamp = false;
   uint32_t timestamp = 0;
+  bool havePrevious = false;
+  uint16_t previous = 0;
   while (address < size) {
     const uint32_t valid = file_.ReadAt(address, chunk_.get(), kChunkSize);
     if (valid == 0) return written;
@@ -86,6 +88,15 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
                    capacity, static_cast<unsigned long long>(gathered), length);
         return kTooLarge;
       }
+      if (lengthPrefix_ && havePrevious && packet.sequenceNumber != static_cast<uint16_t>(previous + 1)) {
+        // A zero length marks packets lost (or reordered) before this payload, so that a
+        // fragmented NAL unit is not joined across the gap.
+        if (uint64_t{written} + 4 + prefix + length > capacity) return kTooLarge;
+        WriteBE32(buffer + written, 0);
+        written += 4;
+      }
+      previous = packet.sequenceNumber;
+      havePrevious = true;
       if (lengthPrefix_) {
         WriteBE32(buffer + written, length);
         written += 4;

@@ -263,15 +263,7 @@ void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record, const 
   const bool newUnit = first || packet.timestamp != s.lastRtpTimestamp;
   if (newUnit && buffer.Pending() > 0) {
     CAvStream& object = *slot.stream;
-    if (!object.IsOpen()) {
-      object.SetSource(slot.loader.get());
-      int opened = slot.codecType == kCodecH264Rtp
-                       ? object.OpenDescriptor(slot.streamId, descriptor_, slot.codecType)
-                       : object.Open(buffer.Data() + buffer.Consumed(), buffer.Pending(),
-                                     slot.codecType);
-      if (!opened) object.SetSource(nullptr);
-      slot.codecType = object.GetCodecType();
-    }
+    OfferOpen(slot, buffer);
     buffer.Consume(object.Parse(slot.streamId, descriptor_));
     buffer.Compact();
   }
@@ -279,7 +271,20 @@ void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record, const 
   const uint32_t size = std::min(packet.payloadLength, captured);
   AnarizePacket entry{record.fileOffset, packet.timestamp, payloadOffset, record.packetNumber,
                       size, newUnit ? 1u : 0u, row};
+  entry.sequence = packet.sequenceNumber;
   if (!buffer.Append(record.data + payloadOffset, size, entry)) ++droppedPayloads_;
+}
+
+// While the stream object is not open, the bytes gathered so far are offered to its open.
+void CRTP_Parser::OfferOpen(CodecSlot& slot, CAnarizeBuffer& buffer) {
+  CAvStream& object = *slot.stream;
+  if (object.IsOpen()) return;
+  object.SetSource(slot.loader.get());
+  int opened = slot.codecType == kCodecH264Rtp
+                   ? object.OpenDescriptor(slot.streamId, descriptor_, slot.codecType)
+                   : object.Open(buffer.Data() + buffer.Consumed(), buffer.Pending(), slot.codecType);
+  if (!opened) object.SetSource(nullptr);
+  slot.codecType = object.GetCodecType();
 }
 
 void CRTP_Parser::FinishPass() {
@@ -287,6 +292,9 @@ void CRTP_Parser::FinishPass() {
     StreamState& state = states_[i];
     if (!state.buffer || state.buffer->Pending() == 0) continue;
     CodecSlot& slot = slots_[streams_[i].codecSlot];
+    // An H.264 stream whose RTP timestamp never changed (a sender that stamps every
+    // picture alike) has not been offered to the open yet.
+    if (slot.codecType == kCodecH264Rtp) OfferOpen(slot, *state.buffer);
     state.buffer->Consume(slot.stream->Parse(slot.streamId, descriptor_));
   }
   for (CodecSlot& slot : slots_) {
