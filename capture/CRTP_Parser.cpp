@@ -7,11 +7,10 @@
 #include "base/DebugPrint.h"
 #include "capture/ErrorList.h"
 #include "stream/CSupportCodec.h"
+#include "stream/CodecType.h"
 
 namespace fennik {
 namespace {
-
-constexpr int32_t kCodecH264Rtp = 11;
 
 void CopyName(RtpStreamEntry& s, const char* name) {
   std::snprintf(s.encodingName, sizeof s.encodingName, "%s", name ? name : "");

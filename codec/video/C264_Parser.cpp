@@ -70,7 +70,7 @@ void C264_Parser::ResetDecoder() {
 int C264_Parser::Open(const uint8_t* data, size_t length, int32_t codecType) {
   DebugPrint("[H.264] open1 : size = %d, type = %d\n", static_cast<int>(length), static_cast<int>(codecType));
   if (rbsp_.empty()) rbsp_.resize(kRbspBufferSize);
-  if (GetCodecType() == kCodecTypeH264 && data != nullptr) {
+  if (GetCodecType() == kCodecH264 && data != nullptr) {
     for (const NalSpan& u : SplitAnnexB(data, length)) {
       if (u.size == 0) continue;
       const int type = NalTypeOf(data[u.offset]);
@@ -156,7 +156,7 @@ void C264_Parser::HandleNal(const uint8_t* nal, size_t size, size_t position, Pe
       const size_t n = UnescapeRbsp(nal + 1, size - 1, rbsp_.data(), rbsp_.size());
       H264Sps sps;
       if (ParseSps(rbsp_.data(), n, sps)) sps_ = sps;
-      if (GetCodecType() != kCodecTypeH264Mp4) decoder_->StoreSps(rbsp_.data(), n);
+      if (GetCodecType() != kCodecH264Mp4) decoder_->StoreSps(rbsp_.data(), n);
       randomAccessIndex_ = static_cast<uint32_t>(frames_.GetCount());
       p.spsSeen = true;
       setStart();
@@ -166,7 +166,7 @@ void C264_Parser::HandleNal(const uint8_t* nal, size_t size, size_t position, Pe
       const size_t n = UnescapeRbsp(nal + 1, size - 1, rbsp_.data(), rbsp_.size());
       H264Pps pps;
       if (ParsePps(rbsp_.data(), n, sps_.valid ? &sps_ : nullptr, pps)) ppsTable_[pps.pic_parameter_set_id] = std::move(pps);
-      if (GetCodecType() != kCodecTypeH264Mp4) decoder_->StorePps(rbsp_.data(), n);
+      if (GetCodecType() != kCodecH264Mp4) decoder_->StorePps(rbsp_.data(), n);
       p.ppsSeen = true;
       setStart();
       return;
@@ -461,13 +461,13 @@ void C264_Parser::EnterNal(const uint8_t* nal, size_t size, H264FrameDetails& d)
 }
 
 void RegisterVideoCodecs() {
-  CSupportCodec::RegisterParser(kCodecTypeH264, [](int32_t) -> std::unique_ptr<CAvStream> {
+  CSupportCodec::RegisterParser(kCodecH264, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<C264_Parser>();
   });
-  CSupportCodec::RegisterParser(kCodecTypeH264Mp4, [](int32_t) -> std::unique_ptr<CAvStream> {
+  CSupportCodec::RegisterParser(kCodecH264Mp4, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<C264_Mp4Parser>();
   });
-  CSupportCodec::RegisterParser(kCodecTypeH264Rtp, [](int32_t) -> std::unique_ptr<CAvStream> {
+  CSupportCodec::RegisterParser(kCodecH264Rtp, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<C264_RtpParser>();
   });
 }

@@ -14,13 +14,9 @@
 #include "codec/video/CVideo_Stream.h"
 #include "h264/H264Rtp.h"
 #include "h264/H264Syntax.h"
+#include "stream/CodecType.h"
 
 namespace fennik {
-
-// Codec types of the three H.264 stream forms.
-constexpr int32_t kCodecTypeH264 = 9;
-constexpr int32_t kCodecTypeH264Mp4 = 10;
-constexpr int32_t kCodecTypeH264Rtp = 11;
 
 // One NAL unit of a frame's details.
 struct H264NalEntry {
@@ -58,7 +54,7 @@ class C264_Parser : public CVideo_Stream {
   C264_Parser();
   ~C264_Parser() override;
 
-  int32_t GetCodecType() const override { return kCodecTypeH264; }
+  int32_t GetCodecType() const override { return kCodecH264; }
   const char* GetCodecName() const override { return "H.264"; }
   int Open(const uint8_t* data, size_t length, int32_t codecType) override;
   size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override;
@@ -127,7 +123,7 @@ class C264_Parser : public CVideo_Stream {
 
 class C264_Mp4Parser : public C264_Parser {
  public:
-  int32_t GetCodecType() const override { return kCodecTypeH264Mp4; }
+  int32_t GetCodecType() const override { return kCodecH264Mp4; }
   size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override;
   void ParseNalUnits(const uint8_t* data, size_t length, H264FrameDetails& details) override;
 };
@@ -135,7 +131,7 @@ class C264_Mp4Parser : public C264_Parser {
 class C264_RtpParser : public C264_Parser {
  public:
   C264_RtpParser();
-  int32_t GetCodecType() const override { return kCodecTypeH264Rtp; }
+  int32_t GetCodecType() const override { return kCodecH264Rtp; }
   int OpenDescriptor(uint32_t streamId, CPayloadDescriptor& descriptor, int32_t codecType) override;
   size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override;
   // The frame's bytes are RTP payloads each preceded by a 4-byte big-endian length; a length
