@@ -123,6 +123,7 @@ class C264_Parser : public CVideo_Stream {
 
 class C264_Mp4Parser : public C264_Parser {
  public:
+  C264_Mp4Parser() { decoder_->SetLengthPrefixed(true); }
   int32_t GetCodecType() const override { return kCodecH264Mp4; }
   size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override;
   void ParseNalUnits(const uint8_t* data, size_t length, H264FrameDetails& details) override;
