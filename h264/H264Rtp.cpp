@@ -76,30 +76,20 @@ bool CH264Depacketizer::AddFragment(const uint8_t* p, size_t size) {
   const size_t body = size - 2;
   if (start) {
     if (open_) ++discarded_;  // the previous unit lost its end
-    if (buffer_.size() < 1 + body) buffer_.resize(std::min(kMaxNalUnit, 1 + body + 4096));
-    if (1 + body > buffer_.size()) {
-      ++discarded_;
-      Reset();
-      return false;
-    }
-    buffer_[0] = static_cast<uint8_t>((p[0] & 0xE0) | (p[1] & 0x1F));
-    std::memcpy(buffer_.data() + 1, p + 2, body);
-    fill_ = 1 + body;
+    fill_ = 0;
+    received_ = 0;
     open_ = true;
-  } else {
-    if (!open_) {  // its start fragment was lost (or the unit was abandoned)
-      ++discarded_;
-      return false;
-    }
-    if (fill_ + body > kMaxNalUnit) {
-      ++discarded_;
-      Reset();
-      return false;
-    }
-    if (buffer_.size() < fill_ + body) buffer_.resize(std::min(kMaxNalUnit, 2 * (fill_ + body)));
-    std::memcpy(buffer_.data() + fill_, p + 2, body);
-    fill_ += body;
+    Append(static_cast<uint8_t>((p[0] & 0xE0) | (p[1] & 0x1F)), nullptr, 0);
+  } else if (!open_) {  // its start fragment was lost (or the unit was abandoned)
+    ++discarded_;
+    return false;
   }
+  if (received_ + body > kMaxNalUnit) {
+    ++discarded_;
+    Reset();
+    return false;
+  }
+  Append(0, p + 2, body);
   if (!end) return false;
   open_ = false;
   // A fragment cannot carry another fragmentation unit or aggregation packet.
@@ -110,6 +100,22 @@ bool CH264Depacketizer::AddFragment(const uint8_t* p, size_t size) {
     return false;
   }
   return true;
+}
+
+// Adds the header byte (data nullptr) or fragment bytes, within the unit limit.
+void CH264Depacketizer::Append(uint8_t header, const uint8_t* data, size_t n) {
+  if (data == nullptr) {
+    if (buffer_.empty()) buffer_.resize(4096);
+    buffer_[0] = header;
+    fill_ = received_ = 1;
+    return;
+  }
+  received_ += n;
+  const size_t keep = fill_ + n <= limit_ ? n : (limit_ > fill_ ? limit_ - fill_ : 0);
+  if (keep == 0) return;
+  if (buffer_.size() < fill_ + keep) buffer_.resize(std::min(kMaxNalUnit, 2 * (fill_ + keep)));
+  std::memcpy(buffer_.data() + fill_, data, keep);
+  fill_ += keep;
 }
 
 }  // namespace fennik

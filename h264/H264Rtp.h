@@ -70,8 +70,12 @@ class CH264Depacketizer {
     visit(payload, size);
   }
 
+  // Keeps at most `bytes` of each joined FU-A unit (the rest is counted, not copied): for
+  // readers that need only a unit's first bytes, such as its slice header.
+  void SetUnitLimit(size_t bytes) { limit_ = bytes < kMaxNalUnit ? bytes : kMaxNalUnit; }
+
   // Forgets a partly joined unit (a new decode, a jump).
-  void Reset() { open_ = false, fill_ = 0; }
+  void Reset() { open_ = false, fill_ = 0, received_ = 0; }
   // Fragments and malformed aggregation packets dropped so far.
   uint32_t Discarded() const { return discarded_; }
   // True while an FU-A unit has started and not ended.
@@ -80,6 +84,7 @@ class CH264Depacketizer {
  private:
   // Adds one FU-A payload; true when it completed a NAL unit (buffer_[0 .. fill_)).
   bool AddFragment(const uint8_t* payload, size_t size);
+  void Append(uint8_t header, const uint8_t* data, size_t n);
   void Abandon() {
     if (open_) ++discarded_;
     Reset();
@@ -87,6 +92,8 @@ class CH264Depacketizer {
 
   std::vector<uint8_t> buffer_;
   size_t fill_ = 0;
+  size_t limit_ = kMaxNalUnit;
+  size_t received_ = 0;  // bytes of the unit so far, kept or not
   bool open_ = false;
   uint32_t discarded_ = 0;
 };

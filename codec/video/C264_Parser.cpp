@@ -16,6 +16,7 @@ constexpr size_t kRbspBufferSize = 0x400000;
 constexpr size_t kMaxPayload = 0x3FFFFF;
 // Bytes of a slice's RBSP kept for its syntax view (the header lies well within).
 constexpr size_t kSliceRbspKept = 4096;
+constexpr size_t kSliceHeaderFirstBytes = 128;
 
 // Flag bits 0-2 from slice_type: slice_type modulo 5 gives P, B, I, SP, SI.
 uint16_t PictureTypeFlag(uint32_t slice_type) {
@@ -59,6 +60,13 @@ const H264Pps* LookupPps(const void* ctx, uint32_t id) {
 
 H264FrameFields H264Fields(const FrameEntry& entry) { return GetCodecFields<H264FrameFields>(entry); }
 
+// The RBSP buffer grows to the largest unit met, up to 4 MiB; bytes beyond are not copied.
+size_t C264_Parser::Unescape(const uint8_t* nal, size_t size) {
+  const size_t need = std::min(size, kRbspBufferSize);
+  if (rbsp_.size() < need) rbsp_.resize(need);
+  return UnescapeRbsp(nal, size, rbsp_.data(), need);
+}
+
 C264_Parser::C264_Parser() : decoder_(std::make_unique<C264_Decode>()) {}
 C264_Parser::~C264_Parser() = default;
 
@@ -69,7 +77,6 @@ void C264_Parser::ResetDecoder() {
 
 int C264_Parser::Open(const uint8_t* data, size_t length, int32_t codecType) {
   DebugPrint("[H.264] open1 : size = %d, type = %d\n", static_cast<int>(length), static_cast<int>(codecType));
-  if (rbsp_.empty()) rbsp_.resize(kRbspBufferSize);
   if (GetCodecType() == kCodecH264 && data != nullptr) {
     for (const NalSpan& u : SplitAnnexB(data, length)) {
       if (u.size == 0) continue;
@@ -85,11 +92,10 @@ int C264_Parser::Open(const uint8_t* data, size_t length, int32_t codecType) {
 
 void C264_Parser::AddParameterSet(const uint8_t* nal, size_t size) {
   if (size < 2) return;
-  if (rbsp_.empty()) rbsp_.resize(kRbspBufferSize);
   const int type = NalTypeOf(nal[0]);
   if (type != kNalSps && type != kNalPps) return;
   decoder_->DecodeNalUnit(nal, size);
-  const size_t n = UnescapeRbsp(nal + 1, size - 1, rbsp_.data(), rbsp_.size());
+  const size_t n = Unescape(nal + 1, size - 1);
   if (type == kNalSps) {
     H264Sps sps;
     if (ParseSps(rbsp_.data(), n, sps)) sps_ = outOfBandSps_ = sps;
@@ -153,7 +159,7 @@ void C264_Parser::HandleNal(const uint8_t* nal, size_t size, size_t position, Pe
   };
   switch (type) {
     case kNalSps: {
-      const size_t n = UnescapeRbsp(nal + 1, size - 1, rbsp_.data(), rbsp_.size());
+      const size_t n = Unescape(nal + 1, size - 1);
       H264Sps sps;
       if (ParseSps(rbsp_.data(), n, sps)) sps_ = sps;
       if (GetCodecType() != kCodecH264Mp4) decoder_->StoreSps(rbsp_.data(), n);
@@ -163,7 +169,7 @@ void C264_Parser::HandleNal(const uint8_t* nal, size_t size, size_t position, Pe
       return;
     }
     case kNalPps: {
-      const size_t n = UnescapeRbsp(nal + 1, size - 1, rbsp_.data(), rbsp_.size());
+      const size_t n = Unescape(nal + 1, size - 1);
       H264Pps pps;
       if (ParsePps(rbsp_.data(), n, sps_.valid ? &sps_ : nullptr, pps)) ppsTable_[pps.pic_parameter_set_id] = std::move(pps);
       if (GetCodecType() != kCodecH264Mp4) decoder_->StorePps(rbsp_.data(), n);
@@ -181,11 +187,16 @@ void C264_Parser::HandleNal(const uint8_t* nal, size_t size, size_t position, Pe
       return;
   }
   setStart();
-  // Only the slice header is needed: a few hundred bytes of RBSP.
-  const size_t n = UnescapeRbsp(nal + 1, std::min<size_t>(size - 1, kSliceRbspKept), rbsp_.data(), rbsp_.size());
+  // Only the slice header is needed: it nearly always lies in the first bytes, and only a
+  // header that runs past them (long weight tables) is read again from more.
   ParseStores stores{&sps_, &ppsTable_};
   H264SliceHeader sh;
-  ParseSliceHeader(rbsp_.data(), n, header, H264ParamLookup{&LookupSps, &LookupPps, &stores}, sh);
+  for (size_t window : {kSliceHeaderFirstBytes, kSliceRbspKept}) {
+    const size_t n = Unescape(nal + 1, std::min<size_t>(size - 1, window));
+    if (ParseSliceHeader(rbsp_.data(), n, header, H264ParamLookup{&LookupSps, &LookupPps, &stores}, sh) ||
+        size - 1 <= window)
+      break;
+  }
   if (sh.first_mb_in_slice != 0) {
     // A further slice of the picture.
     const uint64_t count = frames_.GetCount();
@@ -242,7 +253,6 @@ void C264_Parser::HandleNal(const uint8_t* nal, size_t size, size_t position, Pe
 size_t C264_Parser::Parse(uint32_t streamId, CPayloadDescriptor& descriptor) {
   CAnarizeBuffer* buffer = descriptor.Find(streamId);
   if (buffer == nullptr || buffer->Pending() == 0) return 0;
-  if (rbsp_.empty()) rbsp_.resize(kRbspBufferSize);
   streamId_ = streamId;
   KeepFullEntries();
   const uint8_t* data = buffer->Data() + buffer->Consumed();
@@ -259,7 +269,6 @@ size_t C264_Parser::Parse(uint32_t streamId, CPayloadDescriptor& descriptor) {
 size_t C264_Mp4Parser::Parse(uint32_t streamId, CPayloadDescriptor& descriptor) {
   CAnarizeBuffer* buffer = descriptor.Find(streamId);
   if (buffer == nullptr || buffer->Pending() == 0) return 0;
-  if (rbsp_.empty()) rbsp_.resize(kRbspBufferSize);
   streamId_ = streamId;
   KeepFullEntries();
   const uint8_t* data = buffer->Data() + buffer->Consumed();
@@ -280,6 +289,9 @@ size_t C264_Mp4Parser::Parse(uint32_t streamId, CPayloadDescriptor& descriptor) 
 C264_RtpParser::C264_RtpParser() {
   decoder_->SetLengthPrefixed(true);
   takesFrameRate_ = false;
+  // Frame-list building reads slice headers and parameter sets: the first bytes of a
+  // fragmented unit are enough.
+  depacketizer_.SetUnitLimit(2 * kSliceRbspKept);
 }
 
 // Parameter-set discovery: the SPS and PPS of the unread payloads (single NAL unit packets
@@ -287,7 +299,6 @@ C264_RtpParser::C264_RtpParser() {
 // size.
 int C264_RtpParser::OpenDescriptor(uint32_t streamId, CPayloadDescriptor& descriptor, int32_t codecType) {
   DebugPrint("[H.264] open2 : type = %d\n", static_cast<int>(codecType));
-  if (rbsp_.empty()) rbsp_.resize(kRbspBufferSize);
   const CAnarizeBuffer* buffer = descriptor.Find(streamId);
   if (buffer == nullptr || buffer->Pending() == 0 || buffer->Packets().empty()) return 0;
   size_t before = 0;
@@ -300,7 +311,7 @@ int C264_RtpParser::OpenDescriptor(uint32_t streamId, CPayloadDescriptor& descri
     auto take = [&](const uint8_t* nal, size_t n) {
       const int type = NalTypeOf(nal[0]);
       if (n >= 2 && (type == kNalSps || type == kNalPps)) {
-        const size_t len = UnescapeRbsp(nal + 1, n - 1, rbsp_.data(), rbsp_.size());
+        const size_t len = Unescape(nal + 1, n - 1);
         if (type == kNalSps) decoder_->StoreSps(rbsp_.data(), len);
         else decoder_->StorePps(rbsp_.data(), len);
       }
@@ -318,7 +329,6 @@ int C264_RtpParser::OpenDescriptor(uint32_t streamId, CPayloadDescriptor& descri
 size_t C264_RtpParser::Parse(uint32_t streamId, CPayloadDescriptor& descriptor) {
   CAnarizeBuffer* buffer = descriptor.Find(streamId);
   if (buffer == nullptr || buffer->Pending() == 0 || buffer->Packets().empty()) return 0;
-  if (rbsp_.empty()) rbsp_.resize(kRbspBufferSize);
   streamId_ = streamId;
   KeepFullEntries();
   const uint8_t* data = buffer->Data() + buffer->Consumed();
@@ -364,7 +374,6 @@ int C264_Parser::GetFrameHeader(uint32_t index, H264FrameDetails& details) {
   uint64_t address;
   FrameEntry e;
   if (!frames_.Get(index, &address, &e)) return 0;
-  if (rbsp_.empty()) rbsp_.resize(kRbspBufferSize);
   const H264FrameFields f = H264Fields(e);
   if (!(f.flags & kH264RandomAccess) && f.randomAccessIndex < index) {
     uint32_t size = 0;
@@ -410,7 +419,7 @@ void C264_Parser::EnterNal(const uint8_t* nal, size_t size, H264FrameDetails& d)
   entry.header = nal[0];
   entry.type = static_cast<uint8_t>(NalTypeOf(nal[0]));
   const size_t kept = entry.type == kNalSlice || entry.type == kNalIdrSlice ? kSliceRbspKept : kRbspBufferSize;
-  const size_t n = UnescapeRbsp(nal + 1, std::min(size - 1, kept), rbsp_.data(), rbsp_.size());
+  const size_t n = Unescape(nal + 1, std::min(size - 1, kept));
   const uint8_t* rbsp = rbsp_.data();
   switch (entry.type) {
     case kNalSlice:

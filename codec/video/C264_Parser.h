@@ -99,6 +99,8 @@ class C264_Parser : public CVideo_Stream {
   static constexpr size_t kNoStart = ~size_t{0};
   // Acts on one NAL unit (escaped, header first) found at `position` of the unread bytes.
   void HandleNal(const uint8_t* nal, size_t size, size_t position, Pending& pending, CPayloadDescriptor& descriptor);
+  // Unescapes a NAL unit's bytes into rbsp_; returns the RBSP length.
+  size_t Unescape(const uint8_t* nal, size_t size);
   // Enters one NAL unit into a frame's details.
   void EnterNal(const uint8_t* nal, size_t size, H264FrameDetails& details);
   void SetFrameRateFromSps();
