@@ -36,14 +36,8 @@ class CRTP_LoadStream : public CAvLoadStream {
   void SetLinkTypes(std::vector<uint32_t> linkTypes) { linkTypes_ = std::move(linkTypes); }
 
  private:
-  struct Record {
-    uint32_t length;       // bytes of the record
-    uint32_t frameOffset;  // 0: not a packet record
-    uint32_t usable;       // record bytes the frame may use
-    uint32_t linkType;
-  };
-  // The record at `pos` of the chunk, or length 0 when it does not end inside the chunk.
-  Record RecordAt(const uint8_t* chunk, uint32_t valid, uint32_t pos) const;
+  // The link type of a record: the classic file's, or its pcapng interface's.
+  uint32_t LinkType(uint32_t interfaceId) const;
 
   CAvFile& file_;
   CaptureFormatInfo format_;
