@@ -12,7 +12,8 @@
 
 namespace fennik::cli {
 
-int RunVideoFrames(const CliArgs& args, CAvStream* object);
+int RunVideoFrames(const CliArgs& args, CAvStream* object, int language);
+int PrintList(const CListSource& list, int language);
 int RunVideoShowFrame(CAvStream* object, uint32_t index, int language);
 int RunVideoDecode(const CliArgs& args, CAvStream* object);
 
@@ -58,13 +59,18 @@ int RunFrames(const CliArgs& args) {
   CAvStream* object = nullptr;
   if (int status = FindStreamObject(args, session, object)) return status;
   CAudio_Stream* audio = AsAudio(object);
-  if (audio == nullptr) return RunVideoFrames(args, object);
+  if (audio == nullptr) return RunVideoFrames(args, object, session.language);
   if (args.Has("--json")) return PrintFramesJson(*audio);
 
   CView_AudioFrameList list(*audio);
+  return PrintList(list, session.language);
+}
+
+// A frame list as the view shows it: its header rows, the column titles and every row.
+int PrintList(const CListSource& list, int language) {
   CListModel model;
   model.SetSource(&list);
-  CFieldTree header(session.language);
+  CFieldTree header(language);
   list.PrintHeader(model, header);
   std::string text = RenderText(header.Rows());
   CRowLine line;

@@ -77,26 +77,14 @@ bool WritePpm(const std::string& path, const CVideoFrame& frame, const H264Crop&
 
 }  // namespace
 
-int RunVideoFrames(const CliArgs& args, CAvStream* object) {
+int PrintList(const CListSource& list, int language);
+
+int RunVideoFrames(const CliArgs& args, CAvStream* object, int language) {
   C264_Parser* stream = AsH264(object);
   if (stream == nullptr) return Fail(kExitFailed, "frame lists of this video codec are not available yet");
   if (args.Has("--json")) return PrintFramesJson(*stream);
   CView_264List list(*stream);
-  CListModel model;
-  model.SetSource(&list);
-  CFieldTree header(kLanguageEnglish);
-  list.PrintHeader(model, header);
-  std::string text = RenderText(header.Rows());
-  CRowLine line;
-  list.ColumnTitle(line);
-  text += line.Text() + "\n";
-  for (uint64_t i = 0; i < list.Count(); ++i) {
-    line.Clear();
-    int colour = 0;
-    if (list.ItemRow(i, line, colour)) text += line.Text() + "\n";
-  }
-  std::fputs(text.c_str(), stdout);
-  return kExitOk;
+  return PrintList(list, language);
 }
 
 int RunVideoShowFrame(CAvStream* object, uint32_t index, int language) {
