@@ -425,8 +425,8 @@ void SliceHeader(SyntaxPrinter& s, uint8_t header, const H264FrameDetails& d) {
   }
 }
 
-// The SEI payloads most streams carry are shown field by field (buffering period, user
-// data unregistered, recovery point); the others as their bytes.
+// The SEI payloads most streams carry are shown field by field (buffering period, picture
+// timing, registered and unregistered user data, recovery point); the others as their bytes.
 void SeiPayload(CFieldTree& tree, int level, const H264SeiMessage& m, const H264Sps& sps) {
   SyntaxPrinter s(m.payload, tree, level);
   switch (m.payload_type) {
@@ -449,6 +449,54 @@ void SeiPayload(CFieldTree& tree, int level, const H264SeiMessage& m, const H264
       }
       return;
     }
+    case 1: {  // D.1.2
+      const H264Vui& vui = sps.vui;
+      const H264Hrd* hrd = vui.nal_hrd_parameters_present_flag ? &vui.nal_hrd
+                           : vui.vcl_hrd_parameters_present_flag ? &vui.vcl_hrd : nullptr;
+      if (hrd != nullptr) {
+        s.U("cpb_removal_delay", static_cast<int>(hrd->cpb_removal_delay_length_minus1 + 1));
+        s.U("dpb_output_delay", static_cast<int>(hrd->dpb_output_delay_length_minus1 + 1));
+      }
+      if (!vui.pic_struct_present_flag) return;
+      static const int kNumClockTs[16] = {1, 1, 1, 2, 2, 3, 3, 2, 3, 0, 0, 0, 0, 0, 0, 0};
+      const uint32_t pic_struct = s.U("pic_struct", 4);
+      const int timeOffsetLength = hrd != nullptr ? static_cast<int>(hrd->time_offset_length) : 24;
+      for (int i = 0; i < kNumClockTs[pic_struct & 15] && s.Ok(); ++i) {
+        if (!s.Flag(Printf("[%d] clock_timestamp_flag", i))) continue;
+        s.U("ct_type", 2);
+        s.Flag("nuit_field_based_flag");
+        s.U("counting_type", 5);
+        const bool full = s.Flag("full_timestamp_flag");
+        s.Flag("discontinuity_flag");
+        s.Flag("cnt_dropped_flag");
+        s.U("n_frames", 8);
+        if (full) {
+          s.U("seconds_value", 6);
+          s.U("minutes_value", 6);
+          s.U("hours_value", 5);
+        } else if (s.Flag("seconds_flag")) {
+          s.U("seconds_value", 6);
+          if (s.Flag("minutes_flag")) {
+            s.U("minutes_value", 6);
+            if (s.Flag("hours_flag")) s.U("hours_value", 5);
+          }
+        }
+        if (timeOffsetLength > 0) s.U("time_offset", timeOffsetLength);
+      }
+      return;
+    }
+    case 4:  // D.1.5
+      if (!m.payload.empty()) {
+        size_t at = 1;
+        tree.Field(level, "itu_t_t35_country_code", 8, kModeHex, colour::kField, m.payload[0], m.payload[0]);
+        if (m.payload[0] == 0xFF && m.payload.size() > 1) {
+          tree.Field(level, "itu_t_t35_country_code_extension_byte", 8, kModeHex, colour::kField, m.payload[1], m.payload[1]);
+          at = 2;
+        }
+        tree.Text(level, "itu_t_t35_payload_byte", std::span<const uint8_t>(m.payload).subspan(at));
+        return;
+      }
+      break;
     case 5:  // D.1.6
       if (m.payload.size() >= 16) {
         tree.Uuid(level, m.payload.data());

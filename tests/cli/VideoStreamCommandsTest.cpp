@@ -65,6 +65,10 @@ TEST(VideoStreamCommands, ShowPrintsSummaryAndSyntaxTree) {
   // ue(v) elements: pic_parameter_set_id 0 is the one-bit code "1".
   EXPECT_NE(idr.out.find("pic_parameter_set_id"), std::string::npos);
   EXPECT_EQ(Cli("show " + kDir + "high-8x8.pcap --stream 1 --frame 100").status, 1);
+  // x264 writes its settings as unregistered user data before the first picture.
+  const auto first = Cli("show " + kDir + "baseline.pcap --stream 1 --frame 0");
+  for (const char* text : {"SEI : USER DATA UNREGISTERED", "payload_size", "uuid_iso_iec_11578", "x264"})
+    EXPECT_NE(first.out.find(text), std::string::npos) << text;
 }
 
 TEST(VideoStreamCommands, CsvCarriesTheFrameColumnsOnAFramesFirstPacket) {
