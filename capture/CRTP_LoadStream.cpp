@@ -18,30 +18,9 @@ CRTP_LoadStream::CRTP_LoadStream(CAvFile& file, const CaptureFormatInfo& format,
       lengthPrefix_(lengthPrefix),
       chunk_(std::make_unique_for_overwrite<uint8_t[]>(kChunkSize)) {}
 
-CRTP_LoadStream::Record CRTP_LoadStream::RecordAt(const uint8_t* chunk, uint32_t valid,
-                                                  uint32_t pos) const {
-  const bool big = format_.bigEndian;
-  const uint8_t* p = chunk + pos;
-  if (format_.format == CaptureFormat::kPcap) {
-    if (valid - pos < kPcapRecordHeader) return {};
-    const uint64_t length = uint64_t{Read32(p + 8, big)} + kPcapRecordHeader;
-    if (length > valid - pos) return {};
-    const uint32_t link = linkTypes_.empty() ? kLinkUnknown : linkTypes_[0];
-    return {static_cast<uint32_t>(length), kPcapRecordHeader, static_cast<uint32_t>(length), link};
-  }
-  if (valid - pos < 12) return {};
-  const uint32_t type = Read32(p, big);
-  const uint32_t length = Read32(p + 4, big);
-  if (length < 12 || (length & 3) != 0 || length > valid - pos) return {};
-  // Only Enhanced Packet Blocks carry packets the analysis listed; other blocks are
-  // stepped over.
-  if (type != 6 || length < kEnhancedPacketHeader + 4) return {length, 0, 0, 0};
-  const uint32_t captured = Read32(p + 20, big);
-  const uint32_t room = length - kEnhancedPacketHeader - 4;
-  const uint32_t interfaceId = Read32(p + 8, big);
-  const uint32_t link = interfaceId < linkTypes_.size() ? linkTypes_[interfaceId] : kLinkUnknown;
-  return {length, kEnhancedPacketHeader, kEnhancedPacketHeader + (captured < room ? captured : room),
-          link};
+uint32_t CRTP_LoadStream::LinkType(uint32_t interfaceId) const {
+  if (format_.format == CaptureFormat::kPcap) return linkTypes_.empty() ? kLinkUnknown : linkTypes_[0];
+  return interfaceId < linkTypes_.size() ? linkTypes_[interfaceId] : kLinkUnknown;
 }
 
 uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t wanted,
@@ -56,20 +35,22 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
     uint64_t digest;
   };
   std::vector<Taken> taken;
+  bool havePrevious = false;
+  uint16_t previous = 0;
   while (address < size) {
     const uint32_t valid = file_.ReadAt(address, chunk_.get(), kChunkSize);
     if (valid == 0) return written;
     uint32_t pos = 0;
     while (pos < valid) {
-      const Record r = RecordAt(chunk_.get(), valid, pos);
-      if (r.length == 0) break;
+      const RecordSpan r = ReadRecordSpan(chunk_.get() + pos, valid - pos, format_.format, format_.bigEndian);
+      if (r.status != RecordSpan::kComplete) break;
       const uint32_t start = pos;
       pos += r.length;
       if (r.frameOffset == 0) continue;
       PacketRecord packet;
       const uint8_t* rec = chunk_.get() + start;
       const uint32_t payloadOffset =
-          decoder_.Decode(rec, r.usable, r.frameOffset, packet, r.linkType, false);
+          decoder_.Decode(rec, r.usable, r.frameOffset, packet, LinkType(r.interfaceId), false);
       if (payloadOffset == 0 || payloadOffset >= r.usable) continue;
       if (packet.sourceAddress != endpoints_.sourceAddress ||
           packet.destinationAddress != endpoints_.destinationAddress ||
@@ -103,6 +84,15 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
                    capacity, static_cast<unsigned long long>(gathered), length);
         return kTooLarge;
       }
+      if (lengthPrefix_ && havePrevious && packet.sequenceNumber != static_cast<uint16_t>(previous + 1)) {
+        // A zero length marks packets lost (or reordered) before this payload, so that a
+        // fragmented NAL unit is not joined across the gap.
+        if (uint64_t{written} + 4 + prefix + length > capacity) return kTooLarge;
+        WriteBE32(buffer + written, 0);
+        written += 4;
+      }
+      previous = packet.sequenceNumber;
+      havePrevious = true;
       if (lengthPrefix_) {
         WriteBE32(buffer + written, length);
         written += 4;

@@ -30,7 +30,8 @@ class CRTP_LoadStream : public CAvLoadStream {
   // (same sequence number and bytes within the access unit) once.
   // `linkTypes`: the classic file's link type, or the pcapng interfaces'. With
   // `lengthPrefix` every payload is preceded by its length as 4 big-endian bytes (the form
-  // the H.264 RTP stream reads).
+  // the H.264 RTP stream reads), and a length of 0 stands before a payload whose RTP
+  // sequence number does not follow the previous one.
   CRTP_LoadStream(CAvFile& file, const CaptureFormatInfo& format, std::vector<uint32_t> linkTypes,
                   const Endpoints& endpoints, bool lengthPrefix);
 
@@ -42,14 +43,8 @@ class CRTP_LoadStream : public CAvLoadStream {
   void SetPayloadHeaders(const CAvStream* stream) { headerOwner_ = stream; }
 
  private:
-  struct Record {
-    uint32_t length;       // bytes of the record
-    uint32_t frameOffset;  // 0: not a packet record
-    uint32_t usable;       // record bytes the frame may use
-    uint32_t linkType;
-  };
-  // The record at `pos` of the chunk, or length 0 when it does not end inside the chunk.
-  Record RecordAt(const uint8_t* chunk, uint32_t valid, uint32_t pos) const;
+  // The link type of a record: the classic file's, or its pcapng interface's.
+  uint32_t LinkType(uint32_t interfaceId) const;
 
   CAvFile& file_;
   CaptureFormatInfo format_;

@@ -8,11 +8,10 @@
 #include "base/DebugPrint.h"
 #include "capture/ErrorList.h"
 #include "stream/CSupportCodec.h"
+#include "stream/CodecType.h"
 
 namespace fennik {
 namespace {
-
-constexpr int32_t kCodecH264Rtp = 11;
 
 void CopyName(RtpStreamEntry& s, const char* name) {
   std::snprintf(s.encodingName, sizeof s.encodingName, "%s", name ? name : "");
@@ -352,15 +351,7 @@ void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record, const 
   state.lastFedTimestamp = packet.timestamp;
   if (newUnit && buffer.Pending() > 0) {
     CAvStream& object = *slot.stream;
-    if (!object.IsOpen()) {
-      object.SetSource(slot.loader.get());
-      int opened = slot.codecType == kCodecH264Rtp
-                       ? object.OpenDescriptor(slot.streamId, descriptor_, slot.codecType)
-                       : object.Open(buffer.Data() + buffer.Consumed(), buffer.Pending(),
-                                     slot.codecType);
-      if (!opened) object.SetSource(nullptr);
-      slot.codecType = object.GetCodecType();
-    }
+    OfferOpen(slot, buffer);
     buffer.Consume(object.Parse(slot.streamId, descriptor_));
     buffer.Compact();
   }
@@ -373,6 +364,7 @@ void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record, const 
   const uint32_t header = std::min(slot.stream->PayloadHeaderLength(payload, size), size);
   AnarizePacket entry{record.fileOffset, packet.timestamp, media + header, record.packetNumber,
                       size - header, newUnit ? 1u : 0u, row};
+  entry.sequence = packet.sequenceNumber;
   if (!buffer.Append(payload + header, size - header, entry)) {
     ++droppedPayloads_;
   } else if (header > 0) {
@@ -380,11 +372,26 @@ void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record, const 
   }
 }
 
+// While the stream object is not open, the bytes gathered so far are offered to its open.
+void CRTP_Parser::OfferOpen(CodecSlot& slot, CAnarizeBuffer& buffer) {
+  CAvStream& object = *slot.stream;
+  if (object.IsOpen()) return;
+  object.SetSource(slot.loader.get());
+  int opened = slot.codecType == kCodecH264Rtp
+                   ? object.OpenDescriptor(slot.streamId, descriptor_, slot.codecType)
+                   : object.Open(buffer.Data() + buffer.Consumed(), buffer.Pending(), slot.codecType);
+  if (!opened) object.SetSource(nullptr);
+  slot.codecType = object.GetCodecType();
+}
+
 void CRTP_Parser::FinishPass() {
   for (size_t i = 0; i < streams_.size(); ++i) {
     StreamState& state = states_[i];
     if (!state.buffer || state.buffer->Pending() == 0) continue;
     CodecSlot& slot = slots_[streams_[i].codecSlot];
+    // An H.264 stream whose RTP timestamp never changed (a sender that stamps every
+    // picture alike) has not been offered to the open yet.
+    if (slot.codecType == kCodecH264Rtp) OfferOpen(slot, *state.buffer);
     state.buffer->Consume(slot.stream->Parse(slot.streamId, descriptor_));
   }
   for (CodecSlot& slot : slots_) {

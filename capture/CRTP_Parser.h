@@ -150,6 +150,7 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   void AssignCodec(uint32_t index);
   void CreateStreamObject(uint32_t index);
   // `row`: the packet's row in the packet table (CFrameTable::kNoRow when it was not listed).
+  void OfferOpen(CodecSlot& slot, CAnarizeBuffer& buffer);
   void FeedStream(uint32_t index, const CaptureRecord& record, const PacketRecord& packet,
                   uint64_t row);
   void FinishPass();

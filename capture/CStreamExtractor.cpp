@@ -15,40 +15,10 @@
 #include "capture/H264PictureSize.h"
 #include "media/CAVIFile.h"
 #include "media/CMediaFile.h"
+#include "stream/CodecType.h"
 
 namespace fennik {
 namespace {
-
-constexpr int32_t kCodecL16 = 94;
-constexpr int32_t kCodecG722 = 107;
-
-// One packet record inside a chunk: its length, where its frame starts and how many of its
-// bytes the frame may use; length 0 when the record does not lie wholly inside the chunk.
-struct RecordSpan {
-  uint32_t length = 0;
-  uint32_t frameOffset = 0;
-  uint32_t usable = 0;
-};
-
-// Classic record: 16-byte header (seconds, fraction, captured length, original length).
-// pcapng Enhanced Packet Block: type 6, total length, interface, timestamp (2 x 32),
-// captured length, original length, then the frame.
-RecordSpan RecordAt(const uint8_t* p, uint64_t available, const CaptureFormatInfo& format) {
-  const bool big = format.bigEndian;
-  if (format.format == CaptureFormat::kPcap) {
-    if (available < kPcapRecordHeader) return {};
-    const uint64_t length = uint64_t{Read32(p + 8, big)} + kPcapRecordHeader;
-    if (length > available) return {};
-    return {static_cast<uint32_t>(length), kPcapRecordHeader, static_cast<uint32_t>(length)};
-  }
-  if (available < kEnhancedPacketHeader + 4) return {};
-  const uint32_t type = Read32(p, big);
-  const uint32_t length = Read32(p + 4, big);
-  if (type != 6 || length < kEnhancedPacketHeader + 4 || length > available) return {};
-  const uint32_t captured = Read32(p + 20, big);
-  const uint32_t room = length - kEnhancedPacketHeader - 4;
-  return {length, kEnhancedPacketHeader, kEnhancedPacketHeader + std::min(captured, room)};
-}
 
 bool SameTuple(const PacketRecord& p, const RtpStreamEntry& s) {
   return p.sourceAddress == s.sourceAddress && p.destinationAddress == s.destinationAddress &&
@@ -77,15 +47,16 @@ uint64_t EntryAddress(const CPacketTable& table, uint64_t index) {
   return address;
 }
 
+
+}  // namespace
+
 // One selected stream while extracting.
-struct Selected {
+struct CStreamExtractor::Selected {
   const RtpStreamEntry* stream = nullptr;
   bool video = false;
   bool swapToLittleEndian = false;  // L16 into AVI, whose PCM is little-endian
   std::unique_ptr<CVideoFrameAssembler> assembler;
 };
-
-}  // namespace
 
 const char* ExtractStatusText(ExtractStatus status) {
   switch (status) {
@@ -164,170 +135,193 @@ bool CStreamExtractor::AviVideoFormat(uint32_t streamIndex, uint64_t first, uint
   return true;
 }
 
-ExtractionResult CStreamExtractor::Extract(const ExtractionRequest& request,
-                                           CExtractionListener* listener) {
-  ExtractionResult result;
-  auto fail = [&result](ExtractStatus status) {
-    result.status = status;
-    return result;
-  };
-  const CPacketTable& table = capture_.Packets();
-  const std::vector<RtpStreamEntry>& streams = capture_.Streams();
-  const bool avi = request.method == 1;
-
-  // The selected streams.
+// The state of one extraction: the selected streams, the packet-table range, the writer
+// and the running result.
+struct CStreamExtractor::Run {
   Selected selected[2];
   int count = 0;
+  uint64_t first = 0, last = 0;              // packet-table entries [first, last)
+  uint64_t startAddress = 0, endAddress = 0;  // their file range
+  std::unique_ptr<CMediaFile> writer;
+  // The packet table does not know an H.264 stream's picture size: it is read from the
+  // first sequence parameter set written, and the AVI header is patched at close.
+  CAVIFile* aviWriter = nullptr;
+  bool pictureSizeKnown = false;
+  std::vector<uint8_t> swapped;
+  ExtractionResult result;
+};
+
+ExtractStatus CStreamExtractor::SelectStreams(const ExtractionRequest& request, Run& run) const {
+  const std::vector<RtpStreamEntry>& streams = capture_.Streams();
+  const bool avi = request.method == 1;
   for (uint32_t id : request.streamIds) {
     if (id == kNoStreamId) continue;
-    if (id == 0 || id > streams.size()) return fail(ExtractStatus::kBadStream);
-    Selected& s = selected[count++];
+    if (id == 0 || id > streams.size()) return ExtractStatus::kBadStream;
+    Selected& s = run.selected[run.count++];
     s.stream = &streams[id - 1];
     s.video = IsVideoStream(*s.stream);
     s.swapToLittleEndian = avi && !s.video && static_cast<int32_t>(s.stream->codecType) == kCodecL16;
     if (s.video) s.assembler = std::make_unique<CVideoFrameAssembler>(s.stream->codecType);
   }
-  if (count == 0) return fail(ExtractStatus::kBadStream);
-  if (avi && count == 2 && selected[0].video == selected[1].video) return fail(ExtractStatus::kNotForAvi);
+  if (run.count == 0) return ExtractStatus::kBadStream;
+  if (avi && run.count == 2 && run.selected[0].video == run.selected[1].video) return ExtractStatus::kNotForAvi;
+  return ExtractStatus::kOk;
+}
 
-  // The range: packet-table entries [first, last).
-  if (request.start >= request.end) return fail(ExtractStatus::kBadRange);
-  const uint64_t first = FirstEntryAtLeast(table, request.start);
-  if (first >= table.GetCount()) return fail(ExtractStatus::kNoPacketInRange);
-  const uint64_t last = FirstEntryAtLeast(table, request.end);
-  const uint64_t startAddress = EntryAddress(table, first);
-  const uint64_t endAddress = last < table.GetCount() ? EntryAddress(table, last) : capture_.FileSize();
+ExtractStatus CStreamExtractor::SelectRange(const ExtractionRequest& request, Run& run) const {
+  const CPacketTable& table = capture_.Packets();
+  if (request.start >= request.end) return ExtractStatus::kBadRange;
+  run.first = FirstEntryAtLeast(table, request.start);
+  if (run.first >= table.GetCount()) return ExtractStatus::kNoPacketInRange;
+  run.last = FirstEntryAtLeast(table, request.end);
+  run.startAddress = EntryAddress(table, run.first);
+  run.endAddress = run.last < table.GetCount() ? EntryAddress(table, run.last) : capture_.FileSize();
+  return ExtractStatus::kOk;
+}
 
-  // Formats are worked out before the file is created, so a refused request leaves no file.
+// Formats are worked out before the file is created, so a refused request leaves no file.
+ExtractStatus CStreamExtractor::CreateWriter(const ExtractionRequest& request, Run& run) {
+  const bool avi = request.method == 1;
+  const std::vector<RtpStreamEntry>& streams = capture_.Streams();
   MediaAudioFormat audioFormat;
   MediaVideoFormat videoFormat;
   if (avi) {
-    for (int i = 0; i < count; ++i) {
-      const bool ok = selected[i].video
-                          ? AviVideoFormat(static_cast<uint32_t>(selected[i].stream - streams.data()),
-                                           first, last, videoFormat)
-                          : AviAudioFormat(*selected[i].stream, audioFormat);
-      if (!ok) return fail(ExtractStatus::kNotForAvi);
+    for (int i = 0; i < run.count; ++i) {
+      const Selected& s = run.selected[i];
+      const bool ok = s.video ? AviVideoFormat(static_cast<uint32_t>(s.stream - streams.data()), run.first,
+                                               run.last, videoFormat)
+                              : AviAudioFormat(*s.stream, audioFormat);
+      if (!ok) return ExtractStatus::kNotForAvi;
     }
   }
   // Replacing the capture itself would destroy it while it is being read.
   struct stat output {}, input {};
   if (::stat(request.fileName.c_str(), &output) == 0 && ::stat(capture_.FileName().c_str(), &input) == 0 &&
       output.st_dev == input.st_dev && output.st_ino == input.st_ino) {
-    return fail(ExtractStatus::kOutputIsCapture);
+    return ExtractStatus::kOutputIsCapture;
   }
-  std::unique_ptr<CMediaFile> writer = avi ? std::make_unique<CAVIFile>() : std::make_unique<CMediaFile>();
-  // The packet table does not know an H.264 stream's picture size: it is read from the
-  // first sequence parameter set written, and the AVI header is patched at close.
-  CAVIFile* aviWriter = avi ? static_cast<CAVIFile*>(writer.get()) : nullptr;
-  bool pictureSizeKnown = false;
-  if (int error = writer->Create(request.fileName, request.replace); error != 0) {
-    result.systemError = error;
-    return fail(ExtractStatus::kCreateFailed);
+  run.writer = avi ? std::make_unique<CAVIFile>() : std::make_unique<CMediaFile>();
+  run.aviWriter = avi ? static_cast<CAVIFile*>(run.writer.get()) : nullptr;
+  if (int error = run.writer->Create(request.fileName, request.replace); error != 0) {
+    run.result.systemError = error;
+    return ExtractStatus::kCreateFailed;
   }
-  for (int i = 0; i < count; ++i) {
-    if (selected[i].video) {
-      writer->SetVideoFormat(0, avi ? &videoFormat : nullptr);
+  for (int i = 0; i < run.count; ++i) {
+    if (run.selected[i].video) {
+      run.writer->SetVideoFormat(0, avi ? &videoFormat : nullptr);
     } else {
-      writer->SetAudioFormat(0, avi ? &audioFormat : nullptr);
+      run.writer->SetAudioFormat(0, avi ? &audioFormat : nullptr);
     }
   }
+  return ExtractStatus::kOk;
+}
 
+// One packet's payload into a selected stream's output: audio at once (L16 byte-swapped
+// for AVI), video gathered until the packet with the marker bit ends the frame.
+ExtractStatus CStreamExtractor::WritePayload(Selected& s, const uint8_t* payload, uint32_t length, bool marker,
+                                             Run& run) {
+  ++run.result.packets;
+  run.result.bytes += length;
+  if (!s.video) {
+    const uint8_t* data = payload;
+    if (s.swapToLittleEndian) {
+      run.swapped.assign(payload, payload + length);
+      for (uint32_t k = 0; k + 1 < length; k += 2) std::swap(run.swapped[k], run.swapped[k + 1]);
+      data = run.swapped.data();
+    }
+    return run.writer->WriteAudio(data, length) == 0 ? ExtractStatus::kWriteFailed : ExtractStatus::kOk;
+  }
+  if (!s.assembler->Add(payload, length)) return ExtractStatus::kFrameTooLarge;
+  if (!marker) return ExtractStatus::kOk;
+  ExtractStatus status = ExtractStatus::kOk;
+  const std::vector<uint8_t>& frame = s.assembler->Frame();
+  if (!frame.empty()) {
+    if (run.writer->WriteVideo(frame.data(), static_cast<uint32_t>(frame.size()), s.assembler->KeyFrame()) == 0) {
+      status = ExtractStatus::kWriteFailed;
+    }
+    ++run.result.videoFrames;
+    uint32_t width = 0, height = 0;
+    if (run.aviWriter != nullptr && !run.pictureSizeKnown && s.stream->codecType == kCodecH264Rtp &&
+        H264PictureSizeInStream(frame.data(), frame.size(), width, height)) {
+      run.aviWriter->SetVideoSize(width, height);
+      run.pictureSizeKnown = true;
+    }
+  }
+  s.assembler->Clear();
+  return status;
+}
+
+// Reads the range chunk by chunk and hands the selected streams' payloads to WritePayload.
+ExtractStatus CStreamExtractor::CopyPackets(Run& run, CExtractionListener* listener) {
+  const CPacketTable& table = capture_.Packets();
   const CaptureFormatInfo format = capture_.Format();
   auto chunk = std::make_unique_for_overwrite<uint8_t[]>(kChunkSize);
-  std::vector<uint8_t> swapped;
   CRTP_LoadPacket decoder;
   ExtractStatus status = ExtractStatus::kOk;
-  uint64_t index = first;
-  while (index < last && status == ExtractStatus::kOk) {
-    if (listener != nullptr && listener->IsCancelled()) {
-      status = ExtractStatus::kCancelled;
-      break;
-    }
+  uint64_t index = run.first;
+  while (index < run.last && status == ExtractStatus::kOk) {
+    if (listener != nullptr && listener->IsCancelled()) return ExtractStatus::kCancelled;
     const uint64_t chunkAddress = EntryAddress(table, index);
-    if (listener != nullptr) listener->OnProgress(chunkAddress - startAddress, endAddress - startAddress);
-    const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(kChunkSize, endAddress - chunkAddress));
-    const uint32_t valid = chunkAddress < endAddress ? capture_.ReadAt(chunkAddress, chunk.get(), wanted) : 0;
-    if (valid == 0) {
-      status = ExtractStatus::kReadFailed;
-      break;
-    }
+    if (listener != nullptr) listener->OnProgress(chunkAddress - run.startAddress, run.endAddress - run.startAddress);
+    const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(kChunkSize, run.endAddress - chunkAddress));
+    const uint32_t valid = chunkAddress < run.endAddress ? capture_.ReadAt(chunkAddress, chunk.get(), wanted) : 0;
+    if (valid == 0) return ExtractStatus::kReadFailed;
     const uint64_t before = index;
-    for (; index < last && status == ExtractStatus::kOk; ++index) {
+    for (; index < run.last && status == ExtractStatus::kOk; ++index) {
       uint64_t address = 0;
       const RtpPacketEntry* entry = table.GetEntry(index, &address);
       if (entry == nullptr || address < chunkAddress || address - chunkAddress >= valid) break;
       const uint32_t pos = static_cast<uint32_t>(address - chunkAddress);
-      const RecordSpan r = RecordAt(chunk.get() + pos, valid - pos, format);
-      if (r.length == 0) break;  // the record goes on past this chunk
+      const RecordSpan r = ReadRecordSpan(chunk.get() + pos, valid - pos, format.format, format.bigEndian);
+      if (r.status != RecordSpan::kComplete) break;  // the record goes on past this chunk
+      if (r.frameOffset == 0) continue;              // not a packet record
       const uint8_t* rec = chunk.get() + pos;
       PacketRecord packet;
       const uint32_t payloadOffset = decoder.Decode(rec, r.usable, r.frameOffset, packet, entry->linkType, false);
       if (payloadOffset == 0 || payloadOffset > r.usable) {
-        ++result.unreadPackets;
+        ++run.result.unreadPackets;
         continue;
       }
       // Only the captured bytes exist, even when the UDP length announces more.
       const uint32_t length = std::min(packet.payloadLength, r.usable - payloadOffset);
-      const uint8_t* payload = rec + payloadOffset;
-      for (int i = 0; i < count && status == ExtractStatus::kOk; ++i) {
-        Selected& s = selected[i];
-        if (!SameTuple(packet, *s.stream)) continue;
-        ++result.packets;
-        result.bytes += length;
-        if (!s.video) {
-          const uint8_t* data = payload;
-          if (s.swapToLittleEndian) {
-            swapped.assign(payload, payload + length);
-            for (uint32_t k = 0; k + 1 < length; k += 2) std::swap(swapped[k], swapped[k + 1]);
-            data = swapped.data();
-          }
-          if (writer->WriteAudio(data, length) == 0) status = ExtractStatus::kWriteFailed;
-          continue;
-        }
-        if (!s.assembler->Add(payload, length)) {
-          status = ExtractStatus::kFrameTooLarge;
-          break;
-        }
-        if (packet.marker != 0) {
-          const std::vector<uint8_t>& frame = s.assembler->Frame();
-          if (!frame.empty()) {
-            if (writer->WriteVideo(frame.data(), static_cast<uint32_t>(frame.size()), s.assembler->KeyFrame()) == 0) {
-              status = ExtractStatus::kWriteFailed;
-            }
-            ++result.videoFrames;
-            uint32_t width = 0, height = 0;
-            if (aviWriter != nullptr && !pictureSizeKnown && s.stream->codecType == 11 &&
-                H264PictureSizeInStream(frame.data(), frame.size(), width, height)) {
-              aviWriter->SetVideoSize(width, height);
-              pictureSizeKnown = true;
-            }
-          }
-          s.assembler->Clear();
-        }
+      for (int i = 0; i < run.count && status == ExtractStatus::kOk; ++i) {
+        if (SameTuple(packet, *run.selected[i].stream))
+          status = WritePayload(run.selected[i], rec + payloadOffset, length, packet.marker != 0, run);
       }
     }
     if (index == before && status == ExtractStatus::kOk) {
       // A record that does not fit into a chunk (or is not a packet record any more) cannot
       // be an RTP packet the analysis listed: step over it.
-      DebugPrint("[RTP] extraction: record at %llu not readable\n",
-                 static_cast<unsigned long long>(chunkAddress));
-      ++result.unreadPackets;
+      DebugPrint("[RTP] extraction: record at %llu not readable\n", static_cast<unsigned long long>(chunkAddress));
+      ++run.result.unreadPackets;
       ++index;
     }
   }
   if (status == ExtractStatus::kOk && listener != nullptr) {
-    listener->OnProgress(endAddress - startAddress, endAddress - startAddress);
+    listener->OnProgress(run.endAddress - run.startAddress, run.endAddress - run.startAddress);
   }
-  for (const Selected& s : selected) {
+  return status;
+}
+
+ExtractionResult CStreamExtractor::Extract(const ExtractionRequest& request, CExtractionListener* listener) {
+  Run run;
+  ExtractStatus status = SelectStreams(request, run);
+  if (status == ExtractStatus::kOk) status = SelectRange(request, run);
+  if (status == ExtractStatus::kOk) status = CreateWriter(request, run);
+  if (status != ExtractStatus::kOk) {
+    run.result.status = status;
+    return run.result;
+  }
+  status = CopyPackets(run, listener);
+  for (const Selected& s : run.selected) {
     if (s.assembler != nullptr && s.assembler->Dropped() != 0) {
       DebugPrint("[RTP] extraction: %u H.264 fragments dropped\n", s.assembler->Dropped());
     }
   }
-  const bool closed = writer->Close();
+  const bool closed = run.writer->Close();
   if (status == ExtractStatus::kOk && !closed) status = ExtractStatus::kWriteFailed;
-  result.status = status;
-  return result;
+  run.result.status = status;
+  return run.result;
 }
 
 }  // namespace fennik

@@ -82,6 +82,14 @@ class CStreamExtractor {
                       MediaVideoFormat& format) const;
 
  private:
+  struct Selected;
+  struct Run;
+  ExtractStatus SelectStreams(const ExtractionRequest& request, Run& run) const;
+  ExtractStatus SelectRange(const ExtractionRequest& request, Run& run) const;
+  ExtractStatus CreateWriter(const ExtractionRequest& request, Run& run);
+  ExtractStatus CopyPackets(Run& run, CExtractionListener* listener);
+  ExtractStatus WritePayload(Selected& s, const uint8_t* payload, uint32_t length, bool marker, Run& run);
+
   CRTP_Parser& capture_;
 };
 

@@ -128,24 +128,53 @@ WalkResult CCaptureWalk::Run(CCaptureSink& sink) {
   return result;
 }
 
-// Classic record: seconds(4) sub-second(4) captured length(4) original length(4) frame.
+RecordSpan ReadRecordSpan(const uint8_t* p, uint64_t available, CaptureFormat format, bool big) {
+  RecordSpan r;
+  if (format == CaptureFormat::kPcap) {
+    if (available < kPcapRecordHeader) return r;
+    const uint64_t length = uint64_t{Read32(p + 8, big)} + kPcapRecordHeader;
+    if (length > available) return r;
+    r.status = RecordSpan::kComplete;
+    r.length = r.usable = static_cast<uint32_t>(length);
+    r.frameOffset = kPcapRecordHeader;
+    return r;
+  }
+  if (available < 8) return r;
+  r.type = Read32(p, big);
+  const uint32_t length = Read32(p + 4, big);
+  if (length < kBlockMinimum || (length & 3) != 0) {
+    r.status = RecordSpan::kMalformed;
+    return r;
+  }
+  if (length > available) return r;
+  r.status = RecordSpan::kComplete;
+  r.length = length;
+  if (r.type == kBlockEnhancedPacket && length >= kEnhancedPacketHeader + 4) {
+    const uint32_t captured = Read32(p + 20, big);
+    const uint32_t room = length - kEnhancedPacketHeader - 4;
+    r.interfaceId = Read32(p + 8, big);
+    r.frameOffset = kEnhancedPacketHeader;
+    r.usable = kEnhancedPacketHeader + (captured < room ? captured : room);
+  }
+  return r;
+}
+
 uint32_t CCaptureWalk::WalkPcapWindow(const uint8_t* window, uint32_t valid, uint64_t base,
                                       CCaptureSink& sink, WalkResult& result, bool& done) {
   (void)done;
   uint32_t pos = 0;
   while (pos + kPcapRecordHeader < valid) {
     const uint8_t* rec = window + pos;
-    uint64_t length = uint64_t{Read32(rec + 8, bigEndian_)} + kPcapRecordHeader;
-    if (pos + length > valid) break;
+    const RecordSpan r = ReadRecordSpan(rec, valid - pos, CaptureFormat::kPcap, bigEndian_);
+    if (r.status != RecordSpan::kComplete) break;
     uint64_t seconds = Read32(rec, bigEndian_);
     uint64_t fraction = Read32(rec + 4, bigEndian_);
     int64_t us = static_cast<int64_t>(seconds * 1000000 +
                                       (info_.nanosecond ? fraction / 1000 : fraction));
-    CaptureRecord record{rec, static_cast<uint32_t>(length), kPcapRecordHeader, base + pos,
-                         ++packetNumber_, us, classicLinkType_};
+    CaptureRecord record{rec, r.usable, r.frameOffset, base + pos, ++packetNumber_, us, classicLinkType_};
     sink.OnRecord(record);
     ++result.records;
-    pos += static_cast<uint32_t>(length);
+    pos += r.length;
   }
   return pos;
 }
@@ -161,28 +190,23 @@ uint32_t CCaptureWalk::WalkPcapngWindow(const uint8_t* window, uint32_t valid, u
       // A new section may change the byte order; its length is read in that order.
       bigEndian_ = ReadBE32(block + 8) == kPcapngByteOrderMagic;
     }
-    uint32_t length = Read32(block + 4, bigEndian_);
-    if (length < kBlockMinimum || (length & 3) != 0) {
+    const RecordSpan r = ReadRecordSpan(block, valid - pos, CaptureFormat::kPcapng, bigEndian_);
+    if (r.status == RecordSpan::kMalformed) {
       result.end = WalkEnd::kMalformed;
       result.stopOffset = base + pos;
       done = true;
       return pos;
     }
-    if (uint64_t{pos} + length > valid) break;
+    if (r.status != RecordSpan::kComplete) break;
+    const uint32_t length = r.length;
     if (type == kPcapngSection) {
       ReadSectionHeader(block, length);
     } else if (type == kBlockInterface) {
       ReadInterface(block, length);
-    } else if (type == kBlockEnhancedPacket && length >= kEnhancedPacketHeader + 4) {
-      // interface id(4) timestamp high(4) low(4) captured length(4) original length(4)
-      uint32_t captured = Read32(block + 20, bigEndian_);
-      uint32_t frameRoom = length - kEnhancedPacketHeader - 4;
-      uint32_t frameBytes = captured < frameRoom ? captured : frameRoom;
+    } else if (r.frameOffset != 0) {
       uint64_t ticks = (uint64_t{Read32(block + 12, bigEndian_)} << 32) | Read32(block + 16, bigEndian_);
-      const uint32_t interfaceId = Read32(block + 8, bigEndian_);
-      CaptureRecord record{block, kEnhancedPacketHeader + frameBytes, kEnhancedPacketHeader,
-                           base + pos, ++packetNumber_, EnhancedTimestamp(interfaceId, ticks),
-                           InterfaceLinkType(interfaceId)};
+      CaptureRecord record{block, r.usable, r.frameOffset, base + pos, ++packetNumber_,
+                           EnhancedTimestamp(r.interfaceId, ticks), InterfaceLinkType(r.interfaceId)};
       sink.OnRecord(record);
     }
     ++result.records;

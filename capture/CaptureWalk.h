@@ -31,6 +31,28 @@ bool IsCaptureMagic(const uint8_t* data, size_t length);
 constexpr uint32_t kPcapRecordHeader = 16;
 constexpr uint32_t kEnhancedPacketHeader = 28;
 
+// One record of a classic file or one pcapng block, as every reader of the capture sees it:
+//   classic: seconds(4) sub-second(4) captured length(4) original length(4), frame
+//   pcapng:  type(4) total length(4), body, total length(4); the body of an Enhanced Packet
+//            Block (type 6): interface id(4) timestamp high(4) low(4) captured length(4)
+//            original length(4), frame
+struct RecordSpan {
+  enum Status : uint8_t {
+    kComplete,
+    kIncomplete,  // the record does not end within the bytes given
+    kMalformed,   // a pcapng total length below 12 or not a multiple of 4
+  };
+  Status status = kIncomplete;
+  uint32_t length = 0;       // bytes of the record or block
+  uint32_t frameOffset = 0;  // 16 or 28; 0 for a pcapng block that carries no packet
+  uint32_t usable = 0;       // record bytes the frame may use: header + captured frame, within the block
+  uint32_t type = 0;         // pcapng block type
+  uint32_t interfaceId = 0;  // Enhanced Packet Block's interface
+};
+// Reads the record at `p`, `available` bytes of which are in memory; the lengths are
+// checked against them before any byte past the header is trusted.
+RecordSpan ReadRecordSpan(const uint8_t* p, uint64_t available, CaptureFormat format, bool bigEndian);
+
 struct CaptureRecord {
   const uint8_t* data;     // the record, starting at its record or block header
   uint32_t length;         // record bytes the frame may use (header + captured frame)

@@ -13,6 +13,12 @@
 #include "view/CFieldTree.h"
 
 namespace fennik::cli {
+
+int RunVideoFrames(const CliArgs& args, CAvStream* object, int language);
+int PrintList(const CListSource& list, int language);
+int RunVideoShowFrame(CAvStream* object, uint32_t index, int language);
+int RunVideoDecode(const CliArgs& args, CAvStream* object);
+
 namespace {
 
 // The stream object of --stream ID, or an exit status with the reason printed.
@@ -62,13 +68,18 @@ int RunFrames(const CliArgs& args) {
   CAvStream* object = nullptr;
   if (int status = FindStreamObject(args, session, object)) return status;
   CAudio_Stream* audio = AsAudio(object);
-  if (audio == nullptr) return Fail(kExitFailed, "frame lists of video streams are not available yet");
+  if (audio == nullptr) return RunVideoFrames(args, object, session.language);
   if (args.Has("--json")) return PrintFramesJson(*audio);
 
   CView_AudioFrameList list(*audio);
+  return PrintList(list, session.language);
+}
+
+// A frame list as the view shows it: its header rows, the column titles and every row.
+int PrintList(const CListSource& list, int language) {
   CListModel model;
   model.SetSource(&list);
-  CFieldTree header(session.language);
+  CFieldTree header(language);
   list.PrintHeader(model, header);
   std::string text = RenderText(header.Rows());
   CRowLine line;
@@ -98,8 +109,8 @@ int RunShowFrame(const CliArgs& args) {
                                  std::to_string(count) + " frames)");
   }
   CAudio_Stream* audio = AsAudio(object);
-  if (audio == nullptr) return Fail(kExitFailed, "frame fields of video streams are not available yet");
   const uint32_t index = static_cast<uint32_t>(frame);
+  if (audio == nullptr) return RunVideoShowFrame(object, index, session.language);
   audio->DecodeFrame(index);  // the view shows the frame decoded last
   CFieldTree tree(session.language);
   audio->ShowFrameInfo(tree, index);
@@ -116,7 +127,7 @@ int RunDecodeStream(const CliArgs& args) {
   CAvStream* object = nullptr;
   if (int status = FindStreamObject(args, session, object)) return status;
   CAudio_Stream* audio = AsAudio(object);
-  if (audio == nullptr) return Fail(kExitFailed, "decoding video streams from captures is not available yet");
+  if (audio == nullptr) return RunVideoDecode(args, object);
   const auto out = args.Get("-o");
   if (!out) return Fail(kExitUsage, "-o OUT.wav is required");
   AudioFormat format;

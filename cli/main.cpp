@@ -6,6 +6,7 @@
 #include "base/DebugPrint.h"
 #include "codec/audio/AudioCodecs.h"
 #include "codec/audio/CodecModules.h"
+#include "codec/video/VideoCodecs.h"
 #include "config/SettingsLocation.h"
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
   fennik::BindDebugSink();
   if (args.Has("--debug")) fennik::SetDebugToStderr(true);
   fennik::RegisterAudioCodecs();
+  fennik::RegisterVideoCodecs();
   // The external codec modules lie next to the program; without them their codecs are
   // listed and shown but decode to nothing.
   fennik::LoadCodecModules(fennik::ExecutableFolder());
