@@ -145,7 +145,7 @@ void C263_Decode::ResetDecoder() {
 }
 
 bool C263_Decode::Prepare(const H263PictureHeader& h) {
-  if (h.width > 4096 || h.height > 4096 || h.width < 4 || h.height < 4) {
+  if (h.width > 2048 || h.height > 2048 || h.width < 4 || h.height < 4) {
     DebugPrint("[H.263] picture size %ux%u not supported\n", h.width, h.height);
     return false;
   }
@@ -223,7 +223,7 @@ int C263_Decode::DecodePicture(const uint8_t* data, size_t size, uint32_t frame_
   cur_->frame_number = frame_number;
   ++picture_serial_;
   if (picture_serial_ == 0) picture_serial_ = 1;
-  for (H263MacroblockInfo& info : mb_info_) info = H263MacroblockInfo{};
+  for (H263MacroblockInfo& info : mb_info_) info.decoded = false;
 
   int quant = h.pquant;
   uint32_t mb = 0;
@@ -544,8 +544,8 @@ bool C263_Decode::DecodeMacroblock(BitReader& br, uint32_t mb, int& quant) {
       // Not coded: zero vector, no residual.
       s.serial = picture_serial_;
       s.quant = static_cast<uint8_t>(quant);
+      info = H263MacroblockInfo{};
       info.decoded = true;
-      info.mb_type = kH263MbNotCoded;
       info.quant = static_cast<uint8_t>(quant);
       return br.Ok();
     }
