@@ -51,6 +51,8 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
   uint64_t gathered = 0;
   bool haveTimestamp = false;
   uint32_t timestamp = 0;
+  H263Depacketizer h263(h263Format_);
+  uint16_t lastSequence = 0;
   while (address < size) {
     const uint32_t valid = file_.ReadAt(address, chunk_.get(), kChunkSize);
     if (valid == 0) return written;
@@ -80,11 +82,23 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
       }
       const uint32_t captured = r.usable - payloadOffset;
       const uint32_t length = packet.payloadLength < captured ? packet.payloadLength : captured;
-      const uint32_t prefix = lengthPrefix_ ? 4 : 0;
+      const uint32_t prefix = lengthPrefix_ ? 4 : h263Format_ != H263PayloadFormat::kNone ? 2 : 0;
       if (uint64_t{written} + prefix + length > capacity) {
         DebugPrint("[RTP] stream load buffer overflow !! size=%u read_len=%llu payload_len=%u\n",
                    capacity, static_cast<unsigned long long>(gathered), length);
         return kTooLarge;
+      }
+      if (h263Format_ != H263PayloadFormat::kNone) {
+        // As the analysis pass stored it: without the payload header, joined at SBIT/EBIT.
+        if (gathered > 0 && static_cast<uint16_t>(lastSequence + 1) != packet.sequenceNumber) h263.Reset();
+        lastSequence = packet.sequenceNumber;
+        const long end = h263.Append(rec + payloadOffset, length, buffer, written, capacity);
+        if (end >= 0) {
+          gathered += static_cast<uint64_t>(end) - written;
+          written = static_cast<uint32_t>(end);
+        }
+        if (gathered >= wanted) return written;
+        continue;
       }
       if (lengthPrefix_) {
         WriteBE32(buffer + written, length);

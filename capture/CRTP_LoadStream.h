@@ -9,6 +9,7 @@
 
 #include "capture/CRTP_LoadPacket.h"
 #include "capture/CaptureWalk.h"
+#include "capture/H263RtpPayload.h"
 #include "stream/CAvStream.h"
 
 namespace fennik {
@@ -33,6 +34,9 @@ class CRTP_LoadStream : public CAvLoadStream {
   uint32_t Read(uint8_t* buffer, uint32_t capacity, uint32_t wanted, uint64_t address) override;
   // The link types become known as the analysis walks the file.
   void SetLinkTypes(std::vector<uint32_t> linkTypes) { linkTypes_ = std::move(linkTypes); }
+  // H.263 streams: payload headers of this format are removed (and bit-level packet
+  // boundaries joined), so an access unit reads as the H.263 bitstream of one picture.
+  void SetH263PayloadFormat(H263PayloadFormat format) { h263Format_ = format; }
 
  private:
   struct Record {
@@ -49,6 +53,7 @@ class CRTP_LoadStream : public CAvLoadStream {
   std::vector<uint32_t> linkTypes_;
   Endpoints endpoints_;
   bool lengthPrefix_;
+  H263PayloadFormat h263Format_ = H263PayloadFormat::kNone;
   std::unique_ptr<uint8_t[]> chunk_;
   CRTP_LoadPacket decoder_;
 };

@@ -223,6 +223,13 @@ void CRTP_Parser::CreateStreamObject(uint32_t index) {
       CRTP_LoadStream::Endpoints{s.sourceAddress, s.destinationAddress, s.sourcePort,
                                  s.destinationPort},
       slot.codecType == kCodecH264Rtp);
+  if (slot.codecType == 6 || slot.codecType == 7) {
+    // H.263: the payload format follows the encoding name ("H263": RFC 2190; "H263-1998",
+    // "H263-2000": RFC 4629); without one it is recognised at the first picture start.
+    state.h263 = true;
+    state.h263Payload = H263Depacketizer(H263PayloadFormatFromEncoding(s.encodingName));
+    slot.loader->SetH263PayloadFormat(state.h263Payload.Format());
+  }
   state.buffer = std::make_unique<CAnarizeBuffer>(streamId);
   state.bitrate = std::make_unique<BitrateWindow>();
   descriptor_.Add(state.buffer.get());
@@ -258,10 +265,31 @@ void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record, const 
     buffer.Compact();
   }
   const uint32_t captured = record.length - payloadOffset;
-  const uint32_t size = std::min(packet.payloadLength, captured);
+  uint32_t size = std::min(packet.payloadLength, captured);
+  const uint8_t* payload = record.data + payloadOffset;
+  if (state.h263) {
+    // The H.263 bits of the payload, without its payload header (RFC 2190, RFC 4629).
+    if (state.h263Payload.Format() == H263PayloadFormat::kNone) {
+      const H263PayloadFormat format = DetectH263PayloadFormat(payload, size);
+      if (format != H263PayloadFormat::kNone) {
+        state.h263Payload = H263Depacketizer(format);
+        slot.loader->SetH263PayloadFormat(format);
+      }
+    }
+    if (!first && static_cast<uint16_t>(state.lastSequence + 1) != packet.sequenceNumber) state.h263Payload.Reset();
+    state.lastSequence = packet.sequenceNumber;
+    // A payload that starts inside the previous payload's last byte (SBIT) completes it.
+    const bool partial = state.h263Payload.HasPartialByte() && buffer.Used() > 0;
+    state.h263Bytes.clear();
+    if (partial) state.h263Bytes.push_back(buffer.Data()[buffer.Used() - 1]);
+    const long n = state.h263Payload.Append(payload, size, state.h263Bytes);
+    size = n < 0 ? 0 : static_cast<uint32_t>(n);
+    if (partial && n >= 0) buffer.SetLastByte(state.h263Bytes[0]);
+    payload = state.h263Bytes.data() + (partial ? 1 : 0);
+  }
   AnarizePacket entry{record.fileOffset, packet.timestamp, payloadOffset, record.packetNumber,
                       size, newUnit ? 1u : 0u, row};
-  if (!buffer.Append(record.data + payloadOffset, size, entry)) ++droppedPayloads_;
+  if (!buffer.Append(payload, size, entry)) ++droppedPayloads_;
 }
 
 void CRTP_Parser::FinishPass() {
