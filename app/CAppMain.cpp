@@ -37,6 +37,7 @@
 #include "capture/ErrorList.h"
 #include "codec/audio/AudioCodecs.h"
 #include "codec/audio/CodecModules.h"
+#include "codec/video/VideoCodecs.h"
 #include "playback/CDecodeTaskX.h"
 #include "sdp/MediaDescription.h"
 #include "ui/Dialogs.h"
@@ -652,6 +653,7 @@ int RunApplication(int argc, char** argv) {
   if (forcedLanguage >= 0) SetLanguageInForce(forcedLanguage);
   else ChooseStartupLanguage();
   RegisterAudioCodecs();
+  RegisterVideoCodecs();
   // The external codec modules lie next to the program.
   LoadCodecModules(QCoreApplication::applicationDirPath().toStdString());
   int status = 0;

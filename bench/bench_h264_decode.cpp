@@ -12,7 +12,7 @@
 #include "codec/video/C264_Decode.h"
 #include "codec/video/H264Deblock.h"
 #include "codec/video/H264InterPred.h"
-#include "codec/video/H264Nal.h"
+#include "h264/H264Nal.h"
 #include "codec/video/H264Transform.h"
 
 namespace {

@@ -52,7 +52,8 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
   bool haveTimestamp = false;
   uint32_t timestamp = 0;
   H263Depacketizer h263(h263Format_);
-  uint16_t lastSequence = 0;
+  bool havePrevious = false;
+  uint16_t previous = 0;
   while (address < size) {
     const uint32_t valid = file_.ReadAt(address, chunk_.get(), kChunkSize);
     if (valid == 0) return written;
@@ -90,8 +91,9 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
       }
       if (h263Format_ != H263PayloadFormat::kNone) {
         // As the analysis pass stored it: without the payload header, joined at SBIT/EBIT.
-        if (gathered > 0 && static_cast<uint16_t>(lastSequence + 1) != packet.sequenceNumber) h263.Reset();
-        lastSequence = packet.sequenceNumber;
+        if (havePrevious && static_cast<uint16_t>(previous + 1) != packet.sequenceNumber) h263.Reset();
+        previous = packet.sequenceNumber;
+        havePrevious = true;
         const long end = h263.Append(rec + payloadOffset, length, buffer, written, capacity);
         if (end >= 0) {
           gathered += static_cast<uint64_t>(end) - written;
@@ -100,6 +102,15 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
         if (gathered >= wanted) return written;
         continue;
       }
+      if (lengthPrefix_ && havePrevious && packet.sequenceNumber != static_cast<uint16_t>(previous + 1)) {
+        // A zero length marks packets lost (or reordered) before this payload, so that a
+        // fragmented NAL unit is not joined across the gap.
+        if (uint64_t{written} + 4 + prefix + length > capacity) return kTooLarge;
+        WriteBE32(buffer + written, 0);
+        written += 4;
+      }
+      previous = packet.sequenceNumber;
+      havePrevious = true;
       if (lengthPrefix_) {
         WriteBE32(buffer + written, length);
         written += 4;

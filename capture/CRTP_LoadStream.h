@@ -27,7 +27,8 @@ class CRTP_LoadStream : public CAvLoadStream {
 
   // `linkTypes`: the classic file's link type, or the pcapng interfaces'. With
   // `lengthPrefix` every payload is preceded by its length as 4 big-endian bytes (the form
-  // the H.264 RTP stream reads).
+  // the H.264 RTP stream reads), and a length of 0 stands before a payload whose RTP
+  // sequence number does not follow the previous one.
   CRTP_LoadStream(CAvFile& file, const CaptureFormatInfo& format, std::vector<uint32_t> linkTypes,
                   const Endpoints& endpoints, bool lengthPrefix);
 

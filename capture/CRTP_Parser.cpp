@@ -7,11 +7,10 @@
 #include "base/DebugPrint.h"
 #include "capture/ErrorList.h"
 #include "stream/CSupportCodec.h"
+#include "stream/CodecType.h"
 
 namespace fennik {
 namespace {
-
-constexpr int32_t kCodecH264Rtp = 11;
 
 void CopyName(RtpStreamEntry& s, const char* name) {
   std::snprintf(s.encodingName, sizeof s.encodingName, "%s", name ? name : "");
@@ -160,7 +159,8 @@ int CRTP_Parser::FindOrAddStream(const PacketRecord& p, uint32_t packetNumber) {
 
 // Codec from the static payload-type table, else from the newest session description that
 // names one of the stream's addresses and ports. Runs again while the stream has no codec,
-// but only when new descriptions have arrived since the last try.
+// but only when new descriptions have arrived since the last try. The stream's format keeps
+// the fmtp parameters the description gives its payload type, for static payload types too.
 void CRTP_Parser::AssignCodec(uint32_t index) {
   RtpStreamEntry& s = streams_[index];
   StreamState& state = states_[index];
@@ -177,25 +177,41 @@ void CRTP_Parser::AssignCodec(uint32_t index) {
   s.channels = row.channels;
   s.bitsPerSample = row.bitsPerSample;
   s.codecParameter = row.codecParameter;
-  if (listed) {
-    state.missingSdp = false;
-    return;
-  }
+  MediaFormat& format = state.format;
+  format = MediaFormat{};
+  format.payloadType = s.payloadType;
+  if (listed) state.missingSdp = false;
+
   const MediaDescription* d = Descriptions().FindForStream(s.sourceAddress, s.destinationAddress,
                                                             s.sourcePort, s.destinationPort);
-  if (d == nullptr) return;
-  for (uint32_t i = 0; i < d->formatCount && i < kMaxMediaFormats; ++i) {
-    const MediaFormat& f = d->formats[i];
-    if (f.payloadType != s.payloadType) continue;
-    s.codecType = f.codecType;
-    CopyName(s, f.encodingName);
-    s.mediaKind = f.kind;
-    s.clockRate = f.clockRate;
-    s.channels = f.channels;
-    s.bitsPerSample = f.bitsPerSample;
-    s.codecParameter = f.codecParameter;
+  const MediaFormat* f = d != nullptr ? d->FindFormat(s.payloadType) : nullptr;
+  if (listed) {
+    // The static table decides the codec; the description adds its fmtp parameters only.
+    if (f != nullptr) format.fmtp = f->fmtp, format.fmtpText = f->fmtpText;
+  } else if (d != nullptr) {
+    // A format named by an fmtp line alone carries no codec: the stream keeps the none row.
+    if (f != nullptr && f->hasRtpmap) {
+      s.codecType = f->codecType;
+      CopyName(s, f->encodingName);
+      s.mediaKind = f->kind;
+      s.clockRate = f->clockRate;
+      s.channels = f->channels;
+      s.bitsPerSample = f->bitsPerSample;
+      s.codecParameter = f->codecParameter;
+    }
+    if (f != nullptr) format.fmtp = f->fmtp, format.fmtpText = f->fmtpText;
+    state.missingSdp = false;
   }
-  state.missingSdp = false;
+  format.codecType = s.codecType;
+  std::memcpy(format.encodingName, s.encodingName,
+              std::min(sizeof format.encodingName, sizeof s.encodingName));
+  format.encodingName[sizeof format.encodingName - 1] = '\0';
+  format.kind = s.mediaKind;
+  format.clockRate = s.clockRate;
+  format.channels = s.channels;
+  format.bitsPerSample = s.bitsPerSample;
+  format.codecParameter = s.codecParameter;
+  format.hasRtpmap = !listed && f != nullptr && f->hasRtpmap;
 }
 
 void CRTP_Parser::CreateStreamObject(uint32_t index) {
@@ -210,6 +226,7 @@ void CRTP_Parser::CreateStreamObject(uint32_t index) {
   DebugPrint("Create codec (id=0x%04X, codec_type=%d)\n", streamId, slot.codecType);
   if (!slot.stream) return;  // no stream class: no frames, no bit rate
   slot.stream->SetStreamId(streamId);
+  slot.stream->SetMediaFormat(state.format);
   slot.stream->SetListener(this);
   slot.stream->Frames().SetPacketSource(this);
   slot.stream->SetAudioFormat(static_cast<int32_t>(s.clockRate),
@@ -223,7 +240,7 @@ void CRTP_Parser::CreateStreamObject(uint32_t index) {
       CRTP_LoadStream::Endpoints{s.sourceAddress, s.destinationAddress, s.sourcePort,
                                  s.destinationPort},
       slot.codecType == kCodecH264Rtp);
-  if (slot.codecType == 6 || slot.codecType == 7) {
+  if (slot.codecType == kCodecH263 || slot.codecType == kCodecH263Variant7) {
     // H.263: the payload format follows the encoding name ("H263": RFC 2190; "H263-1998",
     // "H263-2000": RFC 4629); without one it is recognised at the first picture start.
     state.h263 = true;
@@ -252,15 +269,7 @@ void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record, const 
   const bool newUnit = first || packet.timestamp != s.lastRtpTimestamp;
   if (newUnit && buffer.Pending() > 0) {
     CAvStream& object = *slot.stream;
-    if (!object.IsOpen()) {
-      object.SetSource(slot.loader.get());
-      int opened = slot.codecType == kCodecH264Rtp
-                       ? object.OpenDescriptor(slot.streamId, descriptor_, slot.codecType)
-                       : object.Open(buffer.Data() + buffer.Consumed(), buffer.Pending(),
-                                     slot.codecType);
-      if (!opened) object.SetSource(nullptr);
-      slot.codecType = object.GetCodecType();
-    }
+    OfferOpen(slot, buffer);
     buffer.Consume(object.Parse(slot.streamId, descriptor_));
     buffer.Compact();
   }
@@ -289,7 +298,20 @@ void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record, const 
   }
   AnarizePacket entry{record.fileOffset, packet.timestamp, payloadOffset, record.packetNumber,
                       size, newUnit ? 1u : 0u, row};
+  entry.sequence = packet.sequenceNumber;
   if (!buffer.Append(payload, size, entry)) ++droppedPayloads_;
+}
+
+// While the stream object is not open, the bytes gathered so far are offered to its open.
+void CRTP_Parser::OfferOpen(CodecSlot& slot, CAnarizeBuffer& buffer) {
+  CAvStream& object = *slot.stream;
+  if (object.IsOpen()) return;
+  object.SetSource(slot.loader.get());
+  int opened = slot.codecType == kCodecH264Rtp
+                   ? object.OpenDescriptor(slot.streamId, descriptor_, slot.codecType)
+                   : object.Open(buffer.Data() + buffer.Consumed(), buffer.Pending(), slot.codecType);
+  if (!opened) object.SetSource(nullptr);
+  slot.codecType = object.GetCodecType();
 }
 
 void CRTP_Parser::FinishPass() {
@@ -297,6 +319,9 @@ void CRTP_Parser::FinishPass() {
     StreamState& state = states_[i];
     if (!state.buffer || state.buffer->Pending() == 0) continue;
     CodecSlot& slot = slots_[streams_[i].codecSlot];
+    // An H.264 stream whose RTP timestamp never changed (a sender that stamps every
+    // picture alike) has not been offered to the open yet.
+    if (slot.codecType == kCodecH264Rtp) OfferOpen(slot, *state.buffer);
     state.buffer->Consume(slot.stream->Parse(slot.streamId, descriptor_));
   }
   for (CodecSlot& slot : slots_) {

@@ -119,6 +119,7 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
     H263Depacketizer h263Payload;
     std::vector<uint8_t> h263Bytes;
     uint16_t lastSequence = 0;
+    MediaFormat format;  // handed to the stream object when it is created
   };
 
   void OnRecord(const CaptureRecord& record) override;
@@ -129,6 +130,7 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   void AssignCodec(uint32_t index);
   void CreateStreamObject(uint32_t index);
   // `row`: the packet's row in the packet table (CFrameTable::kNoRow when it was not listed).
+  void OfferOpen(CodecSlot& slot, CAnarizeBuffer& buffer);
   void FeedStream(uint32_t index, const CaptureRecord& record, const PacketRecord& packet,
                   uint32_t payloadOffset, uint64_t row);
   void FinishPass();

@@ -15,12 +15,10 @@
 #include "capture/H264PictureSize.h"
 #include "media/CAVIFile.h"
 #include "media/CMediaFile.h"
+#include "stream/CodecType.h"
 
 namespace fennik {
 namespace {
-
-constexpr int32_t kCodecL16 = 94;
-constexpr int32_t kCodecG722 = 107;
 
 // One packet record inside a chunk: its length, where its frame starts and how many of its
 // bytes the frame may use; length 0 when the record does not lie wholly inside the chunk.
@@ -297,7 +295,7 @@ ExtractionResult CStreamExtractor::Extract(const ExtractionRequest& request,
             }
             ++result.videoFrames;
             uint32_t width = 0, height = 0;
-            if (aviWriter != nullptr && !pictureSizeKnown && s.stream->codecType == 11 &&
+            if (aviWriter != nullptr && !pictureSizeKnown && s.stream->codecType == kCodecH264Rtp &&
                 H264PictureSizeInStream(frame.data(), frame.size(), width, height)) {
               aviWriter->SetVideoSize(width, height);
               pictureSizeKnown = true;

@@ -4,8 +4,11 @@
 // unit, STAP-A packets split into theirs. Other codecs' payloads are appended as they are.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "h264/H264Rtp.h"
 
 namespace fennik {
 
@@ -25,17 +28,16 @@ class CVideoFrameAssembler {
   // further fragments are dropped.
   void Clear();
   // NAL units and FU-A fragments dropped because they were malformed or their start was missing.
-  uint32_t Dropped() const { return dropped_; }
+  uint32_t Dropped() const { return depacketizer_.Discarded(); }
 
  private:
   bool AddH264(const uint8_t* payload, uint32_t length);
-  bool AppendNal(uint8_t header, const uint8_t* body, uint32_t length);
+  bool AppendNal(const uint8_t* nal, size_t length);
   bool Room(uint64_t bytes) const { return frame_.size() + bytes <= kMaxFrame; }
 
   bool h264_;
   bool idr_ = false;
-  bool inFragment_ = false;  // a FU-A start was seen and its end not yet
-  uint32_t dropped_ = 0;
+  CH264Depacketizer depacketizer_;
   std::vector<uint8_t> frame_;
 };
 

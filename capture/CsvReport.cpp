@@ -11,6 +11,7 @@
 #include "capture/ErrorList.h"
 #include "capture/RtpTiming.h"
 #include "stream/FrameEntry.h"
+#include "stream/CodecType.h"
 
 namespace fennik {
 namespace {
@@ -19,9 +20,9 @@ enum class FrameColumns { kNone, kMpeg4, kH263, kH264 };
 
 FrameColumns ColumnsFor(uint32_t codecType) {
   switch (codecType) {
-    case 5: case 28: return FrameColumns::kMpeg4;
-    case 6: case 7: case 8: return FrameColumns::kH263;
-    case 9: case 10: case 11: return FrameColumns::kH264;
+    case kCodecMpeg4Visual: case kCodecMpeg4VisualAlt: return FrameColumns::kMpeg4;
+    case kCodecH263: case kCodecH263Variant7: case kCodecH263Variant8: return FrameColumns::kH263;
+    case kCodecH264: case kCodecH264Mp4: case kCodecH264Rtp: return FrameColumns::kH264;
     default: return FrameColumns::kNone;
   }
 }

@@ -1,4 +1,5 @@
 // The picture size an H.264 sequence parameter set announces (H.264 7.3.2.1.1, 7.4.2.1.1),
+// read with the shared SPS parser,
 // for the headers of files that extraction writes.
 #pragma once
 

@@ -21,7 +21,7 @@ const CliCommand kCommands[] = {
     {"show", RunShow, "show FILE --packet N | --stream ID --frame K   header fields of packet number N (counted from 1 over the file's records) / frame fields"},
     {"hexdump", RunHexdump, "hexdump FILE [--offset X] [--length L]   the file's bytes as hex dump lines (default: the first 16,384 bytes)"},
     {"settings", RunSettings, "settings [--lang en|ja]       the settings in force and the file they came from"},
-    {"decode", RunDecode, "decode FILE --stream ID -o OUT.wav [--as-played] | decode FILE.264 -o OUT.y4m   a stream's decoded PCM / the pictures of an H.264 elementary stream"},
+    {"decode", RunDecode, "decode FILE --stream ID -o OUT.wav [--as-played] | decode FILE --stream ID -o OUT.y4m | decode FILE --stream ID --frame K -o OUT.ppm | decode FILE.264 -o OUT.y4m   a stream's decoded PCM or pictures / one picture / the pictures of an H.264 elementary stream"},
     {"extract", RunExtract, "extract FILE --stream ID[,ID2] [--start P] [--end Q] [--format raw|avi] -o OUT   payloads of packets P up to (not including) Q as raw bytes or AVI"},
     {"play", RunPlay, "play FILE --stream ID [--device NAME]   plays an audio stream through the sound device (an ALSA PCM name, default \"default\", or wav:OUT.wav)"},
     {nullptr, nullptr, nullptr},

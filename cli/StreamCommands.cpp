@@ -11,6 +11,11 @@
 #include "view/CFieldTree.h"
 
 namespace fennik::cli {
+
+int RunVideoFrames(const CliArgs& args, CAvStream* object);
+int RunVideoShowFrame(CAvStream* object, uint32_t index, int language);
+int RunVideoDecode(const CliArgs& args, CAvStream* object);
+
 namespace {
 
 // The stream object of --stream ID, or an exit status with the reason printed.
@@ -53,7 +58,7 @@ int RunFrames(const CliArgs& args) {
   CAvStream* object = nullptr;
   if (int status = FindStreamObject(args, session, object)) return status;
   CAudio_Stream* audio = AsAudio(object);
-  if (audio == nullptr) return Fail(kExitFailed, "frame lists of video streams are not available yet");
+  if (audio == nullptr) return RunVideoFrames(args, object);
   if (args.Has("--json")) return PrintFramesJson(*audio);
 
   CView_AudioFrameList list(*audio);
@@ -89,8 +94,8 @@ int RunShowFrame(const CliArgs& args) {
                                  std::to_string(count) + " frames)");
   }
   CAudio_Stream* audio = AsAudio(object);
-  if (audio == nullptr) return Fail(kExitFailed, "frame fields of video streams are not available yet");
   const uint32_t index = static_cast<uint32_t>(frame);
+  if (audio == nullptr) return RunVideoShowFrame(object, index, session.language);
   audio->DecodeFrame(index);  // the view shows the frame decoded last
   CFieldTree tree(session.language);
   audio->ShowFrameInfo(tree, index);
@@ -107,7 +112,7 @@ int RunDecodeStream(const CliArgs& args) {
   CAvStream* object = nullptr;
   if (int status = FindStreamObject(args, session, object)) return status;
   CAudio_Stream* audio = AsAudio(object);
-  if (audio == nullptr) return Fail(kExitFailed, "decoding video streams from captures is not available yet");
+  if (audio == nullptr) return RunVideoDecode(args, object);
   const auto out = args.Get("-o");
   if (!out) return Fail(kExitUsage, "-o OUT.wav is required");
   AudioFormat format;

@@ -5,6 +5,7 @@
 
 #include "base/DebugPrint.h"
 #include "codec/audio/AudioCodecs.h"
+#include "codec/video/VideoCodecs.h"
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
   }
   fennik::BindDebugSink();
   fennik::RegisterAudioCodecs();
+  fennik::RegisterVideoCodecs();
   if (args.Has("--debug")) fennik::SetDebugToStderr(true);
   return command->run(args);
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "codec/video/C264_Decode.h"
-#include "codec/video/H264Nal.h"
+#include "h264/H264Nal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

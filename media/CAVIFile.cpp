@@ -4,6 +4,7 @@
 
 #include "base/ByteOrder.h"
 #include "base/DebugPrint.h"
+#include "stream/CodecType.h"
 
 namespace fennik {
 namespace {
@@ -19,10 +20,10 @@ struct AudioTag {
 };
 // WAVE format tags (RFC 2361 / the registered WAVE_FORMAT_ values).
 constexpr AudioTag kAudioTags[] = {
-    {94, 0x0001},   // L16, written as little-endian PCM
-    {105, 0x0006},  // G.711 A-law
-    {106, 0x0007},  // G.711 u-law
-    {107, 0x028F},  // G.722
+    {kCodecL16, 0x0001},   // written as little-endian PCM
+    {kCodecPcmA, 0x0006},  // G.711 A-law
+    {kCodecPcmU, 0x0007},  // G.711 u-law
+    {kCodecG722, 0x028F},
 };
 
 struct VideoCode {
@@ -30,9 +31,9 @@ struct VideoCode {
   uint32_t fourCC;
 };
 constexpr VideoCode kVideoCodes[] = {
-    {5, FourCC("MP4V")},   // MPEG-4 Visual
-    {28, FourCC("MP4V")},
-    {9, FourCC("H264")},   // H.264 (10 and 11 are looked up as 9)
+    {kCodecMpeg4Visual, FourCC("MP4V")},
+    {kCodecMpeg4VisualAlt, FourCC("MP4V")},
+    {kCodecH264, FourCC("H264")},   // (the length-prefixed and RTP forms are looked up as it)
 };
 
 // Appends little-endian fields to the header buffer; every write is bounds-checked and a
@@ -86,7 +87,7 @@ uint16_t AviAudioFormatTag(int32_t codecType) {
 }
 
 uint32_t AviVideoFourCC(int32_t codecType) {
-  if (codecType == 10 || codecType == 11) codecType = 9;
+  if (codecType == kCodecH264Mp4 || codecType == kCodecH264Rtp) codecType = kCodecH264;
   for (const VideoCode& v : kVideoCodes) {
     if (v.codecType == codecType) return v.fourCC;
   }

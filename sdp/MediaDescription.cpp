@@ -108,12 +108,41 @@ void CopyName(std::string_view name, MediaFormat& f) {
   std::memcpy(f.encodingName, name.data(), std::min(name.size(), sizeof f.encodingName - 1));
 }
 
+// RFC 3952 5: iLBC's "mode" parameter is the frame length, 20 or 30 ms; it may stand in
+// any position of the fmtp line and may come before or after the rtpmap line.
+void ApplyIlbcMode(MediaFormat& f) {
+  if (f.codecType != kCodecIlbc) return;
+  const std::optional<std::string_view> text = f.Fmtp("mode");
+  if (!text) return;
+  const std::optional<uint32_t> mode = f.FmtpNumber("mode");
+  if (mode && (*mode == 20 || *mode == 30)) {
+    f.codecParameter = *mode;
+  } else {
+    DebugPrint("[SDP] iLBC mode=%.*s is not 20 or 30, ignored\n",
+               static_cast<int>(std::min<size_t>(text->size(), 32)), text->data());
+  }
+}
+
+// The format an fmtp line named before its rtpmap line (the slot holds the payload type and
+// the parameters only); nullptr when none.
+MediaFormat* FindFmtpOnlyFormat(MediaDescription& d, uint32_t payloadType) {
+  for (uint32_t i = 0; i < d.formatCount; ++i) {
+    if (!d.formats[i].hasRtpmap && d.formats[i].payloadType == payloadType) return &d.formats[i];
+  }
+  return nullptr;
+}
+
 // "a=rtpmap:<payload type> <encoding name>/<clock rate>[/<channels>]" (RFC 4566 6).
 void HandleRtpmap(const Tokens& t, MediaDescription& d) {
-  if (d.formatCount >= kMaxMediaFormats) return;
-  MediaFormat& f = d.formats[d.formatCount];
-  ReadNumber(t[3], f.payloadType);
+  uint32_t payloadType = 0;
+  const bool havePayloadType = ReadNumber(t[3], payloadType);
+  MediaFormat* earlier = havePayloadType ? FindFmtpOnlyFormat(d, payloadType) : nullptr;
+  if (earlier == nullptr && d.formatCount >= kMaxMediaFormats) return;
   if (t.count < 4) return;  // no encoding: the slot is not taken
+  MediaFormat& f = earlier != nullptr ? *earlier : d.formats[d.formatCount];
+  if (earlier == nullptr) f = MediaFormat{};
+  f.payloadType = payloadType;
+  f.hasRtpmap = true;
 
   const std::string_view encoding = t[4];
   const size_t slash = encoding.find('/');
@@ -146,37 +175,45 @@ void HandleRtpmap(const Tokens& t, MediaDescription& d) {
     const size_t next = rest.find('/');
     if (f.kind == 1 && next != std::string_view::npos) ReadNumber(rest.substr(next + 1), f.channels);
   }
-  ++d.formatCount;
+  ApplyIlbcMode(f);
+  if (earlier == nullptr) ++d.formatCount;
 }
 
-// "a=fmtp:<payload type> <parameters>". Only iLBC's "mode=" (RFC 3952 5: frame length 20 or
-// 30 ms) is used, and only as the first parameter.
-void HandleFmtp(const Tokens& t, MediaDescription& d) {
+// "a=fmtp:<payload type> <format specific parameters>" (RFC 4566 6). The parameters are kept
+// with the format of that payload type (the last one, as the stream match uses the last);
+// an fmtp line before or without an rtpmap line takes a slot of its own, so that static
+// payload types (G.729's "annexb=no" for payload type 18) keep their parameters too.
+void HandleFmtp(std::string_view line, const Tokens& t, MediaDescription& d) {
+  const std::string_view fmtpToken = t[2];
+  std::string_view rest = line.substr(static_cast<size_t>(fmtpToken.data() - line.data()) + fmtpToken.size());
+  while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
   uint32_t payloadType = 0;
-  if (!ReadNumber(t[3], payloadType)) return;
+  if (!ReadNumber(rest, payloadType)) return;
+  size_t digits = 0;
+  while (digits < rest.size() && IsDigit(rest[digits])) ++digits;
+  rest.remove_prefix(digits);
+
   MediaFormat* target = nullptr;
   for (uint32_t i = 0; i < d.formatCount; ++i) {
-    if (d.formats[i].payloadType == payloadType) {
-      target = &d.formats[i];
-      break;
-    }
+    if (d.formats[i].payloadType == payloadType) target = &d.formats[i];
   }
-  if (target == nullptr || target->codecType != kCodecIlbc) return;
-  uint32_t mode = 0;
-  if (t[4] != "mode=" || !ReadNumber(t[5], mode)) return;
-  if (mode == 20 || mode == 30) {
-    target->codecParameter = mode;
-  } else {
-    DebugPrint("[SDP] iLBC mode=%u is not 20 or 30, ignored\n", mode);
+  if (target == nullptr) {
+    if (d.formatCount >= kMaxMediaFormats) return;
+    target = &d.formats[d.formatCount++];
+    *target = MediaFormat{};
+    target->payloadType = payloadType;
+    target->kind = d.mediaKind == kMediaAudio ? 1 : 0;
   }
+  target->AddFmtp(rest);
+  ApplyIlbcMode(*target);
 }
 
-void HandleAttribute(const Tokens& t, MediaDescription& d) {
+void HandleAttribute(std::string_view line, const Tokens& t, MediaDescription& d) {
   const std::string_view name = t[2];
   if (name.starts_with("rtpmap:")) {
     HandleRtpmap(t, d);
   } else if (name.starts_with("fmtp:")) {
-    HandleFmtp(t, d);
+    HandleFmtp(line, t, d);
   }
   // cat, keywds, tool, ptime, maxptime, recvonly, sendrecv, sendonly, inactive, framerate
   // and every other attribute have no effect on the payload formats.
@@ -193,7 +230,7 @@ void HandleLine(std::string_view line, MediaDescription& d) {
       HandleMedia(Tokens(line), d);
       break;
     case 'a':
-      HandleAttribute(Tokens(line), d);
+      HandleAttribute(line, Tokens(line), d);
       break;
     default:
       break;  // v, o, s, i, u, e, p, b, t, r, z, k: recognised, no effect

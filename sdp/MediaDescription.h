@@ -9,19 +9,11 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "sdp/MediaFormat.h"
+
 namespace fennik {
 
 constexpr int kMaxMediaFormats = 10;
-
-// One payload format named by an "a=rtpmap:" attribute.
-struct MediaFormat {
-  uint32_t payloadType = 0;
-  uint32_t codecType = 0;       // codec registry id, 0 = none
-  char encodingName[16] = {};   // zero-terminated, at most 15 characters
-  uint32_t kind = 0;            // 1 audio, 0 other
-  uint32_t clockRate = 0, channels = 0, bitsPerSample = 0;
-  uint32_t codecParameter = 0;  // G.726 bit rate, iLBC frame length in ms, 90000 for video
-};
 
 // One parsed SDP text: the last connection address and media line, and its rtpmap formats
 // in the order they appeared (at most kMaxMediaFormats; later ones are dropped).

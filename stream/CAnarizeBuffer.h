@@ -17,6 +17,7 @@ struct AnarizePacket {
   uint32_t payloadSize;       // payload bytes stored for this packet
   uint32_t firstOfAccessUnit; // 1 when the RTP timestamp changed at this packet
   uint64_t packetRow = ~uint64_t{0};  // row in the capture's packet table; all ones: not listed
+  uint32_t sequence = 0xFFFFFFFF;     // RTP sequence number; all ones: not known
 };
 
 class CAnarizeBuffer {

@@ -5,7 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
+#include "sdp/MediaFormat.h"
 #include "stream/AudioFormat.h"
 #include "stream/CAnarizeBuffer.h"
 #include "stream/CFrameTable.h"
@@ -96,6 +99,19 @@ class CAvStream {
     (void)sampleRate, (void)bitsPerSample, (void)channels, (void)reserved, (void)bitRate;
   }
 
+  // The payload format the stream was assigned: the static payload type's values, or the
+  // session description's rtpmap values with every fmtp parameter of that payload type
+  // (also for static payload types whose SDP carries an fmtp line). The container sets it
+  // right after creating the object, before SetAudioFormat, SetEndpoints and Open, so each of
+  // those (and OnMediaFormat) can read it. Without SDP the fmtp list is empty.
+  void SetMediaFormat(const MediaFormat& format) {
+    mediaFormat_ = format;
+    OnMediaFormat();
+  }
+  const MediaFormat& GetMediaFormat() const { return mediaFormat_; }
+  // The value of the format's fmtp parameter `name` (case-insensitive name); nullopt when absent.
+  std::optional<std::string_view> Fmtp(std::string_view name) const { return mediaFormat_.Fmtp(name); }
+
   void SetStreamId(uint32_t id) { streamId_ = id; }
   void SetListener(CCodecEventListener* listener) { listener_ = listener; }
   void SetSource(CAvLoadStream* source) { source_ = source; }
@@ -113,6 +129,10 @@ class CAvStream {
   uint32_t CurrentFrame() const { return currentFrame_; }
 
  protected:
+  // Called by SetMediaFormat once the format is stored: a stream that configures itself from
+  // fmtp parameters (parameter sets, decoder configuration, frame mode) does so here.
+  virtual void OnMediaFormat() {}
+
   // Appends a frame that starts `offset` bytes past the first unconsumed byte of the
   // stream's analysis buffer: the entry gets the packet fields of the packet the frame
   // starts in, and the listener is told. Returns false when it could not be placed.
@@ -128,6 +148,7 @@ class CAvStream {
   uint32_t srcAddr_ = 0, dstAddr_ = 0;
   uint16_t srcPort_ = 0, dstPort_ = 0;
   CCodecEventListener* listener_ = nullptr;
+  MediaFormat mediaFormat_;
 };
 
 }  // namespace fennik

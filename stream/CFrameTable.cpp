@@ -30,6 +30,14 @@ int CFrameTable::Get(uint64_t index, uint64_t* address, FrameEntry* entry) const
   return full_.Get(index - rows_.size(), address, entry);
 }
 
+int CFrameTable::AddToSize(uint64_t index, uint32_t bytes) {
+  if (index < rows_.size()) return 0;
+  FrameEntry* e = full_.GetMutableEntry(index - rows_.size());
+  if (e == nullptr) return 0;
+  e->size += bytes;
+  return 1;
+}
+
 void CFrameTable::Clear() {
   rows_.clear();
   full_.Clear();

@@ -38,6 +38,9 @@ class CFrameTable {
   // Copies frame `index` out; returns 0 with address all ones when it does not exist.
   int Get(uint64_t index, uint64_t* address, FrameEntry* entry) const;
   uint64_t GetCount() const { return rows_.size() + full_.GetCount(); }
+  // Adds bytes to the size of a frame kept as a full entry (a picture's later slices);
+  // returns 0 when there is no such entry.
+  int AddToSize(uint64_t index, uint32_t bytes);
   // Frames kept as packet rows (the first ones of the table).
   uint64_t PacketBackedCount() const { return rows_.size(); }
   uint32_t Mode() const { return full_.Mode(); }

@@ -7,7 +7,7 @@
 
 #include "base/DebugPrint.h"
 #include "codec/video/H264DecodeInternal.h"
-#include "codec/video/H264Nal.h"
+#include "h264/H264Nal.h"
 #include "codec/video/h264_tables.h"
 
 namespace fennik {
@@ -110,6 +110,7 @@ bool C264_Decode::InitPictureBuffers(uint32_t width, uint32_t height, uint32_t f
   cur_ = nullptr;
   pending_field_ = nullptr;
   last_ref_ = nullptr;
+  last_picture_ = nullptr;
   const uint32_t w_mbs = (width + 15) / 16, h_mbs = (height + 15) / 16;
   if (w_mbs == 0 || h_mbs == 0) return false;
   const H264Sps* sps = CurrentSps();
@@ -159,7 +160,9 @@ void C264_Decode::ResetDecoder() {
   cur_ = nullptr;
   pending_field_ = nullptr;
   poc_state_.Reset();
-  fu_len_ = 0;
+  depacketizer_.Reset();
+  continuous_ = true;
+  last_picture_ = nullptr;
 }
 
 bool C264_Decode::EnsureBuffers(const H264Sps& sps) {
@@ -180,7 +183,11 @@ uint32_t C264_Decode::Decode(const uint8_t* data, uint32_t length, uint32_t fram
   if (data == nullptr || length == 0) return 0;
   const std::vector<NalSpan> units = length_prefixed_ ? SplitLengthPrefixed(data, length) : SplitAnnexB(data, length);
   for (const NalSpan& u : units) {
-    if (u.size == 0) continue;
+    if (u.size == 0) {
+      // In RTP frames a zero length marks packets lost before the next payload.
+      if (length_prefixed_) continuous_ = false;
+      continue;
+    }
     if (NalTypeOf(data[u.offset]) == kNalEndOfStream) {
       FinishPicture();
       return static_cast<uint32_t>(u.offset + u.size);
@@ -192,42 +199,23 @@ uint32_t C264_Decode::Decode(const uint8_t* data, uint32_t length, uint32_t fram
   return 0;
 }
 
-void C264_Decode::HandleFuA(const uint8_t* nal, size_t size) {
-  // RFC 6184 5.8: FU indicator, FU header (S, E, R, type), fragment.
-  if (size < 2) return;
-  const uint8_t header = nal[1];
-  const uint8_t* frag = nal + 2;
-  const size_t frag_len = size - 2;
-  if (header & 0x80) {
-    if (fu_buf_.empty()) fu_buf_.resize(1);
-    fu_buf_[0] = static_cast<uint8_t>((nal[0] & 0xE0) | (header & 0x1F));
-    fu_len_ = 1;
-  }
-  // The reassembly buffer grows as fragments arrive, up to the 4 MiB work-buffer size.
-  if (fu_len_ + frag_len <= kWorkBufferSize) {
-    if (fu_buf_.size() < fu_len_ + frag_len) fu_buf_.resize(fu_len_ + frag_len);
-    std::memcpy(fu_buf_.data() + fu_len_, frag, frag_len);
-    fu_len_ += frag_len;
-  }
-  if ((header & 0x40) && fu_len_ > 0) {
-    if ((fu_buf_[0] & 0x1F) == kNalFuA) {  // a fragment cannot carry another fragment
-      DebugPrint("[H264] unknown NAL unit : %02X\n", fu_buf_[0]);
-      fu_len_ = 0;
-      return;
-    }
-    std::vector<uint8_t> unit(fu_buf_.begin(), fu_buf_.begin() + static_cast<std::ptrdiff_t>(fu_len_));
-    fu_len_ = 0;
-    DecodeNalUnit(unit.data(), unit.size());
-  }
-}
-
 void C264_Decode::DecodeNalUnit(const uint8_t* nal, size_t size) {
   if (nal == nullptr || size == 0) return;
   const int type = NalTypeOf(nal[0]);
-  if (type == kNalFuA) {
-    HandleFuA(nal, size);
+  // RTP payloads (RFC 6184): FU-A fragments are joined and STAP-A packets unpacked; in
+  // length-prefixed input every payload passes the depacketizer so that a single NAL unit
+  // packet closes a fragmented unit left open.
+  if (length_prefixed_ || type == kNalFuA || type == kNalStapA) {
+    const bool continuous = continuous_;
+    continuous_ = true;
+    depacketizer_.Feed(nal, size, continuous, [this](const uint8_t* unit, size_t n) { DecodeSingleNalUnit(unit, n); });
     return;
   }
+  DecodeSingleNalUnit(nal, size);
+}
+
+void C264_Decode::DecodeSingleNalUnit(const uint8_t* nal, size_t size) {
+  const int type = NalTypeOf(nal[0]);
   // The RBSP buffer grows to the largest unit seen, up to the 4 MiB work-buffer size;
   // bytes of a longer unit are not copied.
   const size_t need = std::min(size - 1, kWorkBufferSize);
@@ -933,6 +921,7 @@ void C264_Decode::FinishPicture() {
   prev_ref_frame_num_ = cur_sh_.nal_ref_idc != 0 ? (cur_has_mmco5_ ? 0 : cur_sh_.frame_num) : prev_ref_frame_num_;
   if (cur_sh_.nal_ref_idc != 0) last_ref_ = pic;
   if (cur_sh_.nal_ref_idc != 0 && cur_has_mmco5_) pic->frame_num = 0;
+  last_picture_ = pic;
   if (field_ && pic->fields != 3) {
     // A first field: the frame goes to output once its second field is decoded.
     pending_field_ = pic;
@@ -962,6 +951,17 @@ void C264_Decode::Flush() {
   FinishPicture();
   ReleasePendingField();
   BumpOutput(true);
+}
+
+bool C264_Decode::GetCurrentPicture(CVideoFrame& out, H264Crop* crop) {
+  H264Picture* pic = last_picture_;
+  if (pic == nullptr || !pic->used) return false;
+  pic->frame.value64 = static_cast<uint64_t>(static_cast<int64_t>(pic->poc));
+  pic->frame.picture_index = pic->serial;
+  pic->frame.frame_number = pic->stream_frame_number;
+  pic->frame.field_type = 0;
+  if (crop != nullptr) *crop = pic->crop;
+  return out.CopyFrom(pic->frame);
 }
 
 bool C264_Decode::GetNextPicture(CVideoFrame& out, H264Crop* crop) {

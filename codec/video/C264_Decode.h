@@ -16,7 +16,8 @@
 #include "base/BitReader.h"
 #include "codec/video/CVideoFrame.h"
 #include "codec/video/H264Cabac.h"
-#include "codec/video/H264Syntax.h"
+#include "h264/H264Rtp.h"
+#include "h264/H264Syntax.h"
 #include "codec/video/MacroblockPosition.h"
 
 namespace fennik {
@@ -114,6 +115,9 @@ class C264_Decode : public C264_DecodeHeader {
   void Flush();
   // Takes the next picture in output order. Returns false when none is ready.
   bool GetNextPicture(CVideoFrame& out, H264Crop* crop = nullptr);
+  // The picture finished last, whatever its output order (for a field, the frame holding the
+  // fields decoded so far). Returns false when there is none.
+  bool GetCurrentPicture(CVideoFrame& out, H264Crop* crop = nullptr);
 
   // Allocates the picture records for a picture size (DPB sized by level). Returns false and
   // leaves decoding off when allocation fails.
@@ -155,7 +159,8 @@ class C264_Decode : public C264_DecodeHeader {
   bool ReorderList(int list);
   void ComputeWeights();
   void DecodeSlice(const H264SliceHeader& sh, const uint8_t* rbsp, size_t size);
-  void HandleFuA(const uint8_t* nal, size_t size);
+  // One NAL unit that is no RTP aggregation or fragmentation packet.
+  void DecodeSingleNalUnit(const uint8_t* nal, size_t size);
 
   // Macroblock layer (H264Macroblock.cpp).
   bool DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t size);
@@ -256,8 +261,9 @@ class C264_Decode : public C264_DecodeHeader {
 
   bool length_prefixed_ = false;
   std::vector<uint8_t> rbsp_;     // unescaped NAL unit
-  std::vector<uint8_t> fu_buf_;   // FU-A reassembly
-  size_t fu_len_ = 0;
+  CH264Depacketizer depacketizer_;  // RTP payloads of length-prefixed input
+  bool continuous_ = true;          // no packet lost before the next payload
+  H264Picture* last_picture_ = nullptr;  // the picture finished last
 
   // Picture buffers.
   std::vector<std::unique_ptr<H264Picture>> pool_;

@@ -232,7 +232,9 @@ TEST(AnalysisPass, CancelledPassReportsFailure) {
 class RecordingStream : public CAvStream {
  public:
   static inline std::vector<std::string> log;
+  static inline std::vector<MediaFormat> formats;  // as each object saw it when it was set
   static std::unique_ptr<CAvStream> Create(int32_t) { return std::make_unique<RecordingStream>(); }
+  void OnMediaFormat() override { formats.push_back(GetMediaFormat()); }
 
   bool IsOpen() const override { return opened_; }
   void ReleaseDecoder() override {}
@@ -279,6 +281,7 @@ class WithRecordingStream : public ::testing::Test {
  protected:
   void SetUp() override {
     RecordingStream::log.clear();
+    RecordingStream::formats.clear();
     CSupportCodec::RegisterParser(106, RecordingStream::Create);
   }
   void TearDown() override { CSupportCodec::RegisterParser(106, nullptr); }
@@ -314,6 +317,48 @@ TEST_F(WithRecordingStream, StreamWithOneTimestampGetsItsPayloadAtTheEnd) {
   }
   Analysed a(ClassicPcap(frames));
   EXPECT_EQ(RecordingStream::log, (std::vector<std::string>{"parse 480", "reset"}));
+}
+
+TEST_F(WithRecordingStream, StreamObjectsGetTheFmtpParametersOfTheirPayloadType) {
+  // Three streams towards kB: PT 96 mapped by the SDP with two fmtp lines, static PT 0 whose
+  // SDP adds an fmtp line without rtpmap, static PT 0 on a port no SDP names.
+  auto frames = Merge(Merge(AudioStream(kA, 4000, kB, 5000, 3, 1'700'000'000'000'000, 96),
+                            AudioStream(kA, 4002, kB, 5002, 3, 1'700'000'000'001'000, 0)),
+                      AudioStream(kA, 4004, kB, 5004, 3, 1'700'000'000'002'000, 0));
+  TempFile file(ClassicPcap(frames));
+  CRTP_Parser c;
+  ASSERT_EQ(c.Open(file.Path()), OpenResult::kOk);
+  c.AddUserSdp("v=0\r\nc=IN IP4 10.0.0.2\r\nm=audio 5000 RTP/AVP 96\r\n"
+               "a=rtpmap:96 PCMU/8000\r\na=fmtp:96 Foo = 1 ; sprop-x=Z0IAHpWoKA9k,aM48gA==\r\n"
+               "a=fmtp:96 bar\r\n");
+  c.AddUserSdp("v=0\r\nc=IN IP4 10.0.0.2\r\nm=audio 5002 RTP/AVP 0\r\na=fmtp:0 annexb=no\r\n");
+  c.Analyse(nullptr);
+  ASSERT_EQ(c.Streams().size(), 3u);
+  EXPECT_EQ(c.Streams()[0].codecType, 106u);
+  ASSERT_EQ(RecordingStream::formats.size(), 3u);
+
+  const MediaFormat& dynamic = RecordingStream::formats[0];
+  EXPECT_EQ(dynamic.payloadType, 96u);
+  EXPECT_STREQ(dynamic.encodingName, "PCMU");
+  EXPECT_EQ(dynamic.clockRate, 8000u);
+  EXPECT_TRUE(dynamic.hasRtpmap);
+  EXPECT_EQ(dynamic.fmtpText, "Foo = 1 ; sprop-x=Z0IAHpWoKA9k,aM48gA==; bar");
+  EXPECT_EQ(dynamic.Fmtp("foo"), "1");
+  EXPECT_EQ(dynamic.Fmtp("SPROP-X"), "Z0IAHpWoKA9k,aM48gA==");
+  EXPECT_EQ(dynamic.Fmtp("bar"), "");
+  EXPECT_EQ(dynamic.Fmtp("baz"), std::nullopt);
+  EXPECT_EQ(c.StreamObject(0)->Fmtp("foo"), "1");  // kept for the object's later work
+
+  const MediaFormat& withFmtp = RecordingStream::formats[1];
+  EXPECT_EQ(withFmtp.payloadType, 0u);
+  EXPECT_STREQ(withFmtp.encodingName, "PCMU");
+  EXPECT_EQ(withFmtp.Fmtp("annexb"), "no");
+  EXPECT_EQ(c.Streams()[1].codecType, 106u);  // the static table still decides the codec
+
+  const MediaFormat& plain = RecordingStream::formats[2];
+  EXPECT_STREQ(plain.encodingName, "PCMU");
+  EXPECT_TRUE(plain.fmtp.empty());
+  EXPECT_TRUE(plain.fmtpText.empty());
 }
 
 }  // namespace

@@ -162,29 +162,36 @@ TEST(SdpRtpmap, FormatSlots) {
   EXPECT_EQ(twice.FindFormat(0), nullptr);
 }
 
-TEST(SdpFmtp, IlbcModeOnlyAsFirstParameter) {
+TEST(SdpFmtp, IlbcModeInAnyPositionAndOrder) {
   auto ilbc = [](std::string_view fmtp) {
     MediaDescription d = ParseOne("m=audio 1 RTP/AVP 97\na=rtpmap:97 iLBC/8000\n" + std::string(fmtp));
-    EXPECT_EQ(d.formatCount, 1u);
+    EXPECT_EQ(d.formats[0].payloadType, 97u);
     return d.formats[0].codecParameter;
   };
   EXPECT_EQ(ilbc("a=fmtp:97 mode=30"), 30u);
   EXPECT_EQ(ilbc("a=fmtp:97 mode=20"), 20u);
-  EXPECT_EQ(ilbc("a=fmtp:97 foo=1;mode=30"), 20u);
+  EXPECT_EQ(ilbc("a=fmtp:97 foo=1;mode=30"), 30u);
+  EXPECT_EQ(ilbc("a=fmtp:97 foo=1; MODE = 30"), 30u);  // RFC 4855: names are case-insensitive
   EXPECT_EQ(ilbc("a=fmtp:97 mode=30;foo=1"), 30u);
   EXPECT_EQ(ilbc("a=fmtp:96 mode=30"), 20u);  // another payload type
   EXPECT_EQ(ilbc("a=fmtp:97 mode="), 20u);
   EXPECT_EQ(ilbc("a=fmtp:97 mode=25"), 20u);  // RFC 3952 knows only 20 and 30
+  EXPECT_EQ(ilbc("a=fmtp:97 mode=30x"), 20u);
 
-  // An fmtp before its rtpmap has no target; mode= means nothing for other codecs.
+  // An fmtp line before its rtpmap line: the rtpmap fills the fmtp's slot.
   MediaDescription early = ParseOne("a=fmtp:97 mode=30\na=rtpmap:97 iLBC/8000\n");
-  EXPECT_EQ(early.formats[0].codecParameter, 20u);
-  // Two formats with one payload type: the fmtp goes to the first.
+  ASSERT_EQ(early.formatCount, 1u);
+  EXPECT_EQ(early.formats[0].codecParameter, 30u);
+  EXPECT_TRUE(early.formats[0].hasRtpmap);
+  // Two formats with one payload type: the fmtp goes to the last, the one a stream gets.
   MediaDescription dup = ParseOne("a=rtpmap:97 iLBC/8000\na=rtpmap:97 iLBC/8000\na=fmtp:97 mode=30\n");
-  EXPECT_EQ(dup.formats[0].codecParameter, 30u);
-  EXPECT_EQ(dup.formats[1].codecParameter, 20u);
+  EXPECT_EQ(dup.formats[0].codecParameter, 20u);
+  EXPECT_EQ(dup.formats[1].codecParameter, 30u);
+  EXPECT_EQ(dup.FindFormat(97), &dup.formats[1]);
+  // mode= means nothing for other codecs, but stays readable.
   MediaDescription pcmu = ParseOne("m=audio 1 RTP/AVP\na=rtpmap:97 PCMU/8000\na=fmtp:97 mode=30\n");
   EXPECT_EQ(pcmu.formats[0].codecParameter, 0u);
+  EXPECT_EQ(pcmu.formats[0].FmtpNumber("mode"), 30u);
 }
 
 TEST(SdpConnection, AddressForms) {

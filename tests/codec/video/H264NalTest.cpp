@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "codec/video/H264Nal.h"
+#include "h264/H264Nal.h"
 
 namespace fennik {
 namespace {

@@ -2,7 +2,7 @@
 // hand-built RBSPs.
 #include <gtest/gtest.h>
 
-#include "codec/video/H264Syntax.h"
+#include "h264/H264Syntax.h"
 #include "tests/codec/video/H264TestUtil.h"
 
 namespace fennik {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "codec/video/C264_Decode.h"
-#include "codec/video/H264Nal.h"
+#include "h264/H264Nal.h"
 #include "tests/codec/video/Md5.h"
 
 namespace fennik::test {

@@ -1,4 +1,4 @@
-#include "codec/video/H264Nal.h"
+#include "h264/H264Nal.h"
 
 namespace fennik {
 

@@ -1,4 +1,4 @@
-#include "codec/video/H264Syntax.h"
+#include "h264/H264Syntax.h"
 
 #include <algorithm>
 #include <cstring>

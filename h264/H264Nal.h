@@ -1,5 +1,7 @@
-// H.264 NAL unit framing: Annex B start-code splitting, 4-byte length splitting and the
-// emulation-prevention removal that turns a NAL unit into its RBSP (H.264 7.3.1, 7.4.1).
+// H.264 NAL unit framing shared by the capture analysis, the stream parsers and the decoder:
+// the NAL unit types (H.264 Table 7-1, RFC 6184 Table 1), Annex B start-code splitting,
+// 4-byte length splitting and the emulation-prevention removal that turns a NAL unit into
+// its RBSP (H.264 7.3.1, 7.4.1).
 #pragma once
 
 #include <cstddef>
@@ -21,8 +23,13 @@ enum H264NalType : int {
   kNalEndOfSequence = 10,
   kNalEndOfStream = 11,
   kNalFiller = 12,
+  // RFC 6184 payload structures (nal_unit_type values 24..29 of an RTP payload).
   kNalStapA = 24,
+  kNalStapB = 25,
+  kNalMtap16 = 26,
+  kNalMtap24 = 27,
   kNalFuA = 28,
+  kNalFuB = 29,
 };
 
 // One NAL unit inside a larger buffer: `offset` is its first byte (the NAL header),

@@ -1,0 +1,115 @@
+// The video stream base under every video parser (H.263, MPEG-4 Visual, H.264): the video
+// format and frame-rate records, the frame byte buffer, the random-access decoding walk that
+// turns a request for one frame into decoder calls, the picture hand-over into CVideoFrame
+// buffers and the macroblock addressing of the macroblock views.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "codec/video/CVideoFrame.h"
+#include "codec/video/MacroblockPosition.h"
+#include "stream/CAvStream.h"
+
+namespace fennik {
+
+class CFieldTree;
+
+// Decoded-picture description.
+struct VideoFormat {
+  uint32_t formatCode = 0;     // H.263: the codec type; MPEG-4 Visual: 5; H.264: 0
+  uint32_t width = 0;          // pixels
+  uint32_t height = 0;
+  uint32_t pictureFormat = 0;  // VideoPictureFormat
+  uint32_t fieldFlag = 0;      // H.264: 1 while the current picture is a field
+  uint32_t frameDuration = 33333;  // microseconds
+};
+
+// Frame rate numerator / denominator frames per second and the frame duration.
+struct VideoFrameRate {
+  uint32_t numerator = 15000;
+  uint32_t denominator = 1000;
+  uint32_t durationUs = 66667;
+};
+
+// What the random-access walk needs of a frame entry. The video parsers keep these in the
+// same places of the entry's codec area (random-access index first, flags last).
+struct VideoAccessFlags {
+  uint32_t randomAccessIndex = 0;
+  bool randomAccessPoint = false;  // flag bit 5
+  bool idr = false;                // flag bit 3
+  bool reference = false;          // flag bit 4
+};
+
+class CVideo_Stream : public CAvStream {
+ public:
+  static constexpr uint32_t kFrameBufferSize = 0x200000;
+
+  bool IsVideo() const override { return true; }
+  void AttachView(CViewHost* host) override;
+  // The random-access walk: decodes what frame `index` needs and makes it current. Returns
+  // the frame's byte address, or all ones when its entry is missing.
+  uint64_t DecodeFrame(uint32_t index) override;
+  uint64_t GetTime(uint32_t index) override;
+  const uint8_t* GetFrameData(uint32_t index, uint32_t* size, uint64_t* address) override;
+
+  // The next picture in output order from frame `index` on (kNone: the frame after the
+  // current one): frames are decoded until the decoder gives a picture. 1 with a picture
+  // (its frame_number set to the stream frame decoded last), 0 when none.
+  virtual int GetVideoFrame(uint32_t index, CVideoFrame& out);
+  // The picture decoded from frame `index` itself (random-access walk, then the decoder's
+  // current picture), whatever its output order. 1 with a picture, 0 when none.
+  int GetFramePicture(uint32_t index, CVideoFrame& out);
+  virtual int GetVideoFormat(VideoFormat& format) = 0;
+
+  void GetFrameRate(uint32_t& numerator, uint32_t& denominator, uint32_t& durationUs) const;
+  // With durationUs 0 the duration follows from the rate: denominator * 1000000 / numerator.
+  void SetFrameRate(uint32_t numerator, uint32_t denominator, uint32_t durationUs);
+
+  // The information view of a frame: summary and syntax (codec-specific; nothing here).
+  virtual void ShowFrameInfo(CFieldTree& tree, uint32_t index) { (void)tree, (void)index; }
+  virtual void ShowFrameDetail(CFieldTree& tree, uint32_t index) { (void)tree, (void)index; }
+
+  // Macroblock numbering of the current picture and the views' conversions.
+  virtual MacroblockGeometry Geometry() const { return {}; }
+  uint32_t GetMacroblockCount() const { return Geometry().count; }
+  void MacroblockToPixel(uint32_t index, uint32_t& x, uint32_t& y) const;
+  uint32_t PixelToMacroblock(uint32_t x, uint32_t y) const;
+  uint32_t CurrentMacroblock() const { return currentMacroblock_; }
+  void SetCurrentMacroblock(uint32_t index) { currentMacroblock_ = index; }
+
+  // The decoder's picture finished last and the next picture in output order.
+  virtual bool GetCurrentPicture(CVideoFrame& out) { (void)out; return false; }
+  virtual bool GetNextPicture(CVideoFrame& out) { (void)out; return false; }
+  // End of the stream: pictures the decoder still holds become available to GetNextPicture.
+  virtual void FlushPictures() {}
+  // Decoder calls made by the random-access walk (frames decoded since the last reset).
+  uint32_t DecodeCalls() const { return decodeCalls_; }
+
+ protected:
+  // Codec hook before each frame is decoded.
+  virtual void PrepareDecode() {}
+  // Hands one frame's bytes to the codec's decoder.
+  virtual uint32_t DecodePicture(const uint8_t* data, uint32_t length, uint32_t frameNumber) {
+    (void)data, (void)length, (void)frameNumber;
+    return kNone;
+  }
+  // The walk's view of an entry. The base reads the H.264 codec fields (random-access index,
+  // flag bits 3, 4 and 5); a codec whose entry has another layout overrides it.
+  virtual VideoAccessFlags AccessFlags(const FrameEntry& entry) const;
+  // Decodes one frame (fetch, PrepareDecode, DecodePicture); false when its bytes could not
+  // be read.
+  bool DecodeOne(uint32_t index, const FrameEntry& entry, uint64_t address);
+  // Reads a frame's bytes into the frame buffer; the frame's first byte or nullptr.
+  const uint8_t* FetchFrame(const FrameEntry& entry, uint64_t address);
+
+  VideoFormat format_;
+  VideoFrameRate rate_;
+  std::vector<uint8_t> frameBuffer_;
+  uint64_t cachedAddress_ = ~uint64_t{0};
+  uint32_t cachedBytes_ = 0;
+  uint32_t currentMacroblock_ = 0;
+  uint32_t decodeCalls_ = 0;
+};
+
+}  // namespace fennik

@@ -1,0 +1,128 @@
+// fennik-cli frames, show, csv and decode on the H.264 RTP captures of
+// tests/data/captures/h264/ (made by scripts/make-h264-captures: x264 streams sent by
+// ffmpeg's RTP muxer and recorded by tcpdump; the README there has the commands).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/cli/CliRunner.h"
+
+namespace fennik {
+namespace {
+
+using fennik::testing::Cli;
+
+const std::string kDir = std::string(FENNIK_TEST_DATA) + "/captures/h264/";
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(VideoStreamCommands, FramesListsOneRowPerCodedPicture) {
+  const auto r = Cli("frames " + kDir + "main-b-slices.pcap --stream 1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto lines = Lines(r.out);
+  const auto title = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.find("SIZE  FRAME    POC  IPB IDR REF FLD SPS PPS") != std::string::npos;
+  });
+  ASSERT_NE(title, lines.end());
+  EXPECT_EQ(lines.end() - title - 1, 100);
+  // Frame 0: IDR I picture with SPS and PPS before it; frame 1: the P picture at POC 6.
+  EXPECT_NE(title[1].find("0      0    I   *   *   F   *   *"), std::string::npos) << title[1];
+  EXPECT_NE(title[2].find("1      6    P   -   *   F   -   -"), std::string::npos) << title[2];
+  const auto json = Cli("frames " + kDir + "main-b-slices.pcap --stream 1 --json");
+  ASSERT_EQ(json.status, 0);
+  EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '{'), 100);
+  EXPECT_NE(json.out.find("\"type\": \"B\", \"idr\": false, \"ref\": false"), std::string::npos);
+}
+
+TEST(VideoStreamCommands, ShowPrintsSummaryAndSyntaxTree) {
+  // Frame 26 is a P picture: its SPS and PPS come from the random-access frame 25.
+  const auto r = Cli("show " + kDir + "high-8x8.pcap --stream 1 --frame 26");
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* text : {"H.264/AVC VIDEO INFORMATION", "Image Size (x,y)", "176 x 144", "High Profile",
+                           "Entropy Coding_Mode", "CABAC", "SLICE HEADER", "first_mb_in_slice", "P slice",
+                           "pic_order_cnt_lsb"})
+    EXPECT_NE(r.out.find(text), std::string::npos) << text;
+  const auto idr = Cli("show " + kDir + "high-8x8.pcap --stream 1 --frame 25");
+  for (const char* text : {"SEQUENCE PARAMETER SET", "profile_idc", "VUI PARAMETERS", "PICTURE PARAMETER SET",
+                           "transform_8x8_mode_flag", "coded slice of an IDR picture", "idr_pic_id"})
+    EXPECT_NE(idr.out.find(text), std::string::npos) << text;
+  // ue(v) elements: pic_parameter_set_id 0 is the one-bit code "1".
+  EXPECT_NE(idr.out.find("pic_parameter_set_id"), std::string::npos);
+  EXPECT_EQ(Cli("show " + kDir + "high-8x8.pcap --stream 1 --frame 100").status, 1);
+}
+
+TEST(VideoStreamCommands, CsvCarriesTheFrameColumnsOnAFramesFirstPacket) {
+  const auto r = Cli("csv " + kDir + "baseline.pcap --stream 1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_GT(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("SIZE,FRAME,POC,IPB,IDR,REF,FLD,SPS,PPS"), std::string::npos);
+  EXPECT_NE(lines[1].find(",I,*,*,F,*,*"), std::string::npos) << lines[1];
+}
+
+// One picture through the RGB conversion equals the conversion of the full decode's picture
+// (Baseline: output order is decoding order, so Y4M frame K is frame K).
+TEST(VideoStreamCommands, DecodeFrameKAsPpmEqualsTheFullDecode) {
+  const std::string y4m = ::testing::TempDir() + "/fennik_h264_all.y4m";
+  const std::string ppm = ::testing::TempDir() + "/fennik_h264_k.ppm";
+  ASSERT_EQ(Cli("decode " + kDir + "baseline.pcap --stream 1 -o " + y4m).status, 0);
+  const std::vector<uint8_t> all = ReadAll(y4m);
+  const std::string header = "YUV4MPEG2 W176 H144 ";
+  ASSERT_EQ(std::string(all.begin(), all.begin() + static_cast<long>(header.size())), header);
+  const size_t frameBytes = 176 * 144 * 3 / 2;
+  const size_t first = std::find(all.begin(), all.end(), '\n') - all.begin() + 1;
+  ASSERT_EQ((all.size() - first) % (6 + frameBytes), 0u);
+  EXPECT_EQ((all.size() - first) / (6 + frameBytes), 100u);
+  for (int k : {0, 30, 57}) {
+    ASSERT_EQ(Cli("decode " + kDir + "baseline.pcap --stream 1 --frame " + std::to_string(k) + " -o " + ppm).status, 0);
+    const std::vector<uint8_t> image = ReadAll(ppm);
+    const std::string ppmHeader = "P6\n176 144\n255\n";
+    ASSERT_EQ(image.size(), ppmHeader.size() + 176 * 144 * 3);
+    const uint8_t* yuv = all.data() + first + static_cast<size_t>(k) * (6 + frameBytes) + 6;
+    const uint8_t* cb = yuv + 176 * 144;
+    const uint8_t* cr = cb + 88 * 72;
+    // BT.601 limited range, 20 fraction bits (the conversion's coefficients).
+    auto clamp = [](int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; };
+    int mismatches = 0;
+    for (int y = 0; y < 144; ++y)
+      for (int x = 0; x < 176; ++x) {
+        const int64_t l = static_cast<int64_t>((clamp(yuv[y * 176 + x], 16, 235) - 16) * 1.164 * 1048576);
+        const int u = clamp(cb[(y / 2) * 88 + x / 2], 16, 240) - 128, v = clamp(cr[(y / 2) * 88 + x / 2], 16, 240) - 128;
+        const int r = clamp(static_cast<int>((l + static_cast<int64_t>(v * 1.596 * 1048576)) >> 20), 0, 255);
+        const int g = clamp(static_cast<int>((l + static_cast<int64_t>(v * -0.813 * 1048576) +
+                                              static_cast<int64_t>(u * -0.392 * 1048576)) >> 20), 0, 255);
+        const int b = clamp(static_cast<int>((l + static_cast<int64_t>(u * 2.017 * 1048576)) >> 20), 0, 255);
+        const uint8_t* px = image.data() + ppmHeader.size() + (y * 176 + x) * 3;
+        mismatches += px[0] != r || px[1] != g || px[2] != b;
+      }
+    EXPECT_EQ(mismatches, 0) << "frame " << k;
+  }
+  std::remove(y4m.c_str());
+  std::remove(ppm.c_str());
+}
+
+TEST(VideoStreamCommands, LossyCaptureDecodesToItsEnd) {
+  const std::string y4m = ::testing::TempDir() + "/fennik_h264_lossy.y4m";
+  const auto r = Cli("decode " + kDir + "lossy.pcap --stream 1 -o " + y4m);
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::remove(y4m.c_str());
+}
+
+}  // namespace
+}  // namespace fennik
