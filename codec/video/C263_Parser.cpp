@@ -208,4 +208,21 @@ void C263_Parser::ShowFrameDetail(CFieldTree& tree, uint32_t index) {
   PrintH263PictureHeader(h, ok, tree);
 }
 
+void C263_Parser::ShowMacroblock(CFieldTree& tree, uint32_t index, uint32_t mb) {
+  uint64_t address;
+  FrameEntry e;
+  if (!frames_.Get(index, &address, &e) || DecodeFrame(index) == ~uint64_t{0}) return;
+  const H263MacroblockInfo* info = decoder_->Macroblock(mb);
+  if (info == nullptr) return;
+  tree.Title("H.263 VIDEO INFORMATION");
+  tree.Field(0, "Number of frames", 0, kModeDecimal, colour::kField, 0, static_cast<int64_t>(frames_.GetCount()));
+  tree.Field(0, "File address", 48, kModeHex, colour::kField, address + e.frameOffset, static_cast<int64_t>(address + e.frameOffset));
+  tree.Field(0, "Frame size", 0, kModeDecimal, colour::kField, 0, e.size, "", "bytes");
+  tree.FieldText(0, "Image Size (x,y)", 0, colour::kField, std::to_string(width_) + " x " + std::to_string(height_));
+  tree.FieldText(0, "Picture type", 0, colour::kField, H263PictureTypeText(GetCodecFields<H263FrameFields>(e).flags));
+  tree.FieldText(0, "Chroma format", 0, colour::kField, "4:2:0");
+  tree.Field(0, "Number of macro block", 0, kModeDecimal, colour::kField, 0, decoder_->MacroblockCount());
+  PrintH263Macroblock(*info, mb, (decoder_->Width() + 15) / 16, tree);
+}
+
 }  // namespace fennik

@@ -1,5 +1,8 @@
 #include "codec/video/H263Views.h"
 
+#include <cstdio>
+#include <string>
+
 #include "view/CFieldTree.h"
 
 namespace fennik {
@@ -148,6 +151,55 @@ void PrintH263PictureHeader(const H263PictureHeader& h, bool ok, CFieldTree& tre
                h.pei_count ? std::to_string(h.pei_count) + " PSUPP bytes" : "");
   }
   if (!ok) tree.FieldText(1, "Picture header", 0, colour::kField, "invalid or incomplete");
+}
+
+void PrintH263Macroblock(const H263MacroblockInfo& mb, uint32_t index, uint32_t mbPerRow, CFieldTree& tree) {
+  static const char* kTypes[7] = {"INTER", "INTER+Q", "INTER4V", "INTRA", "INTRA+Q", "INTER4V+Q", "not coded"};
+  tree.Title("MACRO BLOCK INFORMATION");
+  tree.Field(0, "Number of macro block", 0, kModeDecimal, colour::kField, 0, index);
+  const uint32_t perRow = mbPerRow == 0 ? 1 : mbPerRow;
+  tree.FieldText(0, "Macro block Position (x,y)", 0, colour::kField,
+                 "(" + std::to_string(index % perRow) + ", " + std::to_string(index / perRow) + ")");
+  if (!mb.decoded) {
+    tree.FieldText(0, "Macro block type", 0, colour::kField, "not decoded");
+    return;
+  }
+  tree.FieldText(0, "Macro block type", 0, colour::kField, kTypes[mb.mb_type < 7 ? mb.mb_type : 6]);
+  tree.Field(0, "Quantiser scale", 0, kModeDecimal, colour::kField, 0, mb.quant);
+  const bool coded = mb.mb_type != kH263MbNotCoded;
+  const bool intra = mb.mb_type == kH263MbIntra || mb.mb_type == kH263MbIntraQ;
+  if (coded) {
+    tree.FieldText(0, "MCBPC", 0, colour::kField, "");
+    tree.Field(1, "- MB Type", 0, kModeDecimal, colour::kField, 0, mb.mb_type);
+    tree.Field(1, "- CBPC", 2, kModeBinary, colour::kField, mb.cbpc, mb.cbpc);
+    tree.Field(0, "CBPY", 4, kModeBinary, colour::kField, mb.cbpy, mb.cbpy);
+    tree.Field(0, "DQUANT", 0, kModeDecimal, colour::kField, 0, mb.dquant);
+  }
+  if (!intra) {
+    tree.FieldText(0, "MOTION VECTOR", 0, colour::kField, "");
+    char text[64];
+    for (int b = 0; b < (mb.mb_type == kH263MbInter4V || mb.mb_type == kH263MbInter4VQ ? 4 : 1); ++b) {
+      std::snprintf(text, sizeof text, "(%3.1f, %3.1f)", mb.mv[b][0] / 2.0, mb.mv[b][1] / 2.0);
+      tree.FieldText(1, "motion forward", 0, colour::kField, text);
+    }
+  }
+  static const char* kScan[3] = {"zigzag", "alternate horizontal", "alternate vertical"};
+  for (int b = 0; b < 6; ++b) {
+    if (b == 0 || b >= 4) tree.FieldText(0, b < 4 ? "Macroblock (Y)" : b == 4 ? "Macroblock (Cb)" : "Macroblock (Cr)", 0, colour::kField, "");
+    const bool blockCoded = coded && (((mb.cbpy << 2) | mb.cbpc) >> (5 - b) & 1);
+    tree.FieldText(1, "DCT" + std::to_string(b), 0, colour::kField, blockCoded ? "coded" : "not coded");
+    tree.FieldText(2, "SCAN TYPE", 0, colour::kField, kScan[mb.intra_mode < 3 ? mb.intra_mode : 0]);
+    tree.FieldText(2, "DCT x Quant", 0, colour::kField, "");
+    for (int r = 0; r < 8; ++r) {
+      std::string row;
+      char cell[16];
+      for (int c = 0; c < 8; ++c) {
+        std::snprintf(cell, sizeof cell, "%6d", mb.coef[b][r * 8 + c]);
+        row += cell;
+      }
+      tree.FieldText(3, "", 0, colour::kField, row);
+    }
+  }
 }
 
 }  // namespace fennik
