@@ -1,12 +1,15 @@
-// libFuzzer target for the H.263 picture-header reader and decoder. The first input byte
-// picks the codec type (bit 0: Sorenson H.263) and how the rest is cut into pictures (bit 1:
-// at byte-aligned picture start codes, as the frame list cuts a stream; else fixed chunks
-// sized by the remaining bits). Decoded pictures are read at their corners.
+// libFuzzer target for the H.263 stream parser, picture-header reader and decoder. The first
+// input byte picks the codec type (bit 0: Sorenson H.263) and how the rest is cut into
+// pictures (bit 1: at byte-aligned picture start codes, as the frame list cuts a stream; else
+// fixed chunks sized by the remaining bits). The whole input also goes through the stream
+// parser's frame-list building. Decoded pictures are read at their corners.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "codec/video/C263_Decode.h"
+#include "codec/video/C263_Parser.h"
+#include "stream/CAnarizeBuffer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
@@ -23,6 +26,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     const size_t chunk = 32 + static_cast<size_t>(mode >> 2) * 32;
     for (size_t pos = 0; pos < size; pos += chunk) starts.push_back(pos);
+  }
+  {
+    fennik::C263_Parser parser(codec_type);
+    parser.Open(data, size, (mode & 4) ? static_cast<int32_t>(0xFFFFFFFF) : codec_type);
+    fennik::CAnarizeBuffer buffer(1);
+    fennik::AnarizePacket packet{0, 0, 0, 0, static_cast<uint32_t>(size), 1, ~uint64_t{0}};
+    buffer.Append(data, static_cast<uint32_t>(size), packet);
+    fennik::CPayloadDescriptor descriptor;
+    descriptor.Add(&buffer);
+    parser.Parse(1, descriptor);
   }
   volatile uint32_t sink = 0;
   for (size_t i = 0; i < starts.size(); ++i) {
