@@ -15,8 +15,8 @@ class BitReader {
 
   // Reads n bits (0..32), most significant first.
   uint32_t Read(int n) {
-    uint32_t value = 0;
-    for (int i = 0; i < n; ++i) value = (value << 1) | ReadBit();
+    const uint32_t value = Peek(n);
+    Skip(static_cast<size_t>(n));
     return value;
   }
   uint32_t ReadBit() {
@@ -29,9 +29,17 @@ class BitReader {
     ++pos_;
     return bit;
   }
+  // The next n bits (0..32) without consuming them; bits past the end read as zeros.
   uint32_t Peek(int n) const {
-    BitReader copy = *this;
-    return copy.Read(n);
+    if (n <= 0) return 0;
+    const size_t byte = pos_ >> 3;
+    uint64_t window = 0;
+    if (byte < size_ && size_ - byte >= 8) {
+      for (int i = 0; i < 8; ++i) window = (window << 8) | data_[byte + static_cast<size_t>(i)];
+    } else {
+      for (size_t i = 0; i < 8; ++i) window = (window << 8) | (byte + i < size_ ? data_[byte + i] : 0u);
+    }
+    return static_cast<uint32_t>((window << (pos_ & 7)) >> (64 - n));
   }
   void Skip(size_t n) {
     pos_ += n;

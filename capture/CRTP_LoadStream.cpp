@@ -35,6 +35,7 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
     uint64_t digest;
   };
   std::vector<Taken> taken;
+  H263Depacketizer h263(h263Format_);
   bool havePrevious = false;
   uint16_t previous = 0;
   while (address < size) {
@@ -78,11 +79,24 @@ uint32_t CRTP_LoadStream::Read(uint8_t* buffer, uint32_t capacity, uint32_t want
       uint32_t skip = headerOwner_ != nullptr ? headerOwner_->PayloadHeaderLength(rec + media, length) : 0;
       if (skip > length) skip = length;
       length -= skip;
-      const uint32_t prefix = lengthPrefix_ ? 4 : 0;
+      const uint32_t prefix = lengthPrefix_ ? 4 : h263Format_ != H263PayloadFormat::kNone ? 2 : 0;
       if (uint64_t{written} + prefix + length > capacity) {
         DebugPrint("[RTP] stream load buffer overflow !! size=%u read_len=%llu payload_len=%u\n",
                    capacity, static_cast<unsigned long long>(gathered), length);
         return kTooLarge;
+      }
+      if (h263Format_ != H263PayloadFormat::kNone) {
+        // As the analysis pass stored it: without the payload header, joined at SBIT/EBIT.
+        if (havePrevious && static_cast<uint16_t>(previous + 1) != packet.sequenceNumber) h263.Reset();
+        previous = packet.sequenceNumber;
+        havePrevious = true;
+        const long end = h263.Append(rec + media + skip, length, buffer, written, capacity);
+        if (end >= 0) {
+          gathered += static_cast<uint64_t>(end) - written;
+          written = static_cast<uint32_t>(end);
+        }
+        if (gathered >= wanted) return written;
+        continue;
       }
       if (lengthPrefix_ && havePrevious && packet.sequenceNumber != static_cast<uint16_t>(previous + 1)) {
         // A zero length marks packets lost (or reordered) before this payload, so that a

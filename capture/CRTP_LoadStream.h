@@ -9,6 +9,7 @@
 
 #include "capture/CRTP_LoadPacket.h"
 #include "capture/CaptureWalk.h"
+#include "capture/H263RtpPayload.h"
 #include "stream/CAvStream.h"
 
 namespace fennik {
@@ -41,6 +42,9 @@ class CRTP_LoadStream : public CAvLoadStream {
   // The stream whose payload format puts a header of its own in every payload
   // (CAvStream::PayloadHeaderLength): those bytes are left out of what Read returns.
   void SetPayloadHeaders(const CAvStream* stream) { headerOwner_ = stream; }
+  // H.263 streams: payload headers of this format are removed (and bit-level packet
+  // boundaries joined), so an access unit reads as the H.263 bitstream of one picture.
+  void SetH263PayloadFormat(H263PayloadFormat format) { h263Format_ = format; }
 
  private:
   // The link type of a record: the classic file's, or its pcapng interface's.
@@ -52,6 +56,7 @@ class CRTP_LoadStream : public CAvLoadStream {
   Endpoints endpoints_;
   bool lengthPrefix_;
   const CAvStream* headerOwner_ = nullptr;
+  H263PayloadFormat h263Format_ = H263PayloadFormat::kNone;
   std::unique_ptr<uint8_t[]> chunk_;
   CRTP_LoadPacket decoder_;
 };

@@ -326,6 +326,13 @@ void CRTP_Parser::CreateStreamObject(uint32_t index) {
                                  s.destinationPort, static_cast<int32_t>(s.payloadType)},
       slot.codecType == kCodecH264Rtp);
   slot.loader->SetPayloadHeaders(slot.stream.get());
+  if (slot.codecType == kCodecH263 || slot.codecType == kCodecH263Variant7) {
+    // H.263: the payload format follows the encoding name ("H263": RFC 2190; "H263-1998",
+    // "H263-2000": RFC 4629); without one it is recognised at the first picture start.
+    state.h263 = true;
+    state.h263Payload = H263Depacketizer(H263PayloadFormatFromEncoding(s.encodingName));
+    slot.loader->SetH263PayloadFormat(state.h263Payload.Format());
+  }
   state.buffer = std::make_unique<CAnarizeBuffer>(streamId);
   state.bitrate = std::make_unique<BitrateWindow>();
   descriptor_.Add(state.buffer.get());
@@ -346,7 +353,8 @@ void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record, const 
   CAnarizeBuffer& buffer = *state.buffer;
   // Access units are told apart by the timestamps of the packets fed here, so packets of
   // other payload types in between (events share the audio's timestamps) change nothing.
-  const bool newUnit = !state.fed || packet.timestamp != state.lastFedTimestamp;
+  const bool firstFed = !state.fed;
+  const bool newUnit = firstFed || packet.timestamp != state.lastFedTimestamp;
   state.fed = true;
   state.lastFedTimestamp = packet.timestamp;
   if (newUnit && buffer.Pending() > 0) {
@@ -356,19 +364,40 @@ void CRTP_Parser::FeedStream(uint32_t index, const CaptureRecord& record, const 
     buffer.Compact();
   }
   // The codec gets the media without the header extension and the padding, and without a
-  // payload format's own header (RFC 2250, RFC 3640).
+  // payload format's own header (RFC 2250, RFC 3640; H.263's RFC 2190/4629 headers below).
   const uint32_t media = packet.mediaOffset;
   const uint32_t captured = media < record.length ? record.length - media : 0;
-  const uint32_t size = std::min(packet.mediaLength, captured);
-  const uint8_t* payload = record.data + media;
-  const uint32_t header = std::min(slot.stream->PayloadHeaderLength(payload, size), size);
+  uint32_t size = std::min(packet.mediaLength, captured);
+  const uint32_t header = std::min(slot.stream->PayloadHeaderLength(record.data + media, size), size);
+  const uint8_t* payload = record.data + media + header;
+  size -= header;
+  if (state.h263) {
+    // The H.263 bits of the payload, without its payload header (RFC 2190, RFC 4629).
+    if (state.h263Payload.Format() == H263PayloadFormat::kNone) {
+      const H263PayloadFormat format = DetectH263PayloadFormat(payload, size);
+      if (format != H263PayloadFormat::kNone) {
+        state.h263Payload = H263Depacketizer(format);
+        slot.loader->SetH263PayloadFormat(format);
+      }
+    }
+    if (!firstFed && static_cast<uint16_t>(state.lastSequence + 1) != packet.sequenceNumber) state.h263Payload.Reset();
+    state.lastSequence = packet.sequenceNumber;
+    // A payload that starts inside the previous payload's last byte (SBIT) completes it.
+    const bool partial = state.h263Payload.HasPartialByte() && buffer.Used() > 0;
+    state.h263Bytes.clear();
+    if (partial) state.h263Bytes.push_back(buffer.Data()[buffer.Used() - 1]);
+    const long n = state.h263Payload.Append(payload, size, state.h263Bytes);
+    size = n < 0 ? 0 : static_cast<uint32_t>(n);
+    if (partial && n >= 0) buffer.SetLastByte(state.h263Bytes[0]);
+    payload = state.h263Bytes.data() + (partial ? 1 : 0);
+  }
   AnarizePacket entry{record.fileOffset, packet.timestamp, media + header, record.packetNumber,
-                      size - header, newUnit ? 1u : 0u, row};
+                      size, newUnit ? 1u : 0u, row};
   entry.sequence = packet.sequenceNumber;
-  if (!buffer.Append(payload + header, size - header, entry)) {
+  if (!buffer.Append(payload, size, entry)) {
     ++droppedPayloads_;
   } else if (header > 0) {
-    slot.stream->OnPayloadHeader(payload, header, size - header, record.packetNumber);
+    slot.stream->OnPayloadHeader(record.data + media, header, size, record.packetNumber);
   }
 }
 

@@ -14,6 +14,7 @@
 #include "base/CAvFile.h"
 #include "capture/CRTP_LoadPacket.h"
 #include "capture/CRTP_LoadStream.h"
+#include "capture/H263RtpPayload.h"
 #include "capture/CaptureWalk.h"
 #include "capture/RtpTables.h"
 #include "capture/RtpTiming.h"
@@ -125,6 +126,12 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
     bool creationTried = false;
     uint64_t assignedAtDescriptions = ~uint64_t{0};  // description count at last assignment
     bool missingSdp = true;
+    // H.263 streams (codec types 6 and 7): the payload format and the header removal
+    // (RFC 2190 / RFC 4629) applied before the payloads reach the analysis buffer.
+    bool h263 = false;
+    H263Depacketizer h263Payload;
+    std::vector<uint8_t> h263Bytes;
+    uint16_t lastSequence = 0;
     MediaFormat format;  // handed to the stream object when it is created
     bool fed = false;             // a packet has gone to the stream object's buffer
     uint32_t lastFedTimestamp = 0;

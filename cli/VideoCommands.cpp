@@ -10,9 +10,11 @@
 
 #include "cli/CaptureSession.h"
 #include "cli/DecodeCommand.h"
+#include "codec/video/C263_Parser.h"
 #include "codec/video/C264_Parser.h"
 #include "codec/video/H264Views.h"
 #include "view/CFieldTree.h"
+#include "view/NumberFormat.h"
 
 namespace fennik::cli {
 namespace {
@@ -75,11 +77,76 @@ bool WritePpm(const std::string& path, const CVideoFrame& frame, const H264Crop&
   return (out == stdout ? std::fflush(out) == 0 : std::fclose(out) == 0) && ok;
 }
 
+C263_Parser* AsH263(CAvStream* object) { return dynamic_cast<C263_Parser*>(object); }
+
+// The H.263 frame list: "No.", "ADDRESS", "SIZE", "IPB", "tr", or one JSON object per frame.
+int PrintH263Frames(C263_Parser& stream, bool json) {
+  const uint64_t count = stream.Frames().GetCount();
+  if (!json) std::printf("%14s%14s%11s%6s%6s\n", "No.", "ADDRESS", "SIZE", "IPB", "tr");
+  else std::printf("[");
+  for (uint64_t i = 0; i < count; ++i) {
+    uint64_t address;
+    FrameEntry e;
+    stream.Frames().Get(i, &address, &e);
+    const H263FrameFields f = GetCodecFields<H263FrameFields>(e);
+    if (json) {
+      std::printf("%s\n  {\"index\": %" PRIu64 ", \"address\": %" PRIu64 ", \"size\": %u, \"packet\": %u, "
+                  "\"timestamp\": %" PRIu64 ", \"type\": \"%s\", \"tr\": %u, \"reference\": %s}",
+                  i == 0 ? "" : ",", i, address + e.frameOffset, e.size, e.packetNumber, e.timestamp,
+                  H263PictureTypeText(f.flags), f.temporalReference, f.flags & kH263Reference ? "true" : "false");
+    } else {
+      std::printf("%14s  0x%010llX%11s%6s%6s\n", (std::string(5, ' ') + std::to_string(i)).c_str(),
+                  static_cast<unsigned long long>(address + e.frameOffset), FormatDecimalUnsigned(e.size, 9).c_str(),
+                  H263PictureTypeText(f.flags), std::to_string(f.temporalReference).c_str());
+    }
+  }
+  if (json) std::printf("%s]\n", count == 0 ? "" : "\n");
+  return kExitOk;
+}
+
+// Every H.263 picture as Y4M (15 frames per second, the stream's rate), or frame K as PPM.
+int DecodeH263(const CliArgs& args, C263_Parser& stream) {
+  const auto out = args.Get("-o");
+  if (!out) return Fail(kExitUsage, "-o OUT.y4m (or with --frame K, -o OUT.ppm) is required");
+  const uint64_t count = stream.Frames().GetCount();
+  stream.AttachView(nullptr);
+  CVideoFrame frame;
+  auto crop = [](const CVideoFrame& f) { return H264Crop{0, 0, f.Width(), f.Height()}; };
+  if (args.Has("--frame")) {
+    int64_t k = -1;
+    if (!args.GetInt("--frame", k)) return Fail(kExitUsage, "--frame K needs a number");
+    if (k < 0 || static_cast<uint64_t>(k) >= count) {
+      return Fail(kExitFailed, "frame " + *args.Get("--frame") + " does not exist (the stream has " +
+                                   std::to_string(count) + " frames)");
+    }
+    if (!stream.GetFramePicture(static_cast<uint32_t>(k), frame)) return Fail(kExitFailed, "no picture decoded");
+    if (!WritePpm(*out, frame, crop(frame))) return Fail(kExitFailed, "Can't write file: " + *out);
+    return kExitOk;
+  }
+  std::FILE* file = *out == "-" ? stdout : std::fopen(out->c_str(), "wb");
+  if (file == nullptr) return Fail(kExitFailed, "Can't write file: " + *out);
+  Y4mWriter writer(file);
+  bool ok = true;
+  uint32_t num = 15, den = 1, duration = 0;
+  stream.GetFrameRate(num, den, duration);
+  const uint32_t g = std::gcd(num, den);
+  if (g != 0) num /= g, den /= g;
+  for (uint64_t i = 0; i < count; ++i) {
+    stream.DecodeFrame(static_cast<uint32_t>(i));
+    while (stream.GetNextPicture(frame)) ok = writer.Write(frame, crop(frame), num, den) && ok;
+  }
+  if (file != stdout) ok = std::fclose(file) == 0 && ok;
+  if (!ok) return Fail(kExitFailed, "write failed: " + *out);
+  if (writer.Written() == 0) return Fail(kExitFailed, "no picture decoded");
+  return kExitOk;
+}
+
 }  // namespace
 
 int PrintList(const CListSource& list, int language);
 
 int RunVideoFrames(const CliArgs& args, CAvStream* object, int language) {
+  if (C263_Parser* h263 = AsH263(object)) return PrintH263Frames(*h263, args.Has("--json"));
   C264_Parser* stream = AsH264(object);
   if (stream == nullptr) return Fail(kExitFailed, "frame lists of this video codec are not available yet");
   if (args.Has("--json")) return PrintFramesJson(*stream);
@@ -88,7 +155,8 @@ int RunVideoFrames(const CliArgs& args, CAvStream* object, int language) {
 }
 
 int RunVideoShowFrame(CAvStream* object, uint32_t index, int language) {
-  C264_Parser* stream = AsH264(object);
+  CVideo_Stream* stream = AsH264(object);
+  if (stream == nullptr) stream = AsH263(object);
   if (stream == nullptr) return Fail(kExitFailed, "frame fields of this video codec are not available yet");
   CFieldTree tree(language);
   stream->ShowFrameInfo(tree, index);
@@ -100,6 +168,7 @@ int RunVideoShowFrame(CAvStream* object, uint32_t index, int language) {
 // Every picture of the stream in output order as Y4M, or with --frame K the picture of frame
 // K (decoded through the random-access walk) as PPM.
 int RunVideoDecode(const CliArgs& args, CAvStream* object) {
+  if (C263_Parser* h263 = AsH263(object)) return DecodeH263(args, *h263);
   C264_Parser* stream = AsH264(object);
   if (stream == nullptr) return Fail(kExitFailed, "decoding this video codec from captures is not available yet");
   const auto out = args.Get("-o");

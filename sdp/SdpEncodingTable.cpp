@@ -46,6 +46,9 @@ constexpr SdpEncoding kSdpEncodings[] = {
     {"H261", "H261", 0, 0, 90000, 0, 0, 90000},
     {"MPV", "MPV", 0, 0, 90000, 0, 0, 90000},
     {"MP2T", "MP2T", 0, 0, 90000, 0, 0, 90000},
+    // RFC 4629 names come before "H263" so that they are not taken for it.
+    {"H263-1998", "H263-1998", 0, 6, 90000, 0, 0, 90000},
+    {"H263-2000", "H263-2000", 0, 6, 90000, 0, 0, 90000},
     {"H263", "H263", 0, 6, 90000, 0, 0, 90000},
     // RFC 4629 payload format of H.263 (its own payload header); the name tells the stream
     // object which packing to remove.

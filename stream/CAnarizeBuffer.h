@@ -43,6 +43,10 @@ class CAnarizeBuffer {
   size_t Pending() const { return bytes_.size() - consumed_; }
   // Advances the consumed position, capped at the bytes used.
   void Consume(size_t n);
+  // Replaces the last stored byte (H.263 payloads that share a byte across packets).
+  void SetLastByte(uint8_t value) {
+    if (!bytes_.empty()) bytes_.back() = value;
+  }
 
   // The packet list covering Data()[0 .. Used()); packet i's payload begins where packets
   // 0..i-1 end.

@@ -5,6 +5,7 @@
 
 #include "base/ByteOrder.h"
 #include "base/DebugPrint.h"
+#include "codec/video/C263_Parser.h"
 #include "codec/video/VideoCodecs.h"
 #include "h264/H264Nal.h"
 #include "stream/CSupportCodec.h"
@@ -470,6 +471,11 @@ void C264_Parser::EnterNal(const uint8_t* nal, size_t size, H264FrameDetails& d)
 }
 
 void RegisterVideoCodecs() {
+  for (int32_t type : {kCodecH263, kCodecH263Variant7, kCodecH263Variant8}) {
+    CSupportCodec::RegisterParser(type, [](int32_t codecType) -> std::unique_ptr<CAvStream> {
+      return std::make_unique<C263_Parser>(codecType);
+    });
+  }
   CSupportCodec::RegisterParser(kCodecH264, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<C264_Parser>();
   });

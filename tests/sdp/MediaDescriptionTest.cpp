@@ -74,6 +74,7 @@ TEST(SdpFixtures, FfmpegDescriptionsMapToCodecs) {
       {"aal2-g726-32.sdp", Ip(127, 0, 0, 1), 5004, 1, {{97, 109, "AAL2-G726", 1, 8000, 1, 4, 32000}}},
       // "L16/8000/1": the rtpmap's clock rate replaces the table's 44100.
       {"l16.sdp", Ip(127, 0, 0, 1), 5004, 1, {{97, 94, "L16", 1, 8000, 1, 16, 0}}},
+      // RFC 4629 keeps its own name (the payload headers differ from RFC 2190's "H263").
       {"h263-2000.sdp", Ip(127, 0, 0, 1), 5008, 2, {{96, 6, "H263-2000", 0, 90000, 0, 0, 90000}}},
       {"mp4v-es.sdp", Ip(127, 0, 0, 1), 5010, 2, {{96, 5, "MP4V", 0, 90000, 0, 0, 90000}}},
       // The multicast connection "224.2.1.1/127": the TTL suffix is not part of the address.
