@@ -16,7 +16,9 @@ int Usage() {
   for (const auto* c = fennik::cli::kCommands; c->name != nullptr; ++c) {
     std::fprintf(stderr, "  %s\n", c->usage);
   }
-  std::fprintf(stderr, "\ncommon options: --sdp FILE, --lang en|ja, --debug\n");
+  std::fprintf(stderr,
+               "\ncommon options: --sdp FILE, --rtpmap PT=NAME/RATE[/CHANNELS] (repeatable), "
+               "--lang en|ja, --debug\n");
   return fennik::cli::kExitUsage;
 }
 
