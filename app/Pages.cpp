@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "app/Markers.h"
+#include "app/VideoPage.h"
 #include "capture/CRTP_Parser.h"
 #include "ui/CAvChartView.h"
 #include "ui/CHexView.h"
@@ -180,11 +181,13 @@ void CAudioPage::ShowItem(uint64_t frame) {
 }
 
 CPage* CreatePage(CRTP_Parser& capture, CAvStream* stream, uint32_t streamIndex, const std::string& fileName,
-                  const ViewStyle* style, QWidget* parent) {
+                  const ViewStyle* style, QWidget* parent,
+                  const std::function<bool(std::function<void()>)>& postJob) {
   if (stream == nullptr) return new CRtpPage(capture, fileName, style, parent);
   if (auto* audio = dynamic_cast<CAudio_Stream*>(stream)) {
     return new CAudioPage(*audio, capture, streamIndex, style, parent);
   }
+  if (auto* h264 = dynamic_cast<C264_Parser*>(stream)) return new CVideoPage(*h264, postJob, style, parent);
   return nullptr;
 }
 
