@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -23,6 +24,7 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -90,7 +92,16 @@ CAppMain::CAppMain(QWidget* parent) : QMainWindow(parent) {
   language_ = style_.language;
   setWindowTitle(QStringLiteral("Fennik"));
   setAcceptDrops(true);
-  resize(1100, 760);
+  // The window fills most of the screen (never less than 1100 x 760 where the screen has
+  // room), centred on it.
+  QSize size(1100, 760);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    size = QSize(std::max(std::min(size.width(), area.width()), area.width() * 9 / 10),
+                 std::max(std::min(size.height(), area.height()), area.height() * 9 / 10));
+    move(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2);
+  }
+  resize(size);
   tabs_ = new QTabWidget(this);
   tabs_->setDocumentMode(true);
   QFont tabFont = CellFont(style_);

@@ -1,5 +1,6 @@
 #include "app/Pages.h"
 
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -28,7 +29,14 @@ void LayOutPage(QWidget* page, const ViewStyle* style, QWidget* companion, CList
   lower->addWidget(companion);
   vertical->setStretchFactor(0, 2);
   vertical->setStretchFactor(1, 1);
-  lower->setSizes({660, 440});
+  // The info view wants room up to its value column and about 22 characters of value
+  // ("G.711 (u-law)", "160 bytes"); the hex dump its address, 16 byte columns and the ASCII
+  // column. The splitter shares the width in that proportion.
+  const int bar = info->verticalScrollBar()->sizeHint().width() + 4;
+  const int infoWidth = info->CharWidth() * (FieldColumns().value + 22) + bar;
+  int companionWidth = info->CharWidth() * 50;
+  if (auto* hex = dynamic_cast<CHexView*>(companion)) companionWidth = hex->Dump()->CharWidth() * 82 + bar;
+  lower->setSizes({infoWidth, companionWidth});
   layout->addWidget(vertical);
 }
 

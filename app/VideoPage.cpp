@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QToolButton>
@@ -51,6 +52,9 @@ QRect MacroblockRect(const MacroblockGeometry& g, uint32_t scale, const H264Crop
   return QRect(static_cast<int>(x) - static_cast<int>(crop.left), top - static_cast<int>(crop.top), 16, height);
 }
 
+// The macroblock view's columns: its rows have no bit counts or patterns.
+constexpr FieldColumns kMacroblockColumns{2, 26, 27, 28, 60};
+
 // The worker's part: decode the frame (unless the decoder holds it already), then the
 // picture, the rows of the views and the overlay's macroblock map.
 std::shared_ptr<VideoDisplay> BuildDisplay(C264_Parser& stream, uint32_t frame, uint32_t macroblock, bool picture,
@@ -91,7 +95,7 @@ std::shared_ptr<VideoDisplay> BuildDisplay(C264_Parser& stream, uint32_t frame, 
     uint32_t x = 0, y = 0;
     MacroblockToPixel(d->geometry, d->macroblock, x, y);
     d->mark = MacroblockRect(d->geometry, d->fieldScale, d->crop, d->macroblock, d->record.field);
-    CFieldTree tree(language);
+    CFieldTree tree(language, kMacroblockColumns);
     PrintH264Macroblock(d->record, d->macroblock, count, x, y * d->fieldScale, tree);
     d->macroblockRows = tree.TakeRows();
   }
@@ -112,15 +116,16 @@ CVideoPage::CVideoPage(C264_Parser& stream, JobPoster poster, const ViewStyle* s
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   auto* vertical = new QSplitter(Qt::Vertical, this);
+  // Upper half: the frame list beside the picture over the macroblock view; lower half:
+  // the information tree beside the thumbnail over the zoom.
   auto* upper = new QSplitter(Qt::Horizontal, vertical);
   list_ = new CListView(style, upper);
-  view_ = new CVideoView(upper);
-  upper->setStretchFactor(0, 1);
-  upper->setStretchFactor(1, 1);
+  auto* pictureColumn = new QSplitter(Qt::Vertical, upper);
+  view_ = new CVideoView(pictureColumn);
   auto* lower = new QSplitter(Qt::Horizontal, vertical);
   info_ = new CInfoView(style, lower);
 
-  auto* mbPanel = new QWidget(lower);
+  auto* mbPanel = new QWidget(pictureColumn);
   auto* mbLayout = new QVBoxLayout(mbPanel);
   mbLayout->setContentsMargins(0, 0, 0, 0);
   mbLayout->setSpacing(2);
@@ -159,11 +164,13 @@ CVideoPage::CVideoPage(C264_Parser& stream, JobPoster poster, const ViewStyle* s
   auto* pictures = new QSplitter(Qt::Vertical, lower);
   thumb_ = new CVideoView(pictures);
   zoom_ = new CZoomVideo(pictures);
-  lower->setStretchFactor(0, 3);
-  lower->setStretchFactor(1, 3);
-  lower->setStretchFactor(2, 2);
-  vertical->setStretchFactor(0, 3);
-  vertical->setStretchFactor(1, 2);
+  // The information tree up to its values and the 512-pixel zoom with its margins.
+  const int bar = info_->verticalScrollBar()->sizeHint().width() + 4;
+  lower->setSizes({info_->CharWidth() * (FieldColumns().value + 22) + bar,
+                   CZoomVideo::kSize + 2 * CVideoView::kMargin + bar});
+  upper->setSizes({list_->CharWidth() * 72, mbInfo_->CharWidth() * (kMacroblockColumns.comment + 24)});
+  vertical->setStretchFactor(0, 1);
+  vertical->setStretchFactor(1, 1);
   layout->addWidget(vertical);
 
   C264_Parser* video = &video_;
