@@ -25,17 +25,17 @@ namespace {
 QImage VisibleImage(const CVideoFrame& frame, const H264Crop& crop, int displayMode) {
   const uint32_t width = frame.Width(), height = frame.Height();
   if (width == 0 || height == 0) return {};
-  std::vector<uint32_t> rgb(size_t{width} * height);
-  frame.ConvertToRgb(rgb.data(), displayMode);
+  // The conversion writes straight into the image (32-bit rows without padding); the
+  // visible area is cut out of it when the picture is cropped.
+  QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
+  if (image.bytesPerLine() != static_cast<qsizetype>(width) * 4) return {};
+  auto* pixels = reinterpret_cast<uint32_t*>(image.bits());
+  frame.ConvertToRgb(pixels, displayMode);
+  for (size_t i = 0, n = size_t{width} * height; i < n; ++i) pixels[i] |= 0xFF000000u;
   H264Crop c = crop;
   if (c.width == 0 || c.height == 0 || c.left + c.width > width || c.top + c.height > height) c = {0, 0, width, height};
-  QImage image(static_cast<int>(c.width), static_cast<int>(c.height), QImage::Format_RGB32);
-  for (uint32_t y = 0; y < c.height; ++y) {
-    const uint32_t* src = rgb.data() + size_t{c.top + y} * width + c.left;
-    auto* dst = reinterpret_cast<uint32_t*>(image.scanLine(static_cast<int>(y)));
-    for (uint32_t x = 0; x < c.width; ++x) dst[x] = src[x] | 0xFF000000u;
-  }
-  return image;
+  if (c.left == 0 && c.top == 0 && c.width == width && c.height == height) return image;
+  return image.copy(static_cast<int>(c.left), static_cast<int>(c.top), static_cast<int>(c.width), static_cast<int>(c.height));
 }
 
 // A macroblock's rectangle in the visible picture: field macroblocks (of a field picture or

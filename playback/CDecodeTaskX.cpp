@@ -235,6 +235,7 @@ PlayEnd CDecodeTaskX::PlayVideo(CAvStream& stream) {
   stepRequests_ = 0;
   decodingDone_ = false;
   presenting_ = 0;
+  showPending_ = false;
   timerRunning_ = true;
   frameTimer_ = std::thread([this] { FrameTimerMain(); });
 
@@ -310,17 +311,18 @@ void CDecodeTaskX::FrameTimerMain() {
     std::this_thread::sleep_until(next);
     if (presenting_.load() == 0) continue;
     if (paused_.load()) {
-      if (stepRequests_.load() > 0) {
+      if (stepRequests_.load() > 0 && !showPending_.exchange(true)) {
         --stepRequests_;
         Post(kMsgShowFrame);
       }
       continue;
     }
-    Post(kMsgShowFrame);
+    if (!showPending_.exchange(true)) Post(kMsgShowFrame);
   }
 }
 
 const CVideoFrame* CDecodeTaskX::TakeVideoFrame() {
+  showPending_ = false;
   if (presenting_.load() == 0 || running_.load() == 0) return nullptr;
   const uint32_t read = readIndex_.load();
   if (read == writeIndex_.load()) {

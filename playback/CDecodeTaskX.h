@@ -147,6 +147,9 @@ class CDecodeTaskX : public CAvEventListener, public CSoundListener {
   std::atomic<uint32_t> playStart_{CAvStream::kNone};
   std::thread frameTimer_;
   std::atomic<bool> timerRunning_{false};
+  // A 1032 is on its way and not yet handled: the timer posts no second one, so a busy main
+  // thread never faces a backlog of ticks.
+  std::atomic<bool> showPending_{false};
 
   std::function<void()> displayJob_;  // under queueMutex_
 

@@ -56,22 +56,24 @@ QImage ReducePicture(const QImage& picture, int mode) {
   const int outH = dx > dy ? (h + 1) / dy : h / dy;
   QImage out(std::max(outW, 1), std::max(outH, 1), QImage::Format_RGB32);
   out.fill(Qt::black);
-  std::vector<uint32_t> column(static_cast<size_t>(dy));
+  uint32_t column[8];
+  uint32_t row[8];
+  std::vector<const uint32_t*> lines(static_cast<size_t>(dy));
   for (int y = 0; y < out.height(); ++y) {
     auto* dst = reinterpret_cast<uint32_t*>(out.scanLine(y));
+    for (int r = 0; r < dy; ++r)
+      lines[static_cast<size_t>(r)] = reinterpret_cast<const uint32_t*>(source.constScanLine(std::min(y * dy + r, h - 1)));
     for (int x = 0; x < out.width(); ++x) {
       // Horizontal pairs of pairs per source row, then the rows' results the same way.
       for (int r = 0; r < dy; ++r) {
-        const int sy = std::min(y * dy + r, h - 1);
-        const auto* src = reinterpret_cast<const uint32_t*>(source.constScanLine(sy));
-        std::vector<uint32_t> row(static_cast<size_t>(dx));
-        for (int c = 0; c < dx; ++c) row[static_cast<size_t>(c)] = src[std::min(x * dx + c, w - 1)];
-        for (size_t n = row.size(); n > 1; n /= 2)
-          for (size_t i = 0; i < n / 2; ++i) row[i] = Average(row[2 * i], row[2 * i + 1]);
-        column[static_cast<size_t>(r)] = row[0];
+        const uint32_t* src = lines[static_cast<size_t>(r)];
+        for (int c = 0; c < dx; ++c) row[c] = src[std::min(x * dx + c, w - 1)];
+        for (int n = dx; n > 1; n /= 2)
+          for (int i = 0; i < n / 2; ++i) row[i] = Average(row[2 * i], row[2 * i + 1]);
+        column[r] = row[0];
       }
-      for (size_t n = column.size(); n > 1; n /= 2)
-        for (size_t i = 0; i < n / 2; ++i) column[i] = Average(column[2 * i], column[2 * i + 1]);
+      for (int n = dy; n > 1; n /= 2)
+        for (int i = 0; i < n / 2; ++i) column[i] = Average(column[2 * i], column[2 * i + 1]);
       dst[x] = column[0] | 0xFF000000u;
     }
   }
