@@ -111,6 +111,7 @@ CVideoPage::CVideoPage(C264_Parser& stream, JobPoster poster, const ViewStyle* s
       poster_(std::move(poster)),
       style_(style) {
   const int language = style->language;
+  stream.AttachView(nullptr);  // the frame buffer, before the worker decodes for the page
   source_ = std::make_unique<CView_264List>(stream);
 
   auto* layout = new QVBoxLayout(this);

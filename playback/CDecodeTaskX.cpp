@@ -241,7 +241,7 @@ PlayEnd CDecodeTaskX::PlayVideo(CAvStream& stream) {
 
   // Play starts at the selected frame: the frames before it are decoded as the random
   // access needs them and their pictures dropped, so the first picture shown is its own.
-  const uint32_t count = stream.Frames().GetCount();
+  const uint64_t count = stream.Frames().GetCount();
   uint32_t start = playStart_.exchange(CAvStream::kNone);
   if (start == CAvStream::kNone || start >= count) start = 0;
   if (start > 0) {

@@ -53,7 +53,7 @@ QImage ReducePicture(const QImage& picture, int mode) {
   const int w = source.width(), h = source.height();
   // Odd sizes round up where the table of modes does ((W + 1) / 2 for the wider divisor).
   const int outW = dx > dy ? (w + 1) / dx : w / dx;
-  const int outH = dx > dy ? (h + 1) / dy : h / dy;
+  const int outH = dx > dy && dy > 1 ? (h + 1) / dy : h / dy;
   QImage out(std::max(outW, 1), std::max(outH, 1), QImage::Format_RGB32);
   out.fill(Qt::black);
   uint32_t column[8];

@@ -98,6 +98,50 @@ bool ReadPpm(const std::string& path, int& w, int& h, std::string& rgb) {
   return magic == "P6" && max == 255 && in.good();
 }
 
+// Reduction modes, clicks in the margin and the zoom region, on the views alone.
+TEST(VideoViews, ReductionClicksAndZoomRegion) {
+  App();
+  EXPECT_EQ(ChooseReductionMode(1920, 1080, 800, 600), 0x22);
+  EXPECT_EQ(ChooseReductionMode(352, 288, 400, 300), 0x00);
+  EXPECT_EQ(ChooseReductionMode(1280, 720, 700, 500), 0x11);
+  QImage picture(1920, 1080, QImage::Format_RGB32);
+  picture.fill(QColor(10, 20, 30));
+  // Two pixels of 255 and 0 average to 127 ((a >> 1) + (b >> 1) + (a & b & 1)), then with
+  // the rows below (of 0) to 63.
+  picture.setPixel(0, 0, qRgb(255, 255, 255));
+  picture.setPixel(1, 0, qRgb(0, 0, 0));
+  picture.setPixel(0, 1, qRgb(0, 0, 0));
+  picture.setPixel(1, 1, qRgb(0, 0, 0));
+  const QImage quarter = ReducePicture(picture, 0x22);
+  EXPECT_EQ(quarter.size(), QSize(480, 270));
+  const QImage half = ReducePicture(picture, 0x11);
+  EXPECT_EQ(qRed(half.pixel(0, 0)), 63);
+  EXPECT_EQ(half.pixel(5, 5), picture.pixel(10, 10));
+  EXPECT_EQ(ReducePicture(picture, 0x10).size(), QSize(960, 1080));
+  EXPECT_EQ(ReducePicture(picture, 0x42).size(), QSize(240, 270));
+
+  CVideoView view;
+  view.resize(820, 620);
+  view.show();
+  view.SetPicture(picture);
+  EXPECT_EQ(view.ReductionMode(), 0x22);
+  int x = -1, y = -1;
+  EXPECT_FALSE(view.ViewToPicture(QPoint(5, 50), x, y)) << "margin";
+  ASSERT_TRUE(view.ViewToPicture(QPoint(CVideoView::kMargin + 100, CVideoView::kMargin + 50), x, y));
+  EXPECT_EQ(x, 400);
+  EXPECT_EQ(y, 200);
+
+  CZoomVideo zoom;
+  zoom.SetFactor(8);
+  zoom.SetPicture(picture);
+  EXPECT_EQ(zoom.Region().size(), QSize(64, 64));
+  zoom.SetPointOfInterest(1919, 500);
+  EXPECT_EQ(zoom.Region().right(), 1919);
+  EXPECT_TRUE(zoom.Region().contains(1919, 500));
+  zoom.SetPointOfInterest(3, 3);
+  EXPECT_EQ(zoom.Region().topLeft(), QPoint(0, 0));
+}
+
 TEST_F(VideoPageTest, PageShowsTheCliPicture) {
   CVideoPage* page = OpenVideo(kAvCapture);
   ASSERT_NE(page, nullptr);
