@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -23,6 +24,7 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -32,6 +34,7 @@
 #include "app/ListDialogs.h"
 #include "app/Markers.h"
 #include "app/Pages.h"
+#include "app/VideoPage.h"
 #include "base/DebugPrint.h"
 #include "capture/CRTP_Parser.h"
 #include "capture/ErrorList.h"
@@ -89,7 +92,16 @@ CAppMain::CAppMain(QWidget* parent) : QMainWindow(parent) {
   language_ = style_.language;
   setWindowTitle(QStringLiteral("Fennik"));
   setAcceptDrops(true);
-  resize(1100, 760);
+  // The window fills most of the screen (never less than 1100 x 760 where the screen has
+  // room), centred on it.
+  QSize size(1100, 760);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    size = QSize(std::max(std::min(size.width(), area.width()), area.width() * 9 / 10),
+                 std::max(std::min(size.height(), area.height()), area.height() * 9 / 10));
+    move(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2);
+  }
+  resize(size);
   tabs_ = new QTabWidget(this);
   tabs_->setDocumentMode(true);
   QFont tabFont = CellFont(style_);
@@ -216,6 +228,7 @@ void CAppMain::Close() {
   ++generation_;
   pendingPages_.clear();
   pendingLoadEnd_ = -1;
+  currentPlayStream_ = nullptr;
   pageTimer_->stop();
   if (progress_ != nullptr) {
     progress_->hide();
@@ -286,8 +299,13 @@ void CAppMain::OnWorkerMessage(const WorkerMessage& message, unsigned generation
       ShowMessage(this, MessageKind::kInformation, Q(csv ? "CSVファイル出力" : "ストリームの抽出"), Q(text));
       break;
     }
+    case kMsgShowFrame: ShowVideoFrame(); break;
     case kMsgPlayStart:
     case kMsgPlayFrame: {
+      if (message.id == kMsgPlayStart) {
+        currentPlayStream_ = message.stream;
+        status_[1]->clear();
+      }
       const char* codec = message.stream ? message.stream->GetCodecName() : "";
       int64_t time = -1;
       if (message.id == kMsgPlayFrame && message.stream != nullptr) {
@@ -298,6 +316,8 @@ void CAppMain::OnWorkerMessage(const WorkerMessage& message, unsigned generation
     }
     case kMsgPlayEnd:
       status_[0]->clear();
+      fieldCounter_ = 0;
+      currentPlayStream_ = nullptr;
       // The stream's page shows where the play stopped.
       for (int i = 0; i < tabs_->count(); ++i) {
         auto* page = static_cast<CPage*>(tabs_->widget(i));
@@ -313,6 +333,43 @@ void CAppMain::OnWorkerMessage(const WorkerMessage& message, unsigned generation
       break;
     default: break;
   }
+}
+
+// Message 1032: the picture at the ring's read position goes to the playing stream's page.
+// With field display an interlaced picture is shown twice, one field each time (its first
+// field first), before it is given back.
+void CAppMain::ShowVideoFrame() {
+  if (!task_) return;
+  const CVideoFrame* frame = task_->TakeVideoFrame();
+  if (frame == nullptr) {
+    if (task_->LateTicks() > 0) {
+      status_[1]->setText(Q(Printf(Text(language_, "late pictures: %llu", "表示遅れ: %llu"),
+                                   static_cast<unsigned long long>(task_->LateTicks()))
+                                .c_str()));
+    }
+    return;
+  }
+  CVideoPage* page = nullptr;
+  for (int i = 0; i < tabs_->count() && page == nullptr; ++i) {
+    auto* candidate = dynamic_cast<CVideoPage*>(tabs_->widget(i));
+    if (candidate != nullptr && candidate->Stream() == currentPlayStream_) page = candidate;
+  }
+  int mode = 0;
+  bool release = true;
+  if (page != nullptr && page->FieldDisplay() && frame->field_type != 0) {
+    const int first = frame->field_type == 2 ? 2 : 1;
+    mode = fieldCounter_ == 0 ? first : 3 - first;
+    release = fieldCounter_ != 0;
+    fieldCounter_ = release ? 0 : 1;
+  } else {
+    fieldCounter_ = 0;
+  }
+  if (page != nullptr) {
+    page->ShowPlayPicture(*frame, mode);
+    status_[0]->setText(PlayStatusText(language_, page->Stream()->GetCodecName(),
+                                       static_cast<int64_t>(page->Stream()->GetTime(frame->frame_number))));
+  }
+  if (release) task_->ReleaseVideoFrame();
 }
 
 QString PlayStatusText(int language, const char* codec, int64_t microseconds) {
@@ -351,7 +408,9 @@ void CAppMain::AddPage(CAvStream* stream, uint32_t streamIndex) {
   if (!capture_) return;
   if (stream != nullptr) stream->SetConcatenated(!SettingsPlayTimeline());
   const std::string fileName = QFileInfo(QString::fromStdString(path_)).fileName().toStdString();
-  CPage* page = CreatePage(*capture_, stream, streamIndex, fileName, &style_, tabs_);
+  CDecodeTaskX* task = task_.get();
+  CPage* page = CreatePage(*capture_, stream, streamIndex, fileName, &style_, tabs_,
+                           [task](std::function<void()> job) { return task != nullptr && task->PostDisplayJob(std::move(job)); });
   if (page == nullptr) return;
   tabs_->blockSignals(true);
   tabs_->addTab(page, page->Title());
@@ -404,8 +463,13 @@ void CAppMain::SelectTab(int index) {
 }
 
 void CAppMain::Command(int id) {
-  // The worker takes play and stop first.
-  if (id == kCmdPlay || id == kCmdStop || id == kCmdPause) {
+  // The worker takes play and stop first; video play starts at the selected frame.
+  if (id == kCmdPlay || id == kCmdStop || id == kCmdPause || id == kCmdSlowForward) {
+    if (auto* video = dynamic_cast<CVideoPage*>(SelectedPage()); video != nullptr && id == kCmdPlay && task_) {
+      const uint64_t cursor = video->List()->CursorItem();
+      task_->SetPlayStart(cursor == kNoItem ? CAvStream::kNone : static_cast<uint32_t>(cursor));
+      video->ResetPresented();
+    }
     if (task_ && task_->HasWorker()) task_->HandleCommand(static_cast<uint32_t>(id));
     return;
   }
@@ -669,9 +733,12 @@ int RunApplication(int argc, char** argv) {
         if (window.IsLoading()) return;
         poll.stop();
         window.Tabs()->setCurrentIndex(screenshotTab);
-        const bool saved = window.grab().save(screenshot);
-        std::fprintf(stderr, saved ? "saved %s\n" : "could not save %s\n", screenshot.toLocal8Bit().constData());
-        QApplication::exit(saved ? 0 : 1);
+        // A video page's picture is decoded on the worker: it is given a moment to arrive.
+        QTimer::singleShot(1500, &window, [&window, screenshot] {
+          const bool saved = window.grab().save(screenshot);
+          std::fprintf(stderr, saved ? "saved %s\n" : "could not save %s\n", screenshot.toLocal8Bit().constData());
+          QApplication::exit(saved ? 0 : 1);
+        });
       });
       poll.start(300);
     }

@@ -51,6 +51,8 @@ class CAppMain : public QMainWindow {
   // State for tests and screenshots.
   bool IsLoading() const { return loading_; }
   bool IsOpen() const { return capture_ != nullptr; }
+  // Between the play's start (1039) and end (1041) messages.
+  bool IsPlaying() const { return currentPlayStream_ != nullptr; }
   CRTP_Parser* Capture() const { return capture_.get(); }
   QTabWidget* Tabs() const { return tabs_; }
   CPage* SelectedPage() const;
@@ -86,6 +88,7 @@ class CAppMain : public QMainWindow {
   void ApplyPageFlags(const CPage* page);
   void OnWorkerMessage(const WorkerMessage& message, unsigned generation);
   void OnProgress(int percent, const QString& text, unsigned generation);
+  void ShowVideoFrame();
   void AddPendingPages();
   void AddPage(CAvStream* stream, uint32_t streamIndex);
   void OnLoadEnd(bool ok);
@@ -129,7 +132,9 @@ class CAppMain : public QMainWindow {
   bool loading_ = false;
   bool sdpMissing_ = false;
   unsigned generation_ = 0;  // messages of an earlier worker are dropped
-  int entryMode_[2] = {0, 0};  // remembered mode of the jump and view-index dialogs
+  int entryMode_[2] = {0, 0};
+  CAvStream* currentPlayStream_ = nullptr;  // the stream of the running play
+  int fieldCounter_ = 0;                    // field display: the first field was shown  // remembered mode of the jump and view-index dialogs
 };
 
 // The status-bar text of playback: the play label and the codec, with the stream time of

@@ -44,7 +44,8 @@ constexpr CommandText kCommands[] = {
     {kCmdOtherSettings, kMenuNone, nullptr, nullptr, nullptr, nullptr},
 };
 
-// 35 buttons: separators count as buttons of the bar.
+// 35 buttons: separators count as buttons of the bar. Frame advance and Pause are shown:
+// video pages enable them.
 constexpr ToolbarButton kToolbar[] = {
     {kCmdOpen, false}, {kCmdLimitLoading, true}, {0, false}, {kCmdExtract, false}, {0, false},
     {kCmdSelectView, false}, {kCmdViewIndex, false}, {0, false},
@@ -52,8 +53,8 @@ constexpr ToolbarButton kToolbar[] = {
     {kCmdListTop, false}, {kCmdListEnd, false}, {kCmdFileTop, false}, {kCmdFileEnd, false}, {0, false},
     {kCmdMarker, false}, {kCmdMarkerList, false}, {0, false}, {kCmdErrorList, false}, {0, false},
     {kCmdSearch, true}, {kCmdSearchPrevious, true}, {kCmdSearchNext, true}, {kCmdSkipPrevious, true},
-    {kCmdSkipNext, true}, {kCmdPlay, false}, {kCmdSlowForward, true}, {kCmdSlowPrevious, true},
-    {kCmdPause, true}, {kCmdStop, false}, {0, false}, {kCmdHelp, false}, {0, true},
+    {kCmdSkipNext, true}, {kCmdPlay, false}, {kCmdSlowForward, false}, {kCmdSlowPrevious, true},
+    {kCmdPause, false}, {kCmdStop, false}, {0, false}, {kCmdHelp, false}, {0, true},
 };
 static_assert(std::size(kToolbar) == 35);
 

@@ -1,11 +1,13 @@
 #include "app/Pages.h"
 
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/Markers.h"
+#include "app/VideoPage.h"
 #include "capture/CRTP_Parser.h"
 #include "ui/CAvChartView.h"
 #include "ui/CHexView.h"
@@ -27,7 +29,14 @@ void LayOutPage(QWidget* page, const ViewStyle* style, QWidget* companion, CList
   lower->addWidget(companion);
   vertical->setStretchFactor(0, 2);
   vertical->setStretchFactor(1, 1);
-  lower->setSizes({660, 440});
+  // The info view wants room up to its value column and about 22 characters of value
+  // ("G.711 (u-law)", "160 bytes"); the hex dump its address, 16 byte columns and the ASCII
+  // column. The splitter shares the width in that proportion.
+  const int bar = info->verticalScrollBar()->sizeHint().width() + 4;
+  const int infoWidth = info->CharWidth() * (FieldColumns().value + 22) + bar;
+  int companionWidth = info->CharWidth() * 50;
+  if (auto* hex = dynamic_cast<CHexView*>(companion)) companionWidth = hex->Dump()->CharWidth() * 82 + bar;
+  lower->setSizes({infoWidth, companionWidth});
   layout->addWidget(vertical);
 }
 
@@ -180,11 +189,13 @@ void CAudioPage::ShowItem(uint64_t frame) {
 }
 
 CPage* CreatePage(CRTP_Parser& capture, CAvStream* stream, uint32_t streamIndex, const std::string& fileName,
-                  const ViewStyle* style, QWidget* parent) {
+                  const ViewStyle* style, QWidget* parent,
+                  const std::function<bool(std::function<void()>)>& postJob) {
   if (stream == nullptr) return new CRtpPage(capture, fileName, style, parent);
   if (auto* audio = dynamic_cast<CAudio_Stream*>(stream)) {
     return new CAudioPage(*audio, capture, streamIndex, style, parent);
   }
+  if (auto* h264 = dynamic_cast<C264_Parser*>(stream)) return new CVideoPage(*h264, postJob, style, parent);
   return nullptr;
 }
 

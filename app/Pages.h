@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -118,8 +119,10 @@ class CAudioPage : public CPage {
 };
 
 // The page of a page-created message: the capture's page when `stream` is null, else the
-// stream's page (audio streams); null for a stream without a page of its own.
+// stream's page (audio streams, H.264 video streams); null for a stream without a page of
+// its own. `postJob` runs a video page's decoding on the worker.
 CPage* CreatePage(CRTP_Parser& capture, CAvStream* stream, uint32_t streamIndex, const std::string& fileName,
-                  const ViewStyle* style, QWidget* parent);
+                  const ViewStyle* style, QWidget* parent,
+                  const std::function<bool(std::function<void()>)>& postJob = {});
 
 }  // namespace fennik

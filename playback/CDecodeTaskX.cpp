@@ -8,6 +8,7 @@
 
 #include "base/DebugPrint.h"
 #include "stream/AudioTimeline.h"
+#include "codec/video/CVideo_Stream.h"
 
 namespace fennik {
 namespace {
@@ -78,7 +79,14 @@ void CDecodeTaskX::WorkerMain(bool loaded) {
     TaskRequest request;
     {
       std::unique_lock lock(queueMutex_);
-      queueSignal_.wait(lock, [this] { return !queue_.empty(); });
+      queueSignal_.wait(lock, [this] { return !queue_.empty() || displayJob_; });
+      if (queue_.empty()) {
+        std::function<void()> job = std::move(displayJob_);
+        displayJob_ = nullptr;
+        lock.unlock();
+        job();
+        continue;
+      }
       request = std::move(queue_.front());
       queue_.pop_front();
       if (request.id == kRequestQuit) break;
@@ -99,7 +107,8 @@ void CDecodeTaskX::HandleRequest(const TaskRequest& request) {
       Post(kMsgPlayStart, 0, stream);
       running_ = 1;
       PlayEnd end = kPlayNotAudio;
-      if (!stream->IsVideo() && stream->IsAudio()) end = PlayAudio(*stream);
+      if (stream->IsVideo()) end = PlayVideo(*stream);
+      else if (stream->IsAudio()) end = PlayAudio(*stream);
       running_ = 0;
       Post(kMsgPlayEnd, end, stream);
       break;
@@ -228,6 +237,134 @@ PlayEnd CDecodeTaskX::PlayAudio(CAvStream& stream) {
   return end;
 }
 
+bool CDecodeTaskX::PostDisplayJob(std::function<void()> job) {
+  std::lock_guard lock(queueMutex_);
+  if (!workerAlive_.load() || quitting_.load()) return false;
+  displayJob_ = std::move(job);
+  queueSignal_.notify_one();
+  return true;
+}
+
+PlayEnd CDecodeTaskX::PlayVideo(CAvStream& stream) {
+  auto* video = dynamic_cast<CVideo_Stream*>(&stream);
+  VideoFormat format;
+  if (video == nullptr || !video->GetVideoFormat(format) || format.width == 0 || format.height == 0) {
+    return kPlayNoFormat;
+  }
+  DebugPrint("width = %d\n", static_cast<int>(format.width));
+  DebugPrint("height = %d\n", static_cast<int>(format.height));
+  for (RingSlot& slot : slots_) slot.inUse = false;
+  readIndex_ = 0;
+  writeIndex_ = 0;
+  lateTicks_ = 0;
+  paused_ = false;
+  stepRequests_ = 0;
+  decodingDone_ = false;
+  presenting_ = 0;
+  showPending_ = false;
+  timerRunning_ = true;
+  frameTimer_ = std::thread([this] { FrameTimerMain(); });
+
+  // Play starts at the selected frame: the frames before it are decoded as the random
+  // access needs them and their pictures dropped, so the first picture shown is its own.
+  const uint64_t count = stream.Frames().GetCount();
+  uint32_t start = playStart_.exchange(CAvStream::kNone);
+  if (start == CAvStream::kNone || start >= count) start = 0;
+  if (start > 0) {
+    video->DecodeFrame(start - 1);
+    while (video->GetNextPicture(slots_[0].frame)) {
+    }
+  }
+  PlayEnd end = kPlayStopped;
+  bool first = true;
+  bool flushed = false;
+  while (running_.load() != 0 && !quitting_.load()) {
+    RingSlot* free = nullptr;
+    for (RingSlot& slot : slots_) {
+      if (!slot.inUse.load()) {
+        free = &slot;
+        break;
+      }
+    }
+    if (free == nullptr) {
+      presenting_ = 1;  // the ring is full: presentation starts (or goes on)
+      SleepMs(1);
+      continue;
+    }
+    bool got = false;
+    if (!flushed) {
+      got = video->GetVideoFrame(first ? start : CAvStream::kNone, free->frame) != 0;
+      first = false;
+      if (!got) {
+        // The stream's end: the pictures the decoder still holds follow in output order.
+        video->FlushPictures();
+        flushed = true;
+      }
+    }
+    if (!got && flushed) got = video->GetNextPicture(free->frame);
+    if (!got) {
+      end = kPlayEnded;
+      break;
+    }
+    free->inUse = true;
+    const uint32_t write = writeIndex_.load();
+    ringOrder_[write] = static_cast<uint32_t>(free - slots_);
+    writeIndex_ = (write + 1) % (kVideoFrames + 1);
+  }
+  decodingDone_ = true;
+  if (end == kPlayEnded) {
+    // Every decoded picture is shown before the play ends (a stream shorter than the ring
+    // starts its presentation here).
+    presenting_ = 1;
+    while (running_.load() != 0 && !quitting_.load() && readIndex_.load() != writeIndex_.load()) SleepMs(1);
+    if (running_.load() == 0) end = kPlayStopped;
+  }
+  presenting_ = 0;
+  timerRunning_ = false;
+  if (frameTimer_.joinable()) frameTimer_.join();
+  paused_ = false;
+  return end;
+}
+
+// The frame timer: a tick every kFramePeriodMs on absolute deadlines (the period does not
+// drift with the time a tick takes); while pictures are presented and the play is not held,
+// each tick posts 1032. A held play posts one tick per frame-advance request.
+void CDecodeTaskX::FrameTimerMain() {
+  DebugPrint("Video rate = %d\n", kFramePeriodMs);
+  auto next = std::chrono::steady_clock::now();
+  while (timerRunning_.load()) {
+    next += std::chrono::milliseconds(kFramePeriodMs);
+    std::this_thread::sleep_until(next);
+    if (presenting_.load() == 0) continue;
+    if (paused_.load()) {
+      if (stepRequests_.load() > 0 && !showPending_.exchange(true)) {
+        --stepRequests_;
+        Post(kMsgShowFrame);
+      }
+      continue;
+    }
+    if (!showPending_.exchange(true)) Post(kMsgShowFrame);
+  }
+}
+
+const CVideoFrame* CDecodeTaskX::TakeVideoFrame() {
+  showPending_ = false;
+  if (presenting_.load() == 0 || running_.load() == 0) return nullptr;
+  const uint32_t read = readIndex_.load();
+  if (read == writeIndex_.load()) {
+    if (!decodingDone_.load()) ++lateTicks_;
+    return nullptr;
+  }
+  return &slots_[ringOrder_[read]].frame;
+}
+
+void CDecodeTaskX::ReleaseVideoFrame() {
+  const uint32_t read = readIndex_.load();
+  if (read == writeIndex_.load()) return;
+  slots_[ringOrder_[read]].inUse = false;
+  readIndex_ = (read + 1) % (kVideoFrames + 1);
+}
+
 uint32_t CDecodeTaskX::OnRequestData(uint8_t* buffer, uint32_t bytes) {
   std::memset(buffer, 0, bytes);
   const uint32_t held = fifo_.BytesHeld();
@@ -268,10 +405,30 @@ int CDecodeTaskX::HandleCommand(uint32_t command) {
       }
       return 1;
     }
-    case kCommandStop:
-    case kCommandStop2:
+    case kCommandStop2: {
+      // During video play Pause holds the presentation, and a second press resumes it.
+      CAvStream* stream = currentStream_.load();
+      if (busy_.load() != 0 && running_.load() != 0 && stream != nullptr && stream->IsVideo()) {
+        paused_ = !paused_.load();
+        return 1;
+      }
       if (busy_.load() != 0) running_ = 0;
       return 1;
+    }
+    case kCommandStop:
+      if (busy_.load() != 0) {
+        running_ = 0;
+        presenting_ = 0;  // no picture is shown after a stop
+      }
+      return 1;
+    case kCommandSlowForward: {
+      CAvStream* stream = currentStream_.load();
+      if (busy_.load() != 0 && running_.load() != 0 && stream != nullptr && stream->IsVideo()) {
+        paused_ = true;
+        ++stepRequests_;
+      }
+      return 1;
+    }
     default:
       return 0;
   }

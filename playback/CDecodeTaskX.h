@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "capture/CRTP_Parser.h"
+#include "codec/video/CVideoFrame.h"
 #include "playback/CFIFO.h"
 #include "playback/CMMERenderer.h"
 #include "playback/WorkerMessage.h"
@@ -31,8 +32,10 @@ enum PlayEnd : uint64_t {
   kPlayNotAudio = 7,        // video presentation is not served yet
 };
 
-// Commands of the main window that the task consumes.
-enum TaskCommand : uint32_t { kCommandPlay = 6041, kCommandStop = 6042, kCommandStop2 = 6043 };
+// Commands of the main window that the task consumes. 6043 (Pause) stops audio play and
+// holds or resumes video play; 6046 (frame advance) holds video play and shows one more
+// picture.
+enum TaskCommand : uint32_t { kCommandPlay = 6041, kCommandStop = 6042, kCommandStop2 = 6043, kCommandSlowForward = 6046 };
 
 class CDecodeTaskX : public CAvEventListener, public CSoundListener {
  public:
@@ -53,7 +56,8 @@ class CDecodeTaskX : public CAvEventListener, public CSoundListener {
   // Ends a running job, closes the renderer and ends the worker thread.
   void Stop();
 
-  // 6041 play, 6042/6043 stop; 1 when consumed.
+  // 6041 play, 6042 stop, 6043 stop (audio) or pause (video), 6046 frame advance; 1 when
+  // consumed.
   int HandleCommand(uint32_t command);
   // Queues a CSV (1136) or extraction (1135) request; false while the worker is busy or
   // not running.
@@ -71,6 +75,27 @@ class CDecodeTaskX : public CAvEventListener, public CSoundListener {
   // Blocks the renderer asked for that the FIFO could not fill (silence played).
   uint64_t UnderrunBlocks() const { return underruns_.load(); }
 
+  // Work for a page (decoding a picture for display, reading a frame's details): run on
+  // the worker thread between requests. A newer job replaces one not yet started, so a
+  // fast scroll through a list decodes only the frame it ends on. False without a worker.
+  bool PostDisplayJob(std::function<void()> job);
+  // The frame video play starts from (the page's selected frame); kNone: the first.
+  void SetPlayStart(uint32_t frame) { playStart_ = frame; }
+
+  // Video play. Six decoded pictures are kept ahead of the display in a ring; the frame
+  // timer posts message 1032 every kFramePeriodMs while pictures are presented, and the
+  // main thread then takes the picture at the ring's read position (TakeVideoFrame),
+  // shows it and gives it back (ReleaseVideoFrame).
+  static constexpr uint32_t kVideoFrames = 6;
+  static constexpr int kFramePeriodMs = 33;
+  const CVideoFrame* TakeVideoFrame();
+  void ReleaseVideoFrame();
+  bool IsPresenting() const { return presenting_.load() != 0; }
+  bool IsPaused() const { return paused_.load(); }
+  // Ticks of the frame timer that found no picture ready while the play went on: the
+  // decoder could not keep the frame rate and the picture came late.
+  uint64_t LateTicks() const { return lateTicks_.load(); }
+
   // CAvEventListener, called on the worker thread by the container.
   void OnProgress(uint64_t done, uint64_t total) override;
   void OnSdpMissing(CRTP_Parser& container) override;
@@ -83,6 +108,9 @@ class CDecodeTaskX : public CAvEventListener, public CSoundListener {
   void Post(uint32_t id, uint64_t value = 0, CAvStream* stream = nullptr);
   void HandleRequest(const TaskRequest& request);
   PlayEnd PlayAudio(CAvStream& stream);
+  PlayEnd PlayVideo(CAvStream& stream);
+  void FrameTimerMain();
+  void RunDisplayJob();
 
   CTaskListener* window_ = nullptr;
   CRTP_Parser* container_ = nullptr;
@@ -100,6 +128,30 @@ class CDecodeTaskX : public CAvEventListener, public CSoundListener {
   // padded with silence instead of leaving it in the FIFO.
   std::atomic<bool> inputDone_{false};
   std::atomic<uint64_t> underruns_{0};
+
+  // Video play: the ring of decoded pictures (single producer: the worker; single
+  // consumer: the main thread), positions of kVideoFrames + 1 entries.
+  struct RingSlot {
+    CVideoFrame frame;
+    std::atomic<bool> inUse{false};
+  };
+  RingSlot slots_[kVideoFrames];
+  uint32_t ringOrder_[kVideoFrames + 1] = {};
+  std::atomic<uint32_t> readIndex_{0};
+  std::atomic<uint32_t> writeIndex_{0};
+  std::atomic<int32_t> presenting_{0};
+  std::atomic<bool> paused_{false};
+  std::atomic<int> stepRequests_{0};
+  std::atomic<uint64_t> lateTicks_{0};
+  std::atomic<bool> decodingDone_{false};
+  std::atomic<uint32_t> playStart_{CAvStream::kNone};
+  std::thread frameTimer_;
+  std::atomic<bool> timerRunning_{false};
+  // A 1032 is on its way and not yet handled: the timer posts no second one, so a busy main
+  // thread never faces a backlog of ticks.
+  std::atomic<bool> showPending_{false};
+
+  std::function<void()> displayJob_;  // under queueMutex_
 
   std::mutex queueMutex_;
   std::condition_variable queueSignal_;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,7 @@ class CRTP_Parser;
 enum WorkerMessageId : uint32_t {
   kMsgLoadStart = 1029,        // the load begins (the window shows its progress dialog)
   kMsgLoadEnd = 1030,          // result: 1 loaded, 0 failed or cancelled
+  kMsgShowFrame = 1032,        // video play: the frame timer's tick; the window shows the next picture
   kMsgPageCreated = 1034,      // stream and its index; no stream: the capture's own page
   kMsgExtractStart = 1035,
   kMsgExtractEnd = 1036,       // result

@@ -33,7 +33,15 @@ void CListView::Announce() {
 
 uint64_t CListView::Navigate(int kind, uint64_t value) {
   const uint64_t cursor = fennik::Navigate(model_, kind, value, ItemRows(), addressOf_);
-  if (cursor != kNoItem) Announce();
+  if (cursor != kNoItem) {
+    // Centring near the window's end would leave rows empty below the last item: the last
+    // page is shown instead (the cursor stays on it).
+    const uint64_t rows = static_cast<uint64_t>(ItemRows());
+    const uint64_t length = model_.WindowLength();
+    const uint64_t lastPage = length > rows ? length - rows : 0;
+    if (model_.FirstVisible() > lastPage) model_.SetFirstVisible(lastPage);
+    Announce();
+  }
   return cursor;
 }
 
@@ -56,9 +64,11 @@ std::vector<ViewRow> CListView::Content(int visibleRows, int& firstRow) {
 }
 
 void CListView::UpdateScrollBars(int totalRows, int widestRow) {
+  // The base sets the vertical range for the rows painted (a page); the value it clamps
+  // must not reach the model as a scroll to the top, so the guard covers it too.
+  updatingBars_ = true;
   CCellView::UpdateScrollBars(totalRows, widestRow);
   // The vertical bar scrolls the items of the window; the header stays in place.
-  updatingBars_ = true;
   const int length = static_cast<int>(model_.WindowLength());
   verticalScrollBar()->setRange(0, std::max(0, length - ItemRows()));
   verticalScrollBar()->setPageStep(ItemRows());
@@ -96,8 +106,8 @@ void CListView::keyPressEvent(QKeyEvent* event) {
         Announce();
       }
       return;
-    case Qt::Key_Home: Navigate(kNavWindowTop, 0); return;
-    case Qt::Key_End: Navigate(kNavWindowEnd, 0); return;
+    case Qt::Key_Home: Navigate(event->modifiers() & Qt::ControlModifier ? kNavFileTop : kNavWindowTop, 0); return;
+    case Qt::Key_End: Navigate(event->modifiers() & Qt::ControlModifier ? kNavFileEnd : kNavWindowEnd, 0); return;
     default: CCellView::keyPressEvent(event);
   }
 }

@@ -64,6 +64,30 @@ struct H264Crop {
   uint32_t height = 0;
 };
 
+// What the decoder recorded of one macroblock of the picture decoded last, for the
+// macroblock views.
+struct H264MacroblockRecord {
+  bool decoded = false;     // the macroblock was reached by a slice of the picture
+  int slice = -1;           // slice number within the picture
+  int sliceKind = 0;        // slice_type % 5 of its slice (0 P, 1 B, 2 I, 3 SP, 4 SI)
+  char kindName[24] = {};   // macroblock kind ("Intra_4x4", "P_L0_16x16", "B_Skip", ...)
+  bool intra = false;
+  bool skip = false;
+  bool pcm = false;
+  bool intra4x4 = false;    // Intra_4x4 or Intra_8x8: intraModes hold the block modes
+  bool transform8x8 = false;
+  bool field = false;       // a field macroblock (field picture or MBAFF field pair)
+  int qp = 0;               // QPY
+  int qpc[2] = {};          // QPc of Cb and Cr
+  int cbp = 0;              // coded_block_pattern (luma bits 0..3, chroma in bits 4..5)
+  int chromaMode = 0;       // intra_chroma_pred_mode
+  uint8_t intraModes[16] = {};  // Intra4x4PredMode by raster 4x4 position
+  uint8_t totalCoeff[16] = {};  // luma TotalCoeff (CAVLC) by raster 4x4 position
+  int8_t refIdx[2][16] = {};    // per list and raster 4x4 block; -1 unused
+  H264Mv mv[2][16];             // quarter samples
+  int32_t refPoc[2][16] = {};   // POC of the referenced picture
+};
+
 // One decoded picture with its reference marking and the motion data that later pictures
 // need (co-located motion for direct prediction).
 struct H264Picture {
@@ -131,6 +155,9 @@ class C264_Decode : public C264_DecodeHeader {
     return MacroblockGeometry{static_cast<uint32_t>(mb_width_ * 16), static_cast<uint32_t>(mb_height_ * 16),
                               static_cast<uint32_t>(mb_count_), mbaff_};
   }
+  // The record of macroblock `mb_addr` of the picture decoded last; false when the
+  // address lies outside it.
+  bool MacroblockRecord(uint32_t mb_addr, H264MacroblockRecord& out) const;
   int DpbPictures() const { return dpb_pictures_; }
   uint32_t PicturesDecoded() const { return pictures_decoded_; }
   uint32_t SliceErrors() const { return slice_errors_; }

@@ -725,4 +725,56 @@ void C264_Parser::ShowFrameDetail(CFieldTree& tree, uint32_t index) {
   PrintH264Syntax(details_, tree);
 }
 
+void PrintH264Macroblock(const H264MacroblockRecord& r, uint32_t mb, uint32_t count, uint32_t pixelX, uint32_t pixelY,
+                         CFieldTree& tree) {
+  tree.Title("MACRO BLOCK INFORMATION");
+  tree.FieldText(0, "Macro Block Count", 0, colour::kField, Printf("%u / %u", mb, count));
+  tree.FieldText(0, "Image Position (x,y)", 0, colour::kField, Printf("(%u, %u)", pixelX, pixelY));
+  if (!r.decoded) {
+    tree.FieldText(0, "Macro Block Type", 0, colour::kField, "not decoded");
+    return;
+  }
+  static const char* const kSliceKinds[] = {"P", "B", "I", "SP", "SI"};
+  tree.FieldText(0, "Slice", 0, colour::kField,
+                 Printf("%d (%s)", r.slice, kSliceKinds[static_cast<unsigned>(r.sliceKind) % 5]));
+  tree.FieldText(0, "mb_field_decoding_flag", 0, colour::kField, r.field ? "1 (field)" : "0 (frame)");
+  tree.FieldText(0, "Macro Block Type", 0, colour::kField, r.kindName);
+  tree.FieldText(0, "QP (Y)", 0, colour::kField, Printf("%d", r.qp));
+  tree.FieldText(0, "QP (Cb, Cr)", 0, colour::kField, Printf("%d, %d", r.qpc[0], r.qpc[1]));
+  if (!r.skip && !r.pcm) {
+    tree.FieldText(0, "coded_block_pattern", 0, colour::kField,
+                   Printf("%d (luma 0x%X, chroma %d)", r.cbp, r.cbp & 15, r.cbp >> 4));
+    tree.FieldText(0, "transform_size_8x8_flag", 0, colour::kField, r.transform8x8 ? "1" : "0");
+  }
+  if (r.intra && !r.pcm) {
+    if (r.intra4x4) {
+      tree.Title("INTRA Prediction (Luminance)");
+      for (int row = 0; row < 4; ++row) {
+        std::string modes;
+        for (int col = 0; col < 4; ++col) modes += Printf(" MODE %d", r.intraModes[row * 4 + col]);
+        tree.FieldText(1, Printf("row %d", row), 0, colour::kField, modes);
+      }
+    }
+    tree.FieldText(0, "intra_chroma_pred_mode", 0, colour::kField, Printf("%d", r.chromaMode));
+  }
+  if (r.intra) return;
+  tree.Title("Motion Vector");
+  for (int l = 0; l < 2; ++l) {
+    bool used = false;
+    for (int i = 0; i < 16; ++i) used = used || r.refIdx[l][i] >= 0;
+    if (!used) continue;
+    tree.FieldText(0, Printf("  L%d Prediction", l), 0, colour::kField, "");
+    for (int row = 0; row < 4; ++row) {
+      for (int col = 0; col < 4; ++col) {
+        const int i = row * 4 + col;
+        if (r.refIdx[l][i] < 0) continue;
+        const H264Mv mv = r.mv[l][i];
+        tree.FieldText(1, Printf("block (%d,%d)", col, row), 0, colour::kField,
+                       Printf("%5d,%5d  [%8.2f,%8.2f]", mv.x, mv.y, mv.x / 4.0, mv.y / 4.0),
+                       Printf("ref_idx %d  POC %d", r.refIdx[l][i], r.refPoc[l][i]));
+      }
+    }
+  }
+}
+
 }  // namespace fennik

@@ -46,4 +46,10 @@ void PrintH264FrameSummary(const H264FrameDetails& details, const FrameEntry& en
 // and value.
 void PrintH264Syntax(const H264FrameDetails& details, CFieldTree& tree);
 
+// The macroblock view of macroblock `mb` of the picture the decoder finished last:
+// "MACRO BLOCK INFORMATION" with its kind, QP, coded block pattern, intra modes and motion.
+// `pixelX`/`pixelY` give its position in the picture.
+void PrintH264Macroblock(const H264MacroblockRecord& record, uint32_t mb, uint32_t count, uint32_t pixelX,
+                         uint32_t pixelY, CFieldTree& tree);
+
 }  // namespace fennik

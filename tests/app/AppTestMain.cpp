@@ -7,6 +7,7 @@
 
 #include "app/AppSettings.h"
 #include "codec/audio/AudioCodecs.h"
+#include "codec/video/VideoCodecs.h"
 #include "ui/Dialogs.h"
 
 namespace fennik::test {
@@ -29,6 +30,7 @@ QApplication& App() {
     CreateSettings(SettingsPath());
     SetLanguageInForce(0);
     RegisterAudioCodecs();
+    RegisterVideoCodecs();
     return a;
   }();
   return *app;

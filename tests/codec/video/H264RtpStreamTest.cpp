@@ -187,3 +187,56 @@ TEST_F(H264RtpStreams, LostPacketsDecodeToTheEnd) {
 
 }  // namespace
 }  // namespace fennik
+
+namespace fennik {
+namespace {
+
+// The decoder's macroblock records against what is known of the streams: x264's IDR
+// pictures are intra throughout, its three slices per picture of main-b-slices number 0..2
+// in raster order, B pictures skip and predict from both lists, and the macroblock view
+// prints a record's kind and QP.
+TEST_F(H264RtpStreams, MacroblockRecordsFollowTheStream) {
+  C264_RtpParser* stream = Open("main-b-slices.pcap");
+  ASSERT_NE(stream, nullptr);
+  CVideoFrame picture;
+  ASSERT_TRUE(stream->GetFramePicture(0, picture));
+  const MacroblockGeometry g = stream->Geometry();
+  ASSERT_EQ(g.count, 99u);  // 11 x 9
+  H264MacroblockRecord r;
+  int lastSlice = 0;
+  for (uint32_t i = 0; i < g.count; ++i) {
+    ASSERT_TRUE(stream->Decoder().MacroblockRecord(i, r));
+    EXPECT_TRUE(r.decoded && r.intra) << i;
+    EXPECT_GE(r.slice, lastSlice);
+    lastSlice = r.slice;
+    EXPECT_GE(r.qp, 0);
+    EXPECT_LE(r.qp, 51);
+  }
+  EXPECT_EQ(lastSlice, 2);
+  EXPECT_FALSE(stream->Decoder().MacroblockRecord(g.count, r));
+
+  // Frame 2 is a B picture (POC 2 between the IDR and the P picture of POC 6).
+  ASSERT_TRUE(stream->GetFramePicture(2, picture));
+  int skipped = 0, bi = 0;
+  for (uint32_t i = 0; i < g.count; ++i) {
+    ASSERT_TRUE(stream->Decoder().MacroblockRecord(i, r));
+    EXPECT_EQ(r.sliceKind, 1) << i;
+    skipped += r.skip ? 1 : 0;
+    bi += !r.intra && r.refIdx[0][0] >= 0 && r.refIdx[1][0] >= 0 ? 1 : 0;
+    if (r.skip) {
+      EXPECT_STREQ(r.kindName, "B_Skip");
+    }
+  }
+  EXPECT_GT(skipped, 0);
+  EXPECT_GT(bi, 0);
+  ASSERT_TRUE(stream->Decoder().MacroblockRecord(50, r));
+  CFieldTree tree;
+  PrintH264Macroblock(r, 50, g.count, 96, 64, tree);
+  std::string text;
+  for (const ViewRow& row : tree.TakeRows()) text += row.text + "\n";
+  EXPECT_NE(text.find(r.kindName), std::string::npos) << text;
+  EXPECT_NE(text.find("(96, 64)"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace fennik

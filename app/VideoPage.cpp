@@ -1,0 +1,304 @@
+#include "app/VideoPage.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/Markers.h"
+#include "codec/video/CVideoFrame.h"
+#include "ui/CInfoView.h"
+#include "ui/Dialogs.h"
+#include "ui/ViewStyle.h"
+
+namespace fennik {
+namespace {
+
+// The visible area of a picture, converted to 32-bit RGB with the display mode.
+QImage VisibleImage(const CVideoFrame& frame, const H264Crop& crop, int displayMode) {
+  const uint32_t width = frame.Width(), height = frame.Height();
+  if (width == 0 || height == 0) return {};
+  // The conversion writes straight into the image (32-bit rows without padding); the
+  // visible area is cut out of it when the picture is cropped.
+  QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
+  if (image.bytesPerLine() != static_cast<qsizetype>(width) * 4) return {};
+  auto* pixels = reinterpret_cast<uint32_t*>(image.bits());
+  frame.ConvertToRgb(pixels, displayMode);
+  for (size_t i = 0, n = size_t{width} * height; i < n; ++i) pixels[i] |= 0xFF000000u;
+  H264Crop c = crop;
+  if (c.width == 0 || c.height == 0 || c.left + c.width > width || c.top + c.height > height) c = {0, 0, width, height};
+  if (c.left == 0 && c.top == 0 && c.width == width && c.height == height) return image;
+  return image.copy(static_cast<int>(c.left), static_cast<int>(c.top), static_cast<int>(c.width), static_cast<int>(c.height));
+}
+
+// A macroblock's rectangle in the visible picture: field macroblocks (of a field picture or
+// an MBAFF field pair) cover their pair's 32 rows of the frame.
+QRect MacroblockRect(const MacroblockGeometry& g, uint32_t scale, const H264Crop& crop, uint32_t index, bool field) {
+  uint32_t x = 0, y = 0;
+  MacroblockToPixel(g, index, x, y);
+  int top = static_cast<int>(y * scale);
+  int height = static_cast<int>(16 * scale);
+  if (g.mbaff && field) {
+    top = static_cast<int>(y & ~31u);
+    height = 32;
+  }
+  return QRect(static_cast<int>(x) - static_cast<int>(crop.left), top - static_cast<int>(crop.top), 16, height);
+}
+
+// The macroblock view's columns: its rows have no bit counts or patterns.
+constexpr FieldColumns kMacroblockColumns{2, 26, 27, 28, 60};
+
+// The worker's part: decode the frame (unless the decoder holds it already), then the
+// picture, the rows of the views and the overlay's macroblock map.
+std::shared_ptr<VideoDisplay> BuildDisplay(C264_Parser& stream, uint32_t frame, uint32_t macroblock, bool picture,
+                                           int language) {
+  auto d = std::make_shared<VideoDisplay>();
+  d->frame = frame;
+  CVideoFrame decoded;
+  const bool current = stream.CurrentFrame() == frame;
+  if (picture || !current) {
+    d->hasPicture = stream.GetFramePicture(frame, decoded) != 0;
+    d->crop = stream.Crop();
+    if (d->hasPicture && picture) d->picture = VisibleImage(decoded, d->crop, 0);
+  } else {
+    d->crop = stream.Crop();
+  }
+  d->geometry = stream.Geometry();
+  if (d->geometry.height > 0 && decoded.Height() >= 2 * d->geometry.height) d->fieldScale = 2;
+  if (picture || !current) {
+    CFieldTree tree(language);
+    stream.ShowFrameInfo(tree, frame);
+    stream.ShowFrameDetail(tree, frame);
+    d->info = tree.TakeRows();
+  }
+  const uint32_t count = d->geometry.count;
+  d->macroblock = count == 0 ? 0 : std::min(macroblock, count - 1);
+  d->cells.reserve(count);
+  H264MacroblockRecord record;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!stream.Decoder().MacroblockRecord(i, record)) continue;
+    VideoCell cell;
+    cell.rect = MacroblockRect(d->geometry, d->fieldScale, d->crop, i, record.field);
+    cell.slice = static_cast<int16_t>(record.slice);
+    cell.flags = static_cast<uint8_t>((record.decoded ? kCellDecoded : 0) | (record.intra ? kCellIntra : 0) |
+                                      (record.skip ? kCellSkip : 0));
+    d->cells.push_back(cell);
+  }
+  if (count > 0 && stream.Decoder().MacroblockRecord(d->macroblock, d->record)) {
+    uint32_t x = 0, y = 0;
+    MacroblockToPixel(d->geometry, d->macroblock, x, y);
+    d->mark = MacroblockRect(d->geometry, d->fieldScale, d->crop, d->macroblock, d->record.field);
+    CFieldTree tree(language, kMacroblockColumns);
+    PrintH264Macroblock(d->record, d->macroblock, count, x, y * d->fieldScale, tree);
+    d->macroblockRows = tree.TakeRows();
+  }
+  return d;
+}
+
+}  // namespace
+
+CVideoPage::CVideoPage(C264_Parser& stream, JobPoster poster, const ViewStyle* style, QWidget* parent)
+    : CPage(QString::fromUtf8(stream.GetCodecName()),
+            kPagePrevious | kPagePlay | kPagePause | kPageStop | (1u << 28) /* frame advance */, &stream, parent),
+      video_(stream),
+      poster_(std::move(poster)),
+      style_(style) {
+  const int language = style->language;
+  stream.AttachView(nullptr);  // the frame buffer, before the worker decodes for the page
+  source_ = std::make_unique<CView_264List>(stream);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto* vertical = new QSplitter(Qt::Vertical, this);
+  // Upper half: the frame list beside the picture over the macroblock view; lower half:
+  // the information tree beside the thumbnail over the zoom.
+  auto* upper = new QSplitter(Qt::Horizontal, vertical);
+  list_ = new CListView(style, upper);
+  auto* pictureColumn = new QSplitter(Qt::Vertical, upper);
+  view_ = new CVideoView(pictureColumn);
+  auto* lower = new QSplitter(Qt::Horizontal, vertical);
+  info_ = new CInfoView(style, lower);
+
+  auto* mbPanel = new QWidget(pictureColumn);
+  auto* mbLayout = new QVBoxLayout(mbPanel);
+  mbLayout->setContentsMargins(0, 0, 0, 0);
+  mbLayout->setSpacing(2);
+  auto* strip = new QHBoxLayout();
+  auto* previous = new QToolButton(mbPanel);
+  previous->setText(QStringLiteral("<"));
+  previous->setToolTip(QString::fromUtf8(Text(language, "previous", "前へ")));
+  auto* next = new QToolButton(mbPanel);
+  next->setText(QStringLiteral(">"));
+  next->setToolTip(QString::fromUtf8(Text(language, "next", "次へ")));
+  mbNumber_ = new QSpinBox(mbPanel);
+  mbNumber_->setRange(0, 0);
+  mbNumber_->setKeyboardTracking(false);
+  overlay_ = new QComboBox(mbPanel);
+  const std::pair<int, const char*> overlays[][2] = {
+      {{kOverlayNone, "No overlay"}, {kOverlayNone, "表示なし"}},
+      {{kOverlayGrid, "Grid"}, {kOverlayGrid, "グリッド"}},
+      {{kOverlayMark, "Selected MB"}, {kOverlayMark, "選択MB"}},
+      {{kOverlayGridMark, "Grid + selected"}, {kOverlayGridMark, "グリッド+選択MB"}},
+      {{kOverlayKinds, "Intra/skip"}, {kOverlayKinds, "イントラ/スキップ"}},
+      {{kOverlaySlices, "Slices"}, {kOverlaySlices, "スライス"}},
+  };
+  for (const auto& o : overlays) overlay_->addItem(QString::fromUtf8(o[language == 1 ? 1 : 0].second), o[0].first);
+  overlay_->setCurrentIndex(3);
+  fieldDisplay_ = new QCheckBox(QString::fromUtf8(Text(language, "Fields", "フィールド")), mbPanel);
+  strip->addWidget(previous);
+  strip->addWidget(mbNumber_);
+  strip->addWidget(next);
+  strip->addWidget(overlay_);
+  strip->addWidget(fieldDisplay_);
+  strip->addStretch(1);
+  mbLayout->addLayout(strip);
+  mbInfo_ = new CInfoView(style, mbPanel);
+  mbLayout->addWidget(mbInfo_, 1);
+
+  auto* pictures = new QSplitter(Qt::Vertical, lower);
+  thumb_ = new CVideoView(pictures);
+  zoom_ = new CZoomVideo(pictures);
+  // The information tree up to its values and the 512-pixel zoom with its margins.
+  const int bar = info_->verticalScrollBar()->sizeHint().width() + 4;
+  lower->setSizes({info_->CharWidth() * (FieldColumns().value + 22) + bar,
+                   CZoomVideo::kSize + 2 * CVideoView::kMargin + bar});
+  upper->setSizes({list_->CharWidth() * 72, mbInfo_->CharWidth() * (kMacroblockColumns.comment + 24)});
+  vertical->setStretchFactor(0, 1);
+  vertical->setStretchFactor(1, 1);
+  layout->addWidget(vertical);
+
+  C264_Parser* video = &video_;
+  list_->SetSource(source_.get(), [video](uint64_t frame, uint64_t& address) {
+    FrameEntry entry;
+    return video->Frames().Get(frame, &address, &entry);
+  });
+  connect(list_, &CListView::itemSelected, this, [this](quint64 frame) { ShowItem(frame); });
+  connect(view_, &CVideoView::pictureClicked, this, [this](int x, int y) { SelectPixel(x, y); });
+  connect(thumb_, &CVideoView::pictureClicked, this, [this](int x, int y) { SelectPixel(x, y); });
+  connect(zoom_, &CVideoView::pictureClicked, this, [this](int x, int y) { SelectPixel(x, y); });
+  connect(previous, &QToolButton::clicked, this, [this] {
+    if (wantedMacroblock_ > 0) SelectMacroblock(wantedMacroblock_ - 1);
+  });
+  connect(next, &QToolButton::clicked, this, [this] {
+    if (wantedMacroblock_ + 1 < shown_.geometry.count) SelectMacroblock(wantedMacroblock_ + 1);
+  });
+  connect(mbNumber_, &QSpinBox::valueChanged, this, [this](int value) {
+    if (value >= 0 && static_cast<uint32_t>(value) != wantedMacroblock_) SelectMacroblock(static_cast<uint32_t>(value));
+  });
+  connect(overlay_, &QComboBox::currentIndexChanged, this, [this](int) {
+    const int mode = overlay_->currentData().toInt();
+    view_->SetOverlayMode(mode);
+    zoom_->SetOverlayMode(mode);
+  });
+  thumb_->SetOverlayMode(kOverlayMark);
+  shown_.frame = CAvStream::kNone;
+  if (source_->Count() > 0) ShowItem(0);
+}
+
+CVideoPage::~CVideoPage() = default;
+
+bool CVideoPage::FieldDisplay() const { return fieldDisplay_->isChecked(); }
+
+void CVideoPage::StyleChanged() { CPage::StyleChanged(), mbInfo_->StyleChanged(); }
+
+bool CVideoPage::ToggleMarker() {
+  const uint64_t frame = list_->CursorItem();
+  uint64_t address = 0;
+  FrameEntry entry;
+  if (frame == kNoItem || !video_.Frames().Get(frame, &address, &entry)) return false;
+  const bool changed = CMarkerTable::Instance().Toggle(address);
+  list_->Refresh();
+  return changed;
+}
+
+void CVideoPage::ShowItem(uint64_t frame) {
+  if (frame >= video_.Frames().GetCount()) return;
+  Request(static_cast<uint32_t>(frame), wantedMacroblock_, true);
+}
+
+void CVideoPage::SelectPixel(int x, int y) {
+  if (shown_.geometry.count == 0 || x < 0 || y < 0) return;
+  const uint32_t px = static_cast<uint32_t>(x) + shown_.crop.left;
+  const uint32_t py = (static_cast<uint32_t>(y) + shown_.crop.top) / shown_.fieldScale;
+  zoom_->SetPointOfInterest(x, y);
+  SelectMacroblock(PixelToMacroblock(shown_.geometry, px, py));
+}
+
+void CVideoPage::SelectMacroblock(uint32_t index) {
+  if (shown_.frame == CAvStream::kNone) return;
+  Request(shown_.frame, index, false);
+}
+
+void CVideoPage::Request(uint32_t frame, uint32_t macroblock, bool picture) {
+  wantedFrame_ = frame;
+  wantedMacroblock_ = macroblock;
+  C264_Parser* stream = &video_;
+  const int language = style_->language;
+  QPointer<CVideoPage> self(this);
+  auto job = [stream, frame, macroblock, picture, language, self] {
+    std::shared_ptr<VideoDisplay> display = BuildDisplay(*stream, frame, macroblock, picture, language);
+    QMetaObject::invokeMethod(
+        self.data(), [self, display] { if (self) self->OnDisplay(display); }, Qt::QueuedConnection);
+  };
+  if (!poster_ || !poster_(job)) {
+    // Without a worker (a page built on its own) the page decodes for itself.
+    OnDisplay(BuildDisplay(video_, frame, macroblock, picture, language));
+  }
+}
+
+void CVideoPage::OnDisplay(std::shared_ptr<VideoDisplay> display) {
+  VideoDisplay& d = *display;
+  if (d.frame != wantedFrame_) return;  // a later request is on its way
+  const bool picture = !d.picture.isNull();
+  if (picture || !d.hasPicture) {
+    if (picture) {
+      view_->SetPicture(d.picture);
+      zoom_->SetPicture(d.picture);
+      // The thumbnail's scale: 1 up to 600 pixels wide, 2 up to 1080, 4 up to 2040, else 8.
+      const int w = d.picture.width();
+      const int code = w <= 600 ? 0 : (w <= 1080 ? 1 : (w <= 2040 ? 2 : 4));
+      thumb_->SetReductionMode(code * 17);
+      thumb_->SetPicture(d.picture);
+    }
+    info_->SetRows(d.info);
+  } else {
+    d.picture = shown_.picture;
+    if (d.info.empty()) d.info = shown_.info;
+  }
+  shown_ = std::move(d);
+  view_->SetCells(shown_.cells);
+  zoom_->SetCells(shown_.cells);
+  mbNumber_->blockSignals(true);
+  mbNumber_->setRange(0, std::max<int>(0, static_cast<int>(shown_.geometry.count) - 1));
+  mbNumber_->setValue(static_cast<int>(shown_.macroblock));
+  mbNumber_->blockSignals(false);
+  wantedMacroblock_ = shown_.macroblock;
+  ApplyMark();
+  mbInfo_->SetRows(shown_.macroblockRows);
+}
+
+void CVideoPage::ApplyMark() {
+  view_->SetMark(shown_.mark);
+  thumb_->SetMark(shown_.mark);
+  zoom_->SetMark(shown_.mark);
+  if (shown_.mark.isValid()) zoom_->SetPointOfInterest(shown_.mark.center().x(), shown_.mark.center().y());
+}
+
+void CVideoPage::ShowPlayPicture(const CVideoFrame& frame, int displayMode) {
+  const QImage image = VisibleImage(frame, shown_.crop, displayMode);
+  if (image.isNull()) return;
+  view_->SetCells({});
+  view_->SetMark({});
+  view_->SetPicture(image);
+  ++presented_;
+  if (displayMode != 2 || presentedFrames_.empty()) presentedFrames_.push_back(frame.frame_number);
+}
+
+}  // namespace fennik

@@ -1,0 +1,325 @@
+// The video page of the main window on the offscreen platform: the page of an H.264 RTP
+// stream, its picture against fennik-cli's decode, macroblock selection by a click with the
+// zoom following it, video play through the ring and the frame timer, and list navigation
+// that keeps the cursor row on screen.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QTabWidget>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/CAppMain.h"
+#include "app/CommandTable.h"
+#include "app/Pages.h"
+#include "app/VideoPage.h"
+#include "capture/CRTP_Parser.h"
+#include "tests/app/AppTestMain.h"
+#include "tests/cli/CliRunner.h"
+#include "ui/CInfoView.h"
+
+namespace fennik {
+namespace {
+
+using test::App;
+using test::WaitFor;
+
+void Idle(int ms) {
+  WaitFor([] { return false; }, ms);
+}
+
+void Click(QWidget* widget, QPoint at) {
+  QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QApplication::sendEvent(widget, &press);
+}
+
+void Key(QWidget* widget, int key, Qt::KeyboardModifiers modifiers) {
+  QKeyEvent press(QEvent::KeyPress, key, modifiers);
+  QApplication::sendEvent(widget, &press);
+}
+
+const std::string kData = FENNIK_TEST_DATA;
+const std::string kAvCapture = kData + "/captures/h264-pcmu-sip-udp.pcap";
+const std::string kBaseline = kData + "/captures/h264/baseline.pcap";
+
+class VideoPageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    window_ = std::make_unique<CAppMain>();
+    window_->resize(1280, 900);
+    window_->show();
+  }
+  void TearDown() override { window_.reset(); }
+
+  CVideoPage* OpenVideo(const std::string& path) {
+    EXPECT_TRUE(window_->Open(path));
+    EXPECT_TRUE(WaitFor([this] { return !window_->IsLoading(); }));
+    for (int i = 0; i < window_->Tabs()->count(); ++i) {
+      if (auto* page = dynamic_cast<CVideoPage*>(window_->Tabs()->widget(i))) {
+        window_->Tabs()->setCurrentIndex(i);
+        return page;
+      }
+    }
+    return nullptr;
+  }
+  static bool ShowFrame(CVideoPage* page, uint32_t k) {
+    page->List()->Navigate(kNavNumber, k);
+    return WaitFor([page, k] { return page->ShownFrame() == k && page->HasPicture(); });
+  }
+  static std::string RowValue(const CInfoView* view, const std::string& name) {
+    for (const ViewRow& row : view->Rows()) {
+      const size_t at = row.text.find(name);
+      if (at == std::string::npos) continue;
+      std::string rest = row.text.substr(at + name.size());
+      const size_t first = rest.find_first_not_of(' ');
+      return first == std::string::npos ? std::string() : rest.substr(first);
+    }
+    return {};
+  }
+
+  std::unique_ptr<CAppMain> window_;
+};
+
+// P6 file: width, height and the RGB bytes.
+bool ReadPpm(const std::string& path, int& w, int& h, std::string& rgb) {
+  std::ifstream in(path, std::ios::binary);
+  std::string magic;
+  int max = 0;
+  in >> magic >> w >> h >> max;
+  in.get();
+  rgb.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 3, '\0');
+  in.read(rgb.data(), static_cast<std::streamsize>(rgb.size()));
+  return magic == "P6" && max == 255 && in.good();
+}
+
+// Reduction modes, clicks in the margin and the zoom region, on the views alone.
+TEST(VideoViews, ReductionClicksAndZoomRegion) {
+  App();
+  EXPECT_EQ(ChooseReductionMode(1920, 1080, 800, 600), 0x22);
+  EXPECT_EQ(ChooseReductionMode(352, 288, 400, 300), 0x00);
+  EXPECT_EQ(ChooseReductionMode(1280, 720, 700, 500), 0x11);
+  QImage picture(1920, 1080, QImage::Format_RGB32);
+  picture.fill(QColor(10, 20, 30));
+  // Two pixels of 255 and 0 average to 127 ((a >> 1) + (b >> 1) + (a & b & 1)), then with
+  // the rows below (of 0) to 63.
+  picture.setPixel(0, 0, qRgb(255, 255, 255));
+  picture.setPixel(1, 0, qRgb(0, 0, 0));
+  picture.setPixel(0, 1, qRgb(0, 0, 0));
+  picture.setPixel(1, 1, qRgb(0, 0, 0));
+  const QImage quarter = ReducePicture(picture, 0x22);
+  EXPECT_EQ(quarter.size(), QSize(480, 270));
+  const QImage half = ReducePicture(picture, 0x11);
+  EXPECT_EQ(qRed(half.pixel(0, 0)), 63);
+  EXPECT_EQ(half.pixel(5, 5), picture.pixel(10, 10));
+  EXPECT_EQ(ReducePicture(picture, 0x10).size(), QSize(960, 1080));
+  EXPECT_EQ(ReducePicture(picture, 0x42).size(), QSize(240, 270));
+
+  CVideoView view;
+  view.resize(820, 620);
+  view.show();
+  view.SetPicture(picture);
+  EXPECT_EQ(view.ReductionMode(), 0x22);
+  int x = -1, y = -1;
+  EXPECT_FALSE(view.ViewToPicture(QPoint(5, 50), x, y)) << "margin";
+  ASSERT_TRUE(view.ViewToPicture(QPoint(CVideoView::kMargin + 100, CVideoView::kMargin + 50), x, y));
+  EXPECT_EQ(x, 400);
+  EXPECT_EQ(y, 200);
+
+  CZoomVideo zoom;
+  zoom.SetFactor(8);
+  zoom.SetPicture(picture);
+  EXPECT_EQ(zoom.Region().size(), QSize(64, 64));
+  zoom.SetPointOfInterest(1919, 500);
+  EXPECT_EQ(zoom.Region().right(), 1919);
+  EXPECT_TRUE(zoom.Region().contains(1919, 500));
+  zoom.SetPointOfInterest(3, 3);
+  EXPECT_EQ(zoom.Region().topLeft(), QPoint(0, 0));
+}
+
+TEST_F(VideoPageTest, PageShowsTheCliPicture) {
+  CVideoPage* page = OpenVideo(kAvCapture);
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(window_->Tabs()->tabText(window_->Tabs()->currentIndex()), "H.264");
+  EXPECT_TRUE(window_->Action(kCmdPlay)->isEnabled());
+  EXPECT_TRUE(window_->Action(kCmdSlowForward)->isEnabled());
+  EXPECT_EQ(page->List()->Model().Count(), 50u);
+  for (uint32_t k : {0u, 7u, 23u}) {
+    ASSERT_TRUE(ShowFrame(page, k)) << k;
+    const std::string ppm = ::testing::TempDir() + "/video_page_" + std::to_string(k) + ".ppm";
+    ASSERT_EQ(testing::Cli("decode " + kAvCapture + " --stream 2 --frame " + std::to_string(k) + " -o " + ppm).status,
+              0);
+    int w = 0, h = 0;
+    std::string rgb;
+    ASSERT_TRUE(ReadPpm(ppm, w, h, rgb));
+    const QImage& picture = page->Picture()->Picture();
+    ASSERT_EQ(picture.width(), w);
+    ASSERT_EQ(picture.height(), h);
+    int differing = 0;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const QRgb p = picture.pixel(x, y);
+        const size_t at = (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3;
+        if (qRed(p) != static_cast<uint8_t>(rgb[at]) || qGreen(p) != static_cast<uint8_t>(rgb[at + 1]) ||
+            qBlue(p) != static_cast<uint8_t>(rgb[at + 2]))
+          ++differing;
+      }
+    }
+    EXPECT_EQ(differing, 0) << "frame " << k;
+    // The information tree describes the same frame.
+    EXPECT_FALSE(page->Info()->Rows().empty());
+  }
+}
+
+TEST_F(VideoPageTest, ClickSelectsMacroblockAndZoomFollows) {
+  CVideoPage* page = OpenVideo(kData + "/captures/h264/main-b-slices.pcap");
+  ASSERT_NE(page, nullptr);
+  const uint32_t k = 5;
+  ASSERT_TRUE(ShowFrame(page, k));
+  CVideoView* view = page->Picture();
+  ASSERT_EQ(view->ReductionMode(), 0x00) << "a 176x144 picture fits the view";
+  const int x = 100, y = 70;  // macroblock column 6, row 4 of 11 x 9
+  Click(view->viewport(), QPoint(CVideoView::kMargin + x, CVideoView::kMargin + y));
+  ASSERT_TRUE(WaitFor([page] { return page->Shown().macroblock == 4 * 11 + 6; }));
+  EXPECT_EQ(page->ShownFrame(), k);
+  EXPECT_EQ(view->Mark(), QRect(96, 64, 16, 16));
+
+  // The decoder's own record of that macroblock, from a capture opened here.
+  CRTP_Parser capture;
+  ASSERT_EQ(capture.Open(kData + "/captures/h264/main-b-slices.pcap"), OpenResult::kOk);
+  ASSERT_TRUE(capture.Analyse(nullptr));
+  C264_Parser* stream = nullptr;
+  for (uint32_t i = 0; i < capture.Streams().size() && stream == nullptr; ++i)
+    stream = dynamic_cast<C264_Parser*>(capture.StreamObject(i));
+  ASSERT_NE(stream, nullptr);
+  CVideoFrame frame;
+  ASSERT_TRUE(stream->GetFramePicture(k, frame));
+  H264MacroblockRecord record;
+  ASSERT_TRUE(stream->Decoder().MacroblockRecord(4 * 11 + 6, record));
+  ASSERT_TRUE(record.decoded);
+  EXPECT_EQ(RowValue(page->MacroblockInfo(), "Macro Block Type"), record.kindName);
+  EXPECT_EQ(RowValue(page->MacroblockInfo(), "QP (Y)"), std::to_string(record.qp));
+  EXPECT_EQ(RowValue(page->MacroblockInfo(), "Image Position (x,y)"), "(96, 64)");
+
+  // The zoom view shows the region around the click, at its magnification.
+  const QRect region = page->Zoom()->Region();
+  EXPECT_EQ(region.width(), CZoomVideo::kSize / page->Zoom()->Factor());
+  EXPECT_TRUE(region.contains(x, y));
+  EXPECT_TRUE(QRect(0, 0, 176, 144).contains(region));
+  // Next in the macroblock strip moves the selection by one.
+  page->SelectMacroblock(4 * 11 + 7);
+  ASSERT_TRUE(WaitFor([page] { return page->Shown().macroblock == 4 * 11 + 7; }));
+  EXPECT_EQ(view->Mark(), QRect(112, 64, 16, 16));
+}
+
+TEST_F(VideoPageTest, PlayPresentsTwoSecondsInOrderAndStops) {
+  CVideoPage* page = OpenVideo(kBaseline);
+  ASSERT_NE(page, nullptr);
+  ASSERT_EQ(page->List()->Model().Count(), 100u);
+  // From frame 40 of 100: 60 pictures at one per 33 ms, two seconds.
+  ASSERT_TRUE(ShowFrame(page, 40));
+  window_->Command(kCmdPlay);
+  ASSERT_TRUE(WaitFor([this] { return window_->IsPlaying(); }));
+  ASSERT_TRUE(WaitFor([this] { return !window_->IsPlaying(); }, 20000));
+  const std::vector<uint32_t>& frames = page->PresentedFrames();
+  EXPECT_GE(frames.size(), 55u);
+  EXPECT_LE(frames.size(), 65u);
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames.front(), 40u);
+  for (size_t i = 1; i < frames.size(); ++i) EXPECT_EQ(frames[i], frames[i - 1] + 1) << i;
+  EXPECT_TRUE(window_->StatusPart(0)->text().isEmpty());  // the play's end clears the status
+  // The list shows where the play stopped.
+  EXPECT_EQ(page->List()->CursorItem(), 99u);
+}
+
+TEST_F(VideoPageTest, StopEndsPresentationAtOnce) {
+  CVideoPage* page = OpenVideo(kBaseline);
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(ShowFrame(page, 0));
+  window_->Command(kCmdPlay);
+  ASSERT_TRUE(WaitFor([page] { return page->PicturesPresented() >= 10; }));
+  EXPECT_TRUE(window_->StatusPart(0)->text().startsWith("PLAY [H.264 :"));
+  // Pause holds the presentation; frame advance shows one picture more.
+  window_->Command(kCmdPause);
+  Idle(100);
+  const uint64_t held = page->PicturesPresented();
+  Idle(200);
+  EXPECT_EQ(page->PicturesPresented(), held);
+  window_->Command(kCmdSlowForward);
+  ASSERT_TRUE(WaitFor([page, held] { return page->PicturesPresented() == held + 1; }));
+  window_->Command(kCmdPause);  // resumes
+  ASSERT_TRUE(WaitFor([page, held] { return page->PicturesPresented() >= held + 5; }));
+  window_->Command(kCmdStop);
+  const uint64_t atStop = page->PicturesPresented();
+  ASSERT_TRUE(WaitFor([this] { return !window_->IsPlaying(); }));
+  Idle(100);
+  EXPECT_EQ(page->PicturesPresented(), atStop) << "no picture after Stop";
+  EXPECT_LT(page->PresentedFrames().back(), 99u);
+}
+
+// Every navigation kind and key leaves the cursor row among the rows on screen.
+TEST_F(VideoPageTest, NavigationKeepsCursorVisible) {
+  ASSERT_TRUE(window_->Open(kAvCapture));
+  ASSERT_TRUE(WaitFor([this] { return !window_->IsLoading(); }));
+  window_->Tabs()->setCurrentIndex(0);
+  CPage* page = dynamic_cast<CPage*>(window_->Tabs()->widget(0));
+  ASSERT_NE(page, nullptr);
+  CListView* list = page->List();
+  const int rows = list->VisibleRows() - list->HeaderRows();
+  ASSERT_GT(rows, 3);
+  ASSERT_GT(list->Model().Count(), static_cast<uint64_t>(3 * rows));
+  auto visible = [list, rows](const char* what) {
+    list->grab();  // paints: the scroll bars are updated from the model as on screen
+    const uint64_t first = list->Model().FirstVisible();
+    const uint64_t cursor = list->Model().Cursor();
+    EXPECT_LE(first, cursor) << what;
+    EXPECT_LT(cursor, first + static_cast<uint64_t>(rows)) << what;
+  };
+  const uint64_t last = list->Model().Count() - 1;
+  window_->Command(kCmdListEnd);
+  visible("List Tail");
+  EXPECT_EQ(list->CursorItem(), last);
+  EXPECT_GT(list->Model().FirstVisible(), 0u);
+  window_->Command(kCmdListTop);
+  visible("List Top");
+  EXPECT_EQ(list->Model().FirstVisible(), 0u);
+  window_->Command(kCmdFileEnd);
+  visible("File End");
+  window_->Command(kCmdFileTop);
+  visible("File Top");
+  window_->nextEntry = {true, 0, "150"};
+  window_->Command(kCmdJump);
+  visible("Jump");
+  EXPECT_EQ(list->CursorItem(), 150u);
+  window_->Command(kCmdNext);
+  visible("Next");
+  window_->Command(kCmdPrevious);
+  visible("Previous");
+  const struct {
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    const char* what;
+  } keys[] = {{Qt::Key_Home, {}, "Home"},          {Qt::Key_PageDown, {}, "Page Down"},
+              {Qt::Key_PageDown, {}, "Page Down"}, {Qt::Key_End, {}, "End"},
+              {Qt::Key_PageUp, {}, "Page Up"},     {Qt::Key_Up, {}, "Up"},
+              {Qt::Key_Home, Qt::ControlModifier, "Ctrl+Home"}, {Qt::Key_Down, {}, "Down"},
+              {Qt::Key_End, Qt::ControlModifier, "Ctrl+End"}};
+  uint64_t before = list->CursorItem();
+  for (const auto& k : keys) {
+    Key(list, k.key, k.modifiers);
+    visible(k.what);
+    if (k.key == Qt::Key_PageDown) {
+      EXPECT_GT(list->CursorItem(), before) << "Page Down moves";
+    }
+    before = list->CursorItem();
+  }
+  EXPECT_EQ(list->CursorItem(), last);
+}
+
+}  // namespace
+}  // namespace fennik
