@@ -7,8 +7,8 @@
 #include <future>
 
 #include "base/DebugPrint.h"
-#include "stream/AudioTimeline.h"
 #include "codec/video/CVideo_Stream.h"
+#include "stream/AudioTimeline.h"
 
 namespace fennik {
 namespace {
