@@ -1,9 +1,12 @@
 #include "cli/CaptureSession.h"
 
+#include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "capture/ErrorList.h"
+#include "sdp/SdpEncodingTable.h"
 
 namespace fennik::cli {
 namespace {
@@ -41,6 +44,20 @@ int OpenCaptureSession(const CliArgs& args, CaptureSession& session) {
     text << in.rdbuf();
     sdpBody = text.str();
     if (sdpBody.empty()) return Fail(kExitFailed, "the SDP file is empty: " + *sdpFile);
+  }
+  // --rtpmap PT=NAME/RATE[/CHANNELS]: rtpmap lines behind the SDP file's text, so that they
+  // win over a mapping of the same payload type in the file.
+  for (const std::string& value : args.GetAll("--rtpmap")) {
+    const std::optional<RtpmapShorthand> rtpmap = ParseRtpmapShorthand(value);
+    if (!rtpmap) {
+      return Fail(kExitUsage, "--rtpmap needs PT=NAME/RATE[/CHANNELS] with PT 0-127 and RATE above 0: " + value);
+    }
+    if (FindSdpEncoding(rtpmap->encodingName) == nullptr) {
+      std::fprintf(stderr, "fennik-cli: --rtpmap %s: the encoding name %s is not known; streams of payload type %u keep no codec\n",
+                   value.c_str(), rtpmap->encodingName.c_str(), static_cast<unsigned>(rtpmap->payloadType));
+    }
+    if (!sdpBody.empty() && sdpBody.back() != '\n' && sdpBody.back() != '\r') sdpBody += "\r\n";
+    sdpBody += RtpmapLine(*rtpmap) + "\r\n";
   }
   if (int status = OpenAndAnalyse(session, {})) return status;
   if (sdpBody.empty()) return kExitOk;

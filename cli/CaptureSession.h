@@ -1,4 +1,5 @@
-// Opening and analysing a capture for a CLI command, with the common options (--sdp, --lang).
+// Opening and analysing a capture for a CLI command, with the common options (--sdp,
+// --rtpmap, --lang).
 #pragma once
 
 #include <memory>
@@ -15,9 +16,10 @@ struct CaptureSession {
   int language = 0;  // 0 English, 1 Japanese
 };
 
-// Opens FILE (the first positional argument) and runs the analysis pass. With --sdp FILE,
-// every stream left without codec information is given that SDP text and the capture is
-// analysed again. Returns 0, or the exit status after printing the reason.
+// Opens FILE (the first positional argument) and runs the analysis pass. With --sdp FILE
+// and/or --rtpmap PT=NAME/RATE[/CHANNELS] (repeatable), every stream left without codec
+// information is given that SDP text (the rtpmap lines behind the file's text) and the
+// capture is analysed again. Returns 0, or the exit status after printing the reason.
 int OpenCaptureSession(const CliArgs& args, CaptureSession& session);
 
 // Reads --stream ID and checks it names a stream; returns 0 or the exit status.

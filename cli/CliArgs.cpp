@@ -12,7 +12,7 @@ namespace {
 // Options that take a value; every other known option is a flag.
 const std::set<std::string> kValueOptions = {
     "--stream", "--start", "--end", "-o", "--offset", "--length", "--packet", "--frame",
-    "--format", "--device", "--sdp", "--lang"};
+    "--format", "--device", "--sdp", "--lang", "--rtpmap"};
 const std::set<std::string> kFlagOptions = {"--json", "--debug", "--as-played"};
 
 }  // namespace
@@ -29,6 +29,7 @@ bool CliArgs::Parse(int argc, char** argv, std::string& error) {
           return false;
         }
         values_[arg] = argv[++i];
+        allValues_[arg].push_back(values_[arg]);
       } else {
         error = "unknown option " + arg;
         return false;
@@ -44,6 +45,11 @@ std::optional<std::string> CliArgs::Get(const std::string& name) const {
   auto it = values_.find(name);
   if (it == values_.end()) return std::nullopt;
   return it->second;
+}
+
+std::vector<std::string> CliArgs::GetAll(const std::string& name) const {
+  auto it = allValues_.find(name);
+  return it == allValues_.end() ? std::vector<std::string>() : it->second;
 }
 
 bool CliArgs::GetInt(const std::string& name, int64_t& value) const {

@@ -21,13 +21,16 @@ class CliArgs {
   const std::vector<std::string>& Positional() const { return positional_; }
   bool Has(const std::string& name) const { return values_.count(name) != 0; }
   std::optional<std::string> Get(const std::string& name) const;
+  // Every value of an option given several times (--rtpmap), in command-line order.
+  std::vector<std::string> GetAll(const std::string& name) const;
   // Reads an integer option; false when present but not a number. `value` keeps its
   // default when the option is absent.
   bool GetInt(const std::string& name, int64_t& value) const;
 
  private:
   std::vector<std::string> positional_;
-  std::map<std::string, std::string> values_;
+  std::map<std::string, std::string> values_;  // the last value of each option
+  std::map<std::string, std::vector<std::string>> allValues_;
 };
 
 // Prints "fennik-cli: <message>" on standard error and returns the status.

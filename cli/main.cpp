@@ -5,7 +5,12 @@
 
 #include "base/DebugPrint.h"
 #include "codec/audio/AudioCodecs.h"
+<<<<<<< HEAD
 #include "codec/video/VideoCodecs.h"
+=======
+#include "codec/audio/CodecModules.h"
+#include "config/SettingsLocation.h"
+>>>>>>> main
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 
@@ -16,7 +21,9 @@ int Usage() {
   for (const auto* c = fennik::cli::kCommands; c->name != nullptr; ++c) {
     std::fprintf(stderr, "  %s\n", c->usage);
   }
-  std::fprintf(stderr, "\ncommon options: --sdp FILE, --lang en|ja, --debug\n");
+  std::fprintf(stderr,
+               "\ncommon options: --sdp FILE, --rtpmap PT=NAME/RATE[/CHANNELS] (repeatable), "
+               "--lang en|ja, --debug\n");
   return fennik::cli::kExitUsage;
 }
 
@@ -43,8 +50,15 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   fennik::BindDebugSink();
+<<<<<<< HEAD
   fennik::RegisterAudioCodecs();
   fennik::RegisterVideoCodecs();
+=======
+>>>>>>> main
   if (args.Has("--debug")) fennik::SetDebugToStderr(true);
+  fennik::RegisterAudioCodecs();
+  // The external codec modules lie next to the program; without them their codecs are
+  // listed and shown but decode to nothing.
+  fennik::LoadCodecModules(fennik::ExecutableFolder());
   return command->run(args);
 }

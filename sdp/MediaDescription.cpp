@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "base/DebugPrint.h"
 #include "sdp/SdpEncodingTable.h"
@@ -71,10 +73,10 @@ bool IsKnownLineType(std::string_view line) {
 
 // "c=IN IP4 <address>[/ttl[/count]]" (RFC 4566 5.7). Digits accumulate the current octet,
 // a dot moves it into the address, and any other character ends the address; so a multicast
-// TTL suffix is ignored and a host name gives 0. Only IPv4 is kept: "IP6" changes nothing.
-void HandleConnection(const Tokens& t, MediaDescription& d) {
-  if (t.count < 4) return;
-  if (!t[2].starts_with("IN") || !t[3].starts_with("IP4")) return;
+// TTL suffix is ignored and a host name gives 0. Only IPv4 is kept: "IP6" gives nothing.
+std::optional<uint32_t> ReadConnection(const Tokens& t) {
+  if (t.count < 4) return std::nullopt;
+  if (!t[2].starts_with("IN") || !t[3].starts_with("IP4")) return std::nullopt;
   uint32_t address = 0;
   uint32_t octet = 0;
   for (const char c : t[4]) {
@@ -87,19 +89,7 @@ void HandleConnection(const Tokens& t, MediaDescription& d) {
       break;
     }
   }
-  d.connectionAddress = (address << 8) + octet;
-}
-
-// "m=<media> <port>[/<number of ports>] <proto> <fmt> ..." (RFC 4566 5.14). The format list
-// is not read: the rtpmap attributes carry what the analysis needs. A media type other than
-// audio or video keeps the kind an earlier "m=" line set.
-void HandleMedia(const Tokens& t, MediaDescription& d) {
-  if (t[2] == "audio") {
-    d.mediaKind = kMediaAudio;
-  } else if (t[2] == "video") {
-    d.mediaKind = kMediaVideo;
-  }
-  ReadNumber(t[3], d.mediaPort);
+  return (address << 8) + octet;
 }
 
 // At most 15 characters, zero-filled behind.
@@ -208,34 +198,100 @@ void HandleFmtp(std::string_view line, const Tokens& t, MediaDescription& d) {
   ApplyIlbcMode(*target);
 }
 
-void HandleAttribute(std::string_view line, const Tokens& t, MediaDescription& d) {
-  const std::string_view name = t[2];
-  if (name.starts_with("rtpmap:")) {
-    HandleRtpmap(t, d);
-  } else if (name.starts_with("fmtp:")) {
-    HandleFmtp(line, t, d);
-  }
-  // cat, keywds, tool, ptime, maxptime, recvonly, sendrecv, sendonly, inactive, framerate
-  // and every other attribute have no effect on the payload formats.
-}
+// The media type this program writes into the "m=" line it appends to a user's SDP text
+// (MakeUserSdpText); no SDP writer uses it otherwise (RFC 4566 5.14 registers audio, video,
+// text, application and message).
+constexpr std::string_view kUserMedia = "unknown";
 
-void HandleLine(std::string_view line, MediaDescription& d) {
-  if (!IsKnownLineType(line)) return;
-  DebugPrint("[SDP] %.*s\n", static_cast<int>(std::min(line.size(), kMaxDebugLine)), line.data());
-  switch (line[0]) {
-    case 'c':
-      HandleConnection(Tokens(line), d);
-      break;
-    case 'm':
-      HandleMedia(Tokens(line), d);
-      break;
-    case 'a':
-      HandleAttribute(line, Tokens(line), d);
-      break;
-    default:
-      break;  // v, o, s, i, u, e, p, b, t, r, z, k: recognised, no effect
+// Splits one SDP text into its media (RFC 4566 5: a media description runs from its "m="
+// line to the next one). Lines before the first "m=" line are the session level: its "c="
+// line is the connection of every medium without one of its own, and its formats (not where
+// SDP puts them, but seen in hand-written texts) are every medium's.
+class SessionParser {
+ public:
+  void Line(std::string_view line) {
+    if (!IsKnownLineType(line)) return;
+    DebugPrint("[SDP] %.*s\n", static_cast<int>(std::min(line.size(), kMaxDebugLine)), line.data());
+    const Tokens t(line);
+    switch (line[0]) {
+      case 'c':
+        if (const std::optional<uint32_t> address = ReadConnection(t)) {
+          Current().connectionAddress = *address;
+          lastConnection_ = *address;
+        }
+        break;
+      case 'm':
+        Media(t);
+        break;
+      case 'a':
+        if (t[2].starts_with("rtpmap:")) {
+          HandleRtpmap(t, Current());
+        } else if (t[2].starts_with("fmtp:")) {
+          HandleFmtp(line, t, Current());
+        }
+        // cat, keywds, tool, ptime, maxptime, recvonly, sendrecv, sendonly, inactive,
+        // framerate and every other attribute have no effect on the payload formats.
+        break;
+      default:
+        break;  // v, o, s, i, u, e, p, b, t, r, z, k: recognised, no effect
+    }
   }
-}
+
+  // The media in text order; a text without "m=" lines is one description of its own.
+  std::vector<MediaDescription> Finish() {
+    if (media_.empty()) media_.push_back(std::move(session_));
+    return std::move(media_);
+  }
+
+ private:
+  MediaDescription& Current() { return media_.empty() ? session_ : media_.back(); }
+
+  // "m=<media> <port>[/<number of ports>] <proto> <fmt> ..." (RFC 4566 5.14). The format list
+  // is not read: the rtpmap and fmtp attributes carry what the analysis needs.
+  void Media(const Tokens& t) {
+    MediaDescription m;
+    m.connectionAddress = session_.connectionAddress;
+    ReadNumber(t[3], m.mediaPort);
+    // rtpmap/fmtp lines belong to a medium (RFC 4566 6); any written at the session level
+    // apply to every medium, behind which the medium's own mapping of a payload type wins.
+    AddFormatsOf(session_, m);
+    if (t[2] == "audio") {
+      m.mediaKind = kMediaAudio;
+    } else if (t[2] == "video") {
+      m.mediaKind = kMediaVideo;
+    } else if (t[2] == kUserMedia) {
+      // The lines appended to a user's SDP: the "c=" line just before and this port name
+      // the stream the user chose, and the medium carries every format of the user's text
+      // (a later mapping of a payload type replacing an earlier one) and the kind of the
+      // user's last medium that named one.
+      m.connectionAddress = lastConnection_;
+      m.mediaKind = lastNamedKind_;
+      for (const MediaDescription& earlier : media_) AddFormatsOf(earlier, m);
+    }
+    if (m.mediaKind != 0) lastNamedKind_ = m.mediaKind;
+    media_.push_back(std::move(m));
+  }
+
+  static void AddFormatsOf(const MediaDescription& from, MediaDescription& to) {
+    for (uint32_t i = 0; i < from.formatCount; ++i) {
+      const MediaFormat& f = from.formats[i];
+      MediaFormat* same = nullptr;
+      for (uint32_t j = 0; j < to.formatCount; ++j) {
+        if (to.formats[j].payloadType == f.payloadType) same = &to.formats[j];
+      }
+      if (same != nullptr) {
+        *same = f;
+      } else if (to.formatCount < kMaxMediaFormats) {
+        to.formats[to.formatCount++] = f;
+      }
+    }
+  }
+
+  MediaDescription session_;
+  std::vector<MediaDescription> media_;
+  uint32_t lastConnection_ = 0;
+  uint32_t lastNamedKind_ = 0;
+};
 
 }  // namespace
 
@@ -249,30 +305,30 @@ const MediaFormat* MediaDescription::FindFormat(uint32_t payloadType) const {
 
 // Lines end at CR or LF; CR LF and LF CR each count as one break. The text is bounded by
 // `length` only: it need not end with a break and is not zero-terminated.
-void ParseMediaDescription(const uint8_t* text, size_t length, MediaDescription& out) {
-  out = MediaDescription{};
-  if (text == nullptr) return;
+std::vector<MediaDescription> ParseMediaDescriptions(const uint8_t* text, size_t length) {
+  SessionParser parser;
   const char* p = reinterpret_cast<const char*>(text);
   size_t pos = 0;
-  while (pos < length) {
+  while (text != nullptr && pos < length) {
     size_t end = pos;
     while (end < length && p[end] != '\r' && p[end] != '\n') ++end;
-    HandleLine(std::string_view(p + pos, end - pos), out);
+    parser.Line(std::string_view(p + pos, end - pos));
     if (end >= length) break;
     size_t next = end + 1;
     if (next < length && (p[next] == '\r' || p[next] == '\n') && p[next] != p[end]) ++next;
     pos = next;
   }
+  return parser.Finish();
 }
 
 void MediaDescriptionList::Parse(const uint8_t* text, size_t length) {
-  MediaDescription working;
-  ParseMediaDescription(text, length, working);
-  if (working.formatCount == 0) return;
-  const size_t sequence = descriptions_.size();
-  descriptions_.push_front(working);
-  if (working.connectionAddress != 0) {
-    newestByEndpoint_[Key(working.connectionAddress, static_cast<uint16_t>(working.mediaPort))] = sequence;
+  for (MediaDescription& d : ParseMediaDescriptions(text, length)) {
+    if (d.formatCount == 0) continue;
+    const size_t sequence = descriptions_.size();
+    if (d.connectionAddress != 0) {
+      newestByEndpoint_[Key(d.connectionAddress, static_cast<uint16_t>(d.mediaPort))] = sequence;
+    }
+    descriptions_.push_front(std::move(d));
   }
 }
 
@@ -305,14 +361,90 @@ void MediaDescriptionList::Clear() {
   newestByEndpoint_.clear();
 }
 
+namespace {
+
+// Digits only, above 0, at most 32 bits.
+std::optional<uint32_t> PositiveNumber(std::string_view text) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  uint64_t v = 0;
+  for (const char c : text) {
+    if (!IsDigit(c)) return std::nullopt;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (v == 0 || v > UINT32_MAX) return std::nullopt;
+  return static_cast<uint32_t>(v);
+}
+
+// Rewrites the short-form lines of a user's text as rtpmap attributes, keeping the breaks.
+std::string ExpandRtpmapShorthand(std::string_view body) {
+  std::string out;
+  out.reserve(body.size());
+  size_t pos = 0;
+  while (pos <= body.size()) {
+    size_t end = body.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = body.size();
+    const std::string_view line = body.substr(pos, end - pos);
+    if (const std::optional<RtpmapShorthand> s = ParseRtpmapShorthand(line)) {
+      out += RtpmapLine(*s);
+    } else {
+      out.append(line);
+    }
+    if (end >= body.size()) break;
+    out += body[end];
+    pos = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<RtpmapShorthand> ParseRtpmapShorthand(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  const size_t equals = text.find('=');
+  if (equals == std::string_view::npos || equals == 0 || equals > 3) return std::nullopt;
+  RtpmapShorthand s;
+  uint32_t payloadType = 0;
+  for (const char c : text.substr(0, equals)) {
+    if (!IsDigit(c)) return std::nullopt;
+    payloadType = payloadType * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (payloadType > 127) return std::nullopt;
+  s.payloadType = payloadType;
+  std::string_view rest = text.substr(equals + 1);
+  const size_t slash = rest.find('/');
+  if (slash == std::string_view::npos || slash == 0) return std::nullopt;
+  const std::string_view name = rest.substr(0, slash);
+  for (const char c : name) {
+    if (c <= ' ' || c > '~' || c == '=' || c == ';') return std::nullopt;
+  }
+  s.encodingName = std::string(name);
+  rest.remove_prefix(slash + 1);
+  const size_t next = rest.find('/');
+  const std::optional<uint32_t> rate = PositiveNumber(rest.substr(0, next));
+  if (!rate) return std::nullopt;
+  s.clockRate = *rate;
+  if (next != std::string_view::npos) {
+    const std::optional<uint32_t> channels = PositiveNumber(rest.substr(next + 1));
+    if (!channels) return std::nullopt;
+    s.channels = *channels;
+  }
+  return s;
+}
+
+std::string RtpmapLine(const RtpmapShorthand& s) {
+  std::string line = "a=rtpmap:" + std::to_string(s.payloadType) + " " + s.encodingName + "/" +
+                     std::to_string(s.clockRate);
+  if (s.channels != 0) line += "/" + std::to_string(s.channels);
+  return line;
+}
+
 std::string MakeUserSdpText(std::string_view body, uint32_t srcAddr, uint16_t srcPort) {
   char lines[80];
   const int n = std::snprintf(lines, sizeof lines, "\r\nc=IN IP4 %u.%u.%u.%u\r\nm=unknown %u\r\n",
                               srcAddr >> 24, (srcAddr >> 16) & 0xFF, (srcAddr >> 8) & 0xFF,
                               srcAddr & 0xFF, static_cast<unsigned>(srcPort));
-  std::string text;
-  text.reserve(body.size() + static_cast<size_t>(n));
-  text.append(body);
+  std::string text = ExpandRtpmapShorthand(body);
   text.append(lines, static_cast<size_t>(n));
   return text;
 }

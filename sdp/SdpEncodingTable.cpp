@@ -15,6 +15,8 @@ constexpr SdpEncoding kSdpEncodings[] = {
     {"G723", "G723", 1, 0, 8000, 1, 0, 0},
     {"G728", "G728", 1, 0, 8000, 1, 0, 0},
     {"G729", "G729", 1, 110, 8000, 1, 0, 0},
+    // G.729 Annex A decodes with the G.729 decoder (same bitstream); some phones name it so.
+    {"G729A", "G729", 1, 110, 8000, 1, 0, 0},
     {"GSM", "GSM", 1, 115, 8000, 1, 0, 0},
     {"DVI4", "DVI4", 1, 103, 8000, 1, 4, 0},
     {"LPC", "LPC", 1, 117, 8000, 1, 0, 0},
@@ -43,14 +45,32 @@ constexpr SdpEncoding kSdpEncodings[] = {
     {"MPV", "MPV", 0, 0, 90000, 0, 0, 90000},
     {"MP2T", "MP2T", 0, 0, 90000, 0, 0, 90000},
     {"H263", "H263", 0, 6, 90000, 0, 0, 90000},
+    // RFC 4629 payload format of H.263 (its own payload header); the name tells the stream
+    // object which packing to remove.
+    {"H263-1998", "H263-1998", 0, 6, 90000, 0, 0, 90000},
+    {"H263-2000", "H263-2000", 0, 6, 90000, 0, 0, 90000},
     {"H264", "H264", 0, 11, 90000, 0, 0, 90000},
 };
 
 }  // namespace
 
-const SdpEncoding* FindSdpEncoding(std::string_view encodingToken) {
+namespace {
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const SdpEncoding* FindSdpEncoding(std::string_view encoding) {
+  const std::string_view name = encoding.substr(0, encoding.find('/'));
   for (const SdpEncoding& row : kSdpEncodings) {
-    if (encodingToken.starts_with(row.key)) return &row;
+    if (EqualNoCase(name, row.key)) return &row;
   }
   return nullptr;
 }

@@ -8,7 +8,7 @@
 namespace fennik {
 
 struct SdpEncoding {
-  const char* key;   // matched as a case-sensitive prefix of the rtpmap encoding token
+  const char* key;   // the encoding name, matched whole and case-insensitively
   const char* name;  // canonical name written into the format
   uint32_t kind;     // 1 audio, 0 other
   uint32_t codecType;
@@ -18,9 +18,10 @@ struct SdpEncoding {
   uint32_t codecParameter;
 };
 
-// The first row, in table order, whose key is a prefix of `encodingToken` (the whole token,
-// "/clock/channels" included); nullptr when none. Order matters: "G7221" finds the G722 row,
-// "G726-32" finds its own row before the bare "G726" one.
-const SdpEncoding* FindSdpEncoding(std::string_view encodingToken);
+// The row whose key equals the encoding name of an rtpmap encoding token (the text before
+// its first "/"), compared case-insensitively as RFC 4855 3 asks ("h264", "OPUS" and "pcmu"
+// are H264, opus and PCMU); nullptr when none. The whole name must match: "G7221" (G.722.1)
+// is not G722, "G729D" is not G729, "GSM-EFR" is not GSM.
+const SdpEncoding* FindSdpEncoding(std::string_view encoding);
 
 }  // namespace fennik

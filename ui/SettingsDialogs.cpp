@@ -161,6 +161,8 @@ CSDPInputDialog::CSDPInputDialog(const SdpText& text, int language, QWidget* par
   title_ = new QLineEdit(QString::fromStdString(text.title), this);
   title_->setMaxLength(4095);
   body_ = new QPlainTextEdit(QString::fromStdString(text.body), this);
+  body_->setPlaceholderText(Q(fennik::Text(language, "SDP text, or one line per payload type: 96=H264/90000, 97=opus/48000/2",
+                                        "SDP テキスト、またはペイロードタイプごとに 1 行: 96=H264/90000、97=opus/48000/2")));
   layout->addRow(Q(fennik::Text(language, "Title", "タイトル")), title_);
   layout->addRow(QStringLiteral("SDP"), body_);
   layout->addRow(Buttons(this, language));
@@ -275,6 +277,8 @@ CSDPSelectDialog::CSDPSelectDialog(std::vector<SdpStreamRow> rows, std::vector<S
   chooseRow->addWidget(select);
   layout->addLayout(chooseRow);
   body_ = new QPlainTextEdit(this);
+  body_->setPlaceholderText(Q(fennik::Text(language, "SDP text, or one line per payload type: 96=H264/90000, 97=opus/48000/2",
+                                        "SDP テキスト、またはペイロードタイプごとに 1 行: 96=H264/90000、97=opus/48000/2")));
   layout->addWidget(body_);
   layout->addWidget(Buttons(this, language));
   connect(chooser_, &QComboBox::currentIndexChanged, this, [this](int index) {

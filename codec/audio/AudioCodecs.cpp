@@ -4,6 +4,10 @@
 #include "codec/audio/CG711_Parser.h"
 #include "codec/audio/CG722_Parser.h"
 #include "codec/audio/CG726_Parser.h"
+#include "codec/audio/CG729_Parser.h"
+#include "codec/audio/CGSM_Parser.h"
+#include "codec/audio/COpus_Parser.h"
+#include "codec/audio/CSpeex_Parser.h"
 #include "codec/audio/CPCM_Parser.h"
 #include "stream/CSupportCodec.h"
 
@@ -27,6 +31,18 @@ void RegisterAudioCodecs() {
   });
   CSupportCodec::RegisterParser(CADPCM_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<CADPCM_Parser>();
+  });
+  CSupportCodec::RegisterParser(CG729_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
+    return std::make_unique<CG729_Parser>();
+  });
+  CSupportCodec::RegisterParser(CGSM_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
+    return std::make_unique<CGSM_Parser>();
+  });
+  CSupportCodec::RegisterParser(COpus_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
+    return std::make_unique<COpus_Parser>();
+  });
+  CSupportCodec::RegisterParser(CSpeex_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
+    return std::make_unique<CSpeex_Parser>();
   });
   CSupportCodec::RegisterParser(CPCM_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<CPCM_Parser>();

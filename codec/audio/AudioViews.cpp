@@ -58,24 +58,49 @@ std::string FormatStreamTime(uint64_t microseconds) {
   return FormatTime(static_cast<int64_t>(microseconds), 1000, kTimeSigned);
 }
 
-void PrintCommonAudioFrameBlock(CAudio_Stream& stream, uint32_t index, CFieldTree& tree) {
+namespace {
+
+// The rows that place a frame: File Address and Number of Frame.
+void PrintFrameAddress(CAudio_Stream& stream, uint32_t index, CFieldTree& tree) {
   uint64_t address = 0;
   FrameEntry e;
   stream.Frames().Get(index, &address, &e);
-  AudioFormat f;
-  stream.GetAudioFormat(f);
   tree.Field(0, "File Address", 48, kModeHex, colour::kField, address + e.frameOffset,
              static_cast<int64_t>(address + e.frameOffset));
   tree.Field(0, "Number of Frame", 0, kModeDecimal, colour::kField, 0, index);
-  tree.FieldText(0, "Format", 0, colour::kField, AudioFormatLabel(f.codecType));
+}
+
+// Samples and Timecode.
+void PrintFrameTime(CAudio_Stream& stream, uint32_t index, const AudioFormat& f, CFieldTree& tree) {
+  tree.Field(0, "Samples", 0, kModeDecimal, colour::kField, 0, f.samples, {}, "samples");
+  tree.FieldText(0, "Timecode", 0, colour::kField, FormatStreamTime(stream.GetTime(index)));
+}
+
+}  // namespace
+
+void PrintCommonAudioFrameBlock(CAudio_Stream& stream, uint32_t index, CFieldTree& tree) {
+  AudioFormat f;
+  stream.GetAudioFormat(f);
+  PrintFrameAddress(stream, index, tree);
+  PrintAudioFormatBlock(f, AudioFormatLabel(f.codecType), tree, true);
+  PrintFrameTime(stream, index, f, tree);
+}
+
+void PrintAudioFramePlace(CAudio_Stream& stream, uint32_t index, CFieldTree& tree) {
+  AudioFormat f;
+  stream.GetAudioFormat(f);
+  PrintFrameAddress(stream, index, tree);
+  PrintFrameTime(stream, index, f, tree);
+}
+
+void PrintAudioFormatBlock(const AudioFormat& f, const char* label, CFieldTree& tree, bool withBitrate) {
+  tree.FieldText(0, "Format", 0, colour::kField, label);
   tree.Field(0, "Frame size", 0, kModeDecimal, colour::kField, 0, f.frameSize, {}, "bytes");
   tree.Field(0, "Channels", 0, kModeDecimal, colour::kField, 0, f.channels);
   tree.FieldText(0, "Sampling Frequency", 0, colour::kField, FormatSamplingFrequency(f.sampleRate));
-  if (f.bitRate > 0) {
+  if (withBitrate && f.bitRate > 0) {
     tree.FieldText(0, "Bitrate", 0, colour::kField, std::to_string(f.bitRate / 1000) + "kbps");
   }
-  tree.Field(0, "Samples", 0, kModeDecimal, colour::kField, 0, f.samples, {}, "samples");
-  tree.FieldText(0, "Timecode", 0, colour::kField, FormatStreamTime(stream.GetTime(index)));
 }
 
 void CView_AudioFrameList::PrintHeader(const CListModel&, CFieldTree& tree) const {

@@ -22,6 +22,13 @@ std::string FormatStreamTime(uint64_t microseconds);
 // File Address, Number of Frame, Format, Frame size, Channels, Sampling Frequency,
 // Bitrate (when known), Samples and Timecode of frame `index`.
 void PrintCommonAudioFrameBlock(CAudio_Stream& stream, uint32_t index, CFieldTree& tree);
+// The frame's place: File Address, Number of Frame, Samples and Timecode (for codecs that
+// show their format in a block of their own).
+void PrintAudioFramePlace(CAudio_Stream& stream, uint32_t index, CFieldTree& tree);
+// Format (`label`), Frame size, Channels, Sampling Frequency and, with `withBitrate` and a
+// known bit rate, Bitrate.
+void PrintAudioFormatBlock(const AudioFormat& format, const char* label, CFieldTree& tree,
+                           bool withBitrate = false);
 
 class CView_AudioFrameList : public CListSource {
  public:

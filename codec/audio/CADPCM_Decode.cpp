@@ -7,10 +7,6 @@
 #include "base/DebugPrint.h"
 
 namespace fennik {
-namespace {
-constexpr size_t kInitialRecordCapacity = 1024;
-}  // namespace
-
 bool ParseDvi4Header(const uint8_t* frame, size_t length, Dvi4Header& header) {
   if (frame == nullptr || length < Dvi4Header::kSize) return false;
   header.predictor = ReadBE16(frame);
@@ -20,7 +16,7 @@ bool ParseDvi4Header(const uint8_t* frame, size_t length, Dvi4Header& header) {
   return true;
 }
 
-CADPCM_Decode::CADPCM_Decode() {
+CADPCM_Decode::CADPCM_Decode() : CAudioDecoder("[ADPCM]") {
   format_.codecType = kCodecType;
   format_.channels = 1;
   format_.sampleRate = 8000;
@@ -28,23 +24,13 @@ CADPCM_Decode::CADPCM_Decode() {
   format_.bitRate = 32000;
   format_.frameSize = 84;
   format_.samples = 160;
-  records_.reserve(kInitialRecordCapacity);
-}
-
-void CADPCM_Decode::SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
-                                   int32_t bitRate) {
-  ApplyStreamAudioFormat(format_, "[ADPCM]", sampleRate, bitsPerSample, channels, bitRate);
 }
 
 void CADPCM_Decode::Reset() { state_ = ImaAdpcmState{}; }
 
 size_t CADPCM_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
                              size_t capacityBytes) {
-  if (in == nullptr || out == nullptr) return 0;
-  format_.frameSize = static_cast<uint32_t>(length);
-  format_.samples = 0;
-  records_.clear();
-  if (length == 0) return 0;
+  if (!BeginFrame(in, length, out)) return 0;
   size_t written = 0;
   Dvi4Header header;
   if (length > Dvi4Header::kSize && ParseDvi4Header(in, length, header)) {
@@ -63,8 +49,7 @@ size_t CADPCM_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
       }
     }
   }
-  format_.samples = static_cast<uint32_t>(written);
-  return written * 2;
+  return EndFrame(written);
 }
 
 }  // namespace fennik

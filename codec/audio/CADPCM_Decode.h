@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "stream/AudioFormat.h"
+#include "codec/audio/CAudioDecoder.h"
 #include "codec/audio/ImaAdpcmKernel.h"
 
 namespace fennik {
@@ -29,15 +29,11 @@ struct AdpcmSampleRecord {
   int32_t output;
 };
 
-class CADPCM_Decode {
+class CADPCM_Decode : public CAudioDecoder<AdpcmSampleRecord> {
  public:
   static constexpr int32_t kCodecType = 103;
 
   CADPCM_Decode();
-  virtual ~CADPCM_Decode() = default;
-
-  void SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
-                      int32_t bitRate);
   void Reset();
 
   // Decodes one frame: two samples per byte after the header, as long as both fit into
@@ -45,16 +41,10 @@ class CADPCM_Decode {
   // written.
   size_t Decode(const uint8_t* in, size_t length, int16_t* out, size_t capacityBytes);
 
-  const AudioFormat& Format() const { return format_; }
   const ImaAdpcmState& State() const { return state_; }
-  const std::vector<AdpcmSampleRecord>& Records() const { return records_; }
-  // Frees the records (the decoder stays usable; the next frame records again).
-  void ReleaseRecords() { records_ = {}; }
 
  private:
-  AudioFormat format_;
   ImaAdpcmState state_;
-  std::vector<AdpcmSampleRecord> records_;
 };
 
 }  // namespace fennik

@@ -38,7 +38,7 @@ const std::array<int16_t, 256> kULaw = BuildULaw();
 
 }  // namespace
 
-CG711_Decode::CG711_Decode(bool aLaw) {
+CG711_Decode::CG711_Decode(bool aLaw) : CAudioDecoder("[G711]") {
   format_.codecType = aLaw ? kCodecALaw : kCodecULaw;
   format_.channels = 1;
   format_.sampleRate = 8000;
@@ -47,7 +47,6 @@ CG711_Decode::CG711_Decode(bool aLaw) {
   format_.frameSize = 160;
   format_.samples = 160;
   format_.channelPositions[0] = kChannelCenter;
-  records_.reserve(1024);
 }
 
 int16_t CG711_Decode::ALawValue(uint8_t code) { return kALaw[code]; }
@@ -55,8 +54,7 @@ int16_t CG711_Decode::ULawValue(uint8_t code) { return kULaw[code]; }
 
 size_t CG711_Decode::DecodeSamples(const uint8_t* in, size_t length, int16_t* out,
                                    size_t capacityBytes) {
-  if (in == nullptr || out == nullptr) return 0;
-  format_.frameSize = static_cast<uint32_t>(length);
+  if (!BeginFrame(in, length, out)) return 0;
   const bool aLaw = format_.codecType == kCodecALaw;
   const size_t count = length < capacityBytes / 2 ? length : capacityBytes / 2;
   records_.resize(count);
@@ -66,8 +64,7 @@ size_t CG711_Decode::DecodeSamples(const uint8_t* in, size_t length, int16_t* ou
     out[i] = sample;
     records_[i] = {in[i], sample};
   }
-  format_.samples = static_cast<uint32_t>(count);
-  return count * 2;
+  return EndFrame(count);
 }
 
 }  // namespace fennik

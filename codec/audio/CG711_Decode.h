@@ -6,22 +6,23 @@
 #include <cstdint>
 #include <vector>
 
-#include "stream/AudioFormat.h"
+#include "codec/audio/CAudioDecoder.h"
 
 namespace fennik {
 
-class CG711_Decode {
+// One decoded code.
+struct G711SampleRecord {
+  uint32_t input;   // the code
+  int16_t output;   // the decoded 16-bit sample
+};
+
+class CG711_Decode : public CAudioDecoder<G711SampleRecord> {
  public:
   static constexpr int32_t kCodecALaw = 105;
   static constexpr int32_t kCodecULaw = 106;
-
-  struct SampleRecord {
-    uint32_t input;   // the code
-    int16_t output;   // the decoded 16-bit sample
-  };
+  using SampleRecord = G711SampleRecord;
 
   explicit CG711_Decode(bool aLaw);
-  virtual ~CG711_Decode() = default;
 
   // The linear value of a code before scaling: 13-bit (A-law) or 14-bit (u-law).
   static int16_t ALawValue(uint8_t code);
@@ -29,16 +30,8 @@ class CG711_Decode {
 
   // Decodes min(length, capacityBytes / 2) codes; returns the PCM bytes written.
   size_t DecodeSamples(const uint8_t* in, size_t length, int16_t* out, size_t capacityBytes);
-
-  const AudioFormat& DecoderFormat() const { return format_; }
-  AudioFormat& DecoderFormat() { return format_; }
-  // The codes and samples of the frame decoded last.
-  const std::vector<SampleRecord>& SampleRecords() const { return records_; }
-  void ReleaseRecords() { records_ = {}; }
-
- private:
-  AudioFormat format_;
-  std::vector<SampleRecord> records_;
+  // The law of the codec type (-1: u-law, the default of a stream without one).
+  void SetCodecType(int32_t codecType) { format_.codecType = codecType == -1 ? kCodecULaw : codecType; }
 };
 
 }  // namespace fennik

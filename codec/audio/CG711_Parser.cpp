@@ -7,29 +7,24 @@
 namespace fennik {
 
 int CG711_Parser::Open(const uint8_t*, size_t, int32_t codecType) {
-  DecoderFormat().codecType = codecType == -1 ? kCodecULaw : codecType;
+  SetCodecType(codecType);
   return 1;
-}
-
-void CG711_Parser::SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
-                                  uint32_t, int32_t bitRate) {
-  ApplyStreamAudioFormat(DecoderFormat(), "[G711]", sampleRate, bitsPerSample, channels, bitRate);
 }
 
 void CG711_Parser::ShowFrameInfo(CFieldTree& tree, uint32_t index) {
   tree.Title("G.711 AUDIO INFORMATION");
   PrintCommonAudioFrameBlock(*this, index, tree);
-  if (SampleRecords().empty()) return;
+  if (Records().empty()) return;
   // The sample table: the codes and the table values they give (the 16-bit sample shifted
   // back by the law's scale).
-  const int shift = DecoderFormat().codecType == kCodecULaw ? 2 : 3;
+  const int shift = Format().codecType == kCodecULaw ? 2 : 3;
   CRowLine line;
   line.Put(3, "No.");
   line.Put(9, "INPUT");
   line.Put(18, "OUTPUT");
   tree.Row(line, colour::kTitle, true);
   uint32_t number = 1;
-  for (const SampleRecord& r : SampleRecords()) {
+  for (const SampleRecord& r : Records()) {
     char numberText[8], input[8], output[8];
     std::snprintf(numberText, sizeof numberText, "%4u", number++);
     std::snprintf(input, sizeof input, "0x%02X", r.input);

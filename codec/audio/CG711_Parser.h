@@ -14,17 +14,19 @@ class CG711_Parser : public CAudio_Stream, public CG711_Decode {
   void ReleaseDecoder() override { ReleaseRecords(); }
   void ResetDecoder() override {}  // G.711 keeps no state between frames
   int Open(const uint8_t* data, size_t length, int32_t codecType) override;
-  int32_t GetCodecType() const override { return DecoderFormat().codecType; }
+  int32_t GetCodecType() const override { return Format().codecType; }
   const char* GetCodecName() const override { return "G.711"; }
   size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override {
     return ParseWholeUnit(streamId, descriptor);
   }
   int GetAudioFormat(AudioFormat& format) const override {
-    format = DecoderFormat();
+    format = Format();
     return 1;
   }
   void SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
-                      uint32_t reserved, int32_t bitRate) override;
+                      uint32_t, int32_t bitRate) override {
+    CG711_Decode::SetAudioFormat(sampleRate, bitsPerSample, channels, bitRate);
+  }
   size_t Decode(const uint8_t* data, size_t length, int16_t* out, size_t capacityBytes) override {
     return DecodeSamples(data, length, out, capacityBytes);
   }

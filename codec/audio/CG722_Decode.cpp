@@ -1,11 +1,7 @@
 #include "codec/audio/CG722_Decode.h"
 
 namespace fennik {
-namespace {
-constexpr size_t kInitialRecordCapacity = 1024;
-}  // namespace
-
-CG722_Decode::CG722_Decode() {
+CG722_Decode::CG722_Decode() : CAudioDecoder("[G722]") {
   format_.codecType = kCodecType;
   format_.channels = 1;
   format_.sampleRate = 16000;
@@ -13,13 +9,7 @@ CG722_Decode::CG722_Decode() {
   format_.bitRate = 128000;
   format_.frameSize = 2048;
   format_.samples = 160;
-  records_.reserve(kInitialRecordCapacity);
   Reset();
-}
-
-void CG722_Decode::SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
-                                  int32_t bitRate) {
-  ApplyStreamAudioFormat(format_, "[G722]", sampleRate, bitsPerSample, channels, bitRate);
 }
 
 void CG722_Decode::Reset() {
@@ -30,11 +20,7 @@ void CG722_Decode::Reset() {
 
 size_t CG722_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
                             size_t capacityBytes) {
-  if (in == nullptr || out == nullptr) return 0;
-  format_.frameSize = static_cast<uint32_t>(length);
-  format_.samples = 0;
-  records_.clear();
-  if (length == 0) return 0;
+  if (!BeginFrame(in, length, out)) return 0;
 
   const size_t perOctet = format_.sampleRate == 16000 ? 2 : 1;
   const size_t capacity = capacityBytes / 2;
@@ -49,8 +35,7 @@ size_t CG722_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
     for (size_t k = 0; k < perOctet; ++k) out[written++] = static_cast<int16_t>(record.xout[k]);
     records_.push_back(record);
   }
-  format_.samples = static_cast<uint32_t>(written);
-  return written * 2;
+  return EndFrame(written);
 }
 
 }  // namespace fennik

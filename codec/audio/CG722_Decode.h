@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "stream/AudioFormat.h"
+#include "codec/audio/CAudioDecoder.h"
 #include "codec/audio/G722Kernel.h"
 
 namespace fennik {
@@ -22,17 +22,13 @@ struct G722OctetRecord {
   int32_t xout[2];  // the two QMF outputs
 };
 
-class CG722_Decode {
+class CG722_Decode : public CAudioDecoder<G722OctetRecord> {
  public:
   static constexpr int32_t kCodecType = 107;
 
   CG722_Decode();
-  virtual ~CG722_Decode() = default;
-
-  // Applies a stream's media description (generic rule; the sample rate decides between
-  // one and two outputs per octet).
-  void SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
-                      int32_t bitRate);
+  // SetAudioFormat (the common rule): the sample rate decides between one and two outputs
+  // per octet.
 
   // Clears the sub-band and QMF state to G.722's reset values.
   void Reset();
@@ -41,18 +37,10 @@ class CG722_Decode {
   // Returns the PCM bytes written; 0 when there is no input or no room.
   size_t Decode(const uint8_t* in, size_t length, int16_t* out, size_t capacityBytes);
 
-  const AudioFormat& Format() const { return format_; }
-  // The octets of the last decoded frame.
-  const std::vector<G722OctetRecord>& Records() const { return records_; }
-  // Frees the records (the decoder stays usable; the next frame records again).
-  void ReleaseRecords() { records_ = {}; }
-
  private:
-  AudioFormat format_;
   G722BandState low_;
   G722BandState high_;
   G722QmfState qmf_;
-  std::vector<G722OctetRecord> records_;
 };
 
 }  // namespace fennik

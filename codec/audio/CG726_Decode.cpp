@@ -8,8 +8,6 @@
 namespace fennik {
 namespace {
 
-constexpr size_t kInitialRecordCapacity = 1024;
-
 // RFC 3551 4.5.4 packing: code word k occupies bits k·n ... k·n + n − 1 of the frame,
 // counting from the least significant bit of the first octet; a code word's first bit is
 // its least significant one. Bits past the end of the frame read as 0.
@@ -42,7 +40,7 @@ int CodeBitsForRate(uint32_t bitRate) {
 }  // namespace
 
 CG726_Decode::CG726_Decode(bool aal2, uint32_t bitRate)
-    : aal2_(aal2), tables_(&G726TablesForCodeBits(CodeBitsForRate(bitRate))) {
+    : CAudioDecoder("[G726]"), aal2_(aal2), tables_(&G726TablesForCodeBits(CodeBitsForRate(bitRate))) {
   format_.codecType = aal2 ? kCodecTypeAal2 : kCodecTypeRtp;
   format_.channels = 1;
   format_.sampleRate = 8000;
@@ -50,7 +48,6 @@ CG726_Decode::CG726_Decode(bool aal2, uint32_t bitRate)
   format_.bitRate = bitRate;
   format_.frameSize = 100;
   format_.samples = 160;
-  records_.reserve(kInitialRecordCapacity);
   G726ResetState(state_);
 }
 
@@ -64,8 +61,7 @@ void CG726_Decode::SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, ui
   int64_t effective = bitRate;
   if (effective == 0) effective = int64_t{channels} * bitsPerSample * sampleRate;
   if (effective < 0 || effective > INT32_MAX) effective = 0;
-  ApplyStreamAudioFormat(format_, "[G726]", sampleRate, bitsPerSample, channels,
-                         static_cast<int32_t>(effective));
+  CAudioDecoder::SetAudioFormat(sampleRate, bitsPerSample, channels, static_cast<int32_t>(effective));
   SetBitRate(static_cast<uint32_t>(effective));
 }
 
@@ -78,11 +74,7 @@ void CG726_Decode::Reset() { G726ResetState(state_, rounding_); }
 
 size_t CG726_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
                             size_t capacityBytes) {
-  if (in == nullptr || out == nullptr) return 0;
-  format_.frameSize = static_cast<uint32_t>(length);
-  format_.samples = 0;
-  records_.clear();
-  if (length == 0) return 0;
+  if (!BeginFrame(in, length, out)) return 0;
 
   const int n = tables_->codeBits;
   const size_t codeWords = (length * 8 + static_cast<size_t>(n) - 1) / static_cast<size_t>(n);
@@ -111,8 +103,7 @@ size_t CG726_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
     record.tr = static_cast<uint32_t>(result.tr);
     records_.push_back(record);
   }
-  format_.samples = static_cast<uint32_t>(samples);
-  return samples * 2;
+  return EndFrame(samples);
 }
 
 }  // namespace fennik

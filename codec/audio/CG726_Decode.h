@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "stream/AudioFormat.h"
+#include "codec/audio/CAudioDecoder.h"
 #include "codec/audio/G726Kernel.h"
 
 namespace fennik {
@@ -29,14 +29,13 @@ struct G726SampleRecord {
   uint32_t tdp;    // tone detector
 };
 
-class CG726_Decode {
+class CG726_Decode : public CAudioDecoder<G726SampleRecord> {
  public:
   static constexpr int32_t kCodecTypeRtp = 108;   // "G726-xx", LSB-first packing
   static constexpr int32_t kCodecTypeAal2 = 109;  // "AAL2-G726-xx", MSB-first packing
 
   // aal2: MSB-first packing. bitRate selects the code word size (see SetBitRate).
   explicit CG726_Decode(bool aal2 = false, uint32_t bitRate = 40000);
-  virtual ~CG726_Decode() = default;
 
   // Code word size from the bit rate: 3 bits for 24000, 4 for 32000, 5 for 40000 and 2 for
   // any other value. Also sets the format's bits per sample.
@@ -61,20 +60,13 @@ class CG726_Decode {
   // Returns the PCM bytes written; 0 when there is no input or no room.
   size_t Decode(const uint8_t* in, size_t length, int16_t* out, size_t capacityBytes);
 
-  const AudioFormat& Format() const { return format_; }
   const G726State& State() const { return state_; }
-  // The samples of the last decoded frame.
-  const std::vector<G726SampleRecord>& Records() const { return records_; }
-  // Frees the records (the decoder stays usable; the next frame records again).
-  void ReleaseRecords() { records_ = {}; }
 
  private:
   bool aal2_;
   G726Rounding rounding_ = G726Rounding::kStandard;
   const G726RateTables* tables_;
-  AudioFormat format_;
   G726State state_;
-  std::vector<G726SampleRecord> records_;
 };
 
 }  // namespace fennik

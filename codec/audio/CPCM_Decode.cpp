@@ -7,7 +7,7 @@
 
 namespace fennik {
 
-CPCM_Decode::CPCM_Decode() {
+CPCM_Decode::CPCM_Decode() : CAudioDecoder("[LPCM]") {
   format_.codecType = kCodecType;
   format_.channels = 2;
   format_.sampleRate = 48000;
@@ -18,18 +18,9 @@ CPCM_Decode::CPCM_Decode() {
   format_.channelPositions[1] = kChannelRight;
 }
 
-void CPCM_Decode::SetAudioFormat(int32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
-                                 int32_t bitRate) {
-  ApplyStreamAudioFormat(format_, "[LPCM]", sampleRate, bitsPerSample, channels, bitRate);
-}
-
 size_t CPCM_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
                            size_t capacityBytes) {
-  if (in == nullptr || out == nullptr) return 0;
-  format_.frameSize = static_cast<uint32_t>(length);
-  format_.samples = 0;
-  records_.clear();
-  if (length == 0) return 0;
+  if (!BeginFrame(in, length, out)) return 0;
   const size_t n = std::min(length, capacityBytes);
   const uint32_t channels = format_.channels ? format_.channels : 1;
 
@@ -40,10 +31,7 @@ size_t CPCM_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
     format_.samples = static_cast<uint32_t>(n / channels);
     return n;
   }
-  if (format_.bitsPerSample > 16) {
-    format_.samples = 0;
-    return 0;
-  }
+  if (format_.bitsPerSample > 16) return 0;
   const size_t samples = n / 2;
   records_.reserve(samples);
   for (size_t i = 0; i < samples; ++i) {
@@ -56,8 +44,7 @@ size_t CPCM_Decode::Decode(const uint8_t* in, size_t length, int16_t* out,
     out[i] = sample;
     records_.push_back(sample);
   }
-  format_.samples = static_cast<uint32_t>(samples / channels);
-  return samples * 2;
+  return EndFrame(samples, channels);
 }
 
 }  // namespace fennik

@@ -125,6 +125,30 @@ DESCRIPTIONS = {
         "pcapng with nanosecond if_tsresol (what dumpcap writes by default), SDP found in TCP "
         "segments, a dynamic payload type mapped by SDP (L16/8000), RTCP skipped, non-packet "
         "blocks (SHB, IDB, ISB) not counted as packets."),
+    "av-sipp-udp.pcap": (
+        "scripts/make-sdp-captures, real traffic on lo captured by `tcpdump -i lo -U -w`: SIPp "
+        "(scripts/corpus/sipp/uac-av.xml, uas-av.xml) plays caller 127.0.16.10 and callee "
+        "127.0.16.20 over UDP 5060; the INVITE's SDP offers audio on 29000 (opus PT 111, G722, "
+        "PCMU, PCMA, iLBC PT 97 mode=30, speex PT 98, telephone-event PT 101) and H.264 PT 96 "
+        "on 29002 with the fmtp line ffmpeg's RTP muxer wrote for the stream sent "
+        "(sprop-parameter-sets); the 200 OK answers opus on 39000 and H.264 on 39002. ffmpeg "
+        "sends 2 s of libopus PT 111 each way between 29000 and 39000 and an x264 stream "
+        "(176x144, 10 fps, 20 pictures, PT 96) 29002 -> 39002; RTCP on port + 1; BYE/200 OK.",
+        "An audio+video call whose streams all have dynamic payload types: each media line of "
+        "the offer and the answer is a description of its own, so both media get their codec "
+        "(with one description per SDP text only the last media line's port had one); fmtp "
+        "parameters reach the H.264 stream."),
+    "multi-audio-sipp-udp.pcap": (
+        "scripts/make-sdp-captures, real traffic on lo captured by `tcpdump -i lo -U -w`: SIPp "
+        "(scripts/corpus/sipp/uac-multi.xml, uas-multi.xml) plays caller 127.0.16.10 and callee "
+        "127.0.16.20 over UDP 5060; offer and answer hold three audio media lines, each with "
+        "its own dynamic payload type: G726-32/8000 PT 97 (29100/39100), L16/16000 PT 98 "
+        "(29102/39102), G722/8000 PT 100 and telephone-event PT 101 (29104/39104). ffmpeg "
+        "sends 1 s of each from the caller's port to the callee's: g726le at 32 kbit/s, "
+        "pcm_s16be mono 16 kHz and g722 (20 ms packets); RTCP on port + 1; BYE/200 OK.",
+        "Several audio streams in one SDP text: each media line is a description of its own "
+        "and gives its own port its codec (with one description per SDP text only the last "
+        "line's stream had one)."),
     "g711a-g722-nosdp-nsec.pcap": (
         "Real traffic on lo captured by `tcpdump --time-stamp-precision=nano -w` (classic, "
         "magic 0xA1B23C4D little-endian): three ffmpeg `-re` senders, 2 s each, no SIP: "
@@ -424,6 +448,10 @@ def write_readme(d, table):
         "  exercises, the exact tshark command and its exit status and messages (tshark reports",
         "  truncated and corrupt files on standard error and exits non-zero, after listing the",
         "  packets before the fault).",
+        "",
+        "For all captures: `stream-payloads.tsv` (scripts/corpus/stream-payloads) lists tshark's",
+        "payload name of every RTP stream (`-z rtp,streams`): the encoding name of the SDP that set",
+        "a dynamic payload type up, `RTPType-N` when no SDP names it.",
         "",
         "## How the reference is made",
         "",

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the RTP payloads of one UDP flow of a capture, concatenated in file order.
 
-  rtp_payloads.py CAPTURE SRC_PORT DST_PORT OUT
+  rtp_payloads.py CAPTURE SRC_PORT DST_PORT OUT [--framed]
 
 Frames are IPv4/UDP in Ethernet II or null link framing; the RTP header (12 bytes plus
 4 per CSRC) is skipped, padding is removed. Used to hand the payload bytes that a capture
@@ -41,7 +41,12 @@ def payloads(cap, sport, dport):
 
 def main():
     cap = pcaplib.read(sys.argv[1])
-    data = b"".join(payloads(cap, int(sys.argv[2]), int(sys.argv[3])))
+    found = list(payloads(cap, int(sys.argv[2]), int(sys.argv[3])))
+    if "--framed" in sys.argv[5:]:
+        # Each payload preceded by its length (32 bits, little endian): packet boundaries kept.
+        data = b"".join(struct.pack("<I", len(p)) + p for p in found)
+    else:
+        data = b"".join(found)
     if not data:
         raise SystemExit("rtp_payloads.py: no RTP payload from %s to %s" % (sys.argv[2], sys.argv[3]))
     with open(sys.argv[4], "wb") as f:

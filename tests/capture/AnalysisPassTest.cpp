@@ -361,5 +361,37 @@ TEST_F(WithRecordingStream, StreamObjectsGetTheFmtpParametersOfTheirPayloadType)
   EXPECT_TRUE(plain.fmtpText.empty());
 }
 
+TEST_F(WithRecordingStream, SippAudioVideoCallGivesBothMediaTheirCodecAndTheVideoItsFmtp) {
+  // SIPp offer and answer with an audio and a video media line, both dynamic payload types
+  // (tests/data/captures/README.md, av-sipp-udp.pcap).
+  CSupportCodec::RegisterParser(11, RecordingStream::Create);
+  CSupportCodec::RegisterParser(113, RecordingStream::Create);
+  CRTP_Parser c;
+  ASSERT_EQ(c.Open(std::string(FENNIK_TEST_DATA) + "/captures/av-sipp-udp.pcap"), OpenResult::kOk);
+  c.Analyse(nullptr);
+  CSupportCodec::RegisterParser(11, nullptr);
+  CSupportCodec::RegisterParser(113, nullptr);
+  ASSERT_EQ(c.Streams().size(), 3u);
+  EXPECT_TRUE(c.MissingSdp().empty());
+  ASSERT_EQ(RecordingStream::formats.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    const RtpStreamEntry& s = c.Streams()[i];
+    const MediaFormat& f = RecordingStream::formats[i];
+    SCOPED_TRACE(s.sourcePort);
+    if (s.sourcePort == 29002) {
+      EXPECT_STREQ(s.encodingName, "H264");
+      EXPECT_EQ(f.codecType, 11u);
+      EXPECT_EQ(f.Fmtp("sprop-parameter-sets"), "Z0LACtkCxOwEQAAAAwBAAAAFA8SJkg==,aMuDyyA=");
+      EXPECT_EQ(f.FmtpNumber("packetization-mode"), 1u);
+    } else {
+      EXPECT_STREQ(s.encodingName, "opus");
+      EXPECT_EQ(s.clockRate, 48000u);
+      EXPECT_EQ(s.channels, 2u);
+      EXPECT_EQ(f.codecType, 113u);
+      EXPECT_EQ(f.fmtpText, "minptime=10;useinbandfec=1");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace fennik

@@ -1,15 +1,18 @@
 // Every committed capture (tests/data/captures, made with ffmpeg, tcpdump and dumpcap by
 // scripts/make-test-captures) analysed and compared, packet by packet, with tshark's fields
-// for it (<capture>.tshark.tsv, written by the same script).
+// for it (<capture>.tshark.tsv, written by the same script); dynamic payload types are checked
+// against the payload names tshark gives the streams (stream-payloads.tsv).
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "capture/CRTP_Parser.h"
 #include "capture/ErrorList.h"
+#include "sdp/SdpEncodingTable.h"
 
 namespace fennik {
 namespace {
@@ -136,6 +139,63 @@ TEST(Corpus, EveryRtpPacketAgreesWithTshark) {
       EXPECT_EQ(p.sequenceNumber, t.seq) << "row " << i;
     }
   }
+}
+
+// tshark's payload name of every RTP stream (stream-payloads.tsv, scripts/corpus/stream-
+// payloads): for a dynamic payload type the encoding name of the SDP that set the stream up
+// (tshark associates SDP with streams on its own), "RTPType-N" when no SDP names it.
+std::map<std::string, std::string> ReadStreamPayloads(const std::string& capture) {
+  std::map<std::string, std::string> byTuple;  // "src:sport>dst:dport" -> payload
+  std::ifstream in(fs::path(FENNIK_TEST_DATA) / "captures" / "stream-payloads.tsv");
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
+    if (f.size() == 7 && f[0] == capture) byTuple[f[1] + ":" + f[2] + ">" + f[3] + ":" + f[4]] = f[6];
+  }
+  return byTuple;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::tolower(x) == std::tolower(y); });
+}
+
+TEST(Corpus, DynamicPayloadTypesGetTheCodecOfTheSdpTsharkFinds) {
+  size_t compared = 0;
+  for (const fs::path& path : Captures()) {
+    const std::string name = path.filename().string();
+    SCOPED_TRACE(name);
+    const std::map<std::string, std::string> tshark = ReadStreamPayloads(name);
+    // A capture added without running scripts/corpus/stream-payloads has no rows to compare.
+    if (tshark.empty()) continue;
+    CRTP_Parser capture;
+    ASSERT_EQ(capture.Open(path.string()), OpenResult::kOk);
+    capture.Analyse(nullptr);
+    for (const RtpStreamEntry& s : capture.Streams()) {
+      if (s.payloadType < 96) continue;  // static and unassigned types: the static table decides
+      const std::string tuple = std::string(FormatIpv4(s.sourceAddress).text) + ":" + std::to_string(s.sourcePort) + ">" +
+                                FormatIpv4(s.destinationAddress).text + ":" + std::to_string(s.destinationPort);
+      const auto it = tshark.find(tuple);
+      ASSERT_NE(it, tshark.end()) << tuple;
+      SCOPED_TRACE(tuple + " tshark: " + it->second);
+      ++compared;
+      if (it->second.starts_with("RTPType-")) {  // no SDP anywhere
+        EXPECT_EQ(s.codecType, 0u);
+        continue;
+      }
+      if (const SdpEncoding* row = FindSdpEncoding(it->second)) {
+        EXPECT_EQ(s.codecType, row->codecType);
+        EXPECT_STREQ(s.encodingName, row->name);
+      } else {
+        EXPECT_EQ(s.codecType, 0u);
+        EXPECT_TRUE(EqualNoCase(s.encodingName, it->second.substr(0, 15)));
+      }
+    }
+  }
+  // 8 G.726, 18 L16 (9 calls), H.264, PT 98, 3 of the audio+video call, 3 of the three-stream call.
+  EXPECT_GE(compared, 34u);
 }
 
 }  // namespace

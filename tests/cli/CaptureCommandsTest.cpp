@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -86,6 +87,58 @@ TEST(CaptureCommands, SdpFileGivesStreamsWithoutSdpTheirCodec) {
             std::string::npos)
       << after.out;
   std::remove(sdp.c_str());
+}
+
+TEST(CaptureCommands, EveryMediaLineOfTheSdpGivesItsStreamACodec) {
+  // SIPp calls (tests/data/captures/README.md): three audio media lines in one offer, and an
+  // audio+video call; every stream has a dynamic payload type.
+  CliRun multi = Cli("streams " + Data("captures/multi-audio-sipp-udp.pcap") + " --json");
+  ASSERT_EQ(multi.status, 0) << multi.err;
+  for (const char* expected : {"\"payload_type\": 97, \"encoding\": \"G726\", \"codec_type\": 108",
+                               "\"payload_type\": 98, \"encoding\": \"L16\", \"codec_type\": 94, \"media_kind\": 1, \"clock_rate\": 16000",
+                               "\"payload_type\": 100, \"encoding\": \"G722\", \"codec_type\": 107"}) {
+    EXPECT_NE(multi.out.find(expected), std::string::npos) << expected << "\n" << multi.out;
+  }
+  CliRun av = Cli("streams " + Data("captures/av-sipp-udp.pcap") + " --json");
+  ASSERT_EQ(av.status, 0) << av.err;
+  EXPECT_EQ(CountLines(av.out), 5u);  // "[", three streams, "]"
+  size_t opus = 0;
+  for (size_t at = 0; (at = av.out.find("\"encoding\": \"opus\", \"codec_type\": 113", at)) != std::string::npos; ++at) ++opus;
+  EXPECT_EQ(opus, 2u) << av.out;
+  EXPECT_NE(av.out.find("\"payload_type\": 96, \"encoding\": \"H264\", \"codec_type\": 11"), std::string::npos);
+}
+
+TEST(CaptureCommands, RtpmapShorthandGivesStreamsWithoutSdpTheirCodec) {
+  // PT 98 is ffmpeg's pcm_mulaw sent without SDP; the file's other streams are static.
+  const std::string capture = Data("captures/g711a-g722-nosdp-nsec.pcap");
+  CliRun one = Cli("streams " + capture + " --json --rtpmap 98=pcmu/8000");
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_NE(one.out.find("\"payload_type\": 98, \"encoding\": \"PCMU\", \"codec_type\": 106"),
+            std::string::npos)
+      << one.out;
+  // Repeatable, and a later mapping of a payload type wins over the SDP file's.
+  const std::string sdp = ::testing::TempDir() + "/fennik_rtpmap.sdp";
+  std::ofstream(sdp) << "v=0\r\nm=audio 9 RTP/AVP 98\r\na=rtpmap:98 G722/8000";
+  CliRun both = Cli("streams " + capture + " --json --sdp " + sdp + " --rtpmap 96=H264/90000 --rtpmap 98=PCMA/8000");
+  ASSERT_EQ(both.status, 0) << both.err;
+  EXPECT_NE(both.out.find("\"payload_type\": 98, \"encoding\": \"PCMA\", \"codec_type\": 105"),
+            std::string::npos)
+      << both.out;
+  std::remove(sdp.c_str());
+  CliRun frames = Cli("frames " + capture + " --stream 1 --rtpmap 98=PCMU/8000");
+  EXPECT_EQ(frames.status, 0) << frames.err;
+  EXPECT_GE(std::count(frames.out.begin(), frames.out.end(), '\n'), 100);
+
+  // An encoding name no row knows is accepted with a warning; a malformed value is a usage error.
+  CliRun unknown = Cli("streams " + capture + " --rtpmap 98=G7221/16000");
+  EXPECT_EQ(unknown.status, 0);
+  EXPECT_NE(unknown.err.find("the encoding name G7221 is not known"), std::string::npos) << unknown.err;
+  for (const char* bad : {"98", "98=PCMU", "98=PCMU/", "128=PCMU/8000", "98=PCMU/0", "x=PCMU/8000",
+                          "98=/8000", "98=PCMU/8000/"}) {
+    CliRun r = Cli("streams " + capture + " --rtpmap " + bad);
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_NE(r.err.find("--rtpmap needs PT=NAME/RATE[/CHANNELS]"), std::string::npos) << bad << r.err;
+  }
 }
 
 TEST(CaptureCommands, ErrorsSayWhatIsWrong) {

@@ -12,9 +12,7 @@ namespace fennik {
 namespace {
 
 MediaDescription ParseOne(std::string_view text) {
-  MediaDescription d;
-  ParseMediaDescription(reinterpret_cast<const uint8_t*>(text.data()), text.size(), d);
-  return d;
+  return ParseMediaDescriptions(reinterpret_cast<const uint8_t*>(text.data()), text.size()).back();
 }
 
 TEST(FmtpParameters, SplitsAtSemicolonsAndTheFirstEquals) {
@@ -59,13 +57,15 @@ TEST(SdpFmtpLines, EveryParameterStaysWithItsFormat) {
   std::ifstream in(std::string(FENNIK_TEST_DATA) + "/sdp/h264-opus.sdp", std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
-  const MediaDescription d = ParseOne(text.str());
-  const MediaFormat* h264 = d.FindFormat(96);
+  const std::string sdp = text.str();
+  const auto media = ParseMediaDescriptions(reinterpret_cast<const uint8_t*>(sdp.data()), sdp.size());
+  ASSERT_EQ(media.size(), 2u);
+  const MediaFormat* h264 = media[0].FindFormat(96);
   ASSERT_NE(h264, nullptr);
   EXPECT_EQ(h264->fmtpText, "packetization-mode=1");
   EXPECT_EQ(h264->FmtpNumber("packetization-mode"), 1u);
-  ASSERT_NE(d.FindFormat(97), nullptr);
-  EXPECT_TRUE(d.FindFormat(97)->fmtp.empty());
+  ASSERT_NE(media[1].FindFormat(97), nullptr);
+  EXPECT_TRUE(media[1].FindFormat(97)->fmtp.empty());
 
   // The text after the payload type is kept exactly (outer blanks aside), however long; no
   // tokenising limit cuts it.
@@ -93,6 +93,57 @@ TEST(SdpFmtpLines, EveryParameterStaysWithItsFormat) {
   const MediaDescription bad = ParseOne("a=rtpmap:96 PCMU/8000\na=fmtp:x mode=1\na=fmtp:96\na=fmtp: \n");
   ASSERT_EQ(bad.formatCount, 1u);
   EXPECT_TRUE(bad.formats[0].fmtp.empty());
+}
+
+std::vector<MediaDescription> ParseFixture(const std::string& name) {
+  std::ifstream in(std::string(FENNIK_TEST_DATA) + "/sdp/" + name, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string sdp = text.str();
+  EXPECT_FALSE(sdp.empty()) << name;
+  return ParseMediaDescriptions(reinterpret_cast<const uint8_t*>(sdp.data()), sdp.size());
+}
+
+TEST(SdpFmtpLines, FfmpegParameterSetsAndDecoderConfigsRoundTrip) {
+  // Three media; the two video media both use PT 96 (H.264 and MPEG-4 Visual).
+  const std::vector<MediaDescription> media = ParseFixture("fmtp-av.sdp");
+  ASSERT_EQ(media.size(), 3u);
+  const MediaFormat* h264 = media[0].FindFormat(96);
+  ASSERT_NE(h264, nullptr);
+  EXPECT_EQ(h264->codecType, 11u);
+  EXPECT_EQ(h264->fmtpText,
+            "packetization-mode=1; sprop-parameter-sets=Z0LACtkCxOwEQAAAAwBAAAAFA8SJkg==,aMuDyyA=; "
+            "profile-level-id=42C00A");
+  EXPECT_EQ(h264->fmtp, (std::vector<FmtpParameter>{
+                            {"packetization-mode", "1", true},
+                            {"sprop-parameter-sets", "Z0LACtkCxOwEQAAAAwBAAAAFA8SJkg==,aMuDyyA=", true},
+                            {"profile-level-id", "42C00A", true}}));
+
+  // ffmpeg writes the name in capitals; the parameters stay as written (RFC 3640 names
+  // are case-insensitive: "sizelength" is sizeLength).
+  const MediaFormat* aac = media[1].FindFormat(97);
+  ASSERT_NE(aac, nullptr);
+  EXPECT_STREQ(aac->encodingName, "MPEG4-GENERIC");
+  EXPECT_EQ(aac->clockRate, 44100u);
+  EXPECT_EQ(aac->channels, 1u);
+  EXPECT_EQ(aac->Fmtp("mode"), "AAC-hbr");
+  EXPECT_EQ(aac->FmtpNumber("sizeLength"), 13u);
+  EXPECT_EQ(aac->FmtpNumber("indexLength"), 3u);
+  EXPECT_EQ(aac->FmtpNumber("indexDeltaLength"), 3u);
+  EXPECT_EQ(aac->Fmtp("config"), "120856E500");
+
+  const MediaFormat* mp4v = media[2].FindFormat(96);
+  ASSERT_NE(mp4v, nullptr);
+  EXPECT_EQ(mp4v->codecType, 5u);
+  EXPECT_EQ(mp4v->Fmtp("config"),
+            "000001B001000001B58913000001000000012000C48D8800550584121443000001B24C61766335392E33372E313030");
+
+  const std::vector<MediaDescription> latm = ParseFixture("mp4a-latm.sdp");
+  ASSERT_EQ(latm.size(), 1u);
+  ASSERT_EQ(latm[0].formatCount, 1u);
+  EXPECT_STREQ(latm[0].formats[0].encodingName, "MP4A-LATM");
+  EXPECT_EQ(latm[0].formats[0].fmtpText, "profile-level-id=41;cpresent=0;config=400024103fc0");
+  EXPECT_EQ(latm[0].formats[0].FmtpNumber("cpresent"), 0u);
 }
 
 }  // namespace

@@ -41,17 +41,17 @@ TEST(G711Decode, ScalingRecordsAndCapacity) {
   EXPECT_EQ(out[0], -8159 * 4);
   EXPECT_EQ(out[2], 8158 * 4);
   EXPECT_EQ(out[3], 0);
-  ASSERT_EQ(ulaw.SampleRecords().size(), 4u);
-  EXPECT_EQ(ulaw.SampleRecords()[3].input, 0xFFu);
-  EXPECT_EQ(ulaw.SampleRecords()[3].output >> 2, 0);
+  ASSERT_EQ(ulaw.Records().size(), 4u);
+  EXPECT_EQ(ulaw.Records()[3].input, 0xFFu);
+  EXPECT_EQ(ulaw.Records()[3].output >> 2, 0);
   // A frame longer than the caller's buffer is cut at its capacity.
   int16_t two[2] = {};
   EXPECT_EQ(ulaw.DecodeSamples(codes, 4, two, sizeof two), 4u);
-  EXPECT_EQ(ulaw.DecoderFormat().samples, 2u);
-  EXPECT_EQ(ulaw.DecoderFormat().frameSize, 4u);
+  EXPECT_EQ(ulaw.Format().samples, 2u);
+  EXPECT_EQ(ulaw.Format().frameSize, 4u);
   // An empty frame gives no samples and an empty table.
   EXPECT_EQ(ulaw.DecodeSamples(codes, 0, out, sizeof out), 0u);
-  EXPECT_TRUE(ulaw.SampleRecords().empty());
+  EXPECT_TRUE(ulaw.Records().empty());
 }
 
 class G711Streams : public ::testing::Test {
