@@ -5,12 +5,9 @@
 
 #include "base/DebugPrint.h"
 #include "codec/audio/AudioCodecs.h"
-<<<<<<< HEAD
-#include "codec/video/VideoCodecs.h"
-=======
 #include "codec/audio/CodecModules.h"
+#include "codec/video/VideoCodecs.h"
 #include "config/SettingsLocation.h"
->>>>>>> main
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 
@@ -50,13 +47,9 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   fennik::BindDebugSink();
-<<<<<<< HEAD
-  fennik::RegisterAudioCodecs();
-  fennik::RegisterVideoCodecs();
-=======
->>>>>>> main
   if (args.Has("--debug")) fennik::SetDebugToStderr(true);
   fennik::RegisterAudioCodecs();
+  fennik::RegisterVideoCodecs();
   // The external codec modules lie next to the program; without them their codecs are
   // listed and shown but decode to nothing.
   fennik::LoadCodecModules(fennik::ExecutableFolder());
