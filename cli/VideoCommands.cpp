@@ -11,13 +11,53 @@
 #include "cli/CaptureSession.h"
 #include "cli/DecodeCommand.h"
 #include "codec/video/C264_Parser.h"
+#include "codec/video/CM4V_Parser.h"
 #include "codec/video/H264Views.h"
+#include "codec/video/M4VViews.h"
 #include "view/CFieldTree.h"
 
 namespace fennik::cli {
 namespace {
 
 C264_Parser* AsH264(CAvStream* object) { return dynamic_cast<C264_Parser*>(object); }
+CM4V_Parser* AsMpeg4(CAvStream* object) { return dynamic_cast<CM4V_Parser*>(object); }
+
+int PrintMpeg4FramesJson(CM4V_Parser& stream) {
+  std::printf("[");
+  const uint64_t count = stream.Frames().GetCount();
+  for (uint64_t i = 0; i < count; ++i) {
+    uint64_t address;
+    FrameEntry e;
+    stream.Frames().Get(i, &address, &e);
+    const M4vFrameFields f = M4vFields(e);
+    std::printf("%s\n  {\"index\": %" PRIu64 ", \"address\": %" PRIu64 ", \"size\": %u, \"packet\": %u, "
+                "\"timestamp\": %" PRIu64 ", \"type\": \"%s\", \"ref\": %s, \"random_access\": %s, "
+                "\"random_access_index\": %u}",
+                i == 0 ? "" : ",", i, address + e.frameOffset, e.size, e.packetNumber, e.timestamp,
+                M4vPictureTypeText(f.flags), f.flags & kM4vReference ? "true" : "false",
+                f.flags & kM4vRandomAccess ? "true" : "false", f.randomAccessIndex);
+  }
+  std::printf("%s]\n", count == 0 ? "" : "\n");
+  return kExitOk;
+}
+
+// The frame list of a stream as text: the list's header, column titles and one row per frame.
+void PrintList(CListSource& list) {
+  CListModel model;
+  model.SetSource(&list);
+  CFieldTree header(kLanguageEnglish);
+  list.PrintHeader(model, header);
+  std::string text = RenderText(header.Rows());
+  CRowLine line;
+  list.ColumnTitle(line);
+  text += line.Text() + "\n";
+  for (uint64_t i = 0; i < list.Count(); ++i) {
+    line.Clear();
+    int colour = 0;
+    if (list.ItemRow(i, line, colour)) text += line.Text() + "\n";
+  }
+  std::fputs(text.c_str(), stdout);
+}
 
 int PrintFramesJson(C264_Parser& stream) {
   std::printf("[");
@@ -78,29 +118,23 @@ bool WritePpm(const std::string& path, const CVideoFrame& frame, const H264Crop&
 }  // namespace
 
 int RunVideoFrames(const CliArgs& args, CAvStream* object) {
+  if (CM4V_Parser* mpeg4 = AsMpeg4(object)) {
+    if (args.Has("--json")) return PrintMpeg4FramesJson(*mpeg4);
+    CView_Mp4vList list(*mpeg4);
+    PrintList(list);
+    return kExitOk;
+  }
   C264_Parser* stream = AsH264(object);
   if (stream == nullptr) return Fail(kExitFailed, "frame lists of this video codec are not available yet");
   if (args.Has("--json")) return PrintFramesJson(*stream);
   CView_264List list(*stream);
-  CListModel model;
-  model.SetSource(&list);
-  CFieldTree header(kLanguageEnglish);
-  list.PrintHeader(model, header);
-  std::string text = RenderText(header.Rows());
-  CRowLine line;
-  list.ColumnTitle(line);
-  text += line.Text() + "\n";
-  for (uint64_t i = 0; i < list.Count(); ++i) {
-    line.Clear();
-    int colour = 0;
-    if (list.ItemRow(i, line, colour)) text += line.Text() + "\n";
-  }
-  std::fputs(text.c_str(), stdout);
+  PrintList(list);
   return kExitOk;
 }
 
 int RunVideoShowFrame(CAvStream* object, uint32_t index, int language) {
-  C264_Parser* stream = AsH264(object);
+  CVideo_Stream* stream = AsH264(object);
+  if (stream == nullptr) stream = AsMpeg4(object);
   if (stream == nullptr) return Fail(kExitFailed, "frame fields of this video codec are not available yet");
   CFieldTree tree(language);
   stream->ShowFrameInfo(tree, index);
