@@ -12,7 +12,9 @@
 #include "cli/DecodeCommand.h"
 #include "codec/video/C263_Parser.h"
 #include "codec/video/C264_Parser.h"
+#include "codec/video/CM4V_Parser.h"
 #include "codec/video/H264Views.h"
+#include "codec/video/M4VViews.h"
 #include "view/CFieldTree.h"
 #include "view/NumberFormat.h"
 
@@ -20,6 +22,26 @@ namespace fennik::cli {
 namespace {
 
 C264_Parser* AsH264(CAvStream* object) { return dynamic_cast<C264_Parser*>(object); }
+CM4V_Parser* AsMpeg4(CAvStream* object) { return dynamic_cast<CM4V_Parser*>(object); }
+
+int PrintMpeg4FramesJson(CM4V_Parser& stream) {
+  std::printf("[");
+  const uint64_t count = stream.Frames().GetCount();
+  for (uint64_t i = 0; i < count; ++i) {
+    uint64_t address;
+    FrameEntry e;
+    stream.Frames().Get(i, &address, &e);
+    const M4vFrameFields f = M4vFields(e);
+    std::printf("%s\n  {\"index\": %" PRIu64 ", \"address\": %" PRIu64 ", \"size\": %u, \"packet\": %u, "
+                "\"timestamp\": %" PRIu64 ", \"type\": \"%s\", \"ref\": %s, \"random_access\": %s, "
+                "\"random_access_index\": %u}",
+                i == 0 ? "" : ",", i, address + e.frameOffset, e.size, e.packetNumber, e.timestamp,
+                M4vPictureTypeText(f.flags), f.flags & kM4vReference ? "true" : "false",
+                f.flags & kM4vRandomAccess ? "true" : "false", f.randomAccessIndex);
+  }
+  std::printf("%s]\n", count == 0 ? "" : "\n");
+  return kExitOk;
+}
 
 int PrintFramesJson(C264_Parser& stream) {
   std::printf("[");
@@ -147,6 +169,11 @@ int PrintList(const CListSource& list, int language);
 
 int RunVideoFrames(const CliArgs& args, CAvStream* object, int language) {
   if (C263_Parser* h263 = AsH263(object)) return PrintH263Frames(*h263, args.Has("--json"));
+  if (CM4V_Parser* mpeg4 = AsMpeg4(object)) {
+    if (args.Has("--json")) return PrintMpeg4FramesJson(*mpeg4);
+    CView_Mp4vList list(*mpeg4);
+    return PrintList(list, language);
+  }
   C264_Parser* stream = AsH264(object);
   if (stream == nullptr) return Fail(kExitFailed, "frame lists of this video codec are not available yet");
   if (args.Has("--json")) return PrintFramesJson(*stream);
@@ -157,6 +184,7 @@ int RunVideoFrames(const CliArgs& args, CAvStream* object, int language) {
 int RunVideoShowFrame(CAvStream* object, uint32_t index, int language) {
   CVideo_Stream* stream = AsH264(object);
   if (stream == nullptr) stream = AsH263(object);
+  if (stream == nullptr) stream = AsMpeg4(object);
   if (stream == nullptr) return Fail(kExitFailed, "frame fields of this video codec are not available yet");
   CFieldTree tree(language);
   stream->ShowFrameInfo(tree, index);

@@ -6,6 +6,7 @@
 #include "base/ByteOrder.h"
 #include "base/DebugPrint.h"
 #include "codec/video/C263_Parser.h"
+#include "codec/video/CM4V_Parser.h"
 #include "codec/video/VideoCodecs.h"
 #include "h264/H264Nal.h"
 #include "stream/CSupportCodec.h"
@@ -485,6 +486,11 @@ void RegisterVideoCodecs() {
   CSupportCodec::RegisterParser(kCodecH264Rtp, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<C264_RtpParser>();
   });
+  for (int32_t type : {kCodecMpeg4Visual, kCodecMpeg4VisualAlt}) {
+    CSupportCodec::RegisterParser(type, [](int32_t created) -> std::unique_ptr<CAvStream> {
+      return std::make_unique<CM4V_Parser>(created);
+    });
+  }
 }
 
 }  // namespace fennik

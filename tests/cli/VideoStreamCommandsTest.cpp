@@ -130,3 +130,44 @@ TEST(VideoStreamCommands, LossyCaptureDecodesToItsEnd) {
 
 }  // namespace
 }  // namespace fennik
+
+namespace fennik {
+namespace {
+
+const std::string kMp4vDir = std::string(FENNIK_TEST_DATA) + "/captures/mp4v/";
+
+// MPEG-4 Visual (tests/data/captures/mp4v/, scripts/make-mp4v-captures): the frame list
+// with its four columns, one frame's headers, and the CSV frame columns.
+TEST(VideoStreamCommands, Mpeg4VisualFramesShowAndCsv) {
+  const auto frames = Cli("frames " + kMp4vDir + "asp.pcap --stream 1");
+  ASSERT_EQ(frames.status, 0) << frames.err;
+  const auto lines = Lines(frames.out);
+  const auto title = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.find("No.       ADDRESS       SIZE  IPB") != std::string::npos;
+  });
+  ASSERT_NE(title, lines.end());
+  ASSERT_EQ(lines.end() - title - 1, 50);  // 50 VOPs
+  EXPECT_EQ(title[1].back(), 'I');
+  EXPECT_EQ(title[2].back(), 'P');
+  EXPECT_EQ(title[3].back(), 'B');  // B-VOPs follow their future reference
+
+  const auto json = Cli("frames " + kMp4vDir + "asp.pcap --stream 1 --json");
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_NE(json.out.find("\"type\": \"I\", \"ref\": true, \"random_access\": true"), std::string::npos);
+
+  const auto show = Cli("show " + kMp4vDir + "asp.pcap --stream 1 --frame 2");
+  ASSERT_EQ(show.status, 0) << show.err;
+  for (const char* text : {"B picture", "Video Object Layer", "quarter_sample", "quant_type",
+                           "bidirectionally-predictive-coded (B)", "vop_fcode_backward"})
+    EXPECT_NE(show.out.find(text), std::string::npos) << text;
+
+  const auto csv = Cli("csv " + kMp4vDir + "simple.pcap --stream 1");
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  const auto rows = Lines(csv.out);
+  ASSERT_GT(rows.size(), 2u);
+  EXPECT_NE(rows[0].find("Bitrate,SIZE,IPB,Error"), std::string::npos);
+  EXPECT_NE(rows[1].find(",I,"), std::string::npos) << rows[1];
+}
+
+}  // namespace
+}  // namespace fennik

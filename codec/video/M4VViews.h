@@ -1,0 +1,45 @@
+// The MPEG-4 Visual views' content as field rows and list rows, without any toolkit: the
+// frame list (CView_Mp4vList), the frame summary and the header nodes of a frame. The
+// desktop pages, `fennik-cli frames` / `show` and the tests share them.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/video/CM4V_Parser.h"
+#include "view/CFieldTree.h"
+#include "view/CListModel.h"
+
+namespace fennik {
+
+class CView_Mp4vList : public CListSource {
+ public:
+  struct Column {
+    const char* title;
+    int width;
+  };
+  static constexpr Column kColumns[] = {{"No.", 14}, {"ADDRESS", 14}, {"SIZE", 11}, {"IPB", 5}};
+
+  explicit CView_Mp4vList(CM4V_Parser& stream) : stream_(stream) {}
+
+  uint64_t Count() const override { return stream_.Frames().GetCount(); }
+  void PrintHeader(const CListModel& list, CFieldTree& tree) const override;
+  void ColumnTitle(CRowLine& line) const override;
+  bool ItemRow(uint64_t index, CRowLine& line, int& colour) const override;
+
+ private:
+  CM4V_Parser& stream_;
+};
+
+// "I", "P", "B", "S" from the frame flags ("" for none).
+const char* M4vPictureTypeText(uint16_t flags);
+// List colour: I 26, P 27, B 25, S 28.
+int M4vRowColour(uint16_t flags);
+// "Simple Profile/Level 1" etc. for profile_and_level_indication; "" when unknown.
+const char* M4vProfileLevelName(uint32_t value);
+
+// The frame summary under "MPEG-4 VISUAL INFORMATION".
+void PrintM4vFrameSummary(const M4vHeaders& headers, CFieldTree& tree);
+// The header nodes: every element read with its coded length, bits and value.
+void PrintM4vSyntax(const M4vHeaders& headers, CFieldTree& tree);
+
+}  // namespace fennik

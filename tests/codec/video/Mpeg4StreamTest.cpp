@@ -1,0 +1,180 @@
+// MPEG-4 Visual RTP streams of the committed captures (tests/data/captures/mp4v/, made by
+// scripts/make-mp4v-captures: ffmpeg's mpeg4 encoder sent by its RTP muxer as MP4V-ES and
+// recorded by tcpdump): the frame list against ffprobe's picture types of the stream sent,
+// random-access flags, the configuration taken from the SDP's config= alone, and the header
+// views of the frames.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/CRTP_Parser.h"
+#include "capture/ErrorList.h"
+#include "codec/video/CM4V_Parser.h"
+#include "codec/video/M4VViews.h"
+#include "codec/video/VideoCodecs.h"
+#include "view/CFieldTree.h"
+
+namespace fennik {
+namespace {
+
+const std::string kDir = std::string(FENNIK_TEST_DATA) + "/captures/mp4v/";
+
+std::string ReadProbeTypes(const std::string& path) {
+  std::ifstream in(path);
+  std::string types, line;
+  while (std::getline(in, line))
+    if (!line.empty()) types += line[0];
+  return types;
+}
+
+class Mpeg4Streams : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { RegisterVideoCodecs(); }
+  CM4V_Parser* Open(const std::string& name) {
+    ErrorList::Instance().Clear();
+    capture_ = std::make_unique<CRTP_Parser>();
+    if (capture_->Open(kDir + name + ".pcap") != OpenResult::kOk || !capture_->Analyse(nullptr)) return nullptr;
+    for (uint32_t s = 0; s < capture_->Streams().size(); ++s)
+      if (auto* m = dynamic_cast<CM4V_Parser*>(capture_->StreamObject(s))) return m;
+    return nullptr;
+  }
+  // Picture types in decode order turned into display order: each I/P/S VOP is shown
+  // after the B-VOPs that follow it in the stream.
+  static std::string DisplayOrderTypes(CM4V_Parser& stream) {
+    std::string out;
+    char held = 0;
+    for (uint64_t i = 0; i < stream.Frames().GetCount(); ++i) {
+      uint64_t address;
+      FrameEntry e;
+      stream.Frames().Get(i, &address, &e);
+      const char type = M4vPictureTypeText(M4vFields(e).flags)[0];
+      if (type == 'B') {
+        out += type;
+      } else {
+        if (held != 0) out += held;
+        held = type;
+      }
+    }
+    if (held != 0) out += held;
+    return out;
+  }
+  static std::string Show(CM4V_Parser& stream, uint32_t index) {
+    CFieldTree tree;
+    stream.ShowFrameInfo(tree, index);
+    stream.ShowFrameDetail(tree, index);
+    return RenderText(tree.Rows());
+  }
+  std::unique_ptr<CRTP_Parser> capture_;
+};
+
+TEST_F(Mpeg4Streams, OneFramePerVopWithTheTypesOfTheStreamSent) {
+  for (const char* name : {"simple", "asp", "partitioned", "config"}) {
+    SCOPED_TRACE(name);
+    CM4V_Parser* stream = Open(name);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->GetCodecType(), kCodecMpeg4Visual);
+    EXPECT_EQ(DisplayOrderTypes(*stream), ReadProbeTypes(kDir + name + ".frames"));
+    VideoFormat format;
+    stream->GetVideoFormat(format);
+    EXPECT_EQ(format.width, 176u);
+    EXPECT_EQ(format.height, 144u);
+    // Frames are I/P/B as coded; references are the I and P VOPs; every frame's
+    // random-access index names an earlier random-access frame.
+    for (uint32_t i = 0; i < stream->Frames().GetCount(); ++i) {
+      uint64_t address;
+      FrameEntry e;
+      ASSERT_TRUE(stream->Frames().Get(i, &address, &e));
+      const M4vFrameFields f = M4vFields(e);
+      EXPECT_TRUE(f.flags & kM4vAlways);
+      const uint16_t type = f.flags & kM4vCodingTypeMask;
+      EXPECT_EQ((f.flags & kM4vReference) != 0, type == 1 || type == 2) << i;
+      ASSERT_LE(f.randomAccessIndex, i);
+      FrameEntry ra;
+      ASSERT_TRUE(stream->Frames().Get(f.randomAccessIndex, &address, &ra));
+      EXPECT_TRUE(M4vFields(ra).flags & kM4vRandomAccess) << i;
+      if (f.flags & kM4vRandomAccess) {
+        EXPECT_EQ(f.randomAccessIndex, i);
+      }
+    }
+  }
+}
+
+TEST_F(Mpeg4Streams, HeadersInBandMakeTheFirstFrameARandomAccessPointFromTheVos) {
+  // ffmpeg's muxer writes config= too; the in-band headers still make the random-access
+  // points.
+  CM4V_Parser* stream = Open("simple");
+  ASSERT_NE(stream, nullptr);
+  uint32_t size = 0;
+  const uint8_t* data = stream->GetFrameData(0, &size, nullptr);
+  ASSERT_NE(data, nullptr);
+  ASSERT_GE(size, 5u);
+  EXPECT_EQ(data[3], 0xB0);  // visual_object_sequence_start_code
+  uint64_t address;
+  FrameEntry e;
+  ASSERT_TRUE(stream->Frames().Get(0, &address, &e));
+  EXPECT_EQ(M4vFields(e).flags, kM4vAlways | kM4vReference | kM4vRandomAccess | 1);
+}
+
+TEST_F(Mpeg4Streams, ConfigurationOnlyInTheSdpOpensTheStream) {
+  CM4V_Parser* stream = Open("config");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_TRUE(stream->HasOutOfBandConfiguration());
+  EXPECT_TRUE(stream->Configuration().vol.valid);
+  // The stream itself has no VOL: frames start at a GOV or VOP, and a P-VOP's details hold
+  // the SDP's VOL.
+  uint32_t size = 0;
+  const uint8_t* data = stream->GetFrameData(0, &size, nullptr);
+  ASSERT_NE(data, nullptr);
+  EXPECT_TRUE(data[3] == 0xB3 || data[3] == 0xB6);
+  M4vHeaders h;
+  ASSERT_EQ(stream->GetFrameHeader(1, h), 1);
+  EXPECT_TRUE(h.vol.valid);
+  EXPECT_EQ(h.vop.vop_coding_type, 1u);
+}
+
+TEST_F(Mpeg4Streams, FrameDetailsOfAPVopShowTheVolOfItsRandomAccessFrame) {
+  CM4V_Parser* stream = Open("simple");
+  ASSERT_NE(stream, nullptr);
+  const std::string text = Show(*stream, 1);
+  EXPECT_NE(text.find("MPEG-4 VISUAL INFORMATION"), std::string::npos);
+  EXPECT_NE(text.find("P picture"), std::string::npos);
+  EXPECT_NE(text.find("176 x 144"), std::string::npos);
+  EXPECT_NE(text.find("Video Object Layer"), std::string::npos);
+  EXPECT_NE(text.find("video_object_layer_width"), std::string::npos);
+  EXPECT_NE(text.find("predictive-coded (P)"), std::string::npos);
+  EXPECT_EQ(text.find("Group of Video Object Plane"), std::string::npos);  // the RA frame's GOV is dropped
+  M4vHeaders h;
+  ASSERT_EQ(stream->GetFrameHeader(1, h), 1);
+  EXPECT_EQ(h.vol.width, 176u);
+  EXPECT_EQ(h.vop.vop_fcode_forward, 1u);
+  EXPECT_GE(h.vop.vop_quant, 1u);
+}
+
+TEST_F(Mpeg4Streams, AdvancedSimpleAndPartitionedToolsAreRead) {
+  CM4V_Parser* asp = Open("asp");
+  ASSERT_NE(asp, nullptr);
+  const M4vVol& vol = asp->Configuration().vol;
+  EXPECT_TRUE(vol.quarter_sample);
+  EXPECT_TRUE(vol.quant_type);
+  EXPECT_FALSE(vol.low_delay);
+
+  CM4V_Parser* partitioned = Open("partitioned");
+  ASSERT_NE(partitioned, nullptr);
+  EXPECT_TRUE(partitioned->Configuration().vol.data_partitioned);
+  EXPECT_FALSE(partitioned->Configuration().vol.resync_marker_disable);
+  // Packets of 300 bytes: an I-VOP of the 176x144 picture has several video packets, the
+  // last one's header names a macroblock inside the picture.
+  M4vHeaders h;
+  ASSERT_EQ(partitioned->GetFrameHeader(0, h), 1);
+  ASSERT_TRUE(h.packet.valid);
+  EXPECT_GE(h.packet.count, 1u);
+  EXPECT_GT(h.packet.macroblock_number, 0u);
+  EXPECT_LT(h.packet.macroblock_number, 99u);
+  EXPECT_NE(Show(*partitioned, 0).find("Video Packet Header"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace fennik
