@@ -16,10 +16,17 @@
 #include "codec/audio/CG722_Decode.h"
 #include "codec/audio/CG726_Decode.h"
 #include "codec/audio/CPCM_Decode.h"
+#include "codec/audio/ilbc/IlbcDecoder.h"
 #include "codec/audio/AudioCodecs.h"
 #include "codec/audio/CodecModules.h"
 #include "capture/CRTP_Parser.h"
 #include "stream/CAudio_Stream.h"
+
+#ifdef FENNIK_BENCH_LIBAVCODEC
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+#endif
 
 namespace fennik {
 namespace {
@@ -138,6 +145,84 @@ void BM_VoiceDecode(benchmark::State& state) {
 // 60 ms (36154).
 BENCHMARK(BM_VoiceDecode)->ArgName("port")->Arg(26104)->Arg(26114)->Arg(26124)->Arg(26134)->Arg(36134)->Arg(26144)
     ->Arg(36144)->Arg(26154)->Arg(36154);
+
+// iLBC: the speech of tests/data/ilbc (3.6 s) in 20 and 30 ms frames, decoded frame by
+// frame by our RFC 3951 decoder (as the codec module runs it: with the enhancer; /enhancer:0
+// without) and, in the same run, by ffmpeg's fixed-point iLBC decoder (libavcodec, which has
+// no enhancer).
+std::vector<uint8_t> IlbcFrames(int mode) {
+  std::ifstream file(std::string(FENNIK_TEST_DATA) + "/ilbc/ilbc" + std::to_string(mode) + ".lbc",
+                     std::ios::binary);
+  std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  if (bytes.size() < 9) return {};
+  bytes.erase(bytes.begin(), bytes.begin() + 9);  // the "#!iLBC20\n" storage header
+  return bytes;
+}
+
+void BM_IlbcDecode(benchmark::State& state) {
+  const int mode = static_cast<int>(state.range(0));
+  const std::vector<uint8_t> frames = IlbcFrames(mode);
+  if (frames.empty()) {
+    state.SkipWithError("test vector missing");
+    return;
+  }
+  const size_t bytes = static_cast<size_t>(ilbc::FrameBytes(mode));
+  ilbc::Decoder decoder(mode, state.range(1) != 0);
+  int16_t pcm[240];
+  for (auto _ : state) {
+    decoder.Reset();
+    for (size_t at = 0; at + bytes <= frames.size(); at += bytes) {
+      benchmark::DoNotOptimize(decoder.Decode(frames.data() + at, bytes, pcm));
+    }
+    benchmark::ClobberMemory();
+  }
+  const double seconds = static_cast<double>(frames.size() / bytes) * mode / 1000.0;
+  state.counters["x_realtime"] =
+      benchmark::Counter(seconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_IlbcDecode)->ArgsProduct({{20, 30}, {1, 0}})->ArgNames({"mode", "enhancer"});
+
+#ifdef FENNIK_BENCH_LIBAVCODEC
+void BM_IlbcDecodeFfmpeg(benchmark::State& state) {
+  const int mode = static_cast<int>(state.range(0));
+  const std::vector<uint8_t> frames = IlbcFrames(mode);
+  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_ILBC);
+  if (frames.empty() || codec == nullptr) {
+    state.SkipWithError("test vector or libavcodec's iLBC decoder missing");
+    return;
+  }
+  const int bytes = ilbc::FrameBytes(mode);
+  AVPacket* packet = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  std::vector<uint8_t> padded(static_cast<size_t>(bytes) + AV_INPUT_BUFFER_PADDING_SIZE);
+  for (auto _ : state) {
+    // A new decoder per pass, as ours is reset per pass.
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    context->block_align = bytes;
+    context->sample_rate = 8000;
+    if (avcodec_open2(context, codec, nullptr) < 0) {
+      state.SkipWithError("avcodec_open2 failed");
+      avcodec_free_context(&context);
+      break;
+    }
+    for (size_t at = 0; at + static_cast<size_t>(bytes) <= frames.size(); at += static_cast<size_t>(bytes)) {
+      std::copy(frames.begin() + static_cast<long>(at), frames.begin() + static_cast<long>(at) + bytes, padded.begin());
+      packet->data = padded.data();
+      packet->size = bytes;
+      if (avcodec_send_packet(context, packet) == 0) {
+        while (avcodec_receive_frame(context, frame) == 0) benchmark::DoNotOptimize(frame->data[0]);
+      }
+    }
+    avcodec_free_context(&context);
+  }
+  av_frame_free(&frame);
+  av_packet_free(&packet);
+  const double seconds = static_cast<double>(frames.size() / static_cast<size_t>(bytes)) * mode / 1000.0;
+  state.counters["x_realtime"] =
+      benchmark::Counter(seconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_IlbcDecodeFfmpeg)->Arg(20)->Arg(30)->ArgNames({"mode"});
+#endif
 
 }  // namespace
 }  // namespace fennik

@@ -9,6 +9,7 @@
 #include "codec/audio/COpus_Parser.h"
 #include "codec/audio/CSpeex_Parser.h"
 #include "codec/audio/CPCM_Parser.h"
+#include "codec/audio/CiLBC_Parser.h"
 #include "stream/CSupportCodec.h"
 
 namespace fennik {
@@ -46,6 +47,9 @@ void RegisterAudioCodecs() {
   });
   CSupportCodec::RegisterParser(CPCM_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
     return std::make_unique<CPCM_Parser>();
+  });
+  CSupportCodec::RegisterParser(CiLBC_Decode::kCodecType, [](int32_t) -> std::unique_ptr<CAvStream> {
+    return std::make_unique<CiLBC_Parser>();
   });
 }
 
