@@ -3,8 +3,10 @@
 // and checks Ok() once at its end. Exp-Golomb codes (ue/se) live here and nowhere else.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace fennik {
 
@@ -13,8 +15,14 @@ class BitReader {
   BitReader() = default;
   BitReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
-  // Reads n bits (0..32), most significant first.
+  // Reads n bits (0..32), most significant first. Away from the end of the data the bits come
+  // from one unaligned 64-bit load (at most 7 + 32 bits of it are used).
   uint32_t Read(int n) {
+    if (n > 0 && pos_ + 64 <= size_ * 8) {
+      const uint64_t window = Window();
+      pos_ += static_cast<size_t>(n);
+      return static_cast<uint32_t>(window >> (64 - n));
+    }
     uint32_t value = 0;
     for (int i = 0; i < n; ++i) value = (value << 1) | ReadBit();
     return value;
@@ -39,6 +47,17 @@ class BitReader {
   }
   // Unsigned Exp-Golomb ue(v); more than 31 leading zeros is an error (returns 0).
   uint32_t ReadUe() {
+    if (pos_ + 64 <= size_ * 8) {  // the whole code within one 64-bit window
+      const uint64_t window = Window();
+      if (window != 0) {
+        const int zeros = std::countl_zero(window);
+        if (zeros <= 28) {
+          const int len = 2 * zeros + 1;
+          pos_ += static_cast<size_t>(len);
+          return static_cast<uint32_t>((window >> (64 - len)) - 1);
+        }
+      }
+    }
     int zeros = 0;
     while (ReadBit() == 0) {
       if (++zeros > 31 || error_) {
@@ -63,6 +82,15 @@ class BitReader {
   bool Ok() const { return !error_; }
 
  private:
+  // The 64 bits from the current position on; valid while pos_ + 64 <= size_ * 8 (the low
+  // pos_ % 8 bits are zero).
+  uint64_t Window() const {
+    uint64_t v;
+    std::memcpy(&v, data_ + (pos_ >> 3), 8);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    return v << (pos_ & 7);
+  }
+
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
   size_t pos_ = 0;
