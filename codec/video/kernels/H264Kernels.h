@@ -37,6 +37,11 @@ struct H264Kernels {
   void (*idct4_add)(uint8_t* dst, int stride, const int32_t d[16]);
   void (*idct8_add)(uint8_t* dst, int stride, const int32_t d[64]);
   void (*dc_add)(uint8_t* dst, int stride, int32_t dc, int size);
+  // The luma deblocking filter of one 16-sample edge (8.7.2.3, 8.7.2.4): q0 is the first q0
+  // sample, `across` the step across the edge (1: vertical edge, stride: horizontal), `along`
+  // the step along it; bs[k] is the strength of lines 4k..4k+3 and tc0[bs] tC0 for bS 1..3.
+  void (*deblock_luma)(uint8_t* q0, int across, int along, const uint8_t bs[4], int alpha, int beta,
+                       const uint8_t tc0[4]);
 };
 
 // The table for the best instruction set of this CPU within the FENNIK_SIMD cap, filled on

@@ -1,5 +1,7 @@
 // Portable scalar references of the H.264 pixel kernels: the definition every SIMD version is
 // tested against, and the table used on CPUs without one.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "codec/video/kernels/H264Kernels.h"
@@ -131,6 +133,44 @@ void DcAdd(uint8_t* dst, int stride, int32_t dc, int size) {
     for (int x = 0; x < size; ++x) dst[y * stride + x] = Clip1(dst[y * stride + x] + r);
 }
 
+void DeblockLuma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int alpha, int beta, const uint8_t tc0s[4]) {
+  for (int k = 0; k < 16; ++k) {
+    const int strength = bs[k >> 2];
+    if (strength == 0) continue;
+    uint8_t* s = q0p + k * along;
+    const int p0 = s[-across], p1 = s[-2 * across], p2 = s[-3 * across];
+    const int q0 = s[0], q1 = s[across], q2 = s[2 * across];
+    if (std::abs(p0 - q0) >= alpha || std::abs(p1 - p0) >= beta || std::abs(q1 - q0) >= beta) continue;
+    const int ap = std::abs(p2 - p0), aq = std::abs(q2 - q0);
+    if (strength < 4) {
+      const int tc0 = tc0s[strength];
+      const int tc = tc0 + (ap < beta ? 1 : 0) + (aq < beta ? 1 : 0);
+      const int delta = std::clamp((((q0 - p0) * 4) + (p1 - q1) + 4) >> 3, -tc, tc);
+      s[-across] = Clip1(p0 + delta);
+      s[0] = Clip1(q0 - delta);
+      if (ap < beta) s[-2 * across] = static_cast<uint8_t>(p1 + std::clamp((p2 + ((p0 + q0 + 1) >> 1) - (p1 * 2)) >> 1, -tc0, tc0));
+      if (aq < beta) s[across] = static_cast<uint8_t>(q1 + std::clamp((q2 + ((p0 + q0 + 1) >> 1) - (q1 * 2)) >> 1, -tc0, tc0));
+      continue;
+    }
+    const int p3 = s[-4 * across], q3 = s[3 * across];
+    const bool strong = std::abs(p0 - q0) < ((alpha >> 2) + 2);
+    if (ap < beta && strong) {
+      s[-across] = static_cast<uint8_t>((p2 + 2 * p1 + 2 * p0 + 2 * q0 + q1 + 4) >> 3);
+      s[-2 * across] = static_cast<uint8_t>((p2 + p1 + p0 + q0 + 2) >> 2);
+      s[-3 * across] = static_cast<uint8_t>((2 * p3 + 3 * p2 + p1 + p0 + q0 + 4) >> 3);
+    } else {
+      s[-across] = static_cast<uint8_t>((2 * p1 + p0 + q1 + 2) >> 2);
+    }
+    if (aq < beta && strong) {
+      s[0] = static_cast<uint8_t>((p1 + 2 * p0 + 2 * q0 + 2 * q1 + q2 + 4) >> 3);
+      s[across] = static_cast<uint8_t>((p0 + q0 + q1 + q2 + 2) >> 2);
+      s[2 * across] = static_cast<uint8_t>((2 * q3 + 3 * q2 + q1 + q0 + p0 + 4) >> 3);
+    } else {
+      s[0] = static_cast<uint8_t>((2 * q1 + q0 + p1 + 2) >> 2);
+    }
+  }
+}
+
 }  // namespace
 
 void FillScalarKernels(H264Kernels* k) {
@@ -144,6 +184,7 @@ void FillScalarKernels(H264Kernels* k) {
   k->idct4_add = Idct4Add;
   k->idct8_add = Idct8Add;
   k->dc_add = DcAdd;
+  k->deblock_luma = DeblockLuma;
 }
 
 }  // namespace fennik

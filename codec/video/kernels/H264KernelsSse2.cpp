@@ -305,6 +305,109 @@ void DcAdd(uint8_t* dst, int stride, int32_t dc, int size) {
   }
 }
 
+// The luma edge filter on 8 lines in 16-bit lanes: v[0..7] = p3, p2, p1, p0, q0, q1, q2, q3;
+// bsv and tc0v per lane. Writes the filtered p2..q2 back into v.
+inline __m128i AbsDiff(__m128i a, __m128i b) { return _mm_max_epi16(_mm_sub_epi16(a, b), _mm_sub_epi16(b, a)); }
+inline __m128i Select(__m128i mask, __m128i a, __m128i b) { return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b)); }
+inline __m128i Clamp(__m128i v, __m128i lo, __m128i hi) { return _mm_min_epi16(_mm_max_epi16(v, lo), hi); }
+
+void FilterLuma8(__m128i v[8], __m128i bsv, __m128i tc0v, int alpha, int beta) {
+  const __m128i p3 = v[0], p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6], q3 = v[7];
+  const __m128i av = _mm_set1_epi16(static_cast<int16_t>(alpha)), bv = _mm_set1_epi16(static_cast<int16_t>(beta));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i one = _mm_set1_epi16(1), two = _mm_set1_epi16(2), four = _mm_set1_epi16(4);
+  const __m128i d0 = AbsDiff(p0, q0);
+  __m128i filter = _mm_and_si128(_mm_cmplt_epi16(d0, av), _mm_cmplt_epi16(AbsDiff(p1, p0), bv));
+  filter = _mm_and_si128(filter, _mm_cmplt_epi16(AbsDiff(q1, q0), bv));
+  filter = _mm_andnot_si128(_mm_cmpeq_epi16(bsv, zero), filter);
+  if (_mm_movemask_epi8(filter) == 0) return;
+  const __m128i ap = _mm_cmplt_epi16(AbsDiff(p2, p0), bv), aq = _mm_cmplt_epi16(AbsDiff(q2, q0), bv);
+  const __m128i strong_bs = _mm_cmpeq_epi16(bsv, four);
+  // bS < 4.
+  const __m128i tc = _mm_sub_epi16(_mm_sub_epi16(tc0v, ap), aq);  // masks are -1
+  const __m128i ntc = _mm_sub_epi16(zero, tc), ntc0 = _mm_sub_epi16(zero, tc0v);
+  __m128i delta = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1));
+  delta = Clamp(_mm_srai_epi16(_mm_add_epi16(delta, four), 3), ntc, tc);
+  const __m128i n_p0 = _mm_add_epi16(p0, delta), n_q0 = _mm_sub_epi16(q0, delta);  // clipped by the final pack
+  const __m128i avg = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(p0, q0), one), 1);
+  const __m128i n_p1 = _mm_add_epi16(
+      p1, Clamp(_mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(p2, avg), _mm_slli_epi16(p1, 1)), 1), ntc0, tc0v));
+  const __m128i n_q1 = _mm_add_epi16(
+      q1, Clamp(_mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(q2, avg), _mm_slli_epi16(q1, 1)), 1), ntc0, tc0v));
+  // bS == 4.
+  const __m128i strong = _mm_cmplt_epi16(d0, _mm_set1_epi16(static_cast<int16_t>((alpha >> 2) + 2)));
+  const __m128i sp = _mm_and_si128(ap, strong), sq = _mm_and_si128(aq, strong);
+  const __m128i p0q0 = _mm_add_epi16(p0, q0);
+  const __m128i s_p0 = _mm_srai_epi16(
+      _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(p2, _mm_slli_epi16(_mm_add_epi16(p1, p0q0), 1)), q1), four), 3);
+  const __m128i s_p1 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(p2, p1), p0q0), two), 2);
+  const __m128i s_p2 = _mm_srai_epi16(
+      _mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p3, 1), _mm_add_epi16(_mm_add_epi16(p2, _mm_slli_epi16(p2, 1)), p1)),
+                    _mm_add_epi16(p0q0, four)),
+      3);
+  const __m128i w_p0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p1, 1), p0), _mm_add_epi16(q1, two)), 2);
+  const __m128i s_q0 = _mm_srai_epi16(
+      _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(q2, _mm_slli_epi16(_mm_add_epi16(q1, p0q0), 1)), p1), four), 3);
+  const __m128i s_q1 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(q2, q1), p0q0), two), 2);
+  const __m128i s_q2 = _mm_srai_epi16(
+      _mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q3, 1), _mm_add_epi16(_mm_add_epi16(q2, _mm_slli_epi16(q2, 1)), q1)),
+                    _mm_add_epi16(p0q0, four)),
+      3);
+  const __m128i w_q0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q1, 1), q0), _mm_add_epi16(p1, two)), 2);
+  const __m128i f4 = _mm_and_si128(filter, strong_bs), fn = _mm_andnot_si128(strong_bs, filter);
+  v[3] = Select(f4, Select(sp, s_p0, w_p0), Select(fn, n_p0, p0));
+  v[2] = Select(f4, Select(sp, s_p1, p1), Select(_mm_and_si128(fn, ap), n_p1, p1));
+  v[1] = Select(_mm_and_si128(f4, sp), s_p2, p2);
+  v[4] = Select(f4, Select(sq, s_q0, w_q0), Select(fn, n_q0, q0));
+  v[5] = Select(f4, Select(sq, s_q1, q1), Select(_mm_and_si128(fn, aq), n_q1, q1));
+  v[6] = Select(_mm_and_si128(f4, sq), s_q2, q2);
+}
+
+// Transposes 8 vectors of 8 16-bit lanes.
+inline void Transpose8x16(__m128i r[8]) {
+  const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+  const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+  const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+  const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+  const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+  const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+  const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+  const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+  r[0] = _mm_unpacklo_epi64(b0, b4);
+  r[1] = _mm_unpackhi_epi64(b0, b4);
+  r[2] = _mm_unpacklo_epi64(b1, b5);
+  r[3] = _mm_unpackhi_epi64(b1, b5);
+  r[4] = _mm_unpacklo_epi64(b2, b6);
+  r[5] = _mm_unpackhi_epi64(b2, b6);
+  r[6] = _mm_unpacklo_epi64(b3, b7);
+  r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+void DeblockLuma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int alpha, int beta, const uint8_t tc0[4]) {
+  if (along != 1 && across != 1)
+    return ScalarKernels().deblock_luma(q0p, across, along, bs, alpha, beta, tc0);
+  for (int half = 0; half < 2; ++half) {
+    const uint8_t b0 = bs[2 * half], b1 = bs[2 * half + 1];
+    if (b0 == 0 && b1 == 0) continue;
+    const __m128i bsv = _mm_setr_epi16(b0, b0, b0, b0, b1, b1, b1, b1);
+    const __m128i tc0v = _mm_setr_epi16(tc0[b0 & 3], tc0[b0 & 3], tc0[b0 & 3], tc0[b0 & 3], tc0[b1 & 3], tc0[b1 & 3],
+                                        tc0[b1 & 3], tc0[b1 & 3]);
+    uint8_t* base = q0p + 8 * half * along;
+    __m128i v[8];
+    if (along == 1) {  // horizontal edge: rows across it, 8 lines in one row
+      for (int i = 0; i < 8; ++i) v[i] = Load8(base + (i - 4) * across);
+      FilterLuma8(v, bsv, tc0v, alpha, beta);
+      for (int i = 1; i < 7; ++i) Store8(base + (i - 4) * across, v[i]);
+    } else {  // vertical edge: 8 rows of p3..q3, transposed
+      for (int i = 0; i < 8; ++i) v[i] = Load8(base + i * along - 4);
+      Transpose8x16(v);
+      FilterLuma8(v, bsv, tc0v, alpha, beta);
+      Transpose8x16(v);
+      for (int i = 0; i < 8; ++i) Store8(base + i * along - 4, v[i]);
+    }
+  }
+}
+
 }  // namespace
 
 void FillSse2Kernels(H264Kernels* k) {
@@ -318,6 +421,7 @@ void FillSse2Kernels(H264Kernels* k) {
   k->idct4_add = Idct4Add;
   k->idct8_add = Idct8Add;
   k->dc_add = DcAdd;
+  k->deblock_luma = DeblockLuma;
 }
 
 }  // namespace fennik

@@ -4,6 +4,7 @@
 // that must stay untouched.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -162,6 +163,35 @@ TEST_F(KernelHarness, InverseTransformsAndDcShortcut) {
         ref_.dc_add(p2.data() + off, kDstStride, d[0], size);
         ASSERT_EQ(p1, p2) << "dc " << size << " value " << d[0];
       }
+    }
+  }
+}
+
+TEST_F(KernelHarness, LumaDeblockingBothDirectionsEveryStrength) {
+  for (SimdLevel level : LevelsToTest()) {
+    const H264Kernels k = KernelsFor(level);
+    SCOPED_TRACE(SimdLevelName(level));
+    for (int iter = 0; iter < 3000; ++iter) {
+      // Small steps (filtered) around a random level, or random / extreme samples.
+      std::vector<uint8_t> a(kDstStride * 24);
+      const int mode = iter % 4;
+      const int centre = static_cast<int>(rng_() % 256), spread = 1 + static_cast<int>(rng_() % 24);
+      for (auto& v : a)
+        v = mode < 2 ? static_cast<uint8_t>(std::clamp(centre + static_cast<int>(rng_() % (2 * spread + 1)) - spread, 0, 255))
+                     : static_cast<uint8_t>(mode == 2 ? rng_() : (rng_() % 2) * 255);
+      uint8_t bs[4];
+      for (auto& b : bs) b = static_cast<uint8_t>(rng_() % 5);
+      if (iter % 7 == 0) std::fill(bs, bs + 4, static_cast<uint8_t>(iter % 2 ? 4 : 2));
+      const int alpha = static_cast<int>(rng_() % 256), beta = static_cast<int>(rng_() % 19);
+      const uint8_t tc0[4] = {0, static_cast<uint8_t>(rng_() % 14), static_cast<uint8_t>(rng_() % 18),
+                              static_cast<uint8_t>(rng_() % 26)};
+      const bool vertical = iter % 2 == 0;
+      const int off = 4 * kDstStride + 4 + static_cast<int>(rng_() % 8);
+      std::vector<uint8_t> b = a;
+      const int across = vertical ? 1 : kDstStride, along = vertical ? kDstStride : 1;
+      k.deblock_luma(a.data() + off, across, along, bs, alpha, beta, tc0);
+      ref_.deblock_luma(b.data() + off, across, along, bs, alpha, beta, tc0);
+      ASSERT_EQ(a, b) << (vertical ? "vertical" : "horizontal") << " alpha " << alpha << " beta " << beta;
     }
   }
 }
