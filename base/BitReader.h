@@ -18,7 +18,7 @@ class BitReader {
   // Reads n bits (0..32), most significant first. Away from the end of the data the bits come
   // from one unaligned 64-bit load (at most 7 + 32 bits of it are used).
   uint32_t Read(int n) {
-    if (n > 0 && pos_ + 64 <= size_ * 8) {
+    if (n > 0 && WindowAvailable()) {
       const uint64_t window = Window();
       pos_ += static_cast<size_t>(n);
       return static_cast<uint32_t>(window >> (64 - n));
@@ -47,7 +47,7 @@ class BitReader {
   }
   // Unsigned Exp-Golomb ue(v); more than 31 leading zeros is an error (returns 0).
   uint32_t ReadUe() {
-    if (pos_ + 64 <= size_ * 8) {  // the whole code within one 64-bit window
+    if (WindowAvailable()) {  // the whole code within one 64-bit window
       const uint64_t window = Window();
       if (window != 0) {
         const int zeros = std::countl_zero(window);
@@ -82,7 +82,9 @@ class BitReader {
   bool Ok() const { return !error_; }
 
  private:
-  // The 64 bits from the current position on; valid while pos_ + 64 <= size_ * 8 (the low
+  // True when 8 whole bytes from the current byte on are in the data.
+  bool WindowAvailable() const { return size_ >= 8 && (pos_ >> 3) <= size_ - 8; }
+  // The 64 bits from the current position on; valid while WindowAvailable() (the low
   // pos_ % 8 bits are zero).
   uint64_t Window() const {
     uint64_t v;
