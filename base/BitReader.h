@@ -3,8 +3,10 @@
 // and checks Ok() once at its end. Exp-Golomb codes (ue/se) live here and nowhere else.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace fennik {
 
@@ -13,10 +15,16 @@ class BitReader {
   BitReader() = default;
   BitReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
-  // Reads n bits (0..32), most significant first.
+  // Reads n bits (0..32), most significant first. Away from the end of the data the bits come
+  // from one unaligned 64-bit load (at most 7 + 32 bits of it are used).
   uint32_t Read(int n) {
-    const uint32_t value = Peek(n);
-    Skip(static_cast<size_t>(n));
+    if (n > 0 && WindowAvailable()) {
+      const uint64_t window = Window();
+      pos_ += static_cast<size_t>(n);
+      return static_cast<uint32_t>(window >> (64 - n));
+    }
+    uint32_t value = 0;
+    for (int i = 0; i < n; ++i) value = (value << 1) | ReadBit();
     return value;
   }
   uint32_t ReadBit() {
@@ -29,17 +37,9 @@ class BitReader {
     ++pos_;
     return bit;
   }
-  // The next n bits (0..32) without consuming them; bits past the end read as zeros.
   uint32_t Peek(int n) const {
-    if (n <= 0) return 0;
-    const size_t byte = pos_ >> 3;
-    uint64_t window = 0;
-    if (byte < size_ && size_ - byte >= 8) {
-      for (int i = 0; i < 8; ++i) window = (window << 8) | data_[byte + static_cast<size_t>(i)];
-    } else {
-      for (size_t i = 0; i < 8; ++i) window = (window << 8) | (byte + i < size_ ? data_[byte + i] : 0u);
-    }
-    return static_cast<uint32_t>((window << (pos_ & 7)) >> (64 - n));
+    BitReader copy = *this;
+    return copy.Read(n);
   }
   void Skip(size_t n) {
     pos_ += n;
@@ -47,6 +47,17 @@ class BitReader {
   }
   // Unsigned Exp-Golomb ue(v); more than 31 leading zeros is an error (returns 0).
   uint32_t ReadUe() {
+    if (WindowAvailable()) {  // the whole code within one 64-bit window
+      const uint64_t window = Window();
+      if (window != 0) {
+        const int zeros = std::countl_zero(window);
+        if (zeros <= 28) {
+          const int len = 2 * zeros + 1;
+          pos_ += static_cast<size_t>(len);
+          return static_cast<uint32_t>((window >> (64 - len)) - 1);
+        }
+      }
+    }
     int zeros = 0;
     while (ReadBit() == 0) {
       if (++zeros > 31 || error_) {
@@ -71,6 +82,17 @@ class BitReader {
   bool Ok() const { return !error_; }
 
  private:
+  // True when 8 whole bytes from the current byte on are in the data.
+  bool WindowAvailable() const { return size_ >= 8 && (pos_ >> 3) <= size_ - 8; }
+  // The 64 bits from the current position on; valid while WindowAvailable() (the low
+  // pos_ % 8 bits are zero).
+  uint64_t Window() const {
+    uint64_t v;
+    std::memcpy(&v, data_ + (pos_ >> 3), 8);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    return v << (pos_ & 7);
+  }
+
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
   size_t pos_ = 0;

@@ -214,7 +214,7 @@ class C264_Decode : public C264_DecodeHeader {
   // Returns the number of non-zero levels, -1 on an error; with `cbf_inc` >= 0 (4:4:4
   // pictures) the block's coded_block_flag is decoded first.
   int CabacResidualBlock8x8(int plane, int cbf_inc, int32_t* levels);
-  int CabacLevels(const bool* sig, int last, int count, int abs_base, int gt1_cap, int32_t* levels);
+  int CabacLevels(const uint8_t* pos, int count, int abs_base, int gt1_cap, int32_t* levels);
   bool ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src);
   int LumaNeighbour(int mb_addr, int bx, int by, int& blk) const;
   int ChromaNeighbour(int mb_addr, int comp_blk_x, int comp_blk_y, int& blk) const;

@@ -3,6 +3,7 @@
 // decoding of single bins. Bits come from the shared BitReader.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "base/BitReader.h"
@@ -34,10 +35,7 @@ class CabacEngine {
       bin = mps;
       s = static_cast<uint8_t>((kCabacTransIdxMps[p] << 1) | mps);
     }
-    while (range_ < 256) {
-      range_ <<= 1;
-      offset_ = (offset_ << 1) | br_->ReadBit();
-    }
+    Renormalise();
     return bin;
   }
   int DecodeBypass() {
@@ -51,10 +49,7 @@ class CabacEngine {
   int DecodeTerminate() {
     range_ -= 2;
     if (offset_ >= range_) return 1;
-    while (range_ < 256) {
-      range_ <<= 1;
-      offset_ = (offset_ << 1) | br_->ReadBit();
-    }
+    Renormalise();
     return 0;
   }
   // The reader the engine takes its bits from (I_PCM samples are read from it directly).
@@ -63,6 +58,15 @@ class CabacEngine {
   bool Overrun() const { return !br_->Ok(); }
 
  private:
+  // RenormD (9.3.3.2.2) in one step: the shift that brings range_ back to 9 bits, and as
+  // many bits read at once.
+  void Renormalise() {
+    if (range_ >= 256) return;
+    const int shift = std::countl_zero(range_) - 23;
+    range_ <<= shift;
+    offset_ = (offset_ << shift) | br_->Read(shift);
+  }
+
   uint8_t state_[kCabacContextCount] = {};  // pStateIdx << 1 | valMPS
   uint32_t range_ = 510;
   uint32_t offset_ = 0;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "codec/video/h264_tables.h"
+#include "codec/video/kernels/H264Kernels.h"
 
 namespace fennik {
 namespace {
@@ -11,7 +12,9 @@ inline uint8_t Clip1(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ?
 }  // namespace
 
 void FilterLumaEdge(uint8_t* q0p, int across, int along, const uint8_t bs[4], const EdgeThresholds& t) {
-  FilterLumaLines(q0p, across, along, 16, bs, 4, t);
+  const uint8_t* tc0 = kDeblockTc0[t.index_a];
+  const uint8_t tc0_by_bs[4] = {0, tc0[0], tc0[1], tc0[2]};
+  Kernels().deblock_luma(q0p, across, along, bs, t.alpha, t.beta, tc0_by_bs);
 }
 
 void FilterChromaEdge(uint8_t* q0p, int across, int along, int count, const uint8_t bs[4], const EdgeThresholds& t) {

@@ -383,7 +383,7 @@ bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
 int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coeff, int32_t* levels) {
   for (int i = 0; i < max_coeff; ++i) levels[i] = 0;
   if (!cabac_.DecodeDecision(kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc)) return 0;
-  bool sig[16] = {};
+  uint8_t pos[16];  // scan positions of the significant coefficients, increasing
   int last = max_coeff - 1;
   const int fld = mb_field_ ? 1 : 0;
   const int sig_base = kCtxSignificant[fld][plane] + kSigCatOffset[cat];
@@ -394,28 +394,24 @@ int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coe
   for (int i = 0; i < max_coeff - 1; ++i) {
     const int inc = cat == 3 ? std::min(i / dc_group, 2) : i;
     if (cabac_.DecodeDecision(sig_base + inc)) {
-      sig[i] = true;
-      ++count;
+      pos[count++] = static_cast<uint8_t>(i);
       if (cabac_.DecodeDecision(last_base + inc)) {
         last = i;
         break;
       }
     }
   }
-  if (last == max_coeff - 1) {
-    sig[last] = true;
-    ++count;
-  }
-  return CabacLevels(sig, last, count, kCtxAbsLevel[plane] + kAbsCatOffset[cat], cat == 3 ? 3 : 4, levels);
+  if (last == max_coeff - 1) pos[count++] = static_cast<uint8_t>(last);
+  return CabacLevels(pos, count, kCtxAbsLevel[plane] + kAbsCatOffset[cat], cat == 3 ? 3 : 4, levels);
 }
 
 // coeff_abs_level_minus1 and the signs of the significant coefficients, last to first
 // (9.3.3.1.3): the greater-than-one contexts stop at abs_base + 5 + `gt1_cap`. Returns
 // `count`, or -1 when the data ran out.
-int C264_Decode::CabacLevels(const bool* sig, int last, int count, int abs_base, int gt1_cap, int32_t* levels) {
+int C264_Decode::CabacLevels(const uint8_t* pos, int count, int abs_base, int gt1_cap, int32_t* levels) {
   int eq1 = 0, gt1 = 0;
-  for (int i = last; i >= 0; --i) {
-    if (!sig[i]) continue;
+  for (int n = count - 1; n >= 0; --n) {
+    const int i = pos[n];
     int value;
     if (!cabac_.DecodeDecision(abs_base + (gt1 != 0 ? 0 : std::min(4, 1 + eq1)))) {
       value = 1;
@@ -447,25 +443,21 @@ int C264_Decode::CabacLevels(const bool* sig, int last, int count, int abs_base,
 int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, int32_t* levels) {
   for (int i = 0; i < 64; ++i) levels[i] = 0;
   if (cbf_inc >= 0 && !cabac_.DecodeDecision(kCtxCbf8x8[plane] + cbf_inc)) return 0;
-  bool sig[64] = {};
+  uint8_t pos[64];  // scan positions of the significant coefficients, increasing
   int last = 63, count = 0;
   const int fld = mb_field_ ? 1 : 0;
   const uint8_t* sig_inc = fld ? kSigCoeffCtx8x8Field : kSigCoeffCtx8x8;
   for (int i = 0; i < 63; ++i) {
     if (cabac_.DecodeDecision(kCtxSignificant8x8[fld][plane] + sig_inc[i])) {
-      sig[i] = true;
-      ++count;
+      pos[count++] = static_cast<uint8_t>(i);
       if (cabac_.DecodeDecision(kCtxLast8x8[fld][plane] + kLastCoeffCtx8x8[i])) {
         last = i;
         break;
       }
     }
   }
-  if (last == 63) {
-    sig[63] = true;
-    ++count;
-  }
-  return CabacLevels(sig, last, count, kCtxAbsLevel8x8[plane], 4, levels);
+  if (last == 63) pos[count++] = 63;
+  return CabacLevels(pos, count, kCtxAbsLevel8x8[plane], 4, levels);
 }
 
 bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {

@@ -31,15 +31,24 @@ void C264_Decode::StoreMotion(int mb_addr, int list, int bx, int by, int bw, int
   const int32_t serial = ref ? ref->serial * 4 + parity : -1;
   const int32_t poc = ref ? (parity == 1 ? ref->poc_top : (parity == 2 ? ref->poc_bottom : ref->poc)) : 0;
   const uint8_t long_ref = ref && ref->long_ref ? 1 : 0;
-  for (int j = 0; j < bh; ++j)
+  // Local pointers: the byte stores would otherwise make the compiler reload every array
+  // pointer from the object in each iteration.
+  H264Mv* const mvs = mv_[list];
+  int8_t* const refs = ref_idx_[list];
+  int32_t* const serials = ref_serial_[list];
+  int32_t* const pocs = ref_poc_[list];
+  uint8_t* const longs = ref_long_[list];
+  const auto ref8 = static_cast<int8_t>(ref_idx);
+  for (int j = 0; j < bh; ++j) {
+    const int row = base + (by + j) * stride + bx;
     for (int i = 0; i < bw; ++i) {
-      const int idx = base + (by + j) * stride + bx + i;
-      mv_[list][idx] = mv;
-      ref_idx_[list][idx] = static_cast<int8_t>(ref_idx);
-      ref_serial_[list][idx] = serial;
-      ref_poc_[list][idx] = poc;
-      ref_long_[list][idx] = long_ref;
+      mvs[row + i] = mv;
+      refs[row + i] = ref8;
+      serials[row + i] = serial;
+      pocs[row + i] = poc;
+      longs[row + i] = long_ref;
     }
+  }
 }
 
 bool C264_Decode::NeighbourAvailable(int mb_addr, int xn, int yn, int cur_order, int& nb_mb, int& nb_blk) const {

@@ -592,6 +592,14 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
     }
     if ((p.nonzero >> pblk) & 1 || (q.nonzero >> qblk) & 1) return 2;
     if (mbaff_ && mb_edge && is_field(pm) != q_field) return 1;
+    // The common case first: the same reference pictures with the same vectors in both lists.
+    bool same = true;
+    for (int l = 0; l < 2 && same; ++l) {
+      const bool pu = ref_idx_[l][pidx] >= 0, qu = ref_idx_[l][qidx] >= 0;
+      same = pu == qu && (!pu || (ref_serial_[l][pidx] == ref_serial_[l][qidx] && mv_[l][pidx].x == mv_[l][qidx].x &&
+                                  mv_[l][pidx].y == mv_[l][qidx].y));
+    }
+    if (same) return 0;
     int32_t pp[2], qq[2];
     H264Mv pmv[2], qmv[2];
     int pc = 0, qc = 0;

@@ -2,68 +2,18 @@
 
 #include <algorithm>
 
+#include "codec/video/kernels/H264Kernels.h"
+
 namespace fennik {
 namespace {
 inline uint8_t Clip1(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 }  // namespace
 
-void InverseTransform4x4Add(uint8_t* dst, int stride, const int32_t d[16]) {
-  int32_t f[16], h[16];
-  for (int i = 0; i < 4; ++i) {  // rows (8-326 to 8-333)
-    const int32_t* r = d + i * 4;
-    int32_t e0 = r[0] + r[2], e1 = r[0] - r[2];
-    int32_t e2 = (r[1] >> 1) - r[3], e3 = r[1] + (r[3] >> 1);
-    f[i * 4 + 0] = e0 + e3;
-    f[i * 4 + 1] = e1 + e2;
-    f[i * 4 + 2] = e1 - e2;
-    f[i * 4 + 3] = e0 - e3;
-  }
-  for (int j = 0; j < 4; ++j) {  // columns
-    int32_t g0 = f[j] + f[8 + j], g1 = f[j] - f[8 + j];
-    int32_t g2 = (f[4 + j] >> 1) - f[12 + j], g3 = f[4 + j] + (f[12 + j] >> 1);
-    h[j] = g0 + g3;
-    h[4 + j] = g1 + g2;
-    h[8 + j] = g1 - g2;
-    h[12 + j] = g0 - g3;
-  }
-  for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) dst[y * stride + x] = Clip1(dst[y * stride + x] + ((h[y * 4 + x] + 32) >> 6));
-}
+void InverseTransform4x4Add(uint8_t* dst, int stride, const int32_t d[16]) { Kernels().idct4_add(dst, stride, d); }
 
-namespace {
-// One-dimensional 8-point transform of 8.5.13.2 on in[0 .. 7 * step].
-inline void Transform8(const int32_t* in, int step, int32_t* out, int out_step) {
-  const int32_t d0 = in[0], d1 = in[step], d2 = in[2 * step], d3 = in[3 * step];
-  const int32_t d4 = in[4 * step], d5 = in[5 * step], d6 = in[6 * step], d7 = in[7 * step];
-  const int32_t a0 = d0 + d4, a4 = d0 - d4, a2 = (d2 >> 1) - d6, a6 = d2 + (d6 >> 1);
-  const int32_t b0 = a0 + a6, b2 = a4 + a2, b4 = a4 - a2, b6 = a0 - a6;
-  const int32_t a1 = -d3 + d5 - d7 - (d7 >> 1), a3 = d1 + d7 - d3 - (d3 >> 1);
-  const int32_t a5 = -d1 + d7 + d5 + (d5 >> 1), a7 = d3 + d5 + d1 + (d1 >> 1);
-  const int32_t b1 = a1 + (a7 >> 2), b7 = a7 - (a1 >> 2), b3 = a3 + (a5 >> 2), b5 = (a3 >> 2) - a5;
-  out[0] = b0 + b7;
-  out[out_step] = b2 + b5;
-  out[2 * out_step] = b4 + b3;
-  out[3 * out_step] = b6 + b1;
-  out[4 * out_step] = b6 - b1;
-  out[5 * out_step] = b4 - b3;
-  out[6 * out_step] = b2 - b5;
-  out[7 * out_step] = b0 - b7;
-}
-}  // namespace
+void InverseTransform8x8Add(uint8_t* dst, int stride, const int32_t d[64]) { Kernels().idct8_add(dst, stride, d); }
 
-void InverseTransform8x8Add(uint8_t* dst, int stride, const int32_t d[64]) {
-  int32_t g[64], h[64];
-  for (int i = 0; i < 8; ++i) Transform8(d + i * 8, 1, g + i * 8, 1);  // rows
-  for (int j = 0; j < 8; ++j) Transform8(g + j, 8, h + j, 8);          // columns
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) dst[y * stride + x] = Clip1(dst[y * stride + x] + ((h[y * 8 + x] + 32) >> 6));
-}
-
-void InverseTransformDcAdd(uint8_t* dst, int stride, int32_t dc) {
-  const int32_t r = (dc + 32) >> 6;
-  for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) dst[y * stride + x] = Clip1(dst[y * stride + x] + r);
-}
+void InverseTransformDcAdd(uint8_t* dst, int stride, int32_t dc) { Kernels().dc_add(dst, stride, dc, 4); }
 
 void InverseHadamard4x4(int32_t c[16]) {
   int32_t t[16];

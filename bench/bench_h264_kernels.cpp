@@ -1,0 +1,105 @@
+// Kernel timings: every H.264 pixel kernel of each instruction set this CPU has, beside its
+// scalar reference (benchmark names end in the level: .../scalar, .../sse2, .../avx2).
+// FENNIK_SIMD does not apply here; every level is measured in one run.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "codec/video/kernels/H264Kernels.h"
+
+namespace {
+
+using fennik::H264Kernels;
+using fennik::SimdLevel;
+
+struct Buffers {
+  Buffers() : src(64 * 64), dst(64 * 64), coeffs(64) {
+    std::mt19937 rng(7);
+    for (auto& v : src) v = static_cast<uint8_t>(rng());
+    for (auto& v : dst) v = static_cast<uint8_t>(rng());
+    for (auto& c : coeffs) c = static_cast<int32_t>(rng() % 512) - 256;
+  }
+  std::vector<uint8_t> src, dst;
+  std::vector<int32_t> coeffs;
+  const uint8_t* Src() const { return src.data() + 8 * 64 + 8; }
+};
+
+// Runs fn(kernels, buffers) for the level given as the benchmark's argument.
+template <typename Fn>
+void Run(benchmark::State& state, Fn fn) {
+  const auto level = static_cast<SimdLevel>(state.range(0));
+  if (level > fennik::CpuSimdLevel()) {
+    state.SkipWithError("not supported by this CPU");
+    return;
+  }
+  const H264Kernels k = fennik::KernelsFor(level);
+  Buffers b;
+  for (auto _ : state) {
+    fn(k, b);
+    benchmark::DoNotOptimize(b.dst.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetLabel(fennik::SimdLevelName(level));
+}
+
+void LumaHalfH16(benchmark::State& s) {
+  Run(s, [](const H264Kernels& k, Buffers& b) { k.luma_half_h(b.dst.data(), 16, b.Src(), 64, 16, 16); });
+}
+void LumaHalfV16(benchmark::State& s) {
+  Run(s, [](const H264Kernels& k, Buffers& b) { k.luma_half_v(b.dst.data(), 16, b.Src(), 64, 16, 16); });
+}
+void LumaHalfHV16(benchmark::State& s) {
+  Run(s, [](const H264Kernels& k, Buffers& b) { k.luma_half_hv(b.dst.data(), 16, b.Src(), 64, 16, 16); });
+}
+void LumaHalfHV8(benchmark::State& s) {
+  Run(s, [](const H264Kernels& k, Buffers& b) { k.luma_half_hv(b.dst.data(), 16, b.Src(), 64, 8, 8); });
+}
+void Average16(benchmark::State& s) {
+  Run(s, [](const H264Kernels& k, Buffers& b) { k.average(b.dst.data(), 16, b.Src(), 64, b.Src() + 3, 64, 16, 16); });
+}
+void Chroma8(benchmark::State& s) {
+  Run(s, [](const H264Kernels& k, Buffers& b) { k.chroma(b.dst.data(), 16, b.Src(), 64, 3, 5, 8, 8); });
+}
+void Chroma4(benchmark::State& s) {
+  Run(s, [](const H264Kernels& k, Buffers& b) { k.chroma(b.dst.data(), 16, b.Src(), 64, 3, 5, 4, 4); });
+}
+void WeightBi16(benchmark::State& s) {
+  Run(s, [](const H264Kernels& k, Buffers& b) {
+    k.weight_bi(b.dst.data(), 16, b.Src(), b.Src() + 5, 64, 16, 16, 5, 40, 24, 0);
+  });
+}
+void Weight16(benchmark::State& s) {
+  Run(s, [](const H264Kernels& k, Buffers& b) { k.weight(b.dst.data(), 64, 16, 16, 5, 40, -3); });
+}
+void Idct4(benchmark::State& s) {
+  Run(s, [](const H264Kernels& k, Buffers& b) { k.idct4_add(b.dst.data(), 64, b.coeffs.data()); });
+}
+void Idct8(benchmark::State& s) {
+  Run(s, [](const H264Kernels& k, Buffers& b) { k.idct8_add(b.dst.data(), 64, b.coeffs.data()); });
+}
+void DcAdd4(benchmark::State& s) {
+  Run(s, [](const H264Kernels& k, Buffers& b) { k.dc_add(b.dst.data(), 64, b.coeffs[0], 4); });
+}
+
+void Levels(benchmark::internal::Benchmark* b) {
+  for (int level : {0, 1, 4}) b->Arg(level);  // scalar, sse2, avx2
+}
+
+BENCHMARK(LumaHalfH16)->Apply(Levels);
+BENCHMARK(LumaHalfV16)->Apply(Levels);
+BENCHMARK(LumaHalfHV16)->Apply(Levels);
+BENCHMARK(LumaHalfHV8)->Apply(Levels);
+BENCHMARK(Average16)->Apply(Levels);
+BENCHMARK(Chroma8)->Apply(Levels);
+BENCHMARK(Chroma4)->Apply(Levels);
+BENCHMARK(WeightBi16)->Apply(Levels);
+BENCHMARK(Weight16)->Apply(Levels);
+BENCHMARK(Idct4)->Apply(Levels);
+BENCHMARK(Idct8)->Apply(Levels);
+BENCHMARK(DcAdd4)->Apply(Levels);
+
+}  // namespace
+
+BENCHMARK_MAIN();

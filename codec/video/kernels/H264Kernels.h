@@ -1,0 +1,66 @@
+// The hot pixel kernels of the H.264 decoder behind one function table. Each kernel has a
+// portable scalar reference (H264KernelsScalar.cpp); on x86-64 SSE2 versions (always present
+// there) and AVX2 versions replace some entries, chosen once at start-up from the CPU's
+// features. The environment variable FENNIK_SIMD (scalar, sse2, ssse3, sse4.1, avx2) caps the
+// instruction set, so every lower level can be run and tested on one machine.
+#pragma once
+
+#include <cstdint>
+
+namespace fennik {
+
+enum class SimdLevel { kScalar = 0, kSse2 = 1, kSsse3 = 2, kSse41 = 3, kAvx2 = 4 };
+
+const char* SimdLevelName(SimdLevel level);
+
+struct H264Kernels {
+  // Luma half-sample planes (8.4.2.2.1) of a w x h block, w and h in {4, 8, 16}. src points at
+  // the block's full sample G; the source must hold 2 samples left and above and 3 right and
+  // below the block.
+  // b: horizontal half samples, h: vertical half samples, j: centre half samples.
+  void (*luma_half_h)(uint8_t* dst, int dst_stride, const uint8_t* src, int src_stride, int w, int h);
+  void (*luma_half_v)(uint8_t* dst, int dst_stride, const uint8_t* src, int src_stride, int w, int h);
+  void (*luma_half_hv)(uint8_t* dst, int dst_stride, const uint8_t* src, int src_stride, int w, int h);
+  // (a + b + 1) >> 1 of two w x h blocks (w in {2, 4, 8, 16}).
+  void (*average)(uint8_t* dst, int dst_stride, const uint8_t* a, int a_stride, const uint8_t* b, int b_stride,
+                  int w, int h);
+  // Chroma eighth-sample interpolation (8-266) of a w x h block (w in {2, 4, 8}, h in
+  // {2, 4, 8, 16}); the source must hold one sample right of and below the block.
+  void (*chroma)(uint8_t* dst, int dst_stride, const uint8_t* src, int src_stride, int fx, int fy, int w, int h);
+  // Explicit weighting of one prediction (8-270), in place; w in {2, 4, 8, 16}.
+  void (*weight)(uint8_t* block, int stride, int w, int h, int log_wd, int weight, int offset);
+  // Weighted bi-prediction (8-272) of a and b into dst.
+  void (*weight_bi)(uint8_t* dst, int dst_stride, const uint8_t* a, const uint8_t* b, int src_stride, int w, int h,
+                    int log_wd, int w0, int w1, int offset);
+  // The 4x4 and 8x8 inverse transforms (8.5.12, 8.5.13) of scaled coefficients added to the
+  // prediction and clipped; and a block whose only coefficient is DC (size 4 or 8).
+  void (*idct4_add)(uint8_t* dst, int stride, const int32_t d[16]);
+  void (*idct8_add)(uint8_t* dst, int stride, const int32_t d[64]);
+  void (*dc_add)(uint8_t* dst, int stride, int32_t dc, int size);
+  // The luma deblocking filter of one 16-sample edge (8.7.2.3, 8.7.2.4): q0 is the first q0
+  // sample, `across` the step across the edge (1: vertical edge, stride: horizontal), `along`
+  // the step along it; bs[k] is the strength of lines 4k..4k+3 and tc0[bs] tC0 for bS 1..3.
+  void (*deblock_luma)(uint8_t* q0, int across, int along, const uint8_t bs[4], int alpha, int beta,
+                       const uint8_t tc0[4]);
+};
+
+// The table for the best instruction set of this CPU within the FENNIK_SIMD cap, filled on
+// first use.
+const H264Kernels& Kernels();
+// The instruction set Kernels() uses.
+SimdLevel ActiveSimdLevel();
+// The best instruction set this CPU supports (without the cap).
+SimdLevel CpuSimdLevel();
+// The table for one instruction set (entries without a version of that level are the best
+// lower one); the kernel test harness compares these with the scalar table.
+H264Kernels KernelsFor(SimdLevel level);
+
+// The scalar reference table.
+const H264Kernels& ScalarKernels();
+
+// Per-level fillers, each in its own file (the SIMD ones compiled with that instruction set).
+void FillScalarKernels(H264Kernels* k);
+void FillSse2Kernels(H264Kernels* k);
+void FillAvx2Kernels(H264Kernels* k);
+
+}  // namespace fennik
