@@ -37,6 +37,7 @@ void CRTP_Parser::Close() {
   states_.clear();
   descriptor_.Clear();
   streams_.clear();
+  statistics_.Clear();
   streamIndex_.clear();
   packets_.Clear();
   Descriptions().Clear();
@@ -56,6 +57,7 @@ bool CRTP_Parser::OnWindow(uint64_t offset, uint64_t fileSize) {
 bool CRTP_Parser::Analyse(CAvEventListener* listener) {
   listener_ = listener;
   haveReference_ = false;
+  statistics_.Clear();
   CCaptureWalk walk(*this, format_);
   walk_ = walk.Run(*this);
   if (walk_.end == WalkEnd::kCancelled) return false;
@@ -122,6 +124,11 @@ void CRTP_Parser::OnRtpPacket(const CaptureRecord& record, const PacketRecord& p
   // are cut from earlier access units only, so the order changes nothing else.
   const bool listed = packets_.Add(record.fileOffset, e) != 0;
   FeedStream(index, record, packet, payloadOffset, listed ? packets_.GetCount() - 1 : CFrameTable::kNoRow);
+
+  // Call-quality statistics: one call per RTP packet of a stream.
+  statistics_.OnRtpPacket(index, StatisticsPacket{record.timestampUs, packet.ssrc, packet.sequenceNumber,
+                                                  packet.timestamp, packet.payloadType, packet.marker != 0,
+                                                  packet.payloadLength, stream.clockRate});
 
   stream.lastSequenceNumber = packet.sequenceNumber;
   stream.lastCaptureTime = e.captureTime;
