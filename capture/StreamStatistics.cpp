@@ -5,7 +5,12 @@
 
 namespace fennik {
 
+void StreamStatistics::FlushWindow(LossBursts& bursts) const {
+  for (int64_t e = std::max(base_, maxExtended_ - int64_t{kWindow} + 1); e <= maxExtended_; ++e) bursts.Add(!Seen(e));
+}
+
 void StreamStatistics::StartSequence(uint16_t seq) {
+  if (f_.packets > 0) FlushWindow(bursts_);
   // Extended numbers start one cycle up, so that the low 16 bits stay the sequence number
   // and numbers before the base never go negative.
   base_ = int64_t{0x10000} + seq;
@@ -51,15 +56,14 @@ void StreamStatistics::Add(const StatisticsPacket& p) {
       if (ahead == 0) {
         ++f_.duplicates;
       } else if (ahead < kMaxDropout) {
-        // In order, possibly after a gap: forget the window slots the jump passes over.
+        // In order, possibly after a gap. Each new number's window slot held the number
+        // kWindow below it, which leaves the window: received or lost for good.
         const int64_t next = maxExtended_ + ahead;
-        if (ahead >= kWindow) {
-          std::fill(seen_.begin(), seen_.end(), 0);
-        } else {
-          for (int64_t e = maxExtended_ + 1; e <= next; ++e) {
-            const uint64_t bit = static_cast<uint64_t>(e) % kWindow;
-            seen_[bit / 64] &= ~(uint64_t{1} << (bit % 64));
-          }
+        for (int64_t e = maxExtended_ + 1; e <= next; ++e) {
+          const uint64_t bit = static_cast<uint64_t>(e) % kWindow;
+          const uint64_t mask = uint64_t{1} << (bit % 64);
+          if (e - int64_t{kWindow} >= base_) bursts_.Add((seen_[bit / 64] & mask) == 0);
+          seen_[bit / 64] &= ~mask;
         }
         maxExtended_ = next;
         MarkSeen(next);
@@ -127,6 +131,12 @@ StreamFigures StreamStatistics::Figures() const {
   f.meanJitterMs = jitterSamples_ > 0 ? jitterSumMs_ / static_cast<double>(jitterSamples_) : 0;
   const double seconds = static_cast<double>(f.lastUs - f.firstUs) / 1e6;
   f.meanBitRate = seconds > 0 ? static_cast<double>(f.payloadBytes) * 8.0 / seconds : 0;
+  LossBursts bursts = bursts_;
+  FlushWindow(bursts);
+  f.bursts = bursts.Figures();
+  f.packetIntervalMs = f.expected > 1 ? seconds * 1000.0 / static_cast<double>(f.expected - 1) : 0;
+  f.meanBurstMs = f.bursts.meanBurstPackets * f.packetIntervalMs;
+  f.meanGapMs = f.bursts.meanGapPackets * f.packetIntervalMs;
   return f;
 }
 

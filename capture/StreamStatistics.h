@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "capture/LossBursts.h"
+
 namespace fennik {
 
 // The figures of one RTP stream.
@@ -36,6 +38,12 @@ struct StreamFigures {
   double meanJitterMs = 0;      // mean of the running jitter over every packet after the first
   double maxJitterMs = 0;
   double meanBitRate = 0;       // payload bits per second between first and last packet
+  // RFC 3611 4.7.2 bursts over the sequence positions (a position is lost when its packet
+  // had not arrived by the time 1024 higher numbers had been seen).
+  LossBurstFigures bursts;
+  double packetIntervalMs = 0;  // (last - first capture time) / (expected - 1)
+  double meanBurstMs = 0;
+  double meanGapMs = 0;
 };
 
 // One packet as the statistics need it.
@@ -61,6 +69,8 @@ class StreamStatistics {
   static constexpr uint32_t kWindow = 1024;       // sequence numbers remembered for duplicates
 
   void StartSequence(uint16_t seq);
+  // Hands the positions still in the window to the burst counter.
+  void FlushWindow(LossBursts& bursts) const;
   bool Seen(int64_t extended) const;
   void MarkSeen(int64_t extended);
 
@@ -75,6 +85,7 @@ class StreamStatistics {
   uint16_t lastSeq_ = 0;
   uint32_t lastTimestamp_ = 0;
   std::vector<uint64_t> seen_ = std::vector<uint64_t>(kWindow / 64);
+  LossBursts bursts_;
   // Timing.
   double deltaSumMs_ = 0;
   uint64_t deltas_ = 0;

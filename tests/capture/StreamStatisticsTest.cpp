@@ -102,6 +102,54 @@ TEST(StreamStatistics, JitterDeltasAndBitRateByHand) {
   EXPECT_EQ(unknown.Figures().maxJitterMs, 0);
 }
 
+// RFC 3611 4.7.2 with Gmin 16 on a hand-worked pattern of 75 positions: 20 received, lost,
+// received, lost, lost, 20 received, lost, 30 received. The three losses closer than 16
+// received packets form one burst of 4 positions (density 3/4); the loss with 20 received
+// on either side is isolated and stays in the gap (1 loss in 71 gap positions, two gaps of
+// 35.5 on average). Transitions: 67 received->received, 3 received->lost, 3 lost->received,
+// 1 lost->lost, so p = 3/70, q = 3/4 and BurstR = 1 / (p + q) = 280/222.
+std::vector<int> BurstPattern(int first, int leadingReceived) {
+  std::vector<int> seqs;
+  int seq = first;
+  auto received = [&](int n) { for (int i = 0; i < n; ++i) seqs.push_back(seq++); };
+  auto lost = [&] { ++seq; };
+  received(leadingReceived + 20);
+  lost(); received(1); lost(); lost(); received(20); lost(); received(30);
+  return seqs;
+}
+
+TEST(StreamStatistics, LossBurstsByHand) {
+  StreamFigures f = Sequence(BurstPattern(0, 0));
+  const LossBurstFigures& b = f.bursts;
+  EXPECT_EQ(b.positions, 75u);
+  EXPECT_EQ(b.losses, 4u);
+  EXPECT_EQ(b.bursts, 1u);
+  EXPECT_EQ(b.burstPositions, 4u);
+  EXPECT_DOUBLE_EQ(b.burstDensity, 0.75);
+  EXPECT_DOUBLE_EQ(b.gapDensity, 1.0 / 71);
+  EXPECT_EQ(b.gaps, 2u);
+  EXPECT_DOUBLE_EQ(b.meanGapPackets, 35.5);
+  EXPECT_DOUBLE_EQ(b.burstR, 280.0 / 222);
+  EXPECT_DOUBLE_EQ(f.packetIntervalMs, 20.0 * 70 / 74);  // 71 packets 20 ms apart over 75 positions
+  // The same after 2000 more received packets across the sequence wrap: the positions leave
+  // the 1024-number window during the pass, and a late packet is not a loss.
+  std::vector<int> seqs = BurstPattern(64000, 2000);
+  std::swap(seqs[1500], seqs[1501]);
+  f = Sequence(seqs);
+  EXPECT_EQ(f.lost, 4);
+  EXPECT_EQ(f.outOfOrder, 1u);
+  EXPECT_EQ(f.bursts.positions, 2075u);
+  EXPECT_EQ(f.bursts.losses, 4u);
+  EXPECT_DOUBLE_EQ(f.bursts.burstDensity, 0.75);
+  EXPECT_DOUBLE_EQ(f.bursts.gapDensity, 1.0 / 2071);
+  EXPECT_EQ(f.bursts.gaps, 2u);
+  // No loss: one gap, no burst, BurstR 1.
+  f = Sequence({1, 2, 3});
+  EXPECT_EQ(f.bursts.bursts, 0u);
+  EXPECT_EQ(f.bursts.gaps, 1u);
+  EXPECT_DOUBLE_EQ(f.bursts.burstR, 1.0);
+}
+
 // One row of tshark's RTP stream summary.
 struct TsharkRow {
   std::string src, dst;

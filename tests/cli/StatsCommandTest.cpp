@@ -28,6 +28,13 @@ TEST(StatsCommand, JsonCarriesTheFiguresPerStream) {
             std::string::npos);
   EXPECT_NE(r.out.find("\"max_delta_ms\": 52.089, \"mean_jitter_ms\": 1.219, \"max_jitter_ms\": 1.894"),
             std::string::npos);
+  // Losses 11 (isolated: gap) and 41-42 (a burst of two): gap density 1/148; transitions
+  // p = 2/146, q = 2/3 give BurstR 1.470; Ie,eff = 190 / (2/1.470 + 25.1) = 7.181, R 86.020.
+  EXPECT_NE(r.out.find("\"burst_density\": 1.0000, \"gap_density\": 0.0068, \"bursts\": 1, "
+                       "\"mean_burst_ms\": 40.0, \"mean_gap_ms\": 1480.2, \"burst_r\": 1.470, "
+                       "\"r_factor\": 86.020, \"mos\": 4.230}"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("\"quality_note\": \"r_factor and mos are estimates"), std::string::npos);
 }
 
 TEST(StatsCommand, TextAndErrors) {
