@@ -223,9 +223,9 @@ TEST(StreamStatistics, EqualsTsharkOnCommittedCaptures) {
       EXPECT_EQ(f.packets, r.packets);
       EXPECT_EQ(f.lost, r.lost);
       ++compared;
-      // tshark leaves packets with the marker bit out of max delta and jitter (a marker on
-      // the first packet changes nothing), so streams with more markers are compared on loss
-      // only. It prints -1 as minimum when it computed no delta or, without a clock rate
+      // tshark leaves packets with the marker bit out of max delta and treats them apart in
+      // its jitter (a marker on the first packet changes nothing), so streams with more
+      // markers are compared on loss only (see the captures' README). It prints -1 as minimum when it computed no delta or, without a clock rate
       // for the payload type, no jitter. It rounds to 1 us and reads nanosecond times,
       // where the pass keeps microseconds: 1.1 us tolerance.
       if (r.minDelta < 0 || f.markers > 1) continue;
