@@ -41,6 +41,7 @@ void CRTP_Parser::Close() {
   states_.clear();
   descriptor_.Clear();
   streams_.clear();
+  statistics_.Clear();
   streamIndex_.clear();
   packets_.Clear();
   Descriptions().Clear();
@@ -60,6 +61,7 @@ bool CRTP_Parser::OnWindow(uint64_t offset, uint64_t fileSize) {
 bool CRTP_Parser::Analyse(CAvEventListener* listener) {
   listener_ = listener;
   haveReference_ = false;
+  statistics_.Clear();
   CCaptureWalk walk(*this, format_);
   walk_ = walk.Run(*this);
   if (walk_.end == WalkEnd::kCancelled) return false;
@@ -152,6 +154,11 @@ void CRTP_Parser::OnRtpPacket(const CaptureRecord& record, const PacketRecord& p
   if (media && !duplicate) {
     FeedStream(index, record, packet, listed ? packets_.GetCount() - 1 : CFrameTable::kNoRow);
   }
+
+  // Call-quality statistics: one call per RTP packet of a stream.
+  statistics_.OnRtpPacket(index, StatisticsPacket{record.timestampUs, packet.ssrc, packet.sequenceNumber,
+                                                  packet.timestamp, packet.payloadType, packet.marker != 0,
+                                                  packet.payloadLength, stream.clockRate});
 
   ++stream.packets;
   if (!media) ++stream.otherPayloadPackets;

@@ -18,6 +18,7 @@
 #include "capture/CaptureWalk.h"
 #include "capture/RtpTables.h"
 #include "capture/RtpTiming.h"
+#include "capture/StreamStatistics.h"
 #include "stream/CAvStream.h"
 
 namespace fennik {
@@ -89,6 +90,8 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   std::string PayloadTypeName(const RtpPacketEntry& entry) const;
   uint32_t RefusedStreamPackets() const { return refusedPackets_; }
   uint32_t DroppedPayloads() const { return droppedPayloads_; }
+  // Call-quality figures of every stream, indexed like Streams(); valid after the pass.
+  const StreamStatisticsTable& Statistics() const { return statistics_; }
 
   // CPacketFrameSource: the frame that is a listed packet's whole payload, as the stream
   // objects' generic parse makes it.
@@ -175,6 +178,7 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   std::vector<CodecSlot> slots_;
   std::unordered_map<TupleKey, uint32_t, TupleHash> streamIndex_;
   CPayloadDescriptor descriptor_;
+  StreamStatisticsTable statistics_;
 
   bool haveReference_ = false;
   int64_t referenceUs_ = 0;

@@ -1,0 +1,143 @@
+#include "capture/StreamStatistics.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace fennik {
+
+void StreamStatistics::FlushWindow(LossBursts& bursts) const {
+  for (int64_t e = std::max(base_, maxExtended_ - int64_t{kWindow} + 1); e <= maxExtended_; ++e) bursts.Add(!Seen(e));
+}
+
+void StreamStatistics::StartSequence(uint16_t seq) {
+  if (f_.packets > 0) FlushWindow(bursts_);
+  // Extended numbers start one cycle up, so that the low 16 bits stay the sequence number
+  // and numbers before the base never go negative.
+  base_ = int64_t{0x10000} + seq;
+  maxExtended_ = base_;
+  badSeq_ = 0x10000;
+  std::fill(seen_.begin(), seen_.end(), 0);
+  MarkSeen(base_);
+}
+
+bool StreamStatistics::Seen(int64_t extended) const {
+  if (extended > maxExtended_ || maxExtended_ - extended >= int64_t{kWindow}) return false;
+  const uint64_t bit = static_cast<uint64_t>(extended) % kWindow;
+  return (seen_[bit / 64] >> (bit % 64)) & 1u;
+}
+
+void StreamStatistics::MarkSeen(int64_t extended) {
+  const uint64_t bit = static_cast<uint64_t>(extended) % kWindow;
+  seen_[bit / 64] |= uint64_t{1} << (bit % 64);
+}
+
+void StreamStatistics::Add(const StatisticsPacket& p) {
+  const uint16_t seq = p.sequenceNumber;
+  if (f_.packets == 0) {
+    f_.ssrc = p.ssrc;
+    f_.firstUs = p.captureUs;
+    StartSequence(seq);
+  } else {
+    const double deltaMs = static_cast<double>(p.captureUs - f_.lastUs) / 1000.0;
+    f_.minDeltaMs = deltas_ == 0 ? deltaMs : std::min(f_.minDeltaMs, deltaMs);
+    f_.maxDeltaMs = deltas_ == 0 ? deltaMs : std::max(f_.maxDeltaMs, deltaMs);
+    deltaSumMs_ += deltaMs;
+    ++deltas_;
+    if (seq != static_cast<uint16_t>(lastSeq_ + 1)) ++f_.sequenceErrors;
+
+    if (p.ssrc != f_.ssrc) {
+      // A new source on the same addresses: the previous run keeps what it expected.
+      expectedBefore_ += maxExtended_ - base_ + 1;
+      f_.ssrc = p.ssrc;
+      ++f_.sequenceRestarts;
+      StartSequence(seq);
+    } else {
+      const uint16_t ahead = static_cast<uint16_t>(seq - static_cast<uint16_t>(maxExtended_));
+      if (ahead == 0) {
+        ++f_.duplicates;
+      } else if (ahead < kMaxDropout) {
+        // In order, possibly after a gap. Each new number's window slot held the number
+        // kWindow below it, which leaves the window: received or lost for good.
+        const int64_t next = maxExtended_ + ahead;
+        for (int64_t e = maxExtended_ + 1; e <= next; ++e) {
+          const uint64_t bit = static_cast<uint64_t>(e) % kWindow;
+          const uint64_t mask = uint64_t{1} << (bit % 64);
+          if (e - int64_t{kWindow} >= base_) bursts_.Add((seen_[bit / 64] & mask) == 0);
+          seen_[bit / 64] &= ~mask;
+        }
+        maxExtended_ = next;
+        MarkSeen(next);
+        badSeq_ = 0x10000;
+      } else if (ahead <= 0x10000 - kMaxMisorder) {
+        // A large jump: RFC 3550 A.1 restarts only when the next packet follows it. The
+        // restarted run begins at the packet that announced the jump, so it is expected.
+        if (seq == badSeq_) {
+          expectedBefore_ += maxExtended_ - base_ + 1;
+          ++f_.sequenceRestarts;
+          StartSequence(static_cast<uint16_t>(seq - 1));
+          maxExtended_ = base_ + 1;
+          MarkSeen(maxExtended_);
+          --ignored_;  // the announcing packet now belongs to the new run
+        } else {
+          badSeq_ = static_cast<uint16_t>(seq + 1);
+          ++ignored_;
+        }
+      } else {
+        // Behind the highest number received: late or repeated.
+        const int64_t extended = maxExtended_ - (0x10000 - ahead);
+        if (Seen(extended)) {
+          ++f_.duplicates;
+        } else {
+          ++f_.outOfOrder;
+          if (extended >= base_) MarkSeen(extended);
+        }
+      }
+      if (seq == static_cast<uint16_t>(lastSeq_ + 1)) {
+        const int32_t step = static_cast<int32_t>(p.timestamp - lastTimestamp_);
+        const int64_t second = p.clockRate != 0 ? int64_t{p.clockRate} : 90000;
+        if (step < 0 || step > second) ++f_.timestampJumps;
+      }
+    }
+
+    // RFC 3550 A.8: D is the difference of relative transit times of this packet and the
+    // one before it in arrival order, in timestamp units; J += (|D| - J) / 16.
+    if (p.clockRate != 0 && p.clockRate == f_.clockRate) {
+      const double arrival = static_cast<double>(p.captureUs - f_.lastUs) * p.clockRate / 1e6;
+      const double d = arrival - static_cast<double>(static_cast<int32_t>(p.timestamp - lastTimestamp_));
+      jitter_ += (std::fabs(d) - jitter_) / 16.0;
+      const double ms = jitter_ * 1000.0 / p.clockRate;
+      f_.maxJitterMs = std::max(f_.maxJitterMs, ms);
+      jitterSumMs_ += ms;
+      ++jitterSamples_;
+    }
+  }
+  ++f_.packets;
+  f_.clockRate = p.clockRate;
+  f_.lastUs = p.captureUs;
+  lastSeq_ = seq;
+  lastTimestamp_ = p.timestamp;
+  if (p.marker) ++f_.markers;
+  f_.payloadTypes.set(p.payloadType & 0x7F);
+  f_.payloadBytes += p.payloadLength;
+}
+
+StreamFigures StreamStatistics::Figures() const {
+  StreamFigures f = f_;
+  if (f.packets == 0) return f;
+  f.expected = expectedBefore_ + (maxExtended_ - base_ + 1);
+  f.lost = f.expected - static_cast<int64_t>(f.packets - ignored_);
+  f.lossPercent = f.expected > 0 ? static_cast<double>(f.lost) * 100.0 / static_cast<double>(f.expected) : 0;
+  f.meanDeltaMs = deltas_ > 0 ? deltaSumMs_ / static_cast<double>(deltas_) : 0;
+  f.meanJitterMs = jitterSamples_ > 0 ? jitterSumMs_ / static_cast<double>(jitterSamples_) : 0;
+  const double seconds = static_cast<double>(f.lastUs - f.firstUs) / 1e6;
+  f.meanBitRate = seconds > 0 ? static_cast<double>(f.payloadBytes) * 8.0 / seconds : 0;
+  LossBursts bursts = bursts_;
+  FlushWindow(bursts);
+  f.bursts = bursts.Figures();
+  f.packetIntervalMs = f.expected > 1 ? seconds * 1000.0 / static_cast<double>(f.expected - 1) : 0;
+  f.meanBurstMs = f.bursts.meanBurstPackets * f.packetIntervalMs;
+  f.meanGapMs = f.bursts.meanGapPackets * f.packetIntervalMs;
+  return f;
+}
+
+}  // namespace fennik

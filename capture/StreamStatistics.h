@@ -1,0 +1,117 @@
+// Per-stream call-quality statistics gathered during the analysis pass: sequence accounting
+// after RFC 3550 A.1/A.3 (expected, lost, duplicates, out-of-order, restarts), capture-time
+// deltas, RFC 3550 6.4.1/A.8 interarrival jitter in milliseconds, marker and payload-type
+// counts, and the mean payload bit rate. One StreamStatistics per stream, fed one packet at
+// a time in file order; nothing is kept per packet.
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <vector>
+
+#include "capture/LossBursts.h"
+
+namespace fennik {
+
+// The figures of one RTP stream.
+struct StreamFigures {
+  uint32_t ssrc = 0;
+  uint32_t clockRate = 0;       // last clock rate the stream was fed with (0: unknown)
+  uint64_t packets = 0;
+  int64_t expected = 0;         // extended highest minus base sequence number plus one
+  int64_t lost = 0;             // expected - received; negative when duplicates outnumber losses
+                                // (a stray packet far off the sequence is not received)
+  double lossPercent = 0;       // lost / expected * 100 (0 when nothing was expected)
+  uint64_t duplicates = 0;      // a sequence number already received within the window
+  uint64_t outOfOrder = 0;      // received after a higher sequence number, not a duplicate
+  uint64_t sequenceErrors = 0;  // sequence number other than the previous packet's plus one
+  uint64_t sequenceRestarts = 0;  // RFC 3550 A.1 resynchronisations and SSRC changes
+  uint64_t timestampJumps = 0;  // consecutive packets whose timestamp goes back or > 1 s forward
+  uint64_t markers = 0;
+  uint64_t payloadBytes = 0;    // RTP payload bytes (from the UDP length)
+  std::bitset<128> payloadTypes;
+  int64_t firstUs = 0;          // capture time of the first and the last packet
+  int64_t lastUs = 0;
+  double minDeltaMs = 0;        // between consecutive packets of the stream in file order
+  double meanDeltaMs = 0;
+  double maxDeltaMs = 0;
+  double meanJitterMs = 0;      // mean of the running jitter over every packet after the first
+  double maxJitterMs = 0;
+  double meanBitRate = 0;       // payload bits per second between first and last packet
+  // RFC 3611 4.7.2 bursts over the sequence positions (a position is lost when its packet
+  // had not arrived by the time 1024 higher numbers had been seen).
+  LossBurstFigures bursts;
+  double packetIntervalMs = 0;  // (last - first capture time) / (expected - 1)
+  double meanBurstMs = 0;
+  double meanGapMs = 0;
+};
+
+// One packet as the statistics need it.
+struct StatisticsPacket {
+  int64_t captureUs;
+  uint32_t ssrc;
+  uint16_t sequenceNumber;
+  uint32_t timestamp;
+  uint8_t payloadType;
+  bool marker;
+  uint32_t payloadLength;
+  uint32_t clockRate;  // 0 while the stream's codec is unknown: no jitter then
+};
+
+class StreamStatistics {
+ public:
+  void Add(const StatisticsPacket& p);
+  StreamFigures Figures() const;
+
+ private:
+  static constexpr uint32_t kMaxDropout = 3000;   // RFC 3550 A.1
+  static constexpr uint32_t kMaxMisorder = 100;
+  static constexpr uint32_t kWindow = 1024;       // sequence numbers remembered for duplicates
+
+  void StartSequence(uint16_t seq);
+  // Hands the positions still in the window to the burst counter.
+  void FlushWindow(LossBursts& bursts) const;
+  bool Seen(int64_t extended) const;
+  void MarkSeen(int64_t extended);
+
+  StreamFigures f_;
+  // Sequence state (RFC 3550 A.1): the current run's base and extended maximum; the runs
+  // already closed by a restart keep their expected count.
+  int64_t base_ = 0;
+  int64_t maxExtended_ = 0;
+  int64_t expectedBefore_ = 0;
+  uint64_t ignored_ = 0;       // stray packets after a large jump that started no new run
+  uint32_t badSeq_ = 0x10000;  // RTP_SEQ_MOD + 1 in A.1: no candidate restart
+  uint16_t lastSeq_ = 0;
+  uint32_t lastTimestamp_ = 0;
+  std::vector<uint64_t> seen_ = std::vector<uint64_t>(kWindow / 64);
+  LossBursts bursts_;
+  // Timing.
+  double deltaSumMs_ = 0;
+  uint64_t deltas_ = 0;
+  double jitter_ = 0;        // in timestamp units, as A.8 keeps it
+  double jitterSumMs_ = 0;
+  uint64_t jitterSamples_ = 0;
+  bool haveTransit_ = false;
+  double lastTransit_ = 0;   // arrival minus timestamp, in timestamp units
+};
+
+// Statistics of every stream of the pass, indexed like the stream table.
+class StreamStatisticsTable {
+ public:
+  void Clear() { streams_.clear(); }
+  // The analysis pass's hook: one call per RTP packet listed for stream `index`.
+  void OnRtpPacket(uint32_t index, const StatisticsPacket& p) {
+    if (index >= streams_.size()) streams_.resize(index + 1);
+    streams_[index].Add(p);
+  }
+  size_t Size() const { return streams_.size(); }
+  StreamFigures Figures(uint32_t index) const {
+    return index < streams_.size() ? streams_[index].Figures() : StreamFigures{};
+  }
+
+ private:
+  std::vector<StreamStatistics> streams_;
+};
+
+}  // namespace fennik
