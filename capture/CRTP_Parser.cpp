@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "base/DebugPrint.h"
-#include "capture/ErrorList.h"
 #include "stream/CSupportCodec.h"
 
 namespace fennik {
@@ -129,7 +128,7 @@ void CRTP_Parser::OnRtpPacket(const CaptureRecord& record, const PacketRecord& p
   ++stream.packets;
   if (e.errorFlags != 0) {
     ++stream.sequenceErrors;
-    if (listed) ErrorList::Instance().Record(record.fileOffset, record.packetNumber, index);
+    if (listed && errors_ != nullptr) errors_->Record(record.fileOffset, record.packetNumber, index);
   }
 }
 

@@ -15,6 +15,7 @@
 #include "capture/CRTP_LoadPacket.h"
 #include "capture/CRTP_LoadStream.h"
 #include "capture/CaptureWalk.h"
+#include "capture/ErrorList.h"
 #include "capture/RtpTables.h"
 #include "capture/RtpTiming.h"
 #include "stream/CAvStream.h"
@@ -68,6 +69,8 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   void AddUserSdp(std::string_view text);
   bool SdpSuppliedByUser() const { return userSdp_; }
 
+  // Where the pass records packets with errors (none recorded without a sink).
+  void SetErrorSink(CErrorSink* errors) { errors_ = errors; }
   // Runs the analysis pass; false when it was cancelled.
   bool Analyse(CAvEventListener* listener);
   void Cancel() { cancel_ = true; }
@@ -131,6 +134,7 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   std::atomic<bool> cancel_{false};
   bool userSdp_ = false;
   CAvEventListener* listener_ = nullptr;
+  CErrorSink* errors_ = nullptr;
   WalkResult walk_;
 
   CPacketTable packets_;

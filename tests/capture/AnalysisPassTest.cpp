@@ -17,11 +17,12 @@ const uint32_t kA = Ip(10, 0, 0, 1), kB = Ip(10, 0, 0, 2);
 
 struct Analysed {
   explicit Analysed(const Bytes& bytes) : file(bytes) {
-    ErrorList::Instance().Clear();
     EXPECT_EQ(capture.Open(file.Path()), OpenResult::kOk);
+    capture.SetErrorSink(&errors);
     capture.Analyse(nullptr);
   }
   TempFile file;
+  ErrorList errors;
   CRTP_Parser capture;
 };
 
@@ -153,13 +154,13 @@ TEST(AnalysisPass, SequenceErrorsEnterTheErrorListOnce) {
   frames.erase(frames.begin() + 4);  // lose one packet
   Analysed a(ClassicPcap(frames));
   EXPECT_EQ(a.capture.Streams()[0].sequenceErrors, 1u);
-  ASSERT_EQ(ErrorList::Instance().UsedCount(), 1);
-  const ErrorListEntry& err = ErrorList::Instance().At(0);
+  ASSERT_EQ(a.errors.UsedCount(), 1);
+  const ErrorListEntry& err = a.errors.At(0);
   EXPECT_EQ(err.packetNumber, 5u);
   EXPECT_EQ(err.containerKind, kContainerKindRtp);
   EXPECT_EQ(err.errorCode, kErrorCodeSequence);
-  ErrorList::Instance().Record(err.fileOffset, 5, 0);
-  EXPECT_EQ(ErrorList::Instance().UsedCount(), 1);
+  a.errors.Record(err.fileOffset, 5, 0);
+  EXPECT_EQ(a.errors.UsedCount(), 1);
   EXPECT_STREQ(ErrorText(1, 1), "シーケンス番号が不連続");
   EXPECT_STREQ(ErrorText(1, 0), "The sequence number is discrete.");
   EXPECT_STREQ(ErrorText(99, 0), "");

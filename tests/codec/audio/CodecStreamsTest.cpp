@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "capture/CRTP_Parser.h"
-#include "capture/ErrorList.h"
 #include "codec/audio/AudioCodecs.h"
 #include "codec/audio/CADPCM_Parser.h"
 #include "codec/audio/CG722_Parser.h"
@@ -50,7 +49,6 @@ class CodecStreams : public ::testing::Test {
   static void SetUpTestSuite() { RegisterAudioCodecs(); }
 
   void Analyse(const std::string& name) {
-    ErrorList::Instance().Clear();
     ASSERT_EQ(capture_.Open(kCaptures + name), OpenResult::kOk);
     ASSERT_TRUE(capture_.Analyse(nullptr));
   }
