@@ -62,48 +62,48 @@ void CRTP_LoadPacket::SearchSdp(const uint8_t* data, uint32_t available) {
 // The link header by the file's link type. When the type is not known, a frame that begins
 // with 02 00 00 00 (AF_INET, little-endian) has a loopback header and any other frame is
 // taken as Ethernet II.
-uint32_t CRTP_LoadPacket::LinkHeader(const uint8_t* rec, uint32_t n, uint32_t f, uint32_t linkType,
-                                     PacketRecord& p) {
+uint32_t CRTP_LoadPacket::LinkHeader(const uint8_t* record, uint32_t length, uint32_t frameOffset,
+                                     uint32_t linkType, PacketRecord& p) {
   auto ethernet = [&]() -> uint32_t {
-    if (f + kEthernetHeader > n) return 0;
-    std::memcpy(p.destinationMac, rec + f, 6);
-    std::memcpy(p.sourceMac, rec + f + 6, 6);
-    p.ethertype = ReadBE16(rec + f + 12);
-    return p.ethertype == kEthertypeIpv4 ? f + kEthernetHeader : 0;
+    if (frameOffset + kEthernetHeader > length) return 0;
+    std::memcpy(p.destinationMac, record + frameOffset, 6);
+    std::memcpy(p.sourceMac, record + frameOffset + 6, 6);
+    p.ethertype = ReadBE16(record + frameOffset + 12);
+    return p.ethertype == kEthertypeIpv4 ? frameOffset + kEthernetHeader : 0;
   };
   auto loopback = [&](bool eitherOrder) -> uint32_t {
-    if (f + kLoopbackHeader > n) return 0;
-    const bool little = ReadLE32(rec + f) == 2;
-    const bool big = ReadBE32(rec + f) == 2;
-    return (little || (eitherOrder && big)) ? f + kLoopbackHeader : 0;
+    if (frameOffset + kLoopbackHeader > length) return 0;
+    const bool little = ReadLE32(record + frameOffset) == 2;
+    const bool big = ReadBE32(record + frameOffset) == 2;
+    return (little || (eitherOrder && big)) ? frameOffset + kLoopbackHeader : 0;
   };
   switch (linkType) {
     case kLinkEthernet: return ethernet();
     case kLinkNull: return loopback(true);
     case kLinkLoop: return loopback(true);
     case kLinkRaw:
-    case kLinkIpv4: return f < n && (rec[f] >> 4) == 4 ? f : 0;
+    case kLinkIpv4: return frameOffset < length && (record[frameOffset] >> 4) == 4 ? frameOffset : 0;
     case kLinkLinuxSll:  // packet type(2) ARPHRD(2) address length(2) address(8) protocol(2)
-      if (f + 16 > n) return 0;
-      p.ethertype = ReadBE16(rec + f + 14);
-      return p.ethertype == kEthertypeIpv4 ? f + 16 : 0;
+      if (frameOffset + 16 > length) return 0;
+      p.ethertype = ReadBE16(record + frameOffset + 14);
+      return p.ethertype == kEthertypeIpv4 ? frameOffset + 16 : 0;
     case kLinkLinuxSll2:  // protocol(2) reserved(2) interface(4) ARPHRD(2) type(1) length(1) address(8)
-      if (f + 20 > n) return 0;
-      p.ethertype = ReadBE16(rec + f);
-      return p.ethertype == kEthertypeIpv4 ? f + 20 : 0;
+      if (frameOffset + 20 > length) return 0;
+      p.ethertype = ReadBE16(record + frameOffset);
+      return p.ethertype == kEthertypeIpv4 ? frameOffset + 20 : 0;
     default:
-      if (f + kLoopbackHeader > n) return 0;
-      return loopback(false) ? f + kLoopbackHeader : ethernet();
+      if (frameOffset + kLoopbackHeader > length) return 0;
+      return loopback(false) ? frameOffset + kLoopbackHeader : ethernet();
   }
 }
 
-uint32_t CRTP_LoadPacket::Decode(const uint8_t* rec, uint32_t n, uint32_t f, PacketRecord& p,
-                                 uint32_t linkType, bool sdpSearch) {
+uint32_t CRTP_LoadPacket::Decode(const uint8_t* record, uint32_t length, uint32_t frameOffset,
+                                 PacketRecord& p, uint32_t linkType, bool sdpSearch) {
   // The CSRC list is filled up to the CSRC count only; everything before it is cleared.
   std::memset(&p, 0, offsetof(PacketRecord, csrc));
-  const uint32_t i = LinkHeader(rec, n, f, linkType, p);
-  if (i == 0 || i + kIpv4Header >= n) return 0;
-  const uint8_t* ip = rec + i;
+  const uint32_t ipOffset = LinkHeader(record, length, frameOffset, linkType, p);
+  if (ipOffset == 0 || ipOffset + kIpv4Header >= length) return 0;
+  const uint8_t* ip = record + ipOffset;
   p.ipVersion = ip[0] >> 4;
   p.ihl = ip[0] & 0x0F;
   p.typeOfService = ip[1];
@@ -118,30 +118,30 @@ uint32_t CRTP_LoadPacket::Decode(const uint8_t* rec, uint32_t n, uint32_t f, Pac
   p.destinationAddress = ReadBE32(ip + 16);
   // The transport header follows the options, if any; an IHL below 5 is not IPv4.
   if (p.ihl < 5) return 0;
-  const uint32_t t = i + 4u * p.ihl;
-  if (t >= n) return 0;
+  const uint32_t transportOffset = ipOffset + 4u * p.ihl;
+  if (transportOffset >= length) return 0;
 
   if (p.protocol == kProtocolTcp) {
-    if (t + 13 > n) return 0;
-    uint32_t payload = t + 4u * (rec[t + 12] >> 4);
-    if (payload >= n || n - payload < 4) return 0;
-    if (sdpSearch) SearchSdp(rec + payload, n - payload);
+    if (transportOffset + 13 > length) return 0;
+    uint32_t payload = transportOffset + 4u * (record[transportOffset + 12] >> 4);
+    if (payload >= length || length - payload < 4) return 0;
+    if (sdpSearch) SearchSdp(record + payload, length - payload);
     return 0;  // a TCP segment is never an RTP packet
   }
   if (p.protocol != kProtocolUdp) return 0;
-  const uint32_t u = t + kUdpHeader;
-  if (u >= n) return 0;
-  p.sourcePort = ReadBE16(rec + t);
-  p.destinationPort = ReadBE16(rec + t + 2);
-  p.udpLength = ReadBE16(rec + t + 4);
-  p.udpChecksum = ReadBE16(rec + t + 6);
-  if (sdpSearch) SearchSdp(rec + u, n - u);
+  const uint32_t rtpOffset = transportOffset + kUdpHeader;
+  if (rtpOffset >= length) return 0;
+  p.sourcePort = ReadBE16(record + transportOffset);
+  p.destinationPort = ReadBE16(record + transportOffset + 2);
+  p.udpLength = ReadBE16(record + transportOffset + 4);
+  p.udpChecksum = ReadBE16(record + transportOffset + 6);
+  if (sdpSearch) SearchSdp(record + rtpOffset, length - rtpOffset);
 
   if (p.sourcePort < kLowestRtpPort || p.destinationPort < kLowestRtpPort) return 0;
-  if (u + 1 < n && IsRtcpPacketType(rec[u + 1])) return 0;
+  if (rtpOffset + 1 < length && IsRtcpPacketType(record[rtpOffset + 1])) return 0;
   // The fixed header and the CSRC list must lie inside the record.
-  if (u + kRtpHeader > n) return 0;
-  const uint8_t* rtp = rec + u;
+  if (rtpOffset + kRtpHeader > length) return 0;
+  const uint8_t* rtp = record + rtpOffset;
   p.rtpVersion = rtp[0] >> 6;
   p.padding = (rtp[0] >> 5) & 1;
   p.extension = (rtp[0] >> 4) & 1;
@@ -152,11 +152,11 @@ uint32_t CRTP_LoadPacket::Decode(const uint8_t* rec, uint32_t n, uint32_t f, Pac
   p.timestamp = ReadBE32(rtp + 4);
   p.ssrc = ReadBE32(rtp + 8);
   const uint32_t headerBytes = kUdpHeader + kRtpHeader + 4u * p.csrcCount;
-  if (u + kRtpHeader + 4u * p.csrcCount > n) return 0;
+  if (rtpOffset + kRtpHeader + 4u * p.csrcCount > length) return 0;
   for (uint32_t k = 0; k < p.csrcCount; ++k) p.csrc[k] = ReadBE32(rtp + kRtpHeader + 4 * k);
   p.payloadLength = p.udpLength >= headerBytes ? p.udpLength - headerBytes : 0;
   if (p.rtpVersion != 2) return 0;
-  return u + kRtpHeader + 4u * p.csrcCount;
+  return rtpOffset + kRtpHeader + 4u * p.csrcCount;
 }
 
 }  // namespace fennik

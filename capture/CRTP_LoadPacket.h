@@ -38,8 +38,8 @@ class CRTP_LoadPacket {
   void SearchSdp(const uint8_t* data, uint32_t available);
   // Offset of the IPv4 header from the record's first byte, or 0 when the frame does not
   // carry IPv4; fills the link fields.
-  static uint32_t LinkHeader(const uint8_t* rec, uint32_t n, uint32_t f, uint32_t linkType,
-                             PacketRecord& p);
+  static uint32_t LinkHeader(const uint8_t* record, uint32_t length, uint32_t frameOffset,
+                             uint32_t linkType, PacketRecord& p);
 
   MediaDescriptionList descriptions_;
 };
