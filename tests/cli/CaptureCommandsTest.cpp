@@ -2,22 +2,16 @@
 // (tests/data/captures, see its README for how each was made).
 #include <gtest/gtest.h>
 
-#include "tests/cli/CliRunner.h"
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <array>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "tests/support/TestSupport.h"
 
 namespace {
 
-using fennik::testing::Cli;
-using fennik::testing::CliRun;
+using fennik::test::Cli;
+using fennik::test::CommandRun;
 
-std::string Data(const std::string& name) { return std::string(FENNIK_TEST_DATA) + "/" + name; }
+std::string Data(const std::string& name) { return fennik::test::TestData(name); }
 
 size_t CountLines(const std::string& text) {
   size_t n = 0;
@@ -26,7 +20,7 @@ size_t CountLines(const std::string& text) {
 }
 
 TEST(CaptureCommands, InfoDescribesTheCapture) {
-  CliRun r = Cli("info " + Data("sample.pcap"));
+  CommandRun r = Cli("info " + Data("sample.pcap"));
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Format: pcap\n"), std::string::npos);
   EXPECT_NE(r.out.find("Packets: 310\n"), std::string::npos);
@@ -34,14 +28,14 @@ TEST(CaptureCommands, InfoDescribesTheCapture) {
   EXPECT_NE(r.out.find("Streams: 2\n"), std::string::npos);
   EXPECT_NE(r.out.find("Walk: complete\n"), std::string::npos);
 
-  CliRun cut = Cli("info " + Data("captures/g711u-sip-udp-truncated.pcap"));
+  CommandRun cut = Cli("info " + Data("captures/g711u-sip-udp-truncated.pcap"));
   EXPECT_EQ(cut.status, 0);
   EXPECT_NE(cut.out.find("RTP packets: 149\n"), std::string::npos);
   EXPECT_NE(cut.out.find("truncated record"), std::string::npos);
 }
 
 TEST(CaptureCommands, StreamsAsJson) {
-  CliRun r = Cli("streams " + Data("captures/l16-sip-tcp.pcapng") + " --json");
+  CommandRun r = Cli("streams " + Data("captures/l16-sip-tcp.pcapng") + " --json");
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.out.front(), '[');
   EXPECT_NE(r.out.find("\"id\": 1, \"src\": \"127.0.1.10:22000\", \"dst\": \"127.0.1.20:32000\", "
@@ -52,53 +46,48 @@ TEST(CaptureCommands, StreamsAsJson) {
 }
 
 TEST(CaptureCommands, CsvDefaultsToEveryRowAndFileEqualsStdout) {
-  CliRun all = Cli("csv " + Data("sample.pcap"));
+  CommandRun all = Cli("csv " + Data("sample.pcap"));
   ASSERT_EQ(all.status, 0);
   EXPECT_EQ(CountLines(all.out), 301u);  // header + 300 RTP packets
   EXPECT_EQ(Cli("csv " + Data("sample.pcap") + " --start 0 --end 299").out, all.out);
 
-  const std::string file = ::testing::TempDir() + "/fennik_cli.csv";
-  ASSERT_EQ(Cli("csv " + Data("sample.pcap") + " --stream 2 -o " + file).status, 0);
-  std::ifstream in(file);
-  std::stringstream written;
-  written << in.rdbuf();
-  CliRun stream = Cli("csv " + Data("sample.pcap") + " --stream 2");
-  EXPECT_EQ(written.str(), stream.out);
+  const fennik::test::TempPath file("report.csv");
+  ASSERT_EQ(Cli("csv " + Data("sample.pcap") + " --stream 2 -o " + file.Path()).status, 0);
+  CommandRun stream = Cli("csv " + Data("sample.pcap") + " --stream 2");
+  EXPECT_EQ(fennik::test::ReadFileText(file.Path()), stream.out);
   EXPECT_EQ(CountLines(stream.out), 151u);
   EXPECT_EQ(stream.out.rfind("No.,ADDRESS,Packet No.,Cap Time,GAP(ms),", 0), 0u);
-  std::remove(file.c_str());
 
-  CliRun ja = Cli("csv " + Data("sample.pcap") + " --lang ja --end 1");
+  CommandRun ja = Cli("csv " + Data("sample.pcap") + " --lang ja --end 1");
   EXPECT_NE(ja.out.find("Payload,\x83\x47\x83\x89\x81\x5B\x93\xE0\x97\x65\n"), std::string::npos);
 }
 
 TEST(CaptureCommands, SdpFileGivesStreamsWithoutSdpTheirCodec) {
   const std::string capture = Data("captures/g711a-g722-nosdp-nsec.pcap");
-  CliRun before = Cli("streams " + capture + " --json");
+  CommandRun before = Cli("streams " + capture + " --json");
   ASSERT_EQ(before.status, 0);
   EXPECT_NE(before.out.find("\"payload_type\": 98, \"encoding\": \"\", \"codec_type\": 0"),
             std::string::npos);
-  const std::string sdp = ::testing::TempDir() + "/fennik_user.sdp";
-  std::ofstream(sdp) << "v=0\r\nm=audio 9 RTP/AVP 98\r\na=rtpmap:98 PCMU/8000\r\n";
-  CliRun after = Cli("streams " + capture + " --json --sdp " + sdp);
+  const fennik::test::TempPath sdp("user.sdp");
+  fennik::test::WriteFile(sdp.Path(), "v=0\r\nm=audio 9 RTP/AVP 98\r\na=rtpmap:98 PCMU/8000\r\n");
+  CommandRun after = Cli("streams " + capture + " --json --sdp " + sdp.Path());
   ASSERT_EQ(after.status, 0);
   EXPECT_NE(after.out.find("\"payload_type\": 98, \"encoding\": \"PCMU\", \"codec_type\": 106"),
             std::string::npos)
       << after.out;
-  std::remove(sdp.c_str());
 }
 
 TEST(CaptureCommands, ErrorsSayWhatIsWrong) {
-  CliRun missing = Cli("info /nonexistent/file.pcap");
+  CommandRun missing = Cli("info /nonexistent/file.pcap");
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("Can't open file"), std::string::npos);
-  CliRun text = Cli("info " + Data("captures/README.md"));
+  CommandRun text = Cli("info " + Data("captures/README.md"));
   EXPECT_EQ(text.status, 1);
   EXPECT_NE(text.err.find("Not support file format"), std::string::npos);
-  CliRun stream = Cli("csv " + Data("sample.pcap") + " --stream 9");
+  CommandRun stream = Cli("csv " + Data("sample.pcap") + " --stream 9");
   EXPECT_EQ(stream.status, 1);
   EXPECT_NE(stream.err.find("unknown stream id 9"), std::string::npos);
-  CliRun range = Cli("csv " + Data("sample.pcap") + " --start 10 --end 5");
+  CommandRun range = Cli("csv " + Data("sample.pcap") + " --start 10 --end 5");
   EXPECT_EQ(range.status, 1);
   EXPECT_NE(range.err.find("Start position or end position is wrong"), std::string::npos);
   EXPECT_EQ(Cli("csv " + Data("sample.pcap") + " --start x").status, 2);

@@ -5,14 +5,7 @@
 // compared with the independent decodes in tests/data/captures/decoded/.
 #include <gtest/gtest.h>
 
-#include "tests/cli/CliRunner.h"
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,29 +14,17 @@
 #include "codec/audio/CG722_Decode.h"
 #include "codec/audio/CG726_Decode.h"
 #include "codec/audio/ImaAdpcmTables.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
-using fennik::testing::Cli;
-using fennik::testing::CliRun;
+using test::Cli;
+using test::CommandRun;
 
-const std::string kCaptures = std::string(FENNIK_TEST_DATA) + "/captures/";
+const std::string kCaptures = test::TestData("captures/");
 const std::string kG726 = kCaptures + "g726-sip-udp.pcap";
 const std::string kStatic = kCaptures + "g722-dvi4-l16-static.pcap";
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<int16_t> Samples16(const std::vector<uint8_t>& bytes, size_t skip) {
-  std::vector<int16_t> s((bytes.size() - skip) / 2);
-  for (size_t i = 0; i < s.size(); ++i) {
-    s[i] = static_cast<int16_t>(bytes[skip + 2 * i] | (bytes[skip + 2 * i + 1] << 8));
-  }
-  return s;
-}
 
 // A stream of a capture, found by its source port with the library: its id and its
 // per-packet payloads (every packet of these captures has its own RTP timestamp).
@@ -75,7 +56,7 @@ StreamInfo FindStream(const std::string& file, uint16_t sourcePort) {
 }
 
 std::string Show(const std::string& file, uint32_t id, uint32_t frame) {
-  CliRun r = Cli("show " + file + " --stream " + std::to_string(id) + " --frame " + std::to_string(frame));
+  CommandRun r = Cli("show " + file + " --stream " + std::to_string(id) + " --frame " + std::to_string(frame));
   EXPECT_EQ(r.status, 0);
   return r.out;
 }
@@ -238,17 +219,16 @@ struct Wav {
 };
 
 Wav Decode(const std::string& file, uint32_t id, const std::string& extra = "") {
-  const std::string out = ::testing::TempDir() + "/fennik_codec_decode.wav";
-  EXPECT_EQ(Cli("decode " + file + " --stream " + std::to_string(id) + " " + extra + " -o " + out).status, 0);
-  const std::vector<uint8_t> wav = ReadAll(out);
-  std::remove(out.c_str());
+  const test::TempPath out("decoded.wav");
+  EXPECT_EQ(Cli("decode " + file + " --stream " + std::to_string(id) + " " + extra + " -o " + out.Path()).status, 0);
+  const std::vector<uint8_t> wav = test::ReadFileBytes(out.Path());
   if (wav.size() < 44) return {};
   return {static_cast<uint16_t>(wav[22] | (wav[23] << 8)),
-          static_cast<uint32_t>(wav[24] | (wav[25] << 8) | (wav[26] << 16)), Samples16(wav, 44)};
+          static_cast<uint32_t>(wav[24] | (wav[25] << 8) | (wav[26] << 16)), test::Pcm16(wav, 44)};
 }
 
 std::vector<int16_t> Reference(const std::string& name) {
-  return Samples16(ReadAll(kCaptures + "decoded/" + name), 0);
+  return test::Pcm16(test::ReadFileBytes(kCaptures + "decoded/" + name), 0);
 }
 
 TEST(CodecStreamCommands, DecodeWritesEachCodecsPcm) {

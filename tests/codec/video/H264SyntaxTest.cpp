@@ -11,7 +11,7 @@ namespace {
 using test::BitWriter;
 using test::H264Fixture;
 using test::MakeSps;
-using test::ReadFile;
+using test::ReadFileBytes;
 
 // First NAL unit of the given type in a stream, unescaped, without its header byte.
 std::vector<uint8_t> FirstRbsp(const std::vector<uint8_t>& data, int type, uint8_t* header = nullptr) {
@@ -27,7 +27,7 @@ std::vector<uint8_t> FirstRbsp(const std::vector<uint8_t>& data, int type, uint8
 
 TEST(H264SyntaxTest, ParsesSpsAndPpsOfX264Streams) {
   // Streams made by scripts/make-h264-streams.
-  const auto data = ReadFile(H264Fixture("main_bpyramid.264"));
+  const auto data = ReadFileBytes(H264Fixture("main_bpyramid.264"));
   ASSERT_FALSE(data.empty());
   H264Sps sps;
   const auto sps_rbsp = FirstRbsp(data, 7);
@@ -52,7 +52,7 @@ TEST(H264SyntaxTest, ParsesSpsAndPpsOfX264Streams) {
   EXPECT_FALSE(pps.transform_8x8_mode_flag);
   EXPECT_EQ(pps.scaling_4x4[0][0], 16);  // flat without matrices
 
-  const auto odd = ReadFile(H264Fixture("odd_200x120.264"));
+  const auto odd = ReadFileBytes(H264Fixture("odd_200x120.264"));
   const auto odd_sps = FirstRbsp(odd, 7);
   ASSERT_TRUE(ParseSps(odd_sps.data(), odd_sps.size(), sps));
   EXPECT_EQ(sps.PicWidthInMbs(), 13u);
@@ -195,7 +195,7 @@ TEST(H264SyntaxTest, CroppingBeyondThePictureIsIgnored) {
 }
 
 TEST(H264SyntaxTest, SliceHeaderOfBaselineStream) {
-  const auto data = ReadFile(H264Fixture("baseline_slices.264"));
+  const auto data = ReadFileBytes(H264Fixture("baseline_slices.264"));
   H264Sps sps;
   H264Pps pps;
   const auto s = FirstRbsp(data, 7), p = FirstRbsp(data, 8);
