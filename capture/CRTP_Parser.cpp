@@ -23,6 +23,15 @@ CRTP_Parser::~CRTP_Parser() { Close(); }
 
 OpenResult CRTP_Parser::Open(const std::string& fileName) {
   if (!OpenFile(fileName, kRead)) return OpenResult::kCantOpen;
+  return DetectFormat();
+}
+
+OpenResult CRTP_Parser::OpenBytes(const uint8_t* data, size_t size) {
+  if (!OpenMemory(data, size, "(memory)")) return OpenResult::kCantOpen;
+  return DetectFormat();
+}
+
+OpenResult CRTP_Parser::DetectFormat() {
   uint32_t n = ReadWindow(0);
   if (!DetectCaptureFormat(Window().Data(), n, format_)) {
     CloseFile();

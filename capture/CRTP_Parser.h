@@ -61,6 +61,8 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   ~CRTP_Parser() override;
 
   OpenResult Open(const std::string& fileName);
+  // Opens a capture held in memory (kept alive by the caller until Close).
+  OpenResult OpenBytes(const uint8_t* data, size_t size);
   void Close();
   const CaptureFormatInfo& Format() const { return format_; }
 
@@ -117,6 +119,7 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
     bool missingSdp = true;
   };
 
+  OpenResult DetectFormat();
   void OnRecord(const CaptureRecord& record) override;
   bool OnWindow(uint64_t offset, uint64_t fileSize) override;
 

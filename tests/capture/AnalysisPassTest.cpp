@@ -149,6 +149,27 @@ TEST(AnalysisPass, UserSdpMadeForOneDirectionAlsoMatchesTheReverseDirection) {
   EXPECT_TRUE(c.MissingSdp().empty());
 }
 
+// A capture opened from memory (the fuzz targets' way) gives what the file gives, and its
+// reads stop at the end of the bytes.
+TEST(AnalysisPass, CaptureInMemoryGivesTheFilesTables) {
+  const std::string path = TestData("sample.pcap");
+  const Bytes bytes = ReadFileBytes(path);
+  CRTP_Parser file, memory;
+  ASSERT_EQ(file.Open(path), OpenResult::kOk);
+  ASSERT_EQ(memory.OpenBytes(bytes.data(), bytes.size()), OpenResult::kOk);
+  file.Analyse(nullptr);
+  memory.Analyse(nullptr);
+  EXPECT_EQ(memory.Packets().GetCount(), file.Packets().GetCount());
+  ASSERT_EQ(memory.Streams().size(), 2u);
+  EXPECT_EQ(memory.Streams()[1].packets, file.Streams()[1].packets);
+  uint8_t tail[4] = {};
+  EXPECT_EQ(memory.ReadAt(bytes.size() - 2, tail, 4), 2u);
+  EXPECT_EQ(memory.ReadAt(bytes.size(), tail, 4), 0u);
+  EXPECT_FALSE(memory.Write(tail, 1));
+  CRTP_Parser text;
+  EXPECT_EQ(text.OpenBytes(bytes.data() + 40, 64), OpenResult::kNotSupported);
+}
+
 TEST(AnalysisPass, SequenceErrorsEnterTheErrorListOnce) {
   auto frames = AudioStream(kA, 4000, kB, 5000, 10);
   frames.erase(frames.begin() + 4);  // lose one packet
