@@ -231,53 +231,18 @@ std::vector<int16_t> Reference(const std::string& name) {
   return test::Pcm16(test::ReadFileBytes(kCaptures + "decoded/" + name), 0);
 }
 
-TEST(CodecStreamCommands, DecodeWritesEachCodecsPcm) {
-  {
-    // G.726-32, RTP packing: the decoder run over the packets in order.
-    const StreamInfo s = FindStream(kG726, 26024);
-    const Wav wav = Decode(kG726, s.id);
-    EXPECT_EQ(wav.channels, 1);
-    EXPECT_EQ(wav.rate, 8000u);
-    CG726_Decode decoder(false, 32000);
-    std::vector<int16_t> expected;
-    for (const auto& p : s.packets) {
-      std::vector<int16_t> pcm(p.size() * 2);
-      const size_t bytes = decoder.Decode(p.data(), p.size(), pcm.data(), pcm.size() * 2);
-      expected.insert(expected.end(), pcm.begin(), pcm.begin() + bytes / 2);
-    }
-    ASSERT_EQ(expected.size(), 8000u);
-    EXPECT_EQ(wav.samples, expected);
-  }
-  {
-    // G.722 at its RTP clock rate: one sample per octet, ffmpeg's first of each pair with
-    // its last bit cleared.
-    const StreamInfo s = FindStream(kStatic, 27000);
-    const Wav wav = Decode(kStatic, s.id);
-    EXPECT_EQ(wav.channels, 1);
-    EXPECT_EQ(wav.rate, 8000u);
-    const std::vector<int16_t> ffmpeg = Reference("g722-dvi4-l16-static.pcap.27000.ffmpeg.s16le");
-    ASSERT_EQ(wav.samples.size(), ffmpeg.size() / 2);
-    for (size_t i = 0; i < wav.samples.size(); ++i) {
-      ASSERT_EQ(wav.samples[i], static_cast<int16_t>(ffmpeg[2 * i] & ~1)) << i;
-    }
-  }
-  {
-    const StreamInfo s = FindStream(kStatic, 37004);
-    const Wav wav = Decode(kStatic, s.id);
-    EXPECT_EQ(wav.rate, 8000u);
-    EXPECT_EQ(wav.samples, Reference("g722-dvi4-l16-static.pcap.37004.encoder.s16le"));
-  }
-  {
-    // L16 stereo: the same with and without --as-played (nothing to widen).
-    const StreamInfo s = FindStream(kStatic, 27002);
-    const Wav wav = Decode(kStatic, s.id);
-    EXPECT_EQ(wav.channels, 2);
-    EXPECT_EQ(wav.rate, 44100u);
-    EXPECT_EQ(wav.samples, Reference("g722-dvi4-l16-static.pcap.27002.ffmpeg.s16le"));
-    const Wav played = Decode(kStatic, s.id, "--as-played");
-    EXPECT_EQ(played.channels, 2);
-    EXPECT_EQ(played.samples, wav.samples);
-  }
+// The decoders' output for every codec of these captures is checked against independent
+// decoders in tests/codec/audio/CodecStreamsTest.cpp; here what the tool adds: the WAV
+// header of a stereo 44.1 kHz stream, and --as-played leaving stereo as it is.
+TEST(CodecStreamCommands, DecodeKeepsAStereoStreamsRateAndChannels) {
+  const StreamInfo s = FindStream(kStatic, 27002);
+  const Wav wav = Decode(kStatic, s.id);
+  EXPECT_EQ(wav.channels, 2);
+  EXPECT_EQ(wav.rate, 44100u);
+  EXPECT_EQ(wav.samples, Reference("g722-dvi4-l16-static.pcap.27002.ffmpeg.s16le"));
+  const Wav played = Decode(kStatic, s.id, "--as-played");
+  EXPECT_EQ(played.channels, 2);
+  EXPECT_EQ(played.samples, wav.samples);
 }
 
 }  // namespace
