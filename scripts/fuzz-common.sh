@@ -26,10 +26,14 @@ fuzz_options() {
   while read -r target max_len dict extra options; do
     [[ -z $target || $target == \#* || $target != "$name" ]] && continue
     fuzz_args+=(-max_len="$max_len")
-    [[ $dict != - ]] && fuzz_args+=(-dict="fuzz/dict/$dict")
-    [[ $extra != - ]] && fuzz_extra_seeds=$extra
-    [[ $options != - ]] && read -r -a more <<< "$options" && fuzz_args+=("${more[@]}")
+    [[ $dict == - ]] || fuzz_args+=(-dict="fuzz/dict/$dict")
+    [[ $extra == - ]] || fuzz_extra_seeds=$extra
+    if [[ $options != - ]]; then
+      read -r -a more <<< "$options"
+      fuzz_args+=("${more[@]}")
+    fi
   done < fuzz/targets.conf
+  return 0
 }
 
 # Copies NAME's committed seeds (and its extra seed folder's captures or texts under 200 KB)
@@ -42,4 +46,5 @@ fuzz_seed() {
     find "$fuzz_extra_seeds" -maxdepth 1 -type f \( -name '*.pcap*' -o -name '*.sdp' \) \
       ! -name '*.json' ! -name '*.tsv' -size -200k -exec cp {} "$dir"/ \;
   fi
+  return 0
 }
