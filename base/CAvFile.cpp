@@ -115,7 +115,12 @@ bool CAvFile::WriteAt(uint64_t offset, const void* data, size_t size) {
 }
 
 uint32_t CAvFile::ReadWindow(uint64_t offset) {
-  if (window_.Capacity() == 0) window_.Allocate();
+  if (window_.Capacity() == 0) {
+    // A file in memory never needs a window larger than itself.
+    window_.Allocate(memory_ != nullptr
+                         ? static_cast<uint32_t>(std::clamp<uint64_t>(size_, 1, CFileBuffer::kWindowSize))
+                         : CFileBuffer::kWindowSize);
+  }
   uint32_t n = ReadAt(offset, window_.Data(), window_.Capacity());
   window_.SetRead(offset, n);
   return n;
