@@ -193,6 +193,7 @@ bool CAppMain::Open(const std::string& path, const std::vector<std::string>& use
   }
   probe.close();
   auto capture = std::make_unique<CRTP_Parser>();
+  capture->SetErrorSink(&ErrorList::Instance());
   const OpenResult result = capture->Open(path);
   if (result != OpenResult::kOk) {
     if (result == OpenResult::kNotSupported) DebugPrint("not support file format %s\n", path.c_str());

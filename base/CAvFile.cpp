@@ -4,14 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace fennik {
 
 CAvFile::~CAvFile() { CloseFile(); }
 
 bool CAvFile::OpenFile(const std::string& name, int mode) {
-  if (fd_ >= 0) return false;
+  if (IsFileOpen()) return false;
   int flags = 0;
   switch (mode) {
     case kRead: flags = O_RDONLY; break;
@@ -37,9 +39,20 @@ bool CAvFile::OpenFile(const std::string& name, int mode) {
   return true;
 }
 
+bool CAvFile::OpenMemory(const uint8_t* data, size_t size, const std::string& name) {
+  if (IsFileOpen() || data == nullptr) return false;
+  memory_ = data;
+  mode_ = kRead;
+  size_ = size;
+  position_ = 0;
+  name_ = name;
+  return true;
+}
+
 void CAvFile::CloseFile() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  memory_ = nullptr;
   mode_ = 0;
   size_ = 0;
   position_ = 0;
@@ -47,13 +60,21 @@ void CAvFile::CloseFile() {
 }
 
 uint32_t CAvFile::ReadAt(uint64_t offset, void* buffer, uint32_t size) {
-  if (fd_ < 0 || size == 0) return 0;
+  if (!IsFileOpen() || size == 0) return 0;
   // Reads at an explicit offset leave the current position alone, so loaders on other
   // threads can read the same file.
   const bool sequential = offset == kCurrentPosition;
   if (sequential) offset = position_;
   uint8_t* out = static_cast<uint8_t*>(buffer);
   uint32_t done = 0;
+  if (memory_ != nullptr) {
+    if (offset < size_) {
+      done = static_cast<uint32_t>(std::min<uint64_t>(size, size_ - offset));
+      std::memcpy(out, memory_ + offset, done);
+    }
+    if (sequential) position_ = offset + done;
+    return done;
+  }
   while (done < size) {
     ssize_t n = ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
@@ -94,7 +115,12 @@ bool CAvFile::WriteAt(uint64_t offset, const void* data, size_t size) {
 }
 
 uint32_t CAvFile::ReadWindow(uint64_t offset) {
-  if (window_.Capacity() == 0) window_.Allocate();
+  if (window_.Capacity() == 0) {
+    // A file in memory never needs a window larger than itself.
+    window_.Allocate(memory_ != nullptr
+                         ? static_cast<uint32_t>(std::clamp<uint64_t>(size_, 1, CFileBuffer::kWindowSize))
+                         : CFileBuffer::kWindowSize);
+  }
   uint32_t n = ReadAt(offset, window_.Data(), window_.Capacity());
   window_.SetRead(offset, n);
   return n;

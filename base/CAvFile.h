@@ -53,8 +53,11 @@ class CAvFile {
 
   // Returns false for an unknown mode, an object that is already open, or a failed open.
   bool OpenFile(const std::string& name, int mode);
+  // Reads from `size` bytes in memory instead of a file (the caller keeps them alive until
+  // CloseFile); writes fail. False when the object is already open.
+  bool OpenMemory(const uint8_t* data, size_t size, const std::string& name);
   void CloseFile();
-  bool IsFileOpen() const { return fd_ >= 0; }
+  bool IsFileOpen() const { return fd_ >= 0 || memory_ != nullptr; }
 
   // Reads up to `size` bytes at `offset` (kCurrentPosition: from the current position);
   // returns the bytes read, 0 on failure or at the end of the file.
@@ -74,6 +77,7 @@ class CAvFile {
 
  private:
   int fd_ = -1;
+  const uint8_t* memory_ = nullptr;  // the bytes of a file opened in memory
   int mode_ = 0;
   uint64_t size_ = 0;
   uint64_t position_ = 0;

@@ -6,7 +6,6 @@
 #include <strings.h>
 
 #include "base/DebugPrint.h"
-#include "capture/ErrorList.h"
 #include "stream/CSupportCodec.h"
 #include "stream/CodecType.h"
 
@@ -28,6 +27,15 @@ CRTP_Parser::~CRTP_Parser() { Close(); }
 
 OpenResult CRTP_Parser::Open(const std::string& fileName) {
   if (!OpenFile(fileName, kRead)) return OpenResult::kCantOpen;
+  return DetectFormat();
+}
+
+OpenResult CRTP_Parser::OpenBytes(const uint8_t* data, size_t size) {
+  if (!OpenMemory(data, size, "(memory)")) return OpenResult::kCantOpen;
+  return DetectFormat();
+}
+
+OpenResult CRTP_Parser::DetectFormat() {
   uint32_t n = ReadWindow(0);
   if (!DetectCaptureFormat(Window().Data(), n, format_)) {
     CloseFile();
@@ -171,7 +179,7 @@ void CRTP_Parser::OnRtpPacket(const CaptureRecord& record, const PacketRecord& p
   stream.lastRtpTimestamp = packet.timestamp;
   if (e.errorFlags != 0) {
     ++stream.sequenceErrors;
-    if (listed) ErrorList::Instance().Record(record.fileOffset, record.packetNumber, index);
+    if (listed && errors_ != nullptr) errors_->Record(record.fileOffset, record.packetNumber, index);
   }
 }
 

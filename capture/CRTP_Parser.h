@@ -16,6 +16,7 @@
 #include "capture/CRTP_LoadStream.h"
 #include "capture/H263RtpPayload.h"
 #include "capture/CaptureWalk.h"
+#include "capture/ErrorList.h"
 #include "capture/RtpTables.h"
 #include "capture/RtpTiming.h"
 #include "capture/StreamStatistics.h"
@@ -62,6 +63,8 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   ~CRTP_Parser() override;
 
   OpenResult Open(const std::string& fileName);
+  // Opens a capture held in memory (kept alive by the caller until Close).
+  OpenResult OpenBytes(const uint8_t* data, size_t size);
   void Close();
   const CaptureFormatInfo& Format() const { return format_; }
 
@@ -70,6 +73,8 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   void AddUserSdp(std::string_view text);
   bool SdpSuppliedByUser() const { return userSdp_; }
 
+  // Where the pass records packets with errors (none recorded without a sink).
+  void SetErrorSink(CErrorSink* errors) { errors_ = errors; }
   // Runs the analysis pass; false when it was cancelled.
   bool Analyse(CAvEventListener* listener);
   void Cancel() { cancel_ = true; }
@@ -142,6 +147,7 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
     size_t recentCount = 0;       // packets entered into `recent` (a ring)
   };
 
+  OpenResult DetectFormat();
   void OnRecord(const CaptureRecord& record) override;
   bool OnWindow(uint64_t offset, uint64_t fileSize) override;
 
@@ -170,6 +176,7 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   std::atomic<bool> cancel_{false};
   bool userSdp_ = false;
   CAvEventListener* listener_ = nullptr;
+  CErrorSink* errors_ = nullptr;
   WalkResult walk_;
 
   CPacketTable packets_;

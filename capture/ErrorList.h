@@ -1,5 +1,6 @@
-// The program-wide list of packet errors (4096 entries), shared by every open capture and
-// the error-list dialog, and the errors' texts in both interface languages.
+// The list of packet errors (4096 entries) the analysis pass records into, the sink
+// interface the pass sees, and the errors' texts in both interface languages. The desktop
+// program keeps one list for every open capture and the error-list dialog.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +20,20 @@ struct ErrorListEntry {
   uint32_t errorCode;
 };
 
-class ErrorList {
+// Where the analysis pass reports a packet's error.
+class CErrorSink {
+ public:
+  virtual ~CErrorSink() = default;
+  virtual void Record(uint64_t fileOffset, uint32_t packetNumber, uint32_t streamIndex,
+                      uint32_t errorCode = kErrorCodeSequence) = 0;
+};
+
+class ErrorList : public CErrorSink {
  public:
   static constexpr int kEntries = 4096;
 
+  ErrorList() { Clear(); }
+  // The desktop program's list.
   static ErrorList& Instance();
 
   // Frees every entry (program start, capture close) and re-enables recording.
@@ -30,13 +41,12 @@ class ErrorList {
   // Enters a packet unless its file offset is listed already. When the list is full, no
   // further errors are recorded until the next Clear.
   void Record(uint64_t fileOffset, uint32_t packetNumber, uint32_t streamIndex,
-              uint32_t errorCode = kErrorCodeSequence);
+              uint32_t errorCode = kErrorCodeSequence) override;
   const ErrorListEntry& At(int index) const { return entries_[index]; }
   bool IsUsed(int index) const { return entries_[index].fileOffset != ~uint64_t{0}; }
   int UsedCount() const;
 
  private:
-  ErrorList() { Clear(); }
   ErrorListEntry entries_[kEntries];
   bool full_ = false;
 };

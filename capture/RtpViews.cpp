@@ -145,14 +145,14 @@ std::vector<RtpPage> RtpPageList(const CRTP_Parser& capture) {
   std::vector<RtpPage> pages;
   pages.push_back({kCapturePageId, "LIST OF RTP PACKET"});
   const auto& streams = capture.Streams();
-  for (size_t i = 0; i < streams.size() && i < kMaxStreamPages; ++i) {
+  for (uint32_t i = 0; i < streams.size() && i < kMaxStreamPages; ++i) {
     const RtpStreamEntry& s = streams[i];
     const std::string endpoint = Printf("%s:%u", FormatIpv4(s.sourceAddress).text, s.sourcePort);
     // The name is a fixed array: never read past it even without a terminator.
     const std::string name(s.encodingName, strnlen(s.encodingName, sizeof s.encodingName));
     std::string title = name.empty() ? "LIST OF " + endpoint + " RTP PACKET"
                                      : "LIST OF " + endpoint + " (" + name + ") RTP PACKET";
-    pages.push_back({StreamPageId(static_cast<uint32_t>(i + 1), StreamCodecType(capture, i)),
+    pages.push_back({StreamPageId(i + 1, StreamCodecType(capture, i)),
                      std::move(title)});
   }
   return pages;

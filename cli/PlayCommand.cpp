@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -68,6 +69,104 @@ std::string FormatTime(uint64_t us) {
   return text;
 }
 
+// What the play shows while it runs.
+struct PlayShow {
+  uint32_t id;
+  const CAvStream* stream;
+  uint32_t sampleRate;
+  std::string device;
+  uint64_t totalUs;
+};
+
+std::unique_ptr<CPcmOutput> MakeOutput(const std::string& device) {
+  if (device.rfind("wav:", 0) == 0 && device.size() > 4) return std::make_unique<CWavOutput>(device.substr(4));
+  return std::make_unique<CAlsaOutput>(device);
+}
+
+// Starts the play once the worker is ready and shows its progress until it ends; Ctrl-C
+// stops it. Returns the worker's end reason.
+uint64_t PlayUntilEnd(CDecodeTaskX& task, CliWindow& window, const PlayShow& show) {
+  g_interrupted = 0;
+  struct sigaction action {}, previous {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &previous);
+
+  const bool live = isatty(STDOUT_FILENO) != 0;
+  bool stopRequested = false;
+  bool playRequested = false;
+  uint64_t endReason = ~uint64_t{0};
+  uint64_t lastShown = ~uint64_t{0};
+  CliWindow::Event event;
+  while (endReason == ~uint64_t{0}) {
+    if (g_interrupted && !stopRequested) {
+      stopRequested = true;
+      task.HandleCommand(kCommandStop);
+    }
+    if (!window.Next(event, 100)) continue;
+    switch (event.message.id) {
+      case kMsgLoadEnd:
+        if (!playRequested) {
+          playRequested = true;
+          task.HandleCommand(kCommandPlay);
+        }
+        break;
+      case kMsgPlayStart:
+        std::printf("playing stream %u (%s, %u Hz) on %s, %s\n", show.id, show.stream->GetCodecName(),
+                    show.sampleRate, show.device.c_str(), FormatTime(show.totalUs).c_str());
+        break;
+      case kMsgPlayFrame: {
+        const uint64_t shown = live ? event.timeUs / 100000 : event.timeUs / 1000000;
+        if (shown == lastShown) break;
+        lastShown = shown;
+        if (live) {
+          std::printf("\r%s / %s", FormatTime(event.timeUs).c_str(), FormatTime(show.totalUs).c_str());
+        } else {
+          std::printf("%s\n", FormatTime(event.timeUs).c_str());
+        }
+        std::fflush(stdout);
+        break;
+      }
+      case kMsgPlayEnd:
+        endReason = event.message.value;
+        break;
+      default:
+        break;
+    }
+  }
+  if (live && lastShown != ~uint64_t{0}) std::printf("\n");
+  task.Stop();
+  sigaction(SIGINT, &previous, nullptr);
+  return endReason;
+}
+
+// The exit status and message of a play's end.
+int PlayResult(uint64_t endReason, const PlayShow& show) {
+  const std::string stream = "stream " + std::to_string(show.id);
+  const std::string device = "the sound device \"" + show.device + "\"";
+  switch (endReason) {
+    case kPlayEnded:
+      std::printf("end of stream\n");
+      return kExitOk;
+    case kPlayStopped:
+      std::printf("stopped\n");
+      return kExitOk;
+    case kPlayDeviceOpenFailed:
+      return Fail(kExitFailed, device + " could not be opened for 16-bit stereo at " +
+                                   std::to_string(show.sampleRate) + " Hz (no such device, or it refuses the format)");
+    case kPlayDeviceStartFailed:
+      return Fail(kExitFailed, device + " could not be started");
+    case kPlayNothingDecoded:
+      return Fail(kExitFailed, stream + " gives no samples to play (its decoder yields nothing)");
+    case kPlayDecodeFailed:
+      return Fail(kExitFailed, stream + " has a frame that could not be decoded; the play ended there");
+    case kPlayNoFormat:
+      return Fail(kExitFailed, "the audio format of " + stream + " is unknown");
+    default:
+      return Fail(kExitFailed, stream + " cannot be played");
+  }
+}
+
 }  // namespace
 
 int RunPlay(const CliArgs& args) {
@@ -82,97 +181,17 @@ int RunPlay(const CliArgs& args) {
   if (!stream->GetAudioFormat(format) || format.sampleRate == 0) {
     return Fail(kExitFailed, "the audio format of stream " + std::to_string(id) + " is unknown");
   }
-  const std::string device = args.Get("--device").value_or("default");
   stream->SetConcatenated(args.Has("--concatenate"));
-  const uint64_t totalUs = stream->GetTime(CAvStream::kNone);
+  const PlayShow show{id, stream, format.sampleRate, args.Get("--device").value_or("default"),
+                      stream->GetTime(CAvStream::kNone)};
 
   CliWindow window;
   CDecodeTaskX task;
   task.SetLanguage(session.language);
-  if (device.rfind("wav:", 0) == 0 && device.size() > 4) {
-    task.Renderer().SetOutput(std::make_unique<CWavOutput>(device.substr(4)));
-  } else {
-    task.Renderer().SetOutput(std::make_unique<CAlsaOutput>(device));
-  }
+  task.Renderer().SetOutput(MakeOutput(show.device));
   task.Start(&window, session.capture.get(), true);  // analysed by the session already
   task.SetCurrentStream(stream);
-
-  g_interrupted = 0;
-  struct sigaction action {}, previous {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &previous);
-
-  const bool live = isatty(STDOUT_FILENO) != 0;
-  bool stopRequested = false;
-  bool ended = false;
-  uint64_t endReason = kPlayEnded;
-  uint64_t lastShown = ~uint64_t{0};
-  bool playRequested = false;
-  CliWindow::Event event;
-  while (!ended) {
-    if (g_interrupted && !stopRequested) {
-      stopRequested = true;
-      task.HandleCommand(kCommandStop);
-    }
-    if (!window.Next(event, 100)) continue;
-    switch (event.message.id) {
-      case kMsgLoadEnd:
-        if (!playRequested) {
-          playRequested = true;
-          task.HandleCommand(kCommandPlay);
-        }
-        break;
-      case kMsgPlayStart:
-        std::printf("playing stream %u (%s, %u Hz) on %s, %s\n", id, stream->GetCodecName(), format.sampleRate,
-                    device.c_str(), FormatTime(totalUs).c_str());
-        break;
-      case kMsgPlayFrame: {
-        const uint64_t shown = live ? event.timeUs / 100000 : event.timeUs / 1000000;
-        if (shown != lastShown) {
-          lastShown = shown;
-          if (live) {
-            std::printf("\r%s / %s", FormatTime(event.timeUs).c_str(), FormatTime(totalUs).c_str());
-          } else {
-            std::printf("%s\n", FormatTime(event.timeUs).c_str());
-          }
-          std::fflush(stdout);
-        }
-        break;
-      }
-      case kMsgPlayEnd:
-        ended = true;
-        endReason = event.message.value;
-        break;
-      default:
-        break;
-    }
-  }
-  if (live && lastShown != ~uint64_t{0}) std::printf("\n");
-  task.Stop();
-  sigaction(SIGINT, &previous, nullptr);
-
-  switch (endReason) {
-    case kPlayEnded:
-      std::printf("end of stream\n");
-      return kExitOk;
-    case kPlayStopped:
-      std::printf("stopped\n");
-      return kExitOk;
-    case kPlayDeviceOpenFailed:
-      return Fail(kExitFailed, "the sound device \"" + device + "\" could not be opened for 16-bit stereo at " +
-                                   std::to_string(format.sampleRate) + " Hz (no such device, or it refuses the format)");
-    case kPlayDeviceStartFailed:
-      return Fail(kExitFailed, "the sound device \"" + device + "\" could not be started");
-    case kPlayNothingDecoded:
-      return Fail(kExitFailed, "stream " + std::to_string(id) + " gives no samples to play (its decoder yields nothing)");
-    case kPlayDecodeFailed:
-      return Fail(kExitFailed, "stream " + std::to_string(id) + " has a frame that could not be decoded; the play ended there");
-    case kPlayNoFormat:
-      return Fail(kExitFailed, "the audio format of stream " + std::to_string(id) + " is unknown");
-    default:
-      return Fail(kExitFailed, "stream " + std::to_string(id) + " cannot be played");
-  }
+  return PlayResult(PlayUntilEnd(task, window, show), show);
 }
 
 }  // namespace fennik::cli

@@ -37,8 +37,8 @@ std::string CCommConfig::GetVersion() const { return "1.1.0.0"; }
 
 std::string CCommConfig::GetProductName(int32_t) const { return "Fennik"; }
 
-int32_t CCommConfig::GetMenuResource(int32_t language) const {
-  return language == kLanguageJapanese ? 10013 : 10014;
+int32_t CCommConfig::GetMenuResource(int32_t menuLanguage) const {
+  return menuLanguage == kLanguageJapanese ? 10013 : 10014;
 }
 
 std::string CCommConfig::GetHelpPage(int32_t) const { return ""; }

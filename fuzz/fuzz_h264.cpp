@@ -2,6 +2,10 @@
 // bit 0 clear: Annex B byte stream unit by unit (DecodeNalUnit); bit 0 set: frame-wise
 // Decode() calls on chunks, with bit 1 selecting 4-byte length prefixes instead of start
 // codes. Decoded pictures are taken and touched so that their memory is checked.
+// One decoder serves every input (reset with its parameter sets forgotten, so each input
+// starts as a new stream; its picture buffers are kept when the size repeats), and pictures
+// are bounded at 396 macroblocks (352x288, four times the seeds' 176x144): an input of a few
+// bytes can declare any size, and a skipped macroblock costs the same at any size.
 #include <cstddef>
 #include <cstdint>
 
@@ -13,8 +17,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t mode = data[0];
   ++data;
   --size;
-  fennik::C264_Decode dec;
-  fennik::CVideoFrame frame;
+  static fennik::C264_Decode& dec = *[] {
+    auto* decoder = new fennik::C264_Decode;
+    decoder->SetMaxPictureMacroblocks(396);
+    return decoder;
+  }();
+  dec.ResetDecoder();
+  dec.ClearParameterSets();
+  dec.SetLengthPrefixed(false);
+  static fennik::CVideoFrame frame;
   fennik::H264Crop crop;
   volatile uint32_t sink = 0;
   auto drain = [&]() {

@@ -1,12 +1,8 @@
 // Fuzzes the views' content on an arbitrary file: the page list, every page's list rows and
 // summary, the packet information of listed packets (each record read again and decoded),
 // the hex dump lines, and the row line with the input as text.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <string>
 #include <string_view>
 
 #include "capture/CRTP_Parser.h"
@@ -23,13 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CFieldTree text;
   text.Text(1, "text", std::span<const uint8_t>(data, std::min<size_t>(size, 600)));
 
-  static const std::string path = "/dev/shm/fennik-fuzz-views-" + std::to_string(getpid());
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
   CRTP_Parser capture;
-  if (capture.Open(path) != OpenResult::kOk) return 0;
+  if (capture.OpenBytes(data, size) != OpenResult::kOk) return 0;
   capture.Analyse(nullptr);
 
   CBinaryModel hex([&capture](uint64_t at, void* buffer, uint32_t n) { return capture.ReadAt(at, buffer, n); },

@@ -1,10 +1,6 @@
 // Fuzzes the stream side on an arbitrary capture: the analysis pass with the audio stream
 // classes registered, then every frame fetched back through the payload loader and decoded.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <string>
 #include <vector>
 
 #include "capture/CRTP_Parser.h"
@@ -14,13 +10,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool registered = (fennik::RegisterAudioCodecs(), true);
   (void)registered;
-  static const std::string path = "/dev/shm/fennik-fuzz-stream-" + std::to_string(getpid());
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
   fennik::CRTP_Parser capture;
-  if (capture.Open(path) != fennik::OpenResult::kOk) return 0;
+  if (capture.OpenBytes(data, size) != fennik::OpenResult::kOk) return 0;
   capture.Analyse(nullptr);
   std::vector<int16_t> pcm(8192);
   for (uint32_t s = 0; s < capture.Streams().size(); ++s) {

@@ -231,7 +231,7 @@ bool ParseSps(const uint8_t* rbsp, size_t size, H264Sps& sps) {
     }
   }
   if (!ReadUeChecked(br, 12, "log2_max_frame_num_minus4", sps.log2_max_frame_num_minus4)) return false;
-  if (!ReadUeChecked(br, 255, "pic_order_cnt_type", sps.pic_order_cnt_type)) return false;
+  if (!ReadUeChecked(br, 2, "pic_order_cnt_type", sps.pic_order_cnt_type)) return false;  // 7.4.2.1.1
   if (sps.pic_order_cnt_type == 0) {
     if (!ReadUeChecked(br, 12, "log2_max_pic_order_cnt_lsb_minus4", sps.log2_max_pic_order_cnt_lsb_minus4)) return false;
   } else if (sps.pic_order_cnt_type == 1) {

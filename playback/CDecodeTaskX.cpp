@@ -136,14 +136,9 @@ void CDecodeTaskX::HandleRequest(const TaskRequest& request) {
 }
 
 PlayEnd CDecodeTaskX::PlayAudio(CAvStream& stream) {
-  AudioFrame frame;
-  frame.format.channels = 2;
-  frame.format.sampleRate = 48000;
-  frame.format.bitsPerSample = 16;
-  frame.format.frameSize = 2048;
-  frame.format.samples = 512;
   AudioFormat format;
   if (!stream.GetAudioFormat(format) || format.sampleRate == 0) return kPlayNoFormat;
+  AudioFrame frame;
   frame.format = format;
   const uint32_t rate = format.sampleRate;
 

@@ -181,14 +181,14 @@ CSDPSettingDialog::CSDPSettingDialog(std::vector<SdpText> list, int language, QW
     : QDialog(parent), language_(language), list_(std::move(list)) {
   setWindowTitle(QStringLiteral("SDP Setting"));
   auto* layout = new QVBoxLayout(this);
-  auto* row = new QHBoxLayout;
+  auto* panes = new QHBoxLayout;
   titles_ = new QListWidget(this);
   for (const SdpText& e : list_) titles_->addItem(QString::fromStdString(e.title));
   body_ = new QPlainTextEdit(this);
   body_->setReadOnly(true);
-  row->addWidget(titles_, 1);
-  row->addWidget(body_, 2);
-  layout->addLayout(row);
+  panes->addWidget(titles_, 1);
+  panes->addWidget(body_, 2);
+  layout->addLayout(panes);
   auto* buttons = new QHBoxLayout;
   auto* add = new QPushButton(Q(Text(language, "Add", "追加")), this);
   auto* modify = new QPushButton(Q(Text(language, "Modify", "変更")), this);

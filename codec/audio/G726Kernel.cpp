@@ -104,7 +104,7 @@ G726SampleResult G726DecodeSample(G726State& s, const G726RateTables& t, uint32_
   const int32_t dmlp = s.dml + (((fi << 11) - s.dml) >> 7);
 
   // UPA2, LIMC: second pole coefficient.
-  const uint8_t pk0 = dqsez < 0 ? 1 : 0;
+  const uint8_t pk0 = static_cast<uint8_t>(dqsez < 0);
   const bool sigpk = dqsez == 0;
   int32_t uga2 = 0;
   if (!sigpk) {

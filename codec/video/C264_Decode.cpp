@@ -59,6 +59,12 @@ void ClearMotion(H264Picture& pic, size_t blocks, size_t macroblocks) {
 C264_DecodeHeader::C264_DecodeHeader() : sps_(new H264Sps[32]), pps_(new H264Pps[256]) {}
 C264_DecodeHeader::~C264_DecodeHeader() = default;
 
+void C264_DecodeHeader::ClearParameterSets() {
+  for (int i = 0; i < 32; ++i) sps_[i].valid = false;
+  for (int i = 0; i < 256; ++i) pps_[i].valid = false;
+  current_sps_ = -1;
+}
+
 const H264Sps* C264_DecodeHeader::FindSps(uint32_t id) const {
   return id < 32 && sps_[id].valid ? &sps_[id] : nullptr;
 }
@@ -171,6 +177,11 @@ bool C264_Decode::EnsureBuffers(const H264Sps& sps) {
   if (buffers_ready_ && buf_width_mbs_ == sps.PicWidthInMbs() && buf_height_mbs_ == sps.FrameHeightInMbs() &&
       buf_format_ == format)
     return true;
+  if (max_picture_mbs_ != 0 && uint64_t{sps.PicWidthInMbs()} * sps.FrameHeightInMbs() > max_picture_mbs_) {
+    DebugPrint("[H.264] %ux%u macroblocks: above the limit of %u\n", sps.PicWidthInMbs(), sps.FrameHeightInMbs(),
+               max_picture_mbs_);
+    return false;
+  }
   // A new picture size or format starts a new sequence: waiting pictures are output first
   // (they are kept until taken).
   Flush();

@@ -36,6 +36,8 @@ class C264_DecodeHeader {
   const H264Pps* FindPps(uint32_t id) const;
   // The SPS stored last (none before the first one).
   const H264Sps* CurrentSps() const { return current_sps_ < 0 ? nullptr : &sps_[current_sps_]; }
+  // Forgets every stored parameter set.
+  void ClearParameterSets();
 
   virtual int OnSeiParsed(const H264SeiMessage&) { return 1; }
   virtual int OnOpenDescriptor(const void*) { return 1; }
@@ -148,6 +150,9 @@ class C264_Decode : public C264_DecodeHeader {
   bool InitPictureBuffers(uint32_t width, uint32_t height, uint32_t format);
   // Clears pictures and output state; parameter sets are kept.
   void ResetDecoder();
+  // Pictures of more macroblocks than `count` are not decoded (0, the default: any size the
+  // level allows). For runs where the input may declare any size, as fuzzing.
+  void SetMaxPictureMacroblocks(uint32_t count) { max_picture_mbs_ = count; }
 
   // Macroblock numbering of the picture decoded last (for the macroblock views): its size,
   // macroblock count (of a field for a field picture) and whether it is an MBAFF frame.
@@ -300,6 +305,7 @@ class C264_Decode : public C264_DecodeHeader {
   uint32_t buf_width_mbs_ = 0, buf_height_mbs_ = 0;
   uint32_t buf_format_ = kPictureYuv420;
   bool buffers_ready_ = false;
+  uint32_t max_picture_mbs_ = 0;
   int32_t next_serial_ = 0;
   uint32_t pictures_decoded_ = 0;
   uint32_t slice_errors_ = 0;

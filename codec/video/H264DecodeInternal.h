@@ -131,13 +131,13 @@ struct C264_Decode::SyntaxSource {
   virtual bool Ok() const = 0;
 };
 
-// Classifies mb_type, numbered as the slice type numbers it (P types 0..4 and B types
-// 0..22 followed by the I types of Table 7-11), into a kind with its fixed properties:
-// Intra_16x16 prediction mode and coded_block_pattern, partition prediction flags.
 // Implicit bi-prediction weight w1 of list 1 (8.4.2.3.1) for the order counts of the
 // current picture (or field) and the two references.
 int ImplicitWeight(int32_t cur_poc, int32_t poc0, int32_t poc1);
 
+// Classifies mb_type, numbered as the slice type numbers it (P types 0..4 and B types
+// 0..22 followed by the I types of Table 7-11), into a kind with its fixed properties:
+// Intra_16x16 prediction mode and coded_block_pattern, partition prediction flags.
 bool ClassifyMbType(int slice_kind, int mb_type, int& kind, int& i16_mode, int& cbp, int part_pred[4]);
 
 // Partition prediction of B macroblock types 1..21 (Table 7-14): bit 0 list 0, bit 1 list 1.

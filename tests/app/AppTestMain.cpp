@@ -8,15 +8,14 @@
 #include "app/AppSettings.h"
 #include "codec/audio/AudioCodecs.h"
 #include "codec/video/VideoCodecs.h"
+#include "tests/support/TestSupport.h"
 #include "ui/Dialogs.h"
 
 namespace fennik::test {
 
 std::string SettingsPath() {
-  static const std::string path = (std::filesystem::temp_directory_path() /
-                                   ("fennik-app-test-" + std::to_string(::getpid()) + ".ini"))
-                                      .string();
-  return path;
+  static const TempDir dir;
+  return dir / "fennik.ini";
 }
 
 QApplication& App() {

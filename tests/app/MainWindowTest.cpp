@@ -33,6 +33,7 @@
 #include "codec/audio/CodecModules.h"
 #include "playback/CPacedOutput.h"
 #include "tests/app/AppTestMain.h"
+#include "tests/support/TestSupport.h"
 #include "ui/CAvChartView.h"
 #include "ui/CHexView.h"
 #include "ui/CInfoView.h"
@@ -50,16 +51,10 @@ const std::string kData = FENNIK_TEST_DATA;
 const std::string kSample = kData + "/sample.pcap";
 const std::string kNoSdp = kData + "/captures/g711a-g722-nosdp-nsec.pcap";
 
-std::string TempPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / (std::to_string(::getpid()) + "-" + name)).string();
-}
+// A temporary folder of the test program, removed at its end.
+const test::TempDir g_dir;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string TempName(const std::string& name) { return g_dir / name; }
 
 struct DialogHookScope {
   explicit DialogHookScope(DialogHook hook) { SetDialogHook(std::move(hook)); }
@@ -184,7 +179,7 @@ TEST_F(MainWindowTest, RefusesMissingAndUnsupportedFiles) {
   OpenAndWait(kSample);
   {
     MessageLog log;
-    EXPECT_FALSE(window_->Open(TempPath("does-not-exist.pcap")));
+    EXPECT_FALSE(window_->Open(TempName("does-not-exist.pcap")));
     ASSERT_EQ(log.entries.size(), 1u);
     EXPECT_EQ(log.entries[0].text, "Can't open file");
     EXPECT_EQ(log.entries[0].caption, "Open stream file");
@@ -192,7 +187,7 @@ TEST_F(MainWindowTest, RefusesMissingAndUnsupportedFiles) {
   // The open capture was closed first.
   EXPECT_FALSE(window_->IsOpen());
   EXPECT_EQ(window_->Tabs()->count(), 0);
-  const std::string junk = TempPath("junk.pcap");
+  const std::string junk = TempName("junk.pcap");
   std::ofstream(junk) << "this is not a capture file at all, just text";
   for (const std::string& path : {junk, kData + "/config/defaults.ini"}) {
     MessageLog log;
@@ -379,7 +374,7 @@ TEST_F(MainWindowTest, ErrorListJumpsToThePacket) {
 // A capture cut short (or deleted) while open: the views read nothing where the file has
 // no bytes any more, and the window stays usable.
 TEST_F(MainWindowTest, FileCutShortWhileOpenStaysUsable) {
-  const std::string copy = TempPath("cut.pcap");
+  const std::string copy = TempName("cut.pcap");
   std::filesystem::copy_file(kSample, copy, std::filesystem::copy_options::overwrite_existing);
   OpenAndWait(copy);
   std::filesystem::resize_file(copy, 100);
@@ -397,7 +392,7 @@ TEST_F(MainWindowTest, FileCutShortWhileOpenStaysUsable) {
   Painted(audio->List());
   Painted(audio->Info());
   // CSV output of the packet list still works: it needs only the tables.
-  const std::string out = TempPath("cut.csv");
+  const std::string out = TempName("cut.csv");
   MessageLog log(true);
   window_->Tabs()->setCurrentIndex(0);
   {
@@ -439,7 +434,7 @@ TEST_F(MainWindowTest, CsvDialogChecksAndReport) {
     EXPECT_NE(dialog.result(), QDialog::Accepted);
   }
   // An existing file asks before overwriting; No keeps the dialog open.
-  const std::string existing = TempPath("existing.csv");
+  const std::string existing = TempName("existing.csv");
   std::ofstream(existing) << "old";
   {
     CCsvFileDialog dialog(0);
@@ -469,7 +464,7 @@ TEST_F(MainWindowTest, CsvDialogChecksAndReport) {
   }
   ASSERT_TRUE(WaitFor([&] { return yes.entries.size() >= 2; }));
   EXPECT_EQ(yes.entries[1].text, QString::fromUtf8("CSVファイル出力が完了しました"));
-  const std::string report = ReadFile(existing);
+  const std::string report = test::ReadFileText(existing);
   EXPECT_EQ(report.rfind("No.,ADDRESS,Packet No.,", 0), 0u);
   EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 11);  // header and 10 rows
   std::filesystem::remove(existing);
@@ -499,7 +494,7 @@ TEST_F(MainWindowTest, ExtractionDialogChecksAndRawExtraction) {
     EXPECT_NE(dialog.result(), QDialog::Accepted);
   }
   // Every packet of the first stream, as raw payload bytes, through the worker.
-  const std::string out = TempPath("extract.raw");
+  const std::string out = TempName("extract.raw");
   std::filesystem::remove(out);
   MessageLog log(true);
   {
@@ -525,7 +520,7 @@ TEST_F(MainWindowTest, ExtractionDialogChecksAndRawExtraction) {
 // headers, video and audio chunks and an index.
 TEST_F(MainWindowTest, ExtractionDialogWritesAvi) {
   OpenAndWait(kData + "/captures/h264-pcmu-sip-udp.pcap");
-  const std::string out = TempPath("extract.avi");
+  const std::string out = TempName("extract.avi");
   std::filesystem::remove(out);
   MessageLog log(true);
   {
@@ -546,7 +541,7 @@ TEST_F(MainWindowTest, ExtractionDialogWritesAvi) {
   }
   ASSERT_TRUE(WaitFor([&] { return !log.entries.empty(); }));
   EXPECT_EQ(log.entries.back().text, QString::fromUtf8("ストリームの抽出が完了しました"));
-  const std::string avi = ReadFile(out);
+  const std::string avi = test::ReadFileText(out);
   ASSERT_GT(avi.size(), 12u);
   EXPECT_EQ(avi.substr(0, 4), "RIFF");
   EXPECT_EQ(avi.substr(8, 4), "AVI ");
@@ -624,7 +619,7 @@ TEST_F(MainWindowTest, ColourAndFontGoToTheSettingsFile) {
     });
     window_->Command(kCmdFont);
   }
-  const std::string ini = ReadFile(test::SettingsPath());
+  const std::string ini = test::ReadFileText(test::SettingsPath());
   EXPECT_NE(ini.find("DejaVu Sans Mono"), std::string::npos);
   EXPECT_NE(ini.find("17"), std::string::npos);
   CreateSettings(test::SettingsPath());  // read back
@@ -648,7 +643,7 @@ TEST(PlayStatus, LabelCodecAndStreamTime) {
 // status bar counts the stream time up, is cleared at the end, and the list cursor moves
 // to where the play stopped. Selecting another tab during a play stops it at once.
 TEST_F(MainWindowTest, PlaysSelectedStreamAndStopsOnTabSwitch) {
-  const std::string wav = TempPath("play.wav");
+  const std::string wav = TempName("play.wav");
   double speed = 4.0;
   window_->audioOutput = [&wav, &speed] { return std::make_unique<CWavOutput>(wav, speed); };
   OpenAndWait(kSample);
@@ -716,7 +711,7 @@ TEST_F(MainWindowTest, JapaneseInterface) {
   // The cursor arrow of the Japanese interface.
   EXPECT_NE(rows[static_cast<size_t>(RtpPage()->List()->HeaderRows())].text.find("⇒"), std::string::npos);
   MessageLog log;
-  EXPECT_FALSE(window_->Open(TempPath("missing.pcap")));
+  EXPECT_FALSE(window_->Open(TempName("missing.pcap")));
   ASSERT_EQ(log.entries.size(), 1u);
   EXPECT_EQ(log.entries[0].text, QString::fromUtf8("ファイルが開けません"));
   EXPECT_EQ(log.entries[0].caption, QString::fromUtf8("ファイルを開く"));
@@ -724,7 +719,7 @@ TEST_F(MainWindowTest, JapaneseInterface) {
 
 TEST(StartupLanguage, DialogOnlyWhenNeverChosen) {
   App();
-  const std::string ini = TempPath("language.ini");
+  const std::string ini = TempName("language.ini");
   const QByteArray lang = qgetenv("LANG");
   const QByteArray all = qgetenv("LC_ALL");
   qunsetenv("LC_ALL");

@@ -19,7 +19,7 @@
 #include "app/VideoPage.h"
 #include "capture/CRTP_Parser.h"
 #include "tests/app/AppTestMain.h"
-#include "tests/cli/CliRunner.h"
+#include "tests/support/TestSupport.h"
 #include "ui/CInfoView.h"
 
 namespace fennik {
@@ -152,7 +152,7 @@ TEST_F(VideoPageTest, PageShowsTheCliPicture) {
   for (uint32_t k : {0u, 7u, 23u}) {
     ASSERT_TRUE(ShowFrame(page, k)) << k;
     const std::string ppm = ::testing::TempDir() + "/video_page_" + std::to_string(k) + ".ppm";
-    ASSERT_EQ(testing::Cli("decode " + kAvCapture + " --stream 2 --frame " + std::to_string(k) + " -o " + ppm).status,
+    ASSERT_EQ(test::Cli("decode " + kAvCapture + " --stream 2 --frame " + std::to_string(k) + " -o " + ppm).status,
               0);
     int w = 0, h = 0;
     std::string rgb;

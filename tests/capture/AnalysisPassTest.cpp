@@ -17,11 +17,12 @@ const uint32_t kA = Ip(10, 0, 0, 1), kB = Ip(10, 0, 0, 2);
 
 struct Analysed {
   explicit Analysed(const Bytes& bytes) : file(bytes) {
-    ErrorList::Instance().Clear();
     EXPECT_EQ(capture.Open(file.Path()), OpenResult::kOk);
+    capture.SetErrorSink(&errors);
     capture.Analyse(nullptr);
   }
   TempFile file;
+  ErrorList errors;
   CRTP_Parser capture;
 };
 
@@ -148,18 +149,39 @@ TEST(AnalysisPass, UserSdpMadeForOneDirectionAlsoMatchesTheReverseDirection) {
   EXPECT_TRUE(c.MissingSdp().empty());
 }
 
+// A capture opened from memory (the fuzz targets' way) gives what the file gives, and its
+// reads stop at the end of the bytes.
+TEST(AnalysisPass, CaptureInMemoryGivesTheFilesTables) {
+  const std::string path = TestData("sample.pcap");
+  const Bytes bytes = ReadFileBytes(path);
+  CRTP_Parser file, memory;
+  ASSERT_EQ(file.Open(path), OpenResult::kOk);
+  ASSERT_EQ(memory.OpenBytes(bytes.data(), bytes.size()), OpenResult::kOk);
+  file.Analyse(nullptr);
+  memory.Analyse(nullptr);
+  EXPECT_EQ(memory.Packets().GetCount(), file.Packets().GetCount());
+  ASSERT_EQ(memory.Streams().size(), 2u);
+  EXPECT_EQ(memory.Streams()[1].packets, file.Streams()[1].packets);
+  uint8_t tail[4] = {};
+  EXPECT_EQ(memory.ReadAt(bytes.size() - 2, tail, 4), 2u);
+  EXPECT_EQ(memory.ReadAt(bytes.size(), tail, 4), 0u);
+  EXPECT_FALSE(memory.Write(tail, 1));
+  CRTP_Parser text;
+  EXPECT_EQ(text.OpenBytes(bytes.data() + 40, 64), OpenResult::kNotSupported);
+}
+
 TEST(AnalysisPass, SequenceErrorsEnterTheErrorListOnce) {
   auto frames = AudioStream(kA, 4000, kB, 5000, 10);
   frames.erase(frames.begin() + 4);  // lose one packet
   Analysed a(ClassicPcap(frames));
   EXPECT_EQ(a.capture.Streams()[0].sequenceErrors, 1u);
-  ASSERT_EQ(ErrorList::Instance().UsedCount(), 1);
-  const ErrorListEntry& err = ErrorList::Instance().At(0);
+  ASSERT_EQ(a.errors.UsedCount(), 1);
+  const ErrorListEntry& err = a.errors.At(0);
   EXPECT_EQ(err.packetNumber, 5u);
   EXPECT_EQ(err.containerKind, kContainerKindRtp);
   EXPECT_EQ(err.errorCode, kErrorCodeSequence);
-  ErrorList::Instance().Record(err.fileOffset, 5, 0);
-  EXPECT_EQ(ErrorList::Instance().UsedCount(), 1);
+  a.errors.Record(err.fileOffset, 5, 0);
+  EXPECT_EQ(a.errors.UsedCount(), 1);
   EXPECT_STREQ(ErrorText(1, 1), "シーケンス番号が不連続");
   EXPECT_STREQ(ErrorText(1, 0), "The sequence number is discrete.");
   EXPECT_STREQ(ErrorText(99, 0), "");

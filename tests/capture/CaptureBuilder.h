@@ -3,11 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
+#include "tests/support/TestSupport.h"
 
 namespace fennik::test {
 
@@ -172,21 +171,13 @@ inline Bytes Pcapng(const std::vector<Frame>& frames, bool bigEndian = false, ui
 // A temporary file holding `bytes`, removed with the object.
 class TempFile {
  public:
-  explicit TempFile(const Bytes& bytes, const char* suffix = ".pcap") {
-    char name[] = "/tmp/fennik-test-XXXXXX";
-    int fd = mkstemp(name);
-    path_ = std::string(name) + suffix;
-    ::close(fd);
-    std::rename(name, path_.c_str());
-    FILE* f = std::fopen(path_.c_str(), "wb");
-    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
+  explicit TempFile(const Bytes& bytes, const char* suffix = ".pcap") : path_(std::string("capture") + suffix) {
+    WriteFile(path_.Path(), std::string(bytes.begin(), bytes.end()));
   }
-  ~TempFile() { std::remove(path_.c_str()); }
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const { return path_.Path(); }
 
  private:
-  std::string path_;
+  TempPath path_;
 };
 
 // A G.711-like stream: `count` packets 20 ms apart, 160-byte payloads, timestamps +160.

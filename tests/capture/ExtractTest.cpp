@@ -9,8 +9,6 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -26,37 +24,13 @@ namespace {
 
 using test::Bytes;
 
-const std::string kCaptures = std::string(FENNIK_TEST_DATA) + "/captures/";
+const std::string kCaptures = test::TestData("captures/");
 const std::string kH264Capture = kCaptures + "h264-pcmu-sip-udp.pcap";
 const std::string kL16Capture = kCaptures + "l16-sip-tcp.pcapng";
-const std::string kElementary = std::string(FENNIK_TEST_DATA) + "/extract/h264-rtp.264";
+const std::string kElementary = test::TestData("extract/h264-rtp.264");
 
-Bytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
-
-// An output path that does not exist yet, removed with the object.
-class OutPath {
- public:
-  explicit OutPath(const char* suffix) {
-    char name[] = "/tmp/fennik-extract-XXXXXX";
-    const int fd = mkstemp(name);
-    ::close(fd);
-    std::remove(name);
-    path_ = std::string(name) + suffix;
-  }
-  ~OutPath() { std::remove(path_.c_str()); }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using test::FileExists;
+using test::ReadFileBytes;
 
 struct Opened {
   CRTP_Parser capture;
@@ -70,7 +44,7 @@ struct Opened {
 // the file at each entry's record offset plus payload offset.
 Bytes PayloadsFromTable(const CRTP_Parser& capture, const std::string& path, uint32_t index,
                         uint32_t start = 0, uint32_t end = 0xFFFFFFFF) {
-  const Bytes file = ReadAll(path);
+  const Bytes file = ReadFileBytes(path);
   Bytes out;
   for (uint64_t row : capture.StreamPacketIndices(index)) {
     uint64_t address = 0;
@@ -128,14 +102,14 @@ TEST(Extract, RawAudioIsTheConcatenatedPayloads) {
     SCOPED_TRACE(path);
     Opened c(path);
     ASSERT_GE(c.capture.Streams().size(), 2u);
-    OutPath out(".raw");
+    test::TempPath out("out.raw");
     CStreamExtractor extractor(c.capture);
     const ExtractionResult r = extractor.Extract(Request(out.Path(), 1), nullptr);
     ASSERT_TRUE(r.Ok()) << ExtractStatusText(r.status);
     const Bytes expected = PayloadsFromTable(c.capture, path, 0);
     EXPECT_EQ(r.packets, c.capture.Streams()[0].packets);
     EXPECT_EQ(r.bytes, expected.size());
-    EXPECT_EQ(ReadAll(out.Path()), expected);
+    EXPECT_EQ(ReadFileBytes(out.Path()), expected);
   }
 }
 
@@ -145,25 +119,25 @@ TEST(Extract, RangeStartsAtStartPacketAndStopsBeforeEndPacket) {
   ASSERT_GE(rows.size(), 40u);
   const uint32_t start = PacketNumberOfRow(c.capture, rows[10]);
   const uint32_t end = PacketNumberOfRow(c.capture, rows[30]);
-  OutPath out(".raw");
+  test::TempPath out("out.raw");
   CStreamExtractor extractor(c.capture);
   const ExtractionResult r = extractor.Extract(Request(out.Path(), 2, 0, int32_t(start), int32_t(end)), nullptr);
   ASSERT_TRUE(r.Ok());
   EXPECT_EQ(r.packets, 20u);
-  EXPECT_EQ(ReadAll(out.Path()), PayloadsFromTable(c.capture, kL16Capture, 1, start, end));
+  EXPECT_EQ(ReadFileBytes(out.Path()), PayloadsFromTable(c.capture, kL16Capture, 1, start, end));
 }
 
 TEST(Extract, RawH264GivesTheElementaryStreamsNalUnits) {
   Opened c(kH264Capture);
   ASSERT_EQ(c.capture.Streams()[1].codecType, 11u);
   ASSERT_EQ(c.capture.StreamObject(1), nullptr);  // works from the packet table alone
-  OutPath out(".264");
+  test::TempPath out("out.264");
   CStreamExtractor extractor(c.capture);
   const ExtractionResult r = extractor.Extract(Request(out.Path(), 2), nullptr);
   ASSERT_TRUE(r.Ok());
   EXPECT_EQ(r.videoFrames, 50u);
-  const Bytes raw = ReadAll(out.Path());
-  const std::vector<Bytes> expected = NalUnits(ReadAll(kElementary));
+  const Bytes raw = ReadFileBytes(out.Path());
+  const std::vector<Bytes> expected = NalUnits(ReadFileBytes(kElementary));
   ASSERT_GT(expected.size(), 50u);
   EXPECT_EQ(NalUnits(raw), expected);
   // Every NAL unit behind a four-byte start code.
@@ -175,7 +149,7 @@ TEST(Extract, RawH264GivesTheElementaryStreamsNalUnits) {
 // stream's SPS tells, patched into the main header.
 TEST(Extract, AviTakesThePictureSizeFromTheSps) {
   Opened c(kH264Capture);
-  OutPath out(".avi");
+  test::TempPath out("out.avi");
   CStreamExtractor extractor(c.capture);
   ExtractionRequest request = Request(out.Path(), 1, 1);
   request.streamIds[1] = 2;
@@ -183,7 +157,7 @@ TEST(Extract, AviTakesThePictureSizeFromTheSps) {
   ASSERT_TRUE(r.Ok()) << ExtractStatusText(r.status);
   EXPECT_EQ(r.packets, 196u);
   EXPECT_EQ(r.videoFrames, 50u);
-  const Bytes avi = ReadAll(out.Path());
+  const Bytes avi = ReadFileBytes(out.Path());
   ASSERT_GT(avi.size(), 200u);
   const std::string text(avi.begin(), avi.begin() + 200);
   const size_t avih = text.find("avih");
@@ -195,11 +169,11 @@ TEST(Extract, AviTakesThePictureSizeFromTheSps) {
 
 TEST(H264PictureSize, SequenceParameterSetsOfX264Streams) {
   uint32_t w = 0, h = 0;
-  const Bytes stream = ReadAll(kElementary);
+  const Bytes stream = ReadFileBytes(kElementary);
   ASSERT_TRUE(H264PictureSizeInStream(stream.data(), stream.size(), w, h));
   EXPECT_EQ(w, 320u);
   EXPECT_EQ(h, 240u);
-  const Bytes high = ReadAll(std::string(FENNIK_TEST_DATA) + "/h264/high_cabac.264");
+  const Bytes high = ReadFileBytes(std::string(FENNIK_TEST_DATA) + "/h264/high_cabac.264");
   ASSERT_TRUE(H264PictureSizeInStream(high.data(), high.size(), w, h));
   EXPECT_EQ(w, 176u);
   EXPECT_EQ(h, 144u);
@@ -216,7 +190,7 @@ TEST(Extract, AVideoFrameCutByTheEndPacketIsNotWritten) {
   Opened c(kH264Capture);
   // The second IDR picture is sent as FU-A fragments: end the range at its second fragment.
   const std::vector<uint64_t> rows = c.capture.StreamPacketIndices(1);
-  const Bytes file = ReadAll(kH264Capture);
+  const Bytes file = ReadFileBytes(kH264Capture);
   uint32_t markers = 0, end = 0;
   bool seenIdrStart = false;
   for (size_t i = 0; i + 1 < rows.size(); ++i) {
@@ -235,12 +209,12 @@ TEST(Extract, AVideoFrameCutByTheEndPacketIsNotWritten) {
     markers += e.marker;
   }
   ASSERT_TRUE(seenIdrStart);
-  OutPath out(".264");
+  test::TempPath out("out.264");
   CStreamExtractor extractor(c.capture);
   const ExtractionResult r = extractor.Extract(Request(out.Path(), 2, 0, 1, int32_t(end)), nullptr);
   ASSERT_TRUE(r.Ok());
-  const std::vector<Bytes> expected = NalUnits(ReadAll(kElementary));
-  const std::vector<Bytes> got = NalUnits(ReadAll(out.Path()));
+  const std::vector<Bytes> expected = NalUnits(ReadFileBytes(kElementary));
+  const std::vector<Bytes> got = NalUnits(ReadFileBytes(out.Path()));
   EXPECT_EQ(r.videoFrames, markers);
   ASSERT_LT(got.size(), expected.size());
   EXPECT_EQ(got, std::vector<Bytes>(expected.begin(), expected.begin() + static_cast<long>(got.size())));
@@ -255,7 +229,7 @@ TEST(Extract, RefusedRequestsCreateNoFile) {
     ExtractionRequest request;
     ExtractStatus status;
   };
-  OutPath out(".out");
+  test::TempPath out("out.out");
   ExtractionRequest twoAudio = Request(out.Path(), 1, 1);
   twoAudio.streamIds[1] = 1;
   const uint32_t last = PacketNumberOfRow(c.capture, c.capture.Packets().GetCount() - 1);
@@ -272,18 +246,18 @@ TEST(Extract, RefusedRequestsCreateNoFile) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
     EXPECT_EQ(extractor.Extract(k.request, nullptr).status, k.status);
-    EXPECT_FALSE(Exists(out.Path()));
+    EXPECT_FALSE(FileExists(out.Path()));
   }
   // A stream whose codec AVI has no code for (dynamic PT without SDP: codec unknown).
   Opened unknown(kCaptures + "g711a-g722-nosdp-nsec.pcap");
   ASSERT_EQ(unknown.capture.Streams()[0].codecType, 0u);
   CStreamExtractor other(unknown.capture);
   EXPECT_EQ(other.Extract(Request(out.Path(), 1, 1), nullptr).status, ExtractStatus::kNotForAvi);
-  EXPECT_FALSE(Exists(out.Path()));
+  EXPECT_FALSE(FileExists(out.Path()));
   // In raw form the same stream is written packet by packet.
   const ExtractionResult raw = other.Extract(Request(out.Path(), 1, 0), nullptr);
   ASSERT_TRUE(raw.Ok());
-  EXPECT_EQ(ReadAll(out.Path()), PayloadsFromTable(unknown.capture, kCaptures + "g711a-g722-nosdp-nsec.pcap", 0));
+  EXPECT_EQ(ReadFileBytes(out.Path()), PayloadsFromTable(unknown.capture, kCaptures + "g711a-g722-nosdp-nsec.pcap", 0));
 }
 
 TEST(Extract, OutputFailures) {
@@ -299,21 +273,21 @@ TEST(Extract, OutputFailures) {
   }
   // The capture itself is never the output (a copy stands in for it here).
   {
-    const Bytes before = ReadAll(kH264Capture);
+    const Bytes before = ReadFileBytes(kH264Capture);
     test::TempFile copy(before);
     Opened opened(copy.Path());
     CStreamExtractor self(opened.capture);
     EXPECT_EQ(self.Extract(Request(copy.Path(), 1), nullptr).status, ExtractStatus::kOutputIsCapture);
-    EXPECT_EQ(ReadAll(copy.Path()), before);
+    EXPECT_EQ(ReadFileBytes(copy.Path()), before);
   }
   // Without replace an existing file is refused and keeps its bytes.
-  OutPath out(".raw");
+  test::TempPath out("out.raw");
   { std::ofstream(out.Path()) << "keep"; }
   ExtractionRequest request = Request(out.Path(), 1);
   request.replace = false;
   r = extractor.Extract(request, nullptr);
   EXPECT_EQ(r.status, ExtractStatus::kCreateFailed);
-  EXPECT_EQ(ReadAll(out.Path()), (Bytes{'k', 'e', 'e', 'p'}));
+  EXPECT_EQ(ReadFileBytes(out.Path()), (Bytes{'k', 'e', 'e', 'p'}));
 }
 
 // A capture larger than three chunks: 1,000-byte payloads of one stream, each with its own
@@ -346,12 +320,12 @@ TEST(Extract, WalksChunkByChunkWithProgressAndCancellation) {
     test::TempFile file(pcapng ? test::Pcapng(frames) : test::ClassicPcap(frames), pcapng ? ".pcapng" : ".pcap");
     Opened c(file.Path());
     ASSERT_EQ(c.capture.Packets().GetCount(), 4000u);
-    OutPath out(".raw");
+    test::TempPath out("out.raw");
     CStreamExtractor extractor(c.capture);
     Listener progress;
     const ExtractionResult r = extractor.Extract(Request(out.Path(), 1), &progress);
     ASSERT_TRUE(r.Ok());
-    EXPECT_EQ(ReadAll(out.Path()), expected);
+    EXPECT_EQ(ReadFileBytes(out.Path()), expected);
     // Before each chunk, then once at the end; the range is the file from the first record.
     ASSERT_GE(progress.calls.size(), 5u);
     const uint64_t total = progress.calls.front().second;
@@ -369,7 +343,7 @@ TEST(Extract, WalksChunkByChunkWithProgressAndCancellation) {
     cancel.cancelAfter = 2;
     const ExtractionResult cancelled = extractor.Extract(Request(out.Path(), 1), &cancel);
     EXPECT_EQ(cancelled.status, ExtractStatus::kCancelled);
-    const Bytes partial = ReadAll(out.Path());
+    const Bytes partial = ReadFileBytes(out.Path());
     EXPECT_GT(partial.size(), 0u);
     EXPECT_LT(partial.size(), expected.size());
     EXPECT_EQ(partial, Bytes(expected.begin(), expected.begin() + static_cast<long>(partial.size())));

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "capture/CRTP_Parser.h"
-#include "capture/ErrorList.h"
 #include "capture/RtpViews.h"
 #include "tests/capture/CaptureBuilder.h"
 #include "view/CListModel.h"
@@ -52,7 +51,6 @@ std::vector<TsvRow> ReadTsv(const std::string& name) {
 class Opened {
  public:
   explicit Opened(const std::string& name) {
-    ErrorList::Instance().Clear();
     ok = capture.Open(Capture(name)) == OpenResult::kOk;
     if (ok) capture.Analyse(nullptr);
   }

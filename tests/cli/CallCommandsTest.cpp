@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "tests/capture/CaptureBuilder.h"
-#include "tests/cli/CliRunner.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
-using fennik::testing::Cli;
-using fennik::testing::CliRun;
+using fennik::test::Cli;
+using fennik::test::CommandRun;
 
 const std::string kCaptures = std::string(FENNIK_TEST_DATA) + "/captures/";
 const std::string kCall = kCaptures + "call-events-cn-dup-ext.pcap";
@@ -36,7 +36,7 @@ std::vector<int16_t> Samples(const std::string& path, size_t skip) {
 
 // The id of the stream from `source` ("a.b.c.d:port") in the stream table.
 std::string StreamId(const std::string& file, const std::string& source) {
-  const CliRun r = Cli("streams " + file);
+  const CommandRun r = Cli("streams " + file);
   const size_t at = r.out.find("  " + source + " ");
   if (at == std::string::npos) return "0";
   const size_t line = r.out.rfind('\n', at) + 1;
@@ -51,7 +51,7 @@ TEST(CallCommands, DecodeKeepsTheRtpTimelineUnlessConcatenated) {
   for (const std::string& file : {kCall, kCallVlan}) {
     SCOPED_TRACE(file);
     const std::string id = StreamId(file, "127.0.7.10:40000");
-    CliRun r = Cli("decode " + file + " --stream " + id + " -o " + out);
+    CommandRun r = Cli("decode " + file + " --stream " + id + " -o " + out);
     ASSERT_EQ(r.status, 0) << r.err;
     // The timestamp span (4 s) with silence where suppression and loss left no packet,
     // every sample ffmpeg's decode of the sent codes on their timestamps.
@@ -78,7 +78,7 @@ TEST(CallCommands, PlaybackFollowsTheRtpTimeline) {
   const std::vector<int16_t> reference =
       Samples(kCaptures + "decoded/call-events-cn-dup-ext.pcap.40000.ffmpeg.s16le", 0);
   const std::string out = ::testing::TempDir() + "/fennik-call-play.wav";
-  const CliRun r = Cli("play " + kCall + " --stream " + StreamId(kCall, "127.0.7.10:40000") +
+  const CommandRun r = Cli("play " + kCall + " --stream " + StreamId(kCall, "127.0.7.10:40000") +
                        " --device wav:" + out);
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<int16_t> played = Samples(out, 44);
@@ -100,7 +100,7 @@ TEST(CallCommands, PlaybackFollowsTheRtpTimeline) {
 
 TEST(CallCommands, ShowPacketNamesExtensionElementsAndPadding) {
   // Slot 160 of the u-law stream: one-byte header extension and 4 octets of padding.
-  const CliRun csv = Cli("csv " + kCall + " --stream " + StreamId(kCall, "127.0.7.10:40000"));
+  const CommandRun csv = Cli("csv " + kCall + " --stream " + StreamId(kCall, "127.0.7.10:40000"));
   ASSERT_EQ(csv.status, 0);
   std::string packet;
   for (size_t at = 0; (at = csv.out.find('\n', at)) != std::string::npos; ++at) {
@@ -114,7 +114,7 @@ TEST(CallCommands, ShowPacketNamesExtensionElementsAndPadding) {
     }
   }
   ASSERT_FALSE(packet.empty());
-  const CliRun show = Cli("show " + kCall + " --packet " + packet);
+  const CommandRun show = Cli("show " + kCall + " --packet " + packet);
   ASSERT_EQ(show.status, 0) << show.err;
   EXPECT_NE(show.out.find("RTP Header Extension"), std::string::npos) << show.out;
   EXPECT_NE(show.out.find("0xBEDE                  one-byte header elements"), std::string::npos);
@@ -129,12 +129,12 @@ TEST(CallCommands, ShowPacketNamesExtensionElementsAndPadding) {
   EXPECT_NE(show.out.find("media length                                                         160 bytes"),
             std::string::npos);
   // The G.722 stream's two-byte elements: ID 20 carries five octets 00 01 02 03 04.
-  const CliRun g722 = Cli("csv " + kCall + " --stream " + StreamId(kCall, "127.0.7.20:50002") + " --end 0");
+  const CommandRun g722 = Cli("csv " + kCall + " --stream " + StreamId(kCall, "127.0.7.20:50002") + " --end 0");
   ASSERT_EQ(g722.status, 0);
   const std::string row = g722.out.substr(g722.out.find('\n') + 1);
   std::string number = row.substr(row.find(',', row.find(',') + 1) + 1);
   number = number.substr(0, number.find(','));
-  const CliRun first = Cli("show " + kCall + " --packet " + number);
+  const CommandRun first = Cli("show " + kCall + " --packet " + number);
   ASSERT_EQ(first.status, 0);
   EXPECT_NE(first.out.find("two-byte header elements"), std::string::npos) << first.out;
   EXPECT_NE(first.out.find("00 01 02 03 04"), std::string::npos);
@@ -145,7 +145,7 @@ TEST(CallCommands, ShowPacketNamesExtensionElementsAndPadding) {
 TEST(CallCommands, CsvPayloadIsBoundedByTheUdpLength) {
   for (const std::string& file : {kCall, kCallVlan}) {
     SCOPED_TRACE(file);
-    const CliRun csv = Cli("csv " + file);
+    const CommandRun csv = Cli("csv " + file);
     ASSERT_EQ(csv.status, 0);
     const size_t at = csv.out.find(",CN,");
     ASSERT_NE(at, std::string::npos);
@@ -154,7 +154,7 @@ TEST(CallCommands, CsvPayloadIsBoundedByTheUdpLength) {
     // Duplicates are noted in the list.
     EXPECT_NE(csv.out.find("Duplicate packet (not decoded)."), std::string::npos);
   }
-  const CliRun json = Cli("streams " + kCallVlan + " --json");
+  const CommandRun json = Cli("streams " + kCallVlan + " --json");
   EXPECT_NE(json.out.find("\"packets\": 178, \"sequence_errors\": 1, \"duplicates\": 20, "
                           "\"other_payload_packets\": 9, \"frames\": 149"),
             std::string::npos)
@@ -163,13 +163,13 @@ TEST(CallCommands, CsvPayloadIsBoundedByTheUdpLength) {
 
 TEST(CallCommands, Ipv6AddressesInTheTablesAndTheHeaderFields) {
   const std::string file = kCaptures + "call-ipv6.pcap";
-  const CliRun json = Cli("streams " + file + " --json");
+  const CommandRun json = Cli("streams " + file + " --json");
   EXPECT_NE(json.out.find("\"src\": \"[::1]:40004\", \"dst\": \"[::1]:50004\", \"payload_type\": 96, "
                           "\"encoding\": \"PCMU\""),
             std::string::npos)
       << json.out;
   // Packet 3 is the second RTP packet: one with a destination options header.
-  const CliRun show = Cli("show " + file + " --packet 3");
+  const CommandRun show = Cli("show " + file + " --packet 3");
   ASSERT_EQ(show.status, 0) << show.err;
   EXPECT_NE(show.out.find("IPv6 (Internet Protocol version 6)"), std::string::npos) << show.out;
   EXPECT_NE(show.out.find("Next Header                                   8  0x3C                60"),
@@ -177,7 +177,7 @@ TEST(CallCommands, Ipv6AddressesInTheTablesAndTheHeaderFields) {
   EXPECT_NE(show.out.find("Source Address                              128                      ::1"),
             std::string::npos);
   EXPECT_NE(show.out.find("Extension Headers"), std::string::npos);
-  const CliRun csv = Cli("csv " + file + " --end 0");
+  const CommandRun csv = Cli("csv " + file + " --end 0");
   EXPECT_NE(csv.out.find(",PCMU,::1, 40004,"), std::string::npos) << csv.out;
 }
 
@@ -186,7 +186,7 @@ TEST(CallCommands, RecognisedCodecWithoutDecoderIsNotAskedForSdp) {
   // G.723.1 at static payload type 4: 24-octet frames.
   TempFile file(ClassicPcap(AudioStream(Ip(10, 0, 0, 1), 4000, Ip(10, 0, 0, 2), 5000, 3,
                                         1'700'000'000'000'000, 4)));
-  const CliRun r = Cli("decode " + file.Path() + " --stream 1 -o /dev/null");
+  const CommandRun r = Cli("decode " + file.Path() + " --stream 1 -o /dev/null");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("G723 is recognised but not decoded"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("--sdp"), std::string::npos);

@@ -2,23 +2,19 @@
 // (tests/data/captures, see its README for how each was made).
 #include <gtest/gtest.h>
 
-#include "tests/cli/CliRunner.h"
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
+
+#include "tests/support/TestSupport.h"
 
 namespace {
 
-using fennik::testing::Cli;
-using fennik::testing::CliRun;
+using fennik::test::Cli;
+using fennik::test::CommandRun;
 
-std::string Data(const std::string& name) { return std::string(FENNIK_TEST_DATA) + "/" + name; }
+std::string Data(const std::string& name) { return fennik::test::TestData(name); }
 
 size_t CountLines(const std::string& text) {
   size_t n = 0;
@@ -27,7 +23,7 @@ size_t CountLines(const std::string& text) {
 }
 
 TEST(CaptureCommands, InfoDescribesTheCapture) {
-  CliRun r = Cli("info " + Data("sample.pcap"));
+  CommandRun r = Cli("info " + Data("sample.pcap"));
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Format: pcap\n"), std::string::npos);
   EXPECT_NE(r.out.find("Packets: 310\n"), std::string::npos);
@@ -35,14 +31,14 @@ TEST(CaptureCommands, InfoDescribesTheCapture) {
   EXPECT_NE(r.out.find("Streams: 2\n"), std::string::npos);
   EXPECT_NE(r.out.find("Walk: complete\n"), std::string::npos);
 
-  CliRun cut = Cli("info " + Data("captures/g711u-sip-udp-truncated.pcap"));
+  CommandRun cut = Cli("info " + Data("captures/g711u-sip-udp-truncated.pcap"));
   EXPECT_EQ(cut.status, 0);
   EXPECT_NE(cut.out.find("RTP packets: 149\n"), std::string::npos);
   EXPECT_NE(cut.out.find("truncated record"), std::string::npos);
 }
 
 TEST(CaptureCommands, StreamsAsJson) {
-  CliRun r = Cli("streams " + Data("captures/l16-sip-tcp.pcapng") + " --json");
+  CommandRun r = Cli("streams " + Data("captures/l16-sip-tcp.pcapng") + " --json");
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.out.front(), '[');
   EXPECT_NE(r.out.find("\"id\": 1, \"src\": \"127.0.1.10:22000\", \"dst\": \"127.0.1.20:32000\", "
@@ -55,53 +51,48 @@ TEST(CaptureCommands, StreamsAsJson) {
 }
 
 TEST(CaptureCommands, CsvDefaultsToEveryRowAndFileEqualsStdout) {
-  CliRun all = Cli("csv " + Data("sample.pcap"));
+  CommandRun all = Cli("csv " + Data("sample.pcap"));
   ASSERT_EQ(all.status, 0);
   EXPECT_EQ(CountLines(all.out), 301u);  // header + 300 RTP packets
   EXPECT_EQ(Cli("csv " + Data("sample.pcap") + " --start 0 --end 299").out, all.out);
 
-  const std::string file = ::testing::TempDir() + "/fennik_cli.csv";
-  ASSERT_EQ(Cli("csv " + Data("sample.pcap") + " --stream 2 -o " + file).status, 0);
-  std::ifstream in(file);
-  std::stringstream written;
-  written << in.rdbuf();
-  CliRun stream = Cli("csv " + Data("sample.pcap") + " --stream 2");
-  EXPECT_EQ(written.str(), stream.out);
+  const fennik::test::TempPath file("report.csv");
+  ASSERT_EQ(Cli("csv " + Data("sample.pcap") + " --stream 2 -o " + file.Path()).status, 0);
+  CommandRun stream = Cli("csv " + Data("sample.pcap") + " --stream 2");
+  EXPECT_EQ(fennik::test::ReadFileText(file.Path()), stream.out);
   EXPECT_EQ(CountLines(stream.out), 151u);
   EXPECT_EQ(stream.out.rfind("No.,ADDRESS,Packet No.,Cap Time,GAP(ms),", 0), 0u);
-  std::remove(file.c_str());
 
-  CliRun ja = Cli("csv " + Data("sample.pcap") + " --lang ja --end 1");
+  CommandRun ja = Cli("csv " + Data("sample.pcap") + " --lang ja --end 1");
   EXPECT_NE(ja.out.find("Payload,\x83\x47\x83\x89\x81\x5B\x93\xE0\x97\x65\n"), std::string::npos);
 }
 
 TEST(CaptureCommands, SdpFileGivesStreamsWithoutSdpTheirCodec) {
   const std::string capture = Data("captures/g711a-g722-nosdp-nsec.pcap");
-  CliRun before = Cli("streams " + capture + " --json");
+  CommandRun before = Cli("streams " + capture + " --json");
   ASSERT_EQ(before.status, 0);
   EXPECT_NE(before.out.find("\"payload_type\": 98, \"encoding\": \"\", \"codec_type\": 0"),
             std::string::npos);
-  const std::string sdp = ::testing::TempDir() + "/fennik_user.sdp";
-  std::ofstream(sdp) << "v=0\r\nm=audio 9 RTP/AVP 98\r\na=rtpmap:98 PCMU/8000\r\n";
-  CliRun after = Cli("streams " + capture + " --json --sdp " + sdp);
+  const fennik::test::TempPath sdp("user.sdp");
+  fennik::test::WriteFile(sdp.Path(), "v=0\r\nm=audio 9 RTP/AVP 98\r\na=rtpmap:98 PCMU/8000\r\n");
+  CommandRun after = Cli("streams " + capture + " --json --sdp " + sdp.Path());
   ASSERT_EQ(after.status, 0);
   EXPECT_NE(after.out.find("\"payload_type\": 98, \"encoding\": \"PCMU\", \"codec_type\": 106"),
             std::string::npos)
       << after.out;
-  std::remove(sdp.c_str());
 }
 
 TEST(CaptureCommands, EveryMediaLineOfTheSdpGivesItsStreamACodec) {
   // SIPp calls (tests/data/captures/README.md): three audio media lines in one offer, and an
   // audio+video call; every stream has a dynamic payload type.
-  CliRun multi = Cli("streams " + Data("captures/multi-audio-sipp-udp.pcap") + " --json");
+  CommandRun multi = Cli("streams " + Data("captures/multi-audio-sipp-udp.pcap") + " --json");
   ASSERT_EQ(multi.status, 0) << multi.err;
   for (const char* expected : {"\"payload_type\": 97, \"encoding\": \"G726\", \"codec_type\": 108",
                                "\"payload_type\": 98, \"encoding\": \"L16\", \"codec_type\": 94, \"media_kind\": 1, \"clock_rate\": 16000",
                                "\"payload_type\": 100, \"encoding\": \"G722\", \"codec_type\": 107"}) {
     EXPECT_NE(multi.out.find(expected), std::string::npos) << expected << "\n" << multi.out;
   }
-  CliRun av = Cli("streams " + Data("captures/av-sipp-udp.pcap") + " --json");
+  CommandRun av = Cli("streams " + Data("captures/av-sipp-udp.pcap") + " --json");
   ASSERT_EQ(av.status, 0) << av.err;
   EXPECT_EQ(CountLines(av.out), 5u);  // "[", three streams, "]"
   size_t opus = 0;
@@ -113,7 +104,7 @@ TEST(CaptureCommands, EveryMediaLineOfTheSdpGivesItsStreamACodec) {
 TEST(CaptureCommands, RtpmapShorthandGivesStreamsWithoutSdpTheirCodec) {
   // PT 98 is ffmpeg's pcm_mulaw sent without SDP; the file's other streams are static.
   const std::string capture = Data("captures/g711a-g722-nosdp-nsec.pcap");
-  CliRun one = Cli("streams " + capture + " --json --rtpmap 98=pcmu/8000");
+  CommandRun one = Cli("streams " + capture + " --json --rtpmap 98=pcmu/8000");
   ASSERT_EQ(one.status, 0) << one.err;
   EXPECT_NE(one.out.find("\"payload_type\": 98, \"encoding\": \"PCMU\", \"codec_type\": 106"),
             std::string::npos)
@@ -121,39 +112,39 @@ TEST(CaptureCommands, RtpmapShorthandGivesStreamsWithoutSdpTheirCodec) {
   // Repeatable, and a later mapping of a payload type wins over the SDP file's.
   const std::string sdp = ::testing::TempDir() + "/fennik_rtpmap.sdp";
   std::ofstream(sdp) << "v=0\r\nm=audio 9 RTP/AVP 98\r\na=rtpmap:98 G722/8000";
-  CliRun both = Cli("streams " + capture + " --json --sdp " + sdp + " --rtpmap 96=H264/90000 --rtpmap 98=PCMA/8000");
+  CommandRun both = Cli("streams " + capture + " --json --sdp " + sdp + " --rtpmap 96=H264/90000 --rtpmap 98=PCMA/8000");
   ASSERT_EQ(both.status, 0) << both.err;
   EXPECT_NE(both.out.find("\"payload_type\": 98, \"encoding\": \"PCMA\", \"codec_type\": 105"),
             std::string::npos)
       << both.out;
   std::remove(sdp.c_str());
-  CliRun frames = Cli("frames " + capture + " --stream 1 --rtpmap 98=PCMU/8000");
+  CommandRun frames = Cli("frames " + capture + " --stream 1 --rtpmap 98=PCMU/8000");
   EXPECT_EQ(frames.status, 0) << frames.err;
   EXPECT_GE(std::count(frames.out.begin(), frames.out.end(), '\n'), 100);
 
   // An encoding name no row knows is accepted with a warning; a malformed value is a usage error.
-  CliRun unknown = Cli("streams " + capture + " --rtpmap 98=G7221/16000");
+  CommandRun unknown = Cli("streams " + capture + " --rtpmap 98=G7221/16000");
   EXPECT_EQ(unknown.status, 0);
   EXPECT_NE(unknown.err.find("the encoding name G7221 is not known"), std::string::npos) << unknown.err;
   for (const char* bad : {"98", "98=PCMU", "98=PCMU/", "128=PCMU/8000", "98=PCMU/0", "x=PCMU/8000",
                           "98=/8000", "98=PCMU/8000/"}) {
-    CliRun r = Cli("streams " + capture + " --rtpmap " + bad);
+    CommandRun r = Cli("streams " + capture + " --rtpmap " + bad);
     EXPECT_EQ(r.status, 2) << bad;
     EXPECT_NE(r.err.find("--rtpmap needs PT=NAME/RATE[/CHANNELS]"), std::string::npos) << bad << r.err;
   }
 }
 
 TEST(CaptureCommands, ErrorsSayWhatIsWrong) {
-  CliRun missing = Cli("info /nonexistent/file.pcap");
+  CommandRun missing = Cli("info /nonexistent/file.pcap");
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("Can't open file"), std::string::npos);
-  CliRun text = Cli("info " + Data("captures/README.md"));
+  CommandRun text = Cli("info " + Data("captures/README.md"));
   EXPECT_EQ(text.status, 1);
   EXPECT_NE(text.err.find("Not support file format"), std::string::npos);
-  CliRun stream = Cli("csv " + Data("sample.pcap") + " --stream 9");
+  CommandRun stream = Cli("csv " + Data("sample.pcap") + " --stream 9");
   EXPECT_EQ(stream.status, 1);
   EXPECT_NE(stream.err.find("unknown stream id 9"), std::string::npos);
-  CliRun range = Cli("csv " + Data("sample.pcap") + " --start 10 --end 5");
+  CommandRun range = Cli("csv " + Data("sample.pcap") + " --start 10 --end 5");
   EXPECT_EQ(range.status, 1);
   EXPECT_NE(range.err.find("Start position or end position is wrong"), std::string::npos);
   EXPECT_EQ(Cli("csv " + Data("sample.pcap") + " --start x").status, 2);

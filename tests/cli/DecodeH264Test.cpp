@@ -2,29 +2,26 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "tests/codec/video/H264TestUtil.h"
 #include "tests/codec/video/Md5.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
+using fennik::test::Cli;
+
 std::vector<char> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::vector<uint8_t> bytes = fennik::test::ReadFileBytes(path);
+  return std::vector<char>(bytes.begin(), bytes.end());
 }
 
 TEST(DecodeH264CliTest, WritesVisiblePicturesAsY4m) {
-  const std::string out = ::testing::TempDir() + "/fennik_h264_cli.y4m";
-  const std::string in = std::string(FENNIK_TEST_DATA) + "/h264/odd_98x62.264";
-  const std::string cmd = std::string(FENNIK_CLI_PATH) + " decode " + in + " -o " + out;
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const fennik::test::TempPath outFile("out.y4m");
+  const std::string& out = outFile.Path();
+  ASSERT_EQ(Cli("decode " + fennik::test::H264Fixture("odd_98x62.264") + " -o " + out).status, 0);
   const auto y4m = ReadAll(out);
   ASSERT_GT(y4m.size(), 40u);
   const std::string header(y4m.begin(), std::find(y4m.begin(), y4m.end(), '\n'));
@@ -32,7 +29,6 @@ TEST(DecodeH264CliTest, WritesVisiblePicturesAsY4m) {
   // 12 frames of "FRAME\n", 98x62 luma and two 49x31 chroma planes.
   const size_t frame_bytes = 6 + 98 * 62 + 2 * 49 * 31;
   EXPECT_EQ(y4m.size(), header.size() + 1 + 12 * frame_bytes);
-  std::remove(out.c_str());
 }
 
 // 4:2:2 and 4:4:4 pictures keep their chroma planes: the Y4M header names the format and
@@ -40,10 +36,10 @@ TEST(DecodeH264CliTest, WritesVisiblePicturesAsY4m) {
 TEST(DecodeH264CliTest, Y4mKeepsTheChromaFormat) {
   for (const auto& [name, tag] : {std::pair{"hi422_odd_200x120", "C422"}, std::pair{"hi444_odd_98x62", "C444"},
                                   std::pair{"mono_cavlc", "C420jpeg"}}) {
-    const std::string out = ::testing::TempDir() + "/fennik_h264_" + name + ".y4m";
-    const std::string base = std::string(FENNIK_TEST_DATA) + "/h264/" + name;
-    const std::string cmd = std::string(FENNIK_CLI_PATH) + " decode " + base + ".264 -o " + out;
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << name;
+    const fennik::test::TempPath outFile("out.y4m");
+    const std::string& out = outFile.Path();
+    const std::string base = fennik::test::H264Fixture(name);
+    ASSERT_EQ(Cli("decode " + base + ".264 -o " + out).status, 0) << name;
     const auto y4m = ReadAll(out);
     const auto end = std::find(y4m.begin(), y4m.end(), '\n');
     const std::string header(y4m.begin(), end);
@@ -61,16 +57,13 @@ TEST(DecodeH264CliTest, Y4mKeepsTheChromaFormat) {
       md5.Update(reinterpret_cast<const uint8_t*>(frame + 6), frameBytes);
       EXPECT_EQ(md5.HexDigest(), expected[i]) << name << " frame " << i;
     }
-    std::remove(out.c_str());
   }
 }
 
 TEST(DecodeH264CliTest, ReportsMissingInputAndUsage) {
-  const std::string out = ::testing::TempDir() + "/fennik_h264_none.y4m";
-  const std::string missing = std::string(FENNIK_CLI_PATH) + " decode /nonexistent.264 -o " + out + " 2>/dev/null";
-  EXPECT_EQ(WEXITSTATUS(std::system(missing.c_str())), 1);
-  const std::string usage = std::string(FENNIK_CLI_PATH) + " decode 2>/dev/null";
-  EXPECT_EQ(WEXITSTATUS(std::system(usage.c_str())), 2);
+  const fennik::test::TempPath out("none.y4m");
+  EXPECT_EQ(Cli("decode /nonexistent.264 -o " + out.Path()).status, 1);
+  EXPECT_EQ(Cli("decode").status, 2);
 }
 
 }  // namespace

@@ -3,64 +3,53 @@
 // summary line, and the exit status of refused requests.
 #include <gtest/gtest.h>
 
-#include "tests/cli/CliRunner.h"
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <array>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 #include <string>
 #include <vector>
+
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
-using fennik::testing::Cli;
-using fennik::testing::CliRun;
+using test::Cli;
+using test::CommandRun;
+using test::ReadFileBytes;
 
-const std::string kCapture = std::string(FENNIK_TEST_DATA) + "/captures/h264-pcmu-sip-udp.pcap";
+const std::string kCapture = test::TestData("captures/h264-pcmu-sip-udp.pcap");
 
-std::string OutName(const char* suffix) {
-  return "/tmp/fennik-cli-extract-" + std::to_string(::getpid()) + suffix;
-}
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 TEST(ExtractCommand, AviOfAudioAndVideo) {
-  const std::string out = OutName(".avi");
-  const CliRun r = Cli("extract " + kCapture + " --stream 1,2 --format avi -o " + out);
+  const test::TempPath outFile("out.avi");
+  const std::string& out = outFile.Path();
+  const CommandRun r = Cli("extract " + kCapture + " --stream 1,2 --format avi -o " + out);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "196 packets, 89729 payload bytes, 50 video frames written to " + out + "\n");
-  const std::vector<uint8_t> avi = ReadAll(out);
+  const std::vector<uint8_t> avi = ReadFileBytes(out);
   ASSERT_GT(avi.size(), 89729u);
   EXPECT_EQ(std::string(avi.begin(), avi.begin() + 4), "RIFF");
   EXPECT_EQ(std::string(avi.begin() + 8, avi.begin() + 12), "AVI ");
-  std::remove(out.c_str());
 }
 
 TEST(ExtractCommand, RawRangeOfOneStream) {
-  const std::string out = OutName(".raw");
+  const test::TempPath outFile("out.raw");
+  const std::string& out = outFile.Path();
   // Packets 1 to 29 hold SIP and the first PCMU packets of stream 1.
-  CliRun r = Cli("extract " + kCapture + " --stream 1 --start 1 --end 30 -o " + out);
+  CommandRun r = Cli("extract " + kCapture + " --stream 1 --start 1 --end 30 -o " + out);
   EXPECT_EQ(r.status, 0);
-  const std::vector<uint8_t> part = ReadAll(out);
+  const std::vector<uint8_t> part = ReadFileBytes(out);
   EXPECT_GT(part.size(), 0u);
   EXPECT_EQ(part.size() % 160, 0u);
   r = Cli("extract " + kCapture + " --stream 1 --format raw -o " + out);
   EXPECT_EQ(r.status, 0);
-  const std::vector<uint8_t> all = ReadAll(out);
+  const std::vector<uint8_t> all = ReadFileBytes(out);
   EXPECT_EQ(all.size(), 16000u);
   EXPECT_TRUE(std::equal(part.begin(), part.end(), all.begin()));
-  std::remove(out.c_str());
 }
 
 TEST(ExtractCommand, RefusedRequests) {
-  const std::string out = OutName(".bad");
+  const test::TempPath outFile("out.bad");
+  const std::string& out = outFile.Path();
   const struct {
     const char* arguments;
     int status;
@@ -81,11 +70,10 @@ TEST(ExtractCommand, RefusedRequests) {
     if (const size_t at = arguments.find("OUT"); at != std::string::npos) arguments.replace(at, 3, out);
     SCOPED_TRACE(arguments);
     EXPECT_EQ(Cli("extract " + kCapture + arguments).status, c.status);
-    EXPECT_TRUE(ReadAll(out).empty());
+    EXPECT_TRUE(ReadFileBytes(out).empty());
   }
   EXPECT_EQ(Cli("extract " + kCapture + " --stream 2 -o /dev/full").status, 1);
   EXPECT_EQ(Cli("extract " + kCapture + " --stream 2 -o /nonexistent-folder/x.264").status, 1);
-  std::remove(out.c_str());
 }
 
 }  // namespace

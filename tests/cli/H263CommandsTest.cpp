@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "codec/video/C263_Decode.h"
-#include "tests/cli/CliRunner.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
-using fennik::testing::Cli;
+using fennik::test::Cli;
 
 std::string Rtp(const std::string& name) { return std::string(FENNIK_TEST_DATA) + "/h263/rtp/" + name; }
 

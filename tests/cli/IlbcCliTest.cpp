@@ -12,13 +12,13 @@
 
 #include "capture/CRTP_Parser.h"
 #include "codec/audio/ilbc/IlbcDecoder.h"
-#include "tests/cli/CliRunner.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
-using fennik::testing::Cli;
-using fennik::testing::CliRun;
+using fennik::test::Cli;
+using fennik::test::CommandRun;
 
 const std::string kData = std::string(FENNIK_TEST_DATA) + "/ilbc/";
 const std::string kCapture = kData + "ilbc-sip-udp.pcap";
@@ -42,7 +42,7 @@ TEST(IlbcCli, DecodesThroughTheModuleAndShowsTheParameters) {
   const std::string cli = FENNIK_CLI_PATH;
   if (!std::ifstream(cli.substr(0, cli.rfind('/') + 1) + "xcilbc_x64.so")) GTEST_SKIP() << "module not built";
   const std::string wav = ::testing::TempDir() + "/ilbc_cli.wav";
-  CliRun r = Cli("decode " + kCapture + " --stream " + StreamId(28024) + " -o " + wav);
+  CommandRun r = Cli("decode " + kCapture + " --stream " + StreamId(28024) + " -o " + wav);
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<uint8_t> bytes = Read(wav);
   std::remove(wav.c_str());
@@ -62,7 +62,7 @@ TEST(IlbcCli, DecodesThroughTheModuleAndShowsTheParameters) {
     }
   }
 
-  CliRun show = Cli("show " + kCapture + " --stream " + StreamId(28004) + " --frame 0");
+  CommandRun show = Cli("show " + kCapture + " --stream " + StreamId(28004) + " --frame 0");
   ASSERT_EQ(show.status, 0) << show.err;
   std::vector<uint8_t> first = Read(kData + "ilbc20.lbc");
   ilbc::FrameParams p;

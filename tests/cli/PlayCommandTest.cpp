@@ -7,60 +7,46 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <cstdio>
-#include <fstream>
+#include <filesystem>
 #include <string>
+
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
-const std::string kSample = std::string(FENNIK_TEST_DATA) + "/sample.pcap";
+const std::string kSample = test::TestData("sample.pcap");
 
-std::string AlsaConfig() {
-  char dir[] = "/tmp/fennik-play-cli-XXXXXX";
-  const std::string base = mkdtemp(dir) ? dir : "/tmp";
-  const std::string conf = base + "/asoundrc";
-  std::ofstream(conf) << "pcm.fennik_null { type null }\n"
-                         "pcm.fennik_nocard { type hw card 63 }\n";
-  return conf;
-}
-
-struct Output {
-  int status;
-  std::string text;  // standard output and standard error
-};
-
-Output Play(const std::string& arguments) {
-  static const std::string conf = AlsaConfig();
-  const std::string command = "ALSA_CONFIG_PATH=" + conf + " " + FENNIK_CLI_PATH + " play " + arguments + " 2>&1";
-  Output r{};
-  FILE* pipe = popen(command.c_str(), "r");
-  std::array<char, 4096> buffer;
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.text.append(buffer.data(), n);
-  r.status = WEXITSTATUS(pclose(pipe));
-  return r;
+// `out`: standard output and standard error.
+test::CommandRun Play(const std::string& arguments) {
+  static const test::TempPath conf("asoundrc");
+  if (!test::FileExists(conf.Path())) {
+    test::WriteFile(conf.Path(), "pcm.fennik_null { type null }\n"
+                                 "pcm.fennik_nocard { type hw card 63 }\n");
+  }
+  test::CommandRun run = test::RunCommand("ALSA_CONFIG_PATH=" + conf.Path() + " " + FENNIK_CLI_PATH + " play " + arguments);
+  run.out += run.err;
+  return run;
 }
 
 TEST(PlayCommandTest, PlaysToTheEndShowingTheStreamTime) {
-  const Output r = Play(kSample + " --stream 1 --device fennik_null");
-  EXPECT_EQ(r.status, 0) << r.text;
-  EXPECT_NE(r.text.find("playing stream 1 (G.711, 8000 Hz) on fennik_null, 00:03.0\n"), std::string::npos) << r.text;
+  const test::CommandRun r = Play(kSample + " --stream 1 --device fennik_null");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("playing stream 1 (G.711, 8000 Hz) on fennik_null, 00:03.0\n"), std::string::npos) << r.out;
   // Not a terminal: one line per second of stream time.
-  EXPECT_NE(r.text.find("\n00:00.0\n00:01.0\n00:02.0\nend of stream\n"), std::string::npos) << r.text;
+  EXPECT_NE(r.out.find("\n00:00.0\n00:01.0\n00:02.0\nend of stream\n"), std::string::npos) << r.out;
 }
 
 TEST(PlayCommandTest, DeviceFailuresAndBadStreamsAreReported) {
-  Output r = Play(kSample + " --stream 2 --device fennik_nocard");
+  test::CommandRun r = Play(kSample + " --stream 2 --device fennik_nocard");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.text.find("fennik-cli: the sound device \"fennik_nocard\" could not be opened"), std::string::npos)
-      << r.text;
-  EXPECT_EQ(r.text.find("ALSA lib"), std::string::npos) << "ALSA's own error lines stay out of the output";
+  EXPECT_NE(r.out.find("fennik-cli: the sound device \"fennik_nocard\" could not be opened"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("ALSA lib"), std::string::npos) << "ALSA's own error lines stay out of the output";
 
   r = Play(kSample + " --stream 3 --device fennik_null");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.text.find("unknown stream id 3"), std::string::npos) << r.text;
+  EXPECT_NE(r.out.find("unknown stream id 3"), std::string::npos) << r.out;
   r = Play(kSample + " --device fennik_null");
   EXPECT_EQ(r.status, 2);
   r = Play("/nonexistent.pcap --stream 1");
@@ -71,9 +57,8 @@ TEST(PlayCommandTest, DeviceFailuresAndBadStreamsAreReported) {
 // been played when its first time line appears): the play stops, the tool says so, exits
 // with 0 and the WAV file is complete and shorter than the stream.
 TEST(PlayCommandTest, InterruptStopsThePlayCleanly) {
-  char dir[] = "/tmp/fennik-play-int-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string wav = std::string(dir) + "/out.wav";
+  const test::TempPath wavFile("out.wav");
+  const std::string& wav = wavFile.Path();
   const std::string device = "wav:" + wav;
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
@@ -106,8 +91,7 @@ TEST(PlayCommandTest, InterruptStopsThePlayCleanly) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << text;
   EXPECT_TRUE(interrupted) << text;
   EXPECT_EQ(text.substr(text.size() - 8), "stopped\n") << text;
-  std::ifstream in(wav, std::ios::binary | std::ios::ate);
-  const auto size = static_cast<long long>(in.tellg());
+  const auto size = static_cast<long long>(std::filesystem::file_size(wav));
   // Header plus whole 100 ms blocks of 8000 Hz stereo, fewer than the stream's 3 s.
   EXPECT_GT(size, 44);
   EXPECT_EQ((size - 44) % 3200, 0) << size;

@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "tests/cli/CliRunner.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
-using fennik::testing::Cli;
+using fennik::test::Cli;
 
 const std::string kLost = std::string(FENNIK_TEST_DATA) + "/captures/g711u-sip-udp-lost-reordered.pcap";
 

@@ -3,31 +3,22 @@
 // and tcpdump; see tests/data/captures/README.md).
 #include <gtest/gtest.h>
 
-#include "tests/cli/CliRunner.h"
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "capture/CRTP_Parser.h"
 #include "codec/audio/CG711_Decode.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
-using fennik::testing::Cli;
-using fennik::testing::CliRun;
+using test::Cli;
+using test::CommandRun;
+using test::ReadFileBytes;
 
-const std::string kSample = std::string(FENNIK_TEST_DATA) + "/sample.pcap";
+const std::string kSample = test::TestData("sample.pcap");
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The RTP payload bytes of one stream of the sample, in packet order, read with the library.
 std::vector<uint8_t> StreamPayload(uint32_t streamIndex) {
@@ -51,7 +42,7 @@ int16_t Sample(const std::vector<uint8_t>& wav, size_t i) {
 }
 
 TEST(StreamCommands, FramesListsOneRowPerFrame) {
-  CliRun text = Cli("frames " + kSample + " --stream 2");
+  CommandRun text = Cli("frames " + kSample + " --stream 2");
   ASSERT_EQ(text.status, 0);
   EXPECT_NE(text.out.find("  LIST OF AUDIO FRAME\n"), std::string::npos);
   EXPECT_NE(text.out.find("  Source Port"), std::string::npos);
@@ -59,14 +50,14 @@ TEST(StreamCommands, FramesListsOneRowPerFrame) {
   EXPECT_NE(text.out.find("\n          149  0x"), std::string::npos);
   EXPECT_EQ(text.out.find("\n          150  0x"), std::string::npos);
   EXPECT_NE(text.out.find("        160  00:00:02.980000\n"), std::string::npos);
-  CliRun json = Cli("frames " + kSample + " --stream 2 --json");
+  CommandRun json = Cli("frames " + kSample + " --stream 2 --json");
   ASSERT_EQ(json.status, 0);
   EXPECT_NE(json.out.find("{\"index\": 149, "), std::string::npos);
   EXPECT_NE(json.out.find("\"size\": 160, \"time_us\": 2980000"), std::string::npos);
 }
 
 TEST(StreamCommands, ShowFrameGivesTheCommonBlockAndTheSampleTable) {
-  CliRun r = Cli("show " + kSample + " --stream 1 --frame 3");
+  CommandRun r = Cli("show " + kSample + " --stream 1 --frame 3");
   ASSERT_EQ(r.status, 0);
   const std::vector<uint8_t> payload = StreamPayload(0);
   EXPECT_NE(r.out.find("  G.711 AUDIO INFORMATION\n"), std::string::npos);
@@ -84,9 +75,10 @@ TEST(StreamCommands, ShowFrameGivesTheCommonBlockAndTheSampleTable) {
 }
 
 TEST(StreamCommands, DecodeWritesTheTablesValuesAtTheStreamsRate) {
-  const std::string out = ::testing::TempDir() + "/fennik_decode.wav";
+  const test::TempPath wavFile("decoded.wav");
+  const std::string& out = wavFile.Path();
   ASSERT_EQ(Cli("decode " + kSample + " --stream 1 -o " + out).status, 0);
-  const std::vector<uint8_t> wav = ReadAll(out);
+  const std::vector<uint8_t> wav = ReadFileBytes(out);
   const std::vector<uint8_t> payload = StreamPayload(0);
   ASSERT_EQ(payload.size(), 150u * 160);
   ASSERT_EQ(wav.size(), 44 + payload.size() * 2);
@@ -98,19 +90,18 @@ TEST(StreamCommands, DecodeWritesTheTablesValuesAtTheStreamsRate) {
   }
   // As played: stereo, every sample twice.
   ASSERT_EQ(Cli("decode " + kSample + " --stream 1 --as-played -o " + out).status, 0);
-  const std::vector<uint8_t> played = ReadAll(out);
+  const std::vector<uint8_t> played = ReadFileBytes(out);
   ASSERT_EQ(played.size(), 44 + payload.size() * 4);
   EXPECT_EQ(played[22], 2);
   for (size_t i = 0; i < payload.size(); ++i) {
     ASSERT_EQ(Sample(played, 2 * i), Sample(wav, i));
     ASSERT_EQ(Sample(played, 2 * i + 1), Sample(wav, i));
   }
-  std::remove(out.c_str());
 }
 
 TEST(StreamCommands, StreamsWithoutDecoderAndBadArgumentsAreRefused) {
   const std::string nosdp = std::string(FENNIK_TEST_DATA) + "/captures/g711a-g722-nosdp-nsec.pcap";
-  CliRun streams = Cli("streams " + nosdp);
+  CommandRun streams = Cli("streams " + nosdp);
   EXPECT_EQ(Cli("frames " + nosdp + " --stream 1").status, 1);  // PT 98 without SDP
   EXPECT_EQ(Cli("frames " + kSample + " --stream 3").status, 1);
   EXPECT_EQ(Cli("frames " + kSample).status, 2);

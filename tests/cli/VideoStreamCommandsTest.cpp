@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/cli/CliRunner.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
-using fennik::testing::Cli;
+using fennik::test::Cli;
 
 const std::string kDir = std::string(FENNIK_TEST_DATA) + "/captures/h264/";
 

@@ -2,23 +2,18 @@
 // (tests/data/captures, see its README for how each was made).
 #include <gtest/gtest.h>
 
-#include "tests/cli/CliRunner.h"
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <array>
-#include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
+
 namespace {
 
-using fennik::testing::Cli;
-using fennik::testing::CliRun;
+using fennik::test::Cli;
+using fennik::test::CommandRun;
 
-std::string Data(const std::string& name) { return std::string(FENNIK_TEST_DATA) + "/" + name; }
+std::string Data(const std::string& name) { return fennik::test::TestData(name); }
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -32,7 +27,7 @@ const char kHeader[] = "ADDRESS:      +0 +1 +2 +3 +4 +5 +6 +7 +8 +9 +A +B +C +D 
 
 TEST(ViewCommands, HexdumpFirstWindow) {
   // sample.pcap is 72,083 bytes: the default is one 16,384-byte window, 1,024 full lines.
-  CliRun r = Cli("hexdump " + Data("sample.pcap"));
+  CommandRun r = Cli("hexdump " + Data("sample.pcap"));
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 1u + 1024u);
@@ -42,7 +37,7 @@ TEST(ViewCommands, HexdumpFirstWindow) {
   EXPECT_EQ(lines[1024].substr(0, 12), "000000003FF0");
 
   // A range across the window boundary ends in a short line of 4 bytes.
-  CliRun part = Cli("hexdump " + Data("sample.pcap") + " --offset 0x3FF0 --length 36");
+  CommandRun part = Cli("hexdump " + Data("sample.pcap") + " --offset 0x3FF0 --length 36");
   ASSERT_EQ(part.status, 0) << part.err;
   const std::vector<std::string> p = Lines(part.out);
   ASSERT_EQ(p.size(), 4u);
@@ -54,14 +49,14 @@ TEST(ViewCommands, HexdumpFirstWindow) {
 
 TEST(ViewCommands, HexdumpShortLastLine) {
   // rtp-edge-cases.pcap is 4,667 bytes; its last 5 bytes are CB CC CD CE CF.
-  CliRun r = Cli("hexdump " + Data("captures/rtp-edge-cases.pcap") + " --offset 4662");
+  CommandRun r = Cli("hexdump " + Data("captures/rtp-edge-cases.pcap") + " --offset 4662");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1], "000000001236  CB CC CD CE CF" + std::string(11 * 3, ' ') + " .....");
 
   // The whole file: 291 full lines and one of 11 bytes, whatever the requested length.
-  CliRun all = Cli("hexdump " + Data("captures/rtp-edge-cases.pcap") + " --length 100000");
+  CommandRun all = Cli("hexdump " + Data("captures/rtp-edge-cases.pcap") + " --length 100000");
   ASSERT_EQ(all.status, 0) << all.err;
   const std::vector<std::string> a = Lines(all.out);
   ASSERT_EQ(a.size(), 1u + 292u);
@@ -72,17 +67,17 @@ TEST(ViewCommands, HexdumpShortLastLine) {
 }
 
 TEST(ViewCommands, HexdumpRefusals) {
-  CliRun beyond = Cli("hexdump " + Data("captures/rtp-edge-cases.pcap") + " --offset 4667");
+  CommandRun beyond = Cli("hexdump " + Data("captures/rtp-edge-cases.pcap") + " --offset 4667");
   EXPECT_EQ(beyond.status, 1);
   EXPECT_NE(beyond.err.find("beyond the end"), std::string::npos);
   EXPECT_TRUE(beyond.out.empty());
   EXPECT_EQ(Cli("hexdump " + Data("sample.pcap") + " --length 0").status, 2);
   EXPECT_EQ(Cli("hexdump " + Data("sample.pcap") + " --offset -5").status, 2);
   EXPECT_EQ(Cli("hexdump " + Data("sample.pcap") + " --offset 12x").status, 2);
-  CliRun missing = Cli("hexdump " + Data("no-such-file.pcap"));
+  CommandRun missing = Cli("hexdump " + Data("no-such-file.pcap"));
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("Can't open file"), std::string::npos);
-  CliRun other = Cli("hexdump " + Data("captures/README.md"));
+  CommandRun other = Cli("hexdump " + Data("captures/README.md"));
   EXPECT_EQ(other.status, 1);
   EXPECT_NE(other.err.find("Not support file format"), std::string::npos);
 }
@@ -90,7 +85,7 @@ TEST(ViewCommands, HexdumpRefusals) {
 TEST(ViewCommands, ShowPacketFields) {
   // Packet 11 of g711u-sip-udp.pcap (tsv): 127.0.1.20:30000 -> 127.0.1.10:20000, seq 1314,
   // timestamp 22804797, SSRC 0x2b5e0c11, PT 0, 160 payload bytes.
-  CliRun r = Cli("show " + Data("captures/g711u-sip-udp.pcap") + " --packet 11");
+  CommandRun r = Cli("show " + Data("captures/g711u-sip-udp.pcap") + " --packet 11");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 3u + 13u + 5u + 10u);
@@ -113,7 +108,7 @@ TEST(ViewCommands, ShowPacketFields) {
 }
 
 TEST(ViewCommands, ShowRefusals) {
-  CliRun notRtp = Cli("show " + Data("captures/g711u-sip-udp.pcap") + " --packet 7");
+  CommandRun notRtp = Cli("show " + Data("captures/g711u-sip-udp.pcap") + " --packet 7");
   EXPECT_EQ(notRtp.status, 1);
   EXPECT_NE(notRtp.err.find("packet 7 is not an RTP packet"), std::string::npos);
   EXPECT_EQ(Cli("show " + Data("captures/g711u-sip-udp.pcap") + " --packet 0").status, 2);

@@ -18,14 +18,14 @@
 #include <vector>
 
 #include "capture/CRTP_Parser.h"
-#include "tests/cli/CliRunner.h"
+#include "tests/support/TestSupport.h"
 #include "tests/codec/video/Md5.h"
 
 namespace fennik {
 namespace {
 
-using fennik::testing::Cli;
-using fennik::testing::CliRun;
+using fennik::test::Cli;
+using fennik::test::CommandRun;
 
 const std::string kVoice = std::string(FENNIK_TEST_DATA) + "/voice/";
 const std::string kCapture = kVoice + "voice-sip-udp.pcap";
@@ -71,7 +71,7 @@ bool ModulesBuilt() {
 }
 
 std::string Show(uint16_t port, int frame) {
-  CliRun r = Cli("show " + kCapture + " --stream " + Id(port) + " --frame " + std::to_string(frame));
+  CommandRun r = Cli("show " + kCapture + " --stream " + Id(port) + " --frame " + std::to_string(frame));
   EXPECT_EQ(r.status, 0) << r.err;
   return r.out;
 }
@@ -98,7 +98,7 @@ TEST(VoiceCodecs, DecodingEqualsTheLibrariesOwn) {
     const std::string wav = ::testing::TempDir() + "/voice_" + name + ".wav";
     // Frames back to back, as the libraries decoded them (Annex B's untransmitted frames
     // would be silence on the RTP timeline).
-    CliRun r = Cli("decode " + kCapture + " --stream " + Id(port) + " --concatenate -o " + wav);
+    CommandRun r = Cli("decode " + kCapture + " --stream " + Id(port) + " --concatenate -o " + wav);
     ASSERT_EQ(r.status, 0) << name << r.err;
     std::ifstream in(wav, std::ios::binary);
     const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -116,8 +116,8 @@ TEST(VoiceCodecs, DecodingEqualsTheLibrariesOwn) {
 TEST(VoiceCodecs, GsmListsEveryFrameOfAPacket) {
   // 26104 sends two 33-byte frames a packet, 36104 one: both list the same 50 frames, and the
   // second frame of a packet starts 33 bytes into its payload.
-  CliRun two = Cli("frames " + kCapture + " --stream " + Id(26104));
-  CliRun one = Cli("frames " + kCapture + " --stream " + Id(36104));
+  CommandRun two = Cli("frames " + kCapture + " --stream " + Id(26104));
+  CommandRun one = Cli("frames " + kCapture + " --stream " + Id(36104));
   ASSERT_EQ(two.status, 0);
   EXPECT_EQ(VoiceStreams().payloads.at(26104).size(), 25u);
   auto rows = [](const std::string& text) {
@@ -226,7 +226,7 @@ TEST(VoiceCodecs, WithoutModulesStreamsAreShownButNotDecoded) {
   ASSERT_EQ(std::system(("mkdir -p " + folder + " && cp " + FENNIK_CLI_PATH + " " + folder + "/").c_str()), 0);
   const std::string cli = folder + "/fennik-cli ";
   auto run = [&](const std::string& arguments) {
-    CliRun r{};
+    CommandRun r{};
     FILE* pipe = popen((cli + arguments + " 2>&1").c_str(), "r");
     char buffer[4096];
     size_t n;
@@ -235,12 +235,12 @@ TEST(VoiceCodecs, WithoutModulesStreamsAreShownButNotDecoded) {
     return r;
   };
   const std::string stream = " --stream " + Id(26104);
-  CliRun shown = run("show " + kCapture + stream + " --frame 49");
+  CommandRun shown = run("show " + kCapture + stream + " --frame 49");
   EXPECT_EQ(shown.status, 0);
   EXPECT_EQ(Value(shown.out, "Magic number"), "0xD");
   // The frame keeps its time (49 frames of 160 samples) although nothing was decoded.
   EXPECT_NE(shown.out.find("00:00:00.980000"), std::string::npos);
-  CliRun decoded = run("decode " + kCapture + stream + " -o " + folder + "/out.wav");
+  CommandRun decoded = run("decode " + kCapture + stream + " -o " + folder + "/out.wav");
   EXPECT_EQ(decoded.status, 0);
   EXPECT_NE(decoded.out.find("50 of 50 frames gave no samples"), std::string::npos) << decoded.out;
   std::system(("rm -rf " + folder).c_str());

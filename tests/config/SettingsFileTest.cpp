@@ -10,39 +10,39 @@
 
 #include "config/AppParameter.h"
 #include "config/SettingsLocation.h"
-#include "tests/config/ConfigTestUtil.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
-using testing::ReadFile;
-using testing::TempFolder;
-using testing::TestData;
-using testing::WriteFile;
+using test::ReadFileText;
+using test::TempDir;
+using test::TestData;
+using test::WriteFile;
 
 constexpr char kApp[] = "/opt/fennik/bin";
 constexpr char kStart[] = "/home/user/work";
 
-// defaults.ini and written.ini were written by the program (written.ini with non-default
-// values everywhere: Japanese text, entities, an SDP list, packet options, a negative
-// colour word). Loading and saving them again must give the same bytes.
+// defaults.ini and written.ini are hand-written in the file's layout (written.ini with
+// non-default values everywhere: Japanese text, entities, an SDP list, packet options, a
+// negative colour word). Loading and saving them again must give the same bytes.
 TEST(SettingsFile, RoundTripsAreByteIdentical) {
   for (const char* name : {"defaults.ini", "written.ini"}) {
-    TempFolder folder;
-    std::string original = ReadFile(TestData(name));
+    TempDir folder;
+    std::string original = ReadFileText(TestData(std::string("config/") + name));
     ASSERT_FALSE(original.empty()) << name;
     CAppParameter p(kApp, kStart);
-    p.SetSettingsFilePath(TestData(name));
+    p.SetSettingsFilePath(TestData(std::string("config/") + name));
     ASSERT_EQ(p.Load(), CCommConfig::LoadResult::kLoaded) << name;
     p.SetSettingsFilePath(folder / "fennik.ini");
     ASSERT_TRUE(p.Save()) << name;
-    EXPECT_EQ(ReadFile(folder / "fennik.ini"), original) << name;
+    EXPECT_EQ(ReadFileText(folder / "fennik.ini"), original) << name;
   }
 }
 
 TEST(SettingsFile, WrittenFileValues) {
   CAppParameter p(kApp, kStart);
-  p.SetSettingsFilePath(TestData("written.ini"));
+  p.SetSettingsFilePath(TestData("config/written.ini"));
   ASSERT_EQ(p.Load(), CCommConfig::LoadResult::kLoaded);
   EXPECT_EQ(p.storedLanguage, 1);
   EXPECT_EQ(p.tempPath, "/tmp/fennik & co");
@@ -85,14 +85,14 @@ void ExpectHandWritten(const CAppParameter& p, bool shiftJis) {
 
 TEST(SettingsFile, HandWrittenUtf8Loads) {
   CAppParameter p(kApp, kStart);
-  p.SetSettingsFilePath(TestData("handwritten-utf8.ini"));
+  p.SetSettingsFilePath(TestData("config/handwritten-utf8.ini"));
   ASSERT_EQ(p.Load(), CCommConfig::LoadResult::kLoaded);
   ExpectHandWritten(p, false);
 }
 
 TEST(SettingsFile, HandWrittenUtf8WithByteOrderMarkLoads) {
-  TempFolder folder;
-  WriteFile(folder / "fennik.ini", "\xEF\xBB\xBF" + ReadFile(TestData("handwritten-utf8.ini")));
+  TempDir folder;
+  WriteFile(folder / "fennik.ini", "\xEF\xBB\xBF" + ReadFileText(TestData("config/handwritten-utf8.ini")));
   CAppParameter p(kApp, kStart);
   p.SetSettingsFilePath(folder / "fennik.ini");
   ASSERT_EQ(p.Load(), CCommConfig::LoadResult::kLoaded);
@@ -100,19 +100,19 @@ TEST(SettingsFile, HandWrittenUtf8WithByteOrderMarkLoads) {
 }
 
 TEST(SettingsFile, HandWrittenShiftJisLoads) {
-  std::string bytes = ReadFile(TestData("handwritten-sjis.ini"));
+  std::string bytes = ReadFileText(TestData("config/handwritten-sjis.ini"));
   // The fixture really is Shift_JIS: "ソ" is 83 5C there.
   ASSERT_NE(bytes.find("\x83\x5C"), std::string::npos);
   CAppParameter p(kApp, kStart);
-  p.SetSettingsFilePath(TestData("handwritten-sjis.ini"));
+  p.SetSettingsFilePath(TestData("config/handwritten-sjis.ini"));
   ASSERT_EQ(p.Load(), CCommConfig::LoadResult::kLoaded);
   ExpectHandWritten(p, true);
 
   // Saving writes UTF-8 without an encoding attribute, and that reads back the same.
-  TempFolder folder;
+  TempDir folder;
   p.SetSettingsFilePath(folder / "fennik.ini");
   ASSERT_TRUE(p.Save());
-  std::string written = ReadFile(folder / "fennik.ini");
+  std::string written = ReadFileText(folder / "fennik.ini");
   EXPECT_TRUE(written.starts_with("<?xml version=\"1.0\" ?>\r\n"));
   EXPECT_NE(written.find("<title>H.264 カメラ 表示ソ</title>"), std::string::npos);
   CAppParameter back(kApp, kStart);
@@ -125,7 +125,7 @@ bool Writable(const std::string&) { return true; }
 bool NotWritable(const std::string&) { return false; }
 
 TEST(SettingsFile, LocatingTheFile) {
-  TempFolder root;
+  TempDir root;
   std::string start = root / "start";
   std::string app = root / "app";
   std::string user = root / "user/fennik";
@@ -152,7 +152,7 @@ TEST(SettingsFile, LocatingTheFile) {
 }
 
 TEST(SettingsFile, StartFolderFileIsReadAndWrittenOverTheProgramFolderOne) {
-  TempFolder root;
+  TempDir root;
   std::string start = root / "start";
   std::string app = root / "app";
   std::string appFile =
@@ -166,17 +166,17 @@ TEST(SettingsFile, StartFolderFileIsReadAndWrittenOverTheProgramFolderOne) {
   EXPECT_EQ(p.storedLanguage, 1);
   p.fontSize = 20;
   ASSERT_TRUE(p.Save());
-  EXPECT_EQ(ReadFile(app + "/fennik.ini"), appFile);
-  EXPECT_NE(ReadFile(start + "/fennik.ini").find("<font_size>20</font_size>"), std::string::npos);
+  EXPECT_EQ(ReadFileText(app + "/fennik.ini"), appFile);
+  EXPECT_NE(ReadFileText(start + "/fennik.ini").find("<font_size>20</font_size>"), std::string::npos);
 }
 
 TEST(SettingsFile, SaveCreatesTheUserConfigFolder) {
-  TempFolder root;
+  TempDir root;
   std::string file = root / "config/fennik/fennik.ini";
   CAppParameter p(kApp, kStart);
   p.SetSettingsFilePath(file);
   ASSERT_TRUE(p.Save());
-  EXPECT_EQ(ReadFile(file), ReadFile(TestData("defaults.ini")));
+  EXPECT_EQ(ReadFileText(file), ReadFileText(TestData("config/defaults.ini")));
   // Only the settings file is left in the folder (no temporary file).
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root / "config/fennik"),
                           std::filesystem::directory_iterator()),
@@ -184,9 +184,9 @@ TEST(SettingsFile, SaveCreatesTheUserConfigFolder) {
 }
 
 TEST(SettingsFile, FailedSaveKeepsThePreviousFile) {
-  TempFolder folder;
+  TempDir folder;
   std::string file = folder / "fennik.ini";
-  std::string previous = ReadFile(TestData("written.ini"));
+  std::string previous = ReadFileText(TestData("config/written.ini"));
   WriteFile(file, previous);
   std::filesystem::permissions(file, std::filesystem::perms(0640));
 
@@ -206,8 +206,8 @@ TEST(SettingsFile, FailedSaveKeepsThePreviousFile) {
   signal(SIGXFSZ, oldHandler);
 
   EXPECT_FALSE(saved_ok);
-  EXPECT_EQ(ReadFile(file), previous);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+  EXPECT_EQ(ReadFileText(file), previous);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
                           std::filesystem::directory_iterator()),
             1);
 
@@ -224,7 +224,7 @@ TEST(SettingsFile, FailedSaveKeepsThePreviousFile) {
   p.SetSettingsFilePath(link);
   ASSERT_TRUE(p.Save());
   EXPECT_TRUE(std::filesystem::is_symlink(link));
-  EXPECT_EQ(ReadFile(target), ReadFile(file));
+  EXPECT_EQ(ReadFileText(target), ReadFileText(file));
 
   // A folder that cannot be created (a file lies in the way) fails cleanly.
   p.SetSettingsFilePath(file + "/sub/fennik.ini");

@@ -3,14 +3,15 @@
 #include <gtest/gtest.h>
 
 #include "config/AppParameter.h"
-#include "tests/config/ConfigTestUtil.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
-using testing::ReadFile;
-using testing::TempFolder;
-using testing::WriteFile;
+using test::ReadFileText;
+using test::TempDir;
+using test::TestData;
+using test::WriteFile;
 
 constexpr char kApp[] = "/opt/fennik/bin";
 constexpr char kStart[] = "/home/user/work";
@@ -52,13 +53,13 @@ class Settings : public ::testing::Test {
     return params_.Load();
   }
 
-  TempFolder folder_;
+  TempDir folder_;
   std::string file_ = folder_ / "fennik.ini";
   CAppParameter params_{kApp, kStart};
 };
 
 TEST_F(Settings, DefaultsAfterCreateWithoutFile) {
-  CAppParameter p(folder_.path(), folder_.path());
+  CAppParameter p(folder_.Path(), folder_.Path());
   p.Create();
   EXPECT_EQ(p.LastLoadResult(), CCommConfig::LoadResult::kMissing);
   EXPECT_EQ(p.SettingsFilePath(), folder_ / "fennik.ini");
@@ -67,8 +68,8 @@ TEST_F(Settings, DefaultsAfterCreateWithoutFile) {
   EXPECT_EQ(p.childWindowClass, "FENNIK CHILD WINDOW");
   EXPECT_EQ(p.controlItemWindowClass, "FENNIK CONTROL ITEM WINDOW");
   EXPECT_EQ(p.storedLanguage, -1);
-  EXPECT_EQ(p.tempPath, folder_.path());
-  EXPECT_EQ(p.logPath, folder_.path());
+  EXPECT_EQ(p.tempPath, folder_.Path());
+  EXPECT_EQ(p.logPath, folder_.Path());
   EXPECT_EQ(p.fileReadLimit, 20971520u);
   EXPECT_TRUE(p.aribCode);
   EXPECT_TRUE(p.sdpList.empty());
@@ -133,9 +134,9 @@ TEST_F(Settings, ColourTableAndNameList) {
 TEST_F(Settings, DefaultsAreWrittenInTheDocumentedLayout) {
   ASSERT_TRUE(params_.SerializeSettings());
   std::string written = *params_.SerializeSettings();
-  // Golden file written by the program with every default in force (start folder
-  // /home/user/work); compared byte for byte.
-  EXPECT_EQ(written, ReadFile(testing::TestData("defaults.ini")));
+  // Hand-written golden file of every default (start folder /home/user/work), not
+  // produced by the program (see tests/data/config/README.md); compared byte for byte.
+  EXPECT_EQ(written, ReadFileText(TestData("config/defaults.ini")));
   EXPECT_TRUE(written.starts_with(
       "<?xml version=\"1.0\" ?>\r\n<config><language>-1</language>\r\n<font_name/>\r\n"
       "<font_size>0</font_size>\r\n<temp_path>/home/user/work</temp_path>\r\n"));
@@ -276,7 +277,7 @@ TEST_F(Settings, SdpListKeys) {
 TEST_F(Settings, SdpBodyIsStoredEscapedAndReadBack) {
   params_.sdpList = {{"T <1> & 'q'", "v=0\r\ns=x  y\r\nm=audio 0 RTP/AVP 96\n"}};
   ASSERT_TRUE(params_.Save());
-  std::string written = ReadFile(file_);
+  std::string written = ReadFileText(file_);
   EXPECT_NE(written.find("<sdp_list><sdp><title>T &lt;1&gt; &amp; &apos;q&apos;</title>\r\n"
                          "<body>v=0\\r\\ns=x  y\\r\\nm=audio 0 RTP/AVP 96\\n</body>\r\n"
                          "</sdp>\r\n</sdp_list>\r\n<config_val_1>"),
@@ -294,7 +295,7 @@ TEST_F(Settings, SdpBodyIsStoredEscapedAndReadBack) {
 TEST_F(Settings, PacketOptionList) {
   params_.packetOptions = {{1, 200}, {0, 0}, {0, 5}};
   ASSERT_TRUE(params_.Save());
-  std::string written = ReadFile(file_);
+  std::string written = ReadFileText(file_);
   EXPECT_NE(written.find("<ts_packets><packet_error><type>1</type>\r\n<time>200</time>\r\n"
                          "</packet_error>\r\n<packet_error><type>0</type>\r\n<time>5</time>\r\n"
                          "</packet_error>\r\n</ts_packets>\r\n<config_val_1>"),
@@ -333,7 +334,7 @@ TEST_F(Settings, MalformedFilesLeaveEveryDefault) {
     p.SetSettingsFilePath(file_);
     EXPECT_EQ(p.Load(), c.result) << c.what;
     EXPECT_EQ(p.storedLanguage, -1) << c.what;
-    EXPECT_EQ(ReadFile(file_), c.text) << c.what;  // never rewritten by loading
+    EXPECT_EQ(ReadFileText(file_), c.text) << c.what;  // never rewritten by loading
   }
 
   // A folder where the file should be cannot be read.

@@ -8,40 +8,21 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/ByteOrder.h"
 #include "media/CAVIFile.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-class OutPath {
- public:
-  OutPath() {
-    char name[] = "/tmp/fennik-avi-XXXXXX";
-    const int fd = mkstemp(name);
-    ::close(fd);
-    std::remove(name);
-    path_ = name;
-  }
-  ~OutPath() { std::remove(path_.c_str()); }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using test::ReadFileBytes;
+using OutPath = test::TempPath;
 
 std::string Code(const uint8_t* p) { return std::string(reinterpret_cast<const char*>(p), 4); }
 
@@ -89,7 +70,7 @@ struct Parsed {
 
 Parsed Parse(const std::string& path) {
   Parsed p;
-  p.file = ReadAll(path);
+  p.file = ReadFileBytes(path);
   const Bytes& f = p.file;
   EXPECT_GE(f.size(), 12u);
   if (f.size() < 12) return p;
@@ -276,13 +257,13 @@ TEST(AviFile, OddChunksArePaddedAndStreamsInterleave) {
 TEST(AviFile, CreateReplaceAndRefusals) {
   OutPath out;
   { std::ofstream(out.Path()) << "existing"; }
-  const Bytes existing = ReadAll(out.Path());
+  const Bytes existing = ReadFileBytes(out.Path());
   CAVIFile avi;
   EXPECT_NE(avi.Create(out.Path(), false), 0);
-  EXPECT_EQ(ReadAll(out.Path()), existing);
+  EXPECT_EQ(ReadFileBytes(out.Path()), existing);
   CMediaFile raw;
   EXPECT_EQ(raw.Create(out.Path(), false), EEXIST);
-  EXPECT_EQ(ReadAll(out.Path()), existing);
+  EXPECT_EQ(ReadFileBytes(out.Path()), existing);
   EXPECT_EQ(raw.Create("/nonexistent-folder/x.raw", true), ENOENT);
   EXPECT_EQ(raw.Create("/tmp", true), EISDIR);
 
@@ -299,14 +280,14 @@ TEST(AviFile, CreateReplaceAndRefusals) {
   const uint8_t byte = 0;
   EXPECT_EQ(avi.WriteVideo(&byte, 1), 0);  // no video stream declared
   EXPECT_TRUE(avi.Close());
-  EXPECT_TRUE(ReadAll(out.Path()).empty());
+  EXPECT_TRUE(ReadFileBytes(out.Path()).empty());
 
   // The raw file appends the bytes as they come.
   ASSERT_EQ(raw.Create(out.Path(), true), 0);
   EXPECT_EQ(raw.WriteAudio(Bytes{1, 2}.data(), 2), 1);
   EXPECT_EQ(raw.WriteVideo(Bytes{3}.data(), 1), 1);
   EXPECT_TRUE(raw.Close());
-  EXPECT_EQ(ReadAll(out.Path()), (Bytes{1, 2, 3}));
+  EXPECT_EQ(ReadFileBytes(out.Path()), (Bytes{1, 2, 3}));
 }
 
 TEST(AviFile, WriteFailuresAreReported) {

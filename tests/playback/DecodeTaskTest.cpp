@@ -7,22 +7,23 @@
 
 #include <atomic>
 
-#include "PlaybackTestSupport.h"
 #include "codec/audio/AudioCodecs.h"
 #include "playback/CDecodeTaskX.h"
 #include "playback/CPacedOutput.h"
 #include "stream/CAudio_Stream.h"
+#include "tests/playback/PlaybackTestSupport.h"
 
 namespace fennik {
 namespace {
 
 // sample.pcap: two PCMU (G.711 u-law, 8000 Hz mono) directions of 150 packets each.
-const std::string kSample = std::string(FENNIK_TEST_DATA) + "/sample.pcap";
+const std::string kSample = test::TestData("sample.pcap");
 constexpr uint32_t kBlockBytes = 8 * 4 * 100;  // 8000 Hz stereo 16-bit, 100 ms
 
-std::string TempName(const char* name) {
-  return "/tmp/fennik-task-" + std::to_string(getpid()) + "-" + name;
-}
+// A temporary folder of the test program, removed at its end.
+const test::TempDir g_dir;
+
+std::string TempName(const char* name) { return g_dir / name; }
 
 class DecodeTaskTest : public ::testing::Test {
  protected:

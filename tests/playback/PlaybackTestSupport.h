@@ -1,14 +1,12 @@
 // Helpers of the playback tests: bounded waits, a listener that records the worker's
-// messages, WAV data reading and the block-by-block comparison of played PCM.
+// messages, the data of a WAV file and the block-by-block comparison of played PCM.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,6 +15,7 @@
 
 #include "base/ByteOrder.h"
 #include "playback/WorkerMessage.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik::test {
 
@@ -92,11 +91,6 @@ class MessageRecorder : public CTaskListener {
   std::vector<int> progress_;
   std::string lastText_;
 };
-
-inline std::vector<uint8_t> ReadFileBytes(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The bytes of a RIFF WAVE file's "data" chunk (empty when there is none).
 inline std::vector<uint8_t> WavData(const std::vector<uint8_t>& file, uint32_t* channels = nullptr,

@@ -5,39 +5,31 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <fstream>
 #include <mutex>
 
-#include "PlaybackTestSupport.h"
 #include "playback/CAlsaOutput.h"
 #include "playback/CMMERenderer.h"
 #include "playback/CPacedOutput.h"
+#include "tests/playback/PlaybackTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
 // Set before the first ALSA call of the process (static initialisation runs before main).
-std::string MakeTempDir() {
-  char dir[] = "/tmp/fennik-playback-XXXXXX";
-  return mkdtemp(dir) ? std::string(dir) : std::string("/tmp");
-}
-const std::string g_dir = MakeTempDir();
-const std::string g_alsaRaw = g_dir + "/alsa-out.raw";
+const test::TempDir g_dir;
+const std::string g_alsaRaw = g_dir / "alsa-out.raw";
 const bool g_alsaConfigured = [] {
-  const std::string conf = g_dir + "/asoundrc";
-  std::ofstream out(conf);
-  out << "pcm.fennik_test_null { type null }\n"
-         "pcm.fennik_test_file {\n"
-         "  type file\n"
-         "  slave.pcm \"fennik_test_null\"\n"
-         "  file \"" << g_alsaRaw << "\"\n"
-         "  format \"raw\"\n"
-         "}\n"
-         "pcm.fennik_test_nocard { type hw card 63 }\n";
-  out.close();
+  const std::string conf = g_dir / "asoundrc";
+  test::WriteFile(conf, "pcm.fennik_test_null { type null }\n"
+                        "pcm.fennik_test_file {\n"
+                        "  type file\n"
+                        "  slave.pcm \"fennik_test_null\"\n"
+                        "  file \"" + g_alsaRaw + "\"\n"
+                        "  format \"raw\"\n"
+                        "}\n"
+                        "pcm.fennik_test_nocard { type hw card 63 }\n");
   setenv("ALSA_CONFIG_PATH", conf.c_str(), 1);
   return true;
 }();
@@ -51,6 +43,7 @@ class PatternListener : public CSoundListener {
   uint32_t OnRequestData(uint8_t* buffer, uint32_t bytes) override {
     std::lock_guard lock(mutex_);
     ++requests_;
+    signal_.notify_all();
     if (delivered_ >= blocks_) return 0;
     for (uint32_t i = 0; i < bytes; ++i) buffer[i] = PatternByte(position_ + i);
     position_ += bytes;
@@ -67,12 +60,8 @@ class PatternListener : public CSoundListener {
     return signal_.wait_for(lock, test::kBound, [&] { return ends_ >= count; });
   }
   bool WaitForRequests(uint32_t count) {
-    // Polled: requests come from the feeder thread without a notification.
-    for (int i = 0; i < 6000; ++i) {
-      if (Requests() >= count) return true;
-      usleep(10000);
-    }
-    return false;
+    std::unique_lock lock(mutex_);
+    return signal_.wait_for(lock, test::kBound, [&] { return requests_ >= count; });
   }
   uint32_t Requests() {
     std::lock_guard lock(mutex_);
@@ -110,7 +99,7 @@ class RefusingOutput : public CPcmOutput {
 };
 
 TEST(RendererTest, BlocksReachTheWavOutputInOrderAndTheEndMarkerComesBack) {
-  const std::string wav = g_dir + "/renderer.wav";
+  const std::string wav = g_dir / "renderer.wav";
   PatternListener listener(5);
   CMMERenderer renderer(std::make_unique<CWavOutput>(wav, 50.0));
   renderer.SetListener(&listener);
@@ -164,8 +153,16 @@ TEST(RendererTest, StopEndsThePullsAndStartResumesThem) {
   ASSERT_TRUE(listener.WaitForRequests(atStop + 6));
   renderer.Close();
   const uint32_t atClose = listener.Requests();
-  usleep(50000);
-  EXPECT_EQ(listener.Requests(), atClose);  // the feeder thread has ended
+  // The closed renderer's feeder has ended: while a second renderer at the same pace pulls
+  // six blocks, the first listener is asked for nothing more.
+  PatternListener witness(1000000);
+  CMMERenderer second(std::make_unique<CNullOutput>(20.0));
+  second.SetListener(&witness);
+  ASSERT_EQ(second.Open(2, 8000, 16, 20), 1);
+  ASSERT_EQ(second.Start(), 1);
+  ASSERT_TRUE(witness.WaitForRequests(6));
+  second.Close();
+  EXPECT_EQ(listener.Requests(), atClose);
   EXPECT_EQ(listener.Ends(), 0u);
 }
 

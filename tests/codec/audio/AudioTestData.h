@@ -4,27 +4,19 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "tests/support/TestSupport.h"
 
 namespace fennik::testdata {
 
 inline std::vector<uint8_t> LoadAudioFile(const std::string& name) {
-  std::ifstream file(std::string(FENNIK_TEST_DATA) + "/audio/" + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  return test::ReadFileBytes(test::TestData("audio/" + name));
 }
 
 // A little-endian 16-bit PCM file as samples.
-inline std::vector<int16_t> LoadPcm16(const std::string& name) {
-  const std::vector<uint8_t> bytes = LoadAudioFile(name);
-  std::vector<int16_t> samples(bytes.size() / 2);
-  for (size_t i = 0; i < samples.size(); ++i) {
-    samples[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  }
-  return samples;
-}
+inline std::vector<int16_t> LoadPcm16(const std::string& name) { return test::Pcm16(LoadAudioFile(name)); }
 
 // Feeds `stream` to `decode` in frames of frameBytes (the last one shorter), appending the
 // output; decode has the decoders' Decode signature.

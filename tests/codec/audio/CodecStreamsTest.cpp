@@ -7,33 +7,24 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "capture/CRTP_Parser.h"
-#include "capture/ErrorList.h"
 #include "codec/audio/AudioCodecs.h"
 #include "codec/audio/CADPCM_Parser.h"
 #include "codec/audio/CG722_Parser.h"
 #include "codec/audio/CG726_Parser.h"
 #include "codec/audio/CPCM_Parser.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
-const std::string kCaptures = std::string(FENNIK_TEST_DATA) + "/captures/";
+const std::string kCaptures = test::TestData("captures/");
 
 std::vector<int16_t> LoadDecoded(const std::string& name) {
-  std::ifstream file(kCaptures + "decoded/" + name, std::ios::binary);
-  const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file),
-                                   std::istreambuf_iterator<char>()};
-  std::vector<int16_t> samples(bytes.size() / 2);
-  for (size_t i = 0; i < samples.size(); ++i) {
-    samples[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  }
-  return samples;
+  return test::Pcm16(test::ReadFileBytes(kCaptures + "decoded/" + name));
 }
 
 double SnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& test) {
@@ -50,7 +41,6 @@ class CodecStreams : public ::testing::Test {
   static void SetUpTestSuite() { RegisterAudioCodecs(); }
 
   void Analyse(const std::string& name) {
-    ErrorList::Instance().Clear();
     ASSERT_EQ(capture_.Open(kCaptures + name), OpenResult::kOk);
     ASSERT_TRUE(capture_.Analyse(nullptr));
   }
@@ -268,15 +258,10 @@ TEST_F(CodecStreams, Dvi4FramesDecodeToTheEncodersReconstruction) {
 
   // Against the encoder's input (the audio vectors' source at half level, chirp and noise
   // included): 18.5 dB.
-  std::ifstream file(std::string(FENNIK_TEST_DATA) + "/audio/source-8k.s16le", std::ios::binary);
-  const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file),
-                                   std::istreambuf_iterator<char>()};
-  std::vector<int16_t> source(pcm.size());
-  ASSERT_GE(bytes.size(), source.size() * 2);
-  for (size_t i = 0; i < source.size(); ++i) {
-    source[i] = static_cast<int16_t>(
-        std::lround(static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)) * 0.5));
-  }
+  std::vector<int16_t> source = test::Pcm16(test::ReadFileBytes(test::TestData("audio/source-8k.s16le")));
+  ASSERT_GE(source.size(), pcm.size());
+  source.resize(pcm.size());
+  for (int16_t& s : source) s = static_cast<int16_t>(std::lround(s * 0.5));
   EXPECT_GT(SnrDb(source, pcm), 17);
 }
 

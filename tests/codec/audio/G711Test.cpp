@@ -7,7 +7,6 @@
 
 #include "tests/codec/audio/AudioTestData.h"
 #include "capture/CRTP_Parser.h"
-#include "capture/ErrorList.h"
 #include "codec/audio/AudioCodecs.h"
 #include "codec/audio/CG711_Parser.h"
 
@@ -69,7 +68,6 @@ class G711Streams : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { RegisterAudioCodecs(); }
   void Analyse(const std::string& name) {
-    ErrorList::Instance().Clear();
     ASSERT_EQ(capture_.Open(std::string(FENNIK_TEST_DATA) + "/" + name), OpenResult::kOk);
     ASSERT_TRUE(capture_.Analyse(nullptr));
   }

@@ -18,11 +18,11 @@ namespace {
 using test::DecodeToMd5;
 using test::H264Fixture;
 using test::MakeSps;
-using test::ReadFile;
+using test::ReadFileBytes;
 using test::ReadFrameMd5;
 
 void ExpectBitExact(const std::string& name) {
-  const auto data = ReadFile(H264Fixture(name + ".264"));
+  const auto data = ReadFileBytes(H264Fixture(name + ".264"));
   const auto expected = ReadFrameMd5(H264Fixture(name + ".framemd5"));
   ASSERT_FALSE(data.empty()) << name;
   ASSERT_FALSE(expected.empty()) << name;
@@ -121,7 +121,7 @@ TEST(H264DecodeTest, PictureGeometryFollowsTheCoding) {
   for (const auto& [name, count, mbaff] : {std::tuple<const char*, uint32_t, bool>{"mbaff_cavlc.264", 88, true},
                                            {"paff_p_cavlc.264", 44, false},
                                            {"high_cabac.264", 99, false}}) {
-    const auto data = ReadFile(H264Fixture(name));
+    const auto data = ReadFileBytes(H264Fixture(name));
     C264_Decode dec;
     DecodeToMd5(data, dec);
     const MacroblockGeometry g = dec.PictureGeometry();
@@ -161,8 +161,8 @@ TEST(H264DecodeTest, DpbSizedByLevel) {
 TEST(H264DecodeTest, PictureSizeChangeKeepsEveryPicture) {
   // Two streams one after the other: QCIF, then 98x62. Pictures of the first size still
   // waiting for output when the size changes are output, not dropped.
-  auto data = ReadFile(H264Fixture("main_cavlc_b.264"));
-  const auto second = ReadFile(H264Fixture("odd_98x62.264"));
+  auto data = ReadFileBytes(H264Fixture("main_cavlc_b.264"));
+  const auto second = ReadFileBytes(H264Fixture("odd_98x62.264"));
   data.insert(data.end(), second.begin(), second.end());
   auto expected = ReadFrameMd5(H264Fixture("main_cavlc_b.framemd5"));
   const auto expected2 = ReadFrameMd5(H264Fixture("odd_98x62.framemd5"));
@@ -205,7 +205,7 @@ std::vector<std::vector<uint8_t>> DecodeLuma(const std::vector<uint8_t>& data, C
 TEST(H264DecodeTest, LostReferencePictureFillsTheFrameNumGap) {
   // main_cabac_p.264 without its seventh picture (a reference P picture): the gap in frame_num
   // is filled (8.2.5.2) and the following pictures still find their references.
-  const auto clean = ReadFile(H264Fixture("main_cabac_p.264"));
+  const auto clean = ReadFileBytes(H264Fixture("main_cabac_p.264"));
   const auto expected = ReadFrameMd5(H264Fixture("main_cabac_p.framemd5"));
   std::vector<uint8_t> damaged;
   int picture = -1;
@@ -238,7 +238,7 @@ TEST(H264DecodeTest, LostReferencePictureFillsTheFrameNumGap) {
 TEST(H264DecodeTest, LostFieldPairFillsTheFrameNumGap) {
   // paff_p_cavlc.264 without its fourth frame (two field pictures): the missing frame_num is
   // filled with a frame whose fields both serve as references; the rest still decodes.
-  const auto clean = ReadFile(H264Fixture("paff_p_cavlc.264"));
+  const auto clean = ReadFileBytes(H264Fixture("paff_p_cavlc.264"));
   const auto expected = ReadFrameMd5(H264Fixture("paff_p_cavlc.framemd5"));
   std::vector<uint8_t> damaged;
   int field = -1;
@@ -259,7 +259,7 @@ TEST(H264DecodeTest, LostFieldPairFillsTheFrameNumGap) {
 }
 
 TEST(H264DecodeTest, NothingDecodedWithoutParameterSets) {
-  auto data = ReadFile(H264Fixture("intra_cavlc.264"));
+  auto data = ReadFileBytes(H264Fixture("intra_cavlc.264"));
   // Drop the SPS and PPS: slices refer to missing parameter sets.
   std::vector<uint8_t> slices_only;
   for (const NalSpan& u : SplitAnnexB(data.data(), data.size())) {
@@ -275,7 +275,7 @@ TEST(H264DecodeTest, NothingDecodedWithoutParameterSets) {
 }
 
 TEST(H264DecodeTest, TruncatedStreamKeepsDecodedPictures) {
-  auto data = ReadFile(H264Fixture("baseline_slices.264"));
+  auto data = ReadFileBytes(H264Fixture("baseline_slices.264"));
   const auto expected = ReadFrameMd5(H264Fixture("baseline_slices.framemd5"));
   data.resize(data.size() / 2);
   C264_Decode dec;
@@ -288,7 +288,7 @@ TEST(H264DecodeTest, TruncatedStreamKeepsDecodedPictures) {
 }
 
 TEST(H264DecodeTest, CorruptedSlicesNeitherCrashNorStopDecoding) {
-  const auto clean = ReadFile(H264Fixture("main_cavlc_b.264"));
+  const auto clean = ReadFileBytes(H264Fixture("main_cavlc_b.264"));
   const auto expected = ReadFrameMd5(H264Fixture("main_cavlc_b.framemd5"));
   for (unsigned seed = 1; seed <= 8; ++seed) {
     auto data = clean;
@@ -311,7 +311,7 @@ TEST(H264DecodeTest, CorruptedStreamsOfEveryCodingDecodeToTheEnd) {
   // decoding goes on to the end, every picture is output at most once per coded frame and
   // the undamaged start stays exact.
   for (const char* name : {"paff_b_cavlc", "mbaff_default", "mbaff_422", "hi422_cabac", "hi444_cavlc", "pcm_cabac_420"}) {
-    const auto clean = ReadFile(H264Fixture(std::string(name) + ".264"));
+    const auto clean = ReadFileBytes(H264Fixture(std::string(name) + ".264"));
     const auto expected = ReadFrameMd5(H264Fixture(std::string(name) + ".framemd5"));
     ASSERT_FALSE(clean.empty()) << name;
     for (unsigned seed = 1; seed <= 4; ++seed) {
@@ -329,7 +329,7 @@ TEST(H264DecodeTest, CorruptedStreamsOfEveryCodingDecodeToTheEnd) {
 }
 
 TEST(H264DecodeTest, UnknownNalUnitIsSkippedAndEndOfStreamEndsTheCall) {
-  const auto data = ReadFile(H264Fixture("intra_cavlc.264"));
+  const auto data = ReadFileBytes(H264Fixture("intra_cavlc.264"));
   const auto expected = ReadFrameMd5(H264Fixture("intra_cavlc.framemd5"));
   // An access unit: SPS, PPS, a STAP-A header (type 24) and the first IDR picture.
   const auto units = SplitAnnexB(data.data(), data.size());
@@ -366,7 +366,7 @@ class CountingDecoder : public C264_Decode {
 };
 
 TEST(H264DecodeTest, LengthPrefixedInputWithFuAFragments) {
-  const auto data = ReadFile(H264Fixture("intra_cavlc.264"));
+  const auto data = ReadFileBytes(H264Fixture("intra_cavlc.264"));
   const auto expected = ReadFrameMd5(H264Fixture("intra_cavlc.framemd5"));
   // The first access unit in 4-byte length-prefixed form, its IDR slice cut into FU-A
   // fragments of 1000 bytes (RFC 6184 5.8).

@@ -62,7 +62,7 @@ std::vector<std::string> DecodeThroughStream(C264_Parser& parser) {
 }
 
 TEST(H264StreamParser, ByteStreamFramesAndPictures) {
-  const std::vector<uint8_t> data = test::ReadFile(test::H264Fixture("baseline_slices.264"));
+  const std::vector<uint8_t> data = test::ReadFileBytes(test::H264Fixture("baseline_slices.264"));
   const auto expected = test::ReadFrameMd5(test::H264Fixture("baseline_slices.framemd5"));
   C264_Parser parser;
   MemorySource source(data);
@@ -82,7 +82,7 @@ TEST(H264StreamParser, ByteStreamFramesAndPictures) {
 }
 
 TEST(H264StreamParser, LengthPrefixedFramesAndPictures) {
-  const std::vector<uint8_t> annexB = test::ReadFile(test::H264Fixture("baseline_slices.264"));
+  const std::vector<uint8_t> annexB = test::ReadFileBytes(test::H264Fixture("baseline_slices.264"));
   const auto expected = test::ReadFrameMd5(test::H264Fixture("baseline_slices.framemd5"));
   std::vector<uint8_t> data;
   for (const NalSpan& u : SplitAnnexB(annexB.data(), annexB.size())) {

@@ -11,7 +11,7 @@ namespace {
 using test::BitWriter;
 using test::H264Fixture;
 using test::MakeSps;
-using test::ReadFile;
+using test::ReadFileBytes;
 
 // First NAL unit of the given type in a stream, unescaped, without its header byte.
 std::vector<uint8_t> FirstRbsp(const std::vector<uint8_t>& data, int type, uint8_t* header = nullptr) {
@@ -27,7 +27,7 @@ std::vector<uint8_t> FirstRbsp(const std::vector<uint8_t>& data, int type, uint8
 
 TEST(H264SyntaxTest, ParsesSpsAndPpsOfX264Streams) {
   // Streams made by scripts/make-h264-streams.
-  const auto data = ReadFile(H264Fixture("main_bpyramid.264"));
+  const auto data = ReadFileBytes(H264Fixture("main_bpyramid.264"));
   ASSERT_FALSE(data.empty());
   H264Sps sps;
   const auto sps_rbsp = FirstRbsp(data, 7);
@@ -52,7 +52,7 @@ TEST(H264SyntaxTest, ParsesSpsAndPpsOfX264Streams) {
   EXPECT_FALSE(pps.transform_8x8_mode_flag);
   EXPECT_EQ(pps.scaling_4x4[0][0], 16);  // flat without matrices
 
-  const auto odd = ReadFile(H264Fixture("odd_200x120.264"));
+  const auto odd = ReadFileBytes(H264Fixture("odd_200x120.264"));
   const auto odd_sps = FirstRbsp(odd, 7);
   ASSERT_TRUE(ParseSps(odd_sps.data(), odd_sps.size(), sps));
   EXPECT_EQ(sps.PicWidthInMbs(), 13u);
@@ -195,7 +195,7 @@ TEST(H264SyntaxTest, CroppingBeyondThePictureIsIgnored) {
 }
 
 TEST(H264SyntaxTest, SliceHeaderOfBaselineStream) {
-  const auto data = ReadFile(H264Fixture("baseline_slices.264"));
+  const auto data = ReadFileBytes(H264Fixture("baseline_slices.264"));
   H264Sps sps;
   H264Pps pps;
   const auto s = FirstRbsp(data, 7), p = FirstRbsp(data, 8);
@@ -233,24 +233,32 @@ TEST(H264SyntaxTest, RejectsTruncatedAndOutOfRangeSps) {
   ASSERT_TRUE(ParseSps(sps_bytes.data(), sps_bytes.size(), sps));
   EXPECT_EQ(sps.PicWidthInMbs(), 45u);
   EXPECT_FALSE(ParseSps(sps_bytes.data(), 4, sps));  // cut inside the Exp-Golomb codes
-  // pic_width_in_mbs_minus1 far beyond any level.
-  BitWriter w;
-  w.Put(66, 8);
-  w.Put(0, 8);
-  w.Put(30, 8);
-  w.Ue(0);
-  w.Ue(0);
-  w.Ue(2);
-  w.Ue(1);
-  w.PutBit(0);
-  w.Ue(100000);
-  w.Ue(10);
-  w.PutBit(1);
-  w.PutBit(1);
-  w.PutBit(0);
-  w.PutBit(0);
-  w.Trailing();
-  EXPECT_FALSE(ParseSps(w.Bytes().data(), w.Bytes().size(), sps));
+  // Baseline SPS: pic_width_in_mbs_minus1 and pic_order_cnt_type as given.
+  auto baseline = [](uint32_t width_minus1, uint32_t poc_type) {
+    BitWriter w;
+    w.Put(66, 8);  // profile_idc
+    w.Put(0, 8);   // constraint flags, reserved
+    w.Put(30, 8);  // level_idc
+    w.Ue(0);       // seq_parameter_set_id
+    w.Ue(0);       // log2_max_frame_num_minus4
+    w.Ue(poc_type);
+    w.Ue(1);       // max_num_ref_frames
+    w.PutBit(0);   // gaps_in_frame_num_value_allowed_flag
+    w.Ue(width_minus1);
+    w.Ue(10);      // pic_height_in_map_units_minus1
+    w.PutBit(1);   // frame_mbs_only_flag
+    w.PutBit(1);   // direct_8x8_inference_flag
+    w.PutBit(0);   // frame_cropping_flag
+    w.PutBit(0);   // vui_parameters_present_flag
+    w.Trailing();
+    return w.Bytes();
+  };
+  auto good = baseline(10, 2);
+  EXPECT_TRUE(ParseSps(good.data(), good.size(), sps));
+  auto wide = baseline(100000, 2);  // far beyond any level
+  EXPECT_FALSE(ParseSps(wide.data(), wide.size(), sps));
+  auto poc3 = baseline(10, 3);  // pic_order_cnt_type is 0..2 (7.4.2.1.1)
+  EXPECT_FALSE(ParseSps(poc3.data(), poc3.size(), sps));
 }
 
 H264SliceHeader Slice(uint32_t frame_num, uint32_t lsb, bool idr, uint32_t ref_idc) {

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,15 +12,11 @@
 #include "codec/video/C264_Decode.h"
 #include "h264/H264Nal.h"
 #include "tests/codec/video/Md5.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik::test {
 
-inline std::string H264Fixture(const std::string& name) { return std::string(FENNIK_TEST_DATA) + "/h264/" + name; }
-
-inline std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+inline std::string H264Fixture(const std::string& name) { return TestData("h264/" + name); }
 
 // The MD5 column of an ffmpeg framemd5 file, one entry per frame in output order.
 inline std::vector<std::string> ReadFrameMd5(const std::string& path) {
