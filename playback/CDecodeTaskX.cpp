@@ -135,6 +135,14 @@ void CDecodeTaskX::HandleRequest(const TaskRequest& request) {
   }
 }
 
+PlayEnd CDecodeTaskX::DeviceStartFailed() {
+  inputDone_ = true;
+  renderer_.Close();
+  pcm_.clear();
+  // A stop that came while the device was being started is a stop, not a device fault.
+  return running_.load() == 0 || quitting_.load() ? kPlayStopped : kPlayDeviceStartFailed;
+}
+
 PlayEnd CDecodeTaskX::PlayAudio(CAvStream& stream) {
   AudioFormat format;
   if (!stream.GetAudioFormat(format) || format.sampleRate == 0) return kPlayNoFormat;
@@ -148,13 +156,18 @@ PlayEnd CDecodeTaskX::PlayAudio(CAvStream& stream) {
   }
   inputDone_ = false;
   fifo_.Resize(std::max(rate, kMinFifoBytes));
-  if (!renderer_.IsPlaying()) {
-    if (!renderer_.Start()) {
-      renderer_.Close();
-      return kPlayDeviceStartFailed;
-    }
+  // The device starts once the FIFO holds two of its blocks (or can take no more, or the
+  // stream has ended): started at once, a slow first decode left it a partly filled block,
+  // played as a block of silence in the middle of the first frames.
+  const uint64_t primeBytes = 2ull * kBlockMs * rate / 1000 * 4;  // 16-bit stereo
+  bool started = renderer_.IsPlaying();
+  auto startDevice = [&]() -> bool {
+    if (started) return true;
+    if (!renderer_.Start()) return false;
+    started = true;
     DebugPrint("[CDecodeTaskX] play start\n");
-  }
+    return true;
+  };
   const uint32_t samples = std::max<uint32_t>(format.samples, 8192);
   if (pcm_.size() < size_t{samples} * 2) pcm_.assign(size_t{samples} * 2, 0);  // 4 bytes a sample
   DebugPrint("open sound device : frq=%d, samples=%d\n", static_cast<int>(rate), static_cast<int>(samples));
@@ -196,12 +209,14 @@ PlayEnd CDecodeTaskX::PlayAudio(CAvStream& stream) {
         silenceBytes = place.skip ? 0 : place.silence * bytesPerSample;
       }
     }
+    if (!started && fifo_.BytesHeld() >= primeBytes && !startDevice()) return DeviceStartFailed();
     if (silenceBytes > 0) {
       const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(silenceBytes, zeros.size()));
       if (fifo_.FreeSpace() > piece) {
         fifo_.Write(zeros.data(), piece);
         silenceBytes -= piece;
       } else {
+        if (!startDevice()) return DeviceStartFailed();
         SleepMs(10);
       }
       idle = 0;
@@ -216,6 +231,7 @@ PlayEnd CDecodeTaskX::PlayAudio(CAvStream& stream) {
         idle = 0;
         continue;
       }
+      if (!startDevice()) return DeviceStartFailed();
       SleepMs(10);
       idle = 0;
     } else if (++idle > kIdleRoundsLimit) {
@@ -224,6 +240,7 @@ PlayEnd CDecodeTaskX::PlayAudio(CAvStream& stream) {
     }
   }
   inputDone_ = true;
+  if (end == kPlayEnded && !startDevice()) return DeviceStartFailed();
   SleepMs(kPlayOutMs);  // the device plays out what the FIFO still holds
   renderer_.Stop();
   renderer_.Close();

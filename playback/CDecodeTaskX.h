@@ -108,6 +108,9 @@ class CDecodeTaskX : public CAvEventListener, public CSoundListener {
   void Post(uint32_t id, uint64_t value = 0, CAvStream* stream = nullptr);
   void HandleRequest(const TaskRequest& request);
   PlayEnd PlayAudio(CAvStream& stream);
+  // Closes the device that did not start: the play ends with kPlayDeviceStartFailed, or
+  // kPlayStopped when a stop came meanwhile.
+  PlayEnd DeviceStartFailed();
   PlayEnd PlayVideo(CAvStream& stream);
   void FrameTimerMain();
   void RunDisplayJob();
