@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/IpAddress.h"
 #include "view/NumberFormat.h"
 
 namespace fennik {
@@ -115,6 +116,23 @@ std::vector<ViewRow> CListModel::Render(int itemRows, int language) const {
     rows.push_back(std::move(row));
   }
   return rows;
+}
+
+int PutColumnTitles(CRowLine& line, std::span<const ListColumn> columns, int column) {
+  for (const ListColumn& c : columns) {
+    line.PutRight(column, c.width - 1, c.title);
+    column += c.width;
+  }
+  return column;
+}
+
+void PrintEndpointRows(CFieldTree& tree, uint32_t sourceAddress, uint16_t sourcePort,
+                       uint32_t destinationAddress, uint16_t destinationPort) {
+  auto endpoint = [](uint32_t address, uint16_t port) {
+    return std::string(FormatIpAddress(address).text) + " (" + std::to_string(port) + ")";
+  };
+  tree.FieldText(0, "Source Port", 0, colour::kField, endpoint(sourceAddress, sourcePort));
+  tree.FieldText(0, "Destination Port", 0, colour::kField, endpoint(destinationAddress, destinationPort));
 }
 
 }  // namespace fennik

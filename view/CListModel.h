@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,19 @@ class CMarkerQuery {
   virtual ~CMarkerQuery() = default;
   virtual bool IsMarked(uint64_t fileOffset, uint32_t key) const = 0;
 };
+
+// A list column: its title and its width in character cells.
+struct ListColumn {
+  const char* title;
+  int width;
+};
+// Writes the titles right-aligned into consecutive columns from `column`; returns the column
+// after the last.
+int PutColumnTitles(CRowLine& line, std::span<const ListColumn> columns, int column = 0);
+// The "Source Port" and "Destination Port" rows of a stream list's header: the address (IPv4
+// or IPv6) and the port in brackets.
+void PrintEndpointRows(CFieldTree& tree, uint32_t sourceAddress, uint16_t sourcePort,
+                       uint32_t destinationAddress, uint16_t destinationPort);
 
 // What a page supplies to its list.
 class CListSource {

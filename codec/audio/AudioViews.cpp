@@ -7,16 +7,6 @@
 #include "view/NumberFormat.h"
 
 namespace fennik {
-namespace {
-
-std::string Endpoint(uint32_t a, uint16_t port) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%s (%u)", FormatIpAddress(a).text, port);
-  return text;
-}
-
-}  // namespace
-
 const char* AudioFormatLabel(int32_t codecType) {
   switch (codecType) {
     case 82: return "MPEG-1 (Layer-I)";
@@ -106,20 +96,14 @@ void PrintAudioFormatBlock(const AudioFormat& f, const char* label, CFieldTree& 
 void CView_AudioFrameList::PrintHeader(const CListModel&, CFieldTree& tree) const {
   tree.Title("LIST OF AUDIO FRAME");
   if (stream_.HasEndpoints()) {
-    tree.FieldText(0, "Source Port", 0, colour::kField,
-                   Endpoint(stream_.SourceAddress(), stream_.SourcePort()));
-    tree.FieldText(0, "Destination Port", 0, colour::kField,
-                   Endpoint(stream_.DestinationAddress(), stream_.DestinationPort()));
+    PrintEndpointRows(tree, stream_.SourceAddress(), stream_.SourcePort(), stream_.DestinationAddress(),
+                      stream_.DestinationPort());
   }
   tree.FieldText(0, "Duration", 0, colour::kField, FormatStreamTime(stream_.GetTime(CAvStream::kNone)));
 }
 
 void CView_AudioFrameList::ColumnTitle(CRowLine& line) const {
-  int column = 0;
-  for (const Column& c : kColumns) {
-    line.PutRight(column, c.width - 1, c.title);
-    column += c.width;
-  }
+  int column = PutColumnTitles(line, kColumns);
   for (const CAudio_Stream::FrameColumn& c : stream_.FrameListColumns()) {
     line.PutRight(column, c.width - 1, c.title);
     column += c.width;

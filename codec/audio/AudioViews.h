@@ -32,10 +32,7 @@ void PrintAudioFormatBlock(const AudioFormat& format, const char* label, CFieldT
 
 class CView_AudioFrameList : public CListSource {
  public:
-  struct Column {
-    const char* title;
-    int width;
-  };
+  using Column = ListColumn;
   static constexpr Column kColumns[] = {{"No.", 14}, {"ADDRESS", 14}, {"SIZE", 11}, {"TIME", 15}};
 
   explicit CView_AudioFrameList(CAudio_Stream& stream) : stream_(stream) {}

@@ -13,10 +13,7 @@ namespace fennik {
 
 class CView_264List : public CListSource {
  public:
-  struct Column {
-    const char* title;
-    int width;
-  };
+  using Column = ListColumn;
   static constexpr Column kColumns[] = {{"No.", 14}, {"ADDRESS", 14}, {"SIZE", 11}, {"FRAME", 7},
                                         {"POC", 7},  {"IPB", 5},      {"IDR", 4},  {"REF", 4},
                                         {"FLD", 4},  {"SPS", 4},      {"PPS", 4}};

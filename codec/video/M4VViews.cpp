@@ -182,22 +182,12 @@ const char* M4vProfileLevelName(uint32_t v) {
 void CView_Mp4vList::PrintHeader(const CListModel&, CFieldTree& tree) const {
   tree.Title("LIST OF VIDEO PICTURES");
   if (stream_.HasEndpoints()) {
-    auto endpoint = [](uint32_t a, uint16_t port) {
-      return Printf("%u.%u.%u.%u (%u)", a >> 24, (a >> 16) & 255, (a >> 8) & 255, a & 255, port);
-    };
-    tree.FieldText(0, "Source Port", 0, colour::kField, endpoint(stream_.SourceAddress(), stream_.SourcePort()));
-    tree.FieldText(0, "Destination Port", 0, colour::kField,
-                   endpoint(stream_.DestinationAddress(), stream_.DestinationPort()));
+    PrintEndpointRows(tree, stream_.SourceAddress(), stream_.SourcePort(), stream_.DestinationAddress(),
+                      stream_.DestinationPort());
   }
 }
 
-void CView_Mp4vList::ColumnTitle(CRowLine& line) const {
-  int column = 0;
-  for (const Column& c : kColumns) {
-    line.PutRight(column, c.width - 1, c.title);
-    column += c.width;
-  }
-}
+void CView_Mp4vList::ColumnTitle(CRowLine& line) const { PutColumnTitles(line, kColumns); }
 
 bool CView_Mp4vList::ItemRow(uint64_t index, CRowLine& line, int& colourOut) const {
   uint64_t address;

@@ -13,10 +13,7 @@ namespace fennik {
 
 class CView_Mp4vList : public CListSource {
  public:
-  struct Column {
-    const char* title;
-    int width;
-  };
+  using Column = ListColumn;
   static constexpr Column kColumns[] = {{"No.", 14}, {"ADDRESS", 14}, {"SIZE", 11}, {"IPB", 5}};
 
   explicit CView_Mp4vList(CM4V_Parser& stream) : stream_(stream) {}
