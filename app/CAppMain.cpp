@@ -45,6 +45,7 @@
 #include "sdp/MediaDescription.h"
 #include "ui/Dialogs.h"
 #include "ui/SettingsDialogs.h"
+#include "view/NumberFormat.h"
 
 namespace fennik {
 namespace {
@@ -53,12 +54,6 @@ QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // Status bar parts end at 400, 600 and 800 pixels.
 constexpr int kStatusWidths[3] = {400, 200, 200};
-
-std::string Printf(const char* format, auto... args) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
 
 }  // namespace
 

@@ -35,16 +35,6 @@ const std::vector<CView_RTPList::Column> kStreamColumns = {
     {kErrorColumn, 50},
 };
 
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...) {
-  char text[128];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
-
 std::string ListTime(uint64_t milliseconds) {
   char text[32];
   FormatListTime(milliseconds, text, sizeof text);

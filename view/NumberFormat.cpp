@@ -1,9 +1,24 @@
 #include "view/NumberFormat.h"
 
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 
 namespace fennik {
+
+std::string Printf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  return text;
+}
+
 namespace {
 
 std::string Grouped(uint64_t magnitude, bool negative, int width) {

@@ -7,6 +7,10 @@
 
 namespace fennik {
 
+// printf into a string, for the texts of view rows.
+std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+
 // "1,234,567", "-1,000", "0"; right-aligned with blanks to `width` when the text is shorter.
 std::string FormatDecimal(int64_t value, int width = 0);
 std::string FormatDecimalUnsigned(uint64_t value, int width = 0);

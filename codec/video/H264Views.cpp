@@ -12,16 +12,6 @@
 namespace fennik {
 namespace {
 
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...) {
-  char buf[160];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buf, sizeof buf, format, args);
-  va_end(args);
-  return buf;
-}
-
 // Reads syntax elements from an RBSP and writes each as a field row: its name, its coded
 // length in bits (2n+1 for an Exp-Golomb code with n leading zeros), its coded bits and its
 // value.

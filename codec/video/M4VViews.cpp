@@ -10,16 +10,6 @@
 namespace fennik {
 namespace {
 
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...) {
-  char buf[160];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buf, sizeof buf, format, args);
-  va_end(args);
-  return buf;
-}
-
 const char* Pick(const char* const* names, size_t count, uint32_t value) {
   return value < count && names[value] != nullptr ? names[value] : "";
 }
