@@ -34,8 +34,17 @@ bool IsRtcpPacketType(uint8_t type) {
 }  // namespace
 
 uint64_t PayloadDigest(const uint8_t* data, uint32_t length) {
-  uint64_t h = 0xCBF29CE484222325ull;
-  for (uint32_t i = 0; i < length; ++i) h = (h ^ data[i]) * 0x100000001B3ull;
+  // Eight bytes a step: every packet of the analysis pass is digested, and a byte-wise loop
+  // was a quarter of the pass's time.
+  uint64_t h = 0xCBF29CE484222325ull ^ length;
+  uint32_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, data + i, 8);
+    h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 32;
+  }
+  for (; i < length; ++i) h = (h ^ data[i]) * 0x100000001B3ull;
   return h;
 }
 

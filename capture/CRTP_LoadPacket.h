@@ -52,7 +52,8 @@ class CRTP_LoadPacket {
   MediaDescriptionList descriptions_;
 };
 
-// A 64-bit digest (FNV-1a) of payload bytes, to recognise exact duplicate packets.
+// A 64-bit digest of payload bytes, to recognise exact duplicate packets (compared only
+// between packets whose headers already agree).
 uint64_t PayloadDigest(const uint8_t* data, uint32_t length);
 
 // Finds "v=0" in a payload; returns its position or -1. The match must lie wholly inside
