@@ -31,6 +31,10 @@ bool IsRtcpPacketType(uint8_t type) {
   return (type >= 200 && type <= 204) || type == 207;
 }
 
+bool IsIpEthertype(uint16_t ethertype) {
+  return ethertype == kEthertypeIpv4 || ethertype == kEthertypeIpv6;
+}
+
 }  // namespace
 
 uint64_t PayloadDigest(const uint8_t* data, uint32_t length) {
@@ -77,195 +81,205 @@ void CRTP_LoadPacket::SearchSdp(const uint8_t* data, uint32_t available) {
 // The link header by the file's link type. When the type is not known, a frame that begins
 // with 02 00 00 00 (AF_INET, little-endian) has a loopback header and any other frame is
 // taken as Ethernet II.
-uint32_t CRTP_LoadPacket::LinkHeader(const uint8_t* rec, uint32_t n, uint32_t f, uint32_t linkType,
-                                     PacketRecord& p) {
+uint32_t CRTP_LoadPacket::LinkHeader(const uint8_t* record, uint32_t length, uint32_t frameOffset,
+                                     uint32_t linkType, PacketRecord& packet) {
   // VLAN tags (802.1Q, and 802.1ad QinQ stacks) between the link header and its payload
   // are stepped over: `at` is the offset of an ethertype field.
   auto skipTags = [&](uint32_t at) -> uint32_t {
-    p.ethertype = ReadBE16(rec + at);
+    packet.ethertype = ReadBE16(record + at);
     for (uint32_t k = 0; k < kMaxVlanTags; ++k) {
-      if (p.ethertype != kEthertypeVlan && p.ethertype != kEthertypeQinQ &&
-          p.ethertype != kEthertypeQinQOld) {
+      if (packet.ethertype != kEthertypeVlan && packet.ethertype != kEthertypeQinQ &&
+          packet.ethertype != kEthertypeQinQOld) {
         break;
       }
-      if (at + 2 + kVlanTag > n) return 0;
-      if (p.vlanCount < 2) p.vlanIds[p.vlanCount] = ReadBE16(rec + at + 2) & 0x0FFF;
-      ++p.vlanCount;
+      if (at + 2 + kVlanTag > length) return 0;
+      if (packet.vlanCount < 2) {
+        packet.vlanIds[packet.vlanCount] = ReadBE16(record + at + 2) & 0x0FFF;
+      }
+      ++packet.vlanCount;
       at += kVlanTag;
-      p.ethertype = ReadBE16(rec + at);
+      packet.ethertype = ReadBE16(record + at);
     }
-    return p.ethertype == kEthertypeIpv4 || p.ethertype == kEthertypeIpv6 ? at + 2 : 0;
+    return IsIpEthertype(packet.ethertype) ? at + 2 : 0;
   };
   auto ethernet = [&]() -> uint32_t {
-    if (f + kEthernetHeader > n) return 0;
-    std::memcpy(p.destinationMac, rec + f, 6);
-    std::memcpy(p.sourceMac, rec + f + 6, 6);
-    return skipTags(f + 12);
+    if (frameOffset + kEthernetHeader > length) return 0;
+    std::memcpy(packet.destinationMac, record + frameOffset, 6);
+    std::memcpy(packet.sourceMac, record + frameOffset + 6, 6);
+    return skipTags(frameOffset + 12);
   };
   // The address family: 2 is AF_INET everywhere; AF_INET6 is 10 (Linux), 24, 28 or 30
   // (the BSDs, macOS), taken only where the link type says the header is there.
   auto loopback = [&](bool eitherOrder) -> uint32_t {
-    if (f + kLoopbackHeader > n) return 0;
+    if (frameOffset + kLoopbackHeader > length) return 0;
     auto known = [&](uint32_t family) {
       return family == 2 || (eitherOrder && (family == 10 || family == 24 || family == 28 || family == 30));
     };
-    const bool little = known(ReadLE32(rec + f));
-    const bool big = known(ReadBE32(rec + f));
-    return (little || (eitherOrder && big)) ? f + kLoopbackHeader : 0;
+    const bool little = known(ReadLE32(record + frameOffset));
+    const bool big = known(ReadBE32(record + frameOffset));
+    return (little || (eitherOrder && big)) ? frameOffset + kLoopbackHeader : 0;
+  };
+  // Raw IP links: the frame is the IP header, its version in the first nibble.
+  auto ipVersionIs = [&](int version) {
+    return frameOffset < length && (record[frameOffset] >> 4) == version;
   };
   switch (linkType) {
     case kLinkEthernet: return ethernet();
     case kLinkNull: return loopback(true);
     case kLinkLoop: return loopback(true);
-    case kLinkRaw: return f < n && ((rec[f] >> 4) == 4 || (rec[f] >> 4) == 6) ? f : 0;
-    case kLinkIpv4: return f < n && (rec[f] >> 4) == 4 ? f : 0;
-    case kLinkIpv6: return f < n && (rec[f] >> 4) == 6 ? f : 0;
+    case kLinkRaw: return ipVersionIs(4) || ipVersionIs(6) ? frameOffset : 0;
+    case kLinkIpv4: return ipVersionIs(4) ? frameOffset : 0;
+    case kLinkIpv6: return ipVersionIs(6) ? frameOffset : 0;
     case kLinkLinuxSll:  // packet type(2) ARPHRD(2) address length(2) address(8) protocol(2)
-      if (f + 16 > n) return 0;
-      return skipTags(f + 14);
+      if (frameOffset + 16 > length) return 0;
+      return skipTags(frameOffset + 14);
     case kLinkLinuxSll2:  // protocol(2) reserved(2) interface(4) ARPHRD(2) type(1) length(1) address(8)
-      if (f + 20 > n) return 0;
-      p.ethertype = ReadBE16(rec + f);
-      return p.ethertype == kEthertypeIpv4 || p.ethertype == kEthertypeIpv6 ? f + 20 : 0;
+      if (frameOffset + 20 > length) return 0;
+      packet.ethertype = ReadBE16(record + frameOffset);
+      return IsIpEthertype(packet.ethertype) ? frameOffset + 20 : 0;
     default:
-      if (f + kLoopbackHeader > n) return 0;
-      return loopback(false) ? f + kLoopbackHeader : ethernet();
+      if (frameOffset + kLoopbackHeader > length) return 0;
+      return loopback(false) ? frameOffset + kLoopbackHeader : ethernet();
   }
 }
 
-uint32_t CRTP_LoadPacket::Decode(const uint8_t* rec, uint32_t n, uint32_t f, PacketRecord& p,
-                                 uint32_t linkType, bool sdpSearch) {
+uint32_t CRTP_LoadPacket::Decode(const uint8_t* record, uint32_t length, uint32_t frameOffset,
+                                 PacketRecord& packet, uint32_t linkType, bool sdpSearch) {
   // The CSRC list is filled up to the CSRC count only; everything before it is cleared.
-  std::memset(&p, 0, offsetof(PacketRecord, csrc));
-  const uint32_t i = LinkHeader(rec, n, f, linkType, p);
-  if (i == 0 || i >= n) return 0;
+  std::memset(&packet, 0, offsetof(PacketRecord, csrc));
+  const uint32_t ipOffset = LinkHeader(record, length, frameOffset, linkType, packet);
+  if (ipOffset == 0 || ipOffset >= length) return 0;
   // The link's protocol field decides where it has one (loopback and raw links: the
   // version nibble); a packet that contradicts it is not decoded.
-  const bool v6 = p.ethertype == kEthertypeIpv6 || (p.ethertype == 0 && (rec[i] >> 4) == 6);
-  if (v6 && (rec[i] >> 4) != 6) return 0;
-  uint32_t t = 0;
-  if (v6) {
-    t = Ipv6Header(rec, n, i, p, sdpSearch);
-    if (t == 0) return 0;
+  const uint8_t ipVersion = record[ipOffset] >> 4;
+  const bool ipv6 = packet.ethertype == kEthertypeIpv6 || (packet.ethertype == 0 && ipVersion == 6);
+  if (ipv6 && ipVersion != 6) return 0;
+  uint32_t transportOffset = 0;
+  if (ipv6) {
+    transportOffset = Ipv6Header(record, length, ipOffset, packet, sdpSearch);
+    if (transportOffset == 0) return 0;
   } else {
-    t = Ipv4Header(rec, n, i, p, sdpSearch);
-    if (t == 0) return 0;
+    transportOffset = Ipv4Header(record, length, ipOffset, packet, sdpSearch);
+    if (transportOffset == 0) return 0;
   }
-  return Transport(rec, n, t, p, sdpSearch);
+  return Transport(record, length, transportOffset, packet, sdpSearch);
 }
 
 // IPv4: the transport header follows the options, if any. Returns its offset, or 0.
-uint32_t CRTP_LoadPacket::Ipv4Header(const uint8_t* rec, uint32_t n, uint32_t i, PacketRecord& p,
-                                     bool sdpSearch) {
-  if (i + kIpv4Header >= n) return 0;
-  const uint8_t* ip = rec + i;
-  p.ipVersion = ip[0] >> 4;
-  p.ihl = ip[0] & 0x0F;
-  p.typeOfService = ip[1];
-  p.totalLength = ReadBE16(ip + 2);
-  p.identification = ReadBE16(ip + 4);
-  p.flags = ip[6] >> 5;
-  p.fragmentOffset = ReadBE16(ip + 6) & 0x1FFF;
-  p.timeToLive = ip[8];
-  p.protocol = ip[9];
-  p.headerChecksum = ReadBE16(ip + 10);
-  p.sourceAddress = ReadBE32(ip + 12);
-  p.destinationAddress = ReadBE32(ip + 16);
+uint32_t CRTP_LoadPacket::Ipv4Header(const uint8_t* record, uint32_t length, uint32_t ipOffset,
+                                     PacketRecord& packet, bool sdpSearch) {
+  if (ipOffset + kIpv4Header >= length) return 0;
+  const uint8_t* ip = record + ipOffset;
+  packet.ipVersion = ip[0] >> 4;
+  packet.ihl = ip[0] & 0x0F;
+  packet.typeOfService = ip[1];
+  packet.totalLength = ReadBE16(ip + 2);
+  packet.identification = ReadBE16(ip + 4);
+  packet.flags = ip[6] >> 5;
+  packet.fragmentOffset = ReadBE16(ip + 6) & 0x1FFF;
+  packet.timeToLive = ip[8];
+  packet.protocol = ip[9];
+  packet.headerChecksum = ReadBE16(ip + 10);
+  packet.sourceAddress = ReadBE32(ip + 12);
+  packet.destinationAddress = ReadBE32(ip + 16);
   // The transport header follows the options, if any; an IHL below 5 is not IPv4.
-  if (p.ihl < 5) return 0;
-  const uint32_t t = i + 4u * p.ihl;
-  if (t >= n) return 0;
+  if (packet.ihl < 5) return 0;
+  const uint32_t transportOffset = ipOffset + 4u * packet.ihl;
+  if (transportOffset >= length) return 0;
   // A fragment other than the first carries no transport header: its bytes continue a
   // datagram (often the SDP of a large SIP message), never an RTP packet.
-  if (p.fragmentOffset != 0) {
-    if (sdpSearch) SearchSdp(rec + t, n - t);
+  if (packet.fragmentOffset != 0) {
+    if (sdpSearch) SearchSdp(record + transportOffset, length - transportOffset);
     return 0;
   }
-  return t;
+  return transportOffset;
 }
 
 // IPv6 (RFC 8200): the fixed header, then extension headers up to the transport header.
 // Hop-by-hop, routing, destination options and fragment headers are stepped over; a
 // fragment other than the first ends the walk (no transport header), and so does any
 // header the walk cannot step over (ESP, no next header, unknown).
-uint32_t CRTP_LoadPacket::Ipv6Header(const uint8_t* rec, uint32_t n, uint32_t i, PacketRecord& p,
-                                     bool sdpSearch) {
-  if (i + kIpv6Header >= n) return 0;
-  const uint8_t* ip = rec + i;
-  p.ipVersion = 6;
-  p.trafficClass = static_cast<uint8_t>((ReadBE16(ip) >> 4) & 0xFF);
-  p.flowLabel = ReadBE32(ip) & 0xFFFFF;
-  p.ipv6PayloadLength = ReadBE16(ip + 4);
-  p.nextHeader = ip[6];
-  p.hopLimit = ip[7];
-  p.sourceAddress = InternIpv6(ip + 8);
-  p.destinationAddress = InternIpv6(ip + 24);
-  if (p.sourceAddress == kNoIpHandle || p.destinationAddress == kNoIpHandle) return 0;
+uint32_t CRTP_LoadPacket::Ipv6Header(const uint8_t* record, uint32_t length, uint32_t ipOffset,
+                                     PacketRecord& packet, bool sdpSearch) {
+  if (ipOffset + kIpv6Header >= length) return 0;
+  const uint8_t* ip = record + ipOffset;
+  packet.ipVersion = 6;
+  packet.trafficClass = static_cast<uint8_t>((ReadBE16(ip) >> 4) & 0xFF);
+  packet.flowLabel = ReadBE32(ip) & 0xFFFFF;
+  packet.ipv6PayloadLength = ReadBE16(ip + 4);
+  packet.nextHeader = ip[6];
+  packet.hopLimit = ip[7];
+  packet.sourceAddress = InternIpv6(ip + 8);
+  packet.destinationAddress = InternIpv6(ip + 24);
+  if (packet.sourceAddress == kNoIpHandle || packet.destinationAddress == kNoIpHandle) return 0;
   uint8_t next = ip[6];
-  uint32_t at = i + kIpv6Header;
+  uint32_t at = ipOffset + kIpv6Header;
   for (int k = 0; k < 16; ++k) {
     if (next != 0 && next != 43 && next != 44 && next != 60) break;
-    if (at + 8 > n) return 0;
-    const uint8_t following = rec[at];
-    uint32_t length = 8u * (rec[at + 1] + 1u);
+    if (at + 8 > length) return 0;
+    const uint8_t following = record[at];
+    uint32_t length = 8u * (record[at + 1] + 1u);
     if (next == 44) {  // fragment header: always 8 octets
       length = 8;
-      p.fragmentOffset = ReadBE16(rec + at + 2) >> 3;
-      p.flags = rec[at + 3] & 1;
-      p.identification = static_cast<uint16_t>(ReadBE32(rec + at + 4));
-      if (p.fragmentOffset != 0) {
-        if (sdpSearch && at + 8 < n) SearchSdp(rec + at + 8, n - at - 8);
+      packet.fragmentOffset = ReadBE16(record + at + 2) >> 3;
+      packet.flags = record[at + 3] & 1;
+      packet.identification = static_cast<uint16_t>(ReadBE32(record + at + 4));
+      if (packet.fragmentOffset != 0) {
+        if (sdpSearch && at + 8 < length) SearchSdp(record + at + 8, length - at - 8);
         return 0;
       }
     }
     next = following;
     at += length;
-    ++p.extensionHeaders;
+    ++packet.extensionHeaders;
   }
-  p.protocol = next;
-  return at < n ? at : 0;
+  packet.protocol = next;
+  return at < length ? at : 0;
 }
 
-// UDP (and RTP in it), or TCP for the SDP search; `t` is the transport header's offset.
-uint32_t CRTP_LoadPacket::Transport(const uint8_t* rec, uint32_t n, uint32_t t, PacketRecord& p,
+// UDP (and RTP in it), or TCP for the SDP search, at `transportOffset` in the record.
+uint32_t CRTP_LoadPacket::Transport(const uint8_t* record, uint32_t length,
+                                    uint32_t transportOffset, PacketRecord& packet,
                                     bool sdpSearch) {
-  if (p.protocol == kProtocolTcp) {
-    if (t + 13 > n) return 0;
-    uint32_t payload = t + 4u * (rec[t + 12] >> 4);
-    if (payload >= n || n - payload < 4) return 0;
-    if (sdpSearch) SearchSdp(rec + payload, n - payload);
+  if (packet.protocol == kProtocolTcp) {
+    if (transportOffset + 13 > length) return 0;
+    uint32_t payload = transportOffset + 4u * (record[transportOffset + 12] >> 4);
+    if (payload >= length || length - payload < 4) return 0;
+    if (sdpSearch) SearchSdp(record + payload, length - payload);
     return 0;  // a TCP segment is never an RTP packet
   }
-  if (p.protocol != kProtocolUdp) return 0;
-  const uint32_t u = t + kUdpHeader;
-  if (u >= n) return 0;
-  p.sourcePort = ReadBE16(rec + t);
-  p.destinationPort = ReadBE16(rec + t + 2);
-  p.udpLength = ReadBE16(rec + t + 4);
-  p.udpChecksum = ReadBE16(rec + t + 6);
-  if (sdpSearch) SearchSdp(rec + u, n - u);
+  if (packet.protocol != kProtocolUdp) return 0;
+  const uint32_t rtpOffset = transportOffset + kUdpHeader;
+  if (rtpOffset >= length) return 0;
+  packet.sourcePort = ReadBE16(record + transportOffset);
+  packet.destinationPort = ReadBE16(record + transportOffset + 2);
+  packet.udpLength = ReadBE16(record + transportOffset + 4);
+  packet.udpChecksum = ReadBE16(record + transportOffset + 6);
+  if (sdpSearch) SearchSdp(record + rtpOffset, length - rtpOffset);
 
-  if (p.sourcePort < kLowestRtpPort || p.destinationPort < kLowestRtpPort) return 0;
-  if (u + 1 < n && IsRtcpPacketType(rec[u + 1])) return 0;
+  if (packet.sourcePort < kLowestRtpPort || packet.destinationPort < kLowestRtpPort) return 0;
+  if (rtpOffset + 1 < length && IsRtcpPacketType(record[rtpOffset + 1])) return 0;
   // The fixed header and the CSRC list must lie inside the record.
-  if (u + kRtpHeader > n) return 0;
-  const uint8_t* rtp = rec + u;
-  p.rtpVersion = rtp[0] >> 6;
-  p.padding = (rtp[0] >> 5) & 1;
-  p.extension = (rtp[0] >> 4) & 1;
-  p.csrcCount = rtp[0] & 0x0F;
-  p.marker = rtp[1] >> 7;
-  p.payloadType = rtp[1] & 0x7F;
-  p.sequenceNumber = ReadBE16(rtp + 2);
-  p.timestamp = ReadBE32(rtp + 4);
-  p.ssrc = ReadBE32(rtp + 8);
-  const uint32_t headerBytes = kUdpHeader + kRtpHeader + 4u * p.csrcCount;
-  if (u + kRtpHeader + 4u * p.csrcCount > n) return 0;
-  for (uint32_t k = 0; k < p.csrcCount; ++k) p.csrc[k] = ReadBE32(rtp + kRtpHeader + 4 * k);
-  p.payloadLength = p.udpLength >= headerBytes ? p.udpLength - headerBytes : 0;
-  if (p.rtpVersion != 2) return 0;
-  const uint32_t payload = u + kRtpHeader + 4u * p.csrcCount;
-  MediaBounds(rec, n, payload, p);
+  if (rtpOffset + kRtpHeader > length) return 0;
+  const uint8_t* rtp = record + rtpOffset;
+  packet.rtpVersion = rtp[0] >> 6;
+  packet.padding = (rtp[0] >> 5) & 1;
+  packet.extension = (rtp[0] >> 4) & 1;
+  packet.csrcCount = rtp[0] & 0x0F;
+  packet.marker = rtp[1] >> 7;
+  packet.payloadType = rtp[1] & 0x7F;
+  packet.sequenceNumber = ReadBE16(rtp + 2);
+  packet.timestamp = ReadBE32(rtp + 4);
+  packet.ssrc = ReadBE32(rtp + 8);
+  const uint32_t headerBytes = kUdpHeader + kRtpHeader + 4u * packet.csrcCount;
+  if (rtpOffset + kRtpHeader + 4u * packet.csrcCount > length) return 0;
+  for (uint32_t k = 0; k < packet.csrcCount; ++k) {
+    packet.csrc[k] = ReadBE32(rtp + kRtpHeader + 4 * k);
+  }
+  packet.payloadLength = packet.udpLength >= headerBytes ? packet.udpLength - headerBytes : 0;
+  if (packet.rtpVersion != 2) return 0;
+  const uint32_t payload = rtpOffset + kRtpHeader + 4u * packet.csrcCount;
+  MediaBounds(record, length, payload, packet);
   return payload;
 }
 
@@ -273,29 +287,30 @@ uint32_t CRTP_LoadPacket::Transport(const uint8_t* rec, uint32_t n, uint32_t t, 
 // UDP length announces; the padding count is the datagram's last octet. Either is removed
 // from the media only when it is consistent with the UDP length, so a malformed packet
 // loses no bytes (its media length is 0 when the extension runs past the datagram).
-void CRTP_LoadPacket::MediaBounds(const uint8_t* rec, uint32_t n, uint32_t payload, PacketRecord& p) {
+void CRTP_LoadPacket::MediaBounds(const uint8_t* record, uint32_t length, uint32_t payload,
+                                  PacketRecord& packet) {
   uint32_t media = payload;
-  uint32_t end = payload + p.payloadLength;  // the datagram's end, from its UDP length
-  p.mediaOffset = media;
-  p.mediaLength = 0;
-  if (p.extension) {
-    if (media + 4 > end || media + 4 > n) return;
-    p.extensionProfile = ReadBE16(rec + media);
-    p.extensionWords = ReadBE16(rec + media + 2);
-    p.extensionOffset = media + 4;
-    const uint64_t after = uint64_t{media} + 4 + 4u * uint64_t{p.extensionWords};
+  uint32_t end = payload + packet.payloadLength;  // the datagram's end, from its UDP length
+  packet.mediaOffset = media;
+  packet.mediaLength = 0;
+  if (packet.extension) {
+    if (media + 4 > end || media + 4 > length) return;
+    packet.extensionProfile = ReadBE16(record + media);
+    packet.extensionWords = ReadBE16(record + media + 2);
+    packet.extensionOffset = media + 4;
+    const uint64_t after = uint64_t{media} + 4 + 4u * uint64_t{packet.extensionWords};
     if (after > end) return;
     media = static_cast<uint32_t>(after);
   }
-  if (p.padding && end > media && end - 1 < n) {
-    const uint8_t count = rec[end - 1];
+  if (packet.padding && end > media && end - 1 < length) {
+    const uint8_t count = record[end - 1];
     if (count != 0 && count <= end - media) {
-      p.paddingLength = count;
+      packet.paddingLength = count;
       end -= count;
     }
   }
-  p.mediaOffset = media;
-  p.mediaLength = end - media;
+  packet.mediaOffset = media;
+  packet.mediaLength = end - media;
 }
 
 }  // namespace fennik

@@ -37,17 +37,23 @@ class CRTP_LoadPacket {
 
  private:
   void SearchSdp(const uint8_t* data, uint32_t available);
-  uint32_t Ipv4Header(const uint8_t* rec, uint32_t n, uint32_t i, PacketRecord& p, bool sdpSearch);
-  uint32_t Ipv6Header(const uint8_t* rec, uint32_t n, uint32_t i, PacketRecord& p, bool sdpSearch);
-  uint32_t Transport(const uint8_t* rec, uint32_t n, uint32_t t, PacketRecord& p, bool sdpSearch);
+  // Each step below takes the record, its length and the offset (from the record's first
+  // byte) of the header it decodes, and returns the offset of the next header or 0.
+  uint32_t Ipv4Header(const uint8_t* record, uint32_t length, uint32_t ipOffset,
+                      PacketRecord& packet, bool sdpSearch);
+  uint32_t Ipv6Header(const uint8_t* record, uint32_t length, uint32_t ipOffset,
+                      PacketRecord& packet, bool sdpSearch);
+  uint32_t Transport(const uint8_t* record, uint32_t length, uint32_t transportOffset,
+                     PacketRecord& packet, bool sdpSearch);
   // Fills the extension, padding and media fields of an RTP packet whose payload (after the
   // CSRC list) starts at record offset `payload`.
-  static void MediaBounds(const uint8_t* rec, uint32_t n, uint32_t payload, PacketRecord& p);
+  static void MediaBounds(const uint8_t* record, uint32_t length, uint32_t payload,
+                          PacketRecord& packet);
   // Offset of the IP header from the record's first byte, or 0 when the frame does not
   // carry IPv4 or IPv6 (802.1Q and 802.1ad VLAN tags are stepped over); fills the link
   // fields.
-  static uint32_t LinkHeader(const uint8_t* rec, uint32_t n, uint32_t f, uint32_t linkType,
-                             PacketRecord& p);
+  static uint32_t LinkHeader(const uint8_t* record, uint32_t length, uint32_t frameOffset,
+                             uint32_t linkType, PacketRecord& packet);
 
   MediaDescriptionList descriptions_;
 };
