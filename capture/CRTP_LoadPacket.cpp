@@ -218,9 +218,9 @@ uint32_t CRTP_LoadPacket::Ipv6Header(const uint8_t* record, uint32_t length, uin
     if (next != 0 && next != 43 && next != 44 && next != 60) break;
     if (at + 8 > length) return 0;
     const uint8_t following = record[at];
-    uint32_t length = 8u * (record[at + 1] + 1u);
+    uint32_t headerLength = 8u * (record[at + 1] + 1u);
     if (next == 44) {  // fragment header: always 8 octets
-      length = 8;
+      headerLength = 8;
       packet.fragmentOffset = ReadBE16(record + at + 2) >> 3;
       packet.flags = record[at + 3] & 1;
       packet.identification = static_cast<uint16_t>(ReadBE32(record + at + 4));
@@ -230,7 +230,7 @@ uint32_t CRTP_LoadPacket::Ipv6Header(const uint8_t* record, uint32_t length, uin
       }
     }
     next = following;
-    at += length;
+    at += headerLength;
     ++packet.extensionHeaders;
   }
   packet.protocol = next;
