@@ -258,7 +258,10 @@ uint32_t CRTP_LoadPacket::Transport(const uint8_t* record, uint32_t length,
   if (sdpSearch) SearchSdp(record + rtpOffset, length - rtpOffset);
 
   if (packet.sourcePort < kLowestRtpPort || packet.destinationPort < kLowestRtpPort) return 0;
-  if (rtpOffset + 1 < length && IsRtcpPacketType(record[rtpOffset + 1])) return 0;
+  if (rtpOffset + 1 < length && IsRtcpPacketType(record[rtpOffset + 1])) {
+    packet.rtcpOffset = rtpOffset;  // not an RTP packet; the caller may parse it as RTCP
+    return 0;
+  }
   // The fixed header and the CSRC list must lie inside the record.
   if (rtpOffset + kRtpHeader > length) return 0;
   const uint8_t* rtp = record + rtpOffset;

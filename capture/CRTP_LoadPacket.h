@@ -27,7 +27,8 @@ class CRTP_LoadPacket {
  public:
   // Decodes the record (`length` bytes from its record header; the frame starts at
   // `frameOffset`). Returns the offset of the RTP payload from the record's first byte, or
-  // 0 when the record is not an RTP packet. `packet` is filled as far as decoding got.
+  // 0 when the record is not an RTP packet. `packet` is filled as far as decoding got; a
+  // UDP datagram that starts like RTCP has its payload's offset in `packet.rtcpOffset`.
   // With `sdpSearch` false the SDP search is skipped (re-reads of known packets).
   uint32_t Decode(const uint8_t* record, uint32_t length, uint32_t frameOffset,
                   PacketRecord& packet, uint32_t linkType = kLinkUnknown, bool sdpSearch = true);

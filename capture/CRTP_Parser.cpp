@@ -50,6 +50,8 @@ void CRTP_Parser::Close() {
   descriptor_.Clear();
   streams_.clear();
   statistics_.Clear();
+  rtcp_.Clear();
+  events_.Clear();
   streamIndex_.clear();
   packets_.Clear();
   Descriptions().Clear();
@@ -70,6 +72,8 @@ bool CRTP_Parser::Analyse(CAvEventListener* listener) {
   listener_ = listener;
   haveReference_ = false;
   statistics_.Clear();
+  rtcp_.Clear();
+  events_.Clear();
   CCaptureWalk walk(*this, format_);
   walk_ = walk.Run(*this);
   if (walk_.end == WalkEnd::kCancelled) return false;
@@ -93,8 +97,50 @@ void CRTP_Parser::OnRecord(const CaptureRecord& record) {
   PacketRecord packet;
   uint32_t payloadOffset =
       Decode(record.data, record.length, record.frameOffset, packet, record.linkType);
-  if (payloadOffset == 0 || payloadOffset >= record.length) return;
+  if (payloadOffset == 0 || payloadOffset >= record.length) {
+    if (packet.rtcpOffset != 0) OnRtcpPacket(record, packet);
+    return;
+  }
   OnRtpPacket(record, packet, payloadOffset);
+}
+
+void CRTP_Parser::OnRtcpPacket(const CaptureRecord& record, const PacketRecord& packet) {
+  // The datagram as its UDP length gives it; a record cut short fails the validation.
+  const uint32_t captured = record.length - packet.rtcpOffset;
+  const uint32_t datagram = packet.udpLength >= 8 ? packet.udpLength - 8u : 0;
+  RtcpEntry header;
+  header.packetNumber = record.packetNumber;
+  header.captureUs = record.timestampUs;
+  header.sourceAddress = packet.sourceAddress;
+  header.destinationAddress = packet.destinationAddress;
+  header.sourcePort = packet.sourcePort;
+  header.destinationPort = packet.destinationPort;
+  rtcp_.OnPacket(record.data + packet.rtcpOffset, std::min(captured, datagram), header);
+}
+
+void CRTP_Parser::OnEventCandidate(uint32_t index, const CaptureRecord& record, const PacketRecord& packet) {
+  using EventMode = TelephoneEventTable::Mode;
+  EventMode mode = events_.ModeOf(index, packet.payloadType);
+  if (mode == EventMode::kUnknown) {
+    const std::string name = LookupPayloadName(index, packet.payloadType);
+    uint32_t clock = 8000;
+    if (SameName(name, "telephone-event")) {
+      const RtpStreamEntry& s = streams_[index];
+      const MediaDescription* d = Descriptions().FindForStream(s.sourceAddress, s.destinationAddress,
+                                                                s.sourcePort, s.destinationPort);
+      const MediaFormat* f = d != nullptr ? d->FindFormat(packet.payloadType) : nullptr;
+      if (f != nullptr && f->clockRate != 0) clock = f->clockRate;
+      mode = EventMode::kSdp;
+    } else {
+      mode = name.empty() ? EventMode::kWatched : EventMode::kRejected;
+    }
+    events_.SetMode(index, packet.payloadType, mode, clock);
+  }
+  if (mode == EventMode::kRejected) return;
+  const uint32_t end = std::min(packet.mediaOffset + packet.mediaLength, record.length);
+  const uint32_t length = end > packet.mediaOffset ? end - packet.mediaOffset : 0;
+  events_.OnPacket(index, packet.payloadType, packet.ssrc, packet.timestamp, record.packetNumber,
+                   record.timestampUs, record.data + packet.mediaOffset, length);
 }
 
 void CRTP_Parser::OnRtpPacket(const CaptureRecord& record, const PacketRecord& packet,
@@ -166,7 +212,9 @@ void CRTP_Parser::OnRtpPacket(const CaptureRecord& record, const PacketRecord& p
   // Call-quality statistics: one call per RTP packet of a stream.
   statistics_.OnRtpPacket(index, StatisticsPacket{record.timestampUs, packet.ssrc, packet.sequenceNumber,
                                                   packet.timestamp, packet.payloadType, packet.marker != 0,
-                                                  packet.payloadLength, stream.clockRate});
+                                                  packet.payloadLength, stream.clockRate, media});
+  // RFC 4733 events travel under a dynamic payload type.
+  if (packet.payloadType >= 96) OnEventCandidate(index, record, packet);
 
   ++stream.packets;
   if (!media) ++stream.otherPayloadPackets;
@@ -429,6 +477,9 @@ void CRTP_Parser::OfferOpen(CodecSlot& slot, CAnarizeBuffer& buffer) {
 }
 
 void CRTP_Parser::FinishPass() {
+  std::vector<uint32_t> ssrcs(streams_.size());
+  for (size_t i = 0; i < ssrcs.size(); ++i) ssrcs[i] = statistics_.Ssrc(static_cast<uint32_t>(i));
+  rtcp_.MatchStreams(ssrcs);
   for (size_t i = 0; i < streams_.size(); ++i) {
     StreamState& state = states_[i];
     if (!state.buffer || state.buffer->Pending() == 0) continue;

@@ -18,8 +18,10 @@
 #include "capture/CaptureWalk.h"
 #include "capture/ErrorList.h"
 #include "capture/RtpTables.h"
+#include "capture/RtcpReports.h"
 #include "capture/RtpTiming.h"
 #include "capture/StreamStatistics.h"
+#include "capture/TelephoneEvents.h"
 #include "stream/CAvStream.h"
 
 namespace fennik {
@@ -97,6 +99,12 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   uint32_t DroppedPayloads() const { return droppedPayloads_; }
   // Call-quality figures of every stream, indexed like Streams(); valid after the pass.
   const StreamStatisticsTable& Statistics() const { return statistics_; }
+  // Depth of the simulated fixed jitter buffer for the next pass (milliseconds; 0: none).
+  void SetJitterBufferMs(double ms) { statistics_.SetJitterBufferMs(ms); }
+  // RTCP reports (report blocks matched to the streams) and RFC 4733 telephone events,
+  // valid after the pass.
+  const RtcpTable& Rtcp() const { return rtcp_; }
+  const TelephoneEventTable& TelephoneEvents() const { return events_; }
 
   // CPacketFrameSource: the frame that is a listed packet's whole payload, as the stream
   // objects' generic parse makes it.
@@ -152,6 +160,10 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   bool OnWindow(uint64_t offset, uint64_t fileSize) override;
 
   void OnRtpPacket(const CaptureRecord& record, const PacketRecord& packet, uint32_t payloadOffset);
+  void OnRtcpPacket(const CaptureRecord& record, const PacketRecord& packet);
+  // Hands a packet of a dynamic payload type to the telephone-event table, deciding on
+  // the first packet of each payload type whether it is one (description) or may be one.
+  void OnEventCandidate(uint32_t index, const CaptureRecord& record, const PacketRecord& packet);
   // True when the packet equals one of the stream's recent packets in sequence number,
   // timestamp, SSRC, payload type and payload bytes; otherwise it is remembered.
   bool IsDuplicate(StreamState& state, const PacketRecord& packet, const uint8_t* payload,
@@ -186,6 +198,8 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   std::unordered_map<TupleKey, uint32_t, TupleHash> streamIndex_;
   CPayloadDescriptor descriptor_;
   StreamStatisticsTable statistics_;
+  RtcpTable rtcp_;
+  TelephoneEventTable events_;
 
   bool haveReference_ = false;
   int64_t referenceUs_ = 0;

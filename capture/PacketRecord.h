@@ -36,6 +36,7 @@ struct PacketRecord {
   uint16_t destinationPort;
   uint16_t udpLength;
   uint16_t udpChecksum;
+  uint32_t rtcpOffset;          // record offset of the UDP payload when it starts like RTCP (0: not)
   // RTP
   uint8_t rtpVersion;
   uint8_t padding;

@@ -5,19 +5,49 @@
 
 namespace fennik {
 
-void StreamStatistics::FlushWindow(LossBursts& bursts) const {
-  for (int64_t e = std::max(base_, maxExtended_ - int64_t{kWindow} + 1); e <= maxExtended_; ++e) bursts.Add(!Seen(e));
+void StreamStatistics::FlushWindow(LossBursts& bursts, LossBursts& withDiscards) const {
+  for (int64_t e = std::max(base_, maxExtended_ - int64_t{kWindow} + 1); e <= maxExtended_; ++e) {
+    bursts.Add(!Seen(e));
+    withDiscards.Add(!Seen(e) || Discarded(e));
+  }
 }
 
 void StreamStatistics::StartSequence(uint16_t seq) {
-  if (f_.packets > 0) FlushWindow(bursts_);
+  if (f_.packets > 0) FlushWindow(bursts_, lossDiscardBursts_);
   // Extended numbers start one cycle up, so that the low 16 bits stay the sequence number
   // and numbers before the base never go negative.
   base_ = int64_t{0x10000} + seq;
   maxExtended_ = base_;
   badSeq_ = 0x10000;
   std::fill(seen_.begin(), seen_.end(), 0);
+  std::fill(discarded_.begin(), discarded_.end(), 0);
   MarkSeen(base_);
+  haveAnchor_ = false;
+}
+
+bool StreamStatistics::Discarded(int64_t extended) const {
+  if (extended > maxExtended_ || maxExtended_ - extended >= int64_t{kWindow}) return false;
+  const uint64_t bit = static_cast<uint64_t>(extended) % kWindow;
+  return (discarded_[bit / 64] >> (bit % 64)) & 1u;
+}
+
+void StreamStatistics::PlayOut(const StatisticsPacket& p, int64_t extended) {
+  if (f_.jitterBufferMs <= 0 || p.clockRate == 0 || !p.media) return;
+  if (!haveAnchor_ || p.clockRate != f_.clockRate) {
+    haveAnchor_ = true;
+    anchorUs_ = p.captureUs;
+    anchorTimestamp_ = extendedTimestamp_;
+    return;
+  }
+  // How much later than the anchor's transit this packet arrives, in milliseconds.
+  const double late = static_cast<double>(p.captureUs - anchorUs_) / 1000.0 -
+                      static_cast<double>(extendedTimestamp_ - anchorTimestamp_) * 1000.0 / p.clockRate;
+  if (late <= f_.jitterBufferMs) return;
+  ++f_.discarded;
+  if (extended >= base_ && maxExtended_ - extended < int64_t{kWindow}) {
+    const uint64_t bit = static_cast<uint64_t>(extended) % kWindow;
+    discarded_[bit / 64] |= uint64_t{1} << (bit % 64);
+  }
 }
 
 bool StreamStatistics::Seen(int64_t extended) const {
@@ -33,11 +63,17 @@ void StreamStatistics::MarkSeen(int64_t extended) {
 
 void StreamStatistics::Add(const StatisticsPacket& p) {
   const uint16_t seq = p.sequenceNumber;
+  // The sequence position the jitter buffer plays this packet at (-1: none, a duplicate or
+  // a stray packet).
+  int64_t played = -1;
   if (f_.packets == 0) {
     f_.ssrc = p.ssrc;
     f_.firstUs = p.captureUs;
+    extendedTimestamp_ = p.timestamp;
     StartSequence(seq);
+    played = base_;
   } else {
+    extendedTimestamp_ += static_cast<int32_t>(p.timestamp - lastTimestamp_);
     const double deltaMs = static_cast<double>(p.captureUs - f_.lastUs) / 1000.0;
     f_.minDeltaMs = deltas_ == 0 ? deltaMs : std::min(f_.minDeltaMs, deltaMs);
     f_.maxDeltaMs = deltas_ == 0 ? deltaMs : std::max(f_.maxDeltaMs, deltaMs);
@@ -51,6 +87,7 @@ void StreamStatistics::Add(const StatisticsPacket& p) {
       f_.ssrc = p.ssrc;
       ++f_.sequenceRestarts;
       StartSequence(seq);
+      played = base_;
     } else {
       const uint16_t ahead = static_cast<uint16_t>(seq - static_cast<uint16_t>(maxExtended_));
       if (ahead == 0) {
@@ -62,12 +99,18 @@ void StreamStatistics::Add(const StatisticsPacket& p) {
         for (int64_t e = maxExtended_ + 1; e <= next; ++e) {
           const uint64_t bit = static_cast<uint64_t>(e) % kWindow;
           const uint64_t mask = uint64_t{1} << (bit % 64);
-          if (e - int64_t{kWindow} >= base_) bursts_.Add((seen_[bit / 64] & mask) == 0);
+          if (e - int64_t{kWindow} >= base_) {
+            const bool lost = (seen_[bit / 64] & mask) == 0;
+            bursts_.Add(lost);
+            lossDiscardBursts_.Add(lost || (discarded_[bit / 64] & mask) != 0);
+          }
           seen_[bit / 64] &= ~mask;
+          discarded_[bit / 64] &= ~mask;
         }
         maxExtended_ = next;
         MarkSeen(next);
         badSeq_ = 0x10000;
+        played = next;
       } else if (ahead <= 0x10000 - kMaxMisorder) {
         // A large jump: RFC 3550 A.1 restarts only when the next packet follows it. The
         // restarted run begins at the packet that announced the jump, so it is expected.
@@ -78,6 +121,7 @@ void StreamStatistics::Add(const StatisticsPacket& p) {
           maxExtended_ = base_ + 1;
           MarkSeen(maxExtended_);
           --ignored_;  // the announcing packet now belongs to the new run
+          played = maxExtended_;
         } else {
           badSeq_ = static_cast<uint16_t>(seq + 1);
           ++ignored_;
@@ -90,6 +134,7 @@ void StreamStatistics::Add(const StatisticsPacket& p) {
         } else {
           ++f_.outOfOrder;
           if (extended >= base_) MarkSeen(extended);
+          played = extended;
         }
       }
       if (seq == static_cast<uint16_t>(lastSeq_ + 1)) {
@@ -111,6 +156,7 @@ void StreamStatistics::Add(const StatisticsPacket& p) {
       ++jitterSamples_;
     }
   }
+  if (played >= 0) PlayOut(p, played);
   ++f_.packets;
   f_.clockRate = p.clockRate;
   f_.lastUs = p.captureUs;
@@ -132,8 +178,11 @@ StreamFigures StreamStatistics::Figures() const {
   const double seconds = static_cast<double>(f.lastUs - f.firstUs) / 1e6;
   f.meanBitRate = seconds > 0 ? static_cast<double>(f.payloadBytes) * 8.0 / seconds : 0;
   LossBursts bursts = bursts_;
-  FlushWindow(bursts);
+  LossBursts withDiscards = lossDiscardBursts_;
+  FlushWindow(bursts, withDiscards);
   f.bursts = bursts.Figures();
+  f.lossDiscardBursts = withDiscards.Figures();
+  f.discardPercent = f.expected > 0 ? static_cast<double>(f.discarded) * 100.0 / static_cast<double>(f.expected) : 0;
   f.packetIntervalMs = f.expected > 1 ? seconds * 1000.0 / static_cast<double>(f.expected - 1) : 0;
   f.meanBurstMs = f.bursts.meanBurstPackets * f.packetIntervalMs;
   f.meanGapMs = f.bursts.meanGapPackets * f.packetIntervalMs;

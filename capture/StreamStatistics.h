@@ -44,6 +44,15 @@ struct StreamFigures {
   double packetIntervalMs = 0;  // (last - first capture time) / (expected - 1)
   double meanBurstMs = 0;
   double meanGapMs = 0;
+  // A fixed jitter buffer of `jitterBufferMs` (0: not simulated) that starts playing each
+  // sequence run's first packet on arrival plus the buffer depth: a later packet is
+  // discarded when it arrives after its playout time (first arrival + its RTP time after
+  // the first packet's + depth). Needs the clock rate.
+  double jitterBufferMs = 0;
+  uint64_t discarded = 0;
+  double discardPercent = 0;    // discarded / expected * 100
+  // RFC 3611 4.7.2 counts a discarded packet like a lost one: the bursts of both.
+  LossBurstFigures lossDiscardBursts;
 };
 
 // One packet as the statistics need it.
@@ -56,12 +65,18 @@ struct StatisticsPacket {
   bool marker;
   uint32_t payloadLength;
   uint32_t clockRate;  // 0 while the stream's codec is unknown: no jitter then
+  bool media = true;   // the stream's own payload type (events and comfort noise are not
+                       // played out of the jitter buffer)
 };
 
 class StreamStatistics {
  public:
+  static constexpr double kDefaultJitterBufferMs = 60;
+
+  explicit StreamStatistics(double jitterBufferMs = kDefaultJitterBufferMs) { f_.jitterBufferMs = jitterBufferMs; }
   void Add(const StatisticsPacket& p);
   StreamFigures Figures() const;
+  uint32_t Ssrc() const { return f_.ssrc; }
 
  private:
   static constexpr uint32_t kMaxDropout = 3000;   // RFC 3550 A.1
@@ -69,10 +84,13 @@ class StreamStatistics {
   static constexpr uint32_t kWindow = 1024;       // sequence numbers remembered for duplicates
 
   void StartSequence(uint16_t seq);
-  // Hands the positions still in the window to the burst counter.
-  void FlushWindow(LossBursts& bursts) const;
+  // Hands the positions still in the window to the burst counters.
+  void FlushWindow(LossBursts& bursts, LossBursts& withDiscards) const;
   bool Seen(int64_t extended) const;
   void MarkSeen(int64_t extended);
+  bool Discarded(int64_t extended) const;
+  // The jitter buffer's verdict on a packet received at sequence position `extended`.
+  void PlayOut(const StatisticsPacket& p, int64_t extended);
 
   StreamFigures f_;
   // Sequence state (RFC 3550 A.1): the current run's base and extended maximum; the runs
@@ -85,7 +103,14 @@ class StreamStatistics {
   uint16_t lastSeq_ = 0;
   uint32_t lastTimestamp_ = 0;
   std::vector<uint64_t> seen_ = std::vector<uint64_t>(kWindow / 64);
+  std::vector<uint64_t> discarded_ = std::vector<uint64_t>(kWindow / 64);
   LossBursts bursts_;
+  LossBursts lossDiscardBursts_;
+  // Jitter buffer: the run's first packet's arrival and (extended) RTP timestamp.
+  bool haveAnchor_ = false;
+  int64_t anchorUs_ = 0;
+  int64_t anchorTimestamp_ = 0;
+  int64_t extendedTimestamp_ = 0;  // the last packet's, unwrapped
   // Timing.
   double deltaSumMs_ = 0;
   uint64_t deltas_ = 0;
@@ -100,18 +125,23 @@ class StreamStatistics {
 class StreamStatisticsTable {
  public:
   void Clear() { streams_.clear(); }
+  // The simulated jitter buffer's depth for the streams of the next pass (0: none).
+  void SetJitterBufferMs(double ms) { jitterBufferMs_ = ms; }
+  double JitterBufferMs() const { return jitterBufferMs_; }
   // The analysis pass's hook: one call per RTP packet listed for stream `index`.
   void OnRtpPacket(uint32_t index, const StatisticsPacket& p) {
-    if (index >= streams_.size()) streams_.resize(index + 1);
+    if (index >= streams_.size()) streams_.resize(index + 1, StreamStatistics(jitterBufferMs_));
     streams_[index].Add(p);
   }
   size_t Size() const { return streams_.size(); }
+  uint32_t Ssrc(uint32_t index) const { return index < streams_.size() ? streams_[index].Ssrc() : 0; }
   StreamFigures Figures(uint32_t index) const {
     return index < streams_.size() ? streams_[index].Figures() : StreamFigures{};
   }
 
  private:
   std::vector<StreamStatistics> streams_;
+  double jitterBufferMs_ = StreamStatistics::kDefaultJitterBufferMs;
 };
 
 }  // namespace fennik

@@ -150,6 +150,41 @@ TEST(StreamStatistics, LossBurstsByHand) {
   EXPECT_DOUBLE_EQ(f.bursts.burstR, 1.0);
 }
 
+TEST(StreamStatistics, JitterBufferDiscardsByHand) {
+  // 20 ms packets; arrivals late against the first packet's transit by the given ms. With
+  // 60 ms of buffer the packets 61 and 75 ms late are discarded (60 is still in time), with
+  // 100 ms none, without a buffer none; a late packet after a loss joins it in a burst.
+  const double lateMs[] = {0, 10, 60, 61, 30, 75, 0, 0, 0, 0};
+  auto run = [&](double depth, bool dropSix) {
+    StreamStatistics s(depth);
+    for (uint16_t i = 0; i < 10; ++i) {
+      if (dropSix && i == 6) continue;
+      s.Add({i * 20000 + static_cast<int64_t>(lateMs[i] * 1000), 3, i, i * 160u, 0, false, 160, 8000});
+    }
+    return s.Figures();
+  };
+  StreamFigures f = run(60, false);
+  EXPECT_EQ(f.discarded, 2u);
+  EXPECT_DOUBLE_EQ(f.discardPercent, 20);
+  EXPECT_EQ(f.lossDiscardBursts.losses, 2u);
+  EXPECT_EQ(f.lossDiscardBursts.bursts, 1u);  // positions 3 and 5, 1 received between
+  EXPECT_EQ(f.lossDiscardBursts.burstPositions, 3u);
+  EXPECT_EQ(f.bursts.losses, 0u);
+  EXPECT_EQ(run(100, false).discarded, 0u);
+  EXPECT_EQ(run(0, false).discarded, 0u);
+  f = run(60, true);
+  EXPECT_EQ(f.discarded, 2u);
+  EXPECT_EQ(f.lost, 1);
+  EXPECT_EQ(f.lossDiscardBursts.losses, 3u);
+  EXPECT_EQ(f.lossDiscardBursts.burstPositions, 4u);  // 3 to 6
+  // Comfort noise or event packets are not played out; the media after them still is.
+  StreamStatistics s;
+  s.Add({0, 3, 0, 0, 0, false, 160, 8000});
+  s.Add({200000, 3, 1, 160, 13, false, 1, 8000, false});
+  s.Add({220000, 3, 2, 320, 0, false, 160, 8000});
+  EXPECT_EQ(s.Figures().discarded, 1u);
+}
+
 // One row of tshark's RTP stream summary.
 struct TsharkRow {
   std::string src, dst;
@@ -202,6 +237,10 @@ TEST(StreamStatistics, EqualsTsharkOnCommittedCaptures) {
     CRTP_Parser capture;
     ASSERT_EQ(capture.Open(capturePath), OpenResult::kOk);
     capture.Analyse(nullptr);
+    // Key presses travel only in the calls that were made with them.
+    if (capturePath.find("/call-") == std::string::npos) {
+      EXPECT_TRUE(capture.TelephoneEvents().Events().empty());
+    }
     std::map<std::tuple<std::string, std::string, uint32_t>, uint32_t> index;
     for (uint32_t i = 0; i < capture.Streams().size(); ++i) {
       const RtpStreamEntry& s = capture.Streams()[i];
