@@ -13,6 +13,7 @@ namespace {
 
 int OpenAndAnalyse(CaptureSession& s, const std::vector<std::string>& userSdp) {
   s.capture = std::make_unique<CRTP_Parser>();
+  s.capture->SetJitterBufferMs(s.jitterBufferMs);
   switch (s.capture->Open(s.fileName)) {
     case OpenResult::kCantOpen: return Fail(kExitFailed, "Can't open file: " + s.fileName);
     case OpenResult::kNotSupported: return Fail(kExitFailed, "Not support file format: " + s.fileName);

@@ -14,6 +14,7 @@ struct CaptureSession {
   std::unique_ptr<CRTP_Parser> capture;
   std::string fileName;
   int language = 0;  // 0 English, 1 Japanese
+  double jitterBufferMs = StreamStatistics::kDefaultJitterBufferMs;  // simulated in the pass
 };
 
 // Opens FILE (the first positional argument) and runs the analysis pass. With --sdp FILE

@@ -12,7 +12,7 @@ namespace {
 // Options that take a value; every other known option is a flag.
 const std::set<std::string> kValueOptions = {
     "--stream", "--start", "--end", "-o", "--offset", "--length", "--packet", "--frame",
-    "--format", "--device", "--sdp", "--lang", "--rtpmap"};
+    "--format", "--device", "--sdp", "--lang", "--rtpmap", "--jitter-buffer"};
 const std::set<std::string> kFlagOptions = {"--json", "--debug", "--as-played", "--concatenate"};
 
 }  // namespace

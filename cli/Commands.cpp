@@ -17,7 +17,7 @@ int RunStats(const CliArgs& args);
 const CliCommand kCommands[] = {
     {"info", RunInfo, "info FILE                     capture format, byte order, records, RTP packets, streams"},
     {"streams", RunStreams, "streams FILE [--json]         the stream table"},
-    {"stats", RunStats, "stats FILE [--json]           per-stream statistics: loss, duplicates, order, deltas, RFC 3550 jitter"},
+    {"stats", RunStats, "stats FILE [--json] [--jitter-buffer MS]   per-stream statistics (loss, order, deltas, RFC 3550 jitter, jitter-buffer discards, E-model estimate), RTCP reports, RFC 4733 events"},
     {"csv", RunCsv, "csv FILE [--stream ID] [--start N] [--end M] [-o OUT]   the packet list as CSV"},
     {"frames", RunFrames, "frames FILE --stream ID [--json]   a stream's frame list"},
     {"show", RunShow, "show FILE --packet N | --stream ID --frame K   header fields of packet number N (counted from 1 over the file's records) / frame fields"},
