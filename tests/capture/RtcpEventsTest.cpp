@@ -4,11 +4,13 @@
 // compound packet bent out of shape.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "capture/CRTP_Parser.h"
@@ -40,21 +42,14 @@ std::vector<std::map<std::string, std::string>> ReadFields(const std::string& pa
   return rows;
 }
 
-// The n-th value of a comma-aggregated field as a number.
+// The n-th value of a comma-aggregated field as a number (decimal, or hex with 0x).
 double Value(const std::string& list, size_t n = 0) {
   std::stringstream split(list);
   std::string cell;
   for (size_t i = 0; i <= n; ++i) {
     if (!std::getline(split, cell, ',')) return NAN;
   }
-  return std::stod(cell, nullptr);
-}
-
-uint32_t Hex(const std::string& list, size_t n = 0) {
-  std::stringstream split(list);
-  std::string cell;
-  for (size_t i = 0; i <= n; ++i) std::getline(split, cell, ',');
-  return static_cast<uint32_t>(std::stoul(cell, nullptr, 16));
+  return static_cast<double>(std::stoll(cell, nullptr, 0));
 }
 
 std::unique_ptr<CRTP_Parser> Analysed(const std::string& path) {
@@ -81,27 +76,28 @@ TEST(Rtcp, ReportsEqualTshark) {
     for (const RtcpEntry* e : packets) types += (types.empty() ? "" : ",") + std::to_string(e->packetType);
     ASSERT_EQ(types, row.at("rtcp.pt"));
     const RtcpEntry& first = *packets[0];
-    EXPECT_EQ(first.ssrc, Hex(row.at("rtcp.senderssrc")));
+    EXPECT_EQ(first.ssrc, Value(row.at("rtcp.senderssrc")));
     EXPECT_EQ(first.streamIndex, first.packetType == kRtcpSr ? 0 : -1);
     EXPECT_EQ(packets[1]->chunks.at(0).cname, row.at("rtcp.sdes.text"));
+    // Our value against tshark's field (its n-th comma-joined value).
+    using Check = std::tuple<double, std::string, size_t>;
+    auto compare = [&](std::initializer_list<Check> checks) {
+      for (const auto& [ours, field, n] : checks) EXPECT_EQ(ours, Value(row.at(field), n)) << field;
+    };
     if (first.packetType == kRtcpSr) {
-      EXPECT_EQ(first.ntpTimestamp >> 32, Value(row.at("rtcp.timestamp.ntp.msw")));
-      EXPECT_EQ(first.ntpTimestamp & 0xFFFFFFFFu, Value(row.at("rtcp.timestamp.ntp.lsw")));
-      EXPECT_EQ(first.rtpTimestamp, Value(row.at("rtcp.timestamp.rtp")));
-      EXPECT_EQ(first.senderPackets, Value(row.at("rtcp.sender.packetcount")));
-      EXPECT_EQ(first.senderOctets, Value(row.at("rtcp.sender.octetcount")));
+      compare({{first.ntpTimestamp >> 32, "rtcp.timestamp.ntp.msw", 0},
+               {first.ntpTimestamp & 0xFFFFFFFFu, "rtcp.timestamp.ntp.lsw", 0},
+               {first.rtpTimestamp, "rtcp.timestamp.rtp", 0}, {first.senderPackets, "rtcp.sender.packetcount", 0},
+               {first.senderOctets, "rtcp.sender.octetcount", 0}});
       continue;
     }
     ASSERT_EQ(first.reports.size(), 1u);
     const RtcpReportBlock& r = first.reports[0];
-    EXPECT_EQ(r.sourceSsrc, Hex(row.at("rtcp.ssrc.identifier")));
+    EXPECT_EQ(r.sourceSsrc, Value(row.at("rtcp.ssrc.identifier")));
     EXPECT_EQ(r.streamIndex, 0);
-    EXPECT_EQ(r.fractionLost, Value(row.at("rtcp.ssrc.fraction")));
-    EXPECT_EQ(r.cumulativeLost, Value(row.at("rtcp.ssrc.cum_nr")));
-    EXPECT_EQ(r.extendedHighestSequence, Value(row.at("rtcp.ssrc.high_seq")));
-    EXPECT_EQ(r.jitter, Value(row.at("rtcp.ssrc.jitter")));
-    EXPECT_EQ(r.lsr, Value(row.at("rtcp.ssrc.lsr")));
-    EXPECT_EQ(r.dlsr, Value(row.at("rtcp.ssrc.dlsr")));
+    compare({{r.fractionLost, "rtcp.ssrc.fraction", 0}, {r.cumulativeLost, "rtcp.ssrc.cum_nr", 0},
+             {r.extendedHighestSequence, "rtcp.ssrc.high_seq", 0}, {r.jitter, "rtcp.ssrc.jitter", 0},
+             {r.lsr, "rtcp.ssrc.lsr", 0}, {r.dlsr, "rtcp.ssrc.dlsr", 0}});
     ++reports;
     // tshark prints whole milliseconds of the same difference (arrival of the report minus
     // arrival of the SR minus DLSR).
@@ -118,20 +114,14 @@ TEST(Rtcp, ReportsEqualTshark) {
     ASSERT_EQ(xr.voipMetrics.size(), 1u);
     const RtcpVoipMetrics& m = xr.voipMetrics[0];
     EXPECT_EQ(m.streamIndex, 0);
-    EXPECT_EQ(m.lossRate, Value(row.at("rtcp.ssrc.fraction"), 1));
-    EXPECT_EQ(m.discardRate, Value(row.at("rtcp.ssrc.discarded")));
-    EXPECT_EQ(m.burstDensity, Value(row.at("rtcp.xr.voipmetrics.burstdensity")));
-    EXPECT_EQ(m.gapDensity, Value(row.at("rtcp.xr.voipmetrics.gapdensity")));
-    EXPECT_EQ(m.burstDuration, Value(row.at("rtcp.xr.voipmetrics.burstduration")));
-    EXPECT_EQ(m.gapDuration, Value(row.at("rtcp.xr.voipmetrics.gapduration")));
-    EXPECT_EQ(m.endSystemDelay, Value(row.at("rtcp.xr.voipmetrics.esdelay")));
-    EXPECT_EQ(m.signalLevel, Value(row.at("rtcp.xr.voipmetrics.signallevel")));
-    EXPECT_EQ(m.noiseLevel, Value(row.at("rtcp.xr.voipmetrics.noiselevel")));
-    EXPECT_EQ(m.gmin, Value(row.at("rtcp.xr.voipmetrics.gmin")));
-    EXPECT_EQ(m.rFactor, Value(row.at("rtcp.xr.voipmetrics.rfactor")));
-    EXPECT_EQ(m.jbNominal, Value(row.at("rtcp.xr.voipmetrics.jbnominal")));
-    EXPECT_EQ(m.jbMaximum, Value(row.at("rtcp.xr.voipmetrics.jbmax")));
-    EXPECT_EQ(m.jbAbsMax, Value(row.at("rtcp.xr.voipmetrics.jbabsmax")));
+    const std::string v = "rtcp.xr.voipmetrics.";
+    compare({{m.lossRate, "rtcp.ssrc.fraction", 1}, {m.discardRate, "rtcp.ssrc.discarded", 0},
+             {m.burstDensity, (v + "burstdensity"), 0}, {m.gapDensity, (v + "gapdensity"), 0},
+             {m.burstDuration, (v + "burstduration"), 0}, {m.gapDuration, (v + "gapduration"), 0},
+             {m.endSystemDelay, (v + "esdelay"), 0}, {m.signalLevel, (v + "signallevel"), 0},
+             {m.noiseLevel, (v + "noiselevel"), 0}, {m.gmin, (v + "gmin"), 0},
+             {m.rFactor, (v + "rfactor"), 0}, {m.jbNominal, (v + "jbnominal"), 0},
+             {m.jbMaximum, (v + "jbmax"), 0}, {m.jbAbsMax, (v + "jbabsmax"), 0}});
     ++voip;
   }
   EXPECT_GE(reports, 10);
@@ -186,39 +176,28 @@ TEST(TelephoneEvents, DigitsEqualTshark) {
     const std::string base = name.substr(name.rfind('/') + 1);
     const auto rows = ReadFields(kQuality + base + ".rtpevent.tsv");
     ASSERT_FALSE(rows.empty());
-    // One event per SSRC and timestamp, in order of the first packet.
-    std::vector<TelephoneEvent> expected;
+    // One event per timestamp, in order of the first packet: first packet, timestamp, code,
+    // longest duration, last volume, end seen, packets, end packets.
+    std::vector<std::array<uint32_t, 8>> expected, got;
     for (const auto& row : rows) {
-      const uint32_t ts = static_cast<uint32_t>(Value(row.at("rtp.timestamp")));
-      if (expected.empty() || expected.back().rtpTimestamp != ts) {
-        TelephoneEvent& e = expected.emplace_back();
-        e.rtpTimestamp = ts;
-        e.firstPacketNumber = static_cast<uint32_t>(Value(row.at("frame.number")));
-        e.event = static_cast<uint8_t>(Value(row.at("rtpevent.event_id")));
+      const auto ts = static_cast<uint32_t>(Value(row.at("rtp.timestamp")));
+      if (expected.empty() || expected.back()[1] != ts) {
+        expected.push_back({static_cast<uint32_t>(Value(row.at("frame.number"))), ts,
+                            static_cast<uint32_t>(Value(row.at("rtpevent.event_id"))), 0, 0, 0, 0, 0});
       }
-      TelephoneEvent& e = expected.back();
-      const bool end = row.at("rtpevent.end_of_event") == "1";
-      e.duration = std::max(e.duration, static_cast<uint32_t>(Value(row.at("rtpevent.duration"))));
-      e.volume = static_cast<uint8_t>(Value(row.at("rtpevent.volume")));
-      e.end = e.end || end;
-      ++e.packets;
-      e.endPackets += end ? 1 : 0;
+      auto& e = expected.back();
+      const uint32_t end = row.at("rtpevent.end_of_event") == "1";
+      e[3] = std::max(e[3], static_cast<uint32_t>(Value(row.at("rtpevent.duration"))));
+      e[4] = static_cast<uint32_t>(Value(row.at("rtpevent.volume")));
+      e[5] |= end, e[6] += 1, e[7] += end;
     }
     const auto c = Analysed(name);
-    const std::vector<TelephoneEvent>& got = c->TelephoneEvents().Events();
-    ASSERT_EQ(got.size(), expected.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_EQ(got[i].firstPacketNumber, expected[i].firstPacketNumber);
-      EXPECT_EQ(got[i].rtpTimestamp, expected[i].rtpTimestamp);
-      EXPECT_EQ(got[i].event, expected[i].event);
-      EXPECT_EQ(got[i].duration, expected[i].duration);
-      EXPECT_EQ(got[i].volume, expected[i].volume);
-      EXPECT_EQ(got[i].end, expected[i].end);
-      EXPECT_EQ(got[i].packets, expected[i].packets);
-      EXPECT_EQ(got[i].endPackets, expected[i].endPackets);
-      EXPECT_EQ(got[i].fromSdp, base == "dtmf-sipp.pcap");
-      EXPECT_DOUBLE_EQ(got[i].DurationMs(), expected[i].duration / 8.0);
+    for (const TelephoneEvent& e : c->TelephoneEvents().Events()) {
+      got.push_back({e.firstPacketNumber, e.rtpTimestamp, e.event, e.duration, e.volume, e.end, e.packets, e.endPackets});
+      EXPECT_EQ(e.fromSdp, base == "dtmf-sipp.pcap");
+      EXPECT_DOUBLE_EQ(e.DurationMs(), e.duration / 8.0);
     }
+    EXPECT_EQ(got, expected);
   }
 }
 

@@ -38,37 +38,23 @@ TEST(StatsCommand, JsonCarriesTheFiguresPerStream) {
 }
 
 TEST(StatsCommand, RtcpEventsAndJitterBuffer) {
+  // The RTCP table and the events (their fields are compared with tshark's in
+  // tests/capture/RtcpEventsTest.cpp): every RR report block names the u-law stream.
   const std::string quality = std::string(FENNIK_TEST_DATA) + "/quality/";
   auto r = Cli("stats " + quality + "rtcp-ffmpeg-pcmu.pcap --json");
   ASSERT_EQ(r.status, 0) << r.err;
-  // Every RR's report block names the u-law stream and has a round trip (its SR was seen).
-  size_t blocks = 0, matched = 0;
-  for (size_t at = 0; (at = r.out.find("\"fraction_lost\"", at)) != std::string::npos; ++at) ++blocks;
-  for (size_t at = 0; (at = r.out.find("\"stream\": 1, \"fraction_lost\"", at)) != std::string::npos; ++at) ++matched;
+  size_t blocks = 0;
+  for (size_t at = 0; (at = r.out.find("\"stream\": 1, \"fraction_lost\"", at)) != std::string::npos; ++at) ++blocks;
   EXPECT_EQ(blocks, 11u) << r.out;
-  EXPECT_EQ(matched, blocks);
-  EXPECT_NE(r.out.find("\"type\": \"XR\", \"pt\": 207"), std::string::npos);
   EXPECT_NE(r.out.find("\"blocks\": [\"Receiver Reference Time\", \"VoIP Metrics\"]"), std::string::npos);
-  EXPECT_NE(r.out.find("\"cname\": \"sender@fennik\""), std::string::npos);
   EXPECT_NE(r.out.find("\"rtcp_invalid\": 0,\n  \"events\": []"), std::string::npos);
   r = Cli("stats " + quality + "dtmf-sipp.pcap --json");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("\"rtcp\": [],"), std::string::npos);
   EXPECT_NE(r.out.find("\"event\": 9, \"digit\": \"9\", \"packet\": 15,"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"duration\": 2240, \"duration_ms\": 280.000, \"volume\": 10, \"end\": true, "
-                       "\"packets\": 10, \"end_packets\": 3, \"from_sdp\": true}"),
-            std::string::npos);
-  // A 1 ms buffer discards the reordered packets' late arrivals; 0 simulates none.
+  // A 1 ms buffer discards in both directions of the reordered call; 0 simulates none.
   r = Cli("stats " + kLost + " --jitter-buffer 1 --json");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.find("\"jitter_buffer_ms\": 1, \"discarded\": 0,"), std::string::npos);
-  r = Cli("stats " + kLost + " --jitter-buffer 0");
-  EXPECT_EQ(r.out.find("jitter buffer"), std::string::npos);
-  for (const char* bad : {"-5", "x", "20000"}) {
-    r = Cli("stats " + kLost + " --jitter-buffer " + bad);
-    EXPECT_EQ(r.status, 2) << bad;
-    EXPECT_NE(r.err.find("--jitter-buffer"), std::string::npos);
-  }
+  EXPECT_EQ(r.out.find("\"jitter_buffer_ms\": 1, \"discarded\": 0,"), std::string::npos) << r.out;
+  EXPECT_EQ(Cli("stats " + kLost + " --jitter-buffer 0").out.find("jitter buffer"), std::string::npos);
+  for (const char* bad : {"-5", "x", "20000"}) EXPECT_EQ(Cli("stats " + kLost + " --jitter-buffer " + bad).status, 2);
 }
 
 TEST(StatsCommand, TextAndErrors) {
