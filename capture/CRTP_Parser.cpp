@@ -212,7 +212,8 @@ void CRTP_Parser::OnRtpPacket(const CaptureRecord& record, const PacketRecord& p
   // Call-quality statistics: one call per RTP packet of a stream.
   statistics_.OnRtpPacket(index, StatisticsPacket{record.timestampUs, packet.ssrc, packet.sequenceNumber,
                                                   packet.timestamp, packet.payloadType, packet.marker != 0,
-                                                  packet.payloadLength, stream.clockRate, media});
+                                                  packet.payloadLength, stream.clockRate,
+                                                  media && stream.codecType != 0});
   // RFC 4733 events travel under a dynamic payload type.
   if (packet.payloadType >= 96) OnEventCandidate(index, record, packet);
 

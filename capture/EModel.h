@@ -16,9 +16,13 @@ struct CodecImpairment {
   double bpl;
 };
 
-// The narrowband codecs ITU-T G.113 (11/2007) Appendix I gives both values for (Tables I.1
-// and I.3): G.711 with the packet-loss concealment of G.711 Appendix I (Ie 0, Bpl 25.1),
-// G.729A with VAD (11, 19.0), G.723.1 6.3 kbit/s with VAD (15, 16.1), GSM-EFR (5, 10.0).
+// The narrowband codecs ITU-T G.113 (11/2007) Appendix I gives both values for (Ie from
+// Table I.1, Bpl from Table I.3, random loss): G.711 in 10 ms packets with the packet-loss
+// concealment of G.711 Appendix I (Ie 0, Bpl 25.1), G.729A with VAD in 20 ms packets (11,
+// 19.0), G.723.1 6.3 kbit/s with VAD in 30 ms packets (15, 16.1), GSM-EFR (5, 10.0). RTP's
+// "G729" names G.729 and G.729A alike and gets the G.729A pair. Codecs with an Ie but no Bpl
+// there (G.726, G.728, GSM full rate) and those Appendix I does not list (iLBC, Opus,
+// Speex) get no estimate rather than a guessed pair.
 // nullptr for any other encoding (wideband codecs are rated on another scale).
 const CodecImpairment* FindCodecImpairment(std::string_view encodingName);
 

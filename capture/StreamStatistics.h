@@ -65,8 +65,8 @@ struct StatisticsPacket {
   bool marker;
   uint32_t payloadLength;
   uint32_t clockRate;  // 0 while the stream's codec is unknown: no jitter then
-  bool media = true;   // the stream's own payload type (events and comfort noise are not
-                       // played out of the jitter buffer)
+  bool media = true;   // the stream's own payload type with a codec: played out of the
+                       // jitter buffer (events and comfort noise are not)
 };
 
 class StreamStatistics {
