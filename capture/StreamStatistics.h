@@ -117,8 +117,6 @@ class StreamStatistics {
   double jitter_ = 0;        // in timestamp units, as A.8 keeps it
   double jitterSumMs_ = 0;
   uint64_t jitterSamples_ = 0;
-  bool haveTransit_ = false;
-  double lastTransit_ = 0;   // arrival minus timestamp, in timestamp units
 };
 
 // Statistics of every stream of the pass, indexed like the stream table.

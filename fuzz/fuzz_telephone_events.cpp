@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       table.SetMode(stream, pt, (head & 0x20) ? Mode::kSdp : Mode::kWatched, (head & 0x20) ? 16000 : 0);
     }
     if (head & 0x80) timestamp += 160;
-    table.OnPacket(stream, pt, 0x1234, timestamp, ++packetNumber, int64_t{packetNumber} * 20000,
+    ++packetNumber;
+    table.OnPacket(stream, pt, 0x1234, timestamp, packetNumber, int64_t{packetNumber} * 20000,
                    payload.data(), static_cast<uint32_t>(payload.size()));
     at += 2 + length;
   }
