@@ -111,8 +111,9 @@ bool M4vGmcSetup(int width, int height, int accuracy, int points, const int32_t 
     shift[0] = shift[1] = 0;
     points = 1;
   }
-  // Positions of every sample of a VOP up to 2^16 samples wide must stay well inside 64 bits.
-  constexpr int64_t kLimit = int64_t{1} << 46;
+  // Positions of every sample of a VOP up to 4096 samples wide, and the sum of a macroblock's
+  // 256 of them, must stay inside 64 bits.
+  constexpr int64_t kLimit = int64_t{1} << 40;
   for (int i = 0; i < 2; ++i)
     for (int j = 0; j < 2; ++j)
       if (std::llabs(off[i][j]) >= kLimit || std::llabs(del[i][j]) >= kLimit) return false;
