@@ -5,6 +5,7 @@
 
 #include "base/DebugPrint.h"
 #include "codec/video/M4VViews.h"
+#include "view/NumberFormat.h"
 #include "stream/CAnarizeBuffer.h"
 
 namespace fennik {
@@ -83,7 +84,88 @@ int CM4V_Parser::Open(const uint8_t* data, size_t length, int32_t codecType) {
 
 void CM4V_Parser::ResetDecoder() {
   currentFrame_ = kNone;
+  PrepareDecode();
+  decoder_.ResetPictures();
+  decodeHeaders_ = M4vHeaders();
+  decodeHeaders_.vos = config_.vos;
+  decodeHeaders_.vo = config_.vo;
+  decodeHeaders_.vol = config_.vol;
 }
+
+void CM4V_Parser::PrepareDecode() {
+  decodedVops_ = 0;
+  decodeErrors_ = 0;
+}
+
+// One frame's bytes: configuration and GOV headers as met, then its VOP (or a short-video-
+// header picture). The result is 1 when a picture was decoded.
+uint32_t CM4V_Parser::DecodePicture(const uint8_t* data, uint32_t length, uint32_t frameNumber) {
+  if (!decodeHeaders_.vol.valid && config_.vol.valid) {
+    decodeHeaders_.vos = config_.vos;
+    decodeHeaders_.vo = config_.vo;
+    decodeHeaders_.vol = config_.vol;
+  }
+  if (length >= 4 && data[0] == 0 && data[1] == 0 && (data[2] & 0xFC) == 0x80) {
+    const int result = decoder_.DecodeShortHeader(data, length, frameNumber);
+    decodedVops_ += result == 1 ? 1 : 0;
+    return static_cast<uint32_t>(result);
+  }
+  uint32_t result = 0;
+  M4vHeaders& h = decodeHeaders_;
+  size_t pos = FindM4vStartCode(data, length, 0);
+  while (pos + 4 <= length) {
+    const uint32_t code = data[pos + 3];
+    const size_t rest = length - pos;
+    size_t used = 0;
+    if (code == kM4vVosEnd) {
+      DebugPrint("MPEG-4 Video: detected sequence end\n");
+      break;
+    } else if (code == kM4vVosStart) {
+      used = h.vosBytes = ReadM4vVos(data + pos, rest, h.vos);
+    } else if (code == kM4vVisualObject) {
+      used = ReadM4vVisualObject(data + pos, rest, h.vo);
+    } else if (code == kM4vGovStart) {
+      used = h.govBytes = ReadM4vGov(data + pos, rest, h.gov);
+    } else if (code <= kM4vVolLast) {
+      M4vVol vol;
+      used = ReadM4vVol(data + pos, rest, h.vo.valid ? h.vo.visual_object_verid : 1, vol);
+      if (used > 0) h.vol = vol, h.volBytes = used;
+    } else if (code == kM4vVopStart) {
+      // The VOP's data runs to the next start code (resync markers never look like one).
+      const size_t end = FindM4vStartCode(data, length, pos + 4);
+      if (decoder_.DecodeVop(data + pos, end - pos, h.vol, frameNumber) == 1) {
+        ++decodedVops_;
+        result = 1;
+      } else {
+        ++decodeErrors_;
+      }
+      used = end - pos;
+    } else if (code == kM4vUserData) {
+      used = 4;  // user data: nothing to decode
+    } else {
+      DebugPrint("MPEG-4 Video: decode error %08X\n", 0x100u | code);
+      used = 4;
+    }
+    if (used == 0) {
+      DebugPrint("MPEG-4 Video: decode enough data\n");
+      return 0;
+    }
+    pos = FindM4vStartCode(data, length, pos + std::max<size_t>(used, 4));
+  }
+  return result;
+}
+
+bool CM4V_Parser::GetCurrentPicture(CVideoFrame& out) {
+  const CVideoFrame* p = decoder_.CurrentPicture();
+  return p != nullptr && out.CopyFrom(*p);
+}
+
+bool CM4V_Parser::GetNextPicture(CVideoFrame& out) {
+  const CVideoFrame* p = decoder_.TakeOutput();
+  return p != nullptr && out.CopyFrom(*p);
+}
+
+void CM4V_Parser::FlushPictures() { decoder_.FlushOutput(); }
 
 int CM4V_Parser::GetVideoFormat(VideoFormat& format) {
   format = VideoFormat();
@@ -97,10 +179,13 @@ int CM4V_Parser::GetVideoFormat(VideoFormat& format) {
 }
 
 MacroblockGeometry CM4V_Parser::Geometry() const {
+  // Widths rounded up to whole macroblocks, so that a row holds every macroblock of it.
   MacroblockGeometry g;
-  g.width = (config_.vol.width + 15) / 16 * 16;
-  g.height = (config_.vol.height + 15) / 16 * 16;
-  g.count = config_.vol.MacroblockCount();
+  const uint32_t width = decoder_.MacroblockCount() > 0 ? decoder_.Width() : config_.vol.width;
+  const uint32_t height = decoder_.MacroblockCount() > 0 ? decoder_.Height() : config_.vol.height;
+  g.width = (width + 15) / 16 * 16;
+  g.height = (height + 15) / 16 * 16;
+  g.count = (g.width / 16) * (g.height / 16);
   return g;
 }
 
@@ -223,6 +308,22 @@ void CM4V_Parser::ShowFrameDetail(CFieldTree& tree, uint32_t index) {
     detailsIndex_ = index;
   }
   PrintM4vSyntax(details_, tree);
+}
+
+void CM4V_Parser::ShowMacroblock(CFieldTree& tree, uint32_t index, uint32_t mb) {
+  uint64_t address;
+  FrameEntry e;
+  if (!frames_.Get(index, &address, &e) || DecodeFrame(index) == ~uint64_t{0}) return;
+  tree.Title("MPEG-4 VISUAL INFORMATION");
+  tree.Field(0, "Number of frames", 0, kModeDecimal, colour::kField, 0, static_cast<int64_t>(frames_.GetCount()));
+  tree.Field(0, "File address", 48, kModeHex, colour::kField, address + e.frameOffset, static_cast<int64_t>(address + e.frameOffset));
+  tree.Field(0, "Frame size", 0, kModeDecimal, colour::kField, 0, e.size, "", "bytes");
+  tree.FieldText(0, "Image Size (x,y)", 0, colour::kField, Printf("%u x %u", decoder_.Width(), decoder_.Height()));
+  static const char* const kPicture[] = {"", "I picture", "P picture", "B picture", "S picture"};
+  tree.FieldText(0, "Picture type", 0, colour::kField, kPicture[std::min<uint16_t>(M4vFields(e).flags & kM4vCodingTypeMask, 4)]);
+  tree.FieldText(0, "Chroma format", 0, colour::kField, "4:2:0");
+  tree.Field(0, "Number of macro block", 0, kModeDecimal, colour::kField, 0, decoder_.MacroblockCount());
+  PrintM4vMacroblock(decoder_.Macroblock(mb), mb, decoder_.MacroblocksPerRow(), decodeHeaders_.vol, decoder_.LastVop(), tree);
 }
 
 }  // namespace fennik
