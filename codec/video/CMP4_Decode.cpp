@@ -258,6 +258,7 @@ int CMP4_Decode::DecodeVop(const uint8_t* data, size_t size, const M4vVol& vol, 
   else if (vol.data_partitioned) ok = DecodePartitionedVop(br);
   else ok = DecodeVopData(br);
   if (!ok) return 0;
+  FinishVopAsp();
 
   current_ = cur_;
   if (type == 2) {
@@ -328,7 +329,7 @@ bool CMP4_Decode::DecodeVopData(BitReader& br) {
       continue;
     }
     if (br.BitsLeft() == 0) break;
-    if (!DecodeMacroblockIP(br, mb, quant)) {
+    if (!(AspMacroblocks() ? DecodeMacroblockAsp(br, mb, quant) : DecodeMacroblockIP(br, mb, quant))) {
       mbs_[mb].serial = 0;
       ++errors_;
       DebugPrint("[MPEG4] macroblock %u of VOP %u could not be decoded\n", mb, cur_->frame_number);
@@ -750,6 +751,10 @@ void CMP4_Decode::MotionCompensate(uint32_t mb, const M4vMacroblock& m, M4vPredi
   uint8_t* y = cur_->Y() + (mby * 16) * ys + mbx * 16;
   uint8_t* cb = cur_->Cb() + (mby * 8) * cs + mbx * 8;
   uint8_t* cr = cur_->Cr() + (mby * 8) * cs + mbx * 8;
+  if (vol_.quarter_sample || m.field_prediction || m.mcsel || mode == M4vPrediction::kGmc || vop_.vop_coding_type == 2) {
+    MotionCompensateAsp(mb, m, mode);
+    return;
+  }
   const int w = static_cast<int>(width_), h = static_cast<int>(height_);
   auto predictFrom = [&](const CVideoFrame* ref, int dir, uint8_t* py, int pys, uint8_t* pcb, uint8_t* pcr, int pcs) {
     const H263Plane ry{ref->Y(), ys, w, h};
@@ -806,7 +811,14 @@ void CMP4_Decode::Reconstruct(uint32_t mb, const M4vMacroblock& m, M4vPrediction
   uint8_t* cb = cur_->Cb() + (mby * 8) * cs + mbx * 8;
   uint8_t* cr = cur_->Cr() + (mby * 8) * cs + mbx * 8;
   uint8_t* dst[6] = {y, y + 8, y + 8 * ys, y + 8 * ys + 8, cb, cr};
-  const int stride[6] = {ys, ys, ys, ys, cs, cs};
+  int stride[6] = {ys, ys, ys, ys, cs, cs};
+  if (m.dct_type) {
+    // Field DCT: blocks 0 and 1 hold the top field's lines, 2 and 3 the bottom field's.
+    dst[1] = y + 8;
+    dst[2] = y + ys;
+    dst[3] = y + ys + 8;
+    for (int b = 0; b < 4; ++b) stride[b] = 2 * ys;
+  }
   int16_t block[64];
   if (m.intra) {
     for (int b = 0; b < 6; ++b) {

@@ -19,6 +19,7 @@
 
 #include "base/BitReader.h"
 #include "codec/video/CVideoFrame.h"
+#include "codec/video/M4VAsp.h"
 #include "codec/video/M4VHeaders.h"
 
 namespace fennik {
@@ -164,6 +165,15 @@ class CMP4_Decode {
   // Whether the VOL's quarter-sample and interlaced tools can be decoded.
   bool SupportsQuarterSample() const;
   bool SupportsInterlaced() const;
+  // Interlaced, S- and B-VOP macroblocks go through DecodeMacroblockAsp.
+  bool AspMacroblocks() const;
+  bool DecodeMacroblockAsp(BitReader& br, uint32_t mb, int& quant);
+  bool DecodeMacroblockB(BitReader& br, uint32_t mb, int& quant);
+  // Quarter-sample, field and GMC prediction (the rest goes through MotionCompensate).
+  void MotionCompensateAsp(uint32_t mb, const M4vMacroblock& m, M4vPrediction mode);
+  // After every decoded VOP: the reference's macroblocks and times for the B-VOPs that follow.
+  void FinishVopAsp();
+  M4vAspState asp_;
 
   // VOL and VOP in effect.
   M4vVol vol_;
