@@ -321,7 +321,7 @@ bool CMP4_Decode::DecodeVopData(BitReader& br) {
   const bool resync = !vol_.resync_marker_disable;
   uint32_t mb = 0;
   while (mb < mbCount_) {
-    if (resync && ResyncMarkerAhead(br)) {
+    if (resync && !SkippedInReference(mb) && ResyncMarkerAhead(br)) {
       uint32_t next = 0;
       if (!ReadVideoPacketHeader(br, next, quant)) break;
       DebugPrint("[MPEG4] vph->macroblock_number = %d mba = %d\n", static_cast<int>(next), static_cast<int>(mb));

@@ -169,6 +169,9 @@ class CMP4_Decode {
   bool AspMacroblocks() const;
   bool DecodeMacroblockAsp(BitReader& br, uint32_t mb, int& quant);
   bool DecodeMacroblockB(BitReader& br, uint32_t mb, int& quant);
+  // A B-VOP macroblock whose co-located one was skipped: it has no bits, so a resync marker
+  // ahead belongs to a later macroblock.
+  bool SkippedInReference(uint32_t mb) const;
   // Quarter-sample, field and GMC prediction (the rest goes through MotionCompensate).
   void MotionCompensateAsp(uint32_t mb, const M4vMacroblock& m, M4vPrediction mode);
   // After every decoded VOP: the reference's macroblocks and times for the B-VOPs that follow.

@@ -51,6 +51,10 @@ bool CMP4_Decode::AspMacroblocks() const {
   return vol_.interlaced || vop_.vop_coding_type >= 2;
 }
 
+bool CMP4_Decode::SkippedInReference(uint32_t mb) const {
+  return vop_.vop_coding_type == 2 && mb < asp_.colocated.size() && asp_.colocated[mb].skipped;
+}
+
 void CMP4_Decode::FinishVopAsp() {
   const uint32_t type = vop_.vop_coding_type;
   if (type == 2) return;
