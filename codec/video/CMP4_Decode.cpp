@@ -755,7 +755,8 @@ void CMP4_Decode::MotionCompensate(uint32_t mb, const M4vMacroblock& m, M4vPredi
     MotionCompensateAsp(mb, m, mode);
     return;
   }
-  const int w = static_cast<int>(width_), h = static_cast<int>(height_);
+  // The reference extends to whole macroblocks before its edges repeat (7.6.5).
+  const int w = static_cast<int>(mbWidth_ * 16), h = static_cast<int>(mbHeight_ * 16);
   auto predictFrom = [&](const CVideoFrame* ref, int dir, uint8_t* py, int pys, uint8_t* pcb, uint8_t* pcr, int pcs) {
     const H263Plane ry{ref->Y(), ys, w, h};
     const H263Plane rcb{ref->Cb(), cs, (w + 1) / 2, (h + 1) / 2};
