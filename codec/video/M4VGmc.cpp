@@ -12,6 +12,9 @@ namespace {
 int64_t RoundedDiv(int64_t a, int64_t b) { return a >= 0 ? (a + b / 2) / b : -((-a + b / 2) / b); }
 
 // a >> b rounded to the nearest, halves upwards for positive and downwards for negative values.
+// 2^(k - 1): the rounding term of a division by 2^k (0 for k = 0).
+int64_t Half(int k) { return k > 0 ? int64_t{1} << (k - 1) : 0; }
+
 int64_t RoundedShift(int64_t a, int b) {
   if (b <= 0) return a;
   const int64_t half = (int64_t{1} << b) >> 1;
@@ -74,8 +77,8 @@ bool M4vGmcSetup(int width, int height, int accuracy, int points, const int32_t 
       del[0][1] = r * j0 - vj1;
       del[1][0] = -r * j0 + vj1;
       del[1][1] = -r * i0 + vi1;
-      off[0][0] = (i0 << k) + (int64_t{1} << (k - 1));
-      off[0][1] = (j0 << k) + (int64_t{1} << (k - 1));
+      off[0][0] = i0 * (int64_t{1} << k) + Half(k);
+      off[0][1] = j0 * (int64_t{1} << k) + Half(k);
       off[1][0] = del[0][0] + del[0][1] + 2 * w2 * r * i0 - 16 * w2 + (int64_t{1} << (k + 1));
       off[1][1] = del[1][0] + del[1][1] + 2 * w2 * r * j0 - 16 * w2 + (int64_t{1} << (k + 1));
       shift[0] = k;
@@ -90,8 +93,8 @@ bool M4vGmcSetup(int width, int height, int accuracy, int points, const int32_t 
       del[0][1] = (-r * i0 + vi2) * w3;
       del[1][0] = (-r * j0 + vj1) * h3;
       del[1][1] = (-r * j0 + vj2) * w3;
-      off[0][0] = (i0 << k) + (int64_t{1} << (k - 1));
-      off[0][1] = (j0 << k) + (int64_t{1} << (k - 1));
+      off[0][0] = i0 * (int64_t{1} << k) + Half(k);
+      off[0][1] = j0 * (int64_t{1} << k) + Half(k);
       off[1][0] = del[0][0] + del[0][1] + 2 * w2 * h3 * r * i0 - 16 * w2 * h3 + (int64_t{1} << (k + 1));
       off[1][1] = del[1][0] + del[1][1] + 2 * w2 * h3 * r * j0 - 16 * w2 * h3 + (int64_t{1} << (k + 1));
       shift[0] = k;
