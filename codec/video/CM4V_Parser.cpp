@@ -250,7 +250,8 @@ size_t CM4V_Parser::Parse(uint32_t streamId, CPayloadDescriptor& descriptor) {
     M4vFrameFields fields{};
     fields.randomAccessIndex = randomAccessIndex_;
     uint16_t flags = static_cast<uint16_t>((type + 1) | kM4vAlways);
-    if (type <= 1) flags |= kM4vReference;
+    // I, P and S VOPs are references: B-VOPs, and P-VOPs after a GMC S-VOP, predict from them.
+    if (type != 2) flags |= kM4vReference;
     if (randomAccess) flags |= kM4vRandomAccess;
     fields.flags = flags;
     FrameEntry entry;

@@ -73,7 +73,7 @@ class Mpeg4Streams : public ::testing::Test {
 };
 
 TEST_F(Mpeg4Streams, OneFramePerVopWithTheTypesOfTheStreamSent) {
-  for (const char* name : {"simple", "asp", "partitioned", "config"}) {
+  for (const char* name : {"simple", "asp", "partitioned", "config", "interlaced"}) {
     SCOPED_TRACE(name);
     CM4V_Parser* stream = Open(name);
     ASSERT_NE(stream, nullptr);
@@ -83,7 +83,7 @@ TEST_F(Mpeg4Streams, OneFramePerVopWithTheTypesOfTheStreamSent) {
     stream->GetVideoFormat(format);
     EXPECT_EQ(format.width, 176u);
     EXPECT_EQ(format.height, 144u);
-    // Frames are I/P/B as coded; references are the I and P VOPs; every frame's
+    // Frames are I/P/B as coded; references are the I, P (and S) VOPs; every frame's
     // random-access index names an earlier random-access frame.
     for (uint32_t i = 0; i < stream->Frames().GetCount(); ++i) {
       uint64_t address;
@@ -92,7 +92,7 @@ TEST_F(Mpeg4Streams, OneFramePerVopWithTheTypesOfTheStreamSent) {
       const M4vFrameFields f = M4vFields(e);
       EXPECT_TRUE(f.flags & kM4vAlways);
       const uint16_t type = f.flags & kM4vCodingTypeMask;
-      EXPECT_EQ((f.flags & kM4vReference) != 0, type == 1 || type == 2) << i;
+      EXPECT_EQ((f.flags & kM4vReference) != 0, type == 1 || type == 2 || type == 4) << i;
       ASSERT_LE(f.randomAccessIndex, i);
       FrameEntry ra;
       ASSERT_TRUE(stream->Frames().Get(f.randomAccessIndex, &address, &ra));
@@ -233,6 +233,28 @@ TEST_F(Mpeg4Streams, DecodedPicturesMatchFfmpeg) {
     ASSERT_EQ(got.size(), expected.size());
     for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], expected[i]) << "picture " << i;
     EXPECT_EQ(stream->Decoder().ErrorCount(), 0u);
+  }
+}
+
+// Random access: a frame reached by a jump (the walk from its random-access point decodes the
+// reference frames on the way) is the picture the sequential decode gives. GMC S-VOPs are
+// references too: B- and P-VOPs after them are predicted from them.
+TEST_F(Mpeg4Streams, JumpsDecodeThePicturesOfTheSequentialDecode) {
+  for (const char* name : {"gmc", "asp"}) {
+    SCOPED_TRACE(name);
+    CM4V_Parser* stream = Open(name);
+    ASSERT_NE(stream, nullptr);
+    stream->AttachView(nullptr);
+    CVideoFrame frame;
+    std::vector<std::string> sequential;
+    for (uint32_t i = 0; i < stream->Frames().GetCount(); ++i) {
+      ASSERT_TRUE(stream->GetFramePicture(i, frame));
+      sequential.push_back(test::VisibleMd5(frame, {0, 0, frame.Width(), frame.Height()}));
+    }
+    for (uint32_t i = stream->Frames().GetCount(); i-- > 0;) {
+      ASSERT_TRUE(stream->GetFramePicture(i, frame));
+      EXPECT_EQ(test::VisibleMd5(frame, {0, 0, frame.Width(), frame.Height()}), sequential[i]) << "frame " << i;
+    }
   }
 }
 
