@@ -117,9 +117,13 @@ CMP4_Decode::CMP4_Decode() { GetTables(); }
 CMP4_Decode::~CMP4_Decode() = default;
 
 void CMP4_Decode::ResetPictures() {
+  ForgetPictures();
+  if (shortHeader_) shortHeader_->ResetDecoder();
+}
+
+void CMP4_Decode::ForgetPictures() {
   past_ = future_ = cur_ = current_ = held_ = ready_ = nullptr;
   forwardRef_ = backwardRef_ = nullptr;
-  if (shortHeader_) shortHeader_->ResetDecoder();
 }
 
 const CVideoFrame* CMP4_Decode::TakeOutput() {
@@ -160,7 +164,7 @@ bool CMP4_Decode::Prepare(const M4vVol& vol) {
     return false;
   }
   if (vol.width != width_ || vol.height != height_ || !pictures_[0].IsAllocated()) {
-    ResetPictures();
+    ForgetPictures();
     width_ = height_ = 0;
     for (CVideoFrame& f : pictures_) {
       if (!f.Allocate(vol.width, vol.height, kPictureYuv420)) {
