@@ -4,9 +4,12 @@
 #include <string_view>
 
 #include "base/DebugPrint.h"
+#include "base/BitReader.h"
+#include "codec/video/H263Syntax.h"
+#include "codec/video/H263Views.h"
 #include "codec/video/M4VViews.h"
-#include "view/NumberFormat.h"
 #include "stream/CAnarizeBuffer.h"
+#include "view/NumberFormat.h"
 
 namespace fennik {
 namespace {
@@ -36,6 +39,19 @@ bool ProbeMpeg4Visual(const uint8_t* data, size_t length) {
     pos = FindM4vStartCode(data, length, pos + 4);
   }
   return false;
+}
+
+// short_video_start_marker (22 bits 0000 0000 0000 0000 1000 00, byte-aligned) at `pos`.
+bool ShortVideoStartAt(const uint8_t* data, size_t size, size_t pos) {
+  return pos + 3 <= size && data[pos] == 0 && data[pos + 1] == 0 && (data[pos + 2] & 0xFC) == 0x80;
+}
+
+// The next short_video_start_marker or short_video_end_marker (…1111 11) at or after `from`;
+// `size` when none.
+size_t FindShortVideoMarker(const uint8_t* data, size_t size, size_t from) {
+  for (size_t i = from; i + 3 <= size; ++i)
+    if (data[i] == 0 && data[i + 1] == 0 && ((data[i + 2] & 0xFC) == 0x80 || (data[i + 2] & 0xFC) == 0xFC)) return i;
+  return size;
 }
 
 }  // namespace
@@ -78,8 +94,23 @@ int CM4V_Parser::Open(const uint8_t* data, size_t length, int32_t codecType) {
     size_t pos = FindM4vStartCode(data, length, 0);
     while (pos + 4 <= length && data[pos + 3] != kM4vVopStart) pos = FindM4vStartCode(data, length, pos + 4);
     TakeConfiguration(data, std::min(pos, length));
+    // Without configuration headers, a stream whose data begins with a short-video-header
+    // picture (ISO/IEC 14496-2 6.2.5.1, H.263 baseline) takes its size from that picture.
+    const size_t first = FindShortVideoMarker(data, length, 0);
+    if (!config_.vol.valid && first < 4 && ShortVideoStartAt(data, length, first)) {
+      BitReader br(data + first, length - first);
+      H263PictureHeader h;
+      if (ReadH263PictureHeader(br, kCodecTypeH263, nullptr, h) && !h.plusptype) {
+        shortHeader_ = true;
+        config_.vol.shortVideoHeader = true;
+        config_.vol.width = h.width;
+        config_.vol.height = h.height;
+        DebugPrint("[MPEG4] video_plane_with_short_header() %ux%u\n", h.width, h.height);
+        return 1;
+      }
+    }
   }
-  return config_.vol.valid ? 1 : 0;
+  return config_.vol.valid || shortHeader_ ? 1 : 0;
 }
 
 void CM4V_Parser::ResetDecoder() {
@@ -200,6 +231,7 @@ VideoAccessFlags CM4V_Parser::AccessFlags(const FrameEntry& e) const {
 // header before a VOP make its frame begin there and a random-access point. The analysis
 // hands over whole access units, so a VOP with no start code after it runs to the end.
 size_t CM4V_Parser::Parse(uint32_t streamId, CPayloadDescriptor& descriptor) {
+  if (shortHeader_) return ParseShortHeader(streamId, descriptor);
   CAnarizeBuffer* buffer = descriptor.Find(streamId);
   if (buffer == nullptr || buffer->Pending() == 0) return 0;
   streamId_ = streamId;
@@ -265,6 +297,44 @@ size_t CM4V_Parser::Parse(uint32_t streamId, CPayloadDescriptor& descriptor) {
   return std::min(pos, n);
 }
 
+// Frame-list building of a short-video-header stream: one frame per picture, from its
+// short_video_start_marker to the next marker (an end marker stays with the picture before
+// it); INTRA pictures are random-access points.
+size_t CM4V_Parser::ParseShortHeader(uint32_t streamId, CPayloadDescriptor& descriptor) {
+  CAnarizeBuffer* buffer = descriptor.Find(streamId);
+  if (buffer == nullptr || buffer->Pending() == 0) return 0;
+  streamId_ = streamId;
+  frames_.SetPacketSource(nullptr);
+  const uint8_t* data = buffer->Data() + buffer->Consumed();
+  const size_t n = buffer->Pending();
+  size_t pos = FindShortVideoMarker(data, n, 0);
+  while (pos < n) {
+    if (!ShortVideoStartAt(data, n, pos)) {  // an end marker: nothing follows it
+      pos = std::min(n, pos + 3);
+      break;
+    }
+    size_t end = FindShortVideoMarker(data, n, pos + 3);
+    if (end < n && !ShortVideoStartAt(data, n, end)) end = std::min(n, end + 3);
+    BitReader br(data + pos, end - pos);
+    H263PictureHeader h;
+    const bool ok = ReadH263PictureHeader(br, kCodecTypeH263, nullptr, h);
+    const uint32_t type = ok && h.type == kH263PictureP ? 1 : 0;
+    const uint32_t index = static_cast<uint32_t>(frames_.GetCount());
+    if (type == 0) randomAccessIndex_ = index;
+    M4vFrameFields fields{};
+    fields.randomAccessIndex = randomAccessIndex_;
+    fields.flags = static_cast<uint16_t>((type + 1) | kM4vAlways | kM4vReference | (type == 0 ? kM4vRandomAccess : 0));
+    FrameEntry entry;
+    entry.size = static_cast<uint32_t>(end - pos);
+    entry.frameNumber = index;
+    entry.streamId = streamId;
+    SetCodecFields(entry, fields);
+    AddFrame(streamId, pos, entry, descriptor);
+    pos = end;
+  }
+  return std::min(pos, n);
+}
+
 int CM4V_Parser::GetFrameHeader(uint32_t index, M4vHeaders& h) {
   h = M4vHeaders();
   if (outOfBand_) {
@@ -296,6 +366,15 @@ void CM4V_Parser::ShowFrameInfo(CFieldTree& tree, uint32_t index) {
   uint64_t address;
   FrameEntry e;
   if (!frames_.Get(index, &address, &e)) return;
+  if (shortHeader_) {
+    tree.Title("MPEG-4 VISUAL INFORMATION");
+    tree.FieldText(0, "Video Format Type", 0, colour::kField, "MPEG-4 Video (short video header)");
+    tree.FieldText(0, "Picture type", 0, colour::kField,
+                   (M4vFields(e).flags & kM4vCodingTypeMask) == 1 ? "I picture" : "P picture");
+    tree.FieldText(0, "Chroma format", 0, colour::kField, "4:2:0");
+    tree.FieldText(0, "Image Size (x,y)", 0, colour::kField, Printf("%u x %u", config_.vol.width, config_.vol.height));
+    return;
+  }
   if (detailsIndex_ != index) {
     if (!GetFrameHeader(index, details_)) return;
     detailsIndex_ = index;
@@ -304,6 +383,16 @@ void CM4V_Parser::ShowFrameInfo(CFieldTree& tree, uint32_t index) {
 }
 
 void CM4V_Parser::ShowFrameDetail(CFieldTree& tree, uint32_t index) {
+  if (shortHeader_) {
+    uint32_t size = 0;
+    const uint8_t* data = GetFrameData(index, &size, nullptr);
+    if (data == nullptr) return;
+    BitReader br(data, size);
+    H263PictureHeader h;
+    const bool ok = ReadH263PictureHeader(br, kCodecTypeH263, nullptr, h);
+    PrintH263PictureHeader(h, ok, tree);
+    return;
+  }
   if (detailsIndex_ != index) {
     if (!GetFrameHeader(index, details_)) return;
     detailsIndex_ = index;

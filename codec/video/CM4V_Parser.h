@@ -51,6 +51,9 @@ class CM4V_Parser : public CVideo_Stream {
   // The stream's configuration as read so far (open, SDP config=, frame-list building).
   const M4vHeaders& Configuration() const { return config_; }
   bool HasOutOfBandConfiguration() const { return outOfBand_; }
+  // A stream of short-video-header pictures (H.263 baseline inside MPEG-4 Visual): no VOL,
+  // frames cut at short_video_start_marker.
+  bool IsShortVideoHeader() const { return shortHeader_; }
   // The macroblock view: frame `index` decoded (random-access walk), then macroblock `mb`'s
   // decoded data. Nothing when the frame cannot be decoded.
   void ShowMacroblock(CFieldTree& tree, uint32_t index, uint32_t mb);
@@ -64,10 +67,12 @@ class CM4V_Parser : public CVideo_Stream {
 
  private:
   void TakeConfiguration(const uint8_t* data, size_t size);
+  size_t ParseShortHeader(uint32_t streamId, CPayloadDescriptor& descriptor);
 
   int32_t createdAs_;
   M4vHeaders config_;
   bool outOfBand_ = false;
+  bool shortHeader_ = false;
   uint32_t randomAccessIndex_ = 0;
   M4vHeaders details_;
   // Decoding: the headers in effect (from the configuration, then as the frames bring them),

@@ -94,6 +94,19 @@ inline int Median(int a, int b, int c) { return std::max(std::min(a, b), std::mi
 // Integer division rounded to the nearest, halves away from zero ("//" of 7.4.3).
 inline int RoundedDivide(int a, int b) { return (a >= 0 ? a + b / 2 : a - b / 2) / b; }
 
+// The half-sample vector component of an 8x8 prediction at `base` whose integer position is
+// kept within low..limit (the VOL's visible size), dropping the half sample at the limit.
+// Only predictions starting beyond the visible picture change: they then read its edge
+// rather than the decoded rows between the visible size and the whole macroblocks, as
+// ffmpeg's decoder does for four-vector macroblocks (so that its pictures are reproduced).
+int EdgeVector(int base, int mv, int low, int limit) {
+  int pos = base + (mv >> 1);
+  int half = mv & 1;
+  if (pos < low) pos = low;
+  if (pos >= limit) pos = limit, half = 0;
+  return 2 * (pos - base) + half;
+}
+
 const uint8_t* ScanTable(int scan) {
   return scan == kM4vScanHorizontal ? kH263AltHorizontal : scan == kM4vScanVertical ? kH263AltVertical : kH263ZigZag;
 }
@@ -104,9 +117,13 @@ CMP4_Decode::CMP4_Decode() { GetTables(); }
 CMP4_Decode::~CMP4_Decode() = default;
 
 void CMP4_Decode::ResetPictures() {
+  ForgetPictures();
+  if (shortHeader_) shortHeader_->ResetDecoder();
+}
+
+void CMP4_Decode::ForgetPictures() {
   past_ = future_ = cur_ = current_ = held_ = ready_ = nullptr;
   forwardRef_ = backwardRef_ = nullptr;
-  if (shortHeader_) shortHeader_->ResetDecoder();
 }
 
 const CVideoFrame* CMP4_Decode::TakeOutput() {
@@ -147,7 +164,7 @@ bool CMP4_Decode::Prepare(const M4vVol& vol) {
     return false;
   }
   if (vol.width != width_ || vol.height != height_ || !pictures_[0].IsAllocated()) {
-    ResetPictures();
+    ForgetPictures();
     width_ = height_ = 0;
     for (CVideoFrame& f : pictures_) {
       if (!f.Allocate(vol.width, vol.height, kPictureYuv420)) {
@@ -755,16 +772,20 @@ void CMP4_Decode::MotionCompensate(uint32_t mb, const M4vMacroblock& m, M4vPredi
     MotionCompensateAsp(mb, m, mode);
     return;
   }
-  // The reference extends to whole macroblocks before its edges repeat (7.6.5).
+  // The reference is extended beyond its whole macroblocks (the decoded area), not beyond the
+  // VOL's width and height.
   const int w = static_cast<int>(mbWidth_ * 16), h = static_cast<int>(mbHeight_ * 16);
   auto predictFrom = [&](const CVideoFrame* ref, int dir, uint8_t* py, int pys, uint8_t* pcb, uint8_t* pcr, int pcs) {
     const H263Plane ry{ref->Y(), ys, w, h};
-    const H263Plane rcb{ref->Cb(), cs, (w + 1) / 2, (h + 1) / 2};
+    const H263Plane rcb{ref->Cb(), cs, w / 2, h / 2};
     const H263Plane rcr{ref->Cr(), cs, rcb.width, rcb.height};
     if (m.four_mv) {
-      for (int b = 0; b < 4; ++b)
-        H263Predict(ry, mbx * 16 + (b & 1) * 8, mby * 16 + (b >> 1) * 8, m.mv[dir][b][0], m.mv[dir][b][1], 8, 8, rounding_,
+      for (int b = 0; b < 4; ++b) {
+        const int x = mbx * 16 + (b & 1) * 8, y = mby * 16 + (b >> 1) * 8;
+        H263Predict(ry, x, y, EdgeVector(x, m.mv[dir][b][0], -16, static_cast<int>(width_)),
+                    EdgeVector(y, m.mv[dir][b][1], -16, static_cast<int>(height_)), 8, 8, rounding_,
                     py + (b >> 1) * 8 * pys + (b & 1) * 8, pys);
+      }
     } else {
       H263Predict(ry, mbx * 16, mby * 16, m.mv[dir][0][0], m.mv[dir][0][1], 16, 16, rounding_, py, pys);
     }
@@ -780,6 +801,10 @@ void CMP4_Decode::MotionCompensate(uint32_t mb, const M4vMacroblock& m, M4vPredi
         const int v = m.mv[dir][0][k];
         cmv[k] = (v >> 1) | (v & 1);
       }
+    }
+    if (m.four_mv) {
+      cmv[0] = EdgeVector(mbx * 8, cmv[0], -8, static_cast<int>(width_ >> 1));
+      cmv[1] = EdgeVector(mby * 8, cmv[1], -8, static_cast<int>(height_ >> 1));
     }
     H263Predict(rcb, mbx * 8, mby * 8, cmv[0], cmv[1], 8, 8, rounding_, pcb, pcs);
     H263Predict(rcr, mbx * 8, mby * 8, cmv[0], cmv[1], 8, 8, rounding_, pcr, pcs);

@@ -119,6 +119,8 @@ class CMP4_Decode {
     int16_t col[8] = {};
   };
 
+  // Drops the references and waiting pictures (not the short-video-header decoder's).
+  void ForgetPictures();
   // Picture set-up for the VOL size; false when the pictures cannot be allocated.
   bool Prepare(const M4vVol& vol);
   // Macroblock data of a whole VOP (combined motion-texture coding), following video packets.

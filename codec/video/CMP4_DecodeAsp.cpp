@@ -40,6 +40,22 @@ void FieldWindow(const uint8_t* frame, int stride, int width, int height, int se
   }
 }
 
+// A four-vector 8x8 prediction (luminance, or the chrominance of such a macroblock) whose
+// integer position lies beyond low..limit (limit: the VOL's visible size) starts at the bound,
+// without the fraction at the upper one: the prediction then reads the picture's edge rather
+// than the decoded samples between the visible size and the whole macroblocks, as ffmpeg's
+// decoder does, so that its pictures are reproduced. `bits`: 1 half-sample, 2 quarter-sample.
+int ClampBlockVector(int base, int mv, int bits, int low, int limit) {
+  int pos = base + (mv >> bits);
+  int fraction = mv & ((1 << bits) - 1);
+  if (pos < low) pos = low;
+  if (pos >= limit) {
+    pos = limit;
+    fraction = 0;
+  }
+  return (pos - base) * (1 << bits) + fraction;
+}
+
 inline int64_t RoundedDivide64(int64_t a, int64_t b) { return (a >= 0 ? a + b / 2 : a - b / 2) / b; }
 
 }  // namespace
@@ -432,18 +448,21 @@ void CMP4_Decode::MotionCompensateAsp(uint32_t mb, const M4vMacroblock& m, M4vPr
         const int vx = m.mv[dir][b][0], vy = m.mv[dir][b][1];
         const int bx = mbx * 16 + (b & 1) * 8, by = mby * 16 + (b >> 1) * 8;
         uint8_t* out = py + (b >> 1) * 8 * pys + (b & 1) * 8;
+        const int bits = qpel ? 2 : 1;
+        const int ex = ClampBlockVector(bx, vx, bits, -16, static_cast<int>(width_));
+        const int ey = ClampBlockVector(by, vy, bits, -16, static_cast<int>(height_));
         if (qpel) {
-          M4vQpelPredict(ry, bx, by, vx, vy, 8, rounding_, out, pys);
+          M4vQpelPredict(ry, bx, by, ex, ey, 8, rounding_, out, pys);
           sum[0] += vx / 2;
           sum[1] += vy / 2;
         } else {
-          H263Predict(ry, bx, by, vx, vy, 8, 8, rounding_, out, pys);
+          H263Predict(ry, bx, by, ex, ey, 8, 8, rounding_, out, pys);
           sum[0] += vx;
           sum[1] += vy;
         }
       }
-      cmv[0] = M4vChroma4MV(sum[0]);
-      cmv[1] = M4vChroma4MV(sum[1]);
+      cmv[0] = ClampBlockVector(mbx * 8, M4vChroma4MV(sum[0]), 1, -8, static_cast<int>(width_ >> 1));
+      cmv[1] = ClampBlockVector(mby * 8, M4vChroma4MV(sum[1]), 1, -8, static_cast<int>(height_ >> 1));
     } else {
       const int vx = m.mv[dir][0][0], vy = m.mv[dir][0][1];
       if (qpel) {

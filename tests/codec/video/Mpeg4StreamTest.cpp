@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -16,6 +17,8 @@
 #include "codec/video/CM4V_Parser.h"
 #include "codec/video/M4VViews.h"
 #include "codec/video/VideoCodecs.h"
+#include "stream/CAnarizeBuffer.h"
+#include "tests/codec/video/H263TestUtil.h"
 #include "tests/codec/video/H264TestUtil.h"
 #include "view/CFieldTree.h"
 
@@ -232,6 +235,15 @@ TEST_F(Mpeg4Streams, DecodedPicturesMatchFfmpeg) {
     drain();
     ASSERT_EQ(got.size(), expected.size());
     for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], expected[i]) << "picture " << i;
+    // Random access (jumps back and forward, into the second group of VOPs) gives the same
+    // pictures: in the streams without B-VOPs frame k is picture k (the others: below).
+    const bool withB = std::string(name) == "asp" || std::string(name) == "interlaced" ||
+                       std::string(name) == "gmc" || std::string(name) == "edges";
+    for (const uint32_t k : {37u, 5u, 13u, 14u}) {
+      if (withB) break;
+      ASSERT_EQ(stream->GetFramePicture(k, frame), 1) << k;
+      EXPECT_EQ(test::VisibleMd5(frame, {0, 0, frame.Width(), frame.Height()}), expected[k]) << "frame " << k;
+    }
     EXPECT_EQ(stream->Decoder().ErrorCount(), 0u);
   }
 }
@@ -256,6 +268,70 @@ TEST_F(Mpeg4Streams, JumpsDecodeThePicturesOfTheSequentialDecode) {
       EXPECT_EQ(test::VisibleMd5(frame, {0, 0, frame.Width(), frame.Height()}), sequential[i]) << "frame " << i;
     }
   }
+}
+
+// A short-video-header stream (H.263 baseline pictures carried as MPEG-4 Visual, no VOL):
+// ffmpeg's h263 encoder (tests/data/h263/base_sqcif.263), one payload per picture. One frame
+// per picture, INTRA pictures random-access points, and the pictures (decoded with the H.263
+// decoder's IDCT) within 50 dB of ffmpeg's decode.
+TEST(Mpeg4ShortVideoHeader, PicturesAreCutAndDecodedAsH263) {
+  const std::vector<uint8_t> data = test::ReadH263File(test::H263Fixture("base_sqcif.263"));
+  const std::vector<uint8_t> ref = test::ReadH263File(test::H263Fixture("base_sqcif.ref.yuv"));
+  const std::vector<size_t> starts = test::PictureStarts(data, false);
+  ASSERT_GT(starts.size(), 2u);
+  CM4V_Parser stream;
+  ASSERT_EQ(stream.Open(data.data(), data.size(), kCodecMpeg4Visual), 1);
+  EXPECT_TRUE(stream.IsShortVideoHeader());
+  CAnarizeBuffer buffer(1);
+  CPayloadDescriptor descriptor;
+  descriptor.Add(&buffer);
+  for (size_t i = 0; i < starts.size(); ++i) {
+    const size_t end = i + 1 < starts.size() ? starts[i + 1] : data.size();
+    AnarizePacket p{starts[i], 0, 0, static_cast<uint32_t>(i), static_cast<uint32_t>(end - starts[i]), 1};
+    buffer.Append(data.data() + starts[i], static_cast<uint32_t>(end - starts[i]), p);
+  }
+  stream.SetStreamId(1);
+  buffer.Consume(stream.Parse(1, descriptor));
+  ASSERT_EQ(stream.Frames().GetCount(), starts.size());
+  uint64_t address;
+  FrameEntry e;
+  ASSERT_TRUE(stream.Frames().Get(0, &address, &e));
+  EXPECT_EQ(M4vFields(e).flags, kM4vAlways | kM4vReference | kM4vRandomAccess | 1);
+  ASSERT_TRUE(stream.Frames().Get(1, &address, &e));
+  EXPECT_EQ(M4vFields(e).flags, kM4vAlways | kM4vReference | 2);
+
+  // Frame bytes are served from the stream's offsets.
+  struct Source : CAvLoadStream {
+    const std::vector<uint8_t>* bytes = nullptr;
+    uint32_t Read(uint8_t* out, uint32_t capacity, uint32_t wanted, uint64_t at) override {
+      if (at >= bytes->size()) return 0;
+      const size_t n = std::min<size_t>(wanted, bytes->size() - at);
+      if (n > capacity) return kTooLarge;
+      std::memcpy(out, bytes->data() + at, n);
+      return static_cast<uint32_t>(n);
+    }
+  } source;
+  source.bytes = &data;
+  stream.SetSource(&source);
+  stream.AttachView(nullptr);
+  VideoFormat format;
+  stream.GetVideoFormat(format);
+  EXPECT_EQ(format.width, 128u);
+  EXPECT_EQ(format.height, 96u);
+  const size_t pictureBytes = 128 * 96 * 3 / 2;
+  ASSERT_EQ(ref.size(), starts.size() * pictureBytes);
+  CVideoFrame frame;
+  for (uint32_t i = 0; i < stream.Frames().GetCount(); ++i) {
+    stream.DecodeFrame(i);
+    ASSERT_TRUE(stream.GetNextPicture(frame)) << i;
+    EXPECT_GE(test::MinPlanePsnr(frame, ref.data() + i * pictureBytes), 50.0) << "picture " << i;
+  }
+  CFieldTree tree;
+  stream.ShowFrameInfo(tree, 1);
+  stream.ShowFrameDetail(tree, 1);
+  const std::string text = RenderText(tree.Rows());
+  EXPECT_NE(text.find("short video header"), std::string::npos);
+  EXPECT_NE(text.find("Picture Start Code (PSC)"), std::string::npos);
 }
 
 }  // namespace
