@@ -192,6 +192,8 @@ bool CMP4_Decode::Prepare(const M4vVol& vol) {
 }
 
 int CMP4_Decode::DecodeVop(const uint8_t* data, size_t size, const M4vVol& vol, uint32_t frameNumber) {
+  // A VOP that is not decoded leaves no current picture (the references stay).
+  current_ = nullptr;
   M4vVop vop;
   if (!vol.valid || ReadM4vVop(data, size, vol, vop) == 0) {
     DebugPrint("MPEG-4 Video: decode enough data\n");
