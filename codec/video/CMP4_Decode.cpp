@@ -180,6 +180,7 @@ bool CMP4_Decode::Prepare(const M4vVol& vol) {
     mbCount_ = mbWidth_ * mbHeight_;
     mbs_.assign(mbCount_, M4vMacroblock{});
     predictors_.assign(size_t{mbCount_} * 6, IntraPredictor{});
+    futureMotion_.assign(mbCount_, M4vReferenceMotion{});
     mbNumberBits_ = 1;
     while (mbNumberBits_ < 14 && (uint32_t{1} << mbNumberBits_) < mbCount_) ++mbNumberBits_;
   }
@@ -285,6 +286,18 @@ int CMP4_Decode::DecodeVop(const uint8_t* data, size_t size, const M4vVol& vol, 
   } else {
     past_ = future_;
     future_ = cur_;
+    for (uint32_t i = 0; i < mbCount_; ++i) {
+      const M4vMacroblock& m = mbs_[i];
+      M4vReferenceMotion& r = futureMotion_[i];
+      r.intra = m.intra;
+      r.not_coded = m.not_coded;
+      r.four_mv = m.four_mv;
+      r.field_prediction = m.field_prediction;
+      r.field_ref[0] = m.field_ref[0][0];
+      r.field_ref[1] = m.field_ref[0][1];
+      std::memcpy(r.mv, m.mv[0], sizeof(r.mv));
+      std::memcpy(r.field_mv, m.field_mv[0], sizeof(r.field_mv));
+    }
     if (vol.low_delay) {
       ready_ = cur_;
     } else {
@@ -441,6 +454,7 @@ bool CMP4_Decode::DecodeMacroblockIP(BitReader& br, uint32_t mb, int& quant) {
   for (;;) {
     if (pVop && br.ReadBit()) {
       m.not_coded = true;
+      std::memset(m.coef, 0, sizeof(m.coef));
       Reconstruct(mb, m, M4vPrediction::kForward);
       return br.Ok();
     }

@@ -78,6 +78,18 @@ struct M4vMacroblock {
   int16_t coef[6][64] = {};       // dequantised coefficients, raster order
 };
 
+// What B-VOPs need of the co-located macroblock of their backward reference (direct mode,
+// skipped macroblocks): kept from the I, P or S VOP decoded last.
+struct M4vReferenceMotion {
+  bool intra = true;
+  bool not_coded = false;
+  bool four_mv = false;
+  bool field_prediction = false;
+  bool field_ref[2] = {};       // forward top/bottom field reference
+  int16_t mv[4][2] = {};        // forward vectors per luminance block
+  int16_t field_mv[2][2] = {};  // forward top/bottom field vectors
+};
+
 class CMP4_Decode {
  public:
   CMP4_Decode();
@@ -204,6 +216,7 @@ class CMP4_Decode {
   // Per-VOP state.
   std::vector<M4vMacroblock> mbs_;
   std::vector<IntraPredictor> predictors_;  // 6 per macroblock
+  std::vector<M4vReferenceMotion> futureMotion_;  // per macroblock of future_
   uint32_t serial_ = 0;
   uint32_t packet_ = 0;
   int dcVlcThreshold_ = 99;
