@@ -204,13 +204,16 @@ int RunVideoShowFrame(CAvStream* object, uint32_t index, int language) {
 // Every picture of the stream in output order as Y4M, or with --frame K the picture of frame
 // K (decoded through the random-access walk) as PPM.
 int RunVideoDecode(const CliArgs& args, CAvStream* object) {
-  if (C263_Parser* h263 = AsH263(object)) {
-    // The whole picture, at the stream's rate (15 per second when it has none).
-    return DecodePictures(args, *h263,
+  CVideo_Stream* whole = AsH263(object);
+  if (whole == nullptr) whole = AsMpeg4(object);
+  if (whole != nullptr) {
+    // H.263 and MPEG-4 Visual: the whole picture, at the stream's rate (15 per second when it
+    // has none).
+    return DecodePictures(args, *whole,
                           {[](const CVideoFrame& f) { return H264Crop{0, 0, f.Width(), f.Height()}; },
-                           [h263](uint32_t& num, uint32_t& den) {
+                           [whole](uint32_t& num, uint32_t& den) {
                              uint32_t duration = 0;
-                             h263->GetFrameRate(num, den, duration);
+                             whole->GetFrameRate(num, den, duration);
                              const uint32_t g = std::gcd(num, den);
                              if (g != 0) num /= g, den /= g;
                            }});

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "codec/video/CMP4_Decode.h"
 #include "codec/video/CVideo_Stream.h"
 #include "codec/video/M4VHeaders.h"
 #include "stream/CodecType.h"
@@ -36,6 +37,9 @@ class CM4V_Parser : public CVideo_Stream {
   void ResetDecoder() override;
   int GetVideoFormat(VideoFormat& format) override;
   MacroblockGeometry Geometry() const override;
+  bool GetCurrentPicture(CVideoFrame& out) override;
+  bool GetNextPicture(CVideoFrame& out) override;
+  void FlushPictures() override;
   void ShowFrameInfo(CFieldTree& tree, uint32_t index) override;
   void ShowFrameDetail(CFieldTree& tree, uint32_t index) override;
 
@@ -47,19 +51,36 @@ class CM4V_Parser : public CVideo_Stream {
   // The stream's configuration as read so far (open, SDP config=, frame-list building).
   const M4vHeaders& Configuration() const { return config_; }
   bool HasOutOfBandConfiguration() const { return outOfBand_; }
+  // A stream of short-video-header pictures (H.263 baseline inside MPEG-4 Visual): no VOL,
+  // frames cut at short_video_start_marker.
+  bool IsShortVideoHeader() const { return shortHeader_; }
+  // The macroblock view: frame `index` decoded (random-access walk), then macroblock `mb`'s
+  // decoded data. Nothing when the frame cannot be decoded.
+  void ShowMacroblock(CFieldTree& tree, uint32_t index, uint32_t mb);
+  CMP4_Decode& Decoder() { return decoder_; }
 
  protected:
+  void PrepareDecode() override;
+  uint32_t DecodePicture(const uint8_t* data, uint32_t length, uint32_t frameNumber) override;
   void OnMediaFormat() override;
   VideoAccessFlags AccessFlags(const FrameEntry& entry) const override;
 
  private:
   void TakeConfiguration(const uint8_t* data, size_t size);
+  size_t ParseShortHeader(uint32_t streamId, CPayloadDescriptor& descriptor);
 
   int32_t createdAs_;
   M4vHeaders config_;
   bool outOfBand_ = false;
+  bool shortHeader_ = false;
   uint32_t randomAccessIndex_ = 0;
   M4vHeaders details_;
+  // Decoding: the headers in effect (from the configuration, then as the frames bring them),
+  // the decoder, and the decode counters of the frame being decoded.
+  M4vHeaders decodeHeaders_;
+  CMP4_Decode decoder_;
+  uint32_t decodedVops_ = 0;
+  uint32_t decodeErrors_ = 0;
   uint32_t detailsIndex_ = kNone;
 };
 

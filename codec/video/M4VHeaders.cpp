@@ -495,10 +495,11 @@ void ReadM4vVideoPackets(const uint8_t* data, size_t size, const M4vVol& vol, co
                          M4vVideoPacket& packet) {
   packet = M4vVideoPacket();
   if (vol.resync_marker_disable || !vop.valid || !vop.vop_coded || vol.shape != 0) return;
-  // resync_marker: 16 zeros, then fcode - 1 more for P/S-VOPs (max of both for B), then a 1.
+  // resync_marker: 16 zeros, then fcode - 1 more for P/S-VOPs (max of both for B, and at
+  // least 17 zeros there), then a 1.
   uint32_t zeros = 16;
   if (vop.vop_coding_type == 1 || vop.vop_coding_type == 3) zeros += vop.vop_fcode_forward - 1;
-  if (vop.vop_coding_type == 2) zeros += std::max(vop.vop_fcode_forward, vop.vop_fcode_backward) - 1;
+  if (vop.vop_coding_type == 2) zeros = std::max<uint32_t>(zeros + std::max(vop.vop_fcode_forward, vop.vop_fcode_backward) - 1, 17);
   zeros = std::max<uint32_t>(zeros, 16);
   const size_t end = FindM4vStartCode(data, size, 4);
   const size_t first = (vop.dataBitOffset + 7) / 8;

@@ -239,4 +239,90 @@ void PrintM4vSyntax(const M4vHeaders& h, CFieldTree& tree) {
   }
 }
 
+void PrintM4vMacroblock(const M4vMacroblock* mb, uint32_t index, uint32_t mbPerRow, const M4vVol& vol,
+                        const M4vVop& vop, CFieldTree& tree) {
+  static const char* const kTypes[] = {"INTER",     "INTER+Q", "INTER4V",  "INTRA",     "INTRA+Q", "INTER4V+Q",
+                                       "not coded", "DIRECT",  "INTERPOLATE", "BACKWARD", "FORWARD"};
+  static const char* const kScan[] = {"zigzag", "alternate horizontal", "alternate vertical"};
+  tree.Title("MACRO BLOCK INFORMATION");
+  tree.Field(0, "Number of macro block", 0, kModeDecimal, colour::kField, 0, index);
+  const uint32_t perRow = mbPerRow == 0 ? 1 : mbPerRow;
+  tree.FieldText(0, "Macro block Position (x,y)", 0, colour::kField, Printf("(%u, %u)", index % perRow, index / perRow));
+  if (mb == nullptr) {
+    tree.FieldText(0, "Macro block type", 0, colour::kField, "not decoded");
+    return;
+  }
+  tree.FieldText(0, "Macro block type", 0, colour::kField, Pick(kTypes, mb->type));
+  tree.Field(0, "Quantiser scale", 0, kModeDecimal, colour::kField, 0, mb->quant);
+  const uint32_t type = vop.vop_coding_type;
+  const bool bVop = type == 2;
+  auto flag = [&](const char* name, bool value) { tree.Field(0, name, 1, kModeBinary, colour::kField, value, value); };
+  auto number = [&](const char* name, int bits, int value) {
+    tree.Field(0, name, bits, bits > 0 ? kModeBinary : kModeDecimal, colour::kField, static_cast<uint64_t>(value), value);
+  };
+  if (bVop) {
+    number("modb", 0, mb->modb);
+  } else if (type != 0) {
+    flag("not_coded", mb->not_coded);
+  }
+  const bool coded = !mb->not_coded;
+  if (coded && !bVop) {
+    if (type == 3 && !mb->intra) flag("mcsel", mb->mcsel);
+    number("mcbpc", 0, mb->mcbpc);
+    if (mb->intra) flag("ac_pred_flag", mb->ac_pred);
+    number("cbpy", 4, mb->cbpy);
+    number("cbpc", 2, mb->cbp & 3);
+    number("dquant", 0, mb->dquant);
+  } else if (coded) {
+    number("mb_type", 0, mb->mb_type);
+    number("cbpb", 6, mb->cbpb);
+    number("dbquant", 0, mb->dbquant);
+  }
+  if (coded && vol.interlaced) {
+    flag("dct_type", mb->dct_type);
+    if (!mb->intra) {
+      flag("field_prediction", mb->field_prediction);
+      if (mb->field_prediction) {
+        flag("forward_top_field_reference", mb->field_ref[0][0]);
+        flag("forward_bottom_field_reference", mb->field_ref[0][1]);
+        if (bVop) {
+          flag("backward_top_field_reference", mb->field_ref[1][0]);
+          flag("backward_bottom_field_reference", mb->field_ref[1][1]);
+        }
+      }
+    }
+  }
+  if (!mb->intra && type != 0) {
+    tree.FieldText(0, "MOTION VECTOR", 0, colour::kField, "");
+    const double unit = vol.quarter_sample ? 4.0 : 2.0;
+    const bool forward = !bVop || mb->type != kM4vMbBackward;
+    const bool backward = bVop && (mb->type == kM4vMbBackward || mb->type == kM4vMbInterpolate || mb->type == kM4vMbDirect);
+    for (int dir = 0; dir < 2; ++dir) {
+      if ((dir == 0 && !forward) || (dir == 1 && !backward)) continue;
+      const char* name = dir == 0 ? "motion forward" : "motion backward";
+      if (mb->field_prediction) {
+        for (int f = 0; f < 2; ++f)
+          tree.FieldText(1, Printf("%s(%s)", name, f == 0 ? "top" : "bottom"), 0, colour::kField,
+                         Printf("(%3.1f, %3.1f) %s", mb->field_mv[dir][f][0] / unit, mb->field_mv[dir][f][1] / unit,
+                                mb->field_ref[dir][f] ? "bottom" : "top"));
+      } else {
+        for (int b = 0; b < (mb->four_mv ? 4 : 1); ++b)
+          tree.FieldText(1, name, 0, colour::kField, Printf("(%3.1f, %3.1f)", mb->mv[dir][b][0] / unit, mb->mv[dir][b][1] / unit));
+      }
+    }
+  }
+  for (int b = 0; b < 6; ++b) {
+    if (b == 0 || b >= 4) tree.FieldText(0, b < 4 ? "Macroblock (Y)" : b == 4 ? "Macroblock (Cb)" : "Macroblock (Cr)", 0, colour::kField, "");
+    const bool blockCoded = coded && ((mb->cbp >> (5 - b)) & 1);
+    tree.FieldText(1, Printf("DCT%d", b), 0, colour::kField, blockCoded ? "coded" : "not coded");
+    tree.FieldText(2, "SCAN TYPE", 0, colour::kField, Pick(kScan, mb->scan[b]));
+    tree.FieldText(2, "DCT x Quant", 0, colour::kField, "");
+    for (int r = 0; r < 8; ++r) {
+      std::string row;
+      for (int c = 0; c < 8; ++c) row += Printf("%6d", mb->coef[b][r * 8 + c]);
+      tree.FieldText(3, "", 0, colour::kField, row);
+    }
+  }
+}
+
 }  // namespace fennik

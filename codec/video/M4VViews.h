@@ -39,4 +39,11 @@ void PrintM4vFrameSummary(const M4vHeaders& headers, CFieldTree& tree);
 // The header nodes: every element read with its coded length, bits and value.
 void PrintM4vSyntax(const M4vHeaders& headers, CFieldTree& tree);
 
+// The macroblock view's "MACRO BLOCK INFORMATION" and "MOTION VECTOR" parts for macroblock
+// `index` of the VOP decoded last (`mb` null: not decoded): type, quantiser, the macroblock's
+// syntax values for its VOP type, vectors and each block's dequantised coefficients with the
+// scan used.
+void PrintM4vMacroblock(const M4vMacroblock* mb, uint32_t index, uint32_t mbPerRow, const M4vVol& vol,
+                        const M4vVop& vop, CFieldTree& tree);
+
 }  // namespace fennik

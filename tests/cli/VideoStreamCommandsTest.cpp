@@ -167,6 +167,17 @@ TEST(VideoStreamCommands, Mpeg4VisualFramesShowAndCsv) {
   ASSERT_GT(rows.size(), 2u);
   EXPECT_NE(rows[0].find("Bitrate,SIZE,IPB,Error"), std::string::npos);
   EXPECT_NE(rows[1].find(",I,"), std::string::npos) << rows[1];
+
+  // decode: every picture as Y4M, one (random access) as PPM.
+  const test::TempPath y4m("mp4v.y4m"), ppm("mp4v.ppm");
+  ASSERT_EQ(Cli("decode " + kMp4vDir + "simple.pcap --stream 1 -o " + y4m.Path()).status, 0);
+  const std::string video = test::ReadFileText(y4m.Path());
+  EXPECT_EQ(video.rfind("YUV4MPEG2 W176 H144 ", 0), 0u);
+  EXPECT_EQ(video.size(), video.find('\n') + 1 + 50 * (6 + 176 * 144 * 3 / 2));
+  ASSERT_EQ(Cli("decode " + kMp4vDir + "simple.pcap --stream 1 --frame 20 -o " + ppm.Path()).status, 0);
+  const std::string picture = test::ReadFileText(ppm.Path());
+  EXPECT_EQ(picture.rfind("P6\n176 144\n255\n", 0), 0u);
+  EXPECT_EQ(picture.size(), 15 + 176 * 144 * 3u);
 }
 
 }  // namespace
