@@ -274,8 +274,8 @@ LossTimeline BuildLossTimeline(const CRTP_Parser& capture, uint32_t streamIndex,
 
 BarChart LossChart(const LossTimeline& timeline, int language) {
   BarChart c;
-  c.title = Printf(Tr(language, "Loss over the stream: %" PRIu64 " positions lost, %zu bursts (shaded)",
-                      "ストリーム中の損失: 損失 %" PRIu64 " 個, バースト %zu 個 (網掛け)"),
+  c.title = Printf(Tr(language, "Loss over the stream (lost: %" PRIu64 ", bursts shaded: %zu)",
+                      "ストリーム中の損失 (損失: %" PRIu64 ", 網掛けのバースト: %zu)"),
                    timeline.totalLost, timeline.bursts.size());
   c.valueUnit = "%";
   for (size_t i = 0; i < timeline.positions.size(); ++i) {

@@ -7,8 +7,9 @@ namespace fennik {
 namespace {
 
 const QColor kBarColour(0, 102, 204);
-const QColor kSpanColour(255, 170, 120, 110);
+const QColor kSpanColour(255, 150, 90, 140);
 const QColor kAxisColour(90, 90, 90);
+constexpr double kMinSpan = 8;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -44,9 +45,11 @@ void CBarChartView::paintEvent(QPaintEvent* /*event*/) {
   p.drawText(QRect(0, plot.top() - line / 2, left - 4, line), Qt::AlignRight | Qt::AlignVCenter, topText);
   p.drawText(QRect(0, plot.bottom() - line / 2, left - 4, line), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("0"));
   for (const BarChartSpan& s : chart_.spans) {
-    const int x0 = plot.left() + static_cast<int>(s.from * plot.width());
-    const int x1 = plot.left() + static_cast<int>(s.to * plot.width());
-    p.fillRect(QRect(x0, plot.top(), std::max(2, x1 - x0), plot.height()), kSpanColour);
+    // At least kMinSpan pixels wide around its middle, so that a short burst stays visible.
+    const double x0 = plot.left() + s.from * plot.width();
+    const double x1 = plot.left() + s.to * plot.width();
+    const double w = std::max<double>(kMinSpan, x1 - x0);
+    p.fillRect(QRectF((x0 + x1 - w) / 2, plot.top(), w, plot.height()), kSpanColour);
   }
   const size_t n = chart_.values.size();
   const double barWidth = static_cast<double>(plot.width()) / static_cast<double>(n);
