@@ -41,7 +41,8 @@ class CAnalysisItem : public QTableWidgetItem {
   bool numeric_;
 };
 
-QTableWidget* MakeTable(const AnalysisTable& content, QWidget* parent) {
+// `stretchLast`: the last column takes the width left over (a column of details).
+QTableWidget* MakeTable(const AnalysisTable& content, bool stretchLast, QWidget* parent) {
   auto* table = new QTableWidget(static_cast<int>(content.rows.size()), static_cast<int>(content.titles.size()), parent);
   QStringList titles;
   for (const std::string& t : content.titles) titles << Q(t);
@@ -68,7 +69,7 @@ QTableWidget* MakeTable(const AnalysisTable& content, QWidget* parent) {
   table->sortItems(0, Qt::AscendingOrder);
   table->resizeColumnsToContents();
   for (int c = 0; c < table->columnCount(); ++c) table->setColumnWidth(c, std::min(table->columnWidth(c), kWidestColumn));
-  table->horizontalHeader()->setStretchLastSection(true);
+  table->horizontalHeader()->setStretchLastSection(stretchLast);
   table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
   return table;
 }
@@ -92,7 +93,7 @@ CStreamAnalysisDialog::CStreamAnalysisDialog(const CRTP_Parser& capture, int lan
   auto* upper = new QWidget(page);
   auto* upperLayout = new QVBoxLayout(upper);
   upperLayout->setContentsMargins(0, 0, 0, 0);
-  streams_ = MakeTable(StreamAnalysisTable(capture, language), upper);
+  streams_ = MakeTable(StreamAnalysisTable(capture, language), false, upper);
   note_ = new QLabel(Q(StreamAnalysisNote(capture, language)), upper);
   note_->setWordWrap(true);
   upperLayout->addWidget(streams_);
@@ -110,9 +111,9 @@ CStreamAnalysisDialog::CStreamAnalysisDialog(const CRTP_Parser& capture, int lan
   page->setStretchFactor(1, 2);
   tabs_->addTab(page, QString::fromUtf8(Text(language, "Streams", "ストリーム")));
 
-  rtcp_ = MakeTable(RtcpAnalysisTable(capture, language), tabs_);
+  rtcp_ = MakeTable(RtcpAnalysisTable(capture, language), true, tabs_);
   tabs_->addTab(rtcp_, QStringLiteral("RTCP"));
-  events_ = MakeTable(EventAnalysisTable(capture, language), tabs_);
+  events_ = MakeTable(EventAnalysisTable(capture, language), false, tabs_);
   tabs_->addTab(events_, QString::fromUtf8(Text(language, "Telephone events", "電話イベント (DTMF)")));
 
   auto* buttons = new QHBoxLayout;
@@ -139,7 +140,7 @@ CStreamAnalysisDialog::CStreamAnalysisDialog(const CRTP_Parser& capture, int lan
   while (first < streams_->rowCount() && streams_->item(first, kColQuality)->text().isEmpty()) ++first;
   if (streams_->rowCount() > 0) streams_->setCurrentCell(first < streams_->rowCount() ? first : 0, 0);
   else ShowStream(-1);
-  resize(1180, 720);
+  resize(1280, 760);
 }
 
 void CStreamAnalysisDialog::ShowStream(int streamIndex) {

@@ -182,11 +182,11 @@ AnalysisTable StreamAnalysisTable(const CRTP_Parser& capture, int language) {
 
 AnalysisTable RtcpAnalysisTable(const CRTP_Parser& capture, int language) {
   AnalysisTable t;
-  t.titles = Titles({{"Packet", "パケット番号"}, {"Time s", "時刻 秒"}, {"Compound", "複合パケット"}, {"Type", "種別"},
-                     {"Sender SSRC", "送信者 SSRC"}, {"Stream", "ストリーム"}, {"Report on", "報告対象 SSRC"},
-                     {"Its stream", "対象ストリーム"}, {"Fraction lost", "損失割合"},
-                     {"Cumulative lost", "累積損失数"}, {"Jitter", "ジッタ"}, {"RTT ms", "往復遅延 ms"},
-                     {"Details", "詳細"}},
+  t.titles = Titles({{"Packet", "パケット\n番号"}, {"Time\ns", "時刻\n秒"}, {"Com-\npound", "複合\nパケット"},
+                     {"Type", "種別"}, {"Sender\nSSRC", "送信者\nSSRC"}, {"Stream", "ストリーム"},
+                     {"Report on\nSSRC", "報告対象\nSSRC"}, {"Its\nstream", "対象\nストリーム"},
+                     {"Fraction\nlost", "損失\n割合"}, {"Cumulative\nlost", "累積\n損失数"}, {"Jitter", "ジッタ"},
+                     {"RTT\nms", "往復遅延\nms"}, {"Details", "詳細"}},
                     language);
   for (const RtcpEntry& e : capture.Rtcp().Entries()) AddRtcpRows(capture, e, language, t);
   return t;
