@@ -252,8 +252,12 @@ LossTimeline BuildLossTimeline(const CRTP_Parser& capture, uint32_t streamIndex,
   }
   LossTimeline t;
   if (positions.empty() || bins == 0) return t;
+  // Records need not be in time order: the slices span the earliest to the latest time.
   t.firstMs = positions.front().ms;
-  for (const Position& p : positions) t.lastMs = std::max(t.lastMs, p.ms);
+  for (const Position& p : positions) {
+    t.firstMs = std::min(t.firstMs, p.ms);
+    t.lastMs = std::max(t.lastMs, p.ms);
+  }
   t.positions.assign(bins, 0);
   t.lost.assign(bins, 0);
   const uint64_t span = t.lastMs - t.firstMs + 1;
@@ -268,7 +272,10 @@ LossTimeline BuildLossTimeline(const CRTP_Parser& capture, uint32_t streamIndex,
     bursts.Add(!p.received);
   }
   bursts.Finish();
-  for (const LossBurstSpan& s : spans) t.bursts.push_back({positions[s.first].ms, positions[s.last].ms});
+  for (const LossBurstSpan& s : spans) {
+    const uint64_t a = positions[s.first].ms, b = positions[s.last].ms;
+    t.bursts.push_back({std::min(a, b), std::max(a, b)});
+  }
   return t;
 }
 
