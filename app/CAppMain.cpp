@@ -34,6 +34,7 @@
 #include "app/ListDialogs.h"
 #include "app/Markers.h"
 #include "app/Pages.h"
+#include "app/StreamAnalysisDialog.h"
 #include "app/VideoPage.h"
 #include "base/DebugPrint.h"
 #include "capture/CRTP_Parser.h"
@@ -506,6 +507,7 @@ void CAppMain::Command(int id) {
     case kCmdMarker: if (page) page->ToggleMarker(); break;
     case kCmdMarkerList: ShowMarkerList(); break;
     case kCmdErrorList: ShowErrorList(); break;
+    case kCmdStreamAnalysis: ShowStreamAnalysis(); break;
     case kCmdColors: RunColorDialog(); break;
     case kCmdFont: RunFontDialog(); break;
     case kCmdSdpSetting: RunSdpSetting(); break;
@@ -596,6 +598,21 @@ void CAppMain::ShowErrorList() {
   CErrorListDialog dialog(language_, this);
   if (RunDialog(dialog) && dialog.Chosen() >= 0 && dialog.Chosen() < ErrorList::kEntries) {
     page->List()->Navigate(kNavListAddress, ErrorList::Instance().At(dialog.Chosen()).fileOffset);
+  }
+}
+
+// The figures are those of the finished pass; the chosen stream's packets are then listed
+// on the capture's page (its sub-view after the list of every packet).
+void CAppMain::ShowStreamAnalysis() {
+  if (!capture_ || loading_) return;
+  CStreamAnalysisDialog dialog(*capture_, language_, this);
+  if (!RunDialog(dialog) || dialog.Chosen() < 0) return;
+  for (int i = 0; i < tabs_->count(); ++i) {
+    auto* page = dynamic_cast<CRtpPage*>(tabs_->widget(i));
+    if (page == nullptr || !page->SelectSubView(dialog.Chosen() + 1)) continue;
+    tabs_->setCurrentIndex(i);
+    page->List()->setFocus();
+    break;
   }
 }
 
@@ -695,16 +712,18 @@ int RunApplication(int argc, char** argv) {
   if (qEnvironmentVariableIntValue("FENNIK_DEBUG") != 0) SetDebugToStderr(true);
   // Options for scripts: --lang en|ja (this run only), --screenshot FILE (save the main
   // window once the file named after the options has loaded, then quit; --tab N shows
-  // page N in it).
+  // page N in it; --analysis N saves the stream analysis dialog showing its tab N instead).
   QStringList args = QApplication::arguments();
   args.removeFirst();
   int forcedLanguage = -1;
   QString screenshot;
   int screenshotTab = 0;
+  int analysisTab = -1;
   while (args.size() >= 2 && (args[0] == QLatin1String("--lang") || args[0] == QLatin1String("--screenshot") ||
-                              args[0] == QLatin1String("--tab"))) {
+                              args[0] == QLatin1String("--tab") || args[0] == QLatin1String("--analysis"))) {
     if (args[0] == QLatin1String("--lang")) forcedLanguage = args[1] == QLatin1String("ja") ? 1 : 0;
     else if (args[0] == QLatin1String("--tab")) screenshotTab = args[1].toInt();
+    else if (args[0] == QLatin1String("--analysis")) analysisTab = args[1].toInt();
     else screenshot = args[1];
     args.remove(0, 2);
   }
@@ -725,13 +744,20 @@ int RunApplication(int argc, char** argv) {
     if (!args.isEmpty()) window.Open(args.join(QLatin1Char(' ')).remove(QLatin1Char('"')).toStdString());
     QTimer poll;
     if (!screenshot.isEmpty()) {
-      QObject::connect(&poll, &QTimer::timeout, &window, [&window, &poll, screenshot, screenshotTab] {
+      QObject::connect(&poll, &QTimer::timeout, &window, [&window, &poll, screenshot, screenshotTab, analysisTab] {
         if (window.IsLoading()) return;
         poll.stop();
         window.Tabs()->setCurrentIndex(screenshotTab);
+        QWidget* shown = &window;
+        if (analysisTab >= 0 && window.Capture() != nullptr) {
+          auto* dialog = new CStreamAnalysisDialog(*window.Capture(), LanguageInForce(), &window);
+          dialog->Tabs()->setCurrentIndex(analysisTab);
+          dialog->show();
+          shown = dialog;
+        }
         // A video page's picture is decoded on the worker: it is given a moment to arrive.
-        QTimer::singleShot(1500, &window, [&window, screenshot] {
-          const bool saved = window.grab().save(screenshot);
+        QTimer::singleShot(1500, &window, [shown, screenshot] {
+          const bool saved = shown->grab().save(screenshot);
           std::fprintf(stderr, saved ? "saved %s\n" : "could not save %s\n", screenshot.toLocal8Bit().constData());
           QApplication::exit(saved ? 0 : 1);
         });

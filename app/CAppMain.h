@@ -99,6 +99,7 @@ class CAppMain : public QMainWindow {
   void RunExtraction();
   void ShowMarkerList();
   void ShowErrorList();
+  void ShowStreamAnalysis();
   void RunColorDialog();
   void RunFontDialog();
   void RunSdpSetting();

@@ -23,6 +23,7 @@ constexpr CommandText kCommands[] = {
     {kCmdMarker, kMenuSearch, "Set/Reset Marker", "マーカの設定/削除", "Set/Reset Marker", "マーカの設定/削除"},
     {kCmdMarkerList, kMenuSearch, "List of Marker", "マーカ一覧", "List of Marker", "マーカ一覧"},
     {kCmdErrorList, kMenuSearch, "List of Error", "エラー一覧", "List of Error", "エラー一覧"},
+    {kCmdStreamAnalysis, kMenuSearch, "Stream analysis", "ストリーム解析", nullptr, nullptr},
     {kCmdPlay, kMenuOperation, "Play", "再生", "Play", "再生"},
     {kCmdStop, kMenuOperation, "Stop", "停止", "Stop", "停止"},
     {kCmdColors, kMenuSetting, "Color Setting", "表示色の設定", nullptr, nullptr},
@@ -60,7 +61,7 @@ static_assert(std::size(kToolbar) == 35);
 
 constexpr int kFileCommands[] = {kCmdClose, kCmdExtract, kCmdCsv, kCmdSelectView, kCmdViewIndex, kCmdNext,
                                  kCmdJump, kCmdListTop, kCmdListEnd, kCmdFileTop, kCmdFileEnd,
-                                 kCmdMarker, kCmdMarkerList, kCmdErrorList};
+                                 kCmdMarker, kCmdMarkerList, kCmdErrorList, kCmdStreamAnalysis};
 
 constexpr FlagCommand kFlagCommands[] = {
     {0, kCmdPrevious}, {31, kCmdSkipPrevious}, {30, kCmdSkipNext}, {29, kCmdPlay},

@@ -13,7 +13,7 @@ enum CommandId : int {
   kCmdExit = 5019, kCmdSelectView = 6011, kCmdViewIndex = 6012, kCmdPrevious = 6013, kCmdNext = 6014,
   kCmdJump = 6015, kCmdListTop = 6016, kCmdListEnd = 6017, kCmdFileTop = 6018, kCmdFileEnd = 6019,
   kCmdMarker = 6031, kCmdMarkerList = 6032, kCmdErrorList = 6033, kCmdSearch = 6034,
-  kCmdSearchPrevious = 6035, kCmdSearchNext = 6036, kCmdPlay = 6041, kCmdStop = 6042, kCmdPause = 6043,
+  kCmdSearchPrevious = 6035, kCmdSearchNext = 6036, kCmdStreamAnalysis = 6037, kCmdPlay = 6041, kCmdStop = 6042, kCmdPause = 6043,
   kCmdSlowPrevious = 6044, kCmdSkipPrevious = 6045, kCmdSlowForward = 6046, kCmdSkipNext = 6047,
   kCmdColors = 6051, kCmdFont = 6052, kCmdSdpSetting = 6055, kCmdOtherSettings = 6056,
   kCmdHelp = 5015, kCmdLanguage = 5017, kCmdAbout = 5014,

@@ -84,6 +84,9 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
 
   // Tables, valid after the pass.
   const CPacketTable& Packets() const { return packets_; }
+  // Capture time of the file's first record (microseconds since the Unix epoch): the
+  // packet table's times count from it.
+  int64_t ReferenceUs() const { return referenceUs_; }
   const std::vector<RtpStreamEntry>& Streams() const { return streams_; }
   const std::vector<CodecSlot>& CodecSlots() const { return slots_; }
   CAvStream* StreamObject(uint32_t streamIndex) const;

@@ -35,12 +35,14 @@ void LossBursts::CloseCluster() {
     f_.burstPositions += clusterSpan_;
     f_.burstLosses += clusterLosses_;
     lastBurstEnd_ = clusterStart_ + clusterSpan_;
+    if (spans_ != nullptr) spans_->push_back({clusterStart_, lastBurstEnd_ - 1});
   }
   clusterLosses_ = 0;
 }
 
 LossBurstFigures LossBursts::Figures() const {
   LossBursts copy = *this;
+  copy.spans_ = nullptr;
   copy.CloseCluster();
   LossBurstFigures f = copy.f_;
   if (f.positions > copy.lastBurstEnd_) ++f.gaps;  // the gap after the last burst

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace fennik {
 
@@ -24,12 +25,22 @@ struct LossBurstFigures {
   double burstR = 1;          // 1 / (p + q): 1 for random loss, > 1 for bursty loss
 };
 
+// A burst's first and last sequence position (counted from 0 as fed), both lost.
+struct LossBurstSpan {
+  uint64_t first;
+  uint64_t last;
+};
+
 class LossBursts {
  public:
   static constexpr uint32_t kGmin = 16;
 
   void Add(bool lost);
   LossBurstFigures Figures() const;  // closes the open cluster on a copy
+  // Each burst is appended to `spans` as it closes (nullptr: none kept). Finish closes the
+  // open cluster, so that the last burst is kept too; feed nothing after it.
+  void KeepSpans(std::vector<LossBurstSpan>* spans) { spans_ = spans; }
+  void Finish() { CloseCluster(); }
 
  private:
   void CloseCluster();
@@ -45,6 +56,7 @@ class LossBursts {
   bool previousLost_ = false;
   uint64_t receivedThenLost_ = 0, receivedThenReceived_ = 0;
   uint64_t lostThenReceived_ = 0, lostThenLost_ = 0;
+  std::vector<LossBurstSpan>* spans_ = nullptr;
 };
 
 }  // namespace fennik

@@ -5,6 +5,12 @@
 
 namespace fennik {
 
+size_t JitterBin(double ms) {
+  size_t bin = 0;
+  while (bin < kJitterBinEdgesMs.size() && ms >= kJitterBinEdgesMs[bin]) ++bin;
+  return bin;
+}
+
 void StreamStatistics::FlushWindow(LossBursts& bursts, LossBursts& withDiscards) const {
   for (int64_t e = std::max(base_, maxExtended_ - int64_t{kWindow} + 1); e <= maxExtended_; ++e) {
     bursts.Add(!Seen(e));
@@ -154,6 +160,7 @@ void StreamStatistics::Add(const StatisticsPacket& p) {
       f_.maxJitterMs = std::max(f_.maxJitterMs, ms);
       jitterSumMs_ += ms;
       ++jitterSamples_;
+      ++f_.jitterHistogram[JitterBin(ms)];
     }
   }
   if (played >= 0) PlayOut(p, played);

@@ -5,6 +5,7 @@
 // a time in file order; nothing is kept per packet.
 #pragma once
 
+#include <array>
 #include <bitset>
 #include <cstdint>
 #include <vector>
@@ -12,6 +13,13 @@
 #include "capture/LossBursts.h"
 
 namespace fennik {
+
+// Upper edges (milliseconds) of the jitter histogram's bins in a 1-2-5 series; the last bin
+// takes everything from the last edge up. Fixed edges keep the pass free of a second walk.
+constexpr std::array<double, 12> kJitterBinEdgesMs = {0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 50, 100, 200, 500};
+constexpr size_t kJitterBins = kJitterBinEdgesMs.size() + 1;
+// The bin of a jitter value in milliseconds.
+size_t JitterBin(double ms);
 
 // The figures of one RTP stream.
 struct StreamFigures {
@@ -37,6 +45,9 @@ struct StreamFigures {
   double maxDeltaMs = 0;
   double meanJitterMs = 0;      // mean of the running jitter over every packet after the first
   double maxJitterMs = 0;
+  // How often the running jitter held a value of each bin (one sample per packet after
+  // the first, as the mean).
+  std::array<uint64_t, kJitterBins> jitterHistogram{};
   double meanBitRate = 0;       // payload bits per second between first and last packet
   // RFC 3611 4.7.2 bursts over the sequence positions (a position is lost when its packet
   // had not arrived by the time 1024 higher numbers had been seen).

@@ -7,6 +7,7 @@
 
 #include "capture/EModel.h"
 #include "capture/RtcpReports.h"
+#include "capture/StreamAnalysis.h"
 #include "capture/StreamStatistics.h"
 #include "capture/TelephoneEvents.h"
 #include "cli/CaptureSession.h"
@@ -26,16 +27,6 @@ std::string PayloadTypeList(const std::bitset<128>& types, const char* separator
     out += std::to_string(pt);
   }
   return out;
-}
-
-// R and MOS for the stream's codec, or false when no Ie/Bpl is known for it. The effective
-// packet loss counts the jitter buffer's discards with the losses (G.107 Ppl), and BurstR
-// comes from the bursts of both.
-bool Quality(const RtpStreamEntry& st, const StreamFigures& f, QualityEstimate& q) {
-  const CodecImpairment* codec = FindCodecImpairment(st.encodingName);
-  if (codec == nullptr || f.packets == 0) return false;
-  q = EstimateQuality(*codec, f.lossPercent + f.discardPercent, f.lossDiscardBursts.burstR);
-  return true;
 }
 
 std::string JsonText(const std::string& s) {
@@ -73,7 +64,7 @@ std::string JsonNumber(bool present, double value) {
 
 void PrintJsonStream(uint32_t id, const RtpStreamEntry& st, const StreamFigures& f, bool first) {
   QualityEstimate q;
-  const bool rated = Quality(st, f, q);
+  const bool rated = EstimateStreamQuality(st, f, q);
   std::printf("%s\n    {\"id\": %u, \"src\": \"%s\", \"dst\": \"%s\", \"ssrc\": \"0x%08x\", "
               "\"clock_rate\": %u, \"packets\": %" PRIu64 ", \"expected\": %" PRId64 ", "
               "\"lost\": %" PRId64 ", \"loss_percent\": %.3f, \"duplicates\": %" PRIu64 ", "
@@ -123,7 +114,7 @@ void PrintTextStream(uint32_t id, const RtpStreamEntry& st, const StreamFigures&
                 f.lossDiscardBursts.gapDensity * 100);
   }
   QualityEstimate q;
-  if (Quality(st, f, q)) {
+  if (EstimateStreamQuality(st, f, q)) {
     std::printf("  estimated R %.1f  MOS %.2f (E-model estimate from loss, discards and burstiness, delay left out)\n", q.r, q.mos);
   } else {
     std::printf("  no quality estimate (no impairment values for %s)\n", st.encodingName[0] ? st.encodingName : "an unknown codec");

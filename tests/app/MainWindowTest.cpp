@@ -6,6 +6,9 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -28,13 +31,16 @@
 #include "app/ListDialogs.h"
 #include "app/Markers.h"
 #include "app/Pages.h"
+#include "app/StreamAnalysisDialog.h"
 #include "capture/CRTP_Parser.h"
 #include "capture/ErrorList.h"
+#include "capture/StreamAnalysis.h"
 #include "codec/audio/CodecModules.h"
 #include "playback/CPacedOutput.h"
 #include "tests/app/AppTestMain.h"
 #include "tests/support/TestSupport.h"
 #include "ui/CAvChartView.h"
+#include "ui/CBarChartView.h"
 #include "ui/CHexView.h"
 #include "ui/CInfoView.h"
 #include "ui/Dialogs.h"
@@ -798,6 +804,87 @@ TEST(HelpPages, BundledPagePerLanguage) {
   EXPECT_TRUE(HelpUrl(1).toLocalFile().endsWith("/help/fennik-ja.html"));
   EXPECT_TRUE(std::filesystem::exists(kData + "/../../app/help/fennik-en.html"));
   EXPECT_TRUE(std::filesystem::exists(kData + "/../../app/help/fennik-ja.html"));
+}
+
+// The stream analysis dialog shows the figures `fennik-cli stats --json` prints for the same
+// capture, marks the worst streams, lists the RTCP report blocks and the key presses, and a
+// double-click lists the row's stream on the capture's page.
+TEST_F(MainWindowTest, StreamAnalysisDialogShowsTheStatsFigures) {
+  const std::pair<std::string, int> cases[] = {  // capture, its one stream marked poor
+      {kData + "/quality/rtcp-ffmpeg-pcmu.pcap", 1},            // discards of the 60 ms buffer: R 74
+      {kData + "/quality/dtmf-sipp.pcap", 1},                   // restarts between the digits
+      {kData + "/captures/g711u-sip-udp-lost-reordered.pcap", 2}};  // 2 % lost
+  const std::pair<int, const char*> columns[] = {
+      {kColPackets, "packets"}, {kColExpected, "expected"}, {kColLost, "lost"}, {kColLossPercent, "loss_percent"},
+      {kColDuplicates, "duplicates"}, {kColOutOfOrder, "out_of_order"}, {kColMaxDelta, "max_delta_ms"},
+      {kColMeanJitter, "mean_jitter_ms"}, {kColMaxJitter, "max_jitter_ms"}, {kColDiscarded, "discarded"},
+      {kColRFactor, "r_factor"}, {kColMos, "mos"}};
+  for (const auto& [path, poor] : cases) {
+    SCOPED_TRACE(path);
+    OpenAndWait(path);
+    const test::CommandRun run = test::Cli("stats " + path + " --json");
+    ASSERT_EQ(run.status, 0);
+    const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(run.out)).object();
+    const QJsonArray streams = json["streams"].toArray();
+    int chosen = -1;
+    DialogHookScope hook([&](QDialog& d) {
+      auto* dialog = dynamic_cast<CStreamAnalysisDialog*>(&d);
+      ASSERT_NE(dialog, nullptr);
+      QTableWidget* table = dialog->StreamTable();
+      ASSERT_EQ(table->rowCount(), streams.size());
+      const auto value = [&](int row, int column) { return table->item(row, column)->data(Qt::UserRole).toDouble(); };
+      for (int row = 0; row < table->rowCount(); ++row) {
+        const QJsonObject st = streams[static_cast<int>(value(row, kColStream)) - 1].toObject();
+        for (const auto& [column, key] : columns) {
+          SCOPED_TRACE(key);
+          if (st[key].isNull()) EXPECT_EQ(table->item(row, column)->text(), "-");
+          else EXPECT_NEAR(value(row, column), st[key].toDouble(), 0.0006);  // the JSON's 3 decimals
+        }
+        EXPECT_NEAR(value(row, kColBurstDensity), st["burst_density"].toDouble() * 100, 0.006);
+        EXPECT_NEAR(value(row, kColGapDensity), st["gap_density"].toDouble() * 100, 0.006);
+        const bool marked = table->item(row, kColQuality)->text() == "poor";
+        EXPECT_EQ(marked, st["id"].toInt() == poor);
+        EXPECT_EQ(table->item(row, kColPackets)->background() != QBrush(), marked);  // the whole row coloured
+      }
+      EXPECT_TRUE(dialog->Note()->text().contains("estimates"));
+      EXPECT_FALSE(dialog->LossView()->Chart().title.empty());
+      // RTCP: the receiver reports' blocks in packet order, with their losses and round trips.
+      std::vector<QJsonObject> blocks;
+      for (const QJsonValue e : json["rtcp"].toArray()) {
+        if (e["type"] != "RR") continue;
+        for (const QJsonValue b : e["reports"].toArray()) blocks.push_back(b.toObject());
+      }
+      std::vector<int> rrRows;
+      for (int row = 0; row < dialog->RtcpTable()->rowCount(); ++row) {
+        if (dialog->RtcpTable()->item(row, 3)->text() == "RR") rrRows.push_back(row);
+      }
+      ASSERT_EQ(rrRows.size(), blocks.size());
+      for (size_t i = 0; i < blocks.size(); ++i) {
+        const auto rtcp = [&](int column) { return dialog->RtcpTable()->item(rrRows[i], column); };
+        EXPECT_EQ(rtcp(8)->data(Qt::UserRole).toInt(), blocks[i]["fraction_lost"].toInt());
+        EXPECT_EQ(rtcp(9)->text().toInt(), blocks[i]["cumulative_lost"].toInt());
+        EXPECT_NEAR(rtcp(11)->data(Qt::UserRole).toDouble(), blocks[i]["round_trip_ms"].toDouble(), 0.0006);
+      }
+      // The key presses.
+      const QJsonArray events = json["events"].toArray();
+      ASSERT_EQ(dialog->EventTable()->rowCount(), events.size());
+      for (int row = 0; row < events.size(); ++row) {
+        const auto cell = [&](int column) { return dialog->EventTable()->item(row, column)->text(); };
+        EXPECT_EQ(cell(1), events[row]["digit"].toString());
+        EXPECT_EQ(cell(5).toDouble(), std::round(events[row]["duration_ms"].toDouble() * 10) / 10);
+        EXPECT_EQ(cell(6).toInt(), -events[row]["volume"].toInt());
+        EXPECT_EQ(cell(7), events[row]["end"].toBool() ? "yes" : "no");
+      }
+      // A double-click on the last stream's row.
+      const int last = table->rowCount() - 1;
+      chosen = static_cast<int>(value(last, kColStream)) - 1;
+      table->cellDoubleClicked(last, 0);
+    });
+    window_->Command(kCmdStreamAnalysis);
+    ASSERT_GE(chosen, 0);
+    EXPECT_EQ(window_->Tabs()->currentIndex(), 0);
+    EXPECT_EQ(RtpPage()->SubView(), chosen + 1);
+  }
 }
 
 }  // namespace

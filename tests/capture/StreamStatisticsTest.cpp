@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "capture/CRTP_Parser.h"
+#include "capture/StreamAnalysis.h"
 #include "capture/StreamStatistics.h"
+#include "view/BarChart.h"
 
 namespace fennik {
 namespace {
@@ -143,6 +145,21 @@ TEST(StreamStatistics, LossBurstsByHand) {
   EXPECT_DOUBLE_EQ(f.bursts.burstDensity, 0.75);
   EXPECT_DOUBLE_EQ(f.bursts.gapDensity, 1.0 / 2071);
   EXPECT_EQ(f.bursts.gaps, 2u);
+  // The burst's span as the loss chart shades it: positions 20 to 23 of the first pattern.
+  LossBursts kept;
+  std::vector<LossBurstSpan> spans;
+  kept.KeepSpans(&spans);
+  for (int seq = 0, i = 0; i < 71; ++seq) {
+    const bool received = BurstPattern(0, 0)[static_cast<size_t>(i)] == seq;
+    kept.Add(!received);
+    i += received;
+  }
+  // The isolated loss at 44 closed the burst; Figures and Finish add no burst of one loss.
+  EXPECT_EQ(kept.Figures().bursts, 1u);
+  kept.Finish();
+  ASSERT_EQ(spans.size(), 1u);
+  EXPECT_EQ(spans[0].first, 20u);
+  EXPECT_EQ(spans[0].last, 23u);
   // No loss: one gap, no burst, BurstR 1.
   f = Sequence({1, 2, 3});
   EXPECT_EQ(f.bursts.bursts, 0u);
@@ -221,6 +238,47 @@ std::string Endpoint(uint32_t address, uint16_t port) {
   return std::string(FormatIpv4(address).text) + ":" + std::to_string(port);
 }
 
+// The stream analysis charts of one stream: the loss chart's slices hold the sequence
+// positions and losses the statistics counted (runs without restarts), its bursts are the
+// statistics' bursts, and the jitter histogram holds one sample per jitter value with the
+// maximum in its highest bin.
+void CheckChartData(const CRTP_Parser& capture, uint32_t stream, const StreamFigures& f) {
+  const LossTimeline t = BuildLossTimeline(capture, stream, 40);
+  uint64_t positions = 0, lost = 0;
+  for (size_t i = 0; i < t.positions.size(); ++i) {
+    positions += t.positions[i];
+    lost += t.lost[i];
+  }
+  EXPECT_EQ(lost, t.totalLost);
+  if (f.sequenceRestarts == 0) {
+    EXPECT_EQ(static_cast<int64_t>(positions), f.expected);
+    EXPECT_EQ(t.totalLost, f.bursts.losses);
+    EXPECT_EQ(t.bursts.size(), f.bursts.bursts);
+  }
+  size_t highest = 0;
+  uint64_t samples = 0;
+  for (size_t bin = 0; bin < kJitterBins; ++bin) {
+    samples += f.jitterHistogram[bin];
+    if (f.jitterHistogram[bin] > 0) highest = bin;
+  }
+  if (f.maxJitterMs > 0) {
+    EXPECT_EQ(highest, JitterBin(f.maxJitterMs));
+  }
+  EXPECT_EQ(JitterHistogram(f, 0).values.size(), samples > 0 ? kJitterBins : 0u);
+  if (f.clockRate != 0 && f.packets > 1 && f.payloadTypes.count() == 1) {
+    EXPECT_EQ(samples, f.packets - 1);
+  }
+}
+
+TEST(StreamAnalysis, BarChartScaleTop) {
+  const std::pair<double, double> tops[] = {{0, 1}, {0.3, 0.5}, {1, 1}, {1.2, 2}, {37, 50}, {500, 500}, {501, 1000}};
+  for (const auto& [max, top] : tops) EXPECT_DOUBLE_EQ(BarChartTop(max), top) << max;
+  EXPECT_EQ(BarChartValueText(0.2), "0.2");
+  EXPECT_EQ(JitterBin(0.05), 0u);
+  EXPECT_EQ(JitterBin(0.1), 1u);  // a bin runs from its edge up
+  EXPECT_EQ(JitterBin(1e6), kJitterBins - 1);
+}
+
 TEST(StreamStatistics, EqualsTsharkOnCommittedCaptures) {
   namespace fs = std::filesystem;
   const std::string suffix = ".rtpstreams.txt";
@@ -255,6 +313,7 @@ TEST(StreamStatistics, EqualsTsharkOnCommittedCaptures) {
         continue;
       }
       const StreamFigures f = capture.Statistics().Figures(it->second);
+      CheckChartData(capture, it->second, f);
       EXPECT_EQ(f.packets, r.packets);
       EXPECT_EQ(f.lost, r.lost);
       ++compared;
