@@ -169,7 +169,7 @@ void C264_Decode::DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]) {
 }
 
 void C264_Decode::DirectMotion(int mb_addr, int sub) {
-  const H264Picture* col = ref_list_[1][0];
+  const H264Picture* col = refs_.pic[1][0];
   const int stride = mb_width_ * 4;
   const int sx = (sub & 1) * 2, sy = (sub >> 1) * 2;
   const bool inference = cur_sps_.direct_8x8_inference_flag;
@@ -191,7 +191,7 @@ void C264_Decode::DirectMotion(int mb_addr, int sub) {
   const bool over_field_pair = over_mbaff && col->mb_field[2 * pair];
   // A frame (or frame macroblock) over a frame decoded as two fields.
   const bool frame_over_fields = field_ == 0 && col != nullptr && col->field_coded;
-  const bool col_bottom = field_ != 0 && ref_parity_[1][0] == 2 && col != nullptr && col->field_coded;
+  const bool col_bottom = field_ != 0 && refs_.parity[1][0] == 2 && col != nullptr && col->field_coded;
   const int field_mbs = mb_width_ * (frame_mb_height_ / 2);
   int col_parity = 0;
   if (col != nullptr && ((col_mbaff && col_pair_field && !cur_field) || (frame_over_fields && !cur_field))) {
