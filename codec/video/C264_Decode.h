@@ -177,6 +177,15 @@ class C264_Decode : public C264_DecodeHeader {
   void PSkipMotion(int mb_addr);
   void DirectMotion(int mb_addr, int sub);
   void DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]);
+  // Direct prediction (8.4.1.2): the co-located picture's layout against the macroblock, the
+  // co-located block's motion, and the spatial and temporal derivation of one 4x4 block.
+  struct Colocated;
+  struct ColocatedMotion;
+  Colocated ColocatedOf(int mb_addr) const;
+  ColocatedMotion ColocatedBlock(const Colocated& c, int mb_addr, int cx, int cy) const;
+  void DirectSpatialBlock(int mb_addr, int bx, int by, const Colocated& c, const ColocatedMotion& m);
+  int DirectTemporalRef0(int mb_addr, bool cur_field, int32_t col_ref_serial) const;
+  void DirectTemporalBlock(int mb_addr, int bx, int by, const Colocated& c, ColocatedMotion m);
   void StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv);
   // The 4x4 block holding the neighbouring luma location (xn, yn) of a macroblock, available
   // when decoded (cur_order: decoding order of the current block inside the macroblock).
@@ -189,6 +198,17 @@ class C264_Decode : public C264_DecodeHeader {
   void ReconstructMacroblock(int mb_addr, MbParse& mb);
   void PredictIntraMb(int mb_addr, MbParse& mb);
   void PredictInterMb(int mb_addr);
+  // Inter prediction of a macroblock's block of uniform motion (in 4x4 blocks), the sample
+  // prediction from one list, and the prediction written from one or both lists (weighted
+  // sample prediction, 8.4.2.3).
+  struct InterMb;
+  struct InterBlock;
+  bool SameMotion(int a, int b) const;
+  void PredictInterBlock(const InterMb& m, int bx, int by, int bw, int bh);
+  void PredictFromList(const InterMb& m, int list, int ref_idx, InterBlock& b);
+  int ImplicitBiWeight(const InterMb& m, const int refs[2]) const;
+  void WriteBiPrediction(const InterMb& m, const int refs[2], InterBlock& b);
+  void WriteUniPrediction(const InterMb& m, int list, int ref_idx, InterBlock& b);
   void AddResidual(int mb_addr, MbParse& mb);
   void PredictIntraPlane(int mb_addr, MbParse& mb, int plane);
   void AddLumaLikeResidual(int mb_addr, MbParse& mb, int plane);
