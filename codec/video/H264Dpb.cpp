@@ -325,9 +325,10 @@ bool H264Dpb::BuildRefLists(const H264SliceHeader& sh, int slice_kind, int32_t c
   if (lists[1].size() > 1 && lists[1] == lists[0]) std::swap(lists[1][0], lists[1][1]);
   out = H264RefLists();
   for (int l = 0; l < list_count; ++l) {
-    const int n = static_cast<int>(l == 0 ? sh.num_ref_idx_l0_active_minus1 : sh.num_ref_idx_l1_active_minus1) + 1;
+    const uint32_t active = (l == 0 ? sh.num_ref_idx_l0_active_minus1 : sh.num_ref_idx_l1_active_minus1) + 1;
+    const int n = static_cast<int>(std::min<uint32_t>(active, kMaxRefIdx));
     out.count[l] = n;
-    for (int i = 0; i < n && i < kMaxRefIdx && i < static_cast<int>(lists[l].size()); ++i) {
+    for (int i = 0; i < n && i < static_cast<int>(lists[l].size()); ++i) {
       out.pic[l][i] = lists[l][static_cast<size_t>(i)].first;
       out.parity[l][i] = lists[l][static_cast<size_t>(i)].second;
     }
@@ -384,15 +385,7 @@ bool H264Dpb::ReorderList(const H264SliceHeader& sh, int list, H264RefLists& out
       target = static_cast<int32_t>(op.value);
     }
     const uint8_t parity = field_ ? FieldOf(target) : 0;
-    const int32_t frame_key = FrameKey(target);  // FrameNumWrap or LongTermFrameIdx of the picture
-    H264Picture* pic = nullptr;
-    for (auto& p : pool_) {
-      if (!p->used || (p.get() == current_ && !field_)) continue;
-      if (field_ && !(p->ref_fields & p->fields & parity)) continue;
-      if (long_term ? (p->long_ref && p->long_term_frame_idx == frame_key)
-                    : (p->short_ref && p->frame_num_wrap == frame_key))
-        pic = p.get();
-    }
+    H264Picture* pic = FindForReordering(long_term, target);
     if (pic == nullptr) {
       DebugPrint("[H.264] reordering names a picture not in the buffer (%d)\n", target);
       continue;
@@ -415,6 +408,20 @@ bool H264Dpb::ReorderList(const H264SliceHeader& sh, int list, H264RefLists& out
     out.parity[list][i] = tmp_parity[i];
   }
   return true;
+}
+
+H264Picture* H264Dpb::FindForReordering(bool long_term, int32_t pic_num) const {
+  const uint8_t parity = field_ ? FieldOf(pic_num) : 0;
+  const int32_t frame_key = FrameKey(pic_num);  // FrameNumWrap or LongTermFrameIdx of the picture
+  H264Picture* pic = nullptr;
+  for (auto& p : pool_) {
+    if (!p->used || (p.get() == current_ && !field_)) continue;
+    if (field_ && !(p->ref_fields & p->fields & parity)) continue;
+    if (long_term ? (p->long_ref && p->long_term_frame_idx == frame_key)
+                  : (p->short_ref && p->frame_num_wrap == frame_key))
+      pic = p.get();
+  }
+  return pic;
 }
 
 void H264Dpb::SlidingWindow(const H264Picture* exclude) {

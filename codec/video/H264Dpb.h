@@ -144,6 +144,9 @@ class H264Dpb {
   void OrderShortTerm(int slice_kind, int32_t cur_poc, std::vector<H264Picture*>& shorts,
                       std::vector<H264Picture*> order[2]) const;
   bool ReorderList(const H264SliceHeader& sh, int list, H264RefLists& out) const;
+  // The reference a reordering command names by its picture number (long-term or not); the
+  // last matching record when several do.
+  H264Picture* FindForReordering(bool long_term, int32_t pic_num) const;
   // Field of a picture number in field decoding (the current parity for odd numbers) and
   // the frame it belongs to.
   uint8_t FieldOf(int32_t pic_num) const {
