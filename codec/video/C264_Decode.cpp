@@ -1,5 +1,5 @@
-// NAL unit dispatch, parameter-set stores, picture management, reference picture lists and
-// marking, and output ordering of the H.264 decoder (H.264 7.4.1.2.4, 8.2).
+// NAL unit dispatch, parameter-set stores, picture start and end (H.264 7.4.1.2.4) and the
+// slice set-up of the H.264 decoder; the decoded-picture buffer is H264Dpb.
 #include "codec/video/C264_Decode.h"
 
 #include <algorithm>
