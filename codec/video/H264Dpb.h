@@ -91,7 +91,6 @@ class H264Dpb {
   void Reset();
 
   int Pictures() const { return dpb_pictures_; }
-  bool HasRecords() const { return !pool_.empty(); }
 
   // A field picture of `field` (1 top, 2 bottom) with this frame_num completes the waiting
   // first field of the opposite parity.

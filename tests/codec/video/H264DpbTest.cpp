@@ -35,19 +35,21 @@ void AddMmco(H264SliceHeader& sh, uint32_t op, uint32_t arg = 0, uint32_t long_t
 
 class H264DpbTest : public ::testing::Test {
  protected:
-  // Starts a frame picture the way the decoder does (filling a frame_num gap first).
-  H264Picture* Start(const H264SliceHeader& sh, int32_t poc) {
-    if (!sh.IsIdr()) dpb_.FillFrameNumGap(sh.frame_num, kMaxFrameNum);
-    H264Picture* pic = dpb_.TakePicture(false);
+  // Starts a frame or field (1 top, 2 bottom) picture the way the decoder does.
+  H264Picture* Start(const H264SliceHeader& sh, int32_t poc, int field = 0) {
+    const bool second = dpb_.IsSecondField(field, sh.frame_num, sh.IsIdr());
+    if (!second) dpb_.ReleasePendingField();
+    if (!second && !sh.IsIdr()) dpb_.FillFrameNumGap(sh.frame_num, kMaxFrameNum);
+    H264Picture* pic = dpb_.TakePicture(second);
     EXPECT_NE(pic, nullptr);
     if (!pic->frame.IsAllocated()) {
       EXPECT_TRUE(pic->frame.Allocate(16, 16, kPictureYuv420));
     }
-    dpb_.StartPicture(pic, 0, sh.frame_num, poc, poc, false, kMaxFrameNum);
+    dpb_.StartPicture(pic, field, sh.frame_num, poc, poc, second, kMaxFrameNum);
     return pic;
   }
-  H264Picture* Decode(const H264SliceHeader& sh, int32_t poc) {
-    H264Picture* pic = Start(sh, poc);
+  H264Picture* Decode(const H264SliceHeader& sh, int32_t poc, int field = 0) {
+    H264Picture* pic = Start(sh, poc, field);
     dpb_.FinishPicture(sh, sh.has_mmco5, poc);
     return pic;
   }
@@ -170,6 +172,36 @@ TEST_F(H264DpbTest, BListsByOrderCountAroundTheCurrentPicture) {
   // Every reference before the current picture: list 1 would equal list 0, so its first two
   // entries change places.
   EXPECT_EQ(List(sh, kSliceB, 20, 1, true), (std::vector<int32_t>{8, 16, 4, 0}));
+}
+
+TEST_F(H264DpbTest, FieldPairsListAndUnmarkFieldByField) {
+  dpb_.Resize(8, 4, 4);
+  H264Picture* f0 = Decode(Slice(0, true, true), 0, 1);
+  EXPECT_EQ(Decode(Slice(0), 1, 2), f0);  // the bottom field joins its frame
+  H264Picture* f1 = Decode(Slice(1), 4, 1);
+  Decode(Slice(1), 5, 2);
+  H264Picture* f2 = Decode(Slice(2), 8, 1);
+  EXPECT_EQ(f0->ref_fields, 3);
+  // The second (bottom) field: the frames by FrameNumWrap (its own first field included),
+  // their fields alternating from the bottom parity; a frame without the parity due is
+  // passed over for it.
+  H264SliceHeader sh = Slice(2);
+  sh.num_ref_idx_l0_active_minus1 = 4;
+  EXPECT_EQ(Start(sh, 9, 2), f2);
+  H264RefLists lists;
+  ASSERT_TRUE(dpb_.BuildRefLists(sh, kSliceP, 9, lists));
+  const H264Picture* pics[] = {f1, f2, f0, f1, f0};
+  const uint8_t parities[] = {2, 1, 2, 1, 1};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(lists.pic[0][i], pics[i]) << i;
+    EXPECT_EQ(lists.parity[0][i], parities[i]) << i;
+  }
+  // Field picture numbers: CurrPicNum 2 * 2 + 1; frame 0's top field (the other parity) is
+  // 2 * 0, so difference_of_pic_nums_minus1 4 unmarks it and leaves the bottom field.
+  AddMmco(sh, 1, 4);
+  dpb_.FinishPicture(sh, false, 8);
+  EXPECT_EQ(f0->ref_fields & f0->fields, 2);
+  EXPECT_TRUE(f0->short_ref && f2->short_ref);
 }
 
 TEST_F(H264DpbTest, ReorderingCommandsMovePicturesToTheFront) {
