@@ -16,6 +16,7 @@
 #include "base/BitReader.h"
 #include "codec/video/CVideoFrame.h"
 #include "codec/video/H264Cabac.h"
+#include "codec/video/H264Dpb.h"
 #include "h264/H264Rtp.h"
 #include "h264/H264Syntax.h"
 #include "codec/video/MacroblockPosition.h"
@@ -53,19 +54,6 @@ class C264_DecodeHeader {
   int current_sps_ = -1;
 };
 
-struct H264Mv {
-  int16_t x = 0;
-  int16_t y = 0;
-};
-
-// Visible area of a decoded picture (frame cropping applied).
-struct H264Crop {
-  uint32_t left = 0;
-  uint32_t top = 0;
-  uint32_t width = 0;
-  uint32_t height = 0;
-};
-
 // What the decoder recorded of one macroblock of the picture decoded last, for the
 // macroblock views.
 struct H264MacroblockRecord {
@@ -88,37 +76,6 @@ struct H264MacroblockRecord {
   int8_t refIdx[2][16] = {};    // per list and raster 4x4 block; -1 unused
   H264Mv mv[2][16];             // quarter samples
   int32_t refPoc[2][16] = {};   // POC of the referenced picture
-};
-
-// One decoded picture with its reference marking and the motion data that later pictures
-// need (co-located motion for direct prediction).
-struct H264Picture {
-  CVideoFrame frame;
-  bool used = false;  // holds a decoded picture
-  bool short_ref = false;
-  bool long_ref = false;
-  bool needed_for_output = false;
-  bool queued_for_output = false;
-  int32_t poc = 0;
-  int32_t poc_top = 0;     // TopFieldOrderCnt
-  int32_t poc_bottom = 0;  // BottomFieldOrderCnt
-  uint8_t fields = 0;      // decoded fields: 1 top, 2 bottom, 3 both (a frame)
-  uint8_t ref_fields = 0;  // fields marked as reference while short_ref or long_ref is set
-  bool field_coded = false;  // decoded as field pictures (motion data per field)
-  uint32_t frame_num = 0;
-  int32_t frame_num_wrap = 0;
-  int32_t long_term_frame_idx = 0;
-  int32_t serial = -1;  // unique per decoded picture, identifies it in motion data
-  uint32_t stream_frame_number = 0;
-  H264Crop crop;
-  std::vector<H264Mv> mv[2];            // per 4x4 block
-  std::vector<int8_t> ref_idx[2];       // per 4x4 block, -1 when the list is unused
-  std::vector<int32_t> ref_serial[2];   // per 4x4 block, serial of the referenced picture
-  std::vector<int32_t> ref_poc[2];      // per 4x4 block, POC of the referenced picture
-  std::vector<uint8_t> ref_long[2];     // per 4x4 block, referenced picture was long-term
-  std::vector<uint8_t> mb_intra;        // per macroblock
-  std::vector<uint8_t> mb_field;        // per macroblock of an MBAFF frame: a field macroblock
-  bool IsRef() const { return short_ref || long_ref; }
 };
 
 class C264_Decode : public C264_DecodeHeader {
@@ -163,7 +120,7 @@ class C264_Decode : public C264_DecodeHeader {
   // The record of macroblock `mb_addr` of the picture decoded last; false when the
   // address lies outside it.
   bool MacroblockRecord(uint32_t mb_addr, H264MacroblockRecord& out) const;
-  int DpbPictures() const { return dpb_pictures_; }
+  int DpbPictures() const { return dpb_.Pictures(); }
   uint32_t PicturesDecoded() const { return pictures_decoded_; }
   uint32_t SliceErrors() const { return slice_errors_; }
 
@@ -179,16 +136,6 @@ class C264_Decode : public C264_DecodeHeader {
   // Picture management (C264_Decode.cpp).
   bool EnsureBuffers(const H264Sps& sps);
   bool StartPicture(const H264SliceHeader& sh, const H264Sps& sps, const H264Pps& pps);
-  H264Picture* FindFreePicture();
-  void FillFrameNumGap(const H264SliceHeader& sh, const H264Sps& sps);
-  void MarkReferences();
-  void SlidingWindow();
-  void ApplyMmco();
-  void StoreInDpb();
-  void BumpOutput(bool flush_all);
-  bool BuildRefLists();
-  void GatherReferences(bool forFields, std::vector<H264Picture*>& shorts, std::vector<H264Picture*>& longs);
-  bool ReorderList(int list);
   void ComputeWeights();
   void DecodeSlice(const H264SliceHeader& sh, const uint8_t* rbsp, size_t size);
   // One NAL unit that is no RTP aggregation or fragmentation packet.
@@ -230,6 +177,15 @@ class C264_Decode : public C264_DecodeHeader {
   void PSkipMotion(int mb_addr);
   void DirectMotion(int mb_addr, int sub);
   void DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]);
+  // Direct prediction (8.4.1.2): the co-located picture's layout against the macroblock, the
+  // co-located block's motion, and the spatial and temporal derivation of one 4x4 block.
+  struct Colocated;
+  struct ColocatedMotion;
+  Colocated ColocatedOf(int mb_addr) const;
+  ColocatedMotion ColocatedBlock(const Colocated& c, int mb_addr, int cx, int cy) const;
+  void DirectSpatialBlock(int mb_addr, int bx, int by, const Colocated& c, const ColocatedMotion& m);
+  int DirectTemporalRef0(int mb_addr, bool cur_field, int32_t col_ref_serial) const;
+  void DirectTemporalBlock(int mb_addr, int bx, int by, const Colocated& c, ColocatedMotion m);
   void StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv);
   // The 4x4 block holding the neighbouring luma location (xn, yn) of a macroblock, available
   // when decoded (cur_order: decoding order of the current block inside the macroblock).
@@ -242,6 +198,17 @@ class C264_Decode : public C264_DecodeHeader {
   void ReconstructMacroblock(int mb_addr, MbParse& mb);
   void PredictIntraMb(int mb_addr, MbParse& mb);
   void PredictInterMb(int mb_addr);
+  // Inter prediction of a macroblock's block of uniform motion (in 4x4 blocks), the sample
+  // prediction from one list, and the prediction written from one or both lists (weighted
+  // sample prediction, 8.4.2.3).
+  struct InterMb;
+  struct InterBlock;
+  bool SameMotion(int a, int b) const;
+  void PredictInterBlock(const InterMb& m, int bx, int by, int bw, int bh);
+  void PredictFromList(const InterMb& m, int list, int ref_idx, InterBlock& b);
+  int ImplicitBiWeight(const InterMb& m, const int refs[2]) const;
+  void WriteBiPrediction(const InterMb& m, const int refs[2], InterBlock& b);
+  void WriteUniPrediction(const InterMb& m, int list, int ref_idx, InterBlock& b);
   void AddResidual(int mb_addr, MbParse& mb);
   void PredictIntraPlane(int mb_addr, MbParse& mb, int plane);
   void AddLumaLikeResidual(int mb_addr, MbParse& mb, int plane);
@@ -256,18 +223,17 @@ class C264_Decode : public C264_DecodeHeader {
   int FrameStride(int plane) const { return plane == 0 ? cur_->frame.LumaStride() : cur_->frame.ChromaStride(); }
   // Identifies a reference picture (a frame, or one field of it) in the motion data.
   int32_t RefId(int list, int ref_idx) const {
-    const H264Picture* p = ref_list_[list][ref_idx];
-    return p ? p->serial * 4 + ref_parity_[list][ref_idx] : -1;
+    const H264Picture* p = refs_.pic[list][ref_idx];
+    return p ? p->serial * 4 + refs_.parity[list][ref_idx] : -1;
   }
   // Picture order count of a reference entry (the field's own in field pictures) and of the
   // picture being decoded.
   int32_t RefPoc(int list, int ref_idx) const {
-    const H264Picture* p = ref_list_[list][ref_idx];
-    const int parity = ref_parity_[list][ref_idx];
+    const H264Picture* p = refs_.pic[list][ref_idx];
+    const int parity = refs_.parity[list][ref_idx];
     return parity == 1 ? p->poc_top : (parity == 2 ? p->poc_bottom : p->poc);
   }
   int32_t CurPoc() const { return field_ == 1 ? cur_poc_.top : (field_ == 2 ? cur_poc_.bottom : cur_->poc); }
-  bool BuildFieldRefLists();
   // Macroblock position in macroblocks (MBAFF frames number their macroblocks in pairs).
   int MbX(int a) const { return mbaff_ ? (a >> 1) % mb_width_ : a % mb_width_; }
   int MbY(int a) const { return mbaff_ ? (a >> 1) / mb_width_ * 2 + (a & 1) : a / mb_width_; }
@@ -284,8 +250,7 @@ class C264_Decode : public C264_DecodeHeader {
   // macroblocks of MBAFF frames count each frame of the list as two fields, the one of their
   // own parity first.
   const H264Picture* RefOf(int a, int list, int r, int& parity) const;
-  int RefCount(int a, int list) const { return ref_count_[list] * (FieldMb(a) ? 2 : 1); }
-  void ReleasePendingField();
+  int RefCount(int a, int list) const { return refs_.count[list] * (FieldMb(a) ? 2 : 1); }
   void DeblockPicture();
   void DeblockMacroblock(int mb_addr);
   void GatherIntraNeighbours(int mb_addr, int plane, int x, int y, int w, int h, int blk_w, struct IntraNeighbours& n);
@@ -298,21 +263,14 @@ class C264_Decode : public C264_DecodeHeader {
   H264Picture* last_picture_ = nullptr;  // the picture finished last
 
   // Picture buffers.
-  std::vector<std::unique_ptr<H264Picture>> pool_;
-  int dpb_pictures_ = 0;
-  uint32_t num_ref_frames_ = 1;
-  uint32_t num_reorder_ = 0;
+  H264Dpb dpb_;
   uint32_t buf_width_mbs_ = 0, buf_height_mbs_ = 0;
   uint32_t buf_format_ = kPictureYuv420;
   bool buffers_ready_ = false;
   uint32_t max_picture_mbs_ = 0;
-  int32_t next_serial_ = 0;
   uint32_t pictures_decoded_ = 0;
   uint32_t slice_errors_ = 0;
   uint32_t frame_number_ = 0;
-  std::vector<H264Picture*> output_queue_;
-  // Pictures of an earlier picture size still queued for output.
-  std::vector<std::unique_ptr<H264Picture>> retired_;
 
   // The picture being decoded.
   H264Picture* cur_ = nullptr;
@@ -321,8 +279,6 @@ class C264_Decode : public C264_DecodeHeader {
   H264PocState poc_state_;
   H264PocState::Result cur_poc_;
   bool cur_has_mmco5_ = false;
-  uint32_t prev_ref_frame_num_ = 0;
-  H264Picture* last_ref_ = nullptr;  // the reference picture decoded last
   int mb_width_ = 0, mb_height_ = 0, mb_count_ = 0;
   // ChromaArrayType of the picture (0 monochrome, 1 4:2:0, 2 4:2:2, 3 4:4:4), the chroma
   // macroblock size (MbWidthC x MbHeightC) and the number of components coded like luma.
@@ -341,8 +297,6 @@ class C264_Decode : public C264_DecodeHeader {
   // The macroblock being decoded is a field macroblock (of a field picture or an MBAFF frame).
   bool mb_field_ = false;
   int next_skip_ = -1;  // MBAFF CABAC: mb_skip_flag of a bottom macroblock read ahead
-  // The first field of a frame waiting for its second field.
-  H264Picture* pending_field_ = nullptr;
   // Coefficient scans of the picture (zig-zag for frames, field scans for fields).
   const uint8_t* scan4x4_ = nullptr;
   const uint8_t* scan8x8_ = nullptr;
@@ -364,10 +318,7 @@ class C264_Decode : public C264_DecodeHeader {
   int slice_num_ = 0;
   int qp_ = 0;
   bool prev_qp_delta_nonzero_ = false;
-  H264Picture* ref_list_[2][kMaxRefIdx] = {};
-  // Field of each reference of a field picture (1 top, 2 bottom; 0 in frame pictures).
-  uint8_t ref_parity_[2][kMaxRefIdx] = {};
-  int ref_count_[2] = {};
+  H264RefLists refs_;
   // Weighted prediction: per list and ref_idx (explicit), or per ref pair (implicit).
   int weight_mode_ = 0;  // 0 default, 1 explicit, 2 implicit
   int implicit_w_[kMaxRefIdx][kMaxRefIdx] = {};

@@ -112,10 +112,10 @@ const H264Picture* C264_Decode::RefOf(int a, int list, int r, int& parity) const
   if (mbaff_ && mbs_[a].field) {
     const int own = (a & 1) ? 2 : 1;
     parity = (r & 1) ? 3 - own : own;
-    return r >> 1 < ref_count_[list] ? ref_list_[list][r >> 1] : nullptr;
+    return r >> 1 < refs_.count[list] ? refs_.pic[list][r >> 1] : nullptr;
   }
-  parity = ref_parity_[list][r];
-  return r < ref_count_[list] ? ref_list_[list][r] : nullptr;
+  parity = refs_.parity[list][r];
+  return r < refs_.count[list] ? refs_.pic[list][r] : nullptr;
 }
 
 int C264_Decode::NeighbourMb(int mb_addr, int which) const {

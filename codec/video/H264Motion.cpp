@@ -168,37 +168,183 @@ void C264_Decode::DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]) {
   std::copy(saved, saved + 16, blk_order_);
 }
 
+// The co-located picture (RefPicList1[0]) of a direct macroblock and how its motion data
+// lines up with the macroblock's (8.4.1.2.1).
+struct C264_Decode::Colocated {
+  const H264Picture* col = nullptr;
+  bool cur_field = false;       // the current macroblock is a field macroblock
+  bool col_mbaff = false;       // both MBAFF frames
+  bool col_pair_field = false;  // ... and the co-located pair is field coded
+  bool field_over_frame = false;
+  bool over_mbaff = false;      // a field over an MBAFF frame
+  int pair = 0;                 // that frame's pair at the field macroblock's place
+  bool over_field_pair = false;
+  bool frame_over_fields = false;
+  bool col_bottom = false;      // the bottom field's half of a field-coded picture
+  int col_parity = 0;           // the field nearer in order count (0 top, 1 bottom)
+};
+
+// The co-located block's motion: list 0 if it used it, else list 1 (none for intra).
+struct C264_Decode::ColocatedMotion {
+  int ref = -1;
+  H264Mv mv;
+  int32_t ref_serial = -1;
+  int vertical_scale = 0;  // -1 halve, 1 double the vertical vector
+};
+
+C264_Decode::Colocated C264_Decode::ColocatedOf(int mb_addr) const {
+  // A field picture takes the field RefPicList1[0]: its half of the motion data when it was
+  // decoded as a field, else the frame macroblock at its row's top or bottom (vertical vector
+  // halved). A frame picture over a frame decoded as two fields takes the field nearer in
+  // order count (vertical vector doubled). In MBAFF frames a macroblock and its co-located
+  // pair may differ in coding likewise: a field macroblock over a frame pair takes the pair's
+  // top or bottom macroblock by the row, a frame macroblock over a field pair the field nearer
+  // in order count.
+  Colocated c;
+  const H264Picture* col = refs_.pic[1][0];
+  c.col = col;
+  c.cur_field = field_ != 0 || FieldMb(mb_addr);
+  c.col_mbaff = mbaff_ && col != nullptr && col->mb_field.size() == mbs_.size();
+  c.col_pair_field = c.col_mbaff && col->mb_field[mb_addr & ~1];
+  c.field_over_frame = field_ != 0 && col != nullptr && !col->field_coded;
+  c.over_mbaff = c.field_over_frame && !col->mb_field.empty();
+  c.pair = mb_addr / mb_width_ * mb_width_ + mb_addr % mb_width_;
+  c.over_field_pair = c.over_mbaff && col->mb_field[2 * c.pair];
+  c.frame_over_fields = field_ == 0 && col != nullptr && col->field_coded;
+  c.col_bottom = field_ != 0 && refs_.parity[1][0] == 2 && col != nullptr && col->field_coded;
+  if (col != nullptr && ((c.col_mbaff && c.col_pair_field && !c.cur_field) || (c.frame_over_fields && !c.cur_field))) {
+    const int32_t cur = CurPoc();
+    c.col_parity = std::abs(int64_t{col->poc_top} - cur) >= std::abs(int64_t{col->poc_bottom} - cur) ? 1 : 0;
+  }
+  return c;
+}
+
+C264_Decode::ColocatedMotion C264_Decode::ColocatedBlock(const Colocated& c, int mb_addr, int cx, int cy) const {
+  // The co-located macroblock's index in the picture's per-macroblock data, the index of its
+  // first 4x4 block in the motion data, and the 4x4 row inside it.
+  ColocatedMotion m;
+  int col_mb = (c.col_bottom ? mb_count_ : 0) + mb_addr;
+  int col_base = (c.col_bottom ? mb_count_ * 16 : 0) + BlockBase(mb_addr);
+  int row = cy;
+  if (c.over_mbaff) {
+    // Field macroblock of the current parity of a field pair, or the frame pair's top or
+    // bottom macroblock by the row (frame rows 2r and 2r + 1 of the pair's slots).
+    const int k = c.over_field_pair ? field_ - 1 : (cy >= 2 ? 1 : 0);
+    col_mb = 2 * c.pair + k;
+    col_base = (2 * (mb_addr / mb_width_) + k) * 16 * mb_width_ + mb_addr % mb_width_ * 4;
+    if (!c.over_field_pair) {
+      row = (2 * cy * 4) % 16 / 4;
+      m.vertical_scale = -1;
+    }
+  } else if (c.field_over_frame) {
+    const int frame_mb = (2 * (mb_addr / mb_width_) + (cy >= 2 ? 1 : 0)) * mb_width_ + mb_addr % mb_width_;
+    col_mb = frame_mb;
+    col_base = frame_mb / mb_width_ * 16 * mb_width_ + frame_mb % mb_width_ * 4;
+    row = (2 * cy * 4) % 16 / 4;
+    m.vertical_scale = -1;
+  } else if (c.frame_over_fields) {
+    // A frame macroblock takes the nearer field's macroblock at half its row; a field
+    // macroblock of an MBAFF frame the one of its parity at its pair's row.
+    const int field_mbs = mb_width_ * (frame_mb_height_ / 2);
+    const int field_row = c.cur_field ? MbY(mb_addr) >> 1 : MbY(mb_addr) / 2;
+    const int field_mb = field_row * mb_width_ + MbX(mb_addr);
+    const int half = c.cur_field ? (mb_addr & 1) : c.col_parity;
+    col_mb = half * field_mbs + field_mb;
+    col_base = half * field_mbs * 16 + field_row * 16 * mb_width_ + MbX(mb_addr) * 4;
+    if (!c.cur_field) {
+      row = 2 * (MbY(mb_addr) % 2) + (cy >= 2 ? 1 : 0);
+      m.vertical_scale = 1;
+    }
+  } else if (c.col_mbaff && c.col_pair_field != c.cur_field) {
+    const int pair_top = mb_addr & ~1;
+    col_mb = c.cur_field ? pair_top + (cy >= 2 ? 1 : 0) : pair_top + c.col_parity;
+    col_base = BlockBase(col_mb);
+    row = c.cur_field ? (2 * cy * 4) % 16 / 4 : 2 * (mb_addr & 1) + (cy >= 2 ? 1 : 0);
+    m.vertical_scale = c.cur_field ? -1 : 1;
+  }
+  const H264Picture* col = c.col;
+  const bool col_intra = col == nullptr || col->mb_intra.size() <= static_cast<size_t>(col_mb) || col->mb_intra[col_mb];
+  if (col_intra) return m;
+  const int cidx = col_base + row * mb_width_ * 4 + cx;
+  const int l = col->ref_idx[0][cidx] >= 0 ? 0 : 1;
+  m.ref = col->ref_idx[l][cidx];
+  m.mv = col->mv[l][cidx];
+  m.ref_serial = col->ref_serial[l][cidx];
+  return m;
+}
+
+void C264_Decode::DirectSpatialBlock(int mb_addr, int bx, int by, const Colocated& c, const ColocatedMotion& m) {
+  // 8.4.1.2.2: the neighbours' predictors, zero where the co-located block is a short-term
+  // reference's block of (nearly) no motion.
+  const bool col_zero = c.col != nullptr && !c.col->long_ref && m.ref == 0 && std::abs(m.mv.x) <= 1 &&
+                        std::abs(m.mv.y) <= 1;
+  for (int list = 0; list < 2; ++list) {
+    H264Mv mv;
+    const int r = direct_cache_ref_[list];
+    if (r >= 0 && !(r == 0 && col_zero)) mv = direct_cache_mv_[list];
+    StoreMotion(mb_addr, list, bx, by, 1, 1, r, mv);
+  }
+}
+
+int C264_Decode::DirectTemporalRef0(int mb_addr, bool cur_field, int32_t col_ref_serial) const {
+  // refIdxL0 is the lowest index of list 0 holding the co-located block's reference picture.
+  // In an MBAFF frame a frame macroblock looks for the frame holding the co-located block's
+  // reference (field or frame), a field macroblock for that field, or for the field of its
+  // own parity of a referenced frame.
+  const int count = RefCount(mb_addr, 0);
+  const int own = field_ ? field_ : ((mb_addr & 1) ? 2 : 1);
+  for (int k = 0; k < count; ++k) {
+    int parity;
+    const H264Picture* p = RefOf(mb_addr, 0, k, parity);
+    if (p == nullptr) continue;
+    if (!cur_field) {
+      if (p->serial == col_ref_serial >> 2) return k;
+    } else if (col_ref_serial & 3) {
+      if (p->serial * 4 + parity == col_ref_serial) return k;
+    } else if (p->serial == col_ref_serial >> 2 && parity == own) {
+      return k;
+    }
+  }
+  DebugPrint("[H.264] direct: co-located reference not in list 0\n");
+  return 0;
+}
+
+void C264_Decode::DirectTemporalBlock(int mb_addr, int bx, int by, const Colocated& c, ColocatedMotion m) {
+  // 8.4.1.2.3: the co-located vector scaled by the order count distances.
+  const int ref0 = m.ref >= 0 ? DirectTemporalRef0(mb_addr, c.cur_field, m.ref_serial) : 0;
+  H264Mv& mv_col = m.mv;
+  if (m.vertical_scale < 0) mv_col.y = static_cast<int16_t>(mv_col.y / 2);
+  if (m.vertical_scale > 0) mv_col.y = static_cast<int16_t>(mv_col.y * 2);
+  H264Mv mv0 = mv_col, mv1;
+  int parity0, parity1;
+  const H264Picture* pic0 = RefOf(mb_addr, 0, ref0, parity0);
+  const H264Picture* pic1 = RefOf(mb_addr, 1, 0, parity1);
+  if (pic0 != nullptr && pic1 != nullptr && !pic0->long_ref) {
+    // Order counts of the pictures, or of the fields for a field macroblock.
+    auto poc_of = [](const H264Picture* p, int parity) {
+      return parity == 1 ? p->poc_top : (parity == 2 ? p->poc_bottom : p->poc);
+    };
+    const int own = field_ ? field_ : (c.cur_field ? ((mb_addr & 1) ? 2 : 1) : 0);
+    const int32_t cur_poc = own == 1 ? cur_poc_.top : (own == 2 ? cur_poc_.bottom : cur_->poc);
+    const int tb = static_cast<int>(std::clamp<int64_t>(int64_t{cur_poc} - poc_of(pic0, parity0), -128, 127));
+    const int td = static_cast<int>(std::clamp<int64_t>(int64_t{poc_of(pic1, parity1)} - poc_of(pic0, parity0), -128, 127));
+    if (td != 0) {
+      const int tx = (16384 + std::abs(td / 2)) / td;
+      const int dsf = std::clamp((tb * tx + 32) >> 6, -1024, 1023);
+      mv0.x = static_cast<int16_t>((dsf * mv_col.x + 128) >> 8);
+      mv0.y = static_cast<int16_t>((dsf * mv_col.y + 128) >> 8);
+      mv1.x = static_cast<int16_t>(mv0.x - mv_col.x);
+      mv1.y = static_cast<int16_t>(mv0.y - mv_col.y);
+    }
+  }
+  StoreMotion(mb_addr, 0, bx, by, 1, 1, ref0, mv0);
+  StoreMotion(mb_addr, 1, bx, by, 1, 1, 0, mv1);
+}
+
 void C264_Decode::DirectMotion(int mb_addr, int sub) {
-  const H264Picture* col = ref_list_[1][0];
-  const int stride = mb_width_ * 4;
   const int sx = (sub & 1) * 2, sy = (sub >> 1) * 2;
   const bool inference = cur_sps_.direct_8x8_inference_flag;
-  MbInfo& info = mbs_[mb_addr];
-  // The co-located macroblock (8.4.1.2.1). A field picture takes the field RefPicList1[0]:
-  // its half of the motion data when it was decoded as a field, else the frame macroblock at
-  // its row's top or bottom (vertical vector halved). A frame picture over a frame decoded as
-  // two fields takes the field nearer in order count (vertical vector doubled). In MBAFF
-  // frames a macroblock and its co-located pair may differ in coding likewise: a field
-  // macroblock over a frame pair takes the pair's top or bottom macroblock by the row, a
-  // frame macroblock over a field pair the field nearer in order count.
-  const bool cur_field = field_ != 0 || FieldMb(mb_addr);
-  const bool col_mbaff = mbaff_ && col != nullptr && col->mb_field.size() == mbs_.size();
-  const bool col_pair_field = col_mbaff && col->mb_field[mb_addr & ~1];
-  const bool field_over_frame = field_ != 0 && col != nullptr && !col->field_coded;
-  // A field over an MBAFF frame: the pair at the field macroblock's place, by its coding.
-  const bool over_mbaff = field_over_frame && !col->mb_field.empty();
-  const int pair = mb_addr / mb_width_ * mb_width_ + mb_addr % mb_width_;
-  const bool over_field_pair = over_mbaff && col->mb_field[2 * pair];
-  // A frame (or frame macroblock) over a frame decoded as two fields.
-  const bool frame_over_fields = field_ == 0 && col != nullptr && col->field_coded;
-  const bool col_bottom = field_ != 0 && ref_parity_[1][0] == 2 && col != nullptr && col->field_coded;
-  const int field_mbs = mb_width_ * (frame_mb_height_ / 2);
-  int col_parity = 0;
-  if (col != nullptr && ((col_mbaff && col_pair_field && !cur_field) || (frame_over_fields && !cur_field))) {
-    const int32_t cur = CurPoc();
-    col_parity = std::abs(int64_t{col->poc_top} - cur) >= std::abs(int64_t{col->poc_bottom} - cur) ? 1 : 0;
-  }
-
+  const Colocated c = ColocatedOf(mb_addr);
   const bool spatial = sh_.direct_spatial_mv_pred_flag;
   // The spatial predictors depend only on the macroblock's neighbours: derived once per
   // macroblock.
@@ -207,132 +353,16 @@ void C264_Decode::DirectMotion(int mb_addr, int sub) {
     direct_cache_mb_ = mb_addr;
     direct_cache_serial_ = cur_->serial;
   }
-  const int* spatial_ref = direct_cache_ref_;
-  const H264Mv* spatial_mv = direct_cache_mv_;
-
   for (int j = 0; j < 2; ++j)
     for (int i = 0; i < 2; ++i) {
       const int bx = sx + i, by = sy + j;
-      info.direct |= static_cast<uint16_t>(1 << (by * 4 + bx));
+      mbs_[mb_addr].direct |= static_cast<uint16_t>(1 << (by * 4 + bx));
       // Co-located 4x4 block: the corner block of the 8x8 with direct_8x8_inference_flag.
       const int cx = inference ? (sx ? 3 : 0) : bx;
       const int cy = inference ? (sy ? 3 : 0) : by;
-      // The co-located macroblock's index in the picture's per-macroblock data, the index of
-      // its first 4x4 block in the motion data, and the 4x4 row inside it.
-      int col_mb = (col_bottom ? mb_count_ : 0) + mb_addr;
-      int col_base = (col_bottom ? mb_count_ * 16 : 0) + BlockBase(mb_addr);
-      int row = cy, vertical_scale = 0;  // -1 halve, 1 double
-      if (over_mbaff) {
-        // Field macroblock of the current parity of a field pair, or the frame pair's top or
-        // bottom macroblock by the row (frame rows 2r and 2r + 1 of the pair's slots).
-        const int k = over_field_pair ? field_ - 1 : (cy >= 2 ? 1 : 0);
-        col_mb = 2 * pair + k;
-        col_base = (2 * (mb_addr / mb_width_) + k) * 16 * mb_width_ + mb_addr % mb_width_ * 4;
-        if (!over_field_pair) {
-          row = (2 * cy * 4) % 16 / 4;
-          vertical_scale = -1;
-        }
-      } else if (field_over_frame) {
-        const int frame_mb = (2 * (mb_addr / mb_width_) + (cy >= 2 ? 1 : 0)) * mb_width_ + mb_addr % mb_width_;
-        col_mb = frame_mb;
-        col_base = frame_mb / mb_width_ * 16 * mb_width_ + frame_mb % mb_width_ * 4;
-        row = (2 * cy * 4) % 16 / 4;
-        vertical_scale = -1;
-      } else if (frame_over_fields) {
-        // A frame macroblock takes the nearer field's macroblock at half its row; a field
-        // macroblock of an MBAFF frame the one of its parity at its pair's row.
-        const int field_row = cur_field ? MbY(mb_addr) >> 1 : MbY(mb_addr) / 2;
-        const int field_mb = field_row * mb_width_ + MbX(mb_addr);
-        const int half = cur_field ? (mb_addr & 1) : col_parity;
-        col_mb = half * field_mbs + field_mb;
-        col_base = half * field_mbs * 16 + field_row * 16 * mb_width_ + MbX(mb_addr) * 4;
-        if (!cur_field) {
-          row = 2 * (MbY(mb_addr) % 2) + (cy >= 2 ? 1 : 0);
-          vertical_scale = 1;
-        }
-      } else if (col_mbaff && col_pair_field != cur_field) {
-        const int pair_top = mb_addr & ~1;
-        col_mb = cur_field ? pair_top + (cy >= 2 ? 1 : 0) : pair_top + col_parity;
-        col_base = BlockBase(col_mb);
-        row = cur_field ? (2 * cy * 4) % 16 / 4 : 2 * (mb_addr & 1) + (cy >= 2 ? 1 : 0);
-        vertical_scale = cur_field ? -1 : 1;
-      }
-      const bool col_intra = col == nullptr || col->mb_intra.size() <= static_cast<size_t>(col_mb) ||
-                             col->mb_intra[col_mb];
-      const int cidx = col_base + row * stride + cx;
-      int ref_col = -1;
-      H264Mv mv_col;
-      int32_t col_ref_serial = -1;
-      if (!col_intra) {
-        const int l = col->ref_idx[0][cidx] >= 0 ? 0 : 1;
-        ref_col = col->ref_idx[l][cidx];
-        mv_col = col->mv[l][cidx];
-        col_ref_serial = col->ref_serial[l][cidx];
-      }
-      if (spatial) {
-        const bool col_zero = col != nullptr && !col->long_ref && ref_col == 0 && std::abs(mv_col.x) <= 1 &&
-                              std::abs(mv_col.y) <= 1;
-        for (int list = 0; list < 2; ++list) {
-          H264Mv mv;
-          const int r = spatial_ref[list];
-          if (r >= 0 && !(r == 0 && col_zero)) mv = spatial_mv[list];
-          StoreMotion(mb_addr, list, bx, by, 1, 1, r, mv);
-        }
-        continue;
-      }
-      // Temporal: refIdxL0 is the lowest index of list 0 holding the co-located block's
-      // reference picture.
-      // In an MBAFF frame a frame macroblock looks for the frame holding the co-located
-      // block's reference (field or frame), a field macroblock for that field, or for the
-      // field of its own parity of a referenced frame.
-      int ref0 = 0;
-      if (ref_col >= 0) {
-        ref0 = -1;
-        const int count = RefCount(mb_addr, 0);
-        const int own = field_ ? field_ : ((mb_addr & 1) ? 2 : 1);
-        for (int k = 0; k < count && ref0 < 0; ++k) {
-          int parity;
-          const H264Picture* p = RefOf(mb_addr, 0, k, parity);
-          if (p == nullptr) continue;
-          if (!cur_field) {
-            if (p->serial == col_ref_serial >> 2) ref0 = k;
-          } else if (col_ref_serial & 3) {
-            if (p->serial * 4 + parity == col_ref_serial) ref0 = k;
-          } else if (p->serial == col_ref_serial >> 2 && parity == own) {
-            ref0 = k;
-          }
-        }
-        if (ref0 < 0) {
-          DebugPrint("[H.264] direct: co-located reference not in list 0\n");
-          ref0 = 0;
-        }
-      }
-      if (vertical_scale < 0) mv_col.y = static_cast<int16_t>(mv_col.y / 2);
-      if (vertical_scale > 0) mv_col.y = static_cast<int16_t>(mv_col.y * 2);
-      H264Mv mv0 = mv_col, mv1;
-      int parity0, parity1;
-      const H264Picture* pic0 = RefOf(mb_addr, 0, ref0, parity0);
-      const H264Picture* pic1 = RefOf(mb_addr, 1, 0, parity1);
-      if (pic0 != nullptr && pic1 != nullptr && !pic0->long_ref) {
-        // Order counts of the pictures, or of the fields for a field macroblock.
-        auto poc_of = [](const H264Picture* p, int parity) {
-          return parity == 1 ? p->poc_top : (parity == 2 ? p->poc_bottom : p->poc);
-        };
-        const int own = field_ ? field_ : (cur_field ? ((mb_addr & 1) ? 2 : 1) : 0);
-        const int32_t cur_poc = own == 1 ? cur_poc_.top : (own == 2 ? cur_poc_.bottom : cur_->poc);
-        const int tb = static_cast<int>(std::clamp<int64_t>(int64_t{cur_poc} - poc_of(pic0, parity0), -128, 127));
-        const int td = static_cast<int>(std::clamp<int64_t>(int64_t{poc_of(pic1, parity1)} - poc_of(pic0, parity0), -128, 127));
-        if (td != 0) {
-          const int tx = (16384 + std::abs(td / 2)) / td;
-          const int dsf = std::clamp((tb * tx + 32) >> 6, -1024, 1023);
-          mv0.x = static_cast<int16_t>((dsf * mv_col.x + 128) >> 8);
-          mv0.y = static_cast<int16_t>((dsf * mv_col.y + 128) >> 8);
-          mv1.x = static_cast<int16_t>(mv0.x - mv_col.x);
-          mv1.y = static_cast<int16_t>(mv0.y - mv_col.y);
-        }
-      }
-      StoreMotion(mb_addr, 0, bx, by, 1, 1, ref0, mv0);
-      StoreMotion(mb_addr, 1, bx, by, 1, 1, 0, mv1);
+      const ColocatedMotion m = ColocatedBlock(c, mb_addr, cx, cy);
+      if (spatial) DirectSpatialBlock(mb_addr, bx, by, c, m);
+      else DirectTemporalBlock(mb_addr, bx, by, c, m);
     }
 }
 

@@ -366,162 +366,210 @@ void C264_Decode::AddChromaResidual(int mb_addr, MbParse& mb) {
   }
 }
 
+// An inter macroblock being predicted: where its samples go and how it reads its references
+// (a field macroblock of an MBAFF frame predicts from fields, at its position in its field).
+struct C264_Decode::InterMb {
+  int mb_addr = 0;
+  int base4 = 0;    // first 4x4 block in the motion data
+  int stride4 = 0;  // 4x4 blocks per row
+  bool field_mb = false;
+  int own_parity = 0;  // 1 top, 2 bottom field (macroblock or picture); 0 frame
+  int mb_x = 0, mb_y = 0;
+  uint8_t* dst[3] = {};  // first sample per plane (null chroma for monochrome pictures)
+  int ls = 0, cs = 0;    // luma and chroma row steps
+  int pic_w = 0, pic_h = 0;
+};
+
+// One block of an inter macroblock: its luma and chroma position and size in samples, where
+// its prediction goes, and the prediction from each list (16-sample rows).
+struct C264_Decode::InterBlock {
+  int idx = 0;  // 4x4 block in the motion data
+  int px = 0, py = 0, w = 0, h = 0;
+  int cpx = 0, cpy = 0, cw = 0, ch = 0;
+  uint8_t* dst[3] = {};
+  uint8_t pred[2][3][256];  // per list: Y, Cb, Cr
+};
+
+bool C264_Decode::SameMotion(int a, int b) const {
+  for (int l = 0; l < 2; ++l) {
+    if (ref_idx_[l][a] != ref_idx_[l][b]) return false;
+    if (ref_idx_[l][a] >= 0 && (mv_[l][a].x != mv_[l][b].x || mv_[l][a].y != mv_[l][b].y)) return false;
+  }
+  return true;
+}
+
 void C264_Decode::PredictInterMb(int mb_addr) {
-  const int stride4 = mb_width_ * 4;
-  const int base4 = BlockBase(mb_addr);
-  // A field macroblock of an MBAFF frame predicts from fields, at its position in its field.
-  const bool field_mb = FieldMb(mb_addr);
-  const int own_parity = field_mb ? ((mb_addr & 1) ? 2 : 1) : field_;
-  const int mb_x = MbX(mb_addr), mb_y = field_mb ? MbY(mb_addr) >> 1 : MbY(mb_addr);
-  int ls, cs;
-  uint8_t* dst_y = MbPixels(0, mb_addr, ls);
-  uint8_t* dst_cb = chroma_format_ ? MbPixels(1, mb_addr, cs) : nullptr;
-  uint8_t* dst_cr = chroma_format_ ? MbPixels(2, mb_addr, cs) : nullptr;
-  if (!chroma_format_) cs = PlaneStride(1);
-  const int pic_w = mb_width_ * 16, pic_h = mb_height_ * 16 / (field_mb ? 2 : 1);
-  auto same = [&](int a, int b) {
-    for (int l = 0; l < 2; ++l) {
-      if (ref_idx_[l][a] != ref_idx_[l][b]) return false;
-      if (ref_idx_[l][a] >= 0 && (mv_[l][a].x != mv_[l][b].x || mv_[l][a].y != mv_[l][b].y))
-        return false;
-    }
-    return true;
-  };
-  auto predict = [&](int bx, int by, int bw, int bh) {  // in 4x4 units
-    const int idx = base4 + by * stride4 + bx;
-    uint8_t pl[2][256], pcb[2][256], pcr[2][256];
-    int used = 0;
-    int refs[2] = {-1, -1};
-    const int px = mb_x * 16 + bx * 4, py = mb_y * 16 + by * 4;
-    const int w = bw * 4, h = bh * 4;
-    // Chroma block position and size (none for monochrome pictures).
-    const int cpx = px * mb_cw_ / 16, cpy = py * mb_ch_ / 16;
-    const int cw = w * mb_cw_ / 16, ch = h * mb_ch_ / 16;
-    for (int l = 0; l < 2; ++l) {
-      const int r = ref_idx_[l][idx];
-      if (r < 0) continue;
-      refs[l] = r;
-      used |= 1 << l;
-      int parity = 0;
-      const H264Picture* ref = r < RefCount(mb_addr, l) ? RefOf(mb_addr, l, r, parity) : nullptr;
-      if (ref == nullptr || !ref->frame.IsAllocated()) {
-        std::memset(pl[l], 128, sizeof(pl[l]));
-        std::memset(pcb[l], 128, sizeof(pcb[l]));
-        std::memset(pcr[l], 128, sizeof(pcr[l]));
-        continue;
-      }
-      const H264Mv mv = mv_[l][idx];
-      // A reference field is every other row of its frame.
-      const int ly = parity == 2 ? FrameStride(0) : 0, cy0 = parity == 2 ? FrameStride(1) : 0;
-      RefPlane y{ref->frame.Y() + ly, ls, pic_w, pic_h};
-      PredictLuma(pl[l], 16, y, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
-      if (chroma_format_ == 0) continue;
-      RefPlane cb{ref->frame.Cb() + cy0, cs, pic_w * mb_cw_ / 16, pic_h * mb_ch_ / 16};
-      RefPlane cr{ref->frame.Cr() + cy0, cs, cb.width, cb.height};
-      if (chroma_format_ == 3) {  // 4:4:4: chroma interpolated as luma
-        PredictLuma(pcb[l], 16, cb, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
-        PredictLuma(pcr[l], 16, cr, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
-        continue;
-      }
-      // Eighth-sample chroma vectors: 4:2:0 halves both components, 4:2:2 only the
-      // horizontal one (the vertical quarter-sample vector is given in eighths).
-      // 4:2:0 fields: a vector into the field of the other parity points a quarter chroma
-      // sample further up (bottom reference of a top field) or down (top of a bottom field).
-      int mvcy = mv.y;
-      if (chroma_format_ == 1 && own_parity != 0 && parity != own_parity) mvcy += parity == 2 ? -2 : 2;
-      const int cx = cpx + (mv.x >> 3), fx = mv.x & 7;
-      const int cy = chroma_format_ == 1 ? cpy + (mvcy >> 3) : cpy + (mv.y >> 2);
-      const int fy = chroma_format_ == 1 ? mvcy & 7 : (mv.y & 3) << 1;
-      PredictChroma(pcb[l], 16, cb, cx, cy, fx, fy, cw, ch);
-      PredictChroma(pcr[l], 16, cr, cx, cy, fx, fy, cw, ch);
-    }
-    uint8_t* dy = dst_y + by * 4 * ls + bx * 4;
-    uint8_t* dcb = chroma_format_ ? dst_cb + (cpy - mb_y * mb_ch_) * cs + cpx - mb_x * mb_cw_ : nullptr;
-    uint8_t* dcr = chroma_format_ ? dst_cr + (cpy - mb_y * mb_ch_) * cs + cpx - mb_x * mb_cw_ : nullptr;
-    const H264PredWeights& wt = sh_.weights;
-    const bool chroma = chroma_format_ != 0;
-    // Field macroblocks of MBAFF frames: explicit weights by the frame's index, implicit ones
-    // from the order counts of the fields.
-    int wr[2] = {refs[0], refs[1]};
-    if (field_mb) {
-      wr[0] = refs[0] >> 1;
-      wr[1] = refs[1] >> 1;
-    }
-    int implicit_w1 = 32;
-    if (used == 3 && weight_mode_ == 2) {
-      if (field_mb) {
-        int p0, p1;
-        const H264Picture* r0 = RefOf(mb_addr, 0, refs[0], p0);
-        const H264Picture* r1 = RefOf(mb_addr, 1, refs[1], p1);
-        auto fpoc = [](const H264Picture* p, int parity) { return parity == 1 ? p->poc_top : p->poc_bottom; };
-        const int32_t cur = own_parity == 1 ? cur_poc_.top : cur_poc_.bottom;
-        if (r0 != nullptr && r1 != nullptr && !r0->long_ref && !r1->long_ref)
-          implicit_w1 = ImplicitWeight(cur, fpoc(r0, p0), fpoc(r1, p1));
-      } else {
-        implicit_w1 = implicit_w_[refs[0]][refs[1]];
-      }
-    }
-    if (used == 3) {
-      if (weight_mode_ == 0) {
-        AverageBlocks(dy, ls, pl[0], pl[1], 16, w, h);
-        if (chroma) {
-          AverageBlocks(dcb, cs, pcb[0], pcb[1], 16, cw, ch);
-          AverageBlocks(dcr, cs, pcr[0], pcr[1], 16, cw, ch);
-        }
-      } else if (weight_mode_ == 2) {
-        const int w1 = implicit_w1, w0 = 64 - w1;
-        WeightBlocksBi(dy, ls, pl[0], pl[1], 16, w, h, 5, w0, w1, 0, 0);
-        if (chroma) {
-          WeightBlocksBi(dcb, cs, pcb[0], pcb[1], 16, cw, ch, 5, w0, w1, 0, 0);
-          WeightBlocksBi(dcr, cs, pcr[0], pcr[1], 16, cw, ch, 5, w0, w1, 0, 0);
-        }
-      } else {
-        const int r0 = wr[0], r1 = wr[1];
-        WeightBlocksBi(dy, ls, pl[0], pl[1], 16, w, h, static_cast<int>(wt.luma_log2_weight_denom),
-                       wt.luma_weight[0][r0], wt.luma_weight[1][r1], wt.luma_offset[0][r0], wt.luma_offset[1][r1]);
-        if (chroma) {
-          const int cd = static_cast<int>(wt.chroma_log2_weight_denom);
-          WeightBlocksBi(dcb, cs, pcb[0], pcb[1], 16, cw, ch, cd, wt.chroma_weight[0][r0][0],
-                         wt.chroma_weight[1][r1][0], wt.chroma_offset[0][r0][0], wt.chroma_offset[1][r1][0]);
-          WeightBlocksBi(dcr, cs, pcr[0], pcr[1], 16, cw, ch, cd, wt.chroma_weight[0][r0][1],
-                         wt.chroma_weight[1][r1][1], wt.chroma_offset[0][r0][1], wt.chroma_offset[1][r1][1]);
-        }
-      }
-      return;
-    }
-    if (used == 0) return;
-    const int l = used == 1 ? 0 : 1;
-    if (weight_mode_ == 1) {
-      const int r = wr[l];
-      WeightBlock(pl[l], 16, w, h, static_cast<int>(wt.luma_log2_weight_denom), wt.luma_weight[l][r],
-                  wt.luma_offset[l][r]);
-      if (chroma) {
-        const int cd = static_cast<int>(wt.chroma_log2_weight_denom);
-        WeightBlock(pcb[l], 16, cw, ch, cd, wt.chroma_weight[l][r][0], wt.chroma_offset[l][r][0]);
-        WeightBlock(pcr[l], 16, cw, ch, cd, wt.chroma_weight[l][r][1], wt.chroma_offset[l][r][1]);
-      }
-    }
-    for (int j = 0; j < h; ++j) std::memcpy(dy + j * ls, pl[l] + j * 16, w);
-    for (int j = 0; j < ch; ++j) {
-      std::memcpy(dcb + j * cs, pcb[l] + j * 16, cw);
-      std::memcpy(dcr + j * cs, pcr[l] + j * 16, cw);
-    }
-  };
+  InterMb m;
+  m.mb_addr = mb_addr;
+  m.stride4 = mb_width_ * 4;
+  m.base4 = BlockBase(mb_addr);
+  m.field_mb = FieldMb(mb_addr);
+  m.own_parity = m.field_mb ? ((mb_addr & 1) ? 2 : 1) : field_;
+  m.mb_x = MbX(mb_addr);
+  m.mb_y = m.field_mb ? MbY(mb_addr) >> 1 : MbY(mb_addr);
+  m.dst[0] = MbPixels(0, mb_addr, m.ls);
+  m.dst[1] = chroma_format_ ? MbPixels(1, mb_addr, m.cs) : nullptr;
+  m.dst[2] = chroma_format_ ? MbPixels(2, mb_addr, m.cs) : nullptr;
+  if (!chroma_format_) m.cs = PlaneStride(1);
+  m.pic_w = mb_width_ * 16;
+  m.pic_h = mb_height_ * 16 / (m.field_mb ? 2 : 1);
   // Predict the largest blocks of uniform motion: the whole macroblock, 8x8 or 4x4 blocks.
+  const int base4 = m.base4, stride4 = m.stride4;
   bool uniform = true;
-  for (int k = 1; k < 16 && uniform; ++k) uniform = same(base4, base4 + (k >> 2) * stride4 + (k & 3));
+  for (int k = 1; k < 16 && uniform; ++k) uniform = SameMotion(base4, base4 + (k >> 2) * stride4 + (k & 3));
   if (uniform) {
-    predict(0, 0, 4, 4);
+    PredictInterBlock(m, 0, 0, 4, 4);
     return;
   }
   for (int s = 0; s < 4; ++s) {
     const int sx = (s & 1) * 2, sy = (s >> 1) * 2;
     const int i0 = base4 + sy * stride4 + sx;
-    if (same(i0, i0 + 1) && same(i0, i0 + stride4) && same(i0, i0 + stride4 + 1)) {
-      predict(sx, sy, 2, 2);
+    if (SameMotion(i0, i0 + 1) && SameMotion(i0, i0 + stride4) && SameMotion(i0, i0 + stride4 + 1)) {
+      PredictInterBlock(m, sx, sy, 2, 2);
     } else {
-      for (int k = 0; k < 4; ++k) predict(sx + (k & 1), sy + (k >> 1), 1, 1);
+      for (int k = 0; k < 4; ++k) PredictInterBlock(m, sx + (k & 1), sy + (k >> 1), 1, 1);
     }
+  }
+}
+
+void C264_Decode::PredictInterBlock(const InterMb& m, int bx, int by, int bw, int bh) {  // in 4x4 units
+  InterBlock b;
+  b.idx = m.base4 + by * m.stride4 + bx;
+  b.px = m.mb_x * 16 + bx * 4;
+  b.py = m.mb_y * 16 + by * 4;
+  b.w = bw * 4;
+  b.h = bh * 4;
+  // Chroma block position and size (none for monochrome pictures).
+  b.cpx = b.px * mb_cw_ / 16;
+  b.cpy = b.py * mb_ch_ / 16;
+  b.cw = b.w * mb_cw_ / 16;
+  b.ch = b.h * mb_ch_ / 16;
+  int used = 0;
+  int refs[2] = {-1, -1};
+  for (int l = 0; l < 2; ++l) {
+    const int r = ref_idx_[l][b.idx];
+    if (r < 0) continue;
+    refs[l] = r;
+    used |= 1 << l;
+    PredictFromList(m, l, r, b);
+  }
+  if (used == 0) return;
+  b.dst[0] = m.dst[0] + by * 4 * m.ls + bx * 4;
+  if (chroma_format_) {
+    const int offset = (b.cpy - m.mb_y * mb_ch_) * m.cs + b.cpx - m.mb_x * mb_cw_;
+    b.dst[1] = m.dst[1] + offset;
+    b.dst[2] = m.dst[2] + offset;
+  }
+  if (used == 3) WriteBiPrediction(m, refs, b);
+  else WriteUniPrediction(m, used == 1 ? 0 : 1, used == 1 ? refs[0] : refs[1], b);
+}
+
+void C264_Decode::PredictFromList(const InterMb& m, int l, int r, InterBlock& b) {
+  uint8_t* pl = b.pred[l][0];
+  uint8_t* pcb = b.pred[l][1];
+  uint8_t* pcr = b.pred[l][2];
+  int parity = 0;
+  const H264Picture* ref = r < RefCount(m.mb_addr, l) ? RefOf(m.mb_addr, l, r, parity) : nullptr;
+  if (ref == nullptr || !ref->frame.IsAllocated()) {
+    std::memset(b.pred[l], 128, sizeof(b.pred[l]));
+    return;
+  }
+  const H264Mv mv = mv_[l][b.idx];
+  const int px = b.px, py = b.py, w = b.w, h = b.h, ls = m.ls, cs = m.cs;
+  // A reference field is every other row of its frame.
+  const int ly = parity == 2 ? FrameStride(0) : 0, cy0 = parity == 2 ? FrameStride(1) : 0;
+  RefPlane y{ref->frame.Y() + ly, ls, m.pic_w, m.pic_h};
+  PredictLuma(pl, 16, y, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
+  if (chroma_format_ == 0) return;
+  RefPlane cb{ref->frame.Cb() + cy0, cs, m.pic_w * mb_cw_ / 16, m.pic_h * mb_ch_ / 16};
+  RefPlane cr{ref->frame.Cr() + cy0, cs, cb.width, cb.height};
+  if (chroma_format_ == 3) {  // 4:4:4: chroma interpolated as luma
+    PredictLuma(pcb, 16, cb, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
+    PredictLuma(pcr, 16, cr, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
+    return;
+  }
+  // Eighth-sample chroma vectors: 4:2:0 halves both components, 4:2:2 only the
+  // horizontal one (the vertical quarter-sample vector is given in eighths).
+  // 4:2:0 fields: a vector into the field of the other parity points a quarter chroma
+  // sample further up (bottom reference of a top field) or down (top of a bottom field).
+  int mvcy = mv.y;
+  if (chroma_format_ == 1 && m.own_parity != 0 && parity != m.own_parity) mvcy += parity == 2 ? -2 : 2;
+  const int cx = b.cpx + (mv.x >> 3), fx = mv.x & 7;
+  const int cy = chroma_format_ == 1 ? b.cpy + (mvcy >> 3) : b.cpy + (mv.y >> 2);
+  const int fy = chroma_format_ == 1 ? mvcy & 7 : (mv.y & 3) << 1;
+  PredictChroma(pcb, 16, cb, cx, cy, fx, fy, b.cw, b.ch);
+  PredictChroma(pcr, 16, cr, cx, cy, fx, fy, b.cw, b.ch);
+}
+
+int C264_Decode::ImplicitBiWeight(const InterMb& m, const int refs[2]) const {
+  // Field macroblocks of MBAFF frames: implicit weights from the order counts of the fields.
+  if (!m.field_mb) return implicit_w_[refs[0]][refs[1]];
+  int p0, p1;
+  const H264Picture* r0 = RefOf(m.mb_addr, 0, refs[0], p0);
+  const H264Picture* r1 = RefOf(m.mb_addr, 1, refs[1], p1);
+  auto fpoc = [](const H264Picture* p, int parity) { return parity == 1 ? p->poc_top : p->poc_bottom; };
+  const int32_t cur = m.own_parity == 1 ? cur_poc_.top : cur_poc_.bottom;
+  if (r0 != nullptr && r1 != nullptr && !r0->long_ref && !r1->long_ref)
+    return ImplicitWeight(cur, fpoc(r0, p0), fpoc(r1, p1));
+  return 32;
+}
+
+void C264_Decode::WriteBiPrediction(const InterMb& m, const int refs[2], InterBlock& b) {
+  const int w = b.w, h = b.h, cw = b.cw, ch = b.ch, ls = m.ls, cs = m.cs;
+  uint8_t* dy = b.dst[0];
+  uint8_t* dcb = b.dst[1];
+  uint8_t* dcr = b.dst[2];
+  const uint8_t(&pl)[2][3][256] = b.pred;
+  const bool chroma = chroma_format_ != 0;
+  if (weight_mode_ == 0) {
+    AverageBlocks(dy, ls, pl[0][0], pl[1][0], 16, w, h);
+    if (chroma) {
+      AverageBlocks(dcb, cs, pl[0][1], pl[1][1], 16, cw, ch);
+      AverageBlocks(dcr, cs, pl[0][2], pl[1][2], 16, cw, ch);
+    }
+  } else if (weight_mode_ == 2) {
+    const int w1 = ImplicitBiWeight(m, refs), w0 = 64 - w1;
+    WeightBlocksBi(dy, ls, pl[0][0], pl[1][0], 16, w, h, 5, w0, w1, 0, 0);
+    if (chroma) {
+      WeightBlocksBi(dcb, cs, pl[0][1], pl[1][1], 16, cw, ch, 5, w0, w1, 0, 0);
+      WeightBlocksBi(dcr, cs, pl[0][2], pl[1][2], 16, cw, ch, 5, w0, w1, 0, 0);
+    }
+  } else {
+    // Field macroblocks of MBAFF frames take explicit weights by the frame's index.
+    const int r0 = m.field_mb ? refs[0] >> 1 : refs[0], r1 = m.field_mb ? refs[1] >> 1 : refs[1];
+    const H264PredWeights& wt = sh_.weights;
+    WeightBlocksBi(dy, ls, pl[0][0], pl[1][0], 16, w, h, static_cast<int>(wt.luma_log2_weight_denom),
+                   wt.luma_weight[0][r0], wt.luma_weight[1][r1], wt.luma_offset[0][r0], wt.luma_offset[1][r1]);
+    if (chroma) {
+      const int cd = static_cast<int>(wt.chroma_log2_weight_denom);
+      WeightBlocksBi(dcb, cs, pl[0][1], pl[1][1], 16, cw, ch, cd, wt.chroma_weight[0][r0][0],
+                     wt.chroma_weight[1][r1][0], wt.chroma_offset[0][r0][0], wt.chroma_offset[1][r1][0]);
+      WeightBlocksBi(dcr, cs, pl[0][2], pl[1][2], 16, cw, ch, cd, wt.chroma_weight[0][r0][1],
+                     wt.chroma_weight[1][r1][1], wt.chroma_offset[0][r0][1], wt.chroma_offset[1][r1][1]);
+    }
+  }
+}
+
+void C264_Decode::WriteUniPrediction(const InterMb& m, int l, int ref_idx, InterBlock& b) {
+  const int w = b.w, h = b.h, cw = b.cw, ch = b.ch, ls = m.ls, cs = m.cs;
+  uint8_t* pl = b.pred[l][0];
+  uint8_t* pcb = b.pred[l][1];
+  uint8_t* pcr = b.pred[l][2];
+  if (weight_mode_ == 1) {
+    const int r = m.field_mb ? ref_idx >> 1 : ref_idx;
+    const H264PredWeights& wt = sh_.weights;
+    WeightBlock(pl, 16, w, h, static_cast<int>(wt.luma_log2_weight_denom), wt.luma_weight[l][r],
+                wt.luma_offset[l][r]);
+    if (chroma_format_ != 0) {
+      const int cd = static_cast<int>(wt.chroma_log2_weight_denom);
+      WeightBlock(pcb, 16, cw, ch, cd, wt.chroma_weight[l][r][0], wt.chroma_offset[l][r][0]);
+      WeightBlock(pcr, 16, cw, ch, cd, wt.chroma_weight[l][r][1], wt.chroma_offset[l][r][1]);
+    }
+  }
+  for (int j = 0; j < h; ++j) std::memcpy(b.dst[0] + j * ls, pl + j * 16, w);
+  for (int j = 0; j < ch; ++j) {
+    std::memcpy(b.dst[1] + j * cs, pcb + j * 16, cw);
+    std::memcpy(b.dst[2] + j * cs, pcr + j * 16, cw);
   }
 }
 

@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "codec/video/C264_Decode.h"
+#include "codec/video/kernels/H264Kernels.h"
 #include "tests/codec/video/H264TestUtil.h"
 
 namespace fennik {
@@ -115,6 +116,18 @@ TEST(H264DecodeTest, Mbaff444) { ExpectBitExact("mbaff_444"); }
 // horizontal and vertical intra prediction.
 TEST(H264DecodeTest, Lossless444Cabac) { ExpectBitExact("lossless_444"); }
 TEST(H264DecodeTest, Lossless420Cavlc) { ExpectBitExact("lossless_420_cavlc"); }
+
+// The suite runs once per FENNIK_SIMD cap (tests/CMakeLists.txt): the kernels in use must be
+// the level named, or the CPU's best when that is lower.
+TEST(H264DecodeTest, KernelLevelFollowsTheSimdCap) {
+  const char* cap = std::getenv("FENNIK_SIMD");
+  if (cap == nullptr || *cap == '\0') GTEST_SKIP() << "FENNIK_SIMD not set";
+  int named = -1;
+  for (int i = 0; i <= static_cast<int>(SimdLevel::kAvx2); ++i)
+    if (std::string(cap) == SimdLevelName(static_cast<SimdLevel>(i))) named = i;
+  ASSERT_GE(named, 0) << "unknown FENNIK_SIMD level " << cap;
+  EXPECT_EQ(ActiveSimdLevel(), std::min(static_cast<SimdLevel>(named), CpuSimdLevel()));
+}
 
 TEST(H264DecodeTest, PictureGeometryFollowsTheCoding) {
   // MBAFF frame: all 11 x 8 macroblocks, numbered in pairs; field picture: a field's 11 x 4.
