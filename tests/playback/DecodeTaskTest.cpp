@@ -277,18 +277,8 @@ TEST_F(DecodeTaskTest, TailShorterThanABlockIsPlayed) {
   task_.Stop();
 }
 
-class RefusingOutput : public CPcmOutput {
- public:
-  std::string DeviceName(uint32_t) override { return "refusing"; }
-  bool Open(uint32_t, const WaveFormat&, uint32_t) override { return false; }
-  bool Write(const uint8_t*, uint32_t) override { return false; }
-  void Abort() override {}
-  bool Reset() override { return true; }
-  void Close() override {}
-};
-
 TEST_F(DecodeTaskTest, DeviceThatRefusesEndsThePlayAndTheTaskStaysUsable) {
-  task_.Renderer().SetOutput(std::make_unique<RefusingOutput>());
+  task_.Renderer().SetOutput(std::make_unique<test::RefusingOutput>());
   StartLoaded();
   const WorkerMessage end = Play(capture_.StreamObject(0));
   EXPECT_EQ(end.value, kPlayDeviceOpenFailed);
