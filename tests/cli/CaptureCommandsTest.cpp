@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "tests/support/TestSupport.h"
@@ -25,16 +23,12 @@ size_t CountLines(const std::string& text) {
 TEST(CaptureCommands, InfoDescribesTheCapture) {
   CommandRun r = Cli("info " + Data("sample.pcap"));
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("Format: pcap\n"), std::string::npos);
-  EXPECT_NE(r.out.find("Packets: 310\n"), std::string::npos);
-  EXPECT_NE(r.out.find("RTP packets: 300\n"), std::string::npos);
-  EXPECT_NE(r.out.find("Streams: 2\n"), std::string::npos);
-  EXPECT_NE(r.out.find("Walk: complete\n"), std::string::npos);
+  fennik::test::ExpectContains(r.out, {"Format: pcap\n", "Packets: 310\n", "RTP packets: 300\n", "Streams: 2\n",
+      "Walk: complete\n"});
 
   CommandRun cut = Cli("info " + Data("captures/g711u-sip-udp-truncated.pcap"));
   EXPECT_EQ(cut.status, 0);
-  EXPECT_NE(cut.out.find("RTP packets: 149\n"), std::string::npos);
-  EXPECT_NE(cut.out.find("truncated record"), std::string::npos);
+  fennik::test::ExpectContains(cut.out, {"RTP packets: 149\n", "truncated record"});
 }
 
 TEST(CaptureCommands, StreamsAsJson) {
@@ -71,34 +65,22 @@ TEST(CaptureCommands, SdpFileGivesStreamsWithoutSdpTheirCodec) {
   const std::string capture = Data("captures/g711a-g722-nosdp-nsec.pcap");
   CommandRun before = Cli("streams " + capture + " --json");
   ASSERT_EQ(before.status, 0);
-  EXPECT_NE(before.out.find("\"payload_type\": 98, \"encoding\": \"\", \"codec_type\": 0"),
-            std::string::npos);
+  fennik::test::ExpectContains(before.out, {"\"payload_type\": 98, \"encoding\": \"\", \"codec_type\": 0"});
   const fennik::test::TempPath sdp("user.sdp");
   fennik::test::WriteFile(sdp.Path(), "v=0\r\nm=audio 9 RTP/AVP 98\r\na=rtpmap:98 PCMU/8000\r\n");
   CommandRun after = Cli("streams " + capture + " --json --sdp " + sdp.Path());
   ASSERT_EQ(after.status, 0);
-  EXPECT_NE(after.out.find("\"payload_type\": 98, \"encoding\": \"PCMU\", \"codec_type\": 106"),
-            std::string::npos)
-      << after.out;
+  fennik::test::ExpectContains(after.out, {"\"payload_type\": 98, \"encoding\": \"PCMU\", \"codec_type\": 106"});
 }
 
-TEST(CaptureCommands, EveryMediaLineOfTheSdpGivesItsStreamACodec) {
-  // SIPp calls (tests/data/captures/README.md): three audio media lines in one offer, and an
-  // audio+video call; every stream has a dynamic payload type.
+// Which codec each medium's payload types give is compared with tshark in
+// tests/capture/CorpusTest.cpp; here the stream table's media kind and SDP clock rate.
+TEST(CaptureCommands, StreamsTakeTheKindAndClockRateOfTheirSdpFormat) {
+  // SIPp's three audio media lines in one offer (tests/data/captures/README.md).
   CommandRun multi = Cli("streams " + Data("captures/multi-audio-sipp-udp.pcap") + " --json");
   ASSERT_EQ(multi.status, 0) << multi.err;
-  for (const char* expected : {"\"payload_type\": 97, \"encoding\": \"G726\", \"codec_type\": 108",
-                               "\"payload_type\": 98, \"encoding\": \"L16\", \"codec_type\": 94, \"media_kind\": 1, \"clock_rate\": 16000",
-                               "\"payload_type\": 100, \"encoding\": \"G722\", \"codec_type\": 107"}) {
-    EXPECT_NE(multi.out.find(expected), std::string::npos) << expected << "\n" << multi.out;
-  }
-  CommandRun av = Cli("streams " + Data("captures/av-sipp-udp.pcap") + " --json");
-  ASSERT_EQ(av.status, 0) << av.err;
-  EXPECT_EQ(CountLines(av.out), 5u);  // "[", three streams, "]"
-  size_t opus = 0;
-  for (size_t at = 0; (at = av.out.find("\"encoding\": \"opus\", \"codec_type\": 113", at)) != std::string::npos; ++at) ++opus;
-  EXPECT_EQ(opus, 2u) << av.out;
-  EXPECT_NE(av.out.find("\"payload_type\": 96, \"encoding\": \"H264\", \"codec_type\": 11"), std::string::npos);
+  fennik::test::ExpectContains(multi.out, {"\"payload_type\": 98, \"encoding\": \"L16\", \"codec_type\": 94, "
+                                           "\"media_kind\": 1, \"clock_rate\": 16000"});
 }
 
 TEST(CaptureCommands, RtpmapShorthandGivesStreamsWithoutSdpTheirCodec) {
@@ -106,18 +88,13 @@ TEST(CaptureCommands, RtpmapShorthandGivesStreamsWithoutSdpTheirCodec) {
   const std::string capture = Data("captures/g711a-g722-nosdp-nsec.pcap");
   CommandRun one = Cli("streams " + capture + " --json --rtpmap 98=pcmu/8000");
   ASSERT_EQ(one.status, 0) << one.err;
-  EXPECT_NE(one.out.find("\"payload_type\": 98, \"encoding\": \"PCMU\", \"codec_type\": 106"),
-            std::string::npos)
-      << one.out;
+  fennik::test::ExpectContains(one.out, {"\"payload_type\": 98, \"encoding\": \"PCMU\", \"codec_type\": 106"});
   // Repeatable, and a later mapping of a payload type wins over the SDP file's.
-  const std::string sdp = ::testing::TempDir() + "/fennik_rtpmap.sdp";
-  std::ofstream(sdp) << "v=0\r\nm=audio 9 RTP/AVP 98\r\na=rtpmap:98 G722/8000";
-  CommandRun both = Cli("streams " + capture + " --json --sdp " + sdp + " --rtpmap 96=H264/90000 --rtpmap 98=PCMA/8000");
+  const fennik::test::TempPath sdp("rtpmap.sdp");
+  fennik::test::WriteFile(sdp.Path(), "v=0\r\nm=audio 9 RTP/AVP 98\r\na=rtpmap:98 G722/8000");
+  CommandRun both = Cli("streams " + capture + " --json --sdp " + sdp.Path() + " --rtpmap 96=H264/90000 --rtpmap 98=PCMA/8000");
   ASSERT_EQ(both.status, 0) << both.err;
-  EXPECT_NE(both.out.find("\"payload_type\": 98, \"encoding\": \"PCMA\", \"codec_type\": 105"),
-            std::string::npos)
-      << both.out;
-  std::remove(sdp.c_str());
+  fennik::test::ExpectContains(both.out, {"\"payload_type\": 98, \"encoding\": \"PCMA\", \"codec_type\": 105"});
   CommandRun frames = Cli("frames " + capture + " --stream 1 --rtpmap 98=PCMU/8000");
   EXPECT_EQ(frames.status, 0) << frames.err;
   EXPECT_GE(std::count(frames.out.begin(), frames.out.end(), '\n'), 100);
@@ -126,8 +103,8 @@ TEST(CaptureCommands, RtpmapShorthandGivesStreamsWithoutSdpTheirCodec) {
   CommandRun unknown = Cli("streams " + capture + " --rtpmap 98=G7221/16000");
   EXPECT_EQ(unknown.status, 0);
   EXPECT_NE(unknown.err.find("the encoding name G7221 is not known"), std::string::npos) << unknown.err;
-  for (const char* bad : {"98", "98=PCMU", "98=PCMU/", "128=PCMU/8000", "98=PCMU/0", "x=PCMU/8000",
-                          "98=/8000", "98=PCMU/8000/"}) {
+  // (Which values are malformed is tested with the parser in tests/sdp/MediaDescriptionTest.cpp.)
+  for (const char* bad : {"98=PCMU", "128=PCMU/8000"}) {
     CommandRun r = Cli("streams " + capture + " --rtpmap " + bad);
     EXPECT_EQ(r.status, 2) << bad;
     EXPECT_NE(r.err.find("--rtpmap needs PT=NAME/RATE[/CHANNELS]"), std::string::npos) << bad << r.err;

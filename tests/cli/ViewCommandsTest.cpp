@@ -2,6 +2,7 @@
 // (tests/data/captures, see its README for how each was made).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -82,29 +83,20 @@ TEST(ViewCommands, HexdumpRefusals) {
   EXPECT_NE(other.err.find("Not support file format"), std::string::npos);
 }
 
+// The rows of the packet information are compared with tshark's fields in
+// tests/capture/RtpViewsTest.cpp; here the tool picks the packet by its number and prints
+// every group.
 TEST(ViewCommands, ShowPacketFields) {
-  // Packet 11 of g711u-sip-udp.pcap (tsv): 127.0.1.20:30000 -> 127.0.1.10:20000, seq 1314,
-  // timestamp 22804797, SSRC 0x2b5e0c11, PT 0, 160 payload bytes.
   CommandRun r = Cli("show " + Data("captures/g711u-sip-udp.pcap") + " --packet 11");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 3u + 13u + 5u + 10u);
   EXPECT_EQ(lines[0], "  RTP PACKET INFORMATION");
-  auto row = [&](const std::string& name) -> std::string {
-    for (const std::string& l : lines) {
-      if (l.compare(0, 3 + name.size() + 2, "   " + name + "  ") == 0) return l;
-    }
-    return "<missing " + name + ">";
-  };
-  EXPECT_NE(row("Packet Number").find(" 11"), std::string::npos);
-  EXPECT_NE(row("Source Address").find("127.0.1.20"), std::string::npos);
-  EXPECT_NE(row("Destination Address").find("127.0.1.10"), std::string::npos);
-  EXPECT_NE(row("Length").find(" 180"), std::string::npos);
-  EXPECT_NE(row("sequence number").find("0x0522"), std::string::npos);
-  EXPECT_NE(row("sequence number").find("1,314"), std::string::npos);
-  EXPECT_NE(row("timestamp").find("22,804,797"), std::string::npos);
-  EXPECT_NE(row("SSRC").find("0x2B5E0C11"), std::string::npos);
-  EXPECT_NE(row("version").find("10b"), std::string::npos);
+  const auto number = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.starts_with("   Packet Number ");
+  });
+  ASSERT_NE(number, lines.end());
+  EXPECT_TRUE(number->ends_with(" 11")) << *number;
 }
 
 TEST(ViewCommands, ShowRefusals) {
