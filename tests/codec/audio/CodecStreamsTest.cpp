@@ -253,6 +253,7 @@ TEST_F(CodecStreams, Dvi4FramesDecodeToTheEncodersReconstruction) {
     backwards.insert(backwards.begin(), adpcm->Pcm(), adpcm->Pcm() + adpcm->PcmBytes() / 2);
   }
   const std::vector<int16_t> pcm = DecodeAll(*adpcm, runs);
+  EXPECT_EQ(adpcm->Format().samples, 160u);
   EXPECT_EQ(pcm, backwards);
   EXPECT_EQ(pcm, LoadDecoded("g722-dvi4-l16-static.pcap.37004.encoder.s16le"));
 
