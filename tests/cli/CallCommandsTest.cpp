@@ -22,7 +22,9 @@ const std::string kCaptures = std::string(FENNIK_TEST_DATA) + "/captures/";
 const std::string kCall = kCaptures + "call-events-cn-dup-ext.pcap";
 const std::string kCallVlan = kCaptures + "call-events-cn-dup-ext-vlan.pcap";
 
-std::vector<int16_t> Samples(const std::string& path, size_t skip) { return test::Pcm16(test::ReadFileBytes(path), skip); }
+std::vector<int16_t> Samples(const std::string& path, size_t skip) {
+  return test::Pcm16(test::ReadFileBytes(path), skip);
+}
 
 // The id of the stream from `source` ("a.b.c.d:port") in the stream table.
 std::string StreamId(const std::string& file, const std::string& source) {

@@ -55,7 +55,6 @@ TEST(CaptureCommands, CsvDefaultsToEveryRowAndFileEqualsStdout) {
   CommandRun stream = Cli("csv " + Data("sample.pcap") + " --stream 2");
   EXPECT_EQ(fennik::test::ReadFileText(file.Path()), stream.out);
   EXPECT_EQ(CountLines(stream.out), 151u);
-  EXPECT_EQ(stream.out.rfind("No.,ADDRESS,Packet No.,Cap Time,GAP(ms),", 0), 0u);
 
   CommandRun ja = Cli("csv " + Data("sample.pcap") + " --lang ja --end 1");
   EXPECT_NE(ja.out.find("Payload,\x83\x47\x83\x89\x81\x5B\x93\xE0\x97\x65\n"), std::string::npos);
@@ -112,22 +111,15 @@ TEST(CaptureCommands, RtpmapShorthandGivesStreamsWithoutSdpTheirCodec) {
 }
 
 TEST(CaptureCommands, ErrorsSayWhatIsWrong) {
-  CommandRun missing = Cli("info /nonexistent/file.pcap");
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("Can't open file"), std::string::npos);
-  CommandRun text = Cli("info " + Data("captures/README.md"));
-  EXPECT_EQ(text.status, 1);
-  EXPECT_NE(text.err.find("Not support file format"), std::string::npos);
-  CommandRun stream = Cli("csv " + Data("sample.pcap") + " --stream 9");
-  EXPECT_EQ(stream.status, 1);
-  EXPECT_NE(stream.err.find("unknown stream id 9"), std::string::npos);
-  CommandRun range = Cli("csv " + Data("sample.pcap") + " --start 10 --end 5");
-  EXPECT_EQ(range.status, 1);
-  EXPECT_NE(range.err.find("Start position or end position is wrong"), std::string::npos);
-  EXPECT_EQ(Cli("csv " + Data("sample.pcap") + " --start x").status, 2);
-  EXPECT_EQ(Cli("streams").status, 2);
-  EXPECT_EQ(Cli("frobnicate " + Data("sample.pcap")).status, 2);
-  EXPECT_EQ(Cli("csv " + Data("sample.pcap") + " -o /dev/full").status, 1);
+  const std::string sample = Data("sample.pcap");
+  fennik::test::ExpectRefusals({{"info /nonexistent/file.pcap", 1, "Can't open file"},
+                                {"info " + Data("captures/README.md"), 1, "Not support file format"},
+                                {"csv " + sample + " --stream 9", 1, "unknown stream id 9"},
+                                {"csv " + sample + " --start 10 --end 5", 1, "Start position or end position is wrong"},
+                                {"csv " + sample + " --start x", 2},
+                                {"streams", 2},
+                                {"frobnicate " + sample, 2},
+                                {"csv " + sample + " -o /dev/full", 1}});
 }
 
 }  // namespace

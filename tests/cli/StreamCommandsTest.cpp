@@ -85,13 +85,12 @@ TEST(StreamCommands, DecodeWritesTheTablesValuesAtTheStreamsRate) {
 
 TEST(StreamCommands, StreamsWithoutDecoderAndBadArgumentsAreRefused) {
   const std::string nosdp = std::string(FENNIK_TEST_DATA) + "/captures/g711a-g722-nosdp-nsec.pcap";
-  CommandRun streams = Cli("streams " + nosdp);
-  EXPECT_EQ(Cli("frames " + nosdp + " --stream 1").status, 1);  // PT 98 without SDP
-  EXPECT_EQ(Cli("frames " + kSample + " --stream 3").status, 1);
-  EXPECT_EQ(Cli("frames " + kSample).status, 2);
-  EXPECT_EQ(Cli("show " + kSample + " --stream 1").status, 2);
-  EXPECT_EQ(Cli("decode " + kSample + " --stream 1 -o /nonexistent/x.wav").status, 1);
-  EXPECT_EQ(Cli("decode " + kSample + " --stream 1 -o /dev/full").status, 1);
+  test::ExpectRefusals({{"frames " + nosdp + " --stream 1", 1},  // PT 98 without SDP
+                        {"frames " + kSample + " --stream 3", 1},
+                        {"frames " + kSample, 2},
+                        {"show " + kSample + " --stream 1", 2},
+                        {"decode " + kSample + " --stream 1 -o /nonexistent/x.wav", 1},
+                        {"decode " + kSample + " --stream 1 -o /dev/full", 1}});
 }
 
 }  // namespace

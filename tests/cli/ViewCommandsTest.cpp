@@ -68,19 +68,14 @@ TEST(ViewCommands, HexdumpShortLastLine) {
 }
 
 TEST(ViewCommands, HexdumpRefusals) {
-  CommandRun beyond = Cli("hexdump " + Data("captures/rtp-edge-cases.pcap") + " --offset 4667");
-  EXPECT_EQ(beyond.status, 1);
-  EXPECT_NE(beyond.err.find("beyond the end"), std::string::npos);
-  EXPECT_TRUE(beyond.out.empty());
-  EXPECT_EQ(Cli("hexdump " + Data("sample.pcap") + " --length 0").status, 2);
-  EXPECT_EQ(Cli("hexdump " + Data("sample.pcap") + " --offset -5").status, 2);
-  EXPECT_EQ(Cli("hexdump " + Data("sample.pcap") + " --offset 12x").status, 2);
-  CommandRun missing = Cli("hexdump " + Data("no-such-file.pcap"));
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("Can't open file"), std::string::npos);
-  CommandRun other = Cli("hexdump " + Data("captures/README.md"));
-  EXPECT_EQ(other.status, 1);
-  EXPECT_NE(other.err.find("Not support file format"), std::string::npos);
+  const std::string edge = Data("captures/rtp-edge-cases.pcap"), sample = Data("sample.pcap");
+  EXPECT_TRUE(Cli("hexdump " + edge + " --offset 4667").out.empty());
+  fennik::test::ExpectRefusals({{"hexdump " + edge + " --offset 4667", 1, "beyond the end"},
+                                {"hexdump " + sample + " --length 0", 2},
+                                {"hexdump " + sample + " --offset -5", 2},
+                                {"hexdump " + sample + " --offset 12x", 2},
+                                {"hexdump " + Data("no-such-file.pcap"), 1, "Can't open file"},
+                                {"hexdump " + Data("captures/README.md"), 1, "Not support file format"}});
 }
 
 // The rows of the packet information are compared with tshark's fields in
@@ -100,12 +95,11 @@ TEST(ViewCommands, ShowPacketFields) {
 }
 
 TEST(ViewCommands, ShowRefusals) {
-  CommandRun notRtp = Cli("show " + Data("captures/g711u-sip-udp.pcap") + " --packet 7");
-  EXPECT_EQ(notRtp.status, 1);
-  EXPECT_NE(notRtp.err.find("packet 7 is not an RTP packet"), std::string::npos);
-  EXPECT_EQ(Cli("show " + Data("captures/g711u-sip-udp.pcap") + " --packet 0").status, 2);
-  EXPECT_EQ(Cli("show " + Data("captures/g711u-sip-udp.pcap") + " --packet x").status, 2);
-  EXPECT_EQ(Cli("show " + Data("captures/g711u-sip-udp.pcap")).status, 2);
+  const std::string capture = Data("captures/g711u-sip-udp.pcap");
+  fennik::test::ExpectRefusals({{"show " + capture + " --packet 7", 1, "packet 7 is not an RTP packet"},
+                                {"show " + capture + " --packet 0", 2},
+                                {"show " + capture + " --packet x", 2},
+                                {"show " + capture, 2}});
 }
 
 }  // namespace

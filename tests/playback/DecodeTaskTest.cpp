@@ -145,7 +145,6 @@ TEST_F(DecodeTaskTest, PlayThroughTheWavOutputDeliversExactlyTheDecodedPcm) {
   ASSERT_EQ(expected.size(), 150u * 160 * 4);
   EXPECT_EQ(test::ComparePlayedBlocks(played, expected, kBlockBytes), "");
 
-  std::remove(wav.c_str());
 
   // The task stays usable: the other direction plays as well.
   EXPECT_EQ(Play(capture_.StreamObject(1)).value, kPlayEnded);
@@ -273,7 +272,6 @@ TEST_F(DecodeTaskTest, TailShorterThanABlockIsPlayed) {
   const auto played = test::WavData(test::ReadFileBytes(wav), &channels);
   EXPECT_EQ(channels, 2u);
   EXPECT_EQ(test::ComparePlayedBlocks(played, stream.All(), kBlockBytes), "");
-  std::remove(wav.c_str());
   task_.Stop();
 }
 
@@ -295,7 +293,6 @@ TEST_F(DecodeTaskTest, DeviceThatRefusesEndsThePlayAndTheTaskStaysUsable) {
   ASSERT_TRUE(window_.WaitFor(kMsgCsvEnd));
   ASSERT_TRUE(test::MessageRecorder::WaitIdle(task_));
   EXPECT_EQ(window_.Messages().back().value, 1u);
-  std::remove(csv.csv.fileName.c_str());
 }
 
 class CountingExtraction : public CExtractionRequest {
@@ -324,7 +321,6 @@ TEST_F(DecodeTaskTest, CsvAndExtractionRequestsAreAnsweredWithStartAndEnd) {
   EXPECT_EQ(window_.Ids(), (std::vector<uint32_t>{kMsgCsvStart, kMsgCsvEnd}));
   EXPECT_EQ(window_.Messages().back().value, 1u);
   EXPECT_FALSE(test::ReadFileBytes(csv.csv.fileName).empty());
-  std::remove(csv.csv.fileName.c_str());
 
   // A file that cannot be created is reported with result 0.
   window_.Clear();

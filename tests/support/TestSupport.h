@@ -128,6 +128,21 @@ inline CommandRun RunCommand(const std::string& command) {
 inline CommandRun Cli(const std::string& arguments) {
   return RunCommand(std::string(FENNIK_CLI_PATH) + " " + arguments);
 }
+
+// A command line the tool refuses: its exit status and a part of its error message.
+struct Refusal {
+  std::string arguments;
+  int status;
+  const char* message = "";
+};
+
+inline void ExpectRefusals(std::initializer_list<Refusal> refusals) {
+  for (const Refusal& r : refusals) {
+    const CommandRun run = Cli(r.arguments);
+    EXPECT_EQ(run.status, r.status) << r.arguments;
+    EXPECT_NE(run.err.find(r.message), std::string::npos) << r.arguments << ": " << run.err;
+  }
+}
 #endif
 
 }  // namespace fennik::test
