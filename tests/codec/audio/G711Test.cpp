@@ -38,17 +38,12 @@ TEST(G711Decode, EveryCodeEqualsTheReferenceDecoder) {
   }
 }
 
-TEST(G711Decode, ScalingRecordsAndCapacity) {
-  CG711_Decode alaw(true), ulaw(false);
+TEST(G711Decode, RecordsAndCapacity) {
+  CG711_Decode ulaw(false);
   const uint8_t codes[] = {0x00, 0xD5, 0x80, 0xFF};
   int16_t out[4] = {};
-  EXPECT_EQ(alaw.DecodeSamples(codes, 4, out, sizeof out), 8u);
-  EXPECT_EQ(out[0], -5504);
-  EXPECT_EQ(out[1], 8);
+  // (The values themselves: EveryCodeEqualsTheReferenceDecoder.)
   EXPECT_EQ(ulaw.DecodeSamples(codes, 4, out, sizeof out), 8u);
-  EXPECT_EQ(out[0], -32124);
-  EXPECT_EQ(out[2], 32124);
-  EXPECT_EQ(out[3], 0);
   ASSERT_EQ(ulaw.Records().size(), 4u);
   EXPECT_EQ(ulaw.Records()[3].input, 0xFFu);
   EXPECT_EQ(ulaw.Records()[3].output >> 2, 0);
