@@ -7,6 +7,7 @@
 #include "capture/ErrorList.h"
 #include "stream/CSupportCodec.h"
 #include "tests/capture/CaptureBuilder.h"
+#include "tests/capture/StubStream.h"
 
 namespace fennik {
 namespace {
@@ -251,15 +252,13 @@ TEST(AnalysisPass, CancelledPassReportsFailure) {
 
 // A stream class for the tests: records what the pass hands it and cuts one frame per
 // Parse call, as the generic audio parse does.
-class RecordingStream : public CAvStream {
+class RecordingStream : public test::StubStream {
  public:
   static inline std::vector<std::string> log;
   static inline std::vector<MediaFormat> formats;  // as each object saw it when it was set
   static std::unique_ptr<CAvStream> Create(int32_t) { return std::make_unique<RecordingStream>(); }
   void OnMediaFormat() override { formats.push_back(GetMediaFormat()); }
 
-  bool IsOpen() const override { return opened_; }
-  void ReleaseDecoder() override {}
   void ResetDecoder() override { log.push_back("reset"); }
   int Open(const uint8_t*, size_t length, int32_t) override {
     log.push_back("open " + std::to_string(length));
@@ -267,24 +266,11 @@ class RecordingStream : public CAvStream {
     return 1;
   }
   int32_t GetCodecType() const override { return 106; }
-  const char* GetCodecName() const override { return "test"; }
   bool IsVideo() const override { return false; }
-  uint64_t DecodeFrame(uint32_t) override { return ~uint64_t{0}; }
-  uint64_t GetTime(uint32_t) override { return 0; }
-  const uint8_t* GetFrameData(uint32_t, uint32_t*, uint64_t*) override { return nullptr; }
   size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override {
     CAnarizeBuffer* b = descriptor.Find(streamId);
     if (b == nullptr || b->Pending() == 0) return 0;
-    // The frame starts in the packet that holds the first unconsumed byte.
-    size_t before = 0;
-    const AnarizePacket* at = nullptr;
-    for (const AnarizePacket& p : b->Packets()) {
-      if (before + p.payloadSize > b->Consumed()) {
-        at = &p;
-        break;
-      }
-      before += p.payloadSize;
-    }
+    const AnarizePacket* at = FirstPendingPacket(*b);
     FrameEntry f;
     f.size = static_cast<uint32_t>(b->Pending());
     f.packetNumber = at->packetNumber;
@@ -294,9 +280,6 @@ class RecordingStream : public CAvStream {
     log.push_back("parse " + std::to_string(b->Pending()));
     return b->Pending();
   }
-
- private:
-  bool opened_ = false;
 };
 
 class WithRecordingStream : public ::testing::Test {

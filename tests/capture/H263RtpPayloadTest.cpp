@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,6 +14,8 @@
 #include "capture/CRTP_LoadStream.h"
 #include "capture/CRTP_Parser.h"
 #include "stream/CSupportCodec.h"
+#include "tests/capture/StubStream.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
@@ -23,11 +23,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 std::string RtpFixture(const std::string& name) { return std::string(FENNIK_TEST_DATA) + "/h263/rtp/" + name; }
-
-Bytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The elementary stream cut at its picture start codes.
 std::vector<Bytes> Pictures(const Bytes& es) {
@@ -46,7 +41,7 @@ std::vector<Bytes> Pictures(const Bytes& es) {
 // mode B headers whose field values overflow into the first byte (F, P, SBIT and EBIT all
 // ones); the bits such a packet carries cannot be placed, so those pictures are not compared.
 std::vector<bool> PicturesWithBrokenHeaders(const std::string& path) {
-  const Bytes d = ReadAll(path);
+  const Bytes d = test::ReadFileBytes(path);
   std::vector<bool> out;
   uint32_t last = 0;
   for (size_t pos = 24; pos + 16 <= d.size();) {
@@ -64,40 +59,24 @@ std::vector<bool> PicturesWithBrokenHeaders(const std::string& path) {
 
 // Collects the bytes the analysis pass hands an H.263 stream object, one access unit (one
 // picture) per Parse call, and notes a frame at the packet where each begins.
-class CollectingStream : public CAvStream {
+class CollectingStream : public test::StubStream {
  public:
   static inline std::vector<Bytes> units;
   static std::unique_ptr<CAvStream> Create(int32_t) { return std::make_unique<CollectingStream>(); }
-  bool IsOpen() const override { return opened_; }
-  void ReleaseDecoder() override {}
-  void ResetDecoder() override {}
-  int Open(const uint8_t*, size_t, int32_t) override { return opened_ = true; }
   int32_t GetCodecType() const override { return 6; }
-  const char* GetCodecName() const override { return "H.263"; }
   bool IsVideo() const override { return true; }
-  uint64_t DecodeFrame(uint32_t) override { return ~uint64_t{0}; }
-  uint64_t GetTime(uint32_t) override { return 0; }
-  const uint8_t* GetFrameData(uint32_t, uint32_t*, uint64_t*) override { return nullptr; }
   size_t Parse(uint32_t streamId, CPayloadDescriptor& descriptor) override {
     CAnarizeBuffer* b = descriptor.Find(streamId);
     if (b == nullptr || b->Pending() == 0) return 0;
-    size_t before = 0;
-    for (const AnarizePacket& p : b->Packets()) {
-      if (before + p.payloadSize > b->Consumed()) {
-        FrameEntry f;
-        f.size = static_cast<uint32_t>(b->Pending());
-        f.frameNumber = static_cast<uint32_t>(Frames().GetCount());
-        Frames().Add(p.fileOffset, f);
-        break;
-      }
-      before += p.payloadSize;
+    if (const AnarizePacket* p = FirstPendingPacket(*b)) {
+      FrameEntry f;
+      f.size = static_cast<uint32_t>(b->Pending());
+      f.frameNumber = static_cast<uint32_t>(Frames().GetCount());
+      Frames().Add(p->fileOffset, f);
     }
     units.emplace_back(b->Data() + b->Consumed(), b->Data() + b->Used());
     return b->Pending();
   }
-
- private:
-  bool opened_ = false;
 };
 
 struct CaptureCase {
@@ -118,12 +97,12 @@ class H263RtpCaptures : public ::testing::TestWithParam<CaptureCase> {
 
 TEST_P(H263RtpCaptures, PayloadsGiveBackTheElementaryStream) {
   const CaptureCase& c = GetParam();
-  const std::vector<Bytes> expected = Pictures(ReadAll(RtpFixture(c.stream)));
+  const std::vector<Bytes> expected = Pictures(test::ReadFileBytes(RtpFixture(c.stream)));
   ASSERT_EQ(expected.size(), 8u);
   CRTP_Parser capture;
   ASSERT_EQ(capture.Open(RtpFixture(c.capture)), OpenResult::kOk);
   if (c.sdp != nullptr) {
-    const Bytes sdp = ReadAll(RtpFixture(c.sdp));
+    const Bytes sdp = test::ReadFileBytes(RtpFixture(c.sdp));
     capture.AddUserSdp(std::string(sdp.begin(), sdp.end()));
   }
   capture.Analyse(nullptr);

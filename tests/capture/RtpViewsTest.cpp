@@ -14,6 +14,7 @@
 #include "capture/RtpViews.h"
 #include "tests/capture/CaptureBuilder.h"
 #include "view/CListModel.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
@@ -257,14 +258,8 @@ TEST(RtpViews, ErrorRowsSummaryAndMarkers) {
   for (const ViewRow& r : rows) all += r.text + "\n";
   EXPECT_TRUE(rows[0].title);
   EXPECT_EQ(rows[0].text, "  LIST OF RTP PACKET");
-  EXPECT_NE(all.find("ファイル名"), std::string::npos);
-  EXPECT_NE(all.find("lost.pcap"), std::string::npos);
-  EXPECT_NE(all.find("0 - 149"), std::string::npos);
-  EXPECT_NE(all.find("127.0.1.20 (30000)"), std::string::npos);
-  EXPECT_NE(all.find("127.0.1.10 (20000)"), std::string::npos);
-  EXPECT_NE(all.find("Payload Type"), std::string::npos);
-  EXPECT_NE(all.find("PCMU"), std::string::npos);
-  EXPECT_NE(all.find("Number of Error Packets"), std::string::npos);
+  test::ExpectContains(all, {"ファイル名", "lost.pcap", "0 - 149", "127.0.1.20 (30000)", "127.0.1.10 (20000)",
+      "Payload Type", "PCMU", "Number of Error Packets"});
   EXPECT_EQ(rows.back().colour, colour::kListTitle);
   EXPECT_NE(rows.back().text.find("エラー内容"), std::string::npos);
 }

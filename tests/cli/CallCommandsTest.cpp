@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -25,13 +23,7 @@ const std::string kCall = kCaptures + "call-events-cn-dup-ext.pcap";
 const std::string kCallVlan = kCaptures + "call-events-cn-dup-ext-vlan.pcap";
 
 std::vector<int16_t> Samples(const std::string& path, size_t skip) {
-  std::ifstream in(path, std::ios::binary);
-  const std::vector<char> b{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  std::vector<int16_t> s(b.size() > skip ? (b.size() - skip) / 2 : 0);
-  for (size_t i = 0; i < s.size(); ++i) {
-    s[i] = static_cast<int16_t>(static_cast<uint8_t>(b[skip + 2 * i]) | (static_cast<uint8_t>(b[skip + 2 * i + 1]) << 8));
-  }
-  return s;
+  return test::Pcm16(test::ReadFileBytes(path), skip);
 }
 
 // The id of the stream from `source` ("a.b.c.d:port") in the stream table.
@@ -43,33 +35,31 @@ std::string StreamId(const std::string& file, const std::string& source) {
   return std::to_string(std::stoi(r.out.substr(line, at - line)));
 }
 
+// The VLAN-tagged copy of the call decodes to the same reference in
+// tests/codec/audio/RealCallTest.cpp; here the tool's WAV on the timeline and concatenated.
 TEST(CallCommands, DecodeKeepsTheRtpTimelineUnlessConcatenated) {
   const std::vector<int16_t> reference =
       Samples(kCaptures + "decoded/call-events-cn-dup-ext.pcap.40000.ffmpeg.s16le", 0);
   ASSERT_EQ(reference.size(), 32000u);
-  const std::string out = ::testing::TempDir() + "/fennik-call-decode.wav";
-  for (const std::string& file : {kCall, kCallVlan}) {
-    SCOPED_TRACE(file);
-    const std::string id = StreamId(file, "127.0.7.10:40000");
-    CommandRun r = Cli("decode " + file + " --stream " + id + " -o " + out);
-    ASSERT_EQ(r.status, 0) << r.err;
-    // The timestamp span (4 s) with silence where suppression and loss left no packet,
-    // every sample ffmpeg's decode of the sent codes on their timestamps.
-    EXPECT_EQ(Samples(out, 44), reference);
+  const test::TempPath out("decoded.wav");
+  const std::string id = StreamId(kCall, "127.0.7.10:40000");
+  CommandRun r = Cli("decode " + kCall + " --stream " + id + " -o " + out.Path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The timestamp span (4 s) with silence where suppression and loss left no packet,
+  // every sample ffmpeg's decode of the sent codes on their timestamps.
+  EXPECT_EQ(Samples(out.Path(), 44), reference);
 
-    r = Cli("decode " + file + " --stream " + id + " --concatenate -o " + out);
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<int16_t> joined = Samples(out, 44);
-    ASSERT_EQ(joined.size(), 149u * 160);
-    // The frames back to back: slots 0-49, 100-139, 141-199 of the timeline.
-    std::vector<int16_t> expected;
-    for (int slot = 0; slot < 200; ++slot) {
-      if ((slot >= 50 && slot < 100) || slot == 140) continue;
-      expected.insert(expected.end(), reference.begin() + slot * 160, reference.begin() + slot * 160 + 160);
-    }
-    EXPECT_EQ(joined, expected);
+  r = Cli("decode " + kCall + " --stream " + id + " --concatenate -o " + out.Path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<int16_t> joined = Samples(out.Path(), 44);
+  ASSERT_EQ(joined.size(), 149u * 160);
+  // The frames back to back: slots 0-49, 100-139, 141-199 of the timeline.
+  std::vector<int16_t> expected;
+  for (int slot = 0; slot < 200; ++slot) {
+    if ((slot >= 50 && slot < 100) || slot == 140) continue;
+    expected.insert(expected.end(), reference.begin() + slot * 160, reference.begin() + slot * 160 + 160);
   }
-  std::remove(out.c_str());
+  EXPECT_EQ(joined, expected);
 }
 
 // Playback follows the same timeline: the recorded play (stereo, mono widened) holds the
@@ -77,11 +67,11 @@ TEST(CallCommands, DecodeKeepsTheRtpTimelineUnlessConcatenated) {
 TEST(CallCommands, PlaybackFollowsTheRtpTimeline) {
   const std::vector<int16_t> reference =
       Samples(kCaptures + "decoded/call-events-cn-dup-ext.pcap.40000.ffmpeg.s16le", 0);
-  const std::string out = ::testing::TempDir() + "/fennik-call-play.wav";
+  const test::TempPath out("played.wav");
   const CommandRun r = Cli("play " + kCall + " --stream " + StreamId(kCall, "127.0.7.10:40000") +
-                       " --device wav:" + out);
+                       " --device wav:" + out.Path());
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::vector<int16_t> played = Samples(out, 44);
+  const std::vector<int16_t> played = Samples(out.Path(), 44);
   std::vector<int16_t> left;
   for (size_t i = 0; i < played.size(); i += 2) left.push_back(played[i]);
   size_t start = 0;
@@ -95,7 +85,6 @@ TEST(CallCommands, PlaybackFollowsTheRtpTimeline) {
   start -= first;
   ASSERT_LE(start + reference.size(), left.size());
   EXPECT_TRUE(std::equal(reference.begin(), reference.end(), left.begin() + static_cast<long>(start)));
-  std::remove(out.c_str());
 }
 
 TEST(CallCommands, ShowPacketNamesExtensionElementsAndPadding) {
@@ -116,18 +105,12 @@ TEST(CallCommands, ShowPacketNamesExtensionElementsAndPadding) {
   ASSERT_FALSE(packet.empty());
   const CommandRun show = Cli("show " + kCall + " --packet " + packet);
   ASSERT_EQ(show.status, 0) << show.err;
-  EXPECT_NE(show.out.find("RTP Header Extension"), std::string::npos) << show.out;
-  EXPECT_NE(show.out.find("0xBEDE                  one-byte header elements"), std::string::npos);
-  EXPECT_NE(show.out.find("length                                       16  0x0002              2 words"),
-            std::string::npos);
-  EXPECT_NE(show.out.find("element ID                                   4  0011b               3"),
-            std::string::npos);
-  EXPECT_NE(show.out.find("element length                               4  0010b               3 bytes"),
-            std::string::npos);
-  EXPECT_NE(show.out.find("padding length                                8  0x04                4 bytes"),
-            std::string::npos);
-  EXPECT_NE(show.out.find("media length                                                         160 bytes"),
-            std::string::npos);
+  test::ExpectContains(show.out, {"RTP Header Extension", "0xBEDE                  one-byte header elements",
+      "length                                       16  0x0002              2 words",
+      "element ID                                   4  0011b               3",
+      "element length                               4  0010b               3 bytes",
+      "padding length                                8  0x04                4 bytes",
+      "media length                                                         160 bytes"});
   // The G.722 stream's two-byte elements: ID 20 carries five octets 00 01 02 03 04.
   const CommandRun g722 = Cli("csv " + kCall + " --stream " + StreamId(kCall, "127.0.7.20:50002") + " --end 0");
   ASSERT_EQ(g722.status, 0);
@@ -136,8 +119,7 @@ TEST(CallCommands, ShowPacketNamesExtensionElementsAndPadding) {
   number = number.substr(0, number.find(','));
   const CommandRun first = Cli("show " + kCall + " --packet " + number);
   ASSERT_EQ(first.status, 0);
-  EXPECT_NE(first.out.find("two-byte header elements"), std::string::npos) << first.out;
-  EXPECT_NE(first.out.find("00 01 02 03 04"), std::string::npos);
+  test::ExpectContains(first.out, {"two-byte header elements", "00 01 02 03 04"});
 }
 
 // The comfort-noise packet carries one octet; in the tagged capture its frame is padded to
@@ -171,12 +153,9 @@ TEST(CallCommands, Ipv6AddressesInTheTablesAndTheHeaderFields) {
   // Packet 3 is the second RTP packet: one with a destination options header.
   const CommandRun show = Cli("show " + file + " --packet 3");
   ASSERT_EQ(show.status, 0) << show.err;
-  EXPECT_NE(show.out.find("IPv6 (Internet Protocol version 6)"), std::string::npos) << show.out;
-  EXPECT_NE(show.out.find("Next Header                                   8  0x3C                60"),
-            std::string::npos);
-  EXPECT_NE(show.out.find("Source Address                              128                      ::1"),
-            std::string::npos);
-  EXPECT_NE(show.out.find("Extension Headers"), std::string::npos);
+  test::ExpectContains(show.out, {"IPv6 (Internet Protocol version 6)",
+      "Next Header                                   8  0x3C                60",
+      "Source Address                              128                      ::1", "Extension Headers"});
   const CommandRun csv = Cli("csv " + file + " --end 0");
   EXPECT_NE(csv.out.find(",PCMU,::1, 40004,"), std::string::npos) << csv.out;
 }

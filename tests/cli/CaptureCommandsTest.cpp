@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "tests/support/TestSupport.h"
@@ -25,16 +23,12 @@ size_t CountLines(const std::string& text) {
 TEST(CaptureCommands, InfoDescribesTheCapture) {
   CommandRun r = Cli("info " + Data("sample.pcap"));
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("Format: pcap\n"), std::string::npos);
-  EXPECT_NE(r.out.find("Packets: 310\n"), std::string::npos);
-  EXPECT_NE(r.out.find("RTP packets: 300\n"), std::string::npos);
-  EXPECT_NE(r.out.find("Streams: 2\n"), std::string::npos);
-  EXPECT_NE(r.out.find("Walk: complete\n"), std::string::npos);
+  fennik::test::ExpectContains(r.out, {"Format: pcap\n", "Packets: 310\n", "RTP packets: 300\n", "Streams: 2\n",
+      "Walk: complete\n"});
 
   CommandRun cut = Cli("info " + Data("captures/g711u-sip-udp-truncated.pcap"));
   EXPECT_EQ(cut.status, 0);
-  EXPECT_NE(cut.out.find("RTP packets: 149\n"), std::string::npos);
-  EXPECT_NE(cut.out.find("truncated record"), std::string::npos);
+  fennik::test::ExpectContains(cut.out, {"RTP packets: 149\n", "truncated record"});
 }
 
 TEST(CaptureCommands, StreamsAsJson) {
@@ -61,7 +55,6 @@ TEST(CaptureCommands, CsvDefaultsToEveryRowAndFileEqualsStdout) {
   CommandRun stream = Cli("csv " + Data("sample.pcap") + " --stream 2");
   EXPECT_EQ(fennik::test::ReadFileText(file.Path()), stream.out);
   EXPECT_EQ(CountLines(stream.out), 151u);
-  EXPECT_EQ(stream.out.rfind("No.,ADDRESS,Packet No.,Cap Time,GAP(ms),", 0), 0u);
 
   CommandRun ja = Cli("csv " + Data("sample.pcap") + " --lang ja --end 1");
   EXPECT_NE(ja.out.find("Payload,\x83\x47\x83\x89\x81\x5B\x93\xE0\x97\x65\n"), std::string::npos);
@@ -71,34 +64,22 @@ TEST(CaptureCommands, SdpFileGivesStreamsWithoutSdpTheirCodec) {
   const std::string capture = Data("captures/g711a-g722-nosdp-nsec.pcap");
   CommandRun before = Cli("streams " + capture + " --json");
   ASSERT_EQ(before.status, 0);
-  EXPECT_NE(before.out.find("\"payload_type\": 98, \"encoding\": \"\", \"codec_type\": 0"),
-            std::string::npos);
+  fennik::test::ExpectContains(before.out, {"\"payload_type\": 98, \"encoding\": \"\", \"codec_type\": 0"});
   const fennik::test::TempPath sdp("user.sdp");
   fennik::test::WriteFile(sdp.Path(), "v=0\r\nm=audio 9 RTP/AVP 98\r\na=rtpmap:98 PCMU/8000\r\n");
   CommandRun after = Cli("streams " + capture + " --json --sdp " + sdp.Path());
   ASSERT_EQ(after.status, 0);
-  EXPECT_NE(after.out.find("\"payload_type\": 98, \"encoding\": \"PCMU\", \"codec_type\": 106"),
-            std::string::npos)
-      << after.out;
+  fennik::test::ExpectContains(after.out, {"\"payload_type\": 98, \"encoding\": \"PCMU\", \"codec_type\": 106"});
 }
 
-TEST(CaptureCommands, EveryMediaLineOfTheSdpGivesItsStreamACodec) {
-  // SIPp calls (tests/data/captures/README.md): three audio media lines in one offer, and an
-  // audio+video call; every stream has a dynamic payload type.
+// Which codec each medium's payload types give is compared with tshark in
+// tests/capture/CorpusTest.cpp; here the stream table's media kind and SDP clock rate.
+TEST(CaptureCommands, StreamsTakeTheKindAndClockRateOfTheirSdpFormat) {
+  // SIPp's three audio media lines in one offer (tests/data/captures/README.md).
   CommandRun multi = Cli("streams " + Data("captures/multi-audio-sipp-udp.pcap") + " --json");
   ASSERT_EQ(multi.status, 0) << multi.err;
-  for (const char* expected : {"\"payload_type\": 97, \"encoding\": \"G726\", \"codec_type\": 108",
-                               "\"payload_type\": 98, \"encoding\": \"L16\", \"codec_type\": 94, \"media_kind\": 1, \"clock_rate\": 16000",
-                               "\"payload_type\": 100, \"encoding\": \"G722\", \"codec_type\": 107"}) {
-    EXPECT_NE(multi.out.find(expected), std::string::npos) << expected << "\n" << multi.out;
-  }
-  CommandRun av = Cli("streams " + Data("captures/av-sipp-udp.pcap") + " --json");
-  ASSERT_EQ(av.status, 0) << av.err;
-  EXPECT_EQ(CountLines(av.out), 5u);  // "[", three streams, "]"
-  size_t opus = 0;
-  for (size_t at = 0; (at = av.out.find("\"encoding\": \"opus\", \"codec_type\": 113", at)) != std::string::npos; ++at) ++opus;
-  EXPECT_EQ(opus, 2u) << av.out;
-  EXPECT_NE(av.out.find("\"payload_type\": 96, \"encoding\": \"H264\", \"codec_type\": 11"), std::string::npos);
+  fennik::test::ExpectContains(multi.out, {"\"payload_type\": 98, \"encoding\": \"L16\", \"codec_type\": 94, "
+                                           "\"media_kind\": 1, \"clock_rate\": 16000"});
 }
 
 TEST(CaptureCommands, RtpmapShorthandGivesStreamsWithoutSdpTheirCodec) {
@@ -106,18 +87,13 @@ TEST(CaptureCommands, RtpmapShorthandGivesStreamsWithoutSdpTheirCodec) {
   const std::string capture = Data("captures/g711a-g722-nosdp-nsec.pcap");
   CommandRun one = Cli("streams " + capture + " --json --rtpmap 98=pcmu/8000");
   ASSERT_EQ(one.status, 0) << one.err;
-  EXPECT_NE(one.out.find("\"payload_type\": 98, \"encoding\": \"PCMU\", \"codec_type\": 106"),
-            std::string::npos)
-      << one.out;
+  fennik::test::ExpectContains(one.out, {"\"payload_type\": 98, \"encoding\": \"PCMU\", \"codec_type\": 106"});
   // Repeatable, and a later mapping of a payload type wins over the SDP file's.
-  const std::string sdp = ::testing::TempDir() + "/fennik_rtpmap.sdp";
-  std::ofstream(sdp) << "v=0\r\nm=audio 9 RTP/AVP 98\r\na=rtpmap:98 G722/8000";
-  CommandRun both = Cli("streams " + capture + " --json --sdp " + sdp + " --rtpmap 96=H264/90000 --rtpmap 98=PCMA/8000");
+  const fennik::test::TempPath sdp("rtpmap.sdp");
+  fennik::test::WriteFile(sdp.Path(), "v=0\r\nm=audio 9 RTP/AVP 98\r\na=rtpmap:98 G722/8000");
+  CommandRun both = Cli("streams " + capture + " --json --sdp " + sdp.Path() + " --rtpmap 96=H264/90000 --rtpmap 98=PCMA/8000");
   ASSERT_EQ(both.status, 0) << both.err;
-  EXPECT_NE(both.out.find("\"payload_type\": 98, \"encoding\": \"PCMA\", \"codec_type\": 105"),
-            std::string::npos)
-      << both.out;
-  std::remove(sdp.c_str());
+  fennik::test::ExpectContains(both.out, {"\"payload_type\": 98, \"encoding\": \"PCMA\", \"codec_type\": 105"});
   CommandRun frames = Cli("frames " + capture + " --stream 1 --rtpmap 98=PCMU/8000");
   EXPECT_EQ(frames.status, 0) << frames.err;
   EXPECT_GE(std::count(frames.out.begin(), frames.out.end(), '\n'), 100);
@@ -126,8 +102,8 @@ TEST(CaptureCommands, RtpmapShorthandGivesStreamsWithoutSdpTheirCodec) {
   CommandRun unknown = Cli("streams " + capture + " --rtpmap 98=G7221/16000");
   EXPECT_EQ(unknown.status, 0);
   EXPECT_NE(unknown.err.find("the encoding name G7221 is not known"), std::string::npos) << unknown.err;
-  for (const char* bad : {"98", "98=PCMU", "98=PCMU/", "128=PCMU/8000", "98=PCMU/0", "x=PCMU/8000",
-                          "98=/8000", "98=PCMU/8000/"}) {
+  // (Which values are malformed is tested with the parser in tests/sdp/MediaDescriptionTest.cpp.)
+  for (const char* bad : {"98=PCMU", "128=PCMU/8000"}) {
     CommandRun r = Cli("streams " + capture + " --rtpmap " + bad);
     EXPECT_EQ(r.status, 2) << bad;
     EXPECT_NE(r.err.find("--rtpmap needs PT=NAME/RATE[/CHANNELS]"), std::string::npos) << bad << r.err;
@@ -135,22 +111,15 @@ TEST(CaptureCommands, RtpmapShorthandGivesStreamsWithoutSdpTheirCodec) {
 }
 
 TEST(CaptureCommands, ErrorsSayWhatIsWrong) {
-  CommandRun missing = Cli("info /nonexistent/file.pcap");
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("Can't open file"), std::string::npos);
-  CommandRun text = Cli("info " + Data("captures/README.md"));
-  EXPECT_EQ(text.status, 1);
-  EXPECT_NE(text.err.find("Not support file format"), std::string::npos);
-  CommandRun stream = Cli("csv " + Data("sample.pcap") + " --stream 9");
-  EXPECT_EQ(stream.status, 1);
-  EXPECT_NE(stream.err.find("unknown stream id 9"), std::string::npos);
-  CommandRun range = Cli("csv " + Data("sample.pcap") + " --start 10 --end 5");
-  EXPECT_EQ(range.status, 1);
-  EXPECT_NE(range.err.find("Start position or end position is wrong"), std::string::npos);
-  EXPECT_EQ(Cli("csv " + Data("sample.pcap") + " --start x").status, 2);
-  EXPECT_EQ(Cli("streams").status, 2);
-  EXPECT_EQ(Cli("frobnicate " + Data("sample.pcap")).status, 2);
-  EXPECT_EQ(Cli("csv " + Data("sample.pcap") + " -o /dev/full").status, 1);
+  const std::string sample = Data("sample.pcap");
+  fennik::test::ExpectRefusals({{"info /nonexistent/file.pcap", 1, "Can't open file"},
+                                {"info " + Data("captures/README.md"), 1, "Not support file format"},
+                                {"csv " + sample + " --stream 9", 1, "unknown stream id 9"},
+                                {"csv " + sample + " --start 10 --end 5", 1, "Start position or end position is wrong"},
+                                {"csv " + sample + " --start x", 2},
+                                {"streams", 2},
+                                {"frobnicate " + sample, 2},
+                                {"csv " + sample + " -o /dev/full", 1}});
 }
 
 }  // namespace

@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "capture/CRTP_Parser.h"
 #include "codec/audio/CG722_Decode.h"
 #include "codec/audio/CG726_Decode.h"
 #include "codec/audio/ImaAdpcmTables.h"
+#include "tests/support/CaptureSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fennik {
@@ -25,35 +25,6 @@ using test::CommandRun;
 const std::string kCaptures = test::TestData("captures/");
 const std::string kG726 = kCaptures + "g726-sip-udp.pcap";
 const std::string kStatic = kCaptures + "g722-dvi4-l16-static.pcap";
-
-// A stream of a capture, found by its source port with the library: its id and its
-// per-packet payloads (every packet of these captures has its own RTP timestamp).
-struct StreamInfo {
-  uint32_t id = 0;
-  std::vector<std::vector<uint8_t>> packets;
-};
-
-StreamInfo FindStream(const std::string& file, uint16_t sourcePort) {
-  CRTP_Parser capture;
-  StreamInfo info;
-  EXPECT_EQ(capture.Open(file), OpenResult::kOk);
-  capture.Analyse(nullptr);
-  for (uint32_t s = 0; s < capture.Streams().size(); ++s) {
-    if (capture.Streams()[s].sourcePort != sourcePort) continue;
-    info.id = s + 1;
-    for (uint64_t row : capture.StreamPacketIndices(s)) {
-      uint64_t address;
-      RtpPacketEntry e{};
-      capture.Packets().Get(row, &address, &e);
-      std::vector<uint8_t> record(e.recordLength);
-      capture.ReadAt(address, record.data(), e.recordLength);
-      info.packets.emplace_back(record.begin() + e.payloadOffset,
-                                record.begin() + e.payloadOffset + e.capturedPayload);
-    }
-  }
-  EXPECT_NE(info.id, 0u) << sourcePort;
-  return info;
-}
 
 std::string Show(const std::string& file, uint32_t id, uint32_t frame) {
   CommandRun r = Cli("show " + file + " --stream " + std::to_string(id) + " --frame " + std::to_string(frame));
@@ -101,24 +72,18 @@ std::string Bits(uint32_t value, int n) {
 TEST(CodecStreamCommands, ShowG726ListsTheStateOfEverySample) {
   // The callee of the 24 kbit/s call sends AAL2-G726-24: 3-bit code words from the most
   // significant bit of each octet down.
-  const StreamInfo s = FindStream(kG726, 36014);
+  const test::CapturedStream s = test::StreamFrom(kG726, 36014);
   const std::string text = Show(kG726, s.id, 3);
-  EXPECT_NE(text.find("  G.726 AUDIO INFORMATION\n"), std::string::npos);
-  EXPECT_NE(text.find("  Format                                                                AAL2-G.726\n"),
-            std::string::npos);
-  EXPECT_NE(text.find("  Frame size                                                            60 bytes\n"),
-            std::string::npos);
-  EXPECT_NE(text.find("  Bitrate                                                               24kbps\n"),
-            std::string::npos);
-  EXPECT_NE(text.find("  Samples                                                               160 samples\n"),
-            std::string::npos);
-  EXPECT_NE(text.find("  Timecode                                                               00:00:00.060000\n"),
-            std::string::npos);
-  EXPECT_NE(text.find("\n   No.   INPUT    OUTPUT   DQ       SE       YU       YL       Y        DMS      DML      TR    TDP\n"),
-            std::string::npos);
+  test::ExpectContains(text, {"  G.726 AUDIO INFORMATION\n",
+      "  Format                                                                AAL2-G.726\n",
+      "  Frame size                                                            60 bytes\n",
+      "  Bitrate                                                               24kbps\n",
+      "  Samples                                                               160 samples\n",
+      "  Timecode                                                               00:00:00.060000\n",
+      "\n   No.   INPUT    OUTPUT   DQ       SE       YU       YL       Y        DMS      DML      TR    TDP\n"});
   // Frame 3 shown alone is decoded from the initial state (Y = YU = 544, YL = 34816, the
   // rest 0); its first code word is the top three bits of the frame's first octet.
-  const std::vector<uint8_t>& frame = s.packets[3];
+  const std::vector<uint8_t>& frame = s.payloads[3];
   ASSERT_EQ(frame.size(), 60u);
   CG726_Decode decoder(true, 24000);
   std::vector<int16_t> pcm(160);
@@ -137,16 +102,14 @@ TEST(CodecStreamCommands, ShowG726ListsTheStateOfEverySample) {
 
 TEST(CodecStreamCommands, ShowG722AndDvi4AndL16) {
   {
-    const StreamInfo s = FindStream(kStatic, 27000);
+    const test::CapturedStream s = test::StreamFrom(kStatic, 27000);
     const std::string text = Show(kStatic, s.id, 5);
-    EXPECT_NE(text.find("  G.722 AUDIO INFORMATION\n"), std::string::npos);
-    EXPECT_NE(text.find("  Sampling Frequency                                                    16kHz\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("\n   No.   IHR      ILR        RL       RH       XOUT[0]  XOUT[1]\n"),
-              std::string::npos);
+    test::ExpectContains(text, {"  G.722 AUDIO INFORMATION\n",
+        "  Sampling Frequency                                                    16kHz\n",
+        "\n   No.   IHR      ILR        RL       RH       XOUT[0]  XOUT[1]\n"});
     // Octet 1: IH is its top two bits, IL the other six; the values from the decoder at
     // its initial state (frame 5 shown alone).
-    const uint8_t octet = s.packets[5][0];
+    const uint8_t octet = s.payloads[5][0];
     CG722_Decode decoder;
     int16_t out[2];
     ASSERT_EQ(decoder.Decode(&octet, 1, out, sizeof out), 4u);  // 16000 Hz: both outputs
@@ -158,15 +121,13 @@ TEST(CodecStreamCommands, ShowG722AndDvi4AndL16) {
     EXPECT_EQ(LineStarting(text, "    161  "), "");
   }
   {
-    const StreamInfo s = FindStream(kStatic, 37004);
+    const test::CapturedStream s = test::StreamFrom(kStatic, 37004);
     const std::string text = Show(kStatic, s.id, 10);
-    EXPECT_NE(text.find("  ADPCM AUDIO INFORMATION\n"), std::string::npos);
-    EXPECT_NE(text.find("  Format                                                                ADPCM\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("  Frame size                                                            84 bytes\n"),
-              std::string::npos);
+    test::ExpectContains(text, {"  ADPCM AUDIO INFORMATION\n",
+        "  Format                                                                ADPCM\n",
+        "  Frame size                                                            84 bytes\n"});
     // The block header: predictor (big-endian), step index and its step size.
-    const std::vector<uint8_t>& f = s.packets[10];
+    const std::vector<uint8_t>& f = s.payloads[10];
     const int predictor = (f[0] << 8) | f[1];
     const int index = f[2];
     ASSERT_LE(index, 88);
@@ -190,14 +151,12 @@ TEST(CodecStreamCommands, ShowG722AndDvi4AndL16) {
     EXPECT_EQ(LineStarting(text, "      1  "), Columns({{6, "1"}, {9, Bits(nibble, 4)}, {18, Num6(first)}}));
   }
   {
-    const StreamInfo s = FindStream(kStatic, 27002);
+    const test::CapturedStream s = test::StreamFrom(kStatic, 27002);
     const std::string text = Show(kStatic, s.id, 1);
-    EXPECT_NE(text.find("  LPCM AUDIO INFORMATION\n"), std::string::npos);
-    EXPECT_NE(text.find("  Format                                                                Liner-PCM\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("  Sampling Frequency                                                    44.100kHz\n"),
-              std::string::npos);
-    const std::vector<uint8_t>& f = s.packets[1];
+    test::ExpectContains(text, {"  LPCM AUDIO INFORMATION\n",
+        "  Format                                                                Liner-PCM\n",
+        "  Sampling Frequency                                                    44.100kHz\n"});
+    const std::vector<uint8_t>& f = s.payloads[1];
     ASSERT_EQ(f.size() % 4, 0u);
     const int16_t left = static_cast<int16_t>((f[4] << 8) | f[5]);
     const int16_t right = static_cast<int16_t>((f[6] << 8) | f[7]);
@@ -235,7 +194,7 @@ std::vector<int16_t> Reference(const std::string& name) {
 // decoders in tests/codec/audio/CodecStreamsTest.cpp; here what the tool adds: the WAV
 // header of a stereo 44.1 kHz stream, and --as-played leaving stereo as it is.
 TEST(CodecStreamCommands, DecodeKeepsAStereoStreamsRateAndChannels) {
-  const StreamInfo s = FindStream(kStatic, 27002);
+  const test::CapturedStream s = test::StreamFrom(kStatic, 27002);
   const Wav wav = Decode(kStatic, s.id);
   EXPECT_EQ(wav.channels, 2);
   EXPECT_EQ(wav.rate, 44100u);

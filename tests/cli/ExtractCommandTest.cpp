@@ -60,10 +60,8 @@ TEST(ExtractCommand, RefusedRequests) {
       {" --stream 1, -o OUT", 2},
       {" --stream x -o OUT", 2},
       {" -o OUT", 2},                                      // no --stream
+      // The extractor's own refusals (tests/capture/ExtractTest.cpp) exit with 1.
       {" --stream 3 -o OUT", 1},                           // the capture has 2 streams
-      {" --stream 1 --start 5 --end 5 -o OUT", 1},
-      {" --stream 1 --start 100000 --end 100001 -o OUT", 1},
-      {" --stream 1,1 --format avi -o OUT", 1},            // two audio streams in AVI
   };
   for (const auto& c : cases) {
     std::string arguments = c.arguments;
@@ -73,7 +71,6 @@ TEST(ExtractCommand, RefusedRequests) {
     EXPECT_TRUE(ReadFileBytes(out).empty());
   }
   EXPECT_EQ(Cli("extract " + kCapture + " --stream 2 -o /dev/full").status, 1);
-  EXPECT_EQ(Cli("extract " + kCapture + " --stream 2 -o /nonexistent-folder/x.264").status, 1);
 }
 
 }  // namespace

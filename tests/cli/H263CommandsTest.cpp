@@ -4,8 +4,6 @@
 // sender wrote.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,11 +17,6 @@ namespace {
 using fennik::test::Cli;
 
 std::string Rtp(const std::string& name) { return std::string(FENNIK_TEST_DATA) + "/h263/rtp/" + name; }
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 TEST(H263Cli, FrameListShowsEveryPictureWithTypeAndTemporalReference) {
   const auto r = Cli("frames " + Rtp("h263-rfc2190-cif.pcap") + " --stream 1");
@@ -52,9 +45,8 @@ TEST(H263Cli, ShowPrintsThePictureHeader) {
   const auto r = Cli("show " + Rtp("h263p-rfc4629-qcif.pcap") + " --sdp " + Rtp("h263p-rfc4629-qcif.sdp") +
                      " --stream 1 --frame 1");
   ASSERT_EQ(r.status, 0) << r.err;
-  for (const char* text : {"H.263 VIDEO INFORMATION", "Plus PTYPE (PLUSPTYPE)", "P-picture (INTER)",
-                           "Optional Advanced INTRA Coding (AIC) mode", "Quantizer_Information (PQUANT)"})
-    EXPECT_NE(r.out.find(text), std::string::npos) << text;
+  test::ExpectContains(r.out, {"H.263 VIDEO INFORMATION", "Plus PTYPE (PLUSPTYPE)", "P-picture (INTER)",
+                           "Optional Advanced INTRA Coding (AIC) mode", "Quantizer_Information (PQUANT)"});
 }
 
 TEST(H263Cli, DecodedPicturesEqualTheElementaryStreamsDecode) {
@@ -62,12 +54,12 @@ TEST(H263Cli, DecodedPicturesEqualTheElementaryStreamsDecode) {
     SCOPED_TRACE(name);
     const std::string base = Rtp(name);
     const std::string sdp = std::string(name).find("4629") != std::string::npos ? " --sdp " + base + ".sdp" : "";
-    const std::string out = ::testing::TempDir() + "/fennik_h263_cli.y4m";
-    const auto r = Cli("decode " + base + ".pcap" + sdp + " --stream 1 -o " + out);
+    const test::TempPath out("h263.y4m");
+    const auto r = Cli("decode " + base + ".pcap" + sdp + " --stream 1 -o " + out.Path());
     ASSERT_EQ(r.status, 0) << r.err;
-    const auto y4m = ReadBytes(out);
+    const auto y4m = test::ReadFileBytes(out.Path());
     // The elementary stream through the decoder directly.
-    const auto es = ReadBytes(base + ".263");
+    const auto es = test::ReadFileBytes(base + ".263");
     std::vector<size_t> starts;
     for (size_t i = 0; i + 2 < es.size(); ++i)
       if (es[i] == 0 && es[i + 1] == 0 && (es[i + 2] & 0xFC) == 0x80) starts.push_back(i);

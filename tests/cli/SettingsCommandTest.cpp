@@ -26,32 +26,24 @@ TEST(SettingsCommand, PrintsTheFileAndTheSettingsReadFromIt) {
   WriteFile(file, ReadFileText(TestData("config/handwritten-sjis.ini")));
   test::CommandRun r = RunSettings(folder.Path(), "");
   ASSERT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("file: " + file + "\nstatus: read\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("language: 1 (stored: 1)\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("font_name: IPAゴシック (in force: IPAゴシック)\n"), std::string::npos);
-  EXPECT_NE(r.out.find("file_read_limit_length: 10485760\n"), std::string::npos);
+  test::ExpectContains(r.out, {"file: " + file + "\nstatus: read\n", "language: 1 (stored: 1)\n",
+      "font_name: IPAゴシック (in force: IPAゴシック)\n", "file_read_limit_length: 10485760\n"});
   // Colour 21 was set by the file; names follow the language in force (Japanese here).
-  EXPECT_NE(r.out.find("  21 text 0x0000FF background 0x00FF00  カーソル行の色\n"),
-            std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("sdp_list: 2\n  [1] 社内 PBX & 会議室\n      v=0\n"), std::string::npos);
+  test::ExpectContains(r.out, {"  21 text 0x0000FF background 0x00FF00  カーソル行の色\n",
+      "sdp_list: 2\n  [1] 社内 PBX & 会議室\n      v=0\n"});
 
   r = RunSettings(folder.Path(), "--lang en");
   ASSERT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("language: 0 (stored: 1)\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("  21 text 0x0000FF background 0x00FF00  Cursor Color\n"),
-            std::string::npos);
-  EXPECT_NE(r.out.find("font_name: IPAゴシック (in force: IPAゴシック)\n"), std::string::npos);
+  test::ExpectContains(r.out, {"language: 0 (stored: 1)\n", "  21 text 0x0000FF background 0x00FF00  Cursor Color\n",
+      "font_name: IPAゴシック (in force: IPAゴシック)\n"});
 }
 
 TEST(SettingsCommand, DefaultsWithoutAFileAndNothingWritten) {
   TempDir folder;
   test::CommandRun r = RunSettings(folder.Path(), "");
   ASSERT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("status: not found, defaults in force\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("language: 0 (stored: -1)\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("font_name:  (in force: Courier New)\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("temp_path: " + folder.Path() + "\n"), std::string::npos) << r.out;
+  test::ExpectContains(r.out, {"status: not found, defaults in force\n", "language: 0 (stored: -1)\n",
+      "font_name:  (in force: Courier New)\n", "temp_path: " + folder.Path() + "\n"});
   EXPECT_FALSE(std::filesystem::exists(folder / "fennik.ini"));
 
   WriteFile(folder / "fennik.ini", "<settings/>");

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/CRTP_Parser.h"
 #include "codec/audio/CG711_Decode.h"
+#include "tests/support/CaptureSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fennik {
@@ -19,21 +19,11 @@ using test::ReadFileBytes;
 
 const std::string kSample = test::TestData("sample.pcap");
 
-
 // The RTP payload bytes of one stream of the sample, in packet order, read with the library.
 std::vector<uint8_t> StreamPayload(uint32_t streamIndex) {
-  CRTP_Parser capture;
-  EXPECT_EQ(capture.Open(kSample), OpenResult::kOk);
-  capture.Analyse(nullptr);
+  const std::vector<test::CapturedStream> streams = test::CapturedStreams(kSample);
   std::vector<uint8_t> bytes;
-  for (uint64_t row : capture.StreamPacketIndices(streamIndex)) {
-    uint64_t address;
-    RtpPacketEntry e{};
-    capture.Packets().Get(row, &address, &e);
-    std::vector<uint8_t> record(e.recordLength);
-    capture.ReadAt(address, record.data(), e.recordLength);
-    bytes.insert(bytes.end(), record.begin() + e.payloadOffset, record.end());
-  }
+  for (const auto& p : streams[streamIndex].payloads) bytes.insert(bytes.end(), p.begin(), p.end());
   return bytes;
 }
 
@@ -44,28 +34,22 @@ int16_t Sample(const std::vector<uint8_t>& wav, size_t i) {
 TEST(StreamCommands, FramesListsOneRowPerFrame) {
   CommandRun text = Cli("frames " + kSample + " --stream 2");
   ASSERT_EQ(text.status, 0);
-  EXPECT_NE(text.out.find("  LIST OF AUDIO FRAME\n"), std::string::npos);
-  EXPECT_NE(text.out.find("  Source Port"), std::string::npos);
-  EXPECT_NE(text.out.find("          No.       ADDRESS       SIZE           TIME\n"), std::string::npos);
-  EXPECT_NE(text.out.find("\n          149  0x"), std::string::npos);
+  test::ExpectContains(text.out, {"  LIST OF AUDIO FRAME\n", "  Source Port",
+      "          No.       ADDRESS       SIZE           TIME\n", "\n          149  0x"});
   EXPECT_EQ(text.out.find("\n          150  0x"), std::string::npos);
   EXPECT_NE(text.out.find("        160  00:00:02.980000\n"), std::string::npos);
   CommandRun json = Cli("frames " + kSample + " --stream 2 --json");
   ASSERT_EQ(json.status, 0);
-  EXPECT_NE(json.out.find("{\"index\": 149, "), std::string::npos);
-  EXPECT_NE(json.out.find("\"size\": 160, \"time_us\": 2980000"), std::string::npos);
+  test::ExpectContains(json.out, {"{\"index\": 149, ", "\"size\": 160, \"time_us\": 2980000"});
 }
 
 TEST(StreamCommands, ShowFrameGivesTheCommonBlockAndTheSampleTable) {
   CommandRun r = Cli("show " + kSample + " --stream 1 --frame 3");
   ASSERT_EQ(r.status, 0);
   const std::vector<uint8_t> payload = StreamPayload(0);
-  EXPECT_NE(r.out.find("  G.711 AUDIO INFORMATION\n"), std::string::npos);
-  EXPECT_NE(r.out.find("Format                                                                G.711 (u-law)"),
-            std::string::npos);
-  EXPECT_NE(r.out.find("Sampling Frequency                                                    8kHz"),
-            std::string::npos);
-  EXPECT_NE(r.out.find("   No.   INPUT    OUTPUT\n"), std::string::npos);
+  test::ExpectContains(r.out, {"  G.711 AUDIO INFORMATION\n",
+      "Format                                                                G.711 (u-law)",
+      "Sampling Frequency                                                    8kHz", "   No.   INPUT    OUTPUT\n"});
   // Row 1 of frame 3: the first byte of the fourth packet and its table value.
   const uint8_t code = payload[3 * 160];
   char row[64];
@@ -101,13 +85,12 @@ TEST(StreamCommands, DecodeWritesTheTablesValuesAtTheStreamsRate) {
 
 TEST(StreamCommands, StreamsWithoutDecoderAndBadArgumentsAreRefused) {
   const std::string nosdp = std::string(FENNIK_TEST_DATA) + "/captures/g711a-g722-nosdp-nsec.pcap";
-  CommandRun streams = Cli("streams " + nosdp);
-  EXPECT_EQ(Cli("frames " + nosdp + " --stream 1").status, 1);  // PT 98 without SDP
-  EXPECT_EQ(Cli("frames " + kSample + " --stream 3").status, 1);
-  EXPECT_EQ(Cli("frames " + kSample).status, 2);
-  EXPECT_EQ(Cli("show " + kSample + " --stream 1").status, 2);
-  EXPECT_EQ(Cli("decode " + kSample + " --stream 1 -o /nonexistent/x.wav").status, 1);
-  EXPECT_EQ(Cli("decode " + kSample + " --stream 1 -o /dev/full").status, 1);
+  test::ExpectRefusals({{"frames " + nosdp + " --stream 1", 1},  // PT 98 without SDP
+                        {"frames " + kSample + " --stream 3", 1},
+                        {"frames " + kSample, 2},
+                        {"show " + kSample + " --stream 1", 2},
+                        {"decode " + kSample + " --stream 1 -o /nonexistent/x.wav", 1},
+                        {"decode " + kSample + " --stream 1 -o /dev/full", 1}});
 }
 
 }  // namespace

@@ -6,20 +6,16 @@
 // encoders' settings.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "capture/CRTP_Parser.h"
-#include "tests/support/TestSupport.h"
 #include "tests/codec/video/Md5.h"
+#include "tests/support/CaptureSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
@@ -30,37 +26,17 @@ using fennik::test::CommandRun;
 const std::string kVoice = std::string(FENNIK_TEST_DATA) + "/voice/";
 const std::string kCapture = kVoice + "voice-sip-udp.pcap";
 
-// The stream ids of the capture by source port, and each stream's packet payloads.
-struct Streams {
-  std::map<uint16_t, uint32_t> id;
-  std::map<uint16_t, std::vector<std::vector<uint8_t>>> payloads;
-};
-
-const Streams& VoiceStreams() {
-  static const Streams streams = [] {
-    Streams s;
-    CRTP_Parser capture;
-    EXPECT_EQ(capture.Open(kCapture), OpenResult::kOk);
-    capture.Analyse(nullptr);
-    for (uint32_t i = 0; i < capture.Streams().size(); ++i) {
-      const uint16_t port = capture.Streams()[i].sourcePort;
-      s.id[port] = i + 1;
-      for (uint64_t row : capture.StreamPacketIndices(i)) {
-        uint64_t address;
-        RtpPacketEntry e{};
-        capture.Packets().Get(row, &address, &e);
-        std::vector<uint8_t> record(e.recordLength);
-        capture.ReadAt(address, record.data(), e.recordLength);
-        s.payloads[port].emplace_back(record.begin() + e.payloadOffset,
-                                      record.begin() + e.payloadOffset + e.capturedPayload);
-      }
-    }
-    return s;
+// The capture's stream sent from `port`.
+const test::CapturedStream& Voice(uint16_t port) {
+  static const std::map<uint16_t, test::CapturedStream> streams = [] {
+    std::map<uint16_t, test::CapturedStream> byPort;
+    for (test::CapturedStream& s : test::CapturedStreams(kCapture)) byPort[s.sourcePort] = std::move(s);
+    return byPort;
   }();
-  return streams;
+  return streams.at(port);
 }
 
-std::string Id(uint16_t port) { return std::to_string(VoiceStreams().id.at(port)); }
+std::string Id(uint16_t port) { return std::to_string(Voice(port).id); }
 
 bool ModulesBuilt() {
   for (const char* m : {"xcgsm_x64.so", "xcopus_x64.so", "xcspeex_x64.so", "xcg729_x64.so"}) {
@@ -95,19 +71,17 @@ TEST(VoiceCodecs, DecodingEqualsTheLibrariesOwn) {
   int streams = 0;
   while (list >> digest >> name >> samples) {
     const uint16_t port = static_cast<uint16_t>(std::stoi(name));
-    const std::string wav = ::testing::TempDir() + "/voice_" + name + ".wav";
+    const test::TempPath wav("voice.wav");
     // Frames back to back, as the libraries decoded them (Annex B's untransmitted frames
     // would be silence on the RTP timeline).
-    CommandRun r = Cli("decode " + kCapture + " --stream " + Id(port) + " --concatenate -o " + wav);
+    CommandRun r = Cli("decode " + kCapture + " --stream " + Id(port) + " --concatenate -o " + wav.Path());
     ASSERT_EQ(r.status, 0) << name << r.err;
-    std::ifstream in(wav, std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(wav.Path());
     ASSERT_GT(bytes.size(), 44u);
     test::Md5 md5;
     md5.Update(bytes.data() + 44, bytes.size() - 44);
     EXPECT_EQ((bytes.size() - 44) / 2, samples) << name;
     EXPECT_EQ(md5.HexDigest(), digest) << name;
-    std::remove(wav.c_str());
     ++streams;
   }
   EXPECT_EQ(streams, 10);
@@ -119,7 +93,7 @@ TEST(VoiceCodecs, GsmListsEveryFrameOfAPacket) {
   CommandRun two = Cli("frames " + kCapture + " --stream " + Id(26104));
   CommandRun one = Cli("frames " + kCapture + " --stream " + Id(36104));
   ASSERT_EQ(two.status, 0);
-  EXPECT_EQ(VoiceStreams().payloads.at(26104).size(), 25u);
+  EXPECT_EQ(Voice(26104).payloads.size(), 25u);
   auto rows = [](const std::string& text) {
     std::vector<std::string> r;
     std::istringstream in(text);
@@ -137,7 +111,7 @@ TEST(VoiceCodecs, GsmListsEveryFrameOfAPacket) {
 
   // Frame 1 of 26104 is the second frame of the first packet. Its parameters, worked out
   // here from the bytes: signature 0xD in the top nibble, LAR1 the next 6 bits, LAR2 6 ...
-  const std::vector<uint8_t>& p = VoiceStreams().payloads.at(26104)[0];
+  const std::vector<uint8_t>& p = Voice(26104).payloads[0];
   const uint8_t* f = p.data() + 33;
   const std::string text = Show(26104, 1);
   EXPECT_EQ(f[0] >> 4, 0xD);
@@ -154,7 +128,7 @@ TEST(VoiceCodecs, GsmListsEveryFrameOfAPacket) {
 
 TEST(VoiceCodecs, G729ShowsEveryFrameAndTheAnnexBSidFrame) {
   // Two 10-byte frames a packet: two parameter sets; L0 is the first bit, L1 the next 7.
-  const std::vector<uint8_t>& p = VoiceStreams().payloads.at(26114)[4];
+  const std::vector<uint8_t>& p = Voice(26114).payloads[4];
   ASSERT_EQ(p.size(), 20u);
   std::string text = Show(26114, 4);
   EXPECT_NE(text.find("Frame 2\n"), std::string::npos);
@@ -164,7 +138,7 @@ TEST(VoiceCodecs, G729ShowsEveryFrameAndTheAnnexBSidFrame) {
             std::to_string(p[10] >> 7));
   // The Annex B stream: a packet of a speech frame and a SID frame, then silence (frames not
   // sent) and speech again.
-  const auto& b = VoiceStreams().payloads.at(26124);
+  const auto& b = Voice(26124).payloads;
   size_t sid = 0;
   while (sid < b.size() && b[sid].size() != 12) ++sid;
   ASSERT_LT(sid, b.size());
@@ -191,7 +165,7 @@ TEST(VoiceCodecs, OpusTocOfEachEncoderSetting) {
     EXPECT_EQ(Value(text, "operating mode"), c.config) << c.port;
     EXPECT_EQ(Value(text, "stereo/mono"), c.stereo) << c.port;
     EXPECT_EQ(Value(text, "number of frames per packet"), c.code) << c.port;
-    EXPECT_EQ(VoiceStreams().payloads.at(c.port).size(), c.frames);
+    EXPECT_EQ(Voice(c.port).payloads.size(), c.frames);
     if (std::string(c.code) == "3") {
       EXPECT_EQ(Value(text, "frame count"), "3");
     }
@@ -203,11 +177,11 @@ TEST(VoiceCodecs, SpeexModesMatchTheFrameSizes) {
   // ffmpeg's libspeex at its default quality: narrowband mode 5 (300 bits, 38 bytes a
   // packet); wideband two frames a packet, each narrowband mode 6 (364 bits) with a
   // wideband layer in mode 3 (192 bits): 1112 bits, 139 bytes.
-  EXPECT_EQ(VoiceStreams().payloads.at(26134)[3].size(), 38u);
+  EXPECT_EQ(Voice(26134).payloads[3].size(), 38u);
   std::string text = Show(26134, 3);
   EXPECT_EQ(Value(text, "Mode ID"), "5");
   EXPECT_NE(text.find("8kHz"), std::string::npos);
-  EXPECT_EQ(VoiceStreams().payloads.at(36134)[3].size(), 139u);
+  EXPECT_EQ(Voice(36134).payloads[3].size(), 139u);
   text = Show(36134, 3);
   const size_t second = text.find("Frame 2");
   ASSERT_NE(second, std::string::npos);
@@ -216,22 +190,18 @@ TEST(VoiceCodecs, SpeexModesMatchTheFrameSizes) {
   EXPECT_EQ(Value(text, "Mode ID", second), "6");
   EXPECT_NE(text.find("16kHz"), std::string::npos);
   // The narrowband frame's first LSP index: bits 5-10 of the payload.
-  const auto& p = VoiceStreams().payloads.at(26134)[3];
+  const auto& p = Voice(26134).payloads[3];
   EXPECT_EQ(Value(Show(26134, 3), "LSP[0]"), std::to_string(((p[0] & 7) << 3) | (p[1] >> 5)));
 }
 
 TEST(VoiceCodecs, WithoutModulesStreamsAreShownButNotDecoded) {
   // The program alone in a folder of its own: no module lies next to it.
-  const std::string folder = ::testing::TempDir() + "/fennik_no_modules_" + std::to_string(getpid());
-  ASSERT_EQ(std::system(("mkdir -p " + folder + " && cp " + FENNIK_CLI_PATH + " " + folder + "/").c_str()), 0);
-  const std::string cli = folder + "/fennik-cli ";
+  const test::TempDir folder;
+  std::filesystem::copy_file(FENNIK_CLI_PATH, folder / "fennik-cli");
+  std::filesystem::permissions(folder / "fennik-cli", std::filesystem::perms::owner_all);
   auto run = [&](const std::string& arguments) {
-    CommandRun r{};
-    FILE* pipe = popen((cli + arguments + " 2>&1").c_str(), "r");
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
-    r.status = WEXITSTATUS(pclose(pipe));
+    CommandRun r = test::RunCommand(folder / "fennik-cli " + arguments);
+    r.out += r.err;
     return r;
   };
   const std::string stream = " --stream " + Id(26104);
@@ -240,10 +210,9 @@ TEST(VoiceCodecs, WithoutModulesStreamsAreShownButNotDecoded) {
   EXPECT_EQ(Value(shown.out, "Magic number"), "0xD");
   // The frame keeps its time (49 frames of 160 samples) although nothing was decoded.
   EXPECT_NE(shown.out.find("00:00:00.980000"), std::string::npos);
-  CommandRun decoded = run("decode " + kCapture + stream + " -o " + folder + "/out.wav");
+  CommandRun decoded = run("decode " + kCapture + stream + " -o " + (folder / "out.wav"));
   EXPECT_EQ(decoded.status, 0);
   EXPECT_NE(decoded.out.find("50 of 50 frames gave no samples"), std::string::npos) << decoded.out;
-  std::system(("rm -rf " + folder).c_str());
 }
 
 }  // namespace

@@ -87,14 +87,7 @@ Parsed Parse(const std::string& path) {
 uint32_t U32(const Bytes& f, size_t at) { return ReadLE32(&f[at]); }
 
 MediaVideoFormat H264Format() {
-  MediaVideoFormat v;
-  v.fourCC = FourCC("H264");
-  v.width = 320;
-  v.height = 240;
-  v.microsecondsPerFrame = 40000;
-  v.rate = 25;
-  v.scale = 1;
-  return v;
+  return {.fourCC = FourCC("H264"), .width = 320, .height = 240, .microsecondsPerFrame = 40000, .rate = 25, .scale = 1};
 }
 
 TEST(AviFile, VideoChunksMoviSizeAndIndex) {
@@ -169,11 +162,7 @@ TEST(AviFile, AudioOnlyIsStreamZeroWithItsWaveFormat) {
   OutPath out;
   CAVIFile avi;
   ASSERT_EQ(avi.Create(out.Path(), true), 0);
-  MediaAudioFormat format;
-  format.formatTag = 1;
-  format.sampleRate = 8000;
-  format.channels = 1;
-  format.bitsPerSample = 16;
+  const MediaAudioFormat format{.formatTag = 1, .sampleRate = 8000, .channels = 1, .bitsPerSample = 16};
   ASSERT_EQ(avi.SetAudioFormat(0, &format), 1);
   const Bytes pcm(320, 0x20);
   EXPECT_EQ(avi.WriteAudio(pcm.data(), 320), 1);
@@ -219,11 +208,7 @@ TEST(AviFile, OddChunksArePaddedAndStreamsInterleave) {
   CAVIFile avi;
   ASSERT_EQ(avi.Create(out.Path(), true), 0);
   const MediaVideoFormat video = H264Format();
-  MediaAudioFormat audio;
-  audio.formatTag = 7;
-  audio.sampleRate = 8000;
-  audio.channels = 1;
-  audio.bitsPerSample = 8;
+  const MediaAudioFormat audio{.formatTag = 7, .sampleRate = 8000, .channels = 1, .bitsPerSample = 8};
   ASSERT_EQ(avi.SetAudioFormat(0, &audio), 1);
   ASSERT_EQ(avi.SetVideoFormat(0, &video), 1);
   const Bytes odd{1, 2, 3}, audioBytes(5, 0xFF);
@@ -269,11 +254,7 @@ TEST(AviFile, CreateReplaceAndRefusals) {
 
   // Replacing truncates; a file into which nothing was written stays empty.
   ASSERT_EQ(avi.Create(out.Path(), true), 0);
-  MediaAudioFormat audio;
-  audio.formatTag = 6;
-  audio.sampleRate = 8000;
-  audio.channels = 1;
-  audio.bitsPerSample = 8;
+  const MediaAudioFormat audio{.formatTag = 6, .sampleRate = 8000, .channels = 1, .bitsPerSample = 8};
   EXPECT_EQ(avi.SetAudioFormat(1, &audio), 0);  // only the first stream of a type
   EXPECT_EQ(avi.SetAudioFormat(0, nullptr), 0);
   EXPECT_EQ(avi.SetAudioFormat(0, &audio), 1);
@@ -296,11 +277,7 @@ TEST(AviFile, WriteFailuresAreReported) {
     SCOPED_TRACE(avi ? "AVI" : "raw");
     std::unique_ptr<CMediaFile> file = avi ? std::make_unique<CAVIFile>() : std::make_unique<CMediaFile>();
     ASSERT_EQ(file->Create("/dev/full", true), 0);
-    MediaAudioFormat audio;
-    audio.formatTag = 7;
-    audio.sampleRate = 8000;
-    audio.channels = 1;
-    audio.bitsPerSample = 8;
+    const MediaAudioFormat audio{.formatTag = 7, .sampleRate = 8000, .channels = 1, .bitsPerSample = 8};
     file->SetAudioFormat(0, &audio);
     const Bytes data(160, 0x7F);
     EXPECT_EQ(file->WriteAudio(data.data(), 160), 0);

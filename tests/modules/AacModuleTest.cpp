@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,19 +14,14 @@
 #include "codec/audio/AudioCodecs.h"
 #include "codec/audio/CAAC_Parser.h"
 #include "codec/audio/CodecModules.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
 const std::string kData = std::string(FENNIK_TEST_DATA) + "/aac/";
 
-std::vector<int16_t> Reference() {
-  std::ifstream file(kData + "aac-lc.ref.s16le", std::ios::binary);
-  const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  std::vector<int16_t> samples(bytes.size() / 2);
-  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
-  return samples;
-}
+std::vector<int16_t> Reference() { return test::Pcm16(test::ReadFileBytes(kData + "aac-lc.ref.s16le")); }
 
 class AacModuleTest : public ::testing::Test {
  protected:

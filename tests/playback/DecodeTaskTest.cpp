@@ -145,7 +145,6 @@ TEST_F(DecodeTaskTest, PlayThroughTheWavOutputDeliversExactlyTheDecodedPcm) {
   ASSERT_EQ(expected.size(), 150u * 160 * 4);
   EXPECT_EQ(test::ComparePlayedBlocks(played, expected, kBlockBytes), "");
 
-  std::remove(wav.c_str());
 
   // The task stays usable: the other direction plays as well.
   EXPECT_EQ(Play(capture_.StreamObject(1)).value, kPlayEnded);
@@ -273,22 +272,11 @@ TEST_F(DecodeTaskTest, TailShorterThanABlockIsPlayed) {
   const auto played = test::WavData(test::ReadFileBytes(wav), &channels);
   EXPECT_EQ(channels, 2u);
   EXPECT_EQ(test::ComparePlayedBlocks(played, stream.All(), kBlockBytes), "");
-  std::remove(wav.c_str());
   task_.Stop();
 }
 
-class RefusingOutput : public CPcmOutput {
- public:
-  std::string DeviceName(uint32_t) override { return "refusing"; }
-  bool Open(uint32_t, const WaveFormat&, uint32_t) override { return false; }
-  bool Write(const uint8_t*, uint32_t) override { return false; }
-  void Abort() override {}
-  bool Reset() override { return true; }
-  void Close() override {}
-};
-
 TEST_F(DecodeTaskTest, DeviceThatRefusesEndsThePlayAndTheTaskStaysUsable) {
-  task_.Renderer().SetOutput(std::make_unique<RefusingOutput>());
+  task_.Renderer().SetOutput(std::make_unique<test::RefusingOutput>());
   StartLoaded();
   const WorkerMessage end = Play(capture_.StreamObject(0));
   EXPECT_EQ(end.value, kPlayDeviceOpenFailed);
@@ -305,7 +293,6 @@ TEST_F(DecodeTaskTest, DeviceThatRefusesEndsThePlayAndTheTaskStaysUsable) {
   ASSERT_TRUE(window_.WaitFor(kMsgCsvEnd));
   ASSERT_TRUE(test::MessageRecorder::WaitIdle(task_));
   EXPECT_EQ(window_.Messages().back().value, 1u);
-  std::remove(csv.csv.fileName.c_str());
 }
 
 class CountingExtraction : public CExtractionRequest {
@@ -334,7 +321,6 @@ TEST_F(DecodeTaskTest, CsvAndExtractionRequestsAreAnsweredWithStartAndEnd) {
   EXPECT_EQ(window_.Ids(), (std::vector<uint32_t>{kMsgCsvStart, kMsgCsvEnd}));
   EXPECT_EQ(window_.Messages().back().value, 1u);
   EXPECT_FALSE(test::ReadFileBytes(csv.csv.fileName).empty());
-  std::remove(csv.csv.fileName.c_str());
 
   // A file that cannot be created is reported with result 0.
   window_.Clear();

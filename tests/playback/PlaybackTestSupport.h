@@ -14,10 +14,22 @@
 #include <unistd.h>
 
 #include "base/ByteOrder.h"
+#include "playback/CPcmOutput.h"
 #include "playback/WorkerMessage.h"
 #include "tests/support/TestSupport.h"
 
 namespace fennik::test {
+
+// A sound device that cannot be opened.
+class RefusingOutput : public CPcmOutput {
+ public:
+  std::string DeviceName(uint32_t) override { return "refusing"; }
+  bool Open(uint32_t, const WaveFormat&, uint32_t) override { return false; }
+  bool Write(const uint8_t*, uint32_t) override { return false; }
+  void Abort() override {}
+  bool Reset() override { return true; }
+  void Close() override {}
+};
 
 // Generous bound for anything the threads must do; tests never assert on durations.
 constexpr std::chrono::seconds kBound{60};

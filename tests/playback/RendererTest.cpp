@@ -88,16 +88,6 @@ std::vector<uint8_t> Pattern(size_t bytes) {
   return v;
 }
 
-class RefusingOutput : public CPcmOutput {
- public:
-  std::string DeviceName(uint32_t) override { return "refusing"; }
-  bool Open(uint32_t, const WaveFormat&, uint32_t) override { return false; }
-  bool Write(const uint8_t*, uint32_t) override { return false; }
-  void Abort() override {}
-  bool Reset() override { return true; }
-  void Close() override {}
-};
-
 TEST(RendererTest, BlocksReachTheWavOutputInOrderAndTheEndMarkerComesBack) {
   const std::string wav = g_dir / "renderer.wav";
   PatternListener listener(5);
@@ -168,7 +158,7 @@ TEST(RendererTest, StopEndsThePullsAndStartResumesThem) {
 
 TEST(RendererTest, RefusingDeviceLeavesTheRendererClosedAndUsable) {
   PatternListener listener(2);
-  CMMERenderer renderer(std::make_unique<RefusingOutput>());
+  CMMERenderer renderer(std::make_unique<test::RefusingOutput>());
   renderer.SetListener(&listener);
   EXPECT_EQ(renderer.Open(2, 8000, 16, 100), 0);
   EXPECT_FALSE(renderer.IsOpen());

@@ -2,17 +2,24 @@
 // with their format. The fixture is ffmpeg's RTP muxer SDP (scripts/make-test-sdp).
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "sdp/MediaDescription.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
-MediaDescription ParseOne(std::string_view text) {
-  return ParseMediaDescriptions(reinterpret_cast<const uint8_t*>(text.data()), text.size()).back();
+std::vector<MediaDescription> ParseAll(std::string_view text) {
+  return ParseMediaDescriptions(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+MediaDescription ParseOne(std::string_view text) { return ParseAll(text).back(); }
+
+std::vector<MediaDescription> ParseFixture(const std::string& name) {
+  const std::string sdp = test::ReadFileText(test::TestData("sdp/" + name));
+  EXPECT_FALSE(sdp.empty()) << name;
+  return ParseAll(sdp);
 }
 
 TEST(FmtpParameters, SplitsAtSemicolonsAndTheFirstEquals) {
@@ -54,11 +61,7 @@ TEST(FmtpParameters, LookupIsCaseInsensitiveByNameAndNumbersAreStrict) {
 }
 
 TEST(SdpFmtpLines, EveryParameterStaysWithItsFormat) {
-  std::ifstream in(std::string(FENNIK_TEST_DATA) + "/sdp/h264-opus.sdp", std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string sdp = text.str();
-  const auto media = ParseMediaDescriptions(reinterpret_cast<const uint8_t*>(sdp.data()), sdp.size());
+  const auto media = ParseFixture("h264-opus.sdp");
   ASSERT_EQ(media.size(), 2u);
   const MediaFormat* h264 = media[0].FindFormat(96);
   ASSERT_NE(h264, nullptr);
@@ -93,15 +96,6 @@ TEST(SdpFmtpLines, EveryParameterStaysWithItsFormat) {
   const MediaDescription bad = ParseOne("a=rtpmap:96 PCMU/8000\na=fmtp:x mode=1\na=fmtp:96\na=fmtp: \n");
   ASSERT_EQ(bad.formatCount, 1u);
   EXPECT_TRUE(bad.formats[0].fmtp.empty());
-}
-
-std::vector<MediaDescription> ParseFixture(const std::string& name) {
-  std::ifstream in(std::string(FENNIK_TEST_DATA) + "/sdp/" + name, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string sdp = text.str();
-  EXPECT_FALSE(sdp.empty()) << name;
-  return ParseMediaDescriptions(reinterpret_cast<const uint8_t*>(sdp.data()), sdp.size());
 }
 
 TEST(SdpFmtpLines, FfmpegParameterSetsAndDecoderConfigsRoundTrip) {

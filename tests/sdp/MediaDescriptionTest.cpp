@@ -4,14 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/DebugPrint.h"
 #include "base/IpAddress.h"
 #include "sdp/MediaDescription.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
@@ -21,11 +20,8 @@ constexpr uint32_t Ip(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
 }
 
 std::string ReadFixture(const std::string& name) {
-  std::ifstream in(std::string(FENNIK_TEST_DATA) + "/sdp/" + name, std::ios::binary);
-  EXPECT_TRUE(in) << name;
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  EXPECT_TRUE(test::FileExists(test::TestData("sdp/" + name))) << name;
+  return test::ReadFileText(test::TestData("sdp/" + name));
 }
 
 std::vector<MediaDescription> ParseAll(std::string_view text) {

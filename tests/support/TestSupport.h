@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <initializer_list>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -51,6 +53,13 @@ inline void WriteFile(const std::string& path, const std::string& data) {
   if (!parent.empty()) std::filesystem::create_directories(parent);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << data;
+}
+
+// Expects every one of `parts` somewhere in `text`, naming each one missing.
+inline void ExpectContains(const std::string& text, std::initializer_list<std::string_view> parts) {
+  for (std::string_view part : parts) {
+    EXPECT_NE(text.find(part), std::string::npos) << "missing: " << part << "\n" << text;
+  }
 }
 
 inline bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
@@ -118,6 +127,21 @@ inline CommandRun RunCommand(const std::string& command) {
 // The built fennik-cli as a user runs it; `arguments` follow the tool on a shell command line.
 inline CommandRun Cli(const std::string& arguments) {
   return RunCommand(std::string(FENNIK_CLI_PATH) + " " + arguments);
+}
+
+// A command line the tool refuses: its exit status and a part of its error message.
+struct Refusal {
+  std::string arguments;
+  int status;
+  const char* message = "";
+};
+
+inline void ExpectRefusals(std::initializer_list<Refusal> refusals) {
+  for (const Refusal& r : refusals) {
+    const CommandRun run = Cli(r.arguments);
+    EXPECT_EQ(run.status, r.status) << r.arguments;
+    EXPECT_NE(run.err.find(r.message), std::string::npos) << r.arguments << ": " << run.err;
+  }
 }
 #endif
 

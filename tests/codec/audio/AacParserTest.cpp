@@ -3,8 +3,6 @@
 // transport yields are the same 45 (43 from the mpeg4-generic sender), byte for byte.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -13,16 +11,14 @@
 #include "codec/audio/AudioCodecs.h"
 #include "codec/audio/CAAC_Parser.h"
 #include "view/CFieldTree.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
 const std::string kData = std::string(FENNIK_TEST_DATA) + "/aac/";
 
-std::vector<uint8_t> Load(const std::string& name) {
-  std::ifstream file(kData + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
+std::vector<uint8_t> Load(const std::string& name) { return test::ReadFileBytes(kData + name); }
 
 // The raw access units of the ADTS file (every header is 7 bytes: no CRC).
 std::vector<std::vector<uint8_t>> AdtsAccessUnits() {
@@ -165,10 +161,8 @@ TEST_F(AacCapture, Mpeg4GenericAccessUnitsAreCutByTheirAuHeaders) {
     EXPECT_TRUE(std::equal(units[i].begin(), units[i].end(), data)) << "frame " << i;
   }
   const std::string text = Tree(*s, 5);
-  EXPECT_NE(text.find("AU-headers-length"), std::string::npos);
-  EXPECT_NE(text.find("AU-size                                      13"), std::string::npos);
-  EXPECT_NE(text.find("AudioSpecificConfig (SDP config)"), std::string::npos);
-  EXPECT_NE(text.find("44.100kHz"), std::string::npos);
+  test::ExpectContains(text, {"AU-headers-length", "AU-size                                      13",
+      "AudioSpecificConfig (SDP config)", "44.100kHz"});
   // Silence of one frame's length per access unit.
   ASSERT_NE(s->DecodeFrame(0), ~uint64_t{0});
   EXPECT_EQ(s->PcmBytes(), 1024u * 2 * 2);
@@ -192,9 +186,7 @@ TEST_F(AacCapture, LatmAudioMuxElementsCarryOneAccessUnitEach) {
     EXPECT_TRUE(std::equal(units[i].begin(), units[i].end(), data + lengthBytes)) << "frame " << i;
   }
   const std::string text = Tree(*s, 0);
-  EXPECT_NE(text.find("PayloadLengthInfo[0]"), std::string::npos);
-  EXPECT_NE(text.find("StreamMuxConfig (SDP config)"), std::string::npos);
-  EXPECT_NE(text.find("audioObjectType"), std::string::npos);
+  test::ExpectContains(text, {"PayloadLengthInfo[0]", "StreamMuxConfig (SDP config)", "audioObjectType"});
 }
 
 }  // namespace

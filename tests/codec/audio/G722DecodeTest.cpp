@@ -1,5 +1,7 @@
 // G.722 decoder against ffmpeg: tests/data/audio/g722.g722 is ffmpeg's G.722 encoding of a
 // 16 kHz test signal and g722.ref.s16le ffmpeg's decoding of it (scripts/make-audio-vectors).
+// (A stream at static payload type 9, RTP clock 8000 Hz, decoding to 16 kHz is checked in
+// tests/codec/audio/CodecStreamsTest.cpp.)
 #include "codec/audio/CG722_Decode.h"
 
 #include <gtest/gtest.h>
@@ -37,20 +39,6 @@ TEST(G722Decode, EqualsFfmpegAt16kHzUpToTheQmfOutputsLastBit) {
   }
   // The reference really does carry that bit (about half its samples are odd).
   EXPECT_GT(lastBitDifferences, decoded.size() / 4);
-}
-
-// The RTP clock rate of G.722 (8000, RFC 3551) handed over as the stream's format does not
-// narrow the output: every octet still gives both QMF outputs at 16 kHz.
-TEST(G722Decode, TheRtpClockRateStillDecodesTo16kHz) {
-  const std::vector<uint8_t> codes = LoadAudioFile("g722.g722");
-  ASSERT_EQ(codes.size(), 8000u);
-  CG722_Decode wide;
-  const std::vector<int16_t> wideOut = DecodeInFrames(wide, codes, 160);
-  CG722_Decode rtp;
-  rtp.SetAudioFormat(8000, 8, 1, 64000);
-  EXPECT_EQ(rtp.Format().sampleRate, 16000u);
-  EXPECT_EQ(DecodeInFrames(rtp, codes, 160), wideOut);
-  EXPECT_EQ(rtp.Format().samples, 320u);
 }
 
 TEST(G722Decode, RecordsAndCapacity) {

@@ -1,12 +1,12 @@
-// G.726 decoder against real encoder output: ffmpeg's G.726 encoder in both packings at all
-// four rates (tests/data/audio/g726-*, scripts/make-audio-vectors), checked against ffmpeg's
-// decoder and, at 24/32/40 kbit/s, against SoX's decoder of the same code words.
+// G.726 decoder: bit orders of the two packings, frame lengths and capacity, state across
+// frames and the per-sample records, on ffmpeg's G.726 encoding of the test signal
+// (tests/data/audio/g726-*, scripts/make-audio-vectors). Captured streams of every rate in
+// both packings are compared with ffmpeg's and SoX's decoders in
+// tests/codec/audio/CodecStreamsTest.cpp.
 #include "codec/audio/CG726_Decode.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -17,80 +17,6 @@ namespace {
 
 using testdata::DecodeInFrames;
 using testdata::LoadAudioFile;
-using testdata::LoadPcm16;
-
-struct Mismatch {
-  size_t count = 0;
-  size_t first = SIZE_MAX;
-  int maxAbs = 0;
-};
-
-Mismatch Compare(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
-  Mismatch m;
-  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
-    if (a[i] == b[i]) continue;
-    if (m.count++ == 0) m.first = i;
-    m.maxAbs = std::max(m.maxAbs, std::abs(a[i] - b[i]));
-  }
-  return m;
-}
-
-std::vector<int16_t> DecodeVector(int kbit, bool aal2, G726Rounding rounding) {
-  const std::vector<uint8_t> codes =
-      LoadAudioFile("g726-" + std::to_string(kbit) + (aal2 ? "-be" : "-le") + ".g726");
-  EXPECT_EQ(codes.size(), static_cast<size_t>(kbit * 1000 / 8)) << "missing test vector";
-  CG726_Decode decoder(aal2, static_cast<uint32_t>(kbit * 1000));
-  decoder.SetRounding(rounding);
-  // 20 ms RTP frames: the state carries over from frame to frame.
-  return DecodeInFrames(decoder, codes, static_cast<size_t>(kbit * 20 / 8), 4);
-}
-
-// With libavcodec's two roundings (scale factor mix, 40 kbit/s leak) the decoder equals
-// ffmpeg's sample for sample, which checks every other block bit-exactly, in both packings
-// ("g726le" = RTP, "g726" = AAL2) and at every rate.
-TEST(G726Decode, MatchesFfmpegExactlyWithLibavcodecRounding) {
-  for (int kbit : {16, 24, 32, 40}) {
-    const std::vector<int16_t> reference = LoadPcm16("g726-" + std::to_string(kbit) + ".ref.s16le");
-    ASSERT_EQ(reference.size(), 8000u);
-    for (bool aal2 : {false, true}) {
-      const std::vector<int16_t> decoded = DecodeVector(kbit, aal2, G726Rounding::kLibavcodec);
-      ASSERT_EQ(decoded.size(), reference.size()) << kbit << " kbit/s aal2=" << aal2;
-      const Mismatch m = Compare(decoded, reference);
-      EXPECT_EQ(m.count, 0u) << kbit << " kbit/s aal2=" << aal2 << ": first at " << m.first
-                             << ", max |diff| " << m.maxAbs;
-    }
-  }
-}
-
-double SnrDb(const std::vector<int16_t>& decoded, const std::vector<int16_t>& reference) {
-  double signal = 0;
-  double noise = 0;
-  for (size_t i = 0; i < reference.size(); ++i) {
-    signal += double(reference[i]) * reference[i];
-    noise += double(decoded[i] - reference[i]) * (decoded[i] - reference[i]);
-  }
-  return noise == 0 ? 200.0 : 10 * std::log10(signal / noise);
-}
-
-// SoX's decoder (Sun's G.721/G.723 code) follows G.726's own arithmetic, so the default
-// rounding agrees with it: 3 and 8 samples differ (by 4 and 8) at 24 and 32 kbit/s, and at
-// 40 kbit/s a few hundred samples right after transition-detector resets, where the SoX
-// build's signal estimate is not zero although its predictor was just reset. libavcodec's
-// rounding, by contrast, drifts away from SoX everywhere, which shows what the comparison
-// can tell apart.
-TEST(G726Decode, StandardRoundingAgreesWithSox) {
-  for (int kbit : {24, 32, 40}) {
-    const std::vector<int16_t> reference = LoadPcm16("g726-" + std::to_string(kbit) + ".sox.s16le");
-    ASSERT_EQ(reference.size(), 8000u);
-    const std::vector<int16_t> standard = DecodeVector(kbit, false, G726Rounding::kStandard);
-    ASSERT_EQ(standard.size(), reference.size());
-    const Mismatch m = Compare(standard, reference);
-    EXPECT_LE(m.count, reference.size() / 20) << kbit << " kbit/s, first at " << m.first;
-    EXPECT_GT(SnrDb(standard, reference), 50.0) << kbit << " kbit/s";
-    const std::vector<int16_t> libavcodec = DecodeVector(kbit, false, G726Rounding::kLibavcodec);
-    EXPECT_LT(SnrDb(libavcodec, reference), 45.0) << kbit << " kbit/s";
-  }
-}
 
 TEST(G726Decode, PackingsReadCodeWordsInOppositeBitOrders) {
   // 24 kbit/s, code words 1..7 then 0 (3 bits each, 24 bits).

@@ -5,8 +5,6 @@
 // ffmpeg's decodes of the sent codes placed on the RTP timeline.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,18 +14,13 @@
 #include "codec/audio/AudioCodecs.h"
 #include "stream/CAudio_Stream.h"
 #include "tests/capture/CaptureBuilder.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
 
 std::vector<int16_t> Reference(const std::string& name) {
-  std::ifstream file(std::string(FENNIK_TEST_DATA) + "/captures/decoded/" + name, std::ios::binary);
-  const std::vector<char> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  std::vector<int16_t> samples(bytes.size() / 2);
-  for (size_t i = 0; i < samples.size(); ++i) {
-    samples[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
-  }
-  return samples;
+  return test::Pcm16(test::ReadFileBytes(test::TestData("captures/decoded/" + name)));
 }
 
 class RealCall : public ::testing::TestWithParam<const char*> {

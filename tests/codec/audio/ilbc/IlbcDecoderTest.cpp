@@ -7,30 +7,21 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "codec/audio/ilbc/IlbcDecoder.h"
 #include "codec/audio/ilbc/IlbcFrame.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik::ilbc {
 namespace {
 
 const std::string kData = std::string(FENNIK_TEST_DATA) + "/ilbc/";
 
-std::vector<uint8_t> Load(const std::string& name) {
-  std::ifstream file(kData + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
+std::vector<uint8_t> Load(const std::string& name) { return fennik::test::ReadFileBytes(kData + name); }
 
-std::vector<int16_t> LoadPcm(const std::string& name) {
-  const std::vector<uint8_t> bytes = Load(name);
-  std::vector<int16_t> pcm(bytes.size() / 2);
-  for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  return pcm;
-}
+std::vector<int16_t> LoadPcm(const std::string& name) { return fennik::test::Pcm16(Load(name)); }
 
 // The frames of an RFC 3952 storage file ("#!iLBC20\n" or "#!iLBC30\n", then the frames):
 // by default our corpus encoder's, with `prefix` "rfc3951-port" those of the RFC 3951 port.

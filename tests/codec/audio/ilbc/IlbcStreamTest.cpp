@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "codec/audio/CodecModules.h"
 #include "codec/audio/ilbc/IlbcDecoder.h"
 #include "view/CFieldTree.h"
+#include "tests/support/TestSupport.h"
 
 namespace fennik {
 namespace {
@@ -40,8 +40,7 @@ std::vector<int> TsharkPayloads(uint16_t sourcePort) {
 }
 
 std::vector<uint8_t> StorageFrames(int mode) {
-  std::ifstream file(kData + "ilbc" + std::to_string(mode) + ".lbc", std::ios::binary);
-  std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  std::vector<uint8_t> bytes = test::ReadFileBytes(kData + "ilbc" + std::to_string(mode) + ".lbc");
   bytes.erase(bytes.begin(), bytes.begin() + 9);  // "#!iLBC20\n"
   return bytes;
 }
