@@ -287,6 +287,9 @@ class C264_Decode : public C264_DecodeHeader {
   int RefCount(int a, int list) const { return ref_count_[list] * (FieldMb(a) ? 2 : 1); }
   void ReleasePendingField();
   void DeblockPicture();
+  // Deblocks the macroblock row above the one mb_addr completes, while its data is still in
+  // the cache (frame macroblocks only; every earlier row must be complete and deblocked).
+  void DeblockRowAbove(int mb_addr);
   void DeblockMacroblock(int mb_addr);
   void GatherIntraNeighbours(int mb_addr, int plane, int x, int y, int w, int h, int blk_w, struct IntraNeighbours& n);
   bool MbAvailable(int mb_addr, int nb) const;

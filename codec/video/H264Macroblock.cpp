@@ -705,6 +705,7 @@ bool C264_Decode::DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t siz
         mbs_[mb_addr].qp = static_cast<int8_t>(qp_);
         SetupSkip(mb_addr, mb);
         ReconstructMacroblock(mb_addr, mb);
+        DeblockRowAbove(mb_addr);
         ++mb_addr;
       }
       if (!MoreRbspData(br, rbsp, size)) return true;
@@ -730,6 +731,7 @@ bool C264_Decode::DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t siz
     }
     if (!IsSkipKind(mb.kind)) info.qp = static_cast<int8_t>(mb.kind == kMbIPCM ? 0 : qp_);
     ReconstructMacroblock(mb_addr, mb);
+    DeblockRowAbove(mb_addr);
     if (cabac) {
       if (mb.kind == kMbIPCM) cabac_.InitEngine(&br);
       // MBAFF: no end_of_slice_flag after a top macroblock; a slice holds whole pairs.

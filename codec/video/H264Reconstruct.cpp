@@ -527,10 +527,25 @@ void C264_Decode::PredictInterMb(int mb_addr) {
 
 void C264_Decode::DeblockPicture() {
   for (int mb = 0; mb < mb_count_; ++mb) {
-    if (mbs_[mb].slice < 0) continue;
-    const SliceInfo& s = slices_[mbs_[mb].slice];
-    if (s.disable_deblocking_filter_idc == 1) continue;
-    DeblockMacroblock(mb);
+    MbInfo& info = mbs_[mb];
+    if (info.slice < 0 || info.deblocked) continue;
+    info.deblocked = 1;
+    if (slices_[info.slice].disable_deblocking_filter_idc != 1) DeblockMacroblock(mb);
+  }
+}
+
+// The filter of a macroblock changes only its own samples and those of its left and top
+// neighbours, and intra prediction reads only the row above: once row r is decoded, row r - 1
+// can be filtered as the picture-wide pass would, provided every row before it was.
+void C264_Decode::DeblockRowAbove(int mb_addr) {
+  if (mbaff_ || (mb_addr + 1) % mb_width_ != 0 || mb_addr < mb_width_) return;
+  const int first = mb_addr + 1 - 2 * mb_width_;  // the row above's first macroblock
+  if (first > 0 && !mbs_[first - 1].deblocked) return;
+  for (int a = first; a <= mb_addr; ++a)
+    if (mbs_[a].slice < 0 || mbs_[a].deblocked) return;
+  for (int a = first; a < first + mb_width_; ++a) {
+    mbs_[a].deblocked = 1;
+    if (slices_[mbs_[a].slice].disable_deblocking_filter_idc != 1) DeblockMacroblock(a);
   }
 }
 
