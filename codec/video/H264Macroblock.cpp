@@ -724,7 +724,7 @@ bool C264_Decode::DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t siz
     bool ok;
     if (cabac) ok = ParseMacroblockCabac(mb_addr, mb);
     else ok = ParseMacroblockCavlc(br, mb_addr, mb);
-    if (!ok || !br.Ok()) {
+    if (!ok || !br.Ok() || (cabac && cabac_.Overrun())) {
       // Keep what was decoded so far; this macroblock is left as it was.
       info.slice = -1;
       return false;

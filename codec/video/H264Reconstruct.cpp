@@ -599,6 +599,9 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
   // samples on (4 quarter frame samples); an edge between a frame and a field macroblock has
   // at least strength 1.
   const int mvy_limit = q_field ? 2 : 4;
+  const int8_t* const refs[2] = {ref_idx_[0], ref_idx_[1]};
+  const int32_t* const serials[2] = {ref_serial_[0], ref_serial_[1]};
+  const H264Mv* const mvs[2] = {mv_[0], mv_[1]};
   auto strength = [&](int pm, int pidx, int qidx, int pblk, int qblk, bool mb_edge, bool horizontal) -> uint8_t {
     const MbInfo& p = mbs_[pm];
     if (IsIntraKind(p.kind) || IsIntraKind(q.kind)) {
@@ -607,14 +610,17 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
     }
     if ((p.nonzero >> pblk) & 1 || (q.nonzero >> qblk) & 1) return 2;
     if (mbaff_ && mb_edge && is_field(pm) != q_field) return 1;
-    // The common case first: the same reference pictures with the same vectors in both lists.
-    bool same = true;
-    for (int l = 0; l < 2 && same; ++l) {
-      const bool pu = ref_idx_[l][pidx] >= 0, qu = ref_idx_[l][qidx] >= 0;
-      same = pu == qu && (!pu || (ref_serial_[l][pidx] == ref_serial_[l][qidx] && mv_[l][pidx].x == mv_[l][qidx].x &&
-                                  mv_[l][pidx].y == mv_[l][qidx].y));
+    // The common case first: the same reference pictures with the same vectors in both lists,
+    // tested without branches (their outcome is hard to predict).
+    int differ = 0;
+    for (int l = 0; l < 2; ++l) {
+      const int pu = refs[l][pidx] >= 0, qu = refs[l][qidx] >= 0;
+      uint32_t pmv, qmv;
+      std::memcpy(&pmv, &mvs[l][pidx], 4);
+      std::memcpy(&qmv, &mvs[l][qidx], 4);
+      differ |= (pu ^ qu) | (pu & qu & ((serials[l][pidx] != serials[l][qidx]) | (pmv != qmv)));
     }
-    if (same) return 0;
+    if (!differ) return 0;
     int32_t pp[2], qq[2];
     H264Mv pmv[2], qmv[2];
     int pc = 0, qc = 0;
