@@ -641,6 +641,20 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
     const bool crossed = far(pmv[0], qmv[1]) || far(pmv[1], qmv[0]);
     return (straight && crossed) ? 1 : 0;
   };
+  // The motion of this macroblock's 4x4 blocks (raster) as one key per list: equal keys mean
+  // the same reference picture and vector, or both unused.
+  const bool q_intra = IsIntraKind(q.kind);
+  uint64_t keys[2][16];
+  if (!q_intra) {
+    for (int l = 0; l < 2; ++l)
+      for (int b = 0; b < 16; ++b) {
+        const int idx = base4 + (b >> 2) * stride4 + (b & 3);
+        uint32_t mv;
+        std::memcpy(&mv, &mvs[l][idx], 4);
+        keys[l][b] = refs[l][idx] >= 0 ? uint64_t{static_cast<uint32_t>(serials[l][idx])} << 32 | mv
+                                        : uint64_t{0xFFFFFFFE} << 32;
+      }
+  }
   auto thresholds = [&](int qp_p, int qp_q) {
     const int qpav = (qp_p + qp_q + 1) >> 1;
     EdgeThresholds t;
@@ -753,7 +767,14 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
           pblk = ((qy + 3) & 3) * 4 + qx;
           pidx = mb_edge ? BlockBase(pm) + 3 * stride4 + qx : qidx - stride4;
         }
-        bs[k] = strength(pm, pidx, qidx, pblk, qblk, mb_edge, dir == 1);
+        if (!mb_edge && !q_intra) {
+          // Inside an inter macroblock: strength 2 from the coefficients, else 0 unless the
+          // motion of the two blocks differs.
+          if ((q.nonzero >> pblk | q.nonzero >> qblk) & 1) bs[k] = 2;
+          else bs[k] = keys[0][pblk] == keys[0][qblk] && keys[1][pblk] == keys[1][qblk] ? 0 : strength(pm, pidx, qidx, pblk, qblk, false, dir == 1);
+        } else {
+          bs[k] = strength(pm, pidx, qidx, pblk, qblk, mb_edge, dir == 1);
+        }
         any |= bs[k] != 0;
       }
       if (!any) continue;
