@@ -662,14 +662,16 @@ void C264_Decode::BeginMacroblock(int mb_addr) {
   direct_cache_mb_ = -1;
   MbInfo& info = mbs_[mb_addr];
   const uint8_t pair_field = mbaff_ && (mb_addr & 1) ? mbs_[mb_addr - 1].field : 0;
-  info = MbInfo();
+  // Copied from a constant: a temporary built on the stack and read back at once stalls.
+  static const MbInfo kCleared{};
+  info = kCleared;
   info.slice = static_cast<int16_t>(slice_num_);
   if (!mbaff_) return;
   if (mb_addr & 1) {
     info.field = pair_field;
     SetPairField(mb_addr, pair_field);
   } else {
-    mbs_[mb_addr + 1] = MbInfo();
+    mbs_[mb_addr + 1] = kCleared;
     SetPairField(mb_addr, InferredPairField(mb_addr));
   }
 }
