@@ -408,6 +408,51 @@ void DeblockLuma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int a
   }
 }
 
+// The chroma edge filter on 8 lines in 16-bit lanes: p1, p0, q0, q1; returns the new p0 and
+// q0 in p0 and q0.
+void FilterChroma8(__m128i p1, __m128i& p0, __m128i& q0, __m128i q1, __m128i bsv, __m128i tc0v, int alpha, int beta) {
+  const __m128i av = _mm_set1_epi16(static_cast<int16_t>(alpha)), bv = _mm_set1_epi16(static_cast<int16_t>(beta));
+  const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2), four = _mm_set1_epi16(4);
+  __m128i filter = _mm_and_si128(_mm_cmplt_epi16(AbsDiff(p0, q0), av), _mm_cmplt_epi16(AbsDiff(p1, p0), bv));
+  filter = _mm_and_si128(filter, _mm_cmplt_epi16(AbsDiff(q1, q0), bv));
+  filter = _mm_andnot_si128(_mm_cmpeq_epi16(bsv, zero), filter);
+  if (_mm_movemask_epi8(filter) == 0) return;
+  const __m128i strong = _mm_cmpeq_epi16(bsv, four);
+  const __m128i tc = _mm_add_epi16(tc0v, _mm_set1_epi16(1));
+  __m128i delta = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1));
+  delta = Clamp(_mm_srai_epi16(_mm_add_epi16(delta, four), 3), _mm_sub_epi16(zero, tc), tc);
+  // The weak results are clipped by the final pack.
+  const __m128i w_p0 = _mm_add_epi16(p0, delta), w_q0 = _mm_sub_epi16(q0, delta);
+  const __m128i s_p0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p1, 1), p0), _mm_add_epi16(q1, two)), 2);
+  const __m128i s_q0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q1, 1), q0), _mm_add_epi16(p1, two)), 2);
+  p0 = Select(filter, Select(strong, s_p0, w_p0), p0);
+  q0 = Select(filter, Select(strong, s_q0, w_q0), q0);
+}
+
+void DeblockChroma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int alpha, int beta, const uint8_t tc0[4]) {
+  if (along != 1 && across != 1)
+    return ScalarKernels().deblock_chroma(q0p, across, along, bs, alpha, beta, tc0);
+  const __m128i bsv = _mm_setr_epi16(bs[0], bs[0], bs[1], bs[1], bs[2], bs[2], bs[3], bs[3]);
+  const int t0 = tc0[bs[0] & 3], t1 = tc0[bs[1] & 3], t2 = tc0[bs[2] & 3], t3 = tc0[bs[3] & 3];
+  const __m128i tc0v = _mm_setr_epi16(static_cast<int16_t>(t0), static_cast<int16_t>(t0), static_cast<int16_t>(t1),
+                                      static_cast<int16_t>(t1), static_cast<int16_t>(t2), static_cast<int16_t>(t2),
+                                      static_cast<int16_t>(t3), static_cast<int16_t>(t3));
+  if (along == 1) {  // horizontal edge: a row of 8 lines per sample position
+    __m128i p0 = Load8(q0p - across), q0 = Load8(q0p);
+    FilterChroma8(Load8(q0p - 2 * across), p0, q0, Load8(q0p + across), bsv, tc0v, alpha, beta);
+    Store8(q0p - across, p0);
+    Store8(q0p, q0);
+    return;
+  }
+  // Vertical edge: 8 rows of p1, p0, q0, q1, transposed (lanes 4..7 of the rows are zero).
+  __m128i v[8];
+  for (int i = 0; i < 8; ++i) v[i] = Load4(q0p + i * along - 2);
+  Transpose8x16(v);
+  FilterChroma8(v[0], v[1], v[2], v[3], bsv, tc0v, alpha, beta);
+  Transpose8x16(v);
+  for (int i = 0; i < 8; ++i) Store4(q0p + i * along - 2, v[i]);
+}
+
 }  // namespace
 
 void FillSse2Kernels(H264Kernels* k) {
@@ -422,6 +467,7 @@ void FillSse2Kernels(H264Kernels* k) {
   k->idct8_add = Idct8Add;
   k->dc_add = DcAdd;
   k->deblock_luma = DeblockLuma;
+  k->deblock_chroma = DeblockChroma;
 }
 
 }  // namespace fennik
