@@ -444,13 +444,30 @@ void DeblockChroma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int
     Store8(q0p, q0);
     return;
   }
-  // Vertical edge: 8 rows of p1, p0, q0, q1, transposed (lanes 4..7 of the rows are zero).
-  __m128i v[8];
-  for (int i = 0; i < 8; ++i) v[i] = Load4(q0p + i * along - 2);
-  Transpose8x16(v);
-  FilterChroma8(v[0], v[1], v[2], v[3], bsv, tc0v, alpha, beta);
-  Transpose8x16(v);
-  for (int i = 0; i < 8; ++i) Store4(q0p + i * along - 2, v[i]);
+  // Vertical edge: 8 rows of p1, p0, q0, q1 transposed by three rounds of byte interleaving
+  // into p1 | p0 and q0 | q1, and back by two.
+  auto row = [&](int i) {
+    int32_t v;
+    std::memcpy(&v, q0p + i * along - 2, 4);
+    return _mm_cvtsi32_si128(v);
+  };
+  const __m128i x = _mm_unpacklo_epi64(_mm_unpacklo_epi32(row(0), row(1)), _mm_unpacklo_epi32(row(2), row(3)));
+  const __m128i y = _mm_unpacklo_epi64(_mm_unpacklo_epi32(row(4), row(5)), _mm_unpacklo_epi32(row(6), row(7)));
+  const __m128i i0 = _mm_unpacklo_epi8(x, y), i1 = _mm_unpackhi_epi8(x, y);
+  const __m128i u0 = _mm_unpacklo_epi8(i0, i1), u1 = _mm_unpackhi_epi8(i0, i1);
+  const __m128i w0 = _mm_unpacklo_epi8(u0, u1), w1 = _mm_unpackhi_epi8(u0, u1);
+  const __m128i zero = _mm_setzero_si128();
+  __m128i p0 = _mm_unpackhi_epi8(w0, zero), q0 = _mm_unpacklo_epi8(w1, zero);
+  FilterChroma8(_mm_unpacklo_epi8(w0, zero), p0, q0, _mm_unpackhi_epi8(w1, zero), bsv, tc0v, alpha, beta);
+  const __m128i r0 = _mm_packus_epi16(_mm_unpacklo_epi8(w0, zero), p0);  // p1 | p0
+  const __m128i r1 = _mm_packus_epi16(q0, _mm_unpackhi_epi8(w1, zero));  // q0 | q1
+  const __m128i a0 = _mm_unpacklo_epi8(r0, r1), a1 = _mm_unpackhi_epi8(r0, r1);
+  __m128i lines[2] = {_mm_unpacklo_epi8(a0, a1), _mm_unpackhi_epi8(a0, a1)};  // 4 lines each
+  for (int i = 0; i < 8; ++i) {
+    const int32_t v = _mm_cvtsi128_si32(lines[i >> 2]);
+    std::memcpy(q0p + i * along - 2, &v, 4);
+    lines[i >> 2] = _mm_srli_si128(lines[i >> 2], 4);
+  }
 }
 
 }  // namespace
