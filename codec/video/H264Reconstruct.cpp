@@ -644,17 +644,15 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
   // The motion of this macroblock's 4x4 blocks (raster) as one key per list: equal keys mean
   // the same reference picture and vector, or both unused.
   const bool q_intra = IsIntraKind(q.kind);
+  auto key = [&](int l, int idx) {
+    uint32_t mv;
+    std::memcpy(&mv, &mvs[l][idx], 4);
+    return refs[l][idx] >= 0 ? uint64_t{static_cast<uint32_t>(serials[l][idx])} << 32 | mv : uint64_t{0xFFFFFFFE} << 32;
+  };
   uint64_t keys[2][16];
-  if (!q_intra) {
+  if (!q_intra)
     for (int l = 0; l < 2; ++l)
-      for (int b = 0; b < 16; ++b) {
-        const int idx = base4 + (b >> 2) * stride4 + (b & 3);
-        uint32_t mv;
-        std::memcpy(&mv, &mvs[l][idx], 4);
-        keys[l][b] = refs[l][idx] >= 0 ? uint64_t{static_cast<uint32_t>(serials[l][idx])} << 32 | mv
-                                        : uint64_t{0xFFFFFFFE} << 32;
-      }
-  }
+      for (int b = 0; b < 16; ++b) keys[l][b] = key(l, base4 + (b >> 2) * stride4 + (b & 3));
   auto thresholds = [&](int qp_p, int qp_q) {
     const int qpav = (qp_p + qp_q + 1) >> 1;
     EdgeThresholds t;
@@ -772,6 +770,10 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
           // motion of the two blocks differs.
           if ((q.nonzero >> pblk | q.nonzero >> qblk) & 1) bs[k] = 2;
           else bs[k] = keys[0][pblk] == keys[0][qblk] && keys[1][pblk] == keys[1][qblk] ? 0 : strength(pm, pidx, qidx, pblk, qblk, false, dir == 1);
+        } else if (!q_intra && !mbaff_ && !IsIntraKind(mbs_[pm].kind)) {
+          // A macroblock edge between inter macroblocks of a frame or field picture: likewise.
+          if ((mbs_[pm].nonzero >> pblk | q.nonzero >> qblk) & 1) bs[k] = 2;
+          else bs[k] = keys[0][qblk] == key(0, pidx) && keys[1][qblk] == key(1, pidx) ? 0 : strength(pm, pidx, qidx, pblk, qblk, true, dir == 1);
         } else {
           bs[k] = strength(pm, pidx, qidx, pblk, qblk, mb_edge, dir == 1);
         }
