@@ -70,8 +70,10 @@ uint8_t* C264_Decode::MbPixels(int plane, int a, int& stride) {
 }
 
 int C264_Decode::NeighbourLocation(int a, int xN, int yN, int w, int h, int& xW, int& yW) const {
-  xW = (xN + w) % w;
-  yW = (yN + h) % h;  // also for an unavailable location, so that callers get a valid block
+  // Also for an unavailable location, so that callers get a valid block (macroblock sizes
+  // are powers of two: a mask instead of a division).
+  xW = (w & (w - 1)) == 0 ? (xN + w) & (w - 1) : (xN + w) % w;
+  yW = (h & (h - 1)) == 0 ? (yN + h) & (h - 1) : (yN + h) % h;
   if (xN >= 0 && xN < w && yN >= 0 && yN < h) {
     yW = yN;
     return a;
