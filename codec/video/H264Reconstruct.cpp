@@ -753,6 +753,7 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
       const int pm = mb_edge ? (dir == 0 ? left : top) : mb_addr;
       uint8_t bs[4];
       bool any = false;
+      const int pbase = mb_edge ? BlockBase(pm) : 0;
       for (int k = 0; k < 4; ++k) {
         const int qx = dir == 0 ? e : k, qy = dir == 0 ? k : e;
         const int qblk = qy * 4 + qx;
@@ -760,10 +761,10 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
         int pblk, pidx;
         if (dir == 0) {
           pblk = qy * 4 + ((qx + 3) & 3);
-          pidx = mb_edge ? BlockBase(pm) + qy * stride4 + 3 : qidx - 1;
+          pidx = mb_edge ? pbase + qy * stride4 + 3 : qidx - 1;
         } else {
           pblk = ((qy + 3) & 3) * 4 + qx;
-          pidx = mb_edge ? BlockBase(pm) + 3 * stride4 + qx : qidx - stride4;
+          pidx = mb_edge ? pbase + 3 * stride4 + qx : qidx - stride4;
         }
         if (!mb_edge && !q_intra) {
           // Inside an inter macroblock: strength 2 from the coefficients, else 0 unless the
