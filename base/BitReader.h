@@ -78,6 +78,8 @@ class BitReader {
   bool ByteAligned() const { return (pos_ & 7) == 0; }
 
   size_t BitPosition() const { return pos_; }
+  const uint8_t* Data() const { return data_; }
+  size_t Size() const { return size_; }
   size_t BitsLeft() const { return pos_ >= size_ * 8 ? 0 : size_ * 8 - pos_; }
   bool Ok() const { return !error_; }
 

@@ -82,6 +82,20 @@ void Idct8(benchmark::State& s) {
 void DcAdd4(benchmark::State& s) {
   Run(s, [](const H264Kernels& k, Buffers& b) { k.dc_add(b.dst.data(), 64, b.coeffs[0], 4); });
 }
+// Deblocking of one edge (strengths 1..4 in its parts) with thresholds that filter most lines.
+template <bool kLuma>
+void DeblockEdge(benchmark::State& s, int across, int along) {
+  Run(s, [across, along](const H264Kernels& k, Buffers& b) {
+    static const uint8_t bs[4] = {1, 2, 3, 4}, tc0[4] = {0, 2, 4, 8};
+    uint8_t* q0 = b.dst.data() + 8 * 64 + 8;
+    if (kLuma) k.deblock_luma(q0, across, along, bs, 255, 255, tc0);
+    else k.deblock_chroma(q0, across, along, bs, 255, 255, tc0);
+  });
+}
+void DeblockLumaV(benchmark::State& s) { DeblockEdge<true>(s, 1, 64); }
+void DeblockLumaH(benchmark::State& s) { DeblockEdge<true>(s, 64, 1); }
+void DeblockChromaV(benchmark::State& s) { DeblockEdge<false>(s, 1, 64); }
+void DeblockChromaH(benchmark::State& s) { DeblockEdge<false>(s, 64, 1); }
 
 void Levels(benchmark::internal::Benchmark* b) {
   for (int level : {0, 1, 4}) b->Arg(level);  // scalar, sse2, avx2
@@ -99,6 +113,10 @@ BENCHMARK(Weight16)->Apply(Levels);
 BENCHMARK(Idct4)->Apply(Levels);
 BENCHMARK(Idct8)->Apply(Levels);
 BENCHMARK(DcAdd4)->Apply(Levels);
+BENCHMARK(DeblockLumaV)->Apply(Levels);
+BENCHMARK(DeblockLumaH)->Apply(Levels);
+BENCHMARK(DeblockChromaV)->Apply(Levels);
+BENCHMARK(DeblockChromaH)->Apply(Levels);
 
 }  // namespace
 

@@ -158,15 +158,15 @@ class C264_Decode : public C264_DecodeHeader {
   bool ParseChromaCabac(int mb_addr, MbParse& mb);
   bool ReadCavlcBlock(BitReader& br, int nc, int max_coeff, int32_t* levels, int& total);
   // A 4x4-based block of ctxBlockCat `cat` (0..4) of component `plane` (Cb and Cr of 4:4:4
-  // pictures use their own contexts for categories 0..2).
-  int CabacResidualBlock(int cat, int plane, int ctx_inc_cbf, int max_coeff, int32_t* levels);
+  // pictures use their own contexts for categories 0..2). The level of scan position i goes
+  // to out[scan[i]]; the caller has cleared `out`.
+  int CabacResidualBlock(int cat, int plane, int ctx_inc_cbf, int max_coeff, const uint8_t* scan, int32_t* out);
   void SetupSkip(int mb_addr, MbParse& mb);
   bool ParseIntraModes(int mb_addr, MbParse& mb, SyntaxSource& src);
   bool Transform8x8Allowed(const MbParse& mb) const;
   // Returns the number of non-zero levels, -1 on an error; with `cbf_inc` >= 0 (4:4:4
   // pictures) the block's coded_block_flag is decoded first.
-  int CabacResidualBlock8x8(int plane, int cbf_inc, int32_t* levels);
-  int CabacLevels(const uint8_t* pos, int count, int abs_base, int gt1_cap, int32_t* levels);
+  int CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* scan, int32_t* out);
   bool ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src);
   int LumaNeighbour(int mb_addr, int bx, int by, int& blk) const;
   int ChromaNeighbour(int mb_addr, int comp_blk_x, int comp_blk_y, int& blk) const;
@@ -252,6 +252,9 @@ class C264_Decode : public C264_DecodeHeader {
   const H264Picture* RefOf(int a, int list, int r, int& parity) const;
   int RefCount(int a, int list) const { return refs_.count[list] * (FieldMb(a) ? 2 : 1); }
   void DeblockPicture();
+  // Deblocks the macroblock row above the one mb_addr completes, while its data is still in
+  // the cache (frame macroblocks only; every earlier row must be complete and deblocked).
+  void DeblockRowAbove(int mb_addr);
   void DeblockMacroblock(int mb_addr);
   void GatherIntraNeighbours(int mb_addr, int plane, int x, int y, int w, int h, int blk_w, struct IntraNeighbours& n);
   bool MbAvailable(int mb_addr, int nb) const;

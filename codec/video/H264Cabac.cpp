@@ -46,8 +46,20 @@ void CabacEngine::InitContexts(bool kind_i, int cabac_init_idc, int slice_qp) {
 
 void CabacEngine::InitEngine(BitReader* br) {
   br_ = br;
-  range_ = 510;
-  offset_ = br_->Read(9);
+  core_.data = br->Data();
+  core_.size = br->Size();
+  core_.pos = br->BitPosition() / 8;
+  core_.value = 0;
+  core_.count = 0;
+  core_.range = 510;
+  core_.Refill();
+  core_.count -= 9;  // codIOffset: the first 9 bits
+}
+
+BitReader* CabacEngine::Reader() {
+  const size_t consumed = core_.BitsConsumed();
+  if (consumed > br_->BitPosition()) br_->Skip(consumed - br_->BitPosition());
+  return br_;
 }
 
 }  // namespace fennik

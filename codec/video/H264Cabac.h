@@ -1,15 +1,93 @@
 // The CABAC arithmetic decoding engine of H.264 9.3.1.2 and 9.3.3.2: context variables,
 // their initialisation from (m, n) and SliceQPY, and the decision, bypass and terminate
-// decoding of single bins. Bits come from the shared BitReader.
+// decoding of single bins.
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "base/BitReader.h"
 #include "codec/video/h264_cabac_tables.h"
 
 namespace fennik {
+
+// The engine's registers. codIOffset is kept with `count` further bits of the slice data
+// below it (offset == value >> count), so renormalisation only lowers `count` and the data is
+// read 32 bits at a time. Hot loops copy the core into a local variable, which the compiler
+// keeps in registers (stores to the uint8_t context states could otherwise alias it).
+struct CabacCore {
+  uint64_t value = 0;
+  uint32_t range = 510;
+  int count = 0;
+  const uint8_t* data = nullptr;
+  size_t size = 0;  // bytes
+  size_t pos = 0;   // next byte to load
+
+  // Bits consumed by the decoding process so far, from the start of the data.
+  size_t BitsConsumed() const { return pos * 8 - static_cast<size_t>(count); }
+
+  // Appends 32 bits (zeros past the end of the data); count stays below 48, so the value
+  // (codIOffset < 2^9 above the count bits) keeps within 64 bits.
+  void Refill() {
+    uint32_t word;
+    if (pos + 4 <= size) {
+      std::memcpy(&word, data + pos, 4);
+      if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
+    } else {
+      word = 0;
+      for (size_t i = 0; i < 4; ++i) word = (word << 8) | (pos + i < size ? data[pos + i] : 0u);
+    }
+    pos += 4;
+    value = (value << 32) | word;
+    count += 32;
+  }
+  void Renormalise() {
+    if (range >= 256) return;
+    const int shift = std::countl_zero(range) - 23;
+    range <<= shift;
+    count -= shift;
+    if (count < 16) Refill();
+  }
+  // DecodeDecision (9.3.3.2.1) with the context state s (pStateIdx << 1 | valMPS).
+  [[gnu::always_inline]] int Decision(uint8_t& s) {
+    const unsigned state = s;
+    const unsigned p = state >> 1;
+    const uint32_t lps = kCabacRangeTabLps[p][(range >> 6) & 3];
+    range -= lps;
+    const uint64_t scaled = uint64_t{range} << count;
+    int bin;
+    unsigned next;
+    if (value >= scaled) {
+      bin = static_cast<int>((state & 1) ^ 1);
+      value -= scaled;
+      range = lps;
+      next = (static_cast<unsigned>(kCabacTransIdxLps[p]) << 1) | ((state & 1) ^ (p == 0 ? 1u : 0u));
+    } else {
+      bin = static_cast<int>(state & 1);
+      next = (static_cast<unsigned>(kCabacTransIdxMps[p]) << 1) | (state & 1);
+    }
+    Renormalise();
+    s = static_cast<uint8_t>(next);
+    return bin;
+  }
+  int Bypass() {
+    if (--count < 16) Refill();
+    const uint64_t scaled = uint64_t{range} << count;
+    if (value >= scaled) {
+      value -= scaled;
+      return 1;
+    }
+    return 0;
+  }
+  int Terminate() {
+    range -= 2;
+    if (value >= (uint64_t{range} << count)) return 1;
+    Renormalise();
+    return 0;
+  }
+};
 
 class CabacEngine {
  public:
@@ -18,58 +96,22 @@ class CabacEngine {
   // Initialises the decoding engine at the reader's current (byte-aligned) position.
   void InitEngine(BitReader* br);
 
-  int DecodeDecision(int ctx_idx) {
-    uint8_t& s = state_[ctx_idx];
-    const int p = s >> 1;
-    int mps = s & 1;
-    const uint32_t lps = kCabacRangeTabLps[p][(range_ >> 6) & 3];
-    range_ -= lps;
-    int bin;
-    if (offset_ >= range_) {
-      bin = !mps;
-      offset_ -= range_;
-      range_ = lps;
-      if (p == 0) mps = 1 - mps;
-      s = static_cast<uint8_t>((kCabacTransIdxLps[p] << 1) | mps);
-    } else {
-      bin = mps;
-      s = static_cast<uint8_t>((kCabacTransIdxMps[p] << 1) | mps);
-    }
-    Renormalise();
-    return bin;
-  }
-  int DecodeBypass() {
-    offset_ = (offset_ << 1) | br_->ReadBit();
-    if (offset_ >= range_) {
-      offset_ -= range_;
-      return 1;
-    }
-    return 0;
-  }
-  int DecodeTerminate() {
-    range_ -= 2;
-    if (offset_ >= range_) return 1;
-    Renormalise();
-    return 0;
-  }
-  // The reader the engine takes its bits from (I_PCM samples are read from it directly).
-  BitReader* Reader() { return br_; }
+  int DecodeDecision(int ctx_idx) { return core_.Decision(state_[ctx_idx]); }
+  int DecodeBypass() { return core_.Bypass(); }
+  int DecodeTerminate() { return core_.Terminate(); }
+  // The reader the engine takes its bits from, moved to the first bit the engine has not
+  // consumed (I_PCM samples are read from it directly).
+  BitReader* Reader();
   // True once the engine has read past the end of the slice data.
-  bool Overrun() const { return !br_->Ok(); }
+  bool Overrun() const { return !br_->Ok() || core_.BitsConsumed() > core_.size * 8; }
+
+  // For hot loops: the registers (copy them out and back) and the context states.
+  CabacCore& Core() { return core_; }
+  uint8_t* States() { return state_; }
 
  private:
-  // RenormD (9.3.3.2.2) in one step: the shift that brings range_ back to 9 bits, and as
-  // many bits read at once.
-  void Renormalise() {
-    if (range_ >= 256) return;
-    const int shift = std::countl_zero(range_) - 23;
-    range_ <<= shift;
-    offset_ = (offset_ << shift) | br_->Read(shift);
-  }
-
   uint8_t state_[kCabacContextCount] = {};  // pStateIdx << 1 | valMPS
-  uint32_t range_ = 510;
-  uint32_t offset_ = 0;
+  CabacCore core_;
   BitReader* br_ = nullptr;
 };
 

@@ -18,7 +18,10 @@ void FilterLumaEdge(uint8_t* q0p, int across, int along, const uint8_t bs[4], co
 }
 
 void FilterChromaEdge(uint8_t* q0p, int across, int along, int count, const uint8_t bs[4], const EdgeThresholds& t) {
-  FilterChromaLines(q0p, across, along, count, bs, count / 4, t);
+  if (count != 8) return FilterChromaLines(q0p, across, along, count, bs, count / 4, t);
+  const uint8_t* tc0 = kDeblockTc0[t.index_a];
+  const uint8_t tc0_by_bs[4] = {0, tc0[0], tc0[1], tc0[2]};
+  Kernels().deblock_chroma(q0p, across, along, bs, t.alpha, t.beta, tc0_by_bs);
 }
 
 void FilterLumaLines(uint8_t* q0p, int across, int along, int count, const uint8_t* bs, int per_bs,

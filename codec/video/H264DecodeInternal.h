@@ -62,6 +62,7 @@ struct C264_Decode::MbInfo {
   uint8_t mvd[2][16][2] = {};     // |mvd| per 4x4 block, capped at 127 (CABAC contexts)
   uint8_t transform_8x8 = 0;      // transform_size_8x8_flag
   uint8_t field = 0;              // mb_field_decoding_flag (MBAFF frames)
+  uint8_t deblocked = 0;          // passed by the deblocking filter (filtered or not)
 };
 
 struct C264_Decode::SliceInfo {

@@ -11,9 +11,15 @@ namespace {
 // Copies the (w + 5) x (h + 5) window starting at (x - 2, y - 2) into `out`, repeating edge
 // samples where the window leaves the picture. Returns a pointer to sample (x, y) in out.
 const uint8_t* FetchWindow(const RefPlane& ref, int x, int y, int w, int h, uint8_t* out, int out_stride) {
+  // Windows beyond only the top or bottom edge copy whole rows.
+  const bool inside_x = x - 2 >= 0 && x + w + 3 <= ref.width;
   for (int j = 0; j < h + 5; ++j) {
     int yy = std::clamp(y - 2 + j, 0, ref.height - 1);
     const uint8_t* row = ref.data + yy * ref.stride;
+    if (inside_x) {
+      std::memcpy(out + j * out_stride, row + x - 2, static_cast<size_t>(w + 5));
+      continue;
+    }
     for (int i = 0; i < w + 5; ++i) out[j * out_stride + i] = row[std::clamp(x - 2 + i, 0, ref.width - 1)];
   }
   return out + 2 * out_stride + 2;

@@ -70,8 +70,10 @@ uint8_t* C264_Decode::MbPixels(int plane, int a, int& stride) {
 }
 
 int C264_Decode::NeighbourLocation(int a, int xN, int yN, int w, int h, int& xW, int& yW) const {
-  xW = (xN + w) % w;
-  yW = (yN + h) % h;  // also for an unavailable location, so that callers get a valid block
+  // Also for an unavailable location, so that callers get a valid block (macroblock sizes
+  // are powers of two: a mask instead of a division).
+  xW = (w & (w - 1)) == 0 ? (xN + w) & (w - 1) : (xN + w) % w;
+  yW = (h & (h - 1)) == 0 ? (yN + h) & (h - 1) : (yN + h) % h;
   if (xN >= 0 && xN < w && yN >= 0 && yN < h) {
     yW = yN;
     return a;
@@ -662,14 +664,16 @@ void C264_Decode::BeginMacroblock(int mb_addr) {
   direct_cache_mb_ = -1;
   MbInfo& info = mbs_[mb_addr];
   const uint8_t pair_field = mbaff_ && (mb_addr & 1) ? mbs_[mb_addr - 1].field : 0;
-  info = MbInfo();
+  // Copied from a constant: a temporary built on the stack and read back at once stalls.
+  static const MbInfo kCleared{};
+  info = kCleared;
   info.slice = static_cast<int16_t>(slice_num_);
   if (!mbaff_) return;
   if (mb_addr & 1) {
     info.field = pair_field;
     SetPairField(mb_addr, pair_field);
   } else {
-    mbs_[mb_addr + 1] = MbInfo();
+    mbs_[mb_addr + 1] = kCleared;
     SetPairField(mb_addr, InferredPairField(mb_addr));
   }
 }
@@ -705,6 +709,7 @@ bool C264_Decode::DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t siz
         mbs_[mb_addr].qp = static_cast<int8_t>(qp_);
         SetupSkip(mb_addr, mb);
         ReconstructMacroblock(mb_addr, mb);
+        DeblockRowAbove(mb_addr);
         ++mb_addr;
       }
       if (!MoreRbspData(br, rbsp, size)) return true;
@@ -723,13 +728,14 @@ bool C264_Decode::DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t siz
     bool ok;
     if (cabac) ok = ParseMacroblockCabac(mb_addr, mb);
     else ok = ParseMacroblockCavlc(br, mb_addr, mb);
-    if (!ok || !br.Ok()) {
+    if (!ok || !br.Ok() || (cabac && cabac_.Overrun())) {
       // Keep what was decoded so far; this macroblock is left as it was.
       info.slice = -1;
       return false;
     }
     if (!IsSkipKind(mb.kind)) info.qp = static_cast<int8_t>(mb.kind == kMbIPCM ? 0 : qp_);
     ReconstructMacroblock(mb_addr, mb);
+    DeblockRowAbove(mb_addr);
     if (cabac) {
       if (mb.kind == kMbIPCM) cabac_.InitEngine(&br);
       // MBAFF: no end_of_slice_flag after a top macroblock; a slice holds whole pairs.

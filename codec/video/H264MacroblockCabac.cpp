@@ -377,87 +377,126 @@ bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
   return ParseResidualCabac(mb_addr, mb);
 }
 
-// residual_block_cabac (7.3.5.3.3) of one block: coded_block_flag (context increment given),
-// significance map and levels. Writes levels in scan order; returns the number of non-zero
-// coefficients, or -1 on an error.
-int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coeff, int32_t* levels) {
-  for (int i = 0; i < max_coeff; ++i) levels[i] = 0;
-  if (!cabac_.DecodeDecision(kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc)) return 0;
-  uint8_t pos[16];  // scan positions of the significant coefficients, increasing
-  int last = max_coeff - 1;
-  const int fld = mb_field_ ? 1 : 0;
-  const int sig_base = kCtxSignificant[fld][plane] + kSigCatOffset[cat];
-  const int last_base = kCtxLast[fld][plane] + kSigCatOffset[cat];
-  // Chroma DC: the context follows the coefficient's 2x2 group (NumC8x8 of them).
-  const int dc_group = max_coeff / 4;
-  int count = 0;
-  for (int i = 0; i < max_coeff - 1; ++i) {
-    const int inc = cat == 3 ? std::min(i / dc_group, 2) : i;
-    if (cabac_.DecodeDecision(sig_base + inc)) {
-      pos[count++] = static_cast<uint8_t>(i);
-      if (cabac_.DecodeDecision(last_base + inc)) {
-        last = i;
-        break;
-      }
-    }
-  }
-  if (last == max_coeff - 1) pos[count++] = static_cast<uint8_t>(last);
-  return CabacLevels(pos, count, kCtxAbsLevel[plane] + kAbsCatOffset[cat], cat == 3 ? 3 : 4, levels);
-}
+namespace {
 
-// coeff_abs_level_minus1 and the signs of the significant coefficients, last to first
-// (9.3.3.1.3): the greater-than-one contexts stop at abs_base + 5 + `gt1_cap`. Returns
-// `count`, or -1 when the data ran out.
-int C264_Decode::CabacLevels(const uint8_t* pos, int count, int abs_base, int gt1_cap, int32_t* levels) {
-  int eq1 = 0, gt1 = 0;
+// coeff_abs_level_minus1 contexts as a state machine of (numDecodAbsLevelGt1,
+// numDecodAbsLevelEq1) (9.3.3.1.3): the ctxIdxInc of the first bin and of the further prefix
+// bins in each state (the latter for a cap of 4; chroma DC caps at 3), and the next state after
+// a level of 1 or of more.
+constexpr uint8_t kLevelFirstInc[8] = {1, 2, 3, 4, 0, 0, 0, 0};
+constexpr uint8_t kLevelRestInc[2][8] = {{5, 5, 5, 5, 6, 7, 8, 9}, {5, 5, 5, 5, 6, 7, 8, 8}};
+constexpr uint8_t kLevelNextEq1[8] = {1, 2, 3, 3, 4, 5, 6, 7};
+constexpr uint8_t kLevelNextGt1[8] = {4, 4, 4, 4, 5, 6, 7, 7};
+constexpr uint8_t kIdentityScan[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+
+// coeff_abs_level_minus1 and the signs of the significant coefficients at scan positions
+// pos[0..count), last to first. Returns false when an Exp-Golomb suffix is too long.
+bool DecodeLevels(CabacCore& c, uint8_t* abs_ctx, const uint8_t* pos, int count, bool dc_cap, const uint8_t* scan,
+                  int32_t* out) {
+  const uint8_t* rest_inc = kLevelRestInc[dc_cap ? 1 : 0];
+  unsigned node = 0;
   for (int n = count - 1; n >= 0; --n) {
-    const int i = pos[n];
-    int value;
-    if (!cabac_.DecodeDecision(abs_base + (gt1 != 0 ? 0 : std::min(4, 1 + eq1)))) {
-      value = 1;
+    int value = 1;
+    if (!c.Decision(abs_ctx[kLevelFirstInc[node]])) {
+      node = kLevelNextEq1[node];
     } else {
-      const int ctx = abs_base + 5 + std::min(gt1_cap, gt1);
+      uint8_t& ctx = abs_ctx[rest_inc[node]];
       int prefix = 1;
-      while (prefix < 14 && cabac_.DecodeDecision(ctx)) ++prefix;
+      while (prefix < 14 && c.Decision(ctx)) ++prefix;
       value = prefix + 1;
       if (prefix >= 14) {  // UEG0 suffix
         int k = 0, suffix = 0;
-        while (cabac_.DecodeBypass()) {
+        while (c.Bypass()) {
           suffix += 1 << k;
-          if (++k > 24) return -1;
+          if (++k > 24) return false;
         }
-        while (k-- > 0) suffix += cabac_.DecodeBypass() << k;
+        while (k-- > 0) suffix += c.Bypass() << k;
         value += suffix;
       }
+      node = kLevelNextGt1[node];
     }
-    if (value == 1) ++eq1;
-    else ++gt1;
-    levels[i] = cabac_.DecodeBypass() ? -value : value;
+    out[scan[pos[n]]] = c.Bypass() ? -value : value;
   }
-  return cabac_.Overrun() ? -1 : count;
+  return true;
+}
+
+}  // namespace
+
+// residual_block_cabac (7.3.5.3.3) of one block: coded_block_flag (context increment given),
+// significance map and levels. Returns the number of non-zero coefficients, or -1 on an
+// error. The engine's registers live in a local copy for the block.
+int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coeff, const uint8_t* scan,
+                                    int32_t* out) {
+  uint8_t* const states = cabac_.States();
+  CabacCore c = cabac_.Core();
+  if (!c.Decision(states[kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc])) {
+    cabac_.Core() = c;
+    return 0;
+  }
+  if (cat == 3) scan = kIdentityScan;  // chroma DC levels stay in parse order
+  uint8_t pos[16];  // scan positions of the significant coefficients, increasing
+  const int fld = mb_field_ ? 1 : 0;
+  uint8_t* const sig = states + kCtxSignificant[fld][plane] + kSigCatOffset[cat];
+  uint8_t* const last = states + kCtxLast[fld][plane] + kSigCatOffset[cat];
+  const int end = max_coeff - 1;
+  int count = 0;
+  bool closed = false;  // last_significant_coeff_flag seen
+  if (cat == 3) {
+    // Chroma DC: the context follows the coefficient's 2x2 group (NumC8x8 of them).
+    const int dc_group = max_coeff / 4;
+    for (int i = 0; i < end && !closed; ++i) {
+      const int inc = std::min(i / dc_group, 2);
+      if (c.Decision(sig[inc])) {
+        pos[count++] = static_cast<uint8_t>(i);
+        closed = c.Decision(last[inc]) != 0;
+      }
+    }
+  } else {
+    for (int i = 0; i < end; ++i) {
+      if (c.Decision(sig[i])) {
+        pos[count++] = static_cast<uint8_t>(i);
+        if (c.Decision(last[i])) {
+          closed = true;
+          break;
+        }
+      }
+    }
+  }
+  if (!closed) pos[count++] = static_cast<uint8_t>(end);
+  const bool ok = DecodeLevels(c, states + kCtxAbsLevel[plane] + kAbsCatOffset[cat], pos, count, cat == 3, scan, out);
+  cabac_.Core() = c;
+  return ok && !cabac_.Overrun() ? count : -1;
 }
 
 // residual_block_cabac of an 8x8 block (ctxBlockCat 5, 9, 13): significance contexts from
-// Table 9-43. Returns the number of non-zero coefficients (levels in scan order), or -1 on
-// an error.
-int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, int32_t* levels) {
-  for (int i = 0; i < 64; ++i) levels[i] = 0;
-  if (cbf_inc >= 0 && !cabac_.DecodeDecision(kCtxCbf8x8[plane] + cbf_inc)) return 0;
+// Table 9-43. Returns the number of non-zero coefficients, or -1 on an error.
+int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* scan, int32_t* out) {
+  uint8_t* const states = cabac_.States();
+  CabacCore c = cabac_.Core();
+  if (cbf_inc >= 0 && !c.Decision(states[kCtxCbf8x8[plane] + cbf_inc])) {
+    cabac_.Core() = c;
+    return 0;
+  }
   uint8_t pos[64];  // scan positions of the significant coefficients, increasing
-  int last = 63, count = 0;
+  int count = 0;
+  bool closed = false;
   const int fld = mb_field_ ? 1 : 0;
   const uint8_t* sig_inc = fld ? kSigCoeffCtx8x8Field : kSigCoeffCtx8x8;
+  uint8_t* const sig = states + kCtxSignificant8x8[fld][plane];
+  uint8_t* const last = states + kCtxLast8x8[fld][plane];
   for (int i = 0; i < 63; ++i) {
-    if (cabac_.DecodeDecision(kCtxSignificant8x8[fld][plane] + sig_inc[i])) {
+    if (c.Decision(sig[sig_inc[i]])) {
       pos[count++] = static_cast<uint8_t>(i);
-      if (cabac_.DecodeDecision(kCtxLast8x8[fld][plane] + kLastCoeffCtx8x8[i])) {
-        last = i;
+      if (c.Decision(last[kLastCoeffCtx8x8[i]])) {
+        closed = true;
         break;
       }
     }
   }
-  if (last == 63) pos[count++] = 63;
-  return CabacLevels(pos, count, kCtxAbsLevel8x8[plane], 4, levels);
+  if (!closed) pos[count++] = 63;
+  const bool ok = DecodeLevels(c, states + kCtxAbsLevel8x8[plane], pos, count, false, scan, out);
+  cabac_.Core() = c;
+  return ok && !cabac_.Overrun() ? count : -1;
 }
 
 bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
@@ -479,18 +518,16 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
     if (mbs_[n].kind == kMbIPCM) return 1;
     return (mbs_[n].cbf & bit) ? 1 : 0;
   };
-  int32_t levels[16];
   if (mb.kind == kMbI16x16) {
     const uint64_t bit = CbfDc(plane);
     const int inc = cond(NeighbourMb(mb_addr, 0), bit) + 2 * cond(NeighbourMb(mb_addr, 1), bit);
-    const int n = CabacResidualBlock(0, plane, inc, 16, levels);
+    std::memset(mb.luma_dc[plane], 0, sizeof(mb.luma_dc[plane]));
+    const int n = CabacResidualBlock(0, plane, inc, 16, scan4x4_, mb.luma_dc[plane]);
     if (n < 0) return false;
-    for (int i = 0; i < 16; ++i) mb.luma_dc[plane][scan4x4_[i]] = levels[i];
     mb.luma_dc_coded[plane] = n > 0;
     if (n > 0) info.cbf |= bit;
   }
   if (mb.transform_8x8) {
-    int32_t levels64[64];
     for (int b8 = 0; b8 < 4; ++b8) {
       if (!(mb.cbp & (1 << b8))) continue;
       const int x0 = (b8 & 1) * 2, y0 = (b8 >> 1) * 2;
@@ -511,9 +548,9 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
         };
         cbf_inc = cond8(x0 - 1, y0) + 2 * cond8(x0, y0 - 1);
       }
-      const int n = CabacResidualBlock8x8(plane, cbf_inc, levels64);
+      std::memset(mb.luma8x8[plane][b8], 0, sizeof(mb.luma8x8[plane][b8]));
+      const int n = CabacResidualBlock8x8(plane, cbf_inc, scan8x8_, mb.luma8x8[plane][b8]);
       if (n < 0) return false;
-      for (int i = 0; i < 64; ++i) mb.luma8x8[plane][b8][scan8x8_[i]] = levels64[i];
       // Without a flag of its own (4:2:0, 4:2:2) the block's coded_block_flag is inferred to
       // be 1 for its neighbours' contexts.
       if (cbf_inc < 0 || n > 0) info.cbf |= uint64_t{0x33} << (plane * 16 + y0 * 4 + x0);
@@ -533,9 +570,8 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
     const int b = LumaNeighbour(mb_addr, bx, by - 1, bb);
     const int inc = cond(a, CbfBlock(plane, ba)) + 2 * cond(b, CbfBlock(plane, bb));
     const bool ac = mb.kind == kMbI16x16;
-    const int n = CabacResidualBlock(ac ? 1 : 2, plane, inc, ac ? 15 : 16, levels);
+    const int n = CabacResidualBlock(ac ? 1 : 2, plane, inc, ac ? 15 : 16, scan4x4_ + (ac ? 1 : 0), mb.luma[plane][blk]);
     if (n < 0) return false;
-    for (int i = 0; i < (ac ? 15 : 16); ++i) mb.luma[plane][blk][scan4x4_[i + (ac ? 1 : 0)]] = levels[i];
     if (n > 0) {
       info.cbf |= CbfBlock(plane, by * 4 + bx);
       if (plane == 0) info.nonzero |= static_cast<uint16_t>(1 << (by * 4 + bx));
@@ -555,16 +591,14 @@ bool C264_Decode::ParseChromaCabac(int mb_addr, MbParse& mb) {
     return (mbs_[n].cbf & bit) ? 1 : 0;
   };
   const int blocks = mb_ch_ / 4 * 2;  // 4x4 blocks per component: 4 or 8
-  int32_t levels[16];
   const int cbp_chroma = mb.cbp >> 4;
   for (int c = 0; c < 2; ++c) {
     std::memset(mb.chroma_dc[c], 0, sizeof(mb.chroma_dc[c]));
     if (!(cbp_chroma & 3)) continue;
     const uint64_t bit = CbfDc(c + 1);
     const int inc = cond(NeighbourMb(mb_addr, 0), bit) + 2 * cond(NeighbourMb(mb_addr, 1), bit);
-    const int n = CabacResidualBlock(3, 0, inc, blocks, levels);
+    const int n = CabacResidualBlock(3, 0, inc, blocks, nullptr, mb.chroma_dc[c]);
     if (n < 0) return false;
-    for (int i = 0; i < blocks; ++i) mb.chroma_dc[c][i] = levels[i];
     mb.chroma_dc_coded[c] = n > 0;
     if (n > 0) info.cbf |= bit;
   }
@@ -577,9 +611,8 @@ bool C264_Decode::ParseChromaCabac(int mb_addr, MbParse& mb) {
       const int a = ChromaNeighbour(mb_addr, bx - 1, by, ba);
       const int b = ChromaNeighbour(mb_addr, bx, by - 1, bb);
       const int inc = cond(a, CbfChromaAc(c, ba)) + 2 * cond(b, CbfChromaAc(c, bb));
-      const int n = CabacResidualBlock(4, 0, inc, 15, levels);
+      const int n = CabacResidualBlock(4, 0, inc, 15, scan4x4_ + 1, mb.chroma_ac[c][blk]);
       if (n < 0) return false;
-      for (int i = 0; i < 15; ++i) mb.chroma_ac[c][blk][scan4x4_[i + 1]] = levels[i];
       if (n > 0) {
         info.cbf |= CbfChromaAc(c, blk);
         mb.chroma_coded |= static_cast<uint16_t>(1 << (c * 8 + blk));

@@ -575,10 +575,25 @@ void C264_Decode::WriteUniPrediction(const InterMb& m, int l, int ref_idx, Inter
 
 void C264_Decode::DeblockPicture() {
   for (int mb = 0; mb < mb_count_; ++mb) {
-    if (mbs_[mb].slice < 0) continue;
-    const SliceInfo& s = slices_[mbs_[mb].slice];
-    if (s.disable_deblocking_filter_idc == 1) continue;
-    DeblockMacroblock(mb);
+    MbInfo& info = mbs_[mb];
+    if (info.slice < 0 || info.deblocked) continue;
+    info.deblocked = 1;
+    if (slices_[info.slice].disable_deblocking_filter_idc != 1) DeblockMacroblock(mb);
+  }
+}
+
+// The filter of a macroblock changes only its own samples and those of its left and top
+// neighbours, and intra prediction reads only the row above: once row r is decoded, row r - 1
+// can be filtered as the picture-wide pass would, provided every row before it was.
+void C264_Decode::DeblockRowAbove(int mb_addr) {
+  if (mbaff_ || (mb_addr + 1) % mb_width_ != 0 || mb_addr < mb_width_) return;
+  const int first = mb_addr + 1 - 2 * mb_width_;  // the row above's first macroblock
+  if (first > 0 && !mbs_[first - 1].deblocked) return;
+  for (int a = first; a <= mb_addr; ++a)
+    if (mbs_[a].slice < 0 || mbs_[a].deblocked) return;
+  for (int a = first; a < first + mb_width_; ++a) {
+    mbs_[a].deblocked = 1;
+    if (slices_[mbs_[a].slice].disable_deblocking_filter_idc != 1) DeblockMacroblock(a);
   }
 }
 
@@ -632,6 +647,9 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
   // samples on (4 quarter frame samples); an edge between a frame and a field macroblock has
   // at least strength 1.
   const int mvy_limit = q_field ? 2 : 4;
+  const int8_t* const refs[2] = {ref_idx_[0], ref_idx_[1]};
+  const int32_t* const serials[2] = {ref_serial_[0], ref_serial_[1]};
+  const H264Mv* const mvs[2] = {mv_[0], mv_[1]};
   auto strength = [&](int pm, int pidx, int qidx, int pblk, int qblk, bool mb_edge, bool horizontal) -> uint8_t {
     const MbInfo& p = mbs_[pm];
     if (IsIntraKind(p.kind) || IsIntraKind(q.kind)) {
@@ -640,14 +658,17 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
     }
     if ((p.nonzero >> pblk) & 1 || (q.nonzero >> qblk) & 1) return 2;
     if (mbaff_ && mb_edge && is_field(pm) != q_field) return 1;
-    // The common case first: the same reference pictures with the same vectors in both lists.
-    bool same = true;
-    for (int l = 0; l < 2 && same; ++l) {
-      const bool pu = ref_idx_[l][pidx] >= 0, qu = ref_idx_[l][qidx] >= 0;
-      same = pu == qu && (!pu || (ref_serial_[l][pidx] == ref_serial_[l][qidx] && mv_[l][pidx].x == mv_[l][qidx].x &&
-                                  mv_[l][pidx].y == mv_[l][qidx].y));
+    // The common case first: the same reference pictures with the same vectors in both lists,
+    // tested without branches (their outcome is hard to predict).
+    int differ = 0;
+    for (int l = 0; l < 2; ++l) {
+      const int pu = refs[l][pidx] >= 0, qu = refs[l][qidx] >= 0;
+      uint32_t pmv, qmv;
+      std::memcpy(&pmv, &mvs[l][pidx], 4);
+      std::memcpy(&qmv, &mvs[l][qidx], 4);
+      differ |= (pu ^ qu) | (pu & qu & ((serials[l][pidx] != serials[l][qidx]) | (pmv != qmv)));
     }
-    if (same) return 0;
+    if (!differ) return 0;
     int32_t pp[2], qq[2];
     H264Mv pmv[2], qmv[2];
     int pc = 0, qc = 0;
@@ -668,6 +689,18 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
     const bool crossed = far(pmv[0], qmv[1]) || far(pmv[1], qmv[0]);
     return (straight && crossed) ? 1 : 0;
   };
+  // The motion of this macroblock's 4x4 blocks (raster) as one key per list: equal keys mean
+  // the same reference picture and vector, or both unused.
+  const bool q_intra = IsIntraKind(q.kind);
+  auto key = [&](int l, int idx) {
+    uint32_t mv;
+    std::memcpy(&mv, &mvs[l][idx], 4);
+    return refs[l][idx] >= 0 ? uint64_t{static_cast<uint32_t>(serials[l][idx])} << 32 | mv : uint64_t{0xFFFFFFFE} << 32;
+  };
+  uint64_t keys[2][16];
+  if (!q_intra)
+    for (int l = 0; l < 2; ++l)
+      for (int b = 0; b < 16; ++b) keys[l][b] = key(l, base4 + (b >> 2) * stride4 + (b & 3));
   auto thresholds = [&](int qp_p, int qp_q) {
     const int qpav = (qp_p + qp_q + 1) >> 1;
     EdgeThresholds t;
@@ -768,6 +801,7 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
       const int pm = mb_edge ? (dir == 0 ? left : top) : mb_addr;
       uint8_t bs[4];
       bool any = false;
+      const int pbase = mb_edge ? BlockBase(pm) : 0;
       for (int k = 0; k < 4; ++k) {
         const int qx = dir == 0 ? e : k, qy = dir == 0 ? k : e;
         const int qblk = qy * 4 + qx;
@@ -775,12 +809,23 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
         int pblk, pidx;
         if (dir == 0) {
           pblk = qy * 4 + ((qx + 3) & 3);
-          pidx = mb_edge ? BlockBase(pm) + qy * stride4 + 3 : qidx - 1;
+          pidx = mb_edge ? pbase + qy * stride4 + 3 : qidx - 1;
         } else {
           pblk = ((qy + 3) & 3) * 4 + qx;
-          pidx = mb_edge ? BlockBase(pm) + 3 * stride4 + qx : qidx - stride4;
+          pidx = mb_edge ? pbase + 3 * stride4 + qx : qidx - stride4;
         }
-        bs[k] = strength(pm, pidx, qidx, pblk, qblk, mb_edge, dir == 1);
+        if (!mb_edge && !q_intra) {
+          // Inside an inter macroblock: strength 2 from the coefficients, else 0 unless the
+          // motion of the two blocks differs.
+          if ((q.nonzero >> pblk | q.nonzero >> qblk) & 1) bs[k] = 2;
+          else bs[k] = keys[0][pblk] == keys[0][qblk] && keys[1][pblk] == keys[1][qblk] ? 0 : strength(pm, pidx, qidx, pblk, qblk, false, dir == 1);
+        } else if (!q_intra && !mbaff_ && !IsIntraKind(mbs_[pm].kind)) {
+          // A macroblock edge between inter macroblocks of a frame or field picture: likewise.
+          if ((mbs_[pm].nonzero >> pblk | q.nonzero >> qblk) & 1) bs[k] = 2;
+          else bs[k] = keys[0][qblk] == key(0, pidx) && keys[1][qblk] == key(1, pidx) ? 0 : strength(pm, pidx, qidx, pblk, qblk, true, dir == 1);
+        } else {
+          bs[k] = strength(pm, pidx, qidx, pblk, qblk, mb_edge, dir == 1);
+        }
         any |= bs[k] != 0;
       }
       if (!any) continue;

@@ -42,6 +42,11 @@ struct H264Kernels {
   // the step along it; bs[k] is the strength of lines 4k..4k+3 and tc0[bs] tC0 for bS 1..3.
   void (*deblock_luma)(uint8_t* q0, int across, int along, const uint8_t bs[4], int alpha, int beta,
                        const uint8_t tc0[4]);
+  // The chroma deblocking filter of one 8-sample edge of a 4:2:0 or 4:2:2 picture (8.7.2.3,
+  // 8.7.2.4 with chromaStyleFilteringFlag): bs[k] is the strength of lines 2k and 2k + 1, tC0
+  // as for luma.
+  void (*deblock_chroma)(uint8_t* q0, int across, int along, const uint8_t bs[4], int alpha, int beta,
+                         const uint8_t tc0[4]);
 };
 
 // The table for the best instruction set of this CPU within the FENNIK_SIMD cap, filled on

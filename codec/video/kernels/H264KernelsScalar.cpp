@@ -171,6 +171,26 @@ void DeblockLuma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int a
   }
 }
 
+void DeblockChroma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int alpha, int beta, const uint8_t tc0s[4]) {
+  for (int k = 0; k < 8; ++k) {
+    const int strength = bs[k >> 1];
+    if (strength == 0) continue;
+    uint8_t* s = q0p + k * along;
+    const int p0 = s[-across], p1 = s[-2 * across];
+    const int q0 = s[0], q1 = s[across];
+    if (std::abs(p0 - q0) >= alpha || std::abs(p1 - p0) >= beta || std::abs(q1 - q0) >= beta) continue;
+    if (strength < 4) {
+      const int tc = tc0s[strength] + 1;
+      const int delta = std::clamp((((q0 - p0) * 4) + (p1 - q1) + 4) >> 3, -tc, tc);
+      s[-across] = Clip1(p0 + delta);
+      s[0] = Clip1(q0 - delta);
+    } else {
+      s[-across] = static_cast<uint8_t>((2 * p1 + p0 + q1 + 2) >> 2);
+      s[0] = static_cast<uint8_t>((2 * q1 + q0 + p1 + 2) >> 2);
+    }
+  }
+}
+
 }  // namespace
 
 void FillScalarKernels(H264Kernels* k) {
@@ -185,6 +205,7 @@ void FillScalarKernels(H264Kernels* k) {
   k->idct8_add = Idct8Add;
   k->dc_add = DcAdd;
   k->deblock_luma = DeblockLuma;
+  k->deblock_chroma = DeblockChroma;
 }
 
 }  // namespace fennik

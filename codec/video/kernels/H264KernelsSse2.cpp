@@ -408,6 +408,68 @@ void DeblockLuma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int a
   }
 }
 
+// The chroma edge filter on 8 lines in 16-bit lanes: p1, p0, q0, q1; returns the new p0 and
+// q0 in p0 and q0.
+void FilterChroma8(__m128i p1, __m128i& p0, __m128i& q0, __m128i q1, __m128i bsv, __m128i tc0v, int alpha, int beta) {
+  const __m128i av = _mm_set1_epi16(static_cast<int16_t>(alpha)), bv = _mm_set1_epi16(static_cast<int16_t>(beta));
+  const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2), four = _mm_set1_epi16(4);
+  __m128i filter = _mm_and_si128(_mm_cmplt_epi16(AbsDiff(p0, q0), av), _mm_cmplt_epi16(AbsDiff(p1, p0), bv));
+  filter = _mm_and_si128(filter, _mm_cmplt_epi16(AbsDiff(q1, q0), bv));
+  filter = _mm_andnot_si128(_mm_cmpeq_epi16(bsv, zero), filter);
+  if (_mm_movemask_epi8(filter) == 0) return;
+  const __m128i strong = _mm_cmpeq_epi16(bsv, four);
+  const __m128i tc = _mm_add_epi16(tc0v, _mm_set1_epi16(1));
+  __m128i delta = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1));
+  delta = Clamp(_mm_srai_epi16(_mm_add_epi16(delta, four), 3), _mm_sub_epi16(zero, tc), tc);
+  // The weak results are clipped by the final pack.
+  const __m128i w_p0 = _mm_add_epi16(p0, delta), w_q0 = _mm_sub_epi16(q0, delta);
+  const __m128i s_p0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p1, 1), p0), _mm_add_epi16(q1, two)), 2);
+  const __m128i s_q0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q1, 1), q0), _mm_add_epi16(p1, two)), 2);
+  p0 = Select(filter, Select(strong, s_p0, w_p0), p0);
+  q0 = Select(filter, Select(strong, s_q0, w_q0), q0);
+}
+
+void DeblockChroma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int alpha, int beta, const uint8_t tc0[4]) {
+  if (along != 1 && across != 1)
+    return ScalarKernels().deblock_chroma(q0p, across, along, bs, alpha, beta, tc0);
+  const __m128i bsv = _mm_setr_epi16(bs[0], bs[0], bs[1], bs[1], bs[2], bs[2], bs[3], bs[3]);
+  const int t0 = tc0[bs[0] & 3], t1 = tc0[bs[1] & 3], t2 = tc0[bs[2] & 3], t3 = tc0[bs[3] & 3];
+  const __m128i tc0v = _mm_setr_epi16(static_cast<int16_t>(t0), static_cast<int16_t>(t0), static_cast<int16_t>(t1),
+                                      static_cast<int16_t>(t1), static_cast<int16_t>(t2), static_cast<int16_t>(t2),
+                                      static_cast<int16_t>(t3), static_cast<int16_t>(t3));
+  if (along == 1) {  // horizontal edge: a row of 8 lines per sample position
+    __m128i p0 = Load8(q0p - across), q0 = Load8(q0p);
+    FilterChroma8(Load8(q0p - 2 * across), p0, q0, Load8(q0p + across), bsv, tc0v, alpha, beta);
+    Store8(q0p - across, p0);
+    Store8(q0p, q0);
+    return;
+  }
+  // Vertical edge: 8 rows of p1, p0, q0, q1 transposed by three rounds of byte interleaving
+  // into p1 | p0 and q0 | q1, and back by two.
+  auto row = [&](int i) {
+    int32_t v;
+    std::memcpy(&v, q0p + i * along - 2, 4);
+    return _mm_cvtsi32_si128(v);
+  };
+  const __m128i x = _mm_unpacklo_epi64(_mm_unpacklo_epi32(row(0), row(1)), _mm_unpacklo_epi32(row(2), row(3)));
+  const __m128i y = _mm_unpacklo_epi64(_mm_unpacklo_epi32(row(4), row(5)), _mm_unpacklo_epi32(row(6), row(7)));
+  const __m128i i0 = _mm_unpacklo_epi8(x, y), i1 = _mm_unpackhi_epi8(x, y);
+  const __m128i u0 = _mm_unpacklo_epi8(i0, i1), u1 = _mm_unpackhi_epi8(i0, i1);
+  const __m128i w0 = _mm_unpacklo_epi8(u0, u1), w1 = _mm_unpackhi_epi8(u0, u1);
+  const __m128i zero = _mm_setzero_si128();
+  __m128i p0 = _mm_unpackhi_epi8(w0, zero), q0 = _mm_unpacklo_epi8(w1, zero);
+  FilterChroma8(_mm_unpacklo_epi8(w0, zero), p0, q0, _mm_unpackhi_epi8(w1, zero), bsv, tc0v, alpha, beta);
+  const __m128i r0 = _mm_packus_epi16(_mm_unpacklo_epi8(w0, zero), p0);  // p1 | p0
+  const __m128i r1 = _mm_packus_epi16(q0, _mm_unpackhi_epi8(w1, zero));  // q0 | q1
+  const __m128i a0 = _mm_unpacklo_epi8(r0, r1), a1 = _mm_unpackhi_epi8(r0, r1);
+  __m128i lines[2] = {_mm_unpacklo_epi8(a0, a1), _mm_unpackhi_epi8(a0, a1)};  // 4 lines each
+  for (int i = 0; i < 8; ++i) {
+    const int32_t v = _mm_cvtsi128_si32(lines[i >> 2]);
+    std::memcpy(q0p + i * along - 2, &v, 4);
+    lines[i >> 2] = _mm_srli_si128(lines[i >> 2], 4);
+  }
+}
+
 }  // namespace
 
 void FillSse2Kernels(H264Kernels* k) {
@@ -422,6 +484,7 @@ void FillSse2Kernels(H264Kernels* k) {
   k->idct8_add = Idct8Add;
   k->dc_add = DcAdd;
   k->deblock_luma = DeblockLuma;
+  k->deblock_chroma = DeblockChroma;
 }
 
 }  // namespace fennik

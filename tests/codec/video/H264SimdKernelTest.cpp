@@ -167,7 +167,7 @@ TEST_F(KernelHarness, InverseTransformsAndDcShortcut) {
   }
 }
 
-TEST_F(KernelHarness, LumaDeblockingBothDirectionsEveryStrength) {
+TEST_F(KernelHarness, LumaAndChromaDeblockingBothDirectionsEveryStrength) {
   for (SimdLevel level : LevelsToTest()) {
     const H264Kernels k = KernelsFor(level);
     SCOPED_TRACE(SimdLevelName(level));
@@ -187,11 +187,14 @@ TEST_F(KernelHarness, LumaDeblockingBothDirectionsEveryStrength) {
                               static_cast<uint8_t>(rng_() % 26)};
       const bool vertical = iter % 2 == 0;
       const int off = 4 * kDstStride + 4 + static_cast<int>(rng_() % 8);
-      std::vector<uint8_t> b = a;
+      std::vector<uint8_t> b = a, c = a, d = a;
       const int across = vertical ? 1 : kDstStride, along = vertical ? kDstStride : 1;
       k.deblock_luma(a.data() + off, across, along, bs, alpha, beta, tc0);
       ref_.deblock_luma(b.data() + off, across, along, bs, alpha, beta, tc0);
       ASSERT_EQ(a, b) << (vertical ? "vertical" : "horizontal") << " alpha " << alpha << " beta " << beta;
+      k.deblock_chroma(c.data() + off, across, along, bs, alpha, beta, tc0);
+      ref_.deblock_chroma(d.data() + off, across, along, bs, alpha, beta, tc0);
+      ASSERT_EQ(c, d) << "chroma " << (vertical ? "vertical" : "horizontal") << " alpha " << alpha << " beta " << beta;
     }
   }
 }
