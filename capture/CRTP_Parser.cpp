@@ -546,22 +546,13 @@ bool CRTP_Parser::PacketFrame(uint64_t row, uint32_t frameNumber, uint64_t* addr
   return true;
 }
 
-// Stream objects report frames in packet order, so the search resumes where it ended.
+// A frame begins in a packet of the stream object's current access unit, near the table's end.
 void CRTP_Parser::OnFrameAdded(uint32_t frameIndex, uint32_t streamId, uint64_t, uint32_t,
                                uint32_t packetNumber) {
-  const uint64_t count = packets_.GetCount();
-  if (frameSearchPosition_ >= count) frameSearchPosition_ = 0;
-  const RtpPacketEntry* at = packets_.GetEntry(frameSearchPosition_, nullptr);
-  if (at != nullptr && packetNumber < at->packetNumber) frameSearchPosition_ = 0;
-  for (uint64_t i = frameSearchPosition_; i < count; ++i) {
-    RtpPacketEntry* e = packets_.GetMutableEntry(i);
-    if (e->packetNumber == packetNumber && e->streamIndex + 1u == streamId) {
-      e->frameIndex = frameIndex;
-      frameSearchPosition_ = i;
-      return;
-    }
-    if (e->packetNumber > packetNumber) break;
-  }
+  uint64_t row = 0;
+  if (!FindPacketRow(packets_, packetNumber, row)) return;
+  RtpPacketEntry* e = packets_.GetMutableEntry(row);
+  if (e->streamIndex + 1u == streamId) e->frameIndex = frameIndex;
 }
 
 }  // namespace fennik

@@ -205,7 +205,6 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   int64_t referenceUs_ = 0;
   uint32_t refusedPackets_ = 0;
   uint32_t droppedPayloads_ = 0;
-  uint64_t frameSearchPosition_ = 0;  // where the frame notification's last search ended
 };
 
 }  // namespace fennik
