@@ -6,6 +6,10 @@
 
 #include "base/ByteOrder.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace fennik {
 namespace {
 
@@ -38,29 +42,52 @@ bool IsIpEthertype(uint16_t ethertype) {
 }  // namespace
 
 uint64_t PayloadDigest(const uint8_t* data, uint32_t length) {
-  // Eight bytes a step: every packet of the analysis pass is digested, and a byte-wise loop
-  // was a quarter of the pass's time.
-  uint64_t h = 0xCBF29CE484222325ull ^ length;
+  // Every packet of the analysis pass is digested: four independent 64-bit lanes take 32
+  // bytes a step, so the multiplications overlap instead of waiting on each other.
+  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+  uint64_t lane[4] = {0xCBF29CE484222325ull ^ length, 0x84222325CBF29CE4ull, 0x243F6A8885A308D3ull,
+                      0x13198A2E03707344ull};
+  auto mix = [](uint64_t h, uint64_t word) {
+    h = (h ^ word) * kMultiplier;
+    return h ^ (h >> 32);
+  };
   uint32_t i = 0;
-  for (; i + 8 <= length; i += 8) {
+  for (; i + 32 <= length; i += 32) {
+    uint64_t words[4];
+    std::memcpy(words, data + i, 32);
+    for (int k = 0; k < 4; ++k) lane[k] = mix(lane[k], words[k]);
+  }
+  for (int k = 0; i + 8 <= length; i += 8, ++k) {
     uint64_t word;
     std::memcpy(&word, data + i, 8);
-    h = (h ^ word) * 0x9E3779B97F4A7C15ull;
-    h ^= h >> 32;
+    lane[k] = mix(lane[k], word);
   }
+  uint64_t h = mix(mix(mix(lane[0], lane[1]), lane[2]), lane[3]);
   for (; i < length; ++i) h = (h ^ data[i]) * 0x100000001B3ull;
   return h;
 }
 
+// "v=0" at any position a match may start at (0 .. available - 4). With SSE2 sixteen
+// positions are tested a step by comparing the three bytes at once, so the common payload
+// (speech or video bytes, many a 'v' among them) costs a few instructions per 16 bytes.
 long FindSdpStart(const uint8_t* data, uint32_t available) {
   if (available < 4) return -1;
-  const uint8_t* p = data;
-  const uint8_t* last = data + (available - 4);  // the last position a match may start at
-  while (p <= last) {
-    p = static_cast<const uint8_t*>(std::memchr(p, 'v', static_cast<size_t>(last - p) + 1));
-    if (p == nullptr) return -1;
-    if (p[1] == '=' && p[2] == '0') return p - data;
-    ++p;
+  const uint32_t starts = available - 3;
+  uint32_t i = 0;
+#if defined(__SSE2__)
+  const __m128i v = _mm_set1_epi8('v');
+  const __m128i equals = _mm_set1_epi8('=');
+  const __m128i zero = _mm_set1_epi8('0');
+  for (; i + 16 <= starts; i += 16) {  // reads up to byte i + 17, inside the payload
+    const __m128i a = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), v);
+    const __m128i b = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1)), equals);
+    const __m128i c = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 2)), zero);
+    const int mask = _mm_movemask_epi8(_mm_and_si128(_mm_and_si128(a, b), c));
+    if (mask != 0) return static_cast<long>(i) + __builtin_ctz(static_cast<unsigned>(mask));
+  }
+#endif
+  for (; i < starts; ++i) {
+    if (data[i] == 'v' && data[i + 1] == '=' && data[i + 2] == '0') return static_cast<long>(i);
   }
   return -1;
 }

@@ -196,6 +196,14 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   std::vector<StreamState> states_;
   std::vector<CodecSlot> slots_;
   std::unordered_map<TupleKey, uint32_t, TupleHash> streamIndex_;
+  // The streams of recent packets by their address tuple, in front of the map (its lookup
+  // divides by a prime, and every RTP packet asks): direct-mapped by the tuple's hash.
+  struct CachedTuple {
+    TupleKey key;
+    uint32_t index;
+  };
+  static constexpr size_t kTupleCache = 256;  // indexed by the top 8 bits of a product
+  CachedTuple tupleCache_[kTupleCache] = {};
   CPayloadDescriptor descriptor_;
   StreamStatisticsTable statistics_;
   RtcpTable rtcp_;
