@@ -81,6 +81,9 @@ class CAvFile {
   // Bytes of [offset, offset + length) that can be read in place (fewer when a mapped
   // file was shortened by another program while open).
   uint64_t ReadableInPlace(uint64_t offset, uint64_t length) const;
+  // Whether every byte before `end` that was read in place was the file's (false when a
+  // mapped file lost pages or was shortened meanwhile).
+  bool IntactInPlace(uint64_t end) const { return memory_ != nullptr || mapping_.Kept() >= end; }
   // The reader is done with everything before `offset` (pages of a mapping are released).
   void ConsumedInPlace(uint64_t offset) { mapping_.Consumed(offset); }
 

@@ -140,17 +140,27 @@ uint64_t CMappedRegion::Readable(uint64_t offset, uint64_t length) const {
   if (offset >= size_) return 0;
   length = std::min(length, size_ - offset);
   if (length == 0) return 0;
-  const volatile uint8_t* bytes = data_;
-  const uint64_t end = offset + length;
-  for (uint64_t at = offset; at < end; at = (at | (g_pageSize - 1)) + 1) (void)bytes[at];
-  (void)bytes[end - 1];
+  // One call maps the range's pages (no fault per page); it fails where an access would
+  // fault, and then the pages are touched one by one so the guard notes the first one lost.
+  const uint64_t first = offset & ~uint64_t{g_pageSize - 1};
+  uint8_t* base = const_cast<uint8_t*>(data_);
+  if (madvise(base + first, static_cast<size_t>(offset + length - first), MADV_POPULATE_READ) != 0) {
+    const volatile uint8_t* bytes = data_;
+    for (uint64_t at = first; at < offset + length; at += g_pageSize) (void)bytes[at];
+  }
+  const uint64_t kept = Kept();
+  if (kept >= offset + length) return length;
+  return kept > offset ? kept - offset : 0;
+}
+
+uint64_t CMappedRegion::Kept() const {
+  if (data_ == nullptr) return 0;
   // The file's present size as well: the bytes of a shortened file's last page past its
   // new end read as zeros without a fault.
   uint64_t kept = g_slots[slot_].lost.load() - reinterpret_cast<uintptr_t>(data_);
   struct stat st {};
   if (fstat(fd_, &st) == 0) kept = std::min(kept, static_cast<uint64_t>(st.st_size));
-  if (kept >= end) return length;
-  return kept > offset ? kept - offset : 0;
+  return std::min(kept, size_);
 }
 
 void CMappedRegion::Consumed(uint64_t offset) {

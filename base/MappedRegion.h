@@ -33,6 +33,9 @@ class CMappedRegion {
   // Touches every page of [offset, offset + length) and returns how many bytes from
   // `offset` can be trusted: `length`, or fewer when the file lost pages while mapped.
   uint64_t Readable(uint64_t offset, uint64_t length) const;
+  // Bytes from the start that are still good, without touching anything: the mapped size,
+  // or less when a page was lost or the file is now shorter.
+  uint64_t Kept() const;
   // The walk has consumed everything before `offset`: those pages leave the process's
   // resident set (they stay in the page cache), and the kernel reads ahead of `offset`.
   void Consumed(uint64_t offset);

@@ -288,7 +288,12 @@ uint32_t CRTP_LoadPacket::Transport(const uint8_t* record, uint32_t length,
   packet.destinationPort = ReadBE16(record + transportOffset + 2);
   packet.udpLength = ReadBE16(record + transportOffset + 4);
   packet.udpChecksum = ReadBE16(record + transportOffset + 6);
-  if (sdpSearch) SearchSdp(record + rtpOffset, length - rtpOffset);
+  // A datagram whose first byte lies in 128..191 is RTP or RTCP (the RFC 7983 ranges that
+  // tell the protocols sharing a port apart) and carries no session description; every
+  // other datagram is searched (SIP, SAP, a description sent bare, and others).
+  if (sdpSearch && (record[rtpOffset] < 128 || record[rtpOffset] > 191)) {
+    SearchSdp(record + rtpOffset, length - rtpOffset);
+  }
 
   if (packet.sourcePort < kLowestRtpPort || packet.destinationPort < kLowestRtpPort) return 0;
   if (rtpOffset + 1 < length && IsRtcpPacketType(record[rtpOffset + 1])) {

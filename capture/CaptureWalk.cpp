@@ -123,7 +123,7 @@ WalkResult CCaptureWalk::Run(CCaptureSink& sink) {
                             : WalkPcapngWindow(window, valid, offset, sink, result, done);
     if (done) break;
     // A mapped file that lost pages while they were walked: the walk ends at the loss.
-    if (lost || (file_.InPlace() != nullptr && file_.ReadableInPlace(offset, consumed) < consumed)) {
+    if (lost || (file_.InPlace() != nullptr && !file_.IntactInPlace(offset + consumed))) {
       result.end = WalkEnd::kReadError;
       offset += consumed;
       break;
