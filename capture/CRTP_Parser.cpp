@@ -555,11 +555,14 @@ bool CRTP_Parser::PacketFrame(uint64_t row, uint32_t frameNumber, uint64_t* addr
   return true;
 }
 
-// A frame begins in a packet of the stream object's current access unit, near the table's end.
+// The row the stream's buffer recorded, else a search: a frame begins in a packet of the
+// stream object's current access unit, near the table's end.
 void CRTP_Parser::OnFrameAdded(uint32_t frameIndex, uint32_t streamId, uint64_t, uint32_t,
-                               uint32_t packetNumber) {
-  uint64_t row = 0;
-  if (!FindPacketRow(packets_, packetNumber, row)) return;
+                               uint32_t packetNumber, uint64_t row) {
+  const RtpPacketEntry* known = packets_.GetEntry(row, nullptr);
+  if ((known == nullptr || known->packetNumber != packetNumber) && !FindPacketRow(packets_, packetNumber, row)) {
+    return;
+  }
   RtpPacketEntry* e = packets_.GetMutableEntry(row);
   if (e->streamIndex + 1u == streamId) e->frameIndex = frameIndex;
 }

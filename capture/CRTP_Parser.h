@@ -112,7 +112,7 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
 
   // CCodecEventListener: stores the frame index in the packet entry where the frame begins.
   void OnFrameAdded(uint32_t frameIndex, uint32_t streamId, uint64_t address, uint32_t size,
-                    uint32_t packetNumber) override;
+                    uint32_t packetNumber, uint64_t row) override;
 
  private:
   struct TupleKey {

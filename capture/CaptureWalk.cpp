@@ -21,15 +21,6 @@ constexpr uint16_t kOptionEnd = 0;
 constexpr uint16_t kOptionTsResol = 9;
 constexpr uint16_t kOptionTsOffset = 14;
 
-constexpr uint32_t kPrefetchDistance = 4096;  // bytes ahead of the record being handed over
-
-// Asks the caches for the bytes up to kPrefetchDistance past `pos`: a sink touches each
-// record's bytes once, and the hardware's own prefetching stops at every page boundary.
-void PrefetchAhead(const uint8_t* window, uint32_t valid, uint32_t pos, uint32_t& fetched) {
-  const uint32_t until = std::min(valid, pos + kPrefetchDistance);
-  for (; fetched < until; fetched += 64) __builtin_prefetch(window + fetched);
-}
-
 }  // namespace
 
 bool IsCaptureMagic(const uint8_t* data, size_t length) {
@@ -199,9 +190,7 @@ uint32_t CCaptureWalk::WalkPcapWindow(const uint8_t* window, uint32_t valid, uin
                                       CCaptureSink& sink, WalkResult& result, bool& done) {
   (void)done;
   uint32_t pos = 0;
-  uint32_t fetched = 0;
   while (pos + kPcapRecordHeader < valid) {
-    PrefetchAhead(window, valid, pos, fetched);
     const uint8_t* rec = window + pos;
     const RecordSpan r = ReadRecordSpan(rec, valid - pos, CaptureFormat::kPcap, bigEndian_);
     if (r.status != RecordSpan::kComplete) break;
@@ -221,9 +210,7 @@ uint32_t CCaptureWalk::WalkPcapWindow(const uint8_t* window, uint32_t valid, uin
 uint32_t CCaptureWalk::WalkPcapngWindow(const uint8_t* window, uint32_t valid, uint64_t base,
                                         CCaptureSink& sink, WalkResult& result, bool& done) {
   uint32_t pos = 0;
-  uint32_t fetched = 0;
   while (pos + kBlockHeader < valid) {
-    PrefetchAhead(window, valid, pos, fetched);
     const uint8_t* block = window + pos;
     uint32_t type = Read32(block, bigEndian_);
     if (type == kPcapngSection && valid - pos >= kBlockMinimum) {
