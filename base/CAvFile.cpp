@@ -31,6 +31,10 @@ bool CAvFile::OpenFile(const std::string& name, int mode) {
     return false;
   }
   if (mode == kRead) ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+  // The capture walk reads a mapped file in place; other reads keep using pread.
+  if (mode == kRead && allowMapping_ && S_ISREG(st.st_mode)) {
+    mapping_.Map(fd, static_cast<uint64_t>(st.st_size));
+  }
   fd_ = fd;
   mode_ = mode;
   size_ = static_cast<uint64_t>(st.st_size);
@@ -50,6 +54,7 @@ bool CAvFile::OpenMemory(const uint8_t* data, size_t size, const std::string& na
 }
 
 void CAvFile::CloseFile() {
+  mapping_.Unmap();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   memory_ = nullptr;
@@ -112,6 +117,11 @@ bool CAvFile::WriteAt(uint64_t offset, const void* data, size_t size) {
   }
   if (offset + size > size_) size_ = offset + size;
   return true;
+}
+
+uint64_t CAvFile::ReadableInPlace(uint64_t offset, uint64_t length) const {
+  if (memory_ != nullptr) return offset < size_ ? std::min(length, size_ - offset) : 0;
+  return mapping_.Readable(offset, length);
 }
 
 uint32_t CAvFile::ReadWindow(uint64_t offset) {

@@ -1,11 +1,14 @@
 // File access for captures and written files: POSIX I/O with 64-bit offsets behind the
-// open modes the program uses, and the 4 MiB read window the capture walk reads through.
+// open modes the program uses, and the 4 MiB read window the capture walk reads through
+// when the file cannot be read in place (a regular file opened for reading is mapped).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "base/MappedRegion.h"
 
 namespace fennik {
 
@@ -70,6 +73,20 @@ class CAvFile {
   // Reads a window at `offset` into the embedded read window; returns the bytes read.
   uint32_t ReadWindow(uint64_t offset);
 
+  // Whether the next OpenFile in read mode may map the file (default: yes).
+  void AllowMapping(bool allow) { allowMapping_ = allow; }
+  // The whole file in memory, read in place: the mapping of a file opened for reading, or
+  // the bytes of a file opened in memory; nullptr when the file is read through windows.
+  const uint8_t* InPlace() const { return memory_ != nullptr ? memory_ : mapping_.Data(); }
+  // Bytes of [offset, offset + length) that can be read in place (fewer when a mapped
+  // file was shortened by another program while open).
+  uint64_t ReadableInPlace(uint64_t offset, uint64_t length) const;
+  // Whether every byte before `end` that was read in place was the file's (false when a
+  // mapped file lost pages or was shortened meanwhile).
+  bool IntactInPlace(uint64_t end) const { return memory_ != nullptr || mapping_.Kept() >= end; }
+  // The reader is done with everything before `offset` (pages of a mapping are released).
+  void ConsumedInPlace(uint64_t offset) { mapping_.Consumed(offset); }
+
   uint64_t FileSize() const { return size_; }
   const std::string& FileName() const { return name_; }
   CFileBuffer& Window() { return window_; }
@@ -83,6 +100,8 @@ class CAvFile {
   uint64_t position_ = 0;
   std::string name_;
   CFileBuffer window_;
+  CMappedRegion mapping_;
+  bool allowMapping_ = true;
 };
 
 }  // namespace fennik

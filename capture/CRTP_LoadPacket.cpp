@@ -6,6 +6,10 @@
 
 #include "base/ByteOrder.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace fennik {
 namespace {
 
@@ -37,30 +41,59 @@ bool IsIpEthertype(uint16_t ethertype) {
 
 }  // namespace
 
-uint64_t PayloadDigest(const uint8_t* data, uint32_t length) {
-  // Eight bytes a step: every packet of the analysis pass is digested, and a byte-wise loop
-  // was a quarter of the pass's time.
-  uint64_t h = 0xCBF29CE484222325ull ^ length;
-  uint32_t i = 0;
-  for (; i + 8 <= length; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, data + i, 8);
-    h = (h ^ word) * 0x9E3779B97F4A7C15ull;
-    h ^= h >> 32;
-  }
-  for (; i < length; ++i) h = (h ^ data[i]) * 0x100000001B3ull;
-  return h;
+namespace {
+
+inline uint64_t MixWord(uint64_t h, const uint8_t* at) {
+  uint64_t word;
+  std::memcpy(&word, at, 8);
+  h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+  return h ^ (h >> 32);
 }
 
+}  // namespace
+
+uint64_t PayloadDigest(const uint8_t* data, uint32_t length) {
+  // Every packet of the analysis pass is digested: four independent 64-bit lanes take 32
+  // bytes a step, so the scalar multiplications overlap instead of waiting on each other.
+  uint64_t h0 = 0xCBF29CE484222325ull ^ length, h1 = 0x84222325CBF29CE4ull;
+  uint64_t h2 = 0x243F6A8885A308D3ull, h3 = 0x13198A2E03707344ull;
+  uint32_t i = 0;
+  for (; i + 32 <= length; i += 32) {
+    h0 = MixWord(h0, data + i);
+    h1 = MixWord(h1, data + i + 8);
+    h2 = MixWord(h2, data + i + 16);
+    h3 = MixWord(h3, data + i + 24);
+    // Keeps the lanes in general registers: the vectorised form emulates the 64-bit
+    // multiplication with three and is slower.
+    __asm__("" : "+r"(h0), "+r"(h1), "+r"(h2), "+r"(h3));
+  }
+  for (; i + 8 <= length; i += 8) h0 = MixWord(h0, data + i);
+  uint64_t h = (h0 ^ (h1 * 3) ^ (h2 * 5) ^ (h3 * 7)) * 0x9E3779B97F4A7C15ull;
+  for (; i < length; ++i) h = (h ^ data[i]) * 0x100000001B3ull;
+  return h ^ (h >> 29);
+}
+
+// "v=0" at any position a match may start at (0 .. available - 4). With SSE2 sixteen
+// positions are tested a step by comparing the three bytes at once, so the common payload
+// (speech or video bytes, many a 'v' among them) costs a few instructions per 16 bytes.
 long FindSdpStart(const uint8_t* data, uint32_t available) {
   if (available < 4) return -1;
-  const uint8_t* p = data;
-  const uint8_t* last = data + (available - 4);  // the last position a match may start at
-  while (p <= last) {
-    p = static_cast<const uint8_t*>(std::memchr(p, 'v', static_cast<size_t>(last - p) + 1));
-    if (p == nullptr) return -1;
-    if (p[1] == '=' && p[2] == '0') return p - data;
-    ++p;
+  const uint32_t starts = available - 3;
+  uint32_t i = 0;
+#if defined(__SSE2__)
+  const __m128i v = _mm_set1_epi8('v');
+  const __m128i equals = _mm_set1_epi8('=');
+  const __m128i zero = _mm_set1_epi8('0');
+  for (; i + 16 <= starts; i += 16) {  // reads up to byte i + 17, inside the payload
+    const __m128i a = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), v);
+    const __m128i b = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1)), equals);
+    const __m128i c = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 2)), zero);
+    const int mask = _mm_movemask_epi8(_mm_and_si128(_mm_and_si128(a, b), c));
+    if (mask != 0) return static_cast<long>(i) + __builtin_ctz(static_cast<unsigned>(mask));
+  }
+#endif
+  for (; i < starts; ++i) {
+    if (data[i] == 'v' && data[i + 1] == '=' && data[i + 2] == '0') return static_cast<long>(i);
   }
   return -1;
 }
@@ -255,7 +288,12 @@ uint32_t CRTP_LoadPacket::Transport(const uint8_t* record, uint32_t length,
   packet.destinationPort = ReadBE16(record + transportOffset + 2);
   packet.udpLength = ReadBE16(record + transportOffset + 4);
   packet.udpChecksum = ReadBE16(record + transportOffset + 6);
-  if (sdpSearch) SearchSdp(record + rtpOffset, length - rtpOffset);
+  // A datagram whose first byte lies in 128..191 is RTP or RTCP (the RFC 7983 ranges that
+  // tell the protocols sharing a port apart) and carries no session description; every
+  // other datagram is searched (SIP, SAP, a description sent bare, and others).
+  if (sdpSearch && (record[rtpOffset] < 128 || record[rtpOffset] > 191)) {
+    SearchSdp(record + rtpOffset, length - rtpOffset);
+  }
 
   if (packet.sourcePort < kLowestRtpPort || packet.destinationPort < kLowestRtpPort) return 0;
   if (rtpOffset + 1 < length && IsRtcpPacketType(record[rtpOffset + 1])) {

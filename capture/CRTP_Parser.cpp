@@ -36,8 +36,10 @@ OpenResult CRTP_Parser::OpenBytes(const uint8_t* data, size_t size) {
 }
 
 OpenResult CRTP_Parser::DetectFormat() {
-  uint32_t n = ReadWindow(0);
-  if (!DetectCaptureFormat(Window().Data(), n, format_)) {
+  // The first bytes only: a file read in place never needs the read window.
+  uint8_t head[32];
+  const uint32_t n = ReadAt(0, head, sizeof head);
+  if (!DetectCaptureFormat(head, n, format_)) {
     CloseFile();
     return OpenResult::kNotSupported;
   }
@@ -53,6 +55,7 @@ void CRTP_Parser::Close() {
   rtcp_.Clear();
   events_.Clear();
   streamIndex_.clear();
+  std::fill(std::begin(tupleCache_), std::end(tupleCache_), CachedTuple{});
   packets_.Clear();
   Descriptions().Clear();
   CloseFile();
@@ -281,9 +284,15 @@ std::string CRTP_Parser::PayloadTypeName(const RtpPacketEntry& e) const {
 }
 
 int CRTP_Parser::FindOrAddStream(const PacketRecord& p, uint32_t packetNumber) {
-  TupleKey key{p.sourceAddress, p.destinationAddress, p.sourcePort, p.destinationPort};
+  const TupleKey key{p.sourceAddress, p.destinationAddress, p.sourcePort, p.destinationPort};
+  CachedTuple& cached = tupleCache_[(TupleHash()(key) * 0x9E3779B97F4A7C15ull) >> 56];
+  // Index 0 in the cache means empty: stream indices are stored plus one.
+  if (cached.index != 0 && cached.key == key) return static_cast<int>(cached.index - 1);
   auto it = streamIndex_.find(key);
-  if (it != streamIndex_.end()) return static_cast<int>(it->second);
+  if (it != streamIndex_.end()) {
+    cached = {key, it->second + 1};
+    return static_cast<int>(it->second);
+  }
   if (streams_.size() >= kMaxStreams) {
     if (refusedPackets_ == 0) {
       DebugPrint("[RTP] more than %u streams: packets of further streams are not listed\n",
@@ -546,22 +555,16 @@ bool CRTP_Parser::PacketFrame(uint64_t row, uint32_t frameNumber, uint64_t* addr
   return true;
 }
 
-// Stream objects report frames in packet order, so the search resumes where it ended.
+// The row the stream's buffer recorded, else a search: a frame begins in a packet of the
+// stream object's current access unit, near the table's end.
 void CRTP_Parser::OnFrameAdded(uint32_t frameIndex, uint32_t streamId, uint64_t, uint32_t,
-                               uint32_t packetNumber) {
-  const uint64_t count = packets_.GetCount();
-  if (frameSearchPosition_ >= count) frameSearchPosition_ = 0;
-  const RtpPacketEntry* at = packets_.GetEntry(frameSearchPosition_, nullptr);
-  if (at != nullptr && packetNumber < at->packetNumber) frameSearchPosition_ = 0;
-  for (uint64_t i = frameSearchPosition_; i < count; ++i) {
-    RtpPacketEntry* e = packets_.GetMutableEntry(i);
-    if (e->packetNumber == packetNumber && e->streamIndex + 1u == streamId) {
-      e->frameIndex = frameIndex;
-      frameSearchPosition_ = i;
-      return;
-    }
-    if (e->packetNumber > packetNumber) break;
+                               uint32_t packetNumber, uint64_t row) {
+  const RtpPacketEntry* known = packets_.GetEntry(row, nullptr);
+  if ((known == nullptr || known->packetNumber != packetNumber) && !FindPacketRow(packets_, packetNumber, row)) {
+    return;
   }
+  RtpPacketEntry* e = packets_.GetMutableEntry(row);
+  if (e->streamIndex + 1u == streamId) e->frameIndex = frameIndex;
 }
 
 }  // namespace fennik

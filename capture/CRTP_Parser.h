@@ -115,7 +115,7 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
 
   // CCodecEventListener: stores the frame index in the packet entry where the frame begins.
   void OnFrameAdded(uint32_t frameIndex, uint32_t streamId, uint64_t address, uint32_t size,
-                    uint32_t packetNumber) override;
+                    uint32_t packetNumber, uint64_t row) override;
 
  private:
   struct TupleKey {
@@ -199,6 +199,14 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   std::vector<StreamState> states_;
   std::vector<CodecSlot> slots_;
   std::unordered_map<TupleKey, uint32_t, TupleHash> streamIndex_;
+  // The streams of recent packets by their address tuple, in front of the map (its lookup
+  // divides by a prime, and every RTP packet asks): direct-mapped by the tuple's hash.
+  struct CachedTuple {
+    TupleKey key;
+    uint32_t index;
+  };
+  static constexpr size_t kTupleCache = 256;  // indexed by the top 8 bits of a product
+  CachedTuple tupleCache_[kTupleCache] = {};
   CPayloadDescriptor descriptor_;
   StreamStatisticsTable statistics_;
   RtcpTable rtcp_;
@@ -208,7 +216,6 @@ class CRTP_Parser : public CAvFile, public CRTP_LoadPacket, public CCodecEventLi
   int64_t referenceUs_ = 0;
   uint32_t refusedPackets_ = 0;
   uint32_t droppedPayloads_ = 0;
-  uint64_t frameSearchPosition_ = 0;  // where the frame notification's last search ended
 };
 
 }  // namespace fennik

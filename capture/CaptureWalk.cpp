@@ -1,5 +1,7 @@
 #include "capture/CaptureWalk.h"
 
+#include <algorithm>
+
 #include "base/ByteOrder.h"
 
 namespace fennik {
@@ -96,8 +98,10 @@ WalkResult CCaptureWalk::Run(CCaptureSink& sink) {
       result.stopOffset = offset;
       return result;
     }
-    uint32_t valid = file_.ReadWindow(offset);
-    if (valid == 0) {
+    const uint8_t* window = nullptr;
+    bool lost = false;
+    const uint32_t valid = NextWindow(offset, size, window, lost);
+    if (valid == 0 || (lost && valid < minimum)) {
       result.end = WalkEnd::kReadError;
       break;
     }
@@ -105,17 +109,23 @@ WalkResult CCaptureWalk::Run(CCaptureSink& sink) {
       result.end = WalkEnd::kTruncated;
       break;
     }
-    const uint8_t* window = file_.Window().Data();
     uint32_t consumed = info_.format == CaptureFormat::kPcap
                             ? WalkPcapWindow(window, valid, offset, sink, result, done)
                             : WalkPcapngWindow(window, valid, offset, sink, result, done);
     if (done) break;
+    // A mapped file that lost pages while they were walked: the walk ends at the loss.
+    if (lost || (file_.InPlace() != nullptr && !file_.IntactInPlace(offset + consumed))) {
+      result.end = WalkEnd::kReadError;
+      offset += consumed;
+      break;
+    }
     if (consumed == 0) {
       // Nothing fitted: the record is larger than the window or runs past the file's end.
       result.end = offset + valid < size ? WalkEnd::kRecordTooLarge : WalkEnd::kTruncated;
       break;
     }
     offset += consumed;
+    file_.ConsumedInPlace(offset);
   }
   result.packets = packetNumber_;
   if (info_.format == CaptureFormat::kPcap) {
@@ -126,6 +136,23 @@ WalkResult CCaptureWalk::Run(CCaptureSink& sink) {
   }
   if (result.end != WalkEnd::kEndOfFile && result.stopOffset == 0) result.stopOffset = offset;
   return result;
+}
+
+// The window at `offset`: in place when the file is mapped or in memory (`lost` when the
+// mapped file no longer has all of it), else read into the file's window buffer. Either way
+// at most one window's size, so records larger than that end the walk alike.
+uint32_t CCaptureWalk::NextWindow(uint64_t offset, uint64_t size, const uint8_t*& window, bool& lost) {
+  const uint8_t* inPlace = file_.InPlace();
+  if (inPlace == nullptr) {
+    const uint32_t valid = file_.ReadWindow(offset);
+    window = file_.Window().Data();
+    return valid;
+  }
+  const uint64_t want = std::min<uint64_t>(size - offset, CFileBuffer::kWindowSize);
+  const uint64_t valid = file_.ReadableInPlace(offset, want);
+  lost = valid < want;
+  window = inPlace + offset;
+  return static_cast<uint32_t>(valid);
 }
 
 RecordSpan ReadRecordSpan(const uint8_t* p, uint64_t available, CaptureFormat format, bool big) {

@@ -1,6 +1,7 @@
 // Capture format detection and the record walk over classic pcap and pcapng files: the file
-// is read in 4 MiB windows and each packet record is handed, in place, to a sink together
-// with its file offset, packet number and timestamp in microseconds.
+// is walked in 4 MiB windows (in place when it is mapped or in memory, else read into a
+// buffer) and each packet record is handed, in place, to a sink together with its file
+// offset, packet number and timestamp in microseconds.
 #pragma once
 
 #include <cstddef>
@@ -107,6 +108,7 @@ class CCaptureWalk {
     uint32_t linkType = 0;
   };
 
+  uint32_t NextWindow(uint64_t offset, uint64_t size, const uint8_t*& window, bool& lost);
   // Returns the bytes of the window consumed; sets done/result when the walk must stop.
   uint32_t WalkPcapWindow(const uint8_t* window, uint32_t valid, uint64_t base,
                           CCaptureSink& sink, WalkResult& result, bool& done);

@@ -78,6 +78,11 @@ struct StaticPayloadType {
   uint32_t codecParameter;
 };
 
+// Finds the packet-table row of a capture packet number (packet numbers grow strictly along
+// the table); false when that packet is not an RTP packet of the table. The search gallops
+// back from the table's end (the analysis pass asks about recent packets), then bisects.
+bool FindPacketRow(const CPacketTable& table, uint32_t packetNumber, uint64_t& row);
+
 // The row for a payload type; `listed` tells whether the profile assigns it.
 const StaticPayloadType& LookupStaticPayloadType(uint32_t payloadType, bool& listed);
 

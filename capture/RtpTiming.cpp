@@ -44,11 +44,12 @@ uint32_t BitrateWindow::Add(uint64_t t, uint32_t n, bool sequenceError) {
     }
     if (t - slot.time <= 1000) break;
     sum_ -= slot.length;
-    oldest_ = (oldest_ + 1) % capacity;
+    if (++oldest_ == capacity) oldest_ = 0;  // no division: every RTP packet comes here
     --count_;
   }
   if (count_ == ring_.size()) Grow();
-  ring_[(oldest_ + count_) % ring_.size()] = Slot{t, n};
+  const size_t at = oldest_ + count_;
+  ring_[at < ring_.size() ? at : at - ring_.size()] = Slot{t, n};
   ++count_;
   return sum_;
 }

@@ -149,19 +149,24 @@ std::vector<RtpPage> RtpPageList(const CRTP_Parser& capture) {
 }
 
 bool FindPacketRow(const CPacketTable& table, uint32_t packetNumber, uint64_t& row) {
-  uint64_t low = 0, high = table.GetCount();
+  const uint64_t count = table.GetCount();
+  auto numberAt = [&](uint64_t i) { return table.GetEntry(i, nullptr)->packetNumber; };
+  uint64_t high = count;  // rows at or above `high` hold larger packet numbers
+  uint64_t step = 1;
+  while (step <= high && numberAt(high - step) > packetNumber) {
+    high -= step;
+    step *= 2;
+  }
+  uint64_t low = step <= high ? high - step : 0;
   while (low < high) {
     const uint64_t mid = low + (high - low) / 2;
-    const RtpPacketEntry* e = table.GetEntry(mid, nullptr);
-    if (e == nullptr) return false;
-    if (e->packetNumber < packetNumber) {
+    if (numberAt(mid) < packetNumber) {
       low = mid + 1;
     } else {
       high = mid;
     }
   }
-  const RtpPacketEntry* e = table.GetEntry(low, nullptr);
-  if (e == nullptr || e->packetNumber != packetNumber) return false;
+  if (low >= count || numberAt(low) != packetNumber) return false;
   row = low;
   return true;
 }

@@ -122,8 +122,4 @@ class CView_RTPInfo {
   const CStreamInfoSource* streamInfo_ = nullptr;
 };
 
-// Finds the packet-table row of a capture packet number (packet numbers grow with the
-// table); false when that packet is not an RTP packet of the table.
-bool FindPacketRow(const CPacketTable& table, uint32_t packetNumber, uint64_t& row);
-
 }  // namespace fennik

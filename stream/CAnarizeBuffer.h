@@ -69,17 +69,33 @@ class CAnarizeBuffer {
 class CPayloadDescriptor {
  public:
   uint32_t Mode() const { return 1; }
-  void Add(CAnarizeBuffer* buffer) { buffers_.push_back(buffer); }
+  // The first buffer added for a stream id is the one Find returns. Ids of the analysis
+  // pass (up to 65535) are found by index, as every packet asks for its stream's buffer.
+  void Add(CAnarizeBuffer* buffer) {
+    const uint32_t id = buffer->StreamId();
+    if (id >= kIndexedIds) {
+      others_.push_back(buffer);
+      return;
+    }
+    if (id >= byId_.size()) byId_.resize(id + 1, nullptr);
+    if (byId_[id] == nullptr) byId_[id] = buffer;
+  }
   CAnarizeBuffer* Find(uint32_t streamId) const {
-    for (CAnarizeBuffer* b : buffers_) {
+    if (streamId < kIndexedIds) return streamId < byId_.size() ? byId_[streamId] : nullptr;
+    for (CAnarizeBuffer* b : others_) {
       if (b->StreamId() == streamId) return b;
     }
     return nullptr;
   }
-  void Clear() { buffers_.clear(); }
+  void Clear() {
+    byId_.clear();
+    others_.clear();
+  }
 
  private:
-  std::vector<CAnarizeBuffer*> buffers_;
+  static constexpr uint32_t kIndexedIds = 65536;
+  std::vector<CAnarizeBuffer*> byId_;
+  std::vector<CAnarizeBuffer*> others_;
 };
 
 }  // namespace fennik

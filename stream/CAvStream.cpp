@@ -18,7 +18,7 @@ bool CAvStream::AddFrame(uint32_t streamId, size_t offset, FrameEntry entry,
       if (!frames_.Add(packet.fileOffset, entry, packet.packetRow)) return false;
       if (listener_ != nullptr) {
         listener_->OnFrameAdded(static_cast<uint32_t>(frames_.GetCount() - 1), streamId,
-                                packet.fileOffset, entry.size, entry.packetNumber);
+                                packet.fileOffset, entry.size, entry.packetNumber, packet.packetRow);
       }
       return true;
     }

@@ -30,8 +30,10 @@ class CAvLoadStream {
 class CCodecEventListener {
  public:
   virtual ~CCodecEventListener() = default;
+  // `row`: the packet-table row of the packet the frame begins in, when the stream's
+  // buffer knows it (all ones otherwise).
   virtual void OnFrameAdded(uint32_t frameIndex, uint32_t streamId, uint64_t address,
-                            uint32_t size, uint32_t packetNumber) = 0;
+                            uint32_t size, uint32_t packetNumber, uint64_t row = ~uint64_t{0}) = 0;
 };
 
 // Decoded PCM handed to the playback: the format, interleaved 16-bit samples, the buffer's

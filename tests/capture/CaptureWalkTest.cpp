@@ -1,6 +1,8 @@
 // The record walk over classic pcap and pcapng files built in memory.
 #include "capture/CaptureWalk.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "tests/capture/CaptureBuilder.h"
@@ -26,10 +28,14 @@ class Collector : public CCaptureSink {
   std::vector<Seen> seen;
 };
 
-WalkResult WalkBytes(const Bytes& bytes, Collector& sink, CaptureFormatInfo* infoOut = nullptr) {
+// The file is mapped and walked in place unless `mapped` is false (read through windows).
+WalkResult WalkBytes(const Bytes& bytes, Collector& sink, CaptureFormatInfo* infoOut = nullptr,
+                     bool mapped = true) {
   TempFile file(bytes);
   CAvFile f;
+  f.AllowMapping(mapped);
   EXPECT_TRUE(f.OpenFile(file.Path(), CAvFile::kRead));
+  EXPECT_EQ(f.InPlace() != nullptr, mapped);
   CaptureFormatInfo info;
   uint32_t n = f.ReadWindow(0);
   EXPECT_TRUE(DetectCaptureFormat(f.Window().Data(), n, info));
@@ -111,11 +117,36 @@ TEST(CaptureWalk, HeaderOnlyFileYieldsNothingAndNoError) {
 TEST(CaptureWalk, TruncatedLastRecordKeepsTheRecordsBefore) {
   Bytes bytes = ClassicPcap(ThreeFrames());
   bytes.resize(bytes.size() - 10);
+  for (bool mapped : {true, false}) {
+    Collector sink;
+    WalkResult r = WalkBytes(bytes, sink, nullptr, mapped);
+    EXPECT_EQ(sink.seen.size(), 2u);
+    EXPECT_EQ(r.end, WalkEnd::kTruncated);
+    EXPECT_EQ(r.stopOffset, 24u + 2 * 16 + 60 + 61);
+  }
+}
+
+// Another program shortens the capture while it is mapped: the walk reads up to the loss
+// and ends with a read error instead of dying of SIGBUS.
+TEST(CaptureWalk, MappedFileShortenedWhileOpenEndsWithAReadError) {
+  std::vector<Frame> frames;
+  for (int i = 0; i < 200; ++i) frames.push_back({i * 1000, Bytes(1000, static_cast<uint8_t>(i))});
+  const Bytes bytes = ClassicPcap(frames);
+  TempFile file(bytes);
+  CAvFile f;
+  ASSERT_TRUE(f.OpenFile(file.Path(), CAvFile::kRead));
+  ASSERT_NE(f.InPlace(), nullptr);
+  ASSERT_EQ(truncate(file.Path().c_str(), 100'000), 0);
+  CaptureFormatInfo info;
+  ASSERT_TRUE(DetectCaptureFormat(f.InPlace(), 24, info));
   Collector sink;
-  WalkResult r = WalkBytes(bytes, sink);
-  EXPECT_EQ(sink.seen.size(), 2u);
-  EXPECT_EQ(r.end, WalkEnd::kTruncated);
-  EXPECT_EQ(r.stopOffset, 24u + 2 * 16 + 60 + 61);
+  WalkResult r = CCaptureWalk(f, info).Run(sink);
+  EXPECT_EQ(r.end, WalkEnd::kReadError);
+  // Every record wholly inside the first 100,000 bytes was walked, none after; the pages
+  // past the new end were touched (and replaced) without killing the test.
+  EXPECT_EQ(sink.seen.size(), (100'000u - 24) / 1016);
+  EXPECT_EQ(r.stopOffset, 24 + sink.seen.size() * 1016);
+  EXPECT_EQ(f.ReadableInPlace(0, bytes.size()), 100'000u);
 }
 
 TEST(CaptureWalk, RecordLengthPastTheEndOfTheFileEndsTheWalk) {
@@ -164,12 +195,14 @@ TEST(CaptureWalk, RecordStraddlingTheWindowBoundaryIsReadWhole) {
   for (size_t i = 0; i < count; ++i) {
     frames.push_back({static_cast<int64_t>(i) * 1000, Bytes(frameBytes, static_cast<uint8_t>(i))});
   }
-  Collector sink;
-  WalkResult r = WalkBytes(ClassicPcap(frames), sink);
-  ASSERT_EQ(sink.seen.size(), count);
-  EXPECT_EQ(r.end, WalkEnd::kEndOfFile);
-  for (size_t i = 0; i < count; ++i) {
-    ASSERT_EQ(sink.seen[i].fileOffset, 24 + i * (frameBytes + 16)) << i;
+  for (bool mapped : {true, false}) {
+    Collector sink;
+    WalkResult r = WalkBytes(ClassicPcap(frames), sink, nullptr, mapped);
+    ASSERT_EQ(sink.seen.size(), count);
+    EXPECT_EQ(r.end, WalkEnd::kEndOfFile);
+    for (size_t i = 0; i < count; ++i) {
+      ASSERT_EQ(sink.seen[i].fileOffset, 24 + i * (frameBytes + 16)) << i;
+    }
   }
 }
 

@@ -167,6 +167,12 @@ TEST(PacketDecoder, SdpStartSearch) {
   EXPECT_EQ(find("v=0x"), 0);
   EXPECT_EQ(find("vv=v=1v=0\n"), 6);
   EXPECT_EQ(find("v="), -1);
+  // Across and after the 16-position steps, and the last position a match may start at.
+  for (size_t at : {0u, 14u, 15u, 16u, 17u, 31u, 33u, 40u}) {
+    std::string s(44, 'v');
+    s.replace(at, 3, "v=0");
+    EXPECT_EQ(find(s), at + 3 < s.size() ? static_cast<long>(at) : -1) << at;
+  }
 }
 
 }  // namespace
