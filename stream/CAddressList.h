@@ -1,7 +1,8 @@
 // The two-level table of (64-bit file address, entry) pairs used for every stream's frame
 // table (Entry = FrameEntry) and for the capture's packet table (Entry = RtpPacketEntry).
-// 16384 page pointers, each page 16384 slots, allocated on first use; entries are appended
-// in order and never move, so the table grows without copying.
+// Up to 16384 pages of 16384 slots, each allocated on first use (the list of pages grows with
+// them, so a small table costs one page); entries are appended in order and never move, so
+// the table grows without copying.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "base/DebugPrint.h"
 
@@ -42,9 +44,8 @@ class CAddressList {
       DebugPrint("frame address table overflow!!\n");
       return 0;
     }
-    uint32_t page = static_cast<uint32_t>(count_ / kPageSlots);
-    if (!directory_) directory_ = std::make_unique<Page[]>(kPages);
-    if (!directory_[page]) directory_[page] = AllocatePage(page);
+    const uint32_t page = static_cast<uint32_t>(count_ / kPageSlots);
+    if (page == directory_.size()) directory_.push_back(AllocatePage(page));
     Slot& slot = directory_[page][count_ % kPageSlots];
     slot.address = address;
     slot.entry = entry;
@@ -79,7 +80,7 @@ class CAddressList {
   void SetMode(uint32_t mode) { mode_ = mode; }
 
   void Clear() {
-    directory_.reset();
+    directory_.clear();
     count_ = 0;
   }
 
@@ -105,7 +106,7 @@ class CAddressList {
 
   uint32_t mode_ = 1;
   uint64_t count_ = 0;
-  std::unique_ptr<Page[]> directory_;
+  std::vector<Page> directory_;
 };
 
 template <class Entry>

@@ -61,15 +61,13 @@ const char* Pick(const Label& label, int language) {
   return label.en != nullptr ? label.en : "";
 }
 
-void CRowLine::Clear() {
-  for (char32_t& c : cells_) c = U' ';
-}
-
 void CRowLine::Put(int column, std::string_view utf8) {
   for (size_t i = 0; i < utf8.size(); ++column) {
     const char32_t cp = NextCodePoint(utf8, i);
     if (column >= kColumns) return;
-    if (column >= 0) cells_[column] = cp == 0 ? U' ' : cp;
+    if (column < 0) continue;
+    while (used_ <= column) cells_[used_++] = U' ';
+    cells_[column] = cp == 0 ? U' ' : cp;
   }
 }
 
@@ -79,7 +77,7 @@ void CRowLine::PutRight(int column, int width, std::string_view utf8) {
 }
 
 int CRowLine::Length() const {
-  int n = kColumns;
+  int n = used_;
   while (n > 0 && cells_[n - 1] == U' ') --n;
   return n;
 }

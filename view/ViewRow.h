@@ -61,8 +61,8 @@ class CRowLine {
  public:
   static constexpr int kColumns = 512;
 
-  CRowLine() { Clear(); }
-  void Clear();
+  CRowLine() = default;
+  void Clear() { used_ = 0; }
   // Copies UTF-8 text so that its first character lands at `column` (negative columns
   // drop the characters left of 0). Invalid UTF-8 bytes become '?'.
   void Put(int column, std::string_view utf8);
@@ -75,7 +75,10 @@ class CRowLine {
   int Length() const;
 
  private:
+  // Only the cells before used_ hold characters; the rest are blank without being written,
+  // so that a line costs what is put into it, not its 512 columns.
   char32_t cells_[kColumns];
+  int used_ = 0;
 };
 
 // Plain text of rows for the command line: one line per row, each ending in "\n"; colours

@@ -23,21 +23,23 @@ const H264Pps* LookupPps(const void* ctx, uint32_t id) {
 
 }  // namespace
 
-C264_DecodeHeader::C264_DecodeHeader() : sps_(new H264Sps[32]), pps_(new H264Pps[256]) {}
+C264_DecodeHeader::C264_DecodeHeader() = default;
 C264_DecodeHeader::~C264_DecodeHeader() = default;
 
 void C264_DecodeHeader::ClearParameterSets() {
-  for (int i = 0; i < 32; ++i) sps_[i].valid = false;
-  for (int i = 0; i < 256; ++i) pps_[i].valid = false;
+  for (auto& sps : sps_)
+    if (sps) sps->valid = false;
+  for (auto& pps : pps_)
+    if (pps) pps->valid = false;
   current_sps_ = -1;
 }
 
 const H264Sps* C264_DecodeHeader::FindSps(uint32_t id) const {
-  return id < 32 && sps_[id].valid ? &sps_[id] : nullptr;
+  return id < 32 && sps_[id] && sps_[id]->valid ? sps_[id].get() : nullptr;
 }
 
 const H264Pps* C264_DecodeHeader::FindPps(uint32_t id) const {
-  return id < 256 && pps_[id].valid ? &pps_[id] : nullptr;
+  return id < 256 && pps_[id] && pps_[id]->valid ? pps_[id].get() : nullptr;
 }
 
 bool C264_DecodeHeader::StoreSps(const uint8_t* rbsp, size_t size) {
@@ -48,9 +50,10 @@ bool C264_DecodeHeader::StoreSps(const uint8_t* rbsp, size_t size) {
   auto sps = std::make_unique<H264Sps>();
   if (!ParseSps(rbsp, size, *sps)) return false;
   const uint32_t id = sps->seq_parameter_set_id;
-  sps_[id] = *sps;
+  if (!sps_[id]) sps_[id] = std::make_unique<H264Sps>();
+  *sps_[id] = *sps;
   current_sps_ = static_cast<int>(id);
-  OnSpsParsed(sps_[id]);
+  OnSpsParsed(*sps_[id]);
   return true;
 }
 
@@ -65,8 +68,10 @@ bool C264_DecodeHeader::StorePps(const uint8_t* rbsp, size_t size) {
   const uint32_t sps_id = br.ReadUe();
   auto pps = std::make_unique<H264Pps>();
   if (!ParsePps(rbsp, size, FindSps(sps_id), *pps)) return false;
-  pps_[pps->pic_parameter_set_id] = *pps;
-  OnPpsParsed(pps_[pps->pic_parameter_set_id]);
+  std::unique_ptr<H264Pps>& slot = pps_[pps->pic_parameter_set_id];
+  if (!slot) slot = std::make_unique<H264Pps>();
+  *slot = *pps;
+  OnPpsParsed(*slot);
   return true;
 }
 

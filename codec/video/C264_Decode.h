@@ -8,6 +8,7 @@
 // above 8, slice groups and SP/SI slices are reported as unsupported.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -36,7 +37,7 @@ class C264_DecodeHeader {
   const H264Sps* FindSps(uint32_t id) const;
   const H264Pps* FindPps(uint32_t id) const;
   // The SPS stored last (none before the first one).
-  const H264Sps* CurrentSps() const { return current_sps_ < 0 ? nullptr : &sps_[current_sps_]; }
+  const H264Sps* CurrentSps() const { return current_sps_ < 0 ? nullptr : sps_[current_sps_].get(); }
   // Forgets every stored parameter set.
   void ClearParameterSets();
 
@@ -49,8 +50,11 @@ class C264_DecodeHeader {
   virtual int OnSliceHeaderParsed(const H264SliceHeader&) { return 1; }
 
  protected:
-  std::unique_ptr<H264Sps[]> sps_;  // by seq_parameter_set_id (32)
-  std::unique_ptr<H264Pps[]> pps_;  // by pic_parameter_set_id (256)
+  // By seq_parameter_set_id / pic_parameter_set_id, each allocated when its id is first
+  // stored (a decoder costs little to make) and then overwritten in place, so pointers to a
+  // stored set stay valid.
+  std::array<std::unique_ptr<H264Sps>, 32> sps_;
+  std::array<std::unique_ptr<H264Pps>, 256> pps_;
   int current_sps_ = -1;
 };
 

@@ -1,6 +1,9 @@
 #include "codec/video/CVideo_Stream.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <new>
 
 #include "base/DebugPrint.h"
 
@@ -8,8 +11,20 @@ namespace fennik {
 
 void CVideo_Stream::AttachView(CViewHost*) {
   GetVideoFormat(format_);
-  if (frameBuffer_.empty()) frameBuffer_.resize(kFrameBufferSize);
+  if (frameCapacity_ == 0) ReserveFrameBuffer(kFrameBufferSize);
 }
+
+void CVideo_Stream::ReserveFrameBuffer(size_t bytes) {
+  if (frameCapacity_ >= bytes) return;
+  frameBuffer_.reset();
+  frameCapacity_ = 0;
+  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  frameBuffer_ = std::unique_ptr<uint8_t[], UnmapBytes>(static_cast<uint8_t*>(p), UnmapBytes{bytes});
+  frameCapacity_ = bytes;
+}
+
+void CVideo_Stream::UnmapBytes::operator()(uint8_t* bytes) const { munmap(bytes, size); }
 
 VideoAccessFlags CVideo_Stream::AccessFlags(const FrameEntry& e) const {
   const H264FrameFields f = GetCodecFields<H264FrameFields>(e);
@@ -26,25 +41,25 @@ const uint8_t* CVideo_Stream::FetchFrame(const FrameEntry& e, uint64_t address) 
   const uint32_t lead = e.frameOffset - e.payloadOffset;
   const uint64_t need = uint64_t{lead} + e.size;
   if (need > 0x7FFFFFF0u) return nullptr;
-  if (cachedAddress_ == address && cachedBytes_ >= need) return frameBuffer_.data() + lead;
-  if (frameBuffer_.size() < need + 1024) frameBuffer_.resize(need + 1024);
+  if (cachedAddress_ == address && cachedBytes_ >= need) return frameBuffer_.get() + lead;
+  ReserveFrameBuffer(need + 1024);
   cachedAddress_ = address;
   cachedBytes_ = 0;
   for (;;) {
-    const uint32_t n = source_->Read(frameBuffer_.data(), static_cast<uint32_t>(frameBuffer_.size()),
+    const uint32_t n = source_->Read(frameBuffer_.get(), static_cast<uint32_t>(frameCapacity_),
                                      static_cast<uint32_t>(need), address);
     if (n != CAvLoadStream::kTooLarge) {
       cachedBytes_ = n;
       break;
     }
-    if (frameBuffer_.size() >= 0x40000000u) return nullptr;
-    frameBuffer_.resize(frameBuffer_.size() * 2);
+    if (frameCapacity_ >= 0x40000000u) return nullptr;
+    ReserveFrameBuffer(frameCapacity_ * 2);
   }
   if (cachedBytes_ <= lead) {
     DebugPrint("stream load error m_StreamLen=%d pos=%d\n", static_cast<int>(cachedBytes_), static_cast<int>(lead));
     return nullptr;
   }
-  return frameBuffer_.data() + lead;
+  return frameBuffer_.get() + lead;
 }
 
 const uint8_t* CVideo_Stream::GetFrameData(uint32_t index, uint32_t* size, uint64_t* address) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "codec/video/CVideoFrame.h"
@@ -102,10 +103,20 @@ class CVideo_Stream : public CAvStream {
   bool DecodeOne(uint32_t index, const FrameEntry& entry, uint64_t address);
   // Reads a frame's bytes into the frame buffer; the frame's first byte or nullptr.
   const uint8_t* FetchFrame(const FrameEntry& entry, uint64_t address);
+  // Makes the frame buffer hold at least `bytes` (its content is not kept: every fetch
+  // writes the bytes it returns). The buffer is mapped directly, so pages that no frame
+  // reaches are never touched; a sanitizer's allocator would poison and quarantine all 2 MB
+  // of it for every stream.
+  void ReserveFrameBuffer(size_t bytes);
+  struct UnmapBytes {
+    size_t size;
+    void operator()(uint8_t* bytes) const;
+  };
 
   VideoFormat format_;
   VideoFrameRate rate_;
-  std::vector<uint8_t> frameBuffer_;
+  std::unique_ptr<uint8_t[], UnmapBytes> frameBuffer_;
+  size_t frameCapacity_ = 0;
   uint64_t cachedAddress_ = ~uint64_t{0};
   uint32_t cachedBytes_ = 0;
   uint32_t currentMacroblock_ = 0;
