@@ -46,6 +46,62 @@ int ChooseReductionMode(int pictureWidth, int pictureHeight, int displayWidth, i
   return d * 16 + d;
 }
 
+namespace {
+
+// One output row of the reduction with divisors DX x DY: pairwise averages along each source
+// row, then the rows' results the same way. Columns past the picture repeat its last one.
+template <int DX, int DY>
+void ReduceRow(const uint32_t* const* lines, int w, uint32_t* dst, int outW) {
+  const int inside = std::min(outW, w / DX);  // output pixels with all their columns inside
+  uint32_t row[DX];
+  uint32_t column[DY];
+  auto pixel = [&](int x, bool clamp) {
+    for (int r = 0; r < DY; ++r) {
+      const uint32_t* src = lines[r];
+      for (int c = 0; c < DX; ++c) row[c] = src[clamp ? std::min(x * DX + c, w - 1) : x * DX + c];
+      for (int n = DX; n > 1; n /= 2)
+        for (int i = 0; i < n / 2; ++i) row[i] = Average(row[2 * i], row[2 * i + 1]);
+      column[r] = row[0];
+    }
+    for (int n = DY; n > 1; n /= 2)
+      for (int i = 0; i < n / 2; ++i) column[i] = Average(column[2 * i], column[2 * i + 1]);
+    return column[0] | 0xFF000000u;
+  };
+  if constexpr (DX == 2 && DY == 2) {
+    // The common half size, written out so that the compiler vectorises it.
+    const uint32_t* a = lines[0];
+    const uint32_t* b = lines[1];
+    for (int x = 0; x < inside; ++x)
+      dst[x] = Average(Average(a[2 * x], a[2 * x + 1]), Average(b[2 * x], b[2 * x + 1])) | 0xFF000000u;
+  } else {
+    for (int x = 0; x < inside; ++x) dst[x] = pixel(x, false);
+  }
+  for (int x = inside; x < outW; ++x) dst[x] = pixel(x, true);
+}
+
+using RowReducer = void (*)(const uint32_t* const*, int, uint32_t*, int);
+
+template <int DX>
+RowReducer ReducerFor(int dy) {
+  switch (dy) {
+    case 1: return ReduceRow<DX, 1>;
+    case 2: return ReduceRow<DX, 2>;
+    case 4: return ReduceRow<DX, 4>;
+    default: return ReduceRow<DX, 8>;
+  }
+}
+
+RowReducer ReducerFor(int dx, int dy) {
+  switch (dx) {
+    case 1: return ReducerFor<1>(dy);
+    case 2: return ReducerFor<2>(dy);
+    case 4: return ReducerFor<4>(dy);
+    default: return ReducerFor<8>(dy);
+  }
+}
+
+}  // namespace
+
 QImage ReducePicture(const QImage& picture, int mode) {
   int dx = 1, dy = 1;
   if (picture.isNull() || !ReductionDivisors(mode, dx, dy) || (dx == 1 && dy == 1)) return picture;
@@ -55,27 +111,12 @@ QImage ReducePicture(const QImage& picture, int mode) {
   const int outW = dx > dy ? (w + 1) / dx : w / dx;
   const int outH = dx > dy && dy > 1 ? (h + 1) / dy : h / dy;
   QImage out(std::max(outW, 1), std::max(outH, 1), QImage::Format_RGB32);
-  out.fill(Qt::black);
-  uint32_t column[8];
-  uint32_t row[8];
-  std::vector<const uint32_t*> lines(static_cast<size_t>(dy));
+  const RowReducer reduce = ReducerFor(dx, dy);
+  const uint32_t* lines[8];
   for (int y = 0; y < out.height(); ++y) {
-    auto* dst = reinterpret_cast<uint32_t*>(out.scanLine(y));
     for (int r = 0; r < dy; ++r)
-      lines[static_cast<size_t>(r)] = reinterpret_cast<const uint32_t*>(source.constScanLine(std::min(y * dy + r, h - 1)));
-    for (int x = 0; x < out.width(); ++x) {
-      // Horizontal pairs of pairs per source row, then the rows' results the same way.
-      for (int r = 0; r < dy; ++r) {
-        const uint32_t* src = lines[static_cast<size_t>(r)];
-        for (int c = 0; c < dx; ++c) row[c] = src[std::min(x * dx + c, w - 1)];
-        for (int n = dx; n > 1; n /= 2)
-          for (int i = 0; i < n / 2; ++i) row[i] = Average(row[2 * i], row[2 * i + 1]);
-        column[r] = row[0];
-      }
-      for (int n = dy; n > 1; n /= 2)
-        for (int i = 0; i < n / 2; ++i) column[i] = Average(column[2 * i], column[2 * i + 1]);
-      dst[x] = column[0] | 0xFF000000u;
-    }
+      lines[r] = reinterpret_cast<const uint32_t*>(source.constScanLine(std::min(y * dy + r, h - 1)));
+    reduce(lines, w, reinterpret_cast<uint32_t*>(out.scanLine(y)), out.width());
   }
   return out;
 }
