@@ -265,7 +265,15 @@ PlayEnd CDecodeTaskX::PlayVideo(CAvStream& stream) {
   }
   DebugPrint("width = %d\n", static_cast<int>(format.width));
   DebugPrint("height = %d\n", static_cast<int>(format.height));
-  for (RingSlot& slot : slots_) slot.inUse = false;
+  for (RingSlot& slot : slots_) {
+    slot.inUse = false;
+    slot.prepared.reset();
+  }
+  PicturePreparer prepare;
+  {
+    std::lock_guard lock(queueMutex_);
+    prepare = preparer_;
+  }
   readIndex_ = 0;
   writeIndex_ = 0;
   lateTicks_ = 0;
@@ -318,6 +326,7 @@ PlayEnd CDecodeTaskX::PlayVideo(CAvStream& stream) {
       end = kPlayEnded;
       break;
     }
+    free->prepared = prepare ? prepare(free->frame) : nullptr;
     free->inUse = true;
     const uint32_t write = writeIndex_.load();
     ringOrder_[write] = static_cast<uint32_t>(free - slots_);
@@ -368,6 +377,17 @@ const CVideoFrame* CDecodeTaskX::TakeVideoFrame() {
     return nullptr;
   }
   return &slots_[ringOrder_[read]].frame;
+}
+
+const PreparedPicture* CDecodeTaskX::TakenPrepared() const {
+  const uint32_t read = readIndex_.load();
+  if (read == writeIndex_.load()) return nullptr;
+  return slots_[ringOrder_[read]].prepared.get();
+}
+
+void CDecodeTaskX::SetPicturePreparer(PicturePreparer preparer) {
+  std::lock_guard lock(queueMutex_);
+  preparer_ = std::move(preparer);
 }
 
 void CDecodeTaskX::ReleaseVideoFrame() {

@@ -126,11 +126,20 @@ CVideoView::CVideoView(QWidget* parent) : QAbstractScrollArea(parent) {
   setMinimumSize(120, 90);
 }
 
-void CVideoView::SetPicture(const QImage& picture) {
+void CVideoView::SetPicture(const QImage& picture, const QImage& reduced, int reducedMode) {
   const bool resized = picture.size() != picture_.size();
   picture_ = picture.format() == QImage::Format_RGB32 ? picture : picture.convertToFormat(QImage::Format_RGB32);
   if (resized && automatic_) mode_ = -1;
+  prepared_ = reduced;
+  preparedMode_ = reducedMode;
   Rebuild();
+  prepared_ = QImage();
+}
+
+int CVideoView::ModeFor(QSize picture) const {
+  if (!automatic_) return mode_;
+  return ChooseReductionMode(picture.width(), picture.height(), viewport()->width() - 2 * kMargin,
+                             viewport()->height() - 2 * kMargin);
 }
 
 void CVideoView::SetCells(std::vector<VideoCell> cells) {
@@ -149,6 +158,7 @@ void CVideoView::SetOverlayMode(int mode) {
 }
 
 void CVideoView::SetReductionMode(int mode) {
+  if (mode >= 0 && !automatic_ && mode == mode_) return;  // nothing to rebuild
   automatic_ = mode < 0;
   mode_ = mode;
   Rebuild();
@@ -158,11 +168,8 @@ void CVideoView::Rebuild() {
   if (picture_.isNull()) {
     shown_ = QImage();
   } else {
-    if (automatic_) {
-      mode_ = ChooseReductionMode(picture_.width(), picture_.height(), viewport()->width() - 2 * kMargin,
-                                  viewport()->height() - 2 * kMargin);
-    }
-    shown_ = ReducePicture(picture_, mode_);
+    mode_ = ModeFor(picture_.size());
+    shown_ = !prepared_.isNull() && preparedMode_ == mode_ ? prepared_ : ReducePicture(picture_, mode_);
   }
   UpdateScrollBars();
   viewport()->update();
@@ -208,6 +215,12 @@ void CVideoView::DrawOverlay(QPainter& painter, QPointF origin, double sx, doubl
                   r.height() * sy);
   };
   const bool grid = overlay_ == kOverlayGrid || overlay_ == kOverlayGridMark || overlay_ == kOverlaySlices;
+  const bool fills = overlay_ >= kOverlayKinds;
+  // Without fills the grid goes to the painter in one call (a 720p picture has 3600 cells);
+  // with them each cell's frame follows its fill, as overlapping field cells need.
+  std::vector<QRectF> frames;
+  if (grid && !fills) frames.reserve(cells_.size());
+  painter.setPen(kGridColour);
   for (const VideoCell& cell : cells_) {
     if (!cell.rect.intersects(region)) continue;
     const QRectF r = toView(cell.rect);
@@ -218,14 +231,15 @@ void CVideoView::DrawOverlay(QPainter& painter, QPointF origin, double sx, doubl
     if (overlay_ == kOverlaySlices && cell.slice >= 0) {
       painter.fillRect(r, kSliceColours[static_cast<size_t>(cell.slice) % std::size(kSliceColours)]);
     }
-    if (overlay_ != kOverlayNone && !(cell.flags & kCellDecoded) && overlay_ >= kOverlayKinds) {
+    if (fills && !(cell.flags & kCellDecoded)) {
       painter.fillRect(r, QColor(0, 0, 0, 120));  // not reached by any slice
     }
     if (grid && r.width() >= 4) {
-      painter.setPen(kGridColour);
-      painter.drawRect(r.adjusted(0, 0, -1, -1));
+      if (fills) painter.drawRect(r.adjusted(0, 0, -1, -1));
+      else frames.push_back(r.adjusted(0, 0, -1, -1));
     }
   }
+  if (!frames.empty()) painter.drawRects(frames.data(), static_cast<int>(frames.size()));
   if (overlay_ != kOverlayGrid && mark_.isValid() && mark_.intersects(region)) {
     painter.setPen(QPen(kMarkColour, 2));
     painter.setBrush(Qt::NoBrush);
@@ -259,12 +273,13 @@ void CZoomVideo::SetPointOfInterest(int x, int y) {
   pointX_ = x;
   pointY_ = y;
   const int side = kSize / factor_;
+  const QPoint before(originX_, originY_);
   if (x < originX_ || x >= originX_ + side || y < originY_ || y >= originY_ + side) {
     originX_ = x - side / 2;
     originY_ = y - side / 2;
   }
   ClampRegion();
-  Rebuild();
+  if (QPoint(originX_, originY_) != before) Rebuild();  // the same region shows the same pixels
 }
 
 void CZoomVideo::ClampRegion() {
