@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,34 @@ CVideoPage* OpenVideo(CAppMain& window, const char* path) {
   return nullptr;
 }
 
+// With FENNIK_BENCH_PAINTS set: the paint events of each kind of widget during the stepping,
+// to see which widgets a step repaints.
+class PaintCounter : public QObject {
+ public:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++counts_[Name(qobject_cast<QWidget*>(object))];
+    return false;
+  }
+  void Watch(QWidget* root) {
+    root->installEventFilter(this);
+    for (QWidget* child : root->findChildren<QWidget*>()) child->installEventFilter(this);
+  }
+  void Print(int steps) const {
+    for (const auto& [name, count] : counts_)
+      std::printf("  paints of %-48s %6.2f per step\n", name.c_str(), static_cast<double>(count) / steps);
+  }
+
+ private:
+  static std::string Name(QWidget* w) {
+    std::string name = w->metaObject()->className();
+    if (w->parentWidget() != nullptr) name += std::string(" in ") + w->parentWidget()->metaObject()->className();
+    if (w->parentWidget() != nullptr && w->parentWidget()->parentWidget() != nullptr)
+      name += std::string(" in ") + w->parentWidget()->parentWidget()->metaObject()->className();
+    return name;
+  }
+  std::map<std::string, int> counts_;
+};
+
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
@@ -74,6 +103,9 @@ void MeasureStepping(CVideoPage& page, int steps) {
   if (!Wait([&page] { return page.ShownFrame() == 0 && page.HasPicture(); }, 20000)) return;
   const int count = static_cast<int>(std::min<uint64_t>(page.List()->Model().Count() - 1, static_cast<uint64_t>(steps)));
   std::vector<double> ms, cpu;
+  PaintCounter paints;
+  const bool countPaints = qEnvironmentVariableIsSet("FENNIK_BENCH_PAINTS");
+  if (countPaints) paints.Watch(page.window());
   for (int k = 1; k <= count; ++k) {
     QElapsedTimer timer;
     timer.start();
@@ -87,6 +119,7 @@ void MeasureStepping(CVideoPage& page, int steps) {
     cpu.push_back(static_cast<double>(ThreadCpuNs() - cpu0) / 1e6);
   }
   if (ms.empty()) return;
+  if (countPaints) paints.Print(static_cast<int>(ms.size()));
   std::vector<double> sorted = ms;
   std::sort(sorted.begin(), sorted.end());
   std::printf("step key->painted picture: %zu frames, median %.1f ms, p95 %.1f ms, worst %.1f ms"
