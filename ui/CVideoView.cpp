@@ -123,6 +123,8 @@ QImage ReducePicture(const QImage& picture, int mode) {
 
 CVideoView::CVideoView(QWidget* parent) : QAbstractScrollArea(parent) {
   viewport()->setAutoFillBackground(false);
+  // The paint covers the whole viewport: what lies under it is not painted first.
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   setMinimumSize(120, 90);
 }
 
