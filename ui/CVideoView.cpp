@@ -48,6 +48,13 @@ int ChooseReductionMode(int pictureWidth, int pictureHeight, int displayWidth, i
 
 namespace {
 
+// The pairwise average of N pixels: adjacent pairs first, then pairs of their results.
+template <int N>
+inline uint32_t Tree(const uint32_t* v) {
+  if constexpr (N == 1) return v[0];
+  else return Average(Tree<N / 2>(v), Tree<N / 2>(v + N / 2));
+}
+
 // One output row of the reduction with divisors DX x DY: pairwise averages along each source
 // row, then the rows' results the same way. Columns past the picture repeat its last one.
 template <int DX, int DY>
@@ -55,28 +62,17 @@ void ReduceRow(const uint32_t* const* lines, int w, uint32_t* dst, int outW) {
   const int inside = std::min(outW, w / DX);  // output pixels with all their columns inside
   uint32_t row[DX];
   uint32_t column[DY];
-  auto pixel = [&](int x, bool clamp) {
-    for (int r = 0; r < DY; ++r) {
-      const uint32_t* src = lines[r];
-      for (int c = 0; c < DX; ++c) row[c] = src[clamp ? std::min(x * DX + c, w - 1) : x * DX + c];
-      for (int n = DX; n > 1; n /= 2)
-        for (int i = 0; i < n / 2; ++i) row[i] = Average(row[2 * i], row[2 * i + 1]);
-      column[r] = row[0];
-    }
-    for (int n = DY; n > 1; n /= 2)
-      for (int i = 0; i < n / 2; ++i) column[i] = Average(column[2 * i], column[2 * i + 1]);
-    return column[0] | 0xFF000000u;
-  };
-  if constexpr (DX == 2 && DY == 2) {
-    // The common half size, written out so that the compiler vectorises it.
-    const uint32_t* a = lines[0];
-    const uint32_t* b = lines[1];
-    for (int x = 0; x < inside; ++x)
-      dst[x] = Average(Average(a[2 * x], a[2 * x + 1]), Average(b[2 * x], b[2 * x + 1])) | 0xFF000000u;
-  } else {
-    for (int x = 0; x < inside; ++x) dst[x] = pixel(x, false);
+  for (int x = 0; x < inside; ++x) {
+    for (int r = 0; r < DY; ++r) column[r] = Tree<DX>(lines[r] + x * DX);
+    dst[x] = Tree<DY>(column) | 0xFF000000u;
   }
-  for (int x = inside; x < outW; ++x) dst[x] = pixel(x, true);
+  for (int x = inside; x < outW; ++x) {
+    for (int r = 0; r < DY; ++r) {
+      for (int c = 0; c < DX; ++c) row[c] = lines[r][std::min(x * DX + c, w - 1)];
+      column[r] = Tree<DX>(row);
+    }
+    dst[x] = Tree<DY>(column) | 0xFF000000u;
+  }
 }
 
 using RowReducer = void (*)(const uint32_t* const*, int, uint32_t*, int);
