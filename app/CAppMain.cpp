@@ -339,7 +339,9 @@ void CAppMain::ShowVideoFrame() {
   const CVideoFrame* frame = task_->TakeVideoFrame();
   if (frame == nullptr) {
     if (task_->LateTicks() > 0) {
-      status_[1]->setText(Q(Printf(Text(language_, "late pictures: %llu", "表示遅れ: %llu"),
+      // The play falls behind the stream's clock: the status bar says so at once.
+      status_[1]->setText(Q(Printf(Text(language_, "late pictures: %llu (decoding slower than the frame rate)",
+                                        "表示遅れ: %llu (デコードがフレームレートに追いつきません)"),
                                    static_cast<unsigned long long>(task_->LateTicks()))
                                 .c_str()));
     }
