@@ -125,6 +125,10 @@ class CDecodeTaskX : public CAvEventListener, public CSoundListener {
   // kPlayStopped when a stop came meanwhile.
   PlayEnd DeviceStartFailed();
   PlayEnd PlayVideo(CAvStream& stream);
+  class PrepareStage;
+  struct RingSlot;
+  // Hands a decoded (and prepared) picture to the ring's reader.
+  void Publish(RingSlot* slot);
   void FrameTimerMain();
   void RunDisplayJob();
 
@@ -145,8 +149,9 @@ class CDecodeTaskX : public CAvEventListener, public CSoundListener {
   std::atomic<bool> inputDone_{false};
   std::atomic<uint64_t> underruns_{0};
 
-  // Video play: the ring of decoded pictures (single producer: the worker; single
-  // consumer: the main thread), positions of kVideoFrames + 1 entries.
+  // Video play: the ring of decoded pictures (single producer: the worker, or its prepare
+  // stage when there is a preparer; single consumer: the main thread), positions of
+  // kVideoFrames + 1 entries.
   struct RingSlot {
     CVideoFrame frame;
     std::shared_ptr<PreparedPicture> prepared;
