@@ -340,7 +340,9 @@ void CAppMain::ShowVideoFrame() {
   const CVideoFrame* frame = task_->TakeVideoFrame();
   if (frame == nullptr) {
     if (task_->LateTicks() > 0) {
-      status_[1]->setText(Q(Printf(Text(language_, "late pictures: %llu", "表示遅れ: %llu"),
+      // The play falls behind the stream's clock: the status bar says so at once.
+      status_[1]->setText(Q(Printf(Text(language_, "late pictures: %llu (decoding slower than the frame rate)",
+                                        "表示遅れ: %llu (デコードがフレームレートに追いつきません)"),
                                    static_cast<unsigned long long>(task_->LateTicks()))
                                 .c_str()));
     }
@@ -362,7 +364,7 @@ void CAppMain::ShowVideoFrame() {
     fieldCounter_ = 0;
   }
   if (page != nullptr) {
-    page->ShowPlayPicture(*frame, mode);
+    page->ShowPlayPicture(*frame, mode, task_->TakenPrepared());
     status_[0]->setText(PlayStatusText(language_, page->Stream()->GetCodecName(),
                                        static_cast<int64_t>(page->Stream()->GetTime(frame->frame_number))));
   }
@@ -462,7 +464,9 @@ void CAppMain::SelectTab(int index) {
 void CAppMain::Command(int id) {
   // The worker takes play and stop first; video play starts at the selected frame.
   if (id == kCmdPlay || id == kCmdStop || id == kCmdPause || id == kCmdSlowForward) {
-    if (auto* video = dynamic_cast<CVideoPage*>(SelectedPage()); video != nullptr && id == kCmdPlay && task_) {
+    auto* video = dynamic_cast<CVideoPage*>(SelectedPage());
+    if (id == kCmdPlay && task_) task_->SetPicturePreparer(video != nullptr ? video->PlayPreparer() : nullptr);
+    if (video != nullptr && id == kCmdPlay && task_) {
       const uint64_t cursor = video->List()->CursorItem();
       task_->SetPlayStart(cursor == kNoItem ? CAvStream::kNone : static_cast<uint32_t>(cursor));
       video->ResetPresented();

@@ -38,6 +38,28 @@ QImage VisibleImage(const CVideoFrame& frame, const H264Crop& crop, int displayM
   return image.copy(static_cast<int>(c.left), static_cast<int>(c.top), static_cast<int>(c.width), static_cast<int>(c.height));
 }
 
+// The thumbnail's scale: 1 up to 600 pixels wide, 2 up to 1080, 4 up to 2040, else 8.
+int ThumbnailMode(int width) {
+  const int code = width <= 600 ? 0 : (width <= 1080 ? 1 : (width <= 2040 ? 2 : 4));
+  return code * 17;
+}
+
+int FullViewMode(const ViewReduction& view, QSize picture) {
+  if (view.fixedMode >= 0) return view.fixedMode;
+  return ChooseReductionMode(picture.width(), picture.height(), view.area.width(), view.area.height());
+}
+
+// Off the UI thread: the picture reduced for the full view and for the thumbnail, so that
+// the UI thread only hands the results to the views.
+void ReduceForViews(VideoDisplay& d, const ViewReduction& view) {
+  if (d.picture.isNull()) return;
+  const int w = d.picture.width();
+  d.viewMode = FullViewMode(view, d.picture.size());
+  d.viewShown = ReducePicture(d.picture, d.viewMode);
+  d.thumbMode = ThumbnailMode(w);
+  d.thumbShown = d.thumbMode == d.viewMode ? d.viewShown : ReducePicture(d.picture, d.thumbMode);
+}
+
 // A macroblock's rectangle in the visible picture: field macroblocks (of a field picture or
 // an MBAFF field pair) cover their pair's 32 rows of the frame.
 QRect MacroblockRect(const MacroblockGeometry& g, uint32_t scale, const H264Crop& crop, uint32_t index, bool field) {
@@ -241,9 +263,11 @@ void CVideoPage::Request(uint32_t frame, uint32_t macroblock, bool picture) {
   wantedMacroblock_ = macroblock;
   C264_Parser* stream = &video_;
   const int language = style_->language;
+  const ViewReduction reduction = FullViewReduction();
   QPointer<CVideoPage> self(this);
-  auto job = [stream, frame, macroblock, picture, language, self] {
+  auto job = [stream, frame, macroblock, picture, language, reduction, self] {
     std::shared_ptr<VideoDisplay> display = BuildDisplay(*stream, frame, macroblock, picture, language);
+    ReduceForViews(*display, reduction);
     QMetaObject::invokeMethod(
         self.data(), [self, display] { if (self) self->OnDisplay(display); }, Qt::QueuedConnection);
   };
@@ -253,19 +277,21 @@ void CVideoPage::Request(uint32_t frame, uint32_t macroblock, bool picture) {
   }
 }
 
+ViewReduction CVideoPage::FullViewReduction() const {
+  const QSize area = view_->viewport()->size() - QSize(2 * CVideoView::kMargin, 2 * CVideoView::kMargin);
+  return {view_->AutomaticReduction() ? -1 : view_->ReductionMode(), area};
+}
+
 void CVideoPage::OnDisplay(std::shared_ptr<VideoDisplay> display) {
   VideoDisplay& d = *display;
   if (d.frame != wantedFrame_) return;  // a later request is on its way
   const bool picture = !d.picture.isNull();
   if (picture || !d.hasPicture) {
     if (picture) {
-      view_->SetPicture(d.picture);
+      view_->SetPicture(d.picture, d.viewShown, d.viewMode);
       zoom_->SetPicture(d.picture);
-      // The thumbnail's scale: 1 up to 600 pixels wide, 2 up to 1080, 4 up to 2040, else 8.
-      const int w = d.picture.width();
-      const int code = w <= 600 ? 0 : (w <= 1080 ? 1 : (w <= 2040 ? 2 : 4));
-      thumb_->SetReductionMode(code * 17);
-      thumb_->SetPicture(d.picture);
+      thumb_->SetReductionMode(ThumbnailMode(d.picture.width()));
+      thumb_->SetPicture(d.picture, d.thumbShown, d.thumbMode);
     }
     info_->SetRows(d.info);
   } else {
@@ -291,12 +317,38 @@ void CVideoPage::ApplyMark() {
   if (shown_.mark.isValid()) zoom_->SetPointOfInterest(shown_.mark.center().x(), shown_.mark.center().y());
 }
 
-void CVideoPage::ShowPlayPicture(const CVideoFrame& frame, int displayMode) {
-  const QImage image = VisibleImage(frame, shown_.crop, displayMode);
+namespace {
+
+// A picture of the play ring as the worker prepared it for the full view.
+struct PlayPicture : PreparedPicture {
+  QImage picture;
+  QImage shown;  // reduced with `mode`
+  int mode = -1;
+};
+
+}  // namespace
+
+PicturePreparer CVideoPage::PlayPreparer() const {
+  const H264Crop crop = shown_.crop;
+  const ViewReduction reduction = FullViewReduction();
+  return [crop, reduction](const CVideoFrame& frame) -> std::shared_ptr<PreparedPicture> {
+    auto prepared = std::make_shared<PlayPicture>();
+    prepared->picture = VisibleImage(frame, crop, 0);
+    if (prepared->picture.isNull()) return nullptr;
+    prepared->mode = FullViewMode(reduction, prepared->picture.size());
+    prepared->shown = ReducePicture(prepared->picture, prepared->mode);
+    return prepared;
+  };
+}
+
+void CVideoPage::ShowPlayPicture(const CVideoFrame& frame, int displayMode, const PreparedPicture* prepared) {
+  const auto* ready = displayMode == 0 ? dynamic_cast<const PlayPicture*>(prepared) : nullptr;
+  const QImage image = ready != nullptr ? ready->picture : VisibleImage(frame, shown_.crop, displayMode);
   if (image.isNull()) return;
   view_->SetCells({});
   view_->SetMark({});
-  view_->SetPicture(image);
+  if (ready != nullptr) view_->SetPicture(image, ready->shown, ready->mode);
+  else view_->SetPicture(image);
   ++presented_;
   if (displayMode != 2 || presentedFrames_.empty()) presentedFrames_.push_back(frame.frame_number);
 }

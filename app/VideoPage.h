@@ -11,6 +11,7 @@
 #include "app/Pages.h"
 #include "codec/video/C264_Parser.h"
 #include "codec/video/H264Views.h"
+#include "playback/CDecodeTaskX.h"
 #include "ui/CVideoView.h"
 
 class QCheckBox;
@@ -39,6 +40,19 @@ struct VideoDisplay {
   std::vector<ViewRow> macroblockRows;
   H264MacroblockRecord record;
   QRect mark;
+  // The picture already reduced for the full view and the thumbnail (made on the worker
+  // with the modes the views were found to use when the request left).
+  QImage viewShown;
+  int viewMode = -1;
+  QImage thumbShown;
+  int thumbMode = -1;
+};
+
+// What the worker needs to reduce a picture for the full view: its fixed reduction mode, or
+// -1 and the display area for the automatic one.
+struct ViewReduction {
+  int fixedMode = -1;
+  QSize area;
 };
 
 class CVideoPage : public CPage {
@@ -64,8 +78,12 @@ class CVideoPage : public CPage {
   void SelectMacroblock(uint32_t index);
 
   // Video play: one picture of the ring, with the display mode of CVideoFrame::ConvertToRgb
-  // (0 whole frame, 1 top field, 2 bottom field).
-  void ShowPlayPicture(const CVideoFrame& frame, int displayMode);
+  // (0 whole frame, 1 top field, 2 bottom field). `prepared` is what PlayPreparer made of
+  // it on the worker; without it (or for a field) the page converts the picture itself.
+  void ShowPlayPicture(const CVideoFrame& frame, int displayMode, const PreparedPicture* prepared = nullptr);
+  // For the worker during play: each picture of the ring converted and reduced for the
+  // full view as it is now, so that the UI thread only shows it.
+  PicturePreparer PlayPreparer() const;
   uint64_t PicturesPresented() const { return presented_; }
   // The stream frames of the pictures presented since the play started.
   const std::vector<uint32_t>& PresentedFrames() const { return presentedFrames_; }
@@ -80,6 +98,7 @@ class CVideoPage : public CPage {
   void ShowItem(uint64_t frame);
   void Request(uint32_t frame, uint32_t macroblock, bool picture);
   void OnDisplay(std::shared_ptr<VideoDisplay> display);
+  ViewReduction FullViewReduction() const;
   void ApplyMark();
 
   C264_Parser& video_;

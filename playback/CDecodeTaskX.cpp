@@ -257,6 +257,62 @@ bool CDecodeTaskX::PostDisplayJob(std::function<void()> job) {
   return true;
 }
 
+// The pictures of the ring are prepared for display (converted and reduced for the page) on
+// a thread of their own, in decoding order, while the worker decodes the next ones: on two
+// cores the two overlap. A prepared picture is published to the ring's reader.
+class CDecodeTaskX::PrepareStage {
+ public:
+  PrepareStage(CDecodeTaskX& task, PicturePreparer prepare) : task_(task), prepare_(std::move(prepare)) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  // Publishes what is queued; on a stop the rest is dropped unprepared.
+  ~PrepareStage() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    signal_.notify_all();
+    thread_.join();
+  }
+  void Add(RingSlot* slot) {
+    {
+      std::lock_guard lock(mutex_);
+      queue_.push_back(slot);
+    }
+    signal_.notify_all();
+  }
+
+ private:
+  void Run() {
+    for (;;) {
+      RingSlot* slot = nullptr;
+      {
+        std::unique_lock lock(mutex_);
+        signal_.wait(lock, [this] { return !queue_.empty() || done_; });
+        if (queue_.empty() || task_.running_.load() == 0 || task_.quitting_.load()) return;
+        slot = queue_.front();
+        queue_.pop_front();
+      }
+      slot->prepared = prepare_(slot->frame);
+      task_.Publish(slot);
+    }
+  }
+
+  CDecodeTaskX& task_;
+  PicturePreparer prepare_;
+  std::mutex mutex_;
+  std::condition_variable signal_;
+  std::deque<RingSlot*> queue_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+void CDecodeTaskX::Publish(RingSlot* slot) {
+  const uint32_t write = writeIndex_.load();
+  ringOrder_[write] = static_cast<uint32_t>(slot - slots_);
+  writeIndex_ = (write + 1) % (kVideoFrames + 1);
+}
+
 PlayEnd CDecodeTaskX::PlayVideo(CAvStream& stream) {
   auto* video = dynamic_cast<CVideo_Stream*>(&stream);
   VideoFormat format;
@@ -265,7 +321,15 @@ PlayEnd CDecodeTaskX::PlayVideo(CAvStream& stream) {
   }
   DebugPrint("width = %d\n", static_cast<int>(format.width));
   DebugPrint("height = %d\n", static_cast<int>(format.height));
-  for (RingSlot& slot : slots_) slot.inUse = false;
+  for (RingSlot& slot : slots_) {
+    slot.inUse = false;
+    slot.prepared.reset();
+  }
+  std::unique_ptr<PrepareStage> stage;
+  {
+    std::lock_guard lock(queueMutex_);
+    if (preparer_) stage = std::make_unique<PrepareStage>(*this, preparer_);
+  }
   readIndex_ = 0;
   writeIndex_ = 0;
   lateTicks_ = 0;
@@ -319,10 +383,10 @@ PlayEnd CDecodeTaskX::PlayVideo(CAvStream& stream) {
       break;
     }
     free->inUse = true;
-    const uint32_t write = writeIndex_.load();
-    ringOrder_[write] = static_cast<uint32_t>(free - slots_);
-    writeIndex_ = (write + 1) % (kVideoFrames + 1);
+    if (stage) stage->Add(free);
+    else Publish(free);
   }
+  stage.reset();  // the pictures still being prepared are published (or dropped on a stop)
   decodingDone_ = true;
   if (end == kPlayEnded) {
     // Every decoded picture is shown before the play ends (a stream shorter than the ring
@@ -368,6 +432,17 @@ const CVideoFrame* CDecodeTaskX::TakeVideoFrame() {
     return nullptr;
   }
   return &slots_[ringOrder_[read]].frame;
+}
+
+const PreparedPicture* CDecodeTaskX::TakenPrepared() const {
+  const uint32_t read = readIndex_.load();
+  if (read == writeIndex_.load()) return nullptr;
+  return slots_[ringOrder_[read]].prepared.get();
+}
+
+void CDecodeTaskX::SetPicturePreparer(PicturePreparer preparer) {
+  std::lock_guard lock(queueMutex_);
+  preparer_ = std::move(preparer);
 }
 
 void CDecodeTaskX::ReleaseVideoFrame() {

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -36,6 +37,13 @@ enum PlayEnd : uint64_t {
 // holds or resumes video play; 6046 (frame advance) holds video play and shows one more
 // picture.
 enum TaskCommand : uint32_t { kCommandPlay = 6041, kCommandStop = 6042, kCommandStop2 = 6043, kCommandSlowForward = 6046 };
+
+// What the window makes of a picture of the video play ring for its display (the converted
+// and reduced picture), made on the worker right after the picture is decoded.
+struct PreparedPicture {
+  virtual ~PreparedPicture() = default;
+};
+using PicturePreparer = std::function<std::shared_ptr<PreparedPicture>(const CVideoFrame&)>;
 
 class CDecodeTaskX : public CAvEventListener, public CSoundListener {
  public:
@@ -89,7 +97,12 @@ class CDecodeTaskX : public CAvEventListener, public CSoundListener {
   static constexpr uint32_t kVideoFrames = 6;
   static constexpr int kFramePeriodMs = 33;
   const CVideoFrame* TakeVideoFrame();
+  // What the preparer made of the picture TakeVideoFrame returned (nullptr: nothing).
+  const PreparedPicture* TakenPrepared() const;
   void ReleaseVideoFrame();
+  // The preparer for the pictures of the next video play (set before the play command);
+  // an empty one leaves the pictures as decoded.
+  void SetPicturePreparer(PicturePreparer preparer);
   bool IsPresenting() const { return presenting_.load() != 0; }
   bool IsPaused() const { return paused_.load(); }
   // Ticks of the frame timer that found no picture ready while the play went on: the
@@ -112,6 +125,10 @@ class CDecodeTaskX : public CAvEventListener, public CSoundListener {
   // kPlayStopped when a stop came meanwhile.
   PlayEnd DeviceStartFailed();
   PlayEnd PlayVideo(CAvStream& stream);
+  class PrepareStage;
+  struct RingSlot;
+  // Hands a decoded (and prepared) picture to the ring's reader.
+  void Publish(RingSlot* slot);
   void FrameTimerMain();
   void RunDisplayJob();
 
@@ -132,10 +149,12 @@ class CDecodeTaskX : public CAvEventListener, public CSoundListener {
   std::atomic<bool> inputDone_{false};
   std::atomic<uint64_t> underruns_{0};
 
-  // Video play: the ring of decoded pictures (single producer: the worker; single
-  // consumer: the main thread), positions of kVideoFrames + 1 entries.
+  // Video play: the ring of decoded pictures (single producer: the worker, or its prepare
+  // stage when there is a preparer; single consumer: the main thread), positions of
+  // kVideoFrames + 1 entries.
   struct RingSlot {
     CVideoFrame frame;
+    std::shared_ptr<PreparedPicture> prepared;
     std::atomic<bool> inUse{false};
   };
   RingSlot slots_[kVideoFrames];
@@ -155,6 +174,7 @@ class CDecodeTaskX : public CAvEventListener, public CSoundListener {
   std::atomic<bool> showPending_{false};
 
   std::function<void()> displayJob_;  // under queueMutex_
+  PicturePreparer preparer_;           // under queueMutex_; copied by the play
 
   std::mutex queueMutex_;
   std::condition_variable queueSignal_;

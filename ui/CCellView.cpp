@@ -76,6 +76,10 @@ void CCellView::UpdateScrollBars(int totalRows, int widestRow) {
   const int visible = VisibleRows();
   verticalScrollBar()->setRange(0, std::max(0, totalRows - visible));
   verticalScrollBar()->setPageStep(std::max(1, visible));
+  UpdateHorizontalBar(widestRow);
+}
+
+void CCellView::UpdateHorizontalBar(int widestRow) {
   const int columns = viewport()->width() / charWidth_;
   horizontalScrollBar()->setRange(0, std::max(0, widestRow - columns + 2));
   horizontalScrollBar()->setPageStep(std::max(1, columns));

@@ -40,6 +40,7 @@ class CCellView : public QAbstractScrollArea {
   virtual std::vector<ViewRow> Content(int visibleRows, int& firstRow) = 0;
   // Total rows, for the vertical scroll bar of views that do not scroll themselves.
   virtual void UpdateScrollBars(int totalRows, int widestRow);
+  void UpdateHorizontalBar(int widestRow);
 
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;

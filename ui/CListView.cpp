@@ -64,11 +64,13 @@ std::vector<ViewRow> CListView::Content(int visibleRows, int& firstRow) {
 }
 
 void CListView::UpdateScrollBars(int totalRows, int widestRow) {
-  // The base sets the vertical range for the rows painted (a page); the value it clamps
-  // must not reach the model as a scroll to the top, so the guard covers it too.
+  // The vertical bar scrolls the items of the window; the header stays in place. Its range
+  // is set once per paint: setting the base's range for the rows painted first would clamp
+  // the value and set it back, and each of those changes asks for another paint (a list
+  // scrolled away from its top repainted itself without end).
+  (void)totalRows;
   updatingBars_ = true;
-  CCellView::UpdateScrollBars(totalRows, widestRow);
-  // The vertical bar scrolls the items of the window; the header stays in place.
+  UpdateHorizontalBar(widestRow);
   const int length = static_cast<int>(model_.WindowLength());
   verticalScrollBar()->setRange(0, std::max(0, length - ItemRows()));
   verticalScrollBar()->setPageStep(ItemRows());

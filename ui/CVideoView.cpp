@@ -46,6 +46,58 @@ int ChooseReductionMode(int pictureWidth, int pictureHeight, int displayWidth, i
   return d * 16 + d;
 }
 
+namespace {
+
+// The pairwise average of N pixels: adjacent pairs first, then pairs of their results.
+template <int N>
+inline uint32_t Tree(const uint32_t* v) {
+  if constexpr (N == 1) return v[0];
+  else return Average(Tree<N / 2>(v), Tree<N / 2>(v + N / 2));
+}
+
+// One output row of the reduction with divisors DX x DY: pairwise averages along each source
+// row, then the rows' results the same way. Columns past the picture repeat its last one.
+template <int DX, int DY>
+void ReduceRow(const uint32_t* const* lines, int w, uint32_t* dst, int outW) {
+  const int inside = std::min(outW, w / DX);  // output pixels with all their columns inside
+  uint32_t row[DX];
+  uint32_t column[DY];
+  for (int x = 0; x < inside; ++x) {
+    for (int r = 0; r < DY; ++r) column[r] = Tree<DX>(lines[r] + x * DX);
+    dst[x] = Tree<DY>(column) | 0xFF000000u;
+  }
+  for (int x = inside; x < outW; ++x) {
+    for (int r = 0; r < DY; ++r) {
+      for (int c = 0; c < DX; ++c) row[c] = lines[r][std::min(x * DX + c, w - 1)];
+      column[r] = Tree<DX>(row);
+    }
+    dst[x] = Tree<DY>(column) | 0xFF000000u;
+  }
+}
+
+using RowReducer = void (*)(const uint32_t* const*, int, uint32_t*, int);
+
+template <int DX>
+RowReducer ReducerFor(int dy) {
+  switch (dy) {
+    case 1: return ReduceRow<DX, 1>;
+    case 2: return ReduceRow<DX, 2>;
+    case 4: return ReduceRow<DX, 4>;
+    default: return ReduceRow<DX, 8>;
+  }
+}
+
+RowReducer ReducerFor(int dx, int dy) {
+  switch (dx) {
+    case 1: return ReducerFor<1>(dy);
+    case 2: return ReducerFor<2>(dy);
+    case 4: return ReducerFor<4>(dy);
+    default: return ReducerFor<8>(dy);
+  }
+}
+
+}  // namespace
+
 QImage ReducePicture(const QImage& picture, int mode) {
   int dx = 1, dy = 1;
   if (picture.isNull() || !ReductionDivisors(mode, dx, dy) || (dx == 1 && dy == 1)) return picture;
@@ -55,41 +107,37 @@ QImage ReducePicture(const QImage& picture, int mode) {
   const int outW = dx > dy ? (w + 1) / dx : w / dx;
   const int outH = dx > dy && dy > 1 ? (h + 1) / dy : h / dy;
   QImage out(std::max(outW, 1), std::max(outH, 1), QImage::Format_RGB32);
-  out.fill(Qt::black);
-  uint32_t column[8];
-  uint32_t row[8];
-  std::vector<const uint32_t*> lines(static_cast<size_t>(dy));
+  const RowReducer reduce = ReducerFor(dx, dy);
+  const uint32_t* lines[8];
   for (int y = 0; y < out.height(); ++y) {
-    auto* dst = reinterpret_cast<uint32_t*>(out.scanLine(y));
     for (int r = 0; r < dy; ++r)
-      lines[static_cast<size_t>(r)] = reinterpret_cast<const uint32_t*>(source.constScanLine(std::min(y * dy + r, h - 1)));
-    for (int x = 0; x < out.width(); ++x) {
-      // Horizontal pairs of pairs per source row, then the rows' results the same way.
-      for (int r = 0; r < dy; ++r) {
-        const uint32_t* src = lines[static_cast<size_t>(r)];
-        for (int c = 0; c < dx; ++c) row[c] = src[std::min(x * dx + c, w - 1)];
-        for (int n = dx; n > 1; n /= 2)
-          for (int i = 0; i < n / 2; ++i) row[i] = Average(row[2 * i], row[2 * i + 1]);
-        column[r] = row[0];
-      }
-      for (int n = dy; n > 1; n /= 2)
-        for (int i = 0; i < n / 2; ++i) column[i] = Average(column[2 * i], column[2 * i + 1]);
-      dst[x] = column[0] | 0xFF000000u;
-    }
+      lines[r] = reinterpret_cast<const uint32_t*>(source.constScanLine(std::min(y * dy + r, h - 1)));
+    reduce(lines, w, reinterpret_cast<uint32_t*>(out.scanLine(y)), out.width());
   }
   return out;
 }
 
 CVideoView::CVideoView(QWidget* parent) : QAbstractScrollArea(parent) {
   viewport()->setAutoFillBackground(false);
+  // The paint covers the whole viewport: what lies under it is not painted first.
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   setMinimumSize(120, 90);
 }
 
-void CVideoView::SetPicture(const QImage& picture) {
+void CVideoView::SetPicture(const QImage& picture, const QImage& reduced, int reducedMode) {
   const bool resized = picture.size() != picture_.size();
   picture_ = picture.format() == QImage::Format_RGB32 ? picture : picture.convertToFormat(QImage::Format_RGB32);
   if (resized && automatic_) mode_ = -1;
+  prepared_ = reduced;
+  preparedMode_ = reducedMode;
   Rebuild();
+  prepared_ = QImage();
+}
+
+int CVideoView::ModeFor(QSize picture) const {
+  if (!automatic_) return mode_;
+  return ChooseReductionMode(picture.width(), picture.height(), viewport()->width() - 2 * kMargin,
+                             viewport()->height() - 2 * kMargin);
 }
 
 void CVideoView::SetCells(std::vector<VideoCell> cells) {
@@ -108,6 +156,7 @@ void CVideoView::SetOverlayMode(int mode) {
 }
 
 void CVideoView::SetReductionMode(int mode) {
+  if (mode >= 0 && !automatic_ && mode == mode_) return;  // nothing to rebuild
   automatic_ = mode < 0;
   mode_ = mode;
   Rebuild();
@@ -117,11 +166,8 @@ void CVideoView::Rebuild() {
   if (picture_.isNull()) {
     shown_ = QImage();
   } else {
-    if (automatic_) {
-      mode_ = ChooseReductionMode(picture_.width(), picture_.height(), viewport()->width() - 2 * kMargin,
-                                  viewport()->height() - 2 * kMargin);
-    }
-    shown_ = ReducePicture(picture_, mode_);
+    mode_ = ModeFor(picture_.size());
+    shown_ = !prepared_.isNull() && preparedMode_ == mode_ ? prepared_ : ReducePicture(picture_, mode_);
   }
   UpdateScrollBars();
   viewport()->update();
@@ -167,6 +213,12 @@ void CVideoView::DrawOverlay(QPainter& painter, QPointF origin, double sx, doubl
                   r.height() * sy);
   };
   const bool grid = overlay_ == kOverlayGrid || overlay_ == kOverlayGridMark || overlay_ == kOverlaySlices;
+  const bool fills = overlay_ >= kOverlayKinds;
+  // Without fills the grid goes to the painter in one call (a 720p picture has 3600 cells);
+  // with them each cell's frame follows its fill, as overlapping field cells need.
+  std::vector<QRectF> frames;
+  if (grid && !fills) frames.reserve(cells_.size());
+  painter.setPen(kGridColour);
   for (const VideoCell& cell : cells_) {
     if (!cell.rect.intersects(region)) continue;
     const QRectF r = toView(cell.rect);
@@ -177,14 +229,15 @@ void CVideoView::DrawOverlay(QPainter& painter, QPointF origin, double sx, doubl
     if (overlay_ == kOverlaySlices && cell.slice >= 0) {
       painter.fillRect(r, kSliceColours[static_cast<size_t>(cell.slice) % std::size(kSliceColours)]);
     }
-    if (overlay_ != kOverlayNone && !(cell.flags & kCellDecoded) && overlay_ >= kOverlayKinds) {
+    if (fills && !(cell.flags & kCellDecoded)) {
       painter.fillRect(r, QColor(0, 0, 0, 120));  // not reached by any slice
     }
     if (grid && r.width() >= 4) {
-      painter.setPen(kGridColour);
-      painter.drawRect(r.adjusted(0, 0, -1, -1));
+      if (fills) painter.drawRect(r.adjusted(0, 0, -1, -1));
+      else frames.push_back(r.adjusted(0, 0, -1, -1));
     }
   }
+  if (!frames.empty()) painter.drawRects(frames.data(), static_cast<int>(frames.size()));
   if (overlay_ != kOverlayGrid && mark_.isValid() && mark_.intersects(region)) {
     painter.setPen(QPen(kMarkColour, 2));
     painter.setBrush(Qt::NoBrush);
@@ -218,12 +271,13 @@ void CZoomVideo::SetPointOfInterest(int x, int y) {
   pointX_ = x;
   pointY_ = y;
   const int side = kSize / factor_;
+  const QPoint before(originX_, originY_);
   if (x < originX_ || x >= originX_ + side || y < originY_ || y >= originY_ + side) {
     originX_ = x - side / 2;
     originY_ = y - side / 2;
   }
   ClampRegion();
-  Rebuild();
+  if (QPoint(originX_, originY_) != before) Rebuild();  // the same region shows the same pixels
 }
 
 void CZoomVideo::ClampRegion() {

@@ -52,7 +52,9 @@ class CVideoView : public QAbstractScrollArea {
   explicit CVideoView(QWidget* parent = nullptr);
 
   // A new picture (32-bit RGB). The reduction is chosen again when its size changed.
-  void SetPicture(const QImage& picture);
+  // `reduced` may carry the picture already reduced with `reducedMode` (made off the UI
+  // thread); it is shown when that is the mode the view uses, else the view reduces.
+  void SetPicture(const QImage& picture, const QImage& reduced = {}, int reducedMode = -1);
   const QImage& Picture() const { return picture_; }
   void SetCells(std::vector<VideoCell> cells);
   // The selected macroblock's rectangle in picture pixels (empty: none).
@@ -63,6 +65,9 @@ class CVideoView : public QAbstractScrollArea {
   // -1: automatic (the picture fits the view); else a fixed reduction mode.
   void SetReductionMode(int mode);
   int ReductionMode() const { return mode_; }
+  bool AutomaticReduction() const { return automatic_; }
+  // The mode the view would use for a picture of that size (automatic: what fits).
+  int ModeFor(QSize picture) const;
   QSize ShownSize() const { return shown_.size(); }
   // The picture position of a view position; false in the margin or outside the picture.
   virtual bool ViewToPicture(const QPoint& at, int& x, int& y) const;
@@ -82,6 +87,8 @@ class CVideoView : public QAbstractScrollArea {
 
   QImage picture_;
   QImage shown_;
+  QImage prepared_;  // the reduced picture handed with SetPicture, until the rebuild
+  int preparedMode_ = -1;
   std::vector<VideoCell> cells_;
   QRect mark_;
   int overlay_ = kOverlayGridMark;

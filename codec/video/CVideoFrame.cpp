@@ -162,7 +162,18 @@ void CVideoFrame::ConvertToRgb(uint32_t* out, int display_mode) const {
     const uint8_t* cbs = cb_ + size_t{row >> yshift} * cstride;
     const uint8_t* crs = cr_ + size_t{row >> yshift} * cstride;
     uint32_t* dst = out + size_t{row} * w;
-    for (uint32_t x = 0; x < w; ++x) {
+    uint32_t x = 0;
+    if (xshift == 1) {
+      // Two luma samples share each chroma pair: its three terms are looked up once.
+      for (; x + 1 < w; x += 2) {
+        const uint8_t cb = cbs[x >> 1], cr = crs[x >> 1];
+        const int32_t bc = t.cb_b[cb], gc = t.cr_g[cr] + t.cb_g[cb], rc = t.cr_r[cr];
+        const int32_t y0 = t.y[ys[x]], y1 = t.y[ys[x + 1]];
+        dst[x] = ClampPixel(y0 + bc) | (ClampPixel(y0 + gc) << 8) | (ClampPixel(y0 + rc) << 16);
+        dst[x + 1] = ClampPixel(y1 + bc) | (ClampPixel(y1 + gc) << 8) | (ClampPixel(y1 + rc) << 16);
+      }
+    }
+    for (; x < w; ++x) {
       int32_t yy = t.y[ys[x]];
       uint8_t cb = cbs[x >> xshift];
       uint8_t cr = crs[x >> xshift];

@@ -319,6 +319,19 @@ TEST_F(VideoPageTest, NavigationKeepsCursorVisible) {
     before = list->CursorItem();
   }
   EXPECT_EQ(list->CursorItem(), last);
+  // Scrolled away from its top, the list paints once for an update, not again and again.
+  struct PaintCount : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+      paints += event->type() == QEvent::Paint;
+      return false;
+    }
+  } count;
+  list->viewport()->installEventFilter(&count);
+  list->viewport()->update();
+  Idle(300);
+  EXPECT_GE(count.paints, 1);
+  EXPECT_LE(count.paints, 2);
 }
 
 }  // namespace
