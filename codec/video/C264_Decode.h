@@ -59,12 +59,7 @@ struct H264Mv {
 };
 
 // Visible area of a decoded picture (frame cropping applied).
-struct H264Crop {
-  uint32_t left = 0;
-  uint32_t top = 0;
-  uint32_t width = 0;
-  uint32_t height = 0;
-};
+using H264Crop = VideoCrop;
 
 // What the decoder recorded of one macroblock of the picture decoded last, for the
 // macroblock views.

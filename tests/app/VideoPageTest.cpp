@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QTabWidget>
 #include <QKeyEvent>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include "app/Pages.h"
 #include "app/VideoPage.h"
 #include "capture/CRTP_Parser.h"
+#include "codec/video/C264_Parser.h"
 #include "tests/app/AppTestMain.h"
 #include "tests/support/TestSupport.h"
 #include "ui/CInfoView.h"
@@ -72,8 +74,9 @@ class VideoPageTest : public ::testing::Test {
     page->List()->Navigate(kNavNumber, k);
     return WaitFor([page, k] { return page->ShownFrame() == k && page->HasPicture(); });
   }
-  static std::string RowValue(const CInfoView* view, const std::string& name) {
-    for (const ViewRow& row : view->Rows()) {
+  static std::string RowValue(const CInfoView* view, const std::string& name) { return RowValue(view->Rows(), name); }
+  static std::string RowValue(const std::vector<ViewRow>& rows, const std::string& name) {
+    for (const ViewRow& row : rows) {
       const size_t at = row.text.find(name);
       if (at == std::string::npos) continue;
       std::string rest = row.text.substr(at + name.size());
@@ -142,6 +145,28 @@ TEST(VideoViews, ReductionClicksAndZoomRegion) {
   EXPECT_EQ(zoom.Region().topLeft(), QPoint(0, 0));
 }
 
+// The page's picture of frame `k` against fennik-cli's decode of it: the number of pixels
+// that differ (-1 when the sizes differ or the CLI failed).
+int DifferingFromCli(const QImage& picture, const std::string& capture, uint32_t stream, uint32_t k) {
+  const std::string ppm = ::testing::TempDir() + "/video_page_" + std::to_string(k) + ".ppm";
+  const std::string args = " --stream " + std::to_string(stream) + " --frame " + std::to_string(k) + " -o " + ppm;
+  int w = 0, h = 0;
+  std::string rgb;
+  if (test::Cli("decode " + capture + args).status != 0 || !ReadPpm(ppm, w, h, rgb)) return -1;
+  if (picture.width() != w || picture.height() != h) return -1;
+  int differing = 0;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const QRgb p = picture.pixel(x, y);
+      const size_t at = (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3;
+      if (qRed(p) != static_cast<uint8_t>(rgb[at]) || qGreen(p) != static_cast<uint8_t>(rgb[at + 1]) ||
+          qBlue(p) != static_cast<uint8_t>(rgb[at + 2]))
+        ++differing;
+    }
+  }
+  return differing;
+}
+
 TEST_F(VideoPageTest, PageShowsTheCliPicture) {
   CVideoPage* page = OpenVideo(kAvCapture);
   ASSERT_NE(page, nullptr);
@@ -151,26 +176,7 @@ TEST_F(VideoPageTest, PageShowsTheCliPicture) {
   EXPECT_EQ(page->List()->Model().Count(), 50u);
   for (uint32_t k : {0u, 7u, 23u}) {
     ASSERT_TRUE(ShowFrame(page, k)) << k;
-    const std::string ppm = ::testing::TempDir() + "/video_page_" + std::to_string(k) + ".ppm";
-    ASSERT_EQ(test::Cli("decode " + kAvCapture + " --stream 2 --frame " + std::to_string(k) + " -o " + ppm).status,
-              0);
-    int w = 0, h = 0;
-    std::string rgb;
-    ASSERT_TRUE(ReadPpm(ppm, w, h, rgb));
-    const QImage& picture = page->Picture()->Picture();
-    ASSERT_EQ(picture.width(), w);
-    ASSERT_EQ(picture.height(), h);
-    int differing = 0;
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) {
-        const QRgb p = picture.pixel(x, y);
-        const size_t at = (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3;
-        if (qRed(p) != static_cast<uint8_t>(rgb[at]) || qGreen(p) != static_cast<uint8_t>(rgb[at + 1]) ||
-            qBlue(p) != static_cast<uint8_t>(rgb[at + 2]))
-          ++differing;
-      }
-    }
-    EXPECT_EQ(differing, 0) << "frame " << k;
+    EXPECT_EQ(DifferingFromCli(page->Picture()->Picture(), kAvCapture, 2, k), 0) << "frame " << k;
     // The information tree describes the same frame.
     EXPECT_FALSE(page->Info()->Rows().empty());
   }
@@ -217,6 +223,56 @@ TEST_F(VideoPageTest, ClickSelectsMacroblockAndZoomFollows) {
   EXPECT_EQ(view->Mark(), QRect(112, 64, 16, 16));
 }
 
+// H.263 and MPEG-4 Visual streams open in the same page: the picture of a frame equals
+// fennik-cli's decode, and a click selects the macroblock under it, whose view shows the type
+// and quantiser the decoder recorded.
+TEST_F(VideoPageTest, OtherCodecsShowPicturesAndMacroblocks) {
+  const struct {
+    std::string capture;
+    const char* tab;
+    uint32_t stream, frames, frame;
+    int x, y;
+  } cases[] = {{kData + "/h263/rtp/h263-rfc2190-cif.pcap", "H.263", 1, 8, 5, 200, 130},
+               {kData + "/captures/mp4v/simple.pcap", "MPEG-4", 1, 50, 14, 100, 70}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.capture);
+    CVideoPage* page = OpenVideo(c.capture);
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(window_->Tabs()->tabText(window_->Tabs()->currentIndex()), c.tab);
+    EXPECT_EQ(page->List()->Model().Count(), c.frames);
+    ASSERT_TRUE(ShowFrame(page, c.frame));
+    EXPECT_EQ(DifferingFromCli(page->Picture()->Picture(), c.capture, c.stream, c.frame), 0);
+    EXPECT_FALSE(page->Info()->Rows().empty());
+
+    CVideoView* view = page->Picture();
+    const uint32_t perRow = static_cast<uint32_t>(view->Picture().width() + 15) / 16;
+    const uint32_t mb = static_cast<uint32_t>(c.y / 16) * perRow + static_cast<uint32_t>(c.x / 16);
+    int dx = 1, dy = 1;
+    ReductionDivisors(view->ReductionMode(), dx, dy);
+    Click(view->viewport(), QPoint(CVideoView::kMargin + c.x / dx, CVideoView::kMargin + c.y / dy));
+    ASSERT_TRUE(WaitFor([page, mb] { return page->Shown().macroblock == mb; }));
+    EXPECT_EQ(view->Mark(), QRect(c.x / 16 * 16, c.y / 16 * 16, 16, 16));
+    EXPECT_EQ(RowValue(page->MacroblockInfo(), "Macro block Position (x,y)"),
+              "(" + std::to_string(c.x / 16) + ", " + std::to_string(c.y / 16) + ")");
+
+    // The decoder's own rows for that macroblock, from the capture opened here.
+    CRTP_Parser capture;
+    ASSERT_EQ(capture.Open(c.capture), OpenResult::kOk);
+    ASSERT_TRUE(capture.Analyse(nullptr));
+    auto* stream = dynamic_cast<CVideo_Stream*>(capture.StreamObject(c.stream - 1));
+    ASSERT_NE(stream, nullptr);
+    CVideoFrame frame;
+    ASSERT_TRUE(stream->GetFramePicture(c.frame, frame));
+    CFieldTree tree;
+    stream->ShowMacroblock(tree, c.frame, mb);
+    const std::vector<ViewRow> expected = tree.TakeRows();
+    const std::string type = RowValue(expected, "Macro block type");
+    EXPECT_NE(type, "not decoded");
+    EXPECT_EQ(RowValue(page->MacroblockInfo(), "Macro block type"), type);
+    EXPECT_EQ(RowValue(page->MacroblockInfo(), "Quantiser scale"), RowValue(expected, "Quantiser scale"));
+  }
+}
+
 TEST_F(VideoPageTest, PlayPresentsTwoSecondsInOrderAndStops) {
   CVideoPage* page = OpenVideo(kBaseline);
   ASSERT_NE(page, nullptr);
@@ -235,6 +291,44 @@ TEST_F(VideoPageTest, PlayPresentsTwoSecondsInOrderAndStops) {
   EXPECT_TRUE(window_->StatusPart(0)->text().isEmpty());  // the play's end clears the status
   // The list shows where the play stopped.
   EXPECT_EQ(page->List()->CursorItem(), 99u);
+}
+
+// With field display, each picture of a stream coded as field pairs is presented twice, one
+// field at a time (top first for this stream), the other field's rows interpolated.
+TEST_F(VideoPageTest, FieldDisplayShowsEachFieldOfFieldPictures) {
+  CVideoPage* page = OpenVideo(kData + "/captures/h264/field.pcap");
+  ASSERT_NE(page, nullptr);
+  const uint64_t frames = page->List()->Model().Count();
+  ASSERT_GT(frames, 2u);
+  ASSERT_TRUE(ShowFrame(page, 0));
+  auto* fields = page->findChild<QCheckBox*>();
+  ASSERT_NE(fields, nullptr);
+  fields->setChecked(true);
+  window_->Command(kCmdPlay);
+  ASSERT_TRUE(WaitFor([page] { return page->PicturesPresented() >= 3; }));
+  window_->Command(kCmdPause);
+  Idle(100);
+  // An odd showing is a picture's top field: its odd rows are interpolated; an even showing
+  // the bottom field, with its even rows interpolated.
+  const QImage shown = page->Picture()->Picture();
+  ASSERT_GT(shown.height(), 4);
+  int averaged = 0, differing = 0;
+  for (int y = page->PicturesPresented() % 2 == 1 ? 1 : 2; y + 1 < shown.height(); y += 2) {
+    for (int x = 0; x < shown.width(); ++x) {
+      const QRgb above = shown.pixel(x, y - 1), below = shown.pixel(x, y + 1), p = shown.pixel(x, y);
+      const bool average = qRed(p) == (qRed(above) + qRed(below)) / 2 &&
+                           qGreen(p) == (qGreen(above) + qGreen(below)) / 2 &&
+                           qBlue(p) == (qBlue(above) + qBlue(below)) / 2;
+      ++(average ? averaged : differing);
+    }
+  }
+  EXPECT_EQ(differing, 0);
+  EXPECT_GT(averaged, 0);
+  window_->Command(kCmdPause);  // resumes
+  ASSERT_TRUE(WaitFor([this] { return !window_->IsPlaying(); }, 20000));
+  // The list has an entry per field; every picture was shown twice.
+  EXPECT_EQ(page->PresentedFrames().size(), frames / 2);
+  EXPECT_EQ(page->PicturesPresented(), frames);
 }
 
 TEST_F(VideoPageTest, StopEndsPresentationAtOnce) {
