@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <functional>
 
 #include "app/Markers.h"
 #include "codec/video/CVideoFrame.h"
@@ -55,6 +56,18 @@ QRect MacroblockRect(const MacroblockGeometry& g, uint32_t scale, const VideoCro
 // The macroblock view's columns: its rows have no bit counts or patterns.
 constexpr FieldColumns kMacroblockColumns{2, 26, 27, 28, 60};
 
+// The rows `fill` writes, rendered again with wider columns when names or patterns would run
+// into the next column (the picture headers of some codecs have long field names).
+std::vector<ViewRow> FittedRows(int language, const FieldColumns& columns, const std::function<void(CFieldTree&)>& fill) {
+  CFieldTree tree(language, columns);
+  fill(tree);
+  const FieldColumns fitted = tree.FittedColumns();
+  if (fitted == columns) return tree.TakeRows();
+  CFieldTree wide(language, fitted);
+  fill(wide);
+  return wide.TakeRows();
+}
+
 // The worker's part: decode the frame (unless the decoder holds it already), then the
 // picture, the rows of the views and the overlay's macroblock map.
 std::shared_ptr<VideoDisplay> BuildDisplay(CVideo_Stream& stream, uint32_t frame, uint32_t macroblock, bool picture,
@@ -73,10 +86,10 @@ std::shared_ptr<VideoDisplay> BuildDisplay(CVideo_Stream& stream, uint32_t frame
   d->geometry = stream.Geometry();
   if (d->geometry.height > 0 && decoded.Height() >= 2 * d->geometry.height) d->fieldScale = 2;
   if (picture || !current) {
-    CFieldTree tree(language);
-    stream.ShowFrameInfo(tree, frame);
-    stream.ShowFrameDetail(tree, frame);
-    d->info = tree.TakeRows();
+    d->info = FittedRows(language, FieldColumns(), [&stream, frame](CFieldTree& tree) {
+      stream.ShowFrameInfo(tree, frame);
+      stream.ShowFrameDetail(tree, frame);
+    });
   }
   const uint32_t count = d->geometry.count;
   d->macroblock = count == 0 ? 0 : std::min(macroblock, count - 1);
@@ -93,9 +106,9 @@ std::shared_ptr<VideoDisplay> BuildDisplay(CVideo_Stream& stream, uint32_t frame
   }
   if (count > 0 && stream.MacroblockMark(d->macroblock, mark)) {
     d->mark = MacroblockRect(d->geometry, d->fieldScale, d->crop, d->macroblock, mark.field);
-    CFieldTree tree(language, kMacroblockColumns);
-    stream.ShowMacroblock(tree, frame, d->macroblock);
-    d->macroblockRows = tree.TakeRows();
+    const uint32_t mb = d->macroblock;
+    d->macroblockRows = FittedRows(language, kMacroblockColumns,
+                                   [&stream, frame, mb](CFieldTree& tree) { stream.ShowMacroblock(tree, frame, mb); });
   }
   return d;
 }

@@ -16,6 +16,7 @@
 
 #include "app/CAppMain.h"
 #include "app/CommandTable.h"
+#include "app/Markers.h"
 #include "app/Pages.h"
 #include "app/VideoPage.h"
 #include "capture/CRTP_Parser.h"
@@ -243,6 +244,16 @@ TEST_F(VideoPageTest, OtherCodecsShowPicturesAndMacroblocks) {
     ASSERT_TRUE(ShowFrame(page, c.frame));
     EXPECT_EQ(DifferingFromCli(page->Picture()->Picture(), c.capture, c.stream, c.frame), 0);
     EXPECT_FALSE(page->Info()->Rows().empty());
+    // The frame marked on the page is listed in the marker colour, then unmarked.
+    CMarkerTable::Instance().Clear();
+    window_->Command(kCmdMarker);
+    CRowLine line;
+    int colour = 0;
+    ASSERT_TRUE(page->List()->Model().Source()->ItemRow(c.frame, line, colour));
+    EXPECT_EQ(colour, colour::kListMarker);
+    EXPECT_EQ(line.Text()[0], '*');
+    window_->Command(kCmdMarker);
+    EXPECT_EQ(CMarkerTable::Instance().Count(), 0);
 
     CVideoView* view = page->Picture();
     const uint32_t perRow = static_cast<uint32_t>(view->Picture().width() + 15) / 16;
