@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -234,7 +235,7 @@ TEST_F(VideoPageTest, OtherCodecsShowPicturesAndMacroblocks) {
     uint32_t stream, frames, frame;
     int x, y;
   } cases[] = {{kData + "/h263/rtp/h263-rfc2190-cif.pcap", "H.263", 1, 8, 5, 200, 130},
-               {kData + "/captures/mp4v/simple.pcap", "MPEG-4", 1, 50, 14, 100, 70}};
+               {kData + "/captures/mp4v/asp.pcap", "MPEG-4", 1, 50, 14, 100, 70}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.capture);
     CVideoPage* page = OpenVideo(c.capture);
@@ -281,6 +282,17 @@ TEST_F(VideoPageTest, OtherCodecsShowPicturesAndMacroblocks) {
     EXPECT_NE(type, "not decoded");
     EXPECT_EQ(RowValue(page->MacroblockInfo(), "Macro block type"), type);
     EXPECT_EQ(RowValue(page->MacroblockInfo(), "Quantiser scale"), RowValue(expected, "Quantiser scale"));
+
+    // Play from the fourth frame before the end presents the last four (in display order:
+    // B-VOPs before the P-VOP decoded ahead of them) and ends with the last.
+    ASSERT_TRUE(ShowFrame(page, c.frames - 4));
+    window_->Command(kCmdPlay);
+    ASSERT_TRUE(WaitFor([this] { return window_->IsPlaying(); }));
+    ASSERT_TRUE(WaitFor([this] { return !window_->IsPlaying(); }, 10000));
+    const std::vector<uint32_t>& played = page->PresentedFrames();
+    ASSERT_FALSE(played.empty());
+    EXPECT_EQ(played.back(), c.frames - 1);
+    for (uint32_t k = c.frames - 4; k < c.frames; ++k) EXPECT_EQ(std::count(played.begin(), played.end(), k), 1) << k;
   }
 }
 
