@@ -231,67 +231,52 @@ TEST_F(VideoPageTest, ClickSelectsMacroblockAndZoomFollows) {
 TEST_F(VideoPageTest, OtherCodecsShowPicturesAndMacroblocks) {
   const struct {
     std::string capture;
-    const char* tab;
-    uint32_t stream, frames, frame;
+    uint32_t frames, frame;
     int x, y;
-  } cases[] = {{kData + "/h263/rtp/h263-rfc2190-cif.pcap", "H.263", 1, 8, 5, 200, 130},
-               {kData + "/captures/mp4v/asp.pcap", "MPEG-4", 1, 50, 14, 100, 70}};
+  } cases[] = {{kData + "/h263/rtp/h263-rfc2190-cif.pcap", 8, 5, 200, 130},
+               {kData + "/captures/mp4v/asp.pcap", 50, 14, 100, 70}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.capture);
     CVideoPage* page = OpenVideo(c.capture);
     ASSERT_NE(page, nullptr);
-    EXPECT_EQ(window_->Tabs()->tabText(window_->Tabs()->currentIndex()), c.tab);
     EXPECT_EQ(page->List()->Model().Count(), c.frames);
     ASSERT_TRUE(ShowFrame(page, c.frame));
-    EXPECT_EQ(DifferingFromCli(page->Picture()->Picture(), c.capture, c.stream, c.frame), 0);
-    EXPECT_FALSE(page->Info()->Rows().empty());
-    // The frame marked on the page is listed in the marker colour, then unmarked.
+    EXPECT_EQ(DifferingFromCli(page->Picture()->Picture(), c.capture, 1, c.frame), 0);
     CMarkerTable::Instance().Clear();
-    window_->Command(kCmdMarker);
+    window_->Command(kCmdMarker);  // the marked frame's row takes the marker colour
     CRowLine line;
     int colour = 0;
     ASSERT_TRUE(page->List()->Model().Source()->ItemRow(c.frame, line, colour));
     EXPECT_EQ(colour, colour::kListMarker);
-    EXPECT_EQ(line.Text()[0], '*');
-    window_->Command(kCmdMarker);
-    EXPECT_EQ(CMarkerTable::Instance().Count(), 0);
 
     CVideoView* view = page->Picture();
-    const uint32_t perRow = static_cast<uint32_t>(view->Picture().width() + 15) / 16;
-    const uint32_t mb = static_cast<uint32_t>(c.y / 16) * perRow + static_cast<uint32_t>(c.x / 16);
+    const auto mb = static_cast<uint32_t>(c.y / 16 * ((view->Picture().width() + 15) / 16) + c.x / 16);
     int dx = 1, dy = 1;
     ReductionDivisors(view->ReductionMode(), dx, dy);
     Click(view->viewport(), QPoint(CVideoView::kMargin + c.x / dx, CVideoView::kMargin + c.y / dy));
     ASSERT_TRUE(WaitFor([page, mb] { return page->Shown().macroblock == mb; }));
     EXPECT_EQ(view->Mark(), QRect(c.x / 16 * 16, c.y / 16 * 16, 16, 16));
-    EXPECT_EQ(RowValue(page->MacroblockInfo(), "Macro block Position (x,y)"),
-              "(" + std::to_string(c.x / 16) + ", " + std::to_string(c.y / 16) + ")");
-
     // The decoder's own rows for that macroblock, from the capture opened here.
     CRTP_Parser capture;
     ASSERT_EQ(capture.Open(c.capture), OpenResult::kOk);
     ASSERT_TRUE(capture.Analyse(nullptr));
-    auto* stream = dynamic_cast<CVideo_Stream*>(capture.StreamObject(c.stream - 1));
-    ASSERT_NE(stream, nullptr);
+    auto* stream = dynamic_cast<CVideo_Stream*>(capture.StreamObject(0));
     CVideoFrame frame;
-    ASSERT_TRUE(stream->GetFramePicture(c.frame, frame));
+    ASSERT_TRUE(stream != nullptr && stream->GetFramePicture(c.frame, frame));
     CFieldTree tree;
     stream->ShowMacroblock(tree, c.frame, mb);
-    const std::vector<ViewRow> expected = tree.TakeRows();
-    const std::string type = RowValue(expected, "Macro block type");
-    EXPECT_NE(type, "not decoded");
-    EXPECT_EQ(RowValue(page->MacroblockInfo(), "Macro block type"), type);
-    EXPECT_EQ(RowValue(page->MacroblockInfo(), "Quantiser scale"), RowValue(expected, "Quantiser scale"));
+    for (const char* name : {"Macro block Position (x,y)", "Macro block type", "Quantiser scale"})
+      EXPECT_EQ(RowValue(page->MacroblockInfo(), name), RowValue(tree.Rows(), name)) << name;
+    EXPECT_NE(RowValue(tree.Rows(), "Macro block type"), "not decoded");
 
-    // Play from the fourth frame before the end presents the last four (in display order:
-    // B-VOPs before the P-VOP decoded ahead of them) and ends with the last.
+    // Play from the fourth frame before the end presents the last four (B-VOPs before the
+    // P-VOP decoded ahead of them) and ends with the last.
     ASSERT_TRUE(ShowFrame(page, c.frames - 4));
     window_->Command(kCmdPlay);
     ASSERT_TRUE(WaitFor([this] { return window_->IsPlaying(); }));
     ASSERT_TRUE(WaitFor([this] { return !window_->IsPlaying(); }, 10000));
     const std::vector<uint32_t>& played = page->PresentedFrames();
-    ASSERT_FALSE(played.empty());
-    EXPECT_EQ(played.back(), c.frames - 1);
+    EXPECT_EQ(played.empty() ? 0 : played.back(), c.frames - 1);
     for (uint32_t k = c.frames - 4; k < c.frames; ++k) EXPECT_EQ(std::count(played.begin(), played.end(), k), 1) << k;
   }
 }
@@ -321,37 +306,24 @@ TEST_F(VideoPageTest, PlayPresentsTwoSecondsInOrderAndStops) {
 TEST_F(VideoPageTest, FieldDisplayShowsEachFieldOfFieldPictures) {
   CVideoPage* page = OpenVideo(kData + "/captures/h264/field.pcap");
   ASSERT_NE(page, nullptr);
-  const uint64_t frames = page->List()->Model().Count();
-  ASSERT_GT(frames, 2u);
   ASSERT_TRUE(ShowFrame(page, 0));
-  auto* fields = page->findChild<QCheckBox*>();
-  ASSERT_NE(fields, nullptr);
-  fields->setChecked(true);
+  page->findChild<QCheckBox*>()->setChecked(true);
   window_->Command(kCmdPlay);
   ASSERT_TRUE(WaitFor([page] { return page->PicturesPresented() >= 3; }));
   window_->Command(kCmdPause);
   Idle(100);
-  // An odd showing is a picture's top field: its odd rows are interpolated; an even showing
-  // the bottom field, with its even rows interpolated.
+  // An odd showing is a top field (odd rows interpolated), an even one a bottom field.
   const QImage shown = page->Picture()->Picture();
-  ASSERT_GT(shown.height(), 4);
-  int averaged = 0, differing = 0;
-  for (int y = page->PicturesPresented() % 2 == 1 ? 1 : 2; y + 1 < shown.height(); y += 2) {
-    for (int x = 0; x < shown.width(); ++x) {
-      const QRgb above = shown.pixel(x, y - 1), below = shown.pixel(x, y + 1), p = shown.pixel(x, y);
-      const bool average = qRed(p) == (qRed(above) + qRed(below)) / 2 &&
-                           qGreen(p) == (qGreen(above) + qGreen(below)) / 2 &&
-                           qBlue(p) == (qBlue(above) + qBlue(below)) / 2;
-      ++(average ? averaged : differing);
-    }
-  }
+  int differing = 0;
+  for (int y = page->PicturesPresented() % 2 == 1 ? 1 : 2; y + 1 < shown.height(); y += 2)
+    for (int x = 0; x < shown.width(); ++x)
+      differing += qRed(shown.pixel(x, y)) != (qRed(shown.pixel(x, y - 1)) + qRed(shown.pixel(x, y + 1))) / 2;
   EXPECT_EQ(differing, 0);
-  EXPECT_GT(averaged, 0);
   window_->Command(kCmdPause);  // resumes
   ASSERT_TRUE(WaitFor([this] { return !window_->IsPlaying(); }, 20000));
   // The list has an entry per field; every picture was shown twice.
-  EXPECT_EQ(page->PresentedFrames().size(), frames / 2);
-  EXPECT_EQ(page->PicturesPresented(), frames);
+  EXPECT_EQ(2 * page->PresentedFrames().size(), page->List()->Model().Count());
+  EXPECT_EQ(page->PicturesPresented(), page->List()->Model().Count());
 }
 
 TEST_F(VideoPageTest, StopEndsPresentationAtOnce) {
