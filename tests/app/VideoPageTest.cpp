@@ -10,7 +10,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -147,28 +146,6 @@ TEST(VideoViews, ReductionClicksAndZoomRegion) {
   EXPECT_EQ(zoom.Region().topLeft(), QPoint(0, 0));
 }
 
-// The page's picture of frame `k` against fennik-cli's decode of it: the number of pixels
-// that differ (-1 when the sizes differ or the CLI failed).
-int DifferingFromCli(const QImage& picture, const std::string& capture, uint32_t stream, uint32_t k) {
-  const std::string ppm = ::testing::TempDir() + "/video_page_" + std::to_string(k) + ".ppm";
-  const std::string args = " --stream " + std::to_string(stream) + " --frame " + std::to_string(k) + " -o " + ppm;
-  int w = 0, h = 0;
-  std::string rgb;
-  if (test::Cli("decode " + capture + args).status != 0 || !ReadPpm(ppm, w, h, rgb)) return -1;
-  if (picture.width() != w || picture.height() != h) return -1;
-  int differing = 0;
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const QRgb p = picture.pixel(x, y);
-      const size_t at = (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3;
-      if (qRed(p) != static_cast<uint8_t>(rgb[at]) || qGreen(p) != static_cast<uint8_t>(rgb[at + 1]) ||
-          qBlue(p) != static_cast<uint8_t>(rgb[at + 2]))
-        ++differing;
-    }
-  }
-  return differing;
-}
-
 TEST_F(VideoPageTest, PageShowsTheCliPicture) {
   CVideoPage* page = OpenVideo(kAvCapture);
   ASSERT_NE(page, nullptr);
@@ -176,9 +153,35 @@ TEST_F(VideoPageTest, PageShowsTheCliPicture) {
   EXPECT_TRUE(window_->Action(kCmdPlay)->isEnabled());
   EXPECT_TRUE(window_->Action(kCmdSlowForward)->isEnabled());
   EXPECT_EQ(page->List()->Model().Count(), 50u);
-  for (uint32_t k : {0u, 7u, 23u}) {
+  // Then H.263 and MPEG-4 Visual (B-VOPs) pages: capture, stream, frame.
+  const std::string h263 = kData + "/h263/rtp/h263-rfc2190-cif.pcap", asp = kData + "/captures/mp4v/asp.pcap";
+  const std::tuple<std::string, int, uint32_t> shown[] = {{kAvCapture, 2, 0}, {kAvCapture, 2, 7}, {kAvCapture, 2, 23},
+                                                          {h263, 1, 5},       {asp, 1, 2},        {asp, 1, 14}};
+  std::string opened = kAvCapture;
+  for (const auto& [capture, id, k] : shown) {
+    if (capture != opened) page = OpenVideo(opened = capture);
+    ASSERT_NE(page, nullptr);
     ASSERT_TRUE(ShowFrame(page, k)) << k;
-    EXPECT_EQ(DifferingFromCli(page->Picture()->Picture(), kAvCapture, 2, k), 0) << "frame " << k;
+    const std::string ppm = ::testing::TempDir() + "/video_page_" + std::to_string(k) + ".ppm";
+    const std::string args = " --stream " + std::to_string(id) + " --frame " + std::to_string(k) + " -o " + ppm;
+    ASSERT_EQ(test::Cli("decode " + capture + args).status, 0);
+    int w = 0, h = 0;
+    std::string rgb;
+    ASSERT_TRUE(ReadPpm(ppm, w, h, rgb));
+    const QImage& picture = page->Picture()->Picture();
+    ASSERT_EQ(picture.width(), w);
+    ASSERT_EQ(picture.height(), h);
+    int differing = 0;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const QRgb p = picture.pixel(x, y);
+        const size_t at = (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3;
+        if (qRed(p) != static_cast<uint8_t>(rgb[at]) || qGreen(p) != static_cast<uint8_t>(rgb[at + 1]) ||
+            qBlue(p) != static_cast<uint8_t>(rgb[at + 2]))
+          ++differing;
+      }
+    }
+    EXPECT_EQ(differing, 0) << "frame " << k;
     // The information tree describes the same frame.
     EXPECT_FALSE(page->Info()->Rows().empty());
   }
@@ -225,25 +228,18 @@ TEST_F(VideoPageTest, ClickSelectsMacroblockAndZoomFollows) {
   EXPECT_EQ(view->Mark(), QRect(112, 64, 16, 16));
 }
 
-// H.263 and MPEG-4 Visual streams open in the same page: the picture of a frame equals
-// fennik-cli's decode, and a click selects the macroblock under it, whose view shows the type
-// and quantiser the decoder recorded.
-TEST_F(VideoPageTest, OtherCodecsShowPicturesAndMacroblocks) {
-  const struct {
-    std::string capture;
-    uint32_t frames, frame;
-    int x, y;
-  } cases[] = {{kData + "/h263/rtp/h263-rfc2190-cif.pcap", 8, 5, 200, 130},
-               {kData + "/captures/mp4v/asp.pcap", 50, 14, 100, 70}};
+// H.263 and MPEG-4 Visual pages: a marked frame takes the marker colour; a click selects the
+// macroblock under it and its view shows the decoder's rows.
+TEST_F(VideoPageTest, OtherCodecsMarkAndSelectMacroblocks) {
+  const struct { std::string capture; uint32_t frame; int x, y; } cases[] = {
+      {kData + "/h263/rtp/h263-rfc2190-cif.pcap", 5, 200, 130}, {kData + "/captures/mp4v/asp.pcap", 14, 100, 70}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.capture);
     CVideoPage* page = OpenVideo(c.capture);
     ASSERT_NE(page, nullptr);
-    EXPECT_EQ(page->List()->Model().Count(), c.frames);
     ASSERT_TRUE(ShowFrame(page, c.frame));
-    EXPECT_EQ(DifferingFromCli(page->Picture()->Picture(), c.capture, 1, c.frame), 0);
     CMarkerTable::Instance().Clear();
-    window_->Command(kCmdMarker);  // the marked frame's row takes the marker colour
+    window_->Command(kCmdMarker);
     CRowLine line;
     int colour = 0;
     ASSERT_TRUE(page->List()->Model().Source()->ItemRow(c.frame, line, colour));
@@ -256,8 +252,7 @@ TEST_F(VideoPageTest, OtherCodecsShowPicturesAndMacroblocks) {
     Click(view->viewport(), QPoint(CVideoView::kMargin + c.x / dx, CVideoView::kMargin + c.y / dy));
     ASSERT_TRUE(WaitFor([page, mb] { return page->Shown().macroblock == mb; }));
     EXPECT_EQ(view->Mark(), QRect(c.x / 16 * 16, c.y / 16 * 16, 16, 16));
-    // The decoder's own rows for that macroblock, from the capture opened here.
-    CRTP_Parser capture;
+    CRTP_Parser capture;  // the decoder's own rows for that macroblock
     ASSERT_EQ(capture.Open(c.capture), OpenResult::kOk);
     ASSERT_TRUE(capture.Analyse(nullptr));
     auto* stream = dynamic_cast<CVideo_Stream*>(capture.StreamObject(0));
@@ -268,16 +263,6 @@ TEST_F(VideoPageTest, OtherCodecsShowPicturesAndMacroblocks) {
     for (const char* name : {"Macro block Position (x,y)", "Macro block type", "Quantiser scale"})
       EXPECT_EQ(RowValue(page->MacroblockInfo(), name), RowValue(tree.Rows(), name)) << name;
     EXPECT_NE(RowValue(tree.Rows(), "Macro block type"), "not decoded");
-
-    // Play from the fourth frame before the end presents the last four (B-VOPs before the
-    // P-VOP decoded ahead of them) and ends with the last.
-    ASSERT_TRUE(ShowFrame(page, c.frames - 4));
-    window_->Command(kCmdPlay);
-    ASSERT_TRUE(WaitFor([this] { return window_->IsPlaying(); }));
-    ASSERT_TRUE(WaitFor([this] { return !window_->IsPlaying(); }, 10000));
-    const std::vector<uint32_t>& played = page->PresentedFrames();
-    EXPECT_EQ(played.empty() ? 0 : played.back(), c.frames - 1);
-    for (uint32_t k = c.frames - 4; k < c.frames; ++k) EXPECT_EQ(std::count(played.begin(), played.end(), k), 1) << k;
   }
 }
 
@@ -301,8 +286,8 @@ TEST_F(VideoPageTest, PlayPresentsTwoSecondsInOrderAndStops) {
   EXPECT_EQ(page->List()->CursorItem(), 99u);
 }
 
-// With field display, each picture of a stream coded as field pairs is presented twice, one
-// field at a time (top first for this stream), the other field's rows interpolated.
+// With field display, each picture of a stream coded as field pairs (a list entry per field)
+// is presented twice, one field at a time, the other field's rows interpolated.
 TEST_F(VideoPageTest, FieldDisplayShowsEachFieldOfFieldPictures) {
   CVideoPage* page = OpenVideo(kData + "/captures/h264/field.pcap");
   ASSERT_NE(page, nullptr);
@@ -321,7 +306,6 @@ TEST_F(VideoPageTest, FieldDisplayShowsEachFieldOfFieldPictures) {
   EXPECT_EQ(differing, 0);
   window_->Command(kCmdPause);  // resumes
   ASSERT_TRUE(WaitFor([this] { return !window_->IsPlaying(); }, 20000));
-  // The list has an entry per field; every picture was shown twice.
   EXPECT_EQ(2 * page->PresentedFrames().size(), page->List()->Model().Count());
   EXPECT_EQ(page->PicturesPresented(), page->List()->Model().Count());
 }

@@ -119,16 +119,10 @@ TEST(FieldTree, HiddenColumnsAndNameIndent) {
   EXPECT_EQ(tree.Rows()[0].gridColumns, std::vector<int>{12});
 }
 
-// Fitted columns move right only as far as the longest name and pattern need.
+// Fitted columns move as far as the longest name (to 16) and pattern (23 characters) need.
 TEST(FieldTree, FittedColumnsMakeRoomForNamesAndPatterns) {
-  CFieldTree fits(kLanguageEnglish, FieldColumns{2, 10, 12, 20, 30});
-  fits.Field(0, "short", 2, kModeBinary, colour::kField, 1, 1);
-  // The bit count "   2" and a blank before the pattern; the columns after it move along.
-  EXPECT_EQ(fits.FittedColumns(), (FieldColumns{2, 10, 15, 23, 33}));
   CFieldTree tree(kLanguageEnglish, FieldColumns{2, 10, 16, 20, 30});
   tree.Field(1, "a longer name", 22, kModeBinary, colour::kField, 0x80, 0x80);
-  // The name ends at column 16: everything moves 7 right; the 23-character pattern then
-  // pushes the value and comment columns further.
   EXPECT_EQ(tree.FittedColumns(), (FieldColumns{2, 17, 23, 48, 58}));
 }
 
