@@ -195,7 +195,7 @@ CPage* CreatePage(CRTP_Parser& capture, CAvStream* stream, uint32_t streamIndex,
   if (auto* audio = dynamic_cast<CAudio_Stream*>(stream)) {
     return new CAudioPage(*audio, capture, streamIndex, style, parent);
   }
-  if (auto* h264 = dynamic_cast<C264_Parser*>(stream)) return new CVideoPage(*h264, postJob, style, parent);
+  if (auto* video = dynamic_cast<CVideo_Stream*>(stream)) return new CVideoPage(*video, postJob, style, parent);
   return nullptr;
 }
 

@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <functional>
 
 #include "app/Markers.h"
 #include "codec/video/CVideoFrame.h"
@@ -22,7 +23,7 @@ namespace fennik {
 namespace {
 
 // The visible area of a picture, converted to 32-bit RGB with the display mode.
-QImage VisibleImage(const CVideoFrame& frame, const H264Crop& crop, int displayMode) {
+QImage VisibleImage(const CVideoFrame& frame, const VideoCrop& crop, int displayMode) {
   const uint32_t width = frame.Width(), height = frame.Height();
   if (width == 0 || height == 0) return {};
   // The conversion writes straight into the image (32-bit rows without padding); the
@@ -32,7 +33,7 @@ QImage VisibleImage(const CVideoFrame& frame, const H264Crop& crop, int displayM
   auto* pixels = reinterpret_cast<uint32_t*>(image.bits());
   frame.ConvertToRgb(pixels, displayMode);
   for (size_t i = 0, n = size_t{width} * height; i < n; ++i) pixels[i] |= 0xFF000000u;
-  H264Crop c = crop;
+  VideoCrop c = crop;
   if (c.width == 0 || c.height == 0 || c.left + c.width > width || c.top + c.height > height) c = {0, 0, width, height};
   if (c.left == 0 && c.top == 0 && c.width == width && c.height == height) return image;
   return image.copy(static_cast<int>(c.left), static_cast<int>(c.top), static_cast<int>(c.width), static_cast<int>(c.height));
@@ -62,7 +63,7 @@ void ReduceForViews(VideoDisplay& d, const ViewReduction& view) {
 
 // A macroblock's rectangle in the visible picture: field macroblocks (of a field picture or
 // an MBAFF field pair) cover their pair's 32 rows of the frame.
-QRect MacroblockRect(const MacroblockGeometry& g, uint32_t scale, const H264Crop& crop, uint32_t index, bool field) {
+QRect MacroblockRect(const MacroblockGeometry& g, uint32_t scale, const VideoCrop& crop, uint32_t index, bool field) {
   uint32_t x = 0, y = 0;
   MacroblockToPixel(g, index, x, y);
   int top = static_cast<int>(y * scale);
@@ -77,9 +78,21 @@ QRect MacroblockRect(const MacroblockGeometry& g, uint32_t scale, const H264Crop
 // The macroblock view's columns: its rows have no bit counts or patterns.
 constexpr FieldColumns kMacroblockColumns{2, 26, 27, 28, 60};
 
+// The rows `fill` writes, rendered again with wider columns when names or patterns would run
+// into the next column (the picture headers of some codecs have long field names).
+std::vector<ViewRow> FittedRows(int language, const FieldColumns& columns, const std::function<void(CFieldTree&)>& fill) {
+  CFieldTree tree(language, columns);
+  fill(tree);
+  const FieldColumns fitted = tree.FittedColumns();
+  if (fitted == columns) return tree.TakeRows();
+  CFieldTree wide(language, fitted);
+  fill(wide);
+  return wide.TakeRows();
+}
+
 // The worker's part: decode the frame (unless the decoder holds it already), then the
 // picture, the rows of the views and the overlay's macroblock map.
-std::shared_ptr<VideoDisplay> BuildDisplay(C264_Parser& stream, uint32_t frame, uint32_t macroblock, bool picture,
+std::shared_ptr<VideoDisplay> BuildDisplay(CVideo_Stream& stream, uint32_t frame, uint32_t macroblock, bool picture,
                                            int language) {
   auto d = std::make_shared<VideoDisplay>();
   d->frame = frame;
@@ -95,38 +108,36 @@ std::shared_ptr<VideoDisplay> BuildDisplay(C264_Parser& stream, uint32_t frame, 
   d->geometry = stream.Geometry();
   if (d->geometry.height > 0 && decoded.Height() >= 2 * d->geometry.height) d->fieldScale = 2;
   if (picture || !current) {
-    CFieldTree tree(language);
-    stream.ShowFrameInfo(tree, frame);
-    stream.ShowFrameDetail(tree, frame);
-    d->info = tree.TakeRows();
+    d->info = FittedRows(language, FieldColumns(), [&stream, frame](CFieldTree& tree) {
+      stream.ShowFrameInfo(tree, frame);
+      stream.ShowFrameDetail(tree, frame);
+    });
   }
   const uint32_t count = d->geometry.count;
   d->macroblock = count == 0 ? 0 : std::min(macroblock, count - 1);
   d->cells.reserve(count);
-  H264MacroblockRecord record;
+  VideoMacroblockMark mark;
   for (uint32_t i = 0; i < count; ++i) {
-    if (!stream.Decoder().MacroblockRecord(i, record)) continue;
+    if (!stream.MacroblockMark(i, mark)) continue;
     VideoCell cell;
-    cell.rect = MacroblockRect(d->geometry, d->fieldScale, d->crop, i, record.field);
-    cell.slice = static_cast<int16_t>(record.slice);
-    cell.flags = static_cast<uint8_t>((record.decoded ? kCellDecoded : 0) | (record.intra ? kCellIntra : 0) |
-                                      (record.skip ? kCellSkip : 0));
+    cell.rect = MacroblockRect(d->geometry, d->fieldScale, d->crop, i, mark.field);
+    cell.slice = static_cast<int16_t>(mark.slice);
+    cell.flags = static_cast<uint8_t>((mark.decoded ? kCellDecoded : 0) | (mark.intra ? kCellIntra : 0) |
+                                      (mark.skip ? kCellSkip : 0));
     d->cells.push_back(cell);
   }
-  if (count > 0 && stream.Decoder().MacroblockRecord(d->macroblock, d->record)) {
-    uint32_t x = 0, y = 0;
-    MacroblockToPixel(d->geometry, d->macroblock, x, y);
-    d->mark = MacroblockRect(d->geometry, d->fieldScale, d->crop, d->macroblock, d->record.field);
-    CFieldTree tree(language, kMacroblockColumns);
-    PrintH264Macroblock(d->record, d->macroblock, count, x, y * d->fieldScale, tree);
-    d->macroblockRows = tree.TakeRows();
+  if (count > 0 && stream.MacroblockMark(d->macroblock, mark)) {
+    d->mark = MacroblockRect(d->geometry, d->fieldScale, d->crop, d->macroblock, mark.field);
+    const uint32_t mb = d->macroblock;
+    d->macroblockRows = FittedRows(language, kMacroblockColumns,
+                                   [&stream, frame, mb](CFieldTree& tree) { stream.ShowMacroblock(tree, frame, mb); });
   }
   return d;
 }
 
 }  // namespace
 
-CVideoPage::CVideoPage(C264_Parser& stream, JobPoster poster, const ViewStyle* style, QWidget* parent)
+CVideoPage::CVideoPage(CVideo_Stream& stream, JobPoster poster, const ViewStyle* style, QWidget* parent)
     : CPage(QString::fromUtf8(stream.GetCodecName()),
             kPagePrevious | kPagePlay | kPagePause | kPageStop | (1u << 28) /* frame advance */, &stream, parent),
       video_(stream),
@@ -134,7 +145,8 @@ CVideoPage::CVideoPage(C264_Parser& stream, JobPoster poster, const ViewStyle* s
       style_(style) {
   const int language = style->language;
   stream.AttachView(nullptr);  // the frame buffer, before the worker decodes for the page
-  source_ = std::make_unique<CView_264List>(stream);
+  source_ = stream.CreateFrameList();
+  source_->SetMarkers(&CMarkerTable::Instance());
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -196,7 +208,7 @@ CVideoPage::CVideoPage(C264_Parser& stream, JobPoster poster, const ViewStyle* s
   vertical->setStretchFactor(1, 1);
   layout->addWidget(vertical);
 
-  C264_Parser* video = &video_;
+  CVideo_Stream* video = &video_;
   list_->SetSource(source_.get(), [video](uint64_t frame, uint64_t& address) {
     FrameEntry entry;
     return video->Frames().Get(frame, &address, &entry);
@@ -235,7 +247,7 @@ bool CVideoPage::ToggleMarker() {
   uint64_t address = 0;
   FrameEntry entry;
   if (frame == kNoItem || !video_.Frames().Get(frame, &address, &entry)) return false;
-  const bool changed = CMarkerTable::Instance().Toggle(address);
+  const bool changed = CMarkerTable::Instance().Toggle(address + entry.frameOffset);
   list_->Refresh();
   return changed;
 }
@@ -261,7 +273,7 @@ void CVideoPage::SelectMacroblock(uint32_t index) {
 void CVideoPage::Request(uint32_t frame, uint32_t macroblock, bool picture) {
   wantedFrame_ = frame;
   wantedMacroblock_ = macroblock;
-  C264_Parser* stream = &video_;
+  CVideo_Stream* stream = &video_;
   const int language = style_->language;
   const ViewReduction reduction = FullViewReduction();
   QPointer<CVideoPage> self(this);
@@ -329,7 +341,7 @@ struct PlayPicture : PreparedPicture {
 }  // namespace
 
 PicturePreparer CVideoPage::PlayPreparer() const {
-  const H264Crop crop = shown_.crop;
+  const VideoCrop crop = shown_.crop;
   const ViewReduction reduction = FullViewReduction();
   return [crop, reduction](const CVideoFrame& frame) -> std::shared_ptr<PreparedPicture> {
     auto prepared = std::make_shared<PlayPicture>();

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/Pages.h"
-#include "codec/video/C264_Parser.h"
-#include "codec/video/H264Views.h"
+#include "codec/video/CVideo_Stream.h"
+#include "codec/video/VideoViews.h"
 #include "playback/CDecodeTaskX.h"
 #include "ui/CVideoView.h"
 
@@ -32,13 +32,12 @@ struct VideoDisplay {
   uint32_t macroblock = 0;
   bool hasPicture = false;
   QImage picture;
-  H264Crop crop;
+  VideoCrop crop;
   MacroblockGeometry geometry;
   uint32_t fieldScale = 1;  // 2 when the macroblocks are a field's (rows of the frame doubled)
   std::vector<VideoCell> cells;
   std::vector<ViewRow> info;
   std::vector<ViewRow> macroblockRows;
-  H264MacroblockRecord record;
   QRect mark;
   // The picture already reduced for the full view and the thumbnail (made on the worker
   // with the modes the views were found to use when the request left).
@@ -57,7 +56,7 @@ struct ViewReduction {
 
 class CVideoPage : public CPage {
  public:
-  CVideoPage(C264_Parser& stream, JobPoster poster, const ViewStyle* style, QWidget* parent);
+  CVideoPage(CVideo_Stream& stream, JobPoster poster, const ViewStyle* style, QWidget* parent);
   ~CVideoPage() override;
 
   CListView* List() const override { return list_; }
@@ -101,10 +100,10 @@ class CVideoPage : public CPage {
   ViewReduction FullViewReduction() const;
   void ApplyMark();
 
-  C264_Parser& video_;
+  CVideo_Stream& video_;
   JobPoster poster_;
   const ViewStyle* style_;
-  std::unique_ptr<CView_264List> source_;
+  std::unique_ptr<CView_VideoFrameList> source_;
   CListView* list_;
   CInfoView* info_;
   CInfoView* mbInfo_;

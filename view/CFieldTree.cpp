@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <string>
 
 namespace fennik {
 
@@ -27,6 +29,28 @@ void CFieldTree::AddFieldRow(CRowLine& line, int colour) {
   rows_.push_back(std::move(row));
 }
 
+void CFieldTree::PutName(CRowLine& line, int level, std::string_view name) {
+  line.Put(NameColumn(level), name);
+  nameEnd_ = std::max(nameEnd_, line.Length());
+}
+
+FieldColumns CFieldTree::FittedColumns() const {
+  FieldColumns c = columns_;
+  int* columns[] = {&c.bitCount, &c.pattern, &c.value, &c.comment};
+  // Moves the first column in use from `from` on (and every later one) to at least `need`.
+  auto fit = [&columns](size_t from, int need) {
+    while (from < std::size(columns) && *columns[from] <= 0) ++from;
+    if (from == std::size(columns) || *columns[from] >= need) return;
+    const int by = need - *columns[from];
+    for (size_t i = from; i < std::size(columns); ++i)
+      if (*columns[i] > 0) *columns[i] += by;
+  };
+  fit(0, nameEnd_ + 1);
+  if (bitsShown_ && c.bitCount > 0) fit(1, c.bitCount + 5);
+  if (patternEnd_ > 0 && c.pattern > 0) fit(2, c.pattern + patternEnd_ - columns_.pattern + 2);
+  return c;
+}
+
 void CFieldTree::Title(std::string_view text, int colour) {
   CRowLine line;
   line.Put(NameColumn(0), text);
@@ -36,7 +60,7 @@ void CFieldTree::Title(std::string_view text, int colour) {
 void CFieldTree::Field(int level, std::string_view name, int bits, int mode, int colour,
                        uint64_t raw, int64_t value, std::string_view extra, std::string_view unit) {
   CRowLine line;
-  line.Put(NameColumn(level), name);
+  PutName(line, level, name);
   if (columns_.bitCount > 0 && bits > 0) {
     char count[16];
     if (bits >= kBitsUnknown) {
@@ -45,10 +69,12 @@ void CFieldTree::Field(int level, std::string_view name, int bits, int mode, int
       std::snprintf(count, sizeof count, "%4d", bits);
     }
     line.Put(columns_.bitCount, count);
+    bitsShown_ = true;
   }
   if (columns_.pattern > 0 && bits > 0) {
-    line.Put(columns_.pattern, bits >= 8 && mode != kModeBinary ? FormatHexField(raw, bits)
-                                                                : FormatBinaryField(raw, bits));
+    const std::string pattern = bits >= 8 && mode != kModeBinary ? FormatHexField(raw, bits) : FormatBinaryField(raw, bits);
+    line.Put(columns_.pattern, pattern);
+    patternEnd_ = std::max(patternEnd_, columns_.pattern + static_cast<int>(pattern.size()));
   }
   if (columns_.value > 0) {
     std::string text;
@@ -75,11 +101,12 @@ void CFieldTree::Field(int level, std::string_view name, int bits, int mode, int
 void CFieldTree::FieldText(int level, std::string_view name, int bits, int colour,
                            std::string_view value, std::string_view extra) {
   CRowLine line;
-  line.Put(NameColumn(level), name);
+  PutName(line, level, name);
   if (columns_.bitCount > 0 && bits > 0) {
     char count[16];
     std::snprintf(count, sizeof count, bits >= kBitsUnknown ? "----" : "%4d", bits);
     line.Put(columns_.bitCount, count);
+    bitsShown_ = true;
   }
   if (columns_.value > 0) line.Put(columns_.value, value);
   if (columns_.comment > 0 && !extra.empty()) line.Put(columns_.comment, extra);
@@ -89,7 +116,7 @@ void CFieldTree::FieldText(int level, std::string_view name, int bits, int colou
 void CFieldTree::Text(int level, std::string_view name, std::span<const uint8_t> bytes, int colour,
                       std::string_view extra) {
   CRowLine line;
-  line.Put(NameColumn(level), name);
+  PutName(line, level, name);
   const uint64_t bits = uint64_t{bytes.size()} * 8;
   if (columns_.bitCount > 0) {
     char count[24];
@@ -99,6 +126,7 @@ void CFieldTree::Text(int level, std::string_view name, std::span<const uint8_t>
       std::snprintf(count, sizeof count, "%4d", static_cast<int>(bits));
     }
     line.Put(columns_.bitCount, count);
+    bitsShown_ = true;
   }
   if (columns_.pattern > 0) {
     // As many bytes "XX " as fit before the value column (or the line's end).
@@ -130,9 +158,9 @@ void CFieldTree::Text(int level, std::string_view name, std::span<const uint8_t>
 void CFieldTree::Ipv4(int level, std::string_view name, uint32_t address, int colour,
                       std::string_view extra) {
   CRowLine line;
-  line.Put(NameColumn(level), name);
+  PutName(line, level, name);
   char text[24];
-  if (columns_.bitCount > 0) line.Put(columns_.bitCount, "  32");
+  if (columns_.bitCount > 0) line.Put(columns_.bitCount, "  32"), bitsShown_ = true;
   if (columns_.pattern > 0) {
     std::snprintf(text, sizeof text, "0x%08X", address);
     line.Put(columns_.pattern, text);

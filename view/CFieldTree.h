@@ -52,6 +52,7 @@ struct FieldColumns {
   int pattern = 52;
   int value = 72;
   int comment = 96;
+  bool operator==(const FieldColumns&) const = default;
 };
 
 class CFieldTree {
@@ -110,6 +111,11 @@ class CFieldTree {
   void Row(const CRowLine& line, int colour = colour::kField, bool title = false);
   void Blank(int colour = colour::kField);
 
+  // The columns moved right as far as the rows written so far need: names end before the
+  // first column after them, bit counts before the pattern, patterns before the value. The
+  // columns themselves when nothing runs into the next one.
+  FieldColumns FittedColumns() const;
+
   const std::vector<ViewRow>& Rows() const { return rows_; }
   std::vector<ViewRow> TakeRows() { return std::move(rows_); }
   void Clear() { rows_.clear(); }
@@ -118,10 +124,15 @@ class CFieldTree {
   int NameColumn(int level) const;
   std::vector<int> GridColumns() const;
   void AddFieldRow(CRowLine& line, int colour);
+  // Places a field's name and notes how far it reaches.
+  void PutName(CRowLine& line, int level, std::string_view name);
 
   int language_;
   FieldColumns columns_;
   std::vector<ViewRow> rows_;
+  int nameEnd_ = 0;     // column after the longest field name
+  int patternEnd_ = 0;  // column after the longest pattern
+  bool bitsShown_ = false;
 };
 
 }  // namespace fennik

@@ -152,10 +152,13 @@ int C263_Parser::GetVideoFormat(VideoFormat& format) {
 }
 
 MacroblockGeometry C263_Parser::Geometry() const {
+  // The size of the picture decoded last (the first header's before), widths rounded up to
+  // whole macroblocks so that a row holds every macroblock of it.
   MacroblockGeometry g;
-  g.width = width_;
-  g.height = height_;
-  g.count = ((width_ + 15) / 16) * ((height_ + 15) / 16);
+  const bool decoded = decoder_->MacroblockCount() > 0;
+  g.width = ((decoded ? decoder_->Width() : width_) + 15) / 16 * 16;
+  g.height = ((decoded ? decoder_->Height() : height_) + 15) / 16 * 16;
+  g.count = (g.width / 16) * (g.height / 16);
   return g;
 }
 
@@ -224,5 +227,16 @@ void C263_Parser::ShowMacroblock(CFieldTree& tree, uint32_t index, uint32_t mb) 
   tree.Field(0, "Number of macro block", 0, kModeDecimal, colour::kField, 0, decoder_->MacroblockCount());
   PrintH263Macroblock(*info, mb, (decoder_->Width() + 15) / 16, tree);
 }
+
+bool C263_Parser::MacroblockMark(uint32_t mb, VideoMacroblockMark& out) const {
+  const H263MacroblockInfo* info = decoder_->Macroblock(mb);
+  if (info == nullptr) return false;
+  out.decoded = info->decoded;
+  out.intra = info->mb_type == kH263MbIntra || info->mb_type == kH263MbIntraQ;
+  out.skip = info->mb_type == kH263MbNotCoded;
+  return true;
+}
+
+std::unique_ptr<CView_VideoFrameList> C263_Parser::CreateFrameList() { return std::make_unique<CView_263List>(*this); }
 
 }  // namespace fennik

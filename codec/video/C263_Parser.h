@@ -44,9 +44,9 @@ class C263_Parser : public CVideo_Stream {
   MacroblockGeometry Geometry() const override;
   void ShowFrameInfo(CFieldTree& tree, uint32_t index) override;
   void ShowFrameDetail(CFieldTree& tree, uint32_t index) override;
-  // The macroblock view: frame `index` decoded (random-access walk), then macroblock `mb`'s
-  // decoded data. Nothing when the frame cannot be decoded.
-  void ShowMacroblock(CFieldTree& tree, uint32_t index, uint32_t mb);
+  void ShowMacroblock(CFieldTree& tree, uint32_t index, uint32_t mb) override;
+  bool MacroblockMark(uint32_t mb, VideoMacroblockMark& out) const override;
+  std::unique_ptr<CView_VideoFrameList> CreateFrameList() override;
 
   // Reads frame `index`'s picture header. 1 when its bytes could be read (the header itself
   // may still be invalid: then `ok` is false).

@@ -391,13 +391,25 @@ void C264_Decode::Flush() {
   dpb_.BumpOutput(true);
 }
 
+namespace {
+
+// The field order of a picture for field display: 0 for a frame picture; for one decoded as
+// fields 1 when its top field comes first (or is the only one), 2 when the bottom field does.
+uint32_t FieldOrder(const H264Picture& pic) {
+  if (!pic.field_coded) return 0;
+  if (pic.fields != 3) return pic.fields == 2 ? 2 : 1;
+  return pic.poc_bottom < pic.poc_top ? 2 : 1;
+}
+
+}  // namespace
+
 bool C264_Decode::GetCurrentPicture(CVideoFrame& out, H264Crop* crop) {
   H264Picture* pic = last_picture_;
   if (pic == nullptr || !pic->used) return false;
   pic->frame.value64 = static_cast<uint64_t>(static_cast<int64_t>(pic->poc));
   pic->frame.picture_index = pic->serial;
   pic->frame.frame_number = pic->stream_frame_number;
-  pic->frame.field_type = 0;
+  pic->frame.field_type = FieldOrder(*pic);
   if (crop != nullptr) *crop = pic->crop;
   return out.CopyFrom(pic->frame);
 }
@@ -408,7 +420,7 @@ bool C264_Decode::GetNextPicture(CVideoFrame& out, H264Crop* crop) {
   pic->frame.value64 = static_cast<uint64_t>(static_cast<int64_t>(pic->poc));
   pic->frame.picture_index = pic->serial;
   pic->frame.frame_number = pic->stream_frame_number;
-  pic->frame.field_type = 0;
+  pic->frame.field_type = FieldOrder(*pic);
   const bool ok = out.CopyFrom(pic->frame);
   if (crop != nullptr) *crop = pic->crop;
   dpb_.PopOutput();

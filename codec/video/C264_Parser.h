@@ -67,6 +67,9 @@ class C264_Parser : public CVideo_Stream {
   MacroblockGeometry Geometry() const override { return decoder_->PictureGeometry(); }
   void ShowFrameInfo(CFieldTree& tree, uint32_t index) override;
   void ShowFrameDetail(CFieldTree& tree, uint32_t index) override;
+  void ShowMacroblock(CFieldTree& tree, uint32_t index, uint32_t mb) override;
+  bool MacroblockMark(uint32_t mb, VideoMacroblockMark& out) const override;
+  std::unique_ptr<CView_VideoFrameList> CreateFrameList() override;
 
   // Frame details: the frame's NAL units, with the parameter sets of its random-access frame
   // read first. Returns 1, or 0 when the entry or the frame's bytes cannot be read.
@@ -75,7 +78,7 @@ class C264_Parser : public CVideo_Stream {
   virtual void ParseNalUnits(const uint8_t* data, size_t length, H264FrameDetails& details);
 
   // The visible area of the picture handed out last.
-  const H264Crop& Crop() const { return crop_; }
+  VideoCrop Crop() const override { return crop_; }
   C264_Decode& Decoder() { return *decoder_; }
   // SPS and PPS NAL units (escaped, header byte first) given out of band, before the stream's
   // first payload: parsed into the stores as if they had arrived in the stream.

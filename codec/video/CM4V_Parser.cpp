@@ -416,4 +416,18 @@ void CM4V_Parser::ShowMacroblock(CFieldTree& tree, uint32_t index, uint32_t mb) 
   PrintM4vMacroblock(decoder_.Macroblock(mb), mb, decoder_.MacroblocksPerRow(), decodeHeaders_.vol, decoder_.LastVop(), tree);
 }
 
+bool CM4V_Parser::MacroblockMark(uint32_t mb, VideoMacroblockMark& out) const {
+  if (mb >= decoder_.MacroblockCount()) return false;
+  const M4vMacroblock* m = decoder_.Macroblock(mb);
+  out = {};
+  if (m == nullptr) return true;  // not reached by the VOP decoded last
+  out.decoded = true;
+  out.intra = m->intra;
+  out.skip = m->not_coded;
+  out.slice = static_cast<int>(m->packet);
+  return true;
+}
+
+std::unique_ptr<CView_VideoFrameList> CM4V_Parser::CreateFrameList() { return std::make_unique<CView_Mp4vList>(*this); }
+
 }  // namespace fennik

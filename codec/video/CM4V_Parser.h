@@ -54,9 +54,9 @@ class CM4V_Parser : public CVideo_Stream {
   // A stream of short-video-header pictures (H.263 baseline inside MPEG-4 Visual): no VOL,
   // frames cut at short_video_start_marker.
   bool IsShortVideoHeader() const { return shortHeader_; }
-  // The macroblock view: frame `index` decoded (random-access walk), then macroblock `mb`'s
-  // decoded data. Nothing when the frame cannot be decoded.
-  void ShowMacroblock(CFieldTree& tree, uint32_t index, uint32_t mb);
+  void ShowMacroblock(CFieldTree& tree, uint32_t index, uint32_t mb) override;
+  bool MacroblockMark(uint32_t mb, VideoMacroblockMark& out) const override;
+  std::unique_ptr<CView_VideoFrameList> CreateFrameList() override;
   CMP4_Decode& Decoder() { return decoder_; }
 
  protected:

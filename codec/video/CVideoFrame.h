@@ -17,6 +17,15 @@ enum VideoPictureFormat : uint32_t {
   kPictureRgb32 = 5,
 };
 
+// The shown part of a decoded picture (H.264 frame cropping); a zero width or height stands
+// for the whole picture.
+struct VideoCrop {
+  uint32_t left = 0;
+  uint32_t top = 0;
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+
 class CVideoFrame {
  public:
   CVideoFrame();

@@ -15,6 +15,7 @@
 namespace fennik {
 
 class CFieldTree;
+class CView_VideoFrameList;
 
 // Decoded-picture description.
 struct VideoFormat {
@@ -31,6 +32,15 @@ struct VideoFrameRate {
   uint32_t numerator = 15000;
   uint32_t denominator = 1000;
   uint32_t durationUs = 66667;
+};
+
+// What the picture overlay shows of one macroblock of the picture decoded last.
+struct VideoMacroblockMark {
+  bool decoded = false;
+  bool intra = false;
+  bool skip = false;   // not coded
+  bool field = false;  // a field macroblock (H.264 field picture or MBAFF field pair)
+  int slice = -1;      // slice or video packet within the picture; -1 unknown
 };
 
 // What the random-access walk needs of a frame entry. The video parsers keep these in the
@@ -70,6 +80,17 @@ class CVideo_Stream : public CAvStream {
   // The information view of a frame: summary and syntax (codec-specific; nothing here).
   virtual void ShowFrameInfo(CFieldTree& tree, uint32_t index) { (void)tree, (void)index; }
   virtual void ShowFrameDetail(CFieldTree& tree, uint32_t index) { (void)tree, (void)index; }
+
+  // The frame list of the stream's page, with the codec's columns.
+  virtual std::unique_ptr<CView_VideoFrameList> CreateFrameList() = 0;
+  // The shown part of the current picture (empty: the whole picture).
+  virtual VideoCrop Crop() const { return {}; }
+  // The overlay's view of macroblock `mb` of the picture decoded last; false when the decoder
+  // holds no record of it.
+  virtual bool MacroblockMark(uint32_t mb, VideoMacroblockMark& out) const { (void)mb, (void)out; return false; }
+  // The macroblock view: frame `index` decoded (random-access walk), then macroblock `mb`'s
+  // decoded data. Nothing when the frame cannot be decoded.
+  virtual void ShowMacroblock(CFieldTree& tree, uint32_t index, uint32_t mb) { (void)tree, (void)index, (void)mb; }
 
   // Macroblock numbering of the current picture and the views' conversions.
   virtual MacroblockGeometry Geometry() const { return {}; }

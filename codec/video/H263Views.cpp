@@ -1,11 +1,28 @@
 #include "codec/video/H263Views.h"
 
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "view/CFieldTree.h"
+#include "view/NumberFormat.h"
+#include "view/ViewRow.h"
 
 namespace fennik {
+
+int H263RowColour(uint16_t flags) {
+  static constexpr int kColours[] = {colour::kListRow, 26, 27, 25, 28, 26, 27};
+  const unsigned type = flags & kH263PictureTypeMask;
+  return type < std::size(kColours) ? kColours[type] : colour::kListRow;
+}
+
+void CView_263List::CodecCells(const FrameEntry& e, std::vector<std::string>& cells, int& colour) const {
+  const H263FrameFields f = GetCodecFields<H263FrameFields>(e);
+  cells.push_back(H263PictureTypeText(f.flags));
+  cells.push_back(Printf("%3d", f.temporalReference));
+  colour = H263RowColour(f.flags);
+}
+
 namespace {
 
 const char* OnOff(bool on) { return on ? "ON" : "OFF"; }

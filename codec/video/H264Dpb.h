@@ -23,12 +23,7 @@ struct H264Mv {
 };
 
 // Visible area of a decoded picture (frame cropping applied).
-struct H264Crop {
-  uint32_t left = 0;
-  uint32_t top = 0;
-  uint32_t width = 0;
-  uint32_t height = 0;
-};
+using H264Crop = VideoCrop;
 
 // One decoded picture with its reference marking and the motion data that later pictures
 // need (co-located motion for direct prediction).

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "base/BitReader.h"
@@ -534,39 +535,17 @@ int H264RowColour(uint16_t flags) {
   }
 }
 
-void CView_264List::PrintHeader(const CListModel&, CFieldTree& tree) const {
-  tree.Title("LIST OF VIDEO PICTURES");
-  if (stream_.HasEndpoints()) {
-    PrintEndpointRows(tree, stream_.SourceAddress(), stream_.SourcePort(), stream_.DestinationAddress(),
-                      stream_.DestinationPort());
-  }
-}
-
-void CView_264List::ColumnTitle(CRowLine& line) const { PutColumnTitles(line, kColumns); }
-
-bool CView_264List::ItemRow(uint64_t index, CRowLine& line, int& colourOut) const {
-  uint64_t address;
-  FrameEntry e;
-  if (!stream_.Frames().Get(index, &address, &e)) return false;
+void CView_264List::CodecCells(const FrameEntry& e, std::vector<std::string>& cells, int& colour) const {
   const H264FrameFields f = H264Fields(e);
-  int column = 0, n = 0;
-  auto put = [&](const std::string& text) {
-    line.PutRight(column, kColumns[n].width - 1, text);
-    column += kColumns[n++].width;
-  };
-  put(Printf("%9" PRIu64, index));
-  put(Printf("0x%010" PRIX64, address + e.frameOffset));
-  put(FormatDecimalUnsigned(e.size));
-  put(Printf("%5u", f.frameNum));
-  put(Printf("%5d", f.poc));
-  put(H264PictureTypeText(f.flags));
-  put(f.flags & kH264Idr ? "*" : "-");
-  put(f.flags & kH264Reference ? "*" : "-");
-  put(H264StructureText(f.flags));
-  put(f.flags & kH264SpsBefore ? "*" : "-");
-  put(f.flags & kH264PpsBefore ? "*" : "-");
-  colourOut = H264RowColour(f.flags);
-  return true;
+  cells.push_back(Printf("%5u", f.frameNum));
+  cells.push_back(Printf("%5d", f.poc));
+  cells.push_back(H264PictureTypeText(f.flags));
+  cells.push_back(f.flags & kH264Idr ? "*" : "-");
+  cells.push_back(f.flags & kH264Reference ? "*" : "-");
+  cells.push_back(H264StructureText(f.flags));
+  cells.push_back(f.flags & kH264SpsBefore ? "*" : "-");
+  cells.push_back(f.flags & kH264PpsBefore ? "*" : "-");
+  colour = H264RowColour(f.flags);
 }
 
 void PrintH264FrameSummary(const H264FrameDetails& d, const FrameEntry& entry, CFieldTree& tree, bool showFrameRate) {
@@ -703,6 +682,25 @@ void C264_Parser::ShowFrameDetail(CFieldTree& tree, uint32_t index) {
     if (!GetFrameHeader(index, details)) return;
   }
   PrintH264Syntax(details_, tree);
+}
+
+std::unique_ptr<CView_VideoFrameList> C264_Parser::CreateFrameList() { return std::make_unique<CView_264List>(*this); }
+
+bool C264_Parser::MacroblockMark(uint32_t mb, VideoMacroblockMark& out) const {
+  H264MacroblockRecord r;
+  if (!decoder_->MacroblockRecord(mb, r)) return false;
+  out = {r.decoded, r.intra, r.skip, r.field, r.slice};
+  return true;
+}
+
+void C264_Parser::ShowMacroblock(CFieldTree& tree, uint32_t index, uint32_t mb) {
+  H264MacroblockRecord r;
+  if (DecodeFrame(index) == ~uint64_t{0} || !decoder_->MacroblockRecord(mb, r)) return;
+  const MacroblockGeometry g = Geometry();
+  uint32_t x = 0, y = 0;
+  fennik::MacroblockToPixel(g, mb, x, y);
+  // A field picture's macroblocks cover two rows of the frame for each of their own.
+  PrintH264Macroblock(r, mb, g.count, x, r.field && !g.mbaff ? 2 * y : y, tree);
 }
 
 void PrintH264Macroblock(const H264MacroblockRecord& r, uint32_t mb, uint32_t count, uint32_t pixelX, uint32_t pixelY,

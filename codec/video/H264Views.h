@@ -6,27 +6,23 @@
 #include <cstdint>
 
 #include "codec/video/C264_Parser.h"
+#include "codec/video/VideoViews.h"
 #include "view/CFieldTree.h"
 #include "view/CListModel.h"
 
 namespace fennik {
 
-class CView_264List : public CListSource {
+class CView_264List : public CView_VideoFrameList {
  public:
   using Column = ListColumn;
   static constexpr Column kColumns[] = {{"No.", 14}, {"ADDRESS", 14}, {"SIZE", 11}, {"FRAME", 7},
                                         {"POC", 7},  {"IPB", 5},      {"IDR", 4},  {"REF", 4},
                                         {"FLD", 4},  {"SPS", 4},      {"PPS", 4}};
 
-  explicit CView_264List(C264_Parser& stream) : stream_(stream) {}
+  explicit CView_264List(C264_Parser& stream) : CView_VideoFrameList(stream, kColumns) {}
 
-  uint64_t Count() const override { return stream_.Frames().GetCount(); }
-  void PrintHeader(const CListModel& list, CFieldTree& tree) const override;
-  void ColumnTitle(CRowLine& line) const override;
-  bool ItemRow(uint64_t index, CRowLine& line, int& colour) const override;
-
- private:
-  C264_Parser& stream_;
+ protected:
+  void CodecCells(const FrameEntry& entry, std::vector<std::string>& cells, int& colour) const override;
 };
 
 // Texts of the frame flags: picture type ("I", "P", "B", "SI", "SP" or ""), structure ("T",

@@ -169,32 +169,10 @@ const char* M4vProfileLevelName(uint32_t v) {
   return "";
 }
 
-void CView_Mp4vList::PrintHeader(const CListModel&, CFieldTree& tree) const {
-  tree.Title("LIST OF VIDEO PICTURES");
-  if (stream_.HasEndpoints()) {
-    PrintEndpointRows(tree, stream_.SourceAddress(), stream_.SourcePort(), stream_.DestinationAddress(),
-                      stream_.DestinationPort());
-  }
-}
-
-void CView_Mp4vList::ColumnTitle(CRowLine& line) const { PutColumnTitles(line, kColumns); }
-
-bool CView_Mp4vList::ItemRow(uint64_t index, CRowLine& line, int& colourOut) const {
-  uint64_t address;
-  FrameEntry e;
-  if (!stream_.Frames().Get(index, &address, &e)) return false;
+void CView_Mp4vList::CodecCells(const FrameEntry& e, std::vector<std::string>& cells, int& colour) const {
   const M4vFrameFields f = M4vFields(e);
-  int column = 0, n = 0;
-  auto put = [&](const std::string& text) {
-    line.PutRight(column, kColumns[n].width - 1, text);
-    column += kColumns[n++].width;
-  };
-  put(Printf("%9" PRIu64, index));
-  put(Printf("0x%010" PRIX64, address + e.frameOffset));
-  put(FormatDecimalUnsigned(e.size));
-  put(M4vPictureTypeText(f.flags));
-  colourOut = M4vRowColour(f.flags);
-  return true;
+  cells.push_back(M4vPictureTypeText(f.flags));
+  colour = M4vRowColour(f.flags);
 }
 
 void PrintM4vFrameSummary(const M4vHeaders& h, CFieldTree& tree) {

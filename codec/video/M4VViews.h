@@ -6,25 +6,21 @@
 #include <cstdint>
 
 #include "codec/video/CM4V_Parser.h"
+#include "codec/video/VideoViews.h"
 #include "view/CFieldTree.h"
 #include "view/CListModel.h"
 
 namespace fennik {
 
-class CView_Mp4vList : public CListSource {
+class CView_Mp4vList : public CView_VideoFrameList {
  public:
   using Column = ListColumn;
   static constexpr Column kColumns[] = {{"No.", 14}, {"ADDRESS", 14}, {"SIZE", 11}, {"IPB", 5}};
 
-  explicit CView_Mp4vList(CM4V_Parser& stream) : stream_(stream) {}
+  explicit CView_Mp4vList(CM4V_Parser& stream) : CView_VideoFrameList(stream, kColumns) {}
 
-  uint64_t Count() const override { return stream_.Frames().GetCount(); }
-  void PrintHeader(const CListModel& list, CFieldTree& tree) const override;
-  void ColumnTitle(CRowLine& line) const override;
-  bool ItemRow(uint64_t index, CRowLine& line, int& colour) const override;
-
- private:
-  CM4V_Parser& stream_;
+ protected:
+  void CodecCells(const FrameEntry& entry, std::vector<std::string>& cells, int& colour) const override;
 };
 
 // "I", "P", "B", "S" from the frame flags ("" for none).

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QTabWidget>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,9 +16,11 @@
 
 #include "app/CAppMain.h"
 #include "app/CommandTable.h"
+#include "app/Markers.h"
 #include "app/Pages.h"
 #include "app/VideoPage.h"
 #include "capture/CRTP_Parser.h"
+#include "codec/video/C264_Parser.h"
 #include "tests/app/AppTestMain.h"
 #include "tests/support/TestSupport.h"
 #include "ui/CInfoView.h"
@@ -72,8 +75,9 @@ class VideoPageTest : public ::testing::Test {
     page->List()->Navigate(kNavNumber, k);
     return WaitFor([page, k] { return page->ShownFrame() == k && page->HasPicture(); });
   }
-  static std::string RowValue(const CInfoView* view, const std::string& name) {
-    for (const ViewRow& row : view->Rows()) {
+  static std::string RowValue(const CInfoView* view, const std::string& name) { return RowValue(view->Rows(), name); }
+  static std::string RowValue(const std::vector<ViewRow>& rows, const std::string& name) {
+    for (const ViewRow& row : rows) {
       const size_t at = row.text.find(name);
       if (at == std::string::npos) continue;
       std::string rest = row.text.substr(at + name.size());
@@ -149,11 +153,18 @@ TEST_F(VideoPageTest, PageShowsTheCliPicture) {
   EXPECT_TRUE(window_->Action(kCmdPlay)->isEnabled());
   EXPECT_TRUE(window_->Action(kCmdSlowForward)->isEnabled());
   EXPECT_EQ(page->List()->Model().Count(), 50u);
-  for (uint32_t k : {0u, 7u, 23u}) {
+  // Then H.263 and MPEG-4 Visual (B-VOPs) pages: capture, stream, frame.
+  const std::string h263 = kData + "/h263/rtp/h263-rfc2190-cif.pcap", asp = kData + "/captures/mp4v/asp.pcap";
+  const std::tuple<std::string, int, uint32_t> shown[] = {{kAvCapture, 2, 0}, {kAvCapture, 2, 7}, {kAvCapture, 2, 23},
+                                                          {h263, 1, 5},       {asp, 1, 2},        {asp, 1, 14}};
+  std::string opened = kAvCapture;
+  for (const auto& [capture, id, k] : shown) {
+    if (capture != opened) page = OpenVideo(opened = capture);
+    ASSERT_NE(page, nullptr);
     ASSERT_TRUE(ShowFrame(page, k)) << k;
     const std::string ppm = ::testing::TempDir() + "/video_page_" + std::to_string(k) + ".ppm";
-    ASSERT_EQ(test::Cli("decode " + kAvCapture + " --stream 2 --frame " + std::to_string(k) + " -o " + ppm).status,
-              0);
+    const std::string args = " --stream " + std::to_string(id) + " --frame " + std::to_string(k) + " -o " + ppm;
+    ASSERT_EQ(test::Cli("decode " + capture + args).status, 0);
     int w = 0, h = 0;
     std::string rgb;
     ASSERT_TRUE(ReadPpm(ppm, w, h, rgb));
@@ -217,6 +228,44 @@ TEST_F(VideoPageTest, ClickSelectsMacroblockAndZoomFollows) {
   EXPECT_EQ(view->Mark(), QRect(112, 64, 16, 16));
 }
 
+// H.263 and MPEG-4 Visual pages: a marked frame takes the marker colour; a click selects the
+// macroblock under it and its view shows the decoder's rows.
+TEST_F(VideoPageTest, OtherCodecsMarkAndSelectMacroblocks) {
+  const struct { std::string capture; uint32_t frame; int x, y; } cases[] = {
+      {kData + "/h263/rtp/h263-rfc2190-cif.pcap", 5, 200, 130}, {kData + "/captures/mp4v/asp.pcap", 14, 100, 70}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.capture);
+    CVideoPage* page = OpenVideo(c.capture);
+    ASSERT_NE(page, nullptr);
+    ASSERT_TRUE(ShowFrame(page, c.frame));
+    CMarkerTable::Instance().Clear();
+    window_->Command(kCmdMarker);
+    CRowLine line;
+    int colour = 0;
+    ASSERT_TRUE(page->List()->Model().Source()->ItemRow(c.frame, line, colour));
+    EXPECT_EQ(colour, colour::kListMarker);
+
+    CVideoView* view = page->Picture();
+    const auto mb = static_cast<uint32_t>(c.y / 16 * ((view->Picture().width() + 15) / 16) + c.x / 16);
+    int dx = 1, dy = 1;
+    ReductionDivisors(view->ReductionMode(), dx, dy);
+    Click(view->viewport(), QPoint(CVideoView::kMargin + c.x / dx, CVideoView::kMargin + c.y / dy));
+    ASSERT_TRUE(WaitFor([page, mb] { return page->Shown().macroblock == mb; }));
+    EXPECT_EQ(view->Mark(), QRect(c.x / 16 * 16, c.y / 16 * 16, 16, 16));
+    CRTP_Parser capture;  // the decoder's own rows for that macroblock
+    ASSERT_EQ(capture.Open(c.capture), OpenResult::kOk);
+    ASSERT_TRUE(capture.Analyse(nullptr));
+    auto* stream = dynamic_cast<CVideo_Stream*>(capture.StreamObject(0));
+    CVideoFrame frame;
+    ASSERT_TRUE(stream != nullptr && stream->GetFramePicture(c.frame, frame));
+    CFieldTree tree;
+    stream->ShowMacroblock(tree, c.frame, mb);
+    for (const char* name : {"Macro block Position (x,y)", "Macro block type", "Quantiser scale"})
+      EXPECT_EQ(RowValue(page->MacroblockInfo(), name), RowValue(tree.Rows(), name)) << name;
+    EXPECT_NE(RowValue(tree.Rows(), "Macro block type"), "not decoded");
+  }
+}
+
 TEST_F(VideoPageTest, PlayPresentsTwoSecondsInOrderAndStops) {
   CVideoPage* page = OpenVideo(kBaseline);
   ASSERT_NE(page, nullptr);
@@ -235,6 +284,30 @@ TEST_F(VideoPageTest, PlayPresentsTwoSecondsInOrderAndStops) {
   EXPECT_TRUE(window_->StatusPart(0)->text().isEmpty());  // the play's end clears the status
   // The list shows where the play stopped.
   EXPECT_EQ(page->List()->CursorItem(), 99u);
+}
+
+// With field display, each picture of a stream coded as field pairs (a list entry per field)
+// is presented twice, one field at a time, the other field's rows interpolated.
+TEST_F(VideoPageTest, FieldDisplayShowsEachFieldOfFieldPictures) {
+  CVideoPage* page = OpenVideo(kData + "/captures/h264/field.pcap");
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(ShowFrame(page, 0));
+  page->findChild<QCheckBox*>()->setChecked(true);
+  window_->Command(kCmdPlay);
+  ASSERT_TRUE(WaitFor([page] { return page->PicturesPresented() >= 3; }));
+  window_->Command(kCmdPause);
+  Idle(100);
+  // An odd showing is a top field (odd rows interpolated), an even one a bottom field.
+  const QImage shown = page->Picture()->Picture();
+  int differing = 0;
+  for (int y = page->PicturesPresented() % 2 == 1 ? 1 : 2; y + 1 < shown.height(); y += 2)
+    for (int x = 0; x < shown.width(); ++x)
+      differing += qRed(shown.pixel(x, y)) != (qRed(shown.pixel(x, y - 1)) + qRed(shown.pixel(x, y + 1))) / 2;
+  EXPECT_EQ(differing, 0);
+  window_->Command(kCmdPause);  // resumes
+  ASSERT_TRUE(WaitFor([this] { return !window_->IsPlaying(); }, 20000));
+  EXPECT_EQ(2 * page->PresentedFrames().size(), page->List()->Model().Count());
+  EXPECT_EQ(page->PicturesPresented(), page->List()->Model().Count());
 }
 
 TEST_F(VideoPageTest, StopEndsPresentationAtOnce) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "codec/video/CVideo_Stream.h"
+#include "codec/video/VideoViews.h"
 
 namespace fennik {
 namespace {
@@ -39,6 +40,7 @@ class RecordingStream : public CVideo_Stream {
   const char* GetCodecName() const override { return "test"; }
   size_t Parse(uint32_t, CPayloadDescriptor&) override { return 0; }
   int GetVideoFormat(VideoFormat& f) override { return f = VideoFormat(), 1; }
+  std::unique_ptr<CView_VideoFrameList> CreateFrameList() override { return nullptr; }
 
  protected:
   uint32_t DecodePicture(const uint8_t* data, uint32_t, uint32_t frameNumber) override {
