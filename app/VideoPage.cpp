@@ -75,7 +75,8 @@ QRect MacroblockRect(const MacroblockGeometry& g, uint32_t scale, const VideoCro
   return QRect(static_cast<int>(x) - static_cast<int>(crop.left), top - static_cast<int>(crop.top), 16, height);
 }
 
-// The macroblock view's columns: its rows have no bit counts or patterns.
+// The macroblock view's columns for rows without bit counts or patterns (H.264); the rows of
+// other codecs widen them (FittedRows).
 constexpr FieldColumns kMacroblockColumns{2, 26, 27, 28, 60};
 
 // The rows `fill` writes, rendered again with wider columns when names or patterns would run
@@ -209,9 +210,12 @@ CVideoPage::CVideoPage(CVideo_Stream& stream, JobPoster poster, const ViewStyle*
   layout->addWidget(vertical);
 
   CVideo_Stream* video = &video_;
+  // A frame's address is that of its first byte, as the list shows it and markers keep it.
   list_->SetSource(source_.get(), [video](uint64_t frame, uint64_t& address) {
     FrameEntry entry;
-    return video->Frames().Get(frame, &address, &entry);
+    if (!video->Frames().Get(frame, &address, &entry)) return false;
+    address += entry.frameOffset;
+    return true;
   });
   connect(list_, &CListView::itemSelected, this, [this](quint64 frame) { ShowItem(frame); });
   connect(view_, &CVideoView::pictureClicked, this, [this](int x, int y) { SelectPixel(x, y); });

@@ -228,8 +228,8 @@ TEST_F(VideoPageTest, ClickSelectsMacroblockAndZoomFollows) {
   EXPECT_EQ(view->Mark(), QRect(112, 64, 16, 16));
 }
 
-// H.263 and MPEG-4 Visual pages: a marked frame takes the marker colour; a click selects the
-// macroblock under it and its view shows the decoder's rows.
+// H.263 and MPEG-4 Visual pages: a marked frame takes the marker colour and is found by its
+// address; a click selects the macroblock under it, whose view shows the decoder's rows.
 TEST_F(VideoPageTest, OtherCodecsMarkAndSelectMacroblocks) {
   const struct { std::string capture; uint32_t frame; int x, y; } cases[] = {
       {kData + "/h263/rtp/h263-rfc2190-cif.pcap", 5, 200, 130}, {kData + "/captures/mp4v/asp.pcap", 14, 100, 70}};
@@ -244,6 +244,9 @@ TEST_F(VideoPageTest, OtherCodecsMarkAndSelectMacroblocks) {
     int colour = 0;
     ASSERT_TRUE(page->List()->Model().Source()->ItemRow(c.frame, line, colour));
     EXPECT_EQ(colour, colour::kListMarker);
+    page->List()->Navigate(kNavFileTop, 0);
+    page->List()->Navigate(kNavListAddress, CMarkerTable::Instance().At(0).address);  // the marker list's jump
+    EXPECT_EQ(page->List()->CursorItem(), c.frame);
 
     CVideoView* view = page->Picture();
     const auto mb = static_cast<uint32_t>(c.y / 16 * ((view->Picture().width() + 15) / 16) + c.x / 16);

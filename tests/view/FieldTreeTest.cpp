@@ -119,10 +119,9 @@ TEST(FieldTree, HiddenColumnsAndNameIndent) {
   EXPECT_EQ(tree.Rows()[0].gridColumns, std::vector<int>{12});
 }
 
-// Fitted columns move as far as the longest name (to 16) and pattern (23 characters) need.
 TEST(FieldTree, FittedColumnsMakeRoomForNamesAndPatterns) {
   CFieldTree tree(kLanguageEnglish, FieldColumns{2, 10, 16, 20, 30});
-  tree.Field(1, "a longer name", 22, kModeBinary, colour::kField, 0x80, 0x80);
+  tree.Field(1, "a longer name", 22, kModeBinary, colour::kField, 0x80, 0x80);  // to 16; 23-character pattern
   EXPECT_EQ(tree.FittedColumns(), (FieldColumns{2, 17, 23, 48, 58}));
 }
 
