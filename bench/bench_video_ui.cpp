@@ -123,9 +123,11 @@ void MeasureStepping(CVideoPage& page, int steps) {
   if (countPaints) paints.Print(static_cast<int>(ms.size()));
   std::vector<double> sorted = ms;
   std::sort(sorted.begin(), sorted.end());
-  std::printf("step key->painted picture: %zu frames, median %.1f ms, p95 %.1f ms, worst %.1f ms"
+  const size_t worstStep = static_cast<size_t>(std::max_element(ms.begin(), ms.end()) - ms.begin());
+  std::printf("step key->painted picture: %zu frames, median %.1f ms, p95 %.1f ms, worst %.1f ms (frame %zu)"
               " (UI-thread CPU per step: median %.1f ms, worst %.1f ms)\n",
-              sorted.size(), sorted[sorted.size() / 2], sorted[sorted.size() * 95 / 100], sorted.back(), Median(cpu),
+              sorted.size(), sorted[sorted.size() / 2], sorted[sorted.size() * 95 / 100], sorted.back(), worstStep + 1,
+              Median(cpu),
               *std::max_element(cpu.begin(), cpu.end()));
 }
 
