@@ -527,6 +527,11 @@ void C264_Decode::PredictInterMb(int mb_addr) {
 
 void C264_Decode::DeblockPicture() {
   for (int mb = 0; mb < mb_count_; ++mb) {
+    // Rows filtered during decoding are whole rows: their last macroblock tells.
+    if (!mbaff_ && mb % mb_width_ == 0 && mbs_[mb + mb_width_ - 1].deblocked) {
+      mb += mb_width_ - 1;
+      continue;
+    }
     MbInfo& info = mbs_[mb];
     if (info.slice < 0 || info.deblocked) continue;
     info.deblocked = 1;
