@@ -68,19 +68,8 @@ void FilterChromaLines(uint8_t* q0p, int across, int along, int count, const uin
   for (int k = 0; k < count; ++k) {
     const int strength = bs[k / per_bs];
     if (strength == 0) continue;
-    uint8_t* s = q0p + k * along;
-    const int p0 = s[-across], p1 = s[-2 * across];
-    const int q0 = s[0], q1 = s[across];
-    if (std::abs(p0 - q0) >= t.alpha || std::abs(p1 - p0) >= t.beta || std::abs(q1 - q0) >= t.beta) continue;
-    if (strength < 4) {
-      const int tc = kDeblockTc0[t.index_a][strength - 1] + 1;
-      const int delta = std::clamp((((q0 - p0) * 4) + (p1 - q1) + 4) >> 3, -tc, tc);
-      s[-across] = Clip1(p0 + delta);
-      s[0] = Clip1(q0 - delta);
-    } else {
-      s[-across] = static_cast<uint8_t>((2 * p1 + p0 + q1 + 2) >> 2);
-      s[0] = static_cast<uint8_t>((2 * q1 + q0 + p1 + 2) >> 2);
-    }
+    const int tc0 = strength < 4 ? kDeblockTc0[t.index_a][strength - 1] : 0;
+    DeblockChromaLine(q0p + k * along, across, strength, t.alpha, t.beta, tc0);
   }
 }
 

@@ -575,6 +575,11 @@ void C264_Decode::WriteUniPrediction(const InterMb& m, int l, int ref_idx, Inter
 
 void C264_Decode::DeblockPicture() {
   for (int mb = 0; mb < mb_count_; ++mb) {
+    // Rows filtered during decoding are whole rows: their last macroblock tells.
+    if (!mbaff_ && mb % mb_width_ == 0 && mbs_[mb + mb_width_ - 1].deblocked) {
+      mb += mb_width_ - 1;
+      continue;
+    }
     MbInfo& info = mbs_[mb];
     if (info.slice < 0 || info.deblocked) continue;
     info.deblocked = 1;
@@ -695,12 +700,14 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
   auto key = [&](int l, int idx) {
     uint32_t mv;
     std::memcpy(&mv, &mvs[l][idx], 4);
-    return refs[l][idx] >= 0 ? uint64_t{static_cast<uint32_t>(serials[l][idx])} << 32 | mv : uint64_t{0xFFFFFFFE} << 32;
+    const uint64_t used = uint64_t{0} - (refs[l][idx] >= 0 ? 1u : 0u);  // all ones when used
+    return ((uint64_t{static_cast<uint32_t>(serials[l][idx])} << 32 | mv) & used) | (uint64_t{0xFFFFFFFE} << 32 & ~used);
   };
   uint64_t keys[2][16];
   if (!q_intra)
     for (int l = 0; l < 2; ++l)
-      for (int b = 0; b < 16; ++b) keys[l][b] = key(l, base4 + (b >> 2) * stride4 + (b & 3));
+      for (int row = 0; row < 4; ++row)
+        for (int col = 0; col < 4; ++col) keys[l][row * 4 + col] = key(l, base4 + row * stride4 + col);
   auto thresholds = [&](int qp_p, int qp_q) {
     const int qpav = (qp_p + qp_q + 1) >> 1;
     EdgeThresholds t;

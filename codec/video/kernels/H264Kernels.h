@@ -62,6 +62,9 @@ H264Kernels KernelsFor(SimdLevel level);
 
 // The scalar reference table.
 const H264Kernels& ScalarKernels();
+// The chroma edge filter of one line (bS 1..4; tc0 is tC0 of that strength), shared by the
+// scalar kernel and the lines between frame and field macroblocks.
+void DeblockChromaLine(uint8_t* s, int across, int strength, int alpha, int beta, int tc0);
 
 // Per-level fillers, each in its own file (the SIMD ones compiled with that instruction set).
 void FillScalarKernels(H264Kernels* k);

@@ -174,24 +174,26 @@ void DeblockLuma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int a
 void DeblockChroma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int alpha, int beta, const uint8_t tc0s[4]) {
   for (int k = 0; k < 8; ++k) {
     const int strength = bs[k >> 1];
-    if (strength == 0) continue;
-    uint8_t* s = q0p + k * along;
-    const int p0 = s[-across], p1 = s[-2 * across];
-    const int q0 = s[0], q1 = s[across];
-    if (std::abs(p0 - q0) >= alpha || std::abs(p1 - p0) >= beta || std::abs(q1 - q0) >= beta) continue;
-    if (strength < 4) {
-      const int tc = tc0s[strength] + 1;
-      const int delta = std::clamp((((q0 - p0) * 4) + (p1 - q1) + 4) >> 3, -tc, tc);
-      s[-across] = Clip1(p0 + delta);
-      s[0] = Clip1(q0 - delta);
-    } else {
-      s[-across] = static_cast<uint8_t>((2 * p1 + p0 + q1 + 2) >> 2);
-      s[0] = static_cast<uint8_t>((2 * q1 + q0 + p1 + 2) >> 2);
-    }
+    if (strength != 0) DeblockChromaLine(q0p + k * along, across, strength, alpha, beta, tc0s[strength & 3]);
   }
 }
 
 }  // namespace
+
+void DeblockChromaLine(uint8_t* s, int across, int strength, int alpha, int beta, int tc0) {
+  const int p0 = s[-across], p1 = s[-2 * across];
+  const int q0 = s[0], q1 = s[across];
+  if (std::abs(p0 - q0) >= alpha || std::abs(p1 - p0) >= beta || std::abs(q1 - q0) >= beta) return;
+  if (strength < 4) {
+    const int tc = tc0 + 1;
+    const int delta = std::clamp((((q0 - p0) * 4) + (p1 - q1) + 4) >> 3, -tc, tc);
+    s[-across] = Clip1(p0 + delta);
+    s[0] = Clip1(q0 - delta);
+  } else {
+    s[-across] = static_cast<uint8_t>((2 * p1 + p0 + q1 + 2) >> 2);
+    s[0] = static_cast<uint8_t>((2 * q1 + q0 + p1 + 2) >> 2);
+  }
+}
 
 void FillScalarKernels(H264Kernels* k) {
   k->luma_half_h = HalfH;
