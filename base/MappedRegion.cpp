@@ -119,8 +119,7 @@ bool CMappedRegion::Map(int fd, uint64_t size) {
   fd_ = fd;
   released_ = advised_ = 0;
   slot_ = slot;
-  Consumed(0);
-  return true;
+  return true;  // read-ahead is asked for once a walk consumes the file, not for other reads
 }
 
 void CMappedRegion::Unmap() {

@@ -45,10 +45,22 @@ void StreamStatistics::PlayOut(const StatisticsPacket& p, int64_t extended) {
     anchorTimestamp_ = extendedTimestamp_;
     return;
   }
-  // How much later than the anchor's transit this packet arrives, in milliseconds.
-  const double late = static_cast<double>(p.captureUs - anchorUs_) / 1000.0 -
-                      static_cast<double>(extendedTimestamp_ - anchorTimestamp_) * 1000.0 / p.clockRate;
-  if (late <= f_.jitterBufferMs) return;
+  // How much later than the anchor's transit this packet arrives, in milliseconds. Every
+  // packet comes here: an estimate made with multiplications settles all but the packets
+  // whose estimate lies within rounding of the depth, which get the exact divisions.
+  const double sinceUs = static_cast<double>(p.captureUs - anchorUs_);
+  const double ticks = static_cast<double>(extendedTimestamp_ - anchorTimestamp_);
+  if (p.clockRate != tickClock_) {
+    tickClock_ = p.clockRate;
+    msPerTick_ = 1000.0 / p.clockRate;
+  }
+  const double estimate = sinceUs * 1e-3 - ticks * msPerTick_;
+  const double margin = 1e-9 * (std::fabs(sinceUs) * 1e-3 + std::fabs(ticks) * msPerTick_ + 1.0);
+  if (estimate < f_.jitterBufferMs - margin) return;
+  if (estimate <= f_.jitterBufferMs + margin) {
+    const double late = sinceUs / 1000.0 - ticks * 1000.0 / p.clockRate;
+    if (late <= f_.jitterBufferMs) return;
+  }
   ++f_.discarded;
   if (extended >= base_ && maxExtended_ - extended < int64_t{kWindow}) {
     const uint64_t bit = static_cast<uint64_t>(extended) % kWindow;

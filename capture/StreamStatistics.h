@@ -122,6 +122,8 @@ class StreamStatistics {
   int64_t anchorUs_ = 0;
   int64_t anchorTimestamp_ = 0;
   int64_t extendedTimestamp_ = 0;  // the last packet's, unwrapped
+  uint32_t tickClock_ = 0;         // the clock rate msPerTick_ belongs to
+  double msPerTick_ = 0;
   // Timing.
   double deltaSumMs_ = 0;
   uint64_t deltas_ = 0;
