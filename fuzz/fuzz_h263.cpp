@@ -2,7 +2,9 @@
 // input byte picks the codec type (bit 0: Sorenson H.263) and how the rest is cut into
 // pictures (bit 1: at byte-aligned picture start codes, as the frame list cuts a stream; else
 // fixed chunks sized by the remaining bits). The whole input also goes through the stream
-// parser's frame-list building. Decoded pictures are read at their corners.
+// parser's frame-list building. Decoded pictures are read at their corners. One decoder
+// serves every input (reset, so that each input starts as a new stream; its picture buffers
+// are kept while the picture size repeats).
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -17,7 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ++data;
   --size;
   const int codec_type = (mode & 1) ? fennik::kCodecTypeSorenson : fennik::kCodecTypeH263;
-  fennik::C263_Decode dec(codec_type);
+  static fennik::C263_Decode& dec = *new fennik::C263_Decode;
+  dec.SetCodecType(codec_type);
+  dec.ResetDecoder();
   std::vector<size_t> starts;
   if (mode & 2) {
     const uint32_t mask = (mode & 1) ? 0xFFFFF8 : 0xFFFFFC;
