@@ -206,23 +206,60 @@ bool ParseRtcpCompound(const uint8_t* data, uint32_t length, const RtcpEntry& he
 }
 
 void RtcpTable::Clear() {
-  entries_.clear();
-  compounds_ = 0;
-  invalid_ = 0;
-  senderReports_.clear();
+  *this = RtcpTable();
+}
+
+void RtcpTable::Store(const RtcpEntry& e) {
+  // The list offsets are 32-bit: a text that would overflow them is left out (it would
+  // take gigabytes of BYE reasons).
+  const bool keepText = text_.size() + e.text.size() <= UINT32_MAX;
+  rows_.push_back(Row{e, static_cast<uint32_t>(reports_.size()), static_cast<uint32_t>(chunks_.size()),
+                      static_cast<uint32_t>(sources_.size()), static_cast<uint32_t>(text_.size()),
+                      static_cast<uint32_t>(xrBlockTypes_.size()), static_cast<uint32_t>(voipMetrics_.size())});
+  reports_.insert(reports_.end(), e.reports.begin(), e.reports.end());
+  chunks_.insert(chunks_.end(), e.chunks.begin(), e.chunks.end());
+  sources_.insert(sources_.end(), e.sources.begin(), e.sources.end());
+  if (keepText) text_ += e.text;
+  xrBlockTypes_.insert(xrBlockTypes_.end(), e.xrBlockTypes.begin(), e.xrBlockTypes.end());
+  voipMetrics_.insert(voipMetrics_.end(), e.voipMetrics.begin(), e.voipMetrics.end());
+}
+
+RtcpEntry RtcpTable::Entry(size_t i) const {
+  RtcpEntry e;
+  if (i >= rows_.size()) return e;
+  static_cast<RtcpPacketInfo&>(e) = rows_[i].info;
+  const Row* next = i + 1 < rows_.size() ? &rows_[i + 1] : nullptr;
+  // The items of row i in `list`, whose start offsets the rows keep in `start`.
+  auto items = [&](const auto& list, uint32_t Row::*start, auto& out) {
+    const size_t end = next != nullptr ? next->*start : list.size();
+    out.assign(list.begin() + rows_[i].*start, list.begin() + static_cast<std::ptrdiff_t>(end));
+  };
+  items(reports_, &Row::reports, e.reports);
+  items(chunks_, &Row::chunks, e.chunks);
+  items(sources_, &Row::sources, e.sources);
+  items(text_, &Row::text, e.text);
+  items(xrBlockTypes_, &Row::xrBlockTypes, e.xrBlockTypes);
+  items(voipMetrics_, &Row::voipMetrics, e.voipMetrics);
+  return e;
+}
+
+std::vector<RtcpEntry> RtcpTable::Entries() const {
+  std::vector<RtcpEntry> entries;
+  entries.reserve(rows_.size());
+  for (size_t i = 0; i < rows_.size(); ++i) entries.push_back(Entry(i));
+  return entries;
 }
 
 void RtcpTable::OnPacket(const uint8_t* data, uint32_t length, const RtcpEntry& header) {
-  const size_t first = entries_.size();
   RtcpEntry h = header;
   h.compound = compounds_;
-  if (!ParseRtcpCompound(data, length, h, entries_)) {
+  parsed_.clear();
+  if (!ParseRtcpCompound(data, length, h, parsed_)) {
     ++invalid_;
     return;
   }
   ++compounds_;
-  for (size_t i = first; i < entries_.size(); ++i) {
-    RtcpEntry& e = entries_[i];
+  for (RtcpEntry& e : parsed_) {
     for (RtcpReportBlock& r : e.reports) {
       if (r.lsr == 0) continue;
       // The round trip as the SR's sender would compute it (RFC 3550 6.4.1), with both
@@ -237,6 +274,7 @@ void RtcpTable::OnPacket(const uint8_t* data, uint32_t length, const RtcpEntry& 
       const uint32_t middle = static_cast<uint32_t>(e.ntpTimestamp >> 16);
       senderReports_.emplace((uint64_t{e.ssrc} << 32) | middle, e.captureUs);
     }
+    Store(e);
   }
 }
 
@@ -247,11 +285,9 @@ void RtcpTable::MatchStreams(const std::vector<uint32_t>& ssrcOfStream) {
     const auto it = bySsrc.find(ssrc);
     return it == bySsrc.end() ? -1 : it->second;
   };
-  for (RtcpEntry& e : entries_) {
-    e.streamIndex = find(e.ssrc);
-    for (RtcpReportBlock& r : e.reports) r.streamIndex = find(r.sourceSsrc);
-    for (RtcpVoipMetrics& m : e.voipMetrics) m.streamIndex = find(m.sourceSsrc);
-  }
+  for (Row& row : rows_) row.info.streamIndex = find(row.info.ssrc);
+  for (RtcpReportBlock& r : reports_) r.streamIndex = find(r.sourceSsrc);
+  for (RtcpVoipMetrics& m : voipMetrics_) m.streamIndex = find(m.sourceSsrc);
 }
 
 }  // namespace fennik

@@ -65,8 +65,8 @@ struct RtcpSdesChunk {
   std::string cname;  // the CNAME item (empty when the chunk has none)
 };
 
-// One RTCP packet of a valid compound packet.
-struct RtcpEntry {
+// The fixed fields of one RTCP packet of a valid compound packet.
+struct RtcpPacketInfo {
   uint32_t packetNumber = 0;       // the capture record (1-based)
   uint32_t compound = 0;           // packets of one compound share this number
   int64_t captureUs = 0;           // capture time, microseconds since the Unix epoch
@@ -81,6 +81,10 @@ struct RtcpEntry {
   uint64_t ntpTimestamp = 0;
   uint32_t rtpTimestamp = 0;
   uint32_t senderPackets = 0, senderOctets = 0;
+};
+
+// One RTCP packet of a valid compound packet with its lists.
+struct RtcpEntry : RtcpPacketInfo {
   std::vector<RtcpReportBlock> reports;   // SR, RR
   std::vector<RtcpSdesChunk> chunks;      // SDES
   std::vector<uint32_t> sources;          // BYE
@@ -106,12 +110,31 @@ class RtcpTable {
   // After the pass: links SSRCs to RTP streams (`ssrcOfStream[i]` the SSRC of stream i).
   void MatchStreams(const std::vector<uint32_t>& ssrcOfStream);
 
-  const std::vector<RtcpEntry>& Entries() const { return entries_; }
+  size_t Size() const { return rows_.size(); }
+  // The packet of row `i` with its lists, and every row: built from the packed table.
+  RtcpEntry Entry(size_t i) const;
+  std::vector<RtcpEntry> Entries() const;
   uint32_t Compounds() const { return compounds_; }
   uint32_t Invalid() const { return invalid_; }
 
  private:
-  std::vector<RtcpEntry> entries_;
+  // A row holds the fixed fields and where its items start in the lists below; they end
+  // where the next row's start. Long captures carry thousands of reports, mostly without
+  // any list, so a row stays near a quarter of an RtcpEntry and nothing is allocated per row.
+  struct Row {
+    RtcpPacketInfo info;
+    uint32_t reports, chunks, sources, text, xrBlockTypes, voipMetrics;
+  };
+  void Store(const RtcpEntry& e);
+
+  std::vector<Row> rows_;
+  std::vector<RtcpReportBlock> reports_;
+  std::vector<RtcpSdesChunk> chunks_;
+  std::vector<uint32_t> sources_;
+  std::string text_;
+  std::vector<uint8_t> xrBlockTypes_;
+  std::vector<RtcpVoipMetrics> voipMetrics_;
+  std::vector<RtcpEntry> parsed_;  // the compound packet being added
   uint32_t compounds_ = 0;
   uint32_t invalid_ = 0;
   // Capture time of each SR seen, by (sender SSRC, middle 32 bits of its NTP time).

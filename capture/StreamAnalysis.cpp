@@ -188,7 +188,7 @@ AnalysisTable RtcpAnalysisTable(const CRTP_Parser& capture, int language) {
                      {"Fraction\nlost", "損失\n割合"}, {"Cumulative\nlost", "累積\n損失数"}, {"Jitter", "ジッタ"},
                      {"RTT\nms", "往復遅延\nms"}, {"Details", "詳細"}},
                     language);
-  for (const RtcpEntry& e : capture.Rtcp().Entries()) AddRtcpRows(capture, e, language, t);
+  for (size_t i = 0; i < capture.Rtcp().Size(); ++i) AddRtcpRows(capture, capture.Rtcp().Entry(i), language, t);
   return t;
 }
 

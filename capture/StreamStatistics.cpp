@@ -79,6 +79,34 @@ void StreamStatistics::MarkSeen(int64_t extended) {
   seen_[bit / 64] |= uint64_t{1} << (bit % 64);
 }
 
+void StreamStatistics::SetJitterClock(uint32_t clockRate) {
+  if (jitterClock_ != 0) {
+    maxJitterMs_ = std::max(maxJitterMs_, JitterMs(jitterMax_));
+    jitterSumMs_ += JitterMs(jitterSum_);
+  }
+  jitterClock_ = clockRate;
+  jitterMax_ = 0;
+  jitterSum_ = 0;
+  for (size_t i = 0; i < jitterEdges_.size(); ++i) jitterEdges_[i] = kJitterBinEdgesMs[i] * 1000.0 * clockRate;
+}
+
+void StreamStatistics::AddJitter(int64_t arrivalUs, int32_t step, uint32_t clockRate) {
+  // RFC 3550 A.8: D is the difference of relative transit times of this packet and the
+  // one before it in arrival order; J += (|D| - J) / 16.
+  if (clockRate != jitterClock_) SetJitterClock(clockRate);
+  const double d = static_cast<double>(arrivalUs) * clockRate - static_cast<double>(step) * 1e6;
+  jitter_ += (std::fabs(d) - jitter_) * (1.0 / 16);
+  jitterMax_ = std::max(jitterMax_, jitter_);
+  jitterSum_ += jitter_;
+  ++jitterSamples_;
+  // The jitter moves slowly: its bin is found from the last one.
+  size_t bin = jitterBin_;
+  while (bin > 0 && jitter_ < jitterEdges_[bin - 1]) --bin;
+  while (bin < jitterEdges_.size() && jitter_ >= jitterEdges_[bin]) ++bin;
+  jitterBin_ = static_cast<uint32_t>(bin);
+  ++f_.jitterHistogram[bin];
+}
+
 void StreamStatistics::Add(const StatisticsPacket& p) {
   const uint16_t seq = p.sequenceNumber;
   // The sequence position the jitter buffer plays this packet at (-1: none, a duplicate or
@@ -92,11 +120,9 @@ void StreamStatistics::Add(const StatisticsPacket& p) {
     played = base_;
   } else {
     extendedTimestamp_ += static_cast<int32_t>(p.timestamp - lastTimestamp_);
-    const double deltaMs = static_cast<double>(p.captureUs - f_.lastUs) / 1000.0;
-    f_.minDeltaMs = deltas_ == 0 ? deltaMs : std::min(f_.minDeltaMs, deltaMs);
-    f_.maxDeltaMs = deltas_ == 0 ? deltaMs : std::max(f_.maxDeltaMs, deltaMs);
-    deltaSumMs_ += deltaMs;
-    ++deltas_;
+    const int64_t deltaUs = p.captureUs - f_.lastUs;
+    minDeltaUs_ = f_.packets == 1 ? deltaUs : std::min(minDeltaUs_, deltaUs);
+    maxDeltaUs_ = f_.packets == 1 ? deltaUs : std::max(maxDeltaUs_, deltaUs);
     if (seq != static_cast<uint16_t>(lastSeq_ + 1)) ++f_.sequenceErrors;
 
     if (p.ssrc != f_.ssrc) {
@@ -162,17 +188,8 @@ void StreamStatistics::Add(const StatisticsPacket& p) {
       }
     }
 
-    // RFC 3550 A.8: D is the difference of relative transit times of this packet and the
-    // one before it in arrival order, in timestamp units; J += (|D| - J) / 16.
     if (p.clockRate != 0 && p.clockRate == f_.clockRate) {
-      const double arrival = static_cast<double>(p.captureUs - f_.lastUs) * p.clockRate / 1e6;
-      const double d = arrival - static_cast<double>(static_cast<int32_t>(p.timestamp - lastTimestamp_));
-      jitter_ += (std::fabs(d) - jitter_) / 16.0;
-      const double ms = jitter_ * 1000.0 / p.clockRate;
-      f_.maxJitterMs = std::max(f_.maxJitterMs, ms);
-      jitterSumMs_ += ms;
-      ++jitterSamples_;
-      ++f_.jitterHistogram[JitterBin(ms)];
+      AddJitter(p.captureUs - f_.lastUs, static_cast<int32_t>(p.timestamp - lastTimestamp_), p.clockRate);
     }
   }
   if (played >= 0) PlayOut(p, played);
@@ -192,8 +209,15 @@ StreamFigures StreamStatistics::Figures() const {
   f.expected = expectedBefore_ + (maxExtended_ - base_ + 1);
   f.lost = f.expected - static_cast<int64_t>(f.packets - ignored_);
   f.lossPercent = f.expected > 0 ? static_cast<double>(f.lost) * 100.0 / static_cast<double>(f.expected) : 0;
-  f.meanDeltaMs = deltas_ > 0 ? deltaSumMs_ / static_cast<double>(deltas_) : 0;
-  f.meanJitterMs = jitterSamples_ > 0 ? jitterSumMs_ / static_cast<double>(jitterSamples_) : 0;
+  if (f.packets > 1) {
+    f.minDeltaMs = static_cast<double>(minDeltaUs_) / 1000.0;
+    f.maxDeltaMs = static_cast<double>(maxDeltaUs_) / 1000.0;
+    f.meanDeltaMs = static_cast<double>(f.lastUs - f.firstUs) / 1000.0 / static_cast<double>(f.packets - 1);
+  }
+  if (jitterSamples_ > 0) {
+    f.maxJitterMs = std::max(maxJitterMs_, JitterMs(jitterMax_));
+    f.meanJitterMs = (jitterSumMs_ + JitterMs(jitterSum_)) / static_cast<double>(jitterSamples_);
+  }
   const double seconds = static_cast<double>(f.lastUs - f.firstUs) / 1e6;
   f.meanBitRate = seconds > 0 ? static_cast<double>(f.payloadBytes) * 8.0 / seconds : 0;
   LossBursts bursts = bursts_;

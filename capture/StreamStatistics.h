@@ -102,6 +102,13 @@ class StreamStatistics {
   bool Discarded(int64_t extended) const;
   // The jitter buffer's verdict on a packet received at sequence position `extended`.
   void PlayOut(const StatisticsPacket& p, int64_t extended);
+  // The RFC 3550 A.8 jitter update for a packet `arrivalUs` after the previous one whose
+  // timestamp is `step` units after the previous one's.
+  void AddJitter(int64_t arrivalUs, int32_t step, uint32_t clockRate);
+  // Closes the jitter samples taken at jitterClock_ and starts those at `clockRate`.
+  void SetJitterClock(uint32_t clockRate);
+  // Milliseconds of a jitter in the unit of jitter_ at jitterClock_.
+  double JitterMs(double jitter) const { return jitter / (1000.0 * jitterClock_); }
 
   StreamFigures f_;
   // Sequence state (RFC 3550 A.1): the current run's base and extended maximum; the runs
@@ -113,8 +120,8 @@ class StreamStatistics {
   uint32_t badSeq_ = 0x10000;  // RTP_SEQ_MOD + 1 in A.1: no candidate restart
   uint16_t lastSeq_ = 0;
   uint32_t lastTimestamp_ = 0;
-  std::vector<uint64_t> seen_ = std::vector<uint64_t>(kWindow / 64);
-  std::vector<uint64_t> discarded_ = std::vector<uint64_t>(kWindow / 64);
+  std::array<uint64_t, kWindow / 64> seen_{};
+  std::array<uint64_t, kWindow / 64> discarded_{};
   LossBursts bursts_;
   LossBursts lossDiscardBursts_;
   // Jitter buffer: the run's first packet's arrival and (extended) RTP timestamp.
@@ -124,10 +131,22 @@ class StreamStatistics {
   int64_t extendedTimestamp_ = 0;  // the last packet's, unwrapped
   uint32_t tickClock_ = 0;         // the clock rate msPerTick_ belongs to
   double msPerTick_ = 0;
-  // Timing.
-  double deltaSumMs_ = 0;
-  uint64_t deltas_ = 0;
-  double jitter_ = 0;        // in timestamp units, as A.8 keeps it
+  // Capture deltas in microseconds, converted when the figures are read (their sum is
+  // the last capture time minus the first).
+  int64_t minDeltaUs_ = 0;
+  int64_t maxDeltaUs_ = 0;
+  // RFC 3550 A.8 jitter in millionths of a timestamp unit: D is then the arrival delta in
+  // microseconds times the clock rate minus the timestamp step times 10^6, and a packet
+  // costs no division. The maximum and the sum of the samples taken at jitterClock_ are
+  // kept in that unit, with the histogram's bin edges; they are folded into milliseconds
+  // when the clock rate changes and when the figures are read.
+  double jitter_ = 0;
+  uint32_t jitterClock_ = 0;
+  uint32_t jitterBin_ = 0;           // the bin of the last sample
+  double jitterMax_ = 0;
+  double jitterSum_ = 0;
+  std::array<double, kJitterBinEdgesMs.size()> jitterEdges_{};
+  double maxJitterMs_ = 0;           // of the clock rates closed
   double jitterSumMs_ = 0;
   uint64_t jitterSamples_ = 0;
 };

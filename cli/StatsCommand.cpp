@@ -259,20 +259,20 @@ int RunStats(const CliArgs& args) {
     if (json) PrintJsonStream(i + 1, c.Streams()[i], f, i == 0);
     else PrintTextStream(i + 1, c.Streams()[i], f);
   }
-  const std::vector<RtcpEntry>& rtcp = c.Rtcp().Entries();
+  const RtcpTable& rtcp = c.Rtcp();
   const std::vector<TelephoneEvent>& events = c.TelephoneEvents().Events();
   if (json) {
     std::printf("%s],\n  \"rtcp\": [", c.Streams().empty() ? "" : "\n  ");
-    for (size_t i = 0; i < rtcp.size(); ++i) PrintJsonRtcp(rtcp[i], i == 0);
-    std::printf("%s],\n  \"rtcp_invalid\": %u,\n  \"events\": [", rtcp.empty() ? "" : "\n  ", c.Rtcp().Invalid());
+    for (size_t i = 0; i < rtcp.Size(); ++i) PrintJsonRtcp(rtcp.Entry(i), i == 0);
+    std::printf("%s],\n  \"rtcp_invalid\": %u,\n  \"events\": [", rtcp.Size() == 0 ? "" : "\n  ", rtcp.Invalid());
     for (size_t i = 0; i < events.size(); ++i) std::printf("%s\n    %s", i ? "," : "", JsonEvent(events[i]).c_str());
     std::printf("%s],\n  \"quality_note\": \"r_factor and mos are estimates: ITU-T G.107 E-model from loss, "
                 "jitter-buffer discards, burstiness and the G.113 Appendix I codec values, delay left out\"\n}\n",
                 events.empty() ? "" : "\n  ");
     return kExitOk;
   }
-  for (const RtcpEntry& e : rtcp) PrintTextRtcp(e);
-  if (c.Rtcp().Invalid() > 0) std::printf("%u datagrams looked like RTCP but were not valid RTCP\n", c.Rtcp().Invalid());
+  for (size_t i = 0; i < rtcp.Size(); ++i) PrintTextRtcp(rtcp.Entry(i));
+  if (rtcp.Invalid() > 0) std::printf("%u datagrams looked like RTCP but were not valid RTCP\n", rtcp.Invalid());
   for (const TelephoneEvent& ev : events) {
     std::printf("Event %s (%u)  stream %u  packet %u  RTP timestamp %u  duration %u (%.1f ms)  volume -%u dBm0  %s  %u packets%s\n",
                 TelephoneEventName(ev.event).c_str(), ev.event, ev.streamIndex + 1, ev.firstPacketNumber,

@@ -17,12 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> datagram(data + at + 2, data + at + 2 + length);
     header.packetNumber++;
     header.captureUs += 20000;
-    const size_t before = table.Entries().size();
+    const size_t before = table.Size();
     table.OnPacket(datagram.data(), static_cast<uint32_t>(datagram.size()), header);
     // A valid compound adds packets whose lengths add up to the datagram.
     uint32_t total = 0;
-    for (size_t i = before; i < table.Entries().size(); ++i) total += table.Entries()[i].length;
-    if (table.Entries().size() > before && total != datagram.size()) __builtin_trap();
+    for (size_t i = before; i < table.Size(); ++i) total += table.Entry(i).length;
+    if (table.Size() > before && total != datagram.size()) __builtin_trap();
     at += 2 + length;
   }
   table.MatchStreams({0x5eed0001u, 0x4ece1e00u});

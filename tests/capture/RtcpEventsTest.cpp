@@ -66,10 +66,11 @@ TEST(Rtcp, ReportsEqualTshark) {
   ASSERT_EQ(c->Streams().size(), 1u);  // the RTP list: the u-law stream only
   EXPECT_EQ(c->Streams()[0].packets + rows.size(), c->Walk().packets);
   int reports = 0, roundTrips = 0, voip = 0;
+  const std::vector<RtcpEntry> entries = c->Rtcp().Entries();
   for (const auto& row : rows) {
     SCOPED_TRACE("frame " + row.at("frame.number"));
     std::vector<const RtcpEntry*> packets;
-    for (const RtcpEntry& e : c->Rtcp().Entries()) {
+    for (const RtcpEntry& e : entries) {
       if (e.packetNumber == std::stoul(row.at("frame.number"))) packets.push_back(&e);
     }
     std::string types;
