@@ -199,7 +199,9 @@ bool CVideo_Stream::BeforePlayStart(const CVideoFrame& picture) {
     play_.dropped.push_back(picture.frame_number);
     return true;
   }
-  if (picture.frame_number != play_.startPicture) return true;
+  // A decoder holds back at most kMaxReorder pictures; a start picture not put out by then
+  // was lost (its decoding failed late) and play goes on with what comes.
+  if (picture.frame_number != play_.startPicture && play_.next <= play_.start + kMaxReorder) return true;
   play_.skipping = false;
   return false;
 }

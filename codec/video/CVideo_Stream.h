@@ -55,6 +55,9 @@ struct VideoAccessFlags {
 class CVideo_Stream : public CAvStream {
  public:
   static constexpr uint32_t kFrameBufferSize = 0x200000;
+  // Frames a decoder may hold a picture back for output order: the largest H.264 DPB (16
+  // pictures), of two entries each when coded as field pairs.
+  static constexpr uint32_t kMaxReorder = 32;
 
   bool IsVideo() const override { return true; }
   void AttachView(CViewHost* host) override;
