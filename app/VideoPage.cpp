@@ -335,10 +335,12 @@ void CVideoPage::ApplyMark() {
 
 namespace {
 
-// A picture of the play ring as the worker prepared it for the full view.
+// A picture of the play ring as the worker prepared it for the full view, by display mode:
+// the whole picture, or with field display its top and bottom fields (the other field's
+// rows interpolated).
 struct PlayPicture : PreparedPicture {
-  QImage picture;
-  QImage shown;  // reduced with `mode`
+  QImage picture[3];
+  QImage shown[3];  // reduced with `mode`
   int mode = -1;
 };
 
@@ -347,26 +349,36 @@ struct PlayPicture : PreparedPicture {
 PicturePreparer CVideoPage::PlayPreparer() const {
   const VideoCrop crop = shown_.crop;
   const ViewReduction reduction = FullViewReduction();
-  return [crop, reduction](const CVideoFrame& frame) -> std::shared_ptr<PreparedPicture> {
+  const bool fields = FieldDisplay();
+  return [crop, reduction, fields](const CVideoFrame& frame) -> std::shared_ptr<PreparedPicture> {
     auto prepared = std::make_shared<PlayPicture>();
-    prepared->picture = VisibleImage(frame, crop, 0);
-    if (prepared->picture.isNull()) return nullptr;
-    prepared->mode = FullViewMode(reduction, prepared->picture.size());
-    prepared->shown = ReducePicture(prepared->picture, prepared->mode);
+    const bool split = fields && frame.field_type != 0;
+    for (int m = split ? 1 : 0; m <= (split ? 2 : 0); ++m) {
+      QImage image = VisibleImage(frame, crop, m);
+      if (image.isNull()) return nullptr;
+      if (prepared->mode < 0) prepared->mode = FullViewMode(reduction, image.size());
+      prepared->shown[m] = ReducePicture(image, prepared->mode);
+      prepared->picture[m] = std::move(image);
+    }
     return prepared;
   };
 }
 
+// Without a prepared image for the display mode (field display switched on during the
+// play) the picture is converted here.
 void CVideoPage::ShowPlayPicture(const CVideoFrame& frame, int displayMode, const PreparedPicture* prepared) {
-  const auto* ready = displayMode == 0 ? dynamic_cast<const PlayPicture*>(prepared) : nullptr;
-  const QImage image = ready != nullptr ? ready->picture : VisibleImage(frame, shown_.crop, displayMode);
+  const auto* ready = dynamic_cast<const PlayPicture*>(prepared);
+  if (displayMode < 0 || displayMode > 2 || (ready != nullptr && ready->picture[displayMode].isNull())) ready = nullptr;
+  const QImage image = ready != nullptr ? ready->picture[displayMode] : VisibleImage(frame, shown_.crop, displayMode);
   if (image.isNull()) return;
   view_->SetCells({});
   view_->SetMark({});
-  if (ready != nullptr) view_->SetPicture(image, ready->shown, ready->mode);
+  if (ready != nullptr) view_->SetPicture(image, ready->shown[displayMode], ready->mode);
   else view_->SetPicture(image);
   ++presented_;
-  if (displayMode != 2 || presentedFrames_.empty()) presentedFrames_.push_back(frame.frame_number);
+  // A picture shown field by field counts once, at its first field.
+  const int firstField = frame.field_type == 2 ? 2 : 1;
+  if (displayMode == 0 || displayMode == firstField) presentedFrames_.push_back(frame.frame_number);
 }
 
 }  // namespace fennik

@@ -78,10 +78,11 @@ class CVideoPage : public CPage {
 
   // Video play: one picture of the ring, with the display mode of CVideoFrame::ConvertToRgb
   // (0 whole frame, 1 top field, 2 bottom field). `prepared` is what PlayPreparer made of
-  // it on the worker; without it (or for a field) the page converts the picture itself.
+  // it on the worker; without it the page converts the picture itself.
   void ShowPlayPicture(const CVideoFrame& frame, int displayMode, const PreparedPicture* prepared = nullptr);
   // For the worker during play: each picture of the ring converted and reduced for the
-  // full view as it is now, so that the UI thread only shows it.
+  // full view as it is now (field by field with field display), so that the UI thread only
+  // shows it.
   PicturePreparer PlayPreparer() const;
   uint64_t PicturesPresented() const { return presented_; }
   // The stream frames of the pictures presented since the play started.

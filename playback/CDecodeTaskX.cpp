@@ -341,19 +341,14 @@ PlayEnd CDecodeTaskX::PlayVideo(CAvStream& stream) {
   timerRunning_ = true;
   frameTimer_ = std::thread([this] { FrameTimerMain(); });
 
-  // Play starts at the selected frame: the frames before it are decoded as the random
-  // access needs them and their pictures dropped, so the first picture shown is its own.
+  // Play starts at the selected frame: decoding starts at its random-access point and the
+  // pictures that come out before the frame's own are dropped, so the first picture shown
+  // is its own and the rest follow in display order.
   const uint64_t count = stream.Frames().GetCount();
   uint32_t start = playStart_.exchange(CAvStream::kNone);
   if (start == CAvStream::kNone || start >= count) start = 0;
-  if (start > 0) {
-    video->DecodeFrame(start - 1);
-    while (video->GetNextPicture(slots_[0].frame)) {
-    }
-  }
+  video->StartPlay(start);
   PlayEnd end = kPlayStopped;
-  bool first = true;
-  bool flushed = false;
   while (running_.load() != 0 && !quitting_.load()) {
     RingSlot* free = nullptr;
     for (RingSlot& slot : slots_) {
@@ -367,18 +362,7 @@ PlayEnd CDecodeTaskX::PlayVideo(CAvStream& stream) {
       SleepMs(1);
       continue;
     }
-    bool got = false;
-    if (!flushed) {
-      got = video->GetVideoFrame(first ? start : CAvStream::kNone, free->frame) != 0;
-      first = false;
-      if (!got) {
-        // The stream's end: the pictures the decoder still holds follow in output order.
-        video->FlushPictures();
-        flushed = true;
-      }
-    }
-    if (!got && flushed) got = video->GetNextPicture(free->frame);
-    if (!got) {
+    if (video->NextPlayPicture(free->frame) == 0) {
       end = kPlayEnded;
       break;
     }

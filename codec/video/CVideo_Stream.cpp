@@ -90,6 +90,23 @@ bool CVideo_Stream::DecodeOne(uint32_t index, const FrameEntry& e, uint64_t addr
 // other jump resets the decoder and decodes from the random-access frame of the target
 // (one group further back when that frame is no IDR picture, so that its references exist),
 // skipping the non-reference frames before the target.
+uint32_t CVideo_Stream::WalkStart(uint32_t index, const FrameEntry& e, uint32_t* group) {
+  VideoAccessFlags f = AccessFlags(e);
+  if (!f.randomAccessPoint) {
+    FrameEntry ra;
+    uint64_t raAddress;
+    if (f.randomAccessIndex < index && frames_.Get(f.randomAccessIndex, &raAddress, &ra)) f = AccessFlags(ra);
+  }
+  uint32_t start = f.randomAccessIndex;
+  if (group != nullptr) *group = std::min(start, index);
+  if (!f.idr && start > 0) {
+    FrameEntry before;
+    uint64_t beforeAddress;
+    if (frames_.Get(start - 1, &beforeAddress, &before)) start = AccessFlags(before).randomAccessIndex;
+  }
+  return start;
+}
+
 uint64_t CVideo_Stream::DecodeFrame(uint32_t index) {
   uint64_t address;
   FrameEntry e;
@@ -101,18 +118,7 @@ uint64_t CVideo_Stream::DecodeFrame(uint32_t index) {
     currentFrame_ = index;
     return result;
   }
-  VideoAccessFlags f = AccessFlags(e);
-  if (!f.randomAccessPoint) {
-    FrameEntry ra;
-    uint64_t raAddress;
-    if (f.randomAccessIndex < index && frames_.Get(f.randomAccessIndex, &raAddress, &ra)) f = AccessFlags(ra);
-  }
-  uint32_t start = f.randomAccessIndex;
-  if (!f.idr && start > 0) {
-    FrameEntry before;
-    uint64_t beforeAddress;
-    if (frames_.Get(start - 1, &beforeAddress, &before)) start = AccessFlags(before).randomAccessIndex;
-  }
+  const uint32_t start = WalkStart(index, e);
   ResetDecoder();
   decodeCalls_ = 0;
   if (start > index) {
@@ -144,6 +150,74 @@ int CVideo_Stream::GetFramePicture(uint32_t index, CVideoFrame& out) {
   if (!GetCurrentPicture(out)) return 0;
   out.frame_number = index;
   return 1;
+}
+
+void CVideo_Stream::StartPlay(uint32_t index) {
+  play_ = PlayCursor();
+  FrameEntry e;
+  uint64_t address;
+  if (frames_.Get(index, &address, &e)) play_.next = std::min(WalkStart(index, e, &play_.group), index);
+  play_.start = index;
+  play_.skipping = index > 0;
+  ResetDecoder();
+  decodeCalls_ = 0;
+  currentFrame_ = kNone;
+}
+
+bool CVideo_Stream::DecodePlayFrame() {
+  uint64_t address;
+  FrameEntry e;
+  if (!frames_.Get(play_.next, &address, &e)) return false;
+  // The group before the start frame's only lends its references.
+  if (play_.next < play_.group && !AccessFlags(e).reference) {
+    ++play_.next;
+    return true;
+  }
+  DecodeOne(play_.next, e, address);
+  currentFrame_ = play_.next;
+  if (play_.next++ != play_.start || !play_.skipping) return true;
+  // The start frame's picture carries the tag the decoder gave it (for the second field of
+  // a pair, the first field's frame). A frame that could not be decoded leaves the picture
+  // decoded before it current.
+  if (!scratch_) scratch_ = std::make_unique<CVideoFrame>();
+  play_.startDecoded = true;
+  if (!GetCurrentPicture(*scratch_)) {
+    play_.skipping = false;
+    return true;
+  }
+  play_.startPicture = scratch_->frame_number;
+  // That picture has already come out (the start frame was not decoded): play goes on from
+  // the next picture.
+  const auto& d = play_.dropped;
+  if (std::find(d.begin(), d.end(), play_.startPicture) != d.end()) play_.skipping = false;
+  return true;
+}
+
+bool CVideo_Stream::BeforePlayStart(const CVideoFrame& picture) {
+  if (!play_.skipping) return false;
+  if (!play_.startDecoded) {
+    play_.dropped.push_back(picture.frame_number);
+    return true;
+  }
+  // A decoder holds back at most kMaxReorder pictures; a start picture not put out by then
+  // was lost (its decoding failed late) and play goes on with what comes.
+  if (picture.frame_number != play_.startPicture && play_.next <= play_.start + kMaxReorder) return true;
+  play_.skipping = false;
+  return false;
+}
+
+int CVideo_Stream::NextPlayPicture(CVideoFrame& out) {
+  for (;;) {
+    if (GetNextPicture(out)) {
+      if (!BeforePlayStart(out)) return 1;
+      continue;
+    }
+    if (DecodePlayFrame()) continue;
+    if (play_.flushed) return 0;
+    // The stream's end: the pictures the decoder still holds follow in output order.
+    FlushPictures();
+    play_.flushed = true;
+  }
 }
 
 uint64_t CVideo_Stream::GetTime(uint32_t index) {

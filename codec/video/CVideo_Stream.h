@@ -55,6 +55,9 @@ struct VideoAccessFlags {
 class CVideo_Stream : public CAvStream {
  public:
   static constexpr uint32_t kFrameBufferSize = 0x200000;
+  // Frames a decoder may hold a picture back for output order: the largest H.264 DPB (16
+  // pictures), of two entries each when coded as field pairs.
+  static constexpr uint32_t kMaxReorder = 32;
 
   bool IsVideo() const override { return true; }
   void AttachView(CViewHost* host) override;
@@ -71,6 +74,13 @@ class CVideo_Stream : public CAvStream {
   // The picture decoded from frame `index` itself (random-access walk, then the decoder's
   // current picture), whatever its output order. 1 with a picture, 0 when none.
   int GetFramePicture(uint32_t index, CVideoFrame& out);
+  // Play from frame `index`: the decoder starts again where the random-access walk does and
+  // decodes every frame of the frame's group (of the group before only its references);
+  // NextPlayPicture then gives the pictures in output (display) order from the frame's own
+  // picture on, each once. The pictures that come out before it are dropped.
+  void StartPlay(uint32_t index);
+  // The next picture of the play started last; 1 with a picture, 0 at the stream's end.
+  int NextPlayPicture(CVideoFrame& out);
   virtual int GetVideoFormat(VideoFormat& format) = 0;
 
   void GetFrameRate(uint32_t& numerator, uint32_t& denominator, uint32_t& durationUs) const;
@@ -129,6 +139,13 @@ class CVideo_Stream : public CAvStream {
   // reaches are never touched; a sanitizer's allocator would poison and quarantine all 2 MB
   // of it for every stream.
   void ReserveFrameBuffer(size_t bytes);
+  // The frame the random-access walk to frame `index` decodes first; `group` (when given)
+  // receives the random-access frame of the target's own group.
+  uint32_t WalkStart(uint32_t index, const FrameEntry& entry, uint32_t* group = nullptr);
+  // Play start: decodes the next frame of the play; false at the stream's end.
+  bool DecodePlayFrame();
+  // Play start: whether an output picture comes before the start frame's picture.
+  bool BeforePlayStart(const CVideoFrame& picture);
   struct UnmapBytes {
     size_t size;
     void operator()(uint8_t* bytes) const;
@@ -142,6 +159,20 @@ class CVideo_Stream : public CAvStream {
   uint32_t cachedBytes_ = 0;
   uint32_t currentMacroblock_ = 0;
   uint32_t decodeCalls_ = 0;
+
+  // The play started last (StartPlay).
+  struct PlayCursor {
+    uint32_t next = 0;          // the frame to decode next
+    uint32_t group = 0;         // the random-access frame of the start frame's group
+    uint32_t start = 0;         // the frame the play starts with
+    uint32_t startPicture = 0;  // the output tag (frame_number) of its picture, once decoded
+    bool startDecoded = false;
+    bool skipping = false;      // pictures before the start picture are still coming out
+    bool flushed = false;
+    std::vector<uint32_t> dropped;  // tags of the pictures dropped before the start decoded
+  };
+  PlayCursor play_;
+  std::unique_ptr<CVideoFrame> scratch_;
 };
 
 }  // namespace fennik

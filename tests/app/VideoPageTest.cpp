@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -287,6 +288,42 @@ TEST_F(VideoPageTest, PlayPresentsTwoSecondsInOrderAndStops) {
   EXPECT_TRUE(window_->StatusPart(0)->text().isEmpty());  // the play's end clears the status
   // The list shows where the play stopped.
   EXPECT_EQ(page->List()->CursorItem(), 99u);
+}
+
+// Play from a frame inside a group with B pictures (H.263: a P picture) starts with that
+// frame's own picture, as fennik-cli decode --frame K shows it, and goes on in display order
+// (the order of fennik-cli decode -o OUT.y4m), each picture once.
+TEST_F(VideoPageTest, PlayStartsAtTheSelectedFrameInDisplayOrder) {
+  const std::pair<std::string, uint32_t> cases[] = {{kData + "/captures/mp4v/asp.pcap", 43},
+                                                    {kData + "/captures/mp4v/asp.pcap", 46},
+                                                    {kData + "/captures/mp4v/asp.pcap", 47},
+                                                    {kData + "/captures/h264/main-b-slices.pcap", 80},
+                                                    {kData + "/h263/rtp/h263-rfc2190-cif.pcap", 5}};
+  for (const auto& [capture, k] : cases) {
+    SCOPED_TRACE(capture + " from " + std::to_string(k));
+    CRTP_Parser parser;
+    ASSERT_TRUE(parser.Open(capture) == OpenResult::kOk && parser.Analyse(nullptr));
+    auto* stream = dynamic_cast<CVideo_Stream*>(parser.StreamObject(0));
+    ASSERT_NE(stream, nullptr);
+    std::vector<uint32_t> order;
+    CVideoFrame picture, own;
+    for (uint32_t i = 0; i < stream->Frames().GetCount(); ++i)
+      for (stream->DecodeFrame(i); stream->GetNextPicture(picture);) order.push_back(picture.frame_number);
+    for (stream->FlushPictures(); stream->GetNextPicture(picture);) order.push_back(picture.frame_number);
+    const auto from = std::find(order.begin(), order.end(), k);
+    ASSERT_NE(from, order.end());
+    stream->StartPlay(k);
+    ASSERT_TRUE(stream->NextPlayPicture(picture) && stream->GetFramePicture(k, own));  // the CLI's picture
+    EXPECT_EQ(0, std::memcmp(picture.Y(), own.Y(), own.LumaPlaneSize()));
+    EXPECT_EQ(0, std::memcmp(picture.Cr(), own.Cr(), own.ChromaPlaneSize()));
+
+    CVideoPage* page = OpenVideo(capture);
+    ASSERT_TRUE(page != nullptr && ShowFrame(page, k));
+    window_->Command(kCmdPlay);
+    ASSERT_TRUE(WaitFor([this] { return window_->IsPlaying(); }));
+    ASSERT_TRUE(WaitFor([this] { return !window_->IsPlaying(); }, 20000));
+    EXPECT_EQ(page->PresentedFrames(), std::vector<uint32_t>(from, order.end()));
+  }
 }
 
 // With field display, each picture of a stream coded as field pairs (a list entry per field)
