@@ -43,7 +43,6 @@ void H264Picture::ClearMotion(size_t blocks, size_t macroblocks) {
     ref_idx[l].assign(blocks, -1);
     ref_serial[l].assign(blocks, -1);
     ref_poc[l].assign(blocks, 0);
-    ref_long[l].assign(blocks, 0);
   }
   mb_intra.assign(macroblocks, 1);
 }
