@@ -48,28 +48,41 @@ void C264_Decode::FillRefEntries() {
     }
 }
 
+namespace {
+
+// Rows of a block of W 4x4 blocks' motion data, each a copy of one prepared row (fixed sizes,
+// so that the copies compile to plain stores).
+template <int W>
+void StoreRows(int rows, int stride, H264Mv* mvs, int8_t* refs, int32_t* serials, int32_t* pocs, H264Mv mv,
+               int8_t ref, int32_t serial, int32_t poc) {
+  const H264Mv mv_row[4] = {mv, mv, mv, mv};
+  const int8_t ref_row[4] = {ref, ref, ref, ref};
+  const int32_t serial_row[4] = {serial, serial, serial, serial};
+  const int32_t poc_row[4] = {poc, poc, poc, poc};
+  for (int j = 0; j < rows; ++j, mvs += stride, refs += stride, serials += stride, pocs += stride) {
+    std::memcpy(mvs, mv_row, W * sizeof(H264Mv));
+    std::memcpy(refs, ref_row, W);
+    std::memcpy(serials, serial_row, W * sizeof(int32_t));
+    std::memcpy(pocs, poc_row, W * sizeof(int32_t));
+  }
+}
+
+}  // namespace
+
 void C264_Decode::StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv) {
   const int stride = mb_width_ * 4;
   const int base = BlockBase(mb_addr) + by * stride + bx;
   const int kind = FieldMb(mb_addr) ? 1 + (mb_addr & 1) : 0;
   const RefEntry e = ref_idx >= 0 && ref_idx < 2 * kMaxRefIdx ? ref_entry_[list][kind][ref_idx] : RefEntry();
-  // One row of the block, copied into each row: local pointers, since the byte stores would
-  // otherwise make the compiler reload every array pointer from the object each time.
-  H264Mv mv_row[4] = {mv, mv, mv, mv};
-  const int32_t serial_row[4] = {e.serial, e.serial, e.serial, e.serial};
-  const int32_t poc_row[4] = {e.poc, e.poc, e.poc, e.poc};
   const auto ref8 = static_cast<int8_t>(ref_idx);
-  const int8_t ref_row[4] = {ref8, ref8, ref8, ref8};
   H264Mv* mvs = mv_[list] + base;
   int8_t* refs = ref_idx_[list] + base;
   int32_t* serials = ref_serial_[list] + base;
   int32_t* pocs = ref_poc_[list] + base;
-  const size_t n = static_cast<size_t>(bw);
-  for (int j = 0; j < bh; ++j, mvs += stride, refs += stride, serials += stride, pocs += stride) {
-    std::memcpy(mvs, mv_row, n * sizeof(H264Mv));
-    std::memcpy(refs, ref_row, n);
-    std::memcpy(serials, serial_row, n * sizeof(int32_t));
-    std::memcpy(pocs, poc_row, n * sizeof(int32_t));
+  switch (bw) {
+    case 4: StoreRows<4>(bh, stride, mvs, refs, serials, pocs, mv, ref8, e.serial, e.poc); break;
+    case 2: StoreRows<2>(bh, stride, mvs, refs, serials, pocs, mv, ref8, e.serial, e.poc); break;
+    default: StoreRows<1>(bh, stride, mvs, refs, serials, pocs, mv, ref8, e.serial, e.poc); break;
   }
 }
 
