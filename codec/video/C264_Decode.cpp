@@ -272,7 +272,7 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
     else pic->frame.picture_index = -1;
     // Motion data of the whole frame; a field picture uses its half (top field first).
     const size_t mbs = static_cast<size_t>(mb_width_) * frame_mb_height_;
-    pic->ClearMotion(mbs * 16, mbs);
+    pic->PrepareMotion(mbs * 16, mbs);
     if (mbaff_) pic->mb_field.assign(static_cast<size_t>(mb_count_), 0);
     else pic->mb_field.clear();
   }

@@ -47,6 +47,16 @@ void H264Picture::ClearMotion(size_t blocks, size_t macroblocks) {
   mb_intra.assign(macroblocks, 1);
 }
 
+void H264Picture::PrepareMotion(size_t blocks, size_t macroblocks) {
+  for (int l = 0; l < 2; ++l) {
+    mv[l].resize(blocks);
+    ref_idx[l].resize(blocks, -1);
+    ref_serial[l].resize(blocks, -1);
+    ref_poc[l].resize(blocks);
+  }
+  mb_intra.assign(macroblocks, 1);
+}
+
 int H264Dpb::PicturesFor(const H264Sps* sps, uint32_t frame_mbs) {
   const uint32_t frame_bytes = frame_mbs * 384;
   const uint32_t max_bytes = sps ? MaxDpbBytes(sps->level_idc, sps->profile_idc) : 0;

@@ -56,6 +56,9 @@ struct H264Picture {
   // Motion data of `blocks` 4x4 blocks with no motion and no references, and `macroblocks`
   // intra macroblocks.
   void ClearMotion(size_t blocks, size_t macroblocks);
+  // Room for the motion data of a picture about to be decoded, every macroblock marked intra:
+  // motion is read only from macroblocks that were decoded, and decoding writes all of it.
+  void PrepareMotion(size_t blocks, size_t macroblocks);
 };
 
 // The reference picture lists of a slice: per list and index the picture and, in field
