@@ -181,7 +181,8 @@ class C264_Decode : public C264_DecodeHeader {
   // Motion vectors and direct prediction (H264Motion.cpp).
   void PredictMv(int mb_addr, int list, int bx, int by, int bw, int ref_idx, int shape, H264Mv& mvp);
   void PSkipMotion(int mb_addr);
-  void DirectMotion(int mb_addr, int sub);
+  // Direct motion of the 8x8 sub-macroblocks in the mask `subs` (bit s for sub-macroblock s).
+  void DirectMotion(int mb_addr, unsigned subs);
   void DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]);
   // Direct prediction (8.4.1.2): the co-located picture's layout against the macroblock, the
   // co-located block's motion, and the spatial and temporal derivation of one 4x4 block.
@@ -189,6 +190,7 @@ class C264_Decode : public C264_DecodeHeader {
   struct ColocatedMotion;
   Colocated ColocatedOf(int mb_addr) const;
   ColocatedMotion ColocatedBlock(const Colocated& c, int mb_addr, int cx, int cy) const;
+  void DirectSubMotion(int mb_addr, int sub, const Colocated& c, bool spatial);
   // Direct motion of the size x size 4x4 blocks at (bx, by) that share co-located motion m.
   void DirectSpatialBlock(int mb_addr, int bx, int by, int size, const Colocated& c, const ColocatedMotion& m);
   int DirectTemporalRef0(int mb_addr, bool cur_field, int32_t col_ref_serial) const;

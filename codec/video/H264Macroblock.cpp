@@ -235,7 +235,7 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
   // not use.
   if (mb.kind == kMbBDirect) {
     std::memset(blk_order_, 0, sizeof(blk_order_));
-    for (int s = 0; s < 4; ++s) DirectMotion(mb_addr, s);
+    DirectMotion(mb_addr, 0xF);
     return true;
   }
   if (mb.kind == kMbP8x8 || mb.kind == kMbP8x8Ref0 || mb.kind == kMbB8x8) {
@@ -258,8 +258,10 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
       }
     }
     // Direct sub-macroblocks take their motion first; availability follows decoding order.
+    unsigned direct = 0;
     for (int s = 0; s < 4; ++s)
-      if (mb.part_pred[s] == 4) DirectMotion(mb_addr, s);
+      if (mb.part_pred[s] == 4) direct |= 1u << s;
+    if (direct != 0) DirectMotion(mb_addr, direct);
     for (int list = 0; list < 2; ++list) {
       const int count = RefCount(mb_addr, list);
       for (int s = 0; s < 4; ++s) {
@@ -641,7 +643,7 @@ void C264_Decode::SetupSkip(int mb_addr, MbParse& mb) {
   if (mb.kind == kMbPSkip) {
     PSkipMotion(mb_addr);
   } else {
-    for (int s = 0; s < 4; ++s) DirectMotion(mb_addr, s);
+    DirectMotion(mb_addr, 0xF);
   }
 }
 

@@ -377,20 +377,24 @@ void C264_Decode::DirectTemporalBlock(int mb_addr, int bx, int by, int size, con
   StoreMotion(mb_addr, 1, bx, by, size, size, 0, mv1);
 }
 
-void C264_Decode::DirectMotion(int mb_addr, int sub) {
-  const int sx = (sub & 1) * 2, sy = (sub >> 1) * 2;
-  const bool inference = cur_sps_.direct_8x8_inference_flag;
+void C264_Decode::DirectMotion(int mb_addr, unsigned subs) {
   const Colocated c = ColocatedOf(mb_addr);
-  const bool spatial = sh_.direct_spatial_mv_pred_flag;
   // The spatial predictors depend only on the macroblock's neighbours: derived once per
   // macroblock.
+  const bool spatial = sh_.direct_spatial_mv_pred_flag;
   if (spatial && (direct_cache_mb_ != mb_addr || direct_cache_serial_ != cur_->serial)) {
     DirectSpatialRefs(mb_addr, direct_cache_ref_, direct_cache_mv_);
     direct_cache_mb_ = mb_addr;
     direct_cache_serial_ = cur_->serial;
   }
+  for (int sub = 0; sub < 4; ++sub)
+    if (subs & (1u << sub)) DirectSubMotion(mb_addr, sub, c, spatial);
+}
+
+void C264_Decode::DirectSubMotion(int mb_addr, int sub, const Colocated& c, bool spatial) {
+  const int sx = (sub & 1) * 2, sy = (sub >> 1) * 2;
   mbs_[mb_addr].direct |= static_cast<uint16_t>(0x33 << (sy * 4 + sx));
-  if (inference) {
+  if (cur_sps_.direct_8x8_inference_flag) {
     // The four 4x4 blocks share the co-located corner block, hence their motion.
     const ColocatedMotion m = ColocatedBlock(c, mb_addr, sx ? 3 : 0, sy ? 3 : 0);
     if (spatial) DirectSpatialBlock(mb_addr, sx, sy, 2, c, m);
