@@ -3,6 +3,7 @@
 #include "codec/video/C264_Decode.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/DebugPrint.h"
 #include "codec/video/H264DecodeInternal.h"
@@ -265,10 +266,13 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
   if (!second_field) {
     pic->stream_frame_number = frame_number_;
     pic->crop = H264Crop{sps.CropLeft(), sps.CropTop(), sps.VisibleWidth(), sps.VisibleHeight()};
-    pic->frame.Clear();
+    // Frame pictures of frame macroblocks with chroma fill the macroblocks no slice reached
+    // when they finish (FillMissingMacroblocks); the rest start from a black picture.
+    if (field || mbaff_ || chroma_format_ == 0) pic->frame.Clear();
+    else pic->frame.picture_index = -1;
     // Motion data of the whole frame; a field picture uses its half (top field first).
     const size_t mbs = static_cast<size_t>(mb_width_) * frame_mb_height_;
-    pic->ClearMotion(mbs * 16, mbs);
+    pic->PrepareMotion(mbs * 16, mbs);
     if (mbaff_) pic->mb_field.assign(static_cast<size_t>(mb_count_), 0);
     else pic->mb_field.clear();
   }
@@ -278,7 +282,6 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
     ref_idx_[l] = pic->ref_idx[l].data() + mb_offset * 16;
     ref_serial_[l] = pic->ref_serial[l].data() + mb_offset * 16;
     ref_poc_[l] = pic->ref_poc[l].data() + mb_offset * 16;
-    ref_long_[l] = pic->ref_long[l].data() + mb_offset * 16;
   }
   mb_intra_ = pic->mb_intra.data() + mb_offset;
   mbs_.assign(static_cast<size_t>(mb_count_), MbInfo());
@@ -337,6 +340,7 @@ void C264_Decode::DecodeSlice(const H264SliceHeader& sh, const uint8_t* rbsp, si
       return;
     }
   }
+  FillRefEntries();
   weight_mode_ = 0;
   if ((slice_kind_ == kSliceP && pps->weighted_pred_flag) || (slice_kind_ == kSliceB && pps->weighted_bipred_idc == 1))
     weight_mode_ = 1;
@@ -376,6 +380,7 @@ void C264_Decode::ComputeWeights() {
 
 void C264_Decode::FinishPicture() {
   if (cur_ == nullptr) return;
+  if (field_ == 0 && !mbaff_ && chroma_format_ != 0) FillMissingMacroblocks();
   DeblockPicture();
   H264Picture* pic = cur_;
   cur_ = nullptr;
@@ -383,6 +388,19 @@ void C264_Decode::FinishPicture() {
   poc_state_.Commit(cur_sps_, cur_sh_, cur_poc_);
   if (dpb_.FinishPicture(cur_sh_, cur_has_mmco5_, std::min(cur_poc_.top, cur_poc_.bottom))) ++pictures_decoded_;
   last_picture_ = pic;
+}
+
+void C264_Decode::FillMissingMacroblocks() {
+  for (int a = 0; a < mb_count_; ++a) {
+    if (mbs_[a].slice >= 0) continue;
+    for (int plane = 0; plane < 3; ++plane) {
+      const int w = plane == 0 ? 16 : mb_cw_, h = plane == 0 ? 16 : mb_ch_;
+      if (w == 0) continue;
+      int stride;
+      uint8_t* p = MbPixels(plane, a, stride);
+      for (int y = 0; y < h; ++y) std::memset(p + y * stride, plane == 0 ? 16 : 128, static_cast<size_t>(w));
+    }
+  }
 }
 
 void C264_Decode::Flush() {
@@ -421,7 +439,14 @@ bool C264_Decode::GetNextPicture(CVideoFrame& out, H264Crop* crop) {
   pic->frame.picture_index = pic->serial;
   pic->frame.frame_number = pic->stream_frame_number;
   pic->frame.field_type = FieldOrder(*pic);
-  const bool ok = out.CopyFrom(pic->frame);
+  // A picture no longer referenced is handed out whole: the record takes the caller's
+  // buffer of the same geometry (or none, and allocates when next used).
+  const CVideoFrame& f = pic->frame;
+  const bool same = !out.IsAllocated() ||
+                    (out.Width() == f.Width() && out.Height() == f.Height() && out.Format() == f.Format());
+  bool ok = true;
+  if (!pic->IsRef() && same) out.Swap(pic->frame);
+  else ok = out.CopyFrom(pic->frame);
   if (crop != nullptr) *crop = pic->crop;
   dpb_.PopOutput();
   return ok;

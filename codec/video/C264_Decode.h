@@ -142,6 +142,8 @@ class C264_Decode : public C264_DecodeHeader {
   bool StartPicture(const H264SliceHeader& sh, const H264Sps& sps, const H264Pps& pps);
   void ComputeWeights();
   void DecodeSlice(const H264SliceHeader& sh, const uint8_t* rbsp, size_t size);
+  // Black samples for the macroblocks of a frame picture no slice reached.
+  void FillMissingMacroblocks();
   // One NAL unit that is no RTP aggregation or fragmentation packet.
   void DecodeSingleNalUnit(const uint8_t* nal, size_t size);
 
@@ -179,7 +181,8 @@ class C264_Decode : public C264_DecodeHeader {
   // Motion vectors and direct prediction (H264Motion.cpp).
   void PredictMv(int mb_addr, int list, int bx, int by, int bw, int ref_idx, int shape, H264Mv& mvp);
   void PSkipMotion(int mb_addr);
-  void DirectMotion(int mb_addr, int sub);
+  // Direct motion of the 8x8 sub-macroblocks in the mask `subs` (bit s for sub-macroblock s).
+  void DirectMotion(int mb_addr, unsigned subs);
   void DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]);
   // Direct prediction (8.4.1.2): the co-located picture's layout against the macroblock, the
   // co-located block's motion, and the spatial and temporal derivation of one 4x4 block.
@@ -187,9 +190,11 @@ class C264_Decode : public C264_DecodeHeader {
   struct ColocatedMotion;
   Colocated ColocatedOf(int mb_addr) const;
   ColocatedMotion ColocatedBlock(const Colocated& c, int mb_addr, int cx, int cy) const;
-  void DirectSpatialBlock(int mb_addr, int bx, int by, const Colocated& c, const ColocatedMotion& m);
+  void DirectSubMotion(int mb_addr, int sub, const Colocated& c, bool spatial);
+  // Direct motion of the size x size 4x4 blocks at (bx, by) that share co-located motion m.
+  void DirectSpatialBlock(int mb_addr, int bx, int by, int size, const Colocated& c, const ColocatedMotion& m);
   int DirectTemporalRef0(int mb_addr, bool cur_field, int32_t col_ref_serial) const;
-  void DirectTemporalBlock(int mb_addr, int bx, int by, const Colocated& c, ColocatedMotion m);
+  void DirectTemporalBlock(int mb_addr, int bx, int by, int size, const Colocated& c, ColocatedMotion m);
   void StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv);
   // The 4x4 block holding the neighbouring luma location (xn, yn) of a macroblock, available
   // when decoded (cur_order: decoding order of the current block inside the macroblock).
@@ -312,7 +317,6 @@ class C264_Decode : public C264_DecodeHeader {
   int8_t* ref_idx_[2] = {};
   int32_t* ref_serial_[2] = {};
   int32_t* ref_poc_[2] = {};
-  uint8_t* ref_long_[2] = {};
   uint8_t* mb_intra_ = nullptr;
   std::vector<MbInfo> mbs_;
   std::vector<SliceInfo> slices_;
@@ -326,6 +330,16 @@ class C264_Decode : public C264_DecodeHeader {
   int qp_ = 0;
   bool prev_qp_delta_nonzero_ = false;
   H264RefLists refs_;
+  // The motion data's view of each reference index, made once per slice: per list, kind of
+  // macroblock (0 frame or field picture, 1 top and 2 bottom field macroblock of an MBAFF
+  // frame) and index, the referenced picture's RefId and order count; -1 and 0 past the
+  // list's end.
+  struct RefEntry {
+    int32_t serial = -1;
+    int32_t poc = 0;
+  };
+  RefEntry ref_entry_[2][3][2 * kMaxRefIdx];
+  void FillRefEntries();
   // Weighted prediction: per list and ref_idx (explicit), or per ref pair (implicit).
   int weight_mode_ = 0;  // 0 default, 1 explicit, 2 implicit
   int implicit_w_[kMaxRefIdx][kMaxRefIdx] = {};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <new>
 
 namespace fennik {
@@ -120,6 +121,24 @@ void CVideoFrame::Clear() {
   std::memset(y_, 16, luma_size_);
   std::memset(cb_, 128, chroma_size_);
   std::memset(cr_, 128, chroma_size_);
+}
+
+void CVideoFrame::Swap(CVideoFrame& other) {
+  std::swap(width_, other.width_);
+  std::swap(height_, other.height_);
+  std::swap(format_, other.format_);
+  std::swap(padded_width_, other.padded_width_);
+  std::swap(padded_height_, other.padded_height_);
+  std::swap(luma_size_, other.luma_size_);
+  std::swap(chroma_size_, other.chroma_size_);
+  memory_.swap(other.memory_);
+  std::swap(y_, other.y_);
+  std::swap(cb_, other.cb_);
+  std::swap(cr_, other.cr_);
+  std::swap(field_type, other.field_type);
+  std::swap(value64, other.value64);
+  std::swap(picture_index, other.picture_index);
+  std::swap(frame_number, other.frame_number);
 }
 
 bool CVideoFrame::CopyFrom(const CVideoFrame& other) {

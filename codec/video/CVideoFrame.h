@@ -43,6 +43,8 @@ class CVideoFrame {
   // Copies another frame's attributes and samples, reallocating when the size or format
   // differs. Returns false when the allocation fails.
   bool CopyFrom(const CVideoFrame& other);
+  // Exchanges attributes and samples with another frame (no copy).
+  void Swap(CVideoFrame& other);
 
   // Converts to top-down 32-bit pixels (bytes B, G, R, 0), `width` x `height` of them.
   // display_mode 0: every row; 1: even rows, odd rows interpolated; 2: odd rows, even rows

@@ -43,7 +43,16 @@ void H264Picture::ClearMotion(size_t blocks, size_t macroblocks) {
     ref_idx[l].assign(blocks, -1);
     ref_serial[l].assign(blocks, -1);
     ref_poc[l].assign(blocks, 0);
-    ref_long[l].assign(blocks, 0);
+  }
+  mb_intra.assign(macroblocks, 1);
+}
+
+void H264Picture::PrepareMotion(size_t blocks, size_t macroblocks) {
+  for (int l = 0; l < 2; ++l) {
+    mv[l].resize(blocks);
+    ref_idx[l].resize(blocks, -1);
+    ref_serial[l].resize(blocks, -1);
+    ref_poc[l].resize(blocks);
   }
   mb_intra.assign(macroblocks, 1);
 }

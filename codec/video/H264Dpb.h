@@ -50,13 +50,15 @@ struct H264Picture {
   std::vector<int8_t> ref_idx[2];       // per 4x4 block, -1 when the list is unused
   std::vector<int32_t> ref_serial[2];   // per 4x4 block, serial of the referenced picture
   std::vector<int32_t> ref_poc[2];      // per 4x4 block, POC of the referenced picture
-  std::vector<uint8_t> ref_long[2];     // per 4x4 block, referenced picture was long-term
   std::vector<uint8_t> mb_intra;        // per macroblock
   std::vector<uint8_t> mb_field;        // per macroblock of an MBAFF frame: a field macroblock
   bool IsRef() const { return short_ref || long_ref; }
   // Motion data of `blocks` 4x4 blocks with no motion and no references, and `macroblocks`
   // intra macroblocks.
   void ClearMotion(size_t blocks, size_t macroblocks);
+  // Room for the motion data of a picture about to be decoded, every macroblock marked intra:
+  // motion is read only from macroblocks that were decoded, and decoding writes all of it.
+  void PrepareMotion(size_t blocks, size_t macroblocks);
 };
 
 // The reference picture lists of a slice: per list and index the picture and, in field

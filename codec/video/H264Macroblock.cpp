@@ -231,13 +231,15 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
     dx = std::clamp(dx, -32768, 32767);
     dy = std::clamp(dy, -32768, 32767);
   };
-  for (int list = 0; list < 2; ++list) StoreMotion(mb_addr, list, 0, 0, 4, 4, -1, H264Mv());
+  // Direct motion covers both lists of every block; other kinds mark the lists a block does
+  // not use.
   if (mb.kind == kMbBDirect) {
     std::memset(blk_order_, 0, sizeof(blk_order_));
-    for (int s = 0; s < 4; ++s) DirectMotion(mb_addr, s);
+    DirectMotion(mb_addr, 0xF);
     return true;
   }
   if (mb.kind == kMbP8x8 || mb.kind == kMbP8x8Ref0 || mb.kind == kMbB8x8) {
+    for (int list = 0; list < 2; ++list) StoreMotion(mb_addr, list, 0, 0, 4, 4, -1, H264Mv());
     for (int s = 0; s < 4; ++s) {
       mb.sub_type[s] = src.SubMbType(b_slice);
       if (mb.sub_type[s] > (b_slice ? 12 : 3) || !src.Ok()) {
@@ -256,8 +258,10 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
       }
     }
     // Direct sub-macroblocks take their motion first; availability follows decoding order.
+    unsigned direct = 0;
     for (int s = 0; s < 4; ++s)
-      if (mb.part_pred[s] == 4) DirectMotion(mb_addr, s);
+      if (mb.part_pred[s] == 4) direct |= 1u << s;
+    if (direct != 0) DirectMotion(mb_addr, direct);
     for (int list = 0; list < 2; ++list) {
       const int count = RefCount(mb_addr, list);
       for (int s = 0; s < 4; ++s) {
@@ -315,8 +319,11 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
     const int count = RefCount(mb_addr, list);
     for (int p = 0; p < parts; ++p) {
       mb.ref[list][p] = -1;
-      if (!(mb.part_pred[p] & (1 << list))) continue;
       const int x = pw == 2 ? p * 2 : 0, y = ph == 2 ? p * 2 : 0;
+      if (!(mb.part_pred[p] & (1 << list))) {
+        StoreMotion(mb_addr, list, x, y, pw, ph, -1, H264Mv());
+        continue;
+      }
       int r = 0;
       if (count > 1) r = src.RefIdx(mb_addr, list, x, y, count - 1);
       if (r < 0 || r >= count || !src.Ok()) {
@@ -636,7 +643,7 @@ void C264_Decode::SetupSkip(int mb_addr, MbParse& mb) {
   if (mb.kind == kMbPSkip) {
     PSkipMotion(mb_addr);
   } else {
-    for (int s = 0; s < 4; ++s) DirectMotion(mb_addr, s);
+    DirectMotion(mb_addr, 0xF);
   }
 }
 

@@ -2,6 +2,7 @@
 // temporal direct modes of B slices (8.4.1.2).
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/DebugPrint.h"
 #include "codec/video/H264DecodeInternal.h"
@@ -22,32 +23,66 @@ int MinPositive(int a, int b) { return (a >= 0 && b >= 0) ? std::min(a, b) : std
 
 }  // namespace
 
+void C264_Decode::FillRefEntries() {
+  for (int list = 0; list < 2; ++list)
+    for (int kind = 0; kind < 3; ++kind) {
+      // RefOf and RefCount answer by the macroblock's kind: a representative address of it.
+      const int count = refs_.count[list] * (kind ? 2 : 1);
+      for (int r = 0; r < 2 * kMaxRefIdx; ++r) {
+        RefEntry& e = ref_entry_[list][kind][r];
+        e = RefEntry();
+        if (r >= count) continue;
+        int parity = 0;
+        const H264Picture* ref = nullptr;
+        if (kind == 0) {
+          parity = refs_.parity[list][r];
+          ref = refs_.pic[list][r];
+        } else {
+          parity = (r & 1) ? 3 - kind : kind;
+          ref = refs_.pic[list][r >> 1];
+        }
+        if (ref == nullptr) continue;
+        e.serial = ref->serial * 4 + parity;
+        e.poc = parity == 1 ? ref->poc_top : (parity == 2 ? ref->poc_bottom : ref->poc);
+      }
+    }
+}
+
+namespace {
+
+// Rows of a block of W 4x4 blocks' motion data, each a copy of one prepared row (fixed sizes,
+// so that the copies compile to plain stores).
+template <int W>
+void StoreRows(int rows, int stride, H264Mv* mvs, int8_t* refs, int32_t* serials, int32_t* pocs, H264Mv mv,
+               int8_t ref, int32_t serial, int32_t poc) {
+  const H264Mv mv_row[4] = {mv, mv, mv, mv};
+  const int8_t ref_row[4] = {ref, ref, ref, ref};
+  const int32_t serial_row[4] = {serial, serial, serial, serial};
+  const int32_t poc_row[4] = {poc, poc, poc, poc};
+  for (int j = 0; j < rows; ++j, mvs += stride, refs += stride, serials += stride, pocs += stride) {
+    std::memcpy(mvs, mv_row, W * sizeof(H264Mv));
+    std::memcpy(refs, ref_row, W);
+    std::memcpy(serials, serial_row, W * sizeof(int32_t));
+    std::memcpy(pocs, poc_row, W * sizeof(int32_t));
+  }
+}
+
+}  // namespace
+
 void C264_Decode::StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv) {
   const int stride = mb_width_ * 4;
-  const int base = BlockBase(mb_addr);
-  const bool valid = ref_idx >= 0 && ref_idx < RefCount(mb_addr, list);
-  int parity = 0;
-  const H264Picture* ref = valid ? RefOf(mb_addr, list, ref_idx, parity) : nullptr;
-  const int32_t serial = ref ? ref->serial * 4 + parity : -1;
-  const int32_t poc = ref ? (parity == 1 ? ref->poc_top : (parity == 2 ? ref->poc_bottom : ref->poc)) : 0;
-  const uint8_t long_ref = ref && ref->long_ref ? 1 : 0;
-  // Local pointers: the byte stores would otherwise make the compiler reload every array
-  // pointer from the object in each iteration.
-  H264Mv* const mvs = mv_[list];
-  int8_t* const refs = ref_idx_[list];
-  int32_t* const serials = ref_serial_[list];
-  int32_t* const pocs = ref_poc_[list];
-  uint8_t* const longs = ref_long_[list];
+  const int base = BlockBase(mb_addr) + by * stride + bx;
+  const int kind = FieldMb(mb_addr) ? 1 + (mb_addr & 1) : 0;
+  const RefEntry e = ref_idx >= 0 && ref_idx < 2 * kMaxRefIdx ? ref_entry_[list][kind][ref_idx] : RefEntry();
   const auto ref8 = static_cast<int8_t>(ref_idx);
-  for (int j = 0; j < bh; ++j) {
-    const int row = base + (by + j) * stride + bx;
-    for (int i = 0; i < bw; ++i) {
-      mvs[row + i] = mv;
-      refs[row + i] = ref8;
-      serials[row + i] = serial;
-      pocs[row + i] = poc;
-      longs[row + i] = long_ref;
-    }
+  H264Mv* mvs = mv_[list] + base;
+  int8_t* refs = ref_idx_[list] + base;
+  int32_t* serials = ref_serial_[list] + base;
+  int32_t* pocs = ref_poc_[list] + base;
+  switch (bw) {
+    case 4: StoreRows<4>(bh, stride, mvs, refs, serials, pocs, mv, ref8, e.serial, e.poc); break;
+    case 2: StoreRows<2>(bh, stride, mvs, refs, serials, pocs, mv, ref8, e.serial, e.poc); break;
+    default: StoreRows<1>(bh, stride, mvs, refs, serials, pocs, mv, ref8, e.serial, e.poc); break;
   }
 }
 
@@ -273,7 +308,8 @@ C264_Decode::ColocatedMotion C264_Decode::ColocatedBlock(const Colocated& c, int
   return m;
 }
 
-void C264_Decode::DirectSpatialBlock(int mb_addr, int bx, int by, const Colocated& c, const ColocatedMotion& m) {
+void C264_Decode::DirectSpatialBlock(int mb_addr, int bx, int by, int size, const Colocated& c,
+                                     const ColocatedMotion& m) {
   // 8.4.1.2.2: the neighbours' predictors, zero where the co-located block is a short-term
   // reference's block of (nearly) no motion.
   const bool col_zero = c.col != nullptr && !c.col->long_ref && m.ref == 0 && std::abs(m.mv.x) <= 1 &&
@@ -282,7 +318,7 @@ void C264_Decode::DirectSpatialBlock(int mb_addr, int bx, int by, const Colocate
     H264Mv mv;
     const int r = direct_cache_ref_[list];
     if (r >= 0 && !(r == 0 && col_zero)) mv = direct_cache_mv_[list];
-    StoreMotion(mb_addr, list, bx, by, 1, 1, r, mv);
+    StoreMotion(mb_addr, list, bx, by, size, size, r, mv);
   }
 }
 
@@ -309,7 +345,7 @@ int C264_Decode::DirectTemporalRef0(int mb_addr, bool cur_field, int32_t col_ref
   return 0;
 }
 
-void C264_Decode::DirectTemporalBlock(int mb_addr, int bx, int by, const Colocated& c, ColocatedMotion m) {
+void C264_Decode::DirectTemporalBlock(int mb_addr, int bx, int by, int size, const Colocated& c, ColocatedMotion m) {
   // 8.4.1.2.3: the co-located vector scaled by the order count distances.
   const int ref0 = m.ref >= 0 ? DirectTemporalRef0(mb_addr, c.cur_field, m.ref_serial) : 0;
   H264Mv& mv_col = m.mv;
@@ -337,32 +373,40 @@ void C264_Decode::DirectTemporalBlock(int mb_addr, int bx, int by, const Colocat
       mv1.y = static_cast<int16_t>(mv0.y - mv_col.y);
     }
   }
-  StoreMotion(mb_addr, 0, bx, by, 1, 1, ref0, mv0);
-  StoreMotion(mb_addr, 1, bx, by, 1, 1, 0, mv1);
+  StoreMotion(mb_addr, 0, bx, by, size, size, ref0, mv0);
+  StoreMotion(mb_addr, 1, bx, by, size, size, 0, mv1);
 }
 
-void C264_Decode::DirectMotion(int mb_addr, int sub) {
-  const int sx = (sub & 1) * 2, sy = (sub >> 1) * 2;
-  const bool inference = cur_sps_.direct_8x8_inference_flag;
+void C264_Decode::DirectMotion(int mb_addr, unsigned subs) {
   const Colocated c = ColocatedOf(mb_addr);
-  const bool spatial = sh_.direct_spatial_mv_pred_flag;
   // The spatial predictors depend only on the macroblock's neighbours: derived once per
   // macroblock.
+  const bool spatial = sh_.direct_spatial_mv_pred_flag;
   if (spatial && (direct_cache_mb_ != mb_addr || direct_cache_serial_ != cur_->serial)) {
     DirectSpatialRefs(mb_addr, direct_cache_ref_, direct_cache_mv_);
     direct_cache_mb_ = mb_addr;
     direct_cache_serial_ = cur_->serial;
   }
+  for (int sub = 0; sub < 4; ++sub)
+    if (subs & (1u << sub)) DirectSubMotion(mb_addr, sub, c, spatial);
+}
+
+void C264_Decode::DirectSubMotion(int mb_addr, int sub, const Colocated& c, bool spatial) {
+  const int sx = (sub & 1) * 2, sy = (sub >> 1) * 2;
+  mbs_[mb_addr].direct |= static_cast<uint16_t>(0x33 << (sy * 4 + sx));
+  if (cur_sps_.direct_8x8_inference_flag) {
+    // The four 4x4 blocks share the co-located corner block, hence their motion.
+    const ColocatedMotion m = ColocatedBlock(c, mb_addr, sx ? 3 : 0, sy ? 3 : 0);
+    if (spatial) DirectSpatialBlock(mb_addr, sx, sy, 2, c, m);
+    else DirectTemporalBlock(mb_addr, sx, sy, 2, c, m);
+    return;
+  }
   for (int j = 0; j < 2; ++j)
     for (int i = 0; i < 2; ++i) {
       const int bx = sx + i, by = sy + j;
-      mbs_[mb_addr].direct |= static_cast<uint16_t>(1 << (by * 4 + bx));
-      // Co-located 4x4 block: the corner block of the 8x8 with direct_8x8_inference_flag.
-      const int cx = inference ? (sx ? 3 : 0) : bx;
-      const int cy = inference ? (sy ? 3 : 0) : by;
-      const ColocatedMotion m = ColocatedBlock(c, mb_addr, cx, cy);
-      if (spatial) DirectSpatialBlock(mb_addr, bx, by, c, m);
-      else DirectTemporalBlock(mb_addr, bx, by, c, m);
+      const ColocatedMotion m = ColocatedBlock(c, mb_addr, bx, by);
+      if (spatial) DirectSpatialBlock(mb_addr, bx, by, 1, c, m);
+      else DirectTemporalBlock(mb_addr, bx, by, 1, c, m);
     }
 }
 

@@ -15,6 +15,24 @@
 namespace fennik {
 namespace {
 
+// Copies h rows of w bytes; the usual block widths as fixed-size copies (plain stores instead
+// of a library call per row).
+template <int W>
+void CopyRowsOf(uint8_t* dst, int ds, const uint8_t* src, int ss, int h) {
+  for (int j = 0; j < h; ++j) std::memcpy(dst + j * ds, src + j * ss, W);
+}
+
+void CopyRows(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h) {
+  switch (w) {
+    case 16: CopyRowsOf<16>(dst, ds, src, ss, h); return;
+    case 8: CopyRowsOf<8>(dst, ds, src, ss, h); return;
+    case 4: CopyRowsOf<4>(dst, ds, src, ss, h); return;
+    case 2: CopyRowsOf<2>(dst, ds, src, ss, h); return;
+    default:
+      for (int j = 0; j < h; ++j) std::memcpy(dst + j * ds, src + j * ss, static_cast<size_t>(w));
+  }
+}
+
 // LevelScale4x4(m, i, j) = weightScale4x4(i, j) * normAdjust4x4(m, i, j) (8.5.9), from a
 // scaling list in zig-zag order, as a raster 4x4 table.
 void LevelScale(const uint8_t* list_zigzag, int m, int32_t out[16]) {
@@ -566,11 +584,9 @@ void C264_Decode::WriteUniPrediction(const InterMb& m, int l, int ref_idx, Inter
       WeightBlock(pcr, 16, cw, ch, cd, wt.chroma_weight[l][r][1], wt.chroma_offset[l][r][1]);
     }
   }
-  for (int j = 0; j < h; ++j) std::memcpy(b.dst[0] + j * ls, pl + j * 16, w);
-  for (int j = 0; j < ch; ++j) {
-    std::memcpy(b.dst[1] + j * cs, pcb + j * 16, cw);
-    std::memcpy(b.dst[2] + j * cs, pcr + j * 16, cw);
-  }
+  CopyRows(b.dst[0], ls, pl, 16, w, h);
+  CopyRows(b.dst[1], cs, pcb, 16, cw, ch);
+  CopyRows(b.dst[2], cs, pcr, 16, cw, ch);
 }
 
 void C264_Decode::DeblockPicture() {

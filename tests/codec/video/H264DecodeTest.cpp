@@ -271,6 +271,26 @@ TEST(H264DecodeTest, LostFieldPairFillsTheFrameNumGap) {
   for (size_t i = 0; i < 3; ++i) EXPECT_EQ(got[i], expected[i]) << "frame " << i;
 }
 
+TEST(H264DecodeTest, MacroblocksOfALostSliceAreBlack) {
+  // baseline_slices.264 without a later slice of its last picture: the picture buffer is a
+  // reused one, yet the lost slice's macroblocks come out black, not as an older picture.
+  const auto clean = ReadFileBytes(H264Fixture("baseline_slices.264"));
+  std::vector<std::pair<size_t, size_t>> slices;  // offset and size of each later slice
+  for (const NalSpan& u : SplitAnnexB(clean.data(), clean.size())) {
+    const uint8_t type = clean[u.offset] & 0x1F;
+    if ((type == 1 || type == 5) && !(clean[u.offset + 1] & 0x80)) slices.emplace_back(u.offset, u.size);
+  }
+  ASSERT_FALSE(slices.empty());
+  std::vector<uint8_t> damaged(clean.begin(), clean.begin() + static_cast<long>(slices.back().first));
+  damaged.insert(damaged.end(), clean.begin() + static_cast<long>(slices.back().first + slices.back().second), clean.end());
+  C264_Decode clean_dec, dec;
+  const auto reference = DecodeLuma(clean, clean_dec);
+  const auto got = DecodeLuma(damaged, dec);
+  ASSERT_EQ(got.size(), reference.size());
+  const auto black = [](const std::vector<uint8_t>& p) { return std::count(p.begin(), p.end(), uint8_t{16}); };
+  EXPECT_GE(black(got.back()), black(reference.back()) + 256);
+}
+
 TEST(H264DecodeTest, NothingDecodedWithoutParameterSets) {
   auto data = ReadFileBytes(H264Fixture("intra_cavlc.264"));
   // Drop the SPS and PPS: slices refer to missing parameter sets.
