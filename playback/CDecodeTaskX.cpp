@@ -441,8 +441,8 @@ uint32_t CDecodeTaskX::OnRequestData(uint8_t* buffer, uint32_t bytes) {
   const uint32_t held = fifo_.BytesHeld();
   if (held >= bytes) {
     fifo_.Read(buffer, bytes);
-  } else if (held > 0 && inputDone_.load()) {
-    fifo_.Read(buffer, held);  // the play's last PCM, padded with silence
+  } else if (inputDone_.load()) {
+    fifo_.Read(buffer, held);  // the play's last PCM padded with silence, then silence until the stop
   } else {
     DebugPrint("audio data = %d, %d\n", static_cast<int>(held), static_cast<int>(bytes));
     ++underruns_;

@@ -67,24 +67,29 @@ TEST(CallCommands, DecodeKeepsTheRtpTimelineUnlessConcatenated) {
 TEST(CallCommands, PlaybackFollowsTheRtpTimeline) {
   const std::vector<int16_t> reference =
       Samples(kCaptures + "decoded/call-events-cn-dup-ext.pcap.40000.ffmpeg.s16le", 0);
+  const size_t first = static_cast<size_t>(
+      std::find_if(reference.begin(), reference.end(), [](int16_t v) { return v != 0; }) - reference.begin());
   const test::TempPath out("played.wav");
-  const CommandRun r = Cli("play " + kCall + " --stream " + StreamId(kCall, "127.0.7.10:40000") +
-                       " --device wav:" + out.Path());
-  ASSERT_EQ(r.status, 0) << r.err;
-  const std::vector<int16_t> played = Samples(out.Path(), 44);
-  std::vector<int16_t> left;
-  for (size_t i = 0; i < played.size(); i += 2) left.push_back(played[i]);
-  size_t start = 0;
-  while (start < left.size() && left[start] == 0) ++start;
-  const size_t first = [&] {
-    size_t k = 0;
-    while (k < reference.size() && reference[k] == 0) ++k;
-    return k;
-  }();
-  ASSERT_GE(start, first);
-  start -= first;
-  ASSERT_LE(start + reference.size(), left.size());
-  EXPECT_TRUE(std::equal(reference.begin(), reference.end(), left.begin() + static_cast<long>(start)));
+  // The WAV device is paced like a sound card: a run on a machine too busy to keep the FIFO
+  // filled records the underrun's silence (the debug line "audio data = ...") and says
+  // nothing about the timeline, so such a run is repeated.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const CommandRun r = Cli("play " + kCall + " --stream " + StreamId(kCall, "127.0.7.10:40000") +
+                             " --device wav:" + out.Path() + " --debug");
+    ASSERT_EQ(r.status, 0) << r.err;
+    if (r.err.find("audio data = ") != std::string::npos) continue;
+    const std::vector<int16_t> played = Samples(out.Path(), 44);
+    std::vector<int16_t> left;
+    for (size_t i = 0; i < played.size(); i += 2) left.push_back(played[i]);
+    size_t start = 0;
+    while (start < left.size() && left[start] == 0) ++start;
+    ASSERT_GE(start, first);
+    start -= first;
+    ASSERT_LE(start + reference.size(), left.size());
+    EXPECT_TRUE(std::equal(reference.begin(), reference.end(), left.begin() + static_cast<long>(start)));
+    return;
+  }
+  GTEST_SKIP() << "every play underran: the machine could not keep up with real time";
 }
 
 TEST(CallCommands, ShowPacketNamesExtensionElementsAndPadding) {
