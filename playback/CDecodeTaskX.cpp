@@ -519,13 +519,15 @@ void CDecodeTaskX::CancelLoad() {
 }
 
 void CDecodeTaskX::Stop() {
+  // Marked first: a play that finds the device closed under it then ends as stopped, not
+  // as a device that failed to start.
+  quitting_ = true;
   renderer_.Stop();
   renderer_.Close();
   DebugPrint("close sound device : 1\n");
   if (worker_.joinable()) {
     // A load still running is cancelled so the worker can take the quit request.
     CancelLoad();
-    quitting_ = true;
     for (int i = 0; i < 10 && busy_.load() != 0; ++i) {
       running_ = 0;
       SleepMs(100);
