@@ -260,11 +260,20 @@ class C264_Decode : public C264_DecodeHeader {
   // own parity first.
   const H264Picture* RefOf(int a, int list, int r, int& parity) const;
   int RefCount(int a, int list) const { return refs_.count[list] * (FieldMb(a) ? 2 : 1); }
+  // Deblocking (H264DeblockStrength.cpp).
   void DeblockPicture();
   // Deblocks the macroblock row above the one mb_addr completes, while its data is still in
   // the cache (frame macroblocks only; every earlier row must be complete and deblocked).
   void DeblockRowAbove(int mb_addr);
   void DeblockMacroblock(int mb_addr);
+  struct DeblockNeighbours;
+  DeblockNeighbours DeblockNeighboursOf(int mb_addr) const;
+  // The boundary strengths of a macroblock's edges: bs[dir][edge], byte k for lines
+  // 4k..4k+3 (dir 0: vertical edges, 1: horizontal).
+  void EdgeStrengths(int mb_addr, const DeblockNeighbours& n, uint32_t bs[2][4]) const;
+  // MBAFF edges between frame and field macroblocks, filtered line by line.
+  void DeblockMixedLeft(int mb_addr, int left);
+  void DeblockTopPerField(int mb_addr, int top);
   void GatherIntraNeighbours(int mb_addr, int plane, int x, int y, int w, int h, int blk_w, struct IntraNeighbours& n);
   bool MbAvailable(int mb_addr, int nb) const;
 

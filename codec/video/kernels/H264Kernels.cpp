@@ -56,8 +56,12 @@ SimdLevel ActiveSimdLevel() {
 H264Kernels KernelsFor(SimdLevel level) {
   H264Kernels k{};
   FillScalarKernels(&k);
+  FillScalarDeblockKernels(&k);
 #if defined(__x86_64__)
-  if (level >= SimdLevel::kSse2) FillSse2Kernels(&k);
+  if (level >= SimdLevel::kSse2) {
+    FillSse2Kernels(&k);
+    FillSse2DeblockKernels(&k);
+  }
   if (level >= SimdLevel::kAvx2 && CpuSimdLevel() >= SimdLevel::kAvx2) FillAvx2Kernels(&k);
 #else
   (void)level;
@@ -69,6 +73,7 @@ const H264Kernels& ScalarKernels() {
   static const H264Kernels table = [] {
     H264Kernels k{};
     FillScalarKernels(&k);
+    FillScalarDeblockKernels(&k);
     return k;
   }();
   return table;

@@ -9,6 +9,20 @@
 
 namespace fennik {
 
+struct H264Mv;
+
+// The motion data of a picture as the deblocking filter reads it: per list, the vector,
+// reference index (negative: list unused) and reference picture identity of each 4x4 block,
+// `stride` blocks per row.
+struct H264MotionField {
+  const H264Mv* mv[2];
+  const int8_t* ref[2];
+  const int32_t* serial[2];
+  int stride;
+};
+
+constexpr int kInnerVertical = 1, kInnerHorizontal = 2;
+
 enum class SimdLevel { kScalar = 0, kSse2 = 1, kSsse3 = 2, kSse41 = 3, kAvx2 = 4 };
 
 const char* SimdLevelName(SimdLevel level);
@@ -47,6 +61,16 @@ struct H264Kernels {
   // as for luma.
   void (*deblock_chroma)(uint8_t* q0, int across, int along, const uint8_t bs[4], int alpha, int beta,
                          const uint8_t tc0[4]);
+  // The motion rule of the boundary strength (8.7.2.1) for the 4x4 blocks of the macroblock
+  // whose first block is `base`: bit r * 4 + c of the result is set when block (r, c) and its
+  // left neighbour differ in reference pictures, number of vectors or a vector component by
+  // 4 quarter samples (the vertical one by mvy_limit), bit 16 + r * 4 + c likewise for its top
+  // neighbour. The neighbours of column 0 are the blocks at base + left + r * stride (row 0's:
+  // base + top + c); an offset 0 leaves that macroblock edge out (its bits 0). lists: 1 when no
+  // block involved uses list 1. inner (kInnerVertical, kInnerHorizontal): the edges inside the
+  // macroblock to test; the others have bits 0 (for partitions whose motion is uniform there).
+  uint32_t (*deblock_motion)(const H264MotionField& f, int base, int left, int top, int lists, int inner,
+                             int mvy_limit);
 };
 
 // The table for the best instruction set of this CPU within the FENNIK_SIMD cap, filled on
@@ -70,5 +94,8 @@ void DeblockChromaLine(uint8_t* s, int across, int strength, int alpha, int beta
 void FillScalarKernels(H264Kernels* k);
 void FillSse2Kernels(H264Kernels* k);
 void FillAvx2Kernels(H264Kernels* k);
+// The deblocking strength kernels (H264DeblockMotion.cpp).
+void FillScalarDeblockKernels(H264Kernels* k);
+void FillSse2DeblockKernels(H264Kernels* k);
 
 }  // namespace fennik

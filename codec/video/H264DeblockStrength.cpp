@@ -1,0 +1,318 @@
+// The deblocking filter pass of a picture (8.7): which macroblock edges are filtered, their
+// boundary strengths (8.7.2.1) and the walk over the edges of each macroblock with the edge
+// filters of H264Deblock.h.
+//
+// Strengths are derived for all 32 edge parts of a macroblock at once: the coefficient rule
+// (bS 2) as bit masks of the coded 4x4 blocks, the motion rule (bS 1) by the deblock_motion
+// kernel, the intra rule (bS 3 and 4) as constants. Each edge's 4 strengths are one 32-bit
+// word (byte k: lines 4k..4k+3), so an edge whose word is 0 is skipped at once.
+#include <algorithm>
+#include <cstring>
+
+#include "codec/video/H264Deblock.h"
+#include "codec/video/H264DecodeInternal.h"
+#include "codec/video/h264_tables.h"
+#include "codec/video/kernels/H264Kernels.h"
+
+namespace fennik {
+
+// The macroblocks across a macroblock's left and top edges whose edge is filtered (-1: none).
+// In MBAFF frames the left one is the left pair's macroblock of the same position, filtered
+// line by line when that pair is coded the other way (left_mixed); above a field macroblock
+// is the pair above's macroblock of its parity (the bottom one of a frame pair), and a top
+// frame macroblock under a field pair has its top edge filtered once per field
+// (top_per_field).
+struct C264_Decode::DeblockNeighbours {
+  int left = -1, top = -1;
+  bool left_mixed = false, top_per_field = false;
+  bool q_field = false;  // of a field picture, or of a field pair in an MBAFF frame
+};
+
+namespace {
+
+constexpr uint32_t kAllBs3 = 0x03030303, kAllBs4 = 0x04040404;
+
+// The bits of a nibble as bytes 0 / 1 (bit k: byte k).
+constexpr uint32_t Spread(unsigned n) {
+  return (n & 1) | (n >> 1 & 1) << 8 | (n >> 2 & 1) << 16 | (n >> 3 & 1) << 24;
+}
+constexpr uint32_t kSpread[16] = {Spread(0),  Spread(1),  Spread(2),  Spread(3), Spread(4),  Spread(5),
+                                  Spread(6),  Spread(7),  Spread(8),  Spread(9), Spread(10), Spread(11),
+                                  Spread(12), Spread(13), Spread(14), Spread(15)};
+
+// Strengths of one edge from its nibble of coefficient bits (bS 2) and of motion bits (bS 1).
+inline uint32_t EdgeWord(uint32_t coded, uint32_t motion) { return 2 * kSpread[coded] | kSpread[motion & ~coded]; }
+
+// The 4x4 bit matrix transposed (bit r * 4 + c to bit c * 4 + r): masks by block position
+// become masks by vertical edge.
+inline uint32_t Transpose4x4(uint32_t x) {
+  uint32_t t = (x ^ (x >> 3)) & 0x0A0A;
+  x ^= t ^ (t << 3);
+  t = (x ^ (x >> 6)) & 0x00CC;
+  return x ^ t ^ (t << 6);
+}
+
+EdgeThresholds Thresholds(const C264_Decode::SliceInfo& s, int qp_p, int qp_q) {
+  const int qpav = (qp_p + qp_q + 1) >> 1;
+  EdgeThresholds t;
+  t.index_a = std::clamp(qpav + s.filter_offset_a, 0, 51);
+  t.alpha = kDeblockAlpha[t.index_a];
+  t.beta = kDeblockBeta[std::clamp(qpav + s.filter_offset_b, 0, 51)];
+  return t;
+}
+
+inline bool Filters(const EdgeThresholds& t) { return t.alpha > 0 && t.beta > 0; }
+
+// The edges inside an inter macroblock across which its motion may change.
+int InnerMotionEdges(int kind) {
+  switch (kind) {
+    case kMbPSkip:
+    case kMbP16x16:
+    case kMbB16x16: return 0;
+    case kMbP16x8:
+    case kMbB16x8: return kInnerHorizontal;
+    case kMbP8x16:
+    case kMbB8x16: return kInnerVertical;
+    default: return kInnerVertical | kInnerHorizontal;
+  }
+}
+
+}  // namespace
+
+void C264_Decode::DeblockPicture() {
+  for (int mb = 0; mb < mb_count_; ++mb) {
+    // Rows filtered during decoding are whole rows: their last macroblock tells.
+    if (!mbaff_ && mb % mb_width_ == 0 && mbs_[mb + mb_width_ - 1].deblocked) {
+      mb += mb_width_ - 1;
+      continue;
+    }
+    MbInfo& info = mbs_[mb];
+    if (info.slice < 0 || info.deblocked) continue;
+    info.deblocked = 1;
+    if (slices_[info.slice].disable_deblocking_filter_idc != 1) DeblockMacroblock(mb);
+  }
+}
+
+// The filter of a macroblock changes only its own samples and those of its left and top
+// neighbours, and intra prediction reads only the row above: once row r is decoded, row r - 1
+// can be filtered as the picture-wide pass would, provided every row before it was.
+void C264_Decode::DeblockRowAbove(int mb_addr) {
+  if (mbaff_ || (mb_addr + 1) % mb_width_ != 0 || mb_addr < mb_width_) return;
+  const int first = mb_addr + 1 - 2 * mb_width_;  // the row above's first macroblock
+  if (first > 0 && !mbs_[first - 1].deblocked) return;
+  for (int a = first; a <= mb_addr; ++a)
+    if (mbs_[a].slice < 0 || mbs_[a].deblocked) return;
+  for (int a = first; a < first + mb_width_; ++a) {
+    mbs_[a].deblocked = 1;
+    if (slices_[mbs_[a].slice].disable_deblocking_filter_idc != 1) DeblockMacroblock(a);
+  }
+}
+
+C264_Decode::DeblockNeighbours C264_Decode::DeblockNeighboursOf(int mb_addr) const {
+  const MbInfo& q = mbs_[mb_addr];
+  const SliceInfo& s = slices_[q.slice];
+  DeblockNeighbours n;
+  n.q_field = field_ != 0 || FieldMb(mb_addr);
+  int left = -1, top = -1;
+  if (!mbaff_) {
+    left = MbX(mb_addr) > 0 ? mb_addr - 1 : -1;
+    top = MbY(mb_addr) > 0 ? mb_addr - mb_width_ : -1;
+  } else {
+    const int pair = mb_addr >> 1, bottom = mb_addr & 1;
+    if (pair % mb_width_ > 0) {
+      left = 2 * (pair - 1) + bottom;
+      n.left_mixed = mbs_[left].field != q.field;
+    }
+    if (!q.field && bottom) {
+      top = mb_addr - 1;
+    } else if (pair >= mb_width_) {
+      const int above = 2 * (pair - mb_width_);
+      top = q.field && mbs_[above].field ? above + bottom : above + 1;
+      n.top_per_field = !q.field && mbs_[above].field;
+    }
+  }
+  auto allowed = [&](int nb) {
+    return nb >= 0 && mbs_[nb].slice >= 0 && (s.disable_deblocking_filter_idc != 2 || mbs_[nb].slice == q.slice);
+  };
+  n.left = allowed(left) ? left : -1;
+  n.top = allowed(top) ? top : -1;
+  return n;
+}
+
+// Next to an intra macroblock: 3 inside a macroblock, 4 on a macroblock edge except a
+// horizontal one of or next to a field macroblock (3). Otherwise 2 where either block has
+// coefficients, 1 where the motion differs or between a frame and a field macroblock, else 0.
+void C264_Decode::EdgeStrengths(int mb_addr, const DeblockNeighbours& n, uint32_t bs[2][4]) const {
+  const MbInfo& q = mbs_[mb_addr];
+  const int left = n.left_mixed ? -1 : n.left, top = n.top_per_field ? -1 : n.top;
+  const uint32_t top_intra = n.q_field || (top >= 0 && FieldMb(top)) ? kAllBs3 : kAllBs4;
+  if (IsIntraKind(q.kind)) {
+    for (int e = 1; e < 4; ++e) bs[0][e] = bs[1][e] = kAllBs3;
+    bs[0][0] = kAllBs4;
+    bs[1][0] = top_intra;
+    return;
+  }
+  const bool left_intra = left >= 0 && IsIntraKind(mbs_[left].kind);
+  const bool top_intra_mb = top >= 0 && IsIntraKind(mbs_[top].kind);
+  // Coded blocks by the block right of (below) each edge part, raster order.
+  const uint32_t nz = q.nonzero;
+  uint32_t coded_v = nz | (nz << 1 & 0xEEEE), coded_h = (nz | nz << 4) & 0xFFFF;
+  if (left >= 0) coded_v |= mbs_[left].nonzero >> 3 & 0x1111;
+  if (top >= 0) coded_h |= static_cast<uint32_t>(mbs_[top].nonzero) >> 12;
+  const int stride4 = mb_width_ * 4, base4 = BlockBase(mb_addr);
+  const int left_off = left >= 0 && !left_intra ? BlockBase(left) + 3 - base4 : 0;
+  const int top_off = top >= 0 && !top_intra_mb ? BlockBase(top) + 3 * stride4 - base4 : 0;
+  const bool b_slices = slices_[q.slice].kind == kSliceB || (left_off != 0 && slices_[mbs_[left].slice].kind == kSliceB) ||
+                        (top_off != 0 && slices_[mbs_[top].slice].kind == kSliceB);
+  const H264MotionField field{{mv_[0], mv_[1]}, {ref_idx_[0], ref_idx_[1]}, {ref_serial_[0], ref_serial_[1]}, stride4};
+  uint32_t motion = Kernels().deblock_motion(field, base4, left_off, top_off, b_slices ? 2 : 1, InnerMotionEdges(q.kind),
+                                             n.q_field ? 2 : 4);
+  if (mbaff_ && top_off != 0 && FieldMb(top) != n.q_field) motion |= 0xF0000;
+  const uint32_t coded_t = Transpose4x4(coded_v), motion_t = Transpose4x4(motion & 0xFFFF);
+  for (int e = 0; e < 4; ++e) {
+    bs[0][e] = EdgeWord(coded_t >> (4 * e) & 15, motion_t >> (4 * e) & 15);
+    bs[1][e] = EdgeWord(coded_h >> (4 * e) & 15, motion >> (16 + 4 * e) & 15);
+  }
+  if (left_intra) bs[0][0] = kAllBs4;
+  if (top_intra_mb) bs[1][0] = top_intra;
+}
+
+void C264_Decode::DeblockMacroblock(int mb_addr) {
+  const DeblockNeighbours n = DeblockNeighboursOf(mb_addr);
+  uint32_t bs[2][4];
+  EdgeStrengths(mb_addr, n, bs);
+  if (n.left >= 0 && n.left_mixed) DeblockMixedLeft(mb_addr, n.left);
+  const MbInfo& q = mbs_[mb_addr];
+  const SliceInfo& s = slices_[q.slice];
+  int ls, cs = 0;
+  uint8_t* luma = MbPixels(0, mb_addr, ls);
+  uint8_t* cb = chroma_format_ ? MbPixels(1, mb_addr, cs) : nullptr;
+  uint8_t* cr = chroma_format_ ? MbPixels(2, mb_addr, cs) : nullptr;
+  for (int dir = 0; dir < 2; ++dir) {  // 0: vertical edges, 1: horizontal edges
+    const int across_l = dir == 0 ? 1 : ls, along_l = dir == 0 ? ls : 1;
+    const int across_c = dir == 0 ? 1 : cs, along_c = dir == 0 ? cs : 1;
+    for (int e = 0; e < 4; ++e) {
+      const int pm = e > 0 ? mb_addr : (dir == 0 ? n.left : n.top);
+      if (pm < 0 || (e == 0 && dir == 0 && n.left_mixed)) continue;
+      if (e == 0 && dir == 1 && n.top_per_field) {
+        DeblockTopPerField(mb_addr, n.top);
+        continue;
+      }
+      // No 4x4 edges inside 8x8 transform blocks. Chroma edges lie on the chroma 4x4 blocks:
+      // every other luma edge in 4:2:0 and across 4:2:2 columns, every luma edge along 4:2:2
+      // rows; 4:4:4 chroma follows luma. Their strengths are those of the luma edge there.
+      const bool luma_edge = !((e & 1) && q.transform_8x8);
+      bool chroma_edge;
+      switch (chroma_format_) {
+        case 0: chroma_edge = false; break;
+        case 2: chroma_edge = dir == 1 || (e & 1) == 0; break;
+        case 3: chroma_edge = luma_edge; break;
+        default: chroma_edge = (e & 1) == 0; break;
+      }
+      if ((!luma_edge && !chroma_edge) || bs[dir][e] == 0) continue;
+      uint8_t edge_bs[4];
+      std::memcpy(edge_bs, &bs[dir][e], 4);
+      const MbInfo& p = mbs_[pm];
+      if (luma_edge) {
+        const EdgeThresholds t = Thresholds(s, p.qp, q.qp);
+        uint8_t* q0 = dir == 0 ? luma + e * 4 : luma + e * 4 * ls;
+        if (Filters(t)) FilterLumaEdge(q0, across_l, along_l, edge_bs, t);
+      }
+      if (!chroma_edge) continue;
+      // Offset of the chroma edge in chroma samples and the samples along it.
+      const int ce = chroma_format_ == 3 || (chroma_format_ == 2 && dir == 1) ? e * 4 : e / 2 * 4;
+      const int along_n = dir == 0 ? mb_ch_ : mb_cw_;
+      for (int c = 0; c < 2; ++c) {
+        const EdgeThresholds tc = Thresholds(s, p.qpc[c], q.qpc[c]);
+        if (!Filters(tc)) continue;
+        uint8_t* plane = c == 0 ? cb : cr;
+        uint8_t* cq0 = dir == 0 ? plane + ce : plane + ce * cs;
+        if (chroma_format_ == 3) FilterLumaEdge(cq0, across_c, along_c, edge_bs, tc);
+        else FilterChromaEdge(cq0, across_c, along_c, along_n, edge_bs, tc);
+      }
+    }
+  }
+}
+
+// MBAFF, left pair of the other coding: eight strengths, each for two lines of the edge; a
+// field macroblock meets the top frame macroblock of the pair in its upper half and the
+// bottom one in its lower half, a frame macroblock meets the top field macroblock in its even
+// lines and the bottom one in its odd lines. At least strength 1 (frame against field).
+void C264_Decode::DeblockMixedLeft(int mb_addr, int left) {
+  const MbInfo& q = mbs_[mb_addr];
+  const SliceInfo& s = slices_[q.slice];
+  int ls, cs = 0;
+  uint8_t* luma = MbPixels(0, mb_addr, ls);
+  uint8_t* cb = chroma_format_ ? MbPixels(1, mb_addr, cs) : nullptr;
+  uint8_t* cr = chroma_format_ ? MbPixels(2, mb_addr, cs) : nullptr;
+  auto nonzero = [&](int a, int row, int col) { return (mbs_[a].nonzero >> (row * 4 + col)) & 1; };
+  const int pair_top = left & ~1;
+  uint8_t bs[8];
+  for (int i = 0; i < 8; ++i) {
+    const int pm = pair_top + (q.field ? i >> 2 : i & 1);
+    if (IsIntraKind(q.kind) || IsIntraKind(mbs_[pm].kind)) {
+      bs[i] = 4;
+      continue;
+    }
+    const int prow = q.field ? (i & 3) : ((mb_addr & 1) ? 2 : 0) + (i >> 2);
+    bs[i] = static_cast<uint8_t>(1 + (nonzero(mb_addr, i >> 1, 0) || nonzero(pm, prow, 3)));
+  }
+  const MbInfo& p0 = mbs_[pair_top];
+  const MbInfo& p1 = mbs_[pair_top + 1];
+  const EdgeThresholds t[2] = {Thresholds(s, p0.qp, q.qp), Thresholds(s, p1.qp, q.qp)};
+  const uint8_t half[2][4] = {{bs[0], bs[2], bs[4], bs[6]}, {bs[1], bs[3], bs[5], bs[7]}};
+  for (int k = 0; k < 2; ++k) {
+    // q.field: upper / lower half of the lines; frame: even / odd lines.
+    const uint8_t* kbs = q.field ? bs + 4 * k : half[k];
+    uint8_t* y0 = q.field ? luma + 8 * k * ls : luma + k * ls;
+    const int ystep = q.field ? ls : 2 * ls;
+    if (Filters(t[k])) FilterLumaLines(y0, 1, ystep, 8, kbs, 2, t[k]);
+    if (chroma_format_ == 0) continue;
+    const MbInfo& pk = k == 0 ? p0 : p1;
+    // Chroma lines as luma's where chroma has as many rows (4:2:2, 4:4:4), else half.
+    const int rows = mb_ch_ / 2, per_bs = mb_ch_ / 8;
+    for (int c = 0; c < 2; ++c) {
+      const EdgeThresholds tc = Thresholds(s, pk.qpc[c], q.qpc[c]);
+      if (!Filters(tc)) continue;
+      uint8_t* plane = c == 0 ? cb : cr;
+      uint8_t* c0 = q.field ? plane + rows * k * cs : plane + k * cs;
+      if (chroma_format_ == 3) FilterLumaLines(c0, 1, q.field ? cs : 2 * cs, rows, kbs, per_bs, tc);
+      else FilterChromaLines(c0, 1, q.field ? cs : 2 * cs, rows, kbs, per_bs, tc);
+    }
+  }
+}
+
+// MBAFF, top frame macroblock under a field pair: the edge is filtered in the top field lines
+// against the top field macroblock, then in the bottom field lines against the bottom one
+// (strength 3 next to intra macroblocks, at least 1 otherwise).
+void C264_Decode::DeblockTopPerField(int mb_addr, int top) {
+  const MbInfo& q = mbs_[mb_addr];
+  const SliceInfo& s = slices_[q.slice];
+  int ls, cs = 0;
+  uint8_t* luma = MbPixels(0, mb_addr, ls);
+  uint8_t* cb = chroma_format_ ? MbPixels(1, mb_addr, cs) : nullptr;
+  uint8_t* cr = chroma_format_ ? MbPixels(2, mb_addr, cs) : nullptr;
+  auto nonzero = [&](int a, int row, int col) { return (mbs_[a].nonzero >> (row * 4 + col)) & 1; };
+  const int pair_top = top & ~1;
+  for (int k = 0; k < 2; ++k) {
+    const int pm = pair_top + k;
+    uint8_t bs[4];
+    for (int i = 0; i < 4; ++i)
+      bs[i] = IsIntraKind(q.kind) || IsIntraKind(mbs_[pm].kind)
+                  ? 3
+                  : static_cast<uint8_t>(1 + (nonzero(mb_addr, 0, i) || nonzero(pm, 3, i)));
+    const MbInfo& p = mbs_[pm];
+    const EdgeThresholds t = Thresholds(s, p.qp, q.qp);
+    if (Filters(t)) FilterLumaLines(luma + k * ls, 2 * ls, 1, 16, bs, 4, t);
+    if (chroma_format_ == 0) continue;
+    for (int c = 0; c < 2; ++c) {
+      const EdgeThresholds tc = Thresholds(s, p.qpc[c], q.qpc[c]);
+      if (!Filters(tc)) continue;
+      uint8_t* c0 = (c == 0 ? cb : cr) + k * cs;
+      if (chroma_format_ == 3) FilterLumaLines(c0, 2 * cs, 1, 16, bs, 4, tc);
+      else FilterChromaLines(c0, 2 * cs, 1, 8, bs, 2, tc);
+    }
+  }
+}
+
+}  // namespace fennik
