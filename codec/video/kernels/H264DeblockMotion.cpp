@@ -63,10 +63,10 @@ uint32_t DeblockMotionScalar(const H264MotionField& f, int base, int left, int t
 
 #if defined(__x86_64__)
 
-// Keys and vectors of 4 blocks per list, one block per 32-bit lane.
+// Keys and vectors of 4 blocks per list, one block per 32-bit lane (named members rather
+// than arrays, so that they stay in registers).
 struct Motion4 {
-  __m128i key[2];
-  __m128i mv[2];
+  __m128i key0, key1, mv0, mv1;
 };
 
 // Lanes of all ones where the list is used, from 4 reference indices.
@@ -79,36 +79,44 @@ inline __m128i UsedMask(const int8_t* ref) {
   return _mm_cmpgt_epi32(r, _mm_set1_epi32(-1));
 }
 
+inline void LoadList(const H264MotionField& f, int l, int idx, __m128i& key, __m128i& mv) {
+  const __m128i used = UsedMask(f.ref[l] + idx);
+  const __m128i serial = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.serial[l] + idx));
+  key = _mm_or_si128(_mm_and_si128(used, serial), _mm_andnot_si128(used, _mm_set1_epi32(kUnusedKey)));
+  mv = _mm_and_si128(used, _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.mv[l] + idx)));
+}
+
 // The motion of the 4 blocks from idx on.
 template <int kLists>
 inline Motion4 LoadMotion(const H264MotionField& f, int idx) {
   Motion4 m;
-  for (int l = 0; l < 2; ++l) {
-    if (l >= kLists) {
-      m.key[l] = _mm_set1_epi32(kUnusedKey);
-      m.mv[l] = _mm_setzero_si128();
-      continue;
-    }
-    const __m128i serial = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.serial[l] + idx));
-    const __m128i mv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.mv[l] + idx));
-    const __m128i used = UsedMask(f.ref[l] + idx);
-    m.key[l] = _mm_or_si128(_mm_and_si128(used, serial), _mm_andnot_si128(used, _mm_set1_epi32(kUnusedKey)));
-    m.mv[l] = _mm_and_si128(used, mv);
+  LoadList(f, 0, idx, m.key0, m.mv0);
+  if (kLists == 2) {
+    LoadList(f, 1, idx, m.key1, m.mv1);
+  } else {
+    m.key1 = _mm_set1_epi32(kUnusedKey);
+    m.mv1 = _mm_setzero_si128();
   }
   return m;
 }
 
 // The motion of one block in lane 0, the other lanes zero.
+inline void LoadBlockList(const H264MotionField& f, int l, int idx, __m128i& key, __m128i& mv) {
+  int32_t v;
+  std::memcpy(&v, f.mv[l] + idx, 4);
+  const bool used = f.ref[l][idx] >= 0;
+  key = _mm_cvtsi32_si128(used ? f.serial[l][idx] : kUnusedKey);
+  mv = _mm_cvtsi32_si128(used ? v : 0);
+}
 template <int kLists>
 inline Motion4 LoadBlock(const H264MotionField& f, int idx) {
-  const __m128i lane0 = _mm_cvtsi32_si128(-1);
   Motion4 m;
-  for (int l = 0; l < 2; ++l) {
-    int32_t mv;
-    std::memcpy(&mv, f.mv[l] + idx, 4);
-    const bool used = l < kLists && f.ref[l][idx] >= 0;
-    m.key[l] = _mm_and_si128(_mm_cvtsi32_si128(used ? f.serial[l][idx] : kUnusedKey), lane0);
-    m.mv[l] = _mm_cvtsi32_si128(used ? mv : 0);
+  LoadBlockList(f, 0, idx, m.key0, m.mv0);
+  if (kLists == 2) {
+    LoadBlockList(f, 1, idx, m.key1, m.mv1);
+  } else {
+    m.key1 = _mm_cvtsi32_si128(kUnusedKey);
+    m.mv1 = _mm_setzero_si128();
   }
   return m;
 }
@@ -124,12 +132,12 @@ inline uint32_t Differ4(const Motion4& p, const Motion4& q, __m128i limit) {
   const __m128i zero = _mm_setzero_si128();
   __m128i same;
   if (kLists == 1) {
-    same = _mm_and_si128(_mm_cmpeq_epi32(p.key[0], q.key[0]), _mm_cmpeq_epi32(Far(p.mv[0], q.mv[0], limit), zero));
+    same = _mm_and_si128(_mm_cmpeq_epi32(p.key0, q.key0), _mm_cmpeq_epi32(Far(p.mv0, q.mv0, limit), zero));
   } else {
-    const __m128i far_s = _mm_or_si128(Far(p.mv[0], q.mv[0], limit), Far(p.mv[1], q.mv[1], limit));
-    const __m128i far_c = _mm_or_si128(Far(p.mv[0], q.mv[1], limit), Far(p.mv[1], q.mv[0], limit));
-    const __m128i straight = _mm_and_si128(_mm_cmpeq_epi32(p.key[0], q.key[0]), _mm_cmpeq_epi32(p.key[1], q.key[1]));
-    const __m128i crossed = _mm_and_si128(_mm_cmpeq_epi32(p.key[0], q.key[1]), _mm_cmpeq_epi32(p.key[1], q.key[0]));
+    const __m128i far_s = _mm_or_si128(Far(p.mv0, q.mv0, limit), Far(p.mv1, q.mv1, limit));
+    const __m128i far_c = _mm_or_si128(Far(p.mv0, q.mv1, limit), Far(p.mv1, q.mv0, limit));
+    const __m128i straight = _mm_and_si128(_mm_cmpeq_epi32(p.key0, q.key0), _mm_cmpeq_epi32(p.key1, q.key1));
+    const __m128i crossed = _mm_and_si128(_mm_cmpeq_epi32(p.key0, q.key1), _mm_cmpeq_epi32(p.key1, q.key0));
     same = _mm_or_si128(_mm_and_si128(straight, _mm_cmpeq_epi32(far_s, zero)),
                         _mm_and_si128(crossed, _mm_cmpeq_epi32(far_c, zero)));
   }
@@ -139,54 +147,34 @@ inline uint32_t Differ4(const Motion4& p, const Motion4& q, __m128i limit) {
 // The blocks left of a row's 4: lanes 1..3 from the row, lane 0 from `first` (lanes 1..3
 // zero).
 inline Motion4 ShiftIn(const Motion4& row, const Motion4& first) {
-  Motion4 m;
-  for (int l = 0; l < 2; ++l) {
-    m.key[l] = _mm_or_si128(_mm_slli_si128(row.key[l], 4), first.key[l]);
-    m.mv[l] = _mm_or_si128(_mm_slli_si128(row.mv[l], 4), first.mv[l]);
-  }
-  return m;
+  return Motion4{_mm_or_si128(_mm_slli_si128(row.key0, 4), first.key0),
+                 _mm_or_si128(_mm_slli_si128(row.key1, 4), first.key1),
+                 _mm_or_si128(_mm_slli_si128(row.mv0, 4), first.mv0), _mm_or_si128(_mm_slli_si128(row.mv1, 4), first.mv1)};
 }
 
-// Lane 0 of 4 rows as one vector (rows: a column of blocks).
-inline __m128i Column(__m128i r0, __m128i r1, __m128i r2, __m128i r3) {
-  return _mm_unpacklo_epi64(_mm_unpacklo_epi32(r0, r1), _mm_unpacklo_epi32(r2, r3));
-}
-inline Motion4 Column(const Motion4 r[4]) {
-  Motion4 m;
-  for (int l = 0; l < 2; ++l) {
-    m.key[l] = Column(r[0].key[l], r[1].key[l], r[2].key[l], r[3].key[l]);
-    m.mv[l] = Column(r[0].mv[l], r[1].mv[l], r[2].mv[l], r[3].mv[l]);
-  }
-  return m;
-}
-
-// Bits 0..3 to bits 0, 4, 8, 12.
-inline uint32_t ToColumn(uint32_t b) { return (b & 1) | (b & 2) << 3 | (b & 4) << 6 | (b & 8) << 9; }
-
+// Row by row (the motion of two rows in registers): each row against the blocks left of it
+// (loaded one block further left when the left macroblock's blocks come right before) and
+// against the row above.
 template <int kLists>
 uint32_t DeblockMotionSse2(const H264MotionField& f, int base, int left, int top, int inner, int lim) {
   const __m128i limit = _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(lim - 1) << 16) | 3u));
-  Motion4 q[4];
-  for (int r = 0; r < 4; ++r) q[r] = LoadMotion<kLists>(f, base + r * f.stride);
+  const bool vertical = left != 0 || (inner & kInnerVertical);
+  const __m128i zero = _mm_setzero_si128();
+  const Motion4 kNone{zero, zero, zero, zero};
   uint32_t bits = 0;
-  if (inner & kInnerVertical) {
-    for (int r = 0; r < 4; ++r) {
-      const int idx = base + r * f.stride;
-      Motion4 p;
-      if (left == -1) p = LoadMotion<kLists>(f, idx - 1);  // the blocks left of each
-      else p = ShiftIn(q[r], left != 0 ? LoadBlock<kLists>(f, idx + left) : Motion4{});
-      bits |= Differ4<kLists>(p, q[r], limit) << (4 * r);
-    }
-    if (left == 0) bits &= ~0x1111u;
-  } else if (left != 0) {
-    Motion4 p[4];
-    for (int r = 0; r < 4; ++r) p[r] = LoadBlock<kLists>(f, base + r * f.stride + left);
-    bits |= ToColumn(Differ4<kLists>(Column(p), Column(q), limit));
+  Motion4 above = top != 0 ? LoadMotion<kLists>(f, base + top) : kNone;
+  for (int r = 0; r < 4; ++r) {
+    const int idx = base + r * f.stride;
+    const Motion4 q = LoadMotion<kLists>(f, idx);
+    if (left == -1) bits |= Differ4<kLists>(LoadMotion<kLists>(f, idx - 1), q, limit) << (4 * r);
+    else if (vertical)
+      bits |= Differ4<kLists>(ShiftIn(q, left != 0 ? LoadBlock<kLists>(f, idx + left) : kNone), q, limit) << (4 * r);
+    if (r == 0 ? top != 0 : (inner & kInnerHorizontal) != 0) bits |= Differ4<kLists>(above, q, limit) << (16 + 4 * r);
+    above = q;
   }
-  if (top != 0) bits |= Differ4<kLists>(LoadMotion<kLists>(f, base + top), q[0], limit) << 16;
-  if (inner & kInnerHorizontal)
-    for (int r = 1; r < 4; ++r) bits |= Differ4<kLists>(q[r - 1], q[r], limit) << (16 + 4 * r);
-  return bits;
+  const uint32_t v = (inner & kInnerVertical ? 0xEEEEu : 0) | (left != 0 ? 0x1111u : 0);
+  const uint32_t h = (inner & kInnerHorizontal ? 0xFFF0u : 0) | (top != 0 ? 0xFu : 0);
+  return bits & (v | h << 16);
 }
 
 uint32_t DeblockMotionSse2(const H264MotionField& f, int base, int left, int top, int lists, int inner, int lim) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/video/H264Dpb.h"
 #include "codec/video/kernels/H264Kernels.h"
 
 namespace fennik {
@@ -197,6 +198,56 @@ TEST_F(KernelHarness, LumaAndChromaDeblockingBothDirectionsEveryStrength) {
       ASSERT_EQ(c, d) << "chroma " << (vertical ? "vertical" : "horizontal") << " alpha " << alpha << " beta " << beta;
     }
   }
+}
+
+// A motion field of 3 x 2 macroblocks with few distinct pictures and vectors near the limits
+// (so that equal, near and far pairs, straight and crossed, all occur), tested at the centre
+// macroblock of the lower row against every kind of left and top neighbour.
+struct TestMotion {
+  static constexpr int kStride = 12;
+  H264Mv mv[2][kStride * 8] = {};
+  int8_t ref[2][kStride * 8] = {};
+  int32_t serial[2][kStride * 8] = {};
+  H264MotionField Field() const { return {{mv[0], mv[1]}, {ref[0], ref[1]}, {serial[0], serial[1]}, kStride}; }
+};
+
+TEST_F(KernelHarness, DeblockMotionRuleOfWholeMacroblocks) {
+  auto coord = [&] {
+    const int v = static_cast<int>(rng_() % 16);
+    return static_cast<int16_t>(v < 14 ? v - 7 : (v == 14 ? 32767 : -32768));
+  };
+  TestMotion m;
+  for (SimdLevel level : LevelsToTest()) {
+    const H264Kernels k = KernelsFor(level);
+    SCOPED_TRACE(SimdLevelName(level));
+    for (int iter = 0; iter < 4000; ++iter) {
+      const int lists = 1 + iter % 2, spread = 1 + iter % 5;  // spread 1: mostly equal blocks
+      for (int l = 0; l < 2; ++l)
+        for (int i = 0; i < TestMotion::kStride * 8; ++i) {
+          m.ref[l][i] = static_cast<int8_t>(l < lists ? static_cast<int>(rng_() % 3) - 1 : -1);
+          if (spread == 1 && l < lists && rng_() % 4) m.ref[l][i] = static_cast<int8_t>(l);
+          m.serial[l][i] = static_cast<int32_t>(rng_() % spread) - 1;
+          m.mv[l][i] = spread == 1 ? H264Mv{} : H264Mv{coord(), coord()};
+        }
+      const int base = 4 * TestMotion::kStride + 4;
+      const int lefts[] = {-1, 0, -TestMotion::kStride - 1}, tops[] = {-TestMotion::kStride, 0, -3 * TestMotion::kStride + 5};
+      const int left = lefts[rng_() % 3], top = tops[rng_() % 3], inner = iter % 4, lim = iter % 3 ? 4 : 2;
+      EXPECT_EQ(k.deblock_motion(m.Field(), base, left, top, lists, inner, lim),
+                ref_.deblock_motion(m.Field(), base, left, top, lists, inner, lim))
+          << "left " << left << " top " << top << " lists " << lists << " inner " << inner;
+    }
+  }
+  // The rule itself: one vector each from either list against the same picture, near or far.
+  m = TestMotion{};
+  std::fill(std::begin(m.ref[1]), std::end(m.ref[1]), int8_t{-1});
+  const int q = 4 * TestMotion::kStride + 4;
+  m.ref[0][q] = -1;
+  m.ref[1][q] = 0;
+  m.mv[1][q] = H264Mv{3, -3};
+  EXPECT_EQ(ref_.deblock_motion(m.Field(), q, -1, 0, 2, 0, 4), 0u);
+  m.mv[1][q] = H264Mv{3, -4};
+  EXPECT_EQ(ref_.deblock_motion(m.Field(), q, -1, 0, 2, 0, 4), 1u);
+  EXPECT_EQ(ref_.deblock_motion(m.Field(), q, -1, -TestMotion::kStride, 2, 0, 4), 0x10001u);
 }
 
 TEST(KernelDispatch, LevelsAreOrderedAndNamed) {
