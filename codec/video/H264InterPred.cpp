@@ -23,18 +23,26 @@ void FetchWindow(const RefPlane& ref, int x, int y, int w, int h, uint8_t* out) 
   const bool inside_x = x >= 0 && x + w <= ref.width;
   for (int j = 0; j < h; ++j) {
     const uint8_t* row = ref.data + std::clamp(y + j, 0, ref.height - 1) * ref.stride;
-    if (inside_x) {
-      std::memcpy(out + j * kWindowStride, row + x, static_cast<size_t>(w));
+    if (inside_x) {  // fixed-size copies; the plane allows reads 16 bytes past a row
+      if (w <= 16) std::memcpy(out + j * kWindowStride, row + x, 16);
+      else std::memcpy(out + j * kWindowStride, row + x, kWindowStride);
       continue;
     }
     for (int i = 0; i < w; ++i) out[j * kWindowStride + i] = row[std::clamp(x + i, 0, ref.width - 1)];
   }
 }
 
+// Whether the samples a block's interpolation uses lie inside the plane: the filter taps
+// reach `before` samples before and `after` samples after the block in a direction with a
+// fractional offset, none in one without.
+inline bool Inside(int pos, int size, int frac, int before, int after, int limit) {
+  return frac == 0 ? pos >= 0 && pos + size <= limit : pos - before >= 0 && pos + size + after <= limit;
+}
+
 }  // namespace
 
 void PredictLuma(uint8_t* dst, int ds, const RefPlane& ref, int x, int y, int fx, int fy, int w, int h) {
-  if (x - 2 >= 0 && y - 2 >= 0 && x + w + 3 <= ref.width && y + h + 3 <= ref.height) {
+  if (Inside(x, w, fx, 2, 3, ref.width) && Inside(y, h, fy, 2, 3, ref.height)) {
     kMc.luma_qpel(dst, ds, ref.data + y * ref.stride + x, ref.stride, fx, fy, w, h);
     return;
   }
@@ -46,7 +54,7 @@ void PredictLuma(uint8_t* dst, int ds, const RefPlane& ref, int x, int y, int fx
 }
 
 void PredictChroma(uint8_t* dst, int ds, const RefPlane& ref, int x, int y, int fx, int fy, int w, int h) {
-  if (x >= 0 && y >= 0 && x + w + 1 <= ref.width && y + h + 1 <= ref.height) {
+  if (Inside(x, w, fx, 0, 1, ref.width) && Inside(y, h, fy, 0, 1, ref.height)) {
     kMc.chroma(dst, ds, ref.data + y * ref.stride + x, ref.stride, fx, fy, w, h);
     return;
   }
@@ -57,7 +65,7 @@ void PredictChroma(uint8_t* dst, int ds, const RefPlane& ref, int x, int y, int 
 
 void PredictChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const RefPlane& cb, const RefPlane& cr, int x, int y, int fx,
                        int fy, int w, int h) {
-  if (x >= 0 && y >= 0 && x + w + 1 <= cb.width && y + h + 1 <= cb.height) {
+  if (Inside(x, w, fx, 0, 1, cb.width) && Inside(y, h, fy, 0, 1, cb.height)) {
     const int offset = y * cb.stride + x;
     kMc.chroma_pair(dcb, dcr, ds, cb.data + offset, cr.data + offset, cb.stride, fx, fy, w, h);
     return;

@@ -189,17 +189,36 @@ void LumaQpel(uint8_t* dst, int ds, const uint8_t* s, int ss, int fx, int fy, in
 }
 
 // Chroma: (wa A + wb B + wc C + wd D + 32) >> 6 per sample (8-266).
+
+// Full-sample chroma vectors: copies of w (2, 4 or 8) samples per row.
+void ChromaCopy(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const uint8_t* scr, int ss, int w, int h) {
+  for (int y = 0; y < h; ++y) {
+    uint8_t* b = dcb + y * ds;
+    uint8_t* r = dcr + y * ds;
+    if (w == 8) {
+      std::memcpy(b, scb + y * ss, 8);
+      std::memcpy(r, scr + y * ss, 8);
+    } else if (w == 4) {
+      std::memcpy(b, scb + y * ss, 4);
+      std::memcpy(r, scr + y * ss, 4);
+    } else {
+      std::memcpy(b, scb + y * ss, 2);
+      std::memcpy(r, scr + y * ss, 2);
+    }
+  }
+}
 #if defined(__SSSE3__)
 // Byte pairs (A, B) of each row times (wa, wb), of the next row times (wc, wd), with
 // pmaddubsw (weights <= 64, sums <= 64 * 255: no saturation). Widths 8: one row per register;
 // 2 and 4: the Cb and Cr rows side by side.
 void ChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const uint8_t* scr, int ss, int fx, int fy,
                 int w, int h) {
-  if ((w != 8 && w != 4 && w != 2) || (fx | fy) == 0) {  // odd widths, and full samples: copies
+  if (w != 8 && w != 4 && w != 2) {
     ScalarKernels().chroma(dcb, ds, scb, ss, fx, fy, w, h);
     ScalarKernels().chroma(dcr, ds, scr, ss, fx, fy, w, h);
     return;
   }
+  if ((fx | fy) == 0) return ChromaCopy(dcb, dcr, ds, scb, scr, ss, w, h);
   const __m128i wab = _mm_set1_epi16(static_cast<int16_t>(((fx * (8 - fy)) << 8) | ((8 - fx) * (8 - fy))));
   const __m128i wcd = _mm_set1_epi16(static_cast<int16_t>(((fx * fy) << 8) | ((8 - fx) * fy)));
   const __m128i round = _mm_set1_epi16(32);
@@ -241,11 +260,12 @@ void ChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const ui
 // side. Each source row is widened once.
 void ChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const uint8_t* scr, int ss, int fx, int fy,
                 int w, int h) {
-  if ((w != 8 && w != 4 && w != 2) || (fx | fy) == 0) {  // odd widths, and full samples: copies
+  if (w != 8 && w != 4 && w != 2) {
     ScalarKernels().chroma(dcb, ds, scb, ss, fx, fy, w, h);
     ScalarKernels().chroma(dcr, ds, scr, ss, fx, fy, w, h);
     return;
   }
+  if ((fx | fy) == 0) return ChromaCopy(dcb, dcr, ds, scb, scr, ss, w, h);
   const __m128i wa = _mm_set1_epi16(static_cast<int16_t>((8 - fx) * (8 - fy)));
   const __m128i wb = _mm_set1_epi16(static_cast<int16_t>(fx * (8 - fy)));
   const __m128i wc = _mm_set1_epi16(static_cast<int16_t>((8 - fx) * fy));
