@@ -14,6 +14,7 @@ namespace {
 void FillSse41McKernels(H264Kernels* k) {
   k->luma_qpel = LumaQpel;
   k->chroma_pair = ChromaPair;
+  k->weight_bi = WeightBiBytes;
 }
 
 }  // namespace fennik

@@ -311,3 +311,43 @@ void ChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const ui
   }
 }
 #endif
+
+#if defined(__SSSE3__)
+// Weighted bi-prediction (8-272) with byte multiply-adds of the (a, b) sample pairs by
+// (w0, w1): 16-bit sums, exact while the positive weights add up to at most 127 and the
+// negative ones to at least -128 (implicit weights always do). Other weights take the SSE2
+// version.
+void WeightBiBytes(uint8_t* dst, int ds, const uint8_t* a, const uint8_t* b, int ss, int w, int h, int log_wd, int w0,
+                   int w1, int offset) {
+  const int positive = (w0 > 0 ? w0 : 0) + (w1 > 0 ? w1 : 0), negative = (w0 < 0 ? w0 : 0) + (w1 < 0 ? w1 : 0);
+  if (w < 4 || log_wd < 0 || log_wd > 7 || positive > 127 || negative < -128 || offset < -256 || offset > 256) {
+    static const H264Kernels lower = KernelsFor(SimdLevel::kSse2);
+    return lower.weight_bi(dst, ds, a, b, ss, w, h, log_wd, w0, w1, offset);
+  }
+  const __m128i weights = _mm_set1_epi16(static_cast<int16_t>((w1 << 8) | (w0 & 0xFF)));
+  const __m128i round = _mm_set1_epi16(static_cast<int16_t>(1 << log_wd));
+  const __m128i off = _mm_set1_epi16(static_cast<int16_t>(offset));
+  const __m128i shift = _mm_cvtsi32_si128(log_wd + 1);
+  auto eight = [&](__m128i pairs) {
+    return _mm_adds_epi16(_mm_sra_epi16(_mm_add_epi16(_mm_maddubs_epi16(pairs, weights), round), shift), off);
+  };
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* ra = a + y * ss;
+    const uint8_t* rb = b + y * ss;
+    uint8_t* rd = dst + y * ds;
+    if (w == 16) {
+      const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ra));
+      const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rb));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(rd),
+                       _mm_packus_epi16(eight(_mm_unpacklo_epi8(va, vb)), eight(_mm_unpackhi_epi8(va, vb))));
+    } else if (w == 8) {
+      Put<8>(rd, Pack(eight(_mm_unpacklo_epi8(Bytes8(ra), Bytes8(rb)))));
+    } else {
+      int32_t va, vb;
+      std::memcpy(&va, ra, 4);
+      std::memcpy(&vb, rb, 4);
+      Put<4>(rd, Pack(eight(_mm_unpacklo_epi8(_mm_cvtsi32_si128(va), _mm_cvtsi32_si128(vb)))));
+    }
+  }
+}
+#endif
