@@ -410,14 +410,12 @@ template <int N>
 bool UniformMotion(int8_t* const ref_idx[2], H264Mv* const mv[2], int i0, int stride4) {
   for (int l = 0; l < 2; ++l) {
     const int8_t* r = ref_idx[l] + i0;
-    for (int k = 1; k < N; ++k)
-      if (r[k] != r[0]) return false;
+    if (std::memcmp(r + 1, r, N - 1) != 0) return false;  // r[k] == r[k - 1] along the first row
     for (int j = 1; j < N; ++j)
       if (std::memcmp(r + j * stride4, r, N) != 0) return false;
     if (r[0] < 0) continue;
     const H264Mv* v = mv[l] + i0;
-    for (int k = 1; k < N; ++k)
-      if (v[k].x != v[0].x || v[k].y != v[0].y) return false;
+    if (std::memcmp(v + 1, v, (N - 1) * sizeof(H264Mv)) != 0) return false;
     for (int j = 1; j < N; ++j)
       if (std::memcmp(v + j * stride4, v, N * sizeof(H264Mv)) != 0) return false;
   }
@@ -442,7 +440,8 @@ void C264_Decode::PredictInterMb(int mb_addr) {
   m.mb_y = m.field_mb ? MbY(mb_addr) >> 1 : MbY(mb_addr);
   m.dst[0] = MbPixels(0, mb_addr, m.ls);
   m.dst[1] = chroma_format_ ? MbPixels(1, mb_addr, m.cs) : nullptr;
-  m.dst[2] = chroma_format_ ? MbPixels(2, mb_addr, m.cs) : nullptr;
+  // Cr lies where Cb does in its plane.
+  m.dst[2] = chroma_format_ ? m.dst[1] + (cur_->frame.Cr() - cur_->frame.Cb()) : nullptr;
   if (!chroma_format_) m.cs = PlaneStride(1);
   m.pic_w = mb_width_ * 16;
   m.pic_h = mb_height_ * 16 / (m.field_mb ? 2 : 1);

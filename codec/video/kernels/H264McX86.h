@@ -94,7 +94,14 @@ inline void StartColumn(Window& w, const uint8_t* p, int ss) {
 // Full samples (copy), W in {4, 8, 16}.
 template <int W>
 void QpelCopy(uint8_t* d, int ds, const uint8_t* s, int ss, int h) {
-  for (int y = 0; y < h; ++y) std::memcpy(d + y * ds, s + y * ss, W);
+  for (int y = 0; y < h; y += 4) {  // h is a multiple of 4
+    std::memcpy(d, s, W);
+    std::memcpy(d + ds, s + ss, W);
+    std::memcpy(d + 2 * ds, s + 2 * ss, W);
+    std::memcpy(d + 3 * ds, s + 3 * ss, W);
+    d += 4 * ds;
+    s += 4 * ss;
+  }
 }
 
 // a, b, c: the horizontal half sample b, averaged with G (FX 1) or the sample right of it (3).
