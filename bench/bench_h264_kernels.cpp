@@ -1,5 +1,5 @@
 // Kernel timings: every H.264 pixel kernel of each instruction set this CPU has, beside its
-// scalar reference (benchmark names end in the level: .../scalar, .../sse2, .../avx2).
+// scalar reference (benchmark names end in the level: .../scalar, .../sse2, .../ssse3, .../sse4.1, .../avx2).
 // FENNIK_SIMD does not apply here; every level is measured in one run.
 #include <benchmark/benchmark.h>
 
@@ -56,6 +56,26 @@ void LumaHalfHV16(benchmark::State& s) {
 void LumaHalfHV8(benchmark::State& s) {
   Run(s, [](const H264Kernels& k, Buffers& b) { k.luma_half_hv(b.dst.data(), 16, b.Src(), 64, 8, 8); });
 }
+// Whole quarter-sample positions: a quarter position of each kind, 16x16 and 8x8.
+void LumaQpel(benchmark::State& s, int fx, int fy, int size) {
+  Run(s, [=](const H264Kernels& k, Buffers& b) { k.luma_qpel(b.dst.data(), 16, b.Src(), 64, fx, fy, size, size); });
+}
+void LumaQpelA16(benchmark::State& s) { LumaQpel(s, 1, 0, 16); }
+void LumaQpelE16(benchmark::State& s) { LumaQpel(s, 1, 1, 16); }
+void LumaQpelF16(benchmark::State& s) { LumaQpel(s, 2, 1, 16); }
+void LumaQpelI16(benchmark::State& s) { LumaQpel(s, 1, 2, 16); }
+void LumaQpelF8(benchmark::State& s) { LumaQpel(s, 2, 1, 8); }
+void LumaQpelE4(benchmark::State& s) { LumaQpel(s, 1, 1, 4); }
+void ChromaPair8(benchmark::State& s) {
+  Run(s, [](const H264Kernels& k, Buffers& b) {
+    k.chroma_pair(b.dst.data(), b.dst.data() + 8, 16, b.Src(), b.Src() + 16 * 64, 64, 3, 5, 8, 8);
+  });
+}
+void ChromaPair4(benchmark::State& s) {
+  Run(s, [](const H264Kernels& k, Buffers& b) {
+    k.chroma_pair(b.dst.data(), b.dst.data() + 8, 16, b.Src(), b.Src() + 16 * 64, 64, 3, 5, 4, 4);
+  });
+}
 void Average16(benchmark::State& s) {
   Run(s, [](const H264Kernels& k, Buffers& b) { k.average(b.dst.data(), 16, b.Src(), 64, b.Src() + 3, 64, 16, 16); });
 }
@@ -98,13 +118,21 @@ void DeblockChromaV(benchmark::State& s) { DeblockEdge<false>(s, 1, 64); }
 void DeblockChromaH(benchmark::State& s) { DeblockEdge<false>(s, 64, 1); }
 
 void Levels(benchmark::internal::Benchmark* b) {
-  for (int level : {0, 1, 4}) b->Arg(level);  // scalar, sse2, avx2
+  for (int level : {0, 1, 2, 3, 4}) b->Arg(level);  // scalar, sse2, ssse3, sse4.1, avx2
 }
 
 BENCHMARK(LumaHalfH16)->Apply(Levels);
 BENCHMARK(LumaHalfV16)->Apply(Levels);
 BENCHMARK(LumaHalfHV16)->Apply(Levels);
 BENCHMARK(LumaHalfHV8)->Apply(Levels);
+BENCHMARK(LumaQpelA16)->Apply(Levels);
+BENCHMARK(LumaQpelE16)->Apply(Levels);
+BENCHMARK(LumaQpelF16)->Apply(Levels);
+BENCHMARK(LumaQpelI16)->Apply(Levels);
+BENCHMARK(LumaQpelF8)->Apply(Levels);
+BENCHMARK(LumaQpelE4)->Apply(Levels);
+BENCHMARK(ChromaPair8)->Apply(Levels);
+BENCHMARK(ChromaPair4)->Apply(Levels);
 BENCHMARK(Average16)->Apply(Levels);
 BENCHMARK(Chroma8)->Apply(Levels);
 BENCHMARK(Chroma4)->Apply(Levels);

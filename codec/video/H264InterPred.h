@@ -8,6 +8,8 @@
 
 namespace fennik {
 
+// A reference plane. The SIMD kernels read up to 16 bytes past a row's last sample: the
+// buffer must extend that far past the plane's last row (picture buffers keep spare rows).
 struct RefPlane {
   const uint8_t* data;
   int stride;
@@ -22,6 +24,11 @@ void PredictLuma(uint8_t* dst, int dst_stride, const RefPlane& ref, int x, int y
 // Predicts a w x h chroma block (w, h <= 8) at full-sample position (x, y) with fractional
 // offsets fx, fy in eighth samples.
 void PredictChroma(uint8_t* dst, int dst_stride, const RefPlane& ref, int x, int y, int fx, int fy, int w, int h);
+
+// Predicts the Cb and Cr blocks of one vector (w, h <= 8 and 16) from planes of the same
+// size and stride.
+void PredictChromaPair(uint8_t* dst_cb, uint8_t* dst_cr, int dst_stride, const RefPlane& cb, const RefPlane& cr, int x,
+                       int y, int fx, int fy, int w, int h);
 
 // Default bi-prediction: (a + b + 1) >> 1 into dst.
 void AverageBlocks(uint8_t* dst, int dst_stride, const uint8_t* a, const uint8_t* b, int src_stride, int w, int h);

@@ -13,24 +13,6 @@
 namespace fennik {
 namespace {
 
-// Copies h rows of w bytes; the usual block widths as fixed-size copies (plain stores instead
-// of a library call per row).
-template <int W>
-void CopyRowsOf(uint8_t* dst, int ds, const uint8_t* src, int ss, int h) {
-  for (int j = 0; j < h; ++j) std::memcpy(dst + j * ds, src + j * ss, W);
-}
-
-void CopyRows(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h) {
-  switch (w) {
-    case 16: CopyRowsOf<16>(dst, ds, src, ss, h); return;
-    case 8: CopyRowsOf<8>(dst, ds, src, ss, h); return;
-    case 4: CopyRowsOf<4>(dst, ds, src, ss, h); return;
-    case 2: CopyRowsOf<2>(dst, ds, src, ss, h); return;
-    default:
-      for (int j = 0; j < h; ++j) std::memcpy(dst + j * ds, src + j * ss, static_cast<size_t>(w));
-  }
-}
-
 // LevelScale4x4(m, i, j) = weightScale4x4(i, j) * normAdjust4x4(m, i, j) (8.5.9), from a
 // scaling list in zig-zag order, as a raster 4x4 table.
 void LevelScale(const uint8_t* list_zigzag, int m, int32_t out[16]) {
@@ -397,12 +379,15 @@ struct C264_Decode::InterMb {
 };
 
 // One block of an inter macroblock: its luma and chroma position and size in samples, where
-// its prediction goes, and the prediction from each list (16-sample rows).
+// its prediction goes, and the prediction from each list (16-sample rows) when both are
+// averaged. A single prediction goes straight into the picture (out, out_ls, out_cs).
 struct C264_Decode::InterBlock {
   int idx = 0;  // 4x4 block in the motion data
   int px = 0, py = 0, w = 0, h = 0;
   int cpx = 0, cpy = 0, cw = 0, ch = 0;
   uint8_t* dst[3] = {};
+  uint8_t* out[3] = {};
+  int out_ls = 0, out_cs = 0;
   uint8_t pred[2][3][256];  // per list: Y, Cb, Cr
 };
 
@@ -413,6 +398,34 @@ bool C264_Decode::SameMotion(int a, int b) const {
   }
   return true;
 }
+
+namespace {
+
+// Whether the N x N 4x4 blocks from i0 (rows stride4 apart) share one motion in both lists,
+// as SameMotion of each with the first: a list's ref_idx equal everywhere and, where it is
+// used, its vectors too. Compares whole rows at once.
+template <int N>
+bool UniformMotion(int8_t* const ref_idx[2], H264Mv* const mv[2], int i0, int stride4) {
+  for (int l = 0; l < 2; ++l) {
+    const int8_t* r = ref_idx[l] + i0;
+    if (std::memcmp(r + 1, r, N - 1) != 0) return false;  // r[k] == r[k - 1] along the first row
+    for (int j = 1; j < N; ++j)
+      if (std::memcmp(r + j * stride4, r, N) != 0) return false;
+    if (r[0] < 0) continue;
+    const H264Mv* v = mv[l] + i0;
+    if (std::memcmp(v + 1, v, (N - 1) * sizeof(H264Mv)) != 0) return false;
+    for (int j = 1; j < N; ++j)
+      if (std::memcmp(v + j * stride4, v, N * sizeof(H264Mv)) != 0) return false;
+  }
+  return true;
+}
+
+// Fills a w x h block with the value 128 (the prediction from a missing reference).
+void FillMissing(uint8_t* dst, int stride, int w, int h) {
+  for (int j = 0; j < h; ++j) std::memset(dst + j * stride, 128, static_cast<size_t>(w));
+}
+
+}  // namespace
 
 void C264_Decode::PredictInterMb(int mb_addr) {
   InterMb m;
@@ -425,22 +438,20 @@ void C264_Decode::PredictInterMb(int mb_addr) {
   m.mb_y = m.field_mb ? MbY(mb_addr) >> 1 : MbY(mb_addr);
   m.dst[0] = MbPixels(0, mb_addr, m.ls);
   m.dst[1] = chroma_format_ ? MbPixels(1, mb_addr, m.cs) : nullptr;
-  m.dst[2] = chroma_format_ ? MbPixels(2, mb_addr, m.cs) : nullptr;
+  // Cr lies where Cb does in its plane.
+  m.dst[2] = chroma_format_ ? m.dst[1] + (cur_->frame.Cr() - cur_->frame.Cb()) : nullptr;
   if (!chroma_format_) m.cs = PlaneStride(1);
   m.pic_w = mb_width_ * 16;
   m.pic_h = mb_height_ * 16 / (m.field_mb ? 2 : 1);
   // Predict the largest blocks of uniform motion: the whole macroblock, 8x8 or 4x4 blocks.
   const int base4 = m.base4, stride4 = m.stride4;
-  bool uniform = true;
-  for (int k = 1; k < 16 && uniform; ++k) uniform = SameMotion(base4, base4 + (k >> 2) * stride4 + (k & 3));
-  if (uniform) {
+  if (UniformMotion<4>(ref_idx_, mv_, base4, stride4)) {
     PredictInterBlock(m, 0, 0, 4, 4);
     return;
   }
   for (int s = 0; s < 4; ++s) {
     const int sx = (s & 1) * 2, sy = (s >> 1) * 2;
-    const int i0 = base4 + sy * stride4 + sx;
-    if (SameMotion(i0, i0 + 1) && SameMotion(i0, i0 + stride4) && SameMotion(i0, i0 + stride4 + 1)) {
+    if (UniformMotion<2>(ref_idx_, mv_, base4 + sy * stride4 + sx, stride4)) {
       PredictInterBlock(m, sx, sy, 2, 2);
     } else {
       for (int k = 0; k < 4; ++k) PredictInterBlock(m, sx + (k & 1), sy + (k >> 1), 1, 1);
@@ -451,6 +462,8 @@ void C264_Decode::PredictInterMb(int mb_addr) {
 void C264_Decode::PredictInterBlock(const InterMb& m, int bx, int by, int bw, int bh) {  // in 4x4 units
   InterBlock b;
   b.idx = m.base4 + by * m.stride4 + bx;
+  const int refs[2] = {ref_idx_[0][b.idx], ref_idx_[1][b.idx]};
+  if (refs[0] < 0 && refs[1] < 0) return;
   b.px = m.mb_x * 16 + bx * 4;
   b.py = m.mb_y * 16 + by * 4;
   b.w = bw * 4;
@@ -460,34 +473,42 @@ void C264_Decode::PredictInterBlock(const InterMb& m, int bx, int by, int bw, in
   b.cpy = b.py * mb_ch_ / 16;
   b.cw = b.w * mb_cw_ / 16;
   b.ch = b.h * mb_ch_ / 16;
-  int used = 0;
-  int refs[2] = {-1, -1};
-  for (int l = 0; l < 2; ++l) {
-    const int r = ref_idx_[l][b.idx];
-    if (r < 0) continue;
-    refs[l] = r;
-    used |= 1 << l;
-    PredictFromList(m, l, r, b);
-  }
-  if (used == 0) return;
   b.dst[0] = m.dst[0] + by * 4 * m.ls + bx * 4;
   if (chroma_format_) {
     const int offset = (b.cpy - m.mb_y * mb_ch_) * m.cs + b.cpx - m.mb_x * mb_cw_;
     b.dst[1] = m.dst[1] + offset;
     b.dst[2] = m.dst[2] + offset;
   }
-  if (used == 3) WriteBiPrediction(m, refs, b);
-  else WriteUniPrediction(m, used == 1 ? 0 : 1, used == 1 ? refs[0] : refs[1], b);
+  if (refs[0] >= 0 && refs[1] >= 0) {
+    for (int l = 0; l < 2; ++l) {
+      for (int p = 0; p < 3; ++p) b.out[p] = b.pred[l][p];
+      b.out_ls = b.out_cs = 16;
+      PredictFromList(m, l, refs[l], b);
+    }
+    WriteBiPrediction(m, refs, b);
+    return;
+  }
+  const int l = refs[0] >= 0 ? 0 : 1;
+  for (int p = 0; p < 3; ++p) b.out[p] = b.dst[p];
+  b.out_ls = m.ls;
+  b.out_cs = m.cs;
+  PredictFromList(m, l, refs[l], b);
+  WriteUniPrediction(m, l, refs[l], b);
 }
 
 void C264_Decode::PredictFromList(const InterMb& m, int l, int r, InterBlock& b) {
-  uint8_t* pl = b.pred[l][0];
-  uint8_t* pcb = b.pred[l][1];
-  uint8_t* pcr = b.pred[l][2];
+  uint8_t* pl = b.out[0];
+  uint8_t* pcb = b.out[1];
+  uint8_t* pcr = b.out[2];
+  const int ols = b.out_ls, ocs = b.out_cs;
   int parity = 0;
   const H264Picture* ref = r < RefCount(m.mb_addr, l) ? RefOf(m.mb_addr, l, r, parity) : nullptr;
   if (ref == nullptr || !ref->frame.IsAllocated()) {
-    std::memset(b.pred[l], 128, sizeof(b.pred[l]));
+    FillMissing(pl, ols, b.w, b.h);
+    if (chroma_format_ != 0) {
+      FillMissing(pcb, ocs, b.cw, b.ch);
+      FillMissing(pcr, ocs, b.cw, b.ch);
+    }
     return;
   }
   const H264Mv mv = mv_[l][b.idx];
@@ -495,13 +516,13 @@ void C264_Decode::PredictFromList(const InterMb& m, int l, int r, InterBlock& b)
   // A reference field is every other row of its frame.
   const int ly = parity == 2 ? FrameStride(0) : 0, cy0 = parity == 2 ? FrameStride(1) : 0;
   RefPlane y{ref->frame.Y() + ly, ls, m.pic_w, m.pic_h};
-  PredictLuma(pl, 16, y, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
+  PredictLuma(pl, ols, y, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
   if (chroma_format_ == 0) return;
   RefPlane cb{ref->frame.Cb() + cy0, cs, m.pic_w * mb_cw_ / 16, m.pic_h * mb_ch_ / 16};
   RefPlane cr{ref->frame.Cr() + cy0, cs, cb.width, cb.height};
   if (chroma_format_ == 3) {  // 4:4:4: chroma interpolated as luma
-    PredictLuma(pcb, 16, cb, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
-    PredictLuma(pcr, 16, cr, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
+    PredictLuma(pcb, ocs, cb, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
+    PredictLuma(pcr, ocs, cr, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
     return;
   }
   // Eighth-sample chroma vectors: 4:2:0 halves both components, 4:2:2 only the
@@ -513,8 +534,7 @@ void C264_Decode::PredictFromList(const InterMb& m, int l, int r, InterBlock& b)
   const int cx = b.cpx + (mv.x >> 3), fx = mv.x & 7;
   const int cy = chroma_format_ == 1 ? b.cpy + (mvcy >> 3) : b.cpy + (mv.y >> 2);
   const int fy = chroma_format_ == 1 ? mvcy & 7 : (mv.y & 3) << 1;
-  PredictChroma(pcb, 16, cb, cx, cy, fx, fy, b.cw, b.ch);
-  PredictChroma(pcr, 16, cr, cx, cy, fx, fy, b.cw, b.ch);
+  PredictChromaPair(pcb, pcr, ocs, cb, cr, cx, cy, fx, fy, b.cw, b.ch);
 }
 
 int C264_Decode::ImplicitBiWeight(const InterMb& m, const int refs[2]) const {
@@ -567,24 +587,16 @@ void C264_Decode::WriteBiPrediction(const InterMb& m, const int refs[2], InterBl
 }
 
 void C264_Decode::WriteUniPrediction(const InterMb& m, int l, int ref_idx, InterBlock& b) {
-  const int w = b.w, h = b.h, cw = b.cw, ch = b.ch, ls = m.ls, cs = m.cs;
-  uint8_t* pl = b.pred[l][0];
-  uint8_t* pcb = b.pred[l][1];
-  uint8_t* pcr = b.pred[l][2];
-  if (weight_mode_ == 1) {
-    const int r = m.field_mb ? ref_idx >> 1 : ref_idx;
-    const H264PredWeights& wt = sh_.weights;
-    WeightBlock(pl, 16, w, h, static_cast<int>(wt.luma_log2_weight_denom), wt.luma_weight[l][r],
-                wt.luma_offset[l][r]);
-    if (chroma_format_ != 0) {
-      const int cd = static_cast<int>(wt.chroma_log2_weight_denom);
-      WeightBlock(pcb, 16, cw, ch, cd, wt.chroma_weight[l][r][0], wt.chroma_offset[l][r][0]);
-      WeightBlock(pcr, 16, cw, ch, cd, wt.chroma_weight[l][r][1], wt.chroma_offset[l][r][1]);
-    }
-  }
-  CopyRows(b.dst[0], ls, pl, 16, w, h);
-  CopyRows(b.dst[1], cs, pcb, 16, cw, ch);
-  CopyRows(b.dst[2], cs, pcr, 16, cw, ch);
+  // The prediction is in the picture already; explicit weights apply in place.
+  if (weight_mode_ != 1) return;
+  const int r = m.field_mb ? ref_idx >> 1 : ref_idx;
+  const H264PredWeights& wt = sh_.weights;
+  WeightBlock(b.dst[0], m.ls, b.w, b.h, static_cast<int>(wt.luma_log2_weight_denom), wt.luma_weight[l][r],
+              wt.luma_offset[l][r]);
+  if (chroma_format_ == 0) return;
+  const int cd = static_cast<int>(wt.chroma_log2_weight_denom);
+  WeightBlock(b.dst[1], m.cs, b.cw, b.ch, cd, wt.chroma_weight[l][r][0], wt.chroma_offset[l][r][0]);
+  WeightBlock(b.dst[2], m.cs, b.cw, b.ch, cd, wt.chroma_weight[l][r][1], wt.chroma_offset[l][r][1]);
 }
 
 }  // namespace fennik

@@ -58,11 +58,18 @@ H264Kernels KernelsFor(SimdLevel level) {
   FillScalarKernels(&k);
   FillScalarDeblockKernels(&k);
 #if defined(__x86_64__)
-  if (level >= SimdLevel::kSse2) {
+  const SimdLevel top = level < CpuSimdLevel() ? level : CpuSimdLevel();
+  if (top >= SimdLevel::kSse2) {
     FillSse2Kernels(&k);
+    FillSse2McKernels(&k);
     FillSse2DeblockKernels(&k);
   }
-  if (level >= SimdLevel::kAvx2 && CpuSimdLevel() >= SimdLevel::kAvx2) FillAvx2Kernels(&k);
+  if (top >= SimdLevel::kSsse3) FillSsse3McKernels(&k);
+  if (top >= SimdLevel::kSse41) FillSse41McKernels(&k);
+  if (top >= SimdLevel::kAvx2) {
+    FillAvx2Kernels(&k);
+    FillAvx2McKernels(&k);
+  }
 #else
   (void)level;
 #endif

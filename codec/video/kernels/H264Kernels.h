@@ -41,6 +41,16 @@ struct H264Kernels {
   // Chroma eighth-sample interpolation (8-266) of a w x h block (w in {2, 4, 8}, h in
   // {2, 4, 8, 16}); the source must hold one sample right of and below the block.
   void (*chroma)(uint8_t* dst, int dst_stride, const uint8_t* src, int src_stride, int fx, int fy, int w, int h);
+  // The whole quarter-sample luma prediction (8.4.2.2.1) of a w x h block (w, h in {4, 8, 16})
+  // at fractional offset (fx, fy) in quarter samples: full, half and quarter positions in one
+  // call. src points at the block's full sample G and must hold 2 samples left and above and
+  // 3 right and below the block; SIMD versions may read up to 8 samples further right.
+  void (*luma_qpel)(uint8_t* dst, int dst_stride, const uint8_t* src, int src_stride, int fx, int fy, int w, int h);
+  // Chroma interpolation of the Cb and Cr blocks of one vector (same offsets, one stride for
+  // both planes); w in {1, 2, 4, 8}, h up to 16. SIMD versions may read up to 16 samples
+  // right of a source row's first sample.
+  void (*chroma_pair)(uint8_t* dst_cb, uint8_t* dst_cr, int dst_stride, const uint8_t* src_cb, const uint8_t* src_cr,
+                      int src_stride, int fx, int fy, int w, int h);
   // Explicit weighting of one prediction (8-270), in place; w in {2, 4, 8, 16}.
   void (*weight)(uint8_t* block, int stride, int w, int h, int log_wd, int weight, int offset);
   // Weighted bi-prediction (8-272) of a and b into dst.
@@ -97,5 +107,11 @@ void FillAvx2Kernels(H264Kernels* k);
 // The deblocking strength kernels (H264DeblockMotion.cpp).
 void FillScalarDeblockKernels(H264Kernels* k);
 void FillSse2DeblockKernels(H264Kernels* k);
+// The motion-compensation kernels of each level (kernels/H264Mc*.cpp).
+void FillScalarMcKernels(H264Kernels* k);
+void FillSse2McKernels(H264Kernels* k);
+void FillSsse3McKernels(H264Kernels* k);
+void FillSse41McKernels(H264Kernels* k);
+void FillAvx2McKernels(H264Kernels* k);
 
 }  // namespace fennik

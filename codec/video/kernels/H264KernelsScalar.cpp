@@ -208,6 +208,7 @@ void FillScalarKernels(H264Kernels* k) {
   k->dc_add = DcAdd;
   k->deblock_luma = DeblockLuma;
   k->deblock_chroma = DeblockChroma;
+  FillScalarMcKernels(k);
 }
 
 }  // namespace fennik

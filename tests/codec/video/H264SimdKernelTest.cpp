@@ -79,9 +79,32 @@ TEST_F(KernelHarness, LumaHalfSampleFiltersAndAverage) {
   }
 }
 
+TEST_F(KernelHarness, LumaQuarterSamplesEveryPositionAndSize) {
+  const int sizes[] = {4, 8, 16};
+  for (SimdLevel level : LevelsToTest()) {
+    const H264Kernels k = KernelsFor(level);
+    SCOPED_TRACE(SimdLevelName(level));
+    for (int pattern = 0; pattern < 4; ++pattern)
+      for (int pos = 0; pos < 16; ++pos)
+        for (int w : sizes)
+          for (int h : sizes) {
+            std::vector<uint8_t> src(kSrcStride * 48);
+            FillSamples(src, rng_, pattern);
+            const uint8_t* s = src.data() + 8 * kSrcStride + 8 + rng_() % 16;
+            std::vector<uint8_t> b(kDstStride * 20);
+            FillSamples(b, rng_, 0);
+            std::vector<uint8_t> c = b;
+            const int dalign = static_cast<int>(rng_() % 16);
+            k.luma_qpel(b.data() + dalign, kDstStride, s, kSrcStride, pos & 3, pos >> 2, w, h);
+            ref_.luma_qpel(c.data() + dalign, kDstStride, s, kSrcStride, pos & 3, pos >> 2, w, h);
+            ASSERT_EQ(b, c) << w << "x" << h << " position " << (pos & 3) << "," << (pos >> 2) << " pattern " << pattern;
+          }
+  }
+}
+
 TEST_F(KernelHarness, ChromaInterpolationEveryFractionAndSize) {
-  const int widths[] = {2, 4, 8};
-  const int heights[] = {2, 4, 8, 16};
+  const int widths[] = {1, 2, 4, 8};
+  const int heights[] = {1, 2, 4, 8, 16};
   for (SimdLevel level : LevelsToTest()) {
     const H264Kernels k = KernelsFor(level);
     SCOPED_TRACE(SimdLevelName(level));
@@ -93,13 +116,19 @@ TEST_F(KernelHarness, ChromaInterpolationEveryFractionAndSize) {
               std::vector<uint8_t> src(kSrcStride * 24);
               FillSamples(src, rng_, pattern);
               const uint8_t* s = src.data() + kSrcStride + rng_() % 16;
-              std::vector<uint8_t> b(kDstStride * 18);
+              std::vector<uint8_t> b(kDstStride * 26);
               FillSamples(b, rng_, 0);
               std::vector<uint8_t> c = b;
               const int dalign = static_cast<int>(rng_() % 16);
               k.chroma(b.data() + dalign, kDstStride, s, kSrcStride, fx, fy, w, h);
               ref_.chroma(c.data() + dalign, kDstStride, s, kSrcStride, fx, fy, w, h);
               ASSERT_EQ(b, c) << w << "x" << h << " fraction " << fx << "," << fy;
+              // Both planes of one vector: Cb and Cr in one call, the second plane elsewhere.
+              k.chroma_pair(b.data() + dalign, b.data() + 8 * kDstStride + 26, kDstStride, s, s + 3 * kSrcStride + 19,
+                            kSrcStride, fx, fy, w, h);
+              ref_.chroma_pair(c.data() + dalign, c.data() + 8 * kDstStride + 26, kDstStride, s, s + 3 * kSrcStride + 19,
+                               kSrcStride, fx, fy, w, h);
+              ASSERT_EQ(b, c) << "pair " << w << "x" << h << " fraction " << fx << "," << fy;
             }
   }
 }
