@@ -1,9 +1,15 @@
 #include "cli/DecodeCommand.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <numeric>
 #include <memory>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "cli/CliArgs.h"
 #include "codec/video/C264_Decode.h"
@@ -12,18 +18,82 @@
 namespace fennik::cli {
 namespace {
 
+// Reads the file in one piece when its size is known (no growing copies), else in blocks.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return false;
+  struct stat st {};
+  size_t n = 0;
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    data.resize(static_cast<size_t>(st.st_size));
+    n = std::fread(data.data(), 1, data.size(), f);
+  }
+  data.resize(n);
+  // A file that grew meanwhile, or one of unknown size (a pipe): the rest in blocks.
   uint8_t buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0) data.insert(data.end(), buf, buf + n);
+  size_t got;
+  while ((got = std::fread(buf, 1, sizeof(buf), f)) > 0) data.insert(data.end(), buf, buf + got);
   const bool ok = !std::ferror(f);
   std::fclose(f);
   return ok;
 }
 
+// Writes every byte of the pieces, resuming after partial writes and interruptions.
+bool WriteAll(int fd, iovec* pieces, size_t count) {
+  while (count > 0) {
+    const ssize_t n = writev(fd, pieces, static_cast<int>(std::min<size_t>(count, IOV_MAX)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    size_t done = static_cast<size_t>(n);
+    for (; count > 0 && done >= pieces->iov_len; ++pieces, --count) done -= pieces->iov_len;
+    if (count > 0) {
+      pieces->iov_base = static_cast<uint8_t*>(pieces->iov_base) + done;
+      pieces->iov_len -= done;
+    }
+  }
+  return true;
+}
+
 }  // namespace
+
+void Y4mWriter::Add(const void* data, size_t size) {
+  if (!pieces_.empty() && static_cast<const uint8_t*>(pieces_.back().iov_base) + pieces_.back().iov_len == data) {
+    pieces_.back().iov_len += size;
+    return;
+  }
+  pieces_.push_back(iovec{const_cast<void*>(data), size});
+}
+
+bool Y4mWriter::Write(const CVideoFrame& frame, const H264Crop& crop, uint32_t fps_num, uint32_t fps_den) {
+  text_.clear();
+  if (width_ == 0) {
+    width_ = crop.width;
+    height_ = crop.height;
+    format_ = frame.Format();
+    const char* chroma = format_ == kPictureYuv444 ? "C444" : format_ == kPictureYuv422 ? "C422" : "C420jpeg";
+    char header[96];
+    std::snprintf(header, sizeof(header), "YUV4MPEG2 W%u H%u F%u:%u Ip A1:1 %s\n", width_, height_, fps_num, fps_den,
+                  chroma);
+    text_ = header;
+  }
+  if (crop.width != width_ || crop.height != height_ || frame.Format() != format_) {
+    ++skipped_;
+    return true;
+  }
+  text_ += "FRAME\n";
+  pieces_.clear();
+  Add(text_.data(), text_.size());
+  const size_t ls = static_cast<size_t>(frame.LumaStride()), cs = static_cast<size_t>(frame.ChromaStride());
+  for (uint32_t y = 0; y < height_; ++y) Add(frame.Y() + (crop.top + y) * ls + crop.left, width_);
+  const uint32_t sx = format_ == kPictureYuv444 ? 0 : 1;  // chroma subsampling shifts
+  const uint32_t sy = format_ == kPictureYuv420 ? 1 : 0;
+  const uint32_t cw = (width_ + sx) >> sx, ch = (height_ + sy) >> sy;
+  for (const uint8_t* plane : {frame.Cb(), frame.Cr()})
+    for (uint32_t y = 0; y < ch; ++y) Add(plane + ((crop.top >> sy) + y) * cs + (crop.left >> sx), cw);
+  ++written_;
+  const int fd = fileno(out_);
+  return std::fflush(out_) == 0 && fd >= 0 && WriteAll(fd, pieces_.data(), pieces_.size());
+}
 
 int DecodeH264ElementaryStream(const std::string& input_path, const std::string& output_path) {
   std::vector<uint8_t> data;
@@ -32,7 +102,6 @@ int DecodeH264ElementaryStream(const std::string& input_path, const std::string&
   if (out == nullptr) return Fail(kExitFailed, "Can't open " + output_path);
   auto decoder = std::make_unique<C264_Decode>();
   Y4mWriter writer(out);
-  CVideoFrame frame;
   H264Crop crop;
   bool write_ok = true;
   auto drain = [&]() {
@@ -46,7 +115,9 @@ int DecodeH264ElementaryStream(const std::string& input_path, const std::string&
       num /= g;
       den /= g;
     }
-    while (decoder->GetNextPicture(frame, &crop)) write_ok = writer.Write(frame, crop, num, den) && write_ok;
+    // Each picture is written from the decoder's own buffer before it is taken.
+    for (const CVideoFrame* frame; (frame = decoder->PeekNextPicture(&crop)) != nullptr; decoder->PopNextPicture())
+      write_ok = writer.Write(*frame, crop, num, den) && write_ok;
   };
   for (const NalSpan& unit : SplitAnnexB(data.data(), data.size())) {
     decoder->DecodeNalUnit(data.data() + unit.offset, unit.size);

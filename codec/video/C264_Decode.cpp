@@ -419,26 +419,38 @@ uint32_t FieldOrder(const H264Picture& pic) {
   return pic.poc_bottom < pic.poc_top ? 2 : 1;
 }
 
+// Fills the attributes of a picture's frame that callers read: order count, serial, stream
+// frame and field order.
+void LabelFrame(H264Picture& pic) {
+  pic.frame.value64 = static_cast<uint64_t>(static_cast<int64_t>(pic.poc));
+  pic.frame.picture_index = pic.serial;
+  pic.frame.frame_number = pic.stream_frame_number;
+  pic.frame.field_type = FieldOrder(pic);
+}
+
 }  // namespace
 
 bool C264_Decode::GetCurrentPicture(CVideoFrame& out, H264Crop* crop) {
   H264Picture* pic = last_picture_;
   if (pic == nullptr || !pic->used) return false;
-  pic->frame.value64 = static_cast<uint64_t>(static_cast<int64_t>(pic->poc));
-  pic->frame.picture_index = pic->serial;
-  pic->frame.frame_number = pic->stream_frame_number;
-  pic->frame.field_type = FieldOrder(*pic);
+  LabelFrame(*pic);
   if (crop != nullptr) *crop = pic->crop;
   return out.CopyFrom(pic->frame);
 }
 
+const CVideoFrame* C264_Decode::PeekNextPicture(H264Crop* crop) {
+  H264Picture* pic = dpb_.NextOutput();
+  if (pic == nullptr) return nullptr;
+  LabelFrame(*pic);
+  if (crop != nullptr) *crop = pic->crop;
+  return &pic->frame;
+}
+
+void C264_Decode::PopNextPicture() { dpb_.PopOutput(); }
+
 bool C264_Decode::GetNextPicture(CVideoFrame& out, H264Crop* crop) {
   H264Picture* pic = dpb_.NextOutput();
-  if (pic == nullptr) return false;
-  pic->frame.value64 = static_cast<uint64_t>(static_cast<int64_t>(pic->poc));
-  pic->frame.picture_index = pic->serial;
-  pic->frame.frame_number = pic->stream_frame_number;
-  pic->frame.field_type = FieldOrder(*pic);
+  if (PeekNextPicture(crop) == nullptr) return false;
   // A picture no longer referenced is handed out whole: the record takes the caller's
   // buffer of the same geometry (or none, and allocates when next used).
   const CVideoFrame& f = pic->frame;
@@ -447,7 +459,6 @@ bool C264_Decode::GetNextPicture(CVideoFrame& out, H264Crop* crop) {
   bool ok = true;
   if (!pic->IsRef() && same) out.Swap(pic->frame);
   else ok = out.CopyFrom(pic->frame);
-  if (crop != nullptr) *crop = pic->crop;
   dpb_.PopOutput();
   return ok;
 }

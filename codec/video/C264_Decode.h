@@ -102,6 +102,11 @@ class C264_Decode : public C264_DecodeHeader {
   void Flush();
   // Takes the next picture in output order. Returns false when none is ready.
   bool GetNextPicture(CVideoFrame& out, H264Crop* crop = nullptr);
+  // The next picture in output order left in the decoder (null when none is ready), for
+  // reading it without a copy: valid until the next call that decodes, flushes or takes a
+  // picture. PopNextPicture takes it off the output queue.
+  const CVideoFrame* PeekNextPicture(H264Crop* crop = nullptr);
+  void PopNextPicture();
   // The picture finished last, whatever its output order (for a field, the frame holding the
   // fields decoded so far). Returns false when there is none.
   bool GetCurrentPicture(CVideoFrame& out, H264Crop* crop = nullptr);
