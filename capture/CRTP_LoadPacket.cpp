@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "base/ByteOrder.h"
 
@@ -28,6 +29,9 @@ constexpr uint8_t kProtocolTcp = 6;
 constexpr uint8_t kProtocolUdp = 17;
 constexpr uint32_t kUdpHeader = 8;
 constexpr uint32_t kRtpHeader = 12;
+// Indexed by LinkTypeCode().
+constexpr uint32_t kCodedLinkTypes[] = {kLinkUnknown, kLinkNull, kLinkEthernet, kLinkRaw, kLinkLoop,
+                                        kLinkLinuxSll, kLinkIpv4, kLinkIpv6, kLinkLinuxSll2};
 constexpr uint16_t kLowestRtpPort = 1000;
 
 bool IsRtcpPacketType(uint8_t type) {
@@ -96,6 +100,17 @@ long FindSdpStart(const uint8_t* data, uint32_t available) {
     if (data[i] == 'v' && data[i + 1] == '=' && data[i + 2] == '0') return static_cast<long>(i);
   }
   return -1;
+}
+
+uint8_t LinkTypeCode(uint32_t linkType) {
+  for (uint8_t code = 1; code < std::size(kCodedLinkTypes); ++code) {
+    if (kCodedLinkTypes[code] == linkType) return code;
+  }
+  return 0;
+}
+
+uint32_t LinkTypeOfCode(uint8_t code) {
+  return code < std::size(kCodedLinkTypes) ? kCodedLinkTypes[code] : kLinkUnknown;
 }
 
 void CRTP_LoadPacket::SearchSdp(const uint8_t* data, uint32_t available) {

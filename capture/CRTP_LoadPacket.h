@@ -23,6 +23,11 @@ enum LinkType : uint32_t {
   kLinkUnknown = 0xFFFFFFFF,  // classify the frame by its first bytes
 };
 
+// The link type in four bits (the packet table keeps it so): 1 to 8 for the types above,
+// 0 for every other type, which the decoder treats alike (as kLinkUnknown).
+uint8_t LinkTypeCode(uint32_t linkType);
+uint32_t LinkTypeOfCode(uint8_t code);
+
 class CRTP_LoadPacket {
  public:
   // Decodes the record (`length` bytes from its record header; the frame starts at

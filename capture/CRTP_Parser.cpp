@@ -175,18 +175,17 @@ void CRTP_Parser::OnRtpPacket(const CaptureRecord& record, const PacketRecord& p
       !first;
   RtpPacketEntry e{};
   e.streamIndex = static_cast<uint16_t>(index);
-  e.marker = packet.marker;
+  e.marker = packet.marker != 0;
   e.sequenceNumber = packet.sequenceNumber;
-  e.recordLength = static_cast<uint16_t>(std::min<uint32_t>(record.length, 0xFFFF));
   e.payloadOffset = static_cast<uint16_t>(std::min<uint32_t>(payloadOffset, 0xFFFF));
   e.payloadLength = static_cast<uint16_t>(std::min<uint32_t>(packet.payloadLength, 0xFFFF));
   e.packetNumber = record.packetNumber;
   e.captureTime = CaptureTimeMs(record.timestampUs);
   e.rtpTimestamp = packet.timestamp;
   e.frameIndex = kNoFrame;
-  e.capturedPayload = captured;
-  e.linkType = static_cast<uint16_t>(record.linkType);
-  e.payloadType = packet.payloadType;
+  e.capturedPayload = static_cast<uint16_t>(std::min<uint32_t>(captured, 0xFFFF));
+  e.linkCode = LinkTypeCode(record.linkType) & 0xF;
+  e.payloadType = packet.payloadType & 0x7F;
   const bool media = packet.payloadType == stream.payloadType;
   if (!media) e.flags |= kPacketNotMedia;
   if (duplicate) {

@@ -277,7 +277,7 @@ ExtractStatus CStreamExtractor::CopyPackets(Run& run, CExtractionListener* liste
       if (r.frameOffset == 0) continue;              // not a packet record
       const uint8_t* rec = chunk.get() + pos;
       PacketRecord packet;
-      const uint32_t payloadOffset = decoder.Decode(rec, r.usable, r.frameOffset, packet, entry->linkType, false);
+      const uint32_t payloadOffset = decoder.Decode(rec, r.usable, r.frameOffset, packet, LinkTypeOfCode(entry->linkCode), false);
       if (payloadOffset == 0 || payloadOffset > r.usable) {
         ++run.result.unreadPackets;
         continue;

@@ -17,26 +17,33 @@ constexpr uint8_t kPacketDuplicate = 1;    // an exact copy of an earlier packet
 constexpr uint8_t kPacketNotMedia = 2;     // a payload type other than the stream's codec's
                                            // (telephone events, comfort noise): not a frame
 
+// 40 bytes, so that a packet-table slot with its file address takes 48: the small fields
+// share bytes (payload type and marker as in the RTP header), the record length is derived.
 struct RtpPacketEntry {
-  uint64_t captureTime;     // milliseconds since the capture's first packet (never clamps)
-  uint16_t streamIndex;     // index into the stream table (stream id = index + 1)
-  uint8_t errorFlags;       // kErrorSequence
-  uint8_t marker;
+  uint64_t captureTime;      // milliseconds since the capture's first packet (never clamps)
+  uint16_t streamIndex;      // index into the stream table (stream id = index + 1)
   uint16_t sequenceNumber;
-  uint16_t recordLength;    // record bytes (header + captured frame), saturated at 65535
-  uint16_t payloadOffset;   // RTP payload from the start of the record
-  uint16_t payloadLength;   // from the UDP length
+  uint16_t payloadOffset;    // RTP payload from the start of the record, saturated at 65535
+  uint16_t payloadLength;    // from the UDP length
   uint32_t packetNumber;
   uint32_t rtpTimestamp;
-  uint32_t bitRate;         // payload bytes of this stream in the last second
-  int32_t jitter;           // milliseconds
-  uint32_t frameIndex;      // stream frame that begins in this packet, or kNoFrame
-  uint32_t capturedPayload; // payload bytes present in the record
-  uint16_t linkType;        // link-layer type the record was decoded with
-  uint8_t payloadType;      // the packet's own payload type
-  uint8_t flags;            // kPacketDuplicate, kPacketNotMedia
+  uint32_t bitRate;          // payload bytes of this stream in the last second
+  int32_t jitter;            // milliseconds
+  uint32_t frameIndex;       // stream frame that begins in this packet, or kNoFrame
+  uint16_t capturedPayload;  // payload bytes present in the record, saturated at 65535
+  uint8_t payloadType : 7;   // the packet's own payload type
+  uint8_t marker : 1;
+  uint8_t errorFlags : 1;    // kErrorSequence
+  uint8_t flags : 3;         // kPacketDuplicate, kPacketNotMedia
+  uint8_t linkCode : 4;      // LinkTypeCode() of the link type the record was decoded with
+
+  // Record bytes (header + captured frame), saturated at 65535.
+  uint32_t RecordLength() const {
+    const uint32_t length = uint32_t{payloadOffset} + capturedPayload;
+    return length < 0xFFFF ? length : 0xFFFF;
+  }
 };
-static_assert(sizeof(RtpPacketEntry) == 48);
+static_assert(sizeof(RtpPacketEntry) == 40);
 
 using CPacketTable = CAddressList<RtpPacketEntry>;
 

@@ -335,14 +335,13 @@ bool CView_RTPInfo::Print(uint64_t address, const RtpPacketEntry& entry, CFieldT
 
   // Read the record again (up to its saturated length, which covers every header) and
   // decode it with the link type of the analysis pass.
-  std::vector<uint8_t> record(entry.recordLength);
-  if (record.empty() || capture_.ReadAt(address, record.data(), entry.recordLength) != entry.recordLength) {
-    return false;
-  }
+  const uint32_t length = entry.RecordLength();
+  std::vector<uint8_t> record(length);
+  if (record.empty() || capture_.ReadAt(address, record.data(), length) != length) return false;
   const uint32_t frameOffset = capture_.Format().format == CaptureFormat::kPcap ? 16 : 28;
   CRTP_LoadPacket decoder;
   PacketRecord p;
-  if (decoder.Decode(record.data(), entry.recordLength, frameOffset, p, entry.linkType, false) == 0) {
+  if (decoder.Decode(record.data(), length, frameOffset, p, LinkTypeOfCode(entry.linkCode), false) == 0) {
     return false;
   }
 

@@ -130,11 +130,11 @@ TEST(Corpus, EveryRtpPacketAgreesWithTshark) {
           << "row " << i << " tshark " << t.timeRelative;
 
       // The record read again from its file offset decodes to the same packet.
-      std::vector<uint8_t> record(e.recordLength);
-      ASSERT_EQ(capture.ReadAt(address, record.data(), e.recordLength), e.recordLength);
+      std::vector<uint8_t> record(e.RecordLength());
+      ASSERT_EQ(capture.ReadAt(address, record.data(), e.RecordLength()), e.RecordLength());
       PacketRecord p;
       const uint32_t frameOffset = capture.Format().format == CaptureFormat::kPcap ? 16 : 28;
-      EXPECT_EQ(decoder.Decode(record.data(), e.recordLength, frameOffset, p, e.linkType, false), e.payloadOffset);
+      EXPECT_EQ(decoder.Decode(record.data(), e.RecordLength(), frameOffset, p, LinkTypeOfCode(e.linkCode), false), e.payloadOffset);
       EXPECT_EQ(p.payloadType, t.payloadType) << "row " << i;
       EXPECT_EQ(p.sequenceNumber, t.seq) << "row " << i;
     }

@@ -25,8 +25,8 @@ inline std::vector<uint8_t> RowPayload(CRTP_Parser& capture, uint64_t row) {
   uint64_t address = 0;
   RtpPacketEntry e{};
   EXPECT_TRUE(capture.Packets().Get(row, &address, &e));
-  std::vector<uint8_t> record(e.recordLength);
-  capture.ReadAt(address, record.data(), e.recordLength);
+  std::vector<uint8_t> record(e.RecordLength());
+  capture.ReadAt(address, record.data(), e.RecordLength());
   return {record.begin() + e.payloadOffset, record.begin() + e.payloadOffset + e.capturedPayload};
 }
 

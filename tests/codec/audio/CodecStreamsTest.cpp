@@ -63,8 +63,8 @@ class CodecStreams : public ::testing::Test {
       uint64_t address;
       RtpPacketEntry e{};
       EXPECT_TRUE(capture_.Packets().Get(row, &address, &e));
-      std::vector<uint8_t> record(e.recordLength);
-      capture_.ReadAt(address, record.data(), e.recordLength);
+      std::vector<uint8_t> record(e.RecordLength());
+      capture_.ReadAt(address, record.data(), e.RecordLength());
       if (first || e.rtpTimestamp != last) runs.emplace_back();
       first = false;
       last = e.rtpTimestamp;
