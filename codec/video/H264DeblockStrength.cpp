@@ -177,58 +177,67 @@ void C264_Decode::EdgeStrengths(int mb_addr, const DeblockNeighbours& n, uint32_
   if (top_intra_mb) bs[1][0] = top_intra;
 }
 
+// The edges of a macroblock a plane has, as bits dir * 4 + e. No 4x4 edges inside 8x8
+// transform blocks. Chroma edges lie on the chroma 4x4 blocks: every other luma edge in
+// 4:2:0 and across 4:2:2 columns, every luma edge along 4:2:2 rows; 4:4:4 chroma follows luma.
+// Their strengths are those of the luma edge there.
+unsigned C264_Decode::DeblockLumaEdges(bool transform_8x8) { return transform_8x8 ? 0x55 : 0xFF; }
+unsigned C264_Decode::DeblockChromaEdges(bool transform_8x8) const {
+  switch (chroma_format_) {
+    case 0: return 0;
+    case 2: return 0xF5;
+    case 3: return DeblockLumaEdges(transform_8x8);
+    default: return 0x55;
+  }
+}
+
 void C264_Decode::DeblockMacroblock(int mb_addr) {
   const DeblockNeighbours n = DeblockNeighboursOf(mb_addr);
   uint32_t bs[2][4];
   EdgeStrengths(mb_addr, n, bs);
   if (n.left >= 0 && n.left_mixed) DeblockMixedLeft(mb_addr, n.left);
   const MbInfo& q = mbs_[mb_addr];
+  const unsigned luma_edges = DeblockLumaEdges(q.transform_8x8), chroma_edges = DeblockChromaEdges(q.transform_8x8);
+  unsigned edges = 0;  // with a strength above 0 somewhere
+  for (int i = 0; i < 8; ++i) edges |= (bs[i >> 2][i & 3] != 0 ? 1u : 0u) << i;
+  if (n.left < 0 || n.left_mixed) edges &= ~1u;
+  if (n.top < 0 || n.top_per_field) edges &= ~0x10u;
+  edges &= luma_edges | chroma_edges;
+  if (edges == 0 && !(n.top >= 0 && n.top_per_field)) return;
   const SliceInfo& s = slices_[q.slice];
   int ls, cs = 0;
   uint8_t* luma = MbPixels(0, mb_addr, ls);
-  uint8_t* cb = chroma_format_ ? MbPixels(1, mb_addr, cs) : nullptr;
-  uint8_t* cr = chroma_format_ ? MbPixels(2, mb_addr, cs) : nullptr;
+  uint8_t* chroma[2] = {chroma_format_ ? MbPixels(1, mb_addr, cs) : nullptr, chroma_format_ ? MbPixels(2, mb_addr, cs) : nullptr};
+  // Thresholds of the planes (Y, Cb, Cr) against the macroblock across the edge.
+  auto thresholds = [&](int pm, EdgeThresholds t[3]) {
+    const MbInfo& p = mbs_[pm];
+    t[0] = Thresholds(s, p.qp, q.qp);
+    for (int c = 0; c < 2 && chroma_format_; ++c) t[1 + c] = Thresholds(s, p.qpc[c], q.qpc[c]);
+  };
+  EdgeThresholds inner[3], outer[3];
+  if (edges & 0xEE) thresholds(mb_addr, inner);
   for (int dir = 0; dir < 2; ++dir) {  // 0: vertical edges, 1: horizontal edges
+    if (dir == 1 && n.top >= 0 && n.top_per_field) DeblockTopPerField(mb_addr, n.top);
     const int across_l = dir == 0 ? 1 : ls, along_l = dir == 0 ? ls : 1;
     const int across_c = dir == 0 ? 1 : cs, along_c = dir == 0 ? cs : 1;
     for (int e = 0; e < 4; ++e) {
-      const int pm = e > 0 ? mb_addr : (dir == 0 ? n.left : n.top);
-      if (pm < 0 || (e == 0 && dir == 0 && n.left_mixed)) continue;
-      if (e == 0 && dir == 1 && n.top_per_field) {
-        DeblockTopPerField(mb_addr, n.top);
-        continue;
-      }
-      // No 4x4 edges inside 8x8 transform blocks. Chroma edges lie on the chroma 4x4 blocks:
-      // every other luma edge in 4:2:0 and across 4:2:2 columns, every luma edge along 4:2:2
-      // rows; 4:4:4 chroma follows luma. Their strengths are those of the luma edge there.
-      const bool luma_edge = !((e & 1) && q.transform_8x8);
-      bool chroma_edge;
-      switch (chroma_format_) {
-        case 0: chroma_edge = false; break;
-        case 2: chroma_edge = dir == 1 || (e & 1) == 0; break;
-        case 3: chroma_edge = luma_edge; break;
-        default: chroma_edge = (e & 1) == 0; break;
-      }
-      if ((!luma_edge && !chroma_edge) || bs[dir][e] == 0) continue;
+      const unsigned bit = 1u << (dir * 4 + e);
+      if (!(edges & bit)) continue;
+      if (e == 0) thresholds(dir == 0 ? n.left : n.top, outer);
+      const EdgeThresholds* t = e == 0 ? outer : inner;
       uint8_t edge_bs[4];
       std::memcpy(edge_bs, &bs[dir][e], 4);
-      const MbInfo& p = mbs_[pm];
-      if (luma_edge) {
-        const EdgeThresholds t = Thresholds(s, p.qp, q.qp);
-        uint8_t* q0 = dir == 0 ? luma + e * 4 : luma + e * 4 * ls;
-        if (Filters(t)) FilterLumaEdge(q0, across_l, along_l, edge_bs, t);
-      }
-      if (!chroma_edge) continue;
+      if ((luma_edges & bit) && Filters(t[0]))
+        FilterLumaEdge(dir == 0 ? luma + e * 4 : luma + e * 4 * ls, across_l, along_l, edge_bs, t[0]);
+      if (!(chroma_edges & bit)) continue;
       // Offset of the chroma edge in chroma samples and the samples along it.
       const int ce = chroma_format_ == 3 || (chroma_format_ == 2 && dir == 1) ? e * 4 : e / 2 * 4;
       const int along_n = dir == 0 ? mb_ch_ : mb_cw_;
       for (int c = 0; c < 2; ++c) {
-        const EdgeThresholds tc = Thresholds(s, p.qpc[c], q.qpc[c]);
-        if (!Filters(tc)) continue;
-        uint8_t* plane = c == 0 ? cb : cr;
-        uint8_t* cq0 = dir == 0 ? plane + ce : plane + ce * cs;
-        if (chroma_format_ == 3) FilterLumaEdge(cq0, across_c, along_c, edge_bs, tc);
-        else FilterChromaEdge(cq0, across_c, along_c, along_n, edge_bs, tc);
+        if (!Filters(t[1 + c])) continue;
+        uint8_t* cq0 = dir == 0 ? chroma[c] + ce : chroma[c] + ce * cs;
+        if (chroma_format_ == 3) FilterLumaEdge(cq0, across_c, along_c, edge_bs, t[1 + c]);
+        else FilterChromaEdge(cq0, across_c, along_c, along_n, edge_bs, t[1 + c]);
       }
     }
   }

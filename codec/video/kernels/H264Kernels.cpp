@@ -62,7 +62,10 @@ H264Kernels KernelsFor(SimdLevel level) {
     FillSse2Kernels(&k);
     FillSse2DeblockKernels(&k);
   }
-  if (level >= SimdLevel::kAvx2 && CpuSimdLevel() >= SimdLevel::kAvx2) FillAvx2Kernels(&k);
+  if (level >= SimdLevel::kAvx2 && CpuSimdLevel() >= SimdLevel::kAvx2) {
+    FillAvx2Kernels(&k);
+    FillAvx2DeblockKernels(&k);
+  }
 #else
   (void)level;
 #endif

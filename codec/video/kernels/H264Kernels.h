@@ -94,8 +94,9 @@ void DeblockChromaLine(uint8_t* s, int across, int strength, int alpha, int beta
 void FillScalarKernels(H264Kernels* k);
 void FillSse2Kernels(H264Kernels* k);
 void FillAvx2Kernels(H264Kernels* k);
-// The deblocking strength kernels (H264DeblockMotion.cpp).
+// The deblocking kernels of H264DeblockMotion.cpp and H264DeblockAvx2.cpp.
 void FillScalarDeblockKernels(H264Kernels* k);
 void FillSse2DeblockKernels(H264Kernels* k);
+void FillAvx2DeblockKernels(H264Kernels* k);
 
 }  // namespace fennik

@@ -1,0 +1,164 @@
+// AVX2 version of the luma deblocking kernel (intrinsics): all 16 lines of an edge at once in
+// 16-bit lanes. A vertical edge's 16 rows of p3..q3 are transposed into 8 vectors with SSE2
+// byte interleaving, filtered, and transposed back. Edges whose steps are neither 1 nor
+// contiguous keep the lower level's kernel. This file alone is compiled with -mavx2; its
+// functions run only after the CPU check.
+#include "codec/video/kernels/H264Kernels.h"
+
+#if defined(__x86_64__) && defined(__AVX2__)
+#include <immintrin.h>
+
+namespace fennik {
+namespace {
+
+using V = __m256i;
+
+inline V AbsDiff(V a, V b) { return _mm256_abs_epi16(_mm256_sub_epi16(a, b)); }
+inline V Select(V mask, V a, V b) { return _mm256_blendv_epi8(b, a, mask); }
+inline V Clamp(V v, V lo, V hi) { return _mm256_min_epi16(_mm256_max_epi16(v, lo), hi); }
+
+// The luma edge filter on 16 lines: v[0..7] = p3, p2, p1, p0, q0, q1, q2, q3 per lane, bsv and
+// tc0v per lane. Writes the filtered p2..q2 back into v; false when no line is filtered.
+bool FilterLuma16(V v[8], V bsv, V tc0v, int alpha, int beta) {
+  const V p3 = v[0], p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6], q3 = v[7];
+  const V av = _mm256_set1_epi16(static_cast<int16_t>(alpha)), bv = _mm256_set1_epi16(static_cast<int16_t>(beta));
+  const V zero = _mm256_setzero_si256();
+  const V one = _mm256_set1_epi16(1), two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
+  const V d0 = AbsDiff(p0, q0);
+  V filter = _mm256_and_si256(_mm256_cmpgt_epi16(av, d0), _mm256_cmpgt_epi16(bv, AbsDiff(p1, p0)));
+  filter = _mm256_and_si256(filter, _mm256_cmpgt_epi16(bv, AbsDiff(q1, q0)));
+  filter = _mm256_andnot_si256(_mm256_cmpeq_epi16(bsv, zero), filter);
+  if (_mm256_testz_si256(filter, filter)) return false;
+  const V ap = _mm256_cmpgt_epi16(bv, AbsDiff(p2, p0)), aq = _mm256_cmpgt_epi16(bv, AbsDiff(q2, q0));
+  const V strong_bs = _mm256_cmpeq_epi16(bsv, four);
+  // bS < 4.
+  const V tc = _mm256_sub_epi16(_mm256_sub_epi16(tc0v, ap), aq);  // masks are -1
+  const V ntc = _mm256_sub_epi16(zero, tc), ntc0 = _mm256_sub_epi16(zero, tc0v);
+  V delta = _mm256_add_epi16(_mm256_slli_epi16(_mm256_sub_epi16(q0, p0), 2), _mm256_sub_epi16(p1, q1));
+  delta = Clamp(_mm256_srai_epi16(_mm256_add_epi16(delta, four), 3), ntc, tc);
+  const V n_p0 = _mm256_add_epi16(p0, delta), n_q0 = _mm256_sub_epi16(q0, delta);  // clipped by the final pack
+  const V avg = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(p0, q0), one), 1);
+  const V n_p1 = _mm256_add_epi16(
+      p1, Clamp(_mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(p2, avg), _mm256_slli_epi16(p1, 1)), 1), ntc0, tc0v));
+  const V n_q1 = _mm256_add_epi16(
+      q1, Clamp(_mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(q2, avg), _mm256_slli_epi16(q1, 1)), 1), ntc0, tc0v));
+  // bS == 4.
+  const V strong = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>((alpha >> 2) + 2)), d0);
+  const V sp = _mm256_and_si256(ap, strong), sq = _mm256_and_si256(aq, strong);
+  const V p0q0 = _mm256_add_epi16(p0, q0);
+  const V s_p0 = _mm256_srai_epi16(
+      _mm256_add_epi16(_mm256_add_epi16(_mm256_add_epi16(p2, _mm256_slli_epi16(_mm256_add_epi16(p1, p0q0), 1)), q1), four), 3);
+  const V s_p1 = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_add_epi16(p2, p1), p0q0), two), 2);
+  const V s_p2 = _mm256_srai_epi16(
+      _mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(p3, 1), _mm256_add_epi16(_mm256_add_epi16(p2, _mm256_slli_epi16(p2, 1)), p1)),
+                       _mm256_add_epi16(p0q0, four)),
+      3);
+  const V w_p0 = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(p1, 1), p0), _mm256_add_epi16(q1, two)), 2);
+  const V s_q0 = _mm256_srai_epi16(
+      _mm256_add_epi16(_mm256_add_epi16(_mm256_add_epi16(q2, _mm256_slli_epi16(_mm256_add_epi16(q1, p0q0), 1)), p1), four), 3);
+  const V s_q1 = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_add_epi16(q2, q1), p0q0), two), 2);
+  const V s_q2 = _mm256_srai_epi16(
+      _mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(q3, 1), _mm256_add_epi16(_mm256_add_epi16(q2, _mm256_slli_epi16(q2, 1)), q1)),
+                       _mm256_add_epi16(p0q0, four)),
+      3);
+  const V w_q0 = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(q1, 1), q0), _mm256_add_epi16(p1, two)), 2);
+  const V f4 = _mm256_and_si256(filter, strong_bs), fn = _mm256_andnot_si256(strong_bs, filter);
+  v[3] = Select(f4, Select(sp, s_p0, w_p0), Select(fn, n_p0, p0));
+  v[2] = Select(f4, Select(sp, s_p1, p1), Select(_mm256_and_si256(fn, ap), n_p1, p1));
+  v[1] = Select(_mm256_and_si256(f4, sp), s_p2, p2);
+  v[4] = Select(f4, Select(sq, s_q0, w_q0), Select(fn, n_q0, q0));
+  v[5] = Select(f4, Select(sq, s_q1, q1), Select(_mm256_and_si256(fn, aq), n_q1, q1));
+  v[6] = Select(_mm256_and_si256(f4, sq), s_q2, q2);
+  return true;
+}
+
+inline __m128i Pack(V v) { return _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)); }
+
+// 16 rows of 8 samples (p3..q3 of a vertical edge) into 8 vectors of 16 lines.
+void LoadColumns(const uint8_t* p, int stride, V v[8]) {
+  __m128i a[8], b[8];
+  for (int j = 0; j < 8; ++j)
+    a[j] = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 2 * j * stride)),
+                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + (2 * j + 1) * stride)));
+  for (int k = 0; k < 4; ++k) {  // 4 rows per 32 bits: columns 0-3 / 4-7
+    b[k] = _mm_unpacklo_epi16(a[2 * k], a[2 * k + 1]);
+    b[4 + k] = _mm_unpackhi_epi16(a[2 * k], a[2 * k + 1]);
+  }
+  for (int h = 0; h < 2; ++h) {  // 8 rows per 64 bits: two columns, rows 0-7 / 8-15
+    const __m128i* s = b + 4 * h;
+    const __m128i lo01 = _mm_unpacklo_epi32(s[0], s[1]), hi01 = _mm_unpacklo_epi32(s[2], s[3]);
+    const __m128i lo23 = _mm_unpackhi_epi32(s[0], s[1]), hi23 = _mm_unpackhi_epi32(s[2], s[3]);
+    v[4 * h] = _mm256_cvtepu8_epi16(_mm_unpacklo_epi64(lo01, hi01));
+    v[4 * h + 1] = _mm256_cvtepu8_epi16(_mm_unpackhi_epi64(lo01, hi01));
+    v[4 * h + 2] = _mm256_cvtepu8_epi16(_mm_unpacklo_epi64(lo23, hi23));
+    v[4 * h + 3] = _mm256_cvtepu8_epi16(_mm_unpackhi_epi64(lo23, hi23));
+  }
+}
+
+// The reverse of LoadColumns.
+void StoreColumns(uint8_t* p, int stride, const V v[8]) {
+  __m128i c[8], a[8], b[8];
+  for (int i = 0; i < 8; ++i) c[i] = Pack(v[i]);
+  for (int j = 0; j < 4; ++j) {  // column pairs, rows 0-7 / 8-15
+    a[j] = _mm_unpacklo_epi8(c[2 * j], c[2 * j + 1]);
+    a[4 + j] = _mm_unpackhi_epi8(c[2 * j], c[2 * j + 1]);
+  }
+  for (int h = 0; h < 2; ++h) {  // 4 columns per 32 bits, rows 0-3 / 4-7 of the half
+    const __m128i* s = a + 4 * h;
+    b[4 * h] = _mm_unpacklo_epi16(s[0], s[1]);
+    b[4 * h + 1] = _mm_unpackhi_epi16(s[0], s[1]);
+    b[4 * h + 2] = _mm_unpacklo_epi16(s[2], s[3]);
+    b[4 * h + 3] = _mm_unpackhi_epi16(s[2], s[3]);
+  }
+  for (int h = 0; h < 2; ++h)
+    for (int k = 0; k < 2; ++k) {  // two rows per vector
+      const __m128i lo = _mm_unpacklo_epi32(b[4 * h + k], b[4 * h + 2 + k]);
+      const __m128i hi = _mm_unpackhi_epi32(b[4 * h + k], b[4 * h + 2 + k]);
+      uint8_t* row = p + (8 * h + 4 * k) * stride;
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(row), lo);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(row + stride), _mm_unpackhi_epi64(lo, lo));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(row + 2 * stride), hi);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(row + 3 * stride), _mm_unpackhi_epi64(hi, hi));
+    }
+}
+
+H264Kernels Sse2Table() {
+  H264Kernels k{};
+  FillScalarKernels(&k);
+  FillSse2Kernels(&k);
+  return k;
+}
+
+void DeblockLuma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int alpha, int beta, const uint8_t tc0[4]) {
+  if (along != 1 && across != 1) {
+    static const H264Kernels narrow = Sse2Table();
+    return narrow.deblock_luma(q0p, across, along, bs, alpha, beta, tc0);
+  }
+  const auto b = [&](int k) { return static_cast<int16_t>(bs[k]); };
+  const auto t = [&](int k) { return static_cast<int16_t>(tc0[bs[k] & 3]); };
+  const V bsv = _mm256_setr_epi16(b(0), b(0), b(0), b(0), b(1), b(1), b(1), b(1), b(2), b(2), b(2), b(2), b(3), b(3),
+                                  b(3), b(3));
+  const V tc0v = _mm256_setr_epi16(t(0), t(0), t(0), t(0), t(1), t(1), t(1), t(1), t(2), t(2), t(2), t(2), t(3), t(3),
+                                   t(3), t(3));
+  V v[8];
+  if (along == 1) {  // horizontal edge: rows across it, 16 lines in one row
+    for (int i = 0; i < 8; ++i)
+      v[i] = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q0p + (i - 4) * across)));
+    if (!FilterLuma16(v, bsv, tc0v, alpha, beta)) return;
+    for (int i = 1; i < 7; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(q0p + (i - 4) * across), Pack(v[i]));
+    return;
+  }
+  LoadColumns(q0p - 4, along, v);
+  if (FilterLuma16(v, bsv, tc0v, alpha, beta)) StoreColumns(q0p - 4, along, v);
+}
+
+}  // namespace
+
+void FillAvx2DeblockKernels(H264Kernels* k) { k->deblock_luma = DeblockLuma; }
+
+}  // namespace fennik
+#else
+namespace fennik {
+void FillAvx2DeblockKernels(H264Kernels*) {}
+}  // namespace fennik
+#endif
