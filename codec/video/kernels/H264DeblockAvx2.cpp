@@ -1,8 +1,13 @@
-// AVX2 version of the luma deblocking kernel (intrinsics): all 16 lines of an edge at once in
-// 16-bit lanes. A vertical edge's 16 rows of p3..q3 are transposed into 8 vectors with SSE2
-// byte interleaving, filtered, and transposed back. Edges whose steps are neither 1 nor
-// contiguous keep the lower level's kernel. This file alone is compiled with -mavx2; its
-// functions run only after the CPU check.
+// AVX2 versions of deblocking kernels (intrinsics). The luma edge filter takes all 16 lines of
+// an edge at once in 16-bit lanes; a vertical edge's 16 rows of p3..q3 are transposed into 8
+// vectors with SSE2 byte interleaving, filtered, and transposed back. The motion rule of the
+// strengths compares two rows of 4x4 blocks at a time. Cases these do not cover (edge steps
+// neither 1 nor contiguous, a left macroblock whose blocks are not next in memory) keep the
+// lower level's kernel. This file alone is compiled with -mavx2; its functions run only after
+// the CPU check.
+#include <cstring>
+
+#include "codec/video/H264Dpb.h"
 #include "codec/video/kernels/H264Kernels.h"
 
 #if defined(__x86_64__) && defined(__AVX2__)
@@ -125,15 +130,19 @@ void StoreColumns(uint8_t* p, int stride, const V v[8]) {
 H264Kernels Sse2Table() {
   H264Kernels k{};
   FillScalarKernels(&k);
+  FillScalarDeblockKernels(&k);
   FillSse2Kernels(&k);
+  FillSse2DeblockKernels(&k);
   return k;
 }
 
+const H264Kernels& Narrow() {
+  static const H264Kernels table = Sse2Table();
+  return table;
+}
+
 void DeblockLuma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int alpha, int beta, const uint8_t tc0[4]) {
-  if (along != 1 && across != 1) {
-    static const H264Kernels narrow = Sse2Table();
-    return narrow.deblock_luma(q0p, across, along, bs, alpha, beta, tc0);
-  }
+  if (along != 1 && across != 1) return Narrow().deblock_luma(q0p, across, along, bs, alpha, beta, tc0);
   const auto b = [&](int k) { return static_cast<int16_t>(bs[k]); };
   const auto t = [&](int k) { return static_cast<int16_t>(tc0[bs[k] & 3]); };
   const V bsv = _mm256_setr_epi16(b(0), b(0), b(0), b(0), b(1), b(1), b(1), b(1), b(2), b(2), b(2), b(2), b(3), b(3),
@@ -152,9 +161,109 @@ void DeblockLuma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int a
   if (FilterLuma16(v, bsv, tc0v, alpha, beta)) StoreColumns(q0p - 4, along, v);
 }
 
+// Keys and vectors of two rows of 4 blocks (low half: the upper row) per list; the key is
+// the reference picture identity or kUnusedKey, the vector zero where the list is unused.
+struct Motion8 {
+  V key0, key1, mv0, mv1;
+};
+
+constexpr int32_t kUnusedKey = INT32_MIN;
+
+inline void LoadList(const H264MotionField& f, int l, int idx, int stride, V& key, V& mv) {
+  int32_t r0, r1;
+  std::memcpy(&r0, f.ref[l] + idx, 4);
+  std::memcpy(&r1, f.ref[l] + idx + stride, 4);
+  const V ref = _mm256_cvtepi8_epi32(_mm_unpacklo_epi32(_mm_cvtsi32_si128(r0), _mm_cvtsi32_si128(r1)));
+  const V used = _mm256_cmpgt_epi32(ref, _mm256_set1_epi32(-1));
+  const V serial = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(f.serial[l] + idx + stride),
+                                       reinterpret_cast<const __m128i*>(f.serial[l] + idx));
+  const V mvs = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(f.mv[l] + idx + stride),
+                                    reinterpret_cast<const __m128i*>(f.mv[l] + idx));
+  key = _mm256_blendv_epi8(_mm256_set1_epi32(kUnusedKey), serial, used);
+  mv = _mm256_and_si256(used, mvs);
+}
+
+// Rows idx and idx + stride (stride 0: one row twice).
+template <int kLists>
+inline Motion8 LoadRows(const H264MotionField& f, int idx, int stride) {
+  Motion8 m;
+  LoadList(f, 0, idx, stride, m.key0, m.mv0);
+  if (kLists == 2) {
+    LoadList(f, 1, idx, stride, m.key1, m.mv1);
+  } else {
+    m.key1 = _mm256_set1_epi32(kUnusedKey);
+    m.mv1 = _mm256_setzero_si256();
+  }
+  return m;
+}
+
+inline V Far(V a, V b, V limit) {
+  return _mm256_cmpgt_epi16(_mm256_max_epi16(_mm256_subs_epi16(a, b), _mm256_subs_epi16(b, a)), limit);
+}
+
+// Bit i set where lane i of p and q differ in motion (the rule of H264DeblockMotion.cpp).
+template <int kLists>
+inline uint32_t Differ8(const Motion8& p, const Motion8& q, V limit) {
+  const V zero = _mm256_setzero_si256();
+  V same;
+  if (kLists == 1) {
+    same = _mm256_and_si256(_mm256_cmpeq_epi32(p.key0, q.key0), _mm256_cmpeq_epi32(Far(p.mv0, q.mv0, limit), zero));
+  } else {
+    const V far_s = _mm256_or_si256(Far(p.mv0, q.mv0, limit), Far(p.mv1, q.mv1, limit));
+    const V far_c = _mm256_or_si256(Far(p.mv0, q.mv1, limit), Far(p.mv1, q.mv0, limit));
+    const V straight = _mm256_and_si256(_mm256_cmpeq_epi32(p.key0, q.key0), _mm256_cmpeq_epi32(p.key1, q.key1));
+    const V crossed = _mm256_and_si256(_mm256_cmpeq_epi32(p.key0, q.key1), _mm256_cmpeq_epi32(p.key1, q.key0));
+    same = _mm256_or_si256(_mm256_and_si256(straight, _mm256_cmpeq_epi32(far_s, zero)),
+                           _mm256_and_si256(crossed, _mm256_cmpeq_epi32(far_c, zero)));
+  }
+  return ~static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(same))) & 0xFF;
+}
+
+// Each row's blocks moved one lane right (lane 0 zero): the left neighbours inside the
+// macroblock.
+inline Motion8 ShiftRight(const Motion8& m) {
+  return Motion8{_mm256_slli_si256(m.key0, 4), _mm256_slli_si256(m.key1, 4), _mm256_slli_si256(m.mv0, 4),
+                 _mm256_slli_si256(m.mv1, 4)};
+}
+
+// Rows (a.high, b.low): the rows above b's when a holds the rows before.
+inline Motion8 RowsAbove(const Motion8& a, const Motion8& b) {
+  return Motion8{_mm256_permute2x128_si256(a.key0, b.key0, 0x21), _mm256_permute2x128_si256(a.key1, b.key1, 0x21),
+                 _mm256_permute2x128_si256(a.mv0, b.mv0, 0x21), _mm256_permute2x128_si256(a.mv1, b.mv1, 0x21)};
+}
+
+template <int kLists>
+uint32_t DeblockMotion(const H264MotionField& f, int base, int left, int top, int inner, int lim) {
+  const V limit = _mm256_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(lim - 1) << 16) | 3u));
+  const int s = f.stride;
+  const Motion8 q01 = LoadRows<kLists>(f, base, s), q23 = LoadRows<kLists>(f, base + 2 * s, s);
+  uint32_t bits = 0;
+  if (left == -1) {
+    bits = Differ8<kLists>(LoadRows<kLists>(f, base - 1, s), q01, limit) |
+           Differ8<kLists>(LoadRows<kLists>(f, base + 2 * s - 1, s), q23, limit) << 8;
+  } else if (inner & kInnerVertical) {
+    bits = Differ8<kLists>(ShiftRight(q01), q01, limit) | Differ8<kLists>(ShiftRight(q23), q23, limit) << 8;
+  }
+  if (top != 0 || (inner & kInnerHorizontal)) {
+    const Motion8 above = top != 0 ? LoadRows<kLists>(f, base + top, 0) : q01;  // its high half: the top row
+    bits |= Differ8<kLists>(RowsAbove(above, q01), q01, limit) << 16 | Differ8<kLists>(RowsAbove(q01, q23), q23, limit) << 24;
+  }
+  const uint32_t v = (inner & kInnerVertical ? 0xEEEEu : 0) | (left != 0 ? 0x1111u : 0);
+  const uint32_t h = (inner & kInnerHorizontal ? 0xFFF0u : 0) | (top != 0 ? 0xFu : 0);
+  return bits & (v | h << 16);
+}
+
+uint32_t DeblockMotion(const H264MotionField& f, int base, int left, int top, int lists, int inner, int lim) {
+  if (left != 0 && left != -1) return Narrow().deblock_motion(f, base, left, top, lists, inner, lim);
+  return lists == 1 ? DeblockMotion<1>(f, base, left, top, inner, lim) : DeblockMotion<2>(f, base, left, top, inner, lim);
+}
+
 }  // namespace
 
-void FillAvx2DeblockKernels(H264Kernels* k) { k->deblock_luma = DeblockLuma; }
+void FillAvx2DeblockKernels(H264Kernels* k) {
+  k->deblock_luma = DeblockLuma;
+  k->deblock_motion = DeblockMotion;
+}
 
 }  // namespace fennik
 #else
