@@ -266,6 +266,9 @@ class C264_Decode : public C264_DecodeHeader {
   // the cache (frame macroblocks only; every earlier row must be complete and deblocked).
   void DeblockRowAbove(int mb_addr);
   void DeblockMacroblock(int mb_addr);
+  struct DeblockSamples;
+  DeblockSamples DeblockSamplesOf(int mb_addr);
+  void DeblockMacroblock(int mb_addr, const DeblockSamples& px);
   struct DeblockNeighbours;
   DeblockNeighbours DeblockNeighboursOf(int mb_addr) const;
   // The boundary strengths of a macroblock's edges: bs[dir][edge], byte k for lines
@@ -274,8 +277,8 @@ class C264_Decode : public C264_DecodeHeader {
   static unsigned DeblockLumaEdges(bool transform_8x8);
   unsigned DeblockChromaEdges(bool transform_8x8) const;
   // MBAFF edges between frame and field macroblocks, filtered line by line.
-  void DeblockMixedLeft(int mb_addr, int left);
-  void DeblockTopPerField(int mb_addr, int top);
+  void DeblockMixedLeft(int mb_addr, int left, const DeblockSamples& px);
+  void DeblockTopPerField(int mb_addr, int top, const DeblockSamples& px);
   void GatherIntraNeighbours(int mb_addr, int plane, int x, int y, int w, int h, int blk_w, struct IntraNeighbours& n);
   bool MbAvailable(int mb_addr, int nb) const;
 

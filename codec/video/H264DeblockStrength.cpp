@@ -28,6 +28,13 @@ struct C264_Decode::DeblockNeighbours {
   bool q_field = false;  // of a field picture, or of a field pair in an MBAFF frame
 };
 
+// The samples of a macroblock in its three planes and the row steps inside it.
+struct C264_Decode::DeblockSamples {
+  uint8_t* luma = nullptr;
+  uint8_t* chroma[2] = {};
+  int ls = 0, cs = 0;
+};
+
 namespace {
 
 constexpr uint32_t kAllBs3 = 0x03030303, kAllBs4 = 0x04040404;
@@ -40,8 +47,13 @@ constexpr uint32_t kSpread[16] = {Spread(0),  Spread(1),  Spread(2),  Spread(3),
                                   Spread(6),  Spread(7),  Spread(8),  Spread(9), Spread(10), Spread(11),
                                   Spread(12), Spread(13), Spread(14), Spread(15)};
 
-// Strengths of one edge from its nibble of coefficient bits (bS 2) and of motion bits (bS 1).
-inline uint32_t EdgeWord(uint32_t coded, uint32_t motion) { return 2 * kSpread[coded] | kSpread[motion & ~coded]; }
+// Strengths of the 4 edges of a direction from their nibbles of coefficient bits (bS 2) and
+// of motion bits (bS 1).
+inline void EdgeWords(uint32_t coded, uint32_t motion, uint32_t out[4]) {
+  const uint32_t moving = motion & ~coded;
+#pragma GCC unroll 4
+  for (int e = 0; e < 4; ++e) out[e] = 2 * kSpread[coded >> (4 * e) & 15] | kSpread[moving >> (4 * e) & 15];
+}
 
 // The 4x4 bit matrix transposed (bit r * 4 + c to bit c * 4 + r): masks by block position
 // become masks by vertical edge.
@@ -102,11 +114,25 @@ void C264_Decode::DeblockRowAbove(int mb_addr) {
   if (first > 0 && !mbs_[first - 1].deblocked) return;
   for (int a = first; a <= mb_addr; ++a)
     if (mbs_[a].slice < 0 || mbs_[a].deblocked) return;
+  DeblockSamples px = DeblockSamplesOf(first);
   for (int a = first; a < first + mb_width_; ++a) {
     mbs_[a].deblocked = 1;
-    if (slices_[mbs_[a].slice].disable_deblocking_filter_idc != 1) DeblockMacroblock(a);
+    if (slices_[mbs_[a].slice].disable_deblocking_filter_idc != 1) DeblockMacroblock(a, px);
+    px.luma += 16;
+    for (uint8_t*& c : px.chroma) c += mb_cw_;
   }
 }
+
+C264_Decode::DeblockSamples C264_Decode::DeblockSamplesOf(int mb_addr) {
+  DeblockSamples px;
+  px.luma = MbPixels(0, mb_addr, px.ls);
+  if (chroma_format_ == 0) return px;
+  px.chroma[0] = MbPixels(1, mb_addr, px.cs);
+  px.chroma[1] = MbPixels(2, mb_addr, px.cs);
+  return px;
+}
+
+void C264_Decode::DeblockMacroblock(int mb_addr) { DeblockMacroblock(mb_addr, DeblockSamplesOf(mb_addr)); }
 
 C264_Decode::DeblockNeighbours C264_Decode::DeblockNeighboursOf(int mb_addr) const {
   const MbInfo& q = mbs_[mb_addr];
@@ -145,36 +171,39 @@ C264_Decode::DeblockNeighbours C264_Decode::DeblockNeighboursOf(int mb_addr) con
 void C264_Decode::EdgeStrengths(int mb_addr, const DeblockNeighbours& n, uint32_t bs[2][4]) const {
   const MbInfo& q = mbs_[mb_addr];
   const int left = n.left_mixed ? -1 : n.left, top = n.top_per_field ? -1 : n.top;
-  const uint32_t top_intra = n.q_field || (top >= 0 && FieldMb(top)) ? kAllBs3 : kAllBs4;
+  const bool top_field = mbaff_ && top >= 0 && mbs_[top].field;  // q's own field coding is in q_field
+  const uint32_t top_intra = n.q_field || top_field ? kAllBs3 : kAllBs4;
   if (IsIntraKind(q.kind)) {
     for (int e = 1; e < 4; ++e) bs[0][e] = bs[1][e] = kAllBs3;
     bs[0][0] = kAllBs4;
     bs[1][0] = top_intra;
     return;
   }
-  const bool left_intra = left >= 0 && IsIntraKind(mbs_[left].kind);
-  const bool top_intra_mb = top >= 0 && IsIntraKind(mbs_[top].kind);
+  const MbInfo* pl = left >= 0 ? &mbs_[left] : nullptr;
+  const MbInfo* pt = top >= 0 ? &mbs_[top] : nullptr;
+  const bool left_inter = pl && !IsIntraKind(pl->kind), top_inter = pt && !IsIntraKind(pt->kind);
   // Coded blocks by the block right of (below) each edge part, raster order.
   const uint32_t nz = q.nonzero;
   uint32_t coded_v = nz | (nz << 1 & 0xEEEE), coded_h = (nz | nz << 4) & 0xFFFF;
-  if (left >= 0) coded_v |= mbs_[left].nonzero >> 3 & 0x1111;
-  if (top >= 0) coded_h |= static_cast<uint32_t>(mbs_[top].nonzero) >> 12;
+  if (pl) coded_v |= pl->nonzero >> 3 & 0x1111;
+  if (pt) coded_h |= static_cast<uint32_t>(pt->nonzero) >> 12;
+  // The neighbours' blocks relative to this macroblock's first one: the left macroblock's
+  // rows are this one's (also in MBAFF frames, where only a left pair of the same coding gets
+  // here); the top one's last row lies a row above unless MBAFF pairs are in between.
   const int stride4 = mb_width_ * 4, base4 = BlockBase(mb_addr);
-  const int left_off = left >= 0 && !left_intra ? BlockBase(left) + 3 - base4 : 0;
-  const int top_off = top >= 0 && !top_intra_mb ? BlockBase(top) + 3 * stride4 - base4 : 0;
-  const bool b_slices = slices_[q.slice].kind == kSliceB || (left_off != 0 && slices_[mbs_[left].slice].kind == kSliceB) ||
-                        (top_off != 0 && slices_[mbs_[top].slice].kind == kSliceB);
+  const int left_off = left_inter ? -1 : 0;
+  const int top_off = !top_inter ? 0 : (mbaff_ ? BlockBase(top) + 3 * stride4 - base4 : -stride4);
+  const auto b_slice = [&](const MbInfo* m) { return m->slice != q.slice && slices_[m->slice].kind == kSliceB; };
+  const bool b_slices = slices_[q.slice].kind == kSliceB || (left_inter && b_slice(pl)) || (top_inter && b_slice(pt));
   const H264MotionField field{{mv_[0], mv_[1]}, {ref_idx_[0], ref_idx_[1]}, {ref_serial_[0], ref_serial_[1]}, stride4};
   uint32_t motion = Kernels().deblock_motion(field, base4, left_off, top_off, b_slices ? 2 : 1, InnerMotionEdges(q.kind),
                                              n.q_field ? 2 : 4);
-  if (mbaff_ && top_off != 0 && FieldMb(top) != n.q_field) motion |= 0xF0000;
+  if (top_off != 0 && mbaff_ && top_field != n.q_field) motion |= 0xF0000;  // frame against field
   const uint32_t coded_t = Transpose4x4(coded_v), motion_t = Transpose4x4(motion & 0xFFFF);
-  for (int e = 0; e < 4; ++e) {
-    bs[0][e] = EdgeWord(coded_t >> (4 * e) & 15, motion_t >> (4 * e) & 15);
-    bs[1][e] = EdgeWord(coded_h >> (4 * e) & 15, motion >> (16 + 4 * e) & 15);
-  }
-  if (left_intra) bs[0][0] = kAllBs4;
-  if (top_intra_mb) bs[1][0] = top_intra;
+  EdgeWords(coded_t, motion_t, bs[0]);
+  EdgeWords(coded_h, motion >> 16, bs[1]);
+  if (pl && !left_inter) bs[0][0] = kAllBs4;
+  if (pt && !top_inter) bs[1][0] = top_intra;
 }
 
 // The edges of a macroblock a plane has, as bits dir * 4 + e. No 4x4 edges inside 8x8
@@ -191,11 +220,11 @@ unsigned C264_Decode::DeblockChromaEdges(bool transform_8x8) const {
   }
 }
 
-void C264_Decode::DeblockMacroblock(int mb_addr) {
+void C264_Decode::DeblockMacroblock(int mb_addr, const DeblockSamples& px) {
   const DeblockNeighbours n = DeblockNeighboursOf(mb_addr);
   uint32_t bs[2][4];
   EdgeStrengths(mb_addr, n, bs);
-  if (n.left >= 0 && n.left_mixed) DeblockMixedLeft(mb_addr, n.left);
+  if (n.left >= 0 && n.left_mixed) DeblockMixedLeft(mb_addr, n.left, px);
   const MbInfo& q = mbs_[mb_addr];
   const unsigned luma_edges = DeblockLumaEdges(q.transform_8x8), chroma_edges = DeblockChromaEdges(q.transform_8x8);
   unsigned edges = 0;  // with a strength above 0 somewhere
@@ -205,9 +234,9 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
   edges &= luma_edges | chroma_edges;
   if (edges == 0 && !(n.top >= 0 && n.top_per_field)) return;
   const SliceInfo& s = slices_[q.slice];
-  int ls, cs = 0;
-  uint8_t* luma = MbPixels(0, mb_addr, ls);
-  uint8_t* chroma[2] = {chroma_format_ ? MbPixels(1, mb_addr, cs) : nullptr, chroma_format_ ? MbPixels(2, mb_addr, cs) : nullptr};
+  uint8_t* const luma = px.luma;
+  uint8_t* const* chroma = px.chroma;
+  const int ls = px.ls, cs = px.cs;
   // Thresholds of the planes (Y, Cb, Cr) against the macroblock across the edge.
   auto thresholds = [&](int pm, EdgeThresholds t[3]) {
     const MbInfo& p = mbs_[pm];
@@ -217,7 +246,7 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
   EdgeThresholds inner[3], outer[3];
   if (edges & 0xEE) thresholds(mb_addr, inner);
   for (int dir = 0; dir < 2; ++dir) {  // 0: vertical edges, 1: horizontal edges
-    if (dir == 1 && n.top >= 0 && n.top_per_field) DeblockTopPerField(mb_addr, n.top);
+    if (dir == 1 && n.top >= 0 && n.top_per_field) DeblockTopPerField(mb_addr, n.top, px);
     const int across_l = dir == 0 ? 1 : ls, along_l = dir == 0 ? ls : 1;
     const int across_c = dir == 0 ? 1 : cs, along_c = dir == 0 ? cs : 1;
     for (int e = 0; e < 4; ++e) {
@@ -247,13 +276,13 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
 // field macroblock meets the top frame macroblock of the pair in its upper half and the
 // bottom one in its lower half, a frame macroblock meets the top field macroblock in its even
 // lines and the bottom one in its odd lines. At least strength 1 (frame against field).
-void C264_Decode::DeblockMixedLeft(int mb_addr, int left) {
+void C264_Decode::DeblockMixedLeft(int mb_addr, int left, const DeblockSamples& px) {
   const MbInfo& q = mbs_[mb_addr];
   const SliceInfo& s = slices_[q.slice];
-  int ls, cs = 0;
-  uint8_t* luma = MbPixels(0, mb_addr, ls);
-  uint8_t* cb = chroma_format_ ? MbPixels(1, mb_addr, cs) : nullptr;
-  uint8_t* cr = chroma_format_ ? MbPixels(2, mb_addr, cs) : nullptr;
+  uint8_t* const luma = px.luma;
+  uint8_t* const cb = px.chroma[0];
+  uint8_t* const cr = px.chroma[1];
+  const int ls = px.ls, cs = px.cs;
   auto nonzero = [&](int a, int row, int col) { return (mbs_[a].nonzero >> (row * 4 + col)) & 1; };
   const int pair_top = left & ~1;
   uint8_t bs[8];
@@ -294,13 +323,13 @@ void C264_Decode::DeblockMixedLeft(int mb_addr, int left) {
 // MBAFF, top frame macroblock under a field pair: the edge is filtered in the top field lines
 // against the top field macroblock, then in the bottom field lines against the bottom one
 // (strength 3 next to intra macroblocks, at least 1 otherwise).
-void C264_Decode::DeblockTopPerField(int mb_addr, int top) {
+void C264_Decode::DeblockTopPerField(int mb_addr, int top, const DeblockSamples& px) {
   const MbInfo& q = mbs_[mb_addr];
   const SliceInfo& s = slices_[q.slice];
-  int ls, cs = 0;
-  uint8_t* luma = MbPixels(0, mb_addr, ls);
-  uint8_t* cb = chroma_format_ ? MbPixels(1, mb_addr, cs) : nullptr;
-  uint8_t* cr = chroma_format_ ? MbPixels(2, mb_addr, cs) : nullptr;
+  uint8_t* const luma = px.luma;
+  uint8_t* const cb = px.chroma[0];
+  uint8_t* const cr = px.chroma[1];
+  const int ls = px.ls, cs = px.cs;
   auto nonzero = [&](int a, int row, int col) { return (mbs_[a].nonzero >> (row * 4 + col)) & 1; };
   const int pair_top = top & ~1;
   for (int k = 0; k < 2; ++k) {
