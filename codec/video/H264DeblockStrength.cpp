@@ -262,6 +262,11 @@ void C264_Decode::DeblockMacroblock(int mb_addr, const DeblockSamples& px) {
       // Offset of the chroma edge in chroma samples and the samples along it.
       const int ce = chroma_format_ == 3 || (chroma_format_ == 2 && dir == 1) ? e * 4 : e / 2 * 4;
       const int along_n = dir == 0 ? mb_ch_ : mb_cw_;
+      if (chroma_format_ == 1) {
+        uint8_t* const cq0[2] = {dir == 0 ? chroma[0] + ce : chroma[0] + ce * cs, dir == 0 ? chroma[1] + ce : chroma[1] + ce * cs};
+        if (Filters(t[1]) || Filters(t[2])) FilterChromaEdgePair(cq0, across_c, along_c, edge_bs, t + 1);
+        continue;
+      }
       for (int c = 0; c < 2; ++c) {
         if (!Filters(t[1 + c])) continue;
         uint8_t* cq0 = dir == 0 ? chroma[c] + ce : chroma[c] + ce * cs;

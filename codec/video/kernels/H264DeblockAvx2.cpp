@@ -1,6 +1,7 @@
 // AVX2 versions of deblocking kernels (intrinsics). The luma edge filter takes all 16 lines of
 // an edge at once in 16-bit lanes; a vertical edge's 16 rows of p3..q3 are transposed into 8
-// vectors with SSE2 byte interleaving, filtered, and transposed back. The motion rule of the
+// vectors with SSE2 byte interleaving, filtered, and transposed back. The chroma filter takes
+// the same edge of Cb and Cr together (8 lines each). The motion rule of the
 // strengths compares two rows of 4x4 blocks at a time. Cases these do not cover (edge steps
 // neither 1 nor contiguous, a left macroblock whose blocks are not next in memory) keep the
 // lower level's kernel. This file alone is compiled with -mavx2; its functions run only after
@@ -161,6 +162,96 @@ void DeblockLuma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int a
   if (FilterLuma16(v, bsv, tc0v, alpha, beta)) StoreColumns(q0p - 4, along, v);
 }
 
+// The chroma edge filter on the 8 lines of Cb (low half) and of Cr (high half); alpha, beta
+// and tC0 per lane. Returns the new p0 and q0 in p0 and q0.
+void FilterChroma16(V p1, V& p0, V& q0, V q1, V bsv, V tc0v, V av, V bv) {
+  const V zero = _mm256_setzero_si256(), two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
+  V filter = _mm256_and_si256(_mm256_cmpgt_epi16(av, AbsDiff(p0, q0)), _mm256_cmpgt_epi16(bv, AbsDiff(p1, p0)));
+  filter = _mm256_and_si256(filter, _mm256_cmpgt_epi16(bv, AbsDiff(q1, q0)));
+  filter = _mm256_andnot_si256(_mm256_cmpeq_epi16(bsv, zero), filter);
+  if (_mm256_testz_si256(filter, filter)) return;
+  const V strong = _mm256_cmpeq_epi16(bsv, four);
+  const V tc = _mm256_add_epi16(tc0v, _mm256_set1_epi16(1));
+  V delta = _mm256_add_epi16(_mm256_slli_epi16(_mm256_sub_epi16(q0, p0), 2), _mm256_sub_epi16(p1, q1));
+  delta = Clamp(_mm256_srai_epi16(_mm256_add_epi16(delta, four), 3), _mm256_sub_epi16(zero, tc), tc);
+  // The weak results are clipped by the final pack.
+  const V w_p0 = _mm256_add_epi16(p0, delta), w_q0 = _mm256_sub_epi16(q0, delta);
+  const V s_p0 = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(p1, 1), p0), _mm256_add_epi16(q1, two)), 2);
+  const V s_q0 = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(q1, 1), q0), _mm256_add_epi16(p1, two)), 2);
+  p0 = Select(filter, Select(strong, s_p0, w_p0), p0);
+  q0 = Select(filter, Select(strong, s_q0, w_q0), q0);
+}
+
+// 8 rows of p1, p0, q0, q1 (a vertical chroma edge) as p1 | p0 and q0 | q1, 8 bytes each.
+void LoadChromaColumns(const uint8_t* p, int stride, __m128i& w0, __m128i& w1) {
+  auto row = [&](int i) {
+    int32_t v;
+    std::memcpy(&v, p + i * stride, 4);
+    return _mm_cvtsi32_si128(v);
+  };
+  const __m128i x = _mm_unpacklo_epi64(_mm_unpacklo_epi32(row(0), row(1)), _mm_unpacklo_epi32(row(2), row(3)));
+  const __m128i y = _mm_unpacklo_epi64(_mm_unpacklo_epi32(row(4), row(5)), _mm_unpacklo_epi32(row(6), row(7)));
+  const __m128i i0 = _mm_unpacklo_epi8(x, y), i1 = _mm_unpackhi_epi8(x, y);
+  const __m128i u0 = _mm_unpacklo_epi8(i0, i1), u1 = _mm_unpackhi_epi8(i0, i1);
+  w0 = _mm_unpacklo_epi8(u0, u1);
+  w1 = _mm_unpackhi_epi8(u0, u1);
+}
+
+// The reverse of LoadChromaColumns.
+void StoreChromaColumns(uint8_t* p, int stride, __m128i r0, __m128i r1) {
+  const __m128i a0 = _mm_unpacklo_epi8(r0, r1), a1 = _mm_unpackhi_epi8(r0, r1);
+  __m128i lines[2] = {_mm_unpacklo_epi8(a0, a1), _mm_unpackhi_epi8(a0, a1)};  // 4 lines each
+  for (int i = 0; i < 8; ++i) {
+    const int32_t v = _mm_cvtsi128_si32(lines[i >> 2]);
+    std::memcpy(p + i * stride, &v, 4);
+    lines[i >> 2] = _mm_srli_si128(lines[i >> 2], 4);
+  }
+}
+
+inline V PerPlane(int cb, int cr) {
+  return _mm256_setr_m128i(_mm_set1_epi16(static_cast<int16_t>(cb)), _mm_set1_epi16(static_cast<int16_t>(cr)));
+}
+
+void DeblockChromaPair(uint8_t* const q0p[2], int across, int along, const uint8_t bs[4], const int alpha[2],
+                       const int beta[2], const uint8_t* const tc0[2]) {
+  if (along != 1 && across != 1) {
+    for (int c = 0; c < 2; ++c) Narrow().deblock_chroma(q0p[c], across, along, bs, alpha[c], beta[c], tc0[c]);
+    return;
+  }
+  const auto b = [&](int k) { return static_cast<int16_t>(bs[k]); };
+  const __m128i bs8 = _mm_setr_epi16(b(0), b(0), b(1), b(1), b(2), b(2), b(3), b(3));
+  const V bsv = _mm256_setr_m128i(bs8, bs8);
+  const auto t = [&](int c, int k) { return static_cast<int16_t>(tc0[c][bs[k] & 3]); };
+  const V tc0v = _mm256_setr_epi16(t(0, 0), t(0, 0), t(0, 1), t(0, 1), t(0, 2), t(0, 2), t(0, 3), t(0, 3), t(1, 0),
+                                   t(1, 0), t(1, 1), t(1, 1), t(1, 2), t(1, 2), t(1, 3), t(1, 3));
+  // A plane not to filter gets thresholds no step passes (as alpha or beta 0 do).
+  const V av = PerPlane(beta[0] > 0 ? alpha[0] : 0, beta[1] > 0 ? alpha[1] : 0), bv = PerPlane(beta[0], beta[1]);
+  auto load2 = [&](int off) {  // 8 samples of each plane at q0 + off
+    return _mm256_cvtepu8_epi16(_mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q0p[0] + off)),
+                                                   _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q0p[1] + off))));
+  };
+  if (along == 1) {  // horizontal edge: a row of 8 lines per sample position
+    V p0 = load2(-across), q0 = load2(0);
+    FilterChroma16(load2(-2 * across), p0, q0, load2(across), bsv, tc0v, av, bv);
+    const __m128i np0 = Pack(p0), nq0 = Pack(q0);
+    for (int c = 0; c < 2; ++c) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(q0p[c] - across), c == 0 ? np0 : _mm_unpackhi_epi64(np0, np0));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(q0p[c]), c == 0 ? nq0 : _mm_unpackhi_epi64(nq0, nq0));
+    }
+    return;
+  }
+  __m128i w0[2], w1[2];  // per plane: p1 | p0, q0 | q1
+  for (int c = 0; c < 2; ++c) LoadChromaColumns(q0p[c] - 2, along, w0[c], w1[c]);
+  const V p1 = _mm256_cvtepu8_epi16(_mm_unpacklo_epi64(w0[0], w0[1]));
+  const V q1 = _mm256_cvtepu8_epi16(_mm_unpackhi_epi64(w1[0], w1[1]));
+  V p0 = _mm256_cvtepu8_epi16(_mm_unpackhi_epi64(w0[0], w0[1]));
+  V q0 = _mm256_cvtepu8_epi16(_mm_unpacklo_epi64(w1[0], w1[1]));
+  FilterChroma16(p1, p0, q0, q1, bsv, tc0v, av, bv);
+  const __m128i np0 = Pack(p0), nq0 = Pack(q0);  // Cb | Cr
+  StoreChromaColumns(q0p[0] - 2, along, _mm_unpacklo_epi64(w0[0], np0), _mm_unpacklo_epi64(nq0, _mm_srli_si128(w1[0], 8)));
+  StoreChromaColumns(q0p[1] - 2, along, _mm_unpackhi_epi64(_mm_slli_si128(w0[1], 8), np0), _mm_unpackhi_epi64(nq0, w1[1]));
+}
+
 // Keys and vectors of two rows of 4 blocks (low half: the upper row) per list; the key is
 // the reference picture identity or kUnusedKey, the vector zero where the list is unused.
 struct Motion8 {
@@ -262,6 +353,7 @@ uint32_t DeblockMotion(const H264MotionField& f, int base, int left, int top, in
 
 void FillAvx2DeblockKernels(H264Kernels* k) {
   k->deblock_luma = DeblockLuma;
+  k->deblock_chroma_pair = DeblockChromaPair;
   k->deblock_motion = DeblockMotion;
 }
 

@@ -186,7 +186,9 @@ uint32_t DeblockMotionSse2(const H264MotionField& f, int base, int left, int top
 
 }  // namespace
 
-void FillScalarDeblockKernels(H264Kernels* k) { k->deblock_motion = DeblockMotionScalar; }
+void FillScalarDeblockKernels(H264Kernels* k) {
+  k->deblock_motion = DeblockMotionScalar;
+}
 
 void FillSse2DeblockKernels(H264Kernels* k) {
 #if defined(__x86_64__)

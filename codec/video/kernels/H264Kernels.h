@@ -61,6 +61,11 @@ struct H264Kernels {
   // as for luma.
   void (*deblock_chroma)(uint8_t* q0, int across, int along, const uint8_t bs[4], int alpha, int beta,
                          const uint8_t tc0[4]);
+  // deblock_chroma on the same edge of Cb (q0[0]) and Cr (q0[1]), each with its thresholds
+  // (alpha or beta 0: that plane is left as it is). Only where both together are cheaper
+  // (AVX2); null otherwise.
+  void (*deblock_chroma_pair)(uint8_t* const q0[2], int across, int along, const uint8_t bs[4], const int alpha[2],
+                              const int beta[2], const uint8_t* const tc0[2]);
   // The motion rule of the boundary strength (8.7.2.1) for the 4x4 blocks of the macroblock
   // whose first block is `base`: bit r * 4 + c of the result is set when block (r, c) and its
   // left neighbour differ in reference pictures, number of vectors or a vector component by
