@@ -227,8 +227,11 @@ void C264_Decode::DeblockMacroblock(int mb_addr, const DeblockSamples& px) {
   if (n.left >= 0 && n.left_mixed) DeblockMixedLeft(mb_addr, n.left, px);
   const MbInfo& q = mbs_[mb_addr];
   const unsigned luma_edges = DeblockLumaEdges(q.transform_8x8), chroma_edges = DeblockChromaEdges(q.transform_8x8);
-  unsigned edges = 0;  // with a strength above 0 somewhere
-  for (int i = 0; i < 8; ++i) edges |= (bs[i >> 2][i & 3] != 0 ? 1u : 0u) << i;
+  auto nonzero = [&](int dir) {
+    const uint32_t* w = bs[dir];
+    return (w[0] != 0 ? 1u : 0u) | (w[1] != 0 ? 2u : 0u) | (w[2] != 0 ? 4u : 0u) | (w[3] != 0 ? 8u : 0u);
+  };
+  unsigned edges = nonzero(0) | nonzero(1) << 4;  // with a strength above 0 somewhere
   if (n.left < 0 || n.left_mixed) edges &= ~1u;
   if (n.top < 0 || n.top_per_field) edges &= ~0x10u;
   edges &= luma_edges | chroma_edges;
