@@ -55,6 +55,13 @@ inline void EdgeWords(uint32_t coded, uint32_t motion, uint32_t out[4]) {
   for (int e = 0; e < 4; ++e) out[e] = 2 * kSpread[coded >> (4 * e) & 15] | kSpread[moving >> (4 * e) & 15];
 }
 
+// Bit e set where nibble e of a 16-bit mask is not 0.
+inline unsigned NonzeroNibbles(uint32_t x) {
+  x |= x >> 1;
+  x |= x >> 2;
+  return (x & 1) | (x >> 3 & 2) | (x >> 6 & 4) | (x >> 9 & 8);
+}
+
 // The 4x4 bit matrix transposed (bit r * 4 + c to bit c * 4 + r): masks by block position
 // become masks by vertical edge.
 inline uint32_t Transpose4x4(uint32_t x) {
@@ -168,7 +175,7 @@ C264_Decode::DeblockNeighbours C264_Decode::DeblockNeighboursOf(int mb_addr) con
 // Next to an intra macroblock: 3 inside a macroblock, 4 on a macroblock edge except a
 // horizontal one of or next to a field macroblock (3). Otherwise 2 where either block has
 // coefficients, 1 where the motion differs or between a frame and a field macroblock, else 0.
-void C264_Decode::EdgeStrengths(int mb_addr, const DeblockNeighbours& n, uint32_t bs[2][4]) const {
+unsigned C264_Decode::EdgeStrengths(int mb_addr, const DeblockNeighbours& n, uint32_t bs[2][4]) const {
   const MbInfo& q = mbs_[mb_addr];
   const int left = n.left_mixed ? -1 : n.left, top = n.top_per_field ? -1 : n.top;
   const bool top_field = mbaff_ && top >= 0 && mbs_[top].field;  // q's own field coding is in q_field
@@ -177,7 +184,7 @@ void C264_Decode::EdgeStrengths(int mb_addr, const DeblockNeighbours& n, uint32_
     for (int e = 1; e < 4; ++e) bs[0][e] = bs[1][e] = kAllBs3;
     bs[0][0] = kAllBs4;
     bs[1][0] = top_intra;
-    return;
+    return 0xFF;
   }
   const MbInfo* pl = left >= 0 ? &mbs_[left] : nullptr;
   const MbInfo* pt = top >= 0 ? &mbs_[top] : nullptr;
@@ -199,11 +206,15 @@ void C264_Decode::EdgeStrengths(int mb_addr, const DeblockNeighbours& n, uint32_
   uint32_t motion = Kernels().deblock_motion(field, base4, left_off, top_off, b_slices ? 2 : 1, InnerMotionEdges(q.kind),
                                              n.q_field ? 2 : 4);
   if (top_off != 0 && mbaff_ && top_field != n.q_field) motion |= 0xF0000;  // frame against field
-  const uint32_t coded_t = Transpose4x4(coded_v), motion_t = Transpose4x4(motion & 0xFFFF);
-  EdgeWords(coded_t, motion_t, bs[0]);
+  const bool left_intra = pl && !left_inter, top_intra_mb = pt && !top_inter;
+  const unsigned edges = NonzeroNibbles(Transpose4x4(coded_v | (motion & 0xFFFF))) |
+                         NonzeroNibbles(coded_h | motion >> 16) << 4 | (left_intra ? 1u : 0u) | (top_intra_mb ? 0x10u : 0u);
+  if (edges == 0) return 0;  // the words are not needed
+  EdgeWords(Transpose4x4(coded_v), Transpose4x4(motion & 0xFFFF), bs[0]);
   EdgeWords(coded_h, motion >> 16, bs[1]);
-  if (pl && !left_inter) bs[0][0] = kAllBs4;
-  if (pt && !top_inter) bs[1][0] = top_intra;
+  if (left_intra) bs[0][0] = kAllBs4;
+  if (top_intra_mb) bs[1][0] = top_intra;
+  return edges;
 }
 
 // The edges of a macroblock a plane has, as bits dir * 4 + e. No 4x4 edges inside 8x8
@@ -223,15 +234,10 @@ unsigned C264_Decode::DeblockChromaEdges(bool transform_8x8) const {
 void C264_Decode::DeblockMacroblock(int mb_addr, const DeblockSamples& px) {
   const DeblockNeighbours n = DeblockNeighboursOf(mb_addr);
   uint32_t bs[2][4];
-  EdgeStrengths(mb_addr, n, bs);
+  unsigned edges = EdgeStrengths(mb_addr, n, bs);  // with a strength above 0 somewhere
   if (n.left >= 0 && n.left_mixed) DeblockMixedLeft(mb_addr, n.left, px);
   const MbInfo& q = mbs_[mb_addr];
   const unsigned luma_edges = DeblockLumaEdges(q.transform_8x8), chroma_edges = DeblockChromaEdges(q.transform_8x8);
-  auto nonzero = [&](int dir) {
-    const uint32_t* w = bs[dir];
-    return (w[0] != 0 ? 1u : 0u) | (w[1] != 0 ? 2u : 0u) | (w[2] != 0 ? 4u : 0u) | (w[3] != 0 ? 8u : 0u);
-  };
-  unsigned edges = nonzero(0) | nonzero(1) << 4;  // with a strength above 0 somewhere
   if (n.left < 0 || n.left_mixed) edges &= ~1u;
   if (n.top < 0 || n.top_per_field) edges &= ~0x10u;
   edges &= luma_edges | chroma_edges;
