@@ -300,6 +300,10 @@ inline uint32_t Differ8(const Motion8& p, const Motion8& q, V limit) {
   if (kLists == 1) {
     same = _mm256_and_si256(_mm256_cmpeq_epi32(p.key0, q.key0), _mm256_cmpeq_epi32(Far(p.mv0, q.mv0, limit), zero));
   } else {
+    // Identical motion in every lane, the usual case inside a macroblock, decides at once.
+    const V equal = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi32(p.key0, q.key0), _mm256_cmpeq_epi32(p.key1, q.key1)),
+                                     _mm256_and_si256(_mm256_cmpeq_epi32(p.mv0, q.mv0), _mm256_cmpeq_epi32(p.mv1, q.mv1)));
+    if (_mm256_movemask_epi8(equal) == -1) return 0;
     const V far_s = _mm256_or_si256(Far(p.mv0, q.mv0, limit), Far(p.mv1, q.mv1, limit));
     const V far_c = _mm256_or_si256(Far(p.mv0, q.mv1, limit), Far(p.mv1, q.mv0, limit));
     const V straight = _mm256_and_si256(_mm256_cmpeq_epi32(p.key0, q.key0), _mm256_cmpeq_epi32(p.key1, q.key1));
