@@ -82,6 +82,9 @@ EdgeThresholds Thresholds(const C264_Decode::SliceInfo& s, int qp_p, int qp_q) {
 
 inline bool Filters(const EdgeThresholds& t) { return t.alpha > 0 && t.beta > 0; }
 
+// Whether a macroblock's 4x4 block (row, col) has coefficients.
+inline bool Coded(const C264_Decode::MbInfo& m, int row, int col) { return (m.nonzero >> (row * 4 + col)) & 1; }
+
 // The edges inside an inter macroblock across which its motion may change.
 int InnerMotionEdges(int kind) {
   switch (kind) {
@@ -293,11 +296,7 @@ void C264_Decode::DeblockMacroblock(int mb_addr, const DeblockSamples& px) {
 void C264_Decode::DeblockMixedLeft(int mb_addr, int left, const DeblockSamples& px) {
   const MbInfo& q = mbs_[mb_addr];
   const SliceInfo& s = slices_[q.slice];
-  uint8_t* const luma = px.luma;
-  uint8_t* const cb = px.chroma[0];
-  uint8_t* const cr = px.chroma[1];
   const int ls = px.ls, cs = px.cs;
-  auto nonzero = [&](int a, int row, int col) { return (mbs_[a].nonzero >> (row * 4 + col)) & 1; };
   const int pair_top = left & ~1;
   uint8_t bs[8];
   for (int i = 0; i < 8; ++i) {
@@ -307,7 +306,7 @@ void C264_Decode::DeblockMixedLeft(int mb_addr, int left, const DeblockSamples& 
       continue;
     }
     const int prow = q.field ? (i & 3) : ((mb_addr & 1) ? 2 : 0) + (i >> 2);
-    bs[i] = static_cast<uint8_t>(1 + (nonzero(mb_addr, i >> 1, 0) || nonzero(pm, prow, 3)));
+    bs[i] = static_cast<uint8_t>(1 + (Coded(q, i >> 1, 0) || Coded(mbs_[pm], prow, 3)));
   }
   const MbInfo& p0 = mbs_[pair_top];
   const MbInfo& p1 = mbs_[pair_top + 1];
@@ -316,7 +315,7 @@ void C264_Decode::DeblockMixedLeft(int mb_addr, int left, const DeblockSamples& 
   for (int k = 0; k < 2; ++k) {
     // q.field: upper / lower half of the lines; frame: even / odd lines.
     const uint8_t* kbs = q.field ? bs + 4 * k : half[k];
-    uint8_t* y0 = q.field ? luma + 8 * k * ls : luma + k * ls;
+    uint8_t* y0 = q.field ? px.luma + 8 * k * ls : px.luma + k * ls;
     const int ystep = q.field ? ls : 2 * ls;
     if (Filters(t[k])) FilterLumaLines(y0, 1, ystep, 8, kbs, 2, t[k]);
     if (chroma_format_ == 0) continue;
@@ -326,8 +325,7 @@ void C264_Decode::DeblockMixedLeft(int mb_addr, int left, const DeblockSamples& 
     for (int c = 0; c < 2; ++c) {
       const EdgeThresholds tc = Thresholds(s, pk.qpc[c], q.qpc[c]);
       if (!Filters(tc)) continue;
-      uint8_t* plane = c == 0 ? cb : cr;
-      uint8_t* c0 = q.field ? plane + rows * k * cs : plane + k * cs;
+      uint8_t* c0 = q.field ? px.chroma[c] + rows * k * cs : px.chroma[c] + k * cs;
       if (chroma_format_ == 3) FilterLumaLines(c0, 1, q.field ? cs : 2 * cs, rows, kbs, per_bs, tc);
       else FilterChromaLines(c0, 1, q.field ? cs : 2 * cs, rows, kbs, per_bs, tc);
     }
@@ -340,11 +338,7 @@ void C264_Decode::DeblockMixedLeft(int mb_addr, int left, const DeblockSamples& 
 void C264_Decode::DeblockTopPerField(int mb_addr, int top, const DeblockSamples& px) {
   const MbInfo& q = mbs_[mb_addr];
   const SliceInfo& s = slices_[q.slice];
-  uint8_t* const luma = px.luma;
-  uint8_t* const cb = px.chroma[0];
-  uint8_t* const cr = px.chroma[1];
   const int ls = px.ls, cs = px.cs;
-  auto nonzero = [&](int a, int row, int col) { return (mbs_[a].nonzero >> (row * 4 + col)) & 1; };
   const int pair_top = top & ~1;
   for (int k = 0; k < 2; ++k) {
     const int pm = pair_top + k;
@@ -352,15 +346,15 @@ void C264_Decode::DeblockTopPerField(int mb_addr, int top, const DeblockSamples&
     for (int i = 0; i < 4; ++i)
       bs[i] = IsIntraKind(q.kind) || IsIntraKind(mbs_[pm].kind)
                   ? 3
-                  : static_cast<uint8_t>(1 + (nonzero(mb_addr, 0, i) || nonzero(pm, 3, i)));
+                  : static_cast<uint8_t>(1 + (Coded(q, 0, i) || Coded(mbs_[pm], 3, i)));
     const MbInfo& p = mbs_[pm];
     const EdgeThresholds t = Thresholds(s, p.qp, q.qp);
-    if (Filters(t)) FilterLumaLines(luma + k * ls, 2 * ls, 1, 16, bs, 4, t);
+    if (Filters(t)) FilterLumaLines(px.luma + k * ls, 2 * ls, 1, 16, bs, 4, t);
     if (chroma_format_ == 0) continue;
     for (int c = 0; c < 2; ++c) {
       const EdgeThresholds tc = Thresholds(s, p.qpc[c], q.qpc[c]);
       if (!Filters(tc)) continue;
-      uint8_t* c0 = (c == 0 ? cb : cr) + k * cs;
+      uint8_t* c0 = px.chroma[c] + k * cs;
       if (chroma_format_ == 3) FilterLumaLines(c0, 2 * cs, 1, 16, bs, 4, tc);
       else FilterChromaLines(c0, 2 * cs, 1, 8, bs, 2, tc);
     }
