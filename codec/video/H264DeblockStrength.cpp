@@ -148,11 +148,11 @@ C264_Decode::DeblockNeighbours C264_Decode::DeblockNeighboursOf(int mb_addr) con
   const MbInfo& q = mbs_[mb_addr];
   const SliceInfo& s = slices_[q.slice];
   DeblockNeighbours n;
-  n.q_field = field_ != 0 || FieldMb(mb_addr);
+  n.q_field = field_ != 0 || (mbaff_ && q.field);
   int left = -1, top = -1;
   if (!mbaff_) {
-    left = MbX(mb_addr) > 0 ? mb_addr - 1 : -1;
-    top = MbY(mb_addr) > 0 ? mb_addr - mb_width_ : -1;
+    left = mb_addr % mb_width_ > 0 ? mb_addr - 1 : -1;
+    top = mb_addr >= mb_width_ ? mb_addr - mb_width_ : -1;
   } else {
     const int pair = mb_addr >> 1, bottom = mb_addr & 1;
     if (pair % mb_width_ > 0) {
@@ -168,7 +168,9 @@ C264_Decode::DeblockNeighbours C264_Decode::DeblockNeighboursOf(int mb_addr) con
     }
   }
   auto allowed = [&](int nb) {
-    return nb >= 0 && mbs_[nb].slice >= 0 && (s.disable_deblocking_filter_idc != 2 || mbs_[nb].slice == q.slice);
+    if (nb < 0) return false;
+    const int slice = mbs_[nb].slice;
+    return slice == q.slice || (slice >= 0 && s.disable_deblocking_filter_idc != 2);
   };
   n.left = allowed(left) ? left : -1;
   n.top = allowed(top) ? top : -1;

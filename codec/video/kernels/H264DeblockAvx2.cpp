@@ -78,6 +78,26 @@ bool FilterLuma16(V v[8], V bsv, V tc0v, int alpha, int beta) {
   return true;
 }
 
+// Per-line values from the 4 bytes of an edge's strengths: each in 4 lanes of 16 lines
+// (Quarters) or in 2 lanes of 8 (Pairs); tC0 of each strength from the table by strength.
+inline __m128i Bytes4(const uint8_t* p) {
+  int32_t v;
+  std::memcpy(&v, p, 4);
+  return _mm_cvtsi32_si128(v);
+}
+inline __m128i Tc0ByStrength(const uint8_t tc0[4], __m128i bs4) {
+  return _mm_shuffle_epi8(Bytes4(tc0), _mm_and_si128(bs4, _mm_set1_epi8(3)));
+}
+inline V Quarters(__m128i b4) {
+  const V x = _mm256_cvtepu8_epi64(b4);
+  const V y = _mm256_or_si256(x, _mm256_slli_epi64(x, 16));
+  return _mm256_or_si256(y, _mm256_slli_epi64(y, 32));
+}
+inline __m128i Pairs(__m128i b4) {
+  const __m128i x = _mm_cvtepu8_epi32(b4);
+  return _mm_or_si128(x, _mm_slli_epi32(x, 16));
+}
+
 inline __m128i Pack(V v) { return _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)); }
 
 // 16 rows of 8 samples (p3..q3 of a vertical edge) into 8 vectors of 16 lines.
@@ -144,12 +164,8 @@ const H264Kernels& Narrow() {
 
 void DeblockLuma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int alpha, int beta, const uint8_t tc0[4]) {
   if (along != 1 && across != 1) return Narrow().deblock_luma(q0p, across, along, bs, alpha, beta, tc0);
-  const auto b = [&](int k) { return static_cast<int16_t>(bs[k]); };
-  const auto t = [&](int k) { return static_cast<int16_t>(tc0[bs[k] & 3]); };
-  const V bsv = _mm256_setr_epi16(b(0), b(0), b(0), b(0), b(1), b(1), b(1), b(1), b(2), b(2), b(2), b(2), b(3), b(3),
-                                  b(3), b(3));
-  const V tc0v = _mm256_setr_epi16(t(0), t(0), t(0), t(0), t(1), t(1), t(1), t(1), t(2), t(2), t(2), t(2), t(3), t(3),
-                                   t(3), t(3));
+  const __m128i bs4 = Bytes4(bs);
+  const V bsv = Quarters(bs4), tc0v = Quarters(Tc0ByStrength(tc0, bs4));
   V v[8];
   if (along == 1) {  // horizontal edge: rows across it, 16 lines in one row
     for (int i = 0; i < 8; ++i)
@@ -218,12 +234,9 @@ void DeblockChromaPair(uint8_t* const q0p[2], int across, int along, const uint8
     for (int c = 0; c < 2; ++c) Narrow().deblock_chroma(q0p[c], across, along, bs, alpha[c], beta[c], tc0[c]);
     return;
   }
-  const auto b = [&](int k) { return static_cast<int16_t>(bs[k]); };
-  const __m128i bs8 = _mm_setr_epi16(b(0), b(0), b(1), b(1), b(2), b(2), b(3), b(3));
+  const __m128i bs4 = Bytes4(bs), bs8 = Pairs(bs4);
   const V bsv = _mm256_setr_m128i(bs8, bs8);
-  const auto t = [&](int c, int k) { return static_cast<int16_t>(tc0[c][bs[k] & 3]); };
-  const V tc0v = _mm256_setr_epi16(t(0, 0), t(0, 0), t(0, 1), t(0, 1), t(0, 2), t(0, 2), t(0, 3), t(0, 3), t(1, 0),
-                                   t(1, 0), t(1, 1), t(1, 1), t(1, 2), t(1, 2), t(1, 3), t(1, 3));
+  const V tc0v = _mm256_setr_m128i(Pairs(Tc0ByStrength(tc0[0], bs4)), Pairs(Tc0ByStrength(tc0[1], bs4)));
   // A plane not to filter gets thresholds no step passes (as alpha or beta 0 do).
   const V av = PerPlane(beta[0] > 0 ? alpha[0] : 0, beta[1] > 0 ? alpha[1] : 0), bv = PerPlane(beta[0], beta[1]);
   auto load2 = [&](int off) {  // 8 samples of each plane at q0 + off
