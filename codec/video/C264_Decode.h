@@ -271,14 +271,20 @@ class C264_Decode : public C264_DecodeHeader {
   // the cache (frame macroblocks only; every earlier row must be complete and deblocked).
   void DeblockRowAbove(int mb_addr);
   void DeblockMacroblock(int mb_addr);
+  struct DeblockSamples;
+  DeblockSamples DeblockSamplesOf(int mb_addr);
+  void DeblockMacroblock(int mb_addr, const DeblockSamples& px);
   struct DeblockNeighbours;
   DeblockNeighbours DeblockNeighboursOf(int mb_addr) const;
   // The boundary strengths of a macroblock's edges: bs[dir][edge], byte k for lines
-  // 4k..4k+3 (dir 0: vertical edges, 1: horizontal).
-  void EdgeStrengths(int mb_addr, const DeblockNeighbours& n, uint32_t bs[2][4]) const;
+  // 4k..4k+3 (dir 0: vertical edges, 1: horizontal). Returns the edges with a strength above
+  // 0 (bit dir * 4 + edge); bs is filled only when there are any.
+  unsigned EdgeStrengths(int mb_addr, const DeblockNeighbours& n, uint32_t bs[2][4]) const;
+  static unsigned DeblockLumaEdges(bool transform_8x8);
+  unsigned DeblockChromaEdges(bool transform_8x8) const;
   // MBAFF edges between frame and field macroblocks, filtered line by line.
-  void DeblockMixedLeft(int mb_addr, int left);
-  void DeblockTopPerField(int mb_addr, int top);
+  void DeblockMixedLeft(int mb_addr, int left, const DeblockSamples& px);
+  void DeblockTopPerField(int mb_addr, int top, const DeblockSamples& px);
   void GatherIntraNeighbours(int mb_addr, int plane, int x, int y, int w, int h, int blk_w, struct IntraNeighbours& n);
   bool MbAvailable(int mb_addr, int nb) const;
 

@@ -24,6 +24,24 @@ void FilterChromaEdge(uint8_t* q0p, int across, int along, int count, const uint
   Kernels().deblock_chroma(q0p, across, along, bs, t.alpha, t.beta, tc0_by_bs);
 }
 
+void FilterChromaEdgePair(uint8_t* const q0[2], int across, int along, const uint8_t bs[4], const EdgeThresholds t[2]) {
+  const H264Kernels& k = Kernels();
+  if (k.deblock_chroma_pair == nullptr) {
+    for (int c = 0; c < 2; ++c)
+      if (t[c].alpha > 0 && t[c].beta > 0) FilterChromaEdge(q0[c], across, along, 8, bs, t[c]);
+    return;
+  }
+  uint8_t tc0_by_bs[2][4];
+  for (int c = 0; c < 2; ++c) {
+    const uint8_t* tc0 = kDeblockTc0[t[c].index_a];
+    tc0_by_bs[c][0] = 0;
+    for (int i = 0; i < 3; ++i) tc0_by_bs[c][i + 1] = tc0[i];
+  }
+  const int alpha[2] = {t[0].alpha, t[1].alpha}, beta[2] = {t[0].beta, t[1].beta};
+  const uint8_t* const tc0s[2] = {tc0_by_bs[0], tc0_by_bs[1]};
+  k.deblock_chroma_pair(q0, across, along, bs, alpha, beta, tc0s);
+}
+
 void FilterLumaLines(uint8_t* q0p, int across, int along, int count, const uint8_t* bs, int per_bs,
                      const EdgeThresholds& t) {
   for (int k = 0; k < count; ++k) {

@@ -28,6 +28,13 @@ struct C264_Decode::DeblockNeighbours {
   bool q_field = false;  // of a field picture, or of a field pair in an MBAFF frame
 };
 
+// The samples of a macroblock in its three planes and the row steps inside it.
+struct C264_Decode::DeblockSamples {
+  uint8_t* luma = nullptr;
+  uint8_t* chroma[2] = {};
+  int ls = 0, cs = 0;
+};
+
 namespace {
 
 constexpr uint32_t kAllBs3 = 0x03030303, kAllBs4 = 0x04040404;
@@ -40,8 +47,20 @@ constexpr uint32_t kSpread[16] = {Spread(0),  Spread(1),  Spread(2),  Spread(3),
                                   Spread(6),  Spread(7),  Spread(8),  Spread(9), Spread(10), Spread(11),
                                   Spread(12), Spread(13), Spread(14), Spread(15)};
 
-// Strengths of one edge from its nibble of coefficient bits (bS 2) and of motion bits (bS 1).
-inline uint32_t EdgeWord(uint32_t coded, uint32_t motion) { return 2 * kSpread[coded] | kSpread[motion & ~coded]; }
+// Strengths of the 4 edges of a direction from their nibbles of coefficient bits (bS 2) and
+// of motion bits (bS 1).
+inline void EdgeWords(uint32_t coded, uint32_t motion, uint32_t out[4]) {
+  const uint32_t moving = motion & ~coded;
+#pragma GCC unroll 4
+  for (int e = 0; e < 4; ++e) out[e] = 2 * kSpread[coded >> (4 * e) & 15] | kSpread[moving >> (4 * e) & 15];
+}
+
+// Bit e set where nibble e of a 16-bit mask is not 0.
+inline unsigned NonzeroNibbles(uint32_t x) {
+  x |= x >> 1;
+  x |= x >> 2;
+  return (x & 1) | (x >> 3 & 2) | (x >> 6 & 4) | (x >> 9 & 8);
+}
 
 // The 4x4 bit matrix transposed (bit r * 4 + c to bit c * 4 + r): masks by block position
 // become masks by vertical edge.
@@ -62,6 +81,9 @@ EdgeThresholds Thresholds(const C264_Decode::SliceInfo& s, int qp_p, int qp_q) {
 }
 
 inline bool Filters(const EdgeThresholds& t) { return t.alpha > 0 && t.beta > 0; }
+
+// Whether a macroblock's 4x4 block (row, col) has coefficients.
+inline bool Coded(const C264_Decode::MbInfo& m, int row, int col) { return (m.nonzero >> (row * 4 + col)) & 1; }
 
 // The edges inside an inter macroblock across which its motion may change.
 int InnerMotionEdges(int kind) {
@@ -102,21 +124,35 @@ void C264_Decode::DeblockRowAbove(int mb_addr) {
   if (first > 0 && !mbs_[first - 1].deblocked) return;
   for (int a = first; a <= mb_addr; ++a)
     if (mbs_[a].slice < 0 || mbs_[a].deblocked) return;
+  DeblockSamples px = DeblockSamplesOf(first);
   for (int a = first; a < first + mb_width_; ++a) {
     mbs_[a].deblocked = 1;
-    if (slices_[mbs_[a].slice].disable_deblocking_filter_idc != 1) DeblockMacroblock(a);
+    if (slices_[mbs_[a].slice].disable_deblocking_filter_idc != 1) DeblockMacroblock(a, px);
+    px.luma += 16;
+    for (uint8_t*& c : px.chroma) c += mb_cw_;
   }
 }
+
+C264_Decode::DeblockSamples C264_Decode::DeblockSamplesOf(int mb_addr) {
+  DeblockSamples px;
+  px.luma = MbPixels(0, mb_addr, px.ls);
+  if (chroma_format_ == 0) return px;
+  px.chroma[0] = MbPixels(1, mb_addr, px.cs);
+  px.chroma[1] = MbPixels(2, mb_addr, px.cs);
+  return px;
+}
+
+void C264_Decode::DeblockMacroblock(int mb_addr) { DeblockMacroblock(mb_addr, DeblockSamplesOf(mb_addr)); }
 
 C264_Decode::DeblockNeighbours C264_Decode::DeblockNeighboursOf(int mb_addr) const {
   const MbInfo& q = mbs_[mb_addr];
   const SliceInfo& s = slices_[q.slice];
   DeblockNeighbours n;
-  n.q_field = field_ != 0 || FieldMb(mb_addr);
+  n.q_field = field_ != 0 || (mbaff_ && q.field);
   int left = -1, top = -1;
   if (!mbaff_) {
-    left = MbX(mb_addr) > 0 ? mb_addr - 1 : -1;
-    top = MbY(mb_addr) > 0 ? mb_addr - mb_width_ : -1;
+    left = mb_addr % mb_width_ > 0 ? mb_addr - 1 : -1;
+    top = mb_addr >= mb_width_ ? mb_addr - mb_width_ : -1;
   } else {
     const int pair = mb_addr >> 1, bottom = mb_addr & 1;
     if (pair % mb_width_ > 0) {
@@ -132,7 +168,9 @@ C264_Decode::DeblockNeighbours C264_Decode::DeblockNeighboursOf(int mb_addr) con
     }
   }
   auto allowed = [&](int nb) {
-    return nb >= 0 && mbs_[nb].slice >= 0 && (s.disable_deblocking_filter_idc != 2 || mbs_[nb].slice == q.slice);
+    if (nb < 0) return false;
+    const int slice = mbs_[nb].slice;
+    return slice == q.slice || (slice >= 0 && s.disable_deblocking_filter_idc != 2);
   };
   n.left = allowed(left) ? left : -1;
   n.top = allowed(top) ? top : -1;
@@ -142,93 +180,112 @@ C264_Decode::DeblockNeighbours C264_Decode::DeblockNeighboursOf(int mb_addr) con
 // Next to an intra macroblock: 3 inside a macroblock, 4 on a macroblock edge except a
 // horizontal one of or next to a field macroblock (3). Otherwise 2 where either block has
 // coefficients, 1 where the motion differs or between a frame and a field macroblock, else 0.
-void C264_Decode::EdgeStrengths(int mb_addr, const DeblockNeighbours& n, uint32_t bs[2][4]) const {
+unsigned C264_Decode::EdgeStrengths(int mb_addr, const DeblockNeighbours& n, uint32_t bs[2][4]) const {
   const MbInfo& q = mbs_[mb_addr];
   const int left = n.left_mixed ? -1 : n.left, top = n.top_per_field ? -1 : n.top;
-  const uint32_t top_intra = n.q_field || (top >= 0 && FieldMb(top)) ? kAllBs3 : kAllBs4;
+  const bool top_field = mbaff_ && top >= 0 && mbs_[top].field;  // q's own field coding is in q_field
+  const uint32_t top_intra = n.q_field || top_field ? kAllBs3 : kAllBs4;
   if (IsIntraKind(q.kind)) {
     for (int e = 1; e < 4; ++e) bs[0][e] = bs[1][e] = kAllBs3;
     bs[0][0] = kAllBs4;
     bs[1][0] = top_intra;
-    return;
+    return 0xFF;
   }
-  const bool left_intra = left >= 0 && IsIntraKind(mbs_[left].kind);
-  const bool top_intra_mb = top >= 0 && IsIntraKind(mbs_[top].kind);
+  const MbInfo* pl = left >= 0 ? &mbs_[left] : nullptr;
+  const MbInfo* pt = top >= 0 ? &mbs_[top] : nullptr;
+  const bool left_inter = pl && !IsIntraKind(pl->kind), top_inter = pt && !IsIntraKind(pt->kind);
   // Coded blocks by the block right of (below) each edge part, raster order.
   const uint32_t nz = q.nonzero;
   uint32_t coded_v = nz | (nz << 1 & 0xEEEE), coded_h = (nz | nz << 4) & 0xFFFF;
-  if (left >= 0) coded_v |= mbs_[left].nonzero >> 3 & 0x1111;
-  if (top >= 0) coded_h |= static_cast<uint32_t>(mbs_[top].nonzero) >> 12;
+  if (pl) coded_v |= pl->nonzero >> 3 & 0x1111;
+  if (pt) coded_h |= static_cast<uint32_t>(pt->nonzero) >> 12;
+  // The neighbours' blocks relative to this macroblock's first one: the left macroblock's
+  // rows are this one's (also in MBAFF frames, where only a left pair of the same coding gets
+  // here); the top one's last row lies a row above unless MBAFF pairs are in between.
   const int stride4 = mb_width_ * 4, base4 = BlockBase(mb_addr);
-  const int left_off = left >= 0 && !left_intra ? BlockBase(left) + 3 - base4 : 0;
-  const int top_off = top >= 0 && !top_intra_mb ? BlockBase(top) + 3 * stride4 - base4 : 0;
-  const bool b_slices = slices_[q.slice].kind == kSliceB || (left_off != 0 && slices_[mbs_[left].slice].kind == kSliceB) ||
-                        (top_off != 0 && slices_[mbs_[top].slice].kind == kSliceB);
+  const int left_off = left_inter ? -1 : 0;
+  const int top_off = !top_inter ? 0 : (mbaff_ ? BlockBase(top) + 3 * stride4 - base4 : -stride4);
+  const auto b_slice = [&](const MbInfo* m) { return m->slice != q.slice && slices_[m->slice].kind == kSliceB; };
+  const bool b_slices = slices_[q.slice].kind == kSliceB || (left_inter && b_slice(pl)) || (top_inter && b_slice(pt));
   const H264MotionField field{{mv_[0], mv_[1]}, {ref_idx_[0], ref_idx_[1]}, {ref_serial_[0], ref_serial_[1]}, stride4};
   uint32_t motion = Kernels().deblock_motion(field, base4, left_off, top_off, b_slices ? 2 : 1, InnerMotionEdges(q.kind),
                                              n.q_field ? 2 : 4);
-  if (mbaff_ && top_off != 0 && FieldMb(top) != n.q_field) motion |= 0xF0000;
-  const uint32_t coded_t = Transpose4x4(coded_v), motion_t = Transpose4x4(motion & 0xFFFF);
-  for (int e = 0; e < 4; ++e) {
-    bs[0][e] = EdgeWord(coded_t >> (4 * e) & 15, motion_t >> (4 * e) & 15);
-    bs[1][e] = EdgeWord(coded_h >> (4 * e) & 15, motion >> (16 + 4 * e) & 15);
-  }
+  if (top_off != 0 && mbaff_ && top_field != n.q_field) motion |= 0xF0000;  // frame against field
+  const bool left_intra = pl && !left_inter, top_intra_mb = pt && !top_inter;
+  const unsigned edges = NonzeroNibbles(Transpose4x4(coded_v | (motion & 0xFFFF))) |
+                         NonzeroNibbles(coded_h | motion >> 16) << 4 | (left_intra ? 1u : 0u) | (top_intra_mb ? 0x10u : 0u);
+  if (edges == 0) return 0;  // the words are not needed
+  EdgeWords(Transpose4x4(coded_v), Transpose4x4(motion & 0xFFFF), bs[0]);
+  EdgeWords(coded_h, motion >> 16, bs[1]);
   if (left_intra) bs[0][0] = kAllBs4;
   if (top_intra_mb) bs[1][0] = top_intra;
+  return edges;
 }
 
-void C264_Decode::DeblockMacroblock(int mb_addr) {
+// The edges of a macroblock a plane has, as bits dir * 4 + e. No 4x4 edges inside 8x8
+// transform blocks. Chroma edges lie on the chroma 4x4 blocks: every other luma edge in
+// 4:2:0 and across 4:2:2 columns, every luma edge along 4:2:2 rows; 4:4:4 chroma follows luma.
+// Their strengths are those of the luma edge there.
+unsigned C264_Decode::DeblockLumaEdges(bool transform_8x8) { return transform_8x8 ? 0x55 : 0xFF; }
+unsigned C264_Decode::DeblockChromaEdges(bool transform_8x8) const {
+  switch (chroma_format_) {
+    case 0: return 0;
+    case 2: return 0xF5;
+    case 3: return DeblockLumaEdges(transform_8x8);
+    default: return 0x55;
+  }
+}
+
+void C264_Decode::DeblockMacroblock(int mb_addr, const DeblockSamples& px) {
   const DeblockNeighbours n = DeblockNeighboursOf(mb_addr);
   uint32_t bs[2][4];
-  EdgeStrengths(mb_addr, n, bs);
-  if (n.left >= 0 && n.left_mixed) DeblockMixedLeft(mb_addr, n.left);
+  unsigned edges = EdgeStrengths(mb_addr, n, bs);  // with a strength above 0 somewhere
+  if (n.left >= 0 && n.left_mixed) DeblockMixedLeft(mb_addr, n.left, px);
   const MbInfo& q = mbs_[mb_addr];
+  const unsigned luma_edges = DeblockLumaEdges(q.transform_8x8), chroma_edges = DeblockChromaEdges(q.transform_8x8);
+  if (n.left < 0 || n.left_mixed) edges &= ~1u;
+  if (n.top < 0 || n.top_per_field) edges &= ~0x10u;
+  edges &= luma_edges | chroma_edges;
+  if (edges == 0 && !(n.top >= 0 && n.top_per_field)) return;
   const SliceInfo& s = slices_[q.slice];
-  int ls, cs = 0;
-  uint8_t* luma = MbPixels(0, mb_addr, ls);
-  uint8_t* cb = chroma_format_ ? MbPixels(1, mb_addr, cs) : nullptr;
-  uint8_t* cr = chroma_format_ ? MbPixels(2, mb_addr, cs) : nullptr;
+  uint8_t* const luma = px.luma;
+  uint8_t* const* chroma = px.chroma;
+  const int ls = px.ls, cs = px.cs;
+  // Thresholds of the planes (Y, Cb, Cr) against the macroblock across the edge.
+  auto thresholds = [&](int pm, EdgeThresholds t[3]) {
+    const MbInfo& p = mbs_[pm];
+    t[0] = Thresholds(s, p.qp, q.qp);
+    for (int c = 0; c < 2 && chroma_format_; ++c) t[1 + c] = Thresholds(s, p.qpc[c], q.qpc[c]);
+  };
+  EdgeThresholds inner[3], outer[3];
+  if (edges & 0xEE) thresholds(mb_addr, inner);
   for (int dir = 0; dir < 2; ++dir) {  // 0: vertical edges, 1: horizontal edges
+    if (dir == 1 && n.top >= 0 && n.top_per_field) DeblockTopPerField(mb_addr, n.top, px);
     const int across_l = dir == 0 ? 1 : ls, along_l = dir == 0 ? ls : 1;
     const int across_c = dir == 0 ? 1 : cs, along_c = dir == 0 ? cs : 1;
     for (int e = 0; e < 4; ++e) {
-      const int pm = e > 0 ? mb_addr : (dir == 0 ? n.left : n.top);
-      if (pm < 0 || (e == 0 && dir == 0 && n.left_mixed)) continue;
-      if (e == 0 && dir == 1 && n.top_per_field) {
-        DeblockTopPerField(mb_addr, n.top);
-        continue;
-      }
-      // No 4x4 edges inside 8x8 transform blocks. Chroma edges lie on the chroma 4x4 blocks:
-      // every other luma edge in 4:2:0 and across 4:2:2 columns, every luma edge along 4:2:2
-      // rows; 4:4:4 chroma follows luma. Their strengths are those of the luma edge there.
-      const bool luma_edge = !((e & 1) && q.transform_8x8);
-      bool chroma_edge;
-      switch (chroma_format_) {
-        case 0: chroma_edge = false; break;
-        case 2: chroma_edge = dir == 1 || (e & 1) == 0; break;
-        case 3: chroma_edge = luma_edge; break;
-        default: chroma_edge = (e & 1) == 0; break;
-      }
-      if ((!luma_edge && !chroma_edge) || bs[dir][e] == 0) continue;
+      const unsigned bit = 1u << (dir * 4 + e);
+      if (!(edges & bit)) continue;
+      if (e == 0) thresholds(dir == 0 ? n.left : n.top, outer);
+      const EdgeThresholds* t = e == 0 ? outer : inner;
       uint8_t edge_bs[4];
       std::memcpy(edge_bs, &bs[dir][e], 4);
-      const MbInfo& p = mbs_[pm];
-      if (luma_edge) {
-        const EdgeThresholds t = Thresholds(s, p.qp, q.qp);
-        uint8_t* q0 = dir == 0 ? luma + e * 4 : luma + e * 4 * ls;
-        if (Filters(t)) FilterLumaEdge(q0, across_l, along_l, edge_bs, t);
-      }
-      if (!chroma_edge) continue;
+      if ((luma_edges & bit) && Filters(t[0]))
+        FilterLumaEdge(dir == 0 ? luma + e * 4 : luma + e * 4 * ls, across_l, along_l, edge_bs, t[0]);
+      if (!(chroma_edges & bit)) continue;
       // Offset of the chroma edge in chroma samples and the samples along it.
       const int ce = chroma_format_ == 3 || (chroma_format_ == 2 && dir == 1) ? e * 4 : e / 2 * 4;
       const int along_n = dir == 0 ? mb_ch_ : mb_cw_;
+      if (chroma_format_ == 1) {
+        uint8_t* const cq0[2] = {dir == 0 ? chroma[0] + ce : chroma[0] + ce * cs, dir == 0 ? chroma[1] + ce : chroma[1] + ce * cs};
+        if (Filters(t[1]) || Filters(t[2])) FilterChromaEdgePair(cq0, across_c, along_c, edge_bs, t + 1);
+        continue;
+      }
       for (int c = 0; c < 2; ++c) {
-        const EdgeThresholds tc = Thresholds(s, p.qpc[c], q.qpc[c]);
-        if (!Filters(tc)) continue;
-        uint8_t* plane = c == 0 ? cb : cr;
-        uint8_t* cq0 = dir == 0 ? plane + ce : plane + ce * cs;
-        if (chroma_format_ == 3) FilterLumaEdge(cq0, across_c, along_c, edge_bs, tc);
-        else FilterChromaEdge(cq0, across_c, along_c, along_n, edge_bs, tc);
+        if (!Filters(t[1 + c])) continue;
+        uint8_t* cq0 = dir == 0 ? chroma[c] + ce : chroma[c] + ce * cs;
+        if (chroma_format_ == 3) FilterLumaEdge(cq0, across_c, along_c, edge_bs, t[1 + c]);
+        else FilterChromaEdge(cq0, across_c, along_c, along_n, edge_bs, t[1 + c]);
       }
     }
   }
@@ -238,14 +295,10 @@ void C264_Decode::DeblockMacroblock(int mb_addr) {
 // field macroblock meets the top frame macroblock of the pair in its upper half and the
 // bottom one in its lower half, a frame macroblock meets the top field macroblock in its even
 // lines and the bottom one in its odd lines. At least strength 1 (frame against field).
-void C264_Decode::DeblockMixedLeft(int mb_addr, int left) {
+void C264_Decode::DeblockMixedLeft(int mb_addr, int left, const DeblockSamples& px) {
   const MbInfo& q = mbs_[mb_addr];
   const SliceInfo& s = slices_[q.slice];
-  int ls, cs = 0;
-  uint8_t* luma = MbPixels(0, mb_addr, ls);
-  uint8_t* cb = chroma_format_ ? MbPixels(1, mb_addr, cs) : nullptr;
-  uint8_t* cr = chroma_format_ ? MbPixels(2, mb_addr, cs) : nullptr;
-  auto nonzero = [&](int a, int row, int col) { return (mbs_[a].nonzero >> (row * 4 + col)) & 1; };
+  const int ls = px.ls, cs = px.cs;
   const int pair_top = left & ~1;
   uint8_t bs[8];
   for (int i = 0; i < 8; ++i) {
@@ -255,7 +308,7 @@ void C264_Decode::DeblockMixedLeft(int mb_addr, int left) {
       continue;
     }
     const int prow = q.field ? (i & 3) : ((mb_addr & 1) ? 2 : 0) + (i >> 2);
-    bs[i] = static_cast<uint8_t>(1 + (nonzero(mb_addr, i >> 1, 0) || nonzero(pm, prow, 3)));
+    bs[i] = static_cast<uint8_t>(1 + (Coded(q, i >> 1, 0) || Coded(mbs_[pm], prow, 3)));
   }
   const MbInfo& p0 = mbs_[pair_top];
   const MbInfo& p1 = mbs_[pair_top + 1];
@@ -264,7 +317,7 @@ void C264_Decode::DeblockMixedLeft(int mb_addr, int left) {
   for (int k = 0; k < 2; ++k) {
     // q.field: upper / lower half of the lines; frame: even / odd lines.
     const uint8_t* kbs = q.field ? bs + 4 * k : half[k];
-    uint8_t* y0 = q.field ? luma + 8 * k * ls : luma + k * ls;
+    uint8_t* y0 = q.field ? px.luma + 8 * k * ls : px.luma + k * ls;
     const int ystep = q.field ? ls : 2 * ls;
     if (Filters(t[k])) FilterLumaLines(y0, 1, ystep, 8, kbs, 2, t[k]);
     if (chroma_format_ == 0) continue;
@@ -274,8 +327,7 @@ void C264_Decode::DeblockMixedLeft(int mb_addr, int left) {
     for (int c = 0; c < 2; ++c) {
       const EdgeThresholds tc = Thresholds(s, pk.qpc[c], q.qpc[c]);
       if (!Filters(tc)) continue;
-      uint8_t* plane = c == 0 ? cb : cr;
-      uint8_t* c0 = q.field ? plane + rows * k * cs : plane + k * cs;
+      uint8_t* c0 = q.field ? px.chroma[c] + rows * k * cs : px.chroma[c] + k * cs;
       if (chroma_format_ == 3) FilterLumaLines(c0, 1, q.field ? cs : 2 * cs, rows, kbs, per_bs, tc);
       else FilterChromaLines(c0, 1, q.field ? cs : 2 * cs, rows, kbs, per_bs, tc);
     }
@@ -285,14 +337,10 @@ void C264_Decode::DeblockMixedLeft(int mb_addr, int left) {
 // MBAFF, top frame macroblock under a field pair: the edge is filtered in the top field lines
 // against the top field macroblock, then in the bottom field lines against the bottom one
 // (strength 3 next to intra macroblocks, at least 1 otherwise).
-void C264_Decode::DeblockTopPerField(int mb_addr, int top) {
+void C264_Decode::DeblockTopPerField(int mb_addr, int top, const DeblockSamples& px) {
   const MbInfo& q = mbs_[mb_addr];
   const SliceInfo& s = slices_[q.slice];
-  int ls, cs = 0;
-  uint8_t* luma = MbPixels(0, mb_addr, ls);
-  uint8_t* cb = chroma_format_ ? MbPixels(1, mb_addr, cs) : nullptr;
-  uint8_t* cr = chroma_format_ ? MbPixels(2, mb_addr, cs) : nullptr;
-  auto nonzero = [&](int a, int row, int col) { return (mbs_[a].nonzero >> (row * 4 + col)) & 1; };
+  const int ls = px.ls, cs = px.cs;
   const int pair_top = top & ~1;
   for (int k = 0; k < 2; ++k) {
     const int pm = pair_top + k;
@@ -300,15 +348,15 @@ void C264_Decode::DeblockTopPerField(int mb_addr, int top) {
     for (int i = 0; i < 4; ++i)
       bs[i] = IsIntraKind(q.kind) || IsIntraKind(mbs_[pm].kind)
                   ? 3
-                  : static_cast<uint8_t>(1 + (nonzero(mb_addr, 0, i) || nonzero(pm, 3, i)));
+                  : static_cast<uint8_t>(1 + (Coded(q, 0, i) || Coded(mbs_[pm], 3, i)));
     const MbInfo& p = mbs_[pm];
     const EdgeThresholds t = Thresholds(s, p.qp, q.qp);
-    if (Filters(t)) FilterLumaLines(luma + k * ls, 2 * ls, 1, 16, bs, 4, t);
+    if (Filters(t)) FilterLumaLines(px.luma + k * ls, 2 * ls, 1, 16, bs, 4, t);
     if (chroma_format_ == 0) continue;
     for (int c = 0; c < 2; ++c) {
       const EdgeThresholds tc = Thresholds(s, p.qpc[c], q.qpc[c]);
       if (!Filters(tc)) continue;
-      uint8_t* c0 = (c == 0 ? cb : cr) + k * cs;
+      uint8_t* c0 = px.chroma[c] + k * cs;
       if (chroma_format_ == 3) FilterLumaLines(c0, 2 * cs, 1, 16, bs, 4, tc);
       else FilterChromaLines(c0, 2 * cs, 1, 8, bs, 2, tc);
     }

@@ -86,20 +86,6 @@ inline void LoadList(const H264MotionField& f, int l, int idx, __m128i& key, __m
   mv = _mm_and_si128(used, _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.mv[l] + idx)));
 }
 
-// The motion of the 4 blocks from idx on.
-template <int kLists>
-inline Motion4 LoadMotion(const H264MotionField& f, int idx) {
-  Motion4 m;
-  LoadList(f, 0, idx, m.key0, m.mv0);
-  if (kLists == 2) {
-    LoadList(f, 1, idx, m.key1, m.mv1);
-  } else {
-    m.key1 = _mm_set1_epi32(kUnusedKey);
-    m.mv1 = _mm_setzero_si128();
-  }
-  return m;
-}
-
 // The motion of one block in lane 0, the other lanes zero.
 inline void LoadBlockList(const H264MotionField& f, int l, int idx, __m128i& key, __m128i& mv) {
   int32_t v;
@@ -108,14 +94,18 @@ inline void LoadBlockList(const H264MotionField& f, int l, int idx, __m128i& key
   key = _mm_cvtsi32_si128(used ? f.serial[l][idx] : kUnusedKey);
   mv = _mm_cvtsi32_si128(used ? v : 0);
 }
-template <int kLists>
-inline Motion4 LoadBlock(const H264MotionField& f, int idx) {
+
+// The motion of the 4 blocks from idx on (kRow), or of the one at idx in lane 0 (the other
+// lanes zero but for an unused list 1).
+template <int kLists, bool kRow = true>
+inline Motion4 LoadMotion(const H264MotionField& f, int idx) {
   Motion4 m;
-  LoadBlockList(f, 0, idx, m.key0, m.mv0);
+  const auto load = kRow ? LoadList : LoadBlockList;
+  load(f, 0, idx, m.key0, m.mv0);
   if (kLists == 2) {
-    LoadBlockList(f, 1, idx, m.key1, m.mv1);
+    load(f, 1, idx, m.key1, m.mv1);
   } else {
-    m.key1 = _mm_cvtsi32_si128(kUnusedKey);
+    m.key1 = _mm_set1_epi32(kUnusedKey);
     m.mv1 = _mm_setzero_si128();
   }
   return m;
@@ -168,7 +158,7 @@ uint32_t DeblockMotionSse2(const H264MotionField& f, int base, int left, int top
     const Motion4 q = LoadMotion<kLists>(f, idx);
     if (left == -1) bits |= Differ4<kLists>(LoadMotion<kLists>(f, idx - 1), q, limit) << (4 * r);
     else if (vertical)
-      bits |= Differ4<kLists>(ShiftIn(q, left != 0 ? LoadBlock<kLists>(f, idx + left) : kNone), q, limit) << (4 * r);
+      bits |= Differ4<kLists>(ShiftIn(q, left != 0 ? LoadMotion<kLists, false>(f, idx + left) : kNone), q, limit) << (4 * r);
     if (r == 0 ? top != 0 : (inner & kInnerHorizontal) != 0) bits |= Differ4<kLists>(above, q, limit) << (16 + 4 * r);
     above = q;
   }
@@ -186,7 +176,9 @@ uint32_t DeblockMotionSse2(const H264MotionField& f, int base, int left, int top
 
 }  // namespace
 
-void FillScalarDeblockKernels(H264Kernels* k) { k->deblock_motion = DeblockMotionScalar; }
+void FillScalarDeblockKernels(H264Kernels* k) {
+  k->deblock_motion = DeblockMotionScalar;
+}
 
 void FillSse2DeblockKernels(H264Kernels* k) {
 #if defined(__x86_64__)

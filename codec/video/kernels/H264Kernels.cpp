@@ -69,6 +69,7 @@ H264Kernels KernelsFor(SimdLevel level) {
   if (top >= SimdLevel::kAvx2) {
     FillAvx2Kernels(&k);
     FillAvx2McKernels(&k);
+    FillAvx2DeblockKernels(&k);
   }
 #else
   (void)level;

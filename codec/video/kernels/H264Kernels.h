@@ -71,6 +71,11 @@ struct H264Kernels {
   // as for luma.
   void (*deblock_chroma)(uint8_t* q0, int across, int along, const uint8_t bs[4], int alpha, int beta,
                          const uint8_t tc0[4]);
+  // deblock_chroma on the same edge of Cb (q0[0]) and Cr (q0[1]), each with its thresholds
+  // (alpha or beta 0: that plane is left as it is). Only where both together are cheaper
+  // (AVX2); null otherwise.
+  void (*deblock_chroma_pair)(uint8_t* const q0[2], int across, int along, const uint8_t bs[4], const int alpha[2],
+                              const int beta[2], const uint8_t* const tc0[2]);
   // The motion rule of the boundary strength (8.7.2.1) for the 4x4 blocks of the macroblock
   // whose first block is `base`: bit r * 4 + c of the result is set when block (r, c) and its
   // left neighbour differ in reference pictures, number of vectors or a vector component by
@@ -104,9 +109,10 @@ void DeblockChromaLine(uint8_t* s, int across, int strength, int alpha, int beta
 void FillScalarKernels(H264Kernels* k);
 void FillSse2Kernels(H264Kernels* k);
 void FillAvx2Kernels(H264Kernels* k);
-// The deblocking strength kernels (H264DeblockMotion.cpp).
+// The deblocking kernels of H264DeblockMotion.cpp and H264DeblockAvx2.cpp.
 void FillScalarDeblockKernels(H264Kernels* k);
 void FillSse2DeblockKernels(H264Kernels* k);
+void FillAvx2DeblockKernels(H264Kernels* k);
 // The motion-compensation kernels of each level (kernels/H264Mc*.cpp).
 void FillScalarMcKernels(H264Kernels* k);
 void FillSse2McKernels(H264Kernels* k);

@@ -203,7 +203,7 @@ TEST_F(KernelHarness, LumaAndChromaDeblockingBothDirectionsEveryStrength) {
     SCOPED_TRACE(SimdLevelName(level));
     for (int iter = 0; iter < 3000; ++iter) {
       // Small steps (filtered) around a random level, or random / extreme samples.
-      std::vector<uint8_t> a(kDstStride * 24);
+      std::vector<uint8_t> a(kDstStride * 32);
       const int mode = iter % 4;
       const int centre = static_cast<int>(rng_() % 256), spread = 1 + static_cast<int>(rng_() % 24);
       for (auto& v : a)
@@ -225,6 +225,16 @@ TEST_F(KernelHarness, LumaAndChromaDeblockingBothDirectionsEveryStrength) {
       k.deblock_chroma(c.data() + off, across, along, bs, alpha, beta, tc0);
       ref_.deblock_chroma(d.data() + off, across, along, bs, alpha, beta, tc0);
       ASSERT_EQ(c, d) << "chroma " << (vertical ? "vertical" : "horizontal") << " alpha " << alpha << " beta " << beta;
+      if (k.deblock_chroma_pair == nullptr) continue;
+      // Cb and Cr together: Cr 12 rows below, with its own thresholds (at times none).
+      const int alphas[2] = {alpha, iter % 5 ? static_cast<int>(rng_() % 256) : 0};
+      const int betas[2] = {beta, iter % 3 ? static_cast<int>(rng_() % 19) : 0};
+      const uint8_t tc0_cr[4] = {0, static_cast<uint8_t>(rng_() % 14), static_cast<uint8_t>(rng_() % 18), 25};
+      const uint8_t* const tc0s[2] = {tc0, tc0_cr};
+      uint8_t* const planes[2] = {c.data() + off, c.data() + off + 12 * kDstStride};
+      k.deblock_chroma_pair(planes, across, along, bs, alphas, betas, tc0s);
+      for (int p = 0; p < 2; ++p) ref_.deblock_chroma(d.data() + off + 12 * kDstStride * p, across, along, bs, alphas[p], betas[p], tc0s[p]);
+      ASSERT_EQ(c, d) << "chroma pair " << (vertical ? "vertical" : "horizontal");
     }
   }
 }
