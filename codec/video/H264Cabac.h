@@ -50,27 +50,24 @@ struct CabacCore {
     count -= shift;
     if (count < 16) Refill();
   }
-  // DecodeDecision (9.3.3.2.1) with the context state s (pStateIdx << 1 | valMPS).
+  // DecodeDecision (9.3.3.2.1) with the context state s (pStateIdx << 1 | valMPS), without
+  // branches on the bin: the least probable symbol selects its range, offset and next state
+  // by masks.
   [[gnu::always_inline]] int Decision(uint8_t& s) {
     const unsigned state = s;
-    const unsigned p = state >> 1;
-    const uint32_t lps = kCabacRangeTabLps[p][(range >> 6) & 3];
+    const uint32_t lps = kCabacLpsByState[state * 4 + ((range >> 6) & 3)];
     range -= lps;
     const uint64_t scaled = uint64_t{range} << count;
-    int bin;
-    unsigned next;
-    if (value >= scaled) {
-      bin = static_cast<int>((state & 1) ^ 1);
-      value -= scaled;
-      range = lps;
-      next = (static_cast<unsigned>(kCabacTransIdxLps[p]) << 1) | ((state & 1) ^ (p == 0 ? 1u : 0u));
-    } else {
-      bin = static_cast<int>(state & 1);
-      next = (static_cast<unsigned>(kCabacTransIdxMps[p]) << 1) | (state & 1);
-    }
-    Renormalise();
-    s = static_cast<uint8_t>(next);
-    return bin;
+    const unsigned is_lps = value >= scaled ? 1u : 0u;
+    const uint32_t mask = 0u - is_lps;
+    value -= scaled & (uint64_t{0} - is_lps);
+    range = (range & ~mask) | (lps & mask);
+    s = kCabacNextState[(is_lps << 7) | state];
+    const int shift = std::countl_zero(range) - 23;
+    range <<= shift;
+    count -= shift;
+    if (count < 16) Refill();
+    return static_cast<int>((state & 1) ^ is_lps);
   }
   int Bypass() {
     if (--count < 16) Refill();

@@ -1,6 +1,9 @@
 #include "codec/video/H264Transform.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "codec/video/h264_tables.h"
 
 #include "codec/video/kernels/H264Kernels.h"
 
@@ -8,6 +11,49 @@ namespace fennik {
 namespace {
 inline uint8_t Clip1(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 }  // namespace
+
+H264LevelScales::H264LevelScales() : scale4_(6 * 52 * 16), scale8_(6 * 52 * 64) {}
+
+void H264LevelScales::Bind(const uint8_t (*lists4x4)[16], const uint8_t (*lists8x8)[64]) {
+  if (std::memcmp(lists4_, lists4x4, sizeof(lists4_)) != 0) {
+    std::memcpy(lists4_, lists4x4, sizeof(lists4_));
+    std::memset(ready4_, 0, sizeof(ready4_));
+  }
+  if (std::memcmp(lists8_, lists8x8, sizeof(lists8_)) != 0) {
+    std::memcpy(lists8_, lists8x8, sizeof(lists8_));
+    std::memset(ready8_, 0, sizeof(ready8_));
+  }
+}
+
+void H264LevelScales::Fill4x4(int list, int qp) {
+  int32_t* out = &scale4_[(list * 52 + qp) * 16];
+  const int m = qp % 6, shift = qp / 6;
+  for (int k = 0; k < 16; ++k) {
+    const int pos = kZigzag4x4[k];
+    const int i = pos >> 2, j = pos & 3;
+    const int cls = ((i & 1) == 0 && (j & 1) == 0) ? 0 : (((i & 1) == 1 && (j & 1) == 1) ? 1 : 2);
+    out[pos] = (lists4_[list][k] * kNormAdjust4x4[m][cls]) << shift;
+  }
+  ready4_[list] |= uint64_t{1} << qp;
+}
+
+void H264LevelScales::Fill8x8(int list, int qp) {
+  int32_t* out = &scale8_[(list * 52 + qp) * 64];
+  const int m = qp % 6, shift = qp / 6;
+  for (int k = 0; k < 64; ++k) {
+    const int pos = kZigzag8x8[k];
+    const int i = pos >> 3, j = pos & 7;
+    int cls;
+    if ((i & 3) == 0 && (j & 3) == 0) cls = 0;
+    else if ((i & 1) == 1 && (j & 1) == 1) cls = 1;
+    else if ((i & 3) == 2 && (j & 3) == 2) cls = 2;
+    else if (((i & 3) == 0 && (j & 1) == 1) || ((i & 1) == 1 && (j & 3) == 0)) cls = 3;
+    else if (((i & 3) == 0 && (j & 3) == 2) || ((i & 3) == 2 && (j & 3) == 0)) cls = 4;
+    else cls = 5;
+    out[pos] = (lists8_[list][k] * kNormAdjust8x8[m][cls]) << shift;
+  }
+  ready8_[list] |= uint64_t{1} << qp;
+}
 
 void InverseTransform4x4Add(uint8_t* dst, int stride, const int32_t d[16]) { Kernels().idct4_add(dst, stride, d); }
 
