@@ -50,24 +50,28 @@ struct CabacCore {
     count -= shift;
     if (count < 16) Refill();
   }
-  // DecodeDecision (9.3.3.2.1) with the context state s (pStateIdx << 1 | valMPS), without
-  // branches on the bin: the least probable symbol selects its range, offset and next state
-  // by masks.
+  // DecodeDecision (9.3.3.2.1) with the context state s (pStateIdx << 1 | valMPS).
   [[gnu::always_inline]] int Decision(uint8_t& s) {
     const unsigned state = s;
     const uint32_t lps = kCabacLpsByState[state * 4 + ((range >> 6) & 3)];
     range -= lps;
     const uint64_t scaled = uint64_t{range} << count;
-    const unsigned is_lps = value >= scaled ? 1u : 0u;
-    const uint32_t mask = 0u - is_lps;
-    value -= scaled & (uint64_t{0} - is_lps);
-    range = (range & ~mask) | (lps & mask);
-    s = kCabacNextState[(is_lps << 7) | state];
-    const int shift = std::countl_zero(range) - 23;
-    range <<= shift;
-    count -= shift;
-    if (count < 16) Refill();
-    return static_cast<int>((state & 1) ^ is_lps);
+    if (value >= scaled) {
+      value -= scaled;
+      range = lps;
+      s = kCabacNextState[128 + state];
+      const int shift = std::countl_zero(range) - 23;
+      range <<= shift;
+      count -= shift;
+      if (count < 16) Refill();
+      return static_cast<int>((state & 1) ^ 1);
+    }
+    s = kCabacNextState[state];
+    if (range < 256) {
+      range <<= 1;
+      if (--count < 16) Refill();
+    }
+    return static_cast<int>(state & 1);
   }
   int Bypass() {
     if (--count < 16) Refill();
