@@ -390,11 +390,12 @@ constexpr uint8_t kLevelNextGt1[8] = {4, 4, 4, 4, 5, 6, 7, 7};
 constexpr uint8_t kIdentityScan[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 
 // coeff_abs_level_minus1 and the signs of the significant coefficients at scan positions
-// pos[0..count), last to first, stored at out[scan[pos]]: as levels, or with `scale` scaled
-// to (level * scale[r] + 2^(shift - 1)) >> shift at raster position r. Returns false when an
+// pos[0..count), last to first, stored at out[scan[pos]]: as levels (kShift 0), or scaled to
+// (level * scale[r] + 2^(kShift - 1)) >> kShift at raster position r. Returns false when an
 // Exp-Golomb suffix is too long.
+template <int kShift>
 bool DecodeLevels(CabacCore& c, uint8_t* abs_ctx, const uint8_t* pos, int count, bool dc_cap, const uint8_t* scan,
-                  const int32_t* scale, int shift, int32_t* out) {
+                  const int32_t* scale, int32_t* out) {
   const uint8_t* rest_inc = kLevelRestInc[dc_cap ? 1 : 0];
   unsigned node = 0;
   for (int n = count - 1; n >= 0; --n) {
@@ -419,8 +420,8 @@ bool DecodeLevels(CabacCore& c, uint8_t* abs_ctx, const uint8_t* pos, int count,
     }
     const int r = scan[pos[n]];
     const int level = c.Bypass() ? -value : value;
-    if (scale) out[r] = ClampCoeff((int64_t{level} * scale[r] + (1 << (shift - 1))) >> shift);
-    else out[r] = level;
+    if constexpr (kShift == 0) out[r] = level;
+    else out[r] = ClampCoeff((int64_t{level} * scale[r] + (1 << (kShift - 1))) >> kShift);
   }
   return true;
 }
@@ -470,8 +471,9 @@ int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coe
     }
   }
   if (!closed) pos[count++] = static_cast<uint8_t>(end);
-  const bool ok =
-      DecodeLevels(c, states + kCtxAbsLevel[plane] + kAbsCatOffset[cat], pos, count, cat == 3, scan, scale, 4, out);
+  uint8_t* const abs_ctx = states + kCtxAbsLevel[plane] + kAbsCatOffset[cat];
+  const bool ok = scale ? DecodeLevels<4>(c, abs_ctx, pos, count, cat == 3, scan, scale, out)
+                        : DecodeLevels<0>(c, abs_ctx, pos, count, cat == 3, scan, nullptr, out);
   cabac_.Core() = c;
   return ok && !cabac_.Overrun() ? count : -1;
 }
@@ -504,7 +506,9 @@ int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* sc
     }
   }
   if (!closed) pos[count++] = 63;
-  const bool ok = DecodeLevels(c, states + kCtxAbsLevel8x8[plane], pos, count, false, scan, scale, 6, out);
+  uint8_t* const abs_ctx = states + kCtxAbsLevel8x8[plane];
+  const bool ok = scale ? DecodeLevels<6>(c, abs_ctx, pos, count, false, scan, scale, out)
+                        : DecodeLevels<0>(c, abs_ctx, pos, count, false, scan, nullptr, out);
   cabac_.Core() = c;
   return ok && !cabac_.Overrun() ? count : -1;
 }
