@@ -53,7 +53,8 @@ struct CabacCore {
   // DecodeDecision (9.3.3.2.1) with the context state s (pStateIdx << 1 | valMPS).
   [[gnu::always_inline]] int Decision(uint8_t& s) {
     const unsigned state = s;
-    const uint32_t lps = kCabacLpsByState[state * 4 + ((range >> 6) & 3)];
+    // qCodIRangeIdx * 128 is (range & 0xC0) * 2, as range lies in 256..510.
+    const uint32_t lps = kCabacLpsByState[(range & 0xC0) * 2 + state];
     range -= lps;
     const uint64_t scaled = uint64_t{range} << count;
     if (value >= scaled) {

@@ -458,7 +458,7 @@ namespace {
 constexpr std::array<uint8_t, 512> MakeLpsByState() {
   std::array<uint8_t, 512> t{};
   for (int s = 0; s < 128; ++s)
-    for (int q = 0; q < 4; ++q) t[static_cast<size_t>(s * 4 + q)] = kCabacRangeTabLps[s >> 1][q];
+    for (int q = 0; q < 4; ++q) t[static_cast<size_t>(q * 128 + s)] = kCabacRangeTabLps[s >> 1][q];
   return t;
 }
 
