@@ -583,14 +583,19 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
     }
     return true;
   }
+  // The block (x, y) of this macroblock or a neighbouring one (blocks inside this macroblock
+  // without a lookup).
+  auto block_cond = [&](int x, int y) -> int {
+    if (x >= 0 && y >= 0) return (info.cbf & CbfBlock(plane, y * 4 + x)) ? 1 : 0;
+    int nb_blk;
+    const int n = LumaNeighbour(mb_addr, x, y, nb_blk);
+    return cond(n, CbfBlock(plane, nb_blk));
+  };
   const int32_t* scale = mb.scaled ? level_scales_.Of4x4(intra ? plane : 3 + plane, qp) : nullptr;
   for (int blk = 0; blk < 16; ++blk) {
     const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
     if (!(mb.cbp & (1 << (blk >> 2)))) continue;
-    int ba, bb;
-    const int a = LumaNeighbour(mb_addr, bx - 1, by, ba);
-    const int b = LumaNeighbour(mb_addr, bx, by - 1, bb);
-    const int inc = cond(a, CbfBlock(plane, ba)) + 2 * cond(b, CbfBlock(plane, bb));
+    const int inc = block_cond(bx - 1, by) + 2 * block_cond(bx, by - 1);
     const bool ac = mb.kind == kMbI16x16;
     const int n =
         CabacResidualBlock(ac ? 1 : 2, plane, inc, ac ? 15 : 16, scan4x4_ + (ac ? 1 : 0), scale, mb.luma[plane][blk]);
@@ -613,8 +618,14 @@ bool C264_Decode::ParseChromaCabac(int mb_addr, MbParse& mb) {
     if (mbs_[n].kind == kMbIPCM) return 1;
     return (mbs_[n].cbf & bit) ? 1 : 0;
   };
-  const int blocks = mb_ch_ / 4 * 2;  // 4x4 blocks per component: 4 or 8
+  const int blocks = mb_ch_ / 4 * 2;  // 4x4 blocks per component: 4 or 8 (2 per row)
   const int cbp_chroma = mb.cbp >> 4;
+  auto block_cond = [&](int c, int x, int y) -> int {
+    if (x >= 0 && y >= 0) return (info.cbf & CbfChromaAc(c, y * 2 + x)) ? 1 : 0;
+    int nb_blk;
+    const int n = ChromaNeighbour(mb_addr, x, y, nb_blk);
+    return cond(n, CbfChromaAc(c, nb_blk));
+  };
   for (int c = 0; c < 2; ++c) {
     std::memset(mb.chroma_dc[c], 0, sizeof(mb.chroma_dc[c]));
     if (!(cbp_chroma & 3)) continue;
@@ -630,10 +641,7 @@ bool C264_Decode::ParseChromaCabac(int mb_addr, MbParse& mb) {
     const int32_t* scale = mb.scaled ? level_scales_.Of4x4((intra ? 1 : 4) + c, ChromaQp(c)) : nullptr;
     for (int blk = 0; blk < blocks; ++blk) {
       const int bx = blk & 1, by = blk >> 1;
-      int ba, bb;
-      const int a = ChromaNeighbour(mb_addr, bx - 1, by, ba);
-      const int b = ChromaNeighbour(mb_addr, bx, by - 1, bb);
-      const int inc = cond(a, CbfChromaAc(c, ba)) + 2 * cond(b, CbfChromaAc(c, bb));
+      const int inc = block_cond(c, bx - 1, by) + 2 * block_cond(c, bx, by - 1);
       const int n = CabacResidualBlock(4, 0, inc, 15, scan4x4_ + 1, scale, mb.chroma_ac[c][blk]);
       if (n < 0) return false;
       if (n > 0) {
