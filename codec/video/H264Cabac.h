@@ -83,6 +83,16 @@ struct CabacCore {
     }
     return 0;
   }
+  // A bypass bin as the sign of v (1: negative), without a branch on the bin (signs are
+  // random, so a branch would miss half the time).
+  int BypassSign(int v) {
+    if (--count < 16) Refill();
+    const uint64_t scaled = uint64_t{range} << count;
+    const uint64_t negative = value >= scaled ? ~uint64_t{0} : 0;
+    value -= scaled & negative;
+    const int m = static_cast<int>(negative);
+    return (v ^ m) - m;
+  }
   int Terminate() {
     range -= 2;
     if (value >= (uint64_t{range} << count)) return 1;

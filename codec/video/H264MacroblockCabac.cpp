@@ -419,7 +419,7 @@ bool DecodeLevels(CabacCore& c, uint8_t* abs_ctx, const uint8_t* pos, int count,
       node = kLevelNextGt1[node];
     }
     const int r = scan[pos[n]];
-    const int level = c.Bypass() ? -value : value;
+    const int level = c.BypassSign(value);
     if constexpr (kShift == 0) out[r] = level;
     else out[r] = ClampCoeff((int64_t{level} * scale[r] + (1 << (kShift - 1))) >> kShift);
   }
