@@ -430,7 +430,8 @@ bool DecodeLevels(CabacCore& c, uint8_t* abs_ctx, const uint8_t* pos, int count,
 
 // residual_block_cabac (7.3.5.3.3) of one block: coded_block_flag (context increment given),
 // significance map and levels. Returns the number of non-zero coefficients, or -1 on an
-// error. The engine's registers live in a local copy for the block.
+// error (running out of slice data is left to the caller). The engine's registers live in a
+// local copy for the block.
 int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coeff, const uint8_t* scan,
                                     const int32_t* scale, int32_t* out) {
   uint8_t* const states = cabac_.States();
@@ -475,7 +476,7 @@ int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coe
   const bool ok = scale ? DecodeLevels<4>(c, abs_ctx, pos, count, cat == 3, scan, scale, out)
                         : DecodeLevels<0>(c, abs_ctx, pos, count, cat == 3, scan, nullptr, out);
   cabac_.Core() = c;
-  return ok && !cabac_.Overrun() ? count : -1;
+  return ok ? count : -1;
 }
 
 // residual_block_cabac of an 8x8 block (ctxBlockCat 5, 9, 13): significance contexts from
@@ -510,7 +511,7 @@ int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* sc
   const bool ok = scale ? DecodeLevels<6>(c, abs_ctx, pos, count, false, scan, scale, out)
                         : DecodeLevels<0>(c, abs_ctx, pos, count, false, scan, nullptr, out);
   cabac_.Core() = c;
-  return ok && !cabac_.Overrun() ? count : -1;
+  return ok ? count : -1;
 }
 
 bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
@@ -519,8 +520,9 @@ bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
   mb.scaled = !(bypass_allowed_ && qp_ == 0);
   for (int plane = 0; plane < luma_planes_; ++plane)
     if (!ParseLumaLikeCabac(mb_addr, mb, plane)) return false;
-  if (chroma_format_ == 1 || chroma_format_ == 2) return ParseChromaCabac(mb_addr, mb);
-  return true;
+  if ((chroma_format_ == 1 || chroma_format_ == 2) && !ParseChromaCabac(mb_addr, mb)) return false;
+  // Reads past the slice data (zeros, bounded per block) are caught once per macroblock.
+  return !cabac_.Overrun();
 }
 
 int C264_Decode::ChromaQp(int c) const {
