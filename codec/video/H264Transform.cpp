@@ -25,33 +25,41 @@ void H264LevelScales::Bind(const uint8_t (*lists4x4)[16], const uint8_t (*lists8
   }
 }
 
+namespace {
+
+// The normAdjust class of raster position pos in a 4x4 and in an 8x8 block (8.5.9).
+int NormClass4x4(int pos) {
+  const int i = pos >> 2, j = pos & 3;
+  return ((i & 1) == 0 && (j & 1) == 0) ? 0 : (((i & 1) == 1 && (j & 1) == 1) ? 1 : 2);
+}
+
+int NormClass8x8(int pos) {
+  const int i = pos >> 3, j = pos & 7;
+  if ((i & 3) == 0 && (j & 3) == 0) return 0;
+  if ((i & 1) == 1 && (j & 1) == 1) return 1;
+  if ((i & 3) == 2 && (j & 3) == 2) return 2;
+  if (((i & 3) == 0 && (j & 1) == 1) || ((i & 1) == 1 && (j & 3) == 0)) return 3;
+  if (((i & 3) == 0 && (j & 3) == 2) || ((i & 3) == 2 && (j & 3) == 0)) return 4;
+  return 5;
+}
+
+// Factors of the n positions of a list in zig-zag order (zigzag: scan index -> raster).
+void MakeFactors(const uint8_t* list, const uint8_t* zigzag, int n, const uint8_t* norm, int (*norm_class)(int),
+                 int shift, int32_t* out) {
+  for (int k = 0; k < n; ++k) out[zigzag[k]] = (list[k] * norm[norm_class(zigzag[k])]) << shift;
+}
+
+}  // namespace
+
 void H264LevelScales::Fill4x4(int list, int qp) {
-  int32_t* out = &scale4_[(list * 52 + qp) * 16];
-  const int m = qp % 6, shift = qp / 6;
-  for (int k = 0; k < 16; ++k) {
-    const int pos = kZigzag4x4[k];
-    const int i = pos >> 2, j = pos & 3;
-    const int cls = ((i & 1) == 0 && (j & 1) == 0) ? 0 : (((i & 1) == 1 && (j & 1) == 1) ? 1 : 2);
-    out[pos] = (lists4_[list][k] * kNormAdjust4x4[m][cls]) << shift;
-  }
+  MakeFactors(lists4_[list], kZigzag4x4, 16, kNormAdjust4x4[qp % 6], NormClass4x4, qp / 6,
+              &scale4_[(list * 52 + qp) * 16]);
   ready4_[list] |= uint64_t{1} << qp;
 }
 
 void H264LevelScales::Fill8x8(int list, int qp) {
-  int32_t* out = &scale8_[(list * 52 + qp) * 64];
-  const int m = qp % 6, shift = qp / 6;
-  for (int k = 0; k < 64; ++k) {
-    const int pos = kZigzag8x8[k];
-    const int i = pos >> 3, j = pos & 7;
-    int cls;
-    if ((i & 3) == 0 && (j & 3) == 0) cls = 0;
-    else if ((i & 1) == 1 && (j & 1) == 1) cls = 1;
-    else if ((i & 3) == 2 && (j & 3) == 2) cls = 2;
-    else if (((i & 3) == 0 && (j & 1) == 1) || ((i & 1) == 1 && (j & 3) == 0)) cls = 3;
-    else if (((i & 3) == 0 && (j & 3) == 2) || ((i & 3) == 2 && (j & 3) == 0)) cls = 4;
-    else cls = 5;
-    out[pos] = (lists8_[list][k] * kNormAdjust8x8[m][cls]) << shift;
-  }
+  MakeFactors(lists8_[list], kZigzag8x8, 64, kNormAdjust8x8[qp % 6], NormClass8x8, qp / 6,
+              &scale8_[(list * 52 + qp) * 64]);
   ready8_[list] |= uint64_t{1} << qp;
 }
 
