@@ -316,6 +316,7 @@ void C264_Decode::DecodeSlice(const H264SliceHeader& sh, const uint8_t* rbsp, si
   }
   sh_ = sh;
   pps_cur_ = pps;
+  level_scales_.Bind(pps->scaling_4x4, pps->scaling_8x8);
   slice_kind_ = sh.Kind();
   if (slice_kind_ == kSliceSP || slice_kind_ == kSliceSI) {
     DebugPrint("[H.264] SP/SI slices not supported\n");

@@ -18,6 +18,7 @@
 #include "codec/video/CVideoFrame.h"
 #include "codec/video/H264Cabac.h"
 #include "codec/video/H264Dpb.h"
+#include "codec/video/H264Transform.h"
 #include "h264/H264Rtp.h"
 #include "h264/H264Syntax.h"
 #include "codec/video/MacroblockPosition.h"
@@ -170,14 +171,18 @@ class C264_Decode : public C264_DecodeHeader {
   bool ReadCavlcBlock(BitReader& br, int nc, int max_coeff, int32_t* levels, int& total);
   // A 4x4-based block of ctxBlockCat `cat` (0..4) of component `plane` (Cb and Cr of 4:4:4
   // pictures use their own contexts for categories 0..2). The level of scan position i goes
-  // to out[scan[i]]; the caller has cleared `out`.
-  int CabacResidualBlock(int cat, int plane, int ctx_inc_cbf, int max_coeff, const uint8_t* scan, int32_t* out);
+  // to out[scan[i]], scaled with the factors `scale` (H264LevelScales) unless null; `out` is
+  // cleared when the block is coded and left as it was otherwise.
+  int CabacResidualBlock(int cat, int plane, int ctx_inc_cbf, int max_coeff, const uint8_t* scan,
+                         const int32_t* scale, int32_t* out);
+  // QP'C of chroma component c (0 Cb, 1 Cr) at the current QP'Y.
+  int ChromaQp(int c) const;
   void SetupSkip(int mb_addr, MbParse& mb);
   bool ParseIntraModes(int mb_addr, MbParse& mb, SyntaxSource& src);
   bool Transform8x8Allowed(const MbParse& mb) const;
   // Returns the number of non-zero levels, -1 on an error; with `cbf_inc` >= 0 (4:4:4
   // pictures) the block's coded_block_flag is decoded first.
-  int CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* scan, int32_t* out);
+  int CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* scan, const int32_t* scale, int32_t* out);
   bool ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src);
   int LumaNeighbour(int mb_addr, int bx, int by, int& blk) const;
   int ChromaNeighbour(int mb_addr, int comp_blk_x, int comp_blk_y, int& blk) const;
@@ -364,6 +369,8 @@ class C264_Decode : public C264_DecodeHeader {
   int weight_mode_ = 0;  // 0 default, 1 explicit, 2 implicit
   int implicit_w_[kMaxRefIdx][kMaxRefIdx] = {};
   CabacEngine cabac_;
+  // Dequantisation factors of the slice's scaling lists.
+  H264LevelScales level_scales_;
   // Spatial direct predictors of the macroblock direct_cache_mb_ of picture
   // direct_cache_serial_.
   int direct_cache_mb_ = -1;

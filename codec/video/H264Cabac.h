@@ -53,24 +53,26 @@ struct CabacCore {
   // DecodeDecision (9.3.3.2.1) with the context state s (pStateIdx << 1 | valMPS).
   [[gnu::always_inline]] int Decision(uint8_t& s) {
     const unsigned state = s;
-    const unsigned p = state >> 1;
-    const uint32_t lps = kCabacRangeTabLps[p][(range >> 6) & 3];
+    // qCodIRangeIdx * 128 is (range & 0xC0) * 2, as range lies in 256..510.
+    const uint32_t lps = kCabacLpsByState[(range & 0xC0) * 2 + state];
     range -= lps;
     const uint64_t scaled = uint64_t{range} << count;
-    int bin;
-    unsigned next;
     if (value >= scaled) {
-      bin = static_cast<int>((state & 1) ^ 1);
       value -= scaled;
       range = lps;
-      next = (static_cast<unsigned>(kCabacTransIdxLps[p]) << 1) | ((state & 1) ^ (p == 0 ? 1u : 0u));
-    } else {
-      bin = static_cast<int>(state & 1);
-      next = (static_cast<unsigned>(kCabacTransIdxMps[p]) << 1) | (state & 1);
+      s = kCabacNextState[128 + state];
+      const int shift = std::countl_zero(range) - 23;
+      range <<= shift;
+      count -= shift;
+      if (count < 16) Refill();
+      return static_cast<int>((state & 1) ^ 1);
     }
-    Renormalise();
-    s = static_cast<uint8_t>(next);
-    return bin;
+    s = kCabacNextState[state];
+    if (range < 256) {
+      range <<= 1;
+      if (--count < 16) Refill();
+    }
+    return static_cast<int>(state & 1);
   }
   int Bypass() {
     if (--count < 16) Refill();
@@ -80,6 +82,16 @@ struct CabacCore {
       return 1;
     }
     return 0;
+  }
+  // A bypass bin as the sign of v (1: negative), without a branch on the bin (signs are
+  // random, so a branch would miss half the time).
+  int BypassSign(int v) {
+    if (--count < 16) Refill();
+    const uint64_t scaled = uint64_t{range} << count;
+    const uint64_t negative = value >= scaled ? ~uint64_t{0} : 0;
+    value -= scaled & negative;
+    const int m = static_cast<int>(negative);
+    return (v ^ m) - m;
   }
   int Terminate() {
     range -= 2;

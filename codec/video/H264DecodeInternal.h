@@ -95,6 +95,9 @@ struct C264_Decode::MbParse {
   bool chroma_dc_coded[2] = {};
   uint8_t pcm[768];
   bool transform_8x8 = false;
+  // The coded blocks hold scaled coefficients (factors of H264LevelScales) instead of levels;
+  // the DC arrays always hold levels.
+  bool scaled = false;
 
   // Clears the syntax fields; the coefficient arrays are written by the residual parsers
   // before they are read (blocks they skip are marked uncoded).
@@ -111,6 +114,7 @@ struct C264_Decode::MbParse {
     }
     chroma_coded = 0;
     transform_8x8 = false;
+    scaled = false;
     chroma_dc_coded[0] = chroma_dc_coded[1] = false;
   }
 };

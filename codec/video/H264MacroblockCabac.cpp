@@ -390,9 +390,12 @@ constexpr uint8_t kLevelNextGt1[8] = {4, 4, 4, 4, 5, 6, 7, 7};
 constexpr uint8_t kIdentityScan[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 
 // coeff_abs_level_minus1 and the signs of the significant coefficients at scan positions
-// pos[0..count), last to first. Returns false when an Exp-Golomb suffix is too long.
+// pos[0..count), last to first, stored at out[scan[pos]]: as levels (kShift 0), or scaled to
+// (level * scale[r] + 2^(kShift - 1)) >> kShift at raster position r. Returns false when an
+// Exp-Golomb suffix is too long.
+template <int kShift>
 bool DecodeLevels(CabacCore& c, uint8_t* abs_ctx, const uint8_t* pos, int count, bool dc_cap, const uint8_t* scan,
-                  int32_t* out) {
+                  const int32_t* scale, int32_t* out) {
   const uint8_t* rest_inc = kLevelRestInc[dc_cap ? 1 : 0];
   unsigned node = 0;
   for (int n = count - 1; n >= 0; --n) {
@@ -415,7 +418,10 @@ bool DecodeLevels(CabacCore& c, uint8_t* abs_ctx, const uint8_t* pos, int count,
       }
       node = kLevelNextGt1[node];
     }
-    out[scan[pos[n]]] = c.Bypass() ? -value : value;
+    const int r = scan[pos[n]];
+    const int level = c.BypassSign(value);
+    if constexpr (kShift == 0) out[r] = level;
+    else out[r] = ClampCoeff((int64_t{level} * scale[r] + (1 << (kShift - 1))) >> kShift);
   }
   return true;
 }
@@ -424,15 +430,18 @@ bool DecodeLevels(CabacCore& c, uint8_t* abs_ctx, const uint8_t* pos, int count,
 
 // residual_block_cabac (7.3.5.3.3) of one block: coded_block_flag (context increment given),
 // significance map and levels. Returns the number of non-zero coefficients, or -1 on an
-// error. The engine's registers live in a local copy for the block.
+// error (running out of slice data is left to the caller). The engine's registers live in a
+// local copy for the block.
 int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coeff, const uint8_t* scan,
-                                    int32_t* out) {
+                                    const int32_t* scale, int32_t* out) {
   uint8_t* const states = cabac_.States();
   CabacCore c = cabac_.Core();
   if (!c.Decision(states[kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc])) {
     cabac_.Core() = c;
     return 0;
   }
+  if (cat == 3) std::memset(out, 0, 8 * sizeof(int32_t));
+  else std::memset(out, 0, 16 * sizeof(int32_t));
   if (cat == 3) scan = kIdentityScan;  // chroma DC levels stay in parse order
   uint8_t pos[16];  // scan positions of the significant coefficients, increasing
   const int fld = mb_field_ ? 1 : 0;
@@ -463,20 +472,24 @@ int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coe
     }
   }
   if (!closed) pos[count++] = static_cast<uint8_t>(end);
-  const bool ok = DecodeLevels(c, states + kCtxAbsLevel[plane] + kAbsCatOffset[cat], pos, count, cat == 3, scan, out);
+  uint8_t* const abs_ctx = states + kCtxAbsLevel[plane] + kAbsCatOffset[cat];
+  const bool ok = scale ? DecodeLevels<4>(c, abs_ctx, pos, count, cat == 3, scan, scale, out)
+                        : DecodeLevels<0>(c, abs_ctx, pos, count, cat == 3, scan, nullptr, out);
   cabac_.Core() = c;
-  return ok && !cabac_.Overrun() ? count : -1;
+  return ok ? count : -1;
 }
 
 // residual_block_cabac of an 8x8 block (ctxBlockCat 5, 9, 13): significance contexts from
 // Table 9-43. Returns the number of non-zero coefficients, or -1 on an error.
-int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* scan, int32_t* out) {
+int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* scan, const int32_t* scale,
+                                       int32_t* out) {
   uint8_t* const states = cabac_.States();
   CabacCore c = cabac_.Core();
   if (cbf_inc >= 0 && !c.Decision(states[kCtxCbf8x8[plane] + cbf_inc])) {
     cabac_.Core() = c;
     return 0;
   }
+  std::memset(out, 0, 64 * sizeof(int32_t));
   uint8_t pos[64];  // scan positions of the significant coefficients, increasing
   int count = 0;
   bool closed = false;
@@ -494,17 +507,27 @@ int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* sc
     }
   }
   if (!closed) pos[count++] = 63;
-  const bool ok = DecodeLevels(c, states + kCtxAbsLevel8x8[plane], pos, count, false, scan, out);
+  uint8_t* const abs_ctx = states + kCtxAbsLevel8x8[plane];
+  const bool ok = scale ? DecodeLevels<6>(c, abs_ctx, pos, count, false, scan, scale, out)
+                        : DecodeLevels<0>(c, abs_ctx, pos, count, false, scan, nullptr, out);
   cabac_.Core() = c;
-  return ok && !cabac_.Overrun() ? count : -1;
+  return ok ? count : -1;
 }
 
 bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
   if (mb.kind == kMbIPCM) return false;  // handled by the caller's reader
+  // The coefficients are scaled as they are parsed, except in lossless macroblocks.
+  mb.scaled = !(bypass_allowed_ && qp_ == 0);
   for (int plane = 0; plane < luma_planes_; ++plane)
     if (!ParseLumaLikeCabac(mb_addr, mb, plane)) return false;
-  if (chroma_format_ == 1 || chroma_format_ == 2) return ParseChromaCabac(mb_addr, mb);
-  return true;
+  if ((chroma_format_ == 1 || chroma_format_ == 2) && !ParseChromaCabac(mb_addr, mb)) return false;
+  // Reads past the slice data (zeros, bounded per block) are caught once per macroblock.
+  return !cabac_.Overrun();
+}
+
+int C264_Decode::ChromaQp(int c) const {
+  const int offset = c == 0 ? pps_cur_->chroma_qp_index_offset : pps_cur_->second_chroma_qp_index_offset;
+  return kChromaQp[std::clamp(qp_ + offset, 0, 51)];
 }
 
 // residual_luma() of one component coded like luma (luma; Cb and Cr of 4:4:4 pictures).
@@ -522,12 +545,14 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
     const uint64_t bit = CbfDc(plane);
     const int inc = cond(NeighbourMb(mb_addr, 0), bit) + 2 * cond(NeighbourMb(mb_addr, 1), bit);
     std::memset(mb.luma_dc[plane], 0, sizeof(mb.luma_dc[plane]));
-    const int n = CabacResidualBlock(0, plane, inc, 16, scan4x4_, mb.luma_dc[plane]);
+    const int n = CabacResidualBlock(0, plane, inc, 16, scan4x4_, nullptr, mb.luma_dc[plane]);
     if (n < 0) return false;
     mb.luma_dc_coded[plane] = n > 0;
     if (n > 0) info.cbf |= bit;
   }
+  const int qp = plane == 0 ? qp_ : ChromaQp(plane - 1);
   if (mb.transform_8x8) {
+    const int32_t* scale8 = mb.scaled ? level_scales_.Of8x8(plane * 2 + (intra ? 0 : 1), qp) : nullptr;
     for (int b8 = 0; b8 < 4; ++b8) {
       if (!(mb.cbp & (1 << b8))) continue;
       const int x0 = (b8 & 1) * 2, y0 = (b8 >> 1) * 2;
@@ -548,8 +573,7 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
         };
         cbf_inc = cond8(x0 - 1, y0) + 2 * cond8(x0, y0 - 1);
       }
-      std::memset(mb.luma8x8[plane][b8], 0, sizeof(mb.luma8x8[plane][b8]));
-      const int n = CabacResidualBlock8x8(plane, cbf_inc, scan8x8_, mb.luma8x8[plane][b8]);
+      const int n = CabacResidualBlock8x8(plane, cbf_inc, scan8x8_, scale8, mb.luma8x8[plane][b8]);
       if (n < 0) return false;
       // Without a flag of its own (4:2:0, 4:2:2) the block's coded_block_flag is inferred to
       // be 1 for its neighbours' contexts.
@@ -561,16 +585,22 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
     }
     return true;
   }
+  // The block (x, y) of this macroblock or a neighbouring one (blocks inside this macroblock
+  // without a lookup).
+  auto block_cond = [&](int x, int y) -> int {
+    if (x >= 0 && y >= 0) return (info.cbf & CbfBlock(plane, y * 4 + x)) ? 1 : 0;
+    int nb_blk;
+    const int n = LumaNeighbour(mb_addr, x, y, nb_blk);
+    return cond(n, CbfBlock(plane, nb_blk));
+  };
+  const int32_t* scale = mb.scaled ? level_scales_.Of4x4(intra ? plane : 3 + plane, qp) : nullptr;
   for (int blk = 0; blk < 16; ++blk) {
     const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
-    std::memset(mb.luma[plane][blk], 0, sizeof(mb.luma[plane][blk]));
     if (!(mb.cbp & (1 << (blk >> 2)))) continue;
-    int ba, bb;
-    const int a = LumaNeighbour(mb_addr, bx - 1, by, ba);
-    const int b = LumaNeighbour(mb_addr, bx, by - 1, bb);
-    const int inc = cond(a, CbfBlock(plane, ba)) + 2 * cond(b, CbfBlock(plane, bb));
+    const int inc = block_cond(bx - 1, by) + 2 * block_cond(bx, by - 1);
     const bool ac = mb.kind == kMbI16x16;
-    const int n = CabacResidualBlock(ac ? 1 : 2, plane, inc, ac ? 15 : 16, scan4x4_ + (ac ? 1 : 0), mb.luma[plane][blk]);
+    const int n =
+        CabacResidualBlock(ac ? 1 : 2, plane, inc, ac ? 15 : 16, scan4x4_ + (ac ? 1 : 0), scale, mb.luma[plane][blk]);
     if (n < 0) return false;
     if (n > 0) {
       info.cbf |= CbfBlock(plane, by * 4 + bx);
@@ -590,34 +620,38 @@ bool C264_Decode::ParseChromaCabac(int mb_addr, MbParse& mb) {
     if (mbs_[n].kind == kMbIPCM) return 1;
     return (mbs_[n].cbf & bit) ? 1 : 0;
   };
-  const int blocks = mb_ch_ / 4 * 2;  // 4x4 blocks per component: 4 or 8
+  const int blocks = mb_ch_ / 4 * 2;  // 4x4 blocks per component: 4 or 8 (2 per row)
   const int cbp_chroma = mb.cbp >> 4;
+  auto block_cond = [&](int c, int x, int y) -> int {
+    if (x >= 0 && y >= 0) return (info.cbf & CbfChromaAc(c, y * 2 + x)) ? 1 : 0;
+    int nb_blk;
+    const int n = ChromaNeighbour(mb_addr, x, y, nb_blk);
+    return cond(n, CbfChromaAc(c, nb_blk));
+  };
   for (int c = 0; c < 2; ++c) {
     std::memset(mb.chroma_dc[c], 0, sizeof(mb.chroma_dc[c]));
     if (!(cbp_chroma & 3)) continue;
     const uint64_t bit = CbfDc(c + 1);
     const int inc = cond(NeighbourMb(mb_addr, 0), bit) + 2 * cond(NeighbourMb(mb_addr, 1), bit);
-    const int n = CabacResidualBlock(3, 0, inc, blocks, nullptr, mb.chroma_dc[c]);
+    const int n = CabacResidualBlock(3, 0, inc, blocks, nullptr, nullptr, mb.chroma_dc[c]);
     if (n < 0) return false;
     mb.chroma_dc_coded[c] = n > 0;
     if (n > 0) info.cbf |= bit;
   }
-  for (int c = 0; c < 2; ++c)
+  if (!(cbp_chroma & 2)) return true;
+  for (int c = 0; c < 2; ++c) {
+    const int32_t* scale = mb.scaled ? level_scales_.Of4x4((intra ? 1 : 4) + c, ChromaQp(c)) : nullptr;
     for (int blk = 0; blk < blocks; ++blk) {
-      std::memset(mb.chroma_ac[c][blk], 0, sizeof(mb.chroma_ac[c][blk]));
-      if (!(cbp_chroma & 2)) continue;
       const int bx = blk & 1, by = blk >> 1;
-      int ba, bb;
-      const int a = ChromaNeighbour(mb_addr, bx - 1, by, ba);
-      const int b = ChromaNeighbour(mb_addr, bx, by - 1, bb);
-      const int inc = cond(a, CbfChromaAc(c, ba)) + 2 * cond(b, CbfChromaAc(c, bb));
-      const int n = CabacResidualBlock(4, 0, inc, 15, scan4x4_ + 1, mb.chroma_ac[c][blk]);
+      const int inc = block_cond(c, bx - 1, by) + 2 * block_cond(c, bx, by - 1);
+      const int n = CabacResidualBlock(4, 0, inc, 15, scan4x4_ + 1, scale, mb.chroma_ac[c][blk]);
       if (n < 0) return false;
       if (n > 0) {
         info.cbf |= CbfChromaAc(c, blk);
         mb.chroma_coded |= static_cast<uint16_t>(1 << (c * 8 + blk));
       }
     }
+  }
   return true;
 }
 

@@ -13,52 +13,31 @@
 namespace fennik {
 namespace {
 
-// LevelScale4x4(m, i, j) = weightScale4x4(i, j) * normAdjust4x4(m, i, j) (8.5.9), from a
-// scaling list in zig-zag order, as a raster 4x4 table.
-void LevelScale(const uint8_t* list_zigzag, int m, int32_t out[16]) {
-  for (int k = 0; k < 16; ++k) {
-    const int pos = kZigzag4x4[k];
-    const int i = pos >> 2, j = pos & 3;
-    const int cls = ((i & 1) == 0 && (j & 1) == 0) ? 0 : (((i & 1) == 1 && (j & 1) == 1) ? 1 : 2);
-    out[pos] = list_zigzag[k] * kNormAdjust4x4[m][cls];
-  }
+// LevelScale4x4(m, 0, 0) of a scaling list (zig-zag order), the factor of the DC levels.
+int32_t LevelScaleDc(const uint8_t* list_zigzag, int m) { return list_zigzag[0] * kNormAdjust4x4[m][0]; }
+
+// Scales the levels of a 4x4 block with the factors of H264LevelScales (8.5.12.1); position 0
+// is skipped when it carries a DC value already scaled.
+void ScaleBlock(const int32_t levels[16], const int32_t* scale, bool skip_dc, int32_t d[16]) {
+  for (int k = skip_dc ? 1 : 0; k < 16; ++k) d[k] = ClampCoeff((int64_t{levels[k]} * scale[k] + 8) >> 4);
 }
 
-// Scaled coefficients of a conforming stream lie in -2^15 .. 2^15 - 1 (8.5.12.1); damaged
-// streams are held to that range so that the transforms cannot overflow.
-inline int32_t ClampCoeff(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, -32768, 32767)); }
-
-// Scales the levels of a 4x4 block (8.5.12.1); position 0 is skipped when it carries a DC
-// value already scaled.
-void ScaleBlock(const int32_t levels[16], int qp, const uint8_t* list, bool skip_dc, int32_t d[16]) {
-  int32_t ls[16];
-  LevelScale(list, qp % 6, ls);
-  const int shift = qp / 6;
-  for (int k = skip_dc ? 1 : 0; k < 16; ++k) {
-    d[k] = ClampCoeff((static_cast<int64_t>(levels[k]) * (static_cast<int64_t>(ls[k]) << shift) + 8) >> 4);
-  }
+void ScaleBlock8x8(const int32_t levels[64], const int32_t* scale, int32_t d[64]) {
+  for (int k = 0; k < 64; ++k) d[k] = ClampCoeff((int64_t{levels[k]} * scale[k] + 32) >> 6);
 }
 
-// Scales the levels of an 8x8 block (8.5.12.1 with LevelScale8x8).
-void ScaleBlock8x8(const int32_t levels[64], int qp, const uint8_t* list_zigzag, int32_t d[64]) {
-  const int m = qp % 6, shift = qp / 6;
-  for (int k = 0; k < 64; ++k) {
-    const int pos = kZigzag8x8[k];
-    if (levels[pos] == 0) {
-      d[pos] = 0;
-      continue;
-    }
-    const int i = pos >> 3, j = pos & 7;
-    int cls;
-    if ((i & 3) == 0 && (j & 3) == 0) cls = 0;
-    else if ((i & 1) == 1 && (j & 1) == 1) cls = 1;
-    else if ((i & 3) == 2 && (j & 3) == 2) cls = 2;
-    else if (((i & 3) == 0 && (j & 1) == 1) || ((i & 1) == 1 && (j & 3) == 0)) cls = 3;
-    else if (((i & 3) == 0 && (j & 3) == 2) || ((i & 3) == 2 && (j & 3) == 0)) cls = 4;
-    else cls = 5;
-    const int64_t ls = int64_t{list_zigzag[k]} * kNormAdjust8x8[m][cls];
-    d[pos] = ClampCoeff((levels[pos] * (ls << shift) + 32) >> 6);
-  }
+// The coefficients of a block ready for the inverse transform: the block itself when the
+// parser scaled its levels, otherwise its levels scaled into d.
+int32_t* Scaled4x4(int32_t* levels, bool scaled, const int32_t* scale, bool skip_dc, int32_t* d) {
+  if (scaled) return levels;
+  ScaleBlock(levels, scale, skip_dc, d);
+  return d;
+}
+
+int32_t* Scaled8x8(int32_t* levels, bool scaled, const int32_t* scale, int32_t* d) {
+  if (scaled) return levels;
+  ScaleBlock8x8(levels, scale, d);
+  return d;
 }
 
 }  // namespace
@@ -190,12 +169,13 @@ void C264_Decode::PredictIntraPlane(int mb_addr, MbParse& mb, int plane) {
   const int qp = plane == 0 ? qp_ : info.qpc[plane - 1];
   const bool bypass = bypass_allowed_ && qp_ == 0;
   const uint8_t* list_y = pps_cur_->scaling_4x4[plane];
+  const int32_t* scale = level_scales_.Of4x4(plane, qp);
   // Lossless blocks predicted vertically (mode 0) or horizontally (mode 1) accumulate their
   // residual in that direction.
   auto bypass_dir = [](int mode) { return mode < 2 ? mode : -1; };
   IntraNeighbours n;
   if (mb.kind == kMbI4x4 && mb.transform_8x8) {
-    const uint8_t* list8 = pps_cur_->scaling_8x8[plane * 2];
+    const int32_t* scale8 = level_scales_.Of8x8(plane * 2, qp);
     for (int b8 = 0; b8 < 4; ++b8) {
       const int x = (b8 & 1) * 8, y = (b8 >> 1) * 8;
       GatherIntraNeighbours(mb_addr, plane, x, y, 8, 8, 8, n);
@@ -207,8 +187,7 @@ void C264_Decode::PredictIntraPlane(int mb_addr, MbParse& mb, int plane) {
         AddBypassResidual(dst, ls, mb.luma8x8[plane][b8], 8, 8, bypass_dir(mode));
       } else {
         int32_t d[64];
-        ScaleBlock8x8(mb.luma8x8[plane][b8], qp, list8, d);
-        InverseTransform8x8Add(dst, ls, d);
+        InverseTransform8x8Add(dst, ls, Scaled8x8(mb.luma8x8[plane][b8], mb.scaled, scale8, d));
       }
     }
   } else if (mb.kind == kMbI4x4) {
@@ -223,8 +202,7 @@ void C264_Decode::PredictIntraPlane(int mb_addr, MbParse& mb, int plane) {
         AddBypassResidual(dst, ls, mb.luma[plane][blk], 4, 4, bypass_dir(mode));
       } else {
         int32_t d[16];
-        ScaleBlock(mb.luma[plane][blk], qp, list_y, false, d);
-        InverseTransform4x4Add(dst, ls, d);
+        InverseTransform4x4Add(dst, ls, Scaled4x4(mb.luma[plane][blk], mb.scaled, scale, false, d));
       }
     }
   } else {
@@ -235,8 +213,10 @@ void C264_Decode::PredictIntraPlane(int mb_addr, MbParse& mb, int plane) {
       int32_t r[256];
       for (int blk = 0; blk < 16; ++blk) {
         const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
+        const bool coded = (mb.luma_coded[plane] >> blk) & 1;  // uncoded blocks hold stale levels
         for (int k = 0; k < 16; ++k)
-          r[(by * 4 + k / 4) * 16 + bx * 4 + k % 4] = k == 0 ? mb.luma_dc[plane][by * 4 + bx] : mb.luma[plane][blk][k];
+          r[(by * 4 + k / 4) * 16 + bx * 4 + k % 4] =
+              k == 0 ? mb.luma_dc[plane][by * 4 + bx] : (coded ? mb.luma[plane][blk][k] : 0);
       }
       AddBypassResidual(luma, ls, r, 16, 16, bypass_dir(mb.i16_mode));
       return;
@@ -245,19 +225,17 @@ void C264_Decode::PredictIntraPlane(int mb_addr, MbParse& mb, int plane) {
     int32_t dc[16];
     std::memcpy(dc, mb.luma_dc[plane], sizeof(dc));
     InverseHadamard4x4(dc);
-    int32_t ls00[16];
-    LevelScale(list_y, qp % 6, ls00);
-    for (int k = 0; k < 16; ++k)
-      dc[k] = ClampCoeff((static_cast<int64_t>(dc[k]) * (static_cast<int64_t>(ls00[0]) << (qp / 6)) + 32) >> 6);
+    const int64_t dc_scale = int64_t{LevelScaleDc(list_y, qp % 6)} << (qp / 6);
+    for (int k = 0; k < 16; ++k) dc[k] = ClampCoeff((dc[k] * dc_scale + 32) >> 6);
     for (int blk = 0; blk < 16; ++blk) {
       const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
       uint8_t* dst = luma + by * 4 * ls + bx * 4;
       const int32_t dcv = dc[by * 4 + bx];
       if (mb.luma_coded[plane] & (1 << blk)) {
         int32_t d[16];
-        ScaleBlock(mb.luma[plane][blk], qp, list_y, true, d);
-        d[0] = dcv;
-        InverseTransform4x4Add(dst, ls, d);
+        int32_t* coeffs = Scaled4x4(mb.luma[plane][blk], mb.scaled, scale, true, d);
+        coeffs[0] = dcv;
+        InverseTransform4x4Add(dst, ls, coeffs);
       } else if (dcv != 0) {
         InverseTransformDcAdd(dst, ls, dcv);
       }
@@ -285,10 +263,9 @@ void C264_Decode::AddLumaLikeResidual(int mb_addr, MbParse& mb, int plane) {
       continue;
     }
     int32_t d[64];
-    ScaleBlock8x8(mb.luma8x8[plane][b8], qp, pps_cur_->scaling_8x8[plane * 2 + 1], d);
-    InverseTransform8x8Add(dst, ls, d);
+    InverseTransform8x8Add(dst, ls, Scaled8x8(mb.luma8x8[plane][b8], mb.scaled, level_scales_.Of8x8(plane * 2 + 1, qp), d));
   }
-  const uint8_t* list = pps_cur_->scaling_4x4[3 + plane];
+  const int32_t* scale = level_scales_.Of4x4(3 + plane, qp);
   for (int blk = 0; blk < 16; ++blk) {
     if (!(mb.luma_coded[plane] & (1 << blk))) continue;
     uint8_t* dst = luma + kBlock4x4Y[blk] * 4 * ls + kBlock4x4X[blk] * 4;
@@ -297,8 +274,7 @@ void C264_Decode::AddLumaLikeResidual(int mb_addr, MbParse& mb, int plane) {
       continue;
     }
     int32_t d[16];
-    ScaleBlock(mb.luma[plane][blk], qp, list, false, d);
-    InverseTransform4x4Add(dst, ls, d);
+    InverseTransform4x4Add(dst, ls, Scaled4x4(mb.luma[plane][blk], mb.scaled, scale, false, d));
   }
 }
 
@@ -314,25 +290,24 @@ void C264_Decode::AddChromaResidual(int mb_addr, MbParse& mb) {
   const int blocks = mb_ch_ / 4 * 2;
   for (int c = 0; c < 2; ++c) {
     const int qpc = info.qpc[c];
-    const uint8_t* list = pps_cur_->scaling_4x4[(intra ? 1 : 4) + c];
+    const int list_idx = (intra ? 1 : 4) + c;
+    const uint8_t* list = pps_cur_->scaling_4x4[list_idx];
     int32_t dc[8];
-    int32_t ls00[16];
     if (blocks == 4) {
       std::memcpy(dc, mb.chroma_dc[c], 4 * sizeof(int32_t));
       if (!bypass) {
         InverseHadamard2x2(dc);
-        LevelScale(list, qpc % 6, ls00);
-        for (int k = 0; k < 4; ++k)
-          dc[k] = ClampCoeff((static_cast<int64_t>(dc[k]) * ls00[0] * (int64_t{1} << (qpc / 6))) >> 5);
+        const int64_t dc_scale = int64_t{LevelScaleDc(list, qpc % 6)} << (qpc / 6);
+        for (int k = 0; k < 4; ++k) dc[k] = ClampCoeff((dc[k] * dc_scale) >> 5);
       }
     } else {
       for (int k = 0; k < 8; ++k) dc[kDc422Pos[k]] = mb.chroma_dc[c][k];
       if (!bypass) {
         InverseHadamard2x4(dc);
         const int qp_dc = qpc + 3;  // QP'c,DC of 4:2:2
-        LevelScale(list, qp_dc % 6, ls00);
+        const int32_t dc_scale = LevelScaleDc(list, qp_dc % 6);
         for (int k = 0; k < 8; ++k) {
-          const int64_t v = static_cast<int64_t>(dc[k]) * ls00[0];
+          const int64_t v = int64_t{dc[k]} * dc_scale;
           dc[k] = ClampCoeff(qp_dc >= 36 ? v * (int64_t{1} << (qp_dc / 6 - 6))
                                          : (v + (int64_t{1} << (5 - qp_dc / 6))) >> (6 - qp_dc / 6));
         }
@@ -342,21 +317,25 @@ void C264_Decode::AddChromaResidual(int mb_addr, MbParse& mb) {
     uint8_t* base = MbPixels(c + 1, mb_addr, cs);
     if (bypass) {
       int32_t r[8 * 16];
-      for (int blk = 0; blk < blocks; ++blk)
+      for (int blk = 0; blk < blocks; ++blk) {
+        const bool coded = (mb.chroma_coded >> (c * 8 + blk)) & 1;
         for (int k = 0; k < 16; ++k)
-          r[((blk >> 1) * 4 + k / 4) * 8 + (blk & 1) * 4 + k % 4] = k == 0 ? dc[blk] : mb.chroma_ac[c][blk][k];
+          r[((blk >> 1) * 4 + k / 4) * 8 + (blk & 1) * 4 + k % 4] =
+              k == 0 ? dc[blk] : (coded ? mb.chroma_ac[c][blk][k] : 0);
+      }
       // Horizontal (1) and vertical (2) chroma prediction accumulate the residual.
       const int dir = !intra ? -1 : (mb.chroma_mode == 1 ? 1 : (mb.chroma_mode == 2 ? 0 : -1));
       AddBypassResidual(base, cs, r, 8, mb_ch_, dir);
       continue;
     }
+    const int32_t* scale = level_scales_.Of4x4(list_idx, qpc);
     for (int blk = 0; blk < blocks; ++blk) {
       uint8_t* dst = base + (blk >> 1) * 4 * cs + (blk & 1) * 4;
       if (mb.chroma_coded & (1 << (c * 8 + blk))) {
         int32_t d[16];
-        ScaleBlock(mb.chroma_ac[c][blk], qpc, list, true, d);
-        d[0] = dc[blk];
-        InverseTransform4x4Add(dst, cs, d);
+        int32_t* coeffs = Scaled4x4(mb.chroma_ac[c][blk], mb.scaled, scale, true, d);
+        coeffs[0] = dc[blk];
+        InverseTransform4x4Add(dst, cs, coeffs);
       } else if (dc[blk] != 0) {
         InverseTransformDcAdd(dst, cs, dc[blk]);
       }

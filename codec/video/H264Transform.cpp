@@ -1,6 +1,9 @@
 #include "codec/video/H264Transform.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "codec/video/h264_tables.h"
 
 #include "codec/video/kernels/H264Kernels.h"
 
@@ -8,6 +11,57 @@ namespace fennik {
 namespace {
 inline uint8_t Clip1(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 }  // namespace
+
+H264LevelScales::H264LevelScales() : scale4_(6 * 52 * 16), scale8_(6 * 52 * 64) {}
+
+void H264LevelScales::Bind(const uint8_t (*lists4x4)[16], const uint8_t (*lists8x8)[64]) {
+  if (std::memcmp(lists4_, lists4x4, sizeof(lists4_)) != 0) {
+    std::memcpy(lists4_, lists4x4, sizeof(lists4_));
+    std::memset(ready4_, 0, sizeof(ready4_));
+  }
+  if (std::memcmp(lists8_, lists8x8, sizeof(lists8_)) != 0) {
+    std::memcpy(lists8_, lists8x8, sizeof(lists8_));
+    std::memset(ready8_, 0, sizeof(ready8_));
+  }
+}
+
+namespace {
+
+// The normAdjust class of raster position pos in a 4x4 and in an 8x8 block (8.5.9).
+int NormClass4x4(int pos) {
+  const int i = pos >> 2, j = pos & 3;
+  return ((i & 1) == 0 && (j & 1) == 0) ? 0 : (((i & 1) == 1 && (j & 1) == 1) ? 1 : 2);
+}
+
+int NormClass8x8(int pos) {
+  const int i = pos >> 3, j = pos & 7;
+  if ((i & 3) == 0 && (j & 3) == 0) return 0;
+  if ((i & 1) == 1 && (j & 1) == 1) return 1;
+  if ((i & 3) == 2 && (j & 3) == 2) return 2;
+  if (((i & 3) == 0 && (j & 1) == 1) || ((i & 1) == 1 && (j & 3) == 0)) return 3;
+  if (((i & 3) == 0 && (j & 3) == 2) || ((i & 3) == 2 && (j & 3) == 0)) return 4;
+  return 5;
+}
+
+// Factors of the n positions of a list in zig-zag order (zigzag: scan index -> raster).
+void MakeFactors(const uint8_t* list, const uint8_t* zigzag, int n, const uint8_t* norm, int (*norm_class)(int),
+                 int shift, int32_t* out) {
+  for (int k = 0; k < n; ++k) out[zigzag[k]] = (list[k] * norm[norm_class(zigzag[k])]) << shift;
+}
+
+}  // namespace
+
+void H264LevelScales::Fill4x4(int list, int qp) {
+  MakeFactors(lists4_[list], kZigzag4x4, 16, kNormAdjust4x4[qp % 6], NormClass4x4, qp / 6,
+              &scale4_[(list * 52 + qp) * 16]);
+  ready4_[list] |= uint64_t{1} << qp;
+}
+
+void H264LevelScales::Fill8x8(int list, int qp) {
+  MakeFactors(lists8_[list], kZigzag8x8, 64, kNormAdjust8x8[qp % 6], NormClass8x8, qp / 6,
+              &scale8_[(list * 52 + qp) * 64]);
+  ready8_[list] |= uint64_t{1} << qp;
+}
 
 void InverseTransform4x4Add(uint8_t* dst, int stride, const int32_t d[16]) { Kernels().idct4_add(dst, stride, d); }
 

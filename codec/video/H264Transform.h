@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace fennik {
 
@@ -32,5 +33,37 @@ void InverseHadamard2x4(int32_t c[8]);
 // horizontally is first accumulated down the columns / along the rows (8.5.15); -1: as is.
 // r is modified.
 void AddBypassResidual(uint8_t* dst, int stride, int32_t* r, int w, int h, int hor_pred);
+
+// Scaled coefficients of a conforming stream lie in -2^15 .. 2^15 - 1 (8.5.12.1); damaged
+// streams are held to that range so that the transforms cannot overflow.
+inline int32_t ClampCoeff(int64_t v) { return static_cast<int32_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v)); }
+
+// The dequantisation factors LevelScale(qP % 6, i, j) << (qP / 6) (8.5.9, 8.5.12.1) of the six
+// 4x4 and six 8x8 scaling lists of a picture parameter set, by raster position; each (list,
+// qP) table is made on its first use. A 4x4 level c scales to (c * f + 8) >> 4, an 8x8 level to
+// (c * f + 32) >> 6.
+class H264LevelScales {
+ public:
+  H264LevelScales();
+  // The lists (zig-zag order) the tables are made from; tables of other lists are dropped.
+  void Bind(const uint8_t (*lists4x4)[16], const uint8_t (*lists8x8)[64]);
+  const int32_t* Of4x4(int list, int qp) {
+    if (!((ready4_[list] >> qp) & 1)) Fill4x4(list, qp);
+    return &scale4_[(list * 52 + qp) * 16];
+  }
+  const int32_t* Of8x8(int list, int qp) {
+    if (!((ready8_[list] >> qp) & 1)) Fill8x8(list, qp);
+    return &scale8_[(list * 52 + qp) * 64];
+  }
+
+ private:
+  void Fill4x4(int list, int qp);
+  void Fill8x8(int list, int qp);
+  uint8_t lists4_[6][16] = {};
+  uint8_t lists8_[6][64] = {};
+  uint64_t ready4_[6] = {};  // bit qP: table made
+  uint64_t ready8_[6] = {};
+  std::vector<int32_t> scale4_, scale8_;
+};
 
 }  // namespace fennik

@@ -420,7 +420,7 @@ const int8_t kCabacInitPB[3][kCabacLumaContextCount][2] = {
 };
 
 // Table 9-44: rangeTabLPS[pStateIdx][qCodIRangeIdx].
-const uint8_t kCabacRangeTabLps[64][4] = {
+constexpr uint8_t kCabacRangeTabLps[64][4] = {
     {128, 176, 208, 240}, {128, 167, 197, 227}, {128, 158, 187, 216}, {123, 150, 178, 205},
     {116, 142, 169, 195}, {111, 135, 160, 185}, {105, 128, 152, 175}, {100, 122, 144, 166},
     {95, 116, 137, 158}, {90, 110, 130, 150}, {85, 104, 123, 142}, {81, 99, 117, 135},
@@ -440,17 +440,41 @@ const uint8_t kCabacRangeTabLps[64][4] = {
 };
 
 // Table 9-45: transIdxLPS and transIdxMPS.
-const uint8_t kCabacTransIdxLps[64] = {
+constexpr uint8_t kCabacTransIdxLps[64] = {
     0, 0, 1, 2, 2, 4, 4, 5, 6, 7, 8, 9, 9, 11, 11, 12,
     13, 13, 15, 15, 16, 16, 18, 18, 19, 19, 21, 21, 22, 22, 23, 24,
     24, 25, 26, 26, 27, 27, 28, 29, 29, 30, 30, 30, 31, 32, 32, 33,
     33, 33, 34, 34, 35, 35, 35, 36, 36, 36, 37, 37, 37, 38, 38, 63,
 };
-const uint8_t kCabacTransIdxMps[64] = {
+constexpr uint8_t kCabacTransIdxMps[64] = {
     1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
     17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32,
     33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48,
     49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 62, 63,
 };
+
+namespace {
+
+constexpr std::array<uint8_t, 512> MakeLpsByState() {
+  std::array<uint8_t, 512> t{};
+  for (int s = 0; s < 128; ++s)
+    for (int q = 0; q < 4; ++q) t[static_cast<size_t>(q * 128 + s)] = kCabacRangeTabLps[s >> 1][q];
+  return t;
+}
+
+constexpr std::array<uint8_t, 256> MakeNextState() {
+  std::array<uint8_t, 256> t{};
+  for (int s = 0; s < 128; ++s) {
+    const int p = s >> 1, mps = s & 1;
+    t[static_cast<size_t>(s)] = static_cast<uint8_t>((kCabacTransIdxMps[p] << 1) | mps);
+    t[static_cast<size_t>(128 + s)] = static_cast<uint8_t>((kCabacTransIdxLps[p] << 1) | (p == 0 ? mps ^ 1 : mps));
+  }
+  return t;
+}
+
+}  // namespace
+
+constexpr std::array<uint8_t, 512> kCabacLpsByState = MakeLpsByState();
+constexpr std::array<uint8_t, 256> kCabacNextState = MakeNextState();
 
 }  // namespace fennik

@@ -2,6 +2,8 @@
 // rangeTabLPS and the probability state transitions.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace fennik {
@@ -16,5 +18,9 @@ extern const int8_t kCabacInitPB[3][kCabacLumaContextCount][2];
 extern const uint8_t kCabacRangeTabLps[64][4];
 extern const uint8_t kCabacTransIdxLps[64];
 extern const uint8_t kCabacTransIdxMps[64];
+// The same for a context state s = pStateIdx << 1 | valMPS: rangeTabLPS at qCodIRangeIdx * 128 + s,
+// and the next state after the most probable symbol at s, after the least probable at 128 + s.
+extern const std::array<uint8_t, 512> kCabacLpsByState;
+extern const std::array<uint8_t, 256> kCabacNextState;
 
 }  // namespace fennik

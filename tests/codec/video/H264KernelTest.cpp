@@ -103,6 +103,28 @@ TEST(H264KernelTest, InverseTransformOfDcAndRounding) {
   EXPECT_EQ(block[0], block[12]);
 }
 
+// Dequantisation factors: weight * normAdjust << qP / 6 by raster position, and tables made
+// again when the bound lists change (a new PPS).
+TEST(H264KernelTest, LevelScalesFollowTheBoundLists) {
+  uint8_t l4[6][16], l8[6][64];
+  std::memset(l4, 16, sizeof(l4));
+  std::memset(l8, 16, sizeof(l8));
+  H264LevelScales scales;
+  scales.Bind(l4, l8);
+  const int32_t* f = scales.Of4x4(0, 0);
+  EXPECT_EQ(f[0], 160);  // class 0: 16 * 10
+  EXPECT_EQ(f[5], 256);  // (1, 1), class 1: 16 * 16
+  EXPECT_EQ(f[1], 208);  // class 2: 16 * 13
+  EXPECT_EQ(scales.Of4x4(0, 13)[0], 16 * 11 << 2);
+  EXPECT_EQ(scales.Of8x8(1, 0)[9], 16 * 18);
+  l4[0][0] = 32;
+  l8[1][0] = 8;
+  scales.Bind(l4, l8);
+  EXPECT_EQ(scales.Of4x4(0, 0)[0], 320);
+  EXPECT_EQ(scales.Of4x4(1, 0)[0], 160);
+  EXPECT_EQ(scales.Of8x8(1, 0)[0], 8 * 20);
+}
+
 TEST(H264KernelTest, HadamardTransformsInvertEachOther) {
   int32_t c[16];
   for (int i = 0; i < 16; ++i) c[i] = i * 3 - 20;
