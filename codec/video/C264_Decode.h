@@ -396,6 +396,7 @@ class C264_Decode : public C264_DecodeHeader {
   int nb_addr_ = -1;
   int nb_[4] = {-1, -1, -1, -1};
   int nb_base_ = 0;
+  int nb_x_ = 0, nb_y_ = 0;  // its position in macroblocks
 };
 
 }  // namespace fennik

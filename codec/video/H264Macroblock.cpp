@@ -61,6 +61,10 @@ bool C264_Decode::FieldMb(int a) const { return mbaff_ && mbs_[a].field; }
 uint8_t* C264_Decode::MbPixels(int plane, int a, int& stride) {
   const int w = plane == 0 ? 16 : mb_cw_, h = plane == 0 ? 16 : mb_ch_;
   const int s = PlaneStride(plane);
+  if (a == nb_addr_) {
+    stride = s;
+    return PlaneBase(plane) + nb_y_ * h * s + nb_x_ * w;
+  }
   if (FieldMb(a)) {
     stride = 2 * s;
     return PlaneBase(plane) + ((MbY(a) & ~1) * h + (a & 1)) * s + MbX(a) * w;
@@ -130,6 +134,8 @@ void C264_Decode::FindNeighbours(int mb_addr) {
   nb_[2] = in_slice(y > 0 && x + 1 < mb_width_, mb_addr - mb_width_ + 1);
   nb_[3] = in_slice(x > 0 && y > 0, mb_addr - mb_width_ - 1);
   nb_base_ = y * 16 * mb_width_ + x * 4;
+  nb_x_ = x;
+  nb_y_ = y;
   nb_addr_ = mb_addr;
 }
 
@@ -158,6 +164,10 @@ int C264_Decode::LumaNeighbour(int mb_addr, int bx, int by, int& blk) const {
   if (bx >= 0 && by >= 0) {
     blk = by * 4 + bx;
     return mb_addr;
+  }
+  if (mb_addr == nb_addr_) {
+    blk = (by & 3) * 4 + (bx & 3);
+    return nb_[bx < 0 ? (by < 0 ? 3 : 0) : 1];
   }
   if (mbaff_) {
     int xw, yw;
