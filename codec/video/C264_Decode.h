@@ -174,8 +174,31 @@ class C264_Decode : public C264_DecodeHeader {
   // pictures) the block's coded_block_flag is decoded first.
   int CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* scan, int32_t* out);
   bool ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src);
-  int LumaNeighbour(int mb_addr, int bx, int by, int& blk) const;
-  int ChromaNeighbour(int mb_addr, int comp_blk_x, int comp_blk_y, int& blk) const;
+  // The macroblock holding 4x4 block (bx, by) of a macroblock (-1 left or above, not both
+  // for chroma) and that block's raster index in it; -1 when not available. Chroma blocks
+  // are those of 4:2:0 (2x2) and 4:2:2 (2x4) macroblocks.
+  int LumaNeighbour(int mb_addr, int bx, int by, int& blk) const {
+    if (bx >= 0 && by >= 0) {
+      blk = by * 4 + bx;
+      return mb_addr;
+    }
+    if (mb_addr != nb_addr_) return OuterLumaNeighbour(mb_addr, bx, by, blk);
+    blk = (by & 3) * 4 + (bx & 3);
+    return nb_[bx < 0 ? (by < 0 ? 3 : 0) : 1];
+  }
+  int ChromaNeighbour(int mb_addr, int bx, int by, int& blk) const {
+    const int cols = mb_cw_ / 4, rows = mb_ch_ / 4;
+    if (bx >= 0 && by >= 0) {
+      blk = by * cols + bx;
+      return mb_addr;
+    }
+    if (mb_addr != nb_addr_) return OuterChromaNeighbour(mb_addr, bx, by, blk);
+    blk = (by & (rows - 1)) * cols + (bx & (cols - 1));
+    return nb_[bx < 0 ? 0 : 1];
+  }
+  // The same for a block outside the macroblock, without FindNeighbours.
+  int OuterLumaNeighbour(int mb_addr, int bx, int by, int& blk) const;
+  int OuterChromaNeighbour(int mb_addr, int bx, int by, int& blk) const;
   int NeighbourMb(int mb_addr, int which) const;
   // Frame and field pictures (not MBAFF): the macroblocks A, B, C and D next to mb_addr and
   // its first 4x4 block in the motion data, found once per macroblock (nb_addr_ names it).

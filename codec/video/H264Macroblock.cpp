@@ -160,15 +160,7 @@ int C264_Decode::NeighbourMb(int mb_addr, int which) const {
   return n;
 }
 
-int C264_Decode::LumaNeighbour(int mb_addr, int bx, int by, int& blk) const {
-  if (bx >= 0 && by >= 0) {
-    blk = by * 4 + bx;
-    return mb_addr;
-  }
-  if (mb_addr == nb_addr_) {
-    blk = (by & 3) * 4 + (bx & 3);
-    return nb_[bx < 0 ? (by < 0 ? 3 : 0) : 1];
-  }
+int C264_Decode::OuterLumaNeighbour(int mb_addr, int bx, int by, int& blk) const {
   if (mbaff_) {
     int xw, yw;
     const int n = NeighbourLocation(mb_addr, bx < 0 ? -1 : bx * 4, by < 0 ? -1 : by * 4, 16, 16, xw, yw);
@@ -183,13 +175,8 @@ int C264_Decode::LumaNeighbour(int mb_addr, int bx, int by, int& blk) const {
   return n;
 }
 
-int C264_Decode::ChromaNeighbour(int mb_addr, int bx, int by, int& blk) const {
-  // Chroma 4x4 blocks of 4:2:0 (2x2) and 4:2:2 (2x4) macroblocks, by raster position.
+int C264_Decode::OuterChromaNeighbour(int mb_addr, int bx, int by, int& blk) const {
   const int cols = mb_cw_ / 4, rows = mb_ch_ / 4;
-  if (bx >= 0 && by >= 0) {
-    blk = by * cols + bx;
-    return mb_addr;
-  }
   if (mbaff_) {
     int xw, yw;
     const int n = NeighbourLocation(mb_addr, bx < 0 ? -1 : bx * 4, by < 0 ? -1 : by * 4, mb_cw_, mb_ch_, xw, yw);
