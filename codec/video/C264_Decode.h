@@ -184,9 +184,49 @@ class C264_Decode : public C264_DecodeHeader {
   // pictures) the block's coded_block_flag is decoded first.
   int CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* scan, const int32_t* scale, int32_t* out);
   bool ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src);
-  int LumaNeighbour(int mb_addr, int bx, int by, int& blk) const;
-  int ChromaNeighbour(int mb_addr, int comp_blk_x, int comp_blk_y, int& blk) const;
+  // The macroblock holding 4x4 block (bx, by) of a macroblock (-1 left or above, not both
+  // for chroma) and that block's raster index in it; -1 when not available. Chroma blocks
+  // are those of 4:2:0 (2x2) and 4:2:2 (2x4) macroblocks.
+  int LumaNeighbour(int mb_addr, int bx, int by, int& blk) const {
+    if (bx >= 0 && by >= 0) {
+      blk = by * 4 + bx;
+      return mb_addr;
+    }
+    if (mb_addr != nb_addr_) return OuterLumaNeighbour(mb_addr, bx, by, blk);
+    blk = (by & 3) * 4 + (bx & 3);
+    return nb_[bx < 0 ? (by < 0 ? 3 : 0) : 1];
+  }
+  int ChromaNeighbour(int mb_addr, int bx, int by, int& blk) const {
+    const int cols = mb_cw_ / 4, rows = mb_ch_ / 4;
+    if (bx >= 0 && by >= 0) {
+      blk = by * cols + bx;
+      return mb_addr;
+    }
+    if (mb_addr != nb_addr_) return OuterChromaNeighbour(mb_addr, bx, by, blk);
+    blk = (by & (rows - 1)) * cols + (bx & (cols - 1));
+    return nb_[bx < 0 ? 0 : 1];
+  }
+  // The same for a block outside the macroblock, without FindNeighbours.
+  int OuterLumaNeighbour(int mb_addr, int bx, int by, int& blk) const;
+  int OuterChromaNeighbour(int mb_addr, int bx, int by, int& blk) const;
   int NeighbourMb(int mb_addr, int which) const;
+  // Frame and field pictures (not MBAFF): the macroblocks A, B, C and D next to mb_addr and
+  // its first 4x4 block in the motion data, found once per macroblock (nb_addr_ names it).
+  void FindNeighbours(int mb_addr);
+  // Index in the motion data of the 4x4 block (bx, by) next to or inside the macroblock of
+  // FindNeighbours (bx -1..4, by -1..3 in 4x4 blocks), -1 when not available (cur_order as
+  // NeighbourAvailable takes it).
+  int NeighbourBlock(int bx, int by, int cur_order) const {
+    int n;
+    if (by >= 0) {
+      if (bx >= 4) return -1;
+      if (bx >= 0) return blk_order_[by * 4 + bx] < cur_order ? nb_base_ + by * mb_width_ * 4 + bx : -1;
+      n = nb_[0];
+    } else {
+      n = nb_[bx < 0 ? 3 : (bx < 4 ? 1 : 2)];
+    }
+    return n >= 0 ? nb_base_ + by * mb_width_ * 4 + bx : -1;
+  }
 
   // Motion vectors and direct prediction (H264Motion.cpp).
   void PredictMv(int mb_addr, int list, int bx, int by, int bw, int ref_idx, int shape, H264Mv& mvp);
@@ -202,10 +242,33 @@ class C264_Decode : public C264_DecodeHeader {
   ColocatedMotion ColocatedBlock(const Colocated& c, int mb_addr, int cx, int cy) const;
   void DirectSubMotion(int mb_addr, int sub, const Colocated& c, bool spatial);
   // Direct motion of the size x size 4x4 blocks at (bx, by) that share co-located motion m.
-  void DirectSpatialBlock(int mb_addr, int bx, int by, int size, const Colocated& c, const ColocatedMotion& m);
+  void DirectSpatialBlock(int mb_addr, int bx, int by, int size, bool col_zero);
+  bool ColZero(const Colocated& c, const ColocatedMotion& m) const;
   int DirectTemporalRef0(int mb_addr, bool cur_field, int32_t col_ref_serial) const;
   void DirectTemporalBlock(int mb_addr, int bx, int by, int size, const Colocated& c, ColocatedMotion m);
   void StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv);
+  // Only the reference index (the contexts of later partitions' ref_idx look at it).
+  void StoreRefIdx(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx);
+  // Index of the 4x4 block holding the neighbouring luma location (xn, yn) in the motion
+  // data and its macroblock, -1 when not available; and its reference index and vector.
+  int NeighbourIndex(int mb_addr, int xn, int yn, int cur_order, int& nb_mb) const {
+    nb_mb = mb_addr;
+    if (mb_addr == nb_addr_) return NeighbourBlock(xn >> 2, yn >> 2, cur_order);
+    return MbaffNeighbourIndex(mb_addr, xn, yn, cur_order, nb_mb);
+  }
+  // The general way, through the neighbouring location (MBAFF frames).
+  int MbaffNeighbourIndex(int mb_addr, int xn, int yn, int cur_order, int& nb_mb) const;
+  void NeighbourRef(int mb_addr, int nb_mb, int list, int idx, int& ref, H264Mv& mv) const {
+    ref = ref_idx_[list][idx];
+    mv = ref >= 0 ? mv_[list][idx] : H264Mv();
+    if (mbaff_) ScaleNeighbourMotion(mb_addr, nb_mb, ref, mv);
+  }
+  // Spatial direct motion when no list has reference 0 with a non-zero predictor: the
+  // co-located blocks do not matter. Returns false when they do.
+  bool DirectSpatialShared(int mb_addr, unsigned subs);
+  // First 4x4 block of a macroblock in the motion data (the one of FindNeighbours without a
+  // division).
+  int MotionBase(int a) const { return a == nb_addr_ ? nb_base_ : BlockBase(a); }
   // The 4x4 block holding the neighbouring luma location (xn, yn) of a macroblock, available
   // when decoded (cur_order: decoding order of the current block inside the macroblock).
   bool NeighbourAvailable(int mb_addr, int xn, int yn, int cur_order, int& nb_mb, int& nb_blk) const;
@@ -379,6 +442,11 @@ class C264_Decode : public C264_DecodeHeader {
   H264Mv direct_cache_mv_[2];
   // Temporary per-macroblock decoding order of its 4x4 blocks (for neighbour availability).
   uint8_t blk_order_[16] = {};
+  // FindNeighbours' macroblock (-1: none, MBAFF), its neighbours A..D and first 4x4 block.
+  int nb_addr_ = -1;
+  int nb_[4] = {-1, -1, -1, -1};
+  int nb_base_ = 0;
+  int nb_x_ = 0, nb_y_ = 0;  // its position in macroblocks
 };
 
 }  // namespace fennik

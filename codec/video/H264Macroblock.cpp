@@ -61,6 +61,10 @@ bool C264_Decode::FieldMb(int a) const { return mbaff_ && mbs_[a].field; }
 uint8_t* C264_Decode::MbPixels(int plane, int a, int& stride) {
   const int w = plane == 0 ? 16 : mb_cw_, h = plane == 0 ? 16 : mb_ch_;
   const int s = PlaneStride(plane);
+  if (a == nb_addr_) {
+    stride = s;
+    return PlaneBase(plane) + nb_y_ * h * s + nb_x_ * w;
+  }
   if (FieldMb(a)) {
     stride = 2 * s;
     return PlaneBase(plane) + ((MbY(a) & ~1) * h + (a & 1)) * s + MbX(a) * w;
@@ -120,7 +124,23 @@ const H264Picture* C264_Decode::RefOf(int a, int list, int r, int& parity) const
   return r < refs_.count[list] ? refs_.pic[list][r] : nullptr;
 }
 
+void C264_Decode::FindNeighbours(int mb_addr) {
+  nb_addr_ = -1;
+  if (mbaff_) return;
+  const int x = mb_addr % mb_width_, y = mb_addr / mb_width_;
+  auto in_slice = [&](bool inside, int n) { return inside && mbs_[n].slice == slice_num_ ? n : -1; };
+  nb_[0] = in_slice(x > 0, mb_addr - 1);
+  nb_[1] = in_slice(y > 0, mb_addr - mb_width_);
+  nb_[2] = in_slice(y > 0 && x + 1 < mb_width_, mb_addr - mb_width_ + 1);
+  nb_[3] = in_slice(x > 0 && y > 0, mb_addr - mb_width_ - 1);
+  nb_base_ = y * 16 * mb_width_ + x * 4;
+  nb_x_ = x;
+  nb_y_ = y;
+  nb_addr_ = mb_addr;
+}
+
 int C264_Decode::NeighbourMb(int mb_addr, int which) const {
+  if (mb_addr == nb_addr_) return nb_[which];
   if (mbaff_) {
     // The macroblock holding the luma location left of (A), above (B), above right of (C)
     // or above left of (D) the macroblock's first sample.
@@ -140,11 +160,7 @@ int C264_Decode::NeighbourMb(int mb_addr, int which) const {
   return n;
 }
 
-int C264_Decode::LumaNeighbour(int mb_addr, int bx, int by, int& blk) const {
-  if (bx >= 0 && by >= 0) {
-    blk = by * 4 + bx;
-    return mb_addr;
-  }
+int C264_Decode::OuterLumaNeighbour(int mb_addr, int bx, int by, int& blk) const {
   if (mbaff_) {
     int xw, yw;
     const int n = NeighbourLocation(mb_addr, bx < 0 ? -1 : bx * 4, by < 0 ? -1 : by * 4, 16, 16, xw, yw);
@@ -159,13 +175,8 @@ int C264_Decode::LumaNeighbour(int mb_addr, int bx, int by, int& blk) const {
   return n;
 }
 
-int C264_Decode::ChromaNeighbour(int mb_addr, int bx, int by, int& blk) const {
-  // Chroma 4x4 blocks of 4:2:0 (2x2) and 4:2:2 (2x4) macroblocks, by raster position.
+int C264_Decode::OuterChromaNeighbour(int mb_addr, int bx, int by, int& blk) const {
   const int cols = mb_cw_ / 4, rows = mb_ch_ / 4;
-  if (bx >= 0 && by >= 0) {
-    blk = by * cols + bx;
-    return mb_addr;
-  }
   if (mbaff_) {
     int xw, yw;
     const int n = NeighbourLocation(mb_addr, bx < 0 ? -1 : bx * 4, by < 0 ? -1 : by * 4, mb_cw_, mb_ch_, xw, yw);
@@ -276,7 +287,7 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
         mb.ref[list][s] = r;
         // The reference index is known before the vectors: later sub-macroblocks' ref_idx
         // contexts (CABAC) look at it.
-        StoreMotion(mb_addr, list, (s & 1) * 2, (s >> 1) * 2, 2, 2, r, H264Mv());
+        StoreRefIdx(mb_addr, list, (s & 1) * 2, (s >> 1) * 2, 2, 2, r);
       }
     }
     for (int list = 0; list < 2; ++list) {
@@ -331,7 +342,7 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
         return false;
       }
       mb.ref[list][p] = r;
-      StoreMotion(mb_addr, list, x, y, pw, ph, r, H264Mv());
+      if (parts > 1) StoreRefIdx(mb_addr, list, x, y, pw, ph, r);
     }
   }
   for (int list = 0; list < 2; ++list) {
@@ -669,6 +680,7 @@ bool C264_Decode::InferredPairField(int mb_addr) const {
 // of a pair takes the inferred field decoding flag until the pair codes its own.
 void C264_Decode::BeginMacroblock(int mb_addr) {
   direct_cache_mb_ = -1;
+  FindNeighbours(mb_addr);
   MbInfo& info = mbs_[mb_addr];
   const uint8_t pair_field = mbaff_ && (mb_addr & 1) ? mbs_[mb_addr - 1].field : 0;
   // Copied from a constant: a temporary built on the stack and read back at once stalls.

@@ -103,7 +103,8 @@ struct C264_Decode::CabacSource : C264_Decode::SyntaxSource {
   bool Block(int mb_addr, int bx, int by, int& nb_mb, int& idx, int& blk) {
     nb_mb = d->LumaNeighbour(mb_addr, bx, by, blk);
     if (nb_mb < 0) return false;
-    idx = d->BlockBase(nb_mb) + (blk >> 2) * d->mb_width_ * 4 + (blk & 3);
+    idx = mb_addr == d->nb_addr_ ? d->nb_base_ + by * d->mb_width_ * 4 + bx
+                                 : d->BlockBase(nb_mb) + (blk >> 2) * d->mb_width_ * 4 + (blk & 3);
     return true;
   }
   int RefIdx(int mb_addr, int list, int bx, int by, int) override {

@@ -21,6 +21,25 @@ int Median(int a, int b, int c) { return std::max(std::min(a, b), std::min(std::
 
 int MinPositive(int a, int b) { return (a >= 0 && b >= 0) ? std::min(a, b) : std::max(a, b); }
 
+// The predictor from the neighbours A, B and C (or D) of a partition of the given shape
+// (1/2 16x8 upper/lower, 3/4 8x16 left/right, 0 any other).
+H264Mv SelectMvp(const NeighbourMotion n[3], int ref_idx, int shape) {
+  NeighbourMotion a = n[0], b = n[1], c = n[2];
+  if (!b.available && !c.available && a.available) b = c = a;
+  switch (shape) {
+    case 1: if (b.ref == ref_idx) return b.mv; break;
+    case 2: case 3: if (a.ref == ref_idx) return a.mv; break;
+    case 4: if (c.ref == ref_idx) return c.mv; break;
+    default: break;
+  }
+  const int matches = (a.ref == ref_idx) + (b.ref == ref_idx) + (c.ref == ref_idx);
+  if (matches == 1) return a.ref == ref_idx ? a.mv : (b.ref == ref_idx ? b.mv : c.mv);
+  H264Mv mvp;
+  mvp.x = static_cast<int16_t>(Median(a.mv.x, b.mv.x, c.mv.x));
+  mvp.y = static_cast<int16_t>(Median(a.mv.y, b.mv.y, c.mv.y));
+  return mvp;
+}
+
 }  // namespace
 
 void C264_Decode::FillRefEntries() {
@@ -71,8 +90,8 @@ void StoreRows(int rows, int stride, H264Mv* mvs, int8_t* refs, int32_t* serials
 
 void C264_Decode::StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv) {
   const int stride = mb_width_ * 4;
-  const int base = BlockBase(mb_addr) + by * stride + bx;
-  const int kind = FieldMb(mb_addr) ? 1 + (mb_addr & 1) : 0;
+  const int base = MotionBase(mb_addr) + by * stride + bx;
+  const int kind = mbaff_ && mbs_[mb_addr].field ? 1 + (mb_addr & 1) : 0;
   const RefEntry e = ref_idx >= 0 && ref_idx < 2 * kMaxRefIdx ? ref_entry_[list][kind][ref_idx] : RefEntry();
   const auto ref8 = static_cast<int8_t>(ref_idx);
   H264Mv* mvs = mv_[list] + base;
@@ -84,6 +103,19 @@ void C264_Decode::StoreMotion(int mb_addr, int list, int bx, int by, int bw, int
     case 2: StoreRows<2>(bh, stride, mvs, refs, serials, pocs, mv, ref8, e.serial, e.poc); break;
     default: StoreRows<1>(bh, stride, mvs, refs, serials, pocs, mv, ref8, e.serial, e.poc); break;
   }
+}
+
+void C264_Decode::StoreRefIdx(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx) {
+  const int stride = mb_width_ * 4;
+  int8_t* refs = ref_idx_[list] + MotionBase(mb_addr) + by * stride + bx;
+  for (int j = 0; j < bh; ++j, refs += stride)
+    for (int i = 0; i < bw; ++i) refs[i] = static_cast<int8_t>(ref_idx);
+}
+
+int C264_Decode::MbaffNeighbourIndex(int mb_addr, int xn, int yn, int cur_order, int& nb_mb) const {
+  int nb_blk;
+  if (!NeighbourAvailable(mb_addr, xn, yn, cur_order, nb_mb, nb_blk)) return -1;
+  return BlockBase(nb_mb) + (nb_blk >> 2) * mb_width_ * 4 + (nb_blk & 3);
 }
 
 bool C264_Decode::NeighbourAvailable(int mb_addr, int xn, int yn, int cur_order, int& nb_mb, int& nb_blk) const {
@@ -112,95 +144,63 @@ void C264_Decode::ScaleNeighbourMotion(int mb_addr, int nb_mb, int& ref, H264Mv&
 
 void C264_Decode::PredictMv(int mb_addr, int list, int bx, int by, int bw, int ref_idx, int shape, H264Mv& mvp) {
   const int order = blk_order_[by * 4 + bx];
-  const int stride = mb_width_ * 4;
-  auto fetch = [&](int xn, int yn) {
-    NeighbourMotion n;
-    int nb_mb, nb_blk;
-    if (!NeighbourAvailable(mb_addr, xn, yn, order, nb_mb, nb_blk)) return n;
-    n.available = true;
-    const int idx = BlockBase(nb_mb) + (nb_blk >> 2) * stride + (nb_blk & 3);
-    n.ref = ref_idx_[list][idx];
-    if (n.ref >= 0) n.mv = mv_[list][idx];
-    ScaleNeighbourMotion(mb_addr, nb_mb, n.ref, n.mv);
-    return n;
-  };
-  // The luma locations left of, above, above right of and above left of the partition.
+  // The luma locations left of, above, above right of (else above left of) the partition.
   const int x = bx * 4, y = by * 4;
-  NeighbourMotion a = fetch(x - 1, y);
-  NeighbourMotion b = fetch(x, y - 1);
-  NeighbourMotion c = fetch(x + bw * 4, y - 1);
-  if (!c.available) c = fetch(x - 1, y - 1);
-  if (!b.available && !c.available && a.available) b = c = a;
-  switch (shape) {
-    case 1: if (b.ref == ref_idx) { mvp = b.mv; return; } break;
-    case 2: if (a.ref == ref_idx) { mvp = a.mv; return; } break;
-    case 3: if (a.ref == ref_idx) { mvp = a.mv; return; } break;
-    case 4: if (c.ref == ref_idx) { mvp = c.mv; return; } break;
-    default: break;
-  }
-  const int matches = (a.ref == ref_idx) + (b.ref == ref_idx) + (c.ref == ref_idx);
-  if (matches == 1) {
-    mvp = a.ref == ref_idx ? a.mv : (b.ref == ref_idx ? b.mv : c.mv);
-    return;
-  }
-  mvp.x = static_cast<int16_t>(Median(a.mv.x, b.mv.x, c.mv.x));
-  mvp.y = static_cast<int16_t>(Median(a.mv.y, b.mv.y, c.mv.y));
+  int nb[3], idx[3];
+  idx[0] = NeighbourIndex(mb_addr, x - 1, y, order, nb[0]);
+  idx[1] = NeighbourIndex(mb_addr, x, y - 1, order, nb[1]);
+  idx[2] = NeighbourIndex(mb_addr, x + bw * 4, y - 1, order, nb[2]);
+  if (idx[2] < 0) idx[2] = NeighbourIndex(mb_addr, x - 1, y - 1, order, nb[2]);
+  NeighbourMotion n[3];
+  for (int k = 0; k < 3; ++k)
+    if (idx[k] >= 0) {
+      n[k].available = true;
+      NeighbourRef(mb_addr, nb[k], list, idx[k], n[k].ref, n[k].mv);
+    }
+  mvp = SelectMvp(n, ref_idx, shape);
 }
 
 void C264_Decode::PSkipMotion(int mb_addr) {
   StoreMotion(mb_addr, 1, 0, 0, 4, 4, -1, H264Mv());
-  const int stride = mb_width_ * 4;
-  H264Mv mv;
-  bool zero = false;
-  int na, nb, ba, bb;
-  if (!NeighbourAvailable(mb_addr, -1, 0, 0, na, ba) || !NeighbourAvailable(mb_addr, 0, -1, 0, nb, bb)) {
-    zero = true;
-  } else {
-    for (int k = 0; k < 2; ++k) {
-      const int n = k == 0 ? na : nb, blk = k == 0 ? ba : bb;
-      const int idx = BlockBase(n) + (blk >> 2) * stride + (blk & 3);
-      int ref = ref_idx_[0][idx];
-      H264Mv v = mv_[0][idx];
-      ScaleNeighbourMotion(mb_addr, n, ref, v);
-      if (ref == 0 && v.x == 0 && v.y == 0) zero = true;
-    }
+  // Zero motion when A or B is not available or either is a zero vector of reference 0; the
+  // skipped macroblock's own blocks are not looked at.
+  int nb[2];
+  const int idx[2] = {NeighbourIndex(mb_addr, -1, 0, 0, nb[0]), NeighbourIndex(mb_addr, 0, -1, 0, nb[1])};
+  bool zero = idx[0] < 0 || idx[1] < 0;
+  for (int k = 0; k < 2 && !zero; ++k) {
+    int ref;
+    H264Mv v;
+    NeighbourRef(mb_addr, nb[k], 0, idx[k], ref, v);
+    if (ref == 0 && v.x == 0 && v.y == 0) zero = true;
   }
-  // Mark the macroblock's own blocks as not yet available before predicting.
-  StoreMotion(mb_addr, 0, 0, 0, 4, 4, -1, H264Mv());
+  H264Mv mv;
   if (!zero) PredictMv(mb_addr, 0, 0, 0, 4, 0, 0, mv);
   StoreMotion(mb_addr, 0, 0, 0, 4, 4, 0, mv);
 }
 
 void C264_Decode::DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]) {
-  const int stride = mb_width_ * 4;
+  // Neighbours A, B and C (or D) of the whole macroblock.
+  int nb[3], idx[3];
+  idx[0] = NeighbourIndex(mb_addr, -1, 0, 0, nb[0]);
+  idx[1] = NeighbourIndex(mb_addr, 0, -1, 0, nb[1]);
+  idx[2] = NeighbourIndex(mb_addr, 16, -1, 0, nb[2]);
+  if (idx[2] < 0) idx[2] = NeighbourIndex(mb_addr, -1, -1, 0, nb[2]);
+  NeighbourMotion n[2][3];
   for (int list = 0; list < 2; ++list) {
-    // Neighbours A, B and C (or D) of the whole macroblock.
-    int refs[3] = {-1, -1, -1};
-    const int pos[4][2] = {{-1, 0}, {0, -1}, {16, -1}, {-1, -1}};
-    int nb_mb, nb_blk;
-    for (int k = 0; k < 3; ++k) {
-      int p = k;
-      if (k == 2 && !NeighbourAvailable(mb_addr, pos[2][0], pos[2][1], 0, nb_mb, nb_blk)) p = 3;
-      if (NeighbourAvailable(mb_addr, pos[p][0], pos[p][1], 0, nb_mb, nb_blk)) {
-        const int idx = BlockBase(nb_mb) + (nb_blk >> 2) * stride + (nb_blk & 3);
-        refs[k] = ref_idx_[list][idx];
-        H264Mv unused;
-        ScaleNeighbourMotion(mb_addr, nb_mb, refs[k], unused);
+    for (int k = 0; k < 3; ++k)
+      if (idx[k] >= 0) {
+        n[list][k].available = true;
+        NeighbourRef(mb_addr, nb[k], list, idx[k], n[list][k].ref, n[list][k].mv);
       }
-    }
-    ref[list] = MinPositive(refs[0], MinPositive(refs[1], refs[2]));
+    ref[list] = MinPositive(n[list][0].ref, MinPositive(n[list][1].ref, n[list][2].ref));
   }
   mvp[0] = mvp[1] = H264Mv();
   if (ref[0] < 0 && ref[1] < 0) {
     ref[0] = ref[1] = 0;
     return;
   }
-  uint8_t saved[16];
-  std::copy(blk_order_, blk_order_ + 16, saved);
-  std::fill(blk_order_, blk_order_ + 16, 0);
   for (int list = 0; list < 2; ++list)
-    if (ref[list] >= 0) PredictMv(mb_addr, list, 0, 0, 4, ref[list], 0, mvp[list]);
-  std::copy(saved, saved + 16, blk_order_);
+    if (ref[list] >= 0) mvp[list] = SelectMvp(n[list], ref[list], 0);
 }
 
 // The co-located picture (RefPicList1[0]) of a direct macroblock and how its motion data
@@ -308,18 +308,33 @@ C264_Decode::ColocatedMotion C264_Decode::ColocatedBlock(const Colocated& c, int
   return m;
 }
 
-void C264_Decode::DirectSpatialBlock(int mb_addr, int bx, int by, int size, const Colocated& c,
-                                     const ColocatedMotion& m) {
-  // 8.4.1.2.2: the neighbours' predictors, zero where the co-located block is a short-term
-  // reference's block of (nearly) no motion.
-  const bool col_zero = c.col != nullptr && !c.col->long_ref && m.ref == 0 && std::abs(m.mv.x) <= 1 &&
-                        std::abs(m.mv.y) <= 1;
+bool C264_Decode::ColZero(const Colocated& c, const ColocatedMotion& m) const {
+  // A short-term reference's co-located block of (nearly) no motion.
+  return c.col != nullptr && !c.col->long_ref && m.ref == 0 && std::abs(m.mv.x) <= 1 && std::abs(m.mv.y) <= 1;
+}
+
+void C264_Decode::DirectSpatialBlock(int mb_addr, int bx, int by, int size, bool col_zero) {
+  // 8.4.1.2.2: the neighbours' predictors, zero where the co-located block does not move.
   for (int list = 0; list < 2; ++list) {
     H264Mv mv;
     const int r = direct_cache_ref_[list];
     if (r >= 0 && !(r == 0 && col_zero)) mv = direct_cache_mv_[list];
     StoreMotion(mb_addr, list, bx, by, size, size, r, mv);
   }
+}
+
+bool C264_Decode::DirectSpatialShared(int mb_addr, unsigned subs) {
+  for (int list = 0; list < 2; ++list) {
+    const H264Mv mv = direct_cache_mv_[list];
+    if (direct_cache_ref_[list] == 0 && (mv.x != 0 || mv.y != 0)) return false;
+  }
+  if (subs == 0xF) {
+    DirectSpatialBlock(mb_addr, 0, 0, 4, false);
+    return true;
+  }
+  for (int sub = 0; sub < 4; ++sub)
+    if (subs & (1u << sub)) DirectSpatialBlock(mb_addr, (sub & 1) * 2, (sub >> 1) * 2, 2, false);
+  return true;
 }
 
 int C264_Decode::DirectTemporalRef0(int mb_addr, bool cur_field, int32_t col_ref_serial) const {
@@ -378,14 +393,30 @@ void C264_Decode::DirectTemporalBlock(int mb_addr, int bx, int by, int size, con
 }
 
 void C264_Decode::DirectMotion(int mb_addr, unsigned subs) {
-  const Colocated c = ColocatedOf(mb_addr);
+  for (int sub = 0; sub < 4; ++sub)
+    if (subs & (1u << sub)) mbs_[mb_addr].direct |= static_cast<uint16_t>(0x33 << ((sub >> 1) * 8 + (sub & 1) * 2));
   // The spatial predictors depend only on the macroblock's neighbours: derived once per
   // macroblock.
   const bool spatial = sh_.direct_spatial_mv_pred_flag;
-  if (spatial && (direct_cache_mb_ != mb_addr || direct_cache_serial_ != cur_->serial)) {
-    DirectSpatialRefs(mb_addr, direct_cache_ref_, direct_cache_mv_);
-    direct_cache_mb_ = mb_addr;
-    direct_cache_serial_ = cur_->serial;
+  if (spatial) {
+    if (direct_cache_mb_ != mb_addr || direct_cache_serial_ != cur_->serial) {
+      DirectSpatialRefs(mb_addr, direct_cache_ref_, direct_cache_mv_);
+      direct_cache_mb_ = mb_addr;
+      direct_cache_serial_ = cur_->serial;
+    }
+    if (DirectSpatialShared(mb_addr, subs)) return;
+  }
+  const Colocated c = ColocatedOf(mb_addr);
+  if (spatial && subs == 0xF && cur_sps_.direct_8x8_inference_flag) {
+    // Each 8x8 block's motion follows its co-located corner block; one store when all agree.
+    bool zero[4];
+    for (int sub = 0; sub < 4; ++sub) zero[sub] = ColZero(c, ColocatedBlock(c, mb_addr, (sub & 1) * 3, (sub >> 1) * 3));
+    if (zero[0] == zero[1] && zero[0] == zero[2] && zero[0] == zero[3]) {
+      DirectSpatialBlock(mb_addr, 0, 0, 4, zero[0]);
+      return;
+    }
+    for (int sub = 0; sub < 4; ++sub) DirectSpatialBlock(mb_addr, (sub & 1) * 2, (sub >> 1) * 2, 2, zero[sub]);
+    return;
   }
   for (int sub = 0; sub < 4; ++sub)
     if (subs & (1u << sub)) DirectSubMotion(mb_addr, sub, c, spatial);
@@ -393,11 +424,10 @@ void C264_Decode::DirectMotion(int mb_addr, unsigned subs) {
 
 void C264_Decode::DirectSubMotion(int mb_addr, int sub, const Colocated& c, bool spatial) {
   const int sx = (sub & 1) * 2, sy = (sub >> 1) * 2;
-  mbs_[mb_addr].direct |= static_cast<uint16_t>(0x33 << (sy * 4 + sx));
   if (cur_sps_.direct_8x8_inference_flag) {
     // The four 4x4 blocks share the co-located corner block, hence their motion.
     const ColocatedMotion m = ColocatedBlock(c, mb_addr, sx ? 3 : 0, sy ? 3 : 0);
-    if (spatial) DirectSpatialBlock(mb_addr, sx, sy, 2, c, m);
+    if (spatial) DirectSpatialBlock(mb_addr, sx, sy, 2, ColZero(c, m));
     else DirectTemporalBlock(mb_addr, sx, sy, 2, c, m);
     return;
   }
@@ -405,7 +435,7 @@ void C264_Decode::DirectSubMotion(int mb_addr, int sub, const Colocated& c, bool
     for (int i = 0; i < 2; ++i) {
       const int bx = sx + i, by = sy + j;
       const ColocatedMotion m = ColocatedBlock(c, mb_addr, bx, by);
-      if (spatial) DirectSpatialBlock(mb_addr, bx, by, 1, c, m);
+      if (spatial) DirectSpatialBlock(mb_addr, bx, by, 1, ColZero(c, m));
       else DirectTemporalBlock(mb_addr, bx, by, 1, c, m);
     }
 }
