@@ -91,8 +91,7 @@ bool C264_Decode::InitPictureBuffers(uint32_t width, uint32_t height, uint32_t f
   // The records are created here; each record's picture memory is allocated when the record
   // is first used, so memory follows the pictures a stream really keeps.
   dpb_.Configure(CurrentSps(), w_mbs * h_mbs);
-  CVideoFrame probe;
-  if (!probe.Allocate(w_mbs * 16, h_mbs * 16, format)) {
+  if (!CVideoFrame::ValidGeometry(w_mbs * 16, h_mbs * 16, format)) {
     dpb_.RetireAll();
     return false;
   }

@@ -111,8 +111,9 @@ class C264_Decode : public C264_DecodeHeader {
   // fields decoded so far). Returns false when there is none.
   bool GetCurrentPicture(CVideoFrame& out, H264Crop* crop = nullptr);
 
-  // Allocates the picture records for a picture size (DPB sized by level). Returns false and
-  // leaves decoding off when allocation fails.
+  // Makes the picture records for a picture size (DPB sized by level; each record's samples
+  // are allocated when it is first used). Returns false and leaves decoding off for a size
+  // or format no picture can hold.
   bool InitPictureBuffers(uint32_t width, uint32_t height, uint32_t format);
   // Clears pictures and output state; parameter sets are kept.
   void ResetDecoder();
