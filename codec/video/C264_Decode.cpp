@@ -261,6 +261,7 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
   luma_planes_ = chroma_format_ == 3 ? 3 : 1;
   bypass_allowed_ = sps.qpprime_y_zero_transform_bypass_flag;
   cur_ = pic;
+  SetPictureLayout();
   dpb_.StartPicture(pic, field, sh.frame_num, cur_poc_.top, cur_poc_.bottom, second_field, sps.MaxFrameNum());
   if (!second_field) {
     pic->stream_frame_number = frame_number_;

@@ -58,15 +58,33 @@ class CavlcSource : public C264_Decode::SyntaxSource {
 
 bool C264_Decode::FieldMb(int a) const { return mbaff_ && mbs_[a].field; }
 
-uint8_t* C264_Decode::MbPixels(int plane, int a, int& stride) {
-  const int w = plane == 0 ? 16 : mb_cw_, h = plane == 0 ? 16 : mb_ch_;
-  const int s = PlaneStride(plane);
-  if (FieldMb(a)) {
+uint8_t* C264_Decode::MbaffPixels(int plane, int a, int& stride) {
+  const int s = plane_stride_[plane];
+  if (mbs_[a].field) {
+    // Every other row of the pair, from the pair's first row (top) or second (bottom).
     stride = 2 * s;
-    return PlaneBase(plane) + ((MbY(a) & ~1) * h + (a & 1)) * s + MbX(a) * w;
+    return plane_base_[plane] + mb_origin_[a & ~1][plane != 0] + (a & 1) * s;
   }
   stride = s;
-  return PlaneBase(plane) + MbY(a) * h * s + MbX(a) * w;
+  return plane_base_[plane] + mb_origin_[a][plane != 0];
+}
+
+void C264_Decode::SetPictureLayout() {
+  for (int plane = 0; plane < 3; ++plane) {
+    const int frame_stride = FrameStride(plane);
+    uint8_t* base = plane == 0 ? cur_->frame.Y() : (plane == 1 ? cur_->frame.Cb() : cur_->frame.Cr());
+    plane_base_[plane] = field_ == 2 ? base + frame_stride : base;
+    plane_stride_[plane] = field_ ? 2 * frame_stride : frame_stride;
+  }
+  const std::array<int, 6> key = {mb_width_, mb_count_, mbaff_, plane_stride_[0], plane_stride_[1], mb_ch_ * 16 + mb_cw_};
+  if (key == mb_origin_key_ && mb_origin_.size() == static_cast<size_t>(mb_count_)) return;
+  mb_origin_key_ = key;
+  mb_origin_.resize(static_cast<size_t>(mb_count_));
+  for (int a = 0; a < mb_count_; ++a) {
+    const int x = MbX(a), y = MbY(a);
+    mb_origin_[a] = {static_cast<uint32_t>(y * 16 * plane_stride_[0] + x * 16),
+                     static_cast<uint32_t>(y * mb_ch_ * plane_stride_[1] + x * mb_cw_)};
+  }
 }
 
 int C264_Decode::NeighbourLocation(int a, int xN, int yN, int w, int h, int& xW, int& yW) const {
