@@ -28,17 +28,6 @@ void SubPartGeometry(int shape, int part, int& x, int& y, int& w, int& h) {
     default: x = part & 1; y = part >> 1; w = 1; h = 1; return;
   }
 }
-// The macroblocks left of, above, above right of and above left of macroblock mb_addr of a
-// frame or field picture `width` macroblocks wide, -1 for those outside the picture or not
-// in the slice.
-void FrameNeighbours(const std::vector<C264_Decode::MbInfo>& mbs, int slice, int width, int mb_addr, int out[4]) {
-  const int x = mb_addr % width;
-  const bool up = mb_addr >= width;
-  const int at[4] = {x > 0 ? mb_addr - 1 : -1, up ? mb_addr - width : -1, up && x + 1 < width ? mb_addr - width + 1 : -1,
-                     up && x > 0 ? mb_addr - width - 1 : -1};
-  for (int k = 0; k < 4; ++k) out[k] = at[k] >= 0 && mbs[at[k]].slice == slice ? at[k] : -1;
-}
-
 int SubPartCount(int shape) { return shape == 0 ? 1 : (shape == 3 ? 4 : 2); }
 
 class CavlcSource : public C264_Decode::SyntaxSource {
@@ -157,9 +146,16 @@ int C264_Decode::FindNeighbourMb(int mb_addr, int which) const {
     int xw, yw;
     return NeighbourLocation(mb_addr, kLoc[which][0], kLoc[which][1], 16, 16, xw, yw);
   }
-  int n[4];
-  FrameNeighbours(mbs_, slice_num_, mb_width_, mb_addr, n);
-  return n[which];
+  const int x = mb_addr % mb_width_, y = mb_addr / mb_width_;
+  int n = -1;
+  switch (which) {
+    case 0: if (x > 0) n = mb_addr - 1; break;
+    case 1: if (y > 0) n = mb_addr - mb_width_; break;
+    case 2: if (y > 0 && x + 1 < mb_width_) n = mb_addr - mb_width_ + 1; break;
+    default: if (x > 0 && y > 0) n = mb_addr - mb_width_ - 1; break;
+  }
+  if (n < 0 || mbs_[n].slice != slice_num_) return -1;
+  return n;
 }
 
 int C264_Decode::LumaNeighbour(int mb_addr, int bx, int by, int& blk) const {
@@ -699,7 +695,7 @@ void C264_Decode::BeginMacroblock(int mb_addr) {
   info = kCleared;
   info.slice = static_cast<int16_t>(slice_num_);
   if (!mbaff_) {
-    FrameNeighbours(mbs_, slice_num_, mb_width_, mb_addr, nb_cache_);
+    for (int which = 0; which < 4; ++which) nb_cache_[which] = FindNeighbourMb(mb_addr, which);
     nb_cache_mb_ = mb_addr;
     return;
   }
