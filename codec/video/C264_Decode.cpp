@@ -261,7 +261,6 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
   luma_planes_ = chroma_format_ == 3 ? 3 : 1;
   bypass_allowed_ = sps.qpprime_y_zero_transform_bypass_flag;
   cur_ = pic;
-  nb_cache_mb_ = -1;
   SetPictureLayout();
   dpb_.StartPicture(pic, field, sh.frame_num, cur_poc_.top, cur_poc_.bottom, second_field, sps.MaxFrameNum());
   if (!second_field) {
@@ -327,7 +326,6 @@ void C264_Decode::DecodeSlice(const H264SliceHeader& sh, const uint8_t* rbsp, si
   if (sh.nal_ref_idc != 0 && sh.adaptive_ref_pic_marking_mode_flag) cur_sh_ = sh;  // marking of the picture
   if (slices_.size() >= 0x7FFF) return;
   slice_num_ = static_cast<int>(slices_.size());
-  nb_cache_mb_ = -1;
   SliceInfo info;
   info.disable_deblocking_filter_idc = static_cast<int>(sh.disable_deblocking_filter_idc);
   info.filter_offset_a = sh.slice_alpha_c0_offset_div2 * 2;

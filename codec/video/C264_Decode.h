@@ -182,12 +182,7 @@ class C264_Decode : public C264_DecodeHeader {
   bool ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src);
   int LumaNeighbour(int mb_addr, int bx, int by, int& blk) const;
   int ChromaNeighbour(int mb_addr, int comp_blk_x, int comp_blk_y, int& blk) const;
-  // The available macroblock left of (0), above (1), above right of (2) or above left of (3)
-  // macroblock mb_addr, -1 when none; those of the macroblock being decoded are kept.
-  int NeighbourMb(int mb_addr, int which) const {
-    return mb_addr == nb_cache_mb_ ? nb_cache_[which] : FindNeighbourMb(mb_addr, which);
-  }
-  int FindNeighbourMb(int mb_addr, int which) const;
+  int NeighbourMb(int mb_addr, int which) const;
 
   // Motion vectors and direct prediction (H264Motion.cpp).
   void PredictMv(int mb_addr, int list, int bx, int by, int bw, int ref_idx, int shape, H264Mv& mvp);
@@ -371,9 +366,6 @@ class C264_Decode : public C264_DecodeHeader {
   int32_t direct_cache_serial_ = -1;
   int direct_cache_ref_[2] = {-1, -1};
   H264Mv direct_cache_mv_[2];
-  // NeighbourMb of macroblock nb_cache_mb_ (frame macroblocks only; -1 when none is kept).
-  int nb_cache_mb_ = -1;
-  int nb_cache_[4] = {};
   // Temporary per-macroblock decoding order of its 4x4 blocks (for neighbour availability).
   uint8_t blk_order_[16] = {};
 };

@@ -138,7 +138,7 @@ const H264Picture* C264_Decode::RefOf(int a, int list, int r, int& parity) const
   return r < refs_.count[list] ? refs_.pic[list][r] : nullptr;
 }
 
-int C264_Decode::FindNeighbourMb(int mb_addr, int which) const {
+int C264_Decode::NeighbourMb(int mb_addr, int which) const {
   if (mbaff_) {
     // The macroblock holding the luma location left of (A), above (B), above right of (C)
     // or above left of (D) the macroblock's first sample.
@@ -687,18 +687,13 @@ bool C264_Decode::InferredPairField(int mb_addr) const {
 // of a pair takes the inferred field decoding flag until the pair codes its own.
 void C264_Decode::BeginMacroblock(int mb_addr) {
   direct_cache_mb_ = -1;
-  nb_cache_mb_ = -1;
   MbInfo& info = mbs_[mb_addr];
   const uint8_t pair_field = mbaff_ && (mb_addr & 1) ? mbs_[mb_addr - 1].field : 0;
   // Copied from a constant: a temporary built on the stack and read back at once stalls.
   static const MbInfo kCleared{};
   info = kCleared;
   info.slice = static_cast<int16_t>(slice_num_);
-  if (!mbaff_) {
-    for (int which = 0; which < 4; ++which) nb_cache_[which] = FindNeighbourMb(mb_addr, which);
-    nb_cache_mb_ = mb_addr;
-    return;
-  }
+  if (!mbaff_) return;
   if (mb_addr & 1) {
     info.field = pair_field;
     SetPairField(mb_addr, pair_field);
