@@ -284,7 +284,11 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
     ref_poc_[l] = pic->ref_poc[l].data() + mb_offset * 16;
   }
   mb_intra_ = pic->mb_intra.data() + mb_offset;
-  mbs_.assign(static_cast<size_t>(mb_count_), MbInfo());
+  // Every macroblock starts as not decoded; BeginMacroblock clears the rest of a record as
+  // it reaches it, and nothing reads more than `slice` of a record not reached.
+  if (mbs_.size() != static_cast<size_t>(mb_count_)) mbs_.assign(static_cast<size_t>(mb_count_), MbInfo());
+  for (MbInfo& info : mbs_) info.slice = -1;
+  mbs_decoded_ = 0;
   slices_.clear();
   cur_has_mmco5_ = false;
   return true;
@@ -380,7 +384,7 @@ void C264_Decode::ComputeWeights() {
 
 void C264_Decode::FinishPicture() {
   if (cur_ == nullptr) return;
-  if (field_ == 0 && !mbaff_ && chroma_format_ != 0) FillMissingMacroblocks();
+  if (field_ == 0 && !mbaff_ && chroma_format_ != 0 && mbs_decoded_ < mb_count_) FillMissingMacroblocks();
   DeblockPicture();
   H264Picture* pic = cur_;
   cur_ = nullptr;

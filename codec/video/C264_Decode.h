@@ -336,7 +336,7 @@ class C264_Decode : public C264_DecodeHeader {
   std::array<int, 6> mb_origin_key_ = {};  // the layout mb_origin_ was made for
   std::vector<MbInfo> mbs_;
   std::vector<SliceInfo> slices_;
-  int mbs_decoded_ = 0;
+  int mbs_decoded_ = 0;  // macroblocks of the picture with a record (slice >= 0)
 
   // The slice being decoded.
   H264SliceHeader sh_;

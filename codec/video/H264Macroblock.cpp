@@ -691,6 +691,7 @@ void C264_Decode::BeginMacroblock(int mb_addr) {
   const uint8_t pair_field = mbaff_ && (mb_addr & 1) ? mbs_[mb_addr - 1].field : 0;
   // Copied from a constant: a temporary built on the stack and read back at once stalls.
   static const MbInfo kCleared{};
+  mbs_decoded_ += info.slice < 0;
   info = kCleared;
   info.slice = static_cast<int16_t>(slice_num_);
   if (!mbaff_) return;
@@ -698,6 +699,7 @@ void C264_Decode::BeginMacroblock(int mb_addr) {
     info.field = pair_field;
     SetPairField(mb_addr, pair_field);
   } else {
+    mbs_decoded_ -= mbs_[mb_addr + 1].slice >= 0;
     mbs_[mb_addr + 1] = kCleared;
     SetPairField(mb_addr, InferredPairField(mb_addr));
   }
@@ -756,6 +758,7 @@ bool C264_Decode::DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t siz
     if (!ok || !br.Ok() || (cabac && cabac_.Overrun())) {
       // Keep what was decoded so far; this macroblock is left as it was.
       info.slice = -1;
+      --mbs_decoded_;
       return false;
     }
     if (!IsSkipKind(mb.kind)) info.qp = static_cast<int8_t>(mb.kind == kMbIPCM ? 0 : qp_);
