@@ -170,28 +170,33 @@ void PredictIntra16x16(uint8_t* dst, int stride, int mode, const IntraNeighbours
 void PredictIntraChroma(uint8_t* dst, int stride, int mode, const IntraNeighbours& n, int height) {
   switch (mode) {
     case 0: {  // DC, per 4x4 chroma block (8.3.4.1 to 8.3.4.3)
+      int st[2] = {}, sl[4] = {};  // sums of the 4 samples above each block column / left of each row
+      for (int i = 0; i < 4; ++i) {
+        st[0] += n.top[i];
+        st[1] += n.top[4 + i];
+      }
       for (int by = 0; by < height / 4; ++by)
+        for (int i = 0; i < 4; ++i) sl[by] += n.left[by * 4 + i];
+      for (int by = 0; by < height / 4; ++by) {
+        uint8_t row[8];
         for (int bx = 0; bx < 2; ++bx) {
-          int st = 0, sl = 0;
-          for (int i = 0; i < 4; ++i) {
-            st += n.top[bx * 4 + i];
-            sl += n.left[by * 4 + i];
-          }
           int v = 128;
           const bool corner = (bx == 0 && by == 0) || (bx == 1 && by > 0);
           if (corner) {
-            if (n.has_top && n.has_left) v = (st + sl + 4) >> 3;
-            else if (n.has_left) v = (sl + 2) >> 2;
-            else if (n.has_top) v = (st + 2) >> 2;
+            if (n.has_top && n.has_left) v = (st[bx] + sl[by] + 4) >> 3;
+            else if (n.has_left) v = (sl[by] + 2) >> 2;
+            else if (n.has_top) v = (st[bx] + 2) >> 2;
           } else if (bx == 1) {  // top-right block prefers the top row
-            if (n.has_top) v = (st + 2) >> 2;
-            else if (n.has_left) v = (sl + 2) >> 2;
+            if (n.has_top) v = (st[bx] + 2) >> 2;
+            else if (n.has_left) v = (sl[by] + 2) >> 2;
           } else {  // left column blocks below the first prefer the left column
-            if (n.has_left) v = (sl + 2) >> 2;
-            else if (n.has_top) v = (st + 2) >> 2;
+            if (n.has_left) v = (sl[by] + 2) >> 2;
+            else if (n.has_top) v = (st[bx] + 2) >> 2;
           }
-          for (int y = 0; y < 4; ++y) std::memset(dst + (by * 4 + y) * stride + bx * 4, v, 4);
+          std::memset(row + bx * 4, v, 4);
         }
+        for (int y = 0; y < 4; ++y) std::memcpy(dst + (by * 4 + y) * stride, row, 8);
+      }
       return;
     }
     case 1:
