@@ -64,6 +64,14 @@ void Y4mWriter::Add(const void* data, size_t size) {
   pieces_.push_back(iovec{const_cast<void*>(data), size});
 }
 
+void Y4mWriter::AddRows(const uint8_t* first, size_t stride, size_t width, size_t rows) {
+  if (stride == width) {
+    Add(first, width * rows);
+    return;
+  }
+  for (size_t y = 0; y < rows; ++y) Add(first + y * stride, width);
+}
+
 bool Y4mWriter::Write(const CVideoFrame& frame, const H264Crop& crop, uint32_t fps_num, uint32_t fps_den) {
   text_.clear();
   if (width_ == 0) {
@@ -84,12 +92,12 @@ bool Y4mWriter::Write(const CVideoFrame& frame, const H264Crop& crop, uint32_t f
   pieces_.clear();
   Add(text_.data(), text_.size());
   const size_t ls = static_cast<size_t>(frame.LumaStride()), cs = static_cast<size_t>(frame.ChromaStride());
-  for (uint32_t y = 0; y < height_; ++y) Add(frame.Y() + (crop.top + y) * ls + crop.left, width_);
+  AddRows(frame.Y() + crop.top * ls + crop.left, ls, width_, height_);
   const uint32_t sx = format_ == kPictureYuv444 ? 0 : 1;  // chroma subsampling shifts
   const uint32_t sy = format_ == kPictureYuv420 ? 1 : 0;
   const uint32_t cw = (width_ + sx) >> sx, ch = (height_ + sy) >> sy;
   for (const uint8_t* plane : {frame.Cb(), frame.Cr()})
-    for (uint32_t y = 0; y < ch; ++y) Add(plane + ((crop.top >> sy) + y) * cs + (crop.left >> sx), cw);
+    AddRows(plane + (crop.top >> sy) * cs + (crop.left >> sx), cs, cw, ch);
   ++written_;
   const int fd = fileno(out_);
   return std::fflush(out_) == 0 && fd >= 0 && WriteAll(fd, pieces_.data(), pieces_.size());

@@ -27,6 +27,8 @@ class Y4mWriter {
   // Adds `size` bytes at `data` to the pieces of the frame being written, joined to the
   // previous piece when they follow it in memory.
   void Add(const void* data, size_t size);
+  // `rows` rows of `width` bytes, `stride` bytes apart.
+  void AddRows(const uint8_t* first, size_t stride, size_t width, size_t rows);
   bool Flush();
 
   std::FILE* out_;

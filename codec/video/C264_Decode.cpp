@@ -91,8 +91,7 @@ bool C264_Decode::InitPictureBuffers(uint32_t width, uint32_t height, uint32_t f
   // The records are created here; each record's picture memory is allocated when the record
   // is first used, so memory follows the pictures a stream really keeps.
   dpb_.Configure(CurrentSps(), w_mbs * h_mbs);
-  CVideoFrame probe;
-  if (!probe.Allocate(w_mbs * 16, h_mbs * 16, format)) {
+  if (!CVideoFrame::ValidGeometry(w_mbs * 16, h_mbs * 16, format)) {
     dpb_.RetireAll();
     return false;
   }
@@ -263,6 +262,7 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
   bypass_allowed_ = sps.qpprime_y_zero_transform_bypass_flag;
   cur_ = pic;
   nb_addr_ = -1;  // the neighbours found for the last macroblock belong to the previous picture
+  SetPictureLayout();
   dpb_.StartPicture(pic, field, sh.frame_num, cur_poc_.top, cur_poc_.bottom, second_field, sps.MaxFrameNum());
   if (!second_field) {
     pic->stream_frame_number = frame_number_;
@@ -285,7 +285,11 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
     ref_poc_[l] = pic->ref_poc[l].data() + mb_offset * 16;
   }
   mb_intra_ = pic->mb_intra.data() + mb_offset;
-  mbs_.assign(static_cast<size_t>(mb_count_), MbInfo());
+  // Every macroblock starts as not decoded; BeginMacroblock clears the rest of a record as
+  // it reaches it, and nothing reads more than `slice` of a record not reached.
+  if (mbs_.size() != static_cast<size_t>(mb_count_)) mbs_.assign(static_cast<size_t>(mb_count_), MbInfo());
+  for (MbInfo& info : mbs_) info.slice = -1;
+  mbs_decoded_ = 0;
   slices_.clear();
   cur_has_mmco5_ = false;
   return true;
@@ -382,7 +386,7 @@ void C264_Decode::ComputeWeights() {
 
 void C264_Decode::FinishPicture() {
   if (cur_ == nullptr) return;
-  if (field_ == 0 && !mbaff_ && chroma_format_ != 0) FillMissingMacroblocks();
+  if (field_ == 0 && !mbaff_ && chroma_format_ != 0 && mbs_decoded_ < mb_count_) FillMissingMacroblocks();
   DeblockPicture();
   H264Picture* pic = cur_;
   cur_ = nullptr;

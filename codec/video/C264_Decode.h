@@ -112,8 +112,9 @@ class C264_Decode : public C264_DecodeHeader {
   // fields decoded so far). Returns false when there is none.
   bool GetCurrentPicture(CVideoFrame& out, H264Crop* crop = nullptr);
 
-  // Allocates the picture records for a picture size (DPB sized by level). Returns false and
-  // leaves decoding off when allocation fails.
+  // Makes the picture records for a picture size (DPB sized by level; each record's samples
+  // are allocated when it is first used). Returns false and leaves decoding off for a size
+  // or format no picture can hold.
   bool InitPictureBuffers(uint32_t width, uint32_t height, uint32_t format);
   // Clears pictures and output state; parameter sets are kept.
   void ResetDecoder();
@@ -297,11 +298,8 @@ class C264_Decode : public C264_DecodeHeader {
   void AddChromaResidual(int mb_addr, MbParse& mb);
   // Sample plane (0 Y, 1 Cb, 2 Cr) of the picture being decoded: a field is every other row
   // of its frame.
-  uint8_t* PlaneBase(int plane) {
-    uint8_t* base = plane == 0 ? cur_->frame.Y() : (plane == 1 ? cur_->frame.Cb() : cur_->frame.Cr());
-    return field_ == 2 ? base + FrameStride(plane) : base;
-  }
-  int PlaneStride(int plane) const { return field_ ? 2 * FrameStride(plane) : FrameStride(plane); }
+  uint8_t* PlaneBase(int plane) { return plane_base_[plane]; }
+  int PlaneStride(int plane) const { return plane_stride_[plane]; }
   int FrameStride(int plane) const { return plane == 0 ? cur_->frame.LumaStride() : cur_->frame.ChromaStride(); }
   // Identifies a reference picture (a frame, or one field of it) in the motion data.
   int32_t RefId(int list, int ref_idx) const {
@@ -324,7 +322,14 @@ class C264_Decode : public C264_DecodeHeader {
   bool FieldMb(int a) const;
   // First sample of macroblock a in a plane and the row step inside it (a field macroblock of
   // an MBAFF frame has every other row of its pair).
-  uint8_t* MbPixels(int plane, int a, int& stride);
+  uint8_t* MbPixels(int plane, int a, int& stride) {
+    if (mbaff_) return MbaffPixels(plane, a, stride);
+    stride = plane_stride_[plane];
+    return plane_base_[plane] + mb_origin_[a][plane != 0];
+  }
+  uint8_t* MbaffPixels(int plane, int a, int& stride);
+  // Sets plane_base_, plane_stride_ and mb_origin_ for the picture being decoded.
+  void SetPictureLayout();
   // 6.4.12: the macroblock holding the neighbouring location (xN, yN) of macroblock a in a
   // plane of w x h macroblocks, and the location inside it; -1 when not available.
   int NeighbourLocation(int a, int xN, int yN, int w, int h, int& xW, int& yW) const;
@@ -406,9 +411,15 @@ class C264_Decode : public C264_DecodeHeader {
   int32_t* ref_serial_[2] = {};
   int32_t* ref_poc_[2] = {};
   uint8_t* mb_intra_ = nullptr;
+  // Sample planes of the picture being decoded (a field's first row and row step in its
+  // frame), and each macroblock's first luma and chroma sample in them as a frame macroblock.
+  uint8_t* plane_base_[3] = {};
+  int plane_stride_[3] = {};
+  std::vector<std::array<uint32_t, 2>> mb_origin_;
+  std::array<int, 6> mb_origin_key_ = {};  // the layout mb_origin_ was made for
   std::vector<MbInfo> mbs_;
   std::vector<SliceInfo> slices_;
-  int mbs_decoded_ = 0;
+  int mbs_decoded_ = 0;  // macroblocks of the picture with a record (slice >= 0)
 
   // The slice being decoded.
   H264SliceHeader sh_;

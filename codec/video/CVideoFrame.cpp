@@ -43,15 +43,19 @@ const YuvColourTables& GetYuvColourTables() {
 
 CVideoFrame::CVideoFrame() { GetYuvColourTables(); }
 
-int CVideoFrame::ChromaStride() const {
-  switch (format_) {
-    case kPictureYuv411: return static_cast<int>(padded_width_ / 4);
+namespace {
+
+int ChromaStrideOf(uint32_t format, uint32_t padded_width) {
+  switch (format) {
+    case kPictureYuv411: return static_cast<int>(padded_width / 4);
     case kPictureYuv420:
-    case kPictureYuv422: return static_cast<int>(padded_width_ / 2);
-    case kPictureYuv444: return static_cast<int>(padded_width_);
+    case kPictureYuv422: return static_cast<int>(padded_width / 2);
+    case kPictureYuv444: return static_cast<int>(padded_width);
     default: return 0;
   }
 }
+
+}  // namespace
 
 uint32_t CVideoFrame::ChromaWidth() const { return static_cast<uint32_t>(ChromaStride()); }
 
@@ -61,10 +65,16 @@ uint32_t CVideoFrame::ChromaHeight() const {
   return 0;
 }
 
+bool CVideoFrame::ValidGeometry(uint32_t width, uint32_t height, uint32_t format) {
+  return width != 0 && height != 0 && width <= kMaxDimension && height <= kMaxDimension && format >= kPictureYuv411 &&
+         format <= kPictureRgb32;
+}
+
 bool CVideoFrame::Allocate(uint32_t width, uint32_t height, uint32_t format) {
+  std::unique_ptr<uint8_t[]> memory = std::move(memory_);
+  const size_t memory_size = memory_size_;
   Free();
-  if (width == 0 || height == 0 || width > kMaxDimension || height > kMaxDimension) return false;
-  if (format < kPictureYuv411 || format > kPictureRgb32) return false;
+  if (!ValidGeometry(width, height, format)) return false;
   size_t total = 0;
   if (format == kPictureRgb32) {
     padded_width_ = width;
@@ -83,17 +93,21 @@ bool CVideoFrame::Allocate(uint32_t width, uint32_t height, uint32_t format) {
       default: chroma_size_ = luma_size_; total = size_t{3} * luma_size_ + 64; break;
     }
   }
-  // 16 extra bytes so the first plane can be aligned inside the allocation.
-  try {
-    memory_.assign(total + 16, 0);
-  } catch (const std::bad_alloc&) {
+  // 16 extra bytes so the first plane can be aligned inside the allocation. The memory is
+  // not zeroed: Clear below writes every byte.
+  total += 16;
+  if (memory == nullptr || memory_size != total) memory.reset(new (std::nothrow) uint8_t[total]);
+  if (memory == nullptr) {
     Free();
     return false;
   }
+  memory_ = std::move(memory);
+  memory_size_ = total;
   width_ = width;
   height_ = height;
   format_ = format;
-  y_ = Align16(memory_.data());
+  chroma_stride_ = ChromaStrideOf(format, padded_width_);
+  y_ = Align16(memory_.get());
   if (format == kPictureRgb32) {
     cb_ = cr_ = nullptr;
   } else {
@@ -105,8 +119,10 @@ bool CVideoFrame::Allocate(uint32_t width, uint32_t height, uint32_t format) {
 }
 
 void CVideoFrame::Free() {
-  std::vector<uint8_t>().swap(memory_);
+  memory_.reset();
+  memory_size_ = 0;
   width_ = height_ = format_ = padded_width_ = padded_height_ = luma_size_ = chroma_size_ = 0;
+  chroma_stride_ = 0;
   y_ = cb_ = cr_ = nullptr;
   picture_index = -1;
 }
@@ -131,7 +147,9 @@ void CVideoFrame::Swap(CVideoFrame& other) {
   std::swap(padded_height_, other.padded_height_);
   std::swap(luma_size_, other.luma_size_);
   std::swap(chroma_size_, other.chroma_size_);
+  std::swap(chroma_stride_, other.chroma_stride_);
   memory_.swap(other.memory_);
+  std::swap(memory_size_, other.memory_size_);
   std::swap(y_, other.y_);
   std::swap(cb_, other.cb_);
   std::swap(cr_, other.cr_);

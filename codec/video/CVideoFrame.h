@@ -5,7 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace fennik {
 
@@ -35,8 +35,10 @@ class CVideoFrame {
   // (Re)allocates for a picture of width x height in the given format. Returns false (and
   // leaves the frame empty) for a zero or absurd size or an unknown format.
   bool Allocate(uint32_t width, uint32_t height, uint32_t format);
+  // Whether Allocate accepts the size and format.
+  static bool ValidGeometry(uint32_t width, uint32_t height, uint32_t format);
   void Free();
-  bool IsAllocated() const { return !memory_.empty(); }
+  bool IsAllocated() const { return memory_ != nullptr; }
 
   // Black picture (Y 16, Cb/Cr 128; RGB 0) and picture index -1.
   void Clear();
@@ -59,7 +61,7 @@ class CVideoFrame {
   uint32_t LumaPlaneSize() const { return luma_size_; }
   uint32_t ChromaPlaneSize() const { return chroma_size_; }
   int LumaStride() const { return static_cast<int>(padded_width_); }
-  int ChromaStride() const;
+  int ChromaStride() const { return chroma_stride_; }
   // Chroma plane sample dimensions covering the padded picture.
   uint32_t ChromaWidth() const;
   uint32_t ChromaHeight() const;
@@ -86,7 +88,11 @@ class CVideoFrame {
   uint32_t padded_height_ = 0;
   uint32_t luma_size_ = 0;
   uint32_t chroma_size_ = 0;
-  std::vector<uint8_t> memory_;
+  int chroma_stride_ = 0;
+  // The samples, uninitialised when allocated (Allocate clears them once); kept when a
+  // picture of the same size in bytes replaces the one held.
+  std::unique_ptr<uint8_t[]> memory_;
+  size_t memory_size_ = 0;
   uint8_t* y_ = nullptr;
   uint8_t* cb_ = nullptr;
   uint8_t* cr_ = nullptr;

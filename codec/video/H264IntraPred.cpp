@@ -8,107 +8,102 @@ namespace {
 
 inline uint8_t Clip1(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 
+// The diagonal modes 3..8 of an N x N block (Intra_4x4 and Intra_8x8 use the same rules) from
+// its reference samples left[y] = p[-1, y], corner = p[-1, -1] and top[x] = p[x, -1] for
+// x < 2N. The samples are laid out as one edge running up the left column, through the corner
+// and along the top row; every predicted sample is the 2-tap or 3-tap filtered edge at an
+// index that follows from its position, so whole rows of modes 3, 4 and 7 are copies.
+template <int N>
+void PredictDiagonal(uint8_t* dst, int stride, int mode, const int* left, int corner, const int* top) {
+  // e[kC - 1 - y] = p[-1, y], e[kC] = p[-1, -1], e[kC + 1 + x] = p[x, -1]; the last left
+  // sample repeats below the column and the last top sample once past the row (the rules'
+  // own ends: Horizontal_Up past the column, Diagonal_Down_Left at its corner).
+  constexpr int kC = 2 * N, kLen = 4 * N + 2;
+  int e[kLen];
+  for (int i = 0; i < N; ++i) e[i] = left[N - 1];
+  for (int y = 0; y < N; ++y) e[kC - 1 - y] = left[y];
+  e[kC] = corner;
+  for (int x = 0; x < 2 * N; ++x) e[kC + 1 + x] = top[x];
+  e[kLen - 1] = top[2 * N - 1];
+  // f2[i] = (e[i] + e[i + 1] + 1) >> 1, f3[i] = (e[i - 1] + 2 * e[i] + e[i + 1] + 2) >> 2.
+  uint8_t f2[kLen], f3[kLen];
+  for (int i = 1; i < kLen - 1; ++i) {
+    f2[i] = static_cast<uint8_t>((e[i] + e[i + 1] + 1) >> 1);
+    f3[i] = static_cast<uint8_t>((e[i - 1] + 2 * e[i] + e[i + 1] + 2) >> 2);
+  }
+  for (int y = 0; y < N; ++y) {
+    uint8_t* row = dst + y * stride;
+    switch (mode) {
+      case 3: std::memcpy(row, f3 + kC + 2 + y, N); break;  // Diagonal_Down_Left
+      case 4: std::memcpy(row, f3 + kC - y, N); break;      // Diagonal_Down_Right
+      case 7: std::memcpy(row, (y & 1) ? f3 + kC + 2 + (y >> 1) : f2 + kC + 1 + (y >> 1), N); break;  // Vertical_Left
+      case 5:  // Vertical_Right
+        for (int x = 0; x < N; ++x) {
+          const int z = 2 * x - y;
+          if (z >= 0) row[x] = ((z & 1) ? f3 : f2)[kC + x - (y >> 1)];
+          else row[x] = f3[z == -1 ? kC : kC + 1 + 2 * x - y];
+        }
+        break;
+      case 6:  // Horizontal_Down
+        for (int x = 0; x < N; ++x) {
+          const int z = 2 * y - x;
+          if (z >= 0) row[x] = (z & 1) ? f3[kC - y + (x >> 1)] : f2[kC - 1 - y + (x >> 1)];
+          else row[x] = f3[z == -1 ? kC : kC - 1 + x - 2 * y];
+        }
+        break;
+      default:  // 8: Horizontal_Up
+        for (int x = 0; x < N; ++x) row[x] = (((x + 2 * y) & 1) ? f3 : f2)[kC - 2 - y - (x >> 1)];
+        break;
+    }
+  }
+}
+
+// DC value of an N x N block from the reference sample sums of its available sides.
+template <int N>
+int DcValue(int top_sum, int left_sum, bool has_top, bool has_left) {
+  constexpr int kShift = N == 4 ? 2 : (N == 8 ? 3 : 4);
+  if (has_top && has_left) return (top_sum + left_sum + N) >> (kShift + 1);
+  if (has_left) return (left_sum + N / 2) >> kShift;
+  if (has_top) return (top_sum + N / 2) >> kShift;
+  return 128;
+}
+
+// Modes 0..2 of an N x N block from its reference samples; returns false for the diagonal
+// modes.
+template <int N>
+bool PredictStraight(uint8_t* dst, int stride, int mode, const int* left, const int* top, bool has_top,
+                     bool has_left) {
+  if (mode == 0) {  // Vertical
+    uint8_t row[N];
+    for (int i = 0; i < N; ++i) row[i] = static_cast<uint8_t>(top[i]);
+    for (int y = 0; y < N; ++y) std::memcpy(dst + y * stride, row, N);
+  } else if (mode == 1) {  // Horizontal
+    for (int y = 0; y < N; ++y) std::memset(dst + y * stride, left[y], N);
+  } else if (mode == 2) {  // DC
+    int top_sum = 0, left_sum = 0;
+    for (int i = 0; i < N && has_top; ++i) top_sum += top[i];
+    for (int i = 0; i < N && has_left; ++i) left_sum += left[i];
+    const int dc = DcValue<N>(top_sum, left_sum, has_top, has_left);
+    for (int y = 0; y < N; ++y) std::memset(dst + y * stride, dc, N);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void PredictIntra4x4(uint8_t* dst, int stride, int mode, const IntraNeighbours& n) {
-  // p[x, -1] for x = -1 .. 7 at t[x + 1]; p[-1, y] for y = -1 .. 3 at l[y + 1].
-  int t[9], l[5];
-  t[0] = l[0] = n.top_left;
-  for (int i = 0; i < 8; ++i) t[i + 1] = n.top[i];
-  for (int i = 0; i < 4; ++i) l[i + 1] = n.left[i];
-  auto P = [&](int x, int y) -> int { return y < 0 ? t[x + 1] : l[y + 1]; };  // x == -1 or y == -1
-  uint8_t pred[4][4];
-  switch (mode) {
-    case 0:  // Vertical
-      for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) pred[y][x] = static_cast<uint8_t>(P(x, -1));
-      break;
-    case 1:  // Horizontal
-      for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) pred[y][x] = static_cast<uint8_t>(P(-1, y));
-      break;
-    case 2: {  // DC
-      int sum = 0, v = 128;
-      if (n.has_top && n.has_left) {
-        for (int i = 0; i < 4; ++i) sum += P(i, -1) + P(-1, i);
-        v = (sum + 4) >> 3;
-      } else if (n.has_left) {
-        for (int i = 0; i < 4; ++i) sum += P(-1, i);
-        v = (sum + 2) >> 2;
-      } else if (n.has_top) {
-        for (int i = 0; i < 4; ++i) sum += P(i, -1);
-        v = (sum + 2) >> 2;
-      }
-      for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) pred[y][x] = static_cast<uint8_t>(v);
-      break;
-    }
-    case 3:  // Diagonal_Down_Left
-      for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) {
-          if (x == 3 && y == 3) pred[y][x] = static_cast<uint8_t>((P(6, -1) + 3 * P(7, -1) + 2) >> 2);
-          else pred[y][x] = static_cast<uint8_t>((P(x + y, -1) + 2 * P(x + y + 1, -1) + P(x + y + 2, -1) + 2) >> 2);
-        }
-      break;
-    case 4:  // Diagonal_Down_Right
-      for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) {
-          int v;
-          if (x > y) v = (P(x - y - 2, -1) + 2 * P(x - y - 1, -1) + P(x - y, -1) + 2) >> 2;
-          else if (x < y) v = (P(-1, y - x - 2) + 2 * P(-1, y - x - 1) + P(-1, y - x) + 2) >> 2;
-          else v = (P(0, -1) + 2 * P(-1, -1) + P(-1, 0) + 2) >> 2;
-          pred[y][x] = static_cast<uint8_t>(v);
-        }
-      break;
-    case 5:  // Vertical_Right
-      for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) {
-          int z = 2 * x - y, v;
-          if (z >= 0 && (z & 1) == 0) v = (P(x - (y >> 1) - 1, -1) + P(x - (y >> 1), -1) + 1) >> 1;
-          else if (z >= 0) v = (P(x - (y >> 1) - 2, -1) + 2 * P(x - (y >> 1) - 1, -1) + P(x - (y >> 1), -1) + 2) >> 2;
-          else if (z == -1) v = (P(-1, 0) + 2 * P(-1, -1) + P(0, -1) + 2) >> 2;
-          else v = (P(-1, y - 1) + 2 * P(-1, y - 2) + P(-1, y - 3) + 2) >> 2;
-          pred[y][x] = static_cast<uint8_t>(v);
-        }
-      break;
-    case 6:  // Horizontal_Down
-      for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) {
-          int z = 2 * y - x, v;
-          if (z >= 0 && (z & 1) == 0) v = (P(-1, y - (x >> 1) - 1) + P(-1, y - (x >> 1)) + 1) >> 1;
-          else if (z >= 0) v = (P(-1, y - (x >> 1) - 2) + 2 * P(-1, y - (x >> 1) - 1) + P(-1, y - (x >> 1)) + 2) >> 2;
-          else if (z == -1) v = (P(-1, 0) + 2 * P(-1, -1) + P(0, -1) + 2) >> 2;
-          else v = (P(x - 1, -1) + 2 * P(x - 2, -1) + P(x - 3, -1) + 2) >> 2;
-          pred[y][x] = static_cast<uint8_t>(v);
-        }
-      break;
-    case 7:  // Vertical_Left
-      for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) {
-          int v;
-          if ((y & 1) == 0) v = (P(x + (y >> 1), -1) + P(x + (y >> 1) + 1, -1) + 1) >> 1;
-          else v = (P(x + (y >> 1), -1) + 2 * P(x + (y >> 1) + 1, -1) + P(x + (y >> 1) + 2, -1) + 2) >> 2;
-          pred[y][x] = static_cast<uint8_t>(v);
-        }
-      break;
-    default:  // 8: Horizontal_Up
-      for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) {
-          int z = x + 2 * y, v;
-          if (z > 5) v = P(-1, 3);
-          else if (z == 5) v = (P(-1, 2) + 3 * P(-1, 3) + 2) >> 2;
-          else if ((z & 1) == 0) v = (P(-1, y + (x >> 1)) + P(-1, y + (x >> 1) + 1) + 1) >> 1;
-          else v = (P(-1, y + (x >> 1)) + 2 * P(-1, y + (x >> 1) + 1) + P(-1, y + (x >> 1) + 2) + 2) >> 2;
-          pred[y][x] = static_cast<uint8_t>(v);
-        }
-      break;
-  }
-  for (int y = 0; y < 4; ++y) std::memcpy(dst + y * stride, pred[y], 4);
+  int top[8], left[4];
+  for (int i = 0; i < 8; ++i) top[i] = n.top[i];
+  for (int i = 0; i < 4; ++i) left[i] = n.left[i];
+  if (!PredictStraight<4>(dst, stride, mode, left, top, n.has_top, n.has_left))
+    PredictDiagonal<4>(dst, stride, mode, left, n.top_left, top);
 }
 
 void PredictIntra8x8(uint8_t* dst, int stride, int mode, const IntraNeighbours& n) {
-  // Filtered reference samples: t[x + 1] = p'[x, -1] for x = -1 .. 15, l[y + 1] = p'[-1, y].
-  int t[17] = {}, l[9] = {};
+  // Filtered reference samples: t[x + 1] = p'[x, -1] for x = -1 .. 15, l[y] = p'[-1, y].
+  int t[17] = {}, l[8] = {};
   if (n.has_top) {
     const uint8_t* p = n.top;
     t[1] = n.has_top_left ? (n.top_left + 2 * p[0] + p[1] + 2) >> 2 : (3 * p[0] + p[1] + 2) >> 2;
@@ -117,9 +112,9 @@ void PredictIntra8x8(uint8_t* dst, int stride, int mode, const IntraNeighbours& 
   }
   if (n.has_left) {
     const uint8_t* p = n.left;
-    l[1] = n.has_top_left ? (n.top_left + 2 * p[0] + p[1] + 2) >> 2 : (3 * p[0] + p[1] + 2) >> 2;
-    for (int y = 1; y < 7; ++y) l[y + 1] = (p[y - 1] + 2 * p[y] + p[y + 1] + 2) >> 2;
-    l[8] = (p[6] + 3 * p[7] + 2) >> 2;
+    l[0] = n.has_top_left ? (n.top_left + 2 * p[0] + p[1] + 2) >> 2 : (3 * p[0] + p[1] + 2) >> 2;
+    for (int y = 1; y < 7; ++y) l[y] = (p[y - 1] + 2 * p[y] + p[y + 1] + 2) >> 2;
+    l[7] = (p[6] + 3 * p[7] + 2) >> 2;
   }
   if (n.has_top_left) {
     if (n.has_top && n.has_left) t[0] = (n.top[0] + 2 * n.top_left + n.left[0] + 2) >> 2;
@@ -127,71 +122,8 @@ void PredictIntra8x8(uint8_t* dst, int stride, int mode, const IntraNeighbours& 
     else if (n.has_left) t[0] = (3 * n.top_left + n.left[0] + 2) >> 2;
     else t[0] = n.top_left;
   }
-  l[0] = t[0];
-  auto T = [&](int x) { return t[x + 1]; };  // p'[x, -1], x >= -1
-  auto L = [&](int y) { return l[y + 1]; };  // p'[-1, y], y >= -1
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) {
-      int v;
-      switch (mode) {
-        case 0: v = T(x); break;
-        case 1: v = L(y); break;
-        case 2: {
-          int sum = 0;
-          if (n.has_top && n.has_left) {
-            for (int i = 0; i < 8; ++i) sum += T(i) + L(i);
-            v = (sum + 8) >> 4;
-          } else if (n.has_left) {
-            for (int i = 0; i < 8; ++i) sum += L(i);
-            v = (sum + 4) >> 3;
-          } else if (n.has_top) {
-            for (int i = 0; i < 8; ++i) sum += T(i);
-            v = (sum + 4) >> 3;
-          } else {
-            v = 128;
-          }
-          break;
-        }
-        case 3:
-          if (x == 7 && y == 7) v = (T(14) + 3 * T(15) + 2) >> 2;
-          else v = (T(x + y) + 2 * T(x + y + 1) + T(x + y + 2) + 2) >> 2;
-          break;
-        case 4:
-          if (x > y) v = (T(x - y - 2) + 2 * T(x - y - 1) + T(x - y) + 2) >> 2;
-          else if (x < y) v = (L(y - x - 2) + 2 * L(y - x - 1) + L(y - x) + 2) >> 2;
-          else v = (T(0) + 2 * T(-1) + L(0) + 2) >> 2;
-          break;
-        case 5: {
-          const int z = 2 * x - y;
-          if (z >= 0 && (z & 1) == 0) v = (T(x - (y >> 1) - 1) + T(x - (y >> 1)) + 1) >> 1;
-          else if (z >= 0) v = (T(x - (y >> 1) - 2) + 2 * T(x - (y >> 1) - 1) + T(x - (y >> 1)) + 2) >> 2;
-          else if (z == -1) v = (L(0) + 2 * L(-1) + T(0) + 2) >> 2;
-          else v = (L(y - 2 * x - 1) + 2 * L(y - 2 * x - 2) + L(y - 2 * x - 3) + 2) >> 2;
-          break;
-        }
-        case 6: {
-          const int z = 2 * y - x;
-          if (z >= 0 && (z & 1) == 0) v = (L(y - (x >> 1) - 1) + L(y - (x >> 1)) + 1) >> 1;
-          else if (z >= 0) v = (L(y - (x >> 1) - 2) + 2 * L(y - (x >> 1) - 1) + L(y - (x >> 1)) + 2) >> 2;
-          else if (z == -1) v = (L(0) + 2 * L(-1) + T(0) + 2) >> 2;
-          else v = (T(x - 2 * y - 1) + 2 * T(x - 2 * y - 2) + T(x - 2 * y - 3) + 2) >> 2;
-          break;
-        }
-        case 7:
-          if ((y & 1) == 0) v = (T(x + (y >> 1)) + T(x + (y >> 1) + 1) + 1) >> 1;
-          else v = (T(x + (y >> 1)) + 2 * T(x + (y >> 1) + 1) + T(x + (y >> 1) + 2) + 2) >> 2;
-          break;
-        default: {
-          const int z = x + 2 * y;
-          if (z > 13) v = L(7);
-          else if (z == 13) v = (L(6) + 3 * L(7) + 2) >> 2;
-          else if ((z & 1) == 0) v = (L(y + (x >> 1)) + L(y + (x >> 1) + 1) + 1) >> 1;
-          else v = (L(y + (x >> 1)) + 2 * L(y + (x >> 1) + 1) + L(y + (x >> 1) + 2) + 2) >> 2;
-          break;
-        }
-      }
-      dst[y * stride + x] = static_cast<uint8_t>(v);
-    }
+  if (!PredictStraight<8>(dst, stride, mode, l, t + 1, n.has_top, n.has_left))
+    PredictDiagonal<8>(dst, stride, mode, l, t[0], t + 1);
 }
 
 void PredictIntra16x16(uint8_t* dst, int stride, int mode, const IntraNeighbours& n) {
@@ -238,28 +170,33 @@ void PredictIntra16x16(uint8_t* dst, int stride, int mode, const IntraNeighbours
 void PredictIntraChroma(uint8_t* dst, int stride, int mode, const IntraNeighbours& n, int height) {
   switch (mode) {
     case 0: {  // DC, per 4x4 chroma block (8.3.4.1 to 8.3.4.3)
+      int st[2] = {}, sl[4] = {};  // sums of the 4 samples above each block column / left of each row
+      for (int i = 0; i < 4; ++i) {
+        st[0] += n.top[i];
+        st[1] += n.top[4 + i];
+      }
       for (int by = 0; by < height / 4; ++by)
+        for (int i = 0; i < 4; ++i) sl[by] += n.left[by * 4 + i];
+      for (int by = 0; by < height / 4; ++by) {
+        uint8_t row[8];
         for (int bx = 0; bx < 2; ++bx) {
-          int st = 0, sl = 0;
-          for (int i = 0; i < 4; ++i) {
-            st += n.top[bx * 4 + i];
-            sl += n.left[by * 4 + i];
-          }
           int v = 128;
           const bool corner = (bx == 0 && by == 0) || (bx == 1 && by > 0);
           if (corner) {
-            if (n.has_top && n.has_left) v = (st + sl + 4) >> 3;
-            else if (n.has_left) v = (sl + 2) >> 2;
-            else if (n.has_top) v = (st + 2) >> 2;
+            if (n.has_top && n.has_left) v = (st[bx] + sl[by] + 4) >> 3;
+            else if (n.has_left) v = (sl[by] + 2) >> 2;
+            else if (n.has_top) v = (st[bx] + 2) >> 2;
           } else if (bx == 1) {  // top-right block prefers the top row
-            if (n.has_top) v = (st + 2) >> 2;
-            else if (n.has_left) v = (sl + 2) >> 2;
+            if (n.has_top) v = (st[bx] + 2) >> 2;
+            else if (n.has_left) v = (sl[by] + 2) >> 2;
           } else {  // left column blocks below the first prefer the left column
-            if (n.has_left) v = (sl + 2) >> 2;
-            else if (n.has_top) v = (st + 2) >> 2;
+            if (n.has_left) v = (sl[by] + 2) >> 2;
+            else if (n.has_top) v = (st[bx] + 2) >> 2;
           }
-          for (int y = 0; y < 4; ++y) std::memset(dst + (by * 4 + y) * stride + bx * 4, v, 4);
+          std::memset(row + bx * 4, v, 4);
         }
+        for (int y = 0; y < 4; ++y) std::memcpy(dst + (by * 4 + y) * stride, row, 8);
+      }
       return;
     }
     case 1:

@@ -58,19 +58,33 @@ class CavlcSource : public C264_Decode::SyntaxSource {
 
 bool C264_Decode::FieldMb(int a) const { return mbaff_ && mbs_[a].field; }
 
-uint8_t* C264_Decode::MbPixels(int plane, int a, int& stride) {
-  const int w = plane == 0 ? 16 : mb_cw_, h = plane == 0 ? 16 : mb_ch_;
-  const int s = PlaneStride(plane);
-  if (a == nb_addr_) {
-    stride = s;
-    return PlaneBase(plane) + nb_y_ * h * s + nb_x_ * w;
-  }
-  if (FieldMb(a)) {
+uint8_t* C264_Decode::MbaffPixels(int plane, int a, int& stride) {
+  const int s = plane_stride_[plane];
+  if (mbs_[a].field) {
+    // Every other row of the pair, from the pair's first row (top) or second (bottom).
     stride = 2 * s;
-    return PlaneBase(plane) + ((MbY(a) & ~1) * h + (a & 1)) * s + MbX(a) * w;
+    return plane_base_[plane] + mb_origin_[a & ~1][plane != 0] + (a & 1) * s;
   }
   stride = s;
-  return PlaneBase(plane) + MbY(a) * h * s + MbX(a) * w;
+  return plane_base_[plane] + mb_origin_[a][plane != 0];
+}
+
+void C264_Decode::SetPictureLayout() {
+  for (int plane = 0; plane < 3; ++plane) {
+    const int frame_stride = FrameStride(plane);
+    uint8_t* base = plane == 0 ? cur_->frame.Y() : (plane == 1 ? cur_->frame.Cb() : cur_->frame.Cr());
+    plane_base_[plane] = field_ == 2 ? base + frame_stride : base;
+    plane_stride_[plane] = field_ ? 2 * frame_stride : frame_stride;
+  }
+  const std::array<int, 6> key = {mb_width_, mb_count_, mbaff_, plane_stride_[0], plane_stride_[1], mb_ch_ * 16 + mb_cw_};
+  if (key == mb_origin_key_ && mb_origin_.size() == static_cast<size_t>(mb_count_)) return;
+  mb_origin_key_ = key;
+  mb_origin_.resize(static_cast<size_t>(mb_count_));
+  for (int a = 0; a < mb_count_; ++a) {
+    const int x = MbX(a), y = MbY(a);
+    mb_origin_[a] = {static_cast<uint32_t>(y * 16 * plane_stride_[0] + x * 16),
+                     static_cast<uint32_t>(y * mb_ch_ * plane_stride_[1] + x * mb_cw_)};
+  }
 }
 
 int C264_Decode::NeighbourLocation(int a, int xN, int yN, int w, int h, int& xW, int& yW) const {
@@ -685,6 +699,7 @@ void C264_Decode::BeginMacroblock(int mb_addr) {
   const uint8_t pair_field = mbaff_ && (mb_addr & 1) ? mbs_[mb_addr - 1].field : 0;
   // Copied from a constant: a temporary built on the stack and read back at once stalls.
   static const MbInfo kCleared{};
+  mbs_decoded_ += info.slice < 0;
   info = kCleared;
   info.slice = static_cast<int16_t>(slice_num_);
   if (!mbaff_) return;
@@ -692,6 +707,7 @@ void C264_Decode::BeginMacroblock(int mb_addr) {
     info.field = pair_field;
     SetPairField(mb_addr, pair_field);
   } else {
+    mbs_decoded_ -= mbs_[mb_addr + 1].slice >= 0;
     mbs_[mb_addr + 1] = kCleared;
     SetPairField(mb_addr, InferredPairField(mb_addr));
   }
@@ -750,6 +766,7 @@ bool C264_Decode::DecodeSliceData(BitReader& br, const uint8_t* rbsp, size_t siz
     if (!ok || !br.Ok() || (cabac && cabac_.Overrun())) {
       // Keep what was decoded so far; this macroblock is left as it was.
       info.slice = -1;
+      --mbs_decoded_;
       return false;
     }
     if (!IsSkipKind(mb.kind)) info.qp = static_cast<int8_t>(mb.kind == kMbIPCM ? 0 : qp_);

@@ -75,10 +75,8 @@ void C264_Decode::GatherIntraNeighbours(int mb_addr, int plane, int x, int y, in
     if (!tr && n.has_top) std::memset(n.top + w, n.top[w - 1], blk_w);
     return;
   }
-  const int mb_x = mb_addr % mb_width_, mb_y = mb_addr / mb_width_;
-  const uint8_t* base = PlaneBase(plane);
-  const int stride = PlaneStride(plane);
-  const int px = mb_x * mb_w + x, py = mb_y * mb_h + y;
+  int stride;
+  const uint8_t* at = MbPixels(plane, mb_addr, stride) + y * stride + x;  // the block's first sample
   auto usable = [&](int which) {
     const int nb = NeighbourMb(mb_addr, which);
     return nb >= 0 && (!constrained || IsIntraKind(mbs_[nb].kind));
@@ -90,9 +88,9 @@ void C264_Decode::GatherIntraNeighbours(int mb_addr, int plane, int x, int y, in
   else if (y > 0) n.has_top_left = usable(0);
   else n.has_top_left = usable(3);
   if (n.has_left)
-    for (int i = 0; i < h; ++i) n.left[i] = base[(py + i) * stride + px - 1];
-  if (n.has_top) std::memcpy(n.top, base + (py - 1) * stride + px, w);
-  if (n.has_top_left) n.top_left = base[(py - 1) * stride + px - 1];
+    for (int i = 0; i < h; ++i) n.left[i] = at[i * stride - 1];
+  if (n.has_top) std::memcpy(n.top, at - stride, w);
+  if (n.has_top_left) n.top_left = at[-stride - 1];
   if (blk_w > 0) {
     bool tr;
     if (y > 0) {
@@ -107,7 +105,7 @@ void C264_Decode::GatherIntraNeighbours(int mb_addr, int plane, int x, int y, in
     } else {
       tr = x + w < mb_w ? usable(1) : usable(2);
     }
-    if (tr) std::memcpy(n.top + w, base + (py - 1) * stride + px + w, blk_w);
+    if (tr) std::memcpy(n.top + w, at - stride + w, blk_w);
     else if (n.has_top) std::memset(n.top + w, n.top[w - 1], blk_w);
   }
 }

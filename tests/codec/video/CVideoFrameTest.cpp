@@ -58,6 +58,10 @@ TEST(CVideoFrameTest, ClearGivesBlackAndEmptyIndex) {
   EXPECT_EQ(f.Y()[100], 16);
   EXPECT_EQ(f.Cb()[7], 128);
   EXPECT_EQ(f.Cr()[f.ChromaPlaneSize() - 1], 128);
+  // Allocating again reuses the memory of the same size: it comes back black too.
+  f.Cb()[7] = 3;
+  ASSERT_TRUE(f.Allocate(32, 32, kPictureYuv420));
+  EXPECT_EQ(f.Cb()[7], 128);
 }
 
 TEST(CVideoFrameTest, CopyReallocatesOnSizeOrFormatChange) {
@@ -77,6 +81,13 @@ TEST(CVideoFrameTest, CopyReallocatesOnSizeOrFormatChange) {
   EXPECT_EQ(dst.picture_index, 3);
   EXPECT_EQ(dst.frame_number, 12u);
   EXPECT_EQ(dst.value64, 1234u);
+  // Swapping exchanges the layouts with the samples.
+  CVideoFrame other;
+  ASSERT_TRUE(other.Allocate(16, 16, kPictureYuv444));
+  dst.Swap(other);
+  EXPECT_EQ(dst.ChromaStride(), 16);
+  EXPECT_EQ(other.ChromaStride(), 24);
+  EXPECT_EQ(other.Cr()[3], 99);
 }
 
 TEST(CVideoFrameTest, ColourTablesUseTwentyFractionBits) {

@@ -39,6 +39,15 @@ TEST(H264KernelTest, Intra4x4DirectionalModes) {
   EXPECT_EQ(b[0], (10 + 2 * 100 + 200 + 2) >> 2);
   PredictIntra4x4(b, 4, 8, n);  // horizontal-up: the last row repeats p[-1, 3]
   EXPECT_EQ(b[3 * 4 + 3], 170);
+  PredictIntra4x4(b, 4, 5, n);  // vertical-right: 2-tap top, 3-tap down the left column
+  EXPECT_EQ(b[0], (100 + 10 + 1) >> 1);
+  EXPECT_EQ(b[3 * 4], (180 + 2 * 190 + 200 + 2) >> 2);
+  PredictIntra4x4(b, 4, 6, n);  // horizontal-down: 2-tap left, 3-tap along the top row
+  EXPECT_EQ(b[0], (100 + 200 + 1) >> 1);
+  EXPECT_EQ(b[3], (30 + 2 * 20 + 10 + 2) >> 2);
+  PredictIntra4x4(b, 4, 7, n);  // vertical-left: even rows 2-tap, odd rows 3-tap
+  EXPECT_EQ(b[2 * 4], (20 + 30 + 1) >> 1);
+  EXPECT_EQ(b[1 * 4 + 3], (40 + 2 * 50 + 60 + 2) >> 2);
   // DC without neighbours is 128; with only the top row it averages the top.
   IntraNeighbours none;
   PredictIntra4x4(b, 4, 2, none);
@@ -47,6 +56,21 @@ TEST(H264KernelTest, Intra4x4DirectionalModes) {
   top_only.has_left = false;
   PredictIntra4x4(b, 4, 2, top_only);
   EXPECT_EQ(b[0], (10 + 20 + 30 + 40 + 2) >> 2);
+}
+
+TEST(H264KernelTest, Intra8x8ModesUseTheFilteredSamples) {
+  // Filtered: p'[-1, -1] 103, p'[x, -1] 35 then 10 + 10x up to 158 at x = 15, p'[-1, y] 173
+  // then 200 - 10y down to 133 at y = 7.
+  const IntraNeighbours n = Ramp(8);
+  uint8_t b[8 * 8];
+  const int expected[][3] = {{2, 0, (385 + 1296 + 8) >> 4}, {3, 63, (150 + 3 * 158 + 2) >> 2},
+                             {4, 0, (35 + 2 * 103 + 173 + 2) >> 2}, {5, 56, (140 + 2 * 150 + 160 + 2) >> 2},
+                             {6, 7, (70 + 2 * 60 + 50 + 2) >> 2}, {7, 63, (110 + 2 * 120 + 130 + 2) >> 2},
+                             {8, 63, 133}};
+  for (const auto& [mode, at, value] : expected) {
+    PredictIntra8x8(b, 8, mode, n);
+    EXPECT_EQ(b[at], value) << "mode " << mode;
+  }
 }
 
 TEST(H264KernelTest, Intra16x16PlaneOnAFlatPictureIsFlat) {
