@@ -215,6 +215,20 @@ void ChromaCopy(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const ui
   }
 }
 
+// Widths other than 2, 4 and 8 (the scalar version), and full samples (copies): whether
+// the blocks were done here.
+bool ChromaCopied(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const uint8_t* scr, int ss, int fx, int fy,
+                  int w, int h) {
+  if (w != 8 && w != 4 && w != 2) {
+    ScalarKernels().chroma(dcb, ds, scb, ss, fx, fy, w, h);
+    ScalarKernels().chroma(dcr, ds, scr, ss, fx, fy, w, h);
+    return true;
+  }
+  if ((fx | fy) != 0) return false;
+  ChromaCopy(dcb, dcr, ds, scb, scr, ss, w, h);
+  return true;
+}
+
 // The row loop of the interpolation: row8(p) prepares a source row of one plane (width 8),
 // row4(cb, cr) one of both planes side by side (widths 2 and 4); mix(top, bottom) gives the
 // output bytes of a row (widths 2 and 4: Cb in bytes 0-3, Cr in 4-7). Each source row is
@@ -281,12 +295,7 @@ void ChromaPair8(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const u
 // pmaddubsw (weights <= 64, sums <= 64 * 255: no saturation).
 void ChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const uint8_t* scr, int ss, int fx, int fy,
                 int w, int h) {
-  if (w != 8 && w != 4 && w != 2) {
-    ScalarKernels().chroma(dcb, ds, scb, ss, fx, fy, w, h);
-    ScalarKernels().chroma(dcr, ds, scr, ss, fx, fy, w, h);
-    return;
-  }
-  if ((fx | fy) == 0) return ChromaCopy(dcb, dcr, ds, scb, scr, ss, w, h);
+  if (ChromaCopied(dcb, dcr, ds, scb, scr, ss, fx, fy, w, h)) return;
 #if defined(__AVX2__)
   if (w == 8) return ChromaPair8(dcb, dcr, ds, scb, scr, ss, fx, fy, h);
 #endif
@@ -308,12 +317,7 @@ void ChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const ui
 // 16-bit products of the samples (A, C) and their right neighbours (B, D).
 void ChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const uint8_t* scr, int ss, int fx, int fy,
                 int w, int h) {
-  if (w != 8 && w != 4 && w != 2) {
-    ScalarKernels().chroma(dcb, ds, scb, ss, fx, fy, w, h);
-    ScalarKernels().chroma(dcr, ds, scr, ss, fx, fy, w, h);
-    return;
-  }
-  if ((fx | fy) == 0) return ChromaCopy(dcb, dcr, ds, scb, scr, ss, w, h);
+  if (ChromaCopied(dcb, dcr, ds, scb, scr, ss, fx, fy, w, h)) return;
   const __m128i wa = _mm_set1_epi16(static_cast<int16_t>((8 - fx) * (8 - fy)));
   const __m128i wb = _mm_set1_epi16(static_cast<int16_t>(fx * (8 - fy)));
   const __m128i wc = _mm_set1_epi16(static_cast<int16_t>((8 - fx) * fy));
@@ -375,3 +379,12 @@ void WeightBiBytes(uint8_t* dst, int ds, const uint8_t* a, const uint8_t* b, int
   }
 }
 #endif
+
+// The table entries of this instruction set.
+void FillMc(H264Kernels* k) {
+  k->luma_qpel = LumaQpel;
+  k->chroma_pair = ChromaPair;
+#if defined(__SSSE3__)
+  k->weight_bi = WeightBiBytes;
+#endif
+}
