@@ -524,8 +524,9 @@ void C264_Decode::PredictFromList(const InterMb& m, int l, int r, InterBlock& b)
   // A reference field is every other row of its frame.
   const int ly = parity == 2 ? FrameStride(0) : 0, cy0 = parity == 2 ? FrameStride(1) : 0;
   RefPlane y{ref->frame.Y() + ly, ls, m.pic_w, m.pic_h};
-  if (b.borrow) b.src[l][0] = PredictLumaOrBorrow(pl, ols, y, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
-  else PredictLuma(pl, ols, y, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
+  const int qx = px + (mv.x >> 2), qy = py + (mv.y >> 2);  // full-sample position
+  if (b.borrow) b.src[l][0] = PredictLumaOrBorrow(pl, ols, y, qx, qy, mv.x & 3, mv.y & 3, w, h);
+  else PredictLuma(pl, ols, y, qx, qy, mv.x & 3, mv.y & 3, w, h);
   if (chroma_format_ == 0) return;
   RefPlane cb{ref->frame.Cb() + cy0, cs, m.pic_w * mb_cw_ / 16, m.pic_h * mb_ch_ / 16};
   RefPlane cr{ref->frame.Cr() + cy0, cs, cb.width, cb.height};

@@ -49,8 +49,8 @@ inline __m128i HTap8(const uint8_t* p) {
   const __m128i ab = _mm_shuffle_epi8(v, _mm_setr_epi8(0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8));
   const __m128i cd = _mm_shuffle_epi8(v, _mm_setr_epi8(2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10));
   const __m128i ef = _mm_shuffle_epi8(v, _mm_setr_epi8(4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12));
-  const __m128i s = _mm_add_epi16(_mm_maddubs_epi16(ab, _mm_setr_epi8(1, -5, 1, -5, 1, -5, 1, -5, 1, -5, 1, -5, 1, -5, 1, -5)),
-                                  _mm_maddubs_epi16(ef, _mm_setr_epi8(-5, 1, -5, 1, -5, 1, -5, 1, -5, 1, -5, 1, -5, 1, -5, 1)));
+  const __m128i k1m5 = _mm_set1_epi16(static_cast<int16_t>(0xFB01)), km51 = _mm_set1_epi16(0x01FB);  // (1, -5), (-5, 1)
+  const __m128i s = _mm_add_epi16(_mm_maddubs_epi16(ab, k1m5), _mm_maddubs_epi16(ef, km51));
   return _mm_add_epi16(s, _mm_maddubs_epi16(cd, _mm_set1_epi8(20)));
 #else
   return Tap6(Widen8(p - 2), Widen8(p - 1), Widen8(p), Widen8(p + 1), Widen8(p + 2), Widen8(p + 3));
@@ -307,7 +307,9 @@ void ChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const ui
   ChromaRows(
       dcb, dcr, ds, scb, scr, ss, w, h,
       [&](const uint8_t* p) { return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), pairs8); },
-      [&](const uint8_t* b, const uint8_t* r) { return _mm_shuffle_epi8(_mm_unpacklo_epi64(Bytes8(b), Bytes8(r)), pairs4); },
+      [&](const uint8_t* b, const uint8_t* r) {
+        return _mm_shuffle_epi8(_mm_unpacklo_epi64(Bytes8(b), Bytes8(r)), pairs4);
+      },
       [&](__m128i top, __m128i bottom) {
         const __m128i v = _mm_add_epi16(_mm_maddubs_epi16(top, wab), _mm_maddubs_epi16(bottom, wcd));
         return Pack(_mm_srli_epi16(_mm_add_epi16(v, round), 6));
