@@ -130,68 +130,69 @@ void PredictIntra8x8(uint8_t* dst, int stride, int mode, const IntraNeighbours& 
   l[0] = t[0];
   auto T = [&](int x) { return t[x + 1]; };  // p'[x, -1], x >= -1
   auto L = [&](int y) { return l[y + 1]; };  // p'[-1, y], y >= -1
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) {
-      int v;
-      switch (mode) {
-        case 0: v = T(x); break;
-        case 1: v = L(y); break;
-        case 2: {
-          int sum = 0;
-          if (n.has_top && n.has_left) {
-            for (int i = 0; i < 8; ++i) sum += T(i) + L(i);
-            v = (sum + 8) >> 4;
-          } else if (n.has_left) {
-            for (int i = 0; i < 8; ++i) sum += L(i);
-            v = (sum + 4) >> 3;
-          } else if (n.has_top) {
-            for (int i = 0; i < 8; ++i) sum += T(i);
-            v = (sum + 4) >> 3;
-          } else {
-            v = 128;
-          }
-          break;
-        }
-        case 3:
-          if (x == 7 && y == 7) v = (T(14) + 3 * T(15) + 2) >> 2;
-          else v = (T(x + y) + 2 * T(x + y + 1) + T(x + y + 2) + 2) >> 2;
-          break;
-        case 4:
-          if (x > y) v = (T(x - y - 2) + 2 * T(x - y - 1) + T(x - y) + 2) >> 2;
-          else if (x < y) v = (L(y - x - 2) + 2 * L(y - x - 1) + L(y - x) + 2) >> 2;
-          else v = (T(0) + 2 * T(-1) + L(0) + 2) >> 2;
-          break;
-        case 5: {
-          const int z = 2 * x - y;
-          if (z >= 0 && (z & 1) == 0) v = (T(x - (y >> 1) - 1) + T(x - (y >> 1)) + 1) >> 1;
-          else if (z >= 0) v = (T(x - (y >> 1) - 2) + 2 * T(x - (y >> 1) - 1) + T(x - (y >> 1)) + 2) >> 2;
-          else if (z == -1) v = (L(0) + 2 * L(-1) + T(0) + 2) >> 2;
-          else v = (L(y - 2 * x - 1) + 2 * L(y - 2 * x - 2) + L(y - 2 * x - 3) + 2) >> 2;
-          break;
-        }
-        case 6: {
-          const int z = 2 * y - x;
-          if (z >= 0 && (z & 1) == 0) v = (L(y - (x >> 1) - 1) + L(y - (x >> 1)) + 1) >> 1;
-          else if (z >= 0) v = (L(y - (x >> 1) - 2) + 2 * L(y - (x >> 1) - 1) + L(y - (x >> 1)) + 2) >> 2;
-          else if (z == -1) v = (L(0) + 2 * L(-1) + T(0) + 2) >> 2;
-          else v = (T(x - 2 * y - 1) + 2 * T(x - 2 * y - 2) + T(x - 2 * y - 3) + 2) >> 2;
-          break;
-        }
-        case 7:
-          if ((y & 1) == 0) v = (T(x + (y >> 1)) + T(x + (y >> 1) + 1) + 1) >> 1;
-          else v = (T(x + (y >> 1)) + 2 * T(x + (y >> 1) + 1) + T(x + (y >> 1) + 2) + 2) >> 2;
-          break;
-        default: {
-          const int z = x + 2 * y;
-          if (z > 13) v = L(7);
-          else if (z == 13) v = (L(6) + 3 * L(7) + 2) >> 2;
-          else if ((z & 1) == 0) v = (L(y + (x >> 1)) + L(y + (x >> 1) + 1) + 1) >> 1;
-          else v = (L(y + (x >> 1)) + 2 * L(y + (x >> 1) + 1) + L(y + (x >> 1) + 2) + 2) >> 2;
-          break;
-        }
+  // One loop per mode (the mode's formula inlined), not a mode switch per sample.
+  auto fill = [&](auto sample) {
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 8; ++x) dst[y * stride + x] = static_cast<uint8_t>(sample(x, y));
+  };
+  switch (mode) {
+    case 0: return fill([&](int x, int) { return T(x); });
+    case 1: return fill([&](int, int y) { return L(y); });
+    case 2: {
+      int sum = 0, v = 128;
+      if (n.has_top && n.has_left) {
+        for (int i = 0; i < 8; ++i) sum += T(i) + L(i);
+        v = (sum + 8) >> 4;
+      } else if (n.has_left) {
+        for (int i = 0; i < 8; ++i) sum += L(i);
+        v = (sum + 4) >> 3;
+      } else if (n.has_top) {
+        for (int i = 0; i < 8; ++i) sum += T(i);
+        v = (sum + 4) >> 3;
       }
-      dst[y * stride + x] = static_cast<uint8_t>(v);
+      return fill([v](int, int) { return v; });
     }
+    case 3:
+      return fill([&](int x, int y) {
+        if (x == 7 && y == 7) return (T(14) + 3 * T(15) + 2) >> 2;
+        return (T(x + y) + 2 * T(x + y + 1) + T(x + y + 2) + 2) >> 2;
+      });
+    case 4:
+      return fill([&](int x, int y) {
+        if (x > y) return (T(x - y - 2) + 2 * T(x - y - 1) + T(x - y) + 2) >> 2;
+        if (x < y) return (L(y - x - 2) + 2 * L(y - x - 1) + L(y - x) + 2) >> 2;
+        return (T(0) + 2 * T(-1) + L(0) + 2) >> 2;
+      });
+    case 5:
+      return fill([&](int x, int y) {
+        const int z = 2 * x - y;
+        if (z >= 0 && (z & 1) == 0) return (T(x - (y >> 1) - 1) + T(x - (y >> 1)) + 1) >> 1;
+        if (z >= 0) return (T(x - (y >> 1) - 2) + 2 * T(x - (y >> 1) - 1) + T(x - (y >> 1)) + 2) >> 2;
+        if (z == -1) return (L(0) + 2 * L(-1) + T(0) + 2) >> 2;
+        return (L(y - 2 * x - 1) + 2 * L(y - 2 * x - 2) + L(y - 2 * x - 3) + 2) >> 2;
+      });
+    case 6:
+      return fill([&](int x, int y) {
+        const int z = 2 * y - x;
+        if (z >= 0 && (z & 1) == 0) return (L(y - (x >> 1) - 1) + L(y - (x >> 1)) + 1) >> 1;
+        if (z >= 0) return (L(y - (x >> 1) - 2) + 2 * L(y - (x >> 1) - 1) + L(y - (x >> 1)) + 2) >> 2;
+        if (z == -1) return (L(0) + 2 * L(-1) + T(0) + 2) >> 2;
+        return (T(x - 2 * y - 1) + 2 * T(x - 2 * y - 2) + T(x - 2 * y - 3) + 2) >> 2;
+      });
+    case 7:
+      return fill([&](int x, int y) {
+        if ((y & 1) == 0) return (T(x + (y >> 1)) + T(x + (y >> 1) + 1) + 1) >> 1;
+        return (T(x + (y >> 1)) + 2 * T(x + (y >> 1) + 1) + T(x + (y >> 1) + 2) + 2) >> 2;
+      });
+    default:
+      return fill([&](int x, int y) {
+        const int z = x + 2 * y;
+        if (z > 13) return L(7);
+        if (z == 13) return (L(6) + 3 * L(7) + 2) >> 2;
+        if ((z & 1) == 0) return (L(y + (x >> 1)) + L(y + (x >> 1) + 1) + 1) >> 1;
+        return (L(y + (x >> 1)) + 2 * L(y + (x >> 1) + 1) + L(y + (x >> 1) + 2) + 2) >> 2;
+      });
+  }
 }
 
 void PredictIntra16x16(uint8_t* dst, int stride, int mode, const IntraNeighbours& n) {
