@@ -32,6 +32,30 @@ void FetchWindow(const RefPlane& ref, int x, int y, int w, int h, uint8_t* out) 
   }
 }
 
+// Copies a w x h block of full samples (w in {2, 4, 8, 16}): fixed-size row copies, four
+// rows per step.
+template <int W>
+void CopyRows(uint8_t* dst, int ds, const uint8_t* src, int ss, int h) {
+  for (; h >= 4; h -= 4, dst += 4 * ds, src += 4 * ss) {
+    std::memcpy(dst, src, W);
+    std::memcpy(dst + ds, src + ss, W);
+    std::memcpy(dst + 2 * ds, src + 2 * ss, W);
+    std::memcpy(dst + 3 * ds, src + 3 * ss, W);
+  }
+  for (; h > 0; --h, dst += ds, src += ss) std::memcpy(dst, src, W);
+}
+
+void CopyBlock(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h) {
+  switch (w) {
+    case 16: return CopyRows<16>(dst, ds, src, ss, h);
+    case 8: return CopyRows<8>(dst, ds, src, ss, h);
+    case 4: return CopyRows<4>(dst, ds, src, ss, h);
+    case 2: return CopyRows<2>(dst, ds, src, ss, h);
+    default:
+      for (int j = 0; j < h; ++j) std::memcpy(dst + j * ds, src + j * ss, static_cast<size_t>(w));
+  }
+}
+
 // Whether the samples a block's interpolation uses lie inside the plane: the filter taps
 // reach `before` samples before and `after` samples after the block in a direction with a
 // fractional offset, none in one without.
@@ -43,6 +67,8 @@ inline bool Inside(int pos, int size, int frac, int before, int after, int limit
 
 void PredictLuma(uint8_t* dst, int ds, const RefPlane& ref, int x, int y, int fx, int fy, int w, int h) {
   if (Inside(x, w, fx, 2, 3, ref.width) && Inside(y, h, fy, 2, 3, ref.height)) {
+    // Full-sample vectors (most of a still scene) are plain copies.
+    if ((fx | fy) == 0) return CopyBlock(dst, ds, ref.data + y * ref.stride + x, ref.stride, w, h);
     kMc.luma_qpel(dst, ds, ref.data + y * ref.stride + x, ref.stride, fx, fy, w, h);
     return;
   }
@@ -51,6 +77,13 @@ void PredictLuma(uint8_t* dst, int ds, const RefPlane& ref, int x, int y, int fx
   Window window;
   FetchWindow(ref, x - 2, y - 2, w + 5, h + 5, window);
   kMc.luma_qpel(dst, ds, window + 2 * kWindowStride + 2, kWindowStride, fx, fy, w, h);
+}
+
+PredBlock PredictLumaOrBorrow(uint8_t* dst, int ds, const RefPlane& ref, int x, int y, int fx, int fy, int w, int h) {
+  if ((fx | fy) == 0 && x >= 0 && y >= 0 && x + w <= ref.width && y + h <= ref.height)
+    return {ref.data + y * ref.stride + x, ref.stride};
+  PredictLuma(dst, ds, ref, x, y, fx, fy, w, h);
+  return {dst, ds};
 }
 
 void PredictChroma(uint8_t* dst, int ds, const RefPlane& ref, int x, int y, int fx, int fy, int w, int h) {
@@ -67,6 +100,10 @@ void PredictChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const RefPlane& cb, c
                        int fy, int w, int h) {
   if (Inside(x, w, fx, 0, 1, cb.width) && Inside(y, h, fy, 0, 1, cb.height)) {
     const int offset = y * cb.stride + x;
+    if ((fx | fy) == 0) {
+      CopyBlock(dcb, ds, cb.data + offset, cb.stride, w, h);
+      return CopyBlock(dcr, ds, cr.data + offset, cb.stride, w, h);
+    }
     kMc.chroma_pair(dcb, dcr, ds, cb.data + offset, cr.data + offset, cb.stride, fx, fy, w, h);
     return;
   }
@@ -76,8 +113,21 @@ void PredictChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const RefPlane& cb, c
   kMc.chroma_pair(dcb, dcr, ds, wcb, wcr, kWindowStride, fx, fy, w, h);
 }
 
-void AverageBlocks(uint8_t* dst, int ds, const uint8_t* a, const uint8_t* b, int ss, int w, int h) {
-  kMc.average(dst, ds, a, ss, b, ss, w, h);
+void PredictChromaPairOrBorrow(uint8_t* dcb, uint8_t* dcr, int ds, const RefPlane& cb, const RefPlane& cr, int x, int y,
+                               int fx, int fy, int w, int h, PredBlock out[2]) {
+  if ((fx | fy) == 0 && x >= 0 && y >= 0 && x + w <= cb.width && y + h <= cb.height) {
+    const int offset = y * cb.stride + x;
+    out[0] = {cb.data + offset, cb.stride};
+    out[1] = {cr.data + offset, cr.stride};
+    return;
+  }
+  PredictChromaPair(dcb, dcr, ds, cb, cr, x, y, fx, fy, w, h);
+  out[0] = {dcb, ds};
+  out[1] = {dcr, ds};
+}
+
+void AverageBlocks(uint8_t* dst, int ds, const PredBlock& a, const PredBlock& b, int w, int h) {
+  kMc.average(dst, ds, a.data, a.stride, b.data, b.stride, w, h);
 }
 
 void WeightBlock(uint8_t* block, int stride, int w, int h, int log_wd, int weight, int offset) {

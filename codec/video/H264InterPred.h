@@ -25,13 +25,29 @@ void PredictLuma(uint8_t* dst, int dst_stride, const RefPlane& ref, int x, int y
 // offsets fx, fy in eighth samples.
 void PredictChroma(uint8_t* dst, int dst_stride, const RefPlane& ref, int x, int y, int fx, int fy, int w, int h);
 
+// A predicted block: where its samples are and their row step.
+struct PredBlock {
+  const uint8_t* data;
+  int stride;
+};
+
+// As PredictLuma, except that a full-sample block inside the plane is not copied: the result
+// is then the reference's own samples, else dst.
+PredBlock PredictLumaOrBorrow(uint8_t* dst, int dst_stride, const RefPlane& ref, int x, int y, int fx, int fy, int w,
+                              int h);
+
 // Predicts the Cb and Cr blocks of one vector (w, h <= 8 and 16) from planes of the same
 // size and stride.
 void PredictChromaPair(uint8_t* dst_cb, uint8_t* dst_cr, int dst_stride, const RefPlane& cb, const RefPlane& cr, int x,
                        int y, int fx, int fy, int w, int h);
 
+// As PredictChromaPair, with full-sample blocks inside the planes borrowed as for luma;
+// out[0] Cb, out[1] Cr.
+void PredictChromaPairOrBorrow(uint8_t* dst_cb, uint8_t* dst_cr, int dst_stride, const RefPlane& cb, const RefPlane& cr,
+                               int x, int y, int fx, int fy, int w, int h, PredBlock out[2]);
+
 // Default bi-prediction: (a + b + 1) >> 1 into dst.
-void AverageBlocks(uint8_t* dst, int dst_stride, const uint8_t* a, const uint8_t* b, int src_stride, int w, int h);
+void AverageBlocks(uint8_t* dst, int dst_stride, const PredBlock& a, const PredBlock& b, int w, int h);
 
 // Explicit / implicit weighting of one prediction (8-270 / 8-271), in place.
 void WeightBlock(uint8_t* block, int stride, int w, int h, int log_wd, int weight, int offset);

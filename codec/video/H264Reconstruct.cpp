@@ -357,7 +357,9 @@ struct C264_Decode::InterMb {
 
 // One block of an inter macroblock: its luma and chroma position and size in samples, where
 // its prediction goes, and the prediction from each list (16-sample rows) when both are
-// averaged. A single prediction goes straight into the picture (out, out_ls, out_cs).
+// averaged. A single prediction goes straight into the picture (out, out_ls, out_cs). Of
+// two predictions that are plainly averaged, full-sample ones are read from the reference
+// picture where they lie (borrow); src has where each list's prediction is.
 struct C264_Decode::InterBlock {
   int idx = 0;  // 4x4 block in the motion data
   int px = 0, py = 0, w = 0, h = 0;
@@ -365,6 +367,8 @@ struct C264_Decode::InterBlock {
   uint8_t* dst[3] = {};
   uint8_t* out[3] = {};
   int out_ls = 0, out_cs = 0;
+  bool borrow = false;
+  PredBlock src[2][3] = {};
   uint8_t pred[2][3][256];  // per list: Y, Cb, Cr
 };
 
@@ -457,6 +461,7 @@ void C264_Decode::PredictInterBlock(const InterMb& m, int bx, int by, int bw, in
     b.dst[2] = m.dst[2] + offset;
   }
   if (refs[0] >= 0 && refs[1] >= 0) {
+    b.borrow = weight_mode_ == 0 || (weight_mode_ == 2 && ImplicitBiWeight(m, refs) == 32);
     for (int l = 0; l < 2; ++l) {
       for (int p = 0; p < 3; ++p) b.out[p] = b.pred[l][p];
       b.out_ls = b.out_cs = 16;
@@ -480,6 +485,7 @@ void C264_Decode::PredictFromList(const InterMb& m, int l, int r, InterBlock& b)
   const int ols = b.out_ls, ocs = b.out_cs;
   int parity = 0;
   const H264Picture* ref = r < RefCount(m.mb_addr, l) ? RefOf(m.mb_addr, l, r, parity) : nullptr;
+  for (int p = 0; p < 3; ++p) b.src[l][p] = {b.out[p], p == 0 ? ols : ocs};
   if (ref == nullptr || !ref->frame.IsAllocated()) {
     FillMissing(pl, ols, b.w, b.h);
     if (chroma_format_ != 0) {
@@ -493,7 +499,9 @@ void C264_Decode::PredictFromList(const InterMb& m, int l, int r, InterBlock& b)
   // A reference field is every other row of its frame.
   const int ly = parity == 2 ? FrameStride(0) : 0, cy0 = parity == 2 ? FrameStride(1) : 0;
   RefPlane y{ref->frame.Y() + ly, ls, m.pic_w, m.pic_h};
-  PredictLuma(pl, ols, y, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
+  const int qx = px + (mv.x >> 2), qy = py + (mv.y >> 2);  // full-sample position
+  if (b.borrow) b.src[l][0] = PredictLumaOrBorrow(pl, ols, y, qx, qy, mv.x & 3, mv.y & 3, w, h);
+  else PredictLuma(pl, ols, y, qx, qy, mv.x & 3, mv.y & 3, w, h);
   if (chroma_format_ == 0) return;
   RefPlane cb{ref->frame.Cb() + cy0, cs, m.pic_w * mb_cw_ / 16, m.pic_h * mb_ch_ / 16};
   RefPlane cr{ref->frame.Cr() + cy0, cs, cb.width, cb.height};
@@ -511,7 +519,8 @@ void C264_Decode::PredictFromList(const InterMb& m, int l, int r, InterBlock& b)
   const int cx = b.cpx + (mv.x >> 3), fx = mv.x & 7;
   const int cy = chroma_format_ == 1 ? b.cpy + (mvcy >> 3) : b.cpy + (mv.y >> 2);
   const int fy = chroma_format_ == 1 ? mvcy & 7 : (mv.y & 3) << 1;
-  PredictChromaPair(pcb, pcr, ocs, cb, cr, cx, cy, fx, fy, b.cw, b.ch);
+  if (b.borrow) PredictChromaPairOrBorrow(pcb, pcr, ocs, cb, cr, cx, cy, fx, fy, b.cw, b.ch, &b.src[l][1]);
+  else PredictChromaPair(pcb, pcr, ocs, cb, cr, cx, cy, fx, fy, b.cw, b.ch);
 }
 
 int C264_Decode::ImplicitBiWeight(const InterMb& m, const int refs[2]) const {
@@ -534,11 +543,11 @@ void C264_Decode::WriteBiPrediction(const InterMb& m, const int refs[2], InterBl
   uint8_t* dcr = b.dst[2];
   const uint8_t(&pl)[2][3][256] = b.pred;
   const bool chroma = chroma_format_ != 0;
-  if (weight_mode_ == 0) {
-    AverageBlocks(dy, ls, pl[0][0], pl[1][0], 16, w, h);
+  if (b.borrow) {  // the default average, also of equal implicit weights
+    AverageBlocks(dy, ls, b.src[0][0], b.src[1][0], w, h);
     if (chroma) {
-      AverageBlocks(dcb, cs, pl[0][1], pl[1][1], 16, cw, ch);
-      AverageBlocks(dcr, cs, pl[0][2], pl[1][2], 16, cw, ch);
+      AverageBlocks(dcb, cs, b.src[0][1], b.src[1][1], cw, ch);
+      AverageBlocks(dcr, cs, b.src[0][2], b.src[1][2], cw, ch);
     }
   } else if (weight_mode_ == 2) {
     const int w1 = ImplicitBiWeight(m, refs), w0 = 64 - w1;

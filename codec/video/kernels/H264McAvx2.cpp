@@ -11,11 +11,7 @@ namespace {
 #include "codec/video/kernels/H264McX86.h"
 }  // namespace
 
-void FillAvx2McKernels(H264Kernels* k) {
-  k->luma_qpel = LumaQpel;
-  k->chroma_pair = ChromaPair;
-  k->weight_bi = WeightBiBytes;
-}
+void FillAvx2McKernels(H264Kernels* k) { FillMc(k); }
 
 }  // namespace fennik
 #else

@@ -49,8 +49,8 @@ inline __m128i HTap8(const uint8_t* p) {
   const __m128i ab = _mm_shuffle_epi8(v, _mm_setr_epi8(0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8));
   const __m128i cd = _mm_shuffle_epi8(v, _mm_setr_epi8(2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10));
   const __m128i ef = _mm_shuffle_epi8(v, _mm_setr_epi8(4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12));
-  const __m128i s = _mm_add_epi16(_mm_maddubs_epi16(ab, _mm_setr_epi8(1, -5, 1, -5, 1, -5, 1, -5, 1, -5, 1, -5, 1, -5, 1, -5)),
-                                  _mm_maddubs_epi16(ef, _mm_setr_epi8(-5, 1, -5, 1, -5, 1, -5, 1, -5, 1, -5, 1, -5, 1, -5, 1)));
+  const __m128i k1m5 = _mm_set1_epi16(static_cast<int16_t>(0xFB01)), km51 = _mm_set1_epi16(0x01FB);  // (1, -5), (-5, 1)
+  const __m128i s = _mm_add_epi16(_mm_maddubs_epi16(ab, k1m5), _mm_maddubs_epi16(ef, km51));
   return _mm_add_epi16(s, _mm_maddubs_epi16(cd, _mm_set1_epi8(20)));
 #else
   return Tap6(Widen8(p - 2), Widen8(p - 1), Widen8(p), Widen8(p + 1), Widen8(p + 2), Widen8(p + 3));
@@ -214,33 +214,32 @@ void ChromaCopy(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const ui
     }
   }
 }
-#if defined(__SSSE3__)
-// Byte pairs (A, B) of each row times (wa, wb), of the next row times (wc, wd), with
-// pmaddubsw (weights <= 64, sums <= 64 * 255: no saturation). Widths 8: one row per register;
-// 2 and 4: the Cb and Cr rows side by side.
-void ChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const uint8_t* scr, int ss, int fx, int fy,
-                int w, int h) {
+
+// Widths other than 2, 4 and 8 (the scalar version), and full samples (copies): whether
+// the blocks were done here.
+bool ChromaCopied(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const uint8_t* scr, int ss, int fx, int fy,
+                  int w, int h) {
   if (w != 8 && w != 4 && w != 2) {
     ScalarKernels().chroma(dcb, ds, scb, ss, fx, fy, w, h);
     ScalarKernels().chroma(dcr, ds, scr, ss, fx, fy, w, h);
-    return;
+    return true;
   }
-  if ((fx | fy) == 0) return ChromaCopy(dcb, dcr, ds, scb, scr, ss, w, h);
-  const __m128i wab = _mm_set1_epi16(static_cast<int16_t>(((fx * (8 - fy)) << 8) | ((8 - fx) * (8 - fy))));
-  const __m128i wcd = _mm_set1_epi16(static_cast<int16_t>(((fx * fy) << 8) | ((8 - fx) * fy)));
-  const __m128i round = _mm_set1_epi16(32);
-  auto mix = [&](__m128i top, __m128i bottom) {
-    const __m128i v = _mm_add_epi16(_mm_maddubs_epi16(top, wab), _mm_maddubs_epi16(bottom, wcd));
-    return Pack(_mm_srli_epi16(_mm_add_epi16(v, round), 6));
-  };
+  if ((fx | fy) != 0) return false;
+  ChromaCopy(dcb, dcr, ds, scb, scr, ss, w, h);
+  return true;
+}
+
+// The row loop of the interpolation: row8(p) prepares a source row of one plane (width 8),
+// row4(cb, cr) one of both planes side by side (widths 2 and 4); mix(top, bottom) gives the
+// output bytes of a row (widths 2 and 4: Cb in bytes 0-3, Cr in 4-7). Each source row is
+// prepared once.
+template <typename Row8, typename Row4, typename Mix>
+void ChromaRows(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const uint8_t* scr, int ss, int w, int h,
+                Row8 row8, Row4 row4, Mix mix) {
   if (w == 8) {
-    const __m128i pairs = _mm_setr_epi8(0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8);
-    auto row = [&](const uint8_t* p) {
-      return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), pairs);
-    };
-    __m128i cb = row(scb), cr = row(scr);
+    auto cb = row8(scb), cr = row8(scr);
     for (int y = 0; y < h; ++y) {
-      const __m128i nb = row(scb + (y + 1) * ss), nr = row(scr + (y + 1) * ss);
+      const auto nb = row8(scb + (y + 1) * ss), nr = row8(scr + (y + 1) * ss);
       Put<8>(dcb + y * ds, mix(cb, nb));
       Put<8>(dcr + y * ds, mix(cr, nr));
       cb = nb;
@@ -248,74 +247,98 @@ void ChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const ui
     }
     return;
   }
-  const __m128i pairs = _mm_setr_epi8(0, 1, 1, 2, 2, 3, 3, 4, 8, 9, 9, 10, 10, 11, 11, 12);
-  auto row = [&](int y) {
-    return _mm_shuffle_epi8(_mm_unpacklo_epi64(Bytes8(scb + y * ss), Bytes8(scr + y * ss)), pairs);
-  };
-  __m128i cur = row(0);
+  auto cur = row4(scb, scr);
   for (int y = 0; y < h; ++y) {
-    const __m128i next = row(y + 1);
-    const __m128i v = mix(cur, next);  // Cb in bytes 0-3, Cr in 4-7
+    const auto next = row4(scb + (y + 1) * ss, scr + (y + 1) * ss);
+    const __m128i v = mix(cur, next);
     const int32_t b = _mm_cvtsi128_si32(v), r = _mm_cvtsi128_si32(_mm_srli_si128(v, 4));
-    std::memcpy(dcb + y * ds, &b, static_cast<size_t>(w));
-    std::memcpy(dcr + y * ds, &r, static_cast<size_t>(w));
+    if (w == 4) {
+      std::memcpy(dcb + y * ds, &b, 4);
+      std::memcpy(dcr + y * ds, &r, 4);
+    } else {
+      std::memcpy(dcb + y * ds, &b, 2);
+      std::memcpy(dcr + y * ds, &r, 2);
+    }
     cur = next;
   }
 }
-#else
-// 16-bit products; width 8 one row per register, widths 2 and 4 the Cb and Cr rows side by
-// side. Each source row is widened once.
+
+#if defined(__AVX2__)
+// Width 8 with AVX2: the Cb row in the low half of a register, the Cr row in the high half.
+void ChromaPair8(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const uint8_t* scr, int ss, int fx, int fy,
+                 int h) {
+  const __m256i wab = _mm256_set1_epi16(static_cast<int16_t>(((fx * (8 - fy)) << 8) | ((8 - fx) * (8 - fy))));
+  const __m256i wcd = _mm256_set1_epi16(static_cast<int16_t>(((fx * fy) << 8) | ((8 - fx) * fy)));
+  const __m256i round = _mm256_set1_epi16(32);
+  const __m256i pairs = _mm256_setr_epi8(0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5,
+                                         6, 6, 7, 7, 8);
+  auto row = [&](int y) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(scb + y * ss));
+    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(scr + y * ss));
+    return _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(b), r, 1), pairs);
+  };
+  __m256i cur = row(0);
+  for (int y = 0; y < h; ++y) {
+    const __m256i next = row(y + 1);
+    const __m256i v = _mm256_add_epi16(_mm256_maddubs_epi16(cur, wab), _mm256_maddubs_epi16(next, wcd));
+    const __m256i p = _mm256_srli_epi16(_mm256_add_epi16(v, round), 6);
+    const __m256i bytes = _mm256_packus_epi16(p, p);
+    Put<8>(dcb + y * ds, _mm256_castsi256_si128(bytes));
+    Put<8>(dcr + y * ds, _mm256_extracti128_si256(bytes, 1));
+    cur = next;
+  }
+}
+#endif
+
+#if defined(__SSSE3__)
+// Byte pairs (A, B) of each row times (wa, wb), of the next row times (wc, wd), with
+// pmaddubsw (weights <= 64, sums <= 64 * 255: no saturation).
 void ChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const uint8_t* scr, int ss, int fx, int fy,
                 int w, int h) {
-  if (w != 8 && w != 4 && w != 2) {
-    ScalarKernels().chroma(dcb, ds, scb, ss, fx, fy, w, h);
-    ScalarKernels().chroma(dcr, ds, scr, ss, fx, fy, w, h);
-    return;
-  }
-  if ((fx | fy) == 0) return ChromaCopy(dcb, dcr, ds, scb, scr, ss, w, h);
+  if (ChromaCopied(dcb, dcr, ds, scb, scr, ss, fx, fy, w, h)) return;
+#if defined(__AVX2__)
+  if (w == 8) return ChromaPair8(dcb, dcr, ds, scb, scr, ss, fx, fy, h);
+#endif
+  const __m128i wab = _mm_set1_epi16(static_cast<int16_t>(((fx * (8 - fy)) << 8) | ((8 - fx) * (8 - fy))));
+  const __m128i wcd = _mm_set1_epi16(static_cast<int16_t>(((fx * fy) << 8) | ((8 - fx) * fy)));
+  const __m128i round = _mm_set1_epi16(32);
+  const __m128i pairs8 = _mm_setr_epi8(0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8);
+  const __m128i pairs4 = _mm_setr_epi8(0, 1, 1, 2, 2, 3, 3, 4, 8, 9, 9, 10, 10, 11, 11, 12);
+  ChromaRows(
+      dcb, dcr, ds, scb, scr, ss, w, h,
+      [&](const uint8_t* p) { return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), pairs8); },
+      [&](const uint8_t* b, const uint8_t* r) {
+        return _mm_shuffle_epi8(_mm_unpacklo_epi64(Bytes8(b), Bytes8(r)), pairs4);
+      },
+      [&](__m128i top, __m128i bottom) {
+        const __m128i v = _mm_add_epi16(_mm_maddubs_epi16(top, wab), _mm_maddubs_epi16(bottom, wcd));
+        return Pack(_mm_srli_epi16(_mm_add_epi16(v, round), 6));
+      });
+}
+#else
+// 16-bit products of the samples (A, C) and their right neighbours (B, D).
+void ChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const uint8_t* scb, const uint8_t* scr, int ss, int fx, int fy,
+                int w, int h) {
+  if (ChromaCopied(dcb, dcr, ds, scb, scr, ss, fx, fy, w, h)) return;
   const __m128i wa = _mm_set1_epi16(static_cast<int16_t>((8 - fx) * (8 - fy)));
   const __m128i wb = _mm_set1_epi16(static_cast<int16_t>(fx * (8 - fy)));
   const __m128i wc = _mm_set1_epi16(static_cast<int16_t>((8 - fx) * fy));
   const __m128i wd = _mm_set1_epi16(static_cast<int16_t>(fx * fy));
   const __m128i round = _mm_set1_epi16(32);
-  // A row as (A, B): samples 0..7 and 1..8 widened.
-  struct Row {
+  struct Row {  // samples 0..7 and 1..8 widened
     __m128i a, b;
   };
-  auto mix = [&](const Row& top, const Row& bottom) {
-    __m128i v = _mm_add_epi16(_mm_mullo_epi16(top.a, wa), _mm_mullo_epi16(top.b, wb));
-    v = _mm_add_epi16(v, _mm_add_epi16(_mm_mullo_epi16(bottom.a, wc), _mm_mullo_epi16(bottom.b, wd)));
-    return Pack(_mm_srli_epi16(_mm_add_epi16(v, round), 6));
+  auto both = [](const uint8_t* b, const uint8_t* r) {  // Cb samples 0..3 and Cr samples 0..3
+    return _mm_unpacklo_epi8(_mm_unpacklo_epi32(Bytes8(b), Bytes8(r)), _mm_setzero_si128());
   };
-  if (w == 8) {
-    auto row = [&](const uint8_t* p) { return Row{Widen8(p), Widen8(p + 1)}; };
-    Row cb = row(scb), cr = row(scr);
-    for (int y = 0; y < h; ++y) {
-      const Row nb = row(scb + (y + 1) * ss), nr = row(scr + (y + 1) * ss);
-      Put<8>(dcb + y * ds, mix(cb, nb));
-      Put<8>(dcr + y * ds, mix(cr, nr));
-      cb = nb;
-      cr = nr;
-    }
-    return;
-  }
-  auto row = [&](int y) {
-    const uint8_t* b = scb + y * ss;
-    const uint8_t* r = scr + y * ss;
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i a = _mm_unpacklo_epi8(_mm_unpacklo_epi32(Bytes8(b), Bytes8(r)), zero);
-    const __m128i n = _mm_unpacklo_epi8(_mm_unpacklo_epi32(Bytes8(b + 1), Bytes8(r + 1)), zero);
-    return Row{a, n};
-  };
-  Row cur = row(0);
-  for (int y = 0; y < h; ++y) {
-    const Row next = row(y + 1);
-    const __m128i v = mix(cur, next);  // Cb in bytes 0-3, Cr in 4-7
-    const int32_t b = _mm_cvtsi128_si32(v), r = _mm_cvtsi128_si32(_mm_srli_si128(v, 4));
-    std::memcpy(dcb + y * ds, &b, static_cast<size_t>(w));
-    std::memcpy(dcr + y * ds, &r, static_cast<size_t>(w));
-    cur = next;
-  }
+  ChromaRows(
+      dcb, dcr, ds, scb, scr, ss, w, h, [](const uint8_t* p) { return Row{Widen8(p), Widen8(p + 1)}; },
+      [&](const uint8_t* b, const uint8_t* r) { return Row{both(b, r), both(b + 1, r + 1)}; },
+      [&](const Row& top, const Row& bottom) {
+        __m128i v = _mm_add_epi16(_mm_mullo_epi16(top.a, wa), _mm_mullo_epi16(top.b, wb));
+        v = _mm_add_epi16(v, _mm_add_epi16(_mm_mullo_epi16(bottom.a, wc), _mm_mullo_epi16(bottom.b, wd)));
+        return Pack(_mm_srli_epi16(_mm_add_epi16(v, round), 6));
+      });
 }
 #endif
 
@@ -358,3 +381,12 @@ void WeightBiBytes(uint8_t* dst, int ds, const uint8_t* a, const uint8_t* b, int
   }
 }
 #endif
+
+// The table entries of this instruction set.
+void FillMc(H264Kernels* k) {
+  k->luma_qpel = LumaQpel;
+  k->chroma_pair = ChromaPair;
+#if defined(__SSSE3__)
+  k->weight_bi = WeightBiBytes;
+#endif
+}

@@ -97,7 +97,7 @@ TEST_F(KernelHarness, LumaQuarterSamplesEveryPositionAndSize) {
             const int dalign = static_cast<int>(rng_() % 16);
             k.luma_qpel(b.data() + dalign, kDstStride, s, kSrcStride, pos & 3, pos >> 2, w, h);
             ref_.luma_qpel(c.data() + dalign, kDstStride, s, kSrcStride, pos & 3, pos >> 2, w, h);
-            ASSERT_EQ(b, c) << w << "x" << h << " position " << (pos & 3) << "," << (pos >> 2) << " pattern " << pattern;
+            ASSERT_EQ(b, c) << w << "x" << h << " position " << pos << " pattern " << pattern;
           }
   }
 }
