@@ -263,6 +263,7 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
   cur_ = pic;
   nb_addr_ = -1;  // the neighbours found for the last macroblock belong to the previous picture
   SetPictureLayout();
+  picture_refs_.clear();
   dpb_.StartPicture(pic, field, sh.frame_num, cur_poc_.top, cur_poc_.bottom, second_field, sps.MaxFrameNum());
   if (!second_field) {
     pic->stream_frame_number = frame_number_;
@@ -282,7 +283,6 @@ bool C264_Decode::StartPicture(const H264SliceHeader& sh, const H264Sps& sps, co
     mv_[l] = pic->mv[l].data() + mb_offset * 16;
     ref_idx_[l] = pic->ref_idx[l].data() + mb_offset * 16;
     ref_serial_[l] = pic->ref_serial[l].data() + mb_offset * 16;
-    ref_poc_[l] = pic->ref_poc[l].data() + mb_offset * 16;
   }
   mb_intra_ = pic->mb_intra.data() + mb_offset;
   // Every macroblock starts as not decoded; BeginMacroblock clears the rest of a record as

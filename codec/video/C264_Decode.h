@@ -409,7 +409,6 @@ class C264_Decode : public C264_DecodeHeader {
   H264Mv* mv_[2] = {};
   int8_t* ref_idx_[2] = {};
   int32_t* ref_serial_[2] = {};
-  int32_t* ref_poc_[2] = {};
   uint8_t* mb_intra_ = nullptr;
   // Sample planes of the picture being decoded (a field's first row and row step in its
   // frame), and each macroblock's first luma and chroma sample in them as a frame macroblock.
@@ -438,6 +437,9 @@ class C264_Decode : public C264_DecodeHeader {
     int32_t poc = 0;
   };
   RefEntry ref_entry_[2][3][2 * kMaxRefIdx];
+  // Every reference picture (or field) the slices of the picture (or field) being decoded
+  // name, for the order counts of the macroblock records.
+  std::vector<RefEntry> picture_refs_;
   void FillRefEntries();
   // Weighted prediction: per list and ref_idx (explicit), or per ref pair (implicit).
   int weight_mode_ = 0;  // 0 default, 1 explicit, 2 implicit

@@ -42,7 +42,6 @@ void H264Picture::ClearMotion(size_t blocks, size_t macroblocks) {
     mv[l].assign(blocks, H264Mv());
     ref_idx[l].assign(blocks, -1);
     ref_serial[l].assign(blocks, -1);
-    ref_poc[l].assign(blocks, 0);
   }
   mb_intra.assign(macroblocks, 1);
 }
@@ -52,7 +51,6 @@ void H264Picture::PrepareMotion(size_t blocks, size_t macroblocks) {
     mv[l].resize(blocks);
     ref_idx[l].resize(blocks, -1);
     ref_serial[l].resize(blocks, -1);
-    ref_poc[l].resize(blocks);
   }
   mb_intra.assign(macroblocks, 1);
 }

@@ -49,7 +49,6 @@ struct H264Picture {
   std::vector<H264Mv> mv[2];            // per 4x4 block
   std::vector<int8_t> ref_idx[2];       // per 4x4 block, -1 when the list is unused
   std::vector<int32_t> ref_serial[2];   // per 4x4 block, serial of the referenced picture
-  std::vector<int32_t> ref_poc[2];      // per 4x4 block, POC of the referenced picture
   std::vector<uint8_t> mb_intra;        // per macroblock
   std::vector<uint8_t> mb_field;        // per macroblock of an MBAFF frame: a field macroblock
   bool IsRef() const { return short_ref || long_ref; }

@@ -72,13 +72,19 @@ bool C264_Decode::MacroblockRecord(uint32_t mb_addr, H264MacroblockRecord& out) 
   }
   const int stride = mb_width_ * 4;
   const int base = BlockBase(a);
+  // The order count of the reference picture (or field) a block names.
+  auto ref_poc = [&](int32_t serial) {
+    for (const RefEntry& e : picture_refs_)
+      if (e.serial == serial) return e.poc;
+    return 0;
+  };
   for (int l = 0; l < 2; ++l) {
     for (int i = 0; i < 16; ++i) {
       const int idx = base + (i / 4) * stride + i % 4;
       const bool has = !out.intra && ref_idx_[l] != nullptr;
       out.refIdx[l][i] = has ? ref_idx_[l][idx] : -1;
       out.mv[l][i] = has ? mv_[l][idx] : H264Mv();
-      out.refPoc[l][i] = has && ref_poc_[l] != nullptr ? ref_poc_[l][idx] : 0;
+      out.refPoc[l][i] = has && out.refIdx[l][i] >= 0 ? ref_poc(ref_serial_[l][idx]) : 0;
     }
   }
   SetKindName(info.kind, out);

@@ -63,6 +63,8 @@ void C264_Decode::FillRefEntries() {
         if (ref == nullptr) continue;
         e.serial = ref->serial * 4 + parity;
         e.poc = parity == 1 ? ref->poc_top : (parity == 2 ? ref->poc_bottom : ref->poc);
+        const auto same = [&](const RefEntry& p) { return p.serial == e.serial; };
+        if (std::none_of(picture_refs_.begin(), picture_refs_.end(), same)) picture_refs_.push_back(e);
       }
     }
 }
@@ -72,17 +74,15 @@ namespace {
 // Rows of a block of W 4x4 blocks' motion data, each a copy of one prepared row (fixed sizes,
 // so that the copies compile to plain stores).
 template <int W>
-void StoreRows(int rows, int stride, H264Mv* mvs, int8_t* refs, int32_t* serials, int32_t* pocs, H264Mv mv,
-               int8_t ref, int32_t serial, int32_t poc) {
+void StoreRows(int rows, int stride, H264Mv* mvs, int8_t* refs, int32_t* serials, H264Mv mv, int8_t ref,
+               int32_t serial) {
   const H264Mv mv_row[4] = {mv, mv, mv, mv};
   const int8_t ref_row[4] = {ref, ref, ref, ref};
   const int32_t serial_row[4] = {serial, serial, serial, serial};
-  const int32_t poc_row[4] = {poc, poc, poc, poc};
-  for (int j = 0; j < rows; ++j, mvs += stride, refs += stride, serials += stride, pocs += stride) {
+  for (int j = 0; j < rows; ++j, mvs += stride, refs += stride, serials += stride) {
     std::memcpy(mvs, mv_row, W * sizeof(H264Mv));
     std::memcpy(refs, ref_row, W);
     std::memcpy(serials, serial_row, W * sizeof(int32_t));
-    std::memcpy(pocs, poc_row, W * sizeof(int32_t));
   }
 }
 
@@ -97,11 +97,10 @@ void C264_Decode::StoreMotion(int mb_addr, int list, int bx, int by, int bw, int
   H264Mv* mvs = mv_[list] + base;
   int8_t* refs = ref_idx_[list] + base;
   int32_t* serials = ref_serial_[list] + base;
-  int32_t* pocs = ref_poc_[list] + base;
   switch (bw) {
-    case 4: StoreRows<4>(bh, stride, mvs, refs, serials, pocs, mv, ref8, e.serial, e.poc); break;
-    case 2: StoreRows<2>(bh, stride, mvs, refs, serials, pocs, mv, ref8, e.serial, e.poc); break;
-    default: StoreRows<1>(bh, stride, mvs, refs, serials, pocs, mv, ref8, e.serial, e.poc); break;
+    case 4: StoreRows<4>(bh, stride, mvs, refs, serials, mv, ref8, e.serial); break;
+    case 2: StoreRows<2>(bh, stride, mvs, refs, serials, mv, ref8, e.serial); break;
+    default: StoreRows<1>(bh, stride, mvs, refs, serials, mv, ref8, e.serial); break;
   }
 }
 

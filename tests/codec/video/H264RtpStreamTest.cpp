@@ -223,6 +223,13 @@ TEST_F(H264RtpStreams, MacroblockRecordsFollowTheStream) {
     EXPECT_EQ(r.sliceKind, 1) << i;
     skipped += r.skip ? 1 : 0;
     bi += !r.intra && r.refIdx[0][0] >= 0 && r.refIdx[1][0] >= 0 ? 1 : 0;
+    // The first reference of each list is the nearest picture on its side in display order.
+    if (r.refIdx[0][0] == 0) {
+      EXPECT_LT(r.refPoc[0][0], 2) << i;
+    }
+    if (r.refIdx[1][0] == 0) {
+      EXPECT_GT(r.refPoc[1][0], 2) << i;
+    }
     if (r.skip) {
       EXPECT_STREQ(r.kindName, "B_Skip");
     }
