@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "codec/video/H264Dpb.h"
 #include "codec/video/kernels/H264Kernels.h"
 
 namespace {
@@ -117,6 +118,41 @@ void DeblockLumaH(benchmark::State& s) { DeblockEdge<true>(s, 64, 1); }
 void DeblockChromaV(benchmark::State& s) { DeblockEdge<false>(s, 1, 64); }
 void DeblockChromaH(benchmark::State& s) { DeblockEdge<false>(s, 64, 1); }
 
+// The same chroma edge of Cb and Cr: the pair kernel where a level has one, else two edges.
+void DeblockChromaPairEdge(benchmark::State& s, int across, int along) {
+  Run(s, [across, along](const H264Kernels& k, Buffers& b) {
+    static const uint8_t bs[4] = {1, 2, 3, 4}, tc0[4] = {0, 2, 4, 8};
+    static const int alpha[2] = {255, 255}, beta[2] = {255, 255};
+    static const uint8_t* const tc0s[2] = {tc0, tc0};
+    uint8_t* const q0[2] = {b.dst.data() + 8 * 64 + 8, b.dst.data() + 24 * 64 + 8};
+    if (k.deblock_chroma_pair != nullptr) k.deblock_chroma_pair(q0, across, along, bs, alpha, beta, tc0s);
+    else
+      for (uint8_t* p : q0) k.deblock_chroma(p, across, along, bs, 255, 255, tc0);
+  });
+}
+void DeblockChromaPairV(benchmark::State& s) { DeblockChromaPairEdge(s, 1, 64); }
+void DeblockChromaPairH(benchmark::State& s) { DeblockChromaPairEdge(s, 64, 1); }
+
+// The motion rule of a B macroblock of 4x4 partitions whose vectors differ slightly, with
+// its left and top neighbours.
+void DeblockMotion(benchmark::State& s) {
+  constexpr int kStride = 12, kBlocks = kStride * 8;
+  static fennik::H264Mv mv[2][kBlocks];
+  static int8_t ref[2][kBlocks];
+  static int32_t serial[2][kBlocks];
+  std::mt19937 rng(3);
+  for (int l = 0; l < 2; ++l)
+    for (int i = 0; i < kBlocks; ++i) {
+      mv[l][i] = fennik::H264Mv{static_cast<int16_t>(rng() % 8), static_cast<int16_t>(rng() % 8)};
+      serial[l][i] = static_cast<int32_t>(rng() % 2);
+    }
+  const fennik::H264MotionField f{{mv[0], mv[1]}, {ref[0], ref[1]}, {serial[0], serial[1]}, kStride};
+  const int inner = fennik::kInnerVertical | fennik::kInnerHorizontal;
+  Run(s, [&f, inner](const H264Kernels& k, Buffers&) {
+    benchmark::DoNotOptimize(k.deblock_motion(f, 4 * kStride + 4, -1, -kStride, 2, inner, 4));
+  });
+}
+
 void Levels(benchmark::internal::Benchmark* b) {
   for (int level : {0, 1, 2, 3, 4}) b->Arg(level);  // scalar, sse2, ssse3, sse4.1, avx2
 }
@@ -145,6 +181,9 @@ BENCHMARK(DeblockLumaV)->Apply(Levels);
 BENCHMARK(DeblockLumaH)->Apply(Levels);
 BENCHMARK(DeblockChromaV)->Apply(Levels);
 BENCHMARK(DeblockChromaH)->Apply(Levels);
+BENCHMARK(DeblockChromaPairV)->Apply(Levels);
+BENCHMARK(DeblockChromaPairH)->Apply(Levels);
+BENCHMARK(DeblockMotion)->Apply(Levels);
 
 }  // namespace
 
