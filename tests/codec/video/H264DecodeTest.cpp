@@ -320,6 +320,28 @@ TEST(H264DecodeTest, TruncatedStreamKeepsDecodedPictures) {
   EXPECT_EQ(got[1], expected[1]);
 }
 
+TEST(H264DecodeTest, CutCabacSliceIsReportedAndEarlierPicturesStayExact) {
+  // The slice of the fourth picture of main_cabac_p.264 cut to half its length: the engine
+  // runs out of slice data inside a macroblock's residual.
+  const auto clean = ReadFileBytes(H264Fixture("main_cabac_p.264"));
+  const auto expected = ReadFrameMd5(H264Fixture("main_cabac_p.framemd5"));
+  std::vector<uint8_t> damaged;
+  int picture = -1;
+  for (const NalSpan& u : SplitAnnexB(clean.data(), clean.size())) {
+    const uint8_t* nal = clean.data() + u.offset;
+    const bool slice = (nal[0] & 0x1F) == 1 || (nal[0] & 0x1F) == 5;
+    if (slice && (nal[1] & 0x80)) ++picture;
+    damaged.insert(damaged.end(), {0, 0, 0, 1});
+    damaged.insert(damaged.end(), nal, nal + (slice && picture == 3 ? u.size / 2 : u.size));
+  }
+  C264_Decode dec;
+  const auto got = DecodeToMd5(damaged, dec);
+  EXPECT_GT(dec.SliceErrors(), 0u);
+  ASSERT_GE(got.size(), 4u);
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(got[i], expected[i]) << "picture " << i;
+  EXPECT_NE(got[3], expected[3]);
+}
+
 TEST(H264DecodeTest, CorruptedSlicesNeitherCrashNorStopDecoding) {
   const auto clean = ReadFileBytes(H264Fixture("main_cavlc_b.264"));
   const auto expected = ReadFrameMd5(H264Fixture("main_cavlc_b.framemd5"));
