@@ -8,9 +8,11 @@
 #include <memory>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/MappedRegion.h"
 #include "cli/CliArgs.h"
 #include "codec/video/C264_Decode.h"
 #include "h264/H264Nal.h"
@@ -37,6 +39,38 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
   std::fclose(f);
   return ok;
 }
+
+// The bytes of the input file: mapped in place when it is a regular local file (no copy, no
+// zero-filled buffer), else read whole.
+class InputFile {
+ public:
+  ~InputFile() {
+    region_.Unmap();  // before the file it maps is closed
+    if (fd_ >= 0) close(fd_);
+  }
+  bool Open(const std::string& path) {
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd_ >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && region_.Map(fd_, static_cast<uint64_t>(st.st_size))) {
+      data_ = region_.Data();
+      size_ = static_cast<size_t>(region_.Readable(0, region_.Size()));
+      return true;
+    }
+    if (!ReadWholeFile(path, copy_)) return false;
+    data_ = copy_.data();
+    size_ = copy_.size();
+    return true;
+  }
+  const uint8_t* Data() const { return data_; }
+  size_t Size() const { return size_; }
+
+ private:
+  int fd_ = -1;
+  CMappedRegion region_;
+  std::vector<uint8_t> copy_;
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
 
 // Writes every byte of the pieces, resuming after partial writes and interruptions.
 bool WriteAll(int fd, iovec* pieces, size_t count) {
@@ -104,8 +138,8 @@ bool Y4mWriter::Write(const CVideoFrame& frame, const H264Crop& crop, uint32_t f
 }
 
 int DecodeH264ElementaryStream(const std::string& input_path, const std::string& output_path) {
-  std::vector<uint8_t> data;
-  if (!ReadWholeFile(input_path, data)) return Fail(kExitFailed, "Can't open file");
+  InputFile input;
+  if (!input.Open(input_path)) return Fail(kExitFailed, "Can't open file");
   std::FILE* out = output_path == "-" ? stdout : std::fopen(output_path.c_str(), "wb");
   if (out == nullptr) return Fail(kExitFailed, "Can't open " + output_path);
   auto decoder = std::make_unique<C264_Decode>();
@@ -127,8 +161,8 @@ int DecodeH264ElementaryStream(const std::string& input_path, const std::string&
     for (const CVideoFrame* frame; (frame = decoder->PeekNextPicture(&crop)) != nullptr; decoder->PopNextPicture())
       write_ok = writer.Write(*frame, crop, num, den) && write_ok;
   };
-  for (const NalSpan& unit : SplitAnnexB(data.data(), data.size())) {
-    decoder->DecodeNalUnit(data.data() + unit.offset, unit.size);
+  for (const NalSpan& unit : SplitAnnexB(input.Data(), input.Size())) {
+    decoder->DecodeNalUnit(input.Data() + unit.offset, unit.size);
     drain();
   }
   decoder->Flush();
