@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -127,8 +128,9 @@ class RtcpTable {
   };
   void Store(const RtcpEntry& e);
 
-  std::vector<Row> rows_;
-  std::vector<RtcpReportBlock> reports_;
+  // The two lists that grow with every report grow in fixed chunks, without doubling.
+  std::deque<Row> rows_;
+  std::deque<RtcpReportBlock> reports_;
   std::vector<RtcpSdesChunk> chunks_;
   std::vector<uint32_t> sources_;
   std::string text_;

@@ -2,13 +2,60 @@
 
 namespace fennik {
 
+void CPacketRowList::Add(uint32_t row) {
+  if (count_ % kBlock == 0) {
+    blocks_.push_back({row, static_cast<uint32_t>(bytes_.size())});
+  } else if ((blocks_.back().at & kWide) == 0 && row - last_ <= 0xFF) {  // backward: above 255
+    bytes_.push_back(static_cast<uint8_t>(row - last_));
+  } else {
+    if ((blocks_.back().at & kWide) == 0) Widen(blocks_.back());
+    PutWide(row);
+  }
+  last_ = row;
+  ++count_;
+}
+
+void CPacketRowList::PutWide(uint32_t row) {
+  for (int shift = 0; shift < 32; shift += 8) bytes_.push_back(static_cast<uint8_t>(row >> shift));
+}
+
+void CPacketRowList::Widen(Block& block) {
+  const size_t from = block.at;
+  std::vector<uint32_t> rows;
+  uint32_t row = block.first;
+  for (size_t i = from; i < bytes_.size(); ++i) rows.push_back(row += bytes_[i]);
+  bytes_.resize(from);
+  block.at |= kWide;
+  for (uint32_t r : rows) PutWide(r);
+}
+
+uint32_t CPacketRowList::operator[](uint64_t index) const {
+  const Block& block = blocks_[index / kBlock];
+  const uint32_t k = static_cast<uint32_t>(index % kBlock);
+  if (k == 0) return block.first;
+  if ((block.at & kWide) != 0) {
+    auto byte = bytes_.begin() + (block.at & ~kWide) + 4 * (k - 1);
+    return uint32_t{byte[0]} | uint32_t{byte[1]} << 8 | uint32_t{byte[2]} << 16 | uint32_t{byte[3]} << 24;
+  }
+  uint32_t row = block.first;
+  auto step = bytes_.begin() + block.at;
+  for (uint32_t i = 0; i < k; ++i, ++step) row += *step;
+  return row;
+}
+
+void CPacketRowList::clear() {
+  blocks_.clear();
+  bytes_.clear();
+  count_ = 0;
+}
+
 int CFrameTable::Add(uint64_t address, const FrameEntry& entry, uint64_t row) {
   if (source_ != nullptr && full_.GetCount() == 0 && row <= UINT32_MAX) {
     uint64_t rebuiltAddress = 0;
     FrameEntry rebuilt;
     if (source_->PacketFrame(row, static_cast<uint32_t>(rows_.size()), &rebuiltAddress, &rebuilt) &&
         rebuiltAddress == address && rebuilt == entry) {
-      rows_.push_back(static_cast<uint32_t>(row));
+      rows_.Add(static_cast<uint32_t>(row));
       return 1;
     }
   }

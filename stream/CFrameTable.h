@@ -1,12 +1,13 @@
 // A stream's frame table: the frame entries in stream order, with the searches the views
 // and the navigation use. Frames that are exactly one packet's whole payload (G.711 and
 // the other sample codecs: one frame per packet) are kept as the packet's row in the
-// capture's packet table, 4 bytes instead of a 56-byte slot; their entries are rebuilt
-// from that row when read.
+// capture's packet table, about 1.3 bytes instead of a 48-byte slot; their entries are
+// rebuilt from that row when read.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 #include "stream/CAddressList.h"
 #include "stream/FrameEntry.h"
@@ -20,6 +21,35 @@ class CPacketFrameSource {
   // The frame numbered `frameNumber` that is packet-table row `row`'s whole payload: its
   // address and entry; false when there is no such row.
   virtual bool PacketFrame(uint64_t row, uint32_t frameNumber, uint64_t* address, FrameEntry* entry) const = 0;
+};
+
+// The packet rows of a stream's frames, in blocks of 32: a block holds its first row and,
+// while every row is at most 255 above the one before it (the packets of a few dozen other
+// streams between two of this stream's), one byte per further row; a block with a larger
+// or backward step holds its further rows in four bytes each. A row is read back by adding
+// up to 31 steps. The bytes grow in the deque's fixed chunks, without doubling.
+class CPacketRowList {
+ public:
+  void Add(uint32_t row);
+  uint32_t operator[](uint64_t index) const;
+  uint64_t size() const { return count_; }
+  void clear();
+
+ private:
+  static constexpr uint32_t kBlock = 32;
+  static constexpr uint32_t kWide = 0x80000000;  // in Block::at: rows of four bytes
+  struct Block {
+    uint32_t first;  // the row of the block's first frame
+    uint32_t at;     // where the block's further rows begin in bytes_, with kWide
+  };
+  void PutWide(uint32_t row);
+  // Rewrites the last block's steps as full rows.
+  void Widen(Block& block);
+
+  std::vector<Block> blocks_;  // one per 32 frames: small beside bytes_
+  std::deque<uint8_t> bytes_;
+  uint32_t last_ = 0;
+  uint64_t count_ = 0;
 };
 
 class CFrameTable {
@@ -58,7 +88,7 @@ class CFrameTable {
 
  private:
   const CPacketFrameSource* source_ = nullptr;
-  std::deque<uint32_t> rows_;       // frames 0 .. rows_.size() - 1
+  CPacketRowList rows_;             // frames 0 .. rows_.size() - 1
   CAddressList<FrameEntry> full_;   // the frames after them
 };
 
