@@ -129,7 +129,8 @@ void C264_Decode::DeblockRowAbove(int mb_addr) {
     mbs_[a].deblocked = 1;
     if (slices_[mbs_[a].slice].disable_deblocking_filter_idc != 1) DeblockMacroblock(a, px);
     px.luma += 16;
-    for (uint8_t*& c : px.chroma) c += mb_cw_;
+    if (chroma_format_ != 0)
+      for (uint8_t*& c : px.chroma) c += mb_cw_;
   }
 }
 
