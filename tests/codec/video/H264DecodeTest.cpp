@@ -192,6 +192,24 @@ TEST(H264DecodeTest, PictureSizeChangeKeepsEveryPicture) {
 }
 
 // Decodes a stream and returns its pictures' luma planes (visible area).
+// The stream with the slices of each picture (counted from 0 in decoding order) cut to
+// keep(picture, size) bytes; 0 drops the slice.
+template <typename Keep>
+std::vector<uint8_t> CutSlices(const std::vector<uint8_t>& clean, Keep keep) {
+  std::vector<uint8_t> out;
+  int picture = -1;
+  for (const NalSpan& u : SplitAnnexB(clean.data(), clean.size())) {
+    const uint8_t* nal = clean.data() + u.offset;
+    const bool slice = (nal[0] & 0x1F) == 1 || (nal[0] & 0x1F) == 5;
+    if (slice && (nal[1] & 0x80)) ++picture;  // first_mb_in_slice == 0
+    const size_t size = slice ? keep(picture, u.size) : u.size;
+    if (size == 0) continue;
+    out.insert(out.end(), {0, 0, 0, 1});
+    out.insert(out.end(), nal, nal + size);
+  }
+  return out;
+}
+
 std::vector<std::vector<uint8_t>> DecodeLuma(const std::vector<uint8_t>& data, C264_Decode& dec) {
   std::vector<std::vector<uint8_t>> out;
   CVideoFrame frame;
@@ -220,17 +238,7 @@ TEST(H264DecodeTest, LostReferencePictureFillsTheFrameNumGap) {
   // is filled (8.2.5.2) and the following pictures still find their references.
   const auto clean = ReadFileBytes(H264Fixture("main_cabac_p.264"));
   const auto expected = ReadFrameMd5(H264Fixture("main_cabac_p.framemd5"));
-  std::vector<uint8_t> damaged;
-  int picture = -1;
-  for (const NalSpan& u : SplitAnnexB(clean.data(), clean.size())) {
-    const uint8_t* nal = clean.data() + u.offset;
-    const int type = nal[0] & 0x1F;
-    const bool slice = type == 1 || type == 5;
-    if (slice && (nal[1] & 0x80)) ++picture;  // first_mb_in_slice == 0
-    if (slice && picture == 6) continue;
-    damaged.insert(damaged.end(), {0, 0, 0, 1});
-    damaged.insert(damaged.end(), nal, nal + u.size);
-  }
+  const auto damaged = CutSlices(clean, [](int picture, size_t size) { return picture == 6 ? 0 : size; });
   C264_Decode clean_dec, dec;
   const auto reference = DecodeLuma(clean, clean_dec);
   const auto got = DecodeLuma(damaged, dec);
@@ -325,15 +333,7 @@ TEST(H264DecodeTest, CutCabacSliceIsReportedAndEarlierPicturesStayExact) {
   // runs out of slice data inside a macroblock's residual.
   const auto clean = ReadFileBytes(H264Fixture("main_cabac_p.264"));
   const auto expected = ReadFrameMd5(H264Fixture("main_cabac_p.framemd5"));
-  std::vector<uint8_t> damaged;
-  int picture = -1;
-  for (const NalSpan& u : SplitAnnexB(clean.data(), clean.size())) {
-    const uint8_t* nal = clean.data() + u.offset;
-    const bool slice = (nal[0] & 0x1F) == 1 || (nal[0] & 0x1F) == 5;
-    if (slice && (nal[1] & 0x80)) ++picture;
-    damaged.insert(damaged.end(), {0, 0, 0, 1});
-    damaged.insert(damaged.end(), nal, nal + (slice && picture == 3 ? u.size / 2 : u.size));
-  }
+  const auto damaged = CutSlices(clean, [](int picture, size_t size) { return picture == 3 ? size / 2 : size; });
   C264_Decode dec;
   const auto got = DecodeToMd5(damaged, dec);
   EXPECT_GT(dec.SliceErrors(), 0u);
