@@ -114,6 +114,17 @@ bool CVideoFrame::Allocate(uint32_t width, uint32_t height, uint32_t format) {
     cb_ = Align16(y_ + luma_size_);
     cr_ = Align16(cb_ + chroma_size_);
   }
+  // The bytes outside the planes (alignment gaps and the slack after the last plane, which
+  // wide loads may read) are zeroed; Clear writes the planes.
+  uint8_t* const end = memory_.get() + total;
+  const size_t last_plane = format == kPictureRgb32 ? size_t{4} * width * height : chroma_size_;
+  uint8_t* const last = format == kPictureRgb32 ? y_ : cr_;
+  std::memset(memory_.get(), 0, static_cast<size_t>(y_ - memory_.get()));
+  if (format != kPictureRgb32) {
+    std::memset(y_ + luma_size_, 0, static_cast<size_t>(cb_ - (y_ + luma_size_)));
+    std::memset(cb_ + chroma_size_, 0, static_cast<size_t>(cr_ - (cb_ + chroma_size_)));
+  }
+  std::memset(last + last_plane, 0, static_cast<size_t>(end - (last + last_plane)));
   Clear();
   return true;
 }
