@@ -289,6 +289,8 @@ class C264_Decode : public C264_DecodeHeader {
   bool SameMotion(int a, int b) const;
   void PredictInterBlock(const InterMb& m, int bx, int by, int bw, int bh);
   void PredictFromList(const InterMb& m, int list, int ref_idx, InterBlock& b);
+  // Asks the cache for the reference samples the next macroblocks will probably read.
+  void PrefetchReference(const InterMb& m, int list);
   int ImplicitBiWeight(const InterMb& m, const int refs[2]) const;
   void WriteBiPrediction(const InterMb& m, const int refs[2], InterBlock& b);
   void WriteUniPrediction(const InterMb& m, int list, int ref_idx, InterBlock& b);
@@ -459,6 +461,7 @@ class C264_Decode : public C264_DecodeHeader {
   int nb_addr_ = -1;
   int nb_[4] = {-1, -1, -1, -1};
   int nb_base_ = 0;
+  int nb_slice_ = -1;        // the slice it was found for
   int nb_x_ = 0, nb_y_ = 0;  // its position in macroblocks
 };
 

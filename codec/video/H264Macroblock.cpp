@@ -139,9 +139,17 @@ const H264Picture* C264_Decode::RefOf(int a, int list, int r, int& parity) const
 }
 
 void C264_Decode::FindNeighbours(int mb_addr) {
+  if (mb_addr == nb_addr_ && slice_num_ == nb_slice_) return;  // found for the skip flag
+  const bool next = nb_addr_ >= 0 && mb_addr == nb_addr_ + 1;
   nb_addr_ = -1;
   if (mbaff_) return;
-  const int x = mb_addr % mb_width_, y = mb_addr / mb_width_;
+  // The position follows from the previous macroblock's without a division.
+  int x = next ? nb_x_ + 1 : mb_addr % mb_width_;
+  int y = next ? nb_y_ : mb_addr / mb_width_;
+  if (x == mb_width_) {
+    x = 0;
+    ++y;
+  }
   auto in_slice = [&](bool inside, int n) { return inside && mbs_[n].slice == slice_num_ ? n : -1; };
   nb_[0] = in_slice(x > 0, mb_addr - 1);
   nb_[1] = in_slice(y > 0, mb_addr - mb_width_);
@@ -151,6 +159,7 @@ void C264_Decode::FindNeighbours(int mb_addr) {
   nb_x_ = x;
   nb_y_ = y;
   nb_addr_ = mb_addr;
+  nb_slice_ = slice_num_;
 }
 
 int C264_Decode::NeighbourMb(int mb_addr, int which) const {

@@ -426,17 +426,45 @@ void C264_Decode::PredictInterMb(int mb_addr) {
   m.pic_h = mb_height_ * 16 / (m.field_mb ? 2 : 1);
   // Predict the largest blocks of uniform motion: the whole macroblock, 8x8 or 4x4 blocks.
   const int base4 = m.base4, stride4 = m.stride4;
+  PrefetchReference(m, 0);
   if (UniformMotion<4>(ref_idx_, mv_, base4, stride4)) {
     PredictInterBlock(m, 0, 0, 4, 4);
-    return;
-  }
-  for (int s = 0; s < 4; ++s) {
-    const int sx = (s & 1) * 2, sy = (s >> 1) * 2;
-    if (UniformMotion<2>(ref_idx_, mv_, base4 + sy * stride4 + sx, stride4)) {
-      PredictInterBlock(m, sx, sy, 2, 2);
-    } else {
-      for (int k = 0; k < 4; ++k) PredictInterBlock(m, sx + (k & 1), sy + (k >> 1), 1, 1);
+  } else {
+    for (int s = 0; s < 4; ++s) {
+      const int sx = (s & 1) * 2, sy = (s >> 1) * 2;
+      if (UniformMotion<2>(ref_idx_, mv_, base4 + sy * stride4 + sx, stride4)) {
+        PredictInterBlock(m, sx, sy, 2, 2);
+      } else {
+        for (int k = 0; k < 4; ++k) PredictInterBlock(m, sx + (k & 1), sy + (k >> 1), 1, 1);
+      }
     }
+  }
+  PrefetchReference(m, 1);
+}
+
+// Reading reference samples is mostly waiting for memory. Neighbouring macroblocks tend to
+// move alike, so the samples a few macroblocks to the right, displaced by this macroblock's
+// first vector, are requested ahead: four luma rows and two rows of each chroma plane per
+// macroblock, a different four rows for each of four macroblocks in a row, which together
+// cover the next macroblocks' sample rows.
+void C264_Decode::PrefetchReference(const InterMb& m, int l) {
+  const int r = ref_idx_[l][m.base4];
+  if (r < 0 || r >= RefCount(m.mb_addr, l)) return;
+  int parity = 0;
+  const H264Picture* ref = RefOf(m.mb_addr, l, r, parity);
+  if (ref == nullptr || !ref->frame.IsAllocated()) return;
+  const H264Mv mv = mv_[l][m.base4];
+  const int rows = (m.mb_x & 3) * 4;
+  const int x = std::clamp(m.mb_x * 16 + (mv.x >> 2) + 64, 0, m.pic_w - 1);
+  const int y = std::clamp(m.mb_y * 16 + (mv.y >> 2) + rows, 0, m.pic_h - 4);
+  const uint8_t* luma = ref->frame.Y() + (parity == 2 ? FrameStride(0) : 0) + y * m.ls + x;
+  for (int k = 0; k < 4; ++k) __builtin_prefetch(luma + k * m.ls);
+  if (chroma_format_ != 1) return;
+  const int cy = std::clamp(y >> 1, 0, m.pic_h / 2 - 2);
+  const size_t offset = (parity == 2 ? FrameStride(1) : 0) + static_cast<size_t>(cy) * m.cs + (x >> 1);
+  for (int k = 0; k < 2; ++k) {
+    __builtin_prefetch(ref->frame.Cb() + offset + k * m.cs);
+    __builtin_prefetch(ref->frame.Cr() + offset + k * m.cs);
   }
 }
 
