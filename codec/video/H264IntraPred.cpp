@@ -40,7 +40,9 @@ void PredictDiagonal(uint8_t* dst, int stride, int mode, const int* left, int co
       case 5:  // Vertical_Right
         for (int x = 0; x < N; ++x) {
           const int z = 2 * x - y;
-          if (z >= 0) row[x] = ((z & 1) ? f3 : f2)[kC + x - (y >> 1)];
+          // Read through a pointer: the sanitizer's bounds check misreads ?: of two arrays.
+          const uint8_t* f = (z & 1) ? f3 : f2;
+          if (z >= 0) row[x] = f[kC + x - (y >> 1)];
           else row[x] = f3[z == -1 ? kC : kC + 1 + 2 * x - y];
         }
         break;
@@ -52,7 +54,10 @@ void PredictDiagonal(uint8_t* dst, int stride, int mode, const int* left, int co
         }
         break;
       default:  // 8: Horizontal_Up
-        for (int x = 0; x < N; ++x) row[x] = (((x + 2 * y) & 1) ? f3 : f2)[kC - 2 - y - (x >> 1)];
+        for (int x = 0; x < N; ++x) {
+          const uint8_t* f = ((x + 2 * y) & 1) ? f3 : f2;
+          row[x] = f[kC - 2 - y - (x >> 1)];
+        }
         break;
     }
   }
