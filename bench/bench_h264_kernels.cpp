@@ -45,18 +45,6 @@ void Run(benchmark::State& state, Fn fn) {
   state.SetLabel(fennik::SimdLevelName(level));
 }
 
-void LumaHalfH16(benchmark::State& s) {
-  Run(s, [](const H264Kernels& k, Buffers& b) { k.luma_half_h(b.dst.data(), 16, b.Src(), 64, 16, 16); });
-}
-void LumaHalfV16(benchmark::State& s) {
-  Run(s, [](const H264Kernels& k, Buffers& b) { k.luma_half_v(b.dst.data(), 16, b.Src(), 64, 16, 16); });
-}
-void LumaHalfHV16(benchmark::State& s) {
-  Run(s, [](const H264Kernels& k, Buffers& b) { k.luma_half_hv(b.dst.data(), 16, b.Src(), 64, 16, 16); });
-}
-void LumaHalfHV8(benchmark::State& s) {
-  Run(s, [](const H264Kernels& k, Buffers& b) { k.luma_half_hv(b.dst.data(), 16, b.Src(), 64, 8, 8); });
-}
 // Whole quarter-sample positions: a quarter position of each kind, 16x16 and 8x8.
 void LumaQpel(benchmark::State& s, int fx, int fy, int size) {
   Run(s, [=](const H264Kernels& k, Buffers& b) { k.luma_qpel(b.dst.data(), 16, b.Src(), 64, fx, fy, size, size); });
@@ -79,12 +67,6 @@ void ChromaPair4(benchmark::State& s) {
 }
 void Average16(benchmark::State& s) {
   Run(s, [](const H264Kernels& k, Buffers& b) { k.average(b.dst.data(), 16, b.Src(), 64, b.Src() + 3, 64, 16, 16); });
-}
-void Chroma8(benchmark::State& s) {
-  Run(s, [](const H264Kernels& k, Buffers& b) { k.chroma(b.dst.data(), 16, b.Src(), 64, 3, 5, 8, 8); });
-}
-void Chroma4(benchmark::State& s) {
-  Run(s, [](const H264Kernels& k, Buffers& b) { k.chroma(b.dst.data(), 16, b.Src(), 64, 3, 5, 4, 4); });
 }
 void WeightBi16(benchmark::State& s) {
   Run(s, [](const H264Kernels& k, Buffers& b) {
@@ -157,10 +139,6 @@ void Levels(benchmark::internal::Benchmark* b) {
   for (int level : {0, 1, 2, 3, 4}) b->Arg(level);  // scalar, sse2, ssse3, sse4.1, avx2
 }
 
-BENCHMARK(LumaHalfH16)->Apply(Levels);
-BENCHMARK(LumaHalfV16)->Apply(Levels);
-BENCHMARK(LumaHalfHV16)->Apply(Levels);
-BENCHMARK(LumaHalfHV8)->Apply(Levels);
 BENCHMARK(LumaQpelA16)->Apply(Levels);
 BENCHMARK(LumaQpelE16)->Apply(Levels);
 BENCHMARK(LumaQpelF16)->Apply(Levels);
@@ -170,8 +148,6 @@ BENCHMARK(LumaQpelE4)->Apply(Levels);
 BENCHMARK(ChromaPair8)->Apply(Levels);
 BENCHMARK(ChromaPair4)->Apply(Levels);
 BENCHMARK(Average16)->Apply(Levels);
-BENCHMARK(Chroma8)->Apply(Levels);
-BENCHMARK(Chroma4)->Apply(Levels);
 BENCHMARK(WeightBi16)->Apply(Levels);
 BENCHMARK(Weight16)->Apply(Levels);
 BENCHMARK(Idct4)->Apply(Levels);

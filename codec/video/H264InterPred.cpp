@@ -86,16 +86,6 @@ PredBlock PredictLumaOrBorrow(uint8_t* dst, int ds, const RefPlane& ref, int x, 
   return {dst, ds};
 }
 
-void PredictChroma(uint8_t* dst, int ds, const RefPlane& ref, int x, int y, int fx, int fy, int w, int h) {
-  if (Inside(x, w, fx, 0, 1, ref.width) && Inside(y, h, fy, 0, 1, ref.height)) {
-    kMc.chroma(dst, ds, ref.data + y * ref.stride + x, ref.stride, fx, fy, w, h);
-    return;
-  }
-  Window window;  // the (w + 1) x (h + 1) window with edge samples repeated
-  FetchWindow(ref, x, y, w + 1, h + 1, window);
-  kMc.chroma(dst, ds, window, kWindowStride, fx, fy, w, h);
-}
-
 void PredictChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const RefPlane& cb, const RefPlane& cr, int x, int y, int fx,
                        int fy, int w, int h) {
   if (Inside(x, w, fx, 0, 1, cb.width) && Inside(y, h, fy, 0, 1, cb.height)) {

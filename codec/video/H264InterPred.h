@@ -21,10 +21,6 @@ struct RefPlane {
 // with fractional offsets fx, fy in quarter samples, into dst (stride dst_stride).
 void PredictLuma(uint8_t* dst, int dst_stride, const RefPlane& ref, int x, int y, int fx, int fy, int w, int h);
 
-// Predicts a w x h chroma block (w, h <= 8) at full-sample position (x, y) with fractional
-// offsets fx, fy in eighth samples.
-void PredictChroma(uint8_t* dst, int dst_stride, const RefPlane& ref, int x, int y, int fx, int fy, int w, int h);
-
 // A predicted block: where its samples are and their row step.
 struct PredBlock {
   const uint8_t* data;
@@ -36,7 +32,8 @@ struct PredBlock {
 PredBlock PredictLumaOrBorrow(uint8_t* dst, int dst_stride, const RefPlane& ref, int x, int y, int fx, int fy, int w,
                               int h);
 
-// Predicts the Cb and Cr blocks of one vector (w, h <= 8 and 16) from planes of the same
+// Predicts the Cb and Cr blocks of one vector (w, h <= 8 and 16) at full-sample position
+// (x, y) with fractional offsets fx, fy in eighth samples, from planes of the same
 // size and stride.
 void PredictChromaPair(uint8_t* dst_cb, uint8_t* dst_cr, int dst_stride, const RefPlane& cb, const RefPlane& cr, int x,
                        int y, int fx, int fy, int w, int h);

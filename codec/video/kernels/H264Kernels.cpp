@@ -67,7 +67,6 @@ H264Kernels KernelsFor(SimdLevel level) {
   if (top >= SimdLevel::kSsse3) FillSsse3McKernels(&k);
   if (top >= SimdLevel::kSse41) FillSse41McKernels(&k);
   if (top >= SimdLevel::kAvx2) {
-    FillAvx2Kernels(&k);
     FillAvx2McKernels(&k);
     FillAvx2DeblockKernels(&k);
   }

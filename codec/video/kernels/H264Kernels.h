@@ -31,7 +31,9 @@ struct H264Kernels {
   // Luma half-sample planes (8.4.2.2.1) of a w x h block, w and h in {4, 8, 16}. src points at
   // the block's full sample G; the source must hold 2 samples left and above and 3 right and
   // below the block.
-  // b: horizontal half samples, h: vertical half samples, j: centre half samples.
+  // b: horizontal half samples, h: vertical half samples, j: centre half samples. These and
+  // `chroma` are scalar only: they are the building blocks of the scalar references of
+  // luma_qpel and chroma_pair, which the decoder calls.
   void (*luma_half_h)(uint8_t* dst, int dst_stride, const uint8_t* src, int src_stride, int w, int h);
   void (*luma_half_v)(uint8_t* dst, int dst_stride, const uint8_t* src, int src_stride, int w, int h);
   void (*luma_half_hv)(uint8_t* dst, int dst_stride, const uint8_t* src, int src_stride, int w, int h);
@@ -108,7 +110,6 @@ void DeblockChromaLine(uint8_t* s, int across, int strength, int alpha, int beta
 // Per-level fillers, each in its own file (the SIMD ones compiled with that instruction set).
 void FillScalarKernels(H264Kernels* k);
 void FillSse2Kernels(H264Kernels* k);
-void FillAvx2Kernels(H264Kernels* k);
 // The deblocking kernels of H264DeblockMotion.cpp and H264DeblockAvx2.cpp.
 void FillScalarDeblockKernels(H264Kernels* k);
 void FillSse2DeblockKernels(H264Kernels* k);

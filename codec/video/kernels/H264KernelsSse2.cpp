@@ -1,6 +1,6 @@
 // SSE2 versions of the H.264 pixel kernels (intrinsics). Every load reads only samples the
 // scalar reference reads: 8 samples at a time with 64-bit loads, 4 with 32-bit loads; block
-// widths below 8 (4 for the chroma filter) fall back to the scalar reference.
+// widths below 8 fall back to the scalar reference.
 #include "codec/video/kernels/H264Kernels.h"
 
 #if defined(__x86_64__)
@@ -28,82 +28,6 @@ inline void Store4(uint8_t* p, __m128i v16) {
   std::memcpy(p, &v, 4);
 }
 
-// a - 5b + 20c + 20d - 5e + f on 16-bit lanes (no overflow for 8-bit inputs).
-inline __m128i Tap6(__m128i a, __m128i b, __m128i c, __m128i d, __m128i e, __m128i f) {
-  const __m128i cd = _mm_add_epi16(c, d);
-  const __m128i be = _mm_add_epi16(b, e);
-  const __m128i af = _mm_add_epi16(a, f);
-  // 20 cd - 5 be = 4 (5 cd - be) + ... computed directly: 16 cd + 4 cd - 4 be - be
-  const __m128i t = _mm_sub_epi16(_mm_slli_epi16(cd, 2), be);  // 4cd - be
-  return _mm_add_epi16(af, _mm_add_epi16(t, _mm_slli_epi16(t, 2)));  // af + 5 (4cd - be)
-}
-
-inline __m128i Round5(__m128i v) { return _mm_srai_epi16(_mm_add_epi16(v, _mm_set1_epi16(16)), 5); }
-
-void HalfH(uint8_t* out, int os, const uint8_t* s, int ss, int w, int h) {
-  if (w < 8) return ScalarKernels().luma_half_h(out, os, s, ss, w, h);
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* r = s + y * ss;
-    for (int x = 0; x < w; x += 8) {
-      const uint8_t* p = r + x;
-      Store8(out + y * os + x, Round5(Tap6(Load8(p - 2), Load8(p - 1), Load8(p), Load8(p + 1), Load8(p + 2), Load8(p + 3))));
-    }
-  }
-}
-
-void HalfV(uint8_t* out, int os, const uint8_t* s, int ss, int w, int h) {
-  if (w < 8) return ScalarKernels().luma_half_v(out, os, s, ss, w, h);
-  for (int x = 0; x < w; x += 8) {
-    const uint8_t* p = s + x;
-    __m128i r0 = Load8(p - 2 * ss), r1 = Load8(p - ss), r2 = Load8(p), r3 = Load8(p + ss), r4 = Load8(p + 2 * ss);
-    for (int y = 0; y < h; ++y) {
-      const __m128i r5 = Load8(p + (y + 3) * ss);
-      Store8(out + y * os + x, Round5(Tap6(r0, r1, r2, r3, r4, r5)));
-      r0 = r1;
-      r1 = r2;
-      r2 = r3;
-      r3 = r4;
-      r4 = r5;
-    }
-  }
-}
-
-// Vertical 6-tap on 16-bit intermediates, in 32-bit lanes with madd, (v + 512) >> 10.
-inline __m128i Tap6Wide(__m128i a, __m128i b, __m128i c, __m128i d, __m128i e, __m128i f) {
-  const __m128i k1m5 = _mm_setr_epi16(1, -5, 1, -5, 1, -5, 1, -5);
-  const __m128i k20 = _mm_set1_epi16(20);
-  const __m128i km51 = _mm_setr_epi16(-5, 1, -5, 1, -5, 1, -5, 1);
-  const __m128i round = _mm_set1_epi32(512);
-  __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), k1m5), _mm_madd_epi16(_mm_unpacklo_epi16(c, d), k20));
-  lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(e, f), km51));
-  __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), k1m5), _mm_madd_epi16(_mm_unpackhi_epi16(c, d), k20));
-  hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(e, f), km51));
-  lo = _mm_srai_epi32(_mm_add_epi32(lo, round), 10);
-  hi = _mm_srai_epi32(_mm_add_epi32(hi, round), 10);
-  return _mm_packs_epi32(lo, hi);
-}
-
-void HalfCentre(uint8_t* out, int os, const uint8_t* s, int ss, int w, int h) {
-  if (w < 8) return ScalarKernels().luma_half_hv(out, os, s, ss, w, h);
-  for (int x = 0; x < w; x += 8) {
-    const uint8_t* p = s + x;
-    auto row = [&](int y) {
-      const uint8_t* q = p + y * ss;
-      return Tap6(Load8(q - 2), Load8(q - 1), Load8(q), Load8(q + 1), Load8(q + 2), Load8(q + 3));
-    };
-    __m128i r0 = row(-2), r1 = row(-1), r2 = row(0), r3 = row(1), r4 = row(2);
-    for (int y = 0; y < h; ++y) {
-      const __m128i r5 = row(y + 3);
-      Store8(out + y * os + x, Tap6Wide(r0, r1, r2, r3, r4, r5));
-      r0 = r1;
-      r1 = r2;
-      r2 = r3;
-      r3 = r4;
-      r4 = r5;
-    }
-  }
-}
-
 void Average(uint8_t* dst, int ds, const uint8_t* a, int as, const uint8_t* b, int bs, int w, int h) {
   if (w == 16) {
     for (int y = 0; y < h; ++y)
@@ -117,27 +41,6 @@ void Average(uint8_t* dst, int ds, const uint8_t* a, int as, const uint8_t* b, i
                                     _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + y * bs))));
   } else {
     ScalarKernels().average(dst, ds, a, as, b, bs, w, h);
-  }
-}
-
-void Chroma(uint8_t* dst, int ds, const uint8_t* s, int ss, int fx, int fy, int w, int h) {
-  if (w < 4) return ScalarKernels().chroma(dst, ds, s, ss, fx, fy, w, h);
-  const __m128i wa = _mm_set1_epi16(static_cast<int16_t>((8 - fx) * (8 - fy)));
-  const __m128i wb = _mm_set1_epi16(static_cast<int16_t>(fx * (8 - fy)));
-  const __m128i wc = _mm_set1_epi16(static_cast<int16_t>((8 - fx) * fy));
-  const __m128i wd = _mm_set1_epi16(static_cast<int16_t>(fx * fy));
-  const __m128i round = _mm_set1_epi16(32);
-  for (int j = 0; j < h; ++j) {
-    const uint8_t* c = s + j * ss;
-    if (w == 8) {
-      __m128i v = _mm_add_epi16(_mm_mullo_epi16(Load8(c), wa), _mm_mullo_epi16(Load8(c + 1), wb));
-      v = _mm_add_epi16(v, _mm_add_epi16(_mm_mullo_epi16(Load8(c + ss), wc), _mm_mullo_epi16(Load8(c + ss + 1), wd)));
-      Store8(dst + j * ds, _mm_srli_epi16(_mm_add_epi16(v, round), 6));
-    } else {
-      __m128i v = _mm_add_epi16(_mm_mullo_epi16(Load4(c), wa), _mm_mullo_epi16(Load4(c + 1), wb));
-      v = _mm_add_epi16(v, _mm_add_epi16(_mm_mullo_epi16(Load4(c + ss), wc), _mm_mullo_epi16(Load4(c + ss + 1), wd)));
-      Store4(dst + j * ds, _mm_srli_epi16(_mm_add_epi16(v, round), 6));
-    }
   }
 }
 
@@ -473,11 +376,7 @@ void DeblockChroma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int
 }  // namespace
 
 void FillSse2Kernels(H264Kernels* k) {
-  k->luma_half_h = HalfH;
-  k->luma_half_v = HalfV;
-  k->luma_half_hv = HalfCentre;
   k->average = Average;
-  k->chroma = Chroma;
   k->weight = Weight;
   k->weight_bi = WeightBi;
   k->idct4_add = Idct4Add;

@@ -193,13 +193,14 @@ TEST(H264KernelTest, ChromaInterpolationIsBilinearInEighths) {
   std::vector<uint8_t> plane(16 * 16, 0);
   plane[5 * 16 + 5] = 64;
   const RefPlane ref{plane.data(), 16, 16, 16};
-  uint8_t out[8 * 8];
-  PredictChroma(out, 8, ref, 4, 4, 4, 4, 2, 2);  // half way in both directions
-  EXPECT_EQ(out[0], (16 * 64 + 32) >> 6);
-  PredictChroma(out, 8, ref, 5, 5, 0, 0, 1, 1);
-  EXPECT_EQ(out[0], 64);
-  PredictChroma(out, 8, ref, -50, 100, 3, 5, 2, 2);  // clamped to the corner (0, 15)
-  EXPECT_EQ(out[0], 0);
+  uint8_t cb[8 * 8], cr[8 * 8];
+  PredictChromaPair(cb, cr, 8, ref, ref, 4, 4, 4, 4, 2, 2);  // half way in both directions
+  EXPECT_EQ(cb[0], (16 * 64 + 32) >> 6);
+  EXPECT_EQ(cr[0], cb[0]);
+  PredictChromaPair(cb, cr, 8, ref, ref, 5, 5, 0, 0, 1, 1);
+  EXPECT_EQ(cb[0], 64);
+  PredictChromaPair(cb, cr, 8, ref, ref, -50, 100, 3, 5, 2, 2);  // clamped to the corner (0, 15)
+  EXPECT_EQ(cb[0], 0);
 }
 
 TEST(H264KernelTest, WeightedPrediction) {
