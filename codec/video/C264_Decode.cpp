@@ -347,6 +347,7 @@ void C264_Decode::DecodeSlice(const H264SliceHeader& sh, const uint8_t* rbsp, si
     }
   }
   FillRefEntries();
+  FillInterRefs();
   weight_mode_ = 0;
   if ((slice_kind_ == kSliceP && pps->weighted_pred_flag) || (slice_kind_ == kSliceB && pps->weighted_bipred_idc == 1))
     weight_mode_ = 1;

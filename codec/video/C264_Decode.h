@@ -285,10 +285,12 @@ class C264_Decode : public C264_DecodeHeader {
   // prediction from one list, and the prediction written from one or both lists (weighted
   // sample prediction, 8.4.2.3).
   struct InterMb;
+  struct InterRef;
   struct InterBlock;
   bool SameMotion(int a, int b) const;
   void PredictInterBlock(const InterMb& m, int bx, int by, int bw, int bh);
-  void PredictFromList(const InterMb& m, int list, int ref_idx, InterBlock& b);
+  const InterRef& InterRefOf(const InterMb& m, int list, int ref_idx) const;
+  void PredictFromList(const InterMb& m, int list, int ref_idx, bool bi, InterBlock& b);
   // Asks the cache for the reference samples the next macroblocks will probably read.
   void PrefetchReference(const InterMb& m, int list);
   int ImplicitBiWeight(const InterMb& m, const int refs[2]) const;
@@ -443,6 +445,16 @@ class C264_Decode : public C264_DecodeHeader {
   // name, for the order counts of the macroblock records.
   std::vector<RefEntry> picture_refs_;
   void FillRefEntries();
+  // Inter prediction's view of each reference index, made once per slice (FillInterRefs), by
+  // list, kind of macroblock and index as ref_entry_: the first sample of each plane of the
+  // frame or field (plane[0] null: no decoded picture), and for 4:2:0 fields the correction
+  // of the vertical chroma vector into the field of the other parity, in eighths.
+  struct InterRef {
+    const uint8_t* plane[3] = {};
+    int chroma_dy = 0;
+  };
+  InterRef inter_ref_[2][3][2 * kMaxRefIdx];
+  void FillInterRefs();
   // Weighted prediction: per list and ref_idx (explicit), or per ref pair (implicit).
   int weight_mode_ = 0;  // 0 default, 1 explicit, 2 implicit
   int implicit_w_[kMaxRefIdx][kMaxRefIdx] = {};

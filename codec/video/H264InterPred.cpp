@@ -45,6 +45,15 @@ void CopyRows(uint8_t* dst, int ds, const uint8_t* src, int ss, int h) {
   for (; h > 0; --h, dst += ds, src += ss) std::memcpy(dst, src, W);
 }
 
+// Whether the samples a block's interpolation uses lie inside the plane: the filter taps
+// reach `before` samples before and `after` samples after the block in a direction with a
+// fractional offset, none in one without.
+inline bool Inside(int pos, int size, int frac, int before, int after, int limit) {
+  return frac == 0 ? pos >= 0 && pos + size <= limit : pos - before >= 0 && pos + size + after <= limit;
+}
+
+}  // namespace
+
 void CopyBlock(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h) {
   switch (w) {
     case 16: return CopyRows<16>(dst, ds, src, ss, h);
@@ -55,15 +64,6 @@ void CopyBlock(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h) {
       for (int j = 0; j < h; ++j) std::memcpy(dst + j * ds, src + j * ss, static_cast<size_t>(w));
   }
 }
-
-// Whether the samples a block's interpolation uses lie inside the plane: the filter taps
-// reach `before` samples before and `after` samples after the block in a direction with a
-// fractional offset, none in one without.
-inline bool Inside(int pos, int size, int frac, int before, int after, int limit) {
-  return frac == 0 ? pos >= 0 && pos + size <= limit : pos - before >= 0 && pos + size + after <= limit;
-}
-
-}  // namespace
 
 void PredictLuma(uint8_t* dst, int ds, const RefPlane& ref, int x, int y, int fx, int fy, int w, int h) {
   if (Inside(x, w, fx, 2, 3, ref.width) && Inside(y, h, fy, 2, 3, ref.height)) {

@@ -43,6 +43,9 @@ void PredictChromaPair(uint8_t* dst_cb, uint8_t* dst_cr, int dst_stride, const R
 void PredictChromaPairOrBorrow(uint8_t* dst_cb, uint8_t* dst_cr, int dst_stride, const RefPlane& cb, const RefPlane& cr,
                                int x, int y, int fx, int fy, int w, int h, PredBlock out[2]);
 
+// Copies a w x h block of full samples.
+void CopyBlock(uint8_t* dst, int dst_stride, const uint8_t* src, int src_stride, int w, int h);
+
 // Default bi-prediction: (a + b + 1) >> 1 into dst.
 void AverageBlocks(uint8_t* dst, int dst_stride, const PredBlock& a, const PredBlock& b, int w, int h);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "codec/video/H264DecodeInternal.h"
 #include "codec/video/H264InterPred.h"
@@ -353,22 +354,21 @@ struct C264_Decode::InterMb {
   uint8_t* dst[3] = {};  // first sample per plane (null chroma for monochrome pictures)
   int ls = 0, cs = 0;    // luma and chroma row steps
   int pic_w = 0, pic_h = 0;
+  int kind = 0;  // of its reference entries: 0 frame (or field picture), 1 top, 2 bottom field macroblock
+  int cshift_x = 0, cshift_y = 0;  // a chroma position or size is the luma one shifted right by these
+  RefPlane luma_plane{}, chroma_plane{};  // the reference planes' row steps and sizes
 };
 
 // One block of an inter macroblock: its luma and chroma position and size in samples, where
-// its prediction goes, and the prediction from each list (16-sample rows) when both are
-// averaged. A single prediction goes straight into the picture (out, out_ls, out_cs). Of
-// two predictions that are plainly averaged, full-sample ones are read from the reference
-// picture where they lie (borrow); src has where each list's prediction is.
+// its prediction goes, and, when two predictions are combined, where each list's is: in the
+// reference picture itself for a full-sample block inside it (borrowed), else in pred
+// (16-sample rows). A single prediction goes straight into the picture.
 struct C264_Decode::InterBlock {
-  int idx = 0;  // 4x4 block in the motion data
-  int px = 0, py = 0, w = 0, h = 0;
-  int cpx = 0, cpy = 0, cw = 0, ch = 0;
-  uint8_t* dst[3] = {};
-  uint8_t* out[3] = {};
-  int out_ls = 0, out_cs = 0;
-  bool borrow = false;
-  PredBlock src[2][3] = {};
+  int idx;  // 4x4 block in the motion data
+  int px, py, w, h;
+  int cpx, cpy, cw, ch;
+  uint8_t* dst[3];
+  PredBlock src[2][3];
   uint8_t pred[2][3][256];  // per list: Y, Cb, Cr
 };
 
@@ -384,19 +384,35 @@ namespace {
 
 // Whether the N x N 4x4 blocks from i0 (rows stride4 apart) share one motion in both lists,
 // as SameMotion of each with the first: a list's ref_idx equal everywhere and, where it is
-// used, its vectors too. Compares whole rows at once.
+// used, its vectors too. Compares whole rows as machine words.
 template <int N>
 bool UniformMotion(int8_t* const ref_idx[2], H264Mv* const mv[2], int i0, int stride4) {
+  using RefRow = std::conditional_t<N == 4, uint32_t, uint16_t>;
+  static_assert(sizeof(H264Mv) == 4 && N % 2 == 0);
   for (int l = 0; l < 2; ++l) {
     const int8_t* r = ref_idx[l] + i0;
-    if (std::memcmp(r + 1, r, N - 1) != 0) return false;  // r[k] == r[k - 1] along the first row
-    for (int j = 1; j < N; ++j)
-      if (std::memcmp(r + j * stride4, r, N) != 0) return false;
+    RefRow first;
+    std::memcpy(&first, r, N);
+    if (first != static_cast<RefRow>(static_cast<uint8_t>(r[0]) * (static_cast<RefRow>(~RefRow{0}) / 0xFF)))
+      return false;  // the first row's indices differ
+    for (int j = 1; j < N; ++j) {
+      RefRow row;
+      std::memcpy(&row, r + j * stride4, N);
+      if (row != first) return false;
+    }
     if (r[0] < 0) continue;
-    const H264Mv* v = mv[l] + i0;
-    if (std::memcmp(v + 1, v, (N - 1) * sizeof(H264Mv)) != 0) return false;
-    for (int j = 1; j < N; ++j)
-      if (std::memcmp(v + j * stride4, v, N * sizeof(H264Mv)) != 0) return false;
+    uint32_t v0;
+    std::memcpy(&v0, mv[l] + i0, 4);
+    const uint64_t two = v0 * 0x100000001ull;  // two equal vectors
+    uint64_t diff = 0;
+    for (int j = 0; j < N; ++j) {
+      for (int k = 0; k < N; k += 2) {
+        uint64_t pair;
+        std::memcpy(&pair, mv[l] + i0 + j * stride4 + k, 8);
+        diff |= pair ^ two;
+      }
+    }
+    if (diff != 0) return false;
   }
   return true;
 }
@@ -415,6 +431,7 @@ void C264_Decode::PredictInterMb(int mb_addr) {
   m.base4 = BlockBase(mb_addr);
   m.field_mb = FieldMb(mb_addr);
   m.own_parity = m.field_mb ? ((mb_addr & 1) ? 2 : 1) : field_;
+  m.kind = m.field_mb ? m.own_parity : 0;
   m.mb_x = MbX(mb_addr);
   m.mb_y = m.field_mb ? MbY(mb_addr) >> 1 : MbY(mb_addr);
   m.dst[0] = MbPixels(0, mb_addr, m.ls);
@@ -424,6 +441,10 @@ void C264_Decode::PredictInterMb(int mb_addr) {
   if (!chroma_format_) m.cs = PlaneStride(1);
   m.pic_w = mb_width_ * 16;
   m.pic_h = mb_height_ * 16 / (m.field_mb ? 2 : 1);
+  m.cshift_x = mb_cw_ == 8 ? 1 : 0;
+  m.cshift_y = mb_ch_ == 8 ? 1 : 0;
+  m.luma_plane = {nullptr, m.ls, m.pic_w, m.pic_h};
+  m.chroma_plane = {nullptr, m.cs, m.pic_w >> m.cshift_x, m.pic_h >> m.cshift_y};
   // Predict the largest blocks of uniform motion: the whole macroblock, 8x8 or 4x4 blocks.
   const int base4 = m.base4, stride4 = m.stride4;
   PrefetchReference(m, 0);
@@ -442,6 +463,37 @@ void C264_Decode::PredictInterMb(int mb_addr) {
   PrefetchReference(m, 1);
 }
 
+void C264_Decode::FillInterRefs() {
+  for (int l = 0; l < 2; ++l) {
+    for (int kind = 0; kind < 3; ++kind) {
+      // Field macroblocks count each frame of the list as two fields, their own parity first.
+      const int count = refs_.count[l] * (kind ? 2 : 1), own = kind ? kind : field_;
+      for (int r = 0; r < 2 * kMaxRefIdx; ++r) {
+        InterRef& e = inter_ref_[l][kind][r];
+        e = InterRef();
+        if (r >= count) continue;
+        const H264Picture* pic = refs_.pic[l][kind ? r >> 1 : r];
+        const int parity = kind == 0 ? refs_.parity[l][r] : ((r & 1) ? 3 - kind : kind);
+        if (pic == nullptr || !pic->frame.IsAllocated()) continue;
+        const bool bottom = parity == 2;  // a field is every other row of its frame
+        e.plane[0] = pic->frame.Y() + (bottom ? FrameStride(0) : 0);
+        if (chroma_format_ == 0) continue;
+        const int first_row = bottom ? FrameStride(1) : 0;
+        e.plane[1] = pic->frame.Cb() + first_row;
+        e.plane[2] = pic->frame.Cr() + first_row;
+        // 4:2:0 fields: a vector into the field of the other parity points a quarter chroma
+        // sample further up (bottom reference of a top field) or down (top of a bottom field).
+        e.chroma_dy = chroma_format_ == 1 && own != 0 && parity != own ? (bottom ? -2 : 2) : 0;
+      }
+    }
+  }
+}
+
+const C264_Decode::InterRef& C264_Decode::InterRefOf(const InterMb& m, int l, int r) const {
+  static const InterRef kMissing;
+  return r < 2 * kMaxRefIdx ? inter_ref_[l][m.kind][r] : kMissing;
+}
+
 // Reading reference samples is mostly waiting for memory. Neighbouring macroblocks tend to
 // move alike, so the samples a few macroblocks to the right, displaced by this macroblock's
 // first vector, are requested ahead: four luma rows and two rows of each chroma plane per
@@ -449,106 +501,108 @@ void C264_Decode::PredictInterMb(int mb_addr) {
 // cover the next macroblocks' sample rows.
 void C264_Decode::PrefetchReference(const InterMb& m, int l) {
   const int r = ref_idx_[l][m.base4];
-  if (r < 0 || r >= RefCount(m.mb_addr, l)) return;
-  int parity = 0;
-  const H264Picture* ref = RefOf(m.mb_addr, l, r, parity);
-  if (ref == nullptr || !ref->frame.IsAllocated()) return;
+  if (r < 0) return;
+  const InterRef& ref = InterRefOf(m, l, r);
+  if (ref.plane[0] == nullptr) return;
   const H264Mv mv = mv_[l][m.base4];
   const int rows = (m.mb_x & 3) * 4;
   const int x = std::clamp(m.mb_x * 16 + (mv.x >> 2) + 64, 0, m.pic_w - 1);
   const int y = std::clamp(m.mb_y * 16 + (mv.y >> 2) + rows, 0, m.pic_h - 4);
-  const uint8_t* luma = ref->frame.Y() + (parity == 2 ? FrameStride(0) : 0) + y * m.ls + x;
+  const uint8_t* luma = ref.plane[0] + y * m.ls + x;
   for (int k = 0; k < 4; ++k) __builtin_prefetch(luma + k * m.ls);
   if (chroma_format_ != 1) return;
-  const int cy = std::clamp(y >> 1, 0, m.pic_h / 2 - 2);
-  const size_t offset = (parity == 2 ? FrameStride(1) : 0) + static_cast<size_t>(cy) * m.cs + (x >> 1);
+  const int offset = std::clamp(y >> 1, 0, m.pic_h / 2 - 2) * m.cs + (x >> 1);
   for (int k = 0; k < 2; ++k) {
-    __builtin_prefetch(ref->frame.Cb() + offset + k * m.cs);
-    __builtin_prefetch(ref->frame.Cr() + offset + k * m.cs);
+    __builtin_prefetch(ref.plane[1] + offset + k * m.cs);
+    __builtin_prefetch(ref.plane[2] + offset + k * m.cs);
   }
 }
 
 void C264_Decode::PredictInterBlock(const InterMb& m, int bx, int by, int bw, int bh) {  // in 4x4 units
-  InterBlock b;
-  b.idx = m.base4 + by * m.stride4 + bx;
-  const int refs[2] = {ref_idx_[0][b.idx], ref_idx_[1][b.idx]};
+  const int idx = m.base4 + by * m.stride4 + bx;
+  const int refs[2] = {ref_idx_[0][idx], ref_idx_[1][idx]};
   if (refs[0] < 0 && refs[1] < 0) return;
+  InterBlock b;  // the prediction buffers are written before they are read
+  b.idx = idx;
   b.px = m.mb_x * 16 + bx * 4;
   b.py = m.mb_y * 16 + by * 4;
   b.w = bw * 4;
   b.h = bh * 4;
-  // Chroma block position and size (none for monochrome pictures).
-  b.cpx = b.px * mb_cw_ / 16;
-  b.cpy = b.py * mb_ch_ / 16;
-  b.cw = b.w * mb_cw_ / 16;
-  b.ch = b.h * mb_ch_ / 16;
+  // Chroma block position and size (unused in monochrome pictures).
+  b.cpx = b.px >> m.cshift_x;
+  b.cpy = b.py >> m.cshift_y;
+  b.cw = b.w >> m.cshift_x;
+  b.ch = b.h >> m.cshift_y;
   b.dst[0] = m.dst[0] + by * 4 * m.ls + bx * 4;
+  b.dst[1] = b.dst[2] = nullptr;
   if (chroma_format_) {
-    const int offset = (b.cpy - m.mb_y * mb_ch_) * m.cs + b.cpx - m.mb_x * mb_cw_;
+    const int offset = (by * 4 >> m.cshift_y) * m.cs + (bx * 4 >> m.cshift_x);
     b.dst[1] = m.dst[1] + offset;
     b.dst[2] = m.dst[2] + offset;
   }
   if (refs[0] >= 0 && refs[1] >= 0) {
-    b.borrow = weight_mode_ == 0 || (weight_mode_ == 2 && ImplicitBiWeight(m, refs) == 32);
-    for (int l = 0; l < 2; ++l) {
-      for (int p = 0; p < 3; ++p) b.out[p] = b.pred[l][p];
-      b.out_ls = b.out_cs = 16;
-      PredictFromList(m, l, refs[l], b);
-    }
+    PredictFromList(m, 0, refs[0], true, b);
+    PredictFromList(m, 1, refs[1], true, b);
     WriteBiPrediction(m, refs, b);
     return;
   }
   const int l = refs[0] >= 0 ? 0 : 1;
-  for (int p = 0; p < 3; ++p) b.out[p] = b.dst[p];
-  b.out_ls = m.ls;
-  b.out_cs = m.cs;
-  PredictFromList(m, l, refs[l], b);
-  WriteUniPrediction(m, l, refs[l], b);
+  PredictFromList(m, l, refs[l], false, b);
+  if (weight_mode_ == 1) WriteUniPrediction(m, l, refs[l], b);
 }
 
-void C264_Decode::PredictFromList(const InterMb& m, int l, int r, InterBlock& b) {
-  uint8_t* pl = b.out[0];
-  uint8_t* pcb = b.out[1];
-  uint8_t* pcr = b.out[2];
-  const int ols = b.out_ls, ocs = b.out_cs;
-  int parity = 0;
-  const H264Picture* ref = r < RefCount(m.mb_addr, l) ? RefOf(m.mb_addr, l, r, parity) : nullptr;
-  for (int p = 0; p < 3; ++p) b.src[l][p] = {b.out[p], p == 0 ? ols : ocs};
-  if (ref == nullptr || !ref->frame.IsAllocated()) {
-    FillMissing(pl, ols, b.w, b.h);
-    if (chroma_format_ != 0) {
-      FillMissing(pcb, ocs, b.cw, b.ch);
-      FillMissing(pcr, ocs, b.cw, b.ch);
+// One list's prediction of a block: a single one (bi false) straight into the picture, one
+// of two into the block's buffers or, for full samples inside the reference, borrowed.
+void C264_Decode::PredictFromList(const InterMb& m, int l, int r, bool bi, InterBlock& b) {
+  const InterRef& ref = InterRefOf(m, l, r);
+  uint8_t* out[3];
+  int ols, ocs;
+  if (bi) {
+    for (int p = 0; p < 3; ++p) out[p] = b.pred[l][p];
+    ols = ocs = 16;
+  } else {
+    for (int p = 0; p < 3; ++p) out[p] = b.dst[p];
+    ols = m.ls;
+    ocs = m.cs;
+  }
+  PredBlock* src = b.src[l];
+  const bool chroma = chroma_format_ != 0;
+  if (ref.plane[0] == nullptr) {
+    FillMissing(out[0], ols, b.w, b.h);
+    if (chroma) {
+      FillMissing(out[1], ocs, b.cw, b.ch);
+      FillMissing(out[2], ocs, b.cw, b.ch);
     }
+    for (int p = 0; p < 3; ++p) src[p] = {out[p], p == 0 ? ols : ocs};
     return;
   }
   const H264Mv mv = mv_[l][b.idx];
-  const int px = b.px, py = b.py, w = b.w, h = b.h, ls = m.ls, cs = m.cs;
-  // A reference field is every other row of its frame.
-  const int ly = parity == 2 ? FrameStride(0) : 0, cy0 = parity == 2 ? FrameStride(1) : 0;
-  RefPlane y{ref->frame.Y() + ly, ls, m.pic_w, m.pic_h};
-  const int qx = px + (mv.x >> 2), qy = py + (mv.y >> 2);  // full-sample position
-  if (b.borrow) b.src[l][0] = PredictLumaOrBorrow(pl, ols, y, qx, qy, mv.x & 3, mv.y & 3, w, h);
-  else PredictLuma(pl, ols, y, qx, qy, mv.x & 3, mv.y & 3, w, h);
-  if (chroma_format_ == 0) return;
-  RefPlane cb{ref->frame.Cb() + cy0, cs, m.pic_w * mb_cw_ / 16, m.pic_h * mb_ch_ / 16};
-  RefPlane cr{ref->frame.Cr() + cy0, cs, cb.width, cb.height};
+  const int qx = b.px + (mv.x >> 2), qy = b.py + (mv.y >> 2), fx = mv.x & 3, fy = mv.y & 3;
+  RefPlane plane = m.luma_plane;
+  plane.data = ref.plane[0];
+  if (bi) src[0] = PredictLumaOrBorrow(out[0], ols, plane, qx, qy, fx, fy, b.w, b.h);
+  else PredictLuma(out[0], ols, plane, qx, qy, fx, fy, b.w, b.h);
+  if (!chroma) return;
+  plane = m.chroma_plane;
   if (chroma_format_ == 3) {  // 4:4:4: chroma interpolated as luma
-    PredictLuma(pcb, ocs, cb, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
-    PredictLuma(pcr, ocs, cr, px + (mv.x >> 2), py + (mv.y >> 2), mv.x & 3, mv.y & 3, w, h);
+    for (int p = 1; p < 3; ++p) {
+      plane.data = ref.plane[p];
+      if (bi) src[p] = PredictLumaOrBorrow(out[p], ocs, plane, qx, qy, fx, fy, b.w, b.h);
+      else PredictLuma(out[p], ocs, plane, qx, qy, fx, fy, b.w, b.h);
+    }
     return;
   }
   // Eighth-sample chroma vectors: 4:2:0 halves both components, 4:2:2 only the
   // horizontal one (the vertical quarter-sample vector is given in eighths).
-  // 4:2:0 fields: a vector into the field of the other parity points a quarter chroma
-  // sample further up (bottom reference of a top field) or down (top of a bottom field).
-  int mvcy = mv.y;
-  if (chroma_format_ == 1 && m.own_parity != 0 && parity != m.own_parity) mvcy += parity == 2 ? -2 : 2;
-  const int cx = b.cpx + (mv.x >> 3), fx = mv.x & 7;
+  const int mvcy = mv.y + ref.chroma_dy;
+  const int cx = b.cpx + (mv.x >> 3), cfx = mv.x & 7;
   const int cy = chroma_format_ == 1 ? b.cpy + (mvcy >> 3) : b.cpy + (mv.y >> 2);
-  const int fy = chroma_format_ == 1 ? mvcy & 7 : (mv.y & 3) << 1;
-  if (b.borrow) PredictChromaPairOrBorrow(pcb, pcr, ocs, cb, cr, cx, cy, fx, fy, b.cw, b.ch, &b.src[l][1]);
-  else PredictChromaPair(pcb, pcr, ocs, cb, cr, cx, cy, fx, fy, b.cw, b.ch);
+  const int cfy = chroma_format_ == 1 ? mvcy & 7 : (mv.y & 3) << 1;
+  plane.data = ref.plane[1];
+  RefPlane cr = plane;
+  cr.data = ref.plane[2];
+  if (bi) PredictChromaPairOrBorrow(out[1], out[2], ocs, plane, cr, cx, cy, cfx, cfy, b.cw, b.ch, &src[1]);
+  else PredictChromaPair(out[1], out[2], ocs, plane, cr, cx, cy, cfx, cfy, b.cw, b.ch);
 }
 
 int C264_Decode::ImplicitBiWeight(const InterMb& m, const int refs[2]) const {
@@ -565,37 +619,38 @@ int C264_Decode::ImplicitBiWeight(const InterMb& m, const int refs[2]) const {
 }
 
 void C264_Decode::WriteBiPrediction(const InterMb& m, const int refs[2], InterBlock& b) {
-  const int w = b.w, h = b.h, cw = b.cw, ch = b.ch, ls = m.ls, cs = m.cs;
-  uint8_t* dy = b.dst[0];
-  uint8_t* dcb = b.dst[1];
-  uint8_t* dcr = b.dst[2];
-  const uint8_t(&pl)[2][3][256] = b.pred;
-  const bool chroma = chroma_format_ != 0;
-  if (b.borrow) {  // the default average, also of equal implicit weights
-    AverageBlocks(dy, ls, b.src[0][0], b.src[1][0], w, h);
-    if (chroma) {
-      AverageBlocks(dcb, cs, b.src[0][1], b.src[1][1], cw, ch);
-      AverageBlocks(dcr, cs, b.src[0][2], b.src[1][2], cw, ch);
+  const int planes = chroma_format_ != 0 ? 3 : 1;
+  int implicit = 32;
+  if (weight_mode_ == 0 || (weight_mode_ == 2 && (implicit = ImplicitBiWeight(m, refs)) == 32)) {
+    // The default average, also of equal implicit weights.
+    for (int p = 0; p < planes; ++p)
+      AverageBlocks(b.dst[p], p ? m.cs : m.ls, b.src[0][p], b.src[1][p], p ? b.cw : b.w, p ? b.ch : b.h);
+    return;
+  }
+  // Field macroblocks of MBAFF frames take explicit weights by the frame's index.
+  const int r0 = m.field_mb ? refs[0] >> 1 : refs[0], r1 = m.field_mb ? refs[1] >> 1 : refs[1];
+  const H264PredWeights& wt = sh_.weights;
+  for (int p = 0; p < planes; ++p) {
+    const int w = p ? b.cw : b.w, h = p ? b.ch : b.h;
+    // The weighting reads both predictions with one row step: of a borrowed and a computed
+    // one, the borrowed is copied beside the other.
+    PredBlock s[2] = {b.src[0][p], b.src[1][p]};
+    if (s[0].stride != s[1].stride) {
+      const int l = s[0].data == b.pred[0][p] ? 1 : 0;
+      CopyBlock(b.pred[l][p], 16, s[l].data, s[l].stride, w, h);
+      s[l] = {b.pred[l][p], 16};
     }
-  } else if (weight_mode_ == 2) {
-    const int w1 = ImplicitBiWeight(m, refs), w0 = 64 - w1;
-    WeightBlocksBi(dy, ls, pl[0][0], pl[1][0], 16, w, h, 5, w0, w1, 0, 0);
-    if (chroma) {
-      WeightBlocksBi(dcb, cs, pl[0][1], pl[1][1], 16, cw, ch, 5, w0, w1, 0, 0);
-      WeightBlocksBi(dcr, cs, pl[0][2], pl[1][2], 16, cw, ch, 5, w0, w1, 0, 0);
-    }
-  } else {
-    // Field macroblocks of MBAFF frames take explicit weights by the frame's index.
-    const int r0 = m.field_mb ? refs[0] >> 1 : refs[0], r1 = m.field_mb ? refs[1] >> 1 : refs[1];
-    const H264PredWeights& wt = sh_.weights;
-    WeightBlocksBi(dy, ls, pl[0][0], pl[1][0], 16, w, h, static_cast<int>(wt.luma_log2_weight_denom),
-                   wt.luma_weight[0][r0], wt.luma_weight[1][r1], wt.luma_offset[0][r0], wt.luma_offset[1][r1]);
-    if (chroma) {
-      const int cd = static_cast<int>(wt.chroma_log2_weight_denom);
-      WeightBlocksBi(dcb, cs, pl[0][1], pl[1][1], 16, cw, ch, cd, wt.chroma_weight[0][r0][0],
-                     wt.chroma_weight[1][r1][0], wt.chroma_offset[0][r0][0], wt.chroma_offset[1][r1][0]);
-      WeightBlocksBi(dcr, cs, pl[0][2], pl[1][2], 16, cw, ch, cd, wt.chroma_weight[0][r0][1],
-                     wt.chroma_weight[1][r1][1], wt.chroma_offset[0][r0][1], wt.chroma_offset[1][r1][1]);
+    uint8_t* dst = b.dst[p];
+    const int ds = p ? m.cs : m.ls;
+    if (weight_mode_ == 2) {
+      WeightBlocksBi(dst, ds, s[0].data, s[1].data, s[0].stride, w, h, 5, 64 - implicit, implicit, 0, 0);
+    } else if (p == 0) {
+      WeightBlocksBi(dst, ds, s[0].data, s[1].data, s[0].stride, w, h, static_cast<int>(wt.luma_log2_weight_denom),
+                     wt.luma_weight[0][r0], wt.luma_weight[1][r1], wt.luma_offset[0][r0], wt.luma_offset[1][r1]);
+    } else {
+      WeightBlocksBi(dst, ds, s[0].data, s[1].data, s[0].stride, w, h, static_cast<int>(wt.chroma_log2_weight_denom),
+                     wt.chroma_weight[0][r0][p - 1], wt.chroma_weight[1][r1][p - 1], wt.chroma_offset[0][r0][p - 1],
+                     wt.chroma_offset[1][r1][p - 1]);
     }
   }
 }
