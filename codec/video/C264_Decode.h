@@ -447,14 +447,17 @@ class C264_Decode : public C264_DecodeHeader {
   void FillRefEntries();
   // Inter prediction's view of each reference index, made once per slice (FillInterRefs), by
   // list, kind of macroblock and index as ref_entry_: the first sample of each plane of the
-  // frame or field (plane[0] null: no decoded picture), and for 4:2:0 fields the correction
-  // of the vertical chroma vector into the field of the other parity, in eighths.
+  // frame or field (plane[0] null: no decoded picture), for 4:2:0 fields the correction of
+  // the vertical chroma vector into the field of the other parity, in eighths, and whether
+  // its explicit weights (if the slice has them) change a single prediction.
   struct InterRef {
     const uint8_t* plane[3] = {};
     int chroma_dy = 0;
+    bool weighted = false;
   };
   InterRef inter_ref_[2][3][2 * kMaxRefIdx];
   void FillInterRefs();
+  bool DefaultWeights(int list, int ref_idx) const;
   // Weighted prediction: per list and ref_idx (explicit), or per ref pair (implicit).
   int weight_mode_ = 0;  // 0 default, 1 explicit, 2 implicit
   int implicit_w_[kMaxRefIdx][kMaxRefIdx] = {};

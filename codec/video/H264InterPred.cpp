@@ -79,13 +79,6 @@ void PredictLuma(uint8_t* dst, int ds, const RefPlane& ref, int x, int y, int fx
   kMc.luma_qpel(dst, ds, window + 2 * kWindowStride + 2, kWindowStride, fx, fy, w, h);
 }
 
-PredBlock PredictLumaOrBorrow(uint8_t* dst, int ds, const RefPlane& ref, int x, int y, int fx, int fy, int w, int h) {
-  if ((fx | fy) == 0 && x >= 0 && y >= 0 && x + w <= ref.width && y + h <= ref.height)
-    return {ref.data + y * ref.stride + x, ref.stride};
-  PredictLuma(dst, ds, ref, x, y, fx, fy, w, h);
-  return {dst, ds};
-}
-
 void PredictChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const RefPlane& cb, const RefPlane& cr, int x, int y, int fx,
                        int fy, int w, int h) {
   if (Inside(x, w, fx, 0, 1, cb.width) && Inside(y, h, fy, 0, 1, cb.height)) {
@@ -101,19 +94,6 @@ void PredictChromaPair(uint8_t* dcb, uint8_t* dcr, int ds, const RefPlane& cb, c
   FetchWindow(cb, x, y, w + 1, h + 1, wcb);
   FetchWindow(cr, x, y, w + 1, h + 1, wcr);
   kMc.chroma_pair(dcb, dcr, ds, wcb, wcr, kWindowStride, fx, fy, w, h);
-}
-
-void PredictChromaPairOrBorrow(uint8_t* dcb, uint8_t* dcr, int ds, const RefPlane& cb, const RefPlane& cr, int x, int y,
-                               int fx, int fy, int w, int h, PredBlock out[2]) {
-  if ((fx | fy) == 0 && x >= 0 && y >= 0 && x + w <= cb.width && y + h <= cb.height) {
-    const int offset = y * cb.stride + x;
-    out[0] = {cb.data + offset, cb.stride};
-    out[1] = {cr.data + offset, cr.stride};
-    return;
-  }
-  PredictChromaPair(dcb, dcr, ds, cb, cr, x, y, fx, fy, w, h);
-  out[0] = {dcb, ds};
-  out[1] = {dcr, ds};
 }
 
 void AverageBlocks(uint8_t* dst, int ds, const PredBlock& a, const PredBlock& b, int w, int h) {

@@ -344,19 +344,19 @@ void C264_Decode::AddChromaResidual(int mb_addr, MbParse& mb) {
 
 // An inter macroblock being predicted: where its samples go and how it reads its references
 // (a field macroblock of an MBAFF frame predicts from fields, at its position in its field).
-struct C264_Decode::InterMb {
-  int mb_addr = 0;
-  int base4 = 0;    // first 4x4 block in the motion data
-  int stride4 = 0;  // 4x4 blocks per row
-  bool field_mb = false;
-  int own_parity = 0;  // 1 top, 2 bottom field (macroblock or picture); 0 frame
-  int mb_x = 0, mb_y = 0;
-  uint8_t* dst[3] = {};  // first sample per plane (null chroma for monochrome pictures)
-  int ls = 0, cs = 0;    // luma and chroma row steps
-  int pic_w = 0, pic_h = 0;
-  int kind = 0;  // of its reference entries: 0 frame (or field picture), 1 top, 2 bottom field macroblock
-  int cshift_x = 0, cshift_y = 0;  // a chroma position or size is the luma one shifted right by these
-  RefPlane luma_plane{}, chroma_plane{};  // the reference planes' row steps and sizes
+struct C264_Decode::InterMb {  // every member is set by PredictInterMb
+  int mb_addr;
+  int base4;    // first 4x4 block in the motion data
+  int stride4;  // 4x4 blocks per row
+  bool field_mb;
+  int own_parity;  // 1 top, 2 bottom field (macroblock or picture); 0 frame
+  int kind;        // of its reference entries: 0 frame (or field picture), 1 top, 2 bottom field macroblock
+  int mb_x, mb_y;
+  uint8_t* dst[3];  // first sample per plane (null chroma for monochrome pictures)
+  int ls, cs;       // luma and chroma row steps
+  int pic_w, pic_h;
+  int cshift_x, cshift_y;          // a chroma position or size is the luma one shifted right by these
+  RefPlane luma_plane, chroma_plane;  // the reference planes' row steps and sizes
 };
 
 // One block of an inter macroblock: its luma and chroma position and size in samples, where
@@ -440,16 +440,23 @@ void C264_Decode::PredictInterMb(int mb_addr) {
   m.dst[2] = chroma_format_ ? m.dst[1] + (cur_->frame.Cr() - cur_->frame.Cb()) : nullptr;
   if (!chroma_format_) m.cs = PlaneStride(1);
   m.pic_w = mb_width_ * 16;
-  m.pic_h = mb_height_ * 16 / (m.field_mb ? 2 : 1);
+  m.pic_h = mb_height_ * 16 >> (m.field_mb ? 1 : 0);
   m.cshift_x = mb_cw_ == 8 ? 1 : 0;
   m.cshift_y = mb_ch_ == 8 ? 1 : 0;
   m.luma_plane = {nullptr, m.ls, m.pic_w, m.pic_h};
   m.chroma_plane = {nullptr, m.cs, m.pic_w >> m.cshift_x, m.pic_h >> m.cshift_y};
-  // Predict the largest blocks of uniform motion: the whole macroblock, 8x8 or 4x4 blocks.
-  const int base4 = m.base4, stride4 = m.stride4;
+  // Predict the largest blocks of uniform motion: the whole macroblock, its two partitions,
+  // 8x8 or 4x4 blocks.
+  const int base4 = m.base4, stride4 = m.stride4, type = mbs_[mb_addr].kind;
   PrefetchReference(m, 0);
-  if (UniformMotion<4>(ref_idx_, mv_, base4, stride4)) {
+  if (type == kMbPSkip || type == kMbP16x16 || type == kMbB16x16 || UniformMotion<4>(ref_idx_, mv_, base4, stride4)) {
     PredictInterBlock(m, 0, 0, 4, 4);
+  } else if (type == kMbP16x8 || type == kMbB16x8) {
+    PredictInterBlock(m, 0, 0, 4, 2);
+    PredictInterBlock(m, 0, 2, 4, 2);
+  } else if (type == kMbP8x16 || type == kMbB8x16) {
+    PredictInterBlock(m, 0, 0, 2, 4);
+    PredictInterBlock(m, 2, 0, 2, 4);
   } else {
     for (int s = 0; s < 4; ++s) {
       const int sx = (s & 1) * 2, sy = (s >> 1) * 2;
@@ -472,6 +479,7 @@ void C264_Decode::FillInterRefs() {
         InterRef& e = inter_ref_[l][kind][r];
         e = InterRef();
         if (r >= count) continue;
+        e.weighted = !DefaultWeights(l, kind ? r >> 1 : r);
         const H264Picture* pic = refs_.pic[l][kind ? r >> 1 : r];
         const int parity = kind == 0 ? refs_.parity[l][r] : ((r & 1) ? 3 - kind : kind);
         if (pic == nullptr || !pic->frame.IsAllocated()) continue;
@@ -487,6 +495,15 @@ void C264_Decode::FillInterRefs() {
       }
     }
   }
+}
+
+bool C264_Decode::DefaultWeights(int l, int r) const {
+  const H264PredWeights& wt = sh_.weights;
+  if (wt.luma_weight[l][r] != 1 << wt.luma_log2_weight_denom || wt.luma_offset[l][r] != 0) return false;
+  if (chroma_format_ == 0) return true;
+  for (int c = 0; c < 2; ++c)
+    if (wt.chroma_weight[l][r][c] != 1 << wt.chroma_log2_weight_denom || wt.chroma_offset[l][r][c] != 0) return false;
+  return true;
 }
 
 const C264_Decode::InterRef& C264_Decode::InterRefOf(const InterMb& m, int l, int r) const {
@@ -548,7 +565,7 @@ void C264_Decode::PredictInterBlock(const InterMb& m, int bx, int by, int bw, in
   }
   const int l = refs[0] >= 0 ? 0 : 1;
   PredictFromList(m, l, refs[l], false, b);
-  if (weight_mode_ == 1) WriteUniPrediction(m, l, refs[l], b);
+  if (weight_mode_ == 1 && InterRefOf(m, l, refs[l]).weighted) WriteUniPrediction(m, l, refs[l], b);
 }
 
 // One list's prediction of a block: a single one (bi false) straight into the picture, one
@@ -580,15 +597,13 @@ void C264_Decode::PredictFromList(const InterMb& m, int l, int r, bool bi, Inter
   const int qx = b.px + (mv.x >> 2), qy = b.py + (mv.y >> 2), fx = mv.x & 3, fy = mv.y & 3;
   RefPlane plane = m.luma_plane;
   plane.data = ref.plane[0];
-  if (bi) src[0] = PredictLumaOrBorrow(out[0], ols, plane, qx, qy, fx, fy, b.w, b.h);
-  else PredictLuma(out[0], ols, plane, qx, qy, fx, fy, b.w, b.h);
+  src[0] = PredictLumaOrBorrow(out[0], ols, plane, qx, qy, fx, fy, b.w, b.h, bi);
   if (!chroma) return;
   plane = m.chroma_plane;
   if (chroma_format_ == 3) {  // 4:4:4: chroma interpolated as luma
     for (int p = 1; p < 3; ++p) {
       plane.data = ref.plane[p];
-      if (bi) src[p] = PredictLumaOrBorrow(out[p], ocs, plane, qx, qy, fx, fy, b.w, b.h);
-      else PredictLuma(out[p], ocs, plane, qx, qy, fx, fy, b.w, b.h);
+      src[p] = PredictLumaOrBorrow(out[p], ocs, plane, qx, qy, fx, fy, b.w, b.h, bi);
     }
     return;
   }
@@ -601,8 +616,7 @@ void C264_Decode::PredictFromList(const InterMb& m, int l, int r, bool bi, Inter
   plane.data = ref.plane[1];
   RefPlane cr = plane;
   cr.data = ref.plane[2];
-  if (bi) PredictChromaPairOrBorrow(out[1], out[2], ocs, plane, cr, cx, cy, cfx, cfy, b.cw, b.ch, &src[1]);
-  else PredictChromaPair(out[1], out[2], ocs, plane, cr, cx, cy, cfx, cfy, b.cw, b.ch);
+  PredictChromaPairOrBorrow(out[1], out[2], ocs, plane, cr, cx, cy, cfx, cfy, b.cw, b.ch, bi, &src[1]);
 }
 
 int C264_Decode::ImplicitBiWeight(const InterMb& m, const int refs[2]) const {
