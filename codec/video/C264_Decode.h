@@ -290,7 +290,8 @@ class C264_Decode : public C264_DecodeHeader {
   bool SameMotion(int a, int b) const;
   void PredictInterBlock(const InterMb& m, int bx, int by, int bw, int bh);
   const InterRef& InterRefOf(const InterMb& m, int list, int ref_idx) const;
-  void PredictFromList(const InterMb& m, int list, int ref_idx, bool bi, InterBlock& b);
+  template <bool kBi>
+  void PredictFromList(const InterMb& m, int list, int ref_idx, InterBlock& b);
   // Asks the cache for the reference samples the next macroblocks will probably read.
   void PrefetchReference(const InterMb& m, int list);
   int ImplicitBiWeight(const InterMb& m, const int refs[2]) const;

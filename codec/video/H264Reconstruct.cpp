@@ -558,30 +558,24 @@ void C264_Decode::PredictInterBlock(const InterMb& m, int bx, int by, int bw, in
     b.dst[2] = m.dst[2] + offset;
   }
   if (refs[0] >= 0 && refs[1] >= 0) {
-    PredictFromList(m, 0, refs[0], true, b);
-    PredictFromList(m, 1, refs[1], true, b);
+    PredictFromList<true>(m, 0, refs[0], b);
+    PredictFromList<true>(m, 1, refs[1], b);
     WriteBiPrediction(m, refs, b);
     return;
   }
   const int l = refs[0] >= 0 ? 0 : 1;
-  PredictFromList(m, l, refs[l], false, b);
+  PredictFromList<false>(m, l, refs[l], b);
   if (weight_mode_ == 1 && InterRefOf(m, l, refs[l]).weighted) WriteUniPrediction(m, l, refs[l], b);
 }
 
-// One list's prediction of a block: a single one (bi false) straight into the picture, one
+// One list's prediction of a block: a single one (kBi false) straight into the picture, one
 // of two into the block's buffers or, for full samples inside the reference, borrowed.
-void C264_Decode::PredictFromList(const InterMb& m, int l, int r, bool bi, InterBlock& b) {
+template <bool kBi>
+void C264_Decode::PredictFromList(const InterMb& m, int l, int r, InterBlock& b) {
   const InterRef& ref = InterRefOf(m, l, r);
   uint8_t* out[3];
-  int ols, ocs;
-  if (bi) {
-    for (int p = 0; p < 3; ++p) out[p] = b.pred[l][p];
-    ols = ocs = 16;
-  } else {
-    for (int p = 0; p < 3; ++p) out[p] = b.dst[p];
-    ols = m.ls;
-    ocs = m.cs;
-  }
+  for (int p = 0; p < 3; ++p) out[p] = kBi ? b.pred[l][p] : b.dst[p];
+  const int ols = kBi ? 16 : m.ls, ocs = kBi ? 16 : m.cs;
   PredBlock* src = b.src[l];
   const bool chroma = chroma_format_ != 0;
   if (ref.plane[0] == nullptr) {
@@ -597,13 +591,13 @@ void C264_Decode::PredictFromList(const InterMb& m, int l, int r, bool bi, Inter
   const int qx = b.px + (mv.x >> 2), qy = b.py + (mv.y >> 2), fx = mv.x & 3, fy = mv.y & 3;
   RefPlane plane = m.luma_plane;
   plane.data = ref.plane[0];
-  src[0] = PredictLumaOrBorrow(out[0], ols, plane, qx, qy, fx, fy, b.w, b.h, bi);
+  src[0] = PredictLumaOrBorrow(out[0], ols, plane, qx, qy, fx, fy, b.w, b.h, kBi);
   if (!chroma) return;
   plane = m.chroma_plane;
   if (chroma_format_ == 3) {  // 4:4:4: chroma interpolated as luma
     for (int p = 1; p < 3; ++p) {
       plane.data = ref.plane[p];
-      src[p] = PredictLumaOrBorrow(out[p], ocs, plane, qx, qy, fx, fy, b.w, b.h, bi);
+      src[p] = PredictLumaOrBorrow(out[p], ocs, plane, qx, qy, fx, fy, b.w, b.h, kBi);
     }
     return;
   }
@@ -616,7 +610,7 @@ void C264_Decode::PredictFromList(const InterMb& m, int l, int r, bool bi, Inter
   plane.data = ref.plane[1];
   RefPlane cr = plane;
   cr.data = ref.plane[2];
-  PredictChromaPairOrBorrow(out[1], out[2], ocs, plane, cr, cx, cy, cfx, cfy, b.cw, b.ch, bi, &src[1]);
+  PredictChromaPairOrBorrow(out[1], out[2], ocs, plane, cr, cx, cy, cfx, cfy, b.cw, b.ch, kBi, &src[1]);
 }
 
 int C264_Decode::ImplicitBiWeight(const InterMb& m, const int refs[2]) const {
@@ -637,8 +631,10 @@ void C264_Decode::WriteBiPrediction(const InterMb& m, const int refs[2], InterBl
   int implicit = 32;
   if (weight_mode_ == 0 || (weight_mode_ == 2 && (implicit = ImplicitBiWeight(m, refs)) == 32)) {
     // The default average, also of equal implicit weights.
-    for (int p = 0; p < planes; ++p)
-      AverageBlocks(b.dst[p], p ? m.cs : m.ls, b.src[0][p], b.src[1][p], p ? b.cw : b.w, p ? b.ch : b.h);
+    AverageBlocks(b.dst[0], m.ls, b.src[0][0], b.src[1][0], b.w, b.h);
+    if (planes == 1) return;
+    AverageBlocks(b.dst[1], m.cs, b.src[0][1], b.src[1][1], b.cw, b.ch);
+    AverageBlocks(b.dst[2], m.cs, b.src[0][2], b.src[1][2], b.cw, b.ch);
     return;
   }
   // Field macroblocks of MBAFF frames take explicit weights by the frame's index.

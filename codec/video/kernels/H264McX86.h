@@ -382,8 +382,46 @@ void WeightBiBytes(uint8_t* dst, int ds, const uint8_t* a, const uint8_t* b, int
 }
 #endif
 
+// Default bi-prediction (a + b + 1) >> 1 of two w x h blocks (w in {2, 4, 8, 16}), two rows
+// per step.
+template <int W>
+inline void AverageRow(uint8_t* d, const uint8_t* x, const uint8_t* y) {
+  if constexpr (W == 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x)),
+                                                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(y))));
+  } else if constexpr (W == 8) {
+    Put<8>(d, _mm_avg_epu8(Bytes8(x), Bytes8(y)));
+  } else {
+    int32_t u = 0, v = 0;
+    std::memcpy(&u, x, W);
+    std::memcpy(&v, y, W);
+    const int32_t r = _mm_cvtsi128_si32(_mm_avg_epu8(_mm_cvtsi32_si128(u), _mm_cvtsi32_si128(v)));
+    std::memcpy(d, &r, W);
+  }
+}
+
+template <int W>
+void AverageBlock(uint8_t* dst, int ds, const uint8_t* a, int as, const uint8_t* b, int bs, int h) {
+  for (; h >= 2; h -= 2, dst += 2 * ds, a += 2 * as, b += 2 * bs) {
+    AverageRow<W>(dst, a, b);
+    AverageRow<W>(dst + ds, a + as, b + bs);
+  }
+  if (h > 0) AverageRow<W>(dst, a, b);
+}
+
+void AverageRows(uint8_t* dst, int ds, const uint8_t* a, int as, const uint8_t* b, int bs, int w, int h) {
+  switch (w) {
+    case 16: return AverageBlock<16>(dst, ds, a, as, b, bs, h);
+    case 8: return AverageBlock<8>(dst, ds, a, as, b, bs, h);
+    case 4: return AverageBlock<4>(dst, ds, a, as, b, bs, h);
+    case 2: return AverageBlock<2>(dst, ds, a, as, b, bs, h);
+    default: return ScalarKernels().average(dst, ds, a, as, b, bs, w, h);
+  }
+}
+
 // The table entries of this instruction set.
 void FillMc(H264Kernels* k) {
+  k->average = AverageRows;
   k->luma_qpel = LumaQpel;
   k->chroma_pair = ChromaPair;
 #if defined(__SSSE3__)
