@@ -1,6 +1,7 @@
 #include "codec/video/H264InterPred.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "codec/video/kernels/H264Kernels.h"
@@ -32,17 +33,20 @@ void FetchWindow(const RefPlane& ref, int x, int y, int w, int h, uint8_t* out) 
   }
 }
 
-// Copies a w x h block of full samples (w in {2, 4, 8, 16}): fixed-size row copies, four
+// Copies a w x h block of full samples (w in {2, 4, 8, 16}): fixed-size row copies, two
 // rows per step.
 template <int W>
 void CopyRows(uint8_t* dst, int ds, const uint8_t* src, int ss, int h) {
-  for (; h >= 4; h -= 4, dst += 4 * ds, src += 4 * ss) {
+  if (h & 1) {  // an odd row first: the loop then needs no tail
+    std::memcpy(dst, src, W);
+    dst += ds;
+    src += ss;
+  }
+  const ptrdiff_t ds2 = 2 * static_cast<ptrdiff_t>(ds), ss2 = 2 * static_cast<ptrdiff_t>(ss);
+  for (h >>= 1; h > 0; --h, dst += ds2, src += ss2) {
     std::memcpy(dst, src, W);
     std::memcpy(dst + ds, src + ss, W);
-    std::memcpy(dst + 2 * ds, src + 2 * ss, W);
-    std::memcpy(dst + 3 * ds, src + 3 * ss, W);
   }
-  for (; h > 0; --h, dst += ds, src += ss) std::memcpy(dst, src, W);
 }
 
 // Whether the samples a block's interpolation uses lie inside the plane: the filter taps
@@ -54,14 +58,18 @@ inline bool Inside(int pos, int size, int frac, int before, int after, int limit
 
 }  // namespace
 
+// Other widths, kept out of line so that the common ones need no saved registers.
+[[gnu::noinline]] void CopyOtherWidth(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h) {
+  for (int j = 0; j < h; ++j) std::memcpy(dst + j * ds, src + j * ss, static_cast<size_t>(w));
+}
+
 void CopyBlock(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h) {
   switch (w) {
     case 16: return CopyRows<16>(dst, ds, src, ss, h);
     case 8: return CopyRows<8>(dst, ds, src, ss, h);
     case 4: return CopyRows<4>(dst, ds, src, ss, h);
     case 2: return CopyRows<2>(dst, ds, src, ss, h);
-    default:
-      for (int j = 0; j < h; ++j) std::memcpy(dst + j * ds, src + j * ss, static_cast<size_t>(w));
+    default: return CopyOtherWidth(dst, ds, src, ss, w, h);
   }
 }
 

@@ -402,11 +402,25 @@ inline void AverageRow(uint8_t* d, const uint8_t* x, const uint8_t* y) {
 
 template <int W>
 void AverageBlock(uint8_t* dst, int ds, const uint8_t* a, int as, const uint8_t* b, int bs, int h) {
-  for (; h >= 2; h -= 2, dst += 2 * ds, a += 2 * as, b += 2 * bs) {
+  if (h & 1) {  // an odd row first: the loop then needs no tail
+    AverageRow<W>(dst, a, b);
+    dst += ds;
+    a += as;
+    b += bs;
+  }
+  const intptr_t ds2 = 2 * static_cast<intptr_t>(ds), as2 = 2 * static_cast<intptr_t>(as);
+  const intptr_t bs2 = 2 * static_cast<intptr_t>(bs);
+  for (h >>= 1; h > 0; --h, dst += ds2, a += as2, b += bs2) {
     AverageRow<W>(dst, a, b);
     AverageRow<W>(dst + ds, a + as, b + bs);
   }
-  if (h > 0) AverageRow<W>(dst, a, b);
+}
+
+// Other widths: the scalar version (kept out of line, so the common widths need no saved
+// registers).
+[[gnu::noinline]] void AverageOtherWidth(uint8_t* dst, int ds, const uint8_t* a, int as, const uint8_t* b, int bs, int w,
+                                         int h) {
+  ScalarKernels().average(dst, ds, a, as, b, bs, w, h);
 }
 
 void AverageRows(uint8_t* dst, int ds, const uint8_t* a, int as, const uint8_t* b, int bs, int w, int h) {
@@ -415,7 +429,7 @@ void AverageRows(uint8_t* dst, int ds, const uint8_t* a, int as, const uint8_t* 
     case 8: return AverageBlock<8>(dst, ds, a, as, b, bs, h);
     case 4: return AverageBlock<4>(dst, ds, a, as, b, bs, h);
     case 2: return AverageBlock<2>(dst, ds, a, as, b, bs, h);
-    default: return ScalarKernels().average(dst, ds, a, as, b, bs, w, h);
+    default: return AverageOtherWidth(dst, ds, a, as, b, bs, w, h);
   }
 }
 
