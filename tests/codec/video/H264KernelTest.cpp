@@ -189,6 +189,21 @@ TEST(H264KernelTest, LumaInterpolationHalfSamplesAndEdgeRepetition) {
   for (int i = 0; i < 8; ++i) EXPECT_EQ(out[i], 124);
 }
 
+TEST(H264KernelTest, CopyBlockCopiesExactlyTheBlock) {
+  std::vector<uint8_t> src(20 * 20);
+  for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i * 7 + 3);
+  for (int w : {1, 2, 4, 8, 16})
+    for (int h : {1, 2, 3, 8, 16}) {  // odd heights take a row before the two-row steps
+      std::vector<uint8_t> dst(24 * 20, 0xEE);
+      CopyBlock(dst.data() + 1, 24, src.data(), 20, w, h);
+      for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 24; ++x) {
+          const bool in = x >= 1 && x <= w && y < h;
+          ASSERT_EQ(dst[y * 24 + x], in ? src[y * 20 + x - 1] : 0xEE) << w << "x" << h << " at " << x << "," << y;
+        }
+    }
+}
+
 TEST(H264KernelTest, ChromaInterpolationIsBilinearInEighths) {
   std::vector<uint8_t> plane(16 * 16, 0);
   plane[5 * 16 + 5] = 64;
