@@ -289,7 +289,7 @@ class C264_Decode : public C264_DecodeHeader {
   struct InterBlock;
   bool SameMotion(int a, int b) const;
   void PredictInterBlock(const InterMb& m, int bx, int by, int bw, int bh);
-  bool PredictWholeSamples(const InterMb& m, int idx, int bx, int by, int bw, int bh, const int refs[2]);
+  bool WholeSampleSources(const InterMb& m, const int refs[2], InterBlock& b) const;
   const InterRef& InterRefOf(const InterMb& m, int list, int ref_idx) const;
   template <bool kBi>
   void PredictFromList(const InterMb& m, int list, int ref_idx, InterBlock& b);

@@ -542,7 +542,6 @@ void C264_Decode::PredictInterBlock(const InterMb& m, int bx, int by, int bw, in
   const int idx = m.base4 + by * m.stride4 + bx;
   const int refs[2] = {ref_idx_[0][idx], ref_idx_[1][idx]};
   if (refs[0] < 0 && refs[1] < 0) return;
-  if (chroma_format_ == 1 && PredictWholeSamples(m, idx, bx, by, bw, bh, refs)) return;
   InterBlock b;  // the prediction buffers are written before they are read
   b.idx = idx;
   b.px = m.mb_x * 16 + bx * 4;
@@ -561,52 +560,40 @@ void C264_Decode::PredictInterBlock(const InterMb& m, int bx, int by, int bw, in
     b.dst[1] = m.dst[1] + offset;
     b.dst[2] = m.dst[2] + offset;
   }
-  if (refs[0] >= 0 && refs[1] >= 0) {
+  const bool bi = refs[0] >= 0 && refs[1] >= 0;
+  const int l = refs[0] >= 0 ? 0 : 1;  // the list of a single prediction
+  if (chroma_format_ == 1 && WholeSampleSources(m, refs, b)) {
+    if (bi) return WriteBiPrediction(m, refs, b);
+    CopyBlock(b.dst[0], m.ls, b.src[l][0].data, m.ls, b.w, b.h);
+    CopyBlock(b.dst[1], m.cs, b.src[l][1].data, m.cs, b.cw, b.ch);
+    CopyBlock(b.dst[2], m.cs, b.src[l][2].data, m.cs, b.cw, b.ch);
+  } else if (bi) {
     PredictFromList<true>(m, 0, refs[0], b);
     PredictFromList<true>(m, 1, refs[1], b);
-    WriteBiPrediction(m, refs, b);
-    return;
+    return WriteBiPrediction(m, refs, b);
+  } else {
+    PredictFromList<false>(m, l, refs[l], b);
   }
-  const int l = refs[0] >= 0 ? 0 : 1;
-  PredictFromList<false>(m, l, refs[l], b);
   if (weight_mode_ == 1 && InterRefOf(m, l, refs[l]).weighted) WriteUniPrediction(m, l, refs[l], b);
 }
 
 // Most blocks of 4:2:0 pictures move by whole chroma samples (vectors of multiples of two
-// luma samples) inside their references and are unweighted: their prediction is a copy of
-// the reference samples, or the average of two, with no interpolation. Returns false, having
-// written nothing, for any other block.
-bool C264_Decode::PredictWholeSamples(const InterMb& m, int idx, int bx, int by, int bw, int bh, const int refs[2]) {
-  const bool bi = refs[0] >= 0 && refs[1] >= 0;
-  if (bi && (weight_mode_ == 1 || (weight_mode_ == 2 && ImplicitBiWeight(m, refs) != 32))) return false;
-  const int w = bw * 4, h = bh * 4, px = m.mb_x * 16 + bx * 4, py = m.mb_y * 16 + by * 4;
-  PredBlock src[2][3];
-  int n = 0;
+// luma samples) inside their references: their predictions need no interpolation and are
+// read where they lie. Sets the block's sources of each list used, or returns false for any
+// other block.
+bool C264_Decode::WholeSampleSources(const InterMb& m, const int refs[2], InterBlock& b) const {
   for (int l = 0; l < 2; ++l) {
     if (refs[l] < 0) continue;
     const InterRef& ref = InterRefOf(m, l, refs[l]);
-    const H264Mv mv = mv_[l][idx];
+    const H264Mv mv = mv_[l][b.idx];
     if (((mv.x | mv.y) & 7) != 0 || ref.chroma_dy != 0 || ref.plane[0] == nullptr) return false;
-    if (!bi && weight_mode_ == 1 && ref.weighted) return false;
-    const int x = px + (mv.x >> 2), y = py + (mv.y >> 2);
-    if (!InsidePlane(m.luma_plane, x, y, w, h)) return false;  // then the chroma block is inside too
+    const int x = b.px + (mv.x >> 2), y = b.py + (mv.y >> 2);
+    if (!InsidePlane(m.luma_plane, x, y, b.w, b.h)) return false;  // then the chroma block is inside too
     const int chroma = (y >> 1) * m.cs + (x >> 1);
-    src[n][0] = {ref.plane[0] + y * m.ls + x, m.ls};
-    src[n][1] = {ref.plane[1] + chroma, m.cs};
-    src[n][2] = {ref.plane[2] + chroma, m.cs};
-    ++n;
+    b.src[l][0] = {ref.plane[0] + y * m.ls + x, m.ls};
+    b.src[l][1] = {ref.plane[1] + chroma, m.cs};
+    b.src[l][2] = {ref.plane[2] + chroma, m.cs};
   }
-  uint8_t* dst = m.dst[0] + by * 4 * m.ls + bx * 4;
-  const int chroma = by * 2 * m.cs + bx * 2;
-  if (!bi) {
-    CopyBlock(dst, m.ls, src[0][0].data, m.ls, w, h);
-    CopyBlock(m.dst[1] + chroma, m.cs, src[0][1].data, m.cs, w >> 1, h >> 1);
-    CopyBlock(m.dst[2] + chroma, m.cs, src[0][2].data, m.cs, w >> 1, h >> 1);
-    return true;
-  }
-  AverageBlocks(dst, m.ls, src[0][0], src[1][0], w, h);
-  AverageBlocks(m.dst[1] + chroma, m.cs, src[0][1], src[1][1], w >> 1, h >> 1);
-  AverageBlocks(m.dst[2] + chroma, m.cs, src[0][2], src[1][2], w >> 1, h >> 1);
   return true;
 }
 
