@@ -361,22 +361,41 @@ void WeightBiBytes(uint8_t* dst, int ds, const uint8_t* a, const uint8_t* b, int
   auto eight = [&](__m128i pairs) {
     return _mm_adds_epi16(_mm_sra_epi16(_mm_add_epi16(_mm_maddubs_epi16(pairs, weights), round), shift), off);
   };
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* ra = a + y * ss;
-    const uint8_t* rb = b + y * ss;
-    uint8_t* rd = dst + y * ds;
-    if (w == 16) {
-      const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ra));
-      const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rb));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(rd),
+  const intptr_t step = ss;
+  if (w == 16) {
+#if defined(__AVX2__)
+    // Two rows per step, one in each half of a 256-bit register.
+    const __m256i weights2 = _mm256_broadcastsi128_si256(weights), round2 = _mm256_broadcastsi128_si256(round);
+    const __m256i off2 = _mm256_broadcastsi128_si256(off);
+    auto rows = [&](const uint8_t* p) {
+      return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + step)), 1);
+    };
+    auto sixteen = [&](__m256i pairs) {
+      return _mm256_adds_epi16(
+          _mm256_sra_epi16(_mm256_add_epi16(_mm256_maddubs_epi16(pairs, weights2), round2), shift), off2);
+    };
+    for (; h >= 2; h -= 2, dst += 2 * static_cast<intptr_t>(ds), a += 2 * step, b += 2 * step) {
+      const __m256i va = rows(a), vb = rows(b);
+      const __m256i v = _mm256_packus_epi16(sixteen(_mm256_unpacklo_epi8(va, vb)), sixteen(_mm256_unpackhi_epi8(va, vb)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm256_castsi256_si128(v));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + ds), _mm256_extracti128_si256(v, 1));
+    }
+#endif
+    for (; h > 0; --h, dst += ds, a += step, b += step) {
+      const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+      const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
                        _mm_packus_epi16(eight(_mm_unpacklo_epi8(va, vb)), eight(_mm_unpackhi_epi8(va, vb))));
-    } else if (w == 8) {
-      Put<8>(rd, Pack(eight(_mm_unpacklo_epi8(Bytes8(ra), Bytes8(rb)))));
-    } else {
+    }
+  } else if (w == 8) {
+    for (; h > 0; --h, dst += ds, a += step, b += step) Put<8>(dst, Pack(eight(_mm_unpacklo_epi8(Bytes8(a), Bytes8(b)))));
+  } else {
+    for (; h > 0; --h, dst += ds, a += step, b += step) {
       int32_t va, vb;
-      std::memcpy(&va, ra, 4);
-      std::memcpy(&vb, rb, 4);
-      Put<4>(rd, Pack(eight(_mm_unpacklo_epi8(_mm_cvtsi32_si128(va), _mm_cvtsi32_si128(vb)))));
+      std::memcpy(&va, a, 4);
+      std::memcpy(&vb, b, 4);
+      Put<4>(dst, Pack(eight(_mm_unpacklo_epi8(_mm_cvtsi32_si128(va), _mm_cvtsi32_si128(vb)))));
     }
   }
 }
