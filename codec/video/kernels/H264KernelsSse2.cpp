@@ -28,22 +28,6 @@ inline void Store4(uint8_t* p, __m128i v16) {
   std::memcpy(p, &v, 4);
 }
 
-void Average(uint8_t* dst, int ds, const uint8_t* a, int as, const uint8_t* b, int bs, int w, int h) {
-  if (w == 16) {
-    for (int y = 0; y < h; ++y)
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + y * ds),
-                       _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + y * as)),
-                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y * bs))));
-  } else if (w == 8) {
-    for (int y = 0; y < h; ++y)
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * ds),
-                       _mm_avg_epu8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + y * as)),
-                                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + y * bs))));
-  } else {
-    ScalarKernels().average(dst, ds, a, as, b, bs, w, h);
-  }
-}
-
 void Weight(uint8_t* block, int stride, int w, int h, int log_wd, int weight, int offset) {
   // Out-of-range weights of a damaged stream take the reference path (same results).
   if (w < 4 || log_wd < 0 || log_wd > 7 || weight < -128 || weight > 127 || offset < -128 || offset > 127)
@@ -376,7 +360,6 @@ void DeblockChroma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int
 }  // namespace
 
 void FillSse2Kernels(H264Kernels* k) {
-  k->average = Average;
   k->weight = Weight;
   k->weight_bi = WeightBi;
   k->idct4_add = Idct4Add;
