@@ -518,8 +518,9 @@ const C264_Decode::InterRef& C264_Decode::InterRefOf(const InterMb& m, int l, in
 // move alike, so the samples a few macroblocks to the right, displaced by this macroblock's
 // first vector, are requested ahead: four luma rows and two rows of each chroma plane per
 // macroblock, a different four rows for each of four macroblocks in a row, which together
-// cover the next macroblocks' sample rows.
-void C264_Decode::PrefetchReference(const InterMb& m, int l) {
+// cover the next macroblocks' sample rows. Always inlined: out of line, the compiler finds
+// the function without effect (prefetches do not count) and drops its calls.
+[[gnu::always_inline]] inline void C264_Decode::PrefetchReference(const InterMb& m, int l) {
   const int r = ref_idx_[l][m.base4];
   if (r < 0) return;
   const InterRef& ref = InterRefOf(m, l, r);
@@ -529,13 +530,16 @@ void C264_Decode::PrefetchReference(const InterMb& m, int l) {
   const int x = std::clamp(m.mb_x * 16 + (mv.x >> 2) + 64, 0, m.pic_w - 1);
   const int y = std::clamp(m.mb_y * 16 + (mv.y >> 2) + rows, 0, m.pic_h - 4);
   const uint8_t* luma = ref.plane[0] + y * m.ls + x;
-  for (int k = 0; k < 4; ++k) __builtin_prefetch(luma + k * m.ls);
+  __builtin_prefetch(luma);
+  __builtin_prefetch(luma + m.ls);
+  __builtin_prefetch(luma + 2 * m.ls);
+  __builtin_prefetch(luma + 3 * m.ls);
   if (chroma_format_ != 1) return;
-  const int offset = std::clamp(y >> 1, 0, m.pic_h / 2 - 2) * m.cs + (x >> 1);
-  for (int k = 0; k < 2; ++k) {
-    __builtin_prefetch(ref.plane[1] + offset + k * m.cs);
-    __builtin_prefetch(ref.plane[2] + offset + k * m.cs);
-  }
+  const int offset = (y >> 1) * m.cs + (x >> 1);  // y <= pic_h - 4: two chroma rows inside
+  __builtin_prefetch(ref.plane[1] + offset);
+  __builtin_prefetch(ref.plane[2] + offset);
+  __builtin_prefetch(ref.plane[1] + offset + m.cs);
+  __builtin_prefetch(ref.plane[2] + offset + m.cs);
 }
 
 void C264_Decode::PredictInterBlock(const InterMb& m, int bx, int by, int bw, int bh) {  // in 4x4 units
