@@ -420,6 +420,25 @@ bool UniformMotion(int8_t* const ref_idx[2], H264Mv* const mv[2], int i0, int st
   return true;
 }
 
+// Whether the first 4x4 blocks of the four 8x8 blocks from i0 share one motion, as
+// UniformMotion.
+bool SameQuadrantMotion(int8_t* const ref_idx[2], H264Mv* const mv[2], int i0, int stride4) {
+  const int right = 2, down = 2 * stride4, across = down + 2;
+  for (int l = 0; l < 2; ++l) {
+    const int8_t* r = ref_idx[l] + i0;
+    if (r[right] != r[0] || r[down] != r[0] || r[across] != r[0]) return false;
+    if (r[0] < 0) continue;
+    uint32_t v[4];
+    const H264Mv* p = mv[l] + i0;
+    std::memcpy(&v[0], p, 4);
+    std::memcpy(&v[1], p + right, 4);
+    std::memcpy(&v[2], p + down, 4);
+    std::memcpy(&v[3], p + across, 4);
+    if (((v[1] ^ v[0]) | (v[2] ^ v[0]) | (v[3] ^ v[0])) != 0) return false;
+  }
+  return true;
+}
+
 // Fills a w x h block with the value 128 (the prediction from a missing reference).
 void FillMissing(uint8_t* dst, int stride, int w, int h) {
   for (int j = 0; j < h; ++j) std::memset(dst + j * stride, 128, static_cast<size_t>(w));
@@ -449,10 +468,15 @@ void C264_Decode::PredictInterMb(int mb_addr) {
   m.luma_plane = {nullptr, m.ls, m.pic_w, m.pic_h};
   m.chroma_plane = {nullptr, m.cs, m.pic_w >> m.cshift_x, m.pic_h >> m.cshift_y};
   // Predict the largest blocks of uniform motion: the whole macroblock, its two partitions,
-  // 8x8 or 4x4 blocks.
+  // 8x8 or 4x4 blocks. Direct macroblocks derive one motion per 8x8 block when the sequence
+  // infers direct motion by 8x8 blocks: their four first 4x4 blocks tell.
   const int base4 = m.base4, stride4 = m.stride4, type = mbs_[mb_addr].kind;
+  const bool direct8x8 = (type == kMbBSkip || type == kMbBDirect) && cur_sps_.direct_8x8_inference_flag;
   PrefetchReference(m, 0);
-  if (type == kMbPSkip || type == kMbP16x16 || type == kMbB16x16 || UniformMotion<4>(ref_idx_, mv_, base4, stride4)) {
+  const bool whole = type == kMbPSkip || type == kMbP16x16 || type == kMbB16x16 ||
+                     (direct8x8 ? SameQuadrantMotion(ref_idx_, mv_, base4, stride4)
+                                : UniformMotion<4>(ref_idx_, mv_, base4, stride4));
+  if (whole) {
     PredictInterBlock(m, 0, 0, 4, 4);
   } else if (type == kMbP16x8 || type == kMbB16x8) {
     PredictInterBlock(m, 0, 0, 4, 2);
@@ -463,7 +487,7 @@ void C264_Decode::PredictInterMb(int mb_addr) {
   } else {
     for (int s = 0; s < 4; ++s) {
       const int sx = (s & 1) * 2, sy = (s >> 1) * 2;
-      if (UniformMotion<2>(ref_idx_, mv_, base4 + sy * stride4 + sx, stride4)) {
+      if (direct8x8 || UniformMotion<2>(ref_idx_, mv_, base4 + sy * stride4 + sx, stride4)) {
         PredictInterBlock(m, sx, sy, 2, 2);
       } else {
         for (int k = 0; k < 4; ++k) PredictInterBlock(m, sx + (k & 1), sy + (k >> 1), 1, 1);
