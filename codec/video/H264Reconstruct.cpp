@@ -609,7 +609,7 @@ void C264_Decode::PredictInterBlock(const InterMb& m, int bx, int by, int bw, in
 // luma samples) inside their references: their predictions need no interpolation and are
 // read where they lie. Sets the block's sources of each list used, or returns false for any
 // other block.
-bool C264_Decode::WholeSampleSources(const InterMb& m, const int refs[2], InterBlock& b) const {
+inline bool C264_Decode::WholeSampleSources(const InterMb& m, const int refs[2], InterBlock& b) const {
   for (int l = 0; l < 2; ++l) {
     if (refs[l] < 0) continue;
     const InterRef& ref = InterRefOf(m, l, refs[l]);
