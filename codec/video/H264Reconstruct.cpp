@@ -670,7 +670,7 @@ void C264_Decode::PredictFromList(const InterMb& m, int l, int r, InterBlock& b)
   PredictChromaPairOrBorrow(out[1], out[2], ocs, plane, cr, cx, cy, cfx, cfy, b.cw, b.ch, kBi, &src[1]);
 }
 
-int C264_Decode::ImplicitBiWeight(const InterMb& m, const int refs[2]) const {
+inline int C264_Decode::ImplicitBiWeight(const InterMb& m, const int refs[2]) const {
   // Field macroblocks of MBAFF frames: implicit weights from the order counts of the fields.
   if (!m.field_mb) return implicit_w_[refs[0]][refs[1]];
   int p0, p1;
