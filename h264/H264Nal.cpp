@@ -1,27 +1,63 @@
 #include "h264/H264Nal.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace fennik {
+
+namespace {
+
+// The position of the next 00 00 01 at or after `from`, or `size`. A byte above 1 at p + 2
+// rules out start codes at p, p + 1 and p + 2, so most of a slice is stepped over three bytes
+// at a time.
+size_t NextStartCode(const uint8_t* data, size_t size, size_t from) {
+  size_t p = from;
+  while (p + 2 < size) {
+    const uint8_t c = data[p + 2];
+    if (c > 1) {
+      p += 3;
+    } else if (c == 1 && data[p + 1] == 0 && data[p] == 0) {
+      return p;
+    } else {
+      ++p;
+    }
+  }
+  return size;
+}
+
+// The position of the next emulation-prevention byte (0x03 after two zeros) at or after
+// `from` (at least 2), or `size`. Stepped over like start codes: a byte above 3 at p rules
+// out the pattern ending at p, p + 1 and p + 2.
+size_t NextEmulationByte(const uint8_t* src, size_t size, size_t from) {
+  size_t p = from;
+  while (p < size) {
+    const uint8_t c = src[p];
+    if (c > 3) {
+      p += 3;
+    } else if (c == 3 && src[p - 1] == 0 && src[p - 2] == 0) {
+      return p;
+    } else {
+      ++p;
+    }
+  }
+  return size;
+}
+
+}  // namespace
 
 std::vector<NalSpan> SplitAnnexB(const uint8_t* data, size_t size) {
   std::vector<NalSpan> units;
-  uint32_t reg = 0xFFFFFFFF;
-  bool in_unit = false;
-  NalSpan current;
-  for (size_t i = 0; i < size; ++i) {
-    reg = (reg << 8) | data[i];
-    if ((reg & 0xFFFFFF) != 0x000001) continue;
-    const size_t prefix = (reg >> 24) == 0 && i >= 3 ? 4 : 3;
-    const size_t code_start = i + 1 - prefix;
-    if (in_unit) {
-      current.size = code_start > current.offset ? code_start - current.offset : 0;
-      units.push_back(current);
-    }
-    current = NalSpan{i + 1, 0, prefix};
-    in_unit = true;
-  }
-  if (in_unit && current.offset <= size) {
-    current.size = size - current.offset;
-    units.push_back(current);
+  if (data == nullptr) return units;
+  size_t code = NextStartCode(data, size, 0);
+  while (code < size) {
+    // A zero before the three bytes makes a 4-byte start code.
+    const size_t prefix = code > 0 && data[code - 1] == 0 ? 4 : 3;
+    const size_t offset = code + 3;
+    const size_t next = NextStartCode(data, size, offset);
+    size_t end = next;
+    if (next < size && data[next - 1] == 0) end = next - 1;  // the next code's fourth byte
+    units.push_back(NalSpan{offset, end - offset, prefix});
+    code = next;
   }
   return units;
 }
@@ -43,15 +79,13 @@ std::vector<NalSpan> SplitLengthPrefixed(const uint8_t* data, size_t size) {
 
 size_t UnescapeRbsp(const uint8_t* src, size_t size, uint8_t* dst, size_t dst_capacity) {
   size_t out = 0;
-  int zeros = 0;
-  for (size_t i = 0; i < size && out < dst_capacity; ++i) {
-    uint8_t b = src[i];
-    if (b == 0x03 && zeros >= 2) {
-      zeros = 0;
-      continue;
-    }
-    dst[out++] = b;
-    zeros = b == 0 ? zeros + 1 : 0;
+  size_t from = 0;  // first byte not yet copied
+  while (from < size && out < dst_capacity) {
+    const size_t drop = NextEmulationByte(src, size, from < 2 ? 2 : from);
+    const size_t take = std::min(drop - from, dst_capacity - out);
+    std::memcpy(dst + out, src + from, take);
+    out += take;
+    from = drop + 1;
   }
   return out;
 }

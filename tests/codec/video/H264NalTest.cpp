@@ -1,6 +1,9 @@
 // NAL unit framing: start codes, length prefixes and emulation-prevention removal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <random>
 #include <vector>
 
 #include "h264/H264Nal.h"
@@ -65,6 +68,38 @@ TEST(H264NalTest, UnescapeStopsAtCapacity) {
   const std::vector<uint8_t> in(100, 0x11);
   std::vector<uint8_t> out(10);
   EXPECT_EQ(UnescapeRbsp(in.data(), in.size(), out.data(), out.size()), 10u);
+}
+
+// The scanners step over bytes that cannot end a pattern; on data dense in 0x00, 0x01 and
+// 0x03 they must find exactly what a byte-by-byte reading finds.
+TEST(H264NalTest, ScannersAgreeWithByteByByteReading) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 20000; ++round) {
+    std::vector<uint8_t> d(rng() % 40);
+    for (uint8_t& b : d) b = std::array<uint8_t, 6>{0, 0, 0, 1, 3, 0x80}[rng() % 6];
+    std::vector<NalSpan> expected;
+    for (size_t i = 2; i < d.size(); ++i) {
+      if (d[i] != 1 || d[i - 1] != 0 || d[i - 2] != 0) continue;
+      const size_t prefix = i >= 3 && d[i - 3] == 0 ? 4 : 3;
+      if (!expected.empty()) expected.back().size = i + 1 - prefix - expected.back().offset;
+      expected.push_back(NalSpan{i + 1, d.size() - i - 1, prefix});
+    }
+    const auto units = SplitAnnexB(d.data(), d.size());
+    ASSERT_EQ(units.size(), expected.size());
+    for (size_t k = 0; k < units.size(); ++k) {
+      EXPECT_EQ(units[k].offset, expected[k].offset);
+      EXPECT_EQ(units[k].size, expected[k].size);
+      EXPECT_EQ(units[k].prefix, expected[k].prefix);
+    }
+    std::vector<uint8_t> rbsp;
+    for (size_t i = 0; i < d.size(); ++i)
+      if (!(d[i] == 3 && i >= 2 && d[i - 1] == 0 && d[i - 2] == 0)) rbsp.push_back(d[i]);
+    const size_t cap = rng() % 41;
+    std::vector<uint8_t> out(cap);
+    out.resize(UnescapeRbsp(d.data(), d.size(), out.data(), cap));
+    rbsp.resize(std::min(rbsp.size(), cap));
+    ASSERT_EQ(out, rbsp);
+  }
 }
 
 }  // namespace
