@@ -235,6 +235,9 @@ class C264_Decode : public C264_DecodeHeader {
   // Direct motion of the 8x8 sub-macroblocks in the mask `subs` (bit s for sub-macroblock s).
   void DirectMotion(int mb_addr, unsigned subs);
   void DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]);
+  // The 4x4 blocks in the motion data next to the whole macroblock, A (left), B (above) and C
+  // (above right, else D above left), -1 when not available, and their macroblocks.
+  void MbNeighbourBlocks(int mb_addr, int idx[3], int nb[3]) const;
   // Direct prediction (8.4.1.2): the co-located picture's layout against the macroblock, the
   // co-located block's motion, and the spatial and temporal derivation of one 4x4 block.
   struct Colocated;
@@ -248,6 +251,13 @@ class C264_Decode : public C264_DecodeHeader {
   int DirectTemporalRef0(int mb_addr, bool cur_field, int32_t col_ref_serial) const;
   void DirectTemporalBlock(int mb_addr, int bx, int by, int size, const Colocated& c, ColocatedMotion m);
   void StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv);
+  // Both lists' motion of a whole macroblock.
+  void StoreMbMotion(int mb_addr, const int ref_idx[2], const H264Mv mv[2]);
+  // Spatial direct motion of a whole macroblock (B_Skip, B_Direct_16x16).
+  void DirectSpatialMb(int mb_addr);
+  // colZeroFlag of the four corner blocks of a frame macroblock over a frame; false for
+  // other layouts (ColocatedBlock finds their co-located blocks).
+  bool ColocatedCornersZero(int mb_addr, bool zero[4]) const;
   // Only the reference index (the contexts of later partitions' ref_idx look at it).
   void StoreRefIdx(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx);
   // Index of the 4x4 block holding the neighbouring luma location (xn, yn) in the motion
