@@ -210,7 +210,11 @@ class C264_Decode : public C264_DecodeHeader {
   // The same for a block outside the macroblock, without FindNeighbours.
   int OuterLumaNeighbour(int mb_addr, int bx, int by, int& blk) const;
   int OuterChromaNeighbour(int mb_addr, int bx, int by, int& blk) const;
-  int NeighbourMb(int mb_addr, int which) const;
+  // The macroblock A, B, C or D (which 0..3) next to mb_addr, -1 when not available.
+  int NeighbourMb(int mb_addr, int which) const {
+    return mb_addr == nb_addr_ ? nb_[which] : OuterNeighbourMb(mb_addr, which);
+  }
+  int OuterNeighbourMb(int mb_addr, int which) const;
   // Frame and field pictures (not MBAFF): the macroblocks A, B, C and D next to mb_addr and
   // its first 4x4 block in the motion data, found once per macroblock (nb_addr_ names it).
   void FindNeighbours(int mb_addr);

@@ -377,10 +377,6 @@ bool C264_Decode::DirectSpatialShared(int mb_addr, unsigned subs) {
     const H264Mv mv = direct_cache_mv_[list];
     if (direct_cache_ref_[list] == 0 && (mv.x != 0 || mv.y != 0)) return false;
   }
-  if (subs == 0xF) {
-    DirectSpatialBlock(mb_addr, 0, 0, 4, false);
-    return true;
-  }
   for (int sub = 0; sub < 4; ++sub)
     if (subs & (1u << sub)) DirectSpatialBlock(mb_addr, (sub & 1) * 2, (sub >> 1) * 2, 2, false);
   return true;
@@ -442,16 +438,16 @@ void C264_Decode::DirectTemporalBlock(int mb_addr, int bx, int by, int size, con
 }
 
 void C264_Decode::DirectMotion(int mb_addr, unsigned subs) {
-  // Each sub-macroblock's bit s spread over its four 4x4 blocks (raster bits 0x0033, 0x00CC,
-  // 0x3300 and 0xCC00).
-  mbs_[mb_addr].direct |= static_cast<uint16_t>((subs & 1) * 0x33 | (subs & 2) * 0x66 | (subs & 4) * 0xCC0 | (subs & 8) * 0x1980);
-  // The spatial predictors depend only on the macroblock's neighbours: derived once per
-  // macroblock.
   const bool spatial = sh_.direct_spatial_mv_pred_flag;
   if (spatial && subs == 0xF) {
     DirectSpatialMb(mb_addr);
     return;
   }
+  // Each sub-macroblock's bit s spread over its four 4x4 blocks (raster bits 0x0033, 0x00CC,
+  // 0x3300 and 0xCC00).
+  mbs_[mb_addr].direct |= static_cast<uint16_t>((subs & 1) * 0x33 | (subs & 2) * 0x66 | (subs & 4) * 0xCC0 | (subs & 8) * 0x1980);
+  // The spatial predictors depend only on the macroblock's neighbours: derived once per
+  // macroblock.
   if (spatial) {
     if (direct_cache_mb_ != mb_addr || direct_cache_serial_ != cur_->serial) {
       DirectSpatialRefs(mb_addr, direct_cache_ref_, direct_cache_mv_);
@@ -486,6 +482,7 @@ bool C264_Decode::ColocatedCornersZero(int mb_addr, bool zero[4]) const {
 void C264_Decode::DirectSpatialMb(int mb_addr) {
   // B_Skip and B_Direct_16x16: the predictors, then the co-located blocks only when a list
   // predicts from reference 0 with a non-zero vector.
+  mbs_[mb_addr].direct = 0xFFFF;
   DirectSpatialRefs(mb_addr, direct_cache_ref_, direct_cache_mv_);
   direct_cache_mb_ = mb_addr;
   direct_cache_serial_ = cur_->serial;
