@@ -241,7 +241,15 @@ class C264_Decode : public C264_DecodeHeader {
   void DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]);
   // The 4x4 blocks in the motion data next to the whole macroblock, A (left), B (above) and C
   // (above right, else D above left), -1 when not available, and their macroblocks.
-  void MbNeighbourBlocks(int mb_addr, int idx[3], int nb[3]) const;
+  void MbNeighbourBlocks(int mb_addr, int idx[3], int nb[3]) const {
+    if (mb_addr != nb_addr_) return MbaffMbNeighbourBlocks(mb_addr, idx, nb);
+    const int above = nb_base_ - mb_width_ * 4;
+    idx[0] = nb_[0] >= 0 ? nb_base_ - 1 : -1;
+    idx[1] = nb_[1] >= 0 ? above : -1;
+    idx[2] = nb_[2] >= 0 ? above + 4 : (nb_[3] >= 0 ? above - 1 : -1);
+    nb[0] = nb[1] = nb[2] = mb_addr;  // looked at in MBAFF frames only
+  }
+  void MbaffMbNeighbourBlocks(int mb_addr, int idx[3], int nb[3]) const;
   // Direct prediction (8.4.1.2): the co-located picture's layout against the macroblock, the
   // co-located block's motion, and the spatial and temporal derivation of one 4x4 block.
   struct Colocated;
@@ -276,7 +284,13 @@ class C264_Decode : public C264_DecodeHeader {
   void NeighbourRef(int mb_addr, int nb_mb, int list, int idx, int& ref, H264Mv& mv) const {
     ref = ref_idx_[list][idx];
     mv = ref >= 0 ? mv_[list][idx] : H264Mv();
-    if (mbaff_) ScaleNeighbourMotion(mb_addr, nb_mb, ref, mv);
+    if (!mbaff_) return;
+    // Scaled through copies, so that the caller's variables need no address of their own.
+    int scaled_ref = ref;
+    H264Mv scaled_mv = mv;
+    ScaleNeighbourMotion(mb_addr, nb_mb, scaled_ref, scaled_mv);
+    ref = scaled_ref;
+    mv = scaled_mv;
   }
   // Spatial direct motion when no list has reference 0 with a non-zero predictor: the
   // co-located blocks do not matter. Returns false when they do.

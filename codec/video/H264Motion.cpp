@@ -37,7 +37,7 @@ int MinPositive(int a, int b, int c) {
     default: break;
   }
   const bool ma = n.ref[0] == ref_idx, mb = n.ref[1] == ref_idx, mc = n.ref[2] == ref_idx;
-  if (ma + mb + mc == 1) return n.mv[ma ? 0 : (mb ? 1 : 2)];
+  if (ma + mb + mc == 1) return ma ? n.mv[0] : (mb ? n.mv[1] : n.mv[2]);
   H264Mv mvp;
   mvp.x = static_cast<int16_t>(Median(n.mv[0].x, n.mv[1].x, n.mv[2].x));
   mvp.y = static_cast<int16_t>(Median(n.mv[0].y, n.mv[1].y, n.mv[2].y));
@@ -48,8 +48,9 @@ int MinPositive(int a, int b, int c) {
 template <typename RefOfNeighbour>
 [[gnu::always_inline]] inline void GatherNeighbours(const int idx[3], Neighbours& n, RefOfNeighbour ref_of) {
   n.only_a = idx[0] >= 0 && idx[1] < 0 && idx[2] < 0;
-  for (int k = 0; k < 3; ++k)
-    if (idx[k] >= 0) ref_of(k, n.ref[k], n.mv[k]);
+  if (idx[0] >= 0) ref_of(0, n.ref[0], n.mv[0]);
+  if (idx[1] >= 0) ref_of(1, n.ref[1], n.mv[1]);
+  if (idx[2] >= 0) ref_of(2, n.ref[2], n.mv[2]);
 }
 
 }  // namespace
@@ -161,8 +162,12 @@ void C264_Decode::StoreMotion(int mb_addr, int list, int bx, int by, int bw, int
 void C264_Decode::StoreRefIdx(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx) {
   const int stride = mb_width_ * 4;
   int8_t* refs = ref_idx_[list] + MotionBase(mb_addr) + by * stride + bx;
-  for (int j = 0; j < bh; ++j, refs += stride)
-    for (int i = 0; i < bw; ++i) refs[i] = static_cast<int8_t>(ref_idx);
+  const uint32_t ref4 = uint32_t{static_cast<uint8_t>(ref_idx)} * 0x01010101u;
+  for (int j = 0; j < bh; ++j, refs += stride) {
+    if (bw == 4) std::memcpy(refs, &ref4, 4);
+    else if (bw == 2) std::memcpy(refs, &ref4, 2);
+    else *refs = static_cast<int8_t>(ref_idx);
+  }
 }
 
 int C264_Decode::MbaffNeighbourIndex(int mb_addr, int xn, int yn, int cur_order, int& nb_mb) const {
@@ -209,15 +214,7 @@ void C264_Decode::PredictMv(int mb_addr, int list, int bx, int by, int bw, int r
   mvp = SelectMvp(n, ref_idx, shape);
 }
 
-void C264_Decode::MbNeighbourBlocks(int mb_addr, int idx[3], int nb[3]) const {
-  if (mb_addr == nb_addr_) {
-    const int above = nb_base_ - mb_width_ * 4;
-    idx[0] = nb_[0] >= 0 ? nb_base_ - 1 : -1;
-    idx[1] = nb_[1] >= 0 ? above : -1;
-    idx[2] = nb_[2] >= 0 ? above + 4 : (nb_[3] >= 0 ? above - 1 : -1);
-    nb[0] = nb[1] = nb[2] = mb_addr;  // looked at in MBAFF frames only
-    return;
-  }
+void C264_Decode::MbaffMbNeighbourBlocks(int mb_addr, int idx[3], int nb[3]) const {
   idx[0] = MbaffNeighbourIndex(mb_addr, -1, 0, 0, nb[0]);
   idx[1] = MbaffNeighbourIndex(mb_addr, 0, -1, 0, nb[1]);
   idx[2] = MbaffNeighbourIndex(mb_addr, 16, -1, 0, nb[2]);
