@@ -32,7 +32,7 @@ int SubPartCount(int shape) { return shape == 0 ? 1 : (shape == 3 ? 4 : 2); }
 
 // |mvd| (capped at 127) of a partition's w x h 4x4 blocks at (x, y), for the CABAC contexts
 // of later vectors: each row one fixed-size copy.
-void StoreMvdMagnitude(uint8_t (*mvd)[2], int x, int y, int w, int h, int dx, int dy) {
+inline void StoreMvdMagnitude(uint8_t (*mvd)[2], int x, int y, int w, int h, int dx, int dy) {
   const auto ax = static_cast<uint8_t>(std::min(std::abs(dx), 127));
   const auto ay = static_cast<uint8_t>(std::min(std::abs(dy), 127));
   const uint8_t row[8] = {ax, ay, ax, ay, ax, ay, ax, ay};

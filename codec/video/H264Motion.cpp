@@ -464,14 +464,16 @@ bool C264_Decode::ColocatedCornersZero(int mb_addr, bool zero[4]) const {
   const H264Picture* col = refs_.pic[1][0];
   if (field_ != 0 || mbaff_ || mb_addr != nb_addr_ || col == nullptr || col->field_coded) return false;
   const bool intra = col->mb_intra.size() <= static_cast<size_t>(mb_addr) || col->mb_intra[mb_addr];
+  zero[0] = zero[1] = zero[2] = zero[3] = false;
+  if (intra || col->long_ref) return true;
+  const int8_t* refs[2] = {col->ref_idx[0].data() + nb_base_, col->ref_idx[1].data() + nb_base_};
+  const H264Mv* mvs[2] = {col->mv[0].data() + nb_base_, col->mv[1].data() + nb_base_};
   const int stride = mb_width_ * 4;
   for (int sub = 0; sub < 4; ++sub) {
-    zero[sub] = false;
-    if (intra || col->long_ref) continue;
-    const int idx = nb_base_ + (sub >> 1) * 3 * stride + (sub & 1) * 3;
-    const int l = col->ref_idx[0][idx] >= 0 ? 0 : 1;
-    const H264Mv mv = col->mv[l][idx];
-    zero[sub] = col->ref_idx[l][idx] == 0 && std::abs(mv.x) <= 1 && std::abs(mv.y) <= 1;
+    const int k = (sub >> 1) * 3 * stride + (sub & 1) * 3;
+    const int l = refs[0][k] >= 0 ? 0 : 1;
+    const H264Mv mv = mvs[l][k];
+    zero[sub] = refs[l][k] == 0 && std::abs(mv.x) <= 1 && std::abs(mv.y) <= 1;
   }
   return true;
 }
