@@ -240,6 +240,7 @@ void C264_Decode::DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]) {
   // and its predictor.
   int nb[3], idx[3];
   MbNeighbourBlocks(mb_addr, idx, nb);
+#pragma GCC unroll 2
   for (int list = 0; list < 2; ++list) {
     Neighbours n;
     GatherNeighbours(idx, n, [&](int k, int& r, H264Mv& mv) { NeighbourRef(mb_addr, nb[k], list, idx[k], r, mv); });
