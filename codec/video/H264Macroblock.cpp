@@ -153,8 +153,22 @@ const H264Picture* C264_Decode::RefOf(int a, int list, int r, int& parity) const
 }
 
 void C264_Decode::FindNeighbours(int mb_addr) {
-  if (mb_addr == nb_addr_ && slice_num_ == nb_slice_) return;  // found for the skip flag
+  const bool same_slice = nb_slice_ == slice_num_;
+  if (mb_addr == nb_addr_ && same_slice) return;  // found for the skip flag
   const bool next = nb_addr_ >= 0 && mb_addr == nb_addr_ + 1;
+  if (next && same_slice && nb_x_ + 1 < mb_width_) {
+    // One step right along a row of the same slice: the previous macroblock is A, its B is
+    // D and its C is B; only C is new.
+    const int x = nb_x_ + 1, c = mb_addr - mb_width_ + 1;
+    nb_[3] = nb_[1];
+    nb_[1] = nb_[2];
+    nb_[0] = mb_addr - 1;
+    nb_[2] = nb_y_ > 0 && x + 1 < mb_width_ && mbs_[c].slice == slice_num_ ? c : -1;
+    nb_base_ += 4;
+    nb_x_ = x;
+    nb_addr_ = mb_addr;
+    return;
+  }
   nb_addr_ = -1;
   if (mbaff_) return;
   // The position follows from the previous macroblock's without a division.
@@ -165,18 +179,10 @@ void C264_Decode::FindNeighbours(int mb_addr) {
     ++y;
   }
   auto in_slice = [&](bool inside, int n) { return inside && mbs_[n].slice == slice_num_ ? n : -1; };
-  const int old_c = nb_[2];
+  nb_[0] = in_slice(x > 0, mb_addr - 1);
+  nb_[1] = in_slice(y > 0, mb_addr - mb_width_);
   nb_[2] = in_slice(y > 0 && x + 1 < mb_width_, mb_addr - mb_width_ + 1);
-  if (next && x > 0 && nb_slice_ == slice_num_) {
-    // One step right in the same slice: the previous macroblock is A, its B is D and its C B.
-    nb_[3] = nb_[1];
-    nb_[1] = old_c;
-    nb_[0] = mb_addr - 1;
-  } else {
-    nb_[0] = in_slice(x > 0, mb_addr - 1);
-    nb_[1] = in_slice(y > 0, mb_addr - mb_width_);
-    nb_[3] = in_slice(x > 0 && y > 0, mb_addr - mb_width_ - 1);
-  }
+  nb_[3] = in_slice(x > 0 && y > 0, mb_addr - mb_width_ - 1);
   nb_base_ = y * 16 * mb_width_ + x * 4;
   nb_x_ = x;
   nb_y_ = y;
