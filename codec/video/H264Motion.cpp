@@ -201,14 +201,19 @@ void C264_Decode::ScaleNeighbourMotion(int mb_addr, int nb_mb, int& ref, H264Mv&
 }
 
 void C264_Decode::PredictMv(int mb_addr, int list, int bx, int by, int bw, int ref_idx, int shape, H264Mv& mvp) {
-  const int order = blk_order_[by * 4 + bx];
-  // The luma locations left of, above, above right of (else above left of) the partition.
-  const int x = bx * 4, y = by * 4;
+  // The luma locations left of, above, above right of (else above left of) the partition;
+  // those of a 16x16 partition all lie outside the macroblock.
   int nb[3], idx[3];
-  idx[0] = NeighbourIndex(mb_addr, x - 1, y, order, nb[0]);
-  idx[1] = NeighbourIndex(mb_addr, x, y - 1, order, nb[1]);
-  idx[2] = NeighbourIndex(mb_addr, x + bw * 4, y - 1, order, nb[2]);
-  if (idx[2] < 0) idx[2] = NeighbourIndex(mb_addr, x - 1, y - 1, order, nb[2]);
+  if (bw == 4 && bx == 0 && by == 0) {
+    MbNeighbourBlocks(mb_addr, idx, nb);
+  } else {
+    const int order = blk_order_[by * 4 + bx];
+    const int x = bx * 4, y = by * 4;
+    idx[0] = NeighbourIndex(mb_addr, x - 1, y, order, nb[0]);
+    idx[1] = NeighbourIndex(mb_addr, x, y - 1, order, nb[1]);
+    idx[2] = NeighbourIndex(mb_addr, x + bw * 4, y - 1, order, nb[2]);
+    if (idx[2] < 0) idx[2] = NeighbourIndex(mb_addr, x - 1, y - 1, order, nb[2]);
+  }
   Neighbours n;
   GatherNeighbours(idx, n, [&](int k, int& r, H264Mv& mv) { NeighbourRef(mb_addr, nb[k], list, idx[k], r, mv); });
   mvp = SelectMvp(n, ref_idx, shape);
