@@ -237,7 +237,11 @@ class C264_Decode : public C264_DecodeHeader {
   void PredictMv(int mb_addr, int list, int bx, int by, int bw, int ref_idx, int shape, H264Mv& mvp);
   void PSkipMotion(int mb_addr);
   // Direct motion of the 8x8 sub-macroblocks in the mask `subs` (bit s for sub-macroblock s).
-  void DirectMotion(int mb_addr, unsigned subs);
+  void DirectMotion(int mb_addr, unsigned subs) {
+    if (subs == 0xF && sh_.direct_spatial_mv_pred_flag) DirectSpatialMb(mb_addr);
+    else DirectSubsMotion(mb_addr, subs);
+  }
+  void DirectSubsMotion(int mb_addr, unsigned subs);
   void DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]);
   // The 4x4 blocks in the motion data next to the whole macroblock, A (left), B (above) and C
   // (above right, else D above left), -1 when not available, and their macroblocks.

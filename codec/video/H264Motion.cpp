@@ -440,12 +440,8 @@ void C264_Decode::DirectTemporalBlock(int mb_addr, int bx, int by, int size, con
   StoreMotion(mb_addr, 1, bx, by, size, size, 0, mv1);
 }
 
-void C264_Decode::DirectMotion(int mb_addr, unsigned subs) {
+void C264_Decode::DirectSubsMotion(int mb_addr, unsigned subs) {
   const bool spatial = sh_.direct_spatial_mv_pred_flag;
-  if (spatial && subs == 0xF) {
-    DirectSpatialMb(mb_addr);
-    return;
-  }
   // Each sub-macroblock's bit s spread over its four 4x4 blocks (raster bits 0x0033, 0x00CC,
   // 0x3300 and 0xCC00).
   mbs_[mb_addr].direct |= static_cast<uint16_t>((subs & 1) * 0x33 | (subs & 2) * 0x66 | (subs & 4) * 0xCC0 | (subs & 8) * 0x1980);
