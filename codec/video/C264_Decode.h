@@ -210,7 +210,11 @@ class C264_Decode : public C264_DecodeHeader {
   // The same for a block outside the macroblock, without FindNeighbours.
   int OuterLumaNeighbour(int mb_addr, int bx, int by, int& blk) const;
   int OuterChromaNeighbour(int mb_addr, int bx, int by, int& blk) const;
-  int NeighbourMb(int mb_addr, int which) const;
+  // The macroblock A, B, C or D (which 0..3) next to mb_addr, -1 when not available.
+  int NeighbourMb(int mb_addr, int which) const {
+    return mb_addr == nb_addr_ ? nb_[which] : OuterNeighbourMb(mb_addr, which);
+  }
+  int OuterNeighbourMb(int mb_addr, int which) const;
   // Frame and field pictures (not MBAFF): the macroblocks A, B, C and D next to mb_addr and
   // its first 4x4 block in the motion data, found once per macroblock (nb_addr_ names it).
   void FindNeighbours(int mb_addr);
@@ -233,8 +237,23 @@ class C264_Decode : public C264_DecodeHeader {
   void PredictMv(int mb_addr, int list, int bx, int by, int bw, int ref_idx, int shape, H264Mv& mvp);
   void PSkipMotion(int mb_addr);
   // Direct motion of the 8x8 sub-macroblocks in the mask `subs` (bit s for sub-macroblock s).
-  void DirectMotion(int mb_addr, unsigned subs);
+  void DirectMotion(int mb_addr, unsigned subs) {
+    if (subs == 0xF && sh_.direct_spatial_mv_pred_flag) DirectSpatialMb(mb_addr);
+    else DirectSubsMotion(mb_addr, subs);
+  }
+  void DirectSubsMotion(int mb_addr, unsigned subs);
   void DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]);
+  // The 4x4 blocks in the motion data next to the whole macroblock, A (left), B (above) and C
+  // (above right, else D above left), -1 when not available, and their macroblocks.
+  void MbNeighbourBlocks(int mb_addr, int idx[3], int nb[3]) const {
+    if (mb_addr != nb_addr_) return MbaffMbNeighbourBlocks(mb_addr, idx, nb);
+    const int above = nb_base_ - mb_width_ * 4;
+    idx[0] = nb_[0] >= 0 ? nb_base_ - 1 : -1;
+    idx[1] = nb_[1] >= 0 ? above : -1;
+    idx[2] = nb_[2] >= 0 ? above + 4 : (nb_[3] >= 0 ? above - 1 : -1);
+    nb[0] = nb[1] = nb[2] = mb_addr;  // looked at in MBAFF frames only
+  }
+  void MbaffMbNeighbourBlocks(int mb_addr, int idx[3], int nb[3]) const;
   // Direct prediction (8.4.1.2): the co-located picture's layout against the macroblock, the
   // co-located block's motion, and the spatial and temporal derivation of one 4x4 block.
   struct Colocated;
@@ -248,6 +267,13 @@ class C264_Decode : public C264_DecodeHeader {
   int DirectTemporalRef0(int mb_addr, bool cur_field, int32_t col_ref_serial) const;
   void DirectTemporalBlock(int mb_addr, int bx, int by, int size, const Colocated& c, ColocatedMotion m);
   void StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv);
+  // Both lists' motion of a whole macroblock.
+  void StoreMbMotion(int mb_addr, const int ref_idx[2], const H264Mv mv[2]);
+  // Spatial direct motion of a whole macroblock (B_Skip, B_Direct_16x16).
+  void DirectSpatialMb(int mb_addr);
+  // colZeroFlag of the four corner blocks of a frame macroblock over a frame; false for
+  // other layouts (ColocatedBlock finds their co-located blocks).
+  bool ColocatedCornersZero(int mb_addr, bool zero[4]) const;
   // Only the reference index (the contexts of later partitions' ref_idx look at it).
   void StoreRefIdx(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx);
   // Index of the 4x4 block holding the neighbouring luma location (xn, yn) in the motion
@@ -262,7 +288,13 @@ class C264_Decode : public C264_DecodeHeader {
   void NeighbourRef(int mb_addr, int nb_mb, int list, int idx, int& ref, H264Mv& mv) const {
     ref = ref_idx_[list][idx];
     mv = ref >= 0 ? mv_[list][idx] : H264Mv();
-    if (mbaff_) ScaleNeighbourMotion(mb_addr, nb_mb, ref, mv);
+    if (!mbaff_) return;
+    // Scaled through copies, so that the caller's variables need no address of their own.
+    int scaled_ref = ref;
+    H264Mv scaled_mv = mv;
+    ScaleNeighbourMotion(mb_addr, nb_mb, scaled_ref, scaled_mv);
+    ref = scaled_ref;
+    mv = scaled_mv;
   }
   // Spatial direct motion when no list has reference 0 with a non-zero predictor: the
   // co-located blocks do not matter. Returns false when they do.

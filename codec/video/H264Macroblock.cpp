@@ -30,6 +30,20 @@ void SubPartGeometry(int shape, int part, int& x, int& y, int& w, int& h) {
 }
 int SubPartCount(int shape) { return shape == 0 ? 1 : (shape == 3 ? 4 : 2); }
 
+// |mvd| (capped at 127) of a partition's w x h 4x4 blocks at (x, y), for the CABAC contexts
+// of later vectors: each row one fixed-size copy.
+inline void StoreMvdMagnitude(uint8_t (*mvd)[2], int x, int y, int w, int h, int dx, int dy) {
+  const auto ax = static_cast<uint8_t>(std::min(std::abs(dx), 127));
+  const auto ay = static_cast<uint8_t>(std::min(std::abs(dy), 127));
+  const uint8_t row[8] = {ax, ay, ax, ay, ax, ay, ax, ay};
+  for (int j = 0; j < h; ++j) {
+    uint8_t* dst = mvd[(y + j) * 4 + x];
+    if (w == 4) std::memcpy(dst, row, 8);
+    else if (w == 2) std::memcpy(dst, row, 4);
+    else std::memcpy(dst, row, 2);
+  }
+}
+
 class CavlcSource : public C264_Decode::SyntaxSource {
  public:
   explicit CavlcSource(BitReader& br) : br_(br) {}
@@ -139,8 +153,22 @@ const H264Picture* C264_Decode::RefOf(int a, int list, int r, int& parity) const
 }
 
 void C264_Decode::FindNeighbours(int mb_addr) {
-  if (mb_addr == nb_addr_ && slice_num_ == nb_slice_) return;  // found for the skip flag
+  const bool same_slice = nb_slice_ == slice_num_;
+  if (mb_addr == nb_addr_ && same_slice) return;  // found for the skip flag
   const bool next = nb_addr_ >= 0 && mb_addr == nb_addr_ + 1;
+  if (next && same_slice && nb_x_ + 1 < mb_width_) {
+    // One step right along a row of the same slice: the previous macroblock is A, its B is
+    // D and its C is B; only C is new.
+    const int x = nb_x_ + 1, c = mb_addr - mb_width_ + 1;
+    nb_[3] = nb_[1];
+    nb_[1] = nb_[2];
+    nb_[0] = mb_addr - 1;
+    nb_[2] = nb_y_ > 0 && x + 1 < mb_width_ && mbs_[c].slice == slice_num_ ? c : -1;
+    nb_base_ += 4;
+    nb_x_ = x;
+    nb_addr_ = mb_addr;
+    return;
+  }
   nb_addr_ = -1;
   if (mbaff_) return;
   // The position follows from the previous macroblock's without a division.
@@ -162,8 +190,7 @@ void C264_Decode::FindNeighbours(int mb_addr) {
   nb_slice_ = slice_num_;
 }
 
-int C264_Decode::NeighbourMb(int mb_addr, int which) const {
-  if (mb_addr == nb_addr_) return nb_[which];
+int C264_Decode::OuterNeighbourMb(int mb_addr, int which) const {
   if (mbaff_) {
     // The macroblock holding the luma location left of (A), above (B), above right of (C)
     // or above left of (D) the macroblock's first sample.
@@ -330,13 +357,7 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
           mv.x = static_cast<int16_t>(mvp.x + dx);
           mv.y = static_cast<int16_t>(mvp.y + dy);
           StoreMotion(mb_addr, list, x, y, w, h, mb.ref[list][s], mv);
-          const uint8_t ax = static_cast<uint8_t>(std::min(std::abs(dx), 127));
-          const uint8_t ay = static_cast<uint8_t>(std::min(std::abs(dy), 127));
-          for (int j = 0; j < h; ++j)
-            for (int i = 0; i < w; ++i) {
-              info.mvd[list][(y + j) * 4 + x + i][0] = ax;
-              info.mvd[list][(y + j) * 4 + x + i][1] = ay;
-            }
+          StoreMvdMagnitude(info.mvd[list], x, y, w, h, dx, dy);
         }
       }
     }
@@ -346,9 +367,10 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
   int parts = 1, pw = 4, ph = 4;
   if (mb.kind == kMbP16x8 || mb.kind == kMbB16x8) { parts = 2; ph = 2; }
   if (mb.kind == kMbP8x16 || mb.kind == kMbB8x16) { parts = 2; pw = 2; }
-  for (int p = 0; p < parts; ++p)
-    for (int j = 0; j < ph; ++j)
-      for (int i = 0; i < pw; ++i) blk_order_[(j + (ph == 2 ? p * 2 : 0)) * 4 + i + (pw == 2 ? p * 2 : 0)] = static_cast<uint8_t>(p);
+  // Decoding order of the 4x4 blocks: one partition, or the upper / left one first.
+  static const uint8_t kPartOrder[3][16] = {{}, {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1},
+                                            {0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 1}};
+  std::memcpy(blk_order_, kPartOrder[parts == 1 ? 0 : (ph == 2 ? 1 : 2)], sizeof(blk_order_));
   for (int list = 0; list < 2; ++list) {
     const int count = RefCount(mb_addr, list);
     for (int p = 0; p < parts; ++p) {
@@ -382,13 +404,7 @@ bool C264_Decode::ParseInterPred(int mb_addr, MbParse& mb, SyntaxSource& src) {
       mv.x = static_cast<int16_t>(mvp.x + dx);
       mv.y = static_cast<int16_t>(mvp.y + dy);
       StoreMotion(mb_addr, list, x, y, pw, ph, mb.ref[list][p], mv);
-      const uint8_t ax = static_cast<uint8_t>(std::min(std::abs(dx), 127));
-      const uint8_t ay = static_cast<uint8_t>(std::min(std::abs(dy), 127));
-      for (int j = 0; j < ph; ++j)
-        for (int i = 0; i < pw; ++i) {
-          info.mvd[list][(y + j) * 4 + x + i][0] = ax;
-          info.mvd[list][(y + j) * 4 + x + i][1] = ay;
-        }
+      StoreMvdMagnitude(info.mvd[list], x, y, pw, ph, dx, dy);
     }
   }
   return src.Ok();

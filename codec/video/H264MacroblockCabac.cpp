@@ -169,7 +169,7 @@ struct C264_Decode::CabacSource : C264_Decode::SyntaxSource {
 };
 
 int C264_Decode::DecodeSkipFlag(int mb_addr) {
-  FindNeighbours(mb_addr);
+  if (mb_addr != nb_addr_ || nb_slice_ != slice_num_) FindNeighbours(mb_addr);
   const int na = NeighbourMb(mb_addr, 0), nb = NeighbourMb(mb_addr, 1);
   const int inc = (na >= 0 && !IsSkipKind(mbs_[na].kind)) + (nb >= 0 && !IsSkipKind(mbs_[nb].kind));
   return cabac_.DecodeDecision((slice_kind_ == kSliceP ? kCtxSkipP : kCtxSkipB) + inc);

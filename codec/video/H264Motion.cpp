@@ -11,33 +11,46 @@
 namespace fennik {
 namespace {
 
-struct NeighbourMotion {
-  bool available = false;
-  int ref = -1;
-  H264Mv mv;
+// The motion of a partition's neighbours A, B and C (or D) in one list: reference index (-1
+// when not available or not using the list) and vector (zero then).
+struct Neighbours {
+  int ref[3] = {-1, -1, -1};
+  H264Mv mv[3];
+  bool only_a = false;  // A available, B and C not: B and C take A's motion
 };
 
 int Median(int a, int b, int c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
 
-int MinPositive(int a, int b) { return (a >= 0 && b >= 0) ? std::min(a, b) : std::max(a, b); }
+// The lowest of the indices that are not negative, -1 when none is (-1 marks an unused list).
+int MinPositive(int a, int b, int c) {
+  return static_cast<int>(std::min({static_cast<unsigned>(a), static_cast<unsigned>(b), static_cast<unsigned>(c)}));
+}
 
-// The predictor from the neighbours A, B and C (or D) of a partition of the given shape
-// (1/2 16x8 upper/lower, 3/4 8x16 left/right, 0 any other).
-H264Mv SelectMvp(const NeighbourMotion n[3], int ref_idx, int shape) {
-  NeighbourMotion a = n[0], b = n[1], c = n[2];
-  if (!b.available && !c.available && a.available) b = c = a;
+// The predictor from the neighbours of a partition of the given shape (1/2 16x8 upper/lower,
+// 3/4 8x16 left/right, 0 any other).
+[[gnu::always_inline]] inline H264Mv SelectMvp(const Neighbours& n, int ref_idx, int shape) {
+  if (n.only_a) return n.mv[0];  // the median of A, A and A
   switch (shape) {
-    case 1: if (b.ref == ref_idx) return b.mv; break;
-    case 2: case 3: if (a.ref == ref_idx) return a.mv; break;
-    case 4: if (c.ref == ref_idx) return c.mv; break;
+    case 1: if (n.ref[1] == ref_idx) return n.mv[1]; break;
+    case 2: case 3: if (n.ref[0] == ref_idx) return n.mv[0]; break;
+    case 4: if (n.ref[2] == ref_idx) return n.mv[2]; break;
     default: break;
   }
-  const int matches = (a.ref == ref_idx) + (b.ref == ref_idx) + (c.ref == ref_idx);
-  if (matches == 1) return a.ref == ref_idx ? a.mv : (b.ref == ref_idx ? b.mv : c.mv);
+  const bool ma = n.ref[0] == ref_idx, mb = n.ref[1] == ref_idx, mc = n.ref[2] == ref_idx;
+  if (ma + mb + mc == 1) return ma ? n.mv[0] : (mb ? n.mv[1] : n.mv[2]);
   H264Mv mvp;
-  mvp.x = static_cast<int16_t>(Median(a.mv.x, b.mv.x, c.mv.x));
-  mvp.y = static_cast<int16_t>(Median(a.mv.y, b.mv.y, c.mv.y));
+  mvp.x = static_cast<int16_t>(Median(n.mv[0].x, n.mv[1].x, n.mv[2].x));
+  mvp.y = static_cast<int16_t>(Median(n.mv[0].y, n.mv[1].y, n.mv[2].y));
   return mvp;
+}
+
+// The neighbours' motion in one list, given by ref_of(k, ref, mv) for the available ones.
+template <typename RefOfNeighbour>
+[[gnu::always_inline]] inline void GatherNeighbours(const int idx[3], Neighbours& n, RefOfNeighbour ref_of) {
+  n.only_a = idx[0] >= 0 && idx[1] < 0 && idx[2] < 0;
+  if (idx[0] >= 0) ref_of(0, n.ref[0], n.mv[0]);
+  if (idx[1] >= 0) ref_of(1, n.ref[1], n.mv[1]);
+  if (idx[2] >= 0) ref_of(2, n.ref[2], n.mv[2]);
 }
 
 }  // namespace
@@ -71,44 +84,90 @@ void C264_Decode::FillRefEntries() {
 
 namespace {
 
-// Rows of a block of W 4x4 blocks' motion data, each a copy of one prepared row (fixed sizes,
-// so that the copies compile to plain stores).
+uint32_t MvBits(H264Mv mv) {
+  uint32_t bits;
+  std::memcpy(&bits, &mv, sizeof(bits));
+  return bits;
+}
+
+// Rows of a block of W 4x4 blocks' motion data: the vector, index and id repeated in 64-bit
+// (W 2, 4) or single stores.
 template <int W>
 void StoreRows(int rows, int stride, H264Mv* mvs, int8_t* refs, int32_t* serials, H264Mv mv, int8_t ref,
                int32_t serial) {
-  const H264Mv mv_row[4] = {mv, mv, mv, mv};
-  const int8_t ref_row[4] = {ref, ref, ref, ref};
-  const int32_t serial_row[4] = {serial, serial, serial, serial};
+  const uint64_t mv2 = uint64_t{MvBits(mv)} * 0x100000001u;
+  const uint64_t serial2 = uint64_t{static_cast<uint32_t>(serial)} * 0x100000001u;
+  const uint32_t ref4 = uint32_t{static_cast<uint8_t>(ref)} * 0x01010101u;
   for (int j = 0; j < rows; ++j, mvs += stride, refs += stride, serials += stride) {
-    std::memcpy(mvs, mv_row, W * sizeof(H264Mv));
-    std::memcpy(refs, ref_row, W);
-    std::memcpy(serials, serial_row, W * sizeof(int32_t));
+    if constexpr (W == 1) {
+      *mvs = mv;
+      *refs = ref;
+      *serials = serial;
+    } else {
+      for (int i = 0; i < W; i += 2) {
+        std::memcpy(static_cast<void*>(mvs + i), &mv2, sizeof(mv2));
+        std::memcpy(serials + i, &serial2, sizeof(serial2));
+      }
+      std::memcpy(refs, &ref4, W);
+    }
   }
 }
 
 }  // namespace
 
+void C264_Decode::StoreMbMotion(int mb_addr, const int ref_idx[2], const H264Mv mv[2]) {
+  const int stride = mb_width_ * 4;
+  const int base = MotionBase(mb_addr);
+  const int kind = mbaff_ && mbs_[mb_addr].field ? 1 + (mb_addr & 1) : 0;
+  for (int list = 0; list < 2; ++list) {
+    const int r = ref_idx[list];
+    const int32_t serial = static_cast<unsigned>(r) < 2 * kMaxRefIdx ? ref_entry_[list][kind][r].serial : -1;
+    const uint64_t mv2 = uint64_t{MvBits(mv[list])} * 0x100000001u;
+    const uint64_t serial2 = uint64_t{static_cast<uint32_t>(serial)} * 0x100000001u;
+    const uint32_t ref4 = uint32_t{static_cast<uint8_t>(r)} * 0x01010101u;
+    auto* mvs = reinterpret_cast<uint8_t*>(mv_[list] + base);
+    auto* serials = reinterpret_cast<uint8_t*>(ref_serial_[list] + base);
+    int8_t* refs = ref_idx_[list] + base;
+    const auto row = [&](int j) {
+      const size_t wide = size_t(j) * size_t(stride) * 4;
+      std::memcpy(mvs + wide, &mv2, 8);
+      std::memcpy(mvs + wide + 8, &mv2, 8);
+      std::memcpy(serials + wide, &serial2, 8);
+      std::memcpy(serials + wide + 8, &serial2, 8);
+      std::memcpy(refs + j * stride, &ref4, 4);
+    };
+    row(0);
+    row(1);
+    row(2);
+    row(3);
+  }
+}
+
 void C264_Decode::StoreMotion(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx, H264Mv mv) {
   const int stride = mb_width_ * 4;
   const int base = MotionBase(mb_addr) + by * stride + bx;
   const int kind = mbaff_ && mbs_[mb_addr].field ? 1 + (mb_addr & 1) : 0;
-  const RefEntry e = ref_idx >= 0 && ref_idx < 2 * kMaxRefIdx ? ref_entry_[list][kind][ref_idx] : RefEntry();
+  const int32_t serial = static_cast<unsigned>(ref_idx) < 2 * kMaxRefIdx ? ref_entry_[list][kind][ref_idx].serial : -1;
   const auto ref8 = static_cast<int8_t>(ref_idx);
   H264Mv* mvs = mv_[list] + base;
   int8_t* refs = ref_idx_[list] + base;
   int32_t* serials = ref_serial_[list] + base;
   switch (bw) {
-    case 4: StoreRows<4>(bh, stride, mvs, refs, serials, mv, ref8, e.serial); break;
-    case 2: StoreRows<2>(bh, stride, mvs, refs, serials, mv, ref8, e.serial); break;
-    default: StoreRows<1>(bh, stride, mvs, refs, serials, mv, ref8, e.serial); break;
+    case 4: StoreRows<4>(bh, stride, mvs, refs, serials, mv, ref8, serial); break;
+    case 2: StoreRows<2>(bh, stride, mvs, refs, serials, mv, ref8, serial); break;
+    default: StoreRows<1>(bh, stride, mvs, refs, serials, mv, ref8, serial); break;
   }
 }
 
 void C264_Decode::StoreRefIdx(int mb_addr, int list, int bx, int by, int bw, int bh, int ref_idx) {
   const int stride = mb_width_ * 4;
   int8_t* refs = ref_idx_[list] + MotionBase(mb_addr) + by * stride + bx;
-  for (int j = 0; j < bh; ++j, refs += stride)
-    for (int i = 0; i < bw; ++i) refs[i] = static_cast<int8_t>(ref_idx);
+  const uint32_t ref4 = uint32_t{static_cast<uint8_t>(ref_idx)} * 0x01010101u;
+  for (int j = 0; j < bh; ++j, refs += stride) {
+    if (bw == 4) std::memcpy(refs, &ref4, 4);
+    else if (bw == 2) std::memcpy(refs, &ref4, 2);
+    else *refs = static_cast<int8_t>(ref_idx);
+  }
 }
 
 int C264_Decode::MbaffNeighbourIndex(int mb_addr, int xn, int yn, int cur_order, int& nb_mb) const {
@@ -142,64 +201,58 @@ void C264_Decode::ScaleNeighbourMotion(int mb_addr, int nb_mb, int& ref, H264Mv&
 }
 
 void C264_Decode::PredictMv(int mb_addr, int list, int bx, int by, int bw, int ref_idx, int shape, H264Mv& mvp) {
-  const int order = blk_order_[by * 4 + bx];
-  // The luma locations left of, above, above right of (else above left of) the partition.
-  const int x = bx * 4, y = by * 4;
+  // The luma locations left of, above, above right of (else above left of) the partition;
+  // those of a 16x16 partition all lie outside the macroblock.
   int nb[3], idx[3];
-  idx[0] = NeighbourIndex(mb_addr, x - 1, y, order, nb[0]);
-  idx[1] = NeighbourIndex(mb_addr, x, y - 1, order, nb[1]);
-  idx[2] = NeighbourIndex(mb_addr, x + bw * 4, y - 1, order, nb[2]);
-  if (idx[2] < 0) idx[2] = NeighbourIndex(mb_addr, x - 1, y - 1, order, nb[2]);
-  NeighbourMotion n[3];
-  for (int k = 0; k < 3; ++k)
-    if (idx[k] >= 0) {
-      n[k].available = true;
-      NeighbourRef(mb_addr, nb[k], list, idx[k], n[k].ref, n[k].mv);
-    }
+  if (bw == 4 && bx == 0 && by == 0) {
+    MbNeighbourBlocks(mb_addr, idx, nb);
+  } else {
+    const int order = blk_order_[by * 4 + bx];
+    const int x = bx * 4, y = by * 4;
+    idx[0] = NeighbourIndex(mb_addr, x - 1, y, order, nb[0]);
+    idx[1] = NeighbourIndex(mb_addr, x, y - 1, order, nb[1]);
+    idx[2] = NeighbourIndex(mb_addr, x + bw * 4, y - 1, order, nb[2]);
+    if (idx[2] < 0) idx[2] = NeighbourIndex(mb_addr, x - 1, y - 1, order, nb[2]);
+  }
+  Neighbours n;
+  GatherNeighbours(idx, n, [&](int k, int& r, H264Mv& mv) { NeighbourRef(mb_addr, nb[k], list, idx[k], r, mv); });
   mvp = SelectMvp(n, ref_idx, shape);
 }
 
+void C264_Decode::MbaffMbNeighbourBlocks(int mb_addr, int idx[3], int nb[3]) const {
+  idx[0] = MbaffNeighbourIndex(mb_addr, -1, 0, 0, nb[0]);
+  idx[1] = MbaffNeighbourIndex(mb_addr, 0, -1, 0, nb[1]);
+  idx[2] = MbaffNeighbourIndex(mb_addr, 16, -1, 0, nb[2]);
+  if (idx[2] < 0) idx[2] = MbaffNeighbourIndex(mb_addr, -1, -1, 0, nb[2]);
+}
+
 void C264_Decode::PSkipMotion(int mb_addr) {
-  StoreMotion(mb_addr, 1, 0, 0, 4, 4, -1, H264Mv());
   // Zero motion when A or B is not available or either is a zero vector of reference 0; the
   // skipped macroblock's own blocks are not looked at.
-  int nb[2];
-  const int idx[2] = {NeighbourIndex(mb_addr, -1, 0, 0, nb[0]), NeighbourIndex(mb_addr, 0, -1, 0, nb[1])};
-  bool zero = idx[0] < 0 || idx[1] < 0;
-  for (int k = 0; k < 2 && !zero; ++k) {
-    int ref;
-    H264Mv v;
-    NeighbourRef(mb_addr, nb[k], 0, idx[k], ref, v);
-    if (ref == 0 && v.x == 0 && v.y == 0) zero = true;
-  }
-  H264Mv mv;
-  if (!zero) PredictMv(mb_addr, 0, 0, 0, 4, 0, 0, mv);
-  StoreMotion(mb_addr, 0, 0, 0, 4, 4, 0, mv);
+  int nb[3], idx[3];
+  MbNeighbourBlocks(mb_addr, idx, nb);
+  Neighbours n;
+  GatherNeighbours(idx, n, [&](int k, int& ref, H264Mv& mv) { NeighbourRef(mb_addr, nb[k], 0, idx[k], ref, mv); });
+  H264Mv mv[2];
+  const auto zero = [&](int k) { return idx[k] < 0 || (n.ref[k] == 0 && MvBits(n.mv[k]) == 0); };
+  if (!zero(0) && !zero(1)) mv[0] = SelectMvp(n, 0, 0);
+  static const int kRefs[2] = {0, -1};
+  StoreMbMotion(mb_addr, kRefs, mv);
 }
 
 void C264_Decode::DirectSpatialRefs(int mb_addr, int ref[2], H264Mv mvp[2]) {
-  // Neighbours A, B and C (or D) of the whole macroblock.
+  // Neighbours A, B and C (or D) of the whole macroblock; per list the lowest index they use
+  // and its predictor.
   int nb[3], idx[3];
-  idx[0] = NeighbourIndex(mb_addr, -1, 0, 0, nb[0]);
-  idx[1] = NeighbourIndex(mb_addr, 0, -1, 0, nb[1]);
-  idx[2] = NeighbourIndex(mb_addr, 16, -1, 0, nb[2]);
-  if (idx[2] < 0) idx[2] = NeighbourIndex(mb_addr, -1, -1, 0, nb[2]);
-  NeighbourMotion n[2][3];
+  MbNeighbourBlocks(mb_addr, idx, nb);
+#pragma GCC unroll 2
   for (int list = 0; list < 2; ++list) {
-    for (int k = 0; k < 3; ++k)
-      if (idx[k] >= 0) {
-        n[list][k].available = true;
-        NeighbourRef(mb_addr, nb[k], list, idx[k], n[list][k].ref, n[list][k].mv);
-      }
-    ref[list] = MinPositive(n[list][0].ref, MinPositive(n[list][1].ref, n[list][2].ref));
+    Neighbours n;
+    GatherNeighbours(idx, n, [&](int k, int& r, H264Mv& mv) { NeighbourRef(mb_addr, nb[k], list, idx[k], r, mv); });
+    ref[list] = MinPositive(n.ref[0], n.ref[1], n.ref[2]);
+    mvp[list] = ref[list] >= 0 ? SelectMvp(n, ref[list], 0) : H264Mv();
   }
-  mvp[0] = mvp[1] = H264Mv();
-  if (ref[0] < 0 && ref[1] < 0) {
-    ref[0] = ref[1] = 0;
-    return;
-  }
-  for (int list = 0; list < 2; ++list)
-    if (ref[list] >= 0) mvp[list] = SelectMvp(n[list], ref[list], 0);
+  if (ref[0] < 0 && ref[1] < 0) ref[0] = ref[1] = 0;
 }
 
 // The co-located picture (RefPicList1[0]) of a direct macroblock and how its motion data
@@ -327,10 +380,6 @@ bool C264_Decode::DirectSpatialShared(int mb_addr, unsigned subs) {
     const H264Mv mv = direct_cache_mv_[list];
     if (direct_cache_ref_[list] == 0 && (mv.x != 0 || mv.y != 0)) return false;
   }
-  if (subs == 0xF) {
-    DirectSpatialBlock(mb_addr, 0, 0, 4, false);
-    return true;
-  }
   for (int sub = 0; sub < 4; ++sub)
     if (subs & (1u << sub)) DirectSpatialBlock(mb_addr, (sub & 1) * 2, (sub >> 1) * 2, 2, false);
   return true;
@@ -391,12 +440,13 @@ void C264_Decode::DirectTemporalBlock(int mb_addr, int bx, int by, int size, con
   StoreMotion(mb_addr, 1, bx, by, size, size, 0, mv1);
 }
 
-void C264_Decode::DirectMotion(int mb_addr, unsigned subs) {
-  for (int sub = 0; sub < 4; ++sub)
-    if (subs & (1u << sub)) mbs_[mb_addr].direct |= static_cast<uint16_t>(0x33 << ((sub >> 1) * 8 + (sub & 1) * 2));
+void C264_Decode::DirectSubsMotion(int mb_addr, unsigned subs) {
+  const bool spatial = sh_.direct_spatial_mv_pred_flag;
+  // Each sub-macroblock's bit s spread over its four 4x4 blocks (raster bits 0x0033, 0x00CC,
+  // 0x3300 and 0xCC00).
+  mbs_[mb_addr].direct |= static_cast<uint16_t>((subs & 1) * 0x33 | (subs & 2) * 0x66 | (subs & 4) * 0xCC0 | (subs & 8) * 0x1980);
   // The spatial predictors depend only on the macroblock's neighbours: derived once per
   // macroblock.
-  const bool spatial = sh_.direct_spatial_mv_pred_flag;
   if (spatial) {
     if (direct_cache_mb_ != mb_addr || direct_cache_serial_ != cur_->serial) {
       DirectSpatialRefs(mb_addr, direct_cache_ref_, direct_cache_mv_);
@@ -406,19 +456,62 @@ void C264_Decode::DirectMotion(int mb_addr, unsigned subs) {
     if (DirectSpatialShared(mb_addr, subs)) return;
   }
   const Colocated c = ColocatedOf(mb_addr);
-  if (spatial && subs == 0xF && cur_sps_.direct_8x8_inference_flag) {
-    // Each 8x8 block's motion follows its co-located corner block; one store when all agree.
-    bool zero[4];
-    for (int sub = 0; sub < 4; ++sub) zero[sub] = ColZero(c, ColocatedBlock(c, mb_addr, (sub & 1) * 3, (sub >> 1) * 3));
-    if (zero[0] == zero[1] && zero[0] == zero[2] && zero[0] == zero[3]) {
-      DirectSpatialBlock(mb_addr, 0, 0, 4, zero[0]);
-      return;
-    }
-    for (int sub = 0; sub < 4; ++sub) DirectSpatialBlock(mb_addr, (sub & 1) * 2, (sub >> 1) * 2, 2, zero[sub]);
-    return;
-  }
   for (int sub = 0; sub < 4; ++sub)
     if (subs & (1u << sub)) DirectSubMotion(mb_addr, sub, c, spatial);
+}
+
+bool C264_Decode::ColocatedCornersZero(int mb_addr, bool zero[4]) const {
+  // A frame macroblock over a frame: the co-located blocks are the macroblock's own corner
+  // blocks in the co-located picture's motion data.
+  const H264Picture* col = refs_.pic[1][0];
+  if (field_ != 0 || mbaff_ || mb_addr != nb_addr_ || col == nullptr || col->field_coded) return false;
+  const bool intra = col->mb_intra.size() <= static_cast<size_t>(mb_addr) || col->mb_intra[mb_addr];
+  zero[0] = zero[1] = zero[2] = zero[3] = false;
+  if (intra || col->long_ref) return true;
+  const int8_t* refs[2] = {col->ref_idx[0].data() + nb_base_, col->ref_idx[1].data() + nb_base_};
+  const H264Mv* mvs[2] = {col->mv[0].data() + nb_base_, col->mv[1].data() + nb_base_};
+  const int stride = mb_width_ * 4;
+  for (int sub = 0; sub < 4; ++sub) {
+    const int k = (sub >> 1) * 3 * stride + (sub & 1) * 3;
+    const int l = refs[0][k] >= 0 ? 0 : 1;
+    const H264Mv mv = mvs[l][k];
+    zero[sub] = refs[l][k] == 0 && std::abs(mv.x) <= 1 && std::abs(mv.y) <= 1;
+  }
+  return true;
+}
+
+void C264_Decode::DirectSpatialMb(int mb_addr) {
+  // B_Skip and B_Direct_16x16: the predictors, then the co-located blocks only when a list
+  // predicts from reference 0 with a non-zero vector.
+  mbs_[mb_addr].direct = 0xFFFF;
+  DirectSpatialRefs(mb_addr, direct_cache_ref_, direct_cache_mv_);
+  direct_cache_mb_ = mb_addr;
+  direct_cache_serial_ = cur_->serial;
+  const auto moving = [&](int list) { return direct_cache_ref_[list] == 0 && MvBits(direct_cache_mv_[list]) != 0; };
+  if (!moving(0) && !moving(1)) {
+    StoreMbMotion(mb_addr, direct_cache_ref_, direct_cache_mv_);
+    return;
+  }
+  // With direct_8x8_inference_flag each 8x8 block's motion follows its co-located corner
+  // block; one store when all agree.
+  bool zero[4];
+  const bool inference = cur_sps_.direct_8x8_inference_flag;
+  if (!inference || !ColocatedCornersZero(mb_addr, zero)) {
+    const Colocated c = ColocatedOf(mb_addr);
+    for (int sub = 0; sub < 4; ++sub) {
+      if (!inference) DirectSubMotion(mb_addr, sub, c, true);
+      else zero[sub] = ColZero(c, ColocatedBlock(c, mb_addr, (sub & 1) * 3, (sub >> 1) * 3));
+    }
+    if (!inference) return;
+  }
+  if (zero[0] == zero[1] && zero[0] == zero[2] && zero[0] == zero[3]) {
+    H264Mv mv[2] = {direct_cache_mv_[0], direct_cache_mv_[1]};
+    for (int list = 0; list < 2; ++list)
+      if (zero[0] && direct_cache_ref_[list] == 0) mv[list] = H264Mv();
+    StoreMbMotion(mb_addr, direct_cache_ref_, mv);
+    return;
+  }
+  for (int sub = 0; sub < 4; ++sub) DirectSpatialBlock(mb_addr, (sub & 1) * 2, (sub >> 1) * 2, 2, zero[sub]);
 }
 
 void C264_Decode::DirectSubMotion(int mb_addr, int sub, const Colocated& c, bool spatial) {

@@ -44,6 +44,9 @@ TEST(H264DecodeTest, CabacPSlices) { ExpectBitExact("main_cabac_p"); }
 // B-pyramid with reference list reordering and memory_management_control_operation 1.
 TEST(H264DecodeTest, CabacBPyramidSpatialDirectTwoSlices) { ExpectBitExact("main_bpyramid"); }
 TEST(H264DecodeTest, CabacTemporalDirect) { ExpectBitExact("direct_temporal"); }
+// direct_8x8_inference_flag 0: direct motion per co-located 4x4 block, spatial and temporal.
+TEST(H264DecodeTest, DirectWithoutInferenceCabac) { ExpectBitExact("direct_4x4_cabac"); }
+TEST(H264DecodeTest, DirectWithoutInferenceCavlc) { ExpectBitExact("direct_4x4_cavlc"); }
 // Explicit weights in P slices (a fade) and implicit weights in B slices.
 TEST(H264DecodeTest, WeightedPrediction) { ExpectBitExact("weighted"); }
 TEST(H264DecodeTest, SixteenReferenceFrames) { ExpectBitExact("refs16"); }
