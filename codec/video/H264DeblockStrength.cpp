@@ -35,6 +35,14 @@ struct C264_Decode::DeblockSamples {
   int ls = 0, cs = 0;
 };
 
+// A block's reference indices and vectors of both lists as raw values. Within a slice equal
+// values mean the same motion (a reference index names one picture there).
+struct DeblockRawMotion {
+  uint64_t mv;   // list 0 | list 1 << 32
+  uint32_t ref;  // list 0 | list 1 << 8, as bytes
+  bool operator==(const DeblockRawMotion&) const = default;
+};
+
 namespace {
 
 constexpr uint32_t kAllBs3 = 0x03030303, kAllBs4 = 0x04040404;
@@ -71,7 +79,55 @@ inline uint32_t Transpose4x4(uint32_t x) {
   return x ^ t ^ (t << 6);
 }
 
-EdgeThresholds Thresholds(const C264_Decode::SliceInfo& s, int qp_p, int qp_q) {
+// Rows (bit r) of a macroblock whose column-0 block is coded, from its nonzero mask shifted
+// so that the column is bit 0.
+inline unsigned ColumnRows(unsigned nz) { return (nz & 1) | (nz >> 3 & 2) | (nz >> 6 & 4) | (nz >> 9 & 8); }
+
+// Strengths of the 4 parts of an edge from the parts whose blocks have coefficients (bS 2) and
+// those whose motion differs (bS 1), bit k each.
+inline uint32_t EdgeWord(unsigned coded, unsigned moving) { return 2 * kSpread[coded] | kSpread[moving & ~coded]; }
+
+inline DeblockRawMotion RawMotionOf(const H264MotionField& f, int idx) {
+  uint32_t mv0, mv1;
+  std::memcpy(&mv0, f.mv[0] + idx, 4);
+  std::memcpy(&mv1, f.mv[1] + idx, 4);
+  return {mv0 | uint64_t{mv1} << 32, static_cast<uint8_t>(f.ref[0][idx]) | static_cast<uint32_t>(static_cast<uint8_t>(f.ref[1][idx])) << 8};
+}
+
+// Whether the 4 blocks from `row` on all have the raw motion m.
+inline bool RowHasMotion(const H264MotionField& f, int row, const DeblockRawMotion& m) {
+  uint64_t d = 0;
+  for (int l = 0; l < 2; ++l) {
+    const uint64_t mv2 = (m.mv >> (32 * l) & 0xFFFFFFFFu) * 0x100000001ull;
+    uint64_t v[2];
+    uint32_t refs;
+    std::memcpy(v, f.mv[l] + row, 16);
+    std::memcpy(&refs, f.ref[l] + row, 4);
+    d |= (v[0] ^ mv2) | (v[1] ^ mv2) | (refs ^ (m.ref >> (8 * l) & 0xFF) * 0x01010101u);
+  }
+  return d == 0;
+}
+
+// Whether the 16 blocks of an inter macroblock (first block `base`) move alike: those of one
+// partition do, and direct ones (B_Skip, B_Direct_16x16) when their corner blocks agree, each
+// 8x8 quadrant moving as its corner (direct_8x8_inference).
+// m: the motion of block `base`.
+inline bool UniformMotion(const H264MotionField& f, int kind, int base, const DeblockRawMotion& m, bool direct_8x8) {
+  switch (kind) {
+    case kMbPSkip:
+    case kMbP16x16:
+    case kMbB16x16: return true;
+    case kMbBSkip:
+    case kMbBDirect: {
+      if (!direct_8x8) return false;
+      const int last = base + 3 * f.stride;
+      return RawMotionOf(f, base + 3) == m && RawMotionOf(f, last) == m && RawMotionOf(f, last + 3) == m;
+    }
+    default: return false;
+  }
+}
+
+inline EdgeThresholds Thresholds(const C264_Decode::SliceInfo& s, int qp_p, int qp_q) {
   const int qpav = (qp_p + qp_q + 1) >> 1;
   EdgeThresholds t;
   t.index_a = std::clamp(qpav + s.filter_offset_a, 0, 51);
@@ -124,13 +180,55 @@ void C264_Decode::DeblockRowAbove(int mb_addr) {
   if (first > 0 && !mbs_[first - 1].deblocked) return;
   for (int a = first; a <= mb_addr; ++a)
     if (mbs_[a].slice < 0 || mbs_[a].deblocked) return;
+  DeblockFrameRow(first);
+}
+
+inline bool C264_Decode::DeblockAcross(const MbInfo& q, int nb) const {
+  if (nb < 0) return false;
+  const int slice = mbs_[nb].slice;
+  return slice == q.slice || (slice >= 0 && slices_[q.slice].disable_deblocking_filter_idc != 2);
+}
+
+inline C264_Decode::DeblockNeighbours C264_Decode::FrameDeblockNeighbours(int mb_addr, int x) const {
+  const MbInfo& q = mbs_[mb_addr];
+  DeblockNeighbours n;
+  n.q_field = field_ != 0;
+  if (x > 0 && DeblockAcross(q, mb_addr - 1)) n.left = mb_addr - 1;
+  if (mb_addr >= mb_width_ && DeblockAcross(q, mb_addr - mb_width_)) n.top = mb_addr - mb_width_;
+  return n;
+}
+
+// Most macroblocks of inter pictures are skipped or have no coefficients, and their blocks
+// move alike: their strengths come from a few comparisons across the left and top edges
+// (OuterEdgeStrengths). Whether the left macroblock's blocks move alike is known from its
+// turn.
+void C264_Decode::DeblockFrameRow(int first) {
   DeblockSamples px = DeblockSamplesOf(first);
-  for (int a = first; a < first + mb_width_; ++a) {
-    mbs_[a].deblocked = 1;
-    if (slices_[mbs_[a].slice].disable_deblocking_filter_idc != 1) DeblockMacroblock(a, px);
-    px.luma += 16;
+  const int row_base = BlockBase(first);
+  const H264MotionField field{{mv_[0], mv_[1]}, {ref_idx_[0], ref_idx_[1]}, {ref_serial_[0], ref_serial_[1]}, mb_width_ * 4};
+  const bool direct_8x8 = cur_sps_.direct_8x8_inference_flag;
+  bool left_uniform = false;
+  DeblockRawMotion left_motion{};
+  for (int x = 0; x < mb_width_; ++x, px.luma += 16) {
+    const int a = first + x, base = row_base + 4 * x;
+    MbInfo& q = mbs_[a];
+    q.deblocked = 1;
+    const DeblockRawMotion m = RawMotionOf(field, base);
+    const bool uniform = !IsIntraKind(q.kind) && UniformMotion(field, q.kind, base, m, direct_8x8);
+    const DeblockRawMotion left_m = left_motion;
+    const bool left_alike = left_uniform;
+    left_uniform = uniform;
+    left_motion = m;
+    if (slices_[q.slice].disable_deblocking_filter_idc == 1) continue;
+    const DeblockNeighbours n = FrameDeblockNeighbours(a, x);
+    uint32_t bs[2][4];
+    const unsigned edges = uniform && q.nonzero == 0 ? OuterEdgeStrengths(field, a, base, n, left_alike ? &left_m : nullptr, bs)
+                                                     : EdgeStrengths(a, n, bs);
+    if (edges == 0) continue;
+    DeblockSamples at = px;
     if (chroma_format_ != 0)
-      for (uint8_t*& c : px.chroma) c += mb_cw_;
+      for (uint8_t*& c : at.chroma) c += x * mb_cw_;
+    DeblockEdges(a, n, edges, bs, at);
   }
 }
 
@@ -146,35 +244,25 @@ C264_Decode::DeblockSamples C264_Decode::DeblockSamplesOf(int mb_addr) {
 void C264_Decode::DeblockMacroblock(int mb_addr) { DeblockMacroblock(mb_addr, DeblockSamplesOf(mb_addr)); }
 
 C264_Decode::DeblockNeighbours C264_Decode::DeblockNeighboursOf(int mb_addr) const {
+  if (!mbaff_) return FrameDeblockNeighbours(mb_addr, mb_addr % mb_width_);
   const MbInfo& q = mbs_[mb_addr];
-  const SliceInfo& s = slices_[q.slice];
   DeblockNeighbours n;
-  n.q_field = field_ != 0 || (mbaff_ && q.field);
+  n.q_field = field_ != 0 || q.field;
   int left = -1, top = -1;
-  if (!mbaff_) {
-    left = mb_addr % mb_width_ > 0 ? mb_addr - 1 : -1;
-    top = mb_addr >= mb_width_ ? mb_addr - mb_width_ : -1;
-  } else {
-    const int pair = mb_addr >> 1, bottom = mb_addr & 1;
-    if (pair % mb_width_ > 0) {
-      left = 2 * (pair - 1) + bottom;
-      n.left_mixed = mbs_[left].field != q.field;
-    }
-    if (!q.field && bottom) {
-      top = mb_addr - 1;
-    } else if (pair >= mb_width_) {
-      const int above = 2 * (pair - mb_width_);
-      top = q.field && mbs_[above].field ? above + bottom : above + 1;
-      n.top_per_field = !q.field && mbs_[above].field;
-    }
+  const int pair = mb_addr >> 1, bottom = mb_addr & 1;
+  if (pair % mb_width_ > 0) {
+    left = 2 * (pair - 1) + bottom;
+    n.left_mixed = mbs_[left].field != q.field;
   }
-  auto allowed = [&](int nb) {
-    if (nb < 0) return false;
-    const int slice = mbs_[nb].slice;
-    return slice == q.slice || (slice >= 0 && s.disable_deblocking_filter_idc != 2);
-  };
-  n.left = allowed(left) ? left : -1;
-  n.top = allowed(top) ? top : -1;
+  if (!q.field && bottom) {
+    top = mb_addr - 1;
+  } else if (pair >= mb_width_) {
+    const int above = 2 * (pair - mb_width_);
+    top = q.field && mbs_[above].field ? above + bottom : above + 1;
+    n.top_per_field = !q.field && mbs_[above].field;
+  }
+  n.left = DeblockAcross(q, left) ? left : -1;
+  n.top = DeblockAcross(q, top) ? top : -1;
   return n;
 }
 
@@ -223,6 +311,31 @@ unsigned C264_Decode::EdgeStrengths(int mb_addr, const DeblockNeighbours& n, uin
   return edges;
 }
 
+unsigned C264_Decode::OuterEdgeStrengths(const H264MotionField& f, int mb_addr, int base, const DeblockNeighbours& n,
+                                         const DeblockRawMotion* left_motion, uint32_t bs[2][4]) const {
+  const MbInfo& q = mbs_[mb_addr];
+  const MbInfo* pl = n.left >= 0 ? &mbs_[n.left] : nullptr;
+  const MbInfo* pt = n.top >= 0 ? &mbs_[n.top] : nullptr;
+  const bool left_inter = pl && !IsIntraKind(pl->kind), top_inter = pt && !IsIntraKind(pt->kind);
+  // Neighbouring blocks of this slice with this macroblock's motion need no more; the motion
+  // rule decides for the others.
+  const DeblockRawMotion m = RawMotionOf(f, base);
+  const bool left_same = !left_inter || (pl->slice == q.slice && left_motion && *left_motion == m);
+  const bool top_same = !top_inter || (pt->slice == q.slice && RowHasMotion(f, base - f.stride, m));
+  unsigned left_moving = 0, top_moving = 0;
+  if (!left_same || !top_same) {
+    const auto b_slice = [&](const MbInfo* p) { return p->slice != q.slice && slices_[p->slice].kind == kSliceB; };
+    const bool b_slices = slices_[q.slice].kind == kSliceB || (left_inter && b_slice(pl)) || (top_inter && b_slice(pt));
+    const uint32_t motion = Kernels().deblock_motion(f, base, left_same ? 0 : -1, top_same ? 0 : -f.stride, b_slices ? 2 : 1,
+                                                     0, n.q_field ? 2 : 4);
+    left_moving = ColumnRows(motion);
+    top_moving = motion >> 16 & 15;
+  }
+  bs[0][0] = !pl ? 0 : (left_inter ? EdgeWord(ColumnRows(pl->nonzero >> 3u), left_moving) : kAllBs4);
+  bs[1][0] = !pt ? 0 : (top_inter ? EdgeWord(pt->nonzero >> 12u, top_moving) : (n.q_field ? kAllBs3 : kAllBs4));
+  return (bs[0][0] != 0 ? 1u : 0u) | (bs[1][0] != 0 ? 0x10u : 0u);
+}
+
 // The edges of a macroblock a plane has, as bits dir * 4 + e. No 4x4 edges inside 8x8
 // transform blocks. Chroma edges lie on the chroma 4x4 blocks: every other luma edge in
 // 4:2:0 and across 4:2:2 columns, every luma edge along 4:2:2 rows; 4:4:4 chroma follows luma.
@@ -240,8 +353,13 @@ unsigned C264_Decode::DeblockChromaEdges(bool transform_8x8) const {
 void C264_Decode::DeblockMacroblock(int mb_addr, const DeblockSamples& px) {
   const DeblockNeighbours n = DeblockNeighboursOf(mb_addr);
   uint32_t bs[2][4];
-  unsigned edges = EdgeStrengths(mb_addr, n, bs);  // with a strength above 0 somewhere
+  const unsigned edges = EdgeStrengths(mb_addr, n, bs);  // with a strength above 0 somewhere
   if (n.left >= 0 && n.left_mixed) DeblockMixedLeft(mb_addr, n.left, px);
+  DeblockEdges(mb_addr, n, edges, bs, px);
+}
+
+void C264_Decode::DeblockEdges(int mb_addr, const DeblockNeighbours& n, unsigned edges, const uint32_t bs[2][4],
+                               const DeblockSamples& px) {
   const MbInfo& q = mbs_[mb_addr];
   const unsigned luma_edges = DeblockLumaEdges(q.transform_8x8), chroma_edges = DeblockChromaEdges(q.transform_8x8);
   if (n.left < 0 || n.left_mixed) edges &= ~1u;
