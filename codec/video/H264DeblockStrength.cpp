@@ -7,6 +7,7 @@
 // kernel, the intra rule (bS 3 and 4) as constants. Each edge's 4 strengths are one 32-bit
 // word (byte k: lines 4k..4k+3), so an edge whose word is 0 is skipped at once.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "codec/video/H264Deblock.h"
@@ -365,49 +366,52 @@ void C264_Decode::DeblockEdges(int mb_addr, const DeblockNeighbours& n, unsigned
   if (n.left < 0 || n.left_mixed) edges &= ~1u;
   if (n.top < 0 || n.top_per_field) edges &= ~0x10u;
   edges &= luma_edges | chroma_edges;
-  if (edges == 0 && !(n.top >= 0 && n.top_per_field)) return;
+  const bool top_per_field = n.top >= 0 && n.top_per_field;
+  if (edges == 0 && !top_per_field) return;
   const SliceInfo& s = slices_[q.slice];
-  uint8_t* const luma = px.luma;
-  uint8_t* const* chroma = px.chroma;
-  const int ls = px.ls, cs = px.cs;
+  const H264Kernels& k = Kernels();
   // Thresholds of the planes (Y, Cb, Cr) against the macroblock across the edge.
   auto thresholds = [&](int pm, EdgeThresholds t[3]) {
     const MbInfo& p = mbs_[pm];
     t[0] = Thresholds(s, p.qp, q.qp);
-    for (int c = 0; c < 2 && chroma_format_; ++c) t[1 + c] = Thresholds(s, p.qpc[c], q.qpc[c]);
+    if (chroma_format_ == 0) return;
+    t[1] = Thresholds(s, p.qpc[0], q.qpc[0]);
+    t[2] = Thresholds(s, p.qpc[1], q.qpc[1]);
   };
   EdgeThresholds inner[3], outer[3];
   if (edges & 0xEE) thresholds(mb_addr, inner);
-  for (int dir = 0; dir < 2; ++dir) {  // 0: vertical edges, 1: horizontal edges
-    if (dir == 1 && n.top >= 0 && n.top_per_field) DeblockTopPerField(mb_addr, n.top, px);
-    const int across_l = dir == 0 ? 1 : ls, along_l = dir == 0 ? ls : 1;
-    const int across_c = dir == 0 ? 1 : cs, along_c = dir == 0 ? cs : 1;
-    for (int e = 0; e < 4; ++e) {
+  // The edges of one direction (dir 0: vertical, 1: horizontal) in order, bit e: edge e.
+  auto filter = [&](int dir, unsigned dir_edges) {
+    const int across_l = dir == 0 ? 1 : px.ls, along_l = dir == 0 ? px.ls : 1;
+    const int across_c = dir == 0 ? 1 : px.cs, along_c = dir == 0 ? px.cs : 1;
+    if (dir_edges & 1) thresholds(dir == 0 ? n.left : n.top, outer);
+    for (; dir_edges != 0; dir_edges &= dir_edges - 1) {
+      const int e = std::countr_zero(dir_edges);
       const unsigned bit = 1u << (dir * 4 + e);
-      if (!(edges & bit)) continue;
-      if (e == 0) thresholds(dir == 0 ? n.left : n.top, outer);
       const EdgeThresholds* t = e == 0 ? outer : inner;
       uint8_t edge_bs[4];
       std::memcpy(edge_bs, &bs[dir][e], 4);
       if ((luma_edges & bit) && Filters(t[0]))
-        FilterLumaEdge(dir == 0 ? luma + e * 4 : luma + e * 4 * ls, across_l, along_l, edge_bs, t[0]);
+        k.deblock_luma(px.luma + e * 4 * across_l, across_l, along_l, edge_bs, t[0].alpha, t[0].beta,
+                       kDeblockTc0[t[0].index_a]);
       if (!(chroma_edges & bit)) continue;
       // Offset of the chroma edge in chroma samples and the samples along it.
       const int ce = chroma_format_ == 3 || (chroma_format_ == 2 && dir == 1) ? e * 4 : e / 2 * 4;
-      const int along_n = dir == 0 ? mb_ch_ : mb_cw_;
+      uint8_t* const cq0[2] = {px.chroma[0] + ce * across_c, px.chroma[1] + ce * across_c};
       if (chroma_format_ == 1) {
-        uint8_t* const cq0[2] = {dir == 0 ? chroma[0] + ce : chroma[0] + ce * cs, dir == 0 ? chroma[1] + ce : chroma[1] + ce * cs};
         if (Filters(t[1]) || Filters(t[2])) FilterChromaEdgePair(cq0, across_c, along_c, edge_bs, t + 1);
         continue;
       }
       for (int c = 0; c < 2; ++c) {
         if (!Filters(t[1 + c])) continue;
-        uint8_t* cq0 = dir == 0 ? chroma[c] + ce : chroma[c] + ce * cs;
-        if (chroma_format_ == 3) FilterLumaEdge(cq0, across_c, along_c, edge_bs, t[1 + c]);
-        else FilterChromaEdge(cq0, across_c, along_c, along_n, edge_bs, t[1 + c]);
+        if (chroma_format_ == 3) FilterLumaEdge(cq0[c], across_c, along_c, edge_bs, t[1 + c]);
+        else FilterChromaEdge(cq0[c], across_c, along_c, dir == 0 ? mb_ch_ : mb_cw_, edge_bs, t[1 + c]);
       }
     }
-  }
+  };
+  filter(0, edges & 15);
+  if (top_per_field) DeblockTopPerField(mb_addr, n.top, px);
+  filter(1, edges >> 4);
 }
 
 // MBAFF, left pair of the other coding: eight strengths, each for two lines of the edge; a

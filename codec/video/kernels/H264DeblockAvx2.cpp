@@ -78,6 +78,39 @@ bool FilterLuma16(V v[8], V bsv, V tc0v, int alpha, int beta) {
   return true;
 }
 
+// FilterLuma16 for an edge without strength 4 (between inter macroblocks and inside them):
+// only p1..q1 change.
+inline bool FilterLumaWeak16(V v[8], V bsv, V tc0v, int alpha, int beta) {
+  const V p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6];
+  const V av = _mm256_set1_epi16(static_cast<int16_t>(alpha)), bv = _mm256_set1_epi16(static_cast<int16_t>(beta));
+  const V zero = _mm256_setzero_si256(), one = _mm256_set1_epi16(1), four = _mm256_set1_epi16(4);
+  V filter = _mm256_and_si256(_mm256_cmpgt_epi16(av, AbsDiff(p0, q0)), _mm256_cmpgt_epi16(bv, AbsDiff(p1, p0)));
+  filter = _mm256_and_si256(filter, _mm256_cmpgt_epi16(bv, AbsDiff(q1, q0)));
+  filter = _mm256_andnot_si256(_mm256_cmpeq_epi16(bsv, zero), filter);
+  if (_mm256_testz_si256(filter, filter)) return false;
+  const V ap = _mm256_cmpgt_epi16(bv, AbsDiff(p2, p0)), aq = _mm256_cmpgt_epi16(bv, AbsDiff(q2, q0));
+  const V tc = _mm256_sub_epi16(_mm256_sub_epi16(tc0v, ap), aq);  // masks are -1
+  const V ntc = _mm256_sub_epi16(zero, tc), ntc0 = _mm256_sub_epi16(zero, tc0v);
+  V delta = _mm256_add_epi16(_mm256_slli_epi16(_mm256_sub_epi16(q0, p0), 2), _mm256_sub_epi16(p1, q1));
+  delta = Clamp(_mm256_srai_epi16(_mm256_add_epi16(delta, four), 3), ntc, tc);
+  const V avg = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(p0, q0), one), 1);
+  const V n_p1 = _mm256_add_epi16(
+      p1, Clamp(_mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(p2, avg), _mm256_slli_epi16(p1, 1)), 1), ntc0, tc0v));
+  const V n_q1 = _mm256_add_epi16(
+      q1, Clamp(_mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(q2, avg), _mm256_slli_epi16(q1, 1)), 1), ntc0, tc0v));
+  v[3] = Select(filter, _mm256_add_epi16(p0, delta), p0);  // p0 and q0 clipped by the final pack
+  v[4] = Select(filter, _mm256_sub_epi16(q0, delta), q0);
+  v[2] = Select(_mm256_and_si256(filter, ap), n_p1, p1);
+  v[5] = Select(_mm256_and_si256(filter, aq), n_q1, q1);
+  return true;
+}
+
+// Stores the 4 32-bit lanes of v in 4 rows.
+inline void Store4Rows(uint8_t* p, int stride, __m128i v) {
+  const int32_t r[4] = {_mm_cvtsi128_si32(v), _mm_extract_epi32(v, 1), _mm_extract_epi32(v, 2), _mm_extract_epi32(v, 3)};
+  for (int i = 0; i < 4; ++i) std::memcpy(p + i * stride, &r[i], 4);
+}
+
 // Per-line values from the 4 bytes of an edge's strengths: each in 4 lanes of 16 lines
 // (Quarters) or in 2 lanes of 8 (Pairs); tC0 of each strength from the table by strength.
 inline __m128i Bytes4(const uint8_t* p) {
@@ -148,6 +181,17 @@ void StoreColumns(uint8_t* p, int stride, const V v[8]) {
     }
 }
 
+// The p1, p0, q0, q1 columns of a vertical edge (v[2..5]) back into its 16 rows, 4 bytes from p.
+void StoreInnerColumns(uint8_t* p, int stride, const V v[8]) {
+  const __m128i p1 = Pack(v[2]), p0 = Pack(v[3]), q0 = Pack(v[4]), q1 = Pack(v[5]);
+  const __m128i a0 = _mm_unpacklo_epi8(p1, p0), a1 = _mm_unpackhi_epi8(p1, p0);  // lines 0-7 / 8-15
+  const __m128i b0 = _mm_unpacklo_epi8(q0, q1), b1 = _mm_unpackhi_epi8(q0, q1);
+  Store4Rows(p, stride, _mm_unpacklo_epi16(a0, b0));
+  Store4Rows(p + 4 * stride, stride, _mm_unpackhi_epi16(a0, b0));
+  Store4Rows(p + 8 * stride, stride, _mm_unpacklo_epi16(a1, b1));
+  Store4Rows(p + 12 * stride, stride, _mm_unpackhi_epi16(a1, b1));
+}
+
 H264Kernels Sse2Table() {
   H264Kernels k{};
   FillScalarKernels(&k);
@@ -166,16 +210,25 @@ void DeblockLuma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int a
   if (along != 1 && across != 1) return Narrow().deblock_luma(q0p, across, along, bs, alpha, beta, tc0);
   const __m128i bs4 = Bytes4(bs);
   const V bsv = Quarters(bs4), tc0v = Quarters(Tc0ByStrength(tc0, bs4));
+  // Without strength 4 only p1..q1 change (and p2..q2 are read).
+  int32_t word;
+  std::memcpy(&word, bs, 4);
+  const bool weak = (word & 0x04040404) == 0;
   V v[8];
   if (along == 1) {  // horizontal edge: rows across it, 16 lines in one row
-    for (int i = 0; i < 8; ++i)
+    for (int i = weak ? 1 : 0; i < (weak ? 7 : 8); ++i)
       v[i] = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q0p + (i - 4) * across)));
-    if (!FilterLuma16(v, bsv, tc0v, alpha, beta)) return;
-    for (int i = 1; i < 7; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(q0p + (i - 4) * across), Pack(v[i]));
+    if (weak ? !FilterLumaWeak16(v, bsv, tc0v, alpha, beta) : !FilterLuma16(v, bsv, tc0v, alpha, beta)) return;
+    for (int i = weak ? 2 : 1; i < (weak ? 6 : 7); ++i)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q0p + (i - 4) * across), Pack(v[i]));
     return;
   }
   LoadColumns(q0p - 4, along, v);
-  if (FilterLuma16(v, bsv, tc0v, alpha, beta)) StoreColumns(q0p - 4, along, v);
+  if (weak) {
+    if (FilterLumaWeak16(v, bsv, tc0v, alpha, beta)) StoreInnerColumns(q0p - 2, along, v);
+  } else if (FilterLuma16(v, bsv, tc0v, alpha, beta)) {
+    StoreColumns(q0p - 4, along, v);
+  }
 }
 
 // The chroma edge filter on the 8 lines of Cb (low half) and of Cr (high half); alpha, beta
@@ -216,12 +269,8 @@ void LoadChromaColumns(const uint8_t* p, int stride, __m128i& w0, __m128i& w1) {
 // The reverse of LoadChromaColumns.
 void StoreChromaColumns(uint8_t* p, int stride, __m128i r0, __m128i r1) {
   const __m128i a0 = _mm_unpacklo_epi8(r0, r1), a1 = _mm_unpackhi_epi8(r0, r1);
-  __m128i lines[2] = {_mm_unpacklo_epi8(a0, a1), _mm_unpackhi_epi8(a0, a1)};  // 4 lines each
-  for (int i = 0; i < 8; ++i) {
-    const int32_t v = _mm_cvtsi128_si32(lines[i >> 2]);
-    std::memcpy(p + i * stride, &v, 4);
-    lines[i >> 2] = _mm_srli_si128(lines[i >> 2], 4);
-  }
+  Store4Rows(p, stride, _mm_unpacklo_epi8(a0, a1));  // 4 lines each
+  Store4Rows(p + 4 * stride, stride, _mm_unpackhi_epi8(a0, a1));
 }
 
 inline V PerPlane(int cb, int cr) {

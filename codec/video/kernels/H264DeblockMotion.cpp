@@ -176,10 +176,6 @@ uint32_t DeblockMotionSse2(const H264MotionField& f, int base, int left, int top
 
 }  // namespace
 
-bool DeblockBlocksDiffer(const H264MotionField& f, int p, int q, int lists, int mvy_limit) {
-  return Differ(MotionOf(f, p, lists), MotionOf(f, q, lists), mvy_limit);
-}
-
 void FillScalarDeblockKernels(H264Kernels* k) {
   k->deblock_motion = DeblockMotionScalar;
 }

@@ -23,10 +23,6 @@ struct H264MotionField {
 
 constexpr int kInnerVertical = 1, kInnerHorizontal = 2;
 
-// The motion rule of deblock_motion for one pair of blocks (indices into f): true where they
-// differ.
-bool DeblockBlocksDiffer(const H264MotionField& f, int p, int q, int lists, int mvy_limit);
-
 enum class SimdLevel { kScalar = 0, kSse2 = 1, kSsse3 = 2, kSse41 = 3, kAvx2 = 4 };
 
 const char* SimdLevelName(SimdLevel level);
