@@ -360,11 +360,11 @@ class C264_Decode : public C264_DecodeHeader {
   DeblockNeighbours FrameDeblockNeighbours(int mb_addr, int x) const;
   // Whether the edge between macroblock q and its decoded neighbour nb (-1: none) is filtered.
   bool DeblockAcross(const MbInfo& q, int nb) const;
-  // EdgeStrengths of an inter macroblock without coefficients whose 16 blocks move alike, the
-  // first one at `base` (no MBAFF pairs): only its left and top edges can have strengths.
-  // left_motion: that of all blocks of the left macroblock when they move alike, else null.
+  // EdgeStrengths of an inter macroblock without coefficients whose 16 blocks move alike as
+  // m, the first one at `base` (no MBAFF pairs): only its left and top edges can have
+  // strengths. left_alike: the blocks of the left macroblock all move as m too.
   unsigned OuterEdgeStrengths(const H264MotionField& f, int mb_addr, int base, const DeblockNeighbours& n,
-                              const DeblockRawMotion* left_motion, uint32_t bs[2][4]) const;
+                              const DeblockRawMotion& m, bool left_alike, uint32_t bs[2][4]) const;
   // Filters the edges of a macroblock with the strengths of EdgeStrengths.
   void DeblockEdges(int mb_addr, const DeblockNeighbours& n, unsigned edges, const uint32_t bs[2][4],
                     const DeblockSamples& px);

@@ -199,6 +199,30 @@ inline C264_Decode::DeblockNeighbours C264_Decode::FrameDeblockNeighbours(int mb
   return n;
 }
 
+inline unsigned C264_Decode::OuterEdgeStrengths(const H264MotionField& f, int mb_addr, int base, const DeblockNeighbours& n,
+                                                const DeblockRawMotion& m, bool left_alike, uint32_t bs[2][4]) const {
+  const MbInfo& q = mbs_[mb_addr];
+  const MbInfo* pl = n.left >= 0 ? &mbs_[n.left] : nullptr;
+  const MbInfo* pt = n.top >= 0 ? &mbs_[n.top] : nullptr;
+  const bool left_inter = pl && !IsIntraKind(pl->kind), top_inter = pt && !IsIntraKind(pt->kind);
+  // Neighbouring blocks of this slice with this macroblock's motion need no more; the motion
+  // rule decides for the others.
+  const bool left_same = !left_inter || (pl->slice == q.slice && left_alike);
+  const bool top_same = !top_inter || (pt->slice == q.slice && RowHasMotion(f, base - f.stride, m));
+  unsigned left_moving = 0, top_moving = 0;
+  if (!left_same || !top_same) {
+    const auto b_slice = [&](const MbInfo* p) { return p->slice != q.slice && slices_[p->slice].kind == kSliceB; };
+    const bool b_slices = slices_[q.slice].kind == kSliceB || (left_inter && b_slice(pl)) || (top_inter && b_slice(pt));
+    const uint32_t motion = Kernels().deblock_motion(f, base, left_same ? 0 : -1, top_same ? 0 : -f.stride, b_slices ? 2 : 1,
+                                                     0, n.q_field ? 2 : 4);
+    left_moving = ColumnRows(motion);
+    top_moving = motion >> 16 & 15;
+  }
+  bs[0][0] = !pl ? 0 : (left_inter ? EdgeWord(ColumnRows(pl->nonzero >> 3u), left_moving) : kAllBs4);
+  bs[1][0] = !pt ? 0 : (top_inter ? EdgeWord(pt->nonzero >> 12u, top_moving) : (n.q_field ? kAllBs3 : kAllBs4));
+  return (bs[0][0] != 0 ? 1u : 0u) | (bs[1][0] != 0 ? 0x10u : 0u);
+}
+
 // Most macroblocks of inter pictures are skipped or have no coefficients, and their blocks
 // move alike: their strengths come from a few comparisons across the left and top edges
 // (OuterEdgeStrengths). Whether the left macroblock's blocks move alike is known from its
@@ -216,15 +240,14 @@ void C264_Decode::DeblockFrameRow(int first) {
     q.deblocked = 1;
     const DeblockRawMotion m = RawMotionOf(field, base);
     const bool uniform = !IsIntraKind(q.kind) && UniformMotion(field, q.kind, base, m, direct_8x8);
-    const DeblockRawMotion left_m = left_motion;
-    const bool left_alike = left_uniform;
+    const bool left_alike = left_uniform && left_motion == m;
     left_uniform = uniform;
     left_motion = m;
     if (slices_[q.slice].disable_deblocking_filter_idc == 1) continue;
     const DeblockNeighbours n = FrameDeblockNeighbours(a, x);
     uint32_t bs[2][4];
-    const unsigned edges = uniform && q.nonzero == 0 ? OuterEdgeStrengths(field, a, base, n, left_alike ? &left_m : nullptr, bs)
-                                                     : EdgeStrengths(a, n, bs);
+    const unsigned edges =
+        uniform && q.nonzero == 0 ? OuterEdgeStrengths(field, a, base, n, m, left_alike, bs) : EdgeStrengths(a, n, bs);
     if (edges == 0) continue;
     DeblockSamples at = px;
     if (chroma_format_ != 0)
@@ -310,31 +333,6 @@ unsigned C264_Decode::EdgeStrengths(int mb_addr, const DeblockNeighbours& n, uin
   if (left_intra) bs[0][0] = kAllBs4;
   if (top_intra_mb) bs[1][0] = top_intra;
   return edges;
-}
-
-unsigned C264_Decode::OuterEdgeStrengths(const H264MotionField& f, int mb_addr, int base, const DeblockNeighbours& n,
-                                         const DeblockRawMotion* left_motion, uint32_t bs[2][4]) const {
-  const MbInfo& q = mbs_[mb_addr];
-  const MbInfo* pl = n.left >= 0 ? &mbs_[n.left] : nullptr;
-  const MbInfo* pt = n.top >= 0 ? &mbs_[n.top] : nullptr;
-  const bool left_inter = pl && !IsIntraKind(pl->kind), top_inter = pt && !IsIntraKind(pt->kind);
-  // Neighbouring blocks of this slice with this macroblock's motion need no more; the motion
-  // rule decides for the others.
-  const DeblockRawMotion m = RawMotionOf(f, base);
-  const bool left_same = !left_inter || (pl->slice == q.slice && left_motion && *left_motion == m);
-  const bool top_same = !top_inter || (pt->slice == q.slice && RowHasMotion(f, base - f.stride, m));
-  unsigned left_moving = 0, top_moving = 0;
-  if (!left_same || !top_same) {
-    const auto b_slice = [&](const MbInfo* p) { return p->slice != q.slice && slices_[p->slice].kind == kSliceB; };
-    const bool b_slices = slices_[q.slice].kind == kSliceB || (left_inter && b_slice(pl)) || (top_inter && b_slice(pt));
-    const uint32_t motion = Kernels().deblock_motion(f, base, left_same ? 0 : -1, top_same ? 0 : -f.stride, b_slices ? 2 : 1,
-                                                     0, n.q_field ? 2 : 4);
-    left_moving = ColumnRows(motion);
-    top_moving = motion >> 16 & 15;
-  }
-  bs[0][0] = !pl ? 0 : (left_inter ? EdgeWord(ColumnRows(pl->nonzero >> 3u), left_moving) : kAllBs4);
-  bs[1][0] = !pt ? 0 : (top_inter ? EdgeWord(pt->nonzero >> 12u, top_moving) : (n.q_field ? kAllBs3 : kAllBs4));
-  return (bs[0][0] != 0 ? 1u : 0u) | (bs[1][0] != 0 ? 0x10u : 0u);
 }
 
 // The edges of a macroblock a plane has, as bits dir * 4 + e. No 4x4 edges inside 8x8

@@ -107,8 +107,12 @@ inline bool FilterLumaWeak16(V v[8], V bsv, V tc0v, int alpha, int beta) {
 
 // Stores the 4 32-bit lanes of v in 4 rows.
 inline void Store4Rows(uint8_t* p, int stride, __m128i v) {
-  const int32_t r[4] = {_mm_cvtsi128_si32(v), _mm_extract_epi32(v, 1), _mm_extract_epi32(v, 2), _mm_extract_epi32(v, 3)};
-  for (int i = 0; i < 4; ++i) std::memcpy(p + i * stride, &r[i], 4);
+  const int32_t r0 = _mm_cvtsi128_si32(v), r1 = _mm_extract_epi32(v, 1), r2 = _mm_extract_epi32(v, 2),
+                r3 = _mm_extract_epi32(v, 3);
+  std::memcpy(p, &r0, 4);
+  std::memcpy(p + stride, &r1, 4);
+  std::memcpy(p + 2 * stride, &r2, 4);
+  std::memcpy(p + 3 * stride, &r3, 4);
 }
 
 // Per-line values from the 4 bytes of an edge's strengths: each in 4 lanes of 16 lines
