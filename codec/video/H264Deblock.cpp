@@ -20,18 +20,6 @@ void FilterChromaEdge(uint8_t* q0p, int across, int along, int count, const uint
   Kernels().deblock_chroma(q0p, across, along, bs, t.alpha, t.beta, kDeblockTc0[t.index_a]);
 }
 
-void FilterChromaEdgePair(uint8_t* const q0[2], int across, int along, const uint8_t bs[4], const EdgeThresholds t[2]) {
-  const H264Kernels& k = Kernels();
-  if (k.deblock_chroma_pair == nullptr) {
-    for (int c = 0; c < 2; ++c)
-      if (t[c].alpha > 0 && t[c].beta > 0) FilterChromaEdge(q0[c], across, along, 8, bs, t[c]);
-    return;
-  }
-  const int alpha[2] = {t[0].alpha, t[1].alpha}, beta[2] = {t[0].beta, t[1].beta};
-  const uint8_t* const tc0s[2] = {kDeblockTc0[t[0].index_a], kDeblockTc0[t[1].index_a]};
-  k.deblock_chroma_pair(q0, across, along, bs, alpha, beta, tc0s);
-}
-
 void FilterLumaLines(uint8_t* q0p, int across, int along, int count, const uint8_t* bs, int per_bs,
                      const EdgeThresholds& t) {
   for (int k = 0; k < count; ++k) {

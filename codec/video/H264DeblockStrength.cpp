@@ -139,6 +139,20 @@ inline EdgeThresholds Thresholds(const C264_Decode::SliceInfo& s, int qp_p, int 
 
 inline bool Filters(const EdgeThresholds& t) { return t.alpha > 0 && t.beta > 0; }
 
+// The same 8-sample edge of Cb (q0[0]) and Cr (q0[1]) of a 4:2:0 picture, each with its
+// thresholds (a plane whose alpha or beta is 0 stays as it is).
+inline void FilterChromaEdgePair(const H264Kernels& k, uint8_t* const q0[2], int across, int along, const uint8_t bs[4],
+                                 const EdgeThresholds t[2]) {
+  if (k.deblock_chroma_pair == nullptr) {
+    for (int c = 0; c < 2; ++c)
+      if (Filters(t[c])) FilterChromaEdge(q0[c], across, along, 8, bs, t[c]);
+    return;
+  }
+  const int alpha[2] = {t[0].alpha, t[1].alpha}, beta[2] = {t[0].beta, t[1].beta};
+  const uint8_t* const tc0s[2] = {kDeblockTc0[t[0].index_a], kDeblockTc0[t[1].index_a]};
+  k.deblock_chroma_pair(q0, across, along, bs, alpha, beta, tc0s);
+}
+
 // Whether a macroblock's 4x4 block (row, col) has coefficients.
 inline bool Coded(const C264_Decode::MbInfo& m, int row, int col) { return (m.nonzero >> (row * 4 + col)) & 1; }
 
@@ -199,7 +213,7 @@ inline C264_Decode::DeblockNeighbours C264_Decode::FrameDeblockNeighbours(int mb
   return n;
 }
 
-inline unsigned C264_Decode::OuterEdgeStrengths(const H264MotionField& f, int mb_addr, int base, const DeblockNeighbours& n,
+[[gnu::always_inline]] inline unsigned C264_Decode::OuterEdgeStrengths(const H264MotionField& f, int mb_addr, int base, const DeblockNeighbours& n,
                                                 const DeblockRawMotion& m, bool left_alike, uint32_t bs[2][4]) const {
   const MbInfo& q = mbs_[mb_addr];
   const MbInfo* pl = n.left >= 0 ? &mbs_[n.left] : nullptr;
@@ -397,7 +411,7 @@ void C264_Decode::DeblockEdges(int mb_addr, const DeblockNeighbours& n, unsigned
       const int ce = chroma_format_ == 3 || (chroma_format_ == 2 && dir == 1) ? e * 4 : e / 2 * 4;
       uint8_t* const cq0[2] = {px.chroma[0] + ce * across_c, px.chroma[1] + ce * across_c};
       if (chroma_format_ == 1) {
-        if (Filters(t[1]) || Filters(t[2])) FilterChromaEdgePair(cq0, across_c, along_c, edge_bs, t + 1);
+        if (Filters(t[1]) || Filters(t[2])) FilterChromaEdgePair(k, cq0, across_c, along_c, edge_bs, t + 1);
         continue;
       }
       for (int c = 0; c < 2; ++c) {
