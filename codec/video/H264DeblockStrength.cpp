@@ -170,14 +170,26 @@ int InnerMotionEdges(int kind) {
   }
 }
 
+// Whether macroblocks from..to are all decoded and none of them deblocked yet.
+bool DecodedNotDeblocked(const C264_Decode::MbInfo* mbs, int from, int to) {
+  for (int a = from; a <= to; ++a)
+    if (mbs[a].slice < 0 || mbs[a].deblocked) return false;
+  return true;
+}
+
 }  // namespace
 
 void C264_Decode::DeblockPicture() {
   for (int mb = 0; mb < mb_count_; ++mb) {
-    // Rows filtered during decoding are whole rows: their last macroblock tells.
-    if (!mbaff_ && mb % mb_width_ == 0 && mbs_[mb + mb_width_ - 1].deblocked) {
-      mb += mb_width_ - 1;
-      continue;
+    // Rows filtered during decoding are whole rows: their last macroblock tells. A whole row
+    // still to filter is walked as during decoding.
+    if (!mbaff_ && mb % mb_width_ == 0) {
+      const int last = mb + mb_width_ - 1;
+      if (mbs_[last].deblocked || DecodedNotDeblocked(mbs_.data(), mb, last)) {
+        if (!mbs_[last].deblocked) DeblockFrameRow(mb);
+        mb = last;
+        continue;
+      }
     }
     MbInfo& info = mbs_[mb];
     if (info.slice < 0 || info.deblocked) continue;
@@ -193,9 +205,7 @@ void C264_Decode::DeblockRowAbove(int mb_addr) {
   if (mbaff_ || (mb_addr + 1) % mb_width_ != 0 || mb_addr < mb_width_) return;
   const int first = mb_addr + 1 - 2 * mb_width_;  // the row above's first macroblock
   if (first > 0 && !mbs_[first - 1].deblocked) return;
-  for (int a = first; a <= mb_addr; ++a)
-    if (mbs_[a].slice < 0 || mbs_[a].deblocked) return;
-  DeblockFrameRow(first);
+  if (DecodedNotDeblocked(mbs_.data(), first, mb_addr)) DeblockFrameRow(first);
 }
 
 inline bool C264_Decode::DeblockAcross(const MbInfo& q, int nb) const {
