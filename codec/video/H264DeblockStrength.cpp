@@ -109,10 +109,9 @@ inline bool RowHasMotion(const H264MotionField& f, int row, const DeblockRawMoti
   return d == 0;
 }
 
-// Whether the 16 blocks of an inter macroblock (first block `base`) move alike: those of one
-// partition do, and direct ones (B_Skip, B_Direct_16x16) when their corner blocks agree, each
-// 8x8 quadrant moving as its corner (direct_8x8_inference).
-// m: the motion of block `base`.
+// Whether the 16 blocks of an inter macroblock (first block `base`, motion m) move alike:
+// those of one partition do, and direct ones (B_Skip, B_Direct_16x16) when their corner blocks
+// agree, each 8x8 quadrant moving as its corner (direct_8x8_inference).
 inline bool UniformMotion(const H264MotionField& f, int kind, int base, const DeblockRawMotion& m, bool direct_8x8) {
   switch (kind) {
     case kMbPSkip:
@@ -242,8 +241,11 @@ inline C264_Decode::DeblockNeighbours C264_Decode::FrameDeblockNeighbours(int mb
     left_moving = ColumnRows(motion);
     top_moving = motion >> 16 & 15;
   }
-  bs[0][0] = !pl ? 0 : (left_inter ? EdgeWord(ColumnRows(pl->nonzero >> 3u), left_moving) : kAllBs4);
-  bs[1][0] = !pt ? 0 : (top_inter ? EdgeWord(pt->nonzero >> 12u, top_moving) : (n.q_field ? kAllBs3 : kAllBs4));
+  // Most edges have neither coefficients nor motion across them.
+  const unsigned left_coded = left_inter ? pl->nonzero & 0x8888u : 0, top_coded = top_inter ? pt->nonzero & 0xF000u : 0;
+  if ((left_inter || !pl) && (top_inter || !pt) && (left_coded | top_coded | left_moving | top_moving) == 0) return 0;
+  bs[0][0] = !pl ? 0 : (left_inter ? EdgeWord(ColumnRows(left_coded >> 3), left_moving) : kAllBs4);
+  bs[1][0] = !pt ? 0 : (top_inter ? EdgeWord(top_coded >> 12, top_moving) : (n.q_field ? kAllBs3 : kAllBs4));
   return (bs[0][0] != 0 ? 1u : 0u) | (bs[1][0] != 0 ? 0x10u : 0u);
 }
 
