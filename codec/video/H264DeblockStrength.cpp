@@ -92,7 +92,8 @@ inline DeblockRawMotion RawMotionOf(const H264MotionField& f, int idx) {
   uint32_t mv0, mv1;
   std::memcpy(&mv0, f.mv[0] + idx, 4);
   std::memcpy(&mv1, f.mv[1] + idx, 4);
-  return {mv0 | uint64_t{mv1} << 32, static_cast<uint8_t>(f.ref[0][idx]) | static_cast<uint32_t>(static_cast<uint8_t>(f.ref[1][idx])) << 8};
+  const uint32_t ref0 = static_cast<uint8_t>(f.ref[0][idx]), ref1 = static_cast<uint8_t>(f.ref[1][idx]);
+  return {mv0 | uint64_t{mv1} << 32, ref0 | ref1 << 8};
 }
 
 // Whether the 4 blocks from `row` on all have the raw motion m.
@@ -222,8 +223,9 @@ inline C264_Decode::DeblockNeighbours C264_Decode::FrameDeblockNeighbours(int mb
   return n;
 }
 
-[[gnu::always_inline]] inline unsigned C264_Decode::OuterEdgeStrengths(const H264MotionField& f, int mb_addr, int base, const DeblockNeighbours& n,
-                                                const DeblockRawMotion& m, bool left_alike, uint32_t bs[2][4]) const {
+[[gnu::always_inline]] inline unsigned C264_Decode::OuterEdgeStrengths(const H264MotionField& f, int mb_addr, int base,
+                                                                       const DeblockNeighbours& n, const DeblockRawMotion& m,
+                                                                       bool left_alike, uint32_t bs[2][4]) const {
   const MbInfo& q = mbs_[mb_addr];
   const MbInfo* pl = n.left >= 0 ? &mbs_[n.left] : nullptr;
   const MbInfo* pt = n.top >= 0 ? &mbs_[n.top] : nullptr;

@@ -23,33 +23,45 @@ inline V AbsDiff(V a, V b) { return _mm256_abs_epi16(_mm256_sub_epi16(a, b)); }
 inline V Select(V mask, V a, V b) { return _mm256_blendv_epi8(b, a, mask); }
 inline V Clamp(V v, V lo, V hi) { return _mm256_min_epi16(_mm256_max_epi16(v, lo), hi); }
 
-// The luma edge filter on 16 lines: v[0..7] = p3, p2, p1, p0, q0, q1, q2, q3 per lane, bsv and
-// tc0v per lane. Writes the filtered p2..q2 back into v; false when no line is filtered.
-bool FilterLuma16(V v[8], V bsv, V tc0v, int alpha, int beta) {
-  const V p3 = v[0], p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6], q3 = v[7];
-  const V av = _mm256_set1_epi16(static_cast<int16_t>(alpha)), bv = _mm256_set1_epi16(static_cast<int16_t>(beta));
-  const V zero = _mm256_setzero_si256();
-  const V one = _mm256_set1_epi16(1), two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
-  const V d0 = AbsDiff(p0, q0);
-  V filter = _mm256_and_si256(_mm256_cmpgt_epi16(av, d0), _mm256_cmpgt_epi16(bv, AbsDiff(p1, p0)));
+// The lines to filter: bS above 0, |p0 - q0| < alpha, |p1 - p0| < beta and |q1 - q0| < beta.
+[[gnu::always_inline]] inline V FilteredLines(V p1, V p0, V q0, V q1, V bsv, V av, V bv) {
+  V filter = _mm256_and_si256(_mm256_cmpgt_epi16(av, AbsDiff(p0, q0)), _mm256_cmpgt_epi16(bv, AbsDiff(p1, p0)));
   filter = _mm256_and_si256(filter, _mm256_cmpgt_epi16(bv, AbsDiff(q1, q0)));
-  filter = _mm256_andnot_si256(_mm256_cmpeq_epi16(bsv, zero), filter);
-  if (_mm256_testz_si256(filter, filter)) return false;
-  const V ap = _mm256_cmpgt_epi16(bv, AbsDiff(p2, p0)), aq = _mm256_cmpgt_epi16(bv, AbsDiff(q2, q0));
-  const V strong_bs = _mm256_cmpeq_epi16(bsv, four);
-  // bS < 4.
+  return _mm256_andnot_si256(_mm256_cmpeq_epi16(bsv, _mm256_setzero_si256()), filter);
+}
+
+// The luma filter of strengths below 4: new p1, p0, q0, q1 (p0 and q0 clipped by the final
+// pack); ap, aq: the lines where |p2 - p0| (|q2 - q0|) is below beta.
+struct NormalLuma {
+  V p1, p0, q0, q1;
+};
+[[gnu::always_inline]] inline NormalLuma NormalFilter(V p2, V p1, V p0, V q0, V q1, V q2, V ap, V aq, V tc0v) {
+  const V zero = _mm256_setzero_si256(), one = _mm256_set1_epi16(1), four = _mm256_set1_epi16(4);
   const V tc = _mm256_sub_epi16(_mm256_sub_epi16(tc0v, ap), aq);  // masks are -1
   const V ntc = _mm256_sub_epi16(zero, tc), ntc0 = _mm256_sub_epi16(zero, tc0v);
   V delta = _mm256_add_epi16(_mm256_slli_epi16(_mm256_sub_epi16(q0, p0), 2), _mm256_sub_epi16(p1, q1));
   delta = Clamp(_mm256_srai_epi16(_mm256_add_epi16(delta, four), 3), ntc, tc);
-  const V n_p0 = _mm256_add_epi16(p0, delta), n_q0 = _mm256_sub_epi16(q0, delta);  // clipped by the final pack
   const V avg = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(p0, q0), one), 1);
   const V n_p1 = _mm256_add_epi16(
       p1, Clamp(_mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(p2, avg), _mm256_slli_epi16(p1, 1)), 1), ntc0, tc0v));
   const V n_q1 = _mm256_add_epi16(
       q1, Clamp(_mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(q2, avg), _mm256_slli_epi16(q1, 1)), 1), ntc0, tc0v));
+  return {n_p1, _mm256_add_epi16(p0, delta), _mm256_sub_epi16(q0, delta), n_q1};
+}
+
+// The luma edge filter on 16 lines: v[0..7] = p3, p2, p1, p0, q0, q1, q2, q3 per lane, bsv and
+// tc0v per lane. Writes the filtered p2..q2 back into v; false when no line is filtered.
+bool FilterLuma16(V v[8], V bsv, V tc0v, int alpha, int beta) {
+  const V p3 = v[0], p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6], q3 = v[7];
+  const V av = _mm256_set1_epi16(static_cast<int16_t>(alpha)), bv = _mm256_set1_epi16(static_cast<int16_t>(beta));
+  const V two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
+  const V filter = FilteredLines(p1, p0, q0, q1, bsv, av, bv);
+  if (_mm256_testz_si256(filter, filter)) return false;
+  const V ap = _mm256_cmpgt_epi16(bv, AbsDiff(p2, p0)), aq = _mm256_cmpgt_epi16(bv, AbsDiff(q2, q0));
+  const V strong_bs = _mm256_cmpeq_epi16(bsv, four);
+  const NormalLuma n = NormalFilter(p2, p1, p0, q0, q1, q2, ap, aq, tc0v);
   // bS == 4.
-  const V strong = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>((alpha >> 2) + 2)), d0);
+  const V strong = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>((alpha >> 2) + 2)), AbsDiff(p0, q0));
   const V sp = _mm256_and_si256(ap, strong), sq = _mm256_and_si256(aq, strong);
   const V p0q0 = _mm256_add_epi16(p0, q0);
   const V s_p0 = _mm256_srai_epi16(
@@ -69,39 +81,28 @@ bool FilterLuma16(V v[8], V bsv, V tc0v, int alpha, int beta) {
       3);
   const V w_q0 = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(q1, 1), q0), _mm256_add_epi16(p1, two)), 2);
   const V f4 = _mm256_and_si256(filter, strong_bs), fn = _mm256_andnot_si256(strong_bs, filter);
-  v[3] = Select(f4, Select(sp, s_p0, w_p0), Select(fn, n_p0, p0));
-  v[2] = Select(f4, Select(sp, s_p1, p1), Select(_mm256_and_si256(fn, ap), n_p1, p1));
+  v[3] = Select(f4, Select(sp, s_p0, w_p0), Select(fn, n.p0, p0));
+  v[2] = Select(f4, Select(sp, s_p1, p1), Select(_mm256_and_si256(fn, ap), n.p1, p1));
   v[1] = Select(_mm256_and_si256(f4, sp), s_p2, p2);
-  v[4] = Select(f4, Select(sq, s_q0, w_q0), Select(fn, n_q0, q0));
-  v[5] = Select(f4, Select(sq, s_q1, q1), Select(_mm256_and_si256(fn, aq), n_q1, q1));
+  v[4] = Select(f4, Select(sq, s_q0, w_q0), Select(fn, n.q0, q0));
+  v[5] = Select(f4, Select(sq, s_q1, q1), Select(_mm256_and_si256(fn, aq), n.q1, q1));
   v[6] = Select(_mm256_and_si256(f4, sq), s_q2, q2);
   return true;
 }
 
 // FilterLuma16 for an edge without strength 4 (between inter macroblocks and inside them):
 // only p1..q1 change.
-inline bool FilterLumaWeak16(V v[8], V bsv, V tc0v, int alpha, int beta) {
+[[gnu::always_inline]] inline bool FilterLumaWeak16(V v[8], V bsv, V tc0v, int alpha, int beta) {
   const V p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6];
   const V av = _mm256_set1_epi16(static_cast<int16_t>(alpha)), bv = _mm256_set1_epi16(static_cast<int16_t>(beta));
-  const V zero = _mm256_setzero_si256(), one = _mm256_set1_epi16(1), four = _mm256_set1_epi16(4);
-  V filter = _mm256_and_si256(_mm256_cmpgt_epi16(av, AbsDiff(p0, q0)), _mm256_cmpgt_epi16(bv, AbsDiff(p1, p0)));
-  filter = _mm256_and_si256(filter, _mm256_cmpgt_epi16(bv, AbsDiff(q1, q0)));
-  filter = _mm256_andnot_si256(_mm256_cmpeq_epi16(bsv, zero), filter);
+  const V filter = FilteredLines(p1, p0, q0, q1, bsv, av, bv);
   if (_mm256_testz_si256(filter, filter)) return false;
   const V ap = _mm256_cmpgt_epi16(bv, AbsDiff(p2, p0)), aq = _mm256_cmpgt_epi16(bv, AbsDiff(q2, q0));
-  const V tc = _mm256_sub_epi16(_mm256_sub_epi16(tc0v, ap), aq);  // masks are -1
-  const V ntc = _mm256_sub_epi16(zero, tc), ntc0 = _mm256_sub_epi16(zero, tc0v);
-  V delta = _mm256_add_epi16(_mm256_slli_epi16(_mm256_sub_epi16(q0, p0), 2), _mm256_sub_epi16(p1, q1));
-  delta = Clamp(_mm256_srai_epi16(_mm256_add_epi16(delta, four), 3), ntc, tc);
-  const V avg = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(p0, q0), one), 1);
-  const V n_p1 = _mm256_add_epi16(
-      p1, Clamp(_mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(p2, avg), _mm256_slli_epi16(p1, 1)), 1), ntc0, tc0v));
-  const V n_q1 = _mm256_add_epi16(
-      q1, Clamp(_mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(q2, avg), _mm256_slli_epi16(q1, 1)), 1), ntc0, tc0v));
-  v[3] = Select(filter, _mm256_add_epi16(p0, delta), p0);  // p0 and q0 clipped by the final pack
-  v[4] = Select(filter, _mm256_sub_epi16(q0, delta), q0);
-  v[2] = Select(_mm256_and_si256(filter, ap), n_p1, p1);
-  v[5] = Select(_mm256_and_si256(filter, aq), n_q1, q1);
+  const NormalLuma n = NormalFilter(p2, p1, p0, q0, q1, q2, ap, aq, tc0v);
+  v[3] = Select(filter, n.p0, p0);
+  v[4] = Select(filter, n.q0, q0);
+  v[2] = Select(_mm256_and_si256(filter, ap), n.p1, p1);
+  v[5] = Select(_mm256_and_si256(filter, aq), n.q1, q1);
   return true;
 }
 
