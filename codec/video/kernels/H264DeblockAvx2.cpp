@@ -238,7 +238,7 @@ void DeblockLuma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int a
 
 // The chroma edge filter on the 8 lines of Cb (low half) and of Cr (high half); alpha, beta
 // and tC0 per lane. Returns the new p0 and q0 in p0 and q0.
-void FilterChroma16(V p1, V& p0, V& q0, V q1, V bsv, V tc0v, V av, V bv) {
+[[gnu::always_inline]] inline void FilterChroma16(V p1, V& p0, V& q0, V q1, V bsv, V tc0v, V av, V bv) {
   const V zero = _mm256_setzero_si256(), two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
   V filter = _mm256_and_si256(_mm256_cmpgt_epi16(av, AbsDiff(p0, q0)), _mm256_cmpgt_epi16(bv, AbsDiff(p1, p0)));
   filter = _mm256_and_si256(filter, _mm256_cmpgt_epi16(bv, AbsDiff(q1, q0)));
@@ -261,10 +261,13 @@ void LoadChromaColumns(const uint8_t* p, int stride, __m128i& w0, __m128i& w1) {
   auto row = [&](int i) {
     int32_t v;
     std::memcpy(&v, p + i * stride, 4);
-    return _mm_cvtsi32_si128(v);
+    return v;
   };
-  const __m128i x = _mm_unpacklo_epi64(_mm_unpacklo_epi32(row(0), row(1)), _mm_unpacklo_epi32(row(2), row(3)));
-  const __m128i y = _mm_unpacklo_epi64(_mm_unpacklo_epi32(row(4), row(5)), _mm_unpacklo_epi32(row(6), row(7)));
+  auto rows4 = [&](int i) {  // rows i..i + 3 in the 4 lanes
+    const __m128i r = _mm_insert_epi32(_mm_cvtsi32_si128(row(i)), row(i + 1), 1);
+    return _mm_insert_epi32(_mm_insert_epi32(r, row(i + 2), 2), row(i + 3), 3);
+  };
+  const __m128i x = rows4(0), y = rows4(4);
   const __m128i i0 = _mm_unpacklo_epi8(x, y), i1 = _mm_unpackhi_epi8(x, y);
   const __m128i u0 = _mm_unpacklo_epi8(i0, i1), u1 = _mm_unpackhi_epi8(i0, i1);
   w0 = _mm_unpacklo_epi8(u0, u1);
