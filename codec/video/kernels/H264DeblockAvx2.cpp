@@ -51,7 +51,7 @@ struct NormalLuma {
 
 // The luma edge filter on 16 lines: v[0..7] = p3, p2, p1, p0, q0, q1, q2, q3 per lane, bsv and
 // tc0v per lane. Writes the filtered p2..q2 back into v; false when no line is filtered.
-bool FilterLuma16(V v[8], V bsv, V tc0v, int alpha, int beta) {
+[[gnu::always_inline]] inline bool FilterLuma16(V v[8], V bsv, V tc0v, int alpha, int beta) {
   const V p3 = v[0], p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6], q3 = v[7];
   const V av = _mm256_set1_epi16(static_cast<int16_t>(alpha)), bv = _mm256_set1_epi16(static_cast<int16_t>(beta));
   const V two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
