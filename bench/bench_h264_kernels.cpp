@@ -85,11 +85,12 @@ void Idct8(benchmark::State& s) {
 void DcAdd4(benchmark::State& s) {
   Run(s, [](const H264Kernels& k, Buffers& b) { k.dc_add(b.dst.data(), 64, b.coeffs[0], 4); });
 }
-// Deblocking of one edge (strengths 1..4 in its parts) with thresholds that filter most lines.
-template <bool kLuma>
+// Deblocking of one edge (strengths 1..4 in its parts, or 1..3 as between inter macroblocks:
+// kWeak) with thresholds that filter most lines.
+template <bool kLuma, bool kWeak = false>
 void DeblockEdge(benchmark::State& s, int across, int along) {
   Run(s, [across, along](const H264Kernels& k, Buffers& b) {
-    static const uint8_t bs[4] = {1, 2, 3, 4}, tc0[4] = {0, 2, 4, 8};
+    static const uint8_t bs[4] = {1, 2, 3, kWeak ? 1 : 4}, tc0[4] = {0, 2, 4, 8};
     uint8_t* q0 = b.dst.data() + 8 * 64 + 8;
     if (kLuma) k.deblock_luma(q0, across, along, bs, 255, 255, tc0);
     else k.deblock_chroma(q0, across, along, bs, 255, 255, tc0);
@@ -97,6 +98,8 @@ void DeblockEdge(benchmark::State& s, int across, int along) {
 }
 void DeblockLumaV(benchmark::State& s) { DeblockEdge<true>(s, 1, 64); }
 void DeblockLumaH(benchmark::State& s) { DeblockEdge<true>(s, 64, 1); }
+void DeblockLumaWeakV(benchmark::State& s) { DeblockEdge<true, true>(s, 1, 64); }
+void DeblockLumaWeakH(benchmark::State& s) { DeblockEdge<true, true>(s, 64, 1); }
 void DeblockChromaV(benchmark::State& s) { DeblockEdge<false>(s, 1, 64); }
 void DeblockChromaH(benchmark::State& s) { DeblockEdge<false>(s, 64, 1); }
 
@@ -155,6 +158,8 @@ BENCHMARK(Idct8)->Apply(Levels);
 BENCHMARK(DcAdd4)->Apply(Levels);
 BENCHMARK(DeblockLumaV)->Apply(Levels);
 BENCHMARK(DeblockLumaH)->Apply(Levels);
+BENCHMARK(DeblockLumaWeakV)->Apply(Levels);
+BENCHMARK(DeblockLumaWeakH)->Apply(Levels);
 BENCHMARK(DeblockChromaV)->Apply(Levels);
 BENCHMARK(DeblockChromaH)->Apply(Levels);
 BENCHMARK(DeblockChromaPairV)->Apply(Levels);

@@ -83,6 +83,9 @@ struct H264MacroblockRecord {
   int32_t refPoc[2][16] = {};   // POC of the referenced picture
 };
 
+struct H264MotionField;
+struct DeblockRawMotion;
+
 class C264_Decode : public C264_DecodeHeader {
  public:
   C264_Decode();
@@ -385,8 +388,22 @@ class C264_Decode : public C264_DecodeHeader {
   struct DeblockSamples;
   DeblockSamples DeblockSamplesOf(int mb_addr);
   void DeblockMacroblock(int mb_addr, const DeblockSamples& px);
+  // A whole macroblock row of a picture without MBAFF pairs, from its first macroblock.
+  void DeblockFrameRow(int first);
   struct DeblockNeighbours;
   DeblockNeighbours DeblockNeighboursOf(int mb_addr) const;
+  // DeblockNeighboursOf in a picture without MBAFF pairs, x: the macroblock's column.
+  DeblockNeighbours FrameDeblockNeighbours(int mb_addr, int x) const;
+  // Whether the edge between macroblock q and its decoded neighbour nb (-1: none) is filtered.
+  bool DeblockAcross(const MbInfo& q, int nb) const;
+  // EdgeStrengths of an inter macroblock without coefficients whose 16 blocks move alike as
+  // m, the first one at `base` (no MBAFF pairs): only its left and top edges can have
+  // strengths. left_alike: the blocks of the left macroblock all move as m too.
+  unsigned OuterEdgeStrengths(const H264MotionField& f, int mb_addr, int base, const DeblockNeighbours& n,
+                              const DeblockRawMotion& m, bool left_alike, uint32_t bs[2][4]) const;
+  // Filters the edges of a macroblock with the strengths of EdgeStrengths.
+  void DeblockEdges(int mb_addr, const DeblockNeighbours& n, unsigned edges, const uint32_t bs[2][4],
+                    const DeblockSamples& px);
   // The boundary strengths of a macroblock's edges: bs[dir][edge], byte k for lines
   // 4k..4k+3 (dir 0: vertical edges, 1: horizontal). Returns the edges with a strength above
   // 0 (bit dir * 4 + edge); bs is filled only when there are any.

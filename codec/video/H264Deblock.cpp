@@ -12,34 +12,12 @@ inline uint8_t Clip1(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ?
 }  // namespace
 
 void FilterLumaEdge(uint8_t* q0p, int across, int along, const uint8_t bs[4], const EdgeThresholds& t) {
-  const uint8_t* tc0 = kDeblockTc0[t.index_a];
-  const uint8_t tc0_by_bs[4] = {0, tc0[0], tc0[1], tc0[2]};
-  Kernels().deblock_luma(q0p, across, along, bs, t.alpha, t.beta, tc0_by_bs);
+  Kernels().deblock_luma(q0p, across, along, bs, t.alpha, t.beta, kDeblockTc0[t.index_a]);
 }
 
 void FilterChromaEdge(uint8_t* q0p, int across, int along, int count, const uint8_t bs[4], const EdgeThresholds& t) {
   if (count != 8) return FilterChromaLines(q0p, across, along, count, bs, count / 4, t);
-  const uint8_t* tc0 = kDeblockTc0[t.index_a];
-  const uint8_t tc0_by_bs[4] = {0, tc0[0], tc0[1], tc0[2]};
-  Kernels().deblock_chroma(q0p, across, along, bs, t.alpha, t.beta, tc0_by_bs);
-}
-
-void FilterChromaEdgePair(uint8_t* const q0[2], int across, int along, const uint8_t bs[4], const EdgeThresholds t[2]) {
-  const H264Kernels& k = Kernels();
-  if (k.deblock_chroma_pair == nullptr) {
-    for (int c = 0; c < 2; ++c)
-      if (t[c].alpha > 0 && t[c].beta > 0) FilterChromaEdge(q0[c], across, along, 8, bs, t[c]);
-    return;
-  }
-  uint8_t tc0_by_bs[2][4];
-  for (int c = 0; c < 2; ++c) {
-    const uint8_t* tc0 = kDeblockTc0[t[c].index_a];
-    tc0_by_bs[c][0] = 0;
-    for (int i = 0; i < 3; ++i) tc0_by_bs[c][i + 1] = tc0[i];
-  }
-  const int alpha[2] = {t[0].alpha, t[1].alpha}, beta[2] = {t[0].beta, t[1].beta};
-  const uint8_t* const tc0s[2] = {tc0_by_bs[0], tc0_by_bs[1]};
-  k.deblock_chroma_pair(q0, across, along, bs, alpha, beta, tc0s);
+  Kernels().deblock_chroma(q0p, across, along, bs, t.alpha, t.beta, kDeblockTc0[t.index_a]);
 }
 
 void FilterLumaLines(uint8_t* q0p, int across, int along, int count, const uint8_t* bs, int per_bs,
@@ -53,7 +31,7 @@ void FilterLumaLines(uint8_t* q0p, int across, int along, int count, const uint8
     if (std::abs(p0 - q0) >= t.alpha || std::abs(p1 - p0) >= t.beta || std::abs(q1 - q0) >= t.beta) continue;
     const int ap = std::abs(p2 - p0), aq = std::abs(q2 - q0);
     if (strength < 4) {
-      const int tc0 = kDeblockTc0[t.index_a][strength - 1];
+      const int tc0 = kDeblockTc0[t.index_a][strength];
       const int tc = tc0 + (ap < t.beta ? 1 : 0) + (aq < t.beta ? 1 : 0);
       const int delta = std::clamp((((q0 - p0) * 4) + (p1 - q1) + 4) >> 3, -tc, tc);
       s[-across] = Clip1(p0 + delta);
@@ -86,7 +64,7 @@ void FilterChromaLines(uint8_t* q0p, int across, int along, int count, const uin
   for (int k = 0; k < count; ++k) {
     const int strength = bs[k / per_bs];
     if (strength == 0) continue;
-    const int tc0 = strength < 4 ? kDeblockTc0[t.index_a][strength - 1] : 0;
+    const int tc0 = strength < 4 ? kDeblockTc0[t.index_a][strength] : 0;
     DeblockChromaLine(q0p + k * along, across, strength, t.alpha, t.beta, tc0);
   }
 }

@@ -20,10 +20,6 @@ void FilterLumaEdge(uint8_t* q0, int across, int along, const uint8_t bs[4], con
 // applies to samples k * count / 4 .. (k + 1) * count / 4 - 1.
 void FilterChromaEdge(uint8_t* q0, int across, int along, int count, const uint8_t bs[4], const EdgeThresholds& t);
 
-// The same 8-sample edge of Cb (q0[0]) and Cr (q0[1]) of a 4:2:0 picture, each with its
-// thresholds (a plane whose alpha or beta is 0 stays as it is).
-void FilterChromaEdgePair(uint8_t* const q0[2], int across, int along, const uint8_t bs[4], const EdgeThresholds t[2]);
-
 // Part of an edge: `count` lines along it, bs[k] applying to lines k * per_bs ..
 // (k + 1) * per_bs - 1 (the edges between frame and field macroblocks of MBAFF frames).
 void FilterLumaLines(uint8_t* q0, int across, int along, int count, const uint8_t* bs, int per_bs,

@@ -7,6 +7,7 @@
 // kernel, the intra rule (bS 3 and 4) as constants. Each edge's 4 strengths are one 32-bit
 // word (byte k: lines 4k..4k+3), so an edge whose word is 0 is skipped at once.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "codec/video/H264Deblock.h"
@@ -33,6 +34,14 @@ struct C264_Decode::DeblockSamples {
   uint8_t* luma = nullptr;
   uint8_t* chroma[2] = {};
   int ls = 0, cs = 0;
+};
+
+// A block's reference indices and vectors of both lists as raw values. Within a slice equal
+// values mean the same motion (a reference index names one picture there).
+struct DeblockRawMotion {
+  uint64_t mv;   // list 0 | list 1 << 32
+  uint32_t ref;  // list 0 | list 1 << 8, as bytes
+  bool operator==(const DeblockRawMotion&) const = default;
 };
 
 namespace {
@@ -71,7 +80,55 @@ inline uint32_t Transpose4x4(uint32_t x) {
   return x ^ t ^ (t << 6);
 }
 
-EdgeThresholds Thresholds(const C264_Decode::SliceInfo& s, int qp_p, int qp_q) {
+// Rows (bit r) of a macroblock whose column-0 block is coded, from its nonzero mask shifted
+// so that the column is bit 0.
+inline unsigned ColumnRows(unsigned nz) { return (nz & 1) | (nz >> 3 & 2) | (nz >> 6 & 4) | (nz >> 9 & 8); }
+
+// Strengths of the 4 parts of an edge from the parts whose blocks have coefficients (bS 2) and
+// those whose motion differs (bS 1), bit k each.
+inline uint32_t EdgeWord(unsigned coded, unsigned moving) { return 2 * kSpread[coded] | kSpread[moving & ~coded]; }
+
+inline DeblockRawMotion RawMotionOf(const H264MotionField& f, int idx) {
+  uint32_t mv0, mv1;
+  std::memcpy(&mv0, f.mv[0] + idx, 4);
+  std::memcpy(&mv1, f.mv[1] + idx, 4);
+  const uint32_t ref0 = static_cast<uint8_t>(f.ref[0][idx]), ref1 = static_cast<uint8_t>(f.ref[1][idx]);
+  return {mv0 | uint64_t{mv1} << 32, ref0 | ref1 << 8};
+}
+
+// Whether the 4 blocks from `row` on all have the raw motion m.
+inline bool RowHasMotion(const H264MotionField& f, int row, const DeblockRawMotion& m) {
+  uint64_t d = 0;
+  for (int l = 0; l < 2; ++l) {
+    const uint64_t mv2 = (m.mv >> (32 * l) & 0xFFFFFFFFu) * 0x100000001ull;
+    uint64_t v[2];
+    uint32_t refs;
+    std::memcpy(v, f.mv[l] + row, 16);
+    std::memcpy(&refs, f.ref[l] + row, 4);
+    d |= (v[0] ^ mv2) | (v[1] ^ mv2) | (refs ^ (m.ref >> (8 * l) & 0xFF) * 0x01010101u);
+  }
+  return d == 0;
+}
+
+// Whether the 16 blocks of an inter macroblock (first block `base`, motion m) move alike:
+// those of one partition do, and direct ones (B_Skip, B_Direct_16x16) when their corner blocks
+// agree, each 8x8 quadrant moving as its corner (direct_8x8_inference).
+inline bool UniformMotion(const H264MotionField& f, int kind, int base, const DeblockRawMotion& m, bool direct_8x8) {
+  switch (kind) {
+    case kMbPSkip:
+    case kMbP16x16:
+    case kMbB16x16: return true;
+    case kMbBSkip:
+    case kMbBDirect: {
+      if (!direct_8x8) return false;
+      const int last = base + 3 * f.stride;
+      return RawMotionOf(f, base + 3) == m && RawMotionOf(f, last) == m && RawMotionOf(f, last + 3) == m;
+    }
+    default: return false;
+  }
+}
+
+inline EdgeThresholds Thresholds(const C264_Decode::SliceInfo& s, int qp_p, int qp_q) {
   const int qpav = (qp_p + qp_q + 1) >> 1;
   EdgeThresholds t;
   t.index_a = std::clamp(qpav + s.filter_offset_a, 0, 51);
@@ -81,6 +138,20 @@ EdgeThresholds Thresholds(const C264_Decode::SliceInfo& s, int qp_p, int qp_q) {
 }
 
 inline bool Filters(const EdgeThresholds& t) { return t.alpha > 0 && t.beta > 0; }
+
+// The same 8-sample edge of Cb (q0[0]) and Cr (q0[1]) of a 4:2:0 picture, each with its
+// thresholds (a plane whose alpha or beta is 0 stays as it is).
+inline void FilterChromaEdgePair(const H264Kernels& k, uint8_t* const q0[2], int across, int along, const uint8_t bs[4],
+                                 const EdgeThresholds t[2]) {
+  if (k.deblock_chroma_pair == nullptr) {
+    for (int c = 0; c < 2; ++c)
+      if (Filters(t[c])) FilterChromaEdge(q0[c], across, along, 8, bs, t[c]);
+    return;
+  }
+  const int alpha[2] = {t[0].alpha, t[1].alpha}, beta[2] = {t[0].beta, t[1].beta};
+  const uint8_t* const tc0s[2] = {kDeblockTc0[t[0].index_a], kDeblockTc0[t[1].index_a]};
+  k.deblock_chroma_pair(q0, across, along, bs, alpha, beta, tc0s);
+}
 
 // Whether a macroblock's 4x4 block (row, col) has coefficients.
 inline bool Coded(const C264_Decode::MbInfo& m, int row, int col) { return (m.nonzero >> (row * 4 + col)) & 1; }
@@ -99,14 +170,26 @@ int InnerMotionEdges(int kind) {
   }
 }
 
+// Whether macroblocks from..to are all decoded and none of them deblocked yet.
+bool DecodedNotDeblocked(const C264_Decode::MbInfo* mbs, int from, int to) {
+  for (int a = from; a <= to; ++a)
+    if (mbs[a].slice < 0 || mbs[a].deblocked) return false;
+  return true;
+}
+
 }  // namespace
 
 void C264_Decode::DeblockPicture() {
   for (int mb = 0; mb < mb_count_; ++mb) {
-    // Rows filtered during decoding are whole rows: their last macroblock tells.
-    if (!mbaff_ && mb % mb_width_ == 0 && mbs_[mb + mb_width_ - 1].deblocked) {
-      mb += mb_width_ - 1;
-      continue;
+    // Rows filtered during decoding are whole rows: their last macroblock tells. A whole row
+    // still to filter is walked as during decoding.
+    if (!mbaff_ && mb % mb_width_ == 0) {
+      const int last = mb + mb_width_ - 1;
+      if (mbs_[last].deblocked || DecodedNotDeblocked(mbs_.data(), mb, last)) {
+        if (!mbs_[last].deblocked) DeblockFrameRow(mb);
+        mb = last;
+        continue;
+      }
     }
     MbInfo& info = mbs_[mb];
     if (info.slice < 0 || info.deblocked) continue;
@@ -122,15 +205,82 @@ void C264_Decode::DeblockRowAbove(int mb_addr) {
   if (mbaff_ || (mb_addr + 1) % mb_width_ != 0 || mb_addr < mb_width_) return;
   const int first = mb_addr + 1 - 2 * mb_width_;  // the row above's first macroblock
   if (first > 0 && !mbs_[first - 1].deblocked) return;
-  for (int a = first; a <= mb_addr; ++a)
-    if (mbs_[a].slice < 0 || mbs_[a].deblocked) return;
+  if (DecodedNotDeblocked(mbs_.data(), first, mb_addr)) DeblockFrameRow(first);
+}
+
+inline bool C264_Decode::DeblockAcross(const MbInfo& q, int nb) const {
+  if (nb < 0) return false;
+  const int slice = mbs_[nb].slice;
+  return slice == q.slice || (slice >= 0 && slices_[q.slice].disable_deblocking_filter_idc != 2);
+}
+
+inline C264_Decode::DeblockNeighbours C264_Decode::FrameDeblockNeighbours(int mb_addr, int x) const {
+  const MbInfo& q = mbs_[mb_addr];
+  DeblockNeighbours n;
+  n.q_field = field_ != 0;
+  if (x > 0 && DeblockAcross(q, mb_addr - 1)) n.left = mb_addr - 1;
+  if (mb_addr >= mb_width_ && DeblockAcross(q, mb_addr - mb_width_)) n.top = mb_addr - mb_width_;
+  return n;
+}
+
+[[gnu::always_inline]] inline unsigned C264_Decode::OuterEdgeStrengths(const H264MotionField& f, int mb_addr, int base,
+                                                                       const DeblockNeighbours& n, const DeblockRawMotion& m,
+                                                                       bool left_alike, uint32_t bs[2][4]) const {
+  const MbInfo& q = mbs_[mb_addr];
+  const MbInfo* pl = n.left >= 0 ? &mbs_[n.left] : nullptr;
+  const MbInfo* pt = n.top >= 0 ? &mbs_[n.top] : nullptr;
+  const bool left_inter = pl && !IsIntraKind(pl->kind), top_inter = pt && !IsIntraKind(pt->kind);
+  // Neighbouring blocks of this slice with this macroblock's motion need no more; the motion
+  // rule decides for the others.
+  const bool left_same = !left_inter || (pl->slice == q.slice && left_alike);
+  const bool top_same = !top_inter || (pt->slice == q.slice && RowHasMotion(f, base - f.stride, m));
+  unsigned left_moving = 0, top_moving = 0;
+  if (!left_same || !top_same) {
+    const auto b_slice = [&](const MbInfo* p) { return p->slice != q.slice && slices_[p->slice].kind == kSliceB; };
+    const bool b_slices = slices_[q.slice].kind == kSliceB || (left_inter && b_slice(pl)) || (top_inter && b_slice(pt));
+    const uint32_t motion = Kernels().deblock_motion(f, base, left_same ? 0 : -1, top_same ? 0 : -f.stride, b_slices ? 2 : 1,
+                                                     0, n.q_field ? 2 : 4);
+    left_moving = ColumnRows(motion);
+    top_moving = motion >> 16 & 15;
+  }
+  // Most edges have neither coefficients nor motion across them.
+  const unsigned left_coded = left_inter ? pl->nonzero & 0x8888u : 0, top_coded = top_inter ? pt->nonzero & 0xF000u : 0;
+  if ((left_inter || !pl) && (top_inter || !pt) && (left_coded | top_coded | left_moving | top_moving) == 0) return 0;
+  bs[0][0] = !pl ? 0 : (left_inter ? EdgeWord(ColumnRows(left_coded >> 3), left_moving) : kAllBs4);
+  bs[1][0] = !pt ? 0 : (top_inter ? EdgeWord(top_coded >> 12, top_moving) : (n.q_field ? kAllBs3 : kAllBs4));
+  return (bs[0][0] != 0 ? 1u : 0u) | (bs[1][0] != 0 ? 0x10u : 0u);
+}
+
+// Most macroblocks of inter pictures are skipped or have no coefficients, and their blocks
+// move alike: their strengths come from a few comparisons across the left and top edges
+// (OuterEdgeStrengths). Whether the left macroblock's blocks move alike is known from its
+// turn.
+void C264_Decode::DeblockFrameRow(int first) {
   DeblockSamples px = DeblockSamplesOf(first);
-  for (int a = first; a < first + mb_width_; ++a) {
-    mbs_[a].deblocked = 1;
-    if (slices_[mbs_[a].slice].disable_deblocking_filter_idc != 1) DeblockMacroblock(a, px);
-    px.luma += 16;
+  const int row_base = BlockBase(first);
+  const H264MotionField field{{mv_[0], mv_[1]}, {ref_idx_[0], ref_idx_[1]}, {ref_serial_[0], ref_serial_[1]}, mb_width_ * 4};
+  const bool direct_8x8 = cur_sps_.direct_8x8_inference_flag;
+  bool left_uniform = false;
+  DeblockRawMotion left_motion{};
+  for (int x = 0; x < mb_width_; ++x, px.luma += 16) {
+    const int a = first + x, base = row_base + 4 * x;
+    MbInfo& q = mbs_[a];
+    q.deblocked = 1;
+    const DeblockRawMotion m = RawMotionOf(field, base);
+    const bool uniform = !IsIntraKind(q.kind) && UniformMotion(field, q.kind, base, m, direct_8x8);
+    const bool left_alike = left_uniform && left_motion == m;
+    left_uniform = uniform;
+    left_motion = m;
+    if (slices_[q.slice].disable_deblocking_filter_idc == 1) continue;
+    const DeblockNeighbours n = FrameDeblockNeighbours(a, x);
+    uint32_t bs[2][4];
+    const unsigned edges =
+        uniform && q.nonzero == 0 ? OuterEdgeStrengths(field, a, base, n, m, left_alike, bs) : EdgeStrengths(a, n, bs);
+    if (edges == 0) continue;
+    DeblockSamples at = px;
     if (chroma_format_ != 0)
-      for (uint8_t*& c : px.chroma) c += mb_cw_;
+      for (uint8_t*& c : at.chroma) c += x * mb_cw_;
+    DeblockEdges(a, n, edges, bs, at);
   }
 }
 
@@ -146,35 +296,25 @@ C264_Decode::DeblockSamples C264_Decode::DeblockSamplesOf(int mb_addr) {
 void C264_Decode::DeblockMacroblock(int mb_addr) { DeblockMacroblock(mb_addr, DeblockSamplesOf(mb_addr)); }
 
 C264_Decode::DeblockNeighbours C264_Decode::DeblockNeighboursOf(int mb_addr) const {
+  if (!mbaff_) return FrameDeblockNeighbours(mb_addr, mb_addr % mb_width_);
   const MbInfo& q = mbs_[mb_addr];
-  const SliceInfo& s = slices_[q.slice];
   DeblockNeighbours n;
-  n.q_field = field_ != 0 || (mbaff_ && q.field);
+  n.q_field = field_ != 0 || q.field;
   int left = -1, top = -1;
-  if (!mbaff_) {
-    left = mb_addr % mb_width_ > 0 ? mb_addr - 1 : -1;
-    top = mb_addr >= mb_width_ ? mb_addr - mb_width_ : -1;
-  } else {
-    const int pair = mb_addr >> 1, bottom = mb_addr & 1;
-    if (pair % mb_width_ > 0) {
-      left = 2 * (pair - 1) + bottom;
-      n.left_mixed = mbs_[left].field != q.field;
-    }
-    if (!q.field && bottom) {
-      top = mb_addr - 1;
-    } else if (pair >= mb_width_) {
-      const int above = 2 * (pair - mb_width_);
-      top = q.field && mbs_[above].field ? above + bottom : above + 1;
-      n.top_per_field = !q.field && mbs_[above].field;
-    }
+  const int pair = mb_addr >> 1, bottom = mb_addr & 1;
+  if (pair % mb_width_ > 0) {
+    left = 2 * (pair - 1) + bottom;
+    n.left_mixed = mbs_[left].field != q.field;
   }
-  auto allowed = [&](int nb) {
-    if (nb < 0) return false;
-    const int slice = mbs_[nb].slice;
-    return slice == q.slice || (slice >= 0 && s.disable_deblocking_filter_idc != 2);
-  };
-  n.left = allowed(left) ? left : -1;
-  n.top = allowed(top) ? top : -1;
+  if (!q.field && bottom) {
+    top = mb_addr - 1;
+  } else if (pair >= mb_width_) {
+    const int above = 2 * (pair - mb_width_);
+    top = q.field && mbs_[above].field ? above + bottom : above + 1;
+    n.top_per_field = !q.field && mbs_[above].field;
+  }
+  n.left = DeblockAcross(q, left) ? left : -1;
+  n.top = DeblockAcross(q, top) ? top : -1;
   return n;
 }
 
@@ -240,56 +380,64 @@ unsigned C264_Decode::DeblockChromaEdges(bool transform_8x8) const {
 void C264_Decode::DeblockMacroblock(int mb_addr, const DeblockSamples& px) {
   const DeblockNeighbours n = DeblockNeighboursOf(mb_addr);
   uint32_t bs[2][4];
-  unsigned edges = EdgeStrengths(mb_addr, n, bs);  // with a strength above 0 somewhere
+  const unsigned edges = EdgeStrengths(mb_addr, n, bs);  // with a strength above 0 somewhere
   if (n.left >= 0 && n.left_mixed) DeblockMixedLeft(mb_addr, n.left, px);
+  DeblockEdges(mb_addr, n, edges, bs, px);
+}
+
+void C264_Decode::DeblockEdges(int mb_addr, const DeblockNeighbours& n, unsigned edges, const uint32_t bs[2][4],
+                               const DeblockSamples& px) {
   const MbInfo& q = mbs_[mb_addr];
   const unsigned luma_edges = DeblockLumaEdges(q.transform_8x8), chroma_edges = DeblockChromaEdges(q.transform_8x8);
   if (n.left < 0 || n.left_mixed) edges &= ~1u;
   if (n.top < 0 || n.top_per_field) edges &= ~0x10u;
   edges &= luma_edges | chroma_edges;
-  if (edges == 0 && !(n.top >= 0 && n.top_per_field)) return;
+  const bool top_per_field = n.top >= 0 && n.top_per_field;
+  if (edges == 0 && !top_per_field) return;
   const SliceInfo& s = slices_[q.slice];
-  uint8_t* const luma = px.luma;
-  uint8_t* const* chroma = px.chroma;
-  const int ls = px.ls, cs = px.cs;
+  const H264Kernels& k = Kernels();
   // Thresholds of the planes (Y, Cb, Cr) against the macroblock across the edge.
   auto thresholds = [&](int pm, EdgeThresholds t[3]) {
     const MbInfo& p = mbs_[pm];
     t[0] = Thresholds(s, p.qp, q.qp);
-    for (int c = 0; c < 2 && chroma_format_; ++c) t[1 + c] = Thresholds(s, p.qpc[c], q.qpc[c]);
+    if (chroma_format_ == 0) return;
+    t[1] = Thresholds(s, p.qpc[0], q.qpc[0]);
+    t[2] = Thresholds(s, p.qpc[1], q.qpc[1]);
   };
   EdgeThresholds inner[3], outer[3];
   if (edges & 0xEE) thresholds(mb_addr, inner);
-  for (int dir = 0; dir < 2; ++dir) {  // 0: vertical edges, 1: horizontal edges
-    if (dir == 1 && n.top >= 0 && n.top_per_field) DeblockTopPerField(mb_addr, n.top, px);
-    const int across_l = dir == 0 ? 1 : ls, along_l = dir == 0 ? ls : 1;
-    const int across_c = dir == 0 ? 1 : cs, along_c = dir == 0 ? cs : 1;
-    for (int e = 0; e < 4; ++e) {
+  // The edges of one direction (dir 0: vertical, 1: horizontal) in order, bit e: edge e.
+  auto filter = [&](int dir, unsigned dir_edges) {
+    const int across_l = dir == 0 ? 1 : px.ls, along_l = dir == 0 ? px.ls : 1;
+    const int across_c = dir == 0 ? 1 : px.cs, along_c = dir == 0 ? px.cs : 1;
+    if (dir_edges & 1) thresholds(dir == 0 ? n.left : n.top, outer);
+    for (; dir_edges != 0; dir_edges &= dir_edges - 1) {
+      const int e = std::countr_zero(dir_edges);
       const unsigned bit = 1u << (dir * 4 + e);
-      if (!(edges & bit)) continue;
-      if (e == 0) thresholds(dir == 0 ? n.left : n.top, outer);
       const EdgeThresholds* t = e == 0 ? outer : inner;
       uint8_t edge_bs[4];
       std::memcpy(edge_bs, &bs[dir][e], 4);
       if ((luma_edges & bit) && Filters(t[0]))
-        FilterLumaEdge(dir == 0 ? luma + e * 4 : luma + e * 4 * ls, across_l, along_l, edge_bs, t[0]);
+        k.deblock_luma(px.luma + e * 4 * across_l, across_l, along_l, edge_bs, t[0].alpha, t[0].beta,
+                       kDeblockTc0[t[0].index_a]);
       if (!(chroma_edges & bit)) continue;
       // Offset of the chroma edge in chroma samples and the samples along it.
       const int ce = chroma_format_ == 3 || (chroma_format_ == 2 && dir == 1) ? e * 4 : e / 2 * 4;
-      const int along_n = dir == 0 ? mb_ch_ : mb_cw_;
+      uint8_t* const cq0[2] = {px.chroma[0] + ce * across_c, px.chroma[1] + ce * across_c};
       if (chroma_format_ == 1) {
-        uint8_t* const cq0[2] = {dir == 0 ? chroma[0] + ce : chroma[0] + ce * cs, dir == 0 ? chroma[1] + ce : chroma[1] + ce * cs};
-        if (Filters(t[1]) || Filters(t[2])) FilterChromaEdgePair(cq0, across_c, along_c, edge_bs, t + 1);
+        if (Filters(t[1]) || Filters(t[2])) FilterChromaEdgePair(k, cq0, across_c, along_c, edge_bs, t + 1);
         continue;
       }
       for (int c = 0; c < 2; ++c) {
         if (!Filters(t[1 + c])) continue;
-        uint8_t* cq0 = dir == 0 ? chroma[c] + ce : chroma[c] + ce * cs;
-        if (chroma_format_ == 3) FilterLumaEdge(cq0, across_c, along_c, edge_bs, t[1 + c]);
-        else FilterChromaEdge(cq0, across_c, along_c, along_n, edge_bs, t[1 + c]);
+        if (chroma_format_ == 3) FilterLumaEdge(cq0[c], across_c, along_c, edge_bs, t[1 + c]);
+        else FilterChromaEdge(cq0[c], across_c, along_c, dir == 0 ? mb_ch_ : mb_cw_, edge_bs, t[1 + c]);
       }
     }
-  }
+  };
+  filter(0, edges & 15);
+  if (top_per_field) DeblockTopPerField(mb_addr, n.top, px);
+  filter(1, edges >> 4);
 }
 
 // MBAFF, left pair of the other coding: eight strengths, each for two lines of the edge; a

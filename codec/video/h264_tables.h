@@ -17,7 +17,7 @@ extern const uint8_t kNormAdjust4x4[6][3];      // v of 8.5.9 (positions class 0
 extern const uint8_t kChromaQp[52];             // QPc from qPI (Table 8-15)
 extern const uint8_t kDeblockAlpha[52];         // alpha' by indexA (Table 8-16)
 extern const uint8_t kDeblockBeta[52];          // beta' by indexB (Table 8-16)
-extern const uint8_t kDeblockTc0[52][3];        // tC0' by indexA and bS 1..3 (Table 8-17)
+extern const uint8_t kDeblockTc0[52][4];        // tC0' by indexA and bS 0..3 (0 for bS 0; Table 8-17)
 
 extern const uint8_t kZigzag8x8[64];            // 8x8 frame scan index -> raster index (8.5.7)
 extern const uint8_t kNormAdjust8x8[6][6];      // v of 8.5.9 for 8x8 blocks (position classes 0..5)

@@ -23,33 +23,45 @@ inline V AbsDiff(V a, V b) { return _mm256_abs_epi16(_mm256_sub_epi16(a, b)); }
 inline V Select(V mask, V a, V b) { return _mm256_blendv_epi8(b, a, mask); }
 inline V Clamp(V v, V lo, V hi) { return _mm256_min_epi16(_mm256_max_epi16(v, lo), hi); }
 
-// The luma edge filter on 16 lines: v[0..7] = p3, p2, p1, p0, q0, q1, q2, q3 per lane, bsv and
-// tc0v per lane. Writes the filtered p2..q2 back into v; false when no line is filtered.
-bool FilterLuma16(V v[8], V bsv, V tc0v, int alpha, int beta) {
-  const V p3 = v[0], p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6], q3 = v[7];
-  const V av = _mm256_set1_epi16(static_cast<int16_t>(alpha)), bv = _mm256_set1_epi16(static_cast<int16_t>(beta));
-  const V zero = _mm256_setzero_si256();
-  const V one = _mm256_set1_epi16(1), two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
-  const V d0 = AbsDiff(p0, q0);
-  V filter = _mm256_and_si256(_mm256_cmpgt_epi16(av, d0), _mm256_cmpgt_epi16(bv, AbsDiff(p1, p0)));
+// The lines to filter: bS above 0, |p0 - q0| < alpha, |p1 - p0| < beta and |q1 - q0| < beta.
+[[gnu::always_inline]] inline V FilteredLines(V p1, V p0, V q0, V q1, V bsv, V av, V bv) {
+  V filter = _mm256_and_si256(_mm256_cmpgt_epi16(av, AbsDiff(p0, q0)), _mm256_cmpgt_epi16(bv, AbsDiff(p1, p0)));
   filter = _mm256_and_si256(filter, _mm256_cmpgt_epi16(bv, AbsDiff(q1, q0)));
-  filter = _mm256_andnot_si256(_mm256_cmpeq_epi16(bsv, zero), filter);
-  if (_mm256_testz_si256(filter, filter)) return false;
-  const V ap = _mm256_cmpgt_epi16(bv, AbsDiff(p2, p0)), aq = _mm256_cmpgt_epi16(bv, AbsDiff(q2, q0));
-  const V strong_bs = _mm256_cmpeq_epi16(bsv, four);
-  // bS < 4.
+  return _mm256_andnot_si256(_mm256_cmpeq_epi16(bsv, _mm256_setzero_si256()), filter);
+}
+
+// The luma filter of strengths below 4: new p1, p0, q0, q1 (p0 and q0 clipped by the final
+// pack); ap, aq: the lines where |p2 - p0| (|q2 - q0|) is below beta.
+struct NormalLuma {
+  V p1, p0, q0, q1;
+};
+[[gnu::always_inline]] inline NormalLuma NormalFilter(V p2, V p1, V p0, V q0, V q1, V q2, V ap, V aq, V tc0v) {
+  const V zero = _mm256_setzero_si256(), one = _mm256_set1_epi16(1), four = _mm256_set1_epi16(4);
   const V tc = _mm256_sub_epi16(_mm256_sub_epi16(tc0v, ap), aq);  // masks are -1
   const V ntc = _mm256_sub_epi16(zero, tc), ntc0 = _mm256_sub_epi16(zero, tc0v);
   V delta = _mm256_add_epi16(_mm256_slli_epi16(_mm256_sub_epi16(q0, p0), 2), _mm256_sub_epi16(p1, q1));
   delta = Clamp(_mm256_srai_epi16(_mm256_add_epi16(delta, four), 3), ntc, tc);
-  const V n_p0 = _mm256_add_epi16(p0, delta), n_q0 = _mm256_sub_epi16(q0, delta);  // clipped by the final pack
   const V avg = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(p0, q0), one), 1);
   const V n_p1 = _mm256_add_epi16(
       p1, Clamp(_mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(p2, avg), _mm256_slli_epi16(p1, 1)), 1), ntc0, tc0v));
   const V n_q1 = _mm256_add_epi16(
       q1, Clamp(_mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(q2, avg), _mm256_slli_epi16(q1, 1)), 1), ntc0, tc0v));
+  return {n_p1, _mm256_add_epi16(p0, delta), _mm256_sub_epi16(q0, delta), n_q1};
+}
+
+// The luma edge filter on 16 lines: v[0..7] = p3, p2, p1, p0, q0, q1, q2, q3 per lane, bsv and
+// tc0v per lane. Writes the filtered p2..q2 back into v; false when no line is filtered.
+[[gnu::always_inline]] inline bool FilterLuma16(V v[8], V bsv, V tc0v, int alpha, int beta) {
+  const V p3 = v[0], p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6], q3 = v[7];
+  const V av = _mm256_set1_epi16(static_cast<int16_t>(alpha)), bv = _mm256_set1_epi16(static_cast<int16_t>(beta));
+  const V two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
+  const V filter = FilteredLines(p1, p0, q0, q1, bsv, av, bv);
+  if (_mm256_testz_si256(filter, filter)) return false;
+  const V ap = _mm256_cmpgt_epi16(bv, AbsDiff(p2, p0)), aq = _mm256_cmpgt_epi16(bv, AbsDiff(q2, q0));
+  const V strong_bs = _mm256_cmpeq_epi16(bsv, four);
+  const NormalLuma n = NormalFilter(p2, p1, p0, q0, q1, q2, ap, aq, tc0v);
   // bS == 4.
-  const V strong = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>((alpha >> 2) + 2)), d0);
+  const V strong = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>((alpha >> 2) + 2)), AbsDiff(p0, q0));
   const V sp = _mm256_and_si256(ap, strong), sq = _mm256_and_si256(aq, strong);
   const V p0q0 = _mm256_add_epi16(p0, q0);
   const V s_p0 = _mm256_srai_epi16(
@@ -69,13 +81,39 @@ bool FilterLuma16(V v[8], V bsv, V tc0v, int alpha, int beta) {
       3);
   const V w_q0 = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(q1, 1), q0), _mm256_add_epi16(p1, two)), 2);
   const V f4 = _mm256_and_si256(filter, strong_bs), fn = _mm256_andnot_si256(strong_bs, filter);
-  v[3] = Select(f4, Select(sp, s_p0, w_p0), Select(fn, n_p0, p0));
-  v[2] = Select(f4, Select(sp, s_p1, p1), Select(_mm256_and_si256(fn, ap), n_p1, p1));
+  v[3] = Select(f4, Select(sp, s_p0, w_p0), Select(fn, n.p0, p0));
+  v[2] = Select(f4, Select(sp, s_p1, p1), Select(_mm256_and_si256(fn, ap), n.p1, p1));
   v[1] = Select(_mm256_and_si256(f4, sp), s_p2, p2);
-  v[4] = Select(f4, Select(sq, s_q0, w_q0), Select(fn, n_q0, q0));
-  v[5] = Select(f4, Select(sq, s_q1, q1), Select(_mm256_and_si256(fn, aq), n_q1, q1));
+  v[4] = Select(f4, Select(sq, s_q0, w_q0), Select(fn, n.q0, q0));
+  v[5] = Select(f4, Select(sq, s_q1, q1), Select(_mm256_and_si256(fn, aq), n.q1, q1));
   v[6] = Select(_mm256_and_si256(f4, sq), s_q2, q2);
   return true;
+}
+
+// FilterLuma16 for an edge without strength 4 (between inter macroblocks and inside them):
+// only p1..q1 change.
+[[gnu::always_inline]] inline bool FilterLumaWeak16(V v[8], V bsv, V tc0v, int alpha, int beta) {
+  const V p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6];
+  const V av = _mm256_set1_epi16(static_cast<int16_t>(alpha)), bv = _mm256_set1_epi16(static_cast<int16_t>(beta));
+  const V filter = FilteredLines(p1, p0, q0, q1, bsv, av, bv);
+  if (_mm256_testz_si256(filter, filter)) return false;
+  const V ap = _mm256_cmpgt_epi16(bv, AbsDiff(p2, p0)), aq = _mm256_cmpgt_epi16(bv, AbsDiff(q2, q0));
+  const NormalLuma n = NormalFilter(p2, p1, p0, q0, q1, q2, ap, aq, tc0v);
+  v[3] = Select(filter, n.p0, p0);
+  v[4] = Select(filter, n.q0, q0);
+  v[2] = Select(_mm256_and_si256(filter, ap), n.p1, p1);
+  v[5] = Select(_mm256_and_si256(filter, aq), n.q1, q1);
+  return true;
+}
+
+// Stores the 4 32-bit lanes of v in 4 rows.
+inline void Store4Rows(uint8_t* p, int stride, __m128i v) {
+  const int32_t r0 = _mm_cvtsi128_si32(v), r1 = _mm_extract_epi32(v, 1), r2 = _mm_extract_epi32(v, 2),
+                r3 = _mm_extract_epi32(v, 3);
+  std::memcpy(p, &r0, 4);
+  std::memcpy(p + stride, &r1, 4);
+  std::memcpy(p + 2 * stride, &r2, 4);
+  std::memcpy(p + 3 * stride, &r3, 4);
 }
 
 // Per-line values from the 4 bytes of an edge's strengths: each in 4 lanes of 16 lines
@@ -148,6 +186,17 @@ void StoreColumns(uint8_t* p, int stride, const V v[8]) {
     }
 }
 
+// The p1, p0, q0, q1 columns of a vertical edge (v[2..5]) back into its 16 rows, 4 bytes from p.
+void StoreInnerColumns(uint8_t* p, int stride, const V v[8]) {
+  const __m128i p1 = Pack(v[2]), p0 = Pack(v[3]), q0 = Pack(v[4]), q1 = Pack(v[5]);
+  const __m128i a0 = _mm_unpacklo_epi8(p1, p0), a1 = _mm_unpackhi_epi8(p1, p0);  // lines 0-7 / 8-15
+  const __m128i b0 = _mm_unpacklo_epi8(q0, q1), b1 = _mm_unpackhi_epi8(q0, q1);
+  Store4Rows(p, stride, _mm_unpacklo_epi16(a0, b0));
+  Store4Rows(p + 4 * stride, stride, _mm_unpackhi_epi16(a0, b0));
+  Store4Rows(p + 8 * stride, stride, _mm_unpacklo_epi16(a1, b1));
+  Store4Rows(p + 12 * stride, stride, _mm_unpackhi_epi16(a1, b1));
+}
+
 H264Kernels Sse2Table() {
   H264Kernels k{};
   FillScalarKernels(&k);
@@ -166,21 +215,30 @@ void DeblockLuma(uint8_t* q0p, int across, int along, const uint8_t bs[4], int a
   if (along != 1 && across != 1) return Narrow().deblock_luma(q0p, across, along, bs, alpha, beta, tc0);
   const __m128i bs4 = Bytes4(bs);
   const V bsv = Quarters(bs4), tc0v = Quarters(Tc0ByStrength(tc0, bs4));
+  // Without strength 4 only p1..q1 change (and p2..q2 are read).
+  int32_t word;
+  std::memcpy(&word, bs, 4);
+  const bool weak = (word & 0x04040404) == 0;
   V v[8];
   if (along == 1) {  // horizontal edge: rows across it, 16 lines in one row
-    for (int i = 0; i < 8; ++i)
+    for (int i = weak ? 1 : 0; i < (weak ? 7 : 8); ++i)
       v[i] = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q0p + (i - 4) * across)));
-    if (!FilterLuma16(v, bsv, tc0v, alpha, beta)) return;
-    for (int i = 1; i < 7; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(q0p + (i - 4) * across), Pack(v[i]));
+    if (weak ? !FilterLumaWeak16(v, bsv, tc0v, alpha, beta) : !FilterLuma16(v, bsv, tc0v, alpha, beta)) return;
+    for (int i = weak ? 2 : 1; i < (weak ? 6 : 7); ++i)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q0p + (i - 4) * across), Pack(v[i]));
     return;
   }
   LoadColumns(q0p - 4, along, v);
-  if (FilterLuma16(v, bsv, tc0v, alpha, beta)) StoreColumns(q0p - 4, along, v);
+  if (weak) {
+    if (FilterLumaWeak16(v, bsv, tc0v, alpha, beta)) StoreInnerColumns(q0p - 2, along, v);
+  } else if (FilterLuma16(v, bsv, tc0v, alpha, beta)) {
+    StoreColumns(q0p - 4, along, v);
+  }
 }
 
 // The chroma edge filter on the 8 lines of Cb (low half) and of Cr (high half); alpha, beta
 // and tC0 per lane. Returns the new p0 and q0 in p0 and q0.
-void FilterChroma16(V p1, V& p0, V& q0, V q1, V bsv, V tc0v, V av, V bv) {
+[[gnu::always_inline]] inline void FilterChroma16(V p1, V& p0, V& q0, V q1, V bsv, V tc0v, V av, V bv) {
   const V zero = _mm256_setzero_si256(), two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
   V filter = _mm256_and_si256(_mm256_cmpgt_epi16(av, AbsDiff(p0, q0)), _mm256_cmpgt_epi16(bv, AbsDiff(p1, p0)));
   filter = _mm256_and_si256(filter, _mm256_cmpgt_epi16(bv, AbsDiff(q1, q0)));
@@ -203,10 +261,13 @@ void LoadChromaColumns(const uint8_t* p, int stride, __m128i& w0, __m128i& w1) {
   auto row = [&](int i) {
     int32_t v;
     std::memcpy(&v, p + i * stride, 4);
-    return _mm_cvtsi32_si128(v);
+    return v;
   };
-  const __m128i x = _mm_unpacklo_epi64(_mm_unpacklo_epi32(row(0), row(1)), _mm_unpacklo_epi32(row(2), row(3)));
-  const __m128i y = _mm_unpacklo_epi64(_mm_unpacklo_epi32(row(4), row(5)), _mm_unpacklo_epi32(row(6), row(7)));
+  auto rows4 = [&](int i) {  // rows i..i + 3 in the 4 lanes
+    const __m128i r = _mm_insert_epi32(_mm_cvtsi32_si128(row(i)), row(i + 1), 1);
+    return _mm_insert_epi32(_mm_insert_epi32(r, row(i + 2), 2), row(i + 3), 3);
+  };
+  const __m128i x = rows4(0), y = rows4(4);
   const __m128i i0 = _mm_unpacklo_epi8(x, y), i1 = _mm_unpackhi_epi8(x, y);
   const __m128i u0 = _mm_unpacklo_epi8(i0, i1), u1 = _mm_unpackhi_epi8(i0, i1);
   w0 = _mm_unpacklo_epi8(u0, u1);
@@ -216,12 +277,8 @@ void LoadChromaColumns(const uint8_t* p, int stride, __m128i& w0, __m128i& w1) {
 // The reverse of LoadChromaColumns.
 void StoreChromaColumns(uint8_t* p, int stride, __m128i r0, __m128i r1) {
   const __m128i a0 = _mm_unpacklo_epi8(r0, r1), a1 = _mm_unpackhi_epi8(r0, r1);
-  __m128i lines[2] = {_mm_unpacklo_epi8(a0, a1), _mm_unpackhi_epi8(a0, a1)};  // 4 lines each
-  for (int i = 0; i < 8; ++i) {
-    const int32_t v = _mm_cvtsi128_si32(lines[i >> 2]);
-    std::memcpy(p + i * stride, &v, 4);
-    lines[i >> 2] = _mm_srli_si128(lines[i >> 2], 4);
-  }
+  Store4Rows(p, stride, _mm_unpacklo_epi8(a0, a1));  // 4 lines each
+  Store4Rows(p + 4 * stride, stride, _mm_unpackhi_epi8(a0, a1));
 }
 
 inline V PerPlane(int cb, int cr) {
