@@ -31,6 +31,11 @@ struct CabacCore {
   // Appends 32 bits (zeros past the end of the data); count stays below 48, so the value
   // (codIOffset < 2^9 above the count bits) keeps within 64 bits.
   void Refill() {
+    value = (value << 32) | LoadWord();
+    count += 32;
+  }
+  // The next 32 bits of the data, big-endian, zeros past its end.
+  uint32_t LoadWord() {
     uint32_t word;
     if (pos + 4 <= size) {
       std::memcpy(&word, data + pos, 4);
@@ -40,9 +45,11 @@ struct CabacCore {
       for (size_t i = 0; i < 4; ++i) word = (word << 8) | (pos + i < size ? data[pos + i] : 0u);
     }
     pos += 4;
-    value = (value << 32) | word;
-    count += 32;
+    return word;
   }
+  // LoadWord() out of line, for the hot loops of CabacRegs: a call there keeps the compiler
+  // from tracking the position in registers of its own.
+  [[gnu::noinline]] uint32_t NextWord() { return LoadWord(); }
   void Renormalise() {
     if (range >= 256) return;
     const int shift = std::countl_zero(range) - 23;
@@ -98,6 +105,68 @@ struct CabacCore {
     if (value >= (uint64_t{range} << count)) return 1;
     Renormalise();
     return 0;
+  }
+};
+
+// The registers of a hot loop: value, range and count as local variables the compiler keeps in
+// registers, with the read position left in the engine's core (read only to refill), which
+// leaves registers for the loop's own data. The core is stale until Save().
+struct CabacRegs {
+  uint64_t value;
+  uint32_t range;
+  int count;
+  CabacCore* core;
+
+  explicit CabacRegs(CabacCore& c) : value(c.value), range(c.range), count(c.count), core(&c) {}
+  void Save() const {
+    core->value = value;
+    core->range = range;
+    core->count = count;
+  }
+  void Refill() {
+    value = (value << 32) | core->NextWord();
+    count += 32;
+  }
+  // The decision of CabacCore::Decision.
+  [[gnu::always_inline]] int Decision(uint8_t& s) {
+    const unsigned state = s;
+    const uint32_t lps = kCabacDecisionTables.lps[(range & 0xC0) * 2 + state];
+    range -= lps;
+    const uint64_t scaled = uint64_t{range} << count;
+    if (value >= scaled) {
+      value -= scaled;
+      range = lps;
+      s = kCabacDecisionTables.next[128 + state];
+      const int shift = std::countl_zero(range) - 23;
+      range <<= shift;
+      count -= shift;
+      if (count < 16) Refill();
+      return static_cast<int>((state & 1) ^ 1);
+    }
+    s = kCabacDecisionTables.next[state];
+    if (range < 256) {
+      range <<= 1;
+      if (--count < 16) Refill();
+    }
+    return static_cast<int>(state & 1);
+  }
+  int Bypass() {
+    if (--count < 16) Refill();
+    const uint64_t scaled = uint64_t{range} << count;
+    if (value >= scaled) {
+      value -= scaled;
+      return 1;
+    }
+    return 0;
+  }
+  // CabacCore::BypassSign.
+  int BypassSign(int v) {
+    if (--count < 16) Refill();
+    const uint64_t scaled = uint64_t{range} << count;
+    const uint64_t negative = value >= scaled ? ~uint64_t{0} : 0;
+    value -= scaled & negative;
+    const int m = static_cast<int>(negative);
+    return (v ^ m) - m;
   }
 };
 

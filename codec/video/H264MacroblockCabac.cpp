@@ -381,104 +381,154 @@ bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
 
 namespace {
 
-// coeff_abs_level_minus1 contexts as a state machine of (numDecodAbsLevelGt1,
-// numDecodAbsLevelEq1) (9.3.3.1.3): the ctxIdxInc of the first bin and of the further prefix
-// bins in each state (the latter for a cap of 4; chroma DC caps at 3), and the next state after
-// a level of 1 or of more.
-constexpr uint8_t kLevelFirstInc[8] = {1, 2, 3, 4, 0, 0, 0, 0};
-constexpr uint8_t kLevelRestInc[2][8] = {{5, 5, 5, 5, 6, 7, 8, 9}, {5, 5, 5, 5, 6, 7, 8, 8}};
-constexpr uint8_t kLevelNextEq1[8] = {1, 2, 3, 3, 4, 5, 6, 7};
-constexpr uint8_t kLevelNextGt1[8] = {4, 4, 4, 4, 5, 6, 7, 7};
+// The context increment of significant_coeff_flag and last_significant_coeff_flag at a scan
+// position: the position itself (4x4-based blocks) or an entry of a table (8x8 blocks, chroma DC).
+struct PositionInc {
+  int operator()(int i) const { return i; }
+};
+struct TableInc {
+  const uint8_t* table;
+  int operator()(int i) const { return table[i]; }
+};
+// Chroma DC (9.3.3.1.1.3): NumC8x8 coefficients share a context, up to the third.
+constexpr uint8_t kChromaDcInc[2][7] = {{0, 1, 2}, {0, 0, 1, 1, 2, 2, 2}};
 constexpr uint8_t kIdentityScan[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 
-// coeff_abs_level_minus1 and the signs of the significant coefficients at scan positions
-// pos[0..count), last to first, stored at out[scan[pos]]: as levels (kShift 0), or scaled to
-// (level * scale[r] + 2^(kShift - 1)) >> kShift at raster position r. Returns false when an
-// Exp-Golomb suffix is too long.
-template <int kShift>
-bool DecodeLevels(CabacCore& c, uint8_t* abs_ctx, const uint8_t* pos, int count, bool dc_cap, const uint8_t* scan,
-                  const int32_t* scale, int32_t* out) {
-  const uint8_t* rest_inc = kLevelRestInc[dc_cap ? 1 : 0];
-  unsigned node = 0;
-  for (int n = count - 1; n >= 0; --n) {
-    int value = 1;
-    if (!c.Decision(abs_ctx[kLevelFirstInc[node]])) {
-      node = kLevelNextEq1[node];
-    } else {
-      uint8_t& ctx = abs_ctx[rest_inc[node]];
-      int prefix = 1;
-      while (prefix < 14 && c.Decision(ctx)) ++prefix;
-      value = prefix + 1;
-      if (prefix >= 14) {  // UEG0 suffix
-        int k = 0, suffix = 0;
-        while (c.Bypass()) {
-          suffix += 1 << k;
-          if (++k > 24) return false;
-        }
-        while (k-- > 0) suffix += c.Bypass() << k;
-        value += suffix;
-      }
-      node = kLevelNextGt1[node];
+// The significance map of a block of end + 1 scan positions: the positions of the significant
+// coefficients, increasing, go to pos; returns their count.
+template <typename SigInc, typename LastInc>
+[[gnu::always_inline]] inline int DecodeSignificance(CabacRegs& c, uint8_t* sig, uint8_t* last, int end,
+                                                     SigInc sig_inc, LastInc last_inc, uint8_t* pos) {
+  uint8_t* p = pos;
+  for (int i = 0;;) {
+    if (c.Decision(sig[sig_inc(i)])) {
+      *p++ = static_cast<uint8_t>(i);
+      if (c.Decision(last[last_inc(i)])) break;
     }
-    const int r = scan[pos[n]];
-    const int level = c.BypassSign(value);
-    if constexpr (kShift == 0) out[r] = level;
-    else out[r] = ClampCoeff((int64_t{level} * scale[r] + (1 << (kShift - 1))) >> kShift);
+    if (++i == end) {
+      *p++ = static_cast<uint8_t>(end);
+      break;
+    }
+  }
+  return static_cast<int>(p - pos);
+}
+
+// The prefix bins of coeff_abs_level_minus1 after a first bin of 1 (TU, cMax 14, all with
+// context ctx) and the UEG0 suffix: the absolute level, or -1 when the suffix is too long.
+[[gnu::always_inline]] inline int LevelAbove1(CabacRegs& c, uint8_t& ctx) {
+  int value = 2;
+  while (c.Decision(ctx)) {
+    if (++value < 15) continue;
+    int k = 0, suffix = 0;
+    while (c.Bypass()) {
+      suffix += 1 << k;
+      if (++k > 24) return -1;
+    }
+    while (k-- > 0) suffix += c.Bypass() << k;
+    return value + suffix;
+  }
+  return value;
+}
+
+// Where the levels go: out[scan[p]] as they are (kShift 0) or scaled to
+// (level * scale[r] + 2^(kShift - 1)) >> kShift at raster position r.
+template <int kShift>
+struct LevelStore {
+  const uint8_t* scan;
+  const int32_t* scale;
+  int32_t* out;
+  void operator()(int p, int level) const {
+    const int r = scan[p];
+    if constexpr (kShift == 0) {
+      out[r] = level;
+    } else {
+      const int64_t v = (int64_t{level} * scale[r] + (1 << (kShift - 1))) >> kShift;
+      out[r] = static_cast<uint64_t>(v + 32768) <= 65535 ? static_cast<int32_t>(v) : ClampCoeff(v);
+    }
+  }
+};
+
+// coeff_abs_level_minus1 and the signs of the significant coefficients at scan positions
+// pos[0..count), last to first. The first bin's context counts the levels of 1 decoded so far
+// (9.3.3.1.3) until one above 1 comes; from then on it is fixed, and the further bins' context
+// counts the levels above 1 (up to rest_cap). Returns false when an Exp-Golomb suffix is too
+// long.
+template <typename Store>
+[[gnu::always_inline]] inline bool DecodeLevels(CabacRegs& c, uint8_t* abs_ctx, const uint8_t* pos, int count,
+                                                int rest_cap, Store store) {
+  const uint8_t* p = pos + count;
+  uint8_t* first = abs_ctx + 1;
+  for (;;) {
+    --p;
+    if (!c.Decision(*first)) {
+      store(*p, c.BypassSign(1));
+      if (first != abs_ctx + 4) ++first;
+      if (p == pos) return true;
+      continue;
+    }
+    const int value = LevelAbove1(c, abs_ctx[5]);
+    if (value < 0) return false;
+    store(*p, c.BypassSign(value));
+    break;
+  }
+  uint8_t* rest = abs_ctx + 6;
+  uint8_t* const rest_last = abs_ctx + rest_cap;
+  while (p != pos) {
+    --p;
+    int value = 1;
+    if (c.Decision(abs_ctx[0])) {
+      value = LevelAbove1(c, *rest);
+      if (value < 0) return false;
+      if (rest != rest_last) ++rest;
+    }
+    store(*p, c.BypassSign(value));
   }
   return true;
+}
+
+// The levels of a block with the significance map in pos[0..count): scaled with kShift when
+// scale is given. Returns count, or -1 on an error.
+template <int kShift>
+int DecodeBlockLevels(CabacRegs& c, uint8_t* abs_ctx, const uint8_t* pos, int count, int rest_cap,
+                      const uint8_t* scan, const int32_t* scale, int32_t* out) {
+  const bool ok = scale ? DecodeLevels(c, abs_ctx, pos, count, rest_cap, LevelStore<kShift>{scan, scale, out})
+                        : DecodeLevels(c, abs_ctx, pos, count, rest_cap, LevelStore<0>{scan, nullptr, out});
+  return ok ? count : -1;
 }
 
 }  // namespace
 
 // residual_block_cabac (7.3.5.3.3) of one block: coded_block_flag (context increment given),
 // significance map and levels. Returns the number of non-zero coefficients, or -1 on an
-// error (running out of slice data is left to the caller). The engine's registers live in a
-// local copy for the block.
+// error (running out of slice data is left to the caller). The engine's registers live in
+// local variables for the block.
 int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coeff, const uint8_t* scan,
                                     const int32_t* scale, int32_t* out) {
   uint8_t* const states = cabac_.States();
-  CabacCore c = cabac_.Core();
+  CabacRegs c(cabac_.Core());
   if (!c.Decision(states[kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc])) {
-    cabac_.Core() = c;
+    c.Save();
     return 0;
   }
-  if (cat == 3) std::memset(out, 0, 8 * sizeof(int32_t));
-  else std::memset(out, 0, 16 * sizeof(int32_t));
-  if (cat == 3) scan = kIdentityScan;  // chroma DC levels stay in parse order
   uint8_t pos[16];  // scan positions of the significant coefficients, increasing
   const int fld = mb_field_ ? 1 : 0;
   uint8_t* const sig = states + kCtxSignificant[fld][plane] + kSigCatOffset[cat];
   uint8_t* const last = states + kCtxLast[fld][plane] + kSigCatOffset[cat];
-  const int end = max_coeff - 1;
-  int count = 0;
-  bool closed = false;  // last_significant_coeff_flag seen
-  if (cat == 3) {
-    // Chroma DC: the context follows the coefficient's 2x2 group (NumC8x8 of them).
-    const int dc_group = max_coeff / 4;
-    for (int i = 0; i < end && !closed; ++i) {
-      const int inc = std::min(i / dc_group, 2);
-      if (c.Decision(sig[inc])) {
-        pos[count++] = static_cast<uint8_t>(i);
-        closed = c.Decision(last[inc]) != 0;
-      }
-    }
-  } else {
-    for (int i = 0; i < end; ++i) {
-      if (c.Decision(sig[i])) {
-        pos[count++] = static_cast<uint8_t>(i);
-        if (c.Decision(last[i])) {
-          closed = true;
-          break;
-        }
-      }
-    }
-  }
-  if (!closed) pos[count++] = static_cast<uint8_t>(end);
   uint8_t* const abs_ctx = states + kCtxAbsLevel[plane] + kAbsCatOffset[cat];
-  const bool ok = scale ? DecodeLevels<4>(c, abs_ctx, pos, count, cat == 3, scan, scale, out)
-                        : DecodeLevels<0>(c, abs_ctx, pos, count, cat == 3, scan, nullptr, out);
-  cabac_.Core() = c;
-  return ok ? count : -1;
+  int n;
+  if (cat == 3) {
+    // Chroma DC: levels stay in parse order, unscaled.
+    std::memset(out, 0, 8 * sizeof(int32_t));
+    const TableInc inc{kChromaDcInc[max_coeff == 8 ? 1 : 0]};
+    n = DecodeSignificance(c, sig, last, max_coeff - 1, inc, inc, pos);
+    n = DecodeBlockLevels<0>(c, abs_ctx, pos, n, 8, kIdentityScan, nullptr, out);
+  } else {
+    std::memset(out, 0, 16 * sizeof(int32_t));
+    n = DecodeSignificance(c, sig, last, max_coeff - 1, PositionInc{}, PositionInc{}, pos);
+    n = DecodeBlockLevels<4>(c, abs_ctx, pos, n, 9, scan, scale, out);
+  }
+  c.Save();
+  return n;
 }
 
 // residual_block_cabac of an 8x8 block (ctxBlockCat 5, 9, 13): significance contexts from
@@ -486,34 +536,21 @@ int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coe
 int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* scan, const int32_t* scale,
                                        int32_t* out) {
   uint8_t* const states = cabac_.States();
-  CabacCore c = cabac_.Core();
+  CabacRegs c(cabac_.Core());
   if (cbf_inc >= 0 && !c.Decision(states[kCtxCbf8x8[plane] + cbf_inc])) {
-    cabac_.Core() = c;
+    c.Save();
     return 0;
   }
   std::memset(out, 0, 64 * sizeof(int32_t));
   uint8_t pos[64];  // scan positions of the significant coefficients, increasing
-  int count = 0;
-  bool closed = false;
   const int fld = mb_field_ ? 1 : 0;
-  const uint8_t* sig_inc = fld ? kSigCoeffCtx8x8Field : kSigCoeffCtx8x8;
   uint8_t* const sig = states + kCtxSignificant8x8[fld][plane];
   uint8_t* const last = states + kCtxLast8x8[fld][plane];
-  for (int i = 0; i < 63; ++i) {
-    if (c.Decision(sig[sig_inc[i]])) {
-      pos[count++] = static_cast<uint8_t>(i);
-      if (c.Decision(last[kLastCoeffCtx8x8[i]])) {
-        closed = true;
-        break;
-      }
-    }
-  }
-  if (!closed) pos[count++] = 63;
-  uint8_t* const abs_ctx = states + kCtxAbsLevel8x8[plane];
-  const bool ok = scale ? DecodeLevels<6>(c, abs_ctx, pos, count, false, scan, scale, out)
-                        : DecodeLevels<0>(c, abs_ctx, pos, count, false, scan, nullptr, out);
-  cabac_.Core() = c;
-  return ok ? count : -1;
+  const TableInc sig_inc{fld ? kSigCoeffCtx8x8Field : kSigCoeffCtx8x8};
+  int n = DecodeSignificance(c, sig, last, 63, sig_inc, TableInc{kLastCoeffCtx8x8}, pos);
+  n = DecodeBlockLevels<6>(c, states + kCtxAbsLevel8x8[plane], pos, n, 9, scan, scale, out);
+  c.Save();
+  return n;
 }
 
 bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {

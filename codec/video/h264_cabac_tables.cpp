@@ -476,5 +476,6 @@ constexpr std::array<uint8_t, 256> MakeNextState() {
 
 constexpr std::array<uint8_t, 512> kCabacLpsByState = MakeLpsByState();
 constexpr std::array<uint8_t, 256> kCabacNextState = MakeNextState();
+alignas(64) constexpr CabacDecisionTables kCabacDecisionTables = {MakeLpsByState(), MakeNextState()};
 
 }  // namespace fennik

@@ -22,5 +22,11 @@ extern const uint8_t kCabacTransIdxMps[64];
 // and the next state after the most probable symbol at s, after the least probable at 128 + s.
 extern const std::array<uint8_t, 512> kCabacLpsByState;
 extern const std::array<uint8_t, 256> kCabacNextState;
+// Both in one object, so that a hot loop reaches them from one base address.
+struct CabacDecisionTables {
+  std::array<uint8_t, 512> lps;
+  std::array<uint8_t, 256> next;
+};
+extern const CabacDecisionTables kCabacDecisionTables;
 
 }  // namespace fennik
