@@ -129,7 +129,7 @@ struct CabacRegs {
   }
   // The decision of CabacCore::Decision.
   [[gnu::always_inline]] int Decision(uint8_t& s) {
-    const unsigned state = s;
+    const size_t state = s;  // pointer-sized, so that the table offsets fold into the addressing
     const uint32_t lps = kCabacDecisionTables.lps[(range & 0xC0) * 2 + state];
     range -= lps;
     const uint64_t scaled = uint64_t{range} << count;

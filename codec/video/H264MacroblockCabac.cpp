@@ -381,6 +381,14 @@ bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
 
 namespace {
 
+// The contexts of one kind of residual block: significant_coeff_flag,
+// last_significant_coeff_flag and coeff_abs_level_minus1.
+struct ResidualContexts {
+  uint8_t* sig;
+  uint8_t* last;
+  uint8_t* abs;
+};
+
 // The context increment of significant_coeff_flag and last_significant_coeff_flag at a scan
 // position: the position itself (4x4-based blocks) or an entry of a table (8x8 blocks, chroma DC).
 struct PositionInc {
@@ -394,19 +402,19 @@ struct TableInc {
 constexpr uint8_t kChromaDcInc[2][7] = {{0, 1, 2}, {0, 0, 1, 1, 2, 2, 2}};
 constexpr uint8_t kIdentityScan[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 
-// The significance map of a block of end + 1 scan positions: the positions of the significant
-// coefficients, increasing, go to pos; returns their count.
+// The significance map of a block of end + 1 scan positions: the raster positions scan[i] of
+// the significant coefficients go to pos, in scan order; returns their count.
 template <typename SigInc, typename LastInc>
-[[gnu::always_inline]] inline int DecodeSignificance(CabacRegs& c, uint8_t* sig, uint8_t* last, int end,
-                                                     SigInc sig_inc, LastInc last_inc, uint8_t* pos) {
+[[gnu::always_inline]] inline int DecodeSignificance(CabacRegs& c, const ResidualContexts& k, int end, SigInc sig_inc,
+                                                     LastInc last_inc, const uint8_t* scan, uint8_t* pos) {
   uint8_t* p = pos;
   for (int i = 0;;) {
-    if (c.Decision(sig[sig_inc(i)])) {
-      *p++ = static_cast<uint8_t>(i);
-      if (c.Decision(last[last_inc(i)])) break;
+    if (c.Decision(k.sig[sig_inc(i)])) {
+      *p++ = scan[i];
+      if (c.Decision(k.last[last_inc(i)])) break;
     }
     if (++i == end) {
-      *p++ = static_cast<uint8_t>(end);
+      *p++ = scan[end];
       break;
     }
   }
@@ -430,25 +438,24 @@ template <typename SigInc, typename LastInc>
   return value;
 }
 
-// Where the levels go: out[scan[p]] as they are (kShift 0) or scaled to
-// (level * scale[r] + 2^(kShift - 1)) >> kShift at raster position r.
+// Where the levels go: to out[r] as they are, or scaled to
+// (level * scale[r] + 2^(kShift - 1)) >> kShift (the clamp out of line, as it is rare).
+struct RawLevels {
+  int32_t* out;
+  void operator()(int r, int level) const { out[r] = level; }
+};
+[[gnu::cold, gnu::noinline]] int32_t ClampCoeffCold(int64_t v) { return ClampCoeff(v); }
 template <int kShift>
-struct LevelStore {
-  const uint8_t* scan;
+struct ScaledLevels {
   const int32_t* scale;
   int32_t* out;
-  void operator()(int p, int level) const {
-    const int r = scan[p];
-    if constexpr (kShift == 0) {
-      out[r] = level;
-    } else {
-      const int64_t v = (int64_t{level} * scale[r] + (1 << (kShift - 1))) >> kShift;
-      out[r] = static_cast<uint64_t>(v + 32768) <= 65535 ? static_cast<int32_t>(v) : ClampCoeff(v);
-    }
+  void operator()(int r, int level) const {
+    const int64_t v = (int64_t{level} * scale[r] + (1 << (kShift - 1))) >> kShift;
+    out[r] = static_cast<uint64_t>(v + 32768) <= 65535 ? static_cast<int32_t>(v) : ClampCoeffCold(v);
   }
 };
 
-// coeff_abs_level_minus1 and the signs of the significant coefficients at scan positions
+// coeff_abs_level_minus1 and the signs of the significant coefficients at raster positions
 // pos[0..count), last to first. The first bin's context counts the levels of 1 decoded so far
 // (9.3.3.1.3) until one above 1 comes; from then on it is fixed, and the further bins' context
 // counts the levels above 1 (up to rest_cap). Returns false when an Exp-Golomb suffix is too
@@ -486,46 +493,60 @@ template <typename Store>
   return true;
 }
 
-// The levels of a block with the significance map in pos[0..count): scaled with kShift when
-// scale is given. Returns count, or -1 on an error.
-template <int kShift>
-int DecodeBlockLevels(CabacRegs& c, uint8_t* abs_ctx, const uint8_t* pos, int count, int rest_cap,
-                      const uint8_t* scan, const int32_t* scale, int32_t* out) {
-  const bool ok = scale ? DecodeLevels(c, abs_ctx, pos, count, rest_cap, LevelStore<kShift>{scan, scale, out})
-                        : DecodeLevels(c, abs_ctx, pos, count, rest_cap, LevelStore<0>{scan, nullptr, out});
+// A block after a coded_block_flag of 1: out (kSize levels) is cleared, then takes the
+// significance map and the levels, scaled with kShift when scale is given. Returns the number
+// of levels, or -1 on an error. The registers are copied in and out: context states are bytes,
+// whose stores the compiler would otherwise take to change them.
+template <int kShift, int kSize, typename SigInc, typename LastInc>
+int DecodeCoefficients(CabacRegs& regs, const ResidualContexts& k, int end, SigInc sig_inc, LastInc last_inc,
+                       int rest_cap, const uint8_t* scan, const int32_t* scale, int32_t* out) {
+  std::memset(out, 0, kSize * sizeof(int32_t));
+  CabacRegs c = regs;
+  uint8_t pos[kSize];
+  const int count = DecodeSignificance(c, k, end, sig_inc, last_inc, scan, pos);
+  const bool ok = scale ? DecodeLevels(c, k.abs, pos, count, rest_cap, ScaledLevels<kShift>{scale, out})
+                        : DecodeLevels(c, k.abs, pos, count, rest_cap, RawLevels{out});
+  regs = c;
   return ok ? count : -1;
+}
+
+// A 4x4-based block of end + 1 coefficients with its coded_block_flag (context cbf): the
+// number of levels, 0 when not coded (out left as it was), -1 on an error.
+int DecodeBlock4x4(CabacRegs& regs, uint8_t& cbf, const ResidualContexts& k, int end, const uint8_t* scan,
+                   const int32_t* scale, int32_t* out) {
+  CabacRegs c = regs;
+  const int coded = c.Decision(cbf);
+  regs = c;
+  if (!coded) return 0;
+  return DecodeCoefficients<4, 16>(regs, k, end, PositionInc{}, PositionInc{}, 9, scan, scale, out);
+}
+
+// The coded_block_flag context increment of the block at bit g of a CbfEdges grid with
+// `stride` bits a row: the flags left of (A) and above (B) it.
+int GridInc(uint32_t grid, int g, int stride) {
+  return static_cast<int>(((grid >> (g - 1)) & 1) | ((grid >> (g - stride - 1)) & 2));
 }
 
 }  // namespace
 
-// residual_block_cabac (7.3.5.3.3) of one block: coded_block_flag (context increment given),
-// significance map and levels. Returns the number of non-zero coefficients, or -1 on an
-// error (running out of slice data is left to the caller). The engine's registers live in
-// local variables for the block.
+// residual_block_cabac (7.3.5.3.3) of a DC block: coded_block_flag (context increment given),
+// significance map and levels, unscaled. Returns the number of non-zero coefficients, or -1
+// on an error (running out of slice data is left to the caller).
 int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coeff, const uint8_t* scan,
                                     const int32_t* scale, int32_t* out) {
   uint8_t* const states = cabac_.States();
   CabacRegs c(cabac_.Core());
-  if (!c.Decision(states[kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc])) {
-    c.Save();
-    return 0;
-  }
-  uint8_t pos[16];  // scan positions of the significant coefficients, increasing
   const int fld = mb_field_ ? 1 : 0;
-  uint8_t* const sig = states + kCtxSignificant[fld][plane] + kSigCatOffset[cat];
-  uint8_t* const last = states + kCtxLast[fld][plane] + kSigCatOffset[cat];
-  uint8_t* const abs_ctx = states + kCtxAbsLevel[plane] + kAbsCatOffset[cat];
-  int n;
-  if (cat == 3) {
-    // Chroma DC: levels stay in parse order, unscaled.
-    std::memset(out, 0, 8 * sizeof(int32_t));
+  const ResidualContexts k = {states + kCtxSignificant[fld][plane] + kSigCatOffset[cat],
+                              states + kCtxLast[fld][plane] + kSigCatOffset[cat],
+                              states + kCtxAbsLevel[plane] + kAbsCatOffset[cat]};
+  int n = 0;
+  if (cat != 3) {
+    n = DecodeBlock4x4(c, states[kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc], k, max_coeff - 1, scan, scale, out);
+  } else if (c.Decision(states[kCtxCbf[0] + kCbfCatOffset[3] + cbf_inc])) {
+    // Chroma DC: levels in parse order, their further bins' context capped one lower.
     const TableInc inc{kChromaDcInc[max_coeff == 8 ? 1 : 0]};
-    n = DecodeSignificance(c, sig, last, max_coeff - 1, inc, inc, pos);
-    n = DecodeBlockLevels<0>(c, abs_ctx, pos, n, 8, kIdentityScan, nullptr, out);
-  } else {
-    std::memset(out, 0, 16 * sizeof(int32_t));
-    n = DecodeSignificance(c, sig, last, max_coeff - 1, PositionInc{}, PositionInc{}, pos);
-    n = DecodeBlockLevels<4>(c, abs_ctx, pos, n, 9, scan, scale, out);
+    n = DecodeCoefficients<4, 8>(c, k, max_coeff - 1, inc, inc, 8, kIdentityScan, nullptr, out);
   }
   c.Save();
   return n;
@@ -537,18 +558,14 @@ int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* sc
                                        int32_t* out) {
   uint8_t* const states = cabac_.States();
   CabacRegs c(cabac_.Core());
-  if (cbf_inc >= 0 && !c.Decision(states[kCtxCbf8x8[plane] + cbf_inc])) {
-    c.Save();
-    return 0;
+  int n = 0;
+  if (cbf_inc < 0 || c.Decision(states[kCtxCbf8x8[plane] + cbf_inc])) {
+    const int fld = mb_field_ ? 1 : 0;
+    const ResidualContexts k = {states + kCtxSignificant8x8[fld][plane], states + kCtxLast8x8[fld][plane],
+                                states + kCtxAbsLevel8x8[plane]};
+    const TableInc sig_inc{fld ? kSigCoeffCtx8x8Field : kSigCoeffCtx8x8};
+    n = DecodeCoefficients<6, 64>(c, k, 63, sig_inc, TableInc{kLastCoeffCtx8x8}, 9, scan, scale, out);
   }
-  std::memset(out, 0, 64 * sizeof(int32_t));
-  uint8_t pos[64];  // scan positions of the significant coefficients, increasing
-  const int fld = mb_field_ ? 1 : 0;
-  uint8_t* const sig = states + kCtxSignificant8x8[fld][plane];
-  uint8_t* const last = states + kCtxLast8x8[fld][plane];
-  const TableInc sig_inc{fld ? kSigCoeffCtx8x8Field : kSigCoeffCtx8x8};
-  int n = DecodeSignificance(c, sig, last, 63, sig_inc, TableInc{kLastCoeffCtx8x8}, pos);
-  n = DecodeBlockLevels<6>(c, states + kCtxAbsLevel8x8[plane], pos, n, 9, scan, scale, out);
   c.Save();
   return n;
 }
@@ -569,26 +586,57 @@ int C264_Decode::ChromaQp(int c) const {
   return kChromaQp[std::clamp(qp_ + offset, 0, 51)];
 }
 
+int C264_Decode::NeighbourCbf(int n, uint64_t bit, bool intra) const {
+  // condTermFlagN of coded_block_flag for a neighbouring macroblock n and the bit of its
+  // block (9.3.3.1.1.9); a neighbour outside the slice counts as coded for intra macroblocks.
+  if (n < 0) return intra ? 1 : 0;
+  if (mbs_[n].kind == kMbIPCM) return 1;
+  return (mbs_[n].cbf & bit) ? 1 : 0;
+}
+
+uint32_t C264_Decode::CbfEdges(int mb_addr, int plane, bool intra) const {
+  const bool chroma = plane >= 3;
+  const int cols = chroma ? 2 : 4, rows = chroma ? mb_ch_ / 4 : 4, stride = cols + 1;
+  const int flag_plane = chroma ? plane - 2 : plane;  // the plane of CbfBlock
+  uint32_t grid = 0;
+  if (!mbaff_) {
+    // The neighbours' last column and row of flags, straight from their words.
+    auto word = [&](int n, uint32_t all) -> uint32_t {
+      if (n < 0) return intra ? all : 0;
+      if (mbs_[n].kind == kMbIPCM) return all;
+      return static_cast<uint32_t>(mbs_[n].cbf >> (flag_plane * 16)) & 0xFFFF;
+    };
+    const uint32_t left = word(NeighbourMb(mb_addr, 0), 0xFFFF), above = word(NeighbourMb(mb_addr, 1), 0xFFFF);
+    for (int y = 0; y < rows; ++y) grid |= ((left >> (y * cols + cols - 1)) & 1) << ((y + 1) * stride);
+    return grid | (((above >> ((rows - 1) * cols)) & ((1u << cols) - 1)) << 1);
+  }
+  for (int y = 0; y < rows; ++y) {
+    int blk;
+    const int n = chroma ? ChromaNeighbour(mb_addr, -1, y, blk) : LumaNeighbour(mb_addr, -1, y, blk);
+    grid |= static_cast<uint32_t>(NeighbourCbf(n, CbfBlock(flag_plane, blk), intra)) << ((y + 1) * stride);
+  }
+  for (int x = 0; x < cols; ++x) {
+    int blk;
+    const int n = chroma ? ChromaNeighbour(mb_addr, x, -1, blk) : LumaNeighbour(mb_addr, x, -1, blk);
+    grid |= static_cast<uint32_t>(NeighbourCbf(n, CbfBlock(flag_plane, blk), intra)) << (x + 1);
+  }
+  return grid;
+}
+
 // residual_luma() of one component coded like luma (luma; Cb and Cr of 4:4:4 pictures).
 bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
   MbInfo& info = mbs_[mb_addr];
   const bool intra = IsIntraKind(mb.kind);
-  // condTermFlagN of coded_block_flag for a neighbouring macroblock n and the bit of its
-  // block (9.3.3.1.1.9); a neighbour outside the slice counts as coded for intra macroblocks.
-  auto cond = [&](int n, uint64_t bit) -> int {
-    if (n < 0) return intra ? 1 : 0;
-    if (mbs_[n].kind == kMbIPCM) return 1;
-    return (mbs_[n].cbf & bit) ? 1 : 0;
-  };
   if (mb.kind == kMbI16x16) {
     const uint64_t bit = CbfDc(plane);
-    const int inc = cond(NeighbourMb(mb_addr, 0), bit) + 2 * cond(NeighbourMb(mb_addr, 1), bit);
+    const int inc = NeighbourCbf(NeighbourMb(mb_addr, 0), bit, intra) + 2 * NeighbourCbf(NeighbourMb(mb_addr, 1), bit, intra);
     std::memset(mb.luma_dc[plane], 0, sizeof(mb.luma_dc[plane]));
     const int n = CabacResidualBlock(0, plane, inc, 16, scan4x4_, nullptr, mb.luma_dc[plane]);
     if (n < 0) return false;
     mb.luma_dc_coded[plane] = n > 0;
     if (n > 0) info.cbf |= bit;
   }
+  if ((mb.cbp & 15) == 0) return true;
   const int qp = plane == 0 ? qp_ : ChromaQp(plane - 1);
   if (mb.transform_8x8) {
     const int32_t* scale8 = mb.scaled ? level_scales_.Of8x8(plane * 2 + (intra ? 0 : 1), qp) : nullptr;
@@ -624,29 +672,42 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
     }
     return true;
   }
-  // The block (x, y) of this macroblock or a neighbouring one (blocks inside this macroblock
-  // without a lookup).
-  auto block_cond = [&](int x, int y) -> int {
-    if (x >= 0 && y >= 0) return (info.cbf & CbfBlock(plane, y * 4 + x)) ? 1 : 0;
-    int nb_blk;
-    const int n = LumaNeighbour(mb_addr, x, y, nb_blk);
-    return cond(n, CbfBlock(plane, nb_blk));
-  };
+  // 4x4 blocks: the coded_block_flag contexts from the grid of flags.
+  const bool ac = mb.kind == kMbI16x16;
+  const int cat = ac ? 1 : 2;
+  uint8_t* const states = cabac_.States();
+  const int fld = mb_field_ ? 1 : 0;
+  const ResidualContexts k = {states + kCtxSignificant[fld][plane] + kSigCatOffset[cat],
+                              states + kCtxLast[fld][plane] + kSigCatOffset[cat],
+                              states + kCtxAbsLevel[plane] + kAbsCatOffset[cat]};
+  uint8_t* const cbf = states + kCtxCbf[plane] + kCbfCatOffset[cat];
   const int32_t* scale = mb.scaled ? level_scales_.Of4x4(intra ? plane : 3 + plane, qp) : nullptr;
+  const uint8_t* scan = scan4x4_ + (ac ? 1 : 0);
+  const int end = ac ? 14 : 15;
+  uint32_t grid = CbfEdges(mb_addr, plane, intra);
+  uint16_t coded = 0;
+  CabacRegs c(cabac_.Core());
   for (int blk = 0; blk < 16; ++blk) {
-    const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
-    if (!(mb.cbp & (1 << (blk >> 2)))) continue;
-    const int inc = block_cond(bx - 1, by) + 2 * block_cond(bx, by - 1);
-    const bool ac = mb.kind == kMbI16x16;
-    const int n =
-        CabacResidualBlock(ac ? 1 : 2, plane, inc, ac ? 15 : 16, scan4x4_ + (ac ? 1 : 0), scale, mb.luma[plane][blk]);
-    if (n < 0) return false;
+    if (!(mb.cbp & (1 << (blk >> 2)))) {
+      blk += 3;
+      continue;
+    }
+    const int raster = kBlock4x4Y[blk] * 4 + kBlock4x4X[blk];
+    const int g = (kBlock4x4Y[blk] + 1) * 5 + kBlock4x4X[blk] + 1;
+    const int n = DecodeBlock4x4(c, cbf[GridInc(grid, g, 5)], k, end, scan, scale, mb.luma[plane][blk]);
+    if (n < 0) {
+      c.Save();
+      return false;
+    }
     if (n > 0) {
-      info.cbf |= CbfBlock(plane, by * 4 + bx);
-      if (plane == 0) info.nonzero |= static_cast<uint16_t>(1 << (by * 4 + bx));
+      grid |= 1u << g;
+      coded |= static_cast<uint16_t>(1 << raster);
       mb.luma_coded[plane] |= static_cast<uint16_t>(1 << blk);
     }
   }
+  c.Save();
+  info.cbf |= uint64_t{coded} << (plane * 16);
+  if (plane == 0) info.nonzero |= coded;
   return true;
 }
 
@@ -654,43 +715,43 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
 bool C264_Decode::ParseChromaCabac(int mb_addr, MbParse& mb) {
   MbInfo& info = mbs_[mb_addr];
   const bool intra = IsIntraKind(mb.kind);
-  auto cond = [&](int n, uint64_t bit) -> int {
-    if (n < 0) return intra ? 1 : 0;
-    if (mbs_[n].kind == kMbIPCM) return 1;
-    return (mbs_[n].cbf & bit) ? 1 : 0;
-  };
   const int blocks = mb_ch_ / 4 * 2;  // 4x4 blocks per component: 4 or 8 (2 per row)
   const int cbp_chroma = mb.cbp >> 4;
-  auto block_cond = [&](int c, int x, int y) -> int {
-    if (x >= 0 && y >= 0) return (info.cbf & CbfChromaAc(c, y * 2 + x)) ? 1 : 0;
-    int nb_blk;
-    const int n = ChromaNeighbour(mb_addr, x, y, nb_blk);
-    return cond(n, CbfChromaAc(c, nb_blk));
-  };
   for (int c = 0; c < 2; ++c) {
     std::memset(mb.chroma_dc[c], 0, sizeof(mb.chroma_dc[c]));
     if (!(cbp_chroma & 3)) continue;
     const uint64_t bit = CbfDc(c + 1);
-    const int inc = cond(NeighbourMb(mb_addr, 0), bit) + 2 * cond(NeighbourMb(mb_addr, 1), bit);
+    const int inc = NeighbourCbf(NeighbourMb(mb_addr, 0), bit, intra) + 2 * NeighbourCbf(NeighbourMb(mb_addr, 1), bit, intra);
     const int n = CabacResidualBlock(3, 0, inc, blocks, nullptr, nullptr, mb.chroma_dc[c]);
     if (n < 0) return false;
     mb.chroma_dc_coded[c] = n > 0;
     if (n > 0) info.cbf |= bit;
   }
   if (!(cbp_chroma & 2)) return true;
+  uint8_t* const states = cabac_.States();
+  const int fld = mb_field_ ? 1 : 0;
+  const ResidualContexts k = {states + kCtxSignificant[fld][0] + kSigCatOffset[4],
+                              states + kCtxLast[fld][0] + kSigCatOffset[4], states + kCtxAbsLevel[0] + kAbsCatOffset[4]};
+  uint8_t* const cbf = states + kCtxCbf[0] + kCbfCatOffset[4];
+  CabacRegs regs(cabac_.Core());
   for (int c = 0; c < 2; ++c) {
     const int32_t* scale = mb.scaled ? level_scales_.Of4x4((intra ? 1 : 4) + c, ChromaQp(c)) : nullptr;
+    uint32_t grid = CbfEdges(mb_addr, 3 + c, intra);
     for (int blk = 0; blk < blocks; ++blk) {
-      const int bx = blk & 1, by = blk >> 1;
-      const int inc = block_cond(c, bx - 1, by) + 2 * block_cond(c, bx, by - 1);
-      const int n = CabacResidualBlock(4, 0, inc, 15, scan4x4_ + 1, scale, mb.chroma_ac[c][blk]);
-      if (n < 0) return false;
+      const int g = ((blk >> 1) + 1) * 3 + (blk & 1) + 1;
+      const int n = DecodeBlock4x4(regs, cbf[GridInc(grid, g, 3)], k, 14, scan4x4_ + 1, scale, mb.chroma_ac[c][blk]);
+      if (n < 0) {
+        regs.Save();
+        return false;
+      }
       if (n > 0) {
+        grid |= 1u << g;
         info.cbf |= CbfChromaAc(c, blk);
         mb.chroma_coded |= static_cast<uint16_t>(1 << (c * 8 + blk));
       }
     }
   }
+  regs.Save();
   return true;
 }
 
