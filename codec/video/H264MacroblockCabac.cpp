@@ -498,7 +498,7 @@ template <typename Store>
 // of levels, or -1 on an error. The registers are copied in and out: context states are bytes,
 // whose stores the compiler would otherwise take to change them.
 template <int kShift, int kSize, typename SigInc, typename LastInc>
-int DecodeCoefficients(CabacRegs& regs, const ResidualContexts& k, int end, SigInc sig_inc, LastInc last_inc,
+int DecodeCoefficients(CabacRegs& regs, ResidualContexts k, int end, SigInc sig_inc, LastInc last_inc,
                        int rest_cap, const uint8_t* scan, const int32_t* scale, int32_t* out) {
   std::memset(out, 0, kSize * sizeof(int32_t));
   CabacRegs c = regs;
@@ -510,21 +510,44 @@ int DecodeCoefficients(CabacRegs& regs, const ResidualContexts& k, int end, SigI
   return ok ? count : -1;
 }
 
-// A 4x4-based block of end + 1 coefficients with its coded_block_flag (context cbf): the
-// number of levels, 0 when not coded (out left as it was), -1 on an error.
-int DecodeBlock4x4(CabacRegs& regs, uint8_t& cbf, const ResidualContexts& k, int end, const uint8_t* scan,
-                   const int32_t* scale, int32_t* out) {
-  CabacRegs c = regs;
-  const int coded = c.Decision(cbf);
-  regs = c;
-  if (!coded) return 0;
-  return DecodeCoefficients<4, 16>(regs, k, end, PositionInc{}, PositionInc{}, 9, scan, scale, out);
-}
-
 // The coded_block_flag context increment of the block at bit g of a CbfEdges grid with
 // `stride` bits a row: the flags left of (A) and above (B) it.
 int GridInc(uint32_t grid, int g, int stride) {
   return static_cast<int>(((grid >> (g - 1)) & 1) | ((grid >> (g - stride - 1)) & 2));
+}
+
+// Grid bits (CbfEdges) of the luma blocks by blkIdx and of the chroma AC blocks.
+constexpr uint8_t kLumaGridBit[16] = {6, 7, 11, 12, 8, 9, 13, 14, 16, 17, 21, 22, 18, 19, 23, 24};
+constexpr uint8_t kChromaGridBit[8] = {4, 5, 7, 8, 10, 11, 13, 14};
+
+// The 4x4-based blocks of a component with `end` + 1 coefficients each: coded_block_flag,
+// significance map and levels of blocks 0..count-1 with their bit set in `present`, block b
+// at bit grid_bit[b] of `grid` (CbfEdges, `stride` bits a row). A coded block's levels go to
+// out[b] (cleared first), scaled when scale is given. Returns the coded blocks (bit b), or -1
+// on an error.
+int DecodeBlocks4x4(CabacRegs& regs, uint8_t* cbf, ResidualContexts k, int end, const uint8_t* scan,
+                    const int32_t* scale, int32_t (*out)[16], int count, unsigned present, uint32_t grid,
+                    const uint8_t* grid_bit, int stride) {
+  CabacRegs c = regs;
+  int coded = 0;
+  for (int b = 0; b < count; ++b) {
+    if (!((present >> b) & 1)) continue;
+    const int g = grid_bit[b];
+    if (!c.Decision(cbf[GridInc(grid, g, stride)])) continue;
+    std::memset(out[b], 0, sizeof(out[b]));
+    uint8_t pos[16];
+    const int n = DecodeSignificance(c, k, end, PositionInc{}, PositionInc{}, scan, pos);
+    const bool ok = scale ? DecodeLevels(c, k.abs, pos, n, 9, ScaledLevels<4>{scale, out[b]})
+                          : DecodeLevels(c, k.abs, pos, n, 9, RawLevels{out[b]});
+    if (!ok) {
+      regs = c;
+      return -1;
+    }
+    grid |= 1u << g;
+    coded |= 1 << b;
+  }
+  regs = c;
+  return coded;
 }
 
 }  // namespace
@@ -541,9 +564,10 @@ int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coe
                               states + kCtxLast[fld][plane] + kSigCatOffset[cat],
                               states + kCtxAbsLevel[plane] + kAbsCatOffset[cat]};
   int n = 0;
-  if (cat != 3) {
-    n = DecodeBlock4x4(c, states[kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc], k, max_coeff - 1, scan, scale, out);
-  } else if (c.Decision(states[kCtxCbf[0] + kCbfCatOffset[3] + cbf_inc])) {
+  if (!c.Decision(states[kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc])) {
+  } else if (cat != 3) {
+    n = DecodeCoefficients<4, 16>(c, k, max_coeff - 1, PositionInc{}, PositionInc{}, 9, scan, scale, out);
+  } else {
     // Chroma DC: levels in parse order, their further bins' context capped one lower.
     const TableInc inc{kChromaDcInc[max_coeff == 8 ? 1 : 0]};
     n = DecodeCoefficients<4, 8>(c, k, max_coeff - 1, inc, inc, 8, kIdentityScan, nullptr, out);
@@ -680,34 +704,23 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
   const ResidualContexts k = {states + kCtxSignificant[fld][plane] + kSigCatOffset[cat],
                               states + kCtxLast[fld][plane] + kSigCatOffset[cat],
                               states + kCtxAbsLevel[plane] + kAbsCatOffset[cat]};
-  uint8_t* const cbf = states + kCtxCbf[plane] + kCbfCatOffset[cat];
   const int32_t* scale = mb.scaled ? level_scales_.Of4x4(intra ? plane : 3 + plane, qp) : nullptr;
-  const uint8_t* scan = scan4x4_ + (ac ? 1 : 0);
-  const int end = ac ? 14 : 15;
-  uint32_t grid = CbfEdges(mb_addr, plane, intra);
-  uint16_t coded = 0;
+  unsigned present = 0;
+  for (int b8 = 0; b8 < 4; ++b8)
+    if (mb.cbp & (1 << b8)) present |= 15u << (b8 * 4);
   CabacRegs c(cabac_.Core());
-  for (int blk = 0; blk < 16; ++blk) {
-    if (!(mb.cbp & (1 << (blk >> 2)))) {
-      blk += 3;
-      continue;
-    }
-    const int raster = kBlock4x4Y[blk] * 4 + kBlock4x4X[blk];
-    const int g = (kBlock4x4Y[blk] + 1) * 5 + kBlock4x4X[blk] + 1;
-    const int n = DecodeBlock4x4(c, cbf[GridInc(grid, g, 5)], k, end, scan, scale, mb.luma[plane][blk]);
-    if (n < 0) {
-      c.Save();
-      return false;
-    }
-    if (n > 0) {
-      grid |= 1u << g;
-      coded |= static_cast<uint16_t>(1 << raster);
-      mb.luma_coded[plane] |= static_cast<uint16_t>(1 << blk);
-    }
-  }
+  const int coded = DecodeBlocks4x4(c, states + kCtxCbf[plane] + kCbfCatOffset[cat], k, ac ? 14 : 15,
+                                    scan4x4_ + (ac ? 1 : 0), scale, mb.luma[plane], 16, present,
+                                    CbfEdges(mb_addr, plane, intra), kLumaGridBit, 5);
   c.Save();
-  info.cbf |= uint64_t{coded} << (plane * 16);
-  if (plane == 0) info.nonzero |= coded;
+  if (coded < 0) return false;
+  mb.luma_coded[plane] = static_cast<uint16_t>(coded);
+  // The coded blocks in raster order.
+  uint16_t raster = 0;
+  for (int blk = 0; blk < 16; ++blk)
+    if ((coded >> blk) & 1) raster |= static_cast<uint16_t>(1 << (kBlock4x4Y[blk] * 4 + kBlock4x4X[blk]));
+  info.cbf |= uint64_t{raster} << (plane * 16);
+  if (plane == 0) info.nonzero |= raster;
   return true;
 }
 
@@ -736,20 +749,14 @@ bool C264_Decode::ParseChromaCabac(int mb_addr, MbParse& mb) {
   CabacRegs regs(cabac_.Core());
   for (int c = 0; c < 2; ++c) {
     const int32_t* scale = mb.scaled ? level_scales_.Of4x4((intra ? 1 : 4) + c, ChromaQp(c)) : nullptr;
-    uint32_t grid = CbfEdges(mb_addr, 3 + c, intra);
-    for (int blk = 0; blk < blocks; ++blk) {
-      const int g = ((blk >> 1) + 1) * 3 + (blk & 1) + 1;
-      const int n = DecodeBlock4x4(regs, cbf[GridInc(grid, g, 3)], k, 14, scan4x4_ + 1, scale, mb.chroma_ac[c][blk]);
-      if (n < 0) {
-        regs.Save();
-        return false;
-      }
-      if (n > 0) {
-        grid |= 1u << g;
-        info.cbf |= CbfChromaAc(c, blk);
-        mb.chroma_coded |= static_cast<uint16_t>(1 << (c * 8 + blk));
-      }
+    const int coded = DecodeBlocks4x4(regs, cbf, k, 14, scan4x4_ + 1, scale, mb.chroma_ac[c], blocks, 0xFF,
+                                      CbfEdges(mb_addr, 3 + c, intra), kChromaGridBit, 3);
+    if (coded < 0) {
+      regs.Save();
+      return false;
     }
+    info.cbf |= uint64_t(coded) << ((c + 1) * 16);
+    mb.chroma_coded |= static_cast<uint16_t>(coded << (c * 8));
   }
   regs.Save();
   return true;
