@@ -13,11 +13,64 @@
 
 namespace fennik {
 
+// The bins decoded from the registers value, range and count of an engine E, which refills
+// them its own way (CabacCore, CabacRegs).
+template <typename E>
+struct CabacBins {
+  // DecodeDecision (9.3.3.2.1) with the context state s (kCabacDecisionTables).
+  [[gnu::always_inline]] int Decision(uint8_t& s) {
+    E& e = static_cast<E&>(*this);
+    const size_t state = s;  // pointer-sized, so that the table offsets fold into the addressing
+    const uint32_t lps = kCabacDecisionTables.lps[(e.range & 0xC0) * 4 + state];
+    e.range -= lps;
+    const uint64_t scaled = uint64_t{e.range} << e.count;
+    if (e.value >= scaled) {
+      e.value -= scaled;
+      e.range = lps;
+      const unsigned next = kCabacDecisionTables.next[256 + state];
+      s = static_cast<uint8_t>(next);
+      const int shift = std::countl_zero(e.range) - 23;
+      e.range <<= shift;
+      e.count -= shift;
+      if (e.count < 16) e.Refill();
+      return static_cast<int>(next >> 7);
+    }
+    const unsigned next = kCabacDecisionTables.next[state];
+    s = static_cast<uint8_t>(next);
+    if (e.range < 256) {
+      e.range <<= 1;
+      if (--e.count < 16) e.Refill();
+    }
+    return static_cast<int>(next >> 7);
+  }
+  int Bypass() {
+    E& e = static_cast<E&>(*this);
+    if (--e.count < 16) e.Refill();
+    const uint64_t scaled = uint64_t{e.range} << e.count;
+    if (e.value >= scaled) {
+      e.value -= scaled;
+      return 1;
+    }
+    return 0;
+  }
+  // A bypass bin as the sign of v (1: negative), without a branch on the bin (signs are
+  // random, so a branch would miss half the time).
+  int BypassSign(int v) {
+    E& e = static_cast<E&>(*this);
+    if (--e.count < 16) e.Refill();
+    const uint64_t scaled = uint64_t{e.range} << e.count;
+    const uint64_t negative = e.value >= scaled ? ~uint64_t{0} : 0;
+    e.value -= scaled & negative;
+    const int m = static_cast<int>(negative);
+    return (v ^ m) - m;
+  }
+};
+
 // The engine's registers. codIOffset is kept with `count` further bits of the slice data
 // below it (offset == value >> count), so renormalisation only lowers `count` and the data is
 // read 32 bits at a time. Hot loops copy the core into a local variable, which the compiler
 // keeps in registers (stores to the uint8_t context states could otherwise alias it).
-struct CabacCore {
+struct CabacCore : CabacBins<CabacCore> {
   uint64_t value = 0;
   uint32_t range = 510;
   int count = 0;
@@ -57,49 +110,6 @@ struct CabacCore {
     count -= shift;
     if (count < 16) Refill();
   }
-  // DecodeDecision (9.3.3.2.1) with the context state s (pStateIdx << 1 | valMPS).
-  [[gnu::always_inline]] int Decision(uint8_t& s) {
-    const unsigned state = s;
-    // qCodIRangeIdx * 128 is (range & 0xC0) * 2, as range lies in 256..510.
-    const uint32_t lps = kCabacLpsByState[(range & 0xC0) * 2 + state];
-    range -= lps;
-    const uint64_t scaled = uint64_t{range} << count;
-    if (value >= scaled) {
-      value -= scaled;
-      range = lps;
-      s = kCabacNextState[128 + state];
-      const int shift = std::countl_zero(range) - 23;
-      range <<= shift;
-      count -= shift;
-      if (count < 16) Refill();
-      return static_cast<int>((state & 1) ^ 1);
-    }
-    s = kCabacNextState[state];
-    if (range < 256) {
-      range <<= 1;
-      if (--count < 16) Refill();
-    }
-    return static_cast<int>(state & 1);
-  }
-  int Bypass() {
-    if (--count < 16) Refill();
-    const uint64_t scaled = uint64_t{range} << count;
-    if (value >= scaled) {
-      value -= scaled;
-      return 1;
-    }
-    return 0;
-  }
-  // A bypass bin as the sign of v (1: negative), without a branch on the bin (signs are
-  // random, so a branch would miss half the time).
-  int BypassSign(int v) {
-    if (--count < 16) Refill();
-    const uint64_t scaled = uint64_t{range} << count;
-    const uint64_t negative = value >= scaled ? ~uint64_t{0} : 0;
-    value -= scaled & negative;
-    const int m = static_cast<int>(negative);
-    return (v ^ m) - m;
-  }
   int Terminate() {
     range -= 2;
     if (value >= (uint64_t{range} << count)) return 1;
@@ -111,7 +121,7 @@ struct CabacCore {
 // The registers of a hot loop: value, range and count as local variables the compiler keeps in
 // registers, with the read position left in the engine's core (read only to refill), which
 // leaves registers for the loop's own data. The core is stale until Save().
-struct CabacRegs {
+struct CabacRegs : CabacBins<CabacRegs> {
   uint64_t value;
   uint32_t range;
   int count;
@@ -126,47 +136,6 @@ struct CabacRegs {
   void Refill() {
     value = (value << 32) | core->NextWord();
     count += 32;
-  }
-  // The decision of CabacCore::Decision.
-  [[gnu::always_inline]] int Decision(uint8_t& s) {
-    const size_t state = s;  // pointer-sized, so that the table offsets fold into the addressing
-    const uint32_t lps = kCabacDecisionTables.lps[(range & 0xC0) * 2 + state];
-    range -= lps;
-    const uint64_t scaled = uint64_t{range} << count;
-    if (value >= scaled) {
-      value -= scaled;
-      range = lps;
-      s = kCabacDecisionTables.next[128 + state];
-      const int shift = std::countl_zero(range) - 23;
-      range <<= shift;
-      count -= shift;
-      if (count < 16) Refill();
-      return static_cast<int>((state & 1) ^ 1);
-    }
-    s = kCabacDecisionTables.next[state];
-    if (range < 256) {
-      range <<= 1;
-      if (--count < 16) Refill();
-    }
-    return static_cast<int>(state & 1);
-  }
-  int Bypass() {
-    if (--count < 16) Refill();
-    const uint64_t scaled = uint64_t{range} << count;
-    if (value >= scaled) {
-      value -= scaled;
-      return 1;
-    }
-    return 0;
-  }
-  // CabacCore::BypassSign.
-  int BypassSign(int v) {
-    if (--count < 16) Refill();
-    const uint64_t scaled = uint64_t{range} << count;
-    const uint64_t negative = value >= scaled ? ~uint64_t{0} : 0;
-    value -= scaled & negative;
-    const int m = static_cast<int>(negative);
-    return (v ^ m) - m;
   }
 };
 
@@ -191,7 +160,7 @@ class CabacEngine {
   uint8_t* States() { return state_; }
 
  private:
-  uint8_t state_[kCabacContextCount] = {};  // pStateIdx << 1 | valMPS
+  uint8_t state_[kCabacContextCount] = {};  // as kCabacDecisionTables takes them
   CabacCore core_;
   BitReader* br_ = nullptr;
 };
