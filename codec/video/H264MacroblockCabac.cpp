@@ -421,6 +421,27 @@ template <typename SigInc, typename LastInc>
   return static_cast<int>(p - pos);
 }
 
+// The same for the 4x4-based blocks, whose contexts follow the position: counted up to 0 from
+// -end, so that the count itself tells the end of the block.
+[[gnu::always_inline]] inline int DecodeSignificance4x4(CabacRegs& c, const ResidualContexts& k, int end,
+                                                        const uint8_t* scan, uint8_t* pos) {
+  uint8_t* const sig = k.sig + end;
+  uint8_t* const last = k.last + end;
+  const uint8_t* const at = scan + end;
+  uint8_t* p = pos;
+  for (ptrdiff_t i = -end;;) {
+    if (c.Decision(sig[i])) {
+      *p++ = at[i];
+      if (c.Decision(last[i])) break;
+    }
+    if (++i == 0) {
+      *p++ = at[0];
+      break;
+    }
+  }
+  return static_cast<int>(p - pos);
+}
+
 // The prefix bins of coeff_abs_level_minus1 after a first bin of 1 (TU, cMax 14, all with
 // context ctx) and the UEG0 suffix: the absolute level, or -1 when the suffix is too long.
 [[gnu::always_inline]] inline int LevelAbove1(CabacRegs& c, uint8_t& ctx) {
@@ -464,12 +485,12 @@ template <typename Store>
 [[gnu::always_inline]] inline bool DecodeLevels(CabacRegs& c, uint8_t* abs_ctx, const uint8_t* pos, int count,
                                                 int rest_cap, Store store) {
   const uint8_t* p = pos + count;
-  uint8_t* first = abs_ctx + 1;
+  int first = 1;  // context increment of the first bin
   for (;;) {
     --p;
-    if (!c.Decision(*first)) {
+    if (!c.Decision(abs_ctx[first])) {
       store(*p, c.BypassSign(1));
-      if (first != abs_ctx + 4) ++first;
+      first = first < 4 ? first + 1 : 4;
       if (p == pos) return true;
       continue;
     }
@@ -536,7 +557,7 @@ int DecodeBlocks4x4(CabacRegs& regs, uint8_t* cbf, ResidualContexts k, int end, 
     if (!c.Decision(cbf[GridInc(grid, g, stride)])) continue;
     std::memset(out[b], 0, sizeof(out[b]));
     uint8_t pos[16];
-    const int n = DecodeSignificance(c, k, end, PositionInc{}, PositionInc{}, scan, pos);
+    const int n = DecodeSignificance4x4(c, k, end, scan, pos);
     const bool ok = scale ? DecodeLevels(c, k.abs, pos, n, 9, ScaledLevels<4>{scale, out[b]})
                           : DecodeLevels(c, k.abs, pos, n, 9, RawLevels{out[b]});
     if (!ok) {
