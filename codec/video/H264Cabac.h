@@ -18,7 +18,13 @@ namespace fennik {
 template <typename E>
 struct CabacBins {
   // DecodeDecision (9.3.3.2.1) with the context state s (kCabacDecisionTables).
-  [[gnu::always_inline]] int Decision(uint8_t& s) {
+  [[gnu::always_inline]] int Decision(uint8_t& s) { return static_cast<int>(NextState(s) >> 7); }
+  // The same as a truth value (non-zero for a bin of 1), for branches.
+  [[gnu::always_inline]] unsigned Flag(uint8_t& s) { return NextState(s) & 0x80; }
+
+ private:
+  // The decision's new state of s, the bin in bit 7.
+  [[gnu::always_inline]] unsigned NextState(uint8_t& s) {
     E& e = static_cast<E&>(*this);
     const size_t state = s;  // pointer-sized, so that the table offsets fold into the addressing
     const uint32_t lps = kCabacDecisionTables.lps[(e.range & 0xC0) * 4 + state];
@@ -33,7 +39,7 @@ struct CabacBins {
       e.range <<= shift;
       e.count -= shift;
       if (e.count < 16) e.Refill();
-      return static_cast<int>(next >> 7);
+      return next;
     }
     const unsigned next = kCabacDecisionTables.next[state];
     s = static_cast<uint8_t>(next);
@@ -41,8 +47,10 @@ struct CabacBins {
       e.range <<= 1;
       if (--e.count < 16) e.Refill();
     }
-    return static_cast<int>(next >> 7);
+    return next;
   }
+
+ public:
   int Bypass() {
     E& e = static_cast<E&>(*this);
     if (--e.count < 16) e.Refill();

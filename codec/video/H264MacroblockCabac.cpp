@@ -409,9 +409,9 @@ template <typename SigInc, typename LastInc>
                                                      LastInc last_inc, const uint8_t* scan, uint8_t* pos) {
   uint8_t* p = pos;
   for (int i = 0;;) {
-    if (c.Decision(k.sig[sig_inc(i)])) {
+    if (c.Flag(k.sig[sig_inc(i)])) {
       *p++ = scan[i];
-      if (c.Decision(k.last[last_inc(i)])) break;
+      if (c.Flag(k.last[last_inc(i)])) break;
     }
     if (++i == end) {
       *p++ = scan[end];
@@ -430,9 +430,9 @@ template <typename SigInc, typename LastInc>
   const uint8_t* const at = scan + end;
   uint8_t* p = pos;
   for (ptrdiff_t i = -end;;) {
-    if (c.Decision(sig[i])) {
+    if (c.Flag(sig[i])) {
       *p++ = at[i];
-      if (c.Decision(last[i])) break;
+      if (c.Flag(last[i])) break;
     }
     if (++i == 0) {
       *p++ = at[0];
@@ -446,7 +446,7 @@ template <typename SigInc, typename LastInc>
 // context ctx) and the UEG0 suffix: the absolute level, or -1 when the suffix is too long.
 [[gnu::always_inline]] inline int LevelAbove1(CabacRegs& c, uint8_t& ctx) {
   int value = 2;
-  while (c.Decision(ctx)) {
+  while (c.Flag(ctx)) {
     if (++value < 15) continue;
     int k = 0, suffix = 0;
     while (c.Bypass()) {
@@ -488,7 +488,7 @@ template <typename Store>
   int first = 1;  // context increment of the first bin
   for (;;) {
     --p;
-    if (!c.Decision(abs_ctx[first])) {
+    if (!c.Flag(abs_ctx[first])) {
       store(*p, c.BypassSign(1));
       first = first < 4 ? first + 1 : 4;
       if (p == pos) return true;
@@ -504,7 +504,7 @@ template <typename Store>
   while (p != pos) {
     --p;
     int value = 1;
-    if (c.Decision(abs_ctx[0])) {
+    if (c.Flag(abs_ctx[0])) {
       value = LevelAbove1(c, *rest);
       if (value < 0) return false;
       if (rest != rest_last) ++rest;
@@ -554,7 +554,7 @@ int DecodeBlocks4x4(CabacRegs& regs, uint8_t* cbf, ResidualContexts k, int end, 
   for (int b = 0; b < count; ++b) {
     if (!((present >> b) & 1)) continue;
     const int g = grid_bit[b];
-    if (!c.Decision(cbf[GridInc(grid, g, stride)])) continue;
+    if (!c.Flag(cbf[GridInc(grid, g, stride)])) continue;
     std::memset(out[b], 0, sizeof(out[b]));
     uint8_t pos[16];
     const int n = DecodeSignificance4x4(c, k, end, scan, pos);
@@ -585,7 +585,7 @@ int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coe
                               states + kCtxLast[fld][plane] + kSigCatOffset[cat],
                               states + kCtxAbsLevel[plane] + kAbsCatOffset[cat]};
   int n = 0;
-  if (!c.Decision(states[kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc])) {
+  if (!c.Flag(states[kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc])) {
   } else if (cat != 3) {
     n = DecodeCoefficients<4, 16>(c, k, max_coeff - 1, PositionInc{}, PositionInc{}, 9, scan, scale, out);
   } else {
@@ -604,7 +604,7 @@ int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* sc
   uint8_t* const states = cabac_.States();
   CabacRegs c(cabac_.Core());
   int n = 0;
-  if (cbf_inc < 0 || c.Decision(states[kCtxCbf8x8[plane] + cbf_inc])) {
+  if (cbf_inc < 0 || c.Flag(states[kCtxCbf8x8[plane] + cbf_inc])) {
     const int fld = mb_field_ ? 1 : 0;
     const ResidualContexts k = {states + kCtxSignificant8x8[fld][plane], states + kCtxLast8x8[fld][plane],
                                 states + kCtxAbsLevel8x8[plane]};
