@@ -66,11 +66,14 @@ struct CabacBins {
   int BypassSign(int v) {
     E& e = static_cast<E&>(*this);
     if (--e.count < 16) e.Refill();
+    // value - scaled with its sign (value and scaled lie below 2^58) spread over a mask: all
+    // ones for a bin of 0, when scaled goes back.
     const uint64_t scaled = uint64_t{e.range} << e.count;
-    const uint64_t negative = e.value >= scaled ? ~uint64_t{0} : 0;
-    e.value -= scaled & negative;
-    const int m = static_cast<int>(negative);
-    return (v ^ m) - m;
+    const uint64_t rest = e.value - scaled;
+    const uint64_t positive = static_cast<uint64_t>(static_cast<int64_t>(rest) >> 63);
+    e.value = rest + (scaled & positive);
+    const int m = static_cast<int>(positive);
+    return (-v ^ m) - m;
   }
 };
 
