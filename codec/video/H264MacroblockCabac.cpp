@@ -460,10 +460,12 @@ template <typename SigInc, typename LastInc>
 }
 
 // Where the levels go: to out[r] as they are, or scaled to
-// (level * scale[r] + 2^(kShift - 1)) >> kShift (the clamp out of line, as it is rare).
+// (level * scale[r] + 2^(kShift - 1)) >> kShift (the clamp out of line, as it is rare). Levels
+// up to 15 in magnitude scale in 32 bits (the factors stay below 2^22), larger ones in 64.
 struct RawLevels {
   int32_t* out;
   void operator()(int r, int level) const { out[r] = level; }
+  void Large(int r, int level) const { out[r] = level; }
 };
 [[gnu::cold, gnu::noinline]] int32_t ClampCoeffCold(int64_t v) { return ClampCoeff(v); }
 template <int kShift>
@@ -471,11 +473,14 @@ struct ScaledLevels {
   const int32_t* scale;
   int32_t* out;
   void operator()(int r, int level) const {
+    const int32_t v = (level * scale[r] + (1 << (kShift - 1))) >> kShift;
+    out[r] = static_cast<uint32_t>(v + 32768) <= 65535 ? v : ClampCoeffCold(v);
+  }
+  void Large(int r, int level) const {
     const int64_t v = (int64_t{level} * scale[r] + (1 << (kShift - 1))) >> kShift;
     out[r] = static_cast<uint64_t>(v + 32768) <= 65535 ? static_cast<int32_t>(v) : ClampCoeffCold(v);
   }
 };
-
 // coeff_abs_level_minus1 and the signs of the significant coefficients at raster positions
 // pos[0..count), last to first. The first bin's context counts the levels of 1 decoded so far
 // (9.3.3.1.3) until one above 1 comes; from then on it is fixed, and the further bins' context
@@ -496,7 +501,8 @@ template <typename Store>
     }
     const int value = LevelAbove1(c, abs_ctx[5]);
     if (value < 0) return false;
-    store(*p, c.BypassSign(value));
+    if (value > 15) store.Large(*p, c.BypassSign(value));
+    else store(*p, c.BypassSign(value));
     break;
   }
   uint8_t* rest = abs_ctx + 6;
@@ -508,6 +514,10 @@ template <typename Store>
       value = LevelAbove1(c, *rest);
       if (value < 0) return false;
       if (rest != rest_last) ++rest;
+      if (value > 15) {
+        store.Large(*p, c.BypassSign(value));
+        continue;
+      }
     }
     store(*p, c.BypassSign(value));
   }
