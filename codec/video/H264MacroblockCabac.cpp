@@ -44,6 +44,15 @@ constexpr int kCtxSignificant[2][3] = {{105, 484, 528}, {277, 776, 820}};
 constexpr int kCtxLast[2][3] = {{166, 572, 616}, {338, 864, 908}};
 constexpr int kCtxAbsLevel[3] = {227, 952, 982};
 constexpr int kCtxCbf8x8[3] = {1012, 1016, 1020};
+// The distance from the significant_coeff_flag to the last_significant_coeff_flag contexts of
+// the 4x4-based blocks: of luma (and chroma) and of Cb and Cr of 4:4:4 pictures.
+constexpr int kLastDelta[3] = {61, 88, 88};
+static_assert(kCtxLast[0][0] - kCtxSignificant[0][0] == kLastDelta[0] &&
+              kCtxLast[1][0] - kCtxSignificant[1][0] == kLastDelta[0]);
+static_assert(kCtxLast[0][1] - kCtxSignificant[0][1] == kLastDelta[1] &&
+              kCtxLast[1][1] - kCtxSignificant[1][1] == kLastDelta[1] &&
+              kCtxLast[0][2] - kCtxSignificant[0][2] == kLastDelta[2] &&
+              kCtxLast[1][2] - kCtxSignificant[1][2] == kLastDelta[2]);
 constexpr int kCtxSignificant8x8[2][3] = {{402, 660, 718}, {436, 675, 733}};
 constexpr int kCtxLast8x8[2][3] = {{417, 690, 748}, {451, 699, 757}};
 constexpr int kCtxAbsLevel8x8[3] = {426, 708, 766};
@@ -422,17 +431,18 @@ template <typename SigInc, typename LastInc>
 }
 
 // The same for the 4x4-based blocks, whose contexts follow the position: counted up to 0 from
-// -end, so that the count itself tells the end of the block.
+// -end, so that the count itself tells the end of the block. The last_significant_coeff_flag
+// contexts lie kLastDelta after the significant_coeff_flag ones.
+template <int kLastDelta>
 [[gnu::always_inline]] inline int DecodeSignificance4x4(CabacRegs& c, const ResidualContexts& k, int end,
                                                         const uint8_t* scan, uint8_t* pos) {
   uint8_t* const sig = k.sig + end;
-  uint8_t* const last = k.last + end;
   const uint8_t* const at = scan + end;
   uint8_t* p = pos;
   for (ptrdiff_t i = -end;;) {
     if (c.Flag(sig[i])) {
       *p++ = at[i];
-      if (c.Flag(last[i])) break;
+      if (c.Flag(sig[i + kLastDelta])) break;
     }
     if (++i == 0) {
       *p++ = at[0];
@@ -556,6 +566,7 @@ constexpr uint8_t kChromaGridBit[8] = {4, 5, 7, 8, 10, 11, 13, 14};
 // at bit grid_bit[b] of `grid` (CbfEdges, `stride` bits a row). A coded block's levels go to
 // out[b] (cleared first), scaled when scale is given. Returns the coded blocks (bit b), or -1
 // on an error.
+template <int kLastDelta>
 int DecodeBlocks4x4(CabacRegs& regs, uint8_t* cbf, ResidualContexts k, int end, const uint8_t* scan,
                     const int32_t* scale, int32_t (*out)[16], int count, unsigned present, uint32_t grid,
                     const uint8_t* grid_bit, int stride) {
@@ -567,7 +578,7 @@ int DecodeBlocks4x4(CabacRegs& regs, uint8_t* cbf, ResidualContexts k, int end, 
     if (!c.Flag(cbf[GridInc(grid, g, stride)])) continue;
     std::memset(out[b], 0, sizeof(out[b]));
     uint8_t pos[16];
-    const int n = DecodeSignificance4x4(c, k, end, scan, pos);
+    const int n = DecodeSignificance4x4<kLastDelta>(c, k, end, scan, pos);
     const bool ok = scale ? DecodeLevels(c, k.abs, pos, n, 9, ScaledLevels<4>{scale, out[b]})
                           : DecodeLevels(c, k.abs, pos, n, 9, RawLevels{out[b]});
     if (!ok) {
@@ -740,9 +751,9 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
   for (int b8 = 0; b8 < 4; ++b8)
     if (mb.cbp & (1 << b8)) present |= 15u << (b8 * 4);
   CabacRegs c(cabac_.Core());
-  const int coded = DecodeBlocks4x4(c, states + kCtxCbf[plane] + kCbfCatOffset[cat], k, ac ? 14 : 15,
-                                    scan4x4_ + (ac ? 1 : 0), scale, mb.luma[plane], 16, present,
-                                    CbfEdges(mb_addr, plane, intra), kLumaGridBit, 5);
+  const auto decode = plane == 0 ? DecodeBlocks4x4<kLastDelta[0]> : DecodeBlocks4x4<kLastDelta[1]>;
+  const int coded = decode(c, states + kCtxCbf[plane] + kCbfCatOffset[cat], k, ac ? 14 : 15, scan4x4_ + (ac ? 1 : 0),
+                           scale, mb.luma[plane], 16, present, CbfEdges(mb_addr, plane, intra), kLumaGridBit, 5);
   c.Save();
   if (coded < 0) return false;
   mb.luma_coded[plane] = static_cast<uint16_t>(coded);
@@ -780,7 +791,7 @@ bool C264_Decode::ParseChromaCabac(int mb_addr, MbParse& mb) {
   CabacRegs regs(cabac_.Core());
   for (int c = 0; c < 2; ++c) {
     const int32_t* scale = mb.scaled ? level_scales_.Of4x4((intra ? 1 : 4) + c, ChromaQp(c)) : nullptr;
-    const int coded = DecodeBlocks4x4(regs, cbf, k, 14, scan4x4_ + 1, scale, mb.chroma_ac[c], blocks, 0xFF,
+    const int coded = DecodeBlocks4x4<kLastDelta[0]>(regs, cbf, k, 14, scan4x4_ + 1, scale, mb.chroma_ac[c], blocks, 0xFF,
                                       CbfEdges(mb_addr, 3 + c, intra), kChromaGridBit, 3);
     if (coded < 0) {
       regs.Save();
