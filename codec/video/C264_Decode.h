@@ -218,6 +218,10 @@ class C264_Decode : public C264_DecodeHeader {
   int OuterLumaNeighbour(int mb_addr, int bx, int by, int& blk) const;
   int OuterChromaNeighbour(int mb_addr, int bx, int by, int& blk) const;
   int NeighbourMb(int mb_addr, int which) const;
+  // NeighbourMb, inline for the macroblock of FindNeighbours.
+  int NeighbourMbFast(int mb_addr, int which) const {
+    return mb_addr == nb_addr_ ? nb_[which] : NeighbourMb(mb_addr, which);
+  }
   // Frame and field pictures (not MBAFF): the macroblocks A, B, C and D next to mb_addr and
   // its first 4x4 block in the motion data, found once per macroblock (nb_addr_ names it).
   void FindNeighbours(int mb_addr);

@@ -407,8 +407,9 @@ struct TableInc {
   const uint8_t* table;
   int operator()(int i) const { return table[i]; }
 };
-// Chroma DC (9.3.3.1.1.3): NumC8x8 coefficients share a context, up to the third.
-constexpr uint8_t kChromaDcInc[2][7] = {{0, 1, 2}, {0, 0, 1, 1, 2, 2, 2}};
+// Chroma DC of 4:2:2 (9.3.3.1.1.3): NumC8x8 = 2 coefficients share a context, up to the third
+// (4:2:0 has one a coefficient, like PositionInc).
+constexpr uint8_t kChromaDc422Inc[7] = {0, 0, 1, 1, 2, 2, 2};
 constexpr uint8_t kIdentityScan[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 
 // The significance map of a block of end + 1 scan positions: the raster positions scan[i] of
@@ -592,10 +593,34 @@ int DecodeBlocks4x4(CabacRegs& regs, uint8_t* cbf, ResidualContexts k, int end, 
   return coded;
 }
 
+// The chroma DC blocks of both components (ctxBlockCat 3, `count` levels each: 4 or 8):
+// coded_block_flag with the context increments inc[c], significance map and levels, unscaled
+// and in parse order, to out[c] (left as it was when not coded). Returns the coded blocks
+// (bit c), or -1 on an error.
+int DecodeChromaDc(CabacRegs& regs, uint8_t* cbf, ResidualContexts k, int count, const int inc[2],
+                   int32_t (*out)[8]) {
+  CabacRegs c = regs;
+  int coded = 0;
+  for (int comp = 0; comp < 2; ++comp) {
+    if (!c.Flag(cbf[inc[comp]])) continue;
+    uint8_t pos[8];
+    const TableInc inc422{kChromaDc422Inc};
+    const int n = count == 4 ? DecodeSignificance4x4<kLastDelta[0]>(c, k, 3, kIdentityScan, pos)
+                             : DecodeSignificance(c, k, 7, inc422, inc422, kIdentityScan, pos);
+    if (!DecodeLevels(c, k.abs, pos, n, 8, RawLevels{out[comp]})) {
+      regs = c;
+      return -1;
+    }
+    coded |= 1 << comp;
+  }
+  regs = c;
+  return coded;
+}
+
 }  // namespace
 
-// residual_block_cabac (7.3.5.3.3) of a DC block: coded_block_flag (context increment given),
-// significance map and levels, unscaled. Returns the number of non-zero coefficients, or -1
+// residual_block_cabac (7.3.5.3.3) of a 4x4-based block other than chroma DC: coded_block_flag
+// (context increment given), significance map and levels. Returns the number of non-zero coefficients, or -1
 // on an error (running out of slice data is left to the caller).
 int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coeff, const uint8_t* scan,
                                     const int32_t* scale, int32_t* out) {
@@ -606,14 +631,8 @@ int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coe
                               states + kCtxLast[fld][plane] + kSigCatOffset[cat],
                               states + kCtxAbsLevel[plane] + kAbsCatOffset[cat]};
   int n = 0;
-  if (!c.Flag(states[kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc])) {
-  } else if (cat != 3) {
+  if (c.Flag(states[kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc]))
     n = DecodeCoefficients<4, 16>(c, k, max_coeff - 1, PositionInc{}, PositionInc{}, 9, scan, scale, out);
-  } else {
-    // Chroma DC: levels in parse order, their further bins' context capped one lower.
-    const TableInc inc{kChromaDcInc[max_coeff == 8 ? 1 : 0]};
-    n = DecodeCoefficients<4, 8>(c, k, max_coeff - 1, inc, inc, 8, kIdentityScan, nullptr, out);
-  }
   c.Save();
   return n;
 }
@@ -672,7 +691,7 @@ uint32_t C264_Decode::CbfEdges(int mb_addr, int plane, bool intra) const {
       if (mbs_[n].kind == kMbIPCM) return all;
       return static_cast<uint32_t>(mbs_[n].cbf >> (flag_plane * 16)) & 0xFFFF;
     };
-    const uint32_t left = word(NeighbourMb(mb_addr, 0), 0xFFFF), above = word(NeighbourMb(mb_addr, 1), 0xFFFF);
+    const uint32_t left = word(NeighbourMbFast(mb_addr, 0), 0xFFFF), above = word(NeighbourMbFast(mb_addr, 1), 0xFFFF);
     for (int y = 0; y < rows; ++y) grid |= ((left >> (y * cols + cols - 1)) & 1) << ((y + 1) * stride);
     return grid | (((above >> ((rows - 1) * cols)) & ((1u << cols) - 1)) << 1);
   }
@@ -695,7 +714,7 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
   const bool intra = IsIntraKind(mb.kind);
   if (mb.kind == kMbI16x16) {
     const uint64_t bit = CbfDc(plane);
-    const int inc = NeighbourCbf(NeighbourMb(mb_addr, 0), bit, intra) + 2 * NeighbourCbf(NeighbourMb(mb_addr, 1), bit, intra);
+    const int inc = NeighbourCbf(NeighbourMbFast(mb_addr, 0), bit, intra) + 2 * NeighbourCbf(NeighbourMbFast(mb_addr, 1), bit, intra);
     std::memset(mb.luma_dc[plane], 0, sizeof(mb.luma_dc[plane]));
     const int n = CabacResidualBlock(0, plane, inc, 16, scan4x4_, nullptr, mb.luma_dc[plane]);
     if (n < 0) return false;
@@ -772,23 +791,33 @@ bool C264_Decode::ParseChromaCabac(int mb_addr, MbParse& mb) {
   const bool intra = IsIntraKind(mb.kind);
   const int blocks = mb_ch_ / 4 * 2;  // 4x4 blocks per component: 4 or 8 (2 per row)
   const int cbp_chroma = mb.cbp >> 4;
-  for (int c = 0; c < 2; ++c) {
-    std::memset(mb.chroma_dc[c], 0, sizeof(mb.chroma_dc[c]));
-    if (!(cbp_chroma & 3)) continue;
-    const uint64_t bit = CbfDc(c + 1);
-    const int inc = NeighbourCbf(NeighbourMb(mb_addr, 0), bit, intra) + 2 * NeighbourCbf(NeighbourMb(mb_addr, 1), bit, intra);
-    const int n = CabacResidualBlock(3, 0, inc, blocks, nullptr, nullptr, mb.chroma_dc[c]);
-    if (n < 0) return false;
-    mb.chroma_dc_coded[c] = n > 0;
-    if (n > 0) info.cbf |= bit;
-  }
-  if (!(cbp_chroma & 2)) return true;
+  std::memset(mb.chroma_dc, 0, sizeof(mb.chroma_dc));
+  if (!(cbp_chroma & 3)) return true;
   uint8_t* const states = cabac_.States();
   const int fld = mb_field_ ? 1 : 0;
+  CabacRegs regs(cabac_.Core());
+  const int na = NeighbourMbFast(mb_addr, 0), nb = NeighbourMbFast(mb_addr, 1);
+  int inc[2];
+  for (int c = 0; c < 2; ++c)
+    inc[c] = NeighbourCbf(na, CbfDc(c + 1), intra) + 2 * NeighbourCbf(nb, CbfDc(c + 1), intra);
+  const ResidualContexts dc = {states + kCtxSignificant[fld][0] + kSigCatOffset[3],
+                               states + kCtxLast[fld][0] + kSigCatOffset[3], states + kCtxAbsLevel[0] + kAbsCatOffset[3]};
+  const int dc_coded = DecodeChromaDc(regs, states + kCtxCbf[0] + kCbfCatOffset[3], dc, blocks, inc, mb.chroma_dc);
+  if (dc_coded < 0) {
+    regs.Save();
+    return false;
+  }
+  for (int c = 0; c < 2; ++c) {
+    mb.chroma_dc_coded[c] = (dc_coded >> c) & 1;
+    if ((dc_coded >> c) & 1) info.cbf |= CbfDc(c + 1);
+  }
+  if (!(cbp_chroma & 2)) {
+    regs.Save();
+    return true;
+  }
   const ResidualContexts k = {states + kCtxSignificant[fld][0] + kSigCatOffset[4],
                               states + kCtxLast[fld][0] + kSigCatOffset[4], states + kCtxAbsLevel[0] + kAbsCatOffset[4]};
   uint8_t* const cbf = states + kCtxCbf[0] + kCbfCatOffset[4];
-  CabacRegs regs(cabac_.Core());
   for (int c = 0; c < 2; ++c) {
     const int32_t* scale = mb.scaled ? level_scales_.Of4x4((intra ? 1 : 4) + c, ChromaQp(c)) : nullptr;
     const int coded = DecodeBlocks4x4<kLastDelta[0]>(regs, cbf, k, 14, scan4x4_ + 1, scale, mb.chroma_ac[c], blocks, 0xFF,
