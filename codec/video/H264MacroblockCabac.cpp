@@ -398,33 +398,29 @@ struct ResidualContexts {
   uint8_t* abs;
 };
 
-// The context increment of significant_coeff_flag and last_significant_coeff_flag at a scan
-// position: the position itself (4x4-based blocks) or an entry of a table (8x8 blocks, chroma DC).
-struct PositionInc {
-  int operator()(int i) const { return i; }
-};
-struct TableInc {
-  const uint8_t* table;
-  int operator()(int i) const { return table[i]; }
-};
 // Chroma DC of 4:2:2 (9.3.3.1.1.3): NumC8x8 = 2 coefficients share a context, up to the third
-// (4:2:0 has one a coefficient, like PositionInc).
+// (4:2:0 has one a coefficient, as the 4x4-based blocks).
 constexpr uint8_t kChromaDc422Inc[7] = {0, 0, 1, 1, 2, 2, 2};
 constexpr uint8_t kIdentityScan[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 
-// The significance map of a block of end + 1 scan positions: the raster positions scan[i] of
-// the significant coefficients go to pos, in scan order; returns their count.
-template <typename SigInc, typename LastInc>
-[[gnu::always_inline]] inline int DecodeSignificance(CabacRegs& c, const ResidualContexts& k, int end, SigInc sig_inc,
-                                                     LastInc last_inc, const uint8_t* scan, uint8_t* pos) {
+// The significance map of a block of end + 1 scan positions, the context increments of
+// position i at sig_inc[i] and last_inc[i]: the raster positions scan[i] of the significant
+// coefficients go to pos, in scan order; returns their count. Counted up to 0 from -end, so
+// that the count itself tells the end of the block.
+[[gnu::always_inline]] inline int DecodeSignificance(CabacRegs& c, const ResidualContexts& k, int end,
+                                                     const uint8_t* sig_inc, const uint8_t* last_inc,
+                                                     const uint8_t* scan, uint8_t* pos) {
+  sig_inc += end;
+  last_inc += end;
+  scan += end;
   uint8_t* p = pos;
-  for (int i = 0;;) {
-    if (c.Flag(k.sig[sig_inc(i)])) {
+  for (ptrdiff_t i = -end;;) {
+    if (c.Flag(k.sig[sig_inc[i]])) {
       *p++ = scan[i];
-      if (c.Flag(k.last[last_inc(i)])) break;
+      if (c.Flag(k.last[last_inc[i]])) break;
     }
-    if (++i == end) {
-      *p++ = scan[end];
+    if (++i == 0) {
+      *p++ = scan[0];
       break;
     }
   }
@@ -539,8 +535,8 @@ template <typename Store>
 // significance map and the levels, scaled with kShift when scale is given. Returns the number
 // of levels, or -1 on an error. The registers are copied in and out: context states are bytes,
 // whose stores the compiler would otherwise take to change them.
-template <int kShift, int kSize, typename SigInc, typename LastInc>
-int DecodeCoefficients(CabacRegs& regs, ResidualContexts k, int end, SigInc sig_inc, LastInc last_inc,
+template <int kShift, int kSize>
+int DecodeCoefficients(CabacRegs& regs, ResidualContexts k, int end, const uint8_t* sig_inc, const uint8_t* last_inc,
                        int rest_cap, const uint8_t* scan, const int32_t* scale, int32_t* out) {
   std::memset(out, 0, kSize * sizeof(int32_t));
   CabacRegs c = regs;
@@ -604,9 +600,8 @@ int DecodeChromaDc(CabacRegs& regs, uint8_t* cbf, ResidualContexts k, int count,
   for (int comp = 0; comp < 2; ++comp) {
     if (!c.Flag(cbf[inc[comp]])) continue;
     uint8_t pos[8];
-    const TableInc inc422{kChromaDc422Inc};
     const int n = count == 4 ? DecodeSignificance4x4<kLastDelta[0]>(c, k, 3, kIdentityScan, pos)
-                             : DecodeSignificance(c, k, 7, inc422, inc422, kIdentityScan, pos);
+                             : DecodeSignificance(c, k, 7, kChromaDc422Inc, kChromaDc422Inc, kIdentityScan, pos);
     if (!DecodeLevels(c, k.abs, pos, n, 8, RawLevels{out[comp]})) {
       regs = c;
       return -1;
@@ -632,7 +627,7 @@ int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coe
                               states + kCtxAbsLevel[plane] + kAbsCatOffset[cat]};
   int n = 0;
   if (c.Flag(states[kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc]))
-    n = DecodeCoefficients<4, 16>(c, k, max_coeff - 1, PositionInc{}, PositionInc{}, 9, scan, scale, out);
+    n = DecodeCoefficients<4, 16>(c, k, max_coeff - 1, kIdentityScan, kIdentityScan, 9, scan, scale, out);
   c.Save();
   return n;
 }
@@ -648,8 +643,8 @@ int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* sc
     const int fld = mb_field_ ? 1 : 0;
     const ResidualContexts k = {states + kCtxSignificant8x8[fld][plane], states + kCtxLast8x8[fld][plane],
                                 states + kCtxAbsLevel8x8[plane]};
-    const TableInc sig_inc{fld ? kSigCoeffCtx8x8Field : kSigCoeffCtx8x8};
-    n = DecodeCoefficients<6, 64>(c, k, 63, sig_inc, TableInc{kLastCoeffCtx8x8}, 9, scan, scale, out);
+    n = DecodeCoefficients<6, 64>(c, k, 63, fld ? kSigCoeffCtx8x8Field : kSigCoeffCtx8x8, kLastCoeffCtx8x8, 9, scan,
+                                  scale, out);
   }
   c.Save();
   return n;
