@@ -687,8 +687,12 @@ uint32_t C264_Decode::CbfEdges(int mb_addr, int plane, bool intra) const {
       return static_cast<uint32_t>(mbs_[n].cbf >> (flag_plane * 16)) & 0xFFFF;
     };
     const uint32_t left = word(NeighbourMbFast(mb_addr, 0), 0xFFFF), above = word(NeighbourMbFast(mb_addr, 1), 0xFFFF);
-    for (int y = 0; y < rows; ++y) grid |= ((left >> (y * cols + cols - 1)) & 1) << ((y + 1) * stride);
-    return grid | (((above >> ((rows - 1) * cols)) & ((1u << cols) - 1)) << 1);
+    if (!chroma) {
+      for (int y = 0; y < 4; ++y) grid |= ((left >> (y * 4 + 3)) & 1) << ((y + 1) * 5);
+      return grid | ((above >> 12) << 1);
+    }
+    for (int y = 0; y < rows; ++y) grid |= ((left >> (y * 2 + 1)) & 1) << ((y + 1) * 3);
+    return grid | (((above >> ((rows - 1) * 2)) & 3) << 1);
   }
   for (int y = 0; y < rows; ++y) {
     int blk;
@@ -771,10 +775,8 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
   c.Save();
   if (coded < 0) return false;
   mb.luma_coded[plane] = static_cast<uint16_t>(coded);
-  // The coded blocks in raster order.
-  uint16_t raster = 0;
-  for (int blk = 0; blk < 16; ++blk)
-    if ((coded >> blk) & 1) raster |= static_cast<uint16_t>(1 << (kBlock4x4Y[blk] * 4 + kBlock4x4X[blk]));
+  // The coded blocks in raster order: blocks 2, 3 and 10, 11 trade places with 4, 5 and 12, 13.
+  const auto raster = static_cast<uint16_t>((coded & 0xC3C3) | ((coded & 0x0C0C) << 2) | ((coded & 0x3030) >> 2));
   info.cbf |= uint64_t{raster} << (plane * 16);
   if (plane == 0) info.nonzero |= raster;
   return true;
