@@ -691,7 +691,8 @@ uint32_t C264_Decode::CbfEdges(int mb_addr, int plane, bool intra) const {
       for (int y = 0; y < 4; ++y) grid |= ((left >> (y * 4 + 3)) & 1) << ((y + 1) * 5);
       return grid | ((above >> 12) << 1);
     }
-    for (int y = 0; y < rows; ++y) grid |= ((left >> (y * 2 + 1)) & 1) << ((y + 1) * 3);
+    // Four rows even for 4:2:0, where the two below its blocks are never read.
+    for (int y = 0; y < 4; ++y) grid |= ((left >> (y * 2 + 1)) & 1) << ((y + 1) * 3);
     return grid | (((above >> ((rows - 1) * 2)) & 3) << 1);
   }
   for (int y = 0; y < rows; ++y) {
