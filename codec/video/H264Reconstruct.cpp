@@ -242,6 +242,7 @@ void C264_Decode::PredictIntraPlane(int mb_addr, MbParse& mb, int plane) {
 }
 
 void C264_Decode::AddResidual(int mb_addr, MbParse& mb) {
+  if (mb.cbp == 0) return;  // skipped or without coded blocks: nothing to add
   for (int plane = 0; plane < luma_planes_; ++plane) AddLumaLikeResidual(mb_addr, mb, plane);
   if (chroma_format_ == 1 || chroma_format_ == 2) AddChromaResidual(mb_addr, mb);
 }
