@@ -560,19 +560,19 @@ constexpr uint8_t kChromaGridBit[8] = {4, 5, 7, 8, 10, 11, 13, 14};
 
 // The 4x4-based blocks of a component with `end` + 1 coefficients each: coded_block_flag,
 // significance map and levels of blocks 0..count-1 with their bit set in `present`, block b
-// at bit grid_bit[b] of `grid` (CbfEdges, `stride` bits a row). A coded block's levels go to
+// at bit grid_bit[b] of `grid` (CbfEdges, kStride bits a row). A coded block's levels go to
 // out[b] (cleared first), scaled when scale is given. Returns the coded blocks (bit b), or -1
 // on an error.
-template <int kLastDelta>
+template <int kLastDelta, int kStride>
 int DecodeBlocks4x4(CabacRegs& regs, uint8_t* cbf, ResidualContexts k, int end, const uint8_t* scan,
                     const int32_t* scale, int32_t (*out)[16], int count, unsigned present, uint32_t grid,
-                    const uint8_t* grid_bit, int stride) {
+                    const uint8_t* grid_bit) {
   CabacRegs c = regs;
   int coded = 0;
   for (int b = 0; b < count; ++b) {
     if (!((present >> b) & 1)) continue;
     const int g = grid_bit[b];
-    if (!c.Flag(cbf[GridInc(grid, g, stride)])) continue;
+    if (!c.Flag(cbf[GridInc(grid, g, kStride)])) continue;
     std::memset(out[b], 0, sizeof(out[b]));
     uint8_t pos[16];
     const int n = DecodeSignificance4x4<kLastDelta>(c, k, end, scan, pos);
@@ -770,9 +770,9 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
   for (int b8 = 0; b8 < 4; ++b8)
     if (mb.cbp & (1 << b8)) present |= 15u << (b8 * 4);
   CabacRegs c(cabac_.Core());
-  const auto decode = plane == 0 ? DecodeBlocks4x4<kLastDelta[0]> : DecodeBlocks4x4<kLastDelta[1]>;
+  const auto decode = plane == 0 ? DecodeBlocks4x4<kLastDelta[0], 5> : DecodeBlocks4x4<kLastDelta[1], 5>;
   const int coded = decode(c, states + kCtxCbf[plane] + kCbfCatOffset[cat], k, ac ? 14 : 15, scan4x4_ + (ac ? 1 : 0),
-                           scale, mb.luma[plane], 16, present, CbfEdges(mb_addr, plane, intra), kLumaGridBit, 5);
+                           scale, mb.luma[plane], 16, present, CbfEdges(mb_addr, plane, intra), kLumaGridBit);
   c.Save();
   if (coded < 0) return false;
   mb.luma_coded[plane] = static_cast<uint16_t>(coded);
@@ -818,8 +818,8 @@ bool C264_Decode::ParseChromaCabac(int mb_addr, MbParse& mb) {
   uint8_t* const cbf = states + kCtxCbf[0] + kCbfCatOffset[4];
   for (int c = 0; c < 2; ++c) {
     const int32_t* scale = mb.scaled ? level_scales_.Of4x4((intra ? 1 : 4) + c, ChromaQp(c)) : nullptr;
-    const int coded = DecodeBlocks4x4<kLastDelta[0]>(regs, cbf, k, 14, scan4x4_ + 1, scale, mb.chroma_ac[c], blocks, 0xFF,
-                                      CbfEdges(mb_addr, 3 + c, intra), kChromaGridBit, 3);
+    const int coded = DecodeBlocks4x4<kLastDelta[0], 3>(regs, cbf, k, 14, scan4x4_ + 1, scale, mb.chroma_ac[c], blocks,
+                                                        0xFF, CbfEdges(mb_addr, 3 + c, intra), kChromaGridBit);
     if (coded < 0) {
       regs.Save();
       return false;
