@@ -181,6 +181,13 @@ class C264_Decode : public C264_DecodeHeader {
                          const int32_t* scale, int32_t* out);
   // QP'C of chroma component c (0 Cb, 1 Cr) at the current QP'Y.
   int ChromaQp(int c) const;
+  // condTermFlagN of coded_block_flag for neighbouring macroblock n (-1: not available) and
+  // the bit of its block in MbInfo::cbf.
+  int NeighbourCbf(int n, uint64_t bit, bool intra) const;
+  // The coded_block_flag bits next to the 4x4 blocks of `plane` (0..2 luma-like, 3 + c chroma AC
+  // of component c), for the contexts: on a grid of (cols + 1) x (rows + 1) bits, block (x, y) at
+  // bit (y + 1) * (cols + 1) + x + 1, the neighbours' blocks in column 0 and row 0.
+  uint32_t CbfEdges(int mb_addr, int plane, bool intra) const;
   void SetupSkip(int mb_addr, MbParse& mb);
   bool ParseIntraModes(int mb_addr, MbParse& mb, SyntaxSource& src);
   bool Transform8x8Allowed(const MbParse& mb) const;

@@ -44,6 +44,15 @@ constexpr int kCtxSignificant[2][3] = {{105, 484, 528}, {277, 776, 820}};
 constexpr int kCtxLast[2][3] = {{166, 572, 616}, {338, 864, 908}};
 constexpr int kCtxAbsLevel[3] = {227, 952, 982};
 constexpr int kCtxCbf8x8[3] = {1012, 1016, 1020};
+// The distance from the significant_coeff_flag to the last_significant_coeff_flag contexts of
+// the 4x4-based blocks: of luma (and chroma) and of Cb and Cr of 4:4:4 pictures.
+constexpr int kLastDelta[3] = {61, 88, 88};
+static_assert(kCtxLast[0][0] - kCtxSignificant[0][0] == kLastDelta[0] &&
+              kCtxLast[1][0] - kCtxSignificant[1][0] == kLastDelta[0]);
+static_assert(kCtxLast[0][1] - kCtxSignificant[0][1] == kLastDelta[1] &&
+              kCtxLast[1][1] - kCtxSignificant[1][1] == kLastDelta[1] &&
+              kCtxLast[0][2] - kCtxSignificant[0][2] == kLastDelta[2] &&
+              kCtxLast[1][2] - kCtxSignificant[1][2] == kLastDelta[2]);
 constexpr int kCtxSignificant8x8[2][3] = {{402, 660, 718}, {436, 675, 733}};
 constexpr int kCtxLast8x8[2][3] = {{417, 690, 748}, {451, 699, 757}};
 constexpr int kCtxAbsLevel8x8[3] = {426, 708, 766};
@@ -381,104 +390,246 @@ bool C264_Decode::ParseMacroblockCabac(int mb_addr, MbParse& mb) {
 
 namespace {
 
-// coeff_abs_level_minus1 contexts as a state machine of (numDecodAbsLevelGt1,
-// numDecodAbsLevelEq1) (9.3.3.1.3): the ctxIdxInc of the first bin and of the further prefix
-// bins in each state (the latter for a cap of 4; chroma DC caps at 3), and the next state after
-// a level of 1 or of more.
-constexpr uint8_t kLevelFirstInc[8] = {1, 2, 3, 4, 0, 0, 0, 0};
-constexpr uint8_t kLevelRestInc[2][8] = {{5, 5, 5, 5, 6, 7, 8, 9}, {5, 5, 5, 5, 6, 7, 8, 8}};
-constexpr uint8_t kLevelNextEq1[8] = {1, 2, 3, 3, 4, 5, 6, 7};
-constexpr uint8_t kLevelNextGt1[8] = {4, 4, 4, 4, 5, 6, 7, 7};
+// The contexts of one kind of residual block: significant_coeff_flag,
+// last_significant_coeff_flag and coeff_abs_level_minus1.
+struct ResidualContexts {
+  uint8_t* sig;
+  uint8_t* last;
+  uint8_t* abs;
+};
+
+// Chroma DC of 4:2:2 (9.3.3.1.1.3): NumC8x8 = 2 coefficients share a context, up to the third
+// (4:2:0 has one a coefficient, as the 4x4-based blocks).
+constexpr uint8_t kChromaDc422Inc[7] = {0, 0, 1, 1, 2, 2, 2};
 constexpr uint8_t kIdentityScan[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 
-// coeff_abs_level_minus1 and the signs of the significant coefficients at scan positions
-// pos[0..count), last to first, stored at out[scan[pos]]: as levels (kShift 0), or scaled to
-// (level * scale[r] + 2^(kShift - 1)) >> kShift at raster position r. Returns false when an
-// Exp-Golomb suffix is too long.
-template <int kShift>
-bool DecodeLevels(CabacCore& c, uint8_t* abs_ctx, const uint8_t* pos, int count, bool dc_cap, const uint8_t* scan,
-                  const int32_t* scale, int32_t* out) {
-  const uint8_t* rest_inc = kLevelRestInc[dc_cap ? 1 : 0];
-  unsigned node = 0;
-  for (int n = count - 1; n >= 0; --n) {
-    int value = 1;
-    if (!c.Decision(abs_ctx[kLevelFirstInc[node]])) {
-      node = kLevelNextEq1[node];
-    } else {
-      uint8_t& ctx = abs_ctx[rest_inc[node]];
-      int prefix = 1;
-      while (prefix < 14 && c.Decision(ctx)) ++prefix;
-      value = prefix + 1;
-      if (prefix >= 14) {  // UEG0 suffix
-        int k = 0, suffix = 0;
-        while (c.Bypass()) {
-          suffix += 1 << k;
-          if (++k > 24) return false;
-        }
-        while (k-- > 0) suffix += c.Bypass() << k;
-        value += suffix;
-      }
-      node = kLevelNextGt1[node];
+// The significance map of a block of end + 1 scan positions, the context increments of
+// position i at sig_inc[i] and last_inc[i]: the raster positions scan[i] of the significant
+// coefficients go to pos, in scan order; returns their count. Counted up to 0 from -end, so
+// that the count itself tells the end of the block.
+[[gnu::always_inline]] inline int DecodeSignificance(CabacRegs& c, const ResidualContexts& k, int end,
+                                                     const uint8_t* sig_inc, const uint8_t* last_inc,
+                                                     const uint8_t* scan, uint8_t* pos) {
+  sig_inc += end;
+  last_inc += end;
+  scan += end;
+  uint8_t* p = pos;
+  for (ptrdiff_t i = -end;;) {
+    if (c.Flag(k.sig[sig_inc[i]])) {
+      *p++ = scan[i];
+      if (c.Flag(k.last[last_inc[i]])) break;
     }
-    const int r = scan[pos[n]];
-    const int level = c.BypassSign(value);
-    if constexpr (kShift == 0) out[r] = level;
-    else out[r] = ClampCoeff((int64_t{level} * scale[r] + (1 << (kShift - 1))) >> kShift);
+    if (++i == 0) {
+      *p++ = scan[0];
+      break;
+    }
+  }
+  return static_cast<int>(p - pos);
+}
+
+// The same for the 4x4-based blocks, whose contexts follow the position: counted up to 0 from
+// -end, so that the count itself tells the end of the block. The last_significant_coeff_flag
+// contexts lie kLastDelta after the significant_coeff_flag ones.
+template <int kLastDelta>
+[[gnu::always_inline]] inline int DecodeSignificance4x4(CabacRegs& c, const ResidualContexts& k, int end,
+                                                        const uint8_t* scan, uint8_t* pos) {
+  uint8_t* const sig = k.sig + end;
+  const uint8_t* const at = scan + end;
+  uint8_t* p = pos;
+  for (ptrdiff_t i = -end;;) {
+    if (c.Flag(sig[i])) {
+      *p++ = at[i];
+      if (c.Flag(sig[i + kLastDelta])) break;
+    }
+    if (++i == 0) {
+      *p++ = at[0];
+      break;
+    }
+  }
+  return static_cast<int>(p - pos);
+}
+
+// The prefix bins of coeff_abs_level_minus1 after a first bin of 1 (TU, cMax 14, all with
+// context ctx) and the UEG0 suffix: the absolute level, or -1 when the suffix is too long.
+[[gnu::always_inline]] inline int LevelAbove1(CabacRegs& c, uint8_t& ctx) {
+  int value = 2;
+  while (c.Flag(ctx)) {
+    if (++value < 15) continue;
+    int k = 0, suffix = 0;
+    while (c.Bypass()) {
+      suffix += 1 << k;
+      if (++k > 24) return -1;
+    }
+    while (k-- > 0) suffix += c.Bypass() << k;
+    return value + suffix;
+  }
+  return value;
+}
+
+// Where the levels go: to out[r] as they are, or scaled to
+// (level * scale[r] + 2^(kShift - 1)) >> kShift (the clamp out of line, as it is rare). Levels
+// up to 15 in magnitude scale in 32 bits (the factors stay below 2^22), larger ones in 64.
+struct RawLevels {
+  int32_t* out;
+  void operator()(int r, int level) const { out[r] = level; }
+  void Large(int r, int level) const { out[r] = level; }
+};
+[[gnu::cold, gnu::noinline]] int32_t ClampCoeffCold(int64_t v) { return ClampCoeff(v); }
+template <int kShift>
+struct ScaledLevels {
+  const int32_t* scale;
+  int32_t* out;
+  void operator()(int r, int level) const {
+    const int32_t v = (level * scale[r] + (1 << (kShift - 1))) >> kShift;
+    out[r] = static_cast<uint32_t>(v + 32768) <= 65535 ? v : ClampCoeffCold(v);
+  }
+  void Large(int r, int level) const {
+    const int64_t v = (int64_t{level} * scale[r] + (1 << (kShift - 1))) >> kShift;
+    out[r] = static_cast<uint64_t>(v + 32768) <= 65535 ? static_cast<int32_t>(v) : ClampCoeffCold(v);
+  }
+};
+// coeff_abs_level_minus1 and the signs of the significant coefficients at raster positions
+// pos[0..count), last to first. The first bin's context counts the levels of 1 decoded so far
+// (9.3.3.1.3) until one above 1 comes; from then on it is fixed, and the further bins' context
+// counts the levels above 1 (up to rest_cap). Returns false when an Exp-Golomb suffix is too
+// long.
+template <typename Store>
+[[gnu::always_inline]] inline bool DecodeLevels(CabacRegs& c, uint8_t* abs_ctx, const uint8_t* pos, int count,
+                                                int rest_cap, Store store) {
+  const uint8_t* p = pos + count;
+  int first = 1;  // context increment of the first bin
+  for (;;) {
+    --p;
+    if (!c.Flag(abs_ctx[first])) {
+      store(*p, c.BypassSign(1));
+      first = first < 4 ? first + 1 : 4;
+      if (p == pos) return true;
+      continue;
+    }
+    const int value = LevelAbove1(c, abs_ctx[5]);
+    if (value < 0) return false;
+    if (value > 15) store.Large(*p, c.BypassSign(value));
+    else store(*p, c.BypassSign(value));
+    break;
+  }
+  uint8_t* rest = abs_ctx + 6;
+  uint8_t* const rest_last = abs_ctx + rest_cap;
+  while (p != pos) {
+    --p;
+    int value = 1;
+    if (c.Flag(abs_ctx[0])) {
+      value = LevelAbove1(c, *rest);
+      if (value < 0) return false;
+      if (rest != rest_last) ++rest;
+      if (value > 15) {
+        store.Large(*p, c.BypassSign(value));
+        continue;
+      }
+    }
+    store(*p, c.BypassSign(value));
   }
   return true;
 }
 
+// A block after a coded_block_flag of 1: out (kSize levels) is cleared, then takes the
+// significance map and the levels, scaled with kShift when scale is given. Returns the number
+// of levels, or -1 on an error. The registers are copied in and out: context states are bytes,
+// whose stores the compiler would otherwise take to change them.
+template <int kShift, int kSize>
+int DecodeCoefficients(CabacRegs& regs, ResidualContexts k, int end, const uint8_t* sig_inc, const uint8_t* last_inc,
+                       int rest_cap, const uint8_t* scan, const int32_t* scale, int32_t* out) {
+  std::memset(out, 0, kSize * sizeof(int32_t));
+  CabacRegs c = regs;
+  uint8_t pos[kSize];
+  const int count = DecodeSignificance(c, k, end, sig_inc, last_inc, scan, pos);
+  const bool ok = scale ? DecodeLevels(c, k.abs, pos, count, rest_cap, ScaledLevels<kShift>{scale, out})
+                        : DecodeLevels(c, k.abs, pos, count, rest_cap, RawLevels{out});
+  regs = c;
+  return ok ? count : -1;
+}
+
+// The coded_block_flag context increment of the block at bit g of a CbfEdges grid with
+// `stride` bits a row: the flags left of (A) and above (B) it.
+int GridInc(uint32_t grid, int g, int stride) {
+  return static_cast<int>(((grid >> (g - 1)) & 1) | ((grid >> (g - stride - 1)) & 2));
+}
+
+// Grid bits (CbfEdges) of the luma blocks by blkIdx and of the chroma AC blocks.
+constexpr uint8_t kLumaGridBit[16] = {6, 7, 11, 12, 8, 9, 13, 14, 16, 17, 21, 22, 18, 19, 23, 24};
+constexpr uint8_t kChromaGridBit[8] = {4, 5, 7, 8, 10, 11, 13, 14};
+
+// The 4x4-based blocks of a component with `end` + 1 coefficients each: coded_block_flag,
+// significance map and levels of blocks 0..count-1 with their bit set in `present`, block b
+// at bit grid_bit[b] of `grid` (CbfEdges, kStride bits a row). A coded block's levels go to
+// out[b] (cleared first), scaled when scale is given. Returns the coded blocks (bit b), or -1
+// on an error.
+template <int kLastDelta, int kStride>
+int DecodeBlocks4x4(CabacRegs& regs, uint8_t* cbf, ResidualContexts k, int end, const uint8_t* scan,
+                    const int32_t* scale, int32_t (*out)[16], int count, unsigned present, uint32_t grid,
+                    const uint8_t* grid_bit) {
+  CabacRegs c = regs;
+  int coded = 0;
+  for (int b = 0; b < count; ++b) {
+    if (!((present >> b) & 1)) continue;
+    const int g = grid_bit[b];
+    if (!c.Flag(cbf[GridInc(grid, g, kStride)])) continue;
+    std::memset(out[b], 0, sizeof(out[b]));
+    uint8_t pos[16];
+    const int n = DecodeSignificance4x4<kLastDelta>(c, k, end, scan, pos);
+    const bool ok = scale ? DecodeLevels(c, k.abs, pos, n, 9, ScaledLevels<4>{scale, out[b]})
+                          : DecodeLevels(c, k.abs, pos, n, 9, RawLevels{out[b]});
+    if (!ok) {
+      regs = c;
+      return -1;
+    }
+    grid |= 1u << g;
+    coded |= 1 << b;
+  }
+  regs = c;
+  return coded;
+}
+
+// The chroma DC blocks of both components (ctxBlockCat 3, `count` levels each: 4 or 8):
+// coded_block_flag with the context increments inc[c], significance map and levels, unscaled
+// and in parse order, to out[c] (left as it was when not coded). Returns the coded blocks
+// (bit c), or -1 on an error.
+int DecodeChromaDc(CabacRegs& regs, uint8_t* cbf, ResidualContexts k, int count, const int inc[2],
+                   int32_t (*out)[8]) {
+  CabacRegs c = regs;
+  int coded = 0;
+  for (int comp = 0; comp < 2; ++comp) {
+    if (!c.Flag(cbf[inc[comp]])) continue;
+    uint8_t pos[8];
+    const int n = count == 4 ? DecodeSignificance4x4<kLastDelta[0]>(c, k, 3, kIdentityScan, pos)
+                             : DecodeSignificance(c, k, 7, kChromaDc422Inc, kChromaDc422Inc, kIdentityScan, pos);
+    if (!DecodeLevels(c, k.abs, pos, n, 8, RawLevels{out[comp]})) {
+      regs = c;
+      return -1;
+    }
+    coded |= 1 << comp;
+  }
+  regs = c;
+  return coded;
+}
+
 }  // namespace
 
-// residual_block_cabac (7.3.5.3.3) of one block: coded_block_flag (context increment given),
-// significance map and levels. Returns the number of non-zero coefficients, or -1 on an
-// error (running out of slice data is left to the caller). The engine's registers live in a
-// local copy for the block.
+// residual_block_cabac (7.3.5.3.3) of a 4x4-based block other than chroma DC: coded_block_flag
+// (context increment given), significance map and levels. Returns the number of non-zero coefficients, or -1
+// on an error (running out of slice data is left to the caller).
 int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coeff, const uint8_t* scan,
                                     const int32_t* scale, int32_t* out) {
   uint8_t* const states = cabac_.States();
-  CabacCore c = cabac_.Core();
-  if (!c.Decision(states[kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc])) {
-    cabac_.Core() = c;
-    return 0;
-  }
-  if (cat == 3) std::memset(out, 0, 8 * sizeof(int32_t));
-  else std::memset(out, 0, 16 * sizeof(int32_t));
-  if (cat == 3) scan = kIdentityScan;  // chroma DC levels stay in parse order
-  uint8_t pos[16];  // scan positions of the significant coefficients, increasing
+  CabacRegs c(cabac_.Core());
   const int fld = mb_field_ ? 1 : 0;
-  uint8_t* const sig = states + kCtxSignificant[fld][plane] + kSigCatOffset[cat];
-  uint8_t* const last = states + kCtxLast[fld][plane] + kSigCatOffset[cat];
-  const int end = max_coeff - 1;
-  int count = 0;
-  bool closed = false;  // last_significant_coeff_flag seen
-  if (cat == 3) {
-    // Chroma DC: the context follows the coefficient's 2x2 group (NumC8x8 of them).
-    const int dc_group = max_coeff / 4;
-    for (int i = 0; i < end && !closed; ++i) {
-      const int inc = std::min(i / dc_group, 2);
-      if (c.Decision(sig[inc])) {
-        pos[count++] = static_cast<uint8_t>(i);
-        closed = c.Decision(last[inc]) != 0;
-      }
-    }
-  } else {
-    for (int i = 0; i < end; ++i) {
-      if (c.Decision(sig[i])) {
-        pos[count++] = static_cast<uint8_t>(i);
-        if (c.Decision(last[i])) {
-          closed = true;
-          break;
-        }
-      }
-    }
-  }
-  if (!closed) pos[count++] = static_cast<uint8_t>(end);
-  uint8_t* const abs_ctx = states + kCtxAbsLevel[plane] + kAbsCatOffset[cat];
-  const bool ok = scale ? DecodeLevels<4>(c, abs_ctx, pos, count, cat == 3, scan, scale, out)
-                        : DecodeLevels<0>(c, abs_ctx, pos, count, cat == 3, scan, nullptr, out);
-  cabac_.Core() = c;
-  return ok ? count : -1;
+  const ResidualContexts k = {states + kCtxSignificant[fld][plane] + kSigCatOffset[cat],
+                              states + kCtxLast[fld][plane] + kSigCatOffset[cat],
+                              states + kCtxAbsLevel[plane] + kAbsCatOffset[cat]};
+  int n = 0;
+  if (c.Flag(states[kCtxCbf[plane] + kCbfCatOffset[cat] + cbf_inc]))
+    n = DecodeCoefficients<4, 16>(c, k, max_coeff - 1, kIdentityScan, kIdentityScan, 9, scan, scale, out);
+  c.Save();
+  return n;
 }
 
 // residual_block_cabac of an 8x8 block (ctxBlockCat 5, 9, 13): significance contexts from
@@ -486,34 +637,17 @@ int C264_Decode::CabacResidualBlock(int cat, int plane, int cbf_inc, int max_coe
 int C264_Decode::CabacResidualBlock8x8(int plane, int cbf_inc, const uint8_t* scan, const int32_t* scale,
                                        int32_t* out) {
   uint8_t* const states = cabac_.States();
-  CabacCore c = cabac_.Core();
-  if (cbf_inc >= 0 && !c.Decision(states[kCtxCbf8x8[plane] + cbf_inc])) {
-    cabac_.Core() = c;
-    return 0;
+  CabacRegs c(cabac_.Core());
+  int n = 0;
+  if (cbf_inc < 0 || c.Flag(states[kCtxCbf8x8[plane] + cbf_inc])) {
+    const int fld = mb_field_ ? 1 : 0;
+    const ResidualContexts k = {states + kCtxSignificant8x8[fld][plane], states + kCtxLast8x8[fld][plane],
+                                states + kCtxAbsLevel8x8[plane]};
+    n = DecodeCoefficients<6, 64>(c, k, 63, fld ? kSigCoeffCtx8x8Field : kSigCoeffCtx8x8, kLastCoeffCtx8x8, 9, scan,
+                                  scale, out);
   }
-  std::memset(out, 0, 64 * sizeof(int32_t));
-  uint8_t pos[64];  // scan positions of the significant coefficients, increasing
-  int count = 0;
-  bool closed = false;
-  const int fld = mb_field_ ? 1 : 0;
-  const uint8_t* sig_inc = fld ? kSigCoeffCtx8x8Field : kSigCoeffCtx8x8;
-  uint8_t* const sig = states + kCtxSignificant8x8[fld][plane];
-  uint8_t* const last = states + kCtxLast8x8[fld][plane];
-  for (int i = 0; i < 63; ++i) {
-    if (c.Decision(sig[sig_inc[i]])) {
-      pos[count++] = static_cast<uint8_t>(i);
-      if (c.Decision(last[kLastCoeffCtx8x8[i]])) {
-        closed = true;
-        break;
-      }
-    }
-  }
-  if (!closed) pos[count++] = 63;
-  uint8_t* const abs_ctx = states + kCtxAbsLevel8x8[plane];
-  const bool ok = scale ? DecodeLevels<6>(c, abs_ctx, pos, count, false, scan, scale, out)
-                        : DecodeLevels<0>(c, abs_ctx, pos, count, false, scan, nullptr, out);
-  cabac_.Core() = c;
-  return ok ? count : -1;
+  c.Save();
+  return n;
 }
 
 bool C264_Decode::ParseResidualCabac(int mb_addr, MbParse& mb) {
@@ -532,26 +666,62 @@ int C264_Decode::ChromaQp(int c) const {
   return kChromaQp[std::clamp(qp_ + offset, 0, 51)];
 }
 
+int C264_Decode::NeighbourCbf(int n, uint64_t bit, bool intra) const {
+  // condTermFlagN of coded_block_flag for a neighbouring macroblock n and the bit of its
+  // block (9.3.3.1.1.9); a neighbour outside the slice counts as coded for intra macroblocks.
+  if (n < 0) return intra ? 1 : 0;
+  if (mbs_[n].kind == kMbIPCM) return 1;
+  return (mbs_[n].cbf & bit) ? 1 : 0;
+}
+
+uint32_t C264_Decode::CbfEdges(int mb_addr, int plane, bool intra) const {
+  const bool chroma = plane >= 3;
+  const int cols = chroma ? 2 : 4, rows = chroma ? mb_ch_ / 4 : 4, stride = cols + 1;
+  const int flag_plane = chroma ? plane - 2 : plane;  // the plane of CbfBlock
+  uint32_t grid = 0;
+  if (!mbaff_) {
+    // The neighbours' last column and row of flags, straight from their words.
+    auto word = [&](int n, uint32_t all) -> uint32_t {
+      if (n < 0) return intra ? all : 0;
+      if (mbs_[n].kind == kMbIPCM) return all;
+      return static_cast<uint32_t>(mbs_[n].cbf >> (flag_plane * 16)) & 0xFFFF;
+    };
+    const uint32_t left = word(NeighbourMb(mb_addr, 0), 0xFFFF), above = word(NeighbourMb(mb_addr, 1), 0xFFFF);
+    if (!chroma) {
+      for (int y = 0; y < 4; ++y) grid |= ((left >> (y * 4 + 3)) & 1) << ((y + 1) * 5);
+      return grid | ((above >> 12) << 1);
+    }
+    // Four rows even for 4:2:0, where the two below its blocks are never read.
+    for (int y = 0; y < 4; ++y) grid |= ((left >> (y * 2 + 1)) & 1) << ((y + 1) * 3);
+    return grid | (((above >> ((rows - 1) * 2)) & 3) << 1);
+  }
+  for (int y = 0; y < rows; ++y) {
+    int blk;
+    const int n = chroma ? ChromaNeighbour(mb_addr, -1, y, blk) : LumaNeighbour(mb_addr, -1, y, blk);
+    grid |= static_cast<uint32_t>(NeighbourCbf(n, CbfBlock(flag_plane, blk), intra)) << ((y + 1) * stride);
+  }
+  for (int x = 0; x < cols; ++x) {
+    int blk;
+    const int n = chroma ? ChromaNeighbour(mb_addr, x, -1, blk) : LumaNeighbour(mb_addr, x, -1, blk);
+    grid |= static_cast<uint32_t>(NeighbourCbf(n, CbfBlock(flag_plane, blk), intra)) << (x + 1);
+  }
+  return grid;
+}
+
 // residual_luma() of one component coded like luma (luma; Cb and Cr of 4:4:4 pictures).
 bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
   MbInfo& info = mbs_[mb_addr];
   const bool intra = IsIntraKind(mb.kind);
-  // condTermFlagN of coded_block_flag for a neighbouring macroblock n and the bit of its
-  // block (9.3.3.1.1.9); a neighbour outside the slice counts as coded for intra macroblocks.
-  auto cond = [&](int n, uint64_t bit) -> int {
-    if (n < 0) return intra ? 1 : 0;
-    if (mbs_[n].kind == kMbIPCM) return 1;
-    return (mbs_[n].cbf & bit) ? 1 : 0;
-  };
   if (mb.kind == kMbI16x16) {
     const uint64_t bit = CbfDc(plane);
-    const int inc = cond(NeighbourMb(mb_addr, 0), bit) + 2 * cond(NeighbourMb(mb_addr, 1), bit);
+    const int inc = NeighbourCbf(NeighbourMb(mb_addr, 0), bit, intra) + 2 * NeighbourCbf(NeighbourMb(mb_addr, 1), bit, intra);
     std::memset(mb.luma_dc[plane], 0, sizeof(mb.luma_dc[plane]));
     const int n = CabacResidualBlock(0, plane, inc, 16, scan4x4_, nullptr, mb.luma_dc[plane]);
     if (n < 0) return false;
     mb.luma_dc_coded[plane] = n > 0;
     if (n > 0) info.cbf |= bit;
   }
+  if ((mb.cbp & 15) == 0) return true;
   const int qp = plane == 0 ? qp_ : ChromaQp(plane - 1);
   if (mb.transform_8x8) {
     const int32_t* scale8 = mb.scaled ? level_scales_.Of8x8(plane * 2 + (intra ? 0 : 1), qp) : nullptr;
@@ -587,29 +757,29 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
     }
     return true;
   }
-  // The block (x, y) of this macroblock or a neighbouring one (blocks inside this macroblock
-  // without a lookup).
-  auto block_cond = [&](int x, int y) -> int {
-    if (x >= 0 && y >= 0) return (info.cbf & CbfBlock(plane, y * 4 + x)) ? 1 : 0;
-    int nb_blk;
-    const int n = LumaNeighbour(mb_addr, x, y, nb_blk);
-    return cond(n, CbfBlock(plane, nb_blk));
-  };
+  // 4x4 blocks: the coded_block_flag contexts from the grid of flags.
+  const bool ac = mb.kind == kMbI16x16;
+  const int cat = ac ? 1 : 2;
+  uint8_t* const states = cabac_.States();
+  const int fld = mb_field_ ? 1 : 0;
+  const ResidualContexts k = {states + kCtxSignificant[fld][plane] + kSigCatOffset[cat],
+                              states + kCtxLast[fld][plane] + kSigCatOffset[cat],
+                              states + kCtxAbsLevel[plane] + kAbsCatOffset[cat]};
   const int32_t* scale = mb.scaled ? level_scales_.Of4x4(intra ? plane : 3 + plane, qp) : nullptr;
-  for (int blk = 0; blk < 16; ++blk) {
-    const int bx = kBlock4x4X[blk], by = kBlock4x4Y[blk];
-    if (!(mb.cbp & (1 << (blk >> 2)))) continue;
-    const int inc = block_cond(bx - 1, by) + 2 * block_cond(bx, by - 1);
-    const bool ac = mb.kind == kMbI16x16;
-    const int n =
-        CabacResidualBlock(ac ? 1 : 2, plane, inc, ac ? 15 : 16, scan4x4_ + (ac ? 1 : 0), scale, mb.luma[plane][blk]);
-    if (n < 0) return false;
-    if (n > 0) {
-      info.cbf |= CbfBlock(plane, by * 4 + bx);
-      if (plane == 0) info.nonzero |= static_cast<uint16_t>(1 << (by * 4 + bx));
-      mb.luma_coded[plane] |= static_cast<uint16_t>(1 << blk);
-    }
-  }
+  unsigned present = 0;
+  for (int b8 = 0; b8 < 4; ++b8)
+    if (mb.cbp & (1 << b8)) present |= 15u << (b8 * 4);
+  CabacRegs c(cabac_.Core());
+  const auto decode = plane == 0 ? DecodeBlocks4x4<kLastDelta[0], 5> : DecodeBlocks4x4<kLastDelta[1], 5>;
+  const int coded = decode(c, states + kCtxCbf[plane] + kCbfCatOffset[cat], k, ac ? 14 : 15, scan4x4_ + (ac ? 1 : 0),
+                           scale, mb.luma[plane], 16, present, CbfEdges(mb_addr, plane, intra), kLumaGridBit);
+  c.Save();
+  if (coded < 0) return false;
+  mb.luma_coded[plane] = static_cast<uint16_t>(coded);
+  // The coded blocks in raster order: blocks 2, 3 and 10, 11 trade places with 4, 5 and 12, 13.
+  const auto raster = static_cast<uint16_t>((coded & 0xC3C3) | ((coded & 0x0C0C) << 2) | ((coded & 0x3030) >> 2));
+  info.cbf |= uint64_t{raster} << (plane * 16);
+  if (plane == 0) info.nonzero |= raster;
   return true;
 }
 
@@ -617,43 +787,47 @@ bool C264_Decode::ParseLumaLikeCabac(int mb_addr, MbParse& mb, int plane) {
 bool C264_Decode::ParseChromaCabac(int mb_addr, MbParse& mb) {
   MbInfo& info = mbs_[mb_addr];
   const bool intra = IsIntraKind(mb.kind);
-  auto cond = [&](int n, uint64_t bit) -> int {
-    if (n < 0) return intra ? 1 : 0;
-    if (mbs_[n].kind == kMbIPCM) return 1;
-    return (mbs_[n].cbf & bit) ? 1 : 0;
-  };
   const int blocks = mb_ch_ / 4 * 2;  // 4x4 blocks per component: 4 or 8 (2 per row)
   const int cbp_chroma = mb.cbp >> 4;
-  auto block_cond = [&](int c, int x, int y) -> int {
-    if (x >= 0 && y >= 0) return (info.cbf & CbfChromaAc(c, y * 2 + x)) ? 1 : 0;
-    int nb_blk;
-    const int n = ChromaNeighbour(mb_addr, x, y, nb_blk);
-    return cond(n, CbfChromaAc(c, nb_blk));
-  };
-  for (int c = 0; c < 2; ++c) {
-    std::memset(mb.chroma_dc[c], 0, sizeof(mb.chroma_dc[c]));
-    if (!(cbp_chroma & 3)) continue;
-    const uint64_t bit = CbfDc(c + 1);
-    const int inc = cond(NeighbourMb(mb_addr, 0), bit) + 2 * cond(NeighbourMb(mb_addr, 1), bit);
-    const int n = CabacResidualBlock(3, 0, inc, blocks, nullptr, nullptr, mb.chroma_dc[c]);
-    if (n < 0) return false;
-    mb.chroma_dc_coded[c] = n > 0;
-    if (n > 0) info.cbf |= bit;
+  std::memset(mb.chroma_dc, 0, sizeof(mb.chroma_dc));
+  if (!(cbp_chroma & 3)) return true;
+  uint8_t* const states = cabac_.States();
+  const int fld = mb_field_ ? 1 : 0;
+  CabacRegs regs(cabac_.Core());
+  const int na = NeighbourMb(mb_addr, 0), nb = NeighbourMb(mb_addr, 1);
+  int inc[2];
+  for (int c = 0; c < 2; ++c)
+    inc[c] = NeighbourCbf(na, CbfDc(c + 1), intra) + 2 * NeighbourCbf(nb, CbfDc(c + 1), intra);
+  const ResidualContexts dc = {states + kCtxSignificant[fld][0] + kSigCatOffset[3],
+                               states + kCtxLast[fld][0] + kSigCatOffset[3], states + kCtxAbsLevel[0] + kAbsCatOffset[3]};
+  const int dc_coded = DecodeChromaDc(regs, states + kCtxCbf[0] + kCbfCatOffset[3], dc, blocks, inc, mb.chroma_dc);
+  if (dc_coded < 0) {
+    regs.Save();
+    return false;
   }
-  if (!(cbp_chroma & 2)) return true;
+  for (int c = 0; c < 2; ++c) {
+    mb.chroma_dc_coded[c] = (dc_coded >> c) & 1;
+    if ((dc_coded >> c) & 1) info.cbf |= CbfDc(c + 1);
+  }
+  if (!(cbp_chroma & 2)) {
+    regs.Save();
+    return true;
+  }
+  const ResidualContexts k = {states + kCtxSignificant[fld][0] + kSigCatOffset[4],
+                              states + kCtxLast[fld][0] + kSigCatOffset[4], states + kCtxAbsLevel[0] + kAbsCatOffset[4]};
+  uint8_t* const cbf = states + kCtxCbf[0] + kCbfCatOffset[4];
   for (int c = 0; c < 2; ++c) {
     const int32_t* scale = mb.scaled ? level_scales_.Of4x4((intra ? 1 : 4) + c, ChromaQp(c)) : nullptr;
-    for (int blk = 0; blk < blocks; ++blk) {
-      const int bx = blk & 1, by = blk >> 1;
-      const int inc = block_cond(c, bx - 1, by) + 2 * block_cond(c, bx, by - 1);
-      const int n = CabacResidualBlock(4, 0, inc, 15, scan4x4_ + 1, scale, mb.chroma_ac[c][blk]);
-      if (n < 0) return false;
-      if (n > 0) {
-        info.cbf |= CbfChromaAc(c, blk);
-        mb.chroma_coded |= static_cast<uint16_t>(1 << (c * 8 + blk));
-      }
+    const int coded = DecodeBlocks4x4<kLastDelta[0], 3>(regs, cbf, k, 14, scan4x4_ + 1, scale, mb.chroma_ac[c], blocks,
+                                                        0xFF, CbfEdges(mb_addr, 3 + c, intra), kChromaGridBit);
+    if (coded < 0) {
+      regs.Save();
+      return false;
     }
+    info.cbf |= uint64_t(coded) << ((c + 1) * 16);
+    mb.chroma_coded |= static_cast<uint16_t>(coded << (c * 8));
   }
+  regs.Save();
   return true;
 }
 

@@ -1,6 +1,7 @@
 // Macroblock reconstruction: intra prediction (8.3), inter prediction with weighted sample
 // prediction (8.4.2), scaling and inverse transforms (8.5).
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
@@ -243,6 +244,7 @@ void C264_Decode::PredictIntraPlane(int mb_addr, MbParse& mb, int plane) {
 }
 
 void C264_Decode::AddResidual(int mb_addr, MbParse& mb) {
+  if (mb.cbp == 0) return;  // skipped or without coded blocks: nothing to add
   for (int plane = 0; plane < luma_planes_; ++plane) AddLumaLikeResidual(mb_addr, mb, plane);
   if (chroma_format_ == 1 || chroma_format_ == 2) AddChromaResidual(mb_addr, mb);
 }
@@ -265,8 +267,8 @@ void C264_Decode::AddLumaLikeResidual(int mb_addr, MbParse& mb, int plane) {
     InverseTransform8x8Add(dst, ls, Scaled8x8(mb.luma8x8[plane][b8], mb.scaled, level_scales_.Of8x8(plane * 2 + 1, qp), d));
   }
   const int32_t* scale = level_scales_.Of4x4(3 + plane, qp);
-  for (int blk = 0; blk < 16; ++blk) {
-    if (!(mb.luma_coded[plane] & (1 << blk))) continue;
+  for (unsigned left = mb.luma_coded[plane]; left != 0; left &= left - 1) {
+    const int blk = std::countr_zero(left);
     uint8_t* dst = luma + kBlock4x4Y[blk] * 4 * ls + kBlock4x4X[blk] * 4;
     if (bypass) {
       AddBypassResidual(dst, ls, mb.luma[plane][blk], 4, 4, -1);

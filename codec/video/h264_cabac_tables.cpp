@@ -455,26 +455,20 @@ constexpr uint8_t kCabacTransIdxMps[64] = {
 
 namespace {
 
-constexpr std::array<uint8_t, 512> MakeLpsByState() {
-  std::array<uint8_t, 512> t{};
-  for (int s = 0; s < 128; ++s)
-    for (int q = 0; q < 4; ++q) t[static_cast<size_t>(q * 128 + s)] = kCabacRangeTabLps[s >> 1][q];
-  return t;
-}
-
-constexpr std::array<uint8_t, 256> MakeNextState() {
-  std::array<uint8_t, 256> t{};
-  for (int s = 0; s < 128; ++s) {
-    const int p = s >> 1, mps = s & 1;
-    t[static_cast<size_t>(s)] = static_cast<uint8_t>((kCabacTransIdxMps[p] << 1) | mps);
-    t[static_cast<size_t>(128 + s)] = static_cast<uint8_t>((kCabacTransIdxLps[p] << 1) | (p == 0 ? mps ^ 1 : mps));
+constexpr CabacDecisionTables MakeDecisionTables() {
+  CabacDecisionTables t{};
+  for (int s = 0; s < 256; ++s) {
+    const int p = (s & 127) >> 1, mps = s & 1;
+    for (int q = 0; q < 4; ++q) t.lps[static_cast<size_t>(q * 256 + s)] = kCabacRangeTabLps[p][q];
+    t.next[static_cast<size_t>(s)] = static_cast<uint8_t>((mps << 7) | (kCabacTransIdxMps[p] << 1) | mps);
+    t.next[static_cast<size_t>(256 + s)] =
+        static_cast<uint8_t>(((mps ^ 1) << 7) | (kCabacTransIdxLps[p] << 1) | (p == 0 ? mps ^ 1 : mps));
   }
   return t;
 }
 
 }  // namespace
 
-constexpr std::array<uint8_t, 512> kCabacLpsByState = MakeLpsByState();
-constexpr std::array<uint8_t, 256> kCabacNextState = MakeNextState();
+alignas(64) constexpr CabacDecisionTables kCabacDecisionTables = MakeDecisionTables();
 
 }  // namespace fennik

@@ -18,9 +18,14 @@ extern const int8_t kCabacInitPB[3][kCabacLumaContextCount][2];
 extern const uint8_t kCabacRangeTabLps[64][4];
 extern const uint8_t kCabacTransIdxLps[64];
 extern const uint8_t kCabacTransIdxMps[64];
-// The same for a context state s = pStateIdx << 1 | valMPS: rangeTabLPS at qCodIRangeIdx * 128 + s,
-// and the next state after the most probable symbol at s, after the least probable at 128 + s.
-extern const std::array<uint8_t, 512> kCabacLpsByState;
-extern const std::array<uint8_t, 256> kCabacNextState;
+// The same for the decoding engine, by context state s: bits 1..6 pStateIdx, bit 0 valMPS, bit
+// 7 the last bin decoded with the context (ignored on lookup). lps at qCodIRangeIdx * 256 + s:
+// rangeTabLPS; next at s: the state after the most probable symbol, at 256 + s after the least
+// probable, each with the bin in bit 7, so that the bin comes with the state just stored.
+struct CabacDecisionTables {
+  std::array<uint8_t, 1024> lps;
+  std::array<uint8_t, 512> next;
+};
+extern const CabacDecisionTables kCabacDecisionTables;
 
 }  // namespace fennik
