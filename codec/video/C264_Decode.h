@@ -329,7 +329,6 @@ class C264_Decode : public C264_DecodeHeader {
   struct InterMb;
   struct InterRef;
   struct InterBlock;
-  bool SameMotion(int a, int b) const;
   void PredictInterBlock(const InterMb& m, int bx, int by, int bw, int bh);
   bool WholeSampleSources(const InterMb& m, const int refs[2], InterBlock& b) const;
   const InterRef& InterRefOf(const InterMb& m, int list, int ref_idx) const;

@@ -374,19 +374,10 @@ struct C264_Decode::InterBlock {
   uint8_t pred[2][3][256];  // per list: Y, Cb, Cr
 };
 
-bool C264_Decode::SameMotion(int a, int b) const {
-  for (int l = 0; l < 2; ++l) {
-    if (ref_idx_[l][a] != ref_idx_[l][b]) return false;
-    if (ref_idx_[l][a] >= 0 && (mv_[l][a].x != mv_[l][b].x || mv_[l][a].y != mv_[l][b].y)) return false;
-  }
-  return true;
-}
-
 namespace {
 
-// Whether the N x N 4x4 blocks from i0 (rows stride4 apart) share one motion in both lists,
-// as SameMotion of each with the first: a list's ref_idx equal everywhere and, where it is
-// used, its vectors too. Compares whole rows as machine words.
+// Whether the N x N 4x4 blocks from i0 (rows stride4 apart) share one motion in both lists:
+// a list's ref_idx equal everywhere and, where it is used, its vectors too. Compares whole rows as machine words.
 template <int N>
 bool UniformMotion(int8_t* const ref_idx[2], H264Mv* const mv[2], int i0, int stride4) {
   using RefRow = std::conditional_t<N == 4, uint32_t, uint16_t>;
