@@ -49,12 +49,33 @@ struct NormalLuma {
   return {n_p1, _mm256_add_epi16(p0, delta), _mm256_sub_epi16(q0, delta), n_q1};
 }
 
+// The bS 4 filter's values for one side of the edge: x3..x0 on that side (x0 next to the
+// edge), y0 and y1 across it; the q side is the p side mirrored. s0..s2: the strong filter
+// of x0..x2, w0: the weak filter of x0.
+struct StrongSide {
+  V s0, s1, s2, w0;
+};
+[[gnu::always_inline]] inline StrongSide StrongFilter(V x3, V x2, V x1, V x0, V y0, V y1) {
+  const V two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
+  const V x0y0 = _mm256_add_epi16(x0, y0);
+  StrongSide r;
+  r.s0 = _mm256_srai_epi16(
+      _mm256_add_epi16(_mm256_add_epi16(_mm256_add_epi16(x2, _mm256_slli_epi16(_mm256_add_epi16(x1, x0y0), 1)), y1), four), 3);
+  r.s1 = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_add_epi16(x2, x1), x0y0), two), 2);
+  r.s2 = _mm256_srai_epi16(
+      _mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(x3, 1), _mm256_add_epi16(_mm256_add_epi16(x2, _mm256_slli_epi16(x2, 1)), x1)),
+                       _mm256_add_epi16(x0y0, four)),
+      3);
+  r.w0 = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(x1, 1), x0), _mm256_add_epi16(y1, two)), 2);
+  return r;
+}
+
 // The luma edge filter on 16 lines: v[0..7] = p3, p2, p1, p0, q0, q1, q2, q3 per lane, bsv and
 // tc0v per lane. Writes the filtered p2..q2 back into v; false when no line is filtered.
 [[gnu::always_inline]] inline bool FilterLuma16(V v[8], V bsv, V tc0v, int alpha, int beta) {
   const V p3 = v[0], p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6], q3 = v[7];
   const V av = _mm256_set1_epi16(static_cast<int16_t>(alpha)), bv = _mm256_set1_epi16(static_cast<int16_t>(beta));
-  const V two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
+  const V four = _mm256_set1_epi16(4);
   const V filter = FilteredLines(p1, p0, q0, q1, bsv, av, bv);
   if (_mm256_testz_si256(filter, filter)) return false;
   const V ap = _mm256_cmpgt_epi16(bv, AbsDiff(p2, p0)), aq = _mm256_cmpgt_epi16(bv, AbsDiff(q2, q0));
@@ -63,30 +84,14 @@ struct NormalLuma {
   // bS == 4.
   const V strong = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>((alpha >> 2) + 2)), AbsDiff(p0, q0));
   const V sp = _mm256_and_si256(ap, strong), sq = _mm256_and_si256(aq, strong);
-  const V p0q0 = _mm256_add_epi16(p0, q0);
-  const V s_p0 = _mm256_srai_epi16(
-      _mm256_add_epi16(_mm256_add_epi16(_mm256_add_epi16(p2, _mm256_slli_epi16(_mm256_add_epi16(p1, p0q0), 1)), q1), four), 3);
-  const V s_p1 = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_add_epi16(p2, p1), p0q0), two), 2);
-  const V s_p2 = _mm256_srai_epi16(
-      _mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(p3, 1), _mm256_add_epi16(_mm256_add_epi16(p2, _mm256_slli_epi16(p2, 1)), p1)),
-                       _mm256_add_epi16(p0q0, four)),
-      3);
-  const V w_p0 = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(p1, 1), p0), _mm256_add_epi16(q1, two)), 2);
-  const V s_q0 = _mm256_srai_epi16(
-      _mm256_add_epi16(_mm256_add_epi16(_mm256_add_epi16(q2, _mm256_slli_epi16(_mm256_add_epi16(q1, p0q0), 1)), p1), four), 3);
-  const V s_q1 = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_add_epi16(q2, q1), p0q0), two), 2);
-  const V s_q2 = _mm256_srai_epi16(
-      _mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(q3, 1), _mm256_add_epi16(_mm256_add_epi16(q2, _mm256_slli_epi16(q2, 1)), q1)),
-                       _mm256_add_epi16(p0q0, four)),
-      3);
-  const V w_q0 = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(q1, 1), q0), _mm256_add_epi16(p1, two)), 2);
+  const StrongSide sp4 = StrongFilter(p3, p2, p1, p0, q0, q1), sq4 = StrongFilter(q3, q2, q1, q0, p0, p1);
   const V f4 = _mm256_and_si256(filter, strong_bs), fn = _mm256_andnot_si256(strong_bs, filter);
-  v[3] = Select(f4, Select(sp, s_p0, w_p0), Select(fn, n.p0, p0));
-  v[2] = Select(f4, Select(sp, s_p1, p1), Select(_mm256_and_si256(fn, ap), n.p1, p1));
-  v[1] = Select(_mm256_and_si256(f4, sp), s_p2, p2);
-  v[4] = Select(f4, Select(sq, s_q0, w_q0), Select(fn, n.q0, q0));
-  v[5] = Select(f4, Select(sq, s_q1, q1), Select(_mm256_and_si256(fn, aq), n.q1, q1));
-  v[6] = Select(_mm256_and_si256(f4, sq), s_q2, q2);
+  v[3] = Select(f4, Select(sp, sp4.s0, sp4.w0), Select(fn, n.p0, p0));
+  v[2] = Select(f4, Select(sp, sp4.s1, p1), Select(_mm256_and_si256(fn, ap), n.p1, p1));
+  v[1] = Select(_mm256_and_si256(f4, sp), sp4.s2, p2);
+  v[4] = Select(f4, Select(sq, sq4.s0, sq4.w0), Select(fn, n.q0, q0));
+  v[5] = Select(f4, Select(sq, sq4.s1, q1), Select(_mm256_and_si256(fn, aq), n.q1, q1));
+  v[6] = Select(_mm256_and_si256(f4, sq), sq4.s2, q2);
   return true;
 }
 
