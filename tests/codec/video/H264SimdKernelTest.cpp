@@ -34,15 +34,35 @@ void FillSamples(std::vector<uint8_t>& buf, std::mt19937& rng, int pattern) {
   }
 }
 
-class KernelHarness : public ::testing::Test {
- protected:
-  std::mt19937 rng_{20261207};
-  const H264Kernels& ref_ = ScalarKernels();
-};
-
 // Source with a margin of 8 samples around a 32 x 32 area; dst with a guard area.
 constexpr int kSrcStride = 64 + 3;  // odd: rows start at every alignment
 constexpr int kDstStride = 48 + 5;
+
+class KernelHarness : public ::testing::Test {
+ protected:
+  // A motion-compensation case: source samples of a pattern read from a random alignment, and
+  // the same random destination for the kernel (got) and the reference (want), written at a
+  // random alignment.
+  struct McCase {
+    std::vector<uint8_t> src = std::vector<uint8_t>(kSrcStride * 48);
+    std::vector<uint8_t> got = std::vector<uint8_t>(kDstStride * 26);
+    std::vector<uint8_t> want;
+    const uint8_t* s = nullptr;
+    int dalign = 0;
+  };
+  McCase NewMcCase(int pattern) {
+    McCase m;
+    FillSamples(m.src, rng_, pattern);
+    m.s = m.src.data() + 8 * kSrcStride + 8 + rng_() % 16;
+    FillSamples(m.got, rng_, 0);
+    m.want = m.got;
+    m.dalign = static_cast<int>(rng_() % 16);
+    return m;
+  }
+
+  std::mt19937 rng_{20261207};
+  const H264Kernels& ref_ = ScalarKernels();
+};
 
 TEST_F(KernelHarness, AverageEverySize) {
   const int sizes[] = {2, 4, 8, 16};
@@ -54,16 +74,10 @@ TEST_F(KernelHarness, AverageEverySize) {
       for (int iter = 0; iter < 40; ++iter)
         for (int w : sizes)
           for (int h : heights) {
-            std::vector<uint8_t> src(kSrcStride * 48);
-            FillSamples(src, rng_, pattern);
-            const uint8_t* s = src.data() + 8 * kSrcStride + 8 + rng_() % 16;
-            std::vector<uint8_t> b(kDstStride * 20);
-            FillSamples(b, rng_, 0);
-            std::vector<uint8_t> c = b;
-            const int dalign = static_cast<int>(rng_() % 16);
-            k.average(b.data() + dalign, kDstStride, s, kSrcStride, s + 37, kSrcStride, w, h);
-            ref_.average(c.data() + dalign, kDstStride, s, kSrcStride, s + 37, kSrcStride, w, h);
-            ASSERT_EQ(b, c) << "average " << w << "x" << h;
+            McCase m = NewMcCase(pattern);
+            k.average(m.got.data() + m.dalign, kDstStride, m.s, kSrcStride, m.s + 37, kSrcStride, w, h);
+            ref_.average(m.want.data() + m.dalign, kDstStride, m.s, kSrcStride, m.s + 37, kSrcStride, w, h);
+            ASSERT_EQ(m.got, m.want) << "average " << w << "x" << h;
           }
   }
 }
@@ -77,16 +91,10 @@ TEST_F(KernelHarness, LumaQuarterSamplesEveryPositionAndSize) {
       for (int pos = 0; pos < 16; ++pos)
         for (int w : sizes)
           for (int h : sizes) {
-            std::vector<uint8_t> src(kSrcStride * 48);
-            FillSamples(src, rng_, pattern);
-            const uint8_t* s = src.data() + 8 * kSrcStride + 8 + rng_() % 16;
-            std::vector<uint8_t> b(kDstStride * 20);
-            FillSamples(b, rng_, 0);
-            std::vector<uint8_t> c = b;
-            const int dalign = static_cast<int>(rng_() % 16);
-            k.luma_qpel(b.data() + dalign, kDstStride, s, kSrcStride, pos & 3, pos >> 2, w, h);
-            ref_.luma_qpel(c.data() + dalign, kDstStride, s, kSrcStride, pos & 3, pos >> 2, w, h);
-            ASSERT_EQ(b, c) << w << "x" << h << " position " << pos << " pattern " << pattern;
+            McCase m = NewMcCase(pattern);
+            k.luma_qpel(m.got.data() + m.dalign, kDstStride, m.s, kSrcStride, pos & 3, pos >> 2, w, h);
+            ref_.luma_qpel(m.want.data() + m.dalign, kDstStride, m.s, kSrcStride, pos & 3, pos >> 2, w, h);
+            ASSERT_EQ(m.got, m.want) << w << "x" << h << " position " << pos << " pattern " << pattern;
           }
   }
 }
@@ -102,19 +110,14 @@ TEST_F(KernelHarness, ChromaInterpolationEveryFractionAndSize) {
         for (int fy = 0; fy < 8; ++fy)
           for (int w : widths)
             for (int h : heights) {
-              std::vector<uint8_t> src(kSrcStride * 24);
-              FillSamples(src, rng_, pattern);
-              const uint8_t* s = src.data() + kSrcStride + rng_() % 16;
-              std::vector<uint8_t> b(kDstStride * 26);
-              FillSamples(b, rng_, 0);
-              std::vector<uint8_t> c = b;
-              const int dalign = static_cast<int>(rng_() % 16);
+              McCase m = NewMcCase(pattern);
+              const uint8_t* s = m.s;
               // Both planes of one vector: Cb and Cr in one call, the second plane elsewhere.
-              k.chroma_pair(b.data() + dalign, b.data() + 8 * kDstStride + 26, kDstStride, s, s + 3 * kSrcStride + 19,
-                            kSrcStride, fx, fy, w, h);
-              ref_.chroma_pair(c.data() + dalign, c.data() + 8 * kDstStride + 26, kDstStride, s, s + 3 * kSrcStride + 19,
-                               kSrcStride, fx, fy, w, h);
-              ASSERT_EQ(b, c) << "pair " << w << "x" << h << " fraction " << fx << "," << fy;
+              k.chroma_pair(m.got.data() + m.dalign, m.got.data() + 8 * kDstStride + 26, kDstStride, s,
+                            s + 3 * kSrcStride + 19, kSrcStride, fx, fy, w, h);
+              ref_.chroma_pair(m.want.data() + m.dalign, m.want.data() + 8 * kDstStride + 26, kDstStride, s,
+                               s + 3 * kSrcStride + 19, kSrcStride, fx, fy, w, h);
+              ASSERT_EQ(m.got, m.want) << "pair " << w << "x" << h << " fraction " << fx << "," << fy;
             }
   }
 }
